@@ -1,0 +1,91 @@
+#include "module/Log.h"
+
+#include <iomanip>
+
+namespace telvor {
+namespace {
+
+constexpr wchar_t kPrefix[] = L"[TELVOR] ";
+constexpr wchar_t kErrorPrefix[] = L"[TELVOR][ERROR]: ";
+
+// Ends after the line number: shape 5 callers continue with "): ...".
+LogLine Located(LogSink* slot, const wchar_t* prefix, const wchar_t* unit, int line) {
+  LogLine out(slot);
+  out << prefix << unit << L"(" << line;
+  return out;
+}
+
+}  // namespace
+
+std::wostream& operator<<(std::wostream& out, Address address) {
+  const auto flags = out.flags();
+  const auto fill = out.fill();
+  out << std::hex << std::uppercase << std::setw(16) << std::setfill(L'0')
+      << reinterpret_cast<std::uintptr_t>(address.pointer);
+  out.flags(flags);
+  out.fill(fill);
+  return out;
+}
+
+LogLine::LogLine(LogLine&& other) noexcept : slot_(other.slot_), stream_(std::move(other.stream_)) {
+  other.moved_ = true;
+}
+
+LogLine::~LogLine() {
+  if (moved_) return;
+  stream_ << std::endl;
+  const std::wstring text = stream_.str();
+  LogSink sink = *slot_;
+  if (sink) sink(text.c_str());
+}
+
+LogLine TraceAt(const wchar_t* unit, int line, const wchar_t* function) {
+  LogLine out = Located(&TraceSink, kPrefix, unit, line);
+  out << L"): [" << function << L"] ";
+  return out;
+}
+
+LogLine TraceObject(const wchar_t* unit, int line, const wchar_t* function, const void* obj) {
+  LogLine out = Located(&TraceSink, kPrefix, unit, line);
+  out << L"): [" << function << L"], 0x" << Address{obj};
+  return out;
+}
+
+LogLine Trace() {
+  LogLine out(&TraceSink);
+  out << kPrefix;
+  return out;
+}
+
+LogLine Info() {
+  LogLine out(&InfoSink);
+  out << kPrefix;
+  return out;
+}
+
+LogLine ErrorAt(const wchar_t* unit, int line, const wchar_t* function) {
+  LogLine out = Located(&ErrorSink, kErrorPrefix, unit, line);
+  out << L"): [" << function << L"] ";
+  return out;
+}
+
+LogLine ErrorObject(const wchar_t* unit, int line, const wchar_t* function, const void* obj) {
+  LogLine out = Located(&ErrorSink, kErrorPrefix, unit, line);
+  out << L"): [" << function << L"], 0x" << Address{obj} << L" ";
+  return out;
+}
+
+LogLine ErrorLine(const wchar_t* unit, int line) { return Located(&ErrorSink, kErrorPrefix, unit, line); }
+
+LogLine Error() {
+  LogLine out(&ErrorSink);
+  out << kErrorPrefix;
+  return out;
+}
+
+}  // namespace telvor
+
+void RaiseComError(telvor::ComResult hr, const wchar_t* unit, int line) {
+  telvor::ErrorLine(unit, line) << L"): COM error, hr=" << hr;
+  throw telvor::ComError(hr);
+}

@@ -1,0 +1,7 @@
+// Native builds have no debugger output: lines go only where TELVOR_LOG says.
+#include "module/Log.h"
+#include "module/LogRouting.h"
+
+LogSink TraceSink = telvor::RouteLogLine;
+LogSink InfoSink = telvor::RouteLogLine;
+LogSink ErrorSink = telvor::RouteLogLine;

@@ -1,0 +1,15 @@
+// Camera indexes name kernel objects ("KAVO.VCAM.V.MUTEX.%02d", ...) that all
+// processes of one Wine prefix share. ctest runs tests in parallel, so each
+// test program owns a range and each test inside it one index of that range.
+#pragma once
+
+namespace telvor::test {
+
+inline constexpr int kTransportCameras = 10;   // 10..24: tests/transport
+inline constexpr int kVideoPinCameras = 25;    // 25..39: tests/filter (video)
+inline constexpr int kAudioPinCameras = 40;    // 40..47: tests/filter (audio)
+inline constexpr int kEndToEndCameras = 48;    // 48..55: tests/e2e (ffmpeg, regsvr32)
+inline constexpr int kRobustnessCameras = 56;  // 56..63: robustness and stress
+// 0..9 stay free for the demo and users' own experiments.
+
+}  // namespace telvor::test

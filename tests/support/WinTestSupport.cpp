@@ -1,0 +1,102 @@
+#include "support/WinTestSupport.h"
+
+#include <atomic>
+#include <cstdio>
+
+#ifndef TELVOR_BUILD_DIR
+#error "TELVOR_BUILD_DIR must name the build tree"
+#endif
+
+namespace telvor::test {
+
+std::wstring BuildTreePath(const std::wstring& relative) {
+  std::wstring path = L"Z:";
+  for (const char* c = TELVOR_BUILD_DIR; *c; ++c) path += (*c == '/') ? L'\\' : static_cast<wchar_t>(*c);
+  if (!relative.empty()) {
+    path += L'\\';
+    for (wchar_t c : relative) path += (c == L'/') ? L'\\' : c;
+  }
+  return path;
+}
+
+std::wstring UniqueName(const std::wstring& stem) {
+  static std::atomic<unsigned> counter{0};
+  wchar_t buffer[128];
+  swprintf(buffer, 128, L"%ls_%lu_%lu_%u", stem.c_str(), GetCurrentProcessId(), GetTickCount(), counter++);
+  return buffer;
+}
+
+TempDir::TempDir() {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  path_ = std::wstring(temp) + UniqueName(L"telvor");
+  CreateDirectoryW(path_.c_str(), nullptr);
+}
+
+TempDir::~TempDir() { RemoveTree(path_); }
+
+void RemoveTree(const std::wstring& path) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring child = path + L"\\" + name;
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(child);
+      } else {
+        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(child.c_str());
+      }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryW(path.c_str());
+}
+
+void WriteTextFile(const std::wstring& path, const std::string& text) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+bool CopyFileTo(const std::wstring& from, const std::wstring& to) {
+  return CopyFileW(from.c_str(), to.c_str(), FALSE) != FALSE;
+}
+
+int RunProcess(const std::wstring& command_line, DWORD timeout_ms, const std::wstring& stdout_path) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  HANDLE output = INVALID_HANDLE_VALUE;
+  if (!stdout_path.empty()) {
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    output = CreateFileW(stdout_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  }
+  PROCESS_INFORMATION process = {};
+  std::wstring mutable_line = command_line;
+  const BOOL started = CreateProcessW(nullptr, mutable_line.data(), nullptr, nullptr, output != INVALID_HANDLE_VALUE,
+                                      0, nullptr, nullptr, &startup, &process);
+  if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
+  if (!started) return -1;
+  int result = -1;
+  if (WaitForSingleObject(process.hProcess, timeout_ms) == WAIT_OBJECT_0) {
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    result = static_cast<int>(code);
+  } else {
+    TerminateProcess(process.hProcess, 1);
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return result;
+}
+
+}  // namespace telvor::test

@@ -1,0 +1,42 @@
+// Helpers for Windows tests running under Wine: temporary folders, build-tree
+// paths as Windows paths, and INI files.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace telvor::test {
+
+// The build tree's path as Wine sees it (Z: maps the Unix root).
+std::wstring BuildTreePath(const std::wstring& relative = L"");
+
+// A fresh, uniquely named folder under the Windows temp folder, removed with
+// everything in it when the object goes away.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::wstring& Path() const { return path_; }
+  std::wstring File(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+ private:
+  std::wstring path_;
+};
+
+// Writes text (UTF-16 converted to the ANSI code page) to a file, replacing it.
+void WriteTextFile(const std::wstring& path, const std::string& text);
+bool CopyFileTo(const std::wstring& from, const std::wstring& to);
+void RemoveTree(const std::wstring& path);
+
+// A value unique to this process and call, for naming registry keys and files
+// so that tests running in parallel never share them.
+std::wstring UniqueName(const std::wstring& stem);
+
+// Runs a program, waits up to timeout_ms, returns its exit code (or -1 on
+// failure / time-out, after killing it). Output goes to stdout_path if given.
+int RunProcess(const std::wstring& command_line, DWORD timeout_ms, const std::wstring& stdout_path = L"");
+
+}  // namespace telvor::test
