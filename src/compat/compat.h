@@ -18,3 +18,11 @@
 #define TELVOR_LIKELY(x) __builtin_expect(!!(x), 1)
 #define TELVOR_UNLIKELY(x) __builtin_expect(!!(x), 0)
 #endif
+
+// Structured exception keywords (__try/__except): MSVC and clang-cl have them;
+// GCC for MinGW does not, and the access guard then uses a vectored handler.
+#if defined(_MSC_VER)
+#define TELVOR_HAS_SEH_KEYWORDS 1
+#else
+#define TELVOR_HAS_SEH_KEYWORDS 0
+#endif
