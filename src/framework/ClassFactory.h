@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <strmif.h>
 
-class CUnknown;
+#include "framework/Unknown.h"
 
 // Creates one object; writes a failure into *hr when construction fails.
 // Returns null (leaving *hr untouched) when memory runs out.
@@ -32,3 +32,35 @@ inline constexpr int kMaxTemplates = 192;
 // Filled once at process attach from the settings (module start-up), then read-only.
 extern CFactoryTemplate g_Templates[kMaxTemplates];
 extern int g_cTemplates;
+
+// The class object DllGetClassObject hands out for one template. It counts as
+// a live framework object, so the module stays loaded while a host holds it.
+class CClassFactory : public IClassFactory, public CBaseObject {
+ public:
+  explicit CClassFactory(const CFactoryTemplate* factoryTemplate);
+  virtual ~CClassFactory();
+  CClassFactory(const CClassFactory&) = delete;
+  CClassFactory& operator=(const CClassFactory&) = delete;
+
+  // IUnknown
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+  STDMETHODIMP_(ULONG) AddRef() override;
+  STDMETHODIMP_(ULONG) Release() override;
+
+  // IClassFactory
+  // Aggregation may ask only for IUnknown (E_NOINTERFACE otherwise, before
+  // anything is created).
+  STDMETHODIMP CreateInstance(LPUNKNOWN outer, REFIID iid, void** out) override;
+  STDMETHODIMP LockServer(BOOL lock) override;
+
+  // Server locks currently held through LockServer.
+  static LONG ServerLocks();
+
+ private:
+  const CFactoryTemplate* m_pTemplate;
+  volatile LONG m_cRef = 0;
+};
+
+// Module entry points (exported by the DLL through its .def file).
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out);
+STDAPI DllCanUnloadNow();

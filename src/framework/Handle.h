@@ -1,0 +1,61 @@
+// Owning holders for kernel handles and critical sections.
+#pragma once
+
+#include <windows.h>
+
+#include <utility>
+
+// Owns one kernel handle (event, thread, mutex, mapping). Both null and
+// INVALID_HANDLE_VALUE count as "no handle", since Win32 uses either.
+class UniqueHandle {
+ public:
+  UniqueHandle() = default;
+  explicit UniqueHandle(HANDLE h) : h_(h) {}
+  UniqueHandle(UniqueHandle&& other) noexcept : h_(std::exchange(other.h_, nullptr)) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    if (this != &other) Reset(std::exchange(other.h_, nullptr));
+    return *this;
+  }
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+  ~UniqueHandle() { Reset(); }
+
+  void Reset(HANDLE h = nullptr) {
+    HANDLE old = std::exchange(h_, h);
+    if (Valid(old)) CloseHandle(old);
+  }
+  HANDLE Release() { return std::exchange(h_, nullptr); }
+  HANDLE Get() const { return h_; }
+  explicit operator bool() const { return Valid(h_); }
+
+ private:
+  static bool Valid(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+  HANDLE h_ = nullptr;
+};
+
+// A critical section; named after what it guards where it is declared.
+class CCritSec {
+ public:
+  CCritSec() { InitializeCriticalSection(&section_); }
+  ~CCritSec() { DeleteCriticalSection(&section_); }
+  CCritSec(const CCritSec&) = delete;
+  CCritSec& operator=(const CCritSec&) = delete;
+
+  void Lock() { EnterCriticalSection(&section_); }
+  void Unlock() { LeaveCriticalSection(&section_); }
+
+ private:
+  CRITICAL_SECTION section_;
+};
+
+// Holds a CCritSec for one scope.
+class CAutoLock {
+ public:
+  explicit CAutoLock(CCritSec* lock) : lock_(lock) { lock_->Lock(); }
+  ~CAutoLock() { lock_->Unlock(); }
+  CAutoLock(const CAutoLock&) = delete;
+  CAutoLock& operator=(const CAutoLock&) = delete;
+
+ private:
+  CCritSec* lock_;
+};

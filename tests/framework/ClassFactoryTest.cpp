@@ -1,0 +1,181 @@
+// Class objects, object counting and module entry, through the exported
+// functions exactly as a host calls them.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <strmif.h>
+
+#include "framework/ClassFactory.h"
+#include "framework/ComPtr.h"
+#include "framework/ModuleEntry.h"
+
+namespace {
+
+// {5C6E0A31-2B7C-4D8E-9F10-0A1B2C3D4E01} and neighbours: private to this test program.
+const CLSID kClsidPlain = {0x5c6e0a31, 0x2b7c, 0x4d8e, {0x9f, 0x10, 0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0x01}};
+const CLSID kClsidFailing = {0x5c6e0a31, 0x2b7c, 0x4d8e, {0x9f, 0x10, 0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0x02}};
+const CLSID kClsidNoMemory = {0x5c6e0a31, 0x2b7c, 0x4d8e, {0x9f, 0x10, 0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0x03}};
+const CLSID kClsidMissing = {0x5c6e0a31, 0x2b7c, 0x4d8e, {0x9f, 0x10, 0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0x7f}};
+
+int g_created = 0;
+int g_destroyed = 0;
+int g_initCalls[2] = {0, 0};
+
+class PlainObject : public CUnknown {
+ public:
+  explicit PlainObject(LPUNKNOWN outer) : CUnknown(L"PlainObject", outer) { ++g_created; }
+  ~PlainObject() override { ++g_destroyed; }
+};
+
+CUnknown* CreatePlain(LPUNKNOWN outer, HRESULT*) { return new PlainObject(outer); }
+CUnknown* CreateFailing(LPUNKNOWN outer, HRESULT* hr) {
+  *hr = E_ACCESSDENIED;
+  return new PlainObject(outer);
+}
+CUnknown* CreateNothing(LPUNKNOWN, HRESULT*) { return nullptr; }
+void CountInit(BOOL loading, const CLSID*) { ++g_initCalls[loading ? 1 : 0]; }
+
+}  // namespace
+
+CFactoryTemplate g_Templates[kMaxTemplates] = {
+    {L"Plain", &kClsidPlain, CreatePlain, CountInit, nullptr},
+    {L"Failing", &kClsidFailing, CreateFailing, nullptr, nullptr},
+    {L"NoMemory", &kClsidNoMemory, CreateNothing, nullptr, nullptr},
+};
+int g_cTemplates = 3;
+
+namespace {
+
+class ClassFactoryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_created = g_destroyed = 0;
+    ASSERT_EQ(0, CBaseObject::ObjectsActive()) << "an earlier test leaked framework objects";
+  }
+  static ComPtr<IClassFactory> Factory(const CLSID& clsid) {
+    ComPtr<IClassFactory> factory;
+    EXPECT_EQ(S_OK, DllGetClassObject(clsid, IID_IClassFactory, factory.PutVoid()));
+    return factory;
+  }
+};
+
+TEST_F(ClassFactoryTest, UnknownIdentifierIsNotAvailableEvenWithEmptyList) {
+  void* out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, DllGetClassObject(kClsidMissing, IID_IClassFactory, &out));
+  EXPECT_EQ(nullptr, out);
+
+  const int saved = g_cTemplates;
+  g_cTemplates = 0;
+  EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, DllGetClassObject(kClsidPlain, IID_IClassFactory, &out));
+  g_cTemplates = saved;
+  EXPECT_EQ(0, CBaseObject::ObjectsActive());
+}
+
+TEST_F(ClassFactoryTest, ClassObjectServesOnlyUnknownAndClassFactory) {
+  void* out = nullptr;
+  EXPECT_EQ(E_NOINTERFACE, DllGetClassObject(kClsidPlain, IID_IPin, &out));
+  EXPECT_EQ(nullptr, out);
+  EXPECT_EQ(E_POINTER, DllGetClassObject(kClsidPlain, IID_IClassFactory, nullptr));
+
+  ComPtr<IUnknown> unknown;
+  ASSERT_EQ(S_OK, DllGetClassObject(kClsidPlain, IID_IUnknown, unknown.PutVoid()));
+  EXPECT_EQ(1, CBaseObject::ObjectsActive()) << "the class object counts as alive";
+  EXPECT_EQ(0u, unknown.Detach()->Release());
+  EXPECT_EQ(0, CBaseObject::ObjectsActive());
+}
+
+TEST_F(ClassFactoryTest, AggregatedCreationMayAskOnlyForUnknown) {
+  ComPtr<IClassFactory> factory = Factory(kClsidPlain);
+  IUnknown* fakeOuter = factory.Get();  // any non-null unknown; it is never called
+  void* out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(E_NOINTERFACE, factory->CreateInstance(fakeOuter, IID_IPin, &out));
+  EXPECT_EQ(nullptr, out);
+  EXPECT_EQ(0, g_created) << "nothing may be created for a refused aggregation";
+}
+
+TEST_F(ClassFactoryTest, CreateInstanceReportsCreatorFailures) {
+  void* out = nullptr;
+  EXPECT_EQ(E_ACCESSDENIED, Factory(kClsidFailing)->CreateInstance(nullptr, IID_IUnknown, &out));
+  EXPECT_EQ(1, g_created);
+  EXPECT_EQ(1, g_destroyed) << "an object built with a failure code is deleted";
+  EXPECT_EQ(E_OUTOFMEMORY, Factory(kClsidNoMemory)->CreateInstance(nullptr, IID_IUnknown, &out));
+  EXPECT_EQ(nullptr, out);
+}
+
+TEST_F(ClassFactoryTest, FailedQueryDeletesTheNewObject) {
+  void* out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(E_NOINTERFACE, Factory(kClsidPlain)->CreateInstance(nullptr, IID_IPin, &out));
+  EXPECT_EQ(nullptr, out);
+  EXPECT_EQ(1, g_created);
+  EXPECT_EQ(1, g_destroyed);
+}
+
+TEST_F(ClassFactoryTest, ReferenceCountsAreExactAndLastReleaseDeletes) {
+  IUnknown* object = nullptr;
+  ASSERT_EQ(S_OK, Factory(kClsidPlain)->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)));
+  EXPECT_EQ(2u, object->AddRef());
+  IUnknown* again = nullptr;
+  ASSERT_EQ(S_OK, object->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&again)));
+  EXPECT_EQ(object, again);
+  EXPECT_EQ(2u, again->Release());
+  EXPECT_EQ(1u, object->Release());
+  EXPECT_EQ(0, g_destroyed);
+  EXPECT_EQ(0u, object->Release());
+  EXPECT_EQ(1, g_destroyed);
+}
+
+// An outer object that holds our object as its inner unknown and counts what
+// the inner object's interfaces forward to it.
+class OuterUnknown : public IUnknown {
+ public:
+  STDMETHODIMP QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+  STDMETHODIMP_(ULONG) Release() override { return --refs; }
+  ULONG refs = 1;
+};
+
+TEST_F(ClassFactoryTest, AggregatedObjectDelegatesToOuterAndHandsOutInnerUnknown) {
+  OuterUnknown outer;
+  IUnknown* inner = nullptr;
+  ASSERT_EQ(S_OK, Factory(kClsidPlain)->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&inner)));
+  EXPECT_EQ(1u, outer.refs) << "creating the inner object must not touch the outer count";
+  // The inner unknown keeps its own count...
+  EXPECT_EQ(2u, inner->AddRef());
+  EXPECT_EQ(1u, inner->Release());
+  // ...while the object's public interfaces go to the outer one.
+  auto* object = static_cast<PlainObject*>(reinterpret_cast<INonDelegatingUnknown*>(inner));
+  EXPECT_EQ(&outer, object->GetOwner());
+  EXPECT_EQ(0u, inner->Release());
+  EXPECT_EQ(1, g_destroyed);
+}
+
+TEST_F(ClassFactoryTest, CanUnloadOnlyWithoutLocksAndLiveObjects) {
+  EXPECT_EQ(S_OK, DllCanUnloadNow());
+  ComPtr<IClassFactory> factory = Factory(kClsidPlain);
+  EXPECT_EQ(S_FALSE, DllCanUnloadNow());
+
+  IUnknown* object = nullptr;
+  ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)));
+  EXPECT_EQ(S_OK, factory->LockServer(TRUE));
+  factory.Reset();
+  EXPECT_EQ(S_FALSE, DllCanUnloadNow());
+  EXPECT_EQ(0u, object->Release());
+  EXPECT_EQ(S_FALSE, DllCanUnloadNow()) << "the server lock still holds the module";
+
+  ComPtr<IClassFactory> again = Factory(kClsidPlain);
+  EXPECT_EQ(S_OK, again->LockServer(FALSE));
+  again.Reset();
+  EXPECT_EQ(S_OK, DllCanUnloadNow());
+}
+
+TEST_F(ClassFactoryTest, EntryPointRecordsModuleAndCallsInitRoutines) {
+  HINSTANCE self = GetModuleHandleW(nullptr);
+  EXPECT_TRUE(DllEntryPoint(self, DLL_PROCESS_ATTACH, nullptr));
+  EXPECT_EQ(self, ModuleHandle());
+  EXPECT_GE(OsVersion().dwMajorVersion, 5u);
+  EXPECT_EQ(1, g_initCalls[1]);
+  EXPECT_TRUE(DllEntryPoint(self, DLL_PROCESS_DETACH, nullptr));
+  EXPECT_EQ(1, g_initCalls[0]) << "only the template with an init routine is called";
+}
+
+}  // namespace
