@@ -1,0 +1,55 @@
+// Owning holders for the kernel handles and the mapped view of a channel, so
+// that every exit path of Create and Close releases exactly what was obtained.
+#pragma once
+
+#include <windows.h>
+
+#include <utility>
+
+namespace telvor::transport {
+
+class Handle {
+ public:
+  Handle() = default;
+  explicit Handle(HANDLE handle) : handle_(handle) {}
+  ~Handle() { Reset(); }
+  Handle(Handle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+  Handle& operator=(Handle&& other) noexcept {
+    if (this != &other) Reset(std::exchange(other.handle_, nullptr));
+    return *this;
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+
+  HANDLE Get() const { return handle_; }
+  explicit operator bool() const { return handle_ != nullptr; }
+  // Takes ownership of `handle`; INVALID_HANDLE_VALUE is stored as null so a
+  // failed CreateFile-style call reads as "nothing held".
+  void Reset(HANDLE handle = nullptr) {
+    if (handle_) CloseHandle(handle_);
+    handle_ = (handle == INVALID_HANDLE_VALUE) ? nullptr : handle;
+  }
+
+ private:
+  HANDLE handle_ = nullptr;
+};
+
+class MappedView {
+ public:
+  MappedView() = default;
+  ~MappedView() { Reset(); }
+  MappedView(const MappedView&) = delete;
+  MappedView& operator=(const MappedView&) = delete;
+
+  void* Get() const { return view_; }
+  explicit operator bool() const { return view_ != nullptr; }
+  void Reset(void* view = nullptr) {
+    if (view_) UnmapViewOfFile(view_);
+    view_ = view;
+  }
+
+ private:
+  void* view_ = nullptr;
+};
+
+}  // namespace telvor::transport

@@ -1,0 +1,23 @@
+// Reader side of a camera's audio ring: 16 slots under
+// "KAVO.VCAM.A.SHARE.MEMORY.NN" guarded by "KAVO.VCAM.A.MUTEX.NN" (each also
+// looked up under "Global\"). Callback contract: transport/ChannelCallbacks.h.
+#pragma once
+
+#include "transport/ChannelCallbacks.h"
+#include "transport/SharedChannel.h"
+
+namespace telvor {
+
+class SharedAudio : public SharedChannel {
+ public:
+  SharedAudio();
+  ~SharedAudio() override;
+
+  // Set by the owner before Create.
+  on_audio_format_changed_fn on_format_changed = nullptr;
+  // Installed by the owner's on_format_changed handler when it accepts the
+  // announced format; packets flow only while it is set.
+  on_audio_preview_fn on_audio_preview = nullptr;
+};
+
+}  // namespace telvor

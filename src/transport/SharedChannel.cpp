@@ -1,0 +1,319 @@
+#include "transport/SharedChannel.h"
+
+#include <cmath>
+#include <cstring>
+#include <cwchar>
+#include <limits>
+
+#include "module/Log.h"
+
+namespace telvor {
+namespace {
+
+constexpr DWORD kFormatPollMs = 100;
+constexpr DWORD kNoFrameSleepMs = 2;
+// A slot this far ahead of the last delivered number is a stale or corrupt
+// entry, never the next item.
+constexpr std::int64_t kFarAhead = 0x7FFFFFFF;
+constexpr double kTicksPerSecond = 10000000.0;
+// After TerminateThread the thread may still be running for a moment; the view
+// must not be unmapped under it.
+constexpr DWORD kTerminateGraceMs = 1000;
+
+// Slots start at producer-chosen offsets, so fields may be unaligned.
+template <typename T>
+T ReadAt(const void* base, std::size_t offset) {
+  T value;
+  std::memcpy(&value, static_cast<const std::uint8_t*>(base) + offset, sizeof value);
+  return value;
+}
+
+}  // namespace
+
+std::wstring ChannelObjectName(const wchar_t* pattern, int index, bool global) {
+  wchar_t name[1024];
+  std::swprintf(name, 1024, pattern, index);
+  return global ? std::wstring(L"Global\\") + name : std::wstring(name);
+}
+
+SharedChannel::~SharedChannel() { Close(); }
+
+bool SharedChannel::Create() {
+  if (thread_) {
+    SetLastError(ERROR_ALREADY_INITIALIZED);
+    return false;
+  }
+  if (OpenObjects()) return true;
+  const DWORD error = GetLastError();
+  Close();
+  SetLastError(error);
+  return false;
+}
+
+bool SharedChannel::OpenObjects() {
+  for (bool global : {false, true}) {
+    mapping_.Reset(OpenFileMappingW(FILE_MAP_READ, FALSE, ChannelObjectName(kind_.mapping_name, index, global).c_str()));
+    if (mapping_) break;
+  }
+  if (!mapping_) return false;
+  for (bool global : {false, true}) {
+    mutex_.Reset(OpenMutexW(MUTEX_ALL_ACCESS, FALSE, ChannelObjectName(kind_.mutex_name, index, global).c_str()));
+    if (mutex_) break;
+  }
+  if (!mutex_) return false;
+  view_.Reset(MapViewOfFile(mapping_.Get(), FILE_MAP_READ, 0, 0, 0));
+  if (!view_) return false;
+  MEMORY_BASIC_INFORMATION region = {};
+  if (VirtualQuery(view_.Get(), &region, sizeof region) == 0) return false;
+  view_size_ = region.RegionSize;
+  bool logged = false;
+  if (!RingFits(ReadAt<std::uint32_t>(View(), kind_.capacity_offset), kind_.create_function, logged)) {
+    SetLastError(ERROR_INVALID_DATA);
+    return false;
+  }
+  command_event_.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (!command_event_) return false;
+  ack_event_.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (!ack_event_) return false;
+  command_ = kIdle;
+  capacity_ = 0;
+  abandoned_logged_ = false;
+  misfit_logged_ = false;
+  thread_.Reset(CreateThread(nullptr, 0, &SharedChannel::ThreadProc, this, 0, nullptr));
+  return static_cast<bool>(thread_);
+}
+
+// The reader trusts no header: a capacity whose ring does not fit in what was
+// actually mapped would send every slot address past the view.
+bool SharedChannel::RingFits(std::uint32_t capacity, const wchar_t* function, bool& logged) {
+  const std::uint64_t needed = RingBytes(kind_.slot_count, capacity);
+  if (needed <= view_size_ && needed <= std::numeric_limits<std::size_t>::max()) return true;
+  if (!logged) {
+    logged = true;
+    ::telvor::ErrorAt(kind_.unit, __LINE__, function)
+        << L"section of " << view_size_ << L" bytes is shorter than the ring of " << needed << L" bytes ("
+        << kind_.slot_count << L" x (" << capacity << L" + " << kSlotHeaderSize << L"))";
+  }
+  return false;
+}
+
+bool SharedChannel::Run() {
+  if (command_ == kRun) return true;
+  if (!thread_) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  const std::int32_t previous = command_;
+  command_ = kRun;
+  SetEvent(command_event_.Get());
+  // Waiting on the thread too: a reader that already ended never acknowledges.
+  HANDLE waits[2] = {ack_event_.Get(), thread_.Get()};
+  const DWORD result = WaitForMultipleObjects(2, waits, FALSE, kCommandTimeoutMs);
+  if (result == WAIT_OBJECT_0) return true;
+  const DWORD wait_error = GetLastError();
+  command_ = previous;
+  if (result == WAIT_OBJECT_0 + 1) {
+    TELVOR_ERROR_AT(kind_.unit, kind_.run_function) << L"reader thread has already ended";
+    SetLastError(ERROR_INVALID_STATE);
+  } else if (result == WAIT_TIMEOUT) {
+    TELVOR_ERROR_AT(kind_.unit, kind_.run_function) << L"no acknowledgement within " << kCommandTimeoutMs << L" ms";
+    SetLastError(ERROR_TIMEOUT);
+  } else {
+    TELVOR_ERROR_AT(kind_.unit, kind_.run_function) << L"WaitForMultipleObjects failed, err=" << wait_error;
+    SetLastError(wait_error);
+  }
+  return false;
+}
+
+void SharedChannel::Close() {
+  if (thread_) StopReader();
+  command_event_.Reset();
+  ack_event_.Reset();
+  view_.Reset();
+  view_size_ = 0;
+  mapping_.Reset();
+  mutex_.Reset();
+}
+
+void SharedChannel::StopReader() {
+  command_ = kQuit;
+  SetEvent(command_event_.Get());
+  HANDLE waits[2] = {ack_event_.Get(), thread_.Get()};
+  const DWORD acknowledged = WaitForMultipleObjects(2, waits, FALSE, kCommandTimeoutMs);
+  if (acknowledged == WAIT_OBJECT_0 + 1) {
+    // The reader had already ended; whatever ended it was logged then.
+  } else if (acknowledged != WAIT_OBJECT_0) {
+    TELVOR_ERROR_LINE(kind_.unit) << L"): err" << GetLastError();
+    TerminateThread(thread_.Get(), 1);
+    WaitForSingleObject(thread_.Get(), kTerminateGraceMs);
+  } else if (WaitForSingleObject(thread_.Get(), kCommandTimeoutMs) != WAIT_OBJECT_0) {
+    Error() << L"failed to wait for shared memory thread termination";
+    TerminateThread(thread_.Get(), 1);
+    WaitForSingleObject(thread_.Get(), kTerminateGraceMs);
+  }
+  thread_.Reset();
+}
+
+DWORD WINAPI SharedChannel::ThreadProc(void* parameter) {
+  return static_cast<SharedChannel*>(parameter)->ReaderLoop();
+}
+
+const std::uint8_t* SharedChannel::Slot(std::uint32_t slot) const {
+  return View() + static_cast<std::size_t>(slot) * (static_cast<std::size_t>(capacity_) + kSlotHeaderSize);
+}
+
+std::uint64_t SharedChannel::SlotSequence(std::uint32_t slot) const {
+  return ReadAt<std::uint64_t>(Slot(slot), kind_.sequence_offset);
+}
+
+std::int32_t SharedChannel::AcknowledgeCommand() {
+  const std::int32_t state = command_;
+  SetEvent(ack_event_.Get());
+  return state;
+}
+
+DWORD SharedChannel::Terminated() {
+  TELVOR_TRACE_AT(kind_.unit, kind_.thread_function) << L"thread terminated.";
+  return 0;
+}
+
+// A producer that died while writing leaves the mutex abandoned; the wait
+// still hands it to us. The slot it was writing may be half done, but the
+// rest of the ring is sound and a restarted producer will go on from there.
+void SharedChannel::NoteAbandoned() {
+  if (abandoned_logged_) return;
+  abandoned_logged_ = true;
+  TELVOR_ERROR_AT(kind_.unit, kind_.thread_function) << L"mutex abandoned by the producer, reading goes on";
+}
+
+DWORD SharedChannel::ReaderLoop() {
+  std::int32_t state = kIdle;
+  SlotHeader header;
+  DWORD exit_code = 0;
+  if (!WaitForFormat(header, state, exit_code)) return exit_code;
+  std::uint64_t last = 0;
+  if (!AnnounceFormat(header, last)) return 1;
+  std::uint64_t previous_time = ReadAt<std::uint64_t>(&header, kind_.timestamp_offset);
+  double first_time = std::numeric_limits<double>::quiet_NaN();
+  HANDLE waits[2] = {mutex_.Get(), command_event_.Get()};
+  for (;;) {
+    if (state != kRun) {
+      const DWORD result = WaitForSingleObject(command_event_.Get(), INFINITE);
+      if (result == WAIT_TIMEOUT) continue;
+      if (result != WAIT_OBJECT_0) return WaitFailed();
+      state = AcknowledgeCommand();
+      if (state == kQuit) return Terminated();
+      if (state != kRun) Trace() << kind_.idle_state_text << state;
+      continue;
+    }
+    const DWORD result = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+    if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED_0) {
+      if (result == WAIT_ABANDONED_0) NoteAbandoned();
+      if (!DeliverNext(last, previous_time, first_time)) return 0xFFFFFFFF;
+    } else if (result == WAIT_OBJECT_0 + 1) {
+      state = AcknowledgeCommand();
+      if (state == kQuit) return Terminated();
+      Trace() << kind_.running_state_text << state;
+    } else if (result != WAIT_TIMEOUT) {
+      WaitFailed();
+      state = kIdle;
+    }
+  }
+}
+
+DWORD SharedChannel::WaitFailed() {
+  TELVOR_ERROR_AT(kind_.unit, kind_.thread_function) << L"WaitForMultipleObjects failed, err=" << GetLastError();
+  return 1;
+}
+
+// Phase A: returns true holding the mutex with a usable header copied out.
+bool SharedChannel::WaitForFormat(SlotHeader& header, std::int32_t& state, DWORD& exit_code) {
+  HANDLE waits[2] = {mutex_.Get(), command_event_.Get()};
+  for (;;) {
+    const DWORD result = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+    if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED_0) {
+      if (result == WAIT_ABANDONED_0) NoteAbandoned();
+      std::memcpy(&header, View(), sizeof header);
+      const std::uint32_t capacity = ReadAt<std::uint32_t>(&header, kind_.capacity_offset);
+      if (kind_.format_usable(header) && RingFits(capacity, kind_.thread_function, misfit_logged_)) return true;
+      ReleaseMutex(mutex_.Get());
+      Sleep(kFormatPollMs);
+    } else if (result == WAIT_OBJECT_0 + 1) {
+      state = AcknowledgeCommand();
+      if (state == kQuit) {
+        exit_code = Terminated();
+        return false;
+      }
+      if (kind_.waiting_state_text) Trace() << kind_.waiting_state_text << state;
+    } else if (result != WAIT_TIMEOUT) {
+      exit_code = WaitFailed();
+      return false;
+    }
+  }
+}
+
+// Phase B: called holding the mutex; releases it.
+bool SharedChannel::AnnounceFormat(const SlotHeader& header, std::uint64_t& last) {
+  capacity_ = ReadAt<std::uint32_t>(&header, kind_.capacity_offset);
+  last = ReadAt<std::uint64_t>(&header, kind_.sequence_offset);
+  for (std::uint32_t slot = 0; slot < kind_.slot_count; ++slot) {
+    const std::uint64_t sequence = SlotSequence(slot);
+    if (sequence < last) last = sequence;
+  }
+  const std::int32_t result = kind_.announce(this, header);
+  if (result != 0) {
+    TELVOR_ERROR_AT(kind_.unit, kind_.thread_function) << L"on_format_changed failed, ret=" << result;
+    ReleaseMutex(mutex_.Get());
+    return false;
+  }
+  ReleaseMutex(mutex_.Get());
+  return true;
+}
+
+// Phase C, running, mutex held: hands on the slot that follows `last` most
+// closely. Returns false when the preview callback asked to stop.
+bool SharedChannel::DeliverNext(std::uint64_t& last, std::uint64_t& previous_time, double& first_time) {
+  int winner = -1;
+  std::int64_t winner_distance = 0;
+  for (std::uint32_t slot = 0; slot < kind_.slot_count; ++slot) {
+    const std::uint64_t sequence = SlotSequence(slot);
+    const std::int64_t distance =
+        kind_.compare_low32
+            ? static_cast<std::int64_t>(static_cast<std::int32_t>(static_cast<std::uint32_t>(sequence) -
+                                                                  static_cast<std::uint32_t>(last)))
+            : static_cast<std::int64_t>(sequence - last);
+    if (distance > 0 && distance < kFarAhead && (winner < 0 || distance < winner_distance)) {
+      winner = static_cast<int>(slot);
+      winner_distance = distance;
+    }
+  }
+  if (winner < 0) {
+    Sleep(kNoFrameSleepMs);
+    ReleaseMutex(mutex_.Get());
+    return true;
+  }
+  const std::uint8_t* slot = Slot(static_cast<std::uint32_t>(winner));
+  const std::uint64_t sequence = ReadAt<std::uint64_t>(slot, kind_.sequence_offset);
+  const std::uint64_t timestamp = ReadAt<std::uint64_t>(slot, kind_.timestamp_offset);
+  const std::uint32_t length = ReadAt<std::uint32_t>(slot, offsetof(SlotHeader, payload_length));
+  const double seconds = static_cast<double>(timestamp) / kTicksPerSecond;
+  if (kind_.trace_each_frame) {
+    Trace() << L"F" << last << L"," << sequence << L"=" << winner_distance << L"," << seconds << L","
+            << seconds - static_cast<double>(previous_time) / kTicksPerSecond << L"," << length;
+  }
+  last = sequence;
+  previous_time = timestamp;
+  if (kind_.has_preview(this)) {
+    if (std::isnan(first_time)) first_time = seconds;
+    const std::int32_t result = kind_.preview(this, seconds - first_time, slot + kSlotHeaderSize, length);
+    if (result != 0) {
+      TELVOR_ERROR_AT(kind_.unit, kind_.thread_function) << kind_.preview_failed_text << result;
+      ReleaseMutex(mutex_.Get());
+      return false;
+    }
+  }
+  ReleaseMutex(mutex_.Get());
+  return true;
+}
+
+}  // namespace telvor

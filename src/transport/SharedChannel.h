@@ -1,0 +1,115 @@
+// The reader side shared by the video and the audio channel: open the
+// producer's named section and mutex, map the section read-only, and run one
+// reader thread that announces the producer's format once and then hands on
+// every new slot in sequence order. SharedVideo and SharedAudio only describe
+// how they differ (names, slot count, header fields, log texts, callbacks).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "transport/Handle.h"
+#include "transport/SlotHeader.h"
+
+namespace telvor {
+
+class SharedChannel;
+
+// Everything in which the two channels differ.
+struct ChannelKind {
+  const wchar_t* unit;             // log unit: "SharedVideo" / "SharedAudio"
+  const wchar_t* create_function;  // "SharedVideo::Create", ...
+  const wchar_t* run_function;
+  const wchar_t* close_function;
+  const wchar_t* thread_function;
+  const wchar_t* mapping_name;  // printf pattern taking the camera index
+  const wchar_t* mutex_name;
+  std::uint32_t slot_count;
+  std::size_t capacity_offset;   // offset of the payload capacity in slot 0's header
+  std::size_t sequence_offset;   // offset of a slot's sequence number
+  std::size_t timestamp_offset;  // offset of a slot's timestamp
+  bool compare_low32;            // audio follows its numbers across a 32-bit wrap
+  bool trace_each_frame;         // video writes one trace line per delivered frame
+  const wchar_t* waiting_state_text;  // command other than quit while no format; null: silent
+  const wchar_t* idle_state_text;     // "Video state=" / "Audio state="
+  const wchar_t* running_state_text;  // "video state=" / "audio state="
+  const wchar_t* preview_failed_text;
+  bool (*format_usable)(const SlotHeader& header);
+  // Calls the owner's on_format_changed if set; returns its result (0 if unset).
+  std::int32_t (*announce)(SharedChannel* channel, const SlotHeader& header);
+  bool (*has_preview)(const SharedChannel* channel);
+  std::int32_t (*preview)(SharedChannel* channel, double sample_time, const std::uint8_t* payload,
+                          std::uint32_t length);
+};
+
+// Formats a kernel-object name: the pattern with the camera index printed with
+// at least two digits, optionally behind "Global\".
+std::wstring ChannelObjectName(const wchar_t* pattern, int index, bool global);
+
+class SharedChannel {
+ public:
+  SharedChannel(const SharedChannel&) = delete;
+  SharedChannel& operator=(const SharedChannel&) = delete;
+  virtual ~SharedChannel();
+
+  // Set by the owner before Create.
+  std::int32_t index = 0;
+  void* user = nullptr;
+
+  // Opens, maps and checks the producer's objects and starts the reader
+  // (idle). False on failure, with GetLastError() telling why; whatever was
+  // obtained has been released again.
+  bool Create();
+  // Tells the reader to deliver. Waits at most kCommandTimeoutMs for the
+  // acknowledgement and fails at once when the reader has already ended.
+  bool Run();
+  // Stops the reader and releases everything; safe on a half-built or closed object.
+  void Close();
+
+  // Read-only view of the whole section, null before Create. The owner may read
+  // slot 0's header through it without the mutex.
+  const std::uint8_t* View() const { return static_cast<const std::uint8_t*>(view_.Get()); }
+  // Bytes of the mapped region (page-rounded), 0 before Create.
+  std::size_t ViewSize() const { return view_size_; }
+  // Payload bytes per slot as announced with the format; see ChannelCallbacks.h.
+  std::uint32_t PayloadCapacity() const { return capacity_; }
+
+  static constexpr DWORD kCommandTimeoutMs = 5000;
+
+ protected:
+  explicit SharedChannel(const ChannelKind& kind) : kind_(kind) {}
+
+ private:
+  enum Command : std::int32_t { kIdle = 0, kRun = 1, kQuit = 2 };
+
+  static DWORD WINAPI ThreadProc(void* parameter);
+  DWORD ReaderLoop();
+  bool OpenObjects();
+  bool RingFits(std::uint32_t capacity, const wchar_t* function, bool& logged);
+  void StopReader();
+  bool WaitForFormat(SlotHeader& header, std::int32_t& state, DWORD& exit_code);
+  bool AnnounceFormat(const SlotHeader& header, std::uint64_t& last);
+  bool DeliverNext(std::uint64_t& last, std::uint64_t& previous_time, double& first_time);
+  void NoteAbandoned();
+  std::int32_t AcknowledgeCommand();
+  DWORD Terminated();
+  DWORD WaitFailed();
+  std::uint64_t SlotSequence(std::uint32_t slot) const;
+  const std::uint8_t* Slot(std::uint32_t slot) const;
+
+  const ChannelKind& kind_;
+  transport::Handle mapping_;
+  transport::Handle mutex_;
+  transport::MappedView view_;
+  std::size_t view_size_ = 0;
+  transport::Handle thread_;
+  transport::Handle command_event_;
+  transport::Handle ack_event_;
+  volatile std::int32_t command_ = kIdle;
+  std::uint32_t capacity_ = 0;
+  bool abandoned_logged_ = false;
+  bool misfit_logged_ = false;
+};
+
+}  // namespace telvor

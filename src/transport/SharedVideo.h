@@ -1,0 +1,24 @@
+// Reader side of a camera's video ring: 8 slots under
+// "KAVO.VCAM.V.SHARE.MEMORY.NN" guarded by "KAVO.VCAM.V.MUTEX.NN" (each also
+// looked up under "Global\"). Callback contract: transport/ChannelCallbacks.h.
+#pragma once
+
+#include "transport/ChannelCallbacks.h"
+#include "transport/SharedChannel.h"
+
+namespace telvor {
+
+class SharedVideo : public SharedChannel {
+ public:
+  SharedVideo();
+  ~SharedVideo() override;
+
+  // Set by the owner before Create.
+  on_video_format_changed_fn on_format_changed = nullptr;
+  // Usually installed by the owner's on_format_changed handler (it runs on the
+  // reader thread before the first frame is chosen), so that frames flow only
+  // once the format has been accepted.
+  on_video_preview_fn on_video_preview = nullptr;
+};
+
+}  // namespace telvor
