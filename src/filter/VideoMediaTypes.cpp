@@ -1,0 +1,231 @@
+#include "filter/VideoMediaTypes.h"
+
+#include <dshow.h>
+#include <dvdmedia.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "module/Log.h"
+
+namespace telvor {
+namespace {
+
+constexpr wchar_t kUnit[] = L"Utils";
+
+constexpr DWORD FourCc(char a, char b, char c, char d) {
+  return static_cast<DWORD>(static_cast<unsigned char>(a)) | (static_cast<DWORD>(static_cast<unsigned char>(b)) << 8) |
+         (static_cast<DWORD>(static_cast<unsigned char>(c)) << 16) |
+         (static_cast<DWORD>(static_cast<unsigned char>(d)) << 24);
+}
+
+const VideoSubtypeInfo kSubtypes[] = {
+    {&MEDIASUBTYPE_YV12, FourCc('Y', 'V', '1', '2'), 12, 1, false},
+    {&MEDIASUBTYPE_NV12, FourCc('N', 'V', '1', '2'), 12, 1, false},
+    {&MEDIASUBTYPE_YUY2, FourCc('Y', 'U', 'Y', '2'), 16, 2, false},
+    {&MEDIASUBTYPE_RGB32, BI_RGB, 32, 4, true},
+    {&MEDIASUBTYPE_RGB24, BI_RGB, 24, 3, true},
+    {&MEDIASUBTYPE_RGB565, BI_RGB, 16, 2, true},
+};
+
+// The fields shared by both header kinds, read from or written to a type.
+struct VideoHeaderFields {
+  RECT source;
+  RECT target;
+  DWORD bitRate;
+  REFERENCE_TIME frameDuration;
+  BITMAPINFOHEADER bitmap;
+  bool interlaced;
+};
+
+template <typename Header>
+VideoHeaderFields FieldsOf(const Header& header) {
+  return {header.rcSource, header.rcTarget, header.dwBitRate, header.AvgTimePerFrame, header.bmiHeader, false};
+}
+
+// Copies the header out of the block: a client's pbFormat carries no
+// alignment promise.
+bool ReadVideoHeader(const AM_MEDIA_TYPE& type, VideoHeaderFields* fields) {
+  if (!type.pbFormat) return false;
+  if (IsEqualGUID(type.formattype, FORMAT_VideoInfo) && type.cbFormat >= sizeof(VIDEOINFOHEADER)) {
+    VIDEOINFOHEADER header;
+    std::memcpy(&header, type.pbFormat, sizeof(header));
+    *fields = FieldsOf(header);
+    return true;
+  }
+  if (IsEqualGUID(type.formattype, FORMAT_VideoInfo2) && type.cbFormat >= sizeof(VIDEOINFOHEADER2)) {
+    VIDEOINFOHEADER2 header;
+    std::memcpy(&header, type.pbFormat, sizeof(header));
+    *fields = FieldsOf(header);
+    fields->interlaced = (header.dwInterlaceFlags & AMINTERLACE_IsInterlaced) != 0;
+    return true;
+  }
+  return false;
+}
+
+// rowPixels is biWidth, which may exceed the picture width by the padding.
+bool FitsSizeLimits(std::int64_t width, std::int64_t height, std::int64_t rowPixels) {
+  if (width < 0 || height < 0 || rowPixels < 0) return false;
+  if (width > kMaxVideoDimension || height > kMaxVideoDimension || rowPixels > kMaxVideoDimension + 3) return false;
+  return 4 * std::max(width, rowPixels) * height <= kMaxVideoImageBytes;
+}
+
+std::int64_t PaddedWidth(std::int64_t width) { return width + width % 4; }
+
+bool IsUsableRate(double framesPerSecond) { return std::isfinite(framesPerSecond) && framesPerSecond > 0; }
+
+REFERENCE_TIME FrameDuration(double framesPerSecond) {
+  if (!IsUsableRate(framesPerSecond)) return 0;
+  const double duration = 10000000.0 / framesPerSecond;
+  // A rate so slow that the duration leaves the 64-bit range saturates.
+  if (duration >= 9.2e18) return INT64_MAX;
+  return static_cast<REFERENCE_TIME>(duration);
+}
+
+DWORD BitRate(std::uint32_t width, std::uint32_t height, WORD bitCount, double framesPerSecond) {
+  if (!IsUsableRate(framesPerSecond)) return 0;
+  // The per-frame bit count is a 32-bit product; only the scaling by the rate
+  // is done in floating point, and it saturates rather than wrapping.
+  const std::uint32_t bitsPerFrame = height * bitCount * width;
+  const double rate = static_cast<double>(bitsPerFrame) * framesPerSecond;
+  if (rate >= 4294967295.0) return 0xFFFFFFFF;
+  return static_cast<DWORD>(rate);
+}
+
+void ReleaseFormat(AM_MEDIA_TYPE* type) {
+  if (type->pbFormat) CoTaskMemFree(type->pbFormat);
+  type->pbFormat = nullptr;
+  type->cbFormat = 0;
+  type->formattype = GUID_NULL;
+  if (type->pUnk) type->pUnk->Release();
+  type->pUnk = nullptr;
+}
+
+template <typename Header>
+void WriteHeader(Header* header, const VideoHeaderFields& fields) {
+  header->rcSource = fields.source;
+  header->rcTarget = fields.target;
+  header->dwBitRate = fields.bitRate;
+  header->dwBitErrorRate = 0;
+  header->AvgTimePerFrame = fields.frameDuration;
+  header->bmiHeader = fields.bitmap;
+}
+
+// Everything but the header kind; validates before allocating so a refused
+// request never leaves a half-built block behind.
+VideoHeaderFields PrepareVideoFields(AM_MEDIA_TYPE* type, REFGUID subtype, std::int64_t width, std::int64_t height,
+                                     double framesPerSecond) {
+  ReleaseFormat(type);
+  WORD bitCount = 0;
+  DWORD compression = 0;
+  if (const VideoSubtypeInfo* info = FindVideoSubtype(subtype)) {
+    bitCount = info->bitCount;
+    compression = info->compression;
+  } else if (!IsEqualGUID(subtype, MEDIASUBTYPE_MPEG2_VIDEO)) {
+    TELVOR_RAISE_COM_ERROR(E_INVALIDARG, kUnit);
+  }
+  const std::int64_t rowPixels = PaddedWidth(width);
+  if (!FitsSizeLimits(width, height, rowPixels)) TELVOR_RAISE_COM_ERROR(E_INVALIDARG, kUnit);
+
+  VideoHeaderFields fields = {};
+  BITMAPINFOHEADER& bitmap = fields.bitmap;
+  bitmap.biSize = sizeof(BITMAPINFOHEADER);
+  bitmap.biWidth = static_cast<LONG>(rowPixels);
+  bitmap.biHeight = static_cast<LONG>(height);
+  bitmap.biPlanes = 1;
+  bitmap.biBitCount = bitCount;
+  bitmap.biCompression = compression;
+  const std::int64_t rowBytes = ((rowPixels * bitCount + 31) / 8) & ~std::int64_t{3};
+  bitmap.biSizeImage = static_cast<DWORD>(rowBytes * height);
+  if (rowPixels != width) {
+    fields.source = {0, 0, static_cast<LONG>(width), static_cast<LONG>(height)};
+    fields.target = fields.source;
+  }
+  fields.bitRate =
+      BitRate(static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height), bitCount, framesPerSecond);
+  fields.frameDuration = FrameDuration(framesPerSecond);
+
+  type->majortype = MEDIATYPE_Video;
+  type->subtype = subtype;
+  type->bFixedSizeSamples = TRUE;
+  type->bTemporalCompression = FALSE;
+  type->lSampleSize = bitmap.biSizeImage;
+  return fields;
+}
+
+template <typename Header>
+Header* AllocateHeader(AM_MEDIA_TYPE* type, REFGUID formatType) {
+  void* block = CoTaskMemAlloc(sizeof(Header));
+  if (!block) TELVOR_RAISE_COM_ERROR(E_OUTOFMEMORY, kUnit);
+  std::memset(block, 0, sizeof(Header));
+  type->formattype = formatType;
+  type->cbFormat = sizeof(Header);
+  type->pbFormat = static_cast<BYTE*>(block);
+  return static_cast<Header*>(block);
+}
+
+}  // namespace
+
+const VideoSubtypeInfo* FindVideoSubtype(REFGUID subtype) {
+  for (const VideoSubtypeInfo& info : kSubtypes) {
+    if (IsEqualGUID(*info.subtype, subtype)) return &info;
+  }
+  return nullptr;
+}
+
+}  // namespace telvor
+
+OutputFormat DescribeVideoType(const AM_MEDIA_TYPE& type) {
+  using namespace telvor;
+  OutputFormat format = {};
+  VideoHeaderFields fields;
+  if (!ReadVideoHeader(type, &fields)) return format;
+
+  // 64-bit so that hostile rectangles (INT_MIN..INT_MAX) cannot overflow.
+  std::int64_t width = std::int64_t{fields.source.right} - fields.source.left;
+  std::int64_t height = std::int64_t{fields.source.bottom} - fields.source.top;
+  if (width == 0 || height == 0) {
+    width = fields.bitmap.biWidth;
+    height = std::abs(std::int64_t{fields.bitmap.biHeight});
+  }
+  const std::int64_t rowPixels = fields.bitmap.biWidth;
+  if (!FitsSizeLimits(width, height, rowPixels)) return format;
+
+  format.subtype = type.subtype;
+  format.width = static_cast<std::uint32_t>(width);
+  format.height = static_cast<std::uint32_t>(height);
+  if (const VideoSubtypeInfo* info = FindVideoSubtype(type.subtype)) {
+    format.stride = info->bytesPerPixel * static_cast<std::uint32_t>(rowPixels);
+    format.bottomUp = info->rgb && fields.bitmap.biHeight > 0;
+  }
+  format.frameDuration = fields.frameDuration;
+  format.interlaced = fields.interlaced;
+  return format;
+}
+
+bool IsSameVideoFormat(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b) {
+  const OutputFormat first = DescribeVideoType(a);
+  const OutputFormat second = DescribeVideoType(b);
+  return IsEqualGUID(first.subtype, second.subtype) && first.width == second.width &&
+         first.height == second.height && first.frameDuration == second.frameDuration &&
+         first.interlaced == second.interlaced;
+}
+
+void BuildVideoType(AM_MEDIA_TYPE* type, REFGUID subtype, std::int64_t width, std::int64_t height,
+                    double framesPerSecond) {
+  using namespace telvor;
+  const VideoHeaderFields fields = PrepareVideoFields(type, subtype, width, height, framesPerSecond);
+  WriteHeader(AllocateHeader<VIDEOINFOHEADER>(type, FORMAT_VideoInfo), fields);
+}
+
+void BuildVideoType2(AM_MEDIA_TYPE* type, REFGUID subtype, std::int64_t width, std::int64_t height,
+                     double framesPerSecond) {
+  using namespace telvor;
+  const VideoHeaderFields fields = PrepareVideoFields(type, subtype, width, height, framesPerSecond);
+  VIDEOINFOHEADER2* header = AllocateHeader<VIDEOINFOHEADER2>(type, FORMAT_VideoInfo2);
+  WriteHeader(header, fields);
+  // The remaining VIDEOINFOHEADER2 fields (copy protection, aspect ratio,
+  // control flags) stay zero from the cleared block.
+  header->dwInterlaceFlags = AMINTERLACE_IsInterlaced;
+}

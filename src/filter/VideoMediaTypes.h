@@ -1,0 +1,79 @@
+// Uncompressed video media types: the one place where the video pin's types
+// are built, and where any type a client hands us is turned into the plain
+// description (OutputFormat) that frame production works from.
+//
+// All functions work on AM_MEDIA_TYPE records whose format block lives in COM
+// task memory (CoTaskMemAlloc), so a CMediaType can wrap or copy the result.
+//
+// Size limits. Clients send arbitrary sizes through IAMStreamConfig and the
+// control interface, and every later buffer computation multiplies width,
+// height and up to four bytes per pixel. To keep all of that inside 32-bit
+// signed arithmetic, a picture is usable only when
+//   - width and height are each at most kMaxVideoDimension, and
+//   - four bytes per pixel of its widest row times its height fit in
+//     kMaxVideoImageBytes (INT32_MAX, the largest buffer an allocator takes).
+// So 65535 x 1 is fine (its padded row is 65538 pixels), 100000 x 100000 and
+// 65535 x 65535 are not. A zero width or height is not an overflow hazard and
+// keeps the plain arithmetic (a type describing no pixels, which the pin later
+// refuses when it sizes buffers).
+#pragma once
+
+#include <windows.h>
+#include <strmif.h>
+
+#include <cstdint>
+
+namespace telvor {
+
+inline constexpr std::int64_t kMaxVideoDimension = 65535;
+inline constexpr std::int64_t kMaxVideoImageBytes = 0x7FFFFFFF;
+
+// Per-pixel facts of a subtype the builders and the describer understand.
+struct VideoSubtypeInfo {
+  const GUID* subtype;
+  DWORD compression;     // biCompression
+  WORD bitCount;         // biBitCount
+  DWORD bytesPerPixel;   // row stride of the first plane = bytesPerPixel x biWidth
+  bool rgb;              // rows stored bottom-up when biHeight > 0
+};
+
+// The table entry for a subtype, or null for one we do not understand.
+const VideoSubtypeInfo* FindVideoSubtype(REFGUID subtype);
+
+}  // namespace telvor
+
+// What the video pin keeps of its negotiated type.
+struct OutputFormat {
+  GUID subtype;
+  std::uint32_t width;
+  std::uint32_t height;
+  std::uint32_t stride;        // bytes from one row of the first plane to the next
+  bool bottomUp;               // RGB stored last row first
+  std::int64_t frameDuration;  // AvgTimePerFrame, 100 ns units
+  bool interlaced;             // VIDEOINFOHEADER2 with AMINTERLACE_IsInterlaced
+};
+
+// Never fails: a type without a complete VIDEOINFOHEADER or VIDEOINFOHEADER2
+// block, or whose picture is negative or beyond the size limits above, gives
+// an all-zero description.
+OutputFormat DescribeVideoType(const AM_MEDIA_TYPE& type);
+
+// True when both types describe the same picture stream (subtype, size, frame
+// duration, interlacing); stride and row order are not compared.
+bool IsSameVideoFormat(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b);
+
+// Fill *type with a VIDEOINFOHEADER (BuildVideoType) or an interlaced
+// VIDEOINFOHEADER2 (BuildVideoType2) type. *type must be zeroed or hold a
+// task-memory format block, which is freed first. Width and height are wide
+// enough for any magnitude a client can send (|INT_MIN| included).
+// Raises a COM error (telvor::ComError, unit Utils) and leaves *type without a
+// format block when:
+//   E_INVALIDARG   the subtype is not in the table (MPEG-2 video excepted), or
+//                  width/height is negative or beyond the size limits above;
+//   E_OUTOFMEMORY  the format block cannot be allocated.
+// A frame rate that is zero, negative or not finite counts as no rate
+// (AvgTimePerFrame 0, dwBitRate 0).
+void BuildVideoType(AM_MEDIA_TYPE* type, REFGUID subtype, std::int64_t width, std::int64_t height,
+                    double framesPerSecond);
+void BuildVideoType2(AM_MEDIA_TYPE* type, REFGUID subtype, std::int64_t width, std::int64_t height,
+                     double framesPerSecond);
