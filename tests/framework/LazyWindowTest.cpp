@@ -1,0 +1,162 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "framework/LazyWindow.h"
+
+// Tells the tests when a watched allocation is freed, so record ownership is
+// checked rather than assumed.
+namespace {
+const void* g_watched = nullptr;
+bool g_watchedFreed = false;
+void NoteFree(void* p) {
+  if (p && p == g_watched) g_watchedFreed = true;
+}
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (void* p = std::malloc(size ? size : 1)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+  NoteFree(p);
+  std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+  NoteFree(p);
+  std::free(p);
+}
+
+namespace Tessel {
+namespace {
+
+struct Seen {
+  UINT message;
+  WPARAM wParam;
+  LPARAM lParam;
+};
+
+LRESULT Recorder(HWND window, UINT message, WPARAM wParam, LPARAM lParam, void* context) {
+  static_cast<std::vector<Seen>*>(context)->push_back({message, wParam, lParam});
+  if (message == WM_APP + 1) return 42;
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+LRESULT RefuseCreation(HWND window, UINT message, WPARAM wParam, LPARAM lParam, void*) {
+  if (message == WM_NCCREATE) return FALSE;
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+bool ClassExists(const std::wstring& name) {
+  WNDCLASSEXW info = {};
+  info.cbSize = sizeof(info);
+  return GetClassInfoExW(GetModuleHandleW(nullptr), name.c_str(), &info) != FALSE;
+}
+
+// Owns one Initialize for the test's duration.
+struct Initialized {
+  Initialized() { EXPECT_TRUE(LazyWindow::Initialize()); }
+  ~Initialized() { LazyWindow::Uninitialize(); }
+};
+
+TEST(LazyWindow, ClassIsRegisteredOnceAndRemovedWithItsAtomByTheLastTeardown) {
+  // Global atoms are shared by every process of the prefix; the absence check
+  // below only means something when nobody else holds the atom.
+  const bool atomHeldElsewhere = GlobalFindAtomW(L"Qorin.WindowData") != 0;
+
+  ASSERT_TRUE(LazyWindow::Initialize());
+  const std::wstring name = LazyWindow::ClassName();
+  const ATOM classAtom = LazyWindow::ClassAtom();
+  ASSERT_EQ(name.rfind(L"Qorin.WndClass.", 0), 0u);
+  EXPECT_EQ(name.find_first_not_of(L"0123456789", 15), std::wstring::npos) << std::string(name.begin(), name.end());
+  WNDCLASSEXW info = {};
+  info.cbSize = sizeof(info);
+  ASSERT_TRUE(GetClassInfoExW(GetModuleHandleW(nullptr), name.c_str(), &info));
+  EXPECT_EQ(info.style, 0x28u);
+  EXPECT_EQ(reinterpret_cast<INT_PTR>(info.hbrBackground), 5);
+  EXPECT_EQ(info.cbClsExtra, 0);
+  EXPECT_EQ(info.cbWndExtra, 0);
+  EXPECT_NE(LazyWindow::WindowDataAtom(), 0);
+  EXPECT_EQ(GlobalFindAtomW(L"Qorin.WindowData"), LazyWindow::WindowDataAtom());
+
+  Sleep(20);  // a second registration would get a new clock suffix
+  EXPECT_TRUE(LazyWindow::Initialize());
+  EXPECT_EQ(LazyWindow::ClassName(), name);
+  EXPECT_EQ(LazyWindow::ClassAtom(), classAtom);
+
+  LazyWindow::Uninitialize();
+  EXPECT_TRUE(ClassExists(name)) << "one user is left";
+  LazyWindow::Uninitialize();
+  EXPECT_FALSE(ClassExists(name));
+  EXPECT_EQ(CreateWindowExW(0, name.c_str(), L"", 0, 0, 0, 0, 0, nullptr, nullptr, GetModuleHandleW(nullptr),
+                            nullptr),
+            nullptr);
+  EXPECT_EQ(LazyWindow::ClassAtom(), 0);
+  EXPECT_EQ(LazyWindow::WindowDataAtom(), 0);
+  EXPECT_STREQ(LazyWindow::ClassName(), L"");
+  if (!atomHeldElsewhere) EXPECT_EQ(GlobalFindAtomW(L"Qorin.WindowData"), 0);
+
+  // An unmatched teardown is ignored; the next Initialize starts afresh.
+  LazyWindow::Uninitialize();
+  Initialized again;
+  EXPECT_TRUE(ClassExists(LazyWindow::ClassName()));
+}
+
+TEST(LazyWindow, WindowHandsItsMessagesToTheRecordAndFreesItAtNcDestroy) {
+  Initialized initialized;
+  std::vector<Seen> seen;
+  auto record = std::make_unique<LazyWindowRecord>(LazyWindowRecord{&Recorder, &seen});
+  g_watched = record.get();
+  g_watchedFreed = false;
+  HWND window = LazyWindow::Create(std::move(record));
+  ASSERT_NE(window, nullptr);
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.front().message, static_cast<UINT>(WM_NCCREATE));
+  EXPECT_FALSE(IsWindowVisible(window));
+
+  EXPECT_EQ(SendMessageW(window, WM_APP + 1, 7, 9), 42);
+  EXPECT_EQ(seen.back().message, static_cast<UINT>(WM_APP + 1));
+  EXPECT_EQ(seen.back().wParam, 7u);
+  EXPECT_EQ(seen.back().lParam, 9);
+
+  EXPECT_FALSE(g_watchedFreed);
+  ASSERT_TRUE(DestroyWindow(window));
+  EXPECT_EQ(seen.back().message, static_cast<UINT>(WM_NCDESTROY));
+  EXPECT_TRUE(g_watchedFreed);
+  g_watched = nullptr;
+}
+
+TEST(LazyWindow, RecordsOfWindowsNeverCreatedAreFreed) {
+  // Class not registered: the window procedure never runs.
+  auto orphan = std::make_unique<LazyWindowRecord>(LazyWindowRecord{&RefuseCreation, nullptr});
+  g_watched = orphan.get();
+  g_watchedFreed = false;
+  EXPECT_EQ(LazyWindow::Create(std::move(orphan)), nullptr);
+  EXPECT_TRUE(g_watchedFreed);
+
+  // The handler itself refuses creation.
+  Initialized initialized;
+  auto refused = std::make_unique<LazyWindowRecord>(LazyWindowRecord{&RefuseCreation, nullptr});
+  g_watched = refused.get();
+  g_watchedFreed = false;
+  EXPECT_EQ(LazyWindow::Create(std::move(refused)), nullptr);
+  EXPECT_TRUE(g_watchedFreed);
+  g_watched = nullptr;
+}
+
+TEST(LazyWindow, WindowWithoutRecordBehavesLikeAPlainWindow) {
+  Initialized initialized;
+  HWND window = CreateWindowExW(0, LazyWindow::ClassName(), L"plain", 0, 0, 0, 10, 10, nullptr, nullptr,
+                                GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(window, nullptr);
+  wchar_t title[16] = {};
+  EXPECT_EQ(GetWindowTextW(window, title, 16), 5);
+  EXPECT_STREQ(title, L"plain");
+  EXPECT_TRUE(DestroyWindow(window));
+}
+
+}  // namespace
+}  // namespace Tessel
