@@ -1,0 +1,31 @@
+// A source filter: a CBaseFilter that owns its output pins and their state
+// lock. Pins add themselves on construction (CSourceStream does it) and are
+// deleted with the filter.
+#pragma once
+
+#include <vector>
+
+#include "framework/BaseFilter.h"
+
+class CSourceStream;
+
+class CSource : public CBaseFilter {
+ public:
+  CSource(const wchar_t* objectName, LPUNKNOWN outer, REFCLSID clsid, HRESULT* hr = nullptr);
+  // Stops streaming if still active, then deletes the pins.
+  ~CSource() override;
+
+  int GetPinCount() override;
+  CBasePin* GetPin(int n) override;
+
+  // Called by CSourceStream's constructor and destructor.
+  HRESULT AddPin(CSourceStream* pin);
+  HRESULT RemovePin(CSourceStream* pin);
+  // Position of `pin` in the pin array, or -1.
+  int FindPinNumber(IPin* pin);
+
+ protected:
+  CCritSec m_cStateLock;  // guards state, connection, negotiation and the pin array
+  std::vector<CSourceStream*> m_paStreams;
+  int m_iPins = 0;
+};
