@@ -97,7 +97,9 @@ TEST(LazyWindow, ClassIsRegisteredOnceAndRemovedWithItsAtomByTheLastTeardown) {
   EXPECT_EQ(LazyWindow::ClassAtom(), 0);
   EXPECT_EQ(LazyWindow::WindowDataAtom(), 0);
   EXPECT_STREQ(LazyWindow::ClassName(), L"");
-  if (!atomHeldElsewhere) EXPECT_EQ(GlobalFindAtomW(L"Qorin.WindowData"), 0);
+  if (!atomHeldElsewhere) {
+    EXPECT_EQ(GlobalFindAtomW(L"Qorin.WindowData"), 0);
+  }
 
   // An unmatched teardown is ignored; the next Initialize starts afresh.
   LazyWindow::Uninitialize();

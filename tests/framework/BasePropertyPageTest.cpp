@@ -1,0 +1,332 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "framework/BasePropertyPage.h"
+#include "framework/ComPtr.h"
+
+namespace {
+
+constexpr int kDialogId = 9;  // templates in PageTestResources.rc
+constexpr int kTitleId = 102;
+constexpr int kMissingId = 4242;
+
+// What the hooks saw; lives outside the page so it survives the last release.
+struct HookLog {
+  int connects = 0;
+  int disconnects = 0;
+  int activates = 0;
+  int deactivates = 0;
+  int applies = 0;
+  IUnknown* connected = nullptr;
+  HRESULT connectResult = S_OK;
+  HRESULT applyResult = S_OK;
+  HWND initDialogWindow = nullptr;
+  int appMessages = 0;
+  LONG_PTR exStyleAtDeactivate = 0;
+};
+
+class TestPage : public CBasePropertyPage {
+ public:
+  TestPage(HookLog* log, int dialogId = kDialogId, int titleId = kTitleId)
+      : CBasePropertyPage(L"TestPage", nullptr, dialogId, titleId), log_(log) {}
+
+  using CBasePropertyPage::SetDirty;
+  HWND Window() const { return m_hwnd; }
+
+  HRESULT OnConnect(IUnknown* object) override {
+    ++log_->connects;
+    log_->connected = object;
+    return log_->connectResult;
+  }
+  HRESULT OnDisconnect() override {
+    ++log_->disconnects;
+    return S_OK;
+  }
+  HRESULT OnActivate() override {
+    ++log_->activates;
+    return S_OK;
+  }
+  HRESULT OnDeactivate() override {
+    ++log_->deactivates;
+    log_->exStyleAtDeactivate = GetWindowLongPtrW(m_hwnd, GWL_EXSTYLE);
+    return S_OK;
+  }
+  HRESULT OnApplyChanges() override {
+    ++log_->applies;
+    return log_->applyResult;
+  }
+  INT_PTR OnReceiveMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) override {
+    if (message == WM_INITDIALOG) log_->initDialogWindow = dialog;
+    if (message == WM_APP + 3) ++log_->appMessages;
+    return CBasePropertyPage::OnReceiveMessage(dialog, message, wParam, lParam);
+  }
+
+ private:
+  HookLog* log_;
+};
+
+// The frame itself stays hidden, so look at the page's own style only.
+bool IsShown(HWND window) { return (GetWindowLongPtrW(window, GWL_STYLE) & WS_VISIBLE) != 0; }
+
+// A frame's side of the page: counts references and status changes.
+class TestSite : public IPropertyPageSite {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPropertyPageSite)) {
+      *out = static_cast<IPropertyPageSite*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++refs); }
+  STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--refs); }
+  STDMETHODIMP OnStatusChange(DWORD flags) override {
+    lastStatus = flags;
+    ++statusChanges;
+    return S_OK;
+  }
+  STDMETHODIMP GetLocaleID(LCID* locale) override {
+    *locale = LOCALE_USER_DEFAULT;
+    return S_OK;
+  }
+  STDMETHODIMP GetPageContainer(IUnknown**) override { return E_NOTIMPL; }
+  STDMETHODIMP TranslateAccelerator(MSG*) override { return S_FALSE; }
+
+  long refs = 1;
+  DWORD lastStatus = 0;
+  int statusChanges = 0;
+};
+
+// Any COM object serves as the edited object; the site will do.
+class PageFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    page_ = new TestPage(&log_);
+    page_->NonDelegatingAddRef();
+    parent_ = CreateWindowExW(0, L"STATIC", L"frame", WS_OVERLAPPEDWINDOW, 0, 0, 800, 600, nullptr, nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(parent_, nullptr);
+  }
+  void TearDown() override {
+    if (page_) {
+      EXPECT_EQ(page_->Release(), 0u);
+    }
+    DestroyWindow(parent_);
+  }
+  void Connect() {
+    IUnknown* objects[] = {&object_};
+    ASSERT_EQ(page_->SetObjects(1, objects), S_OK);
+  }
+
+  HookLog log_;
+  TestPage* page_ = nullptr;
+  TestSite object_;
+  TestSite site_;
+  HWND parent_ = nullptr;
+  RECT rect_ = {10, 20, 410, 320};
+};
+
+TEST_F(PageFixture, SetObjectsAcceptsOneObjectOrNone) {
+  IUnknown* none[] = {nullptr};
+  IUnknown* two[] = {&object_, &object_};
+  EXPECT_EQ(page_->SetObjects(1, nullptr), E_POINTER);
+  EXPECT_EQ(page_->SetObjects(1, none), E_POINTER);
+  EXPECT_EQ(page_->SetObjects(2, two), E_UNEXPECTED);
+  EXPECT_EQ(log_.connects, 0);
+
+  Connect();
+  EXPECT_EQ(log_.connects, 1);
+  EXPECT_EQ(log_.connected, static_cast<IUnknown*>(&object_));
+  EXPECT_EQ(page_->SetObjects(0, nullptr), S_OK);
+  EXPECT_EQ(log_.disconnects, 1);
+  EXPECT_EQ(page_->Activate(parent_, &rect_, FALSE), E_UNEXPECTED) << "no object after disconnecting";
+}
+
+TEST_F(PageFixture, AnObjectThatRefusesThePageLeavesItUnconnected) {
+  log_.connectResult = E_NOINTERFACE;
+  IUnknown* objects[] = {&object_};
+  EXPECT_EQ(page_->SetObjects(1, objects), E_NOINTERFACE);
+  EXPECT_EQ(page_->Activate(parent_, &rect_, FALSE), E_UNEXPECTED);
+}
+
+TEST_F(PageFixture, ActivateShowsTheDialogInsideTheFrameAndDeactivateDestroysIt) {
+  EXPECT_EQ(page_->Activate(parent_, nullptr, FALSE), E_POINTER);
+  EXPECT_EQ(page_->Activate(parent_, &rect_, FALSE), E_UNEXPECTED);
+  EXPECT_EQ(page_->Deactivate(), E_UNEXPECTED);
+  Connect();
+
+  ASSERT_EQ(page_->Activate(parent_, &rect_, TRUE), S_OK);
+  HWND dialog = page_->Window();
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(log_.initDialogWindow, dialog);
+  EXPECT_EQ(log_.activates, 1);
+  EXPECT_EQ(GetParent(dialog), parent_);
+  EXPECT_TRUE(IsShown(dialog));
+  RECT placed = {};
+  GetWindowRect(dialog, &placed);
+  MapWindowPoints(nullptr, parent_, reinterpret_cast<POINT*>(&placed), 2);
+  EXPECT_EQ(placed.left, rect_.left);
+  EXPECT_EQ(placed.top, rect_.top);
+  EXPECT_EQ(placed.right - placed.left, 400);
+  EXPECT_EQ(placed.bottom - placed.top, 300);
+  EXPECT_EQ(page_->Activate(parent_, &rect_, FALSE), E_UNEXPECTED) << "already open";
+
+  SendMessageW(dialog, WM_APP + 3, 0, 0);
+  EXPECT_EQ(log_.appMessages, 1) << "messages after initialisation reach the page";
+
+  // The dialog stays a control parent while active, whatever a frame does.
+  SetWindowLongPtrW(dialog, GWL_EXSTYLE, GetWindowLongPtrW(dialog, GWL_EXSTYLE) & ~WS_EX_CONTROLPARENT);
+  EXPECT_NE(GetWindowLongPtrW(dialog, GWL_EXSTYLE) & WS_EX_CONTROLPARENT, 0);
+
+  EXPECT_EQ(page_->Deactivate(), S_OK);
+  EXPECT_EQ(log_.deactivates, 1);
+  EXPECT_EQ(log_.exStyleAtDeactivate & WS_EX_CONTROLPARENT, 0);
+  EXPECT_FALSE(IsWindow(dialog));
+  EXPECT_EQ(page_->Window(), nullptr);
+  EXPECT_EQ(page_->Deactivate(), E_UNEXPECTED);
+
+  // The page can be shown again after closing.
+  EXPECT_EQ(page_->Activate(parent_, &rect_, FALSE), S_OK);
+  EXPECT_EQ(page_->Deactivate(), S_OK);
+}
+
+TEST_F(PageFixture, ActivateWithoutItsTemplateIsOutOfMemory) {
+  HookLog log;
+  ComPtr<IPropertyPage> missing(new TestPage(&log, kMissingId, kTitleId));
+  IUnknown* objects[] = {&object_};
+  ASSERT_EQ(missing->SetObjects(1, objects), S_OK);
+  EXPECT_EQ(missing->Activate(parent_, &rect_, FALSE), E_OUTOFMEMORY);
+  EXPECT_EQ(log.activates, 0);
+}
+
+TEST_F(PageFixture, ShowAndMoveNeedAnOpenDialog) {
+  EXPECT_EQ(page_->Show(SW_SHOW), E_UNEXPECTED);
+  EXPECT_EQ(page_->Move(&rect_), E_UNEXPECTED);
+  EXPECT_EQ(page_->Move(nullptr), E_POINTER);
+  Connect();
+  ASSERT_EQ(page_->Activate(parent_, &rect_, FALSE), S_OK);
+  HWND dialog = page_->Window();
+
+  EXPECT_EQ(page_->Show(SW_MINIMIZE), E_INVALIDARG);
+  EXPECT_EQ(page_->Show(SW_HIDE), S_OK);
+  EXPECT_FALSE(IsShown(dialog));
+  EXPECT_EQ(page_->Show(SW_SHOW), S_OK);
+  EXPECT_TRUE(IsShown(dialog));
+
+  const RECT moved = {5, 6, 105, 56};
+  EXPECT_EQ(page_->Move(&moved), S_OK);
+  RECT placed = {};
+  GetWindowRect(dialog, &placed);
+  EXPECT_EQ(placed.right - placed.left, 100);
+  EXPECT_EQ(placed.bottom - placed.top, 50);
+  EXPECT_EQ(page_->Move(nullptr), E_POINTER);
+  EXPECT_EQ(page_->Deactivate(), S_OK);
+}
+
+struct PageInfo : PROPPAGEINFO {
+  PageInfo() : PROPPAGEINFO{} {}
+  ~PageInfo() { CoTaskMemFree(pszTitle); }
+};
+
+TEST_F(PageFixture, PageInfoCarriesTitleAndTemplateSize) {
+  EXPECT_EQ(page_->GetPageInfo(nullptr), E_POINTER);
+  PageInfo info;
+  ASSERT_EQ(page_->GetPageInfo(&info), S_OK);
+  EXPECT_EQ(info.cb, 48u);
+  EXPECT_STREQ(info.pszTitle, L"Test Page Title");
+  EXPECT_EQ(info.pszDocString, nullptr);
+  EXPECT_EQ(info.pszHelpFile, nullptr);
+  EXPECT_EQ(info.dwHelpContext, 0u);
+  EXPECT_EQ(log_.initDialogWindow, nullptr) << "measuring must not initialise the page";
+
+  // The template's 316 x 183 dialog units in this font's pixels.
+  Connect();
+  ASSERT_EQ(page_->Activate(parent_, &rect_, FALSE), S_OK);
+  RECT units = {0, 0, 316, 183};
+  ASSERT_TRUE(MapDialogRect(page_->Window(), &units));
+  EXPECT_EQ(info.size.cx, units.right);
+  EXPECT_EQ(info.size.cy, units.bottom);
+  EXPECT_NE(info.size.cx, 340);
+  EXPECT_EQ(page_->Deactivate(), S_OK);
+
+  HookLog log;
+  ComPtr<IPropertyPage> bare(new TestPage(&log, kMissingId, kMissingId));
+  PageInfo fallback;
+  ASSERT_EQ(bare->GetPageInfo(&fallback), S_OK);
+  EXPECT_STREQ(fallback.pszTitle, L"");
+  EXPECT_EQ(fallback.size.cx, 340);
+  EXPECT_EQ(fallback.size.cy, 150);
+}
+
+TEST_F(PageFixture, PageSiteIsHeldOnceAndReleased) {
+  EXPECT_EQ(page_->SetPageSite(nullptr), E_UNEXPECTED);
+  EXPECT_EQ(page_->SetPageSite(&site_), S_OK);
+  EXPECT_EQ(site_.refs, 2);
+  TestSite other;
+  EXPECT_EQ(page_->SetPageSite(&other), E_UNEXPECTED);
+  EXPECT_EQ(other.refs, 1);
+  EXPECT_EQ(page_->SetPageSite(nullptr), S_OK);
+  EXPECT_EQ(site_.refs, 1);
+}
+
+TEST_F(PageFixture, ApplyRunsOnlyForDirtyConnectedPages) {
+  EXPECT_EQ(page_->IsPageDirty(), S_FALSE);
+  EXPECT_EQ(page_->Apply(), E_UNEXPECTED);
+  Connect();
+  EXPECT_EQ(page_->Apply(), E_UNEXPECTED) << "no site";
+  ASSERT_EQ(page_->SetPageSite(&site_), S_OK);
+  EXPECT_EQ(page_->Apply(), S_OK);
+  EXPECT_EQ(log_.applies, 0);
+
+  page_->SetDirty();
+  EXPECT_EQ(page_->IsPageDirty(), S_OK);
+  EXPECT_EQ(site_.statusChanges, 1);
+  EXPECT_EQ(site_.lastStatus, static_cast<DWORD>(PROPPAGESTATUS_DIRTY));
+
+  log_.applyResult = E_FAIL;
+  EXPECT_EQ(page_->Apply(), E_FAIL);
+  EXPECT_EQ(page_->IsPageDirty(), S_OK) << "a failed apply keeps the changes pending";
+  log_.applyResult = S_OK;
+  EXPECT_EQ(page_->Apply(), S_OK);
+  EXPECT_EQ(log_.applies, 2);
+  EXPECT_EQ(page_->IsPageDirty(), S_FALSE);
+
+  EXPECT_EQ(page_->Help(L"x"), E_NOTIMPL);
+  EXPECT_EQ(page_->TranslateAccelerator(nullptr), E_NOTIMPL);
+}
+
+TEST_F(PageFixture, AnswersIPropertyPageOnOneIdentity) {
+  ComPtr<IPropertyPage> viaPage;
+  ComPtr<IUnknown> identity, again;
+  ASSERT_EQ(page_->QueryInterface(IID_IPropertyPage, viaPage.PutVoid()), S_OK);
+  ASSERT_EQ(page_->QueryInterface(IID_IUnknown, identity.PutVoid()), S_OK);
+  ASSERT_EQ(viaPage->QueryInterface(IID_IUnknown, again.PutVoid()), S_OK);
+  EXPECT_EQ(identity.Get(), again.Get());
+  void* none = reinterpret_cast<void*>(1);
+  EXPECT_EQ(page_->QueryInterface(IID_IPropertyPageSite, &none), E_NOINTERFACE);
+  EXPECT_EQ(none, nullptr);
+}
+
+TEST_F(PageFixture, LastReleaseDisconnectsReleasesTheSiteAndDeletes) {
+  const LONG before = CBaseObject::ObjectsActive();
+  ASSERT_EQ(page_->SetPageSite(&site_), S_OK);
+  Connect();
+  ASSERT_EQ(page_->Activate(parent_, &rect_, FALSE), S_OK);
+  HWND dialog = page_->Window();
+  EXPECT_EQ(page_->AddRef(), 2u);
+  EXPECT_EQ(page_->Release(), 1u);
+  EXPECT_EQ(log_.disconnects, 0);
+
+  // A host that forgets Deactivate still gets its dialog cleaned up.
+  EXPECT_EQ(page_->Release(), 0u);
+  page_ = nullptr;
+  EXPECT_EQ(log_.disconnects, 1);
+  EXPECT_EQ(site_.refs, 1);
+  EXPECT_FALSE(IsWindow(dialog));
+  EXPECT_EQ(CBaseObject::ObjectsActive(), before - 1);
+}
+
+}  // namespace
