@@ -26,3 +26,35 @@
 #else
 #define TELVOR_HAS_SEH_KEYWORDS 0
 #endif
+
+// Processor feature query. Both return zeros where the instruction set has no
+// such query, which makes every caller fall back to plain code.
+#include <cstdint>
+#if defined(_MSC_VER) && !defined(__clang__) && (defined(_M_X64) || defined(_M_IX86))
+#include <intrin.h>
+inline void TelvorCpuid(std::uint32_t leaf, std::uint32_t subleaf, std::uint32_t regs[4]) {
+  int r[4];
+  __cpuidex(r, static_cast<int>(leaf), static_cast<int>(subleaf));
+  for (int i = 0; i < 4; ++i) regs[i] = static_cast<std::uint32_t>(r[i]);
+}
+inline std::uint64_t TelvorXgetbv0() { return _xgetbv(0); }
+#elif defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+inline void TelvorCpuid(std::uint32_t leaf, std::uint32_t subleaf, std::uint32_t regs[4]) {
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (__get_cpuid_count(leaf, subleaf, &a, &b, &c, &d) == 0) a = b = c = d = 0;
+  regs[0] = a;
+  regs[1] = b;
+  regs[2] = c;
+  regs[3] = d;
+}
+// Raw opcode: the intrinsic would need -mxsave on this file.
+inline std::uint64_t TelvorXgetbv0() {
+  std::uint32_t lo = 0, hi = 0;
+  __asm__ volatile(".byte 0x0f, 0x01, 0xd0" : "=a"(lo), "=d"(hi) : "c"(0));
+  return (static_cast<std::uint64_t>(hi) << 32) | lo;
+}
+#else
+inline void TelvorCpuid(std::uint32_t, std::uint32_t, std::uint32_t regs[4]) { regs[0] = regs[1] = regs[2] = regs[3] = 0; }
+inline std::uint64_t TelvorXgetbv0() { return 0; }
+#endif

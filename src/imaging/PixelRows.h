@@ -1,0 +1,64 @@
+// Row functions behind the pixel primitives, one set per instruction set.
+// The public primitives check arguments and walk the rows; a row function only
+// converts. Vector rows convert whole vector steps and hand the rest of the row
+// to the plain row, so every variant accepts any width the plain one accepts.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "imaging/Dispatch.h"
+
+namespace telvor::imaging {
+
+using CopyRowFn = void(const std::uint8_t* src, std::uint8_t* dst, std::size_t bytes);
+using BgraToBgrRowFn = void(const std::uint8_t* src, std::uint8_t* dst, int width);
+// Any width from 1; an odd last pixel gets its Y byte and a Cb byte of its own.
+using BgraToYuy2RowFn = void(const std::uint8_t* src, std::uint8_t* dst, int width);
+// Even widths: one chroma sample per 2 x 2 block.
+using BgraToI420RowsFn = void(const std::uint8_t* src0, const std::uint8_t* src1, std::uint8_t* y0,
+                              std::uint8_t* y1, std::uint8_t* cb, std::uint8_t* cr, int width);
+using Yuy2ToYv12RowsFn = void(const std::uint8_t* src0, const std::uint8_t* src1, std::uint8_t* y0,
+                              std::uint8_t* y1, std::uint8_t* cr, std::uint8_t* cb, int width);
+// Any width from 1; an odd last pixel borrows Cr from the byte before its Y.
+using Yuy2ToBgraRowFn = void(const std::uint8_t* src, std::uint8_t* dst, int width, std::uint8_t alpha);
+using Yuy2ToBgrRowFn = void(const std::uint8_t* src, std::uint8_t* dst, int width);
+// Even widths.
+using Yv12ToYuy2RowFn = void(const std::uint8_t* y, const std::uint8_t* cr, const std::uint8_t* cb,
+                             std::uint8_t* dst, int width);
+using I420ToBgraRowFn = void(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
+                             std::uint8_t* dst, int width, std::uint8_t alpha);
+using I420ToBgrRowFn = void(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
+                            std::uint8_t* dst, int width);
+
+#define TELVOR_DECLARE_PIXEL_ROWS                   \
+  CopyRowFn CopyRow;                                \
+  BgraToBgrRowFn BgraToBgrRow;                      \
+  BgraToYuy2RowFn BgraToYuy2Row;                    \
+  BgraToI420RowsFn BgraToI420Rows;                  \
+  Yuy2ToYv12RowsFn Yuy2ToYv12Rows;                  \
+  Yuy2ToBgraRowFn Yuy2ToBgraRow;                    \
+  Yuy2ToBgrRowFn Yuy2ToBgrRow;                      \
+  Yv12ToYuy2RowFn Yv12ToYuy2Row;                    \
+  I420ToBgraRowFn I420ToBgraRow;                    \
+  I420ToBgrRowFn I420ToBgrRow;
+
+namespace plain {
+TELVOR_DECLARE_PIXEL_ROWS
+}
+namespace sse2 {
+CopyRowFn CopyRow;
+}
+namespace sse41 {
+TELVOR_DECLARE_PIXEL_ROWS
+}
+namespace avx2 {
+TELVOR_DECLARE_PIXEL_ROWS
+}
+namespace avx512 {
+TELVOR_DECLARE_PIXEL_ROWS
+}
+
+#undef TELVOR_DECLARE_PIXEL_ROWS
+
+}  // namespace telvor::imaging

@@ -1,0 +1,65 @@
+// A buffer whose last byte sits just before an inaccessible page, so that a
+// read or write one byte past the end faults instead of passing unnoticed.
+// (The sanitizers cannot see overruns inside a larger heap block; a page can.)
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
+class GuardedBuffer {
+ public:
+  explicit GuardedBuffer(std::size_t bytes) : size_(bytes) {
+    const std::size_t page = PageSize();
+    const std::size_t dataPages = (bytes + page - 1) / page;
+    mapped_ = (dataPages + 1) * page;
+#ifdef _WIN32
+    base_ = static_cast<std::uint8_t*>(VirtualAlloc(nullptr, mapped_, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    DWORD old = 0;
+    if (base_) VirtualProtect(base_ + dataPages * page, page, PAGE_NOACCESS, &old);
+#else
+    void* p = mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    base_ = p == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(p);
+    if (base_) mprotect(base_ + dataPages * page, page, PROT_NONE);
+#endif
+    data_ = base_ ? base_ + dataPages * page - bytes : nullptr;
+  }
+  ~GuardedBuffer() {
+#ifdef _WIN32
+    if (base_) VirtualFree(base_, 0, MEM_RELEASE);
+#else
+    if (base_) munmap(base_, mapped_);
+#endif
+  }
+  GuardedBuffer(const GuardedBuffer&) = delete;
+  GuardedBuffer& operator=(const GuardedBuffer&) = delete;
+
+  std::uint8_t* data() { return data_; }
+  const std::uint8_t* data() const { return data_; }
+  std::size_t size() const { return size_; }
+  std::uint8_t* end() { return data_ + size_; }
+  void Fill(std::uint8_t value) { std::memset(data_, value, size_); }
+
+ private:
+  static std::size_t PageSize() {
+#ifdef _WIN32
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return info.dwPageSize;
+#else
+    return static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+#endif
+  }
+
+  std::uint8_t* base_ = nullptr;
+  std::uint8_t* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t mapped_ = 0;
+};

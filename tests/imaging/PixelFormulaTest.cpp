@@ -1,0 +1,211 @@
+// The numbers a user sees: known colours through each conversion, odd sizes,
+// and the statuses that promise nothing was written. Run at every level the
+// processor offers, since small pictures exercise the vector rows' tails.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <cstdint>
+#include <vector>
+
+#include "imaging/Pixel.h"
+
+namespace {
+
+class EveryLevel : public ::testing::TestWithParam<int> {
+ protected:
+  void SetUp() override {
+    if (GetParam() > DetectCpuLevel()) GTEST_SKIP() << "processor lacks level " << GetParam();
+    ForceCpuLevel(GetParam());
+  }
+  void TearDown() override { SelectCpuLevel(); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Levels, EveryLevel, ::testing::Range(0, kPxLevelCount));
+
+std::vector<std::uint8_t> Bgra(int width, std::array<std::uint8_t, 3> bgr) {
+  std::vector<std::uint8_t> v;
+  for (int i = 0; i < width; ++i) v.insert(v.end(), {bgr[0], bgr[1], bgr[2], 0x77});
+  return v;
+}
+
+TEST_P(EveryLevel, WhiteAndBlackBecomeStudioRangeYuy2) {
+  for (auto [value, luma] : {std::pair<std::uint8_t, std::uint8_t>{255, 235}, {0, 16}}) {
+    const auto src = Bgra(64, {value, value, value});
+    std::vector<std::uint8_t> dst(128, 0xee);
+    ASSERT_EQ(PxBgraToYuy2(src.data(), 256, dst.data(), 128, {64, 1}), kPxOk);
+    for (int i = 0; i < 128; i += 2) {
+      EXPECT_EQ(dst[i], luma) << i;
+      EXPECT_EQ(dst[i + 1], 128) << i;
+    }
+  }
+}
+
+TEST_P(EveryLevel, Yuy2OddWidthEndsWithLumaAndOwnBlueDifference) {
+  // Third pixel: Y and a Cb computed from it alone; no Cr byte follows.
+  const std::uint8_t src[12] = {10, 20, 30, 0, 40, 50, 60, 0, 255, 0, 0, 0};
+  std::uint8_t dst[8];
+  std::fill(dst, dst + 8, 0xee);
+  ASSERT_EQ(PxBgraToYuy2(src, 12, dst, 8, {3, 1}), kPxOk);
+  EXPECT_EQ(dst[4], (6423 * 255 + 1081344) >> 16);                  // Y of pure blue: 41
+  EXPECT_EQ(dst[5], 128 + ((28770 * 255 + 8192) >> 16));           // Cb: 240
+  EXPECT_EQ(dst[6], 0xee);
+  EXPECT_EQ(dst[7], 0xee);
+  std::fill(dst, dst + 8, 0xee);
+  EXPECT_EQ(PxBgraToYuy2(src, 12, dst, 8, {1, 1}), kPxSizeTooSmall);
+  EXPECT_EQ(dst[0], 0xee);
+}
+
+TEST_P(EveryLevel, Yuy2ExtremesClampToBlackAndWhite) {
+  std::vector<std::uint8_t> src;
+  for (int i = 0; i < 40; ++i) src.insert(src.end(), {0, 128, 255, 128});
+  std::vector<std::uint8_t> bgr(80 * 3), bgra(80 * 4);
+  ASSERT_EQ(PxYuy2ToBgr(src.data(), 160, bgr.data(), 240, {80, 1}), kPxOk);
+  ASSERT_EQ(PxYuy2ToBgra(src.data(), 160, bgra.data(), 320, {80, 1}, 0x42), kPxOk);
+  for (int x = 0; x < 80; ++x) {
+    const std::uint8_t want = x % 2 ? 255 : 0;
+    for (int c = 0; c < 3; ++c) {
+      EXPECT_EQ(bgr[3 * x + c], want) << x;
+      EXPECT_EQ(bgra[4 * x + c], want) << x;
+    }
+    EXPECT_EQ(bgra[4 * x + 3], 0x42);
+  }
+}
+
+TEST_P(EveryLevel, PlanarStudioBlackAndWhiteAreExact) {
+  std::vector<std::uint8_t> y(96 * 2), cb(48, 128), cr(48, 128);
+  for (int x = 0; x < 96; ++x) y[x] = y[96 + x] = x % 2 ? 235 : 16;
+  const std::uint8_t* planes[3] = {y.data(), cb.data(), cr.data()};
+  const std::int32_t strides[3] = {96, 48, 48};
+  std::vector<std::uint8_t> bgr(96 * 3 * 2), bgra(96 * 4 * 2);
+  ASSERT_EQ(PxI420ToBgr(planes, strides, bgr.data(), 96 * 3, {96, 2}), kPxOk);
+  ASSERT_EQ(PxI420ToBgra(planes, strides, bgra.data(), 96 * 4, {96, 2}, 9), kPxOk);
+  for (int x = 0; x < 96 * 2; ++x) {
+    const std::uint8_t want = x % 2 ? 255 : 0;
+    for (int c = 0; c < 3; ++c) {
+      EXPECT_EQ(bgr[3 * x + c], want) << x;
+      EXPECT_EQ(bgra[4 * x + c], want) << x;
+    }
+    EXPECT_EQ(bgra[4 * x + 3], 9);
+  }
+}
+
+TEST_P(EveryLevel, OddPlanarPictureConvertsOnlyTheEvenPart) {
+  const std::uint8_t y[9] = {235, 235, 1, 235, 235, 1, 1, 1, 1};
+  const std::uint8_t cb[4] = {128, 0, 0, 0}, cr[4] = {128, 0, 0, 0};
+  const std::uint8_t* planes[3] = {y, cb, cr};
+  const std::int32_t strides[3] = {3, 2, 2};
+  std::uint8_t bgr[27];
+  std::fill(bgr, bgr + 27, 0xee);
+  ASSERT_EQ(PxI420ToBgr(planes, strides, bgr, 9, {3, 3}), kPxOddSizeNotConverted);
+  for (int row = 0; row < 3; ++row) {
+    for (int i = 0; i < 9; ++i) EXPECT_EQ(bgr[row * 9 + i], row < 2 && i < 6 ? 255 : 0xee) << row << "," << i;
+  }
+}
+
+TEST_P(EveryLevel, Yuy2ToYv12KeepsTheUpperRowsChroma) {
+  const std::uint8_t src[16] = {1, 10, 2, 20, 3, 11, 4, 21,    // row 0: Cb 10/11, Cr 20/21
+                                5, 90, 6, 91, 7, 92, 8, 93};   // row 1: chroma to be discarded
+  std::uint8_t y[8], cr[2], cb[2];
+  std::uint8_t* planes[3] = {y, cr, cb};
+  const std::int32_t strides[3] = {4, 2, 2};
+  ASSERT_EQ(PxYuy2ToYv12(src, 8, planes, strides, {4, 2}), kPxOk);
+  EXPECT_EQ(std::vector<std::uint8_t>(y, y + 8), (std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6, 7, 8}));
+  EXPECT_EQ(cb[0], 10);
+  EXPECT_EQ(cb[1], 11);
+  EXPECT_EQ(cr[0], 20);
+  EXPECT_EQ(cr[1], 21);
+
+  // Back to YUY2: both output rows share the chroma row; Cb from the third plane.
+  const std::uint8_t* in[3] = {y, cr, cb};
+  std::uint8_t back[16];
+  ASSERT_EQ(PxYv12ToYuy2(in, strides, back, 8, {4, 2}), kPxOk);
+  const std::uint8_t want[16] = {1, 10, 2, 20, 3, 11, 4, 21, 5, 10, 6, 20, 7, 11, 8, 21};
+  EXPECT_EQ(std::vector<std::uint8_t>(back, back + 16), std::vector<std::uint8_t>(want, want + 16));
+}
+
+TEST_P(EveryLevel, BgraToI420AveragesEachBlockIntoTheCbThenCrPlanes) {
+  // Pure red block then pure blue block; the third column is left out.
+  const std::array<std::uint8_t, 3> red{0, 0, 255}, blue{255, 0, 0};
+  std::vector<std::uint8_t> src;
+  for (int row = 0; row < 2; ++row) {
+    for (auto px : {red, red, blue, blue, red}) src.insert(src.end(), {px[0], px[1], px[2], 0});
+  }
+  std::uint8_t y[10], cb[3], cr[3];
+  std::fill(y, y + 10, 0xee);
+  std::fill(cb, cb + 3, 0xee);
+  std::fill(cr, cr + 3, 0xee);
+  std::uint8_t* planes[3] = {y, cb, cr};
+  const std::int32_t strides[3] = {5, 3, 3};
+  ASSERT_EQ(PxBgraToI420(src.data(), 20, planes, strides, {5, 2}), kPxOddSizeNotConverted);
+  EXPECT_EQ(y[0], (16843 * 255 + 1081344) >> 16);  // 81
+  EXPECT_EQ(y[2], (6423 * 255 + 1081344) >> 16);   // 41
+  EXPECT_EQ(y[4], 0xee);
+  EXPECT_EQ(cb[0], 128 + ((-9699 * 1020 + 32768) >> 18));
+  EXPECT_EQ(cr[0], 128 + ((28770 * 1020 + 32768) >> 18));  // 240
+  EXPECT_EQ(cb[1], 128 + ((28770 * 1020 + 32768) >> 18));
+  EXPECT_EQ(cr[1], 128 + ((-4653 * 1020 + 32768) >> 18));
+  EXPECT_EQ(cb[2], 0xee);
+}
+
+TEST_P(EveryLevel, BgraToBgrDropsTheFourthByte) {
+  std::vector<std::uint8_t> src(40 * 4), dst(40 * 3 + 1, 0xee);
+  for (std::size_t i = 0; i < src.size(); ++i) src[i] = static_cast<std::uint8_t>(i);
+  ASSERT_EQ(PxBgraToBgr(src.data(), 160, dst.data(), 120, {40, 1}), kPxOk);
+  for (int x = 0; x < 40; ++x) {
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(dst[3 * x + c], src[4 * x + c]);
+  }
+  EXPECT_EQ(dst[120], 0xee);
+}
+
+TEST(PixelStatus, NullPointersAndTooSmallSizesWriteNothing) {
+  std::uint8_t buf[64];
+  std::fill(buf, buf + 64, 0xee);
+  std::uint8_t* planes[3] = {buf, buf + 16, nullptr};
+  const std::uint8_t* cplanes[3] = {buf, buf + 16, nullptr};
+  const std::int32_t strides[3] = {4, 2, 2};
+  const std::uint8_t src[64] = {};
+  EXPECT_EQ(PxCopyBytes(nullptr, buf, 4), kPxNullPointer);
+  EXPECT_EQ(PxCopyBytes(src, buf, 0), kPxSizeTooSmall);
+  EXPECT_EQ(PxFill16(0, nullptr, 4), kPxNullPointer);
+  EXPECT_EQ(PxFill16(0, buf, 0), kPxSizeTooSmall);
+  EXPECT_EQ(PxSetPlane(0, buf, 4, {0, 4}), kPxSizeTooSmall);
+  EXPECT_EQ(PxCopyPlane(src, 4, nullptr, 4, {4, 4}), kPxNullPointer);
+  EXPECT_EQ(PxCopyPacked422(src, 4, buf, 4, {4, 0}), kPxSizeTooSmall);
+  EXPECT_EQ(PxCopyBgra(nullptr, 4, buf, 4, {1, 1}), kPxNullPointer);
+  EXPECT_EQ(PxBgraToBgr(src, 4, buf, 4, {0, 1}), kPxSizeTooSmall);
+  EXPECT_EQ(PxBgraToI420(src, 16, planes, strides, {4, 4}), kPxNullPointer);
+  planes[2] = buf + 24;
+  EXPECT_EQ(PxBgraToI420(src, 16, planes, strides, {4, 1}), kPxSizeTooSmall);
+  EXPECT_EQ(PxYuy2ToYv12(src, 8, planes, strides, {1, 4}), kPxSizeTooSmall);
+  EXPECT_EQ(PxYuy2ToYv12(src, 8, planes, nullptr, {4, 4}), kPxNullPointer);
+  EXPECT_EQ(PxYuy2ToBgr(src, 8, buf, 8, {1, 2}), kPxSizeTooSmall);
+  EXPECT_EQ(PxYuy2ToBgra(src, 8, nullptr, 8, {4, 2}, 0), kPxNullPointer);
+  EXPECT_EQ(PxYv12ToYuy2(cplanes, strides, buf, 8, {4, 4}), kPxNullPointer);
+  cplanes[2] = buf + 24;
+  EXPECT_EQ(PxYv12ToYuy2(cplanes, strides, buf, 8, {4, 1}), kPxSizeTooSmall);
+  EXPECT_EQ(PxI420ToBgr(cplanes, strides, buf, 8, {1, 1}), kPxSizeTooSmall);
+  EXPECT_EQ(PxI420ToBgra(nullptr, strides, buf, 8, {4, 4}, 0), kPxNullPointer);
+  for (std::uint8_t b : buf) ASSERT_EQ(b, 0xee);
+}
+
+TEST(PixelCopy, FillsAndCopiesSamplesAtAnyAlignment) {
+  std::uint8_t buf[21];
+  std::fill(buf, buf + 21, 0xee);
+  ASSERT_EQ(PxFill16(0x1234, buf + 1, 10), kPxOk);
+  EXPECT_EQ(buf[0], 0xee);
+  for (int i = 0; i < 10; ++i) {
+    std::uint16_t v;
+    std::memcpy(&v, buf + 1 + 2 * i, 2);
+    EXPECT_EQ(v, 0x1234);
+  }
+  std::uint8_t out[21] = {};
+  ASSERT_EQ(PxCopyBytes(buf, out, 21), kPxOk);
+  EXPECT_EQ(std::memcmp(buf, out, 21), 0);
+  ASSERT_EQ(PxSetPlane(7, out + 6, -5, {3, 2}), kPxOk);  // bottom-up: rows at out+6 and out+1
+  const std::uint8_t want[10] = {0xee, 7, 7, 7, 0x12, 0x34, 7, 7, 7, 0x34};
+  EXPECT_EQ(std::memcmp(out, want, 10), 0);
+}
+
+}  // namespace
