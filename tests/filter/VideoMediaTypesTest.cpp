@@ -48,28 +48,20 @@ bool IsEmpty(const RECT& rect) { return rect.left == 0 && rect.top == 0 && rect.
 TEST(BuildVideoType, Yuy2VgaAtThirtyFillsEveryField) {
   OwnedType yuy2;
   BuildVideoType(&yuy2.type, MEDIASUBTYPE_YUY2, 640, 480, 30);
-  EXPECT_TRUE(IsEqualGUID(yuy2.type.majortype, MEDIATYPE_Video));
-  EXPECT_TRUE(IsEqualGUID(yuy2.type.subtype, MEDIASUBTYPE_YUY2));
-  EXPECT_TRUE(IsEqualGUID(yuy2.type.formattype, FORMAT_VideoInfo));
-  EXPECT_EQ(yuy2.type.bFixedSizeSamples, TRUE);
-  EXPECT_EQ(yuy2.type.bTemporalCompression, FALSE);
-  EXPECT_EQ(yuy2.type.lSampleSize, 614400u);
-  EXPECT_EQ(yuy2.type.cbFormat, 88u);
+  const AM_MEDIA_TYPE& t = yuy2.type;
+  EXPECT_TRUE(IsEqualGUID(t.majortype, MEDIATYPE_Video) && IsEqualGUID(t.subtype, MEDIASUBTYPE_YUY2) &&
+              IsEqualGUID(t.formattype, FORMAT_VideoInfo));
+  EXPECT_EQ(t.bFixedSizeSamples, TRUE);
+  EXPECT_EQ(t.bTemporalCompression, FALSE);
+  EXPECT_EQ(t.lSampleSize, 614400u);
+  EXPECT_EQ(t.cbFormat, 88u);
   const VIDEOINFOHEADER& info = yuy2.Info();
-  EXPECT_TRUE(IsEmpty(info.rcSource));
-  EXPECT_TRUE(IsEmpty(info.rcTarget));
+  EXPECT_TRUE(IsEmpty(info.rcSource) && IsEmpty(info.rcTarget));
   EXPECT_EQ(info.dwBitRate, 480u * 16 * 640 * 30);
   EXPECT_EQ(info.dwBitErrorRate, 0u);
   EXPECT_EQ(info.AvgTimePerFrame, 333333);
-  const BITMAPINFOHEADER& bitmap = info.bmiHeader;
-  EXPECT_EQ(bitmap.biSize, 40u);
-  EXPECT_EQ(bitmap.biWidth, 640);
-  EXPECT_EQ(bitmap.biHeight, 480);
-  EXPECT_EQ(bitmap.biPlanes, 1);
-  EXPECT_EQ(bitmap.biBitCount, 16);
-  EXPECT_EQ(bitmap.biCompression, MAKEFOURCC('Y', 'U', 'Y', '2'));
-  EXPECT_EQ(bitmap.biSizeImage, 614400u);
-  EXPECT_EQ(bitmap.biXPelsPerMeter | bitmap.biYPelsPerMeter | static_cast<LONG>(bitmap.biClrUsed | bitmap.biClrImportant), 0);
+  const BITMAPINFOHEADER expected = {40, 640, 480, 1, 16, MAKEFOURCC('Y', 'U', 'Y', '2'), 614400, 0, 0, 0, 0};
+  EXPECT_EQ(std::memcmp(&info.bmiHeader, &expected, sizeof(expected)), 0);
 }
 
 TEST(BuildVideoType, OddWidthsArePaddedAndKeepThePictureInTheRectangles) {
@@ -95,28 +87,20 @@ TEST(BuildVideoType, OddWidthsArePaddedAndKeepThePictureInTheRectangles) {
   EXPECT_EQ(aligned.Info().bmiHeader.biCompression, MAKEFOURCC('Y', 'V', '1', '2'));
 }
 
-TEST(BuildVideoType, FrameDurationsOfTheCommonRates) {
+TEST(BuildVideoType, RatesGiveTruncatedDurationsAndThe32BitBitRate) {
   const struct {
     double rate;
     REFERENCE_TIME duration;
-  } cases[] = {{30, 333333},    {30000.0 / 1001, 333666}, {25, 400000},
-               {60, 166666},    {60000.0 / 1001, 166833}, {50, 200000},
-               {0, 0},          {-30, 0},                 {std::nan(""), 0},
-               {1e-300, INT64_MAX}};
+  } cases[] = {{30, 333333}, {30000.0 / 1001, 333666}, {25, 400000}, {60, 166666}, {60000.0 / 1001, 166833},
+               {50, 200000}, {0, 0},  {-30, 0}, {std::nan(""), 0}, {1e-300, INT64_MAX}};
   for (const auto& c : cases) {
     OwnedType type;
     BuildVideoType(&type.type, MEDIASUBTYPE_RGB32, 320, 240, c.rate);
     EXPECT_EQ(type.Info().AvgTimePerFrame, c.duration) << c.rate;
-    if (c.duration <= 0) {
-      EXPECT_EQ(type.Info().dwBitRate, 0u) << c.rate;
-    }
   }
-}
-
-TEST(BuildVideoType, BitRateIsThe32BitFrameProductTimesTheRate) {
-  OwnedType hd;
-  BuildVideoType(&hd.type, MEDIASUBTYPE_RGB24, 1920, 1080, 30000.0 / 1001);
-  EXPECT_EQ(hd.Info().dwBitRate, static_cast<DWORD>(1080.0 * 24 * 1920 * 30000.0 / 1001));
+  OwnedType none;
+  BuildVideoType(&none.type, MEDIASUBTYPE_RGB32, 320, 240, -30);
+  EXPECT_EQ(none.Info().dwBitRate, 0u);
   // 16384 x 8192 x 32 bits is exactly 2^32: the per-frame product wraps to 0.
   OwnedType wrapped;
   BuildVideoType(&wrapped.type, MEDIASUBTYPE_RGB32, 16384, 8192, 30);
@@ -163,7 +147,7 @@ TEST(BuildVideoType, SubtypesOutsideTheTableAreRefusedAndLogged) {
   EXPECT_EQ(type.type.lSampleSize, 0u);
 }
 
-TEST(BuildVideoType, SizesBeyondTheLimitsAreRefused) {
+TEST(BuildVideoType, SizesBeyondTheLimitsAreRefusedSaneExtremesBuilt) {
   const struct {
     std::int64_t width, height;
   } refused[] = {{100000, 100000}, {65535, 65535}, {-640, 480},       {640, -480},
@@ -179,23 +163,16 @@ TEST(BuildVideoType, SizesBeyondTheLimitsAreRefused) {
   OwnedType type;
   EXPECT_EQ(RaisedBy([&] { BuildVideoType(&type.type, MEDIASUBTYPE_YUY2, 640, -std::int64_t{INT_MIN}, 30); }),
             E_INVALIDARG);
-}
 
-TEST(BuildVideoType, ExtremeButSaneSizesRoundTrip) {
-  OwnedType wide;
-  BuildVideoType(&wide.type, MEDIASUBTYPE_RGB32, 65535, 1, 30);
-  EXPECT_EQ(wide.Info().bmiHeader.biWidth, 65538);
-  EXPECT_EQ(wide.Info().bmiHeader.biSizeImage, 65538u * 4);
-  const OutputFormat format = DescribeVideoType(wide.type);
-  EXPECT_EQ(format.width, 65535u);
-  EXPECT_EQ(format.height, 1u);
-  EXPECT_EQ(format.stride, 65538u * 4);
-
+  BuildVideoType(&type.type, MEDIASUBTYPE_RGB32, 65535, 1, 30);
+  EXPECT_EQ(type.Info().bmiHeader.biWidth, 65538);
+  EXPECT_EQ(type.Info().bmiHeader.biSizeImage, 65538u * 4);
+  const OutputFormat wide = DescribeVideoType(type.type);
+  EXPECT_EQ(wide.width, 65535u);
+  EXPECT_EQ(wide.stride, 65538u * 4);
   // No pixels is no overflow: the plain arithmetic gives an empty type.
-  OwnedType empty;
-  BuildVideoType(&empty.type, MEDIASUBTYPE_YUY2, 0, 0, 30);
-  EXPECT_EQ(empty.Info().bmiHeader.biSizeImage, 0u);
-  EXPECT_EQ(DescribeVideoType(empty.type).width, 0u);
+  BuildVideoType(&type.type, MEDIASUBTYPE_YUY2, 0, 0, 30);
+  EXPECT_EQ(type.Info().bmiHeader.biSizeImage, 0u);
 }
 
 TEST(DescribeVideoType, BuiltTypesDescribeThemselves) {
@@ -216,16 +193,21 @@ TEST(DescribeVideoType, BuiltTypesDescribeThemselves) {
   EXPECT_EQ(format.stride, 1280u);
   EXPECT_FALSE(format.bottomUp);
   EXPECT_TRUE(format.interlaced);
-}
 
-TEST(DescribeVideoType, NegativeHeightMeansTopDownRgb) {
-  OwnedType rgb;
-  BuildVideoType(&rgb.type, MEDIASUBTYPE_RGB32, 640, 480, 30);
-  rgb.Info().bmiHeader.biHeight = -480;
-  const OutputFormat format = DescribeVideoType(rgb.type);
+  // Empty rectangles and a negative height: a top-down RGB picture.
+  OwnedType topDown;
+  BuildVideoType(&topDown.type, MEDIASUBTYPE_RGB32, 640, 480, 30);
+  topDown.Info().bmiHeader.biHeight = -480;
+  format = DescribeVideoType(topDown.type);
   EXPECT_EQ(format.height, 480u);
   EXPECT_EQ(format.stride, 2560u);
   EXPECT_FALSE(format.bottomUp);
+
+  // A subtype outside the table keeps its size but has no row facts.
+  topDown.type.subtype = MEDIASUBTYPE_UYVY;
+  format = DescribeVideoType(topDown.type);
+  EXPECT_EQ(format.width, 640u);
+  EXPECT_EQ(format.stride, 0u);
 }
 
 TEST(DescribeVideoType, IncompleteOrForeignBlocksGiveAllZero) {
@@ -265,16 +247,6 @@ TEST(DescribeVideoType, HostileSizesGiveAllZero) {
   info.bmiHeader.biWidth = -640;
   info.bmiHeader.biHeight = 480;
   EXPECT_TRUE(IsAllZero(DescribeVideoType(type.type)));
-}
-
-TEST(DescribeVideoType, UnknownSubtypesHaveNoStride) {
-  OwnedType type;
-  BuildVideoType(&type.type, MEDIASUBTYPE_RGB32, 640, 480, 30);
-  type.type.subtype = MEDIASUBTYPE_UYVY;
-  const OutputFormat format = DescribeVideoType(type.type);
-  EXPECT_EQ(format.width, 640u);
-  EXPECT_EQ(format.stride, 0u);
-  EXPECT_FALSE(format.bottomUp);
 }
 
 TEST(IsSameVideoFormat, ComparesPictureNotLayout) {

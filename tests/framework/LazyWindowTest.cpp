@@ -149,16 +149,5 @@ TEST(LazyWindow, RecordsOfWindowsNeverCreatedAreFreed) {
   g_watched = nullptr;
 }
 
-TEST(LazyWindow, WindowWithoutRecordBehavesLikeAPlainWindow) {
-  Initialized initialized;
-  HWND window = CreateWindowExW(0, LazyWindow::ClassName(), L"plain", 0, 0, 0, 10, 10, nullptr, nullptr,
-                                GetModuleHandleW(nullptr), nullptr);
-  ASSERT_NE(window, nullptr);
-  wchar_t title[16] = {};
-  EXPECT_EQ(GetWindowTextW(window, title, 16), 5);
-  EXPECT_STREQ(title, L"plain");
-  EXPECT_TRUE(DestroyWindow(window));
-}
-
 }  // namespace
 }  // namespace Tessel
