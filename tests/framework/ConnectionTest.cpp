@@ -1,0 +1,240 @@
+// Connection, negotiation, enumeration and object lifetime of our pins,
+// against Wine's real memory allocator.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "framework/ClassFactory.h"
+#include "framework/EnumMediaTypes.h"
+#include "framework/TestSource.h"
+#include "support/TestSink.h"
+
+namespace telvor::test {
+namespace {
+
+class ConnectionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    ASSERT_EQ(0, CBaseObject::ObjectsActive());
+  }
+  void TearDown() override {
+    EXPECT_EQ(0, CBaseObject::ObjectsActive()) << "framework objects outlived the test";
+    CoUninitialize();
+  }
+  static IPin* Out(TestSource* source) { return source->stream; }
+};
+
+TEST_F(ConnectionTest, ConnectsToPinWithoutAllocatorThroughMemoryAllocator) {
+  ComPtr<TestSource> source = TestSource::Create();
+  ComPtr<TestSink> sink = TestSink::Create();  // offers no allocator, like FFmpeg
+  ASSERT_EQ(S_OK, Out(source.Get())->Connect(sink->InputPin(), nullptr));
+
+  ComPtr<IMemAllocator> allocator = sink->NotifiedAllocator();
+  ASSERT_TRUE(allocator);
+  ALLOCATOR_PROPERTIES props = {};
+  ASSERT_EQ(S_OK, allocator->GetProperties(&props));
+  EXPECT_GE(props.cbBuffer, kFrameBytes);
+  EXPECT_EQ(2, props.cBuffers);
+
+  AM_MEDIA_TYPE type;
+  ASSERT_EQ(S_OK, Out(source.Get())->ConnectionMediaType(&type));
+  EXPECT_TRUE(FrameType() == type);
+  FreeMediaType(type);
+  ComPtr<IPin> peer;
+  ASSERT_EQ(S_OK, sink->InputPin()->ConnectedTo(peer.Put()));
+  EXPECT_EQ(Out(source.Get()), peer.Get());
+
+  EXPECT_EQ(S_OK, Out(source.Get())->Disconnect());
+  EXPECT_EQ(S_FALSE, Out(source.Get())->Disconnect());
+  EXPECT_EQ(VFW_E_NOT_CONNECTED, Out(source.Get())->ConnectionMediaType(&type));
+  EXPECT_EQ(S_OK, sink->InputPin()->Disconnect());
+}
+
+TEST_F(ConnectionTest, PrefersDownstreamAllocatorAndItsRequirements) {
+  TestSinkOptions options;
+  options.offerAllocator = true;
+  options.bufferSize = kFrameBytes * 2;
+  options.bufferCount = 3;
+  ComPtr<TestSource> source = TestSource::Create();
+  ComPtr<TestSink> sink = TestSink::Create(options);
+  ASSERT_EQ(S_OK, Out(source.Get())->Connect(sink->InputPin(), nullptr));
+
+  ComPtr<IMemInputPin> input;
+  ASSERT_EQ(S_OK, sink->InputPin()->QueryInterface(IID_IMemInputPin, input.PutVoid()));
+  ComPtr<IMemAllocator> offered;
+  ASSERT_EQ(S_OK, input->GetAllocator(offered.Put()));
+  EXPECT_EQ(offered.Get(), sink->NotifiedAllocator().Get());
+  ALLOCATOR_PROPERTIES props = {};
+  ASSERT_EQ(S_OK, offered->GetProperties(&props));
+  EXPECT_EQ(3, props.cBuffers);
+  EXPECT_EQ(kFrameBytes * 2, props.cbBuffer);
+  Out(source.Get())->Disconnect();
+  sink->InputPin()->Disconnect();
+}
+
+TEST_F(ConnectionTest, ConnectionFailuresReportExactCodes) {
+  ComPtr<TestSource> source = TestSource::Create();
+  IPin* out = Out(source.Get());
+
+  // Downstream accepts nothing we offer: every type refused.
+  TestSinkOptions picky;
+  picky.acceptedTypes.push_back(FrameType(32));
+  ComPtr<TestSink> refusing = TestSink::Create(picky);
+  EXPECT_EQ(VFW_E_NO_ACCEPTABLE_TYPES, out->Connect(refusing->InputPin(), nullptr));
+  EXPECT_FALSE(source->stream->IsConnected());
+
+  // A fully specified type that is not ours: refused by our own check.
+  ComPtr<TestSink> sink = TestSink::Create();
+  CMediaType wide = FrameType(32);
+  EXPECT_EQ(VFW_E_TYPE_NOT_ACCEPTED, out->Connect(sink->InputPin(), &wide));
+  EXPECT_FALSE(source->stream->IsConnected());
+
+  // A partial type that matches nothing we offer.
+  CMediaType audio(&MEDIATYPE_Audio);
+  EXPECT_EQ(VFW_E_NO_ACCEPTABLE_TYPES, out->Connect(sink->InputPin(), &audio));
+
+  // Two output pins cannot connect; the specific reason beats "no types".
+  ComPtr<TestSource> other = TestSource::Create();
+  EXPECT_EQ(VFW_E_INVALID_DIRECTION, out->Connect(Out(other.Get()), nullptr));
+  CMediaType ours = FrameType();
+  EXPECT_EQ(VFW_E_INVALID_DIRECTION, out->Connect(Out(other.Get()), &ours));
+
+  ASSERT_EQ(S_OK, out->Connect(sink->InputPin(), nullptr));
+  EXPECT_EQ(VFW_E_ALREADY_CONNECTED, out->Connect(sink->InputPin(), nullptr));
+  EXPECT_EQ(E_POINTER, out->Connect(nullptr, nullptr));
+
+  out->Disconnect();
+  sink->InputPin()->Disconnect();
+  ASSERT_EQ(S_OK, source->Pause());
+  EXPECT_EQ(VFW_E_NOT_STOPPED, out->Connect(sink->InputPin(), nullptr));
+  EXPECT_EQ(S_OK, source->Stop());
+}
+
+TEST_F(ConnectionTest, DisconnectWhileActiveIsRefused) {
+  ComPtr<TestSource> source = TestSource::Create();
+  ComPtr<TestSink> sink = TestSink::Create();
+  ASSERT_EQ(S_OK, Out(source.Get())->Connect(sink->InputPin(), nullptr));
+  ASSERT_EQ(S_OK, source->Pause());
+  EXPECT_EQ(VFW_E_NOT_STOPPED, Out(source.Get())->Disconnect());
+  EXPECT_EQ(S_OK, source->Stop());
+  EXPECT_EQ(S_OK, Out(source.Get())->Disconnect());
+  sink->InputPin()->Disconnect();
+}
+
+TEST_F(ConnectionTest, SingleTypeDefaultsAnswerByPosition) {
+  ComPtr<TestSource> source = TestSource::Create();
+  TestStream* stream = source->stream;
+  CMediaType type;
+  EXPECT_EQ(E_INVALIDARG, stream->GetMediaType(-1, &type));
+  EXPECT_EQ(S_OK, stream->GetMediaType(0, &type));
+  EXPECT_TRUE(type == FrameType());
+  EXPECT_EQ(VFW_S_NO_MORE_ITEMS, stream->GetMediaType(1, &type));
+
+  CMediaType ours = FrameType();
+  CMediaType other = FrameType(32);
+  EXPECT_EQ(S_OK, stream->QueryAccept(&ours));
+  EXPECT_EQ(S_FALSE, stream->QueryAccept(&other));
+  EXPECT_EQ(E_POINTER, stream->QueryAccept(nullptr));
+}
+
+TEST_F(ConnectionTest, OutputPinRefusesInputSideCallsAndQualityNotify) {
+  ComPtr<TestSource> source = TestSource::Create();
+  TestStream* stream = source->stream;
+  EXPECT_EQ(E_UNEXPECTED, stream->EndOfStream());
+  EXPECT_EQ(E_UNEXPECTED, stream->BeginFlush());
+  EXPECT_EQ(E_UNEXPECTED, stream->EndFlush());
+  EXPECT_EQ(E_NOTIMPL, stream->QueryInternalConnections(nullptr, nullptr));
+  ComPtr<IQualityControl> quality;
+  ASSERT_EQ(S_OK, stream->QueryInterface(IID_IQualityControl, quality.PutVoid()));
+  EXPECT_EQ(E_NOTIMPL, quality->Notify(source.Get(), Quality{}));
+}
+
+TEST_F(ConnectionTest, PinInfoCutsLongNamesAndReportsOwner) {
+  const std::wstring longName(200, L'p');
+  ComPtr<TestSource> source = TestSource::Create(longName.c_str());
+  PIN_INFO info;
+  ASSERT_EQ(S_OK, Out(source.Get())->QueryPinInfo(&info));
+  EXPECT_EQ(std::wstring(MAX_PIN_NAME - 1, L'p'), info.achName);
+  EXPECT_EQ(PINDIR_OUTPUT, info.dir);
+  EXPECT_EQ(static_cast<IBaseFilter*>(source.Get()), info.pFilter);
+  info.pFilter->Release();
+
+  LPWSTR id = nullptr;
+  ASSERT_EQ(S_OK, Out(source.Get())->QueryId(&id));
+  EXPECT_EQ(longName, id);
+  CoTaskMemFree(id);
+  ComPtr<IPin> found;
+  EXPECT_EQ(S_OK, source->FindPin(longName.c_str(), found.Put()));
+  EXPECT_EQ(VFW_E_NOT_FOUND, source->FindPin(L"missing", found.Put()));
+}
+
+TEST_F(ConnectionTest, MediaTypeEnumeratorDetectsChangedList) {
+  ComPtr<TestSource> source = TestSource::Create();
+  ComPtr<IEnumMediaTypes> types;
+  ASSERT_EQ(S_OK, Out(source.Get())->EnumMediaTypes(types.Put()));
+
+  AM_MEDIA_TYPE* got[2] = {};
+  EXPECT_EQ(E_INVALIDARG, types->Next(2, got, nullptr));
+  source->stream->BumpTypeVersion();
+  ULONG fetched = 7;
+  EXPECT_EQ(VFW_E_ENUM_OUT_OF_SYNC, types->Next(1, got, &fetched));
+  EXPECT_EQ(0u, fetched);
+  EXPECT_EQ(VFW_E_ENUM_OUT_OF_SYNC, types->Skip(1));
+
+  EXPECT_EQ(S_OK, types->Reset());
+  EXPECT_EQ(S_FALSE, types->Next(2, got, &fetched));
+  ASSERT_EQ(1u, fetched);
+  EXPECT_TRUE(FrameType() == *got[0]);
+  DeleteMediaType(got[0]);
+  EXPECT_EQ(S_FALSE, types->Next(1, got, &fetched));
+  EXPECT_EQ(0u, fetched);
+}
+
+TEST_F(ConnectionTest, ReferenceCountsAreExactAndUnloadFollowsLifetime) {
+  ComPtr<TestSource> holder = TestSource::Create();
+  TestSource* source = holder.Detach();  // exactly one reference, ours
+  EXPECT_EQ(S_FALSE, DllCanUnloadNow());
+
+  EXPECT_EQ(2u, source->AddRef());
+  EXPECT_EQ(1u, source->Release());
+
+  IEnumPins* pins = nullptr;
+  ASSERT_EQ(S_OK, source->EnumPins(&pins));
+  IPin* pin = nullptr;
+  ULONG fetched = 0;
+  ASSERT_EQ(S_OK, pins->Next(1, &pin, &fetched));
+  EXPECT_EQ(static_cast<IPin*>(source->stream), pin);
+  EXPECT_EQ(S_FALSE, pins->Next(1, &pin, &fetched));
+  EXPECT_EQ(0u, fetched);
+  EXPECT_EQ(4u, pin->AddRef()) << "a pin counts on its filter: ours, the enumerator's, two on the pin";
+  pin->Release();
+  EXPECT_EQ(2u, pin->Release());
+  EXPECT_EQ(0u, pins->Release());
+
+  IBaseFilter* filter = nullptr;
+  ASSERT_EQ(S_OK, source->QueryInterface(IID_IBaseFilter, reinterpret_cast<void**>(&filter)));
+  EXPECT_EQ(1u, filter->Release());
+  EXPECT_EQ(S_FALSE, DllCanUnloadNow());
+  EXPECT_EQ(0u, source->Release());
+  EXPECT_EQ(S_OK, DllCanUnloadNow());
+}
+
+TEST_F(ConnectionTest, FilterAnswersItsInterfacesAndState) {
+  ComPtr<TestSource> source = TestSource::Create();
+  for (REFIID iid : {IID_IBaseFilter, IID_IMediaFilter, IID_IPersist, IID_IAMovieSetup, IID_IUnknown}) {
+    ComPtr<IUnknown> unknown;
+    EXPECT_EQ(S_OK, source->QueryInterface(iid, unknown.PutVoid()));
+  }
+  ComPtr<IUnknown> none;
+  EXPECT_EQ(E_NOINTERFACE, source->QueryInterface(IID_IPin, none.PutVoid()));
+  EXPECT_EQ(nullptr, none.Get());
+  EXPECT_EQ(E_NOTIMPL, source->QueryVendorInfo(nullptr));
+  FILTER_STATE state;
+  EXPECT_EQ(S_OK, source->GetState(0, &state));
+  EXPECT_EQ(State_Stopped, state);
+  EXPECT_EQ(E_POINTER, source->GetState(0, nullptr));
+}
+
+}  // namespace
+}  // namespace telvor::test

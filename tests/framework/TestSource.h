@@ -1,0 +1,105 @@
+// A small source filter on our own framework whose stream the tests script:
+// which FillBuffer call ends the stream and with what result.
+#pragma once
+
+#include <windows.h>
+#include <strmif.h>
+#include <amvideo.h>
+#include <uuids.h>
+
+#include <algorithm>
+#include <atomic>
+#include <string>
+
+#include "framework/ComPtr.h"
+#include "framework/Source.h"
+#include "framework/SourceStream.h"
+
+namespace telvor::test {
+
+inline constexpr LONG kFrameWidth = 16;
+inline constexpr LONG kFrameHeight = 8;
+inline constexpr long kFrameBytes = kFrameWidth * kFrameHeight * 4;
+inline constexpr REFERENCE_TIME kFrameDuration = 400000;
+
+// 16x8 RGB32, the stream's single type.
+inline CMediaType FrameType(LONG width = kFrameWidth) {
+  CMediaType type(&MEDIATYPE_Video);
+  type.SetSubtype(&MEDIASUBTYPE_RGB32);
+  type.SetFormatType(&FORMAT_VideoInfo);
+  type.SetSampleSize(static_cast<ULONG>(width * kFrameHeight * 4));
+  auto* format = reinterpret_cast<VIDEOINFOHEADER*>(type.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
+  format->AvgTimePerFrame = kFrameDuration;
+  format->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  format->bmiHeader.biWidth = width;
+  format->bmiHeader.biHeight = kFrameHeight;
+  format->bmiHeader.biPlanes = 1;
+  format->bmiHeader.biBitCount = 32;
+  format->bmiHeader.biSizeImage = static_cast<DWORD>(width * kFrameHeight * 4);
+  return type;
+}
+
+class TestStream : public CSourceStream {
+ public:
+  TestStream(HRESULT* hr, CSource* filter, const wchar_t* name) : CSourceStream(L"TestStream", hr, filter, name) {}
+
+  using CSourceStream::GetMediaType;
+  HRESULT GetMediaType(CMediaType* type) override { return type->Set(FrameType()); }
+
+  HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override {
+    request->cBuffers = std::max(request->cBuffers, 2L);
+    request->cbBuffer = std::max(request->cbBuffer, kFrameBytes);
+    ALLOCATOR_PROPERTIES granted = {};
+    HRESULT hr = allocator->SetProperties(request, &granted);
+    if (FAILED(hr)) return hr;
+    return granted.cbBuffer < kFrameBytes ? E_FAIL : S_OK;
+  }
+
+  HRESULT FillBuffer(IMediaSample* sample) override {
+    const int n = ++fills;
+    Sleep(2);  // keeps the default loop from flooding the sink
+    if (n == endAt) return endResult;
+    BYTE* data = nullptr;
+    sample->GetPointer(&data);
+    std::fill(data, data + kFrameBytes, static_cast<BYTE>(n));
+    sample->SetActualDataLength(kFrameBytes);
+    REFERENCE_TIME start = (n - 1) * kFrameDuration;
+    REFERENCE_TIME stop = start + kFrameDuration;
+    sample->SetTime(&start, &stop);
+    sample->SetSyncPoint(TRUE);
+    return S_OK;
+  }
+
+  HRESULT OnThreadCreate() override {
+    ++threadCreates;
+    return threadCreateResult;
+  }
+  HRESULT OnThreadDestroy() override {
+    ++threadDestroys;
+    return S_OK;
+  }
+
+  void BumpTypeVersion() { IncrementTypeVersion(); }
+  bool HasThread() const { return ThreadExists(); }
+
+  std::atomic<int> fills{0};
+  std::atomic<int> threadCreates{0};
+  std::atomic<int> threadDestroys{0};
+  std::atomic<int> endAt{0};  // the FillBuffer call (1-based) that answers endResult
+  std::atomic<HRESULT> endResult{S_FALSE};
+  HRESULT threadCreateResult = S_OK;
+};
+
+class TestSource : public CSource {
+ public:
+  static ComPtr<TestSource> Create(const wchar_t* pinName = L"Out") { return ComPtr<TestSource>(new TestSource(pinName)); }
+  TestStream* stream = nullptr;
+
+ private:
+  explicit TestSource(const wchar_t* pinName) : CSource(L"TestSource", nullptr, CLSID_NULL) {
+    HRESULT hr = S_OK;
+    stream = new TestStream(&hr, this, pinName);
+  }
+};
+
+}  // namespace telvor::test

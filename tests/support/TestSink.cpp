@@ -1,0 +1,223 @@
+#include "support/TestSink.h"
+
+#include <uuids.h>
+
+#include <algorithm>
+#include <new>
+
+namespace telvor::test {
+
+namespace {
+const CLSID kClsidTestSink = {0x5c6e0a31, 0x2b7c, 0x4d8e, {0x9f, 0x10, 0x0a, 0x1b, 0x2c, 0x3d, 0x4f, 0x00}};
+}
+
+// --- pin ---
+
+TestSinkPin::TestSinkPin(TestSink* filter, CCritSec* lock, HRESULT* hr)
+    : CBasePin(L"TestSinkPin", filter, lock, hr, L"In", PINDIR_INPUT), m_pSink(filter) {}
+
+STDMETHODIMP TestSinkPin::NonDelegatingQueryInterface(REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  if (IsEqualIID(iid, IID_IMemInputPin)) return GetInterface(static_cast<IMemInputPin*>(this), out);
+  return CBasePin::NonDelegatingQueryInterface(iid, out);
+}
+
+HRESULT TestSinkPin::CheckMediaType(const CMediaType* type) {
+  const auto& accepted = m_pSink->m_Options.acceptedTypes;
+  if (accepted.empty()) return S_OK;
+  return std::any_of(accepted.begin(), accepted.end(), [&](const CMediaType& t) { return t == *type; })
+             ? S_OK
+             : VFW_E_TYPE_NOT_ACCEPTED;
+}
+
+HRESULT TestSinkPin::GetMediaType(int position, CMediaType* type) {
+  if (position < 0) return E_INVALIDARG;
+  const auto& offered = m_pSink->m_Options.offeredTypes;
+  if (static_cast<size_t>(position) >= offered.size()) return VFW_S_NO_MORE_ITEMS;
+  return type->Set(offered[static_cast<size_t>(position)]);
+}
+
+HRESULT TestSinkPin::BreakConnect() {
+  CAutoLock lock(&m_pSink->m_RecordLock);
+  m_pSink->m_pNotified.Reset();
+  return S_OK;
+}
+
+STDMETHODIMP TestSinkPin::EndOfStream() {
+  m_pSink->CountEndOfStream();
+  return S_OK;
+}
+
+STDMETHODIMP TestSinkPin::BeginFlush() {
+  m_pSink->CountFlush();
+  return S_OK;
+}
+
+STDMETHODIMP TestSinkPin::EndFlush() { return S_OK; }
+
+STDMETHODIMP TestSinkPin::GetAllocator(IMemAllocator** allocator) {
+  if (!allocator) return E_POINTER;
+  *allocator = nullptr;
+  if (!m_pSink->m_Options.offerAllocator) return VFW_E_NO_ALLOCATOR;
+  if (!m_pOwnAllocator) {
+    HRESULT hr = CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
+                                  m_pOwnAllocator.PutVoid());
+    if (FAILED(hr)) return hr;
+  }
+  return m_pOwnAllocator.CopyTo(allocator);
+}
+
+STDMETHODIMP TestSinkPin::NotifyAllocator(IMemAllocator* allocator, BOOL) {
+  if (!allocator) return E_POINTER;
+  CAutoLock lock(&m_pSink->m_RecordLock);
+  m_pSink->m_pNotified = allocator;
+  return S_OK;
+}
+
+STDMETHODIMP TestSinkPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES* props) {
+  if (!props) return E_POINTER;
+  const TestSinkOptions& options = m_pSink->m_Options;
+  if (options.bufferSize <= 0) return E_NOTIMPL;
+  *props = ALLOCATOR_PROPERTIES{options.bufferCount, options.bufferSize, 1, 0};
+  return S_OK;
+}
+
+STDMETHODIMP TestSinkPin::Receive(IMediaSample* sample) {
+  if (!sample) return E_POINTER;
+  m_pSink->Record(sample);
+  CAutoLock lock(&m_pSink->m_RecordLock);
+  return m_pSink->m_ReceiveResult;
+}
+
+STDMETHODIMP TestSinkPin::ReceiveMultiple(IMediaSample** samples, long count, long* processed) {
+  if (!samples || !processed) return E_POINTER;
+  *processed = 0;
+  HRESULT hr = S_OK;
+  while (*processed < count && hr == S_OK) {
+    hr = Receive(samples[*processed]);
+    ++*processed;
+  }
+  return hr;
+}
+
+STDMETHODIMP TestSinkPin::ReceiveCanBlock() { return S_FALSE; }
+
+// --- filter ---
+
+ComPtr<TestSink> TestSink::Create(const TestSinkOptions& options) {
+  return ComPtr<TestSink>(new TestSink(options));
+}
+
+TestSink::TestSink(const TestSinkOptions& options)
+    : CBaseFilter(L"TestSink", nullptr, &m_StateLock, kClsidTestSink),
+      m_Options(options),
+      m_ReceiveResult(options.receiveResult),
+      m_Changed(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+  HRESULT hr = S_OK;
+  m_pPin = new TestSinkPin(this, &m_StateLock, &hr);
+}
+
+TestSink::~TestSink() { delete m_pPin; }
+
+CBasePin* TestSink::GetPin(int n) { return n == 0 ? m_pPin : nullptr; }
+
+IPin* TestSink::InputPin() { return m_pPin; }
+
+void TestSink::Record(IMediaSample* sample) {
+  ReceivedSample record;
+  record.hasTime = SUCCEEDED(sample->GetTime(&record.start, &record.stop));
+  record.hasMediaTime = SUCCEEDED(sample->GetMediaTime(&record.mediaStart, &record.mediaStop));
+  record.syncPoint = sample->IsSyncPoint() == S_OK;
+  record.preroll = sample->IsPreroll() == S_OK;
+  record.discontinuity = sample->IsDiscontinuity() == S_OK;
+  record.actualLength = sample->GetActualDataLength();
+  BYTE* data = nullptr;
+  if (SUCCEEDED(sample->GetPointer(&data)) && data && record.actualLength > 0) {
+    // The sample's own size bounds the copy too: a wrong actual length must
+    // show up as a test failure, not as a read past the buffer.
+    const long size = std::min(record.actualLength, sample->GetSize());
+    const size_t copied = std::min(static_cast<size_t>(std::max(size, 0L)), m_Options.maxCopyBytes);
+    record.data.assign(data, data + copied);
+  }
+  AM_MEDIA_TYPE* type = nullptr;
+  if (sample->GetMediaType(&type) == S_OK && type) {
+    record.hasMediaType = SUCCEEDED(record.mediaType.Set(*type));
+    DeleteMediaType(type);
+  }
+  CAutoLock lock(&m_RecordLock);
+  m_Samples.push_back(std::move(record));
+  Changed();
+}
+
+void TestSink::CountEndOfStream() {
+  CAutoLock lock(&m_RecordLock);
+  ++m_EndOfStreams;
+  Changed();
+}
+
+void TestSink::CountFlush() {
+  CAutoLock lock(&m_RecordLock);
+  ++m_Flushes;
+  Changed();
+}
+
+void TestSink::Changed() { SetEvent(m_Changed.Get()); }
+
+std::vector<ReceivedSample> TestSink::Samples() {
+  CAutoLock lock(&m_RecordLock);
+  return m_Samples;
+}
+
+size_t TestSink::SampleCount() {
+  CAutoLock lock(&m_RecordLock);
+  return m_Samples.size();
+}
+
+int TestSink::EndOfStreamCount() {
+  CAutoLock lock(&m_RecordLock);
+  return m_EndOfStreams;
+}
+
+int TestSink::FlushCount() {
+  CAutoLock lock(&m_RecordLock);
+  return m_Flushes;
+}
+
+ComPtr<IMemAllocator> TestSink::NotifiedAllocator() {
+  CAutoLock lock(&m_RecordLock);
+  return m_pNotified;
+}
+
+void TestSink::ClearSamples() {
+  CAutoLock lock(&m_RecordLock);
+  m_Samples.clear();
+}
+
+void TestSink::SetReceiveResult(HRESULT hr) {
+  CAutoLock lock(&m_RecordLock);
+  m_ReceiveResult = hr;
+}
+
+template <typename Predicate>
+bool TestSink::WaitFor(Predicate done, DWORD timeoutMs) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  for (;;) {
+    {
+      CAutoLock lock(&m_RecordLock);
+      if (done()) return true;
+    }
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline) return false;
+    WaitForSingleObject(m_Changed.Get(), static_cast<DWORD>(deadline - now));
+  }
+}
+
+bool TestSink::WaitForSamples(size_t count, DWORD timeoutMs) {
+  return WaitFor([&] { return m_Samples.size() >= count; }, timeoutMs);
+}
+
+bool TestSink::WaitForEndOfStream(int count, DWORD timeoutMs) {
+  return WaitFor([&] { return m_EndOfStreams >= count; }, timeoutMs);
+}
+
+}  // namespace telvor::test

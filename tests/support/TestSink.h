@@ -1,0 +1,128 @@
+// A renderer-like sink filter built on our own framework, for pin tests.
+//
+// It has one input pin named "In" that accepts any type (or only the types
+// given), records every sample it receives and answers Receive with a result
+// the test chooses. It can offer its own allocator or none, as a capture
+// client such as FFmpeg does.
+#pragma once
+
+#include <windows.h>
+#include <strmif.h>
+
+#include <cstddef>
+#include <vector>
+
+#include "framework/BaseFilter.h"
+#include "framework/BasePin.h"
+#include "framework/ComPtr.h"
+#include "framework/Handle.h"
+#include "framework/MediaType.h"
+
+namespace telvor::test {
+
+struct ReceivedSample {
+  bool hasTime = false;  // GetTime gave at least a start
+  REFERENCE_TIME start = 0;
+  REFERENCE_TIME stop = 0;
+  bool hasMediaTime = false;
+  LONGLONG mediaStart = 0;
+  LONGLONG mediaStop = 0;
+  bool syncPoint = false;
+  bool preroll = false;
+  bool discontinuity = false;
+  long actualLength = 0;
+  std::vector<BYTE> data;  // the first min(actualLength, maxCopyBytes) bytes
+  bool hasMediaType = false;
+  CMediaType mediaType;  // the type attached to the sample, when there is one
+};
+
+struct TestSinkOptions {
+  bool offerAllocator = false;  // false: GetAllocator answers VFW_E_NO_ALLOCATOR
+  long bufferSize = 0;          // > 0: reported through GetAllocatorRequirements
+  long bufferCount = 1;
+  HRESULT receiveResult = S_OK;
+  size_t maxCopyBytes = 64 * 1024;
+  std::vector<CMediaType> offeredTypes;   // what the pin enumerates
+  std::vector<CMediaType> acceptedTypes;  // empty: every type is accepted
+};
+
+class TestSink;
+
+class TestSinkPin : public CBasePin, public IMemInputPin {
+ public:
+  TestSinkPin(TestSink* filter, CCritSec* lock, HRESULT* hr);
+
+  DECLARE_IUNKNOWN
+  STDMETHODIMP NonDelegatingQueryInterface(REFIID iid, void** out) override;
+
+  HRESULT CheckMediaType(const CMediaType* type) override;
+  HRESULT GetMediaType(int position, CMediaType* type) override;
+  HRESULT BreakConnect() override;
+
+  // IPin, input side
+  STDMETHODIMP EndOfStream() override;
+  STDMETHODIMP BeginFlush() override;
+  STDMETHODIMP EndFlush() override;
+
+  // IMemInputPin
+  STDMETHODIMP GetAllocator(IMemAllocator** allocator) override;
+  STDMETHODIMP NotifyAllocator(IMemAllocator* allocator, BOOL readOnly) override;
+  STDMETHODIMP GetAllocatorRequirements(ALLOCATOR_PROPERTIES* props) override;
+  STDMETHODIMP Receive(IMediaSample* sample) override;
+  STDMETHODIMP ReceiveMultiple(IMediaSample** samples, long count, long* processed) override;
+  STDMETHODIMP ReceiveCanBlock() override;
+
+ private:
+  TestSink* m_pSink;
+  ComPtr<IMemAllocator> m_pOwnAllocator;
+};
+
+class TestSink : public CBaseFilter {
+ public:
+  // A new sink holding one reference for the caller.
+  static ComPtr<TestSink> Create(const TestSinkOptions& options = {});
+
+  int GetPinCount() override { return 1; }
+  CBasePin* GetPin(int n) override;
+  IPin* InputPin();
+
+  // --- what the test reads (thread-safe) ---
+  std::vector<ReceivedSample> Samples();
+  size_t SampleCount();
+  int EndOfStreamCount();
+  int FlushCount();
+  // The allocator the source chose, or null.
+  ComPtr<IMemAllocator> NotifiedAllocator();
+  // Waits until at least `count` samples arrived; false on timeout.
+  bool WaitForSamples(size_t count, DWORD timeoutMs);
+  bool WaitForEndOfStream(int count, DWORD timeoutMs);
+  void ClearSamples();
+
+  // --- what the test changes while running ---
+  void SetReceiveResult(HRESULT hr);
+
+ private:
+  friend class TestSinkPin;
+  explicit TestSink(const TestSinkOptions& options);
+  ~TestSink() override;
+  void Record(IMediaSample* sample);
+  void CountEndOfStream();
+  void CountFlush();
+  void Changed();
+  template <typename Predicate>
+  bool WaitFor(Predicate done, DWORD timeoutMs);
+
+  CCritSec m_StateLock;
+  TestSinkOptions m_Options;
+  TestSinkPin* m_pPin = nullptr;
+
+  CCritSec m_RecordLock;  // guards everything below
+  std::vector<ReceivedSample> m_Samples;
+  int m_EndOfStreams = 0;
+  int m_Flushes = 0;
+  HRESULT m_ReceiveResult;
+  ComPtr<IMemAllocator> m_pNotified;
+  UniqueHandle m_Changed;  // auto reset: something was recorded
+};
+
+}  // namespace telvor::test
