@@ -1,0 +1,38 @@
+// The module entry point: builds everything the cameras need once, when a
+// host loads the module, and hands over to the framework's entry point.
+#include <windows.h>
+
+#include "module/Log.h"
+#include "module/ModuleStartup.h"
+
+namespace {
+constexpr wchar_t kUnit[] = L"dllmain";
+constexpr wchar_t kFunction[] = L"DllMain";
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+  switch (reason) {
+    case DLL_PROCESS_ATTACH:
+      TELVOR_TRACE_AT(kUnit, kFunction) << L"DLL_PROCESS_ATTACH";
+      // TODO(lead): SelectCpuLevel() (imaging/Pixel.h) once the imaging library is on main.
+      StartModule(instance);
+      // TODO(lead): initialise the hidden-window class (LazyWindow) once it is on main.
+      break;
+    case DLL_PROCESS_DETACH:
+      TELVOR_TRACE_AT(kUnit, kFunction) << L"DLL_PROCESS_DETACH";
+      // TODO(lead): release the camera filters still alive (the filter subsystem's live list), last first.
+      // TODO(lead): drop this module's use of the hidden-window class (LazyWindow).
+      break;
+    case DLL_THREAD_ATTACH:
+      TELVOR_TRACE_AT(kUnit, kFunction) << L"DLL_THREAD_ATTACH";
+      break;
+    case DLL_THREAD_DETACH:
+      TELVOR_TRACE_AT(kUnit, kFunction) << L"DLL_THREAD_DETACH";
+      break;
+    default:
+      break;
+  }
+  // TODO(lead): return DllEntryPoint(instance, reason, reserved) once the framework is on main.
+  (void)reserved;
+  return TRUE;
+}

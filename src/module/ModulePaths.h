@@ -1,0 +1,38 @@
+// Who loaded the module and where its settings files are. Filled once at
+// process attach, read-only afterwards.
+#pragma once
+
+#include <windows.h>
+
+inline constexpr int kModulePathChars = MAX_PATH;  // 260, terminator included
+
+struct HostInfo {
+  bool isAmcap;
+  bool isFlashMediaLiveEncoder;
+  bool isVlc;
+  bool isSkype;
+  bool isDvStreamsie;
+  bool isEdius;
+  bool isYyMixer;
+};
+
+struct ModulePaths {
+  wchar_t hostFileName[kModulePathChars];  // the host executable's file name, no directory
+  wchar_t iniPath[kModulePathChars];       // settings file: C:\X\TELVOR.AX gives C:\X\TELVOR.INI
+  wchar_t formatPath[kModulePathChars];    // stem of the per-camera format files: C:\X\TELVOR.FORMAT
+};
+
+// Flags for a host executable's file name, compared without regard to case.
+HostInfo DetectHost(const wchar_t* hostFileName);
+// Writes the tag lines of the hosts that have one ("[Skype]", ...).
+void LogHostTags(const HostInfo& host);
+
+// hostFileName from the host executable's full path.
+void SetHostFileName(const wchar_t* hostPath, ModulePaths* paths);
+// iniPath and formatPath from the module's full path. A path that would not
+// fit stays empty (and is logged): settings then come from the registry.
+void DeriveSettingsPaths(const wchar_t* modulePath, ModulePaths* paths);
+
+// The module's own, as process attach recorded them.
+const HostInfo& GetHostInfo();
+const ModulePaths& GetModulePaths();

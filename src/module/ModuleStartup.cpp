@@ -1,0 +1,57 @@
+#include "module/ModuleStartup.h"
+
+#include <new>
+
+#include "framework/ClassFactory.h"
+#include "module/CameraTable.h"
+#include "module/Log.h"
+#include "module/ModulePaths.h"
+
+CFactoryTemplate g_Templates[kMaxTemplates];
+int g_cTemplates = 0;
+
+namespace {
+
+// Long enough for any path the loader hands out here; longer ones are cut.
+constexpr DWORD kLongPathChars = 520;
+
+HostInfo g_hostInfo;
+ModulePaths g_modulePaths;
+CameraTables g_cameraTables;  // zero until process attach
+const FilterEntry kNoEntry = {};
+
+void ModuleFileName(HMODULE module, wchar_t (&path)[kLongPathChars]) {
+  const DWORD length = GetModuleFileNameW(module, path, kLongPathChars);
+  path[length < kLongPathChars ? length : kLongPathChars - 1] = L'\0';
+}
+
+}  // namespace
+
+void StartModule(HMODULE module) {
+  wchar_t path[kLongPathChars];
+  ModuleFileName(nullptr, path);
+  SetHostFileName(path, &g_modulePaths);
+  telvor::Info() << L"Host file name: " << g_modulePaths.hostFileName;
+  g_hostInfo = DetectHost(g_modulePaths.hostFileName);
+  LogHostTags(g_hostInfo);
+
+  ModuleFileName(module, path);
+  DeriveSettingsPaths(path, &g_modulePaths);
+  try {
+    g_cTemplates = BuildCameraTable(g_modulePaths.iniPath, &g_cameraTables, g_Templates);
+  } catch (const std::bad_alloc&) {
+    // The host stays up; it just sees no cameras from this module.
+    g_cameraTables = CameraTables();
+    g_cTemplates = 0;
+    telvor::Error() << L"Out of memory while building the camera table; no cameras offered";
+  }
+}
+
+const HostInfo& GetHostInfo() { return g_hostInfo; }
+
+const ModulePaths& GetModulePaths() { return g_modulePaths; }
+
+const FilterEntry& GetFilterEntry(int cameraIndex, MediaKind kind) {
+  if (cameraIndex < 0 || cameraIndex >= kMaxCameras) return kNoEntry;
+  return g_cameraTables.filters.At(cameraIndex, kind);
+}

@@ -1,0 +1,215 @@
+#include "module/ZentraSettings.h"
+
+#include <windows.h>
+
+#include <cwchar>
+#include <string>
+
+#include "module/Log.h"
+#include "module/ModulePaths.h"
+#include "module/SettingsKeys.h"
+
+namespace {
+
+constexpr wchar_t kUnit[] = L"ZentraSettings";
+constexpr wchar_t kRegistryRoot[] = L"Software\\TELVOR\\";
+
+// The registry holds at most this many bytes of one text value for us; a
+// longer value counts as missing rather than arriving cut.
+constexpr DWORD kRegistryTextBytes = 1024;
+constexpr int kRegistryTextChars = kRegistryTextBytes / sizeof(wchar_t);
+
+HRESULT FromWin32(LONG error) {
+  return static_cast<HRESULT>((static_cast<unsigned long>(error) & 0xFFFFu) | 0x80070000u);
+}
+
+bool FilePresent(const wchar_t* path) {
+  if (!path || !*path) return false;
+  const DWORD attributes = GetFileAttributesW(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+const wchar_t* FileNameOf(const wchar_t* path) {
+  const wchar_t* name = path ? path : L"";
+  for (const wchar_t* c = name; *c; ++c) {
+    if (*c == L'\\' || *c == L'/' || *c == L':') name = c + 1;
+  }
+  return name;
+}
+
+void CopyCut(const wchar_t* text, wchar_t* out, size_t capacity) {
+  size_t length = 0;
+  if (text) {
+    while (length + 1 < capacity && text[length]) ++length;
+    wmemcpy(out, text, length);
+  }
+  out[length] = L'\0';
+}
+
+// Decimal text as "%d" writes it, blanks around it allowed; anything else,
+// or a value outside 32 bits, is not an integer.
+bool ParseDecimal(const wchar_t* text, int* value) {
+  while (*text == L' ' || *text == L'\t') ++text;
+  bool negative = false;
+  if (*text == L'+' || *text == L'-') negative = (*text++ == L'-');
+  if (*text < L'0' || *text > L'9') return false;
+  long long magnitude = 0;
+  for (; *text >= L'0' && *text <= L'9'; ++text) {
+    magnitude = magnitude * 10 + (*text - L'0');
+    if (magnitude > 2147483648LL) return false;
+  }
+  while (*text == L' ' || *text == L'\t') ++text;
+  if (*text) return false;
+  if (!negative && magnitude > 2147483647LL) return false;
+  *value = static_cast<int>(negative ? -magnitude : magnitude);
+  return true;
+}
+
+// HKCU\Software\TELVOR\<file name>\CONFIG for the file that would have been
+// used, created on first use (reads create it too). Open for one operation.
+class ConfigKey {
+ public:
+  explicit ConfigKey(const wchar_t* filePath) {
+    const std::wstring subKey = std::wstring(kRegistryRoot) + FileNameOf(filePath) + L"\\" + settings::kSection;
+    const LONG error = RegCreateKeyExW(HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr, 0,
+                                       KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_, nullptr);
+    if (error != ERROR_SUCCESS) TELVOR_RAISE_COM_ERROR(FromWin32(error), kUnit);
+  }
+  ~ConfigKey() { RegCloseKey(key_); }
+  ConfigKey(const ConfigKey&) = delete;
+  ConfigKey& operator=(const ConfigKey&) = delete;
+  HKEY get() const { return key_; }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+void RequireKeyName(const wchar_t* key) {
+  // A missing name would make the profile functions list or delete the whole section.
+  if (!key || !*key) TELVOR_RAISE_COM_ERROR(E_INVALIDARG, kUnit);
+}
+
+// Stores the REG_SZ value into out (kRegistryTextChars); returns its length.
+int ReadRegistryText(HKEY key, const wchar_t* name, wchar_t* out) {
+  wchar_t text[kRegistryTextChars];
+  DWORD type = 0;
+  DWORD bytes = sizeof(text);
+  const LONG error = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &bytes);
+  if (error != ERROR_SUCCESS) TELVOR_RAISE_COM_ERROR(FromWin32(error), kUnit);
+  if (type != REG_SZ) TELVOR_RAISE_COM_ERROR(E_INVALIDARG, kUnit);
+  // The stored text need not carry its terminator; without one a full buffer
+  // means the value was cut, which counts as too long.
+  const size_t stored = bytes / sizeof(wchar_t);
+  const size_t length = wcsnlen(text, stored);
+  if (length >= static_cast<size_t>(kRegistryTextChars)) TELVOR_RAISE_COM_ERROR(FromWin32(ERROR_MORE_DATA), kUnit);
+  wmemcpy(out, text, length);
+  out[length] = L'\0';
+  return static_cast<int>(length);
+}
+
+int ReadRegistryInt(HKEY key, const wchar_t* name) {
+  DWORD type = 0;
+  DWORD bytes = 0;
+  LONG error = RegQueryValueExW(key, name, nullptr, &type, nullptr, &bytes);
+  if (error != ERROR_SUCCESS) TELVOR_RAISE_COM_ERROR(FromWin32(error), kUnit);
+  if (type == REG_DWORD) {
+    DWORD value = 0;
+    bytes = sizeof(value);
+    error = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &bytes);
+    if (error != ERROR_SUCCESS) TELVOR_RAISE_COM_ERROR(FromWin32(error), kUnit);
+    if (type != REG_DWORD || bytes != sizeof(value)) TELVOR_RAISE_COM_ERROR(E_INVALIDARG, kUnit);
+    return static_cast<int>(value);
+  }
+  // Integers the module writes itself (scale style, default size) arrive as
+  // text; reading them back keeps a setting made without a settings file.
+  if (type != REG_SZ) TELVOR_RAISE_COM_ERROR(E_INVALIDARG, kUnit);
+  wchar_t text[kRegistryTextChars];
+  ReadRegistryText(key, name, text);
+  int value = 0;
+  if (!ParseDecimal(text, &value)) TELVOR_RAISE_COM_ERROR(E_INVALIDARG, kUnit);
+  return value;
+}
+
+void WriteRegistryText(HKEY key, const wchar_t* name, const wchar_t* value) {
+  const size_t length = wcslen(value);
+  if (length >= kRegistryTextChars) TELVOR_RAISE_COM_ERROR(E_INVALIDARG, kUnit);
+  const DWORD bytes = static_cast<DWORD>((length + 1) * sizeof(wchar_t));
+  const LONG error = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), bytes);
+  if (error != ERROR_SUCCESS) TELVOR_RAISE_COM_ERROR(FromWin32(error), kUnit);
+}
+
+}  // namespace
+
+int GetConfigString(const wchar_t* iniPath, const wchar_t* key, const wchar_t* defaultValue, wchar_t* out) {
+  if (!out) return 0;
+  try {
+    RequireKeyName(key);
+    if (FilePresent(iniPath)) {
+      return static_cast<int>(GetPrivateProfileStringW(settings::kSection, key, defaultValue ? defaultValue : L"", out,
+                                                       kConfigTextChars, iniPath));
+    }
+    ConfigKey config(iniPath);
+    return ReadRegistryText(config.get(), key, out);
+  } catch (const telvor::ComError&) {
+    CopyCut(defaultValue, out, kRegistryTextChars);
+    return 0;
+  }
+}
+
+int GetConfigInt(const wchar_t* key, int defaultValue, const wchar_t* path) {
+  try {
+    RequireKeyName(key);
+    if (FilePresent(path)) {
+      return static_cast<int>(GetPrivateProfileIntW(settings::kSection, key, defaultValue, path));
+    }
+    ConfigKey config(path);
+    return ReadRegistryInt(config.get(), key);
+  } catch (const telvor::ComError&) {
+    return defaultValue;
+  }
+}
+
+int SetConfigString(const wchar_t* iniPath, const wchar_t* key, const wchar_t* value) {
+  if (!value) value = L"";  // a null value would delete the key from the file
+  try {
+    RequireKeyName(key);
+    if (FilePresent(iniPath)) {
+      if (WritePrivateProfileStringW(settings::kSection, key, value, iniPath)) return 1;
+      TELVOR_RAISE_COM_ERROR(FromWin32(static_cast<LONG>(GetLastError())), kUnit);
+    }
+    ConfigKey config(iniPath);
+    WriteRegistryText(config.get(), key, value);
+    return 1;
+  } catch (const telvor::ComError&) {
+    return 0;
+  }
+}
+
+int GetConfigString(const wchar_t* key, const wchar_t* defaultValue, wchar_t* out) {
+  return GetConfigString(GetModulePaths().iniPath, key, defaultValue, out);
+}
+
+int SetConfigString(const wchar_t* key, const wchar_t* value) {
+  return SetConfigString(GetModulePaths().iniPath, key, value);
+}
+
+namespace settings {
+
+std::wstring NumberedKey(const wchar_t* pattern, int number) {
+  std::wstring key = pattern ? pattern : L"";
+  const size_t slot = key.find(L"%02d");
+  if (slot == std::wstring::npos) return key;
+  std::wstring digits = std::to_wstring(number < 0 ? -static_cast<long long>(number) : number);
+  if (digits.size() < 2) digits.insert(0, 2 - digits.size(), L'0');
+  if (number < 0) digits.insert(0, 1, L'-');
+  return key.replace(slot, 4, digits);
+}
+
+std::wstring FormatFilePath(const wchar_t* formatPath, int cameraIndex) {
+  std::wstring path = formatPath ? formatPath : L"";
+  // "%s.%02d.INI": the stem, then the camera number.
+  path += NumberedKey(L".%02d.INI", cameraIndex + 1);
+  return path.size() < MAX_PATH ? path : std::wstring();
+}
+
+}  // namespace settings

@@ -1,0 +1,23 @@
+// The settings store: the only way the module reads or writes its settings.
+// Values live in section CONFIG of an INI file; while that file does not
+// exist, in HKCU\Software\TELVOR\<file name>\CONFIG instead. The choice is made
+// on every call, so creating or deleting the file takes effect at once.
+// No error ever escapes: failures log one line and give the default.
+#pragma once
+
+// Characters GetConfigString can store in its output, terminator included.
+inline constexpr int kConfigTextChars = 1024;
+
+// Text from the settings file beside the module. out holds kConfigTextChars.
+// Returns the number of characters stored (0 when a registry failure made it
+// fall back to the default).
+int GetConfigString(const wchar_t* key, const wchar_t* defaultValue, wchar_t* out);
+// Integer from the file `path` (the settings file or a per-camera format file).
+int GetConfigInt(const wchar_t* key, int defaultValue, const wchar_t* path);
+// Text written to the settings file beside the module; 1 on success, 0 on failure.
+int SetConfigString(const wchar_t* key, const wchar_t* value);
+
+// The same against an explicit settings file: start-up builds the camera table
+// from a path it has just derived, and tests use files of their own.
+int GetConfigString(const wchar_t* iniPath, const wchar_t* key, const wchar_t* defaultValue, wchar_t* out);
+int SetConfigString(const wchar_t* iniPath, const wchar_t* key, const wchar_t* value);

@@ -1,0 +1,53 @@
+#include <gtest/gtest.h>
+
+#include <dshow.h>
+
+#include <set>
+
+#include "module/ClassObjects.h"
+#include "module/FactoryDoubles.h"
+
+namespace {
+
+using telvor::test::g_lastFactoryCall;
+
+TEST(CreationFunctions, EachMemberPassesItsOwnCameraAndKind) {
+  std::set<LPFNNewCOMObject> distinct;
+  LPUNKNOWN outer = reinterpret_cast<LPUNKNOWN>(0x1234);
+  HRESULT hr = S_OK;
+  for (int index = 0; index < kMaxCameras; ++index) {
+    for (MediaKind kind : {MediaKind::kVideo, MediaKind::kAudio}) {
+      LPFNNewCOMObject create = CameraFilterCreator(index, kind);
+      ASSERT_NE(create, nullptr);
+      distinct.insert(create);
+      g_lastFactoryCall = {};
+      EXPECT_EQ(create(outer, &hr), nullptr);
+      EXPECT_TRUE(g_lastFactoryCall.filter);
+      EXPECT_EQ(g_lastFactoryCall.outer, outer);
+      EXPECT_EQ(g_lastFactoryCall.hr, &hr);
+      EXPECT_EQ(g_lastFactoryCall.cameraIndex, index);
+      EXPECT_TRUE(IsEqualGUID(g_lastFactoryCall.mediaKind,
+                              kind == MediaKind::kVideo ? MEDIATYPE_Video : MEDIATYPE_Audio));
+      EXPECT_EQ(g_lastFactoryCall.entry, &GetFilterEntry(index, kind));
+    }
+    LPFNNewCOMObject page = PropertyPageCreator(index);
+    ASSERT_NE(page, nullptr);
+    distinct.insert(page);
+    g_lastFactoryCall = {};
+    page(outer, &hr);
+    EXPECT_FALSE(g_lastFactoryCall.filter);
+    EXPECT_EQ(g_lastFactoryCall.cameraIndex, index);
+  }
+  EXPECT_EQ(distinct.size(), 192u);
+  EXPECT_EQ(hr, S_OK);  // the creation functions themselves leave the result alone
+}
+
+TEST(CreationFunctions, NoMemberOutsideTheCameraRange) {
+  EXPECT_EQ(CameraFilterCreator(-1, MediaKind::kVideo), nullptr);
+  EXPECT_EQ(CameraFilterCreator(64, MediaKind::kAudio), nullptr);
+  EXPECT_EQ(PropertyPageCreator(64), nullptr);
+  EXPECT_STREQ(GetFilterEntry(64, MediaKind::kVideo).name, L"");
+  EXPECT_STREQ(GetFilterEntry(-1, MediaKind::kAudio).name, L"");
+}
+
+}  // namespace
