@@ -2,6 +2,8 @@
 // host loads the module, and hands over to the framework's entry point.
 #include <windows.h>
 
+#include "framework/LazyWindow.h"
+#include "framework/ModuleEntry.h"
 #include "module/Log.h"
 #include "module/ModuleStartup.h"
 
@@ -16,12 +18,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
       TELVOR_TRACE_AT(kUnit, kFunction) << L"DLL_PROCESS_ATTACH";
       // TODO(lead): SelectCpuLevel() (imaging/Pixel.h) once the imaging library is on main.
       StartModule(instance);
-      // TODO(lead): initialise the hidden-window class (LazyWindow) once it is on main.
+      Tessel::LazyWindow::Initialize();
       break;
     case DLL_PROCESS_DETACH:
       TELVOR_TRACE_AT(kUnit, kFunction) << L"DLL_PROCESS_DETACH";
       // TODO(lead): release the camera filters still alive (the filter subsystem's live list), last first.
-      // TODO(lead): drop this module's use of the hidden-window class (LazyWindow).
+      Tessel::LazyWindow::Uninitialize();
       break;
     case DLL_THREAD_ATTACH:
       TELVOR_TRACE_AT(kUnit, kFunction) << L"DLL_THREAD_ATTACH";
@@ -32,7 +34,5 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     default:
       break;
   }
-  // TODO(lead): return DllEntryPoint(instance, reason, reserved) once the framework is on main.
-  (void)reserved;
-  return TRUE;
+  return DllEntryPoint(instance, reason, reserved);
 }
