@@ -4,6 +4,7 @@
 
 #include "framework/LazyWindow.h"
 #include "framework/ModuleEntry.h"
+#include "imaging/Pixel.h"
 #include "module/Log.h"
 #include "module/ModuleStartup.h"
 
@@ -16,7 +17,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
   switch (reason) {
     case DLL_PROCESS_ATTACH:
       TELVOR_TRACE_AT(kUnit, kFunction) << L"DLL_PROCESS_ATTACH";
-      // TODO(lead): SelectCpuLevel() (imaging/Pixel.h) once the imaging library is on main.
+      SelectCpuLevel();
       StartModule(instance);
       Tessel::LazyWindow::Initialize();
       break;
