@@ -6,10 +6,10 @@
 namespace telvor::imaging {
 
 #define TELVOR_PIXEL_TABLE(Name) \
-  inline constexpr VariantTable<Name##Fn> k##Name = {plain::Name, plain::Name, plain::Name, plain::Name, plain::Name};
+  inline constexpr VariantTable<Name##Fn> k##Name = {plain::Name, plain::Name, sse41::Name, avx2::Name, avx512::Name};
 
-inline constexpr VariantTable<CopyRowFn> kCopyRow = {plain::CopyRow, plain::CopyRow, plain::CopyRow,
-                                                     plain::CopyRow, plain::CopyRow};
+inline constexpr VariantTable<CopyRowFn> kCopyRow = {plain::CopyRow, sse2::CopyRow, sse2::CopyRow,
+                                                     avx2::CopyRow, avx512::CopyRow};
 TELVOR_PIXEL_TABLE(BgraToBgrRow)
 TELVOR_PIXEL_TABLE(BgraToYuy2Row)
 TELVOR_PIXEL_TABLE(BgraToI420Rows)

@@ -1,0 +1,308 @@
+// Vector kernels written once over a traits class V that wraps one register
+// width (128-bit SSE4.1, 256-bit AVX2, 512-bit AVX-512BW). Every arithmetic
+// step works inside 128-bit lanes, exactly like the SSE form; the traits'
+// lane fix-ups (FixPack64, StoreInterleaved2, ...) restore memory order where a
+// pack or an unpack has mixed the lanes of two registers.
+//
+// Included by the instruction-set files only. Everything here has internal
+// linkage: the same template compiled with different target flags must never
+// be merged by the linker.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "compat/compat.h"
+#include "imaging/PixelRows.h"
+
+namespace {
+
+// ---- Copies -----------------------------------------------------------------
+template <class V>
+void CopyKernel(const std::uint8_t* src, std::uint8_t* dst, std::size_t bytes) {
+  std::size_t i = 0;
+  for (; i + 4 * V::kBytes <= bytes; i += 4 * V::kBytes) {
+    const auto a = V::Load(src + i), b = V::Load(src + i + V::kBytes);
+    const auto c = V::Load(src + i + 2 * V::kBytes), d = V::Load(src + i + 3 * V::kBytes);
+    V::Store(dst + i, a);
+    V::Store(dst + i + V::kBytes, b);
+    V::Store(dst + i + 2 * V::kBytes, c);
+    V::Store(dst + i + 3 * V::kBytes, d);
+  }
+  for (; i + V::kBytes <= bytes; i += V::kBytes) V::Store(dst + i, V::Load(src + i));
+  // The tail as one overlapping vector: rewriting bytes already copied is harmless.
+  if (i < bytes) {
+    if (bytes >= static_cast<std::size_t>(V::kBytes)) {
+      V::Store(dst + bytes - V::kBytes, V::Load(src + bytes - V::kBytes));
+    } else {
+      telvor::imaging::plain::CopyRow(src + i, dst + i, bytes - i);
+    }
+  }
+}
+
+// ---- Repacking ------------------------------------------------------------------
+template <class V>
+void BgraToBgrKernel(const std::uint8_t* src, std::uint8_t* dst, int pixels) {
+  for (int x = 0; x < pixels; x += V::kBytes / 4) V::StoreBgr(dst + 3 * x, V::Load(src + 4 * x));
+}
+
+// pixels: a multiple of 2 * V::kBytes.
+template <class V>
+void Yuy2ToYv12Kernel(const std::uint8_t* s0, const std::uint8_t* s1, std::uint8_t* y0, std::uint8_t* y1,
+                      std::uint8_t* cr, std::uint8_t* cb, int pixels) {
+  const auto lowBytes = V::Set16(0x00ff);
+  for (int x = 0; x < pixels; x += 2 * V::kBytes, s0 += 4 * V::kBytes, s1 += 4 * V::kBytes) {
+    const auto a = V::Load(s0), b = V::Load(s0 + V::kBytes);
+    const auto c = V::Load(s0 + 2 * V::kBytes), d = V::Load(s0 + 3 * V::kBytes);
+    V::Store(y0 + x, V::FixPack64(V::PackUs16(V::And(a, lowBytes), V::And(b, lowBytes))));
+    V::Store(y0 + x + V::kBytes, V::FixPack64(V::PackUs16(V::And(c, lowBytes), V::And(d, lowBytes))));
+    const auto chromaAb = V::PackUs16(V::Srli16(a, 8), V::Srli16(b, 8));
+    const auto chromaCd = V::PackUs16(V::Srli16(c, 8), V::Srli16(d, 8));
+    V::Store(cb + x / 2, V::FixPack32x4(V::PackUs16(V::And(chromaAb, lowBytes), V::And(chromaCd, lowBytes))));
+    V::Store(cr + x / 2, V::FixPack32x4(V::PackUs16(V::Srli16(chromaAb, 8), V::Srli16(chromaCd, 8))));
+    const auto e = V::Load(s1), f = V::Load(s1 + V::kBytes);
+    const auto g = V::Load(s1 + 2 * V::kBytes), h = V::Load(s1 + 3 * V::kBytes);
+    V::Store(y1 + x, V::FixPack64(V::PackUs16(V::And(e, lowBytes), V::And(f, lowBytes))));
+    V::Store(y1 + x + V::kBytes, V::FixPack64(V::PackUs16(V::And(g, lowBytes), V::And(h, lowBytes))));
+  }
+}
+
+// pixels: a multiple of V::kBytes.
+template <class V>
+void Yv12ToYuy2Kernel(const std::uint8_t* y, const std::uint8_t* cr, const std::uint8_t* cb, std::uint8_t* dst,
+                      int pixels) {
+  for (int x = 0; x < pixels; x += V::kBytes) {
+    const auto luma = V::Load(y + x);
+    const auto chroma = V::Unpacklo8(V::LoadHalfSpread(cb + x / 2), V::LoadHalfSpread(cr + x / 2));
+    V::StoreInterleaved2(dst + 2 * x, V::Unpacklo8(luma, chroma), V::Unpackhi8(luma, chroma));
+  }
+}
+
+// ---- YUV to RGB ---------------------------------------------------------------------
+// 16-bit lanes, 6 fractional bits. The luma product Y·76284/1024 keeps the
+// exact coefficient; the chroma products use a quarter of theirs, and the
+// biases are tuned so the result is never more than one away from the exact
+// formula. Everything stays unsigned: a negative sum saturates to zero, which
+// is the clamp at black.
+struct YuvBias {
+  std::int16_t blue, green, red;
+};
+// Packed source: floor((76284Y + 132186Cb - 18140365) / 65536) and so on.
+constexpr YuvBias kYuy2Bias{17714, 8679, 14265};
+// Planar source: the offsets 16 and 128 and the rounding half folded in.
+constexpr YuvBias kI420Bias{17682, 8711, 14233};
+
+template <class V>
+struct RgbWords {
+  typename V::Reg b, g, r;
+};
+
+// y8, cb8, cr8: each sample in the high byte of a 16-bit lane.
+template <class V>
+TELVOR_FORCE_INLINE RgbWords<V> YuvToRgbWords(typename V::Reg y8, typename V::Reg cb8, typename V::Reg cr8,
+                                              const YuvBias& bias) {
+  const auto luma = V::MulhiU16(y8, V::Set16(19071));
+  const auto blue = V::SubsU16(V::Add16(luma, V::MulhiU16(cb8, V::Set16(33046))), V::Set16(bias.blue));
+  const auto greenDrop = V::Add16(V::MulhiU16(cb8, V::Set16(6423)), V::MulhiU16(cr8, V::Set16(13320)));
+  const auto green = V::SubsU16(V::Add16(luma, V::Set16(bias.green)), greenDrop);
+  const auto red = V::SubsU16(V::Add16(luma, V::MulhiU16(cr8, V::Set16(26149))), V::Set16(bias.red));
+  return {V::Srli16(blue, 6), V::Srli16(green, 6), V::Srli16(red, 6)};
+}
+
+// Packs two groups of words (lo, hi, in lane order) into BGRA registers,
+// in the order: lo's first half, lo's second half, hi's first, hi's second.
+template <class V>
+TELVOR_FORCE_INLINE void PackBgra(const RgbWords<V>& lo, const RgbWords<V>& hi, typename V::Reg alpha,
+                                  typename V::Reg out[4]) {
+  const auto b = V::PackUs16(lo.b, hi.b), g = V::PackUs16(lo.g, hi.g), r = V::PackUs16(lo.r, hi.r);
+  const auto bgLo = V::Unpacklo8(b, g), bgHi = V::Unpackhi8(b, g);
+  const auto raLo = V::Unpacklo8(r, alpha), raHi = V::Unpackhi8(r, alpha);
+  out[0] = V::Unpacklo16(bgLo, raLo);
+  out[1] = V::Unpackhi16(bgLo, raLo);
+  out[2] = V::Unpacklo16(bgHi, raHi);
+  out[3] = V::Unpackhi16(bgHi, raHi);
+}
+
+template <class V, bool kBgr>
+TELVOR_FORCE_INLINE void StorePixels(std::uint8_t* dst, typename V::Reg v) {
+  if (kBgr) {
+    V::StoreBgr(dst, v);
+  } else {
+    V::Store(dst, v);
+  }
+}
+
+// pixels: a multiple of V::kBytes.
+template <class V, bool kBgr>
+void Yuy2ToRgbKernel(const std::uint8_t* src, std::uint8_t* dst, int pixels, std::uint8_t alphaValue) {
+  constexpr int kOut = kBgr ? 3 : 4;
+  const auto cbPick = V::Lanes16(0x80, 1, 0x80, 1, 0x80, 5, 0x80, 5, 0x80, 9, 0x80, 9, 0x80, 13, 0x80, 13);
+  const auto crPick = V::Lanes16(0x80, 3, 0x80, 3, 0x80, 7, 0x80, 7, 0x80, 11, 0x80, 11, 0x80, 15, 0x80, 15);
+  const auto alpha = V::Set8(static_cast<char>(alphaValue));
+  for (int x = 0; x < pixels; x += V::kBytes, src += 2 * V::kBytes) {
+    const auto a = V::Load(src), b = V::Load(src + V::kBytes);
+    const RgbWords<V> lo = YuvToRgbWords<V>(V::Slli16(a, 8), V::Shuffle8(a, cbPick), V::Shuffle8(a, crPick),
+                                            kYuy2Bias);
+    const RgbWords<V> hi = YuvToRgbWords<V>(V::Slli16(b, 8), V::Shuffle8(b, cbPick), V::Shuffle8(b, crPick),
+                                            kYuy2Bias);
+    typename V::Reg out[4];
+    PackBgra<V>(lo, hi, alpha, out);
+    // out[0..1] hold a's pixels lane by lane, out[2..3] b's.
+    typename V::Reg m[4];
+    V::Interleave2(out[0], out[1], &m[0], &m[1]);
+    V::Interleave2(out[2], out[3], &m[2], &m[3]);
+    std::uint8_t* d = dst + kOut * x;
+    for (int i = 0; i < 4; ++i) StorePixels<V, kBgr>(d + i * kOut * V::kBytes / 4, m[i]);
+  }
+}
+
+// pixels: a multiple of V::kBytes.
+template <class V, bool kBgr>
+void I420ToRgbKernel(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, std::uint8_t* dst,
+                     int pixels, std::uint8_t alphaValue) {
+  constexpr int kOut = kBgr ? 3 : 4;
+  const auto zero = V::Zero();
+  const auto alpha = V::Set8(static_cast<char>(alphaValue));
+  for (int x = 0; x < pixels; x += V::kBytes) {
+    const auto luma = V::Load(y + x);
+    const auto blue = V::LoadHalfSpread(cb + x / 2), red = V::LoadHalfSpread(cr + x / 2);
+    const auto blue2 = V::Unpacklo8(blue, blue), red2 = V::Unpacklo8(red, red);
+    const RgbWords<V> lo = YuvToRgbWords<V>(V::Unpacklo8(zero, luma), V::Unpacklo8(zero, blue2),
+                                            V::Unpacklo8(zero, red2), kI420Bias);
+    const RgbWords<V> hi = YuvToRgbWords<V>(V::Unpackhi8(zero, luma), V::Unpackhi8(zero, blue2),
+                                            V::Unpackhi8(zero, red2), kI420Bias);
+    typename V::Reg out[4], m[4];
+    PackBgra<V>(lo, hi, alpha, out);
+    // Lane l of out[k] holds pixels 16l + 4k .. 16l + 4k + 3.
+    V::Transpose4(out, m);
+    std::uint8_t* d = dst + kOut * x;
+    for (int i = 0; i < 4; ++i) StorePixels<V, kBgr>(d + i * kOut * V::kBytes / 4, m[i]);
+  }
+}
+
+// ---- RGB to YUV -------------------------------------------------------------------------
+// 32-bit lanes: the integer formulas are computed exactly.
+template <class V>
+struct BgraSplit {
+  typename V::Reg blueRed;    // per pixel: B, R as two 16-bit words
+  typename V::Reg greenAlpha; // per pixel: G, A
+};
+
+template <class V>
+TELVOR_FORCE_INLINE BgraSplit<V> Split(typename V::Reg v) {
+  return {V::And(v, V::Set16(0x00ff)), V::Srli16(v, 8)};
+}
+
+template <class V>
+TELVOR_FORCE_INLINE typename V::Reg Luma32(const BgraSplit<V>& p) {
+  // 33030 does not fit a signed 16-bit factor; twice G times 16515 does.
+  const auto sum = V::Add32(V::Madd16(p.blueRed, V::Set32x2(6423, 16843, 6423, 16843)),
+                            V::Madd16(V::Add16(p.greenAlpha, p.greenAlpha), V::Set32x2(16515, 0, 16515, 0)));
+  return V::Srli32(V::Add32(sum, V::Set32(1081344)), 16);
+}
+
+// Sums of B, R and of G over horizontal pixel pairs, in both dwords of a pair;
+// then Cb from the even dword, Cr from the odd.
+template <class V>
+TELVOR_FORCE_INLINE typename V::Reg PairChroma(typename V::Reg blueRed, typename V::Reg greenAlpha) {
+  const auto br = V::Add32(blueRed, V::template Shuffle32<0xb1>(blueRed));
+  const auto ga = V::Add32(greenAlpha, V::template Shuffle32<0xb1>(greenAlpha));
+  return V::Add32(V::Madd16(br, V::Set32x2(28770, -9699, -4653, 28770)),
+                  V::Madd16(ga, V::Set32x2(-19071, 0, -24117, 0)));
+}
+
+// pixels: a multiple of V::kBytes / 2 (even).
+template <class V>
+void BgraToYuy2Kernel(const std::uint8_t* src, std::uint8_t* dst, int pixels) {
+  for (int x = 0; x < pixels; x += V::kBytes / 2, src += 2 * V::kBytes, dst += V::kBytes) {
+    typename V::Reg words[2];
+    for (int i = 0; i < 2; ++i) {
+      const BgraSplit<V> p = Split<V>(V::Load(src + i * V::kBytes));
+      const auto chroma = V::Srai32(
+          V::Add32(PairChroma<V>(p.blueRed, p.greenAlpha), V::Set32(16384 + (128 << 17))), 17);
+      words[i] = V::Or(Luma32<V>(p), V::Slli32(chroma, 8));
+    }
+    V::Store(dst, V::FixPack64(V::PackUs32(words[0], words[1])));
+  }
+}
+
+// pixels: a multiple of V::kBytes.
+template <class V>
+void BgraToI420Kernel(const std::uint8_t* s0, const std::uint8_t* s1, std::uint8_t* y0, std::uint8_t* y1,
+                      std::uint8_t* cb, std::uint8_t* cr, int pixels) {
+  // Within each lane: the block's Cb bytes to the low half, Cr to the high.
+  const auto separate = V::Lanes16(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15);
+  for (int x = 0; x < pixels; x += V::kBytes, s0 += 4 * V::kBytes, s1 += 4 * V::kBytes) {
+    typename V::Reg top[4], bottom[4], chroma[4];
+    for (int i = 0; i < 4; ++i) {
+      const BgraSplit<V> p = Split<V>(V::Load(s0 + i * V::kBytes));
+      const BgraSplit<V> q = Split<V>(V::Load(s1 + i * V::kBytes));
+      top[i] = Luma32<V>(p);
+      bottom[i] = Luma32<V>(q);
+      const auto sums = PairChroma<V>(V::Add32(p.blueRed, q.blueRed), V::Add32(p.greenAlpha, q.greenAlpha));
+      chroma[i] = V::Srai32(V::Add32(sums, V::Set32(32768 + (128 << 18))), 18);
+    }
+    V::Store(y0 + x, V::FixPack32x4(V::PackUs16(V::PackUs32(top[0], top[1]), V::PackUs32(top[2], top[3]))));
+    V::Store(y1 + x, V::FixPack32x4(V::PackUs16(V::PackUs32(bottom[0], bottom[1]), V::PackUs32(bottom[2], bottom[3]))));
+    const auto pairs =
+        V::FixPack32x4(V::PackUs16(V::PackUs32(chroma[0], chroma[1]), V::PackUs32(chroma[2], chroma[3])));
+    V::StoreHalves(cb + x / 2, cr + x / 2, V::FixPack64(V::Shuffle8(pairs, separate)));
+  }
+}
+
+}  // namespace
+
+// Row functions of one instruction set: whole vector steps through the
+// kernels above, the rest of the row through the plain row.
+#define TELVOR_DEFINE_VECTOR_ROWS(V)                                                                                  \
+  void CopyRow(const std::uint8_t* src, std::uint8_t* dst, std::size_t bytes) { CopyKernel<V>(src, dst, bytes); }    \
+  void BgraToBgrRow(const std::uint8_t* src, std::uint8_t* dst, int width) {                                          \
+    const int n = width / (V::kBytes / 4) * (V::kBytes / 4);                                                          \
+    BgraToBgrKernel<V>(src, dst, n);                                                                                  \
+    plain::BgraToBgrRow(src + 4 * n, dst + 3 * n, width - n);                                                         \
+  }                                                                                                                   \
+  void BgraToYuy2Row(const std::uint8_t* src, std::uint8_t* dst, int width) {                                         \
+    const int n = width / (V::kBytes / 2) * (V::kBytes / 2);                                                          \
+    BgraToYuy2Kernel<V>(src, dst, n);                                                                                 \
+    if (n < width) plain::BgraToYuy2Row(src + 4 * n, dst + 2 * n, width - n);                                         \
+  }                                                                                                                   \
+  void BgraToI420Rows(const std::uint8_t* s0, const std::uint8_t* s1, std::uint8_t* y0, std::uint8_t* y1,             \
+                      std::uint8_t* cb, std::uint8_t* cr, int width) {                                                \
+    const int n = width / V::kBytes * V::kBytes;                                                                      \
+    BgraToI420Kernel<V>(s0, s1, y0, y1, cb, cr, n);                                                                   \
+    plain::BgraToI420Rows(s0 + 4 * n, s1 + 4 * n, y0 + n, y1 + n, cb + n / 2, cr + n / 2, width - n);                 \
+  }                                                                                                                   \
+  void Yuy2ToYv12Rows(const std::uint8_t* s0, const std::uint8_t* s1, std::uint8_t* y0, std::uint8_t* y1,             \
+                      std::uint8_t* cr, std::uint8_t* cb, int width) {                                                \
+    const int n = width / (2 * V::kBytes) * (2 * V::kBytes);                                                          \
+    Yuy2ToYv12Kernel<V>(s0, s1, y0, y1, cr, cb, n);                                                                   \
+    plain::Yuy2ToYv12Rows(s0 + 2 * n, s1 + 2 * n, y0 + n, y1 + n, cr + n / 2, cb + n / 2, width - n);                 \
+  }                                                                                                                   \
+  void Yuy2ToBgraRow(const std::uint8_t* src, std::uint8_t* dst, int width, std::uint8_t alpha) {                     \
+    const int n = width / V::kBytes * V::kBytes;                                                                      \
+    Yuy2ToRgbKernel<V, false>(src, dst, n, alpha);                                                                    \
+    if (n < width) plain::Yuy2ToBgraRow(src + 2 * n, dst + 4 * n, width - n, alpha);                                  \
+  }                                                                                                                   \
+  void Yuy2ToBgrRow(const std::uint8_t* src, std::uint8_t* dst, int width) {                                          \
+    const int n = width / V::kBytes * V::kBytes;                                                                      \
+    Yuy2ToRgbKernel<V, true>(src, dst, n, 0);                                                                         \
+    if (n < width) plain::Yuy2ToBgrRow(src + 2 * n, dst + 3 * n, width - n);                                          \
+  }                                                                                                                   \
+  void Yv12ToYuy2Row(const std::uint8_t* y, const std::uint8_t* cr, const std::uint8_t* cb, std::uint8_t* dst,        \
+                     int width) {                                                                                     \
+    const int n = width / V::kBytes * V::kBytes;                                                                      \
+    Yv12ToYuy2Kernel<V>(y, cr, cb, dst, n);                                                                           \
+    plain::Yv12ToYuy2Row(y + n, cr + n / 2, cb + n / 2, dst + 2 * n, width - n);                                      \
+  }                                                                                                                   \
+  void I420ToBgraRow(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, std::uint8_t* dst,        \
+                     int width, std::uint8_t alpha) {                                                                 \
+    const int n = width / V::kBytes * V::kBytes;                                                                      \
+    I420ToRgbKernel<V, false>(y, cb, cr, dst, n, alpha);                                                              \
+    plain::I420ToBgraRow(y + n, cb + n / 2, cr + n / 2, dst + 4 * n, width - n, alpha);                               \
+  }                                                                                                                   \
+  void I420ToBgrRow(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, std::uint8_t* dst,         \
+                    int width) {                                                                                      \
+    const int n = width / V::kBytes * V::kBytes;                                                                      \
+    I420ToRgbKernel<V, true>(y, cb, cr, dst, n, 0);                                                                   \
+    plain::I420ToBgrRow(y + n, cb + n / 2, cr + n / 2, dst + 3 * n, width - n);                                       \
+  }

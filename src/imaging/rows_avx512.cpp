@@ -1,0 +1,94 @@
+// AVX-512BW rows: 512-bit registers, four 128-bit lanes.
+#include <immintrin.h>
+
+#include "imaging/VectorKernels.h"
+
+namespace {
+
+struct Avx512 {
+  using Reg = __m512i;
+  static constexpr int kBytes = 64;
+
+  static Reg Load(const void* p) { return _mm512_loadu_si512(p); }
+  static void Store(void* p, Reg v) { _mm512_storeu_si512(p, v); }
+  static Reg Zero() { return _mm512_setzero_si512(); }
+  static Reg Set8(char x) { return _mm512_set1_epi8(x); }
+  static Reg Set16(int x) { return _mm512_set1_epi16(static_cast<short>(x)); }
+  static Reg Set32(int x) { return _mm512_set1_epi32(x); }
+  static Reg Set32x2(int a, int b, int c, int d) {
+    const auto w = [](int v) { return static_cast<unsigned long long>(static_cast<std::uint16_t>(v)); };
+    return _mm512_set1_epi64(static_cast<long long>(w(a) | w(b) << 16 | w(c) << 32 | w(d) << 48));
+  }
+  template <typename... T>
+  static Reg Lanes16(T... bytes) {
+    return _mm512_broadcast_i32x4(_mm_setr_epi8(static_cast<char>(bytes)...));
+  }
+
+  static Reg And(Reg a, Reg b) { return _mm512_and_si512(a, b); }
+  static Reg Or(Reg a, Reg b) { return _mm512_or_si512(a, b); }
+  static Reg Add16(Reg a, Reg b) { return _mm512_add_epi16(a, b); }
+  static Reg Add32(Reg a, Reg b) { return _mm512_add_epi32(a, b); }
+  static Reg SubsU16(Reg a, Reg b) { return _mm512_subs_epu16(a, b); }
+  static Reg MulhiU16(Reg a, Reg b) { return _mm512_mulhi_epu16(a, b); }
+  static Reg Madd16(Reg a, Reg b) { return _mm512_madd_epi16(a, b); }
+  static Reg Srli16(Reg a, int n) { return _mm512_srli_epi16(a, n); }
+  static Reg Slli16(Reg a, int n) { return _mm512_slli_epi16(a, n); }
+  static Reg Srli32(Reg a, int n) { return _mm512_srli_epi32(a, n); }
+  static Reg Slli32(Reg a, int n) { return _mm512_slli_epi32(a, n); }
+  static Reg Srai32(Reg a, int n) { return _mm512_srai_epi32(a, n); }
+  template <int kImm>
+  static Reg Shuffle32(Reg a) { return _mm512_shuffle_epi32(a, static_cast<_MM_PERM_ENUM>(kImm)); }
+  static Reg Shuffle8(Reg a, Reg control) { return _mm512_shuffle_epi8(a, control); }
+  static Reg Unpacklo8(Reg a, Reg b) { return _mm512_unpacklo_epi8(a, b); }
+  static Reg Unpackhi8(Reg a, Reg b) { return _mm512_unpackhi_epi8(a, b); }
+  static Reg Unpacklo16(Reg a, Reg b) { return _mm512_unpacklo_epi16(a, b); }
+  static Reg Unpackhi16(Reg a, Reg b) { return _mm512_unpackhi_epi16(a, b); }
+  static Reg PackUs16(Reg a, Reg b) { return _mm512_packus_epi16(a, b); }
+  static Reg PackUs32(Reg a, Reg b) { return _mm512_packus_epi32(a, b); }
+
+  static Reg FixPack64(Reg v) { return _mm512_permutexvar_epi64(_mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7), v); }
+  static Reg FixPack32x4(Reg v) {
+    return _mm512_permutexvar_epi32(_mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15), v);
+  }
+  static Reg LoadHalfSpread(const void* p) {
+    return _mm512_permutexvar_epi64(_mm512_setr_epi64(0, 0, 1, 1, 2, 2, 3, 3),
+                                    _mm512_castsi256_si512(_mm256_loadu_si256(static_cast<const __m256i*>(p))));
+  }
+  static void Interleave2(Reg lo, Reg hi, Reg* first, Reg* second) {
+    *first = _mm512_permutex2var_epi64(lo, _mm512_setr_epi64(0, 1, 8, 9, 2, 3, 10, 11), hi);
+    *second = _mm512_permutex2var_epi64(lo, _mm512_setr_epi64(4, 5, 12, 13, 6, 7, 14, 15), hi);
+  }
+  static void StoreInterleaved2(void* p, Reg lo, Reg hi) {
+    Reg a, b;
+    Interleave2(lo, hi, &a, &b);
+    Store(p, a);
+    Store(static_cast<std::uint8_t*>(p) + kBytes, b);
+  }
+  // out[j] lane i = in[i] lane j.
+  static void Transpose4(const Reg in[4], Reg out[4]) {
+    const Reg t0 = _mm512_shuffle_i64x2(in[0], in[1], 0x44), t1 = _mm512_shuffle_i64x2(in[0], in[1], 0xee);
+    const Reg t2 = _mm512_shuffle_i64x2(in[2], in[3], 0x44), t3 = _mm512_shuffle_i64x2(in[2], in[3], 0xee);
+    out[0] = _mm512_shuffle_i64x2(t0, t2, 0x88);
+    out[1] = _mm512_shuffle_i64x2(t0, t2, 0xdd);
+    out[2] = _mm512_shuffle_i64x2(t1, t3, 0x88);
+    out[3] = _mm512_shuffle_i64x2(t1, t3, 0xdd);
+  }
+  // Sixteen BGRA pixels to 48 BGR bytes through a byte mask.
+  static void StoreBgr(void* p, Reg bgra) {
+    const Reg packed = _mm512_shuffle_epi8(
+        bgra, Lanes16(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 0x80, 0x80, 0x80, 0x80));
+    const Reg bgr = _mm512_permutexvar_epi32(
+        _mm512_setr_epi32(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 15, 15, 15, 15), packed);
+    _mm512_mask_storeu_epi8(p, 0xffffffffffffULL, bgr);
+  }
+  static void StoreHalves(void* lo, void* hi, Reg v) {
+    _mm256_storeu_si256(static_cast<__m256i*>(lo), _mm512_castsi512_si256(v));
+    _mm256_storeu_si256(static_cast<__m256i*>(hi), _mm512_extracti64x4_epi64(v, 1));
+  }
+};
+
+}  // namespace
+
+namespace telvor::imaging::avx512 {
+TELVOR_DEFINE_VECTOR_ROWS(Avx512)
+}  // namespace telvor::imaging::avx512
