@@ -1,0 +1,62 @@
+// The thread on which a pin opens, runs and closes its shared-memory channel.
+//
+// A channel must be created and destroyed on one thread that never waits for
+// the streaming thread, and the graph's state changes must not block on the
+// producer's objects, so each active pin keeps a small message-loop thread
+// for it: Active posts "start channel", Inactive posts "stop channel" and
+// then WM_QUIT. Each pin names its own thread procedure (for its log lines)
+// and runs RunMessageLoop inside it with its handlers.
+#pragma once
+
+#include <windows.h>
+
+#include "framework/Handle.h"
+
+namespace telvor {
+
+class ChannelThread {
+ public:
+  static constexpr UINT kStartChannel = WM_APP + 0x10;
+  static constexpr UINT kStopChannel = WM_APP + 0x11;
+  static constexpr DWORD kPostRetryMs = 100;
+
+  // What the loop calls, on the channel thread, for the two messages; and
+  // where its error line goes.
+  struct Handlers {
+    void (*startChannel)(void* context);
+    void (*stopChannel)(void* context);
+    void* context;
+    const wchar_t* unit;
+    const wchar_t* function;
+  };
+
+  ChannelThread() = default;
+  // Waits without limit for a thread still running; its owner must have
+  // stopped it (Stop) or be about to.
+  ~ChannelThread();
+  ChannelThread(const ChannelThread&) = delete;
+  ChannelThread& operator=(const ChannelThread&) = delete;
+
+  // Active side: waits for a previous thread to end, starts procedure(parameter)
+  // and posts it the start message, retrying every 100 ms until its queue
+  // exists. False (with GetLastError set) when no thread could be created.
+  bool Start(LPTHREAD_START_ROUTINE procedure, void* parameter);
+  // Inactive side: posts the stop message and WM_QUIT, waits for the thread
+  // to end and closes it. Nothing happens without a thread.
+  void Stop();
+
+  DWORD ThreadId() const { return threadId_; }
+  bool Running() const { return static_cast<bool>(thread_); }
+
+  // The body of a channel thread: serves messages until WM_QUIT and returns
+  // its parameter. A failing GetMessageW is logged and the loop goes on.
+  static DWORD RunMessageLoop(const Handlers& handlers, const void* owner);
+
+ private:
+  void WaitAndClose();
+
+  UniqueHandle thread_;
+  DWORD threadId_ = 0;
+};
+
+}  // namespace telvor
