@@ -1,0 +1,130 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "ModuleFixture.h"
+
+namespace {
+
+using telvor::test::BuildTreePath;
+using telvor::test::CopyFileTo;
+using telvor::test::LoadedModuleCopy;
+using telvor::test::RunProcess;
+using telvor::test::UniqueName;
+
+constexpr wchar_t kVideo0[] = L"{992DFFB6-575E-47D4-A9CE-D763D7FF3B00}";
+constexpr wchar_t kVideo1[] = L"{992DFFB6-575E-47D4-A9CE-D763D7FF3B01}";
+constexpr wchar_t kAudio0[] = L"{992DFFB6-575E-47D4-A9CE-D763D7FF3C00}";
+constexpr wchar_t kPage0[] = L"{40E573F2-0DA5-41D6-818B-0E1F9387DC00}";
+constexpr wchar_t kPage1[] = L"{40E573F2-0DA5-41D6-818B-0E1F9387DC01}";
+
+bool StartsWith(const std::wstring& text, const std::wstring& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
+bool EndsWith(const std::wstring& text, const std::wstring& suffix) {
+  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+bool IsEntryLine(const std::wstring& line, const std::wstring& event) {
+  return StartsWith(line, L"[TELVOR] dllmain(") && EndsWith(line, L"): [DllMain] " + event);
+}
+size_t CountOf(const std::vector<std::wstring>& lines, const std::wstring& line) {
+  return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
+HRESULT ClassObject(const LoadedModuleCopy& module, const wchar_t* clsid) {
+  IUnknown* object = reinterpret_cast<IUnknown*>(1);
+  const HRESULT hr = module.GetClassObject(clsid, &object);
+  if (SUCCEEDED(hr) && object) object->Release();
+  if (FAILED(hr)) {
+    EXPECT_EQ(object, nullptr) << "clsid " << clsid;
+  }
+  return hr;
+}
+
+TEST(LoadedModule, AttachLogsTheHostAndTheCamerasThenServesOnlyThose) {
+  LoadedModuleCopy module(L"TELVOR.AX", "FILTERS=2\r\nFILTER.VIDEO.NAME.01=Dll Cam\r\nFILTER.COLORSPACE.01=RGB24\r\n");
+  ASSERT_TRUE(module.Load());
+  const std::vector<std::wstring> lines = module.LogLines();
+  ASSERT_GE(lines.size(), 5u);
+  EXPECT_TRUE(IsEntryLine(lines[0], L"DLL_PROCESS_ATTACH")) << lines[0];
+  const std::vector<std::wstring> expected = {
+      L"[TELVOR] Host file name: telvor_module_dll_tests.exe",
+      L"[TELVOR] REGISTER VIDEO FILTER 1 : Dll Cam",
+      L"[TELVOR] COLORSPACE 1 : RGB24",
+      L"[TELVOR] Using virtual camera 1",
+  };
+  auto next = lines.begin();
+  for (const std::wstring& want : expected) {
+    next = std::find(next, lines.end(), want);
+    ASSERT_NE(next, lines.end()) << "missing or out of order: " << want;
+  }
+  // The settings file is present: no registry fallback, so no error lines.
+  for (const std::wstring& line : lines) EXPECT_FALSE(StartsWith(line, L"[TELVOR][ERROR]")) << line;
+
+  EXPECT_EQ(ClassObject(module, kVideo0), S_OK);
+  EXPECT_EQ(ClassObject(module, kPage0), S_OK);
+  EXPECT_EQ(ClassObject(module, kAudio0), CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(ClassObject(module, kVideo1), CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(ClassObject(module, kPage1), CLASS_E_CLASSNOTAVAILABLE);
+
+  module.Unload();
+  const std::vector<std::wstring> after = module.LogLines();
+  EXPECT_TRUE(std::any_of(after.begin(), after.end(),
+                          [](const std::wstring& line) { return IsEntryLine(line, L"DLL_PROCESS_DETACH"); }));
+}
+
+TEST(LoadedModule, WithoutAnySettingsItOffersNothingAndLogsEachRead) {
+  // A unique module name gives a registry fallback key no other test uses.
+  const std::wstring stem = UniqueName(L"T");
+  LoadedModuleCopy module(stem + L".AX", "");
+  ASSERT_TRUE(module.Load());
+  const std::vector<std::wstring> lines = module.LogLines();
+  size_t errors = 0;
+  for (const std::wstring& line : lines) {
+    if (StartsWith(line, L"[TELVOR][ERROR]: ZentraSettings(")) {
+      ++errors;
+      EXPECT_TRUE(EndsWith(line, L"): COM error, hr=-2147024894")) << line;
+    }
+  }
+  EXPECT_EQ(errors, 3u);  // FILTERS and the two names of camera 1
+  EXPECT_EQ(ClassObject(module, kVideo0), CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(ClassObject(module, kPage0), CLASS_E_CLASSNOTAVAILABLE);
+
+  const std::wstring key = L"Software\\TELVOR\\" + stem + L".INI";
+  HKEY config = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, (key + L"\\CONFIG").c_str(), 0, KEY_READ, &config), ERROR_SUCCESS);
+  if (config) RegCloseKey(config);
+  RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+  RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
+}
+
+TEST(LoadedModule, HostProgramsAreRecognisedByTheirFileName) {
+  LoadedModuleCopy module(L"TELVOR.AX", "FILTERS=0\r\n");
+  const struct {
+    const wchar_t* host;
+    const wchar_t* tag;
+  } hosts[] = {{L"skype.exe", L"[TELVOR] [Skype]"},
+               {L"AMCAP.EXE", L"[TELVOR] [AMCap]"},
+               {L"vlc.exe", L"[TELVOR] [VLC media player]"},
+               {L"EDIUS.exe", nullptr},
+               {L"probe.exe", nullptr}};
+  const std::vector<std::wstring> allTags = {L"[TELVOR] [Skype]", L"[TELVOR] [AMCap]", L"[TELVOR] [VLC media player]",
+                                             L"[TELVOR] [Adobe Flash Media Live Encoder]"};
+  for (const auto& host : hosts) {
+    const std::wstring program = module.Dir().File(host.host);
+    ASSERT_TRUE(CopyFileTo(BuildTreePath(L"tests/module/telvor_host_probe.exe"), program));
+    const std::wstring log = module.Dir().File(std::wstring(host.host) + L".log");
+    LoadedModuleCopy::SetLogTarget(log);
+    ASSERT_EQ(RunProcess(L"\"" + program + L"\" \"" + module.ModulePath() + L"\"", 30000), 0) << host.host;
+    const std::vector<std::wstring> lines = LoadedModuleCopy::ReadLogLines(log);
+    EXPECT_EQ(CountOf(lines, std::wstring(L"[TELVOR] Host file name: ") + host.host), 1u) << host.host;
+    for (const std::wstring& tag : allTags) {
+      const bool wanted = host.tag && tag == host.tag;
+      EXPECT_EQ(CountOf(lines, tag), wanted ? 1u : 0u) << host.host << " " << tag;
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,61 @@
+#include "ModuleFixture.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+namespace telvor::test {
+
+LoadedModuleCopy::LoadedModuleCopy(const std::wstring& fileName, const std::string& ini)
+    : modulePath_(dir_.File(fileName)) {
+  CopyFileTo(BuildTreePath(L"src/dll/TELVOR.AX"), modulePath_);
+  if (!ini.empty()) {
+    const size_t dot = fileName.rfind(L'.');
+    WriteTextFile(dir_.File(fileName.substr(0, dot) + L".INI"), "[CONFIG]\r\n" + ini);
+  }
+}
+
+LoadedModuleCopy::~LoadedModuleCopy() { Unload(); }
+
+void LoadedModuleCopy::SetLogTarget(const std::wstring& path) {
+  // The module's C runtime keeps its own copy of the environment, so the
+  // runtime's setter is needed besides the process's.
+  SetEnvironmentVariableW(L"TELVOR_LOG", path.c_str());
+  _wputenv((L"TELVOR_LOG=" + path).c_str());
+}
+
+bool LoadedModuleCopy::Load() {
+  SetLogTarget(LogPath());
+  module_ = LoadLibraryW(modulePath_.c_str());
+  return module_ != nullptr;
+}
+
+void LoadedModuleCopy::Unload() {
+  if (module_) FreeLibrary(module_);
+  module_ = nullptr;
+}
+
+HRESULT LoadedModuleCopy::GetClassObject(const wchar_t* clsidText, IUnknown** out) const {
+  using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+  auto get = reinterpret_cast<GetClassObjectFn>(Export("DllGetClassObject"));
+  if (!get) return E_UNEXPECTED;
+  CLSID clsid;
+  CLSIDFromString(const_cast<LPOLESTR>(clsidText), &clsid);
+  return get(clsid, IID_IUnknown, reinterpret_cast<void**>(out));
+}
+
+std::vector<std::wstring> LoadedModuleCopy::ReadLogLines(const std::wstring& path) {
+  std::ifstream file(path.c_str(), std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  const int chars = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+  std::wstring text(static_cast<size_t>(chars), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), chars);
+  std::vector<std::wstring> lines;
+  size_t start = 0;
+  for (size_t end; (end = text.find(L'\n', start)) != std::wstring::npos; start = end + 1) {
+    lines.push_back(text.substr(start, end - start));
+  }
+  return lines;
+}
+
+}  // namespace telvor::test

@@ -1,0 +1,48 @@
+// A private copy of the built TELVOR.AX in a temporary folder, with its own
+// settings file and log file, loaded into this process.
+#pragma once
+
+#include <windows.h>
+#include <ole2.h>
+
+#include <string>
+#include <vector>
+
+#include "support/WinTestSupport.h"
+
+namespace telvor::test {
+
+class LoadedModuleCopy {
+ public:
+  // Copies the module as fileName into a fresh folder; ini (if not empty)
+  // becomes the settings file beside it.
+  LoadedModuleCopy(const std::wstring& fileName, const std::string& ini);
+  ~LoadedModuleCopy();
+  LoadedModuleCopy(const LoadedModuleCopy&) = delete;
+  LoadedModuleCopy& operator=(const LoadedModuleCopy&) = delete;
+
+  // Routes the module's log to LogPath(), then loads it.
+  bool Load();
+  void Unload();
+  // The named export, or null.
+  void* Export(const char* name) const {
+    return module_ ? reinterpret_cast<void*>(GetProcAddress(module_, name)) : nullptr;
+  }
+  HRESULT GetClassObject(const wchar_t* clsid, IUnknown** out) const;
+
+  const TempDir& Dir() const { return dir_; }
+  const std::wstring& ModulePath() const { return modulePath_; }
+  std::wstring LogPath() const { return dir_.File(L"telvor.log"); }
+  // The log file's lines, line feeds removed.
+  std::vector<std::wstring> LogLines() const { return ReadLogLines(LogPath()); }
+  static std::vector<std::wstring> ReadLogLines(const std::wstring& path);
+  // Points TELVOR_LOG at path for this process and the processes it starts.
+  static void SetLogTarget(const std::wstring& path);
+
+ private:
+  TempDir dir_;
+  std::wstring modulePath_;
+  HMODULE module_ = nullptr;
+};
+
+}  // namespace telvor::test
