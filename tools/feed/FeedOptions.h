@@ -1,0 +1,35 @@
+// Command line of telvor-feed.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace feed {
+
+struct FeedOptions {
+  int camera = 0;
+  bool global_names = false;
+  std::uint32_t fourcc = 0x32595559;  // YUY2
+  std::uint32_t width = 640;
+  std::uint32_t height = 480;
+  double fps = 30.0;
+  std::string yuv_path;
+  bool deterministic = false;
+  std::string dump_path;
+  std::uint32_t dump_frames = 30;
+  double tone_hz = 440.0;
+  std::string wav_path;
+  std::uint32_t packet_ms = 10;
+  bool video = true;
+  bool audio = true;
+  double duration_s = 0;  // 0: until stopped
+  double status_s = 2.0;  // 0: no status lines
+  bool help = false;
+};
+
+// False with a message for anything it cannot use.
+bool ParseOptions(int argc, char** argv, FeedOptions& options, std::string& error);
+
+extern const char kFeedHelp[];
+
+}  // namespace feed

@@ -1,0 +1,29 @@
+// The moving test picture telvor-feed writes, drawn straight into YUY2 or
+// YV12 so that captures can be compared byte for byte with what was fed.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace feed {
+
+struct Picture {
+  std::uint32_t fourcc;  // YUY2 or YV12
+  std::uint32_t width;   // even
+  std::uint32_t height;  // even for YV12
+};
+
+std::size_t PictureBytes(const Picture& picture);
+
+// Draws frame `frame_number`: colour bars, a block at `block_phase` (pixels
+// travelled along its bouncing path), the number in digits at the top left,
+// and the number again as a machine-readable band: 32 cells across the full
+// width, cell i (from the left) white when bit 31 - i of the number is set,
+// each width/32 wide and height/16 tall, centred on the middle line.
+void DrawTestPattern(const Picture& picture, std::uint64_t frame_number, std::uint64_t block_phase,
+                     std::uint8_t* out);
+
+// Reads the band back: the number coded in a picture drawn by DrawTestPattern.
+std::uint32_t ReadFrameBand(const Picture& picture, const std::uint8_t* frame);
+
+}  // namespace feed

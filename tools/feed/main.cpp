@@ -1,0 +1,183 @@
+// telvor-feed: feeds one camera's video and audio channels in real time
+// through the producer library. Run with --help for the options.
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "AudioSource.h"
+#include "FeedOptions.h"
+#include "TestPattern.h"
+#include "telvor_producer.h"
+
+namespace {
+
+using feed::FeedOptions;
+
+constexpr std::uint64_t kTicksPerSecond = 10000000;
+
+std::atomic<bool> g_stop{false};
+std::atomic<std::uint64_t> g_frames{0};
+std::atomic<std::uint64_t> g_packets{0};
+std::atomic<int> g_exit_code{0};
+
+BOOL WINAPI OnConsoleControl(DWORD) {
+  g_stop = true;
+  return TRUE;
+}
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+void Abort(const char* what, const char* message) {
+  std::fprintf(stderr, "telvor-feed: %s: %s\n", what, message);
+  g_exit_code = 1;
+  g_stop = true;
+}
+
+// Sleeps until the 100-ns clock reaches `due`, waking early when stopped.
+void WaitUntil(std::uint64_t due) {
+  for (;;) {
+    const std::uint64_t now = telvor_clock_now();
+    if (now >= due || g_stop) return;
+    const std::uint64_t ms = (due - now) / 10000;
+    Sleep(ms > 50 ? 50 : static_cast<DWORD>(ms));
+  }
+}
+
+// Next frame of a raw file, starting over at its end.
+bool ReadLooped(std::FILE* file, std::vector<std::uint8_t>& frame) {
+  if (std::fread(frame.data(), 1, frame.size(), file) == frame.size()) return true;
+  std::fseek(file, 0, SEEK_SET);
+  return std::fread(frame.data(), 1, frame.size(), file) == frame.size();
+}
+
+void FeedVideo(const FeedOptions& o, telvor_channel* channel) {
+  const feed::Picture picture = {o.fourcc, o.width, o.height};
+  std::vector<std::uint8_t> frame(feed::PictureBytes(picture));
+  File yuv(o.yuv_path.empty() ? nullptr : std::fopen(o.yuv_path.c_str(), "rb"));
+  if (!o.yuv_path.empty() && !yuv) return Abort(o.yuv_path.c_str(), "cannot open");
+  File dump(o.dump_path.empty() ? nullptr : std::fopen(o.dump_path.c_str(), "wb"));
+  if (!o.dump_path.empty() && !dump) return Abort(o.dump_path.c_str(), "cannot create");
+  const double pixels_per_tick = 4.0 * o.fps / kTicksPerSecond;  // the block moves 4 pixels a frame
+  const std::uint64_t start = telvor_clock_now();
+  for (std::uint64_t k = 0; !g_stop; ++k) {
+    WaitUntil(start + static_cast<std::uint64_t>(static_cast<double>(k) * kTicksPerSecond / o.fps));
+    if (g_stop) break;
+    if (yuv) {
+      if (!ReadLooped(yuv.get(), frame)) return Abort(o.yuv_path.c_str(), "shorter than one frame");
+    } else {
+      const std::uint64_t phase =
+          o.deterministic ? k * 4 : static_cast<std::uint64_t>((telvor_clock_now() - start) * pixels_per_tick);
+      feed::DrawTestPattern(picture, k, phase, frame.data());
+    }
+    const telvor_result result =
+        telvor_write(channel, frame.data(), static_cast<std::uint32_t>(frame.size()), TELVOR_TIMESTAMP_NOW);
+    if (result != TELVOR_OK) return Abort("video", telvor_last_error_message());
+    if (dump && k < o.dump_frames) std::fwrite(frame.data(), 1, frame.size(), dump.get());
+    if (dump && k + 1 == o.dump_frames) dump.reset();
+    ++g_frames;
+  }
+}
+
+void FeedAudio(const FeedOptions& o, telvor_channel* channel, feed::AudioSource& source) {
+  const std::uint32_t frames = feed::kAudioRate / 1000 * o.packet_ms;
+  std::vector<std::int16_t> packet(static_cast<std::size_t>(frames) * feed::kAudioChannels);
+  const std::uint64_t start = telvor_clock_now();
+  const std::uint64_t packet_ticks = std::uint64_t{o.packet_ms} * 10000;
+  for (std::uint64_t n = 0; !g_stop; ++n) {
+    WaitUntil(start + n * packet_ticks);
+    if (g_stop) break;
+    source.Fill(packet.data(), frames);
+    const telvor_result result =
+        telvor_write(channel, packet.data(), frames * feed::kAudioFrameBytes, TELVOR_TIMESTAMP_NOW);
+    if (result != TELVOR_OK) return Abort("audio", telvor_last_error_message());
+    ++g_packets;
+  }
+}
+
+telvor_channel* OpenVideo(const FeedOptions& o) {
+  const telvor_video_format format = {o.fourcc, o.width, o.height, o.fps, 0};
+  telvor_channel* channel = nullptr;
+  if (telvor_open_video(o.camera, o.global_names ? TELVOR_GLOBAL_NAMES : 0, &format, &channel) != TELVOR_OK) {
+    Abort("video", telvor_last_error_message());
+  }
+  return channel;
+}
+
+telvor_channel* OpenAudio(const FeedOptions& o) {
+  const telvor_audio_format format = {feed::kAudioChannels, 16, feed::kAudioRate, 0};
+  telvor_channel* channel = nullptr;
+  if (telvor_open_audio(o.camera, o.global_names ? TELVOR_GLOBAL_NAMES : 0, &format, &channel) != TELVOR_OK) {
+    Abort("audio", telvor_last_error_message());
+  }
+  return channel;
+}
+
+void PrintStatus(const FeedOptions& o, double elapsed, std::uint64_t frames, std::uint64_t packets) {
+  std::printf("telvor-feed: camera %d, %.1f s: ", o.camera, elapsed);
+  if (o.video) std::printf("%llu frames (%.1f/s)", static_cast<unsigned long long>(frames), frames / elapsed);
+  if (o.video && o.audio) std::printf(", ");
+  if (o.audio) std::printf("%llu packets (%.1f/s)", static_cast<unsigned long long>(packets), packets / elapsed);
+  std::printf("\n");
+  std::fflush(stdout);
+}
+
+// Main thread: waits for the end and prints the status lines.
+void Supervise(const FeedOptions& o) {
+  const std::uint64_t start = telvor_clock_now();
+  std::uint64_t next_status = start + static_cast<std::uint64_t>(o.status_s * kTicksPerSecond);
+  while (!g_stop) {
+    Sleep(20);
+    const std::uint64_t now = telvor_clock_now();
+    if (o.duration_s > 0 && now - start >= static_cast<std::uint64_t>(o.duration_s * kTicksPerSecond)) g_stop = true;
+    if (o.status_s > 0 && now >= next_status && !g_stop) {
+      PrintStatus(o, static_cast<double>(now - start) / kTicksPerSecond, g_frames, g_packets);
+      next_status += static_cast<std::uint64_t>(o.status_s * kTicksPerSecond);
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  FeedOptions options;
+  std::string error;
+  if (!feed::ParseOptions(argc, argv, options, error)) {
+    std::fprintf(stderr, "telvor-feed: %s (try --help)\n", error.c_str());
+    return 2;
+  }
+  if (options.help) {
+    std::fputs(feed::kFeedHelp, stdout);
+    return 0;
+  }
+  feed::AudioSource sound(options.tone_hz);
+  if (options.audio && !options.wav_path.empty() && !sound.OpenWav(options.wav_path, error)) {
+    std::fprintf(stderr, "telvor-feed: %s\n", error.c_str());
+    return 1;
+  }
+  SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
+  timeBeginPeriod(1);  // 1 ms sleeps keep the pacing within a millisecond
+  telvor_channel* video = options.video ? OpenVideo(options) : nullptr;
+  telvor_channel* audio = options.audio && !g_stop ? OpenAudio(options) : nullptr;
+  std::thread video_thread, audio_thread;
+  if (!g_stop && video) video_thread = std::thread(FeedVideo, std::cref(options), video);
+  if (!g_stop && audio) audio_thread = std::thread(FeedAudio, std::cref(options), audio, std::ref(sound));
+  const std::uint64_t start = telvor_clock_now();
+  Supervise(options);
+  if (video_thread.joinable()) video_thread.join();
+  if (audio_thread.joinable()) audio_thread.join();
+  const double elapsed = static_cast<double>(telvor_clock_now() - start) / kTicksPerSecond;
+  if (g_exit_code == 0 && elapsed > 0) PrintStatus(options, elapsed, g_frames, g_packets);
+  telvor_close(video);
+  telvor_close(audio);
+  timeEndPeriod(1);
+  return g_exit_code;
+}

@@ -1,0 +1,343 @@
+#include "telvor_producer.h"
+
+#include <windows.h>
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "transport/Handle.h"
+#include "transport/SharedChannel.h"
+#include "transport/SlotHeader.h"
+
+using telvor::RingBytes;
+using telvor::SlotHeader;
+using telvor::kSlotHeaderSize;
+using telvor::transport::Handle;
+using telvor::transport::MappedView;
+
+struct telvor_channel {
+  const wchar_t* kind = L"";  // "video" / "audio", for messages
+  std::uint32_t slots = 0;
+  std::uint32_t capacity = 0;
+  std::size_t sequence_offset = 0;
+  std::size_t timestamp_offset = 0;
+  Handle owner;  // exists exactly as long as this producer does
+  Handle mutex;
+  Handle mapping;
+  MappedView view;
+  std::uint64_t last_sequence = 0;
+  std::uint32_t next_slot = 0;
+};
+
+namespace {
+
+thread_local std::string g_last_error = "no error";
+
+telvor_result Fail(telvor_result code, const char* format, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  g_last_error = text;
+  return code;
+}
+
+telvor_result FromWin32(DWORD error) {
+  return error == 0 ? TELVOR_E_INVALIDARG : static_cast<telvor_result>((error & 0xFFFF) | 0x80070000u);
+}
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+// What a ring differs in between the two kinds; the names are the cameras'.
+struct RingKind {
+  const wchar_t* kind;
+  const wchar_t* mapping_name;
+  const wchar_t* mutex_name;
+  const wchar_t* owner_name;
+  std::uint32_t slots;
+  std::size_t capacity_offset;
+  std::size_t sequence_offset;
+  std::size_t timestamp_offset;
+};
+
+const RingKind kVideoRing = {L"video",
+                             L"KAVO.VCAM.V.SHARE.MEMORY.%02d",
+                             L"KAVO.VCAM.V.MUTEX.%02d",
+                             L"KAVO.VCAM.V.PRODUCER.%02d",
+                             telvor::kVideoSlotCount,
+                             offsetof(SlotHeader, video_capacity),
+                             offsetof(SlotHeader, video_sequence),
+                             offsetof(SlotHeader, video_timestamp)};
+const RingKind kAudioRing = {L"audio",
+                             L"KAVO.VCAM.A.SHARE.MEMORY.%02d",
+                             L"KAVO.VCAM.A.MUTEX.%02d",
+                             L"KAVO.VCAM.A.PRODUCER.%02d",
+                             telvor::kAudioSlotCount,
+                             offsetof(SlotHeader, audio_capacity),
+                             offsetof(SlotHeader, audio_sequence),
+                             offsetof(SlotHeader, audio_timestamp)};
+
+std::uint8_t* Slot(const telvor_channel& channel, std::uint32_t slot) {
+  return static_cast<std::uint8_t*>(channel.view.Get()) +
+         static_cast<std::size_t>(slot) * (static_cast<std::size_t>(channel.capacity) + kSlotHeaderSize);
+}
+
+template <typename T>
+T ReadAt(const std::uint8_t* base, std::size_t offset) {
+  T value;
+  std::memcpy(&value, base + offset, sizeof value);
+  return value;
+}
+
+template <typename T>
+void WriteAt(std::uint8_t* base, std::size_t offset, T value) {
+  std::memcpy(base + offset, &value, sizeof value);
+}
+
+// The mutex is a producer/consumer lock only; a holder that died left the ring
+// as sound as a torn slot allows, so an abandoned wait counts as acquired.
+telvor_result Lock(const telvor_channel& channel) {
+  const DWORD result = WaitForSingleObject(channel.mutex.Get(), TELVOR_LOCK_TIMEOUT_MS);
+  if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) return TELVOR_OK;
+  if (result == WAIT_TIMEOUT) {
+    return Fail(TELVOR_E_TIMEOUT, "%ls channel mutex stayed busy for %d ms", channel.kind, TELVOR_LOCK_TIMEOUT_MS);
+  }
+  const DWORD error = GetLastError();
+  return Fail(FromWin32(error), "waiting for the %ls channel mutex failed, error %lu", channel.kind, error);
+}
+
+telvor_result CreateObjects(telvor_channel& channel, const RingKind& ring, int camera, bool global) {
+  const std::wstring owner = telvor::ChannelObjectName(ring.owner_name, camera, global);
+  channel.owner.Reset(CreateEventW(nullptr, TRUE, FALSE, owner.c_str()));
+  if (!channel.owner) {
+    const DWORD error = GetLastError();
+    return Fail(FromWin32(error), "cannot create %s, error %lu", Narrow(owner).c_str(), error);
+  }
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    return Fail(TELVOR_E_IN_USE, "camera %d %ls channel is already fed by another producer (%s exists)", camera,
+                ring.kind, Narrow(owner).c_str());
+  }
+  const std::wstring mutex = telvor::ChannelObjectName(ring.mutex_name, camera, global);
+  channel.mutex.Reset(CreateMutexW(nullptr, FALSE, mutex.c_str()));
+  if (!channel.mutex) {
+    const DWORD error = GetLastError();
+    return Fail(FromWin32(error), "cannot create mutex %s, error %lu", Narrow(mutex).c_str(), error);
+  }
+  const std::uint64_t bytes = RingBytes(ring.slots, channel.capacity);
+  const std::wstring mapping = telvor::ChannelObjectName(ring.mapping_name, camera, global);
+  channel.mapping.Reset(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
+                                           static_cast<DWORD>(bytes >> 32), static_cast<DWORD>(bytes),
+                                           mapping.c_str()));
+  if (!channel.mapping) {
+    const DWORD error = GetLastError();
+    return Fail(FromWin32(error), "cannot create file mapping %s of %llu bytes, error %lu", Narrow(mapping).c_str(),
+                static_cast<unsigned long long>(bytes), error);
+  }
+  channel.view.Reset(MapViewOfFile(channel.mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+  if (!channel.view) {
+    const DWORD error = GetLastError();
+    return Fail(FromWin32(error), "cannot map %s, error %lu", Narrow(mapping).c_str(), error);
+  }
+  return TELVOR_OK;
+}
+
+// A camera that kept the ring open across a producer restart still reads it
+// with the stride it announced, so a re-opened ring keeps its capacity and the
+// numbering continues above what the ring holds.
+telvor_result AdoptRing(telvor_channel& channel, const RingKind& ring, std::uint32_t needed) {
+  MEMORY_BASIC_INFORMATION region = {};
+  if (VirtualQuery(channel.view.Get(), &region, sizeof region) == 0) {
+    const DWORD error = GetLastError();
+    return Fail(FromWin32(error), "cannot query the %ls view, error %lu", ring.kind, error);
+  }
+  const std::uint8_t* base = static_cast<const std::uint8_t*>(channel.view.Get());
+  const std::uint32_t existing = ReadAt<std::uint32_t>(base, ring.capacity_offset);
+  if (existing != 0) channel.capacity = existing;
+  if (channel.capacity < needed || RingBytes(ring.slots, channel.capacity) > region.RegionSize) {
+    return Fail(TELVOR_E_SIZE_MISMATCH,
+                "%ls channel is still open with %lu-byte slots in %llu bytes; %lu bytes per item do not fit",
+                ring.kind, static_cast<unsigned long>(channel.capacity),
+                static_cast<unsigned long long>(region.RegionSize), static_cast<unsigned long>(needed));
+  }
+  for (std::uint32_t slot = 0; slot < ring.slots; ++slot) {
+    const std::uint64_t sequence = ReadAt<std::uint64_t>(Slot(channel, slot), ring.sequence_offset);
+    if (sequence > channel.last_sequence) {
+      channel.last_sequence = sequence;
+      channel.next_slot = (slot + 1) % ring.slots;
+    }
+  }
+  return TELVOR_OK;
+}
+
+using HeaderWriter = void (*)(std::uint8_t* header, const void* format, std::uint32_t capacity);
+
+telvor_result Open(const RingKind& ring, int camera, std::uint32_t flags, std::uint32_t capacity,
+                   std::uint32_t needed, HeaderWriter write_header, const void* format, telvor_channel** out) {
+  telvor_channel* channel = new (std::nothrow) telvor_channel;
+  if (!channel) return Fail(TELVOR_E_OUTOFMEMORY, "out of memory");
+  channel->kind = ring.kind;
+  channel->slots = ring.slots;
+  channel->capacity = capacity;
+  channel->sequence_offset = ring.sequence_offset;
+  channel->timestamp_offset = ring.timestamp_offset;
+  telvor_result result = CreateObjects(*channel, ring, camera, (flags & TELVOR_GLOBAL_NAMES) != 0);
+  if (result == TELVOR_OK) result = Lock(*channel);
+  if (result == TELVOR_OK) {
+    result = AdoptRing(*channel, ring, needed);
+    if (result == TELVOR_OK) write_header(Slot(*channel, 0), format, channel->capacity);
+    ReleaseMutex(channel->mutex.Get());
+  }
+  if (result != TELVOR_OK) {
+    delete channel;
+    return result;
+  }
+  *out = channel;
+  return TELVOR_OK;
+}
+
+telvor_result CheckCommon(int camera, std::uint32_t flags, const void* format, telvor_channel** channel) {
+  if (!format || !channel) return Fail(TELVOR_E_INVALIDARG, "format and channel must not be null");
+  *channel = nullptr;
+  if (camera < 0 || camera > 63) return Fail(TELVOR_E_INVALIDARG, "camera index %d is outside 0..63", camera);
+  if (flags & ~TELVOR_GLOBAL_NAMES) return Fail(TELVOR_E_INVALIDARG, "unknown flags 0x%x", flags);
+  return TELVOR_OK;
+}
+
+telvor_result CheckRingSize(const RingKind& ring, std::uint32_t capacity) {
+  if (capacity == 0) return Fail(TELVOR_E_INVALIDARG, "%ls capacity must not be 0", ring.kind);
+  if (RingBytes(ring.slots, capacity) > TELVOR_MAX_RING_BYTES) {
+    return Fail(TELVOR_E_INVALIDARG, "%ls ring of %lu slots x %lu bytes exceeds %llu bytes", ring.kind,
+                static_cast<unsigned long>(ring.slots), static_cast<unsigned long>(capacity),
+                static_cast<unsigned long long>(TELVOR_MAX_RING_BYTES));
+  }
+  return TELVOR_OK;
+}
+
+// Bytes of one frame of the formats the cameras convert, 0 for any other.
+std::uint64_t FrameBytes(const telvor_video_format& format) {
+  const std::uint64_t pixels = static_cast<std::uint64_t>(format.width) * format.height;
+  if (format.fourcc == TELVOR_FOURCC_YUY2) return pixels * 2;
+  if (format.fourcc == TELVOR_FOURCC_YV12) return pixels * 3 / 2;
+  return 0;
+}
+
+void WriteVideoHeader(std::uint8_t* header, const void* format, std::uint32_t capacity) {
+  const auto& video = *static_cast<const telvor_video_format*>(format);
+  WriteAt(header, offsetof(SlotHeader, video_fourcc), video.fourcc);
+  WriteAt(header, offsetof(SlotHeader, video_width), video.width);
+  WriteAt(header, offsetof(SlotHeader, video_height), video.height);
+  WriteAt(header, offsetof(SlotHeader, video_frame_rate), video.frame_rate);
+  WriteAt(header, offsetof(SlotHeader, video_capacity), capacity);
+}
+
+void WriteAudioHeader(std::uint8_t* header, const void* format, std::uint32_t capacity) {
+  const auto& audio = *static_cast<const telvor_audio_format*>(format);
+  WriteAt(header, offsetof(SlotHeader, audio_channels), audio.channels);
+  WriteAt(header, offsetof(SlotHeader, audio_bits_per_sample), audio.bits_per_sample);
+  WriteAt(header, offsetof(SlotHeader, audio_samples_per_second), audio.samples_per_second);
+  WriteAt(header, offsetof(SlotHeader, audio_capacity), capacity);
+}
+
+}  // namespace
+
+extern "C" {
+
+telvor_result telvor_open_video(int camera, uint32_t flags, const telvor_video_format* format,
+                                telvor_channel** channel) {
+  telvor_result result = CheckCommon(camera, flags, format, channel);
+  if (result != TELVOR_OK) return result;
+  if (format->fourcc == 0 || format->width == 0 || format->height == 0) {
+    return Fail(TELVOR_E_INVALIDARG, "FourCC, width and height must not be 0");
+  }
+  if (!std::isfinite(format->frame_rate) || format->frame_rate <= 0) {
+    return Fail(TELVOR_E_INVALIDARG, "frame rate must be a positive number");
+  }
+  const bool known = format->fourcc == TELVOR_FOURCC_YUY2 || format->fourcc == TELVOR_FOURCC_YV12;
+  if (known && (format->width % 2 != 0 || (format->fourcc == TELVOR_FOURCC_YV12 && format->height % 2 != 0))) {
+    return Fail(TELVOR_E_INVALIDARG, "%lux%lu is not a whole number of chroma samples",
+                static_cast<unsigned long>(format->width), static_cast<unsigned long>(format->height));
+  }
+  const std::uint64_t frame = FrameBytes(*format);
+  if (frame > TELVOR_MAX_RING_BYTES) return Fail(TELVOR_E_INVALIDARG, "a %llu-byte frame is too large",
+                                                 static_cast<unsigned long long>(frame));
+  const std::uint32_t capacity = format->capacity != 0 ? format->capacity : static_cast<std::uint32_t>(frame);
+  if (capacity < frame) {
+    return Fail(TELVOR_E_INVALIDARG, "capacity %lu is smaller than one %llu-byte frame",
+                static_cast<unsigned long>(capacity), static_cast<unsigned long long>(frame));
+  }
+  result = CheckRingSize(kVideoRing, capacity);
+  if (result != TELVOR_OK) return result;
+  return Open(kVideoRing, camera, flags, capacity, static_cast<std::uint32_t>(frame != 0 ? frame : capacity),
+              &WriteVideoHeader, format, channel);
+}
+
+telvor_result telvor_open_audio(int camera, uint32_t flags, const telvor_audio_format* format,
+                                telvor_channel** channel) {
+  telvor_result result = CheckCommon(camera, flags, format, channel);
+  if (result != TELVOR_OK) return result;
+  const std::uint32_t bits = format->bits_per_sample;
+  if (format->channels == 0 || format->channels > 32 || (bits != 8 && bits != 16 && bits != 24 && bits != 32) ||
+      format->samples_per_second == 0 || format->samples_per_second > 1000000) {
+    return Fail(TELVOR_E_INVALIDARG, "unsupported audio format: %lu channels, %lu bits, %lu samples per second",
+                static_cast<unsigned long>(format->channels), static_cast<unsigned long>(bits),
+                static_cast<unsigned long>(format->samples_per_second));
+  }
+  const std::uint32_t frame = format->channels * bits / 8;
+  const std::uint32_t capacity = format->capacity != 0 ? format->capacity : format->samples_per_second / 10 * frame;
+  if (capacity % frame != 0) {
+    return Fail(TELVOR_E_INVALIDARG, "capacity %lu is not a multiple of the %lu-byte sample frame",
+                static_cast<unsigned long>(capacity), static_cast<unsigned long>(frame));
+  }
+  result = CheckRingSize(kAudioRing, capacity);
+  if (result != TELVOR_OK) return result;
+  return Open(kAudioRing, camera, flags, capacity, capacity, &WriteAudioHeader, format, channel);
+}
+
+telvor_result telvor_write(telvor_channel* channel, const void* data, uint32_t length, uint64_t timestamp) {
+  if (!channel) return Fail(TELVOR_E_INVALIDARG, "channel must not be null");
+  if (length > channel->capacity) {
+    return Fail(TELVOR_E_INVALIDARG, "%lu bytes exceed the %ls slot capacity of %lu bytes",
+                static_cast<unsigned long>(length), channel->kind, static_cast<unsigned long>(channel->capacity));
+  }
+  if (length != 0 && !data) return Fail(TELVOR_E_INVALIDARG, "data must not be null");
+  const telvor_result locked = Lock(*channel);
+  if (locked != TELVOR_OK) return locked;
+  std::uint8_t* slot = Slot(*channel, channel->next_slot);
+  if (length != 0) std::memcpy(slot + kSlotHeaderSize, data, length);
+  WriteAt(slot, offsetof(SlotHeader, payload_length), length);
+  WriteAt(slot, channel->timestamp_offset, timestamp == TELVOR_TIMESTAMP_NOW ? telvor_clock_now() : timestamp);
+  // Last, so that a producer dying mid-copy leaves an old number on a torn slot.
+  WriteAt(slot, channel->sequence_offset, channel->last_sequence + 1);
+  ReleaseMutex(channel->mutex.Get());
+  channel->last_sequence += 1;
+  channel->next_slot = (channel->next_slot + 1) % channel->slots;
+  return TELVOR_OK;
+}
+
+uint64_t telvor_last_sequence(const telvor_channel* channel) { return channel ? channel->last_sequence : 0; }
+
+uint32_t telvor_capacity(const telvor_channel* channel) { return channel ? channel->capacity : 0; }
+
+void telvor_close(telvor_channel* channel) { delete channel; }
+
+uint64_t telvor_clock_now(void) {
+  static const std::uint64_t frequency = [] {
+    LARGE_INTEGER value;
+    QueryPerformanceFrequency(&value);
+    return static_cast<std::uint64_t>(value.QuadPart);
+  }();
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  const std::uint64_t ticks = static_cast<std::uint64_t>(counter.QuadPart);
+  // Split so that ticks x 10^7 cannot overflow for a long uptime.
+  return ticks / frequency * 10000000ull + ticks % frequency * 10000000ull / frequency;
+}
+
+const char* telvor_last_error_message(void) { return g_last_error.c_str(); }
+
+}  // extern "C"
