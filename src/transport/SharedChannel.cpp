@@ -16,6 +16,13 @@ constexpr DWORD kNoFrameSleepMs = 2;
 // entry, never the next item.
 constexpr std::int64_t kFarAhead = 0x7FFFFFFF;
 constexpr double kTicksPerSecond = 10000000.0;
+
+// The command event comes first in every wait list. A wait-any reports the
+// lowest signalled index, and a producer that is idle leaves its mutex free
+// all the time, so with the mutex first a quit would never be seen.
+constexpr DWORD kCommandSignalled = WAIT_OBJECT_0;
+constexpr DWORD kMutexAcquired = WAIT_OBJECT_0 + 1;
+constexpr DWORD kMutexAbandoned = WAIT_ABANDONED_0 + 1;
 // After TerminateThread the thread may still be running for a moment; the view
 // must not be unmapped under it.
 constexpr DWORD kTerminateGraceMs = 1000;
@@ -195,7 +202,7 @@ DWORD SharedChannel::ReaderLoop() {
   if (!AnnounceFormat(header, last)) return 1;
   std::uint64_t previous_time = ReadAt<std::uint64_t>(&header, kind_.timestamp_offset);
   double first_time = std::numeric_limits<double>::quiet_NaN();
-  HANDLE waits[2] = {mutex_.Get(), command_event_.Get()};
+  HANDLE waits[2] = {command_event_.Get(), mutex_.Get()};
   for (;;) {
     if (state != kRun) {
       const DWORD result = WaitForSingleObject(command_event_.Get(), INFINITE);
@@ -207,10 +214,10 @@ DWORD SharedChannel::ReaderLoop() {
       continue;
     }
     const DWORD result = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-    if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED_0) {
-      if (result == WAIT_ABANDONED_0) NoteAbandoned();
+    if (result == kMutexAcquired || result == kMutexAbandoned) {
+      if (result == kMutexAbandoned) NoteAbandoned();
       if (!DeliverNext(last, previous_time, first_time)) return 0xFFFFFFFF;
-    } else if (result == WAIT_OBJECT_0 + 1) {
+    } else if (result == kCommandSignalled) {
       state = AcknowledgeCommand();
       if (state == kQuit) return Terminated();
       Trace() << kind_.running_state_text << state;
@@ -228,17 +235,17 @@ DWORD SharedChannel::WaitFailed() {
 
 // Phase A: returns true holding the mutex with a usable header copied out.
 bool SharedChannel::WaitForFormat(SlotHeader& header, std::int32_t& state, DWORD& exit_code) {
-  HANDLE waits[2] = {mutex_.Get(), command_event_.Get()};
+  HANDLE waits[2] = {command_event_.Get(), mutex_.Get()};
   for (;;) {
     const DWORD result = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-    if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED_0) {
-      if (result == WAIT_ABANDONED_0) NoteAbandoned();
+    if (result == kMutexAcquired || result == kMutexAbandoned) {
+      if (result == kMutexAbandoned) NoteAbandoned();
       std::memcpy(&header, View(), sizeof header);
       const std::uint32_t capacity = ReadAt<std::uint32_t>(&header, kind_.capacity_offset);
       if (kind_.format_usable(header) && RingFits(capacity, kind_.thread_function, misfit_logged_)) return true;
       ReleaseMutex(mutex_.Get());
       Sleep(kFormatPollMs);
-    } else if (result == WAIT_OBJECT_0 + 1) {
+    } else if (result == kCommandSignalled) {
       state = AcknowledgeCommand();
       if (state == kQuit) {
         exit_code = Terminated();
