@@ -1,0 +1,205 @@
+// The readers against a producer in another process, the producer library's
+// refusals, and telvor-feed's picture.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+#include "TestPattern.h"
+#include "support/CameraIndexes.h"
+#include "support/LogCapture.h"
+#include "support/WinTestSupport.h"
+#include "telvor_producer.h"
+#include "transport/Recorder.h"
+
+namespace telvor::test {
+namespace {
+
+constexpr int kCamera = kTransportCameras + 10;
+
+class ChildProcess {
+ public:
+  explicit ChildProcess(const std::wstring& arguments) {
+    std::wstring line = L"\"" + BuildTreePath(L"tests/transport/telvor_transport_helper.exe") + L"\" " + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+      process_.Reset(info.hProcess);
+      CloseHandle(info.hThread);
+    }
+  }
+  ~ChildProcess() { Kill(); }
+  bool Started() const { return static_cast<bool>(process_); }
+  void Kill() {
+    if (!process_) return;
+    TerminateProcess(process_.Get(), 9);
+    WaitForSingleObject(process_.Get(), 5000);
+    process_.Reset();
+  }
+
+ private:
+  transport::Handle process_;
+};
+
+// Waits for the helper's objects to exist, creating the channel on them.
+bool CreateWhenPresent(SharedChannel& channel, DWORD timeout_ms = 5000) {
+  const DWORD start = GetTickCount();
+  while (!channel.Create()) {
+    if (GetTickCount() - start > timeout_ms) return false;
+    Sleep(10);
+  }
+  return true;
+}
+
+bool WaitForTag(Recorder& recorder, std::uint32_t tag, DWORD timeout_ms = 5000) {
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < timeout_ms) {
+    const auto tags = recorder.Tags();
+    if (!tags.empty() && tags.back() == tag) return true;
+    Sleep(5);
+  }
+  return false;
+}
+
+// Items arrive strictly in order, each with a time rebased to the first.
+void ExpectOrderedWithTimes(Recorder& recorder, double seconds_per_item) {
+  const auto deliveries = recorder.Deliveries();
+  ASSERT_FALSE(deliveries.empty());
+  EXPECT_EQ(deliveries[0].time, 0.0);
+  for (std::size_t i = 1; i < deliveries.size(); ++i) {
+    EXPECT_GT(deliveries[i].tag, deliveries[i - 1].tag);
+    EXPECT_NEAR(deliveries[i].time, (deliveries[i].tag - deliveries[0].tag) * seconds_per_item, 1e-9);
+  }
+}
+
+TEST(CrossProcess, ReadersFollowProducerInAnotherProcess) {
+  const int camera = kCamera;
+  ChildProcess producer(L"feed " + std::to_wstring(camera) + L" 40");
+  ASSERT_TRUE(producer.Started());
+  Recorder video_recorder, audio_recorder;
+  SharedVideo video;
+  SharedAudio audio;
+  video.index = audio.index = camera;
+  video_recorder.Attach(video);
+  audio_recorder.Attach(audio);
+  ASSERT_TRUE(CreateWhenPresent(video));
+  ASSERT_TRUE(CreateWhenPresent(audio));
+  ASSERT_TRUE(video.Run());
+  ASSERT_TRUE(audio.Run());
+  ASSERT_TRUE(WaitForTag(video_recorder, 40));
+  ASSERT_TRUE(WaitForTag(audio_recorder, 40));
+  ExpectOrderedWithTimes(video_recorder, 0.04);
+  ExpectOrderedWithTimes(audio_recorder, 0.02);
+  ASSERT_EQ(video_recorder.Formats().size(), 1u);
+  EXPECT_EQ(video_recorder.Formats()[0].width, 64u);
+  EXPECT_EQ(video_recorder.capacity_seen, 64u * 48u * 2u);
+  ASSERT_EQ(audio_recorder.Formats().size(), 1u);
+  EXPECT_EQ(audio_recorder.Formats()[0].channels, 2u);
+  EXPECT_EQ(audio_recorder.capacity_seen, 64u);
+}
+
+// The producer dies holding the mutex; the reader takes the abandoned mutex as
+// acquired, says so once, and follows the restarted producer, which the
+// library lets continue above the numbers still in the ring.
+TEST(CrossProcess, ReaderFollowsProducerRestartedAfterDyingWithTheMutex) {
+  const int camera = kCamera + 1;
+  const std::wstring holding_name = L"TELVOR.TEST.HOLDING." + std::to_wstring(camera);
+  transport::Handle holding(CreateEventW(nullptr, TRUE, FALSE, holding_name.c_str()));
+  LogCapture log;
+  Recorder recorder;
+  SharedVideo video;
+  video.index = camera;
+  recorder.Attach(video);
+  {
+    ChildProcess first(L"hold " + std::to_wstring(camera));
+    ASSERT_TRUE(first.Started());
+    ASSERT_EQ(WaitForSingleObject(holding.Get(), 5000), WAIT_OBJECT_0);
+    ASSERT_TRUE(video.Create());
+    ASSERT_TRUE(video.Run());
+    Sleep(50);
+    EXPECT_TRUE(recorder.Deliveries().empty());
+  }
+  ASSERT_TRUE(WaitForTag(recorder, 3));
+  ChildProcess second(L"feed " + std::to_wstring(camera) + L" 5");
+  ASSERT_TRUE(second.Started());
+  ASSERT_TRUE(WaitForTag(recorder, 8));
+  ExpectOrderedWithTimes(recorder, 0.04);
+  EXPECT_EQ(recorder.Formats().size(), 1u);
+  EXPECT_EQ(log.Count(L"mutex abandoned by the producer"), 1u);
+}
+
+TEST(ProducerLibrary, RefusesBadSizesAndNamesInUse) {
+  const int camera = kCamera + 2;
+  telvor_channel* channel = reinterpret_cast<telvor_channel*>(1);
+  telvor_video_format video = {TELVOR_FOURCC_YUY2, 64, 48, 30.0, 100};
+  EXPECT_EQ(telvor_open_video(camera, 0, &video, &channel), TELVOR_E_INVALIDARG);
+  EXPECT_EQ(channel, nullptr);
+  EXPECT_STREQ(telvor_last_error_message(), "capacity 100 is smaller than one 6144-byte frame");
+  video = {TELVOR_FOURCC_YV12, 64, 47, 30.0, 0};
+  EXPECT_EQ(telvor_open_video(camera, 0, &video, &channel), TELVOR_E_INVALIDARG);
+  video = {TELVOR_FOURCC_YUY2, 16384, 16384, 30.0, 0};  // 8 x 512 MiB
+  EXPECT_EQ(telvor_open_video(camera, 0, &video, &channel), TELVOR_E_INVALIDARG);
+  video = {TELVOR_FOURCC_YUY2, 64, 48, 0.0, 0};
+  EXPECT_EQ(telvor_open_video(camera, 0, &video, &channel), TELVOR_E_INVALIDARG);
+  video.frame_rate = 30.0;
+  EXPECT_EQ(telvor_open_video(64, 0, &video, &channel), TELVOR_E_INVALIDARG);
+  const telvor_audio_format odd_audio = {2, 16, 48000, 1001};
+  EXPECT_EQ(telvor_open_audio(camera, 0, &odd_audio, &channel), TELVOR_E_INVALIDARG);
+
+  telvor_channel* first = nullptr;
+  ASSERT_EQ(telvor_open_video(camera, 0, &video, &first), TELVOR_OK);
+  EXPECT_EQ(telvor_capacity(first), 6144u);
+  telvor_channel* second = nullptr;
+  EXPECT_EQ(telvor_open_video(camera, 0, &video, &second), TELVOR_E_IN_USE);
+  EXPECT_NE(std::string(telvor_last_error_message()).find("already fed by another producer"), std::string::npos);
+  std::vector<unsigned char> frame(6145);
+  EXPECT_EQ(telvor_write(first, frame.data(), 6145, 0), TELVOR_E_INVALIDARG);
+  EXPECT_EQ(telvor_write(first, frame.data(), 6144, TELVOR_TIMESTAMP_NOW), TELVOR_OK);
+  EXPECT_EQ(telvor_last_sequence(first), 1u);
+  telvor_close(first);
+  ASSERT_EQ(telvor_open_video(camera, 0, &video, &second), TELVOR_OK);
+  telvor_close(second);
+}
+
+std::vector<std::uint8_t> ReadAll(const std::wstring& path) {
+  std::vector<std::uint8_t> bytes;
+  FILE* file = _wfopen(path.c_str(), L"rb");
+  if (!file) return bytes;
+  int c;
+  while ((c = std::fgetc(file)) != EOF) bytes.push_back(static_cast<std::uint8_t>(c));
+  std::fclose(file);
+  return bytes;
+}
+
+TEST(FeedTool, DeterministicDumpMatchesPatternAndBandCodesFrameNumber) {
+  const int camera = kCamera + 3;
+  TempDir temp;
+  const std::wstring feed = L"\"" + BuildTreePath(L"tools/feed/telvor-feed.exe") + L"\"";
+  const std::wstring dump = temp.File(L"dump.yuv");
+  ASSERT_EQ(RunProcess(feed + L" --help", 10000, temp.File(L"help.txt")), 0);
+  EXPECT_EQ(RunProcess(feed + L" --size 63x32", 10000, temp.File(L"bad.txt")), 2);
+  ASSERT_EQ(RunProcess(feed + L" --camera " + std::to_wstring(camera) +
+                           L" --no-audio --deterministic --format yv12 --size 64x32 --fps 50 --duration 0.5"
+                           L" --status 0 --dump \"" + dump + L"\" --dump-frames 5",
+                       10000, temp.File(L"out.txt")),
+            0);
+  const feed::Picture picture = {TELVOR_FOURCC_YV12, 64, 32};
+  const std::size_t bytes = feed::PictureBytes(picture);
+  const std::vector<std::uint8_t> dumped = ReadAll(dump);
+  ASSERT_EQ(dumped.size(), 5 * bytes);
+  std::vector<std::uint8_t> expected(bytes);
+  for (std::uint32_t k = 0; k < 5; ++k) {
+    feed::DrawTestPattern(picture, k, 4 * k, expected.data());
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), dumped.begin() + k * bytes)) << "frame " << k;
+    EXPECT_EQ(feed::ReadFrameBand(picture, dumped.data() + k * bytes), k);
+  }
+  const feed::Picture wide = {TELVOR_FOURCC_YUY2, 640, 480};
+  std::vector<std::uint8_t> frame(feed::PictureBytes(wide));
+  feed::DrawTestPattern(wide, 0xA5A50F01u, 0, frame.data());
+  EXPECT_EQ(feed::ReadFrameBand(wide, frame.data()), 0xA5A50F01u);
+}
+
+}  // namespace
+}  // namespace telvor::test

@@ -1,0 +1,118 @@
+// Collects what a channel's callbacks report, for tests to wait on and check.
+#pragma once
+
+#include <windows.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "transport/SharedAudio.h"
+#include "transport/SharedVideo.h"
+
+namespace telvor::test {
+
+struct Format {
+  std::uint32_t fourcc, zero1, width, height, zero2;
+  double frame_rate;
+  std::uint32_t channels, bits, rate;
+};
+
+struct Delivery {
+  double time;
+  std::uint32_t length;
+  std::uint32_t tag;  // first four payload bytes, when the capacity allows
+};
+
+class Recorder {
+ public:
+  std::int32_t format_result = 0;
+  std::int32_t preview_result = 0;
+  bool install_preview = true;
+
+  void Attach(SharedVideo& video) {
+    video.user = this;
+    video.on_format_changed = &VideoFormat;
+  }
+  void Attach(SharedAudio& audio) {
+    audio.user = this;
+    audio.on_format_changed = &AudioFormat;
+  }
+  bool WaitFor(std::size_t deliveries, DWORD timeout_ms = 3000) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                             [&] { return deliveries_.size() >= deliveries; });
+  }
+  bool WaitForFormat(DWORD timeout_ms = 3000) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return !formats_.empty(); });
+  }
+  std::vector<Delivery> Deliveries() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return deliveries_;
+  }
+  std::vector<Format> Formats() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return formats_;
+  }
+  std::vector<std::uint32_t> Tags() {
+    std::vector<std::uint32_t> tags;
+    for (const Delivery& d : Deliveries()) tags.push_back(d.tag);
+    return tags;
+  }
+  std::uint32_t capacity_seen = 0;
+
+ private:
+  template <typename Channel>
+  std::int32_t OnFormat(Channel* channel, const Format& format) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      formats_.push_back(format);
+      capacity_seen = channel->PayloadCapacity();
+    }
+    changed_.notify_all();
+    return format_result;
+  }
+  std::int32_t OnPreview(SharedChannel* channel, double time, const std::uint8_t* payload, std::uint32_t length) {
+    // Bounded the way every consumer must bound its reads.
+    std::uint32_t tag = 0;
+    if (std::min(length, channel->PayloadCapacity()) >= 4) std::memcpy(&tag, payload, 4);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      deliveries_.push_back({time, length, tag});
+    }
+    changed_.notify_all();
+    return preview_result;
+  }
+  static std::int32_t VideoFormat(SharedVideo* channel, std::uint32_t fourcc, std::uint32_t zero1, std::uint32_t width,
+                                  std::uint32_t height, std::uint32_t zero2, double rate, std::uint32_t channels,
+                                  std::uint32_t bits, std::uint32_t samples, void* user) {
+    auto* self = static_cast<Recorder*>(user);
+    if (self->install_preview) channel->on_video_preview = &VideoPreview;
+    return self->OnFormat(channel, {fourcc, zero1, width, height, zero2, rate, channels, bits, samples});
+  }
+  static std::int32_t AudioFormat(SharedAudio* channel, std::uint32_t fourcc, std::uint32_t zero1, std::uint32_t width,
+                                  std::uint32_t height, std::uint32_t zero2, double rate, std::uint32_t channels,
+                                  std::uint32_t bits, std::uint32_t samples, void* user) {
+    auto* self = static_cast<Recorder*>(user);
+    if (self->install_preview) channel->on_audio_preview = &AudioPreview;
+    return self->OnFormat(channel, {fourcc, zero1, width, height, zero2, rate, channels, bits, samples});
+  }
+  static std::int32_t VideoPreview(SharedVideo* channel, double time, const std::uint8_t* payload,
+                                   std::uint32_t length, void* user) {
+    return static_cast<Recorder*>(user)->OnPreview(channel, time, payload, length);
+  }
+  static std::int32_t AudioPreview(SharedAudio* channel, double time, const std::uint8_t* payload,
+                                   std::uint32_t length, void* user) {
+    return static_cast<Recorder*>(user)->OnPreview(channel, time, payload, length);
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Format> formats_;
+  std::vector<Delivery> deliveries_;
+};
+
+}  // namespace telvor::test

@@ -1,0 +1,349 @@
+// The readers against rings the test writes itself, in this process.
+#include <gtest/gtest.h>
+
+#include "support/CameraIndexes.h"
+#include "support/LogCapture.h"
+#include "transport/FakeRing.h"
+#include "transport/Recorder.h"
+
+namespace telvor::test {
+namespace {
+
+constexpr int kCamera = kTransportCameras;
+
+void SetVideoFormat(SlotHeader* slot0, std::uint32_t capacity, std::uint32_t width = 64, std::uint32_t height = 48) {
+  slot0->video_fourcc = kFourCcYuy2;
+  slot0->video_width = width;
+  slot0->video_height = height;
+  slot0->video_frame_rate = 25.0;
+  slot0->video_capacity = capacity;
+}
+
+void PutFrame(FakeRing& ring, std::uint32_t capacity, std::uint32_t slot, std::uint64_t sequence,
+              std::uint32_t length, std::uint32_t tag) {
+  SlotHeader* header = ring.Header(capacity, slot);
+  header->video_sequence = sequence;
+  header->video_timestamp = sequence * 400000;
+  header->payload_length = length;
+  if (capacity >= 4) std::memcpy(header + 1, &tag, 4);
+}
+
+DWORD MillisecondsOf(void (*action)(SharedChannel&), SharedChannel& channel) {
+  const DWORD start = GetTickCount();
+  action(channel);
+  return GetTickCount() - start;
+}
+
+TEST(ChannelNames, IndexPrintedWithTwoDigitsAndGlobalPrefix) {
+  EXPECT_EQ(ChannelObjectName(L"KAVO.VCAM.V.SHARE.MEMORY.%02d", 5, false), L"KAVO.VCAM.V.SHARE.MEMORY.05");
+  EXPECT_EQ(ChannelObjectName(L"KAVO.VCAM.V.MUTEX.%02d", 12, true), L"Global\\KAVO.VCAM.V.MUTEX.12");
+  EXPECT_EQ(ChannelObjectName(L"KAVO.VCAM.A.SHARE.MEMORY.%02d", 0, false), L"KAVO.VCAM.A.SHARE.MEMORY.00");
+  EXPECT_EQ(ChannelObjectName(L"KAVO.VCAM.A.MUTEX.%02d", 100, false), L"KAVO.VCAM.A.MUTEX.100");
+}
+
+// The mapping and the mutex are looked up independently, local name first.
+TEST(ChannelNames, LocalAndGlobalObjectsFoundIndependently) {
+  transport::Handle global_mapping(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
+                                                      L"Global\\KAVO.VCAM.V.SHARE.MEMORY.10"));
+  transport::Handle local_mutex(CreateMutexW(nullptr, FALSE, L"KAVO.VCAM.V.MUTEX.10"));
+  transport::Handle local_mapping(
+      CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 8192, L"KAVO.VCAM.A.SHARE.MEMORY.10"));
+  transport::Handle global_mutex(CreateMutexW(nullptr, FALSE, L"Global\\KAVO.VCAM.A.MUTEX.10"));
+  ASSERT_TRUE(global_mapping && local_mutex && local_mapping && global_mutex);
+  static_assert(kCamera == 10, "the literal names above use camera 10");
+
+  SharedVideo video;
+  video.index = kCamera;
+  EXPECT_TRUE(video.Create());
+  SharedAudio audio;
+  audio.index = kCamera;
+  EXPECT_TRUE(audio.Create());
+  EXPECT_EQ(audio.ViewSize(), 8192u);
+}
+
+TEST(ChannelLifecycle, FailedCreateLeavesNothingBehind) {
+  const int camera = kCamera + 1;
+  SharedVideo nothing;
+  nothing.index = camera;
+  EXPECT_FALSE(nothing.Create());
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+  // Mapping present, mutex missing: fails at the mutex step, after mapping was opened.
+  transport::Handle mapping(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
+                                               ChannelObjectName(kVideoNames.mapping, camera, false).c_str()));
+  SharedVideo half;
+  half.index = camera;
+  EXPECT_FALSE(half.Create());
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(half.View(), nullptr);
+  EXPECT_EQ(half.ViewSize(), 0u);
+  half.Close();  // a second Close of the half-built object is harmless
+  EXPECT_FALSE(half.Run());
+}
+
+// Slots 0..7 holding 7, 8, 9, 10, 3, 4, 5, 6: the reader starts after the
+// oldest and delivers strictly in order, never jumping to the newest.
+TEST(VideoReader, DeliversRingInSequenceOrderFromOldest) {
+  const int camera = kCamera + 2;
+  constexpr std::uint32_t kCapacity = 64;
+  FakeRing ring(kVideoNames, camera, RingBytes(kVideoSlotCount, kCapacity));
+  ASSERT_TRUE(ring.Ok());
+  SetVideoFormat(ring.Header(kCapacity, 0), kCapacity);
+  ring.Header(kCapacity, 0)->audio_channels = 2;
+  ring.Header(kCapacity, 0)->audio_bits_per_sample = 16;
+  ring.Header(kCapacity, 0)->audio_samples_per_second = 48000;
+  const std::uint64_t sequences[8] = {7, 8, 9, 10, 3, 4, 5, 6};
+  // Lengths beyond the capacity are handed on unclipped.
+  for (std::uint32_t slot = 0; slot < 8; ++slot) PutFrame(ring, kCapacity, slot, sequences[slot], 100 + sequences[slot], static_cast<std::uint32_t>(sequences[slot]));
+
+  LogCapture log;
+  Recorder recorder;
+  SharedVideo video;
+  video.index = camera;
+  recorder.Attach(video);
+  ASSERT_TRUE(video.Create());
+  ASSERT_TRUE(video.Run());
+  ASSERT_TRUE(recorder.WaitFor(7));
+  Sleep(60);
+  EXPECT_EQ(recorder.Tags(), (std::vector<std::uint32_t>{4, 5, 6, 7, 8, 9, 10}));
+  const auto deliveries = recorder.Deliveries();
+  EXPECT_EQ(deliveries[0].time, 0.0);
+  EXPECT_NEAR(deliveries[1].time, 0.04, 1e-12);
+  EXPECT_NEAR(deliveries[6].time, 0.24, 1e-12);
+  EXPECT_EQ(deliveries[0].length, 104u);
+  // tprev starts at slot 0's timestamp (frame 7), so the first gap is negative.
+  EXPECT_EQ(log.Matching(L"[TELVOR] F").at(0), L"[TELVOR] F3,4=1,0.16,-0.12,104");
+
+  ring.Lock();
+  PutFrame(ring, kCapacity, 4, 11, 8, 11);
+  ring.Unlock();
+  ASSERT_TRUE(recorder.WaitFor(8));
+  EXPECT_EQ(recorder.Tags().back(), 11u);
+
+  const auto formats = recorder.Formats();
+  ASSERT_EQ(formats.size(), 1u);
+  EXPECT_EQ(formats[0].fourcc, kFourCcYuy2);
+  EXPECT_EQ(formats[0].zero1, 0u);
+  EXPECT_EQ(formats[0].width, 64u);
+  EXPECT_EQ(formats[0].height, 48u);
+  EXPECT_EQ(formats[0].zero2, 0u);
+  EXPECT_EQ(formats[0].frame_rate, 25.0);
+  EXPECT_EQ(formats[0].channels, 2u);
+  EXPECT_EQ(formats[0].bits, 16u);
+  EXPECT_EQ(formats[0].rate, 48000u);
+  EXPECT_EQ(recorder.capacity_seen, kCapacity);
+}
+
+TEST(VideoReader, TiesGoToLowerSlotAndFarAheadOrOlderNumbersWait) {
+  const int camera = kCamera + 3;
+  constexpr std::uint32_t kCapacity = 16;
+  FakeRing ring(kVideoNames, camera, RingBytes(kVideoSlotCount, kCapacity));
+  ASSERT_TRUE(ring.Ok());
+  SetVideoFormat(ring.Header(kCapacity, 0), kCapacity);
+  // Slot 1 stays 0x7FFFFFFF or more ahead of every number delivered here.
+  const std::uint64_t sequences[8] = {1, 4 + 0x7FFFFFFFull, 3, 3, 2, 1, 1, 1};
+  for (std::uint32_t slot = 0; slot < 8; ++slot) PutFrame(ring, kCapacity, slot, sequences[slot], 4, 100 + slot);
+
+  Recorder recorder;
+  SharedVideo video;
+  video.index = camera;
+  recorder.Attach(video);
+  ASSERT_TRUE(video.Create());
+  ASSERT_TRUE(video.Run());
+  ASSERT_TRUE(recorder.WaitFor(2));
+  Sleep(60);
+  EXPECT_EQ(recorder.Tags(), (std::vector<std::uint32_t>{104, 102}));
+
+  // A restarted numbering below the last delivered number is not followed
+  // until it passes it.
+  ring.Lock();
+  PutFrame(ring, kCapacity, 5, 2, 4, 105);
+  PutFrame(ring, kCapacity, 6, 4, 4, 106);
+  ring.Unlock();
+  ASSERT_TRUE(recorder.WaitFor(3));
+  Sleep(60);
+  EXPECT_EQ(recorder.Tags(), (std::vector<std::uint32_t>{104, 102, 106}));
+}
+
+TEST(AudioReader, FollowsLow32BitWrapAndRebasesTimes) {
+  const int camera = kCamera + 4;
+  constexpr std::uint32_t kCapacity = 32;
+  FakeRing ring(kAudioNames, camera, RingBytes(kAudioSlotCount, kCapacity));
+  ASSERT_TRUE(ring.Ok());
+  SlotHeader* slot0 = ring.Header(kCapacity, 0);
+  slot0->audio_channels = 0;  // not required: still announced
+  slot0->audio_bits_per_sample = 16;
+  slot0->audio_samples_per_second = 48000;
+  slot0->audio_capacity = kCapacity;
+  slot0->video_fourcc = kFourCcYv12;
+  slot0->video_width = 320;
+  const std::uint64_t base = 0xFFFFFFFEull;
+  for (std::uint32_t slot = 0; slot < kAudioSlotCount; ++slot) {
+    std::uint64_t sequence = base;
+    if (slot == 1) sequence = 0x100000000ull;
+    if (slot == 2) sequence = 0xFFFFFFFFull;
+    if (slot == 3) sequence = 0x100000001ull;
+    SlotHeader* header = ring.Header(kCapacity, slot);
+    header->audio_sequence = sequence;
+    header->audio_timestamp = 5000000000ull + (sequence - base) * 200000;
+    header->payload_length = kCapacity;
+    const std::uint32_t tag = 200 + slot;
+    std::memcpy(header + 1, &tag, 4);
+  }
+
+  LogCapture log;
+  Recorder recorder;
+  SharedAudio audio;
+  audio.index = camera;
+  recorder.Attach(audio);
+  ASSERT_TRUE(audio.Create());
+  ASSERT_TRUE(audio.Run());
+  ASSERT_TRUE(recorder.WaitFor(3));
+  Sleep(60);
+  EXPECT_EQ(recorder.Tags(), (std::vector<std::uint32_t>{202, 201, 203}));
+  const auto deliveries = recorder.Deliveries();
+  EXPECT_EQ(deliveries[0].time, 0.0);
+  EXPECT_NEAR(deliveries[1].time, 0.02, 1e-9);
+  EXPECT_NEAR(deliveries[2].time, 0.04, 1e-9);
+  const auto formats = recorder.Formats();
+  ASSERT_EQ(formats.size(), 1u);
+  EXPECT_EQ(formats[0].channels, 0u);
+  EXPECT_EQ(formats[0].rate, 48000u);
+  EXPECT_EQ(formats[0].fourcc, kFourCcYv12);
+  EXPECT_EQ(formats[0].width, 320u);
+  EXPECT_EQ(log.Count(L"[TELVOR] F"), 0u);
+}
+
+void CloseChannel(SharedChannel& channel) { channel.Close(); }
+
+TEST(ChannelLifecycle, QuitAnsweredWhileFormatMissing) {
+  const int camera = kCamera + 5;
+  FakeRing video_ring(kVideoNames, camera, 4096);
+  FakeRing audio_ring(kAudioNames, camera, 4096);
+  ASSERT_TRUE(video_ring.Ok() && audio_ring.Ok());
+  SetVideoFormat(video_ring.Header(0, 0), 0, /*width=*/0);
+  audio_ring.Header(0, 0)->audio_bits_per_sample = 16;  // samples per second stay 0
+
+  LogCapture log;
+  Recorder recorder;
+  SharedVideo video;
+  SharedAudio audio;
+  video.index = audio.index = camera;
+  recorder.Attach(video);
+  recorder.Attach(audio);
+  ASSERT_TRUE(video.Create());
+  ASSERT_TRUE(audio.Create());
+  EXPECT_TRUE(video.Run());
+  EXPECT_TRUE(audio.Run());
+  Sleep(250);
+  EXPECT_TRUE(recorder.Formats().empty());
+  EXPECT_LT(MillisecondsOf(&CloseChannel, video), 1000u);
+  EXPECT_LT(MillisecondsOf(&CloseChannel, audio), 1000u);
+  EXPECT_EQ(log.Count(L"thread terminated."), 2u);
+  EXPECT_EQ(log.Count(L"): err"), 0u);
+  // Only the audio reader reports a command while it waits for the format.
+  EXPECT_EQ(log.Matching(L"state=").size(), 1u);
+  EXPECT_EQ(log.Matching(L"state=").at(0), L"[TELVOR] state=1");
+}
+
+TEST(ChannelLifecycle, SecondRunDoesNotSignalAndRunAfterReaderEndedFailsFast) {
+  const int camera = kCamera + 6;
+  constexpr std::uint32_t kCapacity = 16;
+  FakeRing ring(kVideoNames, camera, RingBytes(kVideoSlotCount, kCapacity));
+  ASSERT_TRUE(ring.Ok());
+  SetVideoFormat(ring.Header(kCapacity, 0), kCapacity);
+  PutFrame(ring, kCapacity, 1, 1, 4, 1);
+
+  LogCapture log;
+  {
+    Recorder recorder;
+    SharedVideo video;
+    video.index = camera;
+    recorder.Attach(video);
+    ASSERT_TRUE(video.Create());
+    EXPECT_TRUE(video.Run());
+    ASSERT_TRUE(recorder.WaitFor(1));
+    EXPECT_TRUE(video.Run());
+    Sleep(50);
+  }
+  EXPECT_EQ(log.Count(L"video state="), 0u);
+  EXPECT_EQ(log.Count(L"Video state="), 0u);
+
+  Recorder refusing;
+  refusing.format_result = 5;
+  SharedVideo video;
+  video.index = camera;
+  refusing.Attach(video);
+  ASSERT_TRUE(video.Create());
+  ASSERT_TRUE(refusing.WaitForFormat());
+  Sleep(50);
+  EXPECT_EQ(log.Count(L"[SharedVideo::ThreadProc] on_format_changed failed, ret=5"), 1u);
+  const DWORD start = GetTickCount();
+  EXPECT_FALSE(video.Run());
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_STATE));
+  EXPECT_LT(GetTickCount() - start, 1000u);
+  EXPECT_LT(MillisecondsOf(&CloseChannel, video), 1000u);
+}
+
+TEST(HostileProducer, ShortSectionOrHugeCapacityRefusedAtCreate) {
+  const int camera = kCamera + 7;
+  FakeRing ring(kVideoNames, camera, 65536);
+  ASSERT_TRUE(ring.Ok());
+  SetVideoFormat(ring.Header(0, 0), 16000);
+
+  LogCapture log;
+  SharedVideo video;
+  video.index = camera;
+  EXPECT_FALSE(video.Create());
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
+  EXPECT_EQ(video.View(), nullptr);
+  ASSERT_EQ(log.Matching(L"shorter than").size(), 1u);
+  EXPECT_NE(log.Matching(L"shorter than")[0].find(
+                L"[SharedVideo::Create] section of 65536 bytes is shorter than the ring of 128672 bytes (8 x (16000 + 84))"),
+            std::wstring::npos);
+
+  ring.Header(0, 0)->video_capacity = 0xFFFFFFFFu;
+  EXPECT_FALSE(video.Create());
+  EXPECT_EQ(log.Count(L"ring of 34359739032 bytes"), 1u);
+}
+
+TEST(HostileProducer, ZeroCapacityDeliversLengthsButNoReadableBytes) {
+  const int camera = kCamera + 8;
+  FakeRing ring(kVideoNames, camera, 4096);
+  ASSERT_TRUE(ring.Ok());
+  SetVideoFormat(ring.Header(0, 0), 0);
+  for (std::uint32_t slot = 0; slot < 8; ++slot) PutFrame(ring, 0, slot, slot, 100000, 0);
+
+  Recorder recorder;
+  SharedVideo video;
+  video.index = camera;
+  recorder.Attach(video);
+  ASSERT_TRUE(video.Create());
+  ASSERT_TRUE(video.Run());
+  ASSERT_TRUE(recorder.WaitFor(7));
+  EXPECT_EQ(recorder.capacity_seen, 0u);
+  EXPECT_EQ(recorder.Deliveries()[0].length, 100000u);
+}
+
+// A capacity that grows past the section after Create is caught before any
+// slot is addressed with it, and logged once rather than every poll.
+TEST(HostileProducer, CapacityBeyondSectionAfterCreateIsNeverUsed) {
+  const int camera = kCamera + 9;
+  FakeRing ring(kVideoNames, camera, 4096);
+  ASSERT_TRUE(ring.Ok());
+  LogCapture log;
+  Recorder recorder;
+  SharedVideo video;
+  video.index = camera;
+  recorder.Attach(video);
+  ASSERT_TRUE(video.Create());
+  ring.Lock();
+  SetVideoFormat(ring.Header(0, 0), 100000);
+  ring.Unlock();
+  Sleep(350);
+  EXPECT_TRUE(recorder.Formats().empty());
+  EXPECT_EQ(log.Count(L"[SharedVideo::ThreadProc] section of 4096 bytes is shorter than the ring of 800672 bytes"), 1u);
+}
+
+}  // namespace
+}  // namespace telvor::test
