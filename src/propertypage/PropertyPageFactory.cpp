@@ -1,11 +1,10 @@
-// The property page is not part of this build yet: a class-object request
-// for it fails cleanly instead of crashing the host.
-#include "module/ClassObjects.h"
-#include "module/Log.h"
+#include <new>
 
-CUnknown* NewPropertyPage(LPUNKNOWN, int cameraIndex, HRESULT* hr) {
-  TELVOR_ERROR_AT(L"PropertyPageFactory", L"NewPropertyPage")
-      << L"property page " << cameraIndex << L" unavailable: no page implementation in this build";
-  if (hr) *hr = E_NOTIMPL;
-  return nullptr;
+#include "module/ClassObjects.h"
+#include "propertypage/KT0519PropDlg.h"
+
+CUnknown* NewPropertyPage(LPUNKNOWN outer, int cameraIndex, HRESULT*) {
+  // Constructing the page cannot fail; only memory can run out, which the
+  // class object reports for a null result.
+  return new (std::nothrow) KT0519PropDlg(outer, cameraIndex);
 }

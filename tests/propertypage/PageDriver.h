@@ -1,0 +1,142 @@
+// Drives a video property page the way a property frame does (site, object,
+// page info, activation under a frame window) and reads its controls back
+// the way a user sees them.
+#pragma once
+
+#include <windows.h>
+#include <ocidl.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "framework/ComPtr.h"
+#include "propertypage/KT0519PropDlg.h"
+#include "propertypage/PageResources.h"
+
+namespace telvor::test {
+
+// A frame's side of the page; counts its own references.
+class FrameSite : public IPropertyPageSite {
+ public:
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPropertyPageSite)) {
+      *out = static_cast<IPropertyPageSite*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++refs); }
+  STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--refs); }
+  STDMETHODIMP OnStatusChange(DWORD) override {
+    ++statusChanges;
+    return S_OK;
+  }
+  STDMETHODIMP GetLocaleID(LCID* locale) override {
+    *locale = LOCALE_USER_DEFAULT;
+    return S_OK;
+  }
+  STDMETHODIMP GetPageContainer(IUnknown**) override { return E_NOTIMPL; }
+  STDMETHODIMP TranslateAccelerator(MSG*) override { return S_FALSE; }
+
+  long refs = 1;
+  int statusChanges = 0;
+};
+
+struct ComboState {
+  std::vector<std::wstring> items;
+  int selected = -1;
+};
+
+inline ComboState ReadCombo(HWND combo) {
+  ComboState state;
+  const LRESULT count = SendMessageW(combo, CB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < count; ++i) {
+    wchar_t text[256] = {};
+    if (SendMessageW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0) < 255) {
+      SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+    }
+    state.items.push_back(text);
+  }
+  state.selected = static_cast<int>(SendMessageW(combo, CB_GETCURSEL, 0, 0));
+  return state;
+}
+
+class PageDriver {
+ public:
+  // Takes over the page's first reference.
+  explicit PageDriver(CUnknown* page) : page_(static_cast<KT0519PropDlg*>(page)) {
+    if (page_) page_->NonDelegatingAddRef();
+    frame_ = CreateWindowExW(0, L"STATIC", L"frame", WS_OVERLAPPEDWINDOW, 0, 0, 800, 600, nullptr, nullptr,
+                             GetModuleHandleW(nullptr), nullptr);
+  }
+  ~PageDriver() {
+    if (page_) page_->Release();
+    DestroyWindow(frame_);
+  }
+  PageDriver(const PageDriver&) = delete;
+  PageDriver& operator=(const PageDriver&) = delete;
+
+  KT0519PropDlg* Page() const { return page_; }
+  // The reference count the last release reports; the page is gone after it.
+  ULONG ReleasePage() { return std::exchange(page_, nullptr)->Release(); }
+
+  HRESULT Open(IUnknown* object) {
+    HRESULT hr = page_->SetPageSite(&site_);
+    if (FAILED(hr)) return hr;
+    IUnknown* objects[] = {object};
+    hr = page_->SetObjects(1, objects);
+    if (FAILED(hr)) return hr;
+    PROPPAGEINFO info = {};
+    hr = page_->GetPageInfo(&info);
+    if (FAILED(hr)) return hr;
+    title_ = info.pszTitle ? info.pszTitle : L"";
+    pageSize_ = info.size;
+    CoTaskMemFree(info.pszTitle);
+    RECT rect = {0, 0, pageSize_.cx, pageSize_.cy};
+    return page_->Activate(frame_, &rect, TRUE);
+  }
+  // Deactivate, drop the object and the site: a frame's ending.
+  void Close() {
+    EXPECT_EQ(page_->Deactivate(), S_OK);
+    EXPECT_EQ(page_->SetObjects(0, nullptr), S_OK);
+    EXPECT_EQ(page_->SetPageSite(nullptr), S_OK);
+  }
+
+  HWND Dialog() const { return GetWindow(frame_, GW_CHILD); }
+  HWND ColorCombo() const { return GetDlgItem(Dialog(), IDC_COLOR_SPACE); }
+  HWND SizeCombo() const { return GetDlgItem(Dialog(), IDC_OUTPUT_SIZE); }
+  ComboState ColorSpaces() const { return ReadCombo(ColorCombo()); }
+  ComboState Sizes() const { return ReadCombo(SizeCombo()); }
+
+  // What a user's click on a combo item sends to the dialog.
+  void Choose(int id, int position) {
+    HWND combo = GetDlgItem(Dialog(), id);
+    SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(position), 0);
+    SendMessageW(Dialog(), WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+  }
+  // The page's own answer to a command (a dialog's SendMessage result does
+  // not carry it).
+  INT_PTR Command(int id, UINT code) {
+    return page_->OnReceiveMessage(Dialog(), WM_COMMAND, MAKEWPARAM(id, code),
+                                   reinterpret_cast<LPARAM>(GetDlgItem(Dialog(), id)));
+  }
+
+  const std::wstring& Title() const { return title_; }
+  SIZE PageSize() const { return pageSize_; }
+  FrameSite& Site() { return site_; }
+  HWND Frame() const { return frame_; }
+
+ private:
+  KT0519PropDlg* page_;
+  FrameSite site_;
+  HWND frame_ = nullptr;
+  std::wstring title_;
+  SIZE pageSize_ = {};
+};
+
+}  // namespace telvor::test
