@@ -1,0 +1,65 @@
+#include "imaging/ResizeKernels.h"
+
+#include <algorithm>
+
+#include "imaging/Pixel.h"
+
+namespace telvor::imaging {
+
+void BuildBlocks(TapTable* table, std::int32_t readStart, std::int32_t readEnd) {
+  const std::int32_t blocks = BlockCount(table->count);
+  for (std::int32_t b = 0; b < blocks; ++b) {
+    const std::int32_t begin = b * kBlock;
+    table->blockBase[b] = kScalarBlock;
+    if (begin + kBlock > table->count) continue;  // a partial block always runs sample by sample
+    std::int32_t low = table->first[begin];
+    std::int32_t high = table->second[begin];
+    for (std::int32_t i = begin; i < begin + kBlock; ++i) {
+      low = std::min({low, table->first[i], table->second[i]});
+      high = std::max({high, table->first[i], table->second[i]});
+    }
+    // Near the end of the readable bytes the window slides left to stay inside.
+    const std::int32_t base = std::min(low, readEnd - kWindow);
+    if (base < readStart || high - base >= kWindow) continue;
+    table->blockBase[b] = base;
+    std::uint8_t* sel = table->blockSel + b * 2 * kBlock;
+    for (std::int32_t i = 0; i < kBlock; ++i) {
+      sel[2 * i] = static_cast<std::uint8_t>(table->first[begin + i] - base);
+      sel[2 * i + 1] = static_cast<std::uint8_t>(table->second[begin + i] - base);
+    }
+  }
+}
+
+void HorizontalRange(const std::uint8_t* row, const TapTable& table, std::int32_t begin, std::int32_t end,
+                     std::int16_t* out, std::int32_t round, std::int32_t shift) {
+  for (std::int32_t i = begin; i < end; ++i) {
+    const std::int32_t value = table.weights[2 * i] * row[table.first[i]] +
+                               table.weights[2 * i + 1] * row[table.second[i]] + round;
+    out[i] = static_cast<std::int16_t>(value >> shift);
+  }
+}
+
+void HorizontalPlain(const std::uint8_t* row, const TapTable& table, std::int16_t* out, std::int32_t round,
+                     std::int32_t shift) {
+  HorizontalRange(row, table, 0, table.count, out, round, shift);
+}
+
+void VerticalPlain(const std::int16_t* upper, const std::int16_t* lower, std::int32_t wy, std::uint8_t* out,
+                   std::int32_t count) {
+  for (std::int32_t i = 0; i < count; ++i) {
+    out[i] = static_cast<std::uint8_t>((upper[i] * (kWeightOne - wy) + lower[i] * wy + 524288) >> 20);
+  }
+}
+
+const ResizeKernels& CurrentResizeKernels() {
+  // SSE2 and SSE4.1 have no vector step of their own here: one 16-byte shuffle
+  // window is too narrow for a 1.5x reduction, so they run the plain loops.
+  static const ResizeKernels kTable[kPxLevelCount] = {
+      {HorizontalPlain, VerticalPlain}, {HorizontalPlain, VerticalPlain}, {HorizontalPlain, VerticalPlain},
+      {HorizontalAvx2, VerticalAvx2},   {HorizontalAvx512, VerticalAvx512},
+  };
+  const int level = CpuLevel();
+  return kTable[level < 0 || level >= kPxLevelCount ? 0 : level];
+}
+
+}  // namespace telvor::imaging

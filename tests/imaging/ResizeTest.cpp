@@ -1,0 +1,368 @@
+// The resamplers against a per-pixel rendering of their formulas, at every
+// processor level, on random geometry. Buffers are sized exactly so that the
+// sanitizers catch any read or write outside them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "imaging/Pixel.h"
+
+namespace {
+
+constexpr std::uint8_t kSentinel = 0xA5;
+constexpr double kEps = 0.0000001;
+
+class LevelGuard {
+ public:
+  LevelGuard() : saved_(CpuLevel()) {}
+  ~LevelGuard() { ForceCpuLevel(saved_); }
+
+ private:
+  int saved_;
+};
+
+std::vector<std::uint8_t> RandomBytes(std::mt19937& rng, size_t n) {
+  std::vector<std::uint8_t> v(n);
+  for (auto& b : v) b = static_cast<std::uint8_t>(rng());
+  return v;
+}
+
+// ---- Plane: the formulas pixel by pixel ----------------------------------------------------
+struct PlaneCase {
+  std::int32_t w, h, stride;
+  ScaleRect roi;
+  std::int32_t dw, dh;  // destination picture
+  ScaleRect dstRoi;
+  double fx, fy, shiftX, shiftY;
+};
+
+int Weight(double p, double n) { return static_cast<int>((p - n) * 16384 + kEps); }
+
+int ReferencePlanePixel(const std::uint8_t* src, const PlaneCase& c, int x0, int x1, int y0, int y1, int i, int j) {
+  auto at = [&](int col, int row) { return static_cast<int>(src[static_cast<std::ptrdiff_t>(row) * c.stride + col]); };
+  auto clampCol = [&](double col) { return static_cast<int>(std::min<double>(std::max<double>(col, x0), x1 - 1)); };
+  const double u = (j + 0.5 - c.shiftX) / c.fx - 0.5;
+  const double v = (i + 0.5 - c.shiftY) / c.fy - 0.5;
+  const double nu = std::floor(u);
+  const double nv = std::floor(v);
+  const int wx = Weight(u, nu);
+  const int wy = Weight(v, nv);
+  if (v < y0 || v >= y1 - 1) {
+    const int row = v < y0 ? y0 : y1 - 1;
+    return (at(clampCol(nu), row) * (16384 - wx) + at(clampCol(nu + 1), row) * wx + 8192) >> 14;
+  }
+  const int r = static_cast<int>(nv);
+  if (u < x0 || u >= x1 - 1) {
+    const int col = u < x0 ? x0 : x1 - 1;
+    return (at(col, r) * (16384 - wy) + at(col, r + 1) * wy + 8192) >> 14;
+  }
+  const int n = static_cast<int>(nu);
+  const int top = (at(n, r) * (16384 - wx) + at(n + 1, r) * wx + 128) >> 8;
+  const int bottom = (at(n, r + 1) * (16384 - wx) + at(n + 1, r + 1) * wx + 128) >> 8;
+  return (top * (16384 - wy) + bottom * wy + 524288) >> 20;
+}
+
+std::vector<std::uint8_t> ReferencePlane(const std::vector<std::uint8_t>& src, const PlaneCase& c) {
+  std::vector<std::uint8_t> out(static_cast<size_t>(c.dw) * c.dh, kSentinel);
+  const int x0 = std::max(c.roi.x, 0), x1 = std::min(c.roi.x + c.roi.width, c.w);
+  const int y0 = std::max(c.roi.y, 0), y1 = std::min(c.roi.y + c.roi.height, c.h);
+  const int j0 = std::max<int>(c.dstRoi.x, static_cast<int>(std::ceil(x0 * c.fx + c.shiftX - 0.5)));
+  const int j1 = std::min<int>(c.dstRoi.x + c.dstRoi.width, static_cast<int>(std::ceil(x1 * c.fx + c.shiftX - 0.5)));
+  const int i0 = std::max<int>(c.dstRoi.y, static_cast<int>(std::ceil(y0 * c.fy + c.shiftY - 0.5)));
+  const int i1 = std::min<int>(c.dstRoi.y + c.dstRoi.height, static_cast<int>(std::ceil(y1 * c.fy + c.shiftY - 0.5)));
+  for (int i = i0; i < i1; ++i) {
+    for (int j = j0; j < j1; ++j) {
+      out[static_cast<size_t>(i) * c.dw + j] =
+          static_cast<std::uint8_t>(ReferencePlanePixel(src.data(), c, x0, x1, y0, y1, i, j));
+    }
+  }
+  return out;
+}
+
+PxStatus RunPlane(const std::vector<std::uint8_t>& src, const PlaneCase& c, std::vector<std::uint8_t>* out) {
+  std::int32_t bytes = 0;
+  EXPECT_EQ(PxResizeBufferSize(c.roi, c.dstRoi, 1, 2, &bytes), kPxOk);
+  std::vector<std::uint8_t> work(bytes);
+  out->assign(static_cast<size_t>(c.dw) * c.dh, kSentinel);
+  return PxResizePlane(src.data(), PxSize{c.w, c.h}, c.stride, c.roi, out->data(), c.dw, c.dstRoi, c.fx, c.fy,
+                       c.shiftX, c.shiftY, 2, work.data());
+}
+
+PlaneCase RandomPlaneCase(std::mt19937& rng) {
+  std::uniform_int_distribution<int> side(1, 90);
+  PlaneCase c{};
+  c.w = side(rng) * (rng() % 4 == 0 ? 4 : 1);
+  c.h = side(rng);
+  c.stride = c.w + static_cast<int>(rng() % 5);
+  c.roi = ScaleRect{0, 0, c.w, c.h};
+  if (rng() % 3 == 0) {
+    c.roi.x = static_cast<int>(rng() % c.w);
+    c.roi.y = static_cast<int>(rng() % c.h);
+    c.roi.width = 1 + static_cast<int>(rng() % c.w);  // may run past the picture: it is clipped
+    c.roi.height = 1 + static_cast<int>(rng() % c.h);
+  }
+  std::uniform_real_distribution<double> factor(0.4, 3.2);
+  c.fx = factor(rng);
+  c.fy = factor(rng);
+  if (rng() % 3 == 0) {
+    std::uniform_real_distribution<double> shift(-6, 6);
+    c.shiftX = shift(rng);
+    c.shiftY = shift(rng);
+  }
+  c.dw = 1 + static_cast<int>(std::ceil(c.w * c.fx + 8));
+  c.dh = 1 + static_cast<int>(std::ceil(c.h * c.fy + 8));
+  c.dstRoi = ScaleRect{0, 0, c.dw, c.dh};
+  if (rng() % 3 == 0) c.dstRoi = ScaleRect{static_cast<int>(rng() % 5), static_cast<int>(rng() % 5), c.dw / 2 + 1, c.dh / 2 + 1};
+  c.dstRoi.width = std::min(c.dstRoi.width, c.dw - c.dstRoi.x);
+  c.dstRoi.height = std::min(c.dstRoi.height, c.dh - c.dstRoi.y);
+  return c;
+}
+
+TEST(PxResizePlane, EqualSizeReproducesThePlane) {
+  std::mt19937 rng(1);
+  const PlaneCase c{37, 23, 40, {0, 0, 37, 23}, 37, 23, {0, 0, 37, 23}, 1.0, 1.0, 0.0, 0.0};
+  const auto src = RandomBytes(rng, static_cast<size_t>(c.stride) * c.h);
+  std::vector<std::uint8_t> out;
+  ASSERT_EQ(RunPlane(src, c, &out), kPxOk);
+  for (int y = 0; y < c.h; ++y) {
+    ASSERT_EQ(0, std::memcmp(&out[static_cast<size_t>(y) * c.dw], &src[static_cast<size_t>(y) * c.stride], c.w));
+  }
+}
+
+TEST(PxResizePlane, EveryLevelMatchesTheFormulasOnRandomGeometry) {
+  LevelGuard guard;
+  std::mt19937 rng(20261206);
+  for (int iteration = 0; iteration < 300; ++iteration) {
+    const PlaneCase c = RandomPlaneCase(rng);
+    const auto src = RandomBytes(rng, static_cast<size_t>(c.stride) * (c.h - 1) + c.w);
+    const auto expected = ReferencePlane(src, c);
+    for (int level = 0; level < kPxLevelCount; ++level) {
+      if (ForceCpuLevel(level) != level) continue;
+      std::vector<std::uint8_t> out;
+      const PxStatus status = RunPlane(src, c, &out);
+      ASSERT_TRUE(status == kPxOk || status == kPxNothingToDo || status == kPxRegionTooSmall) << status;
+      ASSERT_EQ(out, expected) << "iteration " << iteration << " level " << level << " " << c.w << "x" << c.h
+                               << " fx " << c.fx << " fy " << c.fy;
+    }
+  }
+}
+
+TEST(PxResizePlane, LargeReductionAndEnlargementMatchAtEveryLevel) {
+  // Wide rows, so most samples run through the vector steps, at the two
+  // factors the converter sees most (1080 <-> 720) and a reduction by more
+  // than two, whose windows no longer fit one vector step.
+  LevelGuard guard;
+  std::mt19937 rng(7);
+  const struct {
+    int w, h, dw, dh;
+  } sizes[] = {{1921, 9, 1281, 6}, {1281, 6, 1921, 9}, {1000, 7, 333, 3}, {640, 4, 1283, 11}};
+  for (const auto& s : sizes) {
+    PlaneCase c{s.w, s.h, s.w, {0, 0, s.w, s.h}, s.dw, s.dh, {0, 0, s.dw, s.dh},
+                static_cast<double>(s.dw) / s.w, static_cast<double>(s.dh) / s.h, 0.0, 0.0};
+    const auto src = RandomBytes(rng, static_cast<size_t>(c.w) * c.h);
+    const auto expected = ReferencePlane(src, c);
+    for (int level = 0; level < kPxLevelCount; ++level) {
+      if (ForceCpuLevel(level) != level) continue;
+      std::vector<std::uint8_t> out;
+      ASSERT_EQ(RunPlane(src, c, &out), kPxOk);
+      ASSERT_EQ(out, expected) << s.w << " -> " << s.dw << " level " << level;
+      ASSERT_EQ(std::count(out.begin(), out.end(), kSentinel) == static_cast<long>(out.size()), false);
+    }
+  }
+}
+
+TEST(PxResizePlane, NegativeSourceStrideWalksBottomUp) {
+  std::mt19937 rng(3);
+  const int w = 50, h = 9;
+  const auto src = RandomBytes(rng, static_cast<size_t>(w) * h);
+  std::vector<std::uint8_t> flipped(src.size());
+  for (int y = 0; y < h; ++y) std::memcpy(&flipped[static_cast<size_t>(h - 1 - y) * w], &src[static_cast<size_t>(y) * w], w);
+  PlaneCase c{w, h, w, {0, 0, w, h}, 75, 13, {0, 0, 75, 13}, 1.5, 13.0 / 9, 0, 0};
+  std::vector<std::uint8_t> expected;
+  ASSERT_EQ(RunPlane(src, c, &expected), kPxOk);
+  std::int32_t bytes = 0;
+  ASSERT_EQ(PxResizeBufferSize(c.roi, c.dstRoi, 1, 2, &bytes), kPxOk);
+  std::vector<std::uint8_t> work(bytes), out(expected.size(), kSentinel);
+  ASSERT_EQ(PxResizePlane(&flipped[static_cast<size_t>(h - 1) * w], PxSize{w, h}, -w, c.roi, out.data(), c.dw,
+                          c.dstRoi, c.fx, c.fy, 0, 0, 2, work.data()),
+            kPxOk);
+  EXPECT_EQ(out, expected);
+}
+
+TEST(PxResizePlane, RefusedArgumentsWriteNothing) {
+  std::vector<std::uint8_t> src(64, 1), dst(64, kSentinel), work(4096);
+  const PxSize size{8, 8};
+  const ScaleRect roi{0, 0, 8, 8};
+  auto run = [&](const std::uint8_t* s, std::uint8_t* d, std::uint8_t* b, PxSize sz, ScaleRect r, ScaleRect dr,
+                 double fx, double fy, int code) {
+    return PxResizePlane(s, sz, 8, r, d, 8, dr, fx, fy, 0, 0, code, b);
+  };
+  EXPECT_EQ(run(nullptr, dst.data(), work.data(), size, roi, roi, 1, 1, 2), kPxNullPointer);
+  EXPECT_EQ(run(src.data(), nullptr, work.data(), size, roi, roi, 1, 1, 2), kPxNullPointer);
+  EXPECT_EQ(run(src.data(), dst.data(), nullptr, size, roi, roi, 1, 1, 2), kPxNullPointer);
+  EXPECT_EQ(run(src.data(), dst.data(), work.data(), PxSize{0, 8}, roi, roi, 1, 1, 2), kPxSizeTooSmall);
+  EXPECT_EQ(run(src.data(), dst.data(), work.data(), size, ScaleRect{0, 0, 8, 0}, roi, 1, 1, 2), kPxSizeTooSmall);
+  EXPECT_EQ(run(src.data(), dst.data(), work.data(), size, roi, roi, 0, 1, 2), kPxBadFactor);
+  EXPECT_EQ(run(src.data(), dst.data(), work.data(), size, roi, roi, 1, -1, 2), kPxBadFactor);
+  EXPECT_EQ(run(src.data(), dst.data(), work.data(), size, roi, roi, NAN, 1, 2), kPxBadFactor);
+  // Supersampling needs both factors below one.
+  EXPECT_EQ(run(src.data(), dst.data(), work.data(), size, roi, roi, 0.5, 1, 8), kPxBadFactor);
+  for (int code : {0, 3, 9, 17, static_cast<int>(0xC0000002u)}) {
+    EXPECT_EQ(run(src.data(), dst.data(), work.data(), size, roi, roi, 1, 1, code), kPxBadInterpolation) << code;
+  }
+  EXPECT_EQ(run(src.data(), dst.data(), work.data(), size, ScaleRect{8, 0, 4, 4}, roi, 1, 1, 2), kPxNothingToDo);
+  EXPECT_EQ(run(src.data(), dst.data(), work.data(), size, ScaleRect{-5, 0, 4, 4}, roi, 1, 1, 2), kPxNothingToDo);
+  EXPECT_EQ(std::count(dst.begin(), dst.end(), kSentinel), 64);
+  // A single option bit is accepted.
+  EXPECT_EQ(run(src.data(), dst.data(), work.data(), size, roi, roi, 1, 1, static_cast<int>(0x40000002u)), kPxOk);
+}
+
+TEST(PxResizeBufferSize, Statuses) {
+  const ScaleRect roi{0, 0, 16, 16};
+  std::int32_t bytes = -1;
+  EXPECT_EQ(PxResizeBufferSize(roi, roi, 1, 2, nullptr), kPxNullPointer);
+  EXPECT_EQ(PxResizeBufferSize(roi, roi, 2, 2, &bytes), kPxBadChannelCount);
+  EXPECT_EQ(PxResizeBufferSize(roi, roi, 1, 3, &bytes), kPxBadInterpolation);
+  EXPECT_EQ(PxResizeBufferSize(ScaleRect{0, 0, 0, 1}, roi, 1, 2, &bytes), kPxSizeTooSmall);
+  EXPECT_EQ(bytes, -1);
+  for (int channels : {1, 3, 4}) {
+    EXPECT_EQ(PxResizeBufferSize(roi, roi, channels, 16, &bytes), kPxOk);
+    EXPECT_GT(bytes, 0);
+  }
+}
+
+// ---- YUY2: corner-aligned, luma and chroma on their own grids --------------------------------
+struct Tap {
+  int a, b, w;
+};
+
+Tap CornerReference(int k, double step, int samples) {
+  const double p = k * step;
+  const int n = static_cast<int>(p + kEps);
+  if (n >= samples - 1) return {std::max(samples - 2, 0), samples - 1, 16384};
+  return {n, n + 1, Weight(p, n)};
+}
+
+double Step(int samples, double scaled) { return scaled - 1 > 0 ? (samples - 1) / (scaled - 1) : 0; }
+
+// Whole source picture as region; output extent as the caller computes it.
+std::vector<std::uint8_t> ReferenceYuy2(const std::vector<std::uint8_t>& src, int w, int h, int stride, int ow,
+                                        int oh, int dstStride, double fx, double fy) {
+  std::vector<std::uint8_t> out(static_cast<size_t>(dstStride) * oh, kSentinel);
+  const double lumaStep = Step(w, w * fx), chromaStep = Step(w / 2, (w / 2) * fx), rowStep = Step(h, h * fy);
+  for (int i = 0; i < oh; ++i) {
+    const Tap r = CornerReference(i, rowStep, h);
+    for (int e = 0; e < 2 * ow; ++e) {
+      Tap t{};
+      int first = 0, second = 0;
+      if (e % 2 == 0) {
+        t = CornerReference(e / 2, lumaStep, w);
+        first = 2 * t.a, second = 2 * t.b;
+      } else {
+        t = CornerReference(e / 4, chromaStep, w / 2);
+        first = 4 * t.a + e % 4, second = 4 * t.b + e % 4;
+      }
+      auto pass = [&](int row) {
+        const std::uint8_t* p = &src[static_cast<size_t>(row) * stride];
+        return (p[first] * (16384 - t.w) + p[second] * t.w + 128) >> 8;
+      };
+      out[static_cast<size_t>(i) * dstStride + e] =
+          static_cast<std::uint8_t>((pass(r.a) * (16384 - r.w) + pass(r.b) * r.w + 524288) >> 20);
+    }
+  }
+  return out;
+}
+
+TEST(PxResizeYuy2, DoublingKeepsTheCorners) {
+  // 4 x 2 to 8 x 4: output luma column 0 is source column 0 and column 7 is column 3.
+  const std::vector<std::uint8_t> src = {10, 100, 20, 200, 30, 110, 40, 210,  //
+                                         50, 120, 60, 220, 70, 130, 80, 230};
+  std::vector<std::uint8_t> out(16 * 4, kSentinel);
+  ASSERT_EQ(PxResizeYuy2(src.data(), PxSize{4, 2}, 8, ScaleRect{0, 0, 4, 2}, out.data(), 16, PxSize{8, 4}, 2.0, 2.0, 2),
+            kPxOk);
+  EXPECT_EQ(out[0], 10);
+  EXPECT_EQ(out[14], 40);
+  EXPECT_EQ(out[48], 50);
+  EXPECT_EQ(out[62], 80);
+  EXPECT_EQ(out[1], 100);   // first Cb
+  EXPECT_EQ(out[15], 210);  // last Cr of the first row
+  EXPECT_EQ(out, ReferenceYuy2(src, 4, 2, 8, 8, 4, 16, 2.0, 2.0));
+}
+
+TEST(PxResizeYuy2, TinySourcesTakeTheNearestSample) {
+  // Two pixels wide: nearest even with the bilinear code. Centre-aligned:
+  // output column j reads floor((j + 0.5) / 2).
+  const std::vector<std::uint8_t> src = {10, 100, 20, 200, 30, 110, 40, 210};
+  std::vector<std::uint8_t> out(8 * 4, kSentinel);
+  ASSERT_EQ(PxResizeYuy2(src.data(), PxSize{2, 2}, 4, ScaleRect{0, 0, 2, 2}, out.data(), 8, PxSize{4, 4}, 2.0, 2.0, 2),
+            kPxOk);
+  const std::vector<std::uint8_t> row0 = {10, 100, 10, 200, 20, 100, 20, 200};
+  const std::vector<std::uint8_t> row3 = {30, 110, 30, 210, 40, 110, 40, 210};
+  EXPECT_EQ(std::vector<std::uint8_t>(out.begin(), out.begin() + 8), row0);
+  EXPECT_EQ(std::vector<std::uint8_t>(out.begin() + 8, out.begin() + 16), row0);
+  EXPECT_EQ(std::vector<std::uint8_t>(out.begin() + 24, out.end()), row3);
+}
+
+TEST(PxResizeYuy2, ArgumentRulesAndExtent) {
+  std::vector<std::uint8_t> src(8 * 4 * 2, 50), dst(64 * 8, kSentinel);
+  auto run = [&](PxSize size, ScaleRect roi, PxSize out, double fx, double fy, int code) {
+    return PxResizeYuy2(src.data(), size, 16, roi, dst.data(), 128, out, fx, fy, code);
+  };
+  const PxSize size{8, 4};
+  const ScaleRect roi{0, 0, 8, 4};
+  EXPECT_EQ(PxResizeYuy2(nullptr, size, 16, roi, dst.data(), 128, PxSize{8, 4}, 1, 1, 2), kPxNullPointer);
+  EXPECT_EQ(PxResizeYuy2(src.data(), size, 16, roi, nullptr, 128, PxSize{8, 4}, 1, 1, 2), kPxNullPointer);
+  EXPECT_EQ(run(PxSize{7, 4}, ScaleRect{0, 0, 6, 4}, PxSize{8, 4}, 1, 1, 2), kPxSizeTooSmall);
+  EXPECT_EQ(run(size, ScaleRect{1, 0, 6, 4}, PxSize{8, 4}, 1, 1, 2), kPxSizeTooSmall);
+  EXPECT_EQ(run(size, ScaleRect{0, 0, 7, 4}, PxSize{8, 4}, 1, 1, 2), kPxSizeTooSmall);
+  EXPECT_EQ(run(size, roi, PxSize{1, 4}, 1, 1, 2), kPxSizeTooSmall);
+  EXPECT_EQ(run(size, roi, PxSize{8, 4}, 0, 1, 2), kPxBadFactor);
+  EXPECT_EQ(run(size, roi, PxSize{8, 4}, 1, -2, 2), kPxBadFactor);
+  EXPECT_EQ(run(size, roi, PxSize{8, 4}, 1, 1, 16), kPxBadInterpolation);
+  EXPECT_EQ(run(size, ScaleRect{8, 0, 2, 2}, PxSize{8, 4}, 1, 1, 2), kPxNothingToDo);
+  // 8 * 0.18 = 1.44: below 1.5, no output column.
+  EXPECT_EQ(run(size, roi, PxSize{8, 4}, 0.18, 1, 2), kPxRegionTooSmall);
+  // 4 * 0.1 = 0.4: below half a row.
+  EXPECT_EQ(run(size, roi, PxSize{8, 4}, 1, 0.1, 2), kPxRegionTooSmall);
+  EXPECT_EQ(std::count(dst.begin(), dst.end(), kSentinel), static_cast<long>(dst.size()));
+  // 8 * 0.2 = 1.6 is widened to two columns; 4 * 0.15 = 0.6 to one row.
+  EXPECT_EQ(run(size, roi, PxSize{8, 4}, 0.2, 0.15, 2), kPxOk);
+  EXPECT_EQ(std::count(dst.begin(), dst.end(), kSentinel), static_cast<long>(dst.size()) - 4);
+  // The output stops at the destination size.
+  std::fill(dst.begin(), dst.end(), kSentinel);
+  EXPECT_EQ(run(size, roi, PxSize{10, 3}, 3, 3, 2), kPxOk);
+  EXPECT_EQ(std::count(dst.begin(), dst.end(), kSentinel), static_cast<long>(dst.size()) - 3 * 20);
+}
+
+TEST(PxResizeYuy2, EveryLevelMatchesTheFormulasOnRandomGeometry) {
+  LevelGuard guard;
+  std::mt19937 rng(612);
+  for (int iteration = 0; iteration < 200; ++iteration) {
+    const int w = 2 * (2 + static_cast<int>(rng() % (iteration % 4 == 0 ? 700 : 60)));
+    const int h = 2 + static_cast<int>(rng() % 12);
+    const int stride = 2 * w + 2 * static_cast<int>(rng() % 3);
+    std::uniform_real_distribution<double> factor(0.3, 3.0);
+    const double fx = factor(rng), fy = factor(rng);
+    const int ow = std::max(2, static_cast<int>(std::floor(w * fx + kEps)));
+    const int oh = std::max(1, static_cast<int>(std::floor(h * fy + kEps)));
+    const int dstStride = 2 * ow + static_cast<int>(rng() % 4);
+    const auto src = RandomBytes(rng, static_cast<size_t>(stride) * (h - 1) + 2 * w);
+    auto expected = ReferenceYuy2(src, w, h, stride, ow, oh, dstStride, fx, fy);
+    for (int level = 0; level < kPxLevelCount; ++level) {
+      if (ForceCpuLevel(level) != level) continue;
+      std::vector<std::uint8_t> out(static_cast<size_t>(dstStride) * (oh - 1) + 2 * ow, kSentinel);
+      ASSERT_EQ(PxResizeYuy2(src.data(), PxSize{w, h}, stride, ScaleRect{0, 0, w, h}, out.data(), dstStride,
+                             PxSize{ow, oh}, fx, fy, 2),
+                kPxOk);
+      expected.resize(out.size());
+      ASSERT_EQ(out, expected) << "iteration " << iteration << " level " << level << " " << w << "x" << h << " fx "
+                               << fx << " fy " << fy;
+    }
+  }
+}
+
+}  // namespace
