@@ -1,0 +1,284 @@
+#include "imaging/SwScaler.h"
+
+#include <cstddef>
+
+#include "imaging/Pixel.h"
+#include "module/Log.h"
+
+namespace {
+
+constexpr wchar_t kUnit[] = L"Utils";
+constexpr wchar_t kNotSupported[] = L"not supported";
+// Sides beyond this would overflow the placement's 32-bit products; no camera
+// format comes near it.
+constexpr std::int32_t kMaxSide = 16384;
+constexpr std::uint8_t kOpaque = 255;
+
+bool SideOk(std::int32_t side) { return side >= 1 && side <= kMaxSide; }
+
+std::uint8_t* Offset(std::uint8_t* base, std::int32_t rows, std::int32_t stride, std::int32_t bytes) {
+  return base + static_cast<std::ptrdiff_t>(rows) * stride + bytes;
+}
+const std::uint8_t* Offset(const std::uint8_t* base, std::int32_t rows, std::int32_t stride, std::int32_t bytes) {
+  return base + static_cast<std::ptrdiff_t>(rows) * stride + bytes;
+}
+
+}  // namespace
+
+SwScaler::SwScaler(std::int32_t mode, std::int32_t sw, std::int32_t sh, std::int32_t outputKind, std::int32_t dw,
+                   std::int32_t dh, bool bottomUp, std::int32_t interpolation, std::int32_t style)
+    : mode_(mode),
+      outputKind_(outputKind),
+      sw_(sw),
+      sh_(sh),
+      dw_(dw),
+      dh_(dh),
+      bottomUp_(bottomUp),
+      interpolation_(interpolation),
+      style_(style),
+      sameSize_(sw == dw && sh == dh),
+      sourceFrame_{0, 0, sw, sh},
+      outputFrame_{0, 0, dw, dh},
+      sourceRect_{0, 0, sw, sh},
+      destinationRect_{0, 0, dw, dh} {
+  if (!SideOk(sw) || !SideOk(sh) || !SideOk(dw) || !SideOk(dh)) {
+    TELVOR_ERROR_OBJ(kUnit, L"SwScaler::SwScaler", this)
+        << L"unusable frame size " << sw << L'x' << sh << L" ==> " << dw << L'x' << dh;
+    inert_ = true;
+    return;
+  }
+  PlaceRects(style, sw, sh, dw, dh, &sourceRect_, &destinationRect_);
+  if (mode != kConverterYuy2 && mode != kConverterYv12) {
+    TELVOR_ERROR_OBJ(kUnit, L"SwScaler::SwScaler", this) << kNotSupported;
+    return;
+  }
+  if (!Allocate()) {
+    TELVOR_ERROR_OBJ(kUnit, L"SwScaler::SwScaler", this) << L"out of memory, frames will be dropped";
+    inert_ = true;
+  }
+}
+
+SwScaler::~SwScaler() {
+  for (std::uint8_t*& buffer : workBuffers_) {
+    PxFree(buffer);
+    buffer = nullptr;
+  }
+  for (PlaneRef& plane : planes_) {
+    PxImageFree(plane.data);
+    plane = PlaneRef{};
+  }
+}
+
+std::int64_t SwScaler::SourceBytes(std::int32_t mode, std::int32_t sw, std::int32_t sh) {
+  if (sw < 1 || sh < 1) return 0;
+  const std::int64_t w = sw;
+  const std::int64_t h = sh;
+  if (mode == kConverterYuy2) return 2 * w * h;
+  if (mode == kConverterYv12) return w * h + 2 * (w / 2) * (h / 2);
+  return 0;
+}
+
+bool SwScaler::Allocate() { return mode_ == kConverterYuy2 ? AllocateYuy2() : AllocateYv12(); }
+
+bool SwScaler::AllocateYuy2() {
+  PlaneRef& plane = planes_[0];
+  plane.data = PxImageAllocC2(dw_, dh_, &plane.stride);
+  if (!plane.data) return false;
+  plane.width = dw_;
+  plane.height = dh_;
+  // Black with neutral chroma (Y 0, Cb 128, Y 0, Cr 128): what the bands of
+  // a Fill picture show for the converter's whole life.
+  PxFill16(0x8000, plane.data, plane.stride / 2 * dh_);
+  return true;
+}
+
+bool SwScaler::AllocateYv12() {
+  const std::int32_t widths[3] = {dw_, dw_ / 2, dw_ / 2};
+  const std::int32_t heights[3] = {dh_, dh_ / 2, dh_ / 2};
+  for (int i = 0; i < 3; ++i) {
+    // A 1-pixel-wide or -high output has no chroma samples, so no chroma plane.
+    if (widths[i] < 1 || heights[i] < 1) continue;
+    PlaneRef& plane = planes_[i];
+    plane.data = PxImageAllocC1(widths[i], heights[i], &plane.stride);
+    if (!plane.data) return false;
+    plane.width = widths[i];
+    plane.height = heights[i];
+    PxSetPlane(i == 0 ? 0 : 128, plane.data, plane.stride, PxSize{plane.width, plane.height});
+  }
+  if (sameSize_) return true;
+  const ScaleRect sources[2] = {sourceFrame_, ScaleRect{0, 0, sw_ / 2, sh_ / 2}};
+  const ScaleRect outputs[2] = {outputFrame_, ScaleRect{0, 0, dw_ / 2, dh_ / 2}};
+  for (int i = 0; i < 2; ++i) {
+    std::int32_t bytes = 0;
+    // Sizes the resampler refuses need no buffer: that resampling writes nothing.
+    if (PxResizeBufferSize(sources[i], outputs[i], 1, interpolation_, &bytes) != kPxOk) continue;
+    workBuffers_[i] = static_cast<std::uint8_t*>(PxAlloc(bytes));
+    if (!workBuffers_[i]) return false;
+  }
+  return true;
+}
+
+void SwScaler::ReportNotSupported() const { TELVOR_ERROR_OBJ(kUnit, L"SwScaler::Scale", this) << kNotSupported; }
+
+void SwScaler::Scale(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* dst, std::int32_t dstStride) {
+  if (inert_) return;
+  if ((mode_ != kConverterYuy2 && mode_ != kConverterYv12) || outputKind_ < kOutputYuy2 ||
+      outputKind_ > kOutputRgb32) {
+    ReportNotSupported();
+    return;
+  }
+  // YUV outputs have no bottom-up form; only YV12 resampled into YV12 ignores
+  // the flag, because it writes the planes in their natural order anyway.
+  if (bottomUp_ && (outputKind_ == kOutputYuy2 || (outputKind_ == kOutputYv12 && mode_ == kConverterYuy2))) {
+    ReportNotSupported();
+    return;
+  }
+  if (!src || !dst) return;
+  if (mode_ == kConverterYuy2) {
+    ScaleFromYuy2(src, srcStride, dst, dstStride);
+  } else {
+    ScaleFromYv12(src, srcStride, dst, dstStride);
+  }
+}
+
+SwScaler::YuvPlanes SwScaler::SourcePlanes(const std::uint8_t* src, std::int32_t stride) const {
+  std::uint8_t* y = const_cast<std::uint8_t*>(src);
+  std::uint8_t* cr = Offset(y, sh_, stride, 0);
+  std::uint8_t* cb = Offset(cr, sh_ / 2, stride / 2, 0);
+  return YuvPlanes{{y, cr, cb}, {stride, stride / 2, stride / 2}};
+}
+
+SwScaler::YuvPlanes SwScaler::OutputPlanes(std::uint8_t* dst, std::int32_t stride) const {
+  std::uint8_t* cr = Offset(dst, dh_, stride, 0);
+  std::uint8_t* cb = Offset(cr, dh_ / 2, stride / 2, 0);
+  return YuvPlanes{{dst, cr, cb}, {stride, stride / 2, stride / 2}};
+}
+
+SwScaler::YuvPlanes SwScaler::IntermediatePlanes() const {
+  return YuvPlanes{{planes_[0].data, planes_[1].data, planes_[2].data},
+                   {planes_[0].stride, planes_[1].stride, planes_[2].stride}};
+}
+
+void SwScaler::ScaleFromYuy2(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* dst,
+                             std::int32_t dstStride) {
+  if (sameSize_) {
+    FinishFromYuy2(src, srcStride, dst, dstStride);
+  } else if (outputKind_ == kOutputYuy2) {
+    ResampleYuy2(src, srcStride, dst, dstStride);
+  } else {
+    ResampleYuy2(src, srcStride, planes_[0].data, planes_[0].stride);
+    FinishFromYuy2(planes_[0].data, planes_[0].stride, dst, dstStride);
+  }
+}
+
+void SwScaler::ScaleFromYv12(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* dst,
+                             std::int32_t dstStride) {
+  const YuvPlanes source = SourcePlanes(src, srcStride);
+  if (sameSize_) {
+    if (outputKind_ != kOutputYv12) {
+      FinishFromYv12(source, dst, dstStride);
+      return;
+    }
+    if (bottomUp_) {
+      ReportNotSupported();
+      return;
+    }
+    const YuvPlanes target = OutputPlanes(dst, dstStride);
+    PxCopyPlane(source.plane[0], source.stride[0], target.plane[0], target.stride[0], PxSize{dw_, dh_});
+    for (int i = 1; i < 3; ++i) {
+      PxCopyPlane(source.plane[i], source.stride[i], target.plane[i], target.stride[i], PxSize{dw_ / 2, dh_ / 2});
+    }
+  } else if (outputKind_ == kOutputYv12) {
+    ResampleYv12(source, OutputPlanes(dst, dstStride));
+  } else {
+    const YuvPlanes intermediate = IntermediatePlanes();
+    ResampleYv12(source, intermediate);
+    FinishFromYv12(intermediate, dst, dstStride);
+  }
+}
+
+void SwScaler::ResampleYuy2(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* dst,
+                            std::int32_t dstStride) const {
+  const ScaleRect& s = sourceRect_;
+  const ScaleRect& d = destinationRect_;
+  // Offsets into a packed picture stay on pixel pairs.
+  const std::int32_t sx = s.x & ~1;
+  const std::int32_t dx = d.x & ~1;
+  // The destination size counts from the placed origin, so no output width
+  // can reach past the row; for every placement PlaceRects makes it is the
+  // same extent the whole output size would give.
+  PxResizeYuy2(Offset(src, s.y, srcStride, 2 * sx), PxSize{sw_, sh_}, srcStride, sourceFrame_,
+               Offset(dst, d.y, dstStride, 2 * dx), dstStride, PxSize{dw_ - dx, dh_ - d.y},
+               static_cast<double>(d.width) / s.width, static_cast<double>(d.height) / s.height, interpolation_);
+}
+
+void SwScaler::ResampleYv12(const YuvPlanes& source, const YuvPlanes& target) const {
+  const ScaleRect& s = sourceRect_;
+  const ScaleRect& d = destinationRect_;
+  // The luma picture is bounded by what is left of the frame right and below
+  // the crop origin: it samples the same pixels as the whole frame size would
+  // (no position reaches that far) but can never read past the frame.
+  const std::int32_t lumaWidth = sw_ - s.x;
+  const std::int32_t lumaHeight = sh_ - s.y;
+  PxResizePlane(Offset(source.plane[0], s.y, source.stride[0], s.x), PxSize{lumaWidth, lumaHeight}, source.stride[0],
+                ScaleRect{0, 0, lumaWidth, lumaHeight}, Offset(target.plane[0], d.y, target.stride[0], d.x),
+                target.stride[0], ScaleRect{0, 0, dw_ - d.x, dh_ - d.y}, static_cast<double>(d.width) / s.width,
+                static_cast<double>(d.height) / s.height, 0.0, 0.0, interpolation_, workBuffers_[0]);
+
+  const PxSize chromaSource{s.width / 2, s.height / 2};
+  const std::int32_t chromaWidth = d.width / 2;
+  const std::int32_t chromaHeight = d.height / 2;
+  if (chromaSource.width < 1 || chromaSource.height < 1 || chromaWidth < 1 || chromaHeight < 1) return;
+  for (int i = 1; i < 3; ++i) {
+    if (!target.plane[i]) continue;
+    PxResizePlane(Offset(source.plane[i], s.y / 2, source.stride[i], s.x / 2), chromaSource, source.stride[i],
+                  ScaleRect{0, 0, chromaSource.width, chromaSource.height},
+                  Offset(target.plane[i], d.y / 2, target.stride[i], d.x / 2), target.stride[i],
+                  ScaleRect{0, 0, dw_ / 2 - d.x / 2, dh_ / 2 - d.y / 2},
+                  static_cast<double>(chromaWidth) / chromaSource.width,
+                  static_cast<double>(chromaHeight) / chromaSource.height, 0.0, 0.0, interpolation_, workBuffers_[1]);
+  }
+}
+
+void SwScaler::FinishFromYuy2(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* dst,
+                              std::int32_t dstStride) {
+  const PxSize size{dw_, dh_};
+  if (outputKind_ == kOutputYuy2) {
+    PxCopyPacked422(src, srcStride, dst, dstStride, size);
+    return;
+  }
+  if (outputKind_ == kOutputYv12) {
+    const YuvPlanes target = OutputPlanes(dst, dstStride);
+    PxYuy2ToYv12(src, srcStride, target.plane, target.stride, size);
+    return;
+  }
+  if (bottomUp_) {
+    dst = Offset(dst, dh_ - 1, dstStride, 0);
+    dstStride = -dstStride;
+  }
+  if (outputKind_ == kOutputRgb24) {
+    PxYuy2ToBgr(src, srcStride, dst, dstStride, size);
+  } else {
+    PxYuy2ToBgra(src, srcStride, dst, dstStride, size, kOpaque);
+  }
+}
+
+void SwScaler::FinishFromYv12(const YuvPlanes& source, std::uint8_t* dst, std::int32_t dstStride) {
+  const PxSize size{dw_, dh_};
+  if (outputKind_ == kOutputYuy2) {
+    PxYv12ToYuy2(source.plane, source.stride, dst, dstStride, size);
+    return;
+  }
+  if (bottomUp_) {
+    dst = Offset(dst, dh_ - 1, dstStride, 0);
+    dstStride = -dstStride;
+  }
+  // The RGB conversions take the chroma planes as Cb, Cr.
+  const std::uint8_t* const planes[3] = {source.plane[0], source.plane[2], source.plane[1]};
+  const std::int32_t strides[3] = {source.stride[0], source.stride[2], source.stride[1]};
+  if (outputKind_ == kOutputRgb24) {
+    PxI420ToBgr(planes, strides, dst, dstStride, size);
+  } else {
+    PxI420ToBgra(planes, strides, dst, dstStride, size, kOpaque);
+  }
+}
