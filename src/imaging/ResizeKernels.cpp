@@ -7,6 +7,15 @@
 namespace telvor::imaging {
 
 void BuildBlocks(TapTable* table, std::int32_t readStart, std::int32_t readEnd) {
+  // A vector step never loads a byte that no tap of the row reads: callers
+  // may pass a region that overhangs the real picture as long as the
+  // positions never reach the overhang.
+  if (table->count > 0) {
+    const auto [lowTap, highTap] = std::minmax_element(table->first, table->first + table->count);
+    const std::int32_t lastTap = *std::max_element(table->second, table->second + table->count);
+    readStart = std::max(readStart, *lowTap);
+    readEnd = std::min(readEnd, std::max(*highTap, lastTap) + 1);
+  }
   const std::int32_t blocks = BlockCount(table->count);
   for (std::int32_t b = 0; b < blocks; ++b) {
     const std::int32_t begin = b * kBlock;
