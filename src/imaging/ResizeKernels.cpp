@@ -1,8 +1,9 @@
 #include "imaging/ResizeKernels.h"
 
 #include <algorithm>
+#include <type_traits>
 
-#include "imaging/Pixel.h"
+#include "imaging/Dispatch.h"
 
 namespace telvor::imaging {
 
@@ -60,15 +61,14 @@ void VerticalPlain(const std::int16_t* upper, const std::int16_t* lower, std::in
   }
 }
 
-const ResizeKernels& CurrentResizeKernels() {
-  // SSE2 and SSE4.1 have no vector step of their own here: one 16-byte shuffle
-  // window is too narrow for a 1.5x reduction, so they run the plain loops.
-  static const ResizeKernels kTable[kPxLevelCount] = {
-      {HorizontalPlain, VerticalPlain}, {HorizontalPlain, VerticalPlain}, {HorizontalPlain, VerticalPlain},
-      {HorizontalAvx2, VerticalAvx2},   {HorizontalAvx512, VerticalAvx512},
-  };
-  const int level = CpuLevel();
-  return kTable[level < 0 || level >= kPxLevelCount ? 0 : level];
+ResizeKernels CurrentResizeKernels() {
+  // SSE2 and SSE4.1 have no step of their own here: a 16-byte shuffle window
+  // is too narrow for a 1.5x reduction, so they run the plain loops.
+  static constexpr VariantTable<std::remove_pointer_t<HorizontalFn>> kHorizontal = {
+      HorizontalPlain, HorizontalPlain, HorizontalPlain, HorizontalAvx2, HorizontalAvx512};
+  static constexpr VariantTable<std::remove_pointer_t<VerticalFn>> kVertical = {
+      VerticalPlain, VerticalPlain, VerticalPlain, VerticalAvx2, VerticalAvx512};
+  return ResizeKernels{Variant(kHorizontal), Variant(kVertical)};
 }
 
 }  // namespace telvor::imaging

@@ -64,6 +64,6 @@ struct ResizeKernels {
   VerticalFn vertical;
 };
 // The kernels of the level in force.
-const ResizeKernels& CurrentResizeKernels();
+ResizeKernels CurrentResizeKernels();
 
 }  // namespace telvor::imaging

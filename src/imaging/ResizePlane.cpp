@@ -120,7 +120,7 @@ void ResizeBilinear(const std::uint8_t* src, std::ptrdiff_t srcStride, std::uint
                     const Geometry& g, std::uint8_t* buffer) {
   PlaneBuffer work = CarvePlaneBuffer(buffer, g.dx1 - g.dx0);
   const Columns cols = BuildColumnTable(g, &work.table);
-  const ResizeKernels& kernels = CurrentResizeKernels();
+  const ResizeKernels kernels = CurrentResizeKernels();
   RowPairCache cache(work.rows[0], work.rows[1]);
   const std::int32_t interior = work.table.count;
   for (std::int32_t i = g.dy0; i < g.dy1; ++i) {

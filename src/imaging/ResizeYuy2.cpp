@@ -83,7 +83,7 @@ void ResizeBilinear(const std::uint8_t* src, std::ptrdiff_t srcStride, std::uint
   alignas(64) std::uint8_t blockSel[2 * kStripBytes];
   alignas(64) std::int16_t rows[2][kStripBytes];
   TapTable table{0, first, second, weights, blockBase, blockSel};
-  const ResizeKernels& kernels = CurrentResizeKernels();
+  const ResizeKernels kernels = CurrentResizeKernels();
   const double rowStep = CornerStep(g.height, g.height * fy);
   const std::uint8_t* region = src + g.y0 * srcStride;
   const std::int32_t outBytes = 2 * g.outWidth;
