@@ -1,0 +1,155 @@
+// Registration as users do it (the system's regsvr32 on a copied module) and
+// the device lists capture applications then show.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <dshow.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "Clients.h"
+#include "InstalledModule.h"
+#include "support/CameraIndexes.h"
+
+namespace {
+
+using telvor::e2e::DeviceLists;
+using telvor::e2e::InstalledModule;
+using telvor::e2e::ParseDeviceLists;
+using telvor::e2e::RunFfmpeg;
+using telvor::test::kEndToEndCameras;
+using telvor::test::UniqueName;
+
+constexpr int kVideoAndAudio = kEndToEndCameras;      // 48: both filters
+constexpr int kVideoOnly = kEndToEndCameras + 1;      // 49: no audio name
+
+std::wstring ClassId(const wchar_t* stem, int index) {
+  const wchar_t hex[] = L"0123456789ABCDEF";  // <dshow.h> bans swprintf
+  return std::wstring(stem) + hex[(index >> 4) & 15] + hex[index & 15] + L"}";
+}
+std::wstring VideoId(int index) { return ClassId(L"{992DFFB6-575E-47D4-A9CE-D763D7FF3B", index); }
+std::wstring AudioId(int index) { return ClassId(L"{992DFFB6-575E-47D4-A9CE-D763D7FF3C", index); }
+std::wstring PageId(int index) { return ClassId(L"{40E573F2-0DA5-41D6-818B-0E1F9387DC", index); }
+
+std::wstring RegText(const std::wstring& path, const wchar_t* value) {
+  wchar_t text[1024] = {};
+  DWORD bytes = sizeof(text) - sizeof(wchar_t);
+  if (RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), value, RRF_RT_REG_SZ, nullptr, text, &bytes) != ERROR_SUCCESS)
+    return L"<absent>";
+  return text;
+}
+
+// The device enumerator's friendly names under one category.
+std::vector<std::string> EnumeratedNames(const CLSID& category) {
+  std::vector<std::string> names;
+  ICreateDevEnum* devices = nullptr;
+  if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
+                              reinterpret_cast<void**>(&devices))))
+    return names;
+  IEnumMoniker* monikers = nullptr;
+  if (devices->CreateClassEnumerator(category, &monikers, 0) == S_OK) {
+    IMoniker* moniker = nullptr;
+    while (monikers->Next(1, &moniker, nullptr) == S_OK) {
+      IPropertyBag* bag = nullptr;
+      if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag)))) {
+        VARIANT name;
+        VariantInit(&name);
+        if (SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr)) && name.vt == VT_BSTR) {
+          const std::wstring wide = name.bstrVal;
+          names.emplace_back(wide.begin(), wide.end());
+        }
+        VariantClear(&name);
+        bag->Release();
+      }
+      moniker->Release();
+    }
+    monikers->Release();
+  }
+  devices->Release();
+  return names;
+}
+
+class DeviceList : public ::testing::Test {
+ protected:
+  DeviceList()
+      : tag_(Narrow(UniqueName(L"TELVOR e2e"))),
+        module_("FILTERS=64\r\n"
+                "FILTER.VIDEO.NAME.49=" + Camera(kVideoAndAudio) + "\r\n"
+                "FILTER.AUDIO.NAME.49=" + Microphone(kVideoAndAudio) + "\r\n"
+                "FILTER.VIDEO.NAME.50=" + Camera(kVideoOnly) + "\r\n") {
+    CoInitialize(nullptr);
+  }
+  ~DeviceList() override { CoUninitialize(); }
+
+  static std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+  std::string Camera(int index) const { return tag_ + " camera " + std::to_string(index); }
+  std::string Microphone(int index) const { return tag_ + " microphone " + std::to_string(index); }
+
+  // This test's own names in a list, sorted. Other programs' cameras may be
+  // registered for a moment, but never under this process's tag.
+  std::vector<std::string> Ours(std::vector<std::string> names) const {
+    names.erase(std::remove_if(names.begin(), names.end(),
+                               [&](const std::string& name) { return name.find(tag_) == std::string::npos; }),
+                names.end());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  DeviceLists FfmpegLists() {
+    const auto result = RunFfmpeg(module_.Dir(), L"-list_devices true -f dshow -i dummy");
+    EXPECT_NE(result.output.find("DirectShow video devices"), std::string::npos) << result.output;
+    DeviceLists lists = ParseDeviceLists(result.output);
+    return {Ours(lists.video), Ours(lists.audio)};
+  }
+
+  // Both the enumerator and FFmpeg list exactly these, each once.
+  void ExpectListed(const std::vector<std::string>& video, const std::vector<std::string>& audio) {
+    EXPECT_EQ(Ours(EnumeratedNames(CLSID_VideoInputDeviceCategory)), video);
+    EXPECT_EQ(Ours(EnumeratedNames(CLSID_AudioInputDeviceCategory)), audio);
+    const DeviceLists listed = FfmpegLists();
+    EXPECT_EQ(listed.video, video);
+    EXPECT_EQ(listed.audio, audio);
+  }
+
+  std::string tag_;
+  InstalledModule module_;
+};
+
+TEST_F(DeviceList, RegistrationToolListsConfiguredCamerasOnceAndRemovesThem) {
+  ASSERT_TRUE(module_.Copied());
+  ASSERT_TRUE(telvor::e2e::FfmpegPresent()) << "scripts/fetch-ffmpeg build/windows/third_party";
+  const auto registered = module_.Register();
+  ASSERT_EQ(registered.exitCode, 0) << registered.output;
+  EXPECT_NE(registered.output.find("Successfully registered DLL"), std::string::npos) << registered.output;
+
+  // Server entries: video and page for both cameras, audio only where named.
+  for (const std::wstring& id : {VideoId(kVideoAndAudio), AudioId(kVideoAndAudio), PageId(kVideoAndAudio),
+                                 VideoId(kVideoOnly), PageId(kVideoOnly)}) {
+    const std::wstring server = L"CLSID\\" + id + L"\\InprocServer32";
+    EXPECT_EQ(CompareStringOrdinal(RegText(server, nullptr).c_str(), -1, module_.ModulePath().c_str(), -1, TRUE),
+              CSTR_EQUAL) << RegText(server, nullptr);
+    EXPECT_EQ(RegText(server, L"ThreadingModel"), L"Both");
+  }
+  EXPECT_EQ(RegText(L"CLSID\\" + AudioId(kVideoOnly), nullptr), L"<absent>");
+  EXPECT_EQ(RegText(L"CLSID\\" + VideoId(kVideoOnly), nullptr), telvor::e2e::Widen(Camera(kVideoOnly)));
+
+  const std::vector<std::string> cameras = {Camera(kVideoAndAudio), Camera(kVideoOnly)};
+  const std::vector<std::string> microphones = {Microphone(kVideoAndAudio)};
+  ExpectListed(cameras, microphones);
+
+  ASSERT_EQ(module_.Register().exitCode, 0);
+  ExpectListed(cameras, microphones);
+
+  const auto unregistered = module_.Unregister();
+  ASSERT_EQ(unregistered.exitCode, 0) << unregistered.output;
+  EXPECT_NE(unregistered.output.find("Successfully unregistered DLL"), std::string::npos) << unregistered.output;
+  for (const std::wstring& id : {VideoId(kVideoAndAudio), AudioId(kVideoAndAudio), PageId(kVideoAndAudio),
+                                 VideoId(kVideoOnly), PageId(kVideoOnly)}) {
+    EXPECT_EQ(RegText(L"CLSID\\" + id, nullptr), L"<absent>") << telvor::e2e::Widen(tag_);
+  }
+  ExpectListed({}, {});
+}
+
+}  // namespace

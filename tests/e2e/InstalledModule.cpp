@@ -1,0 +1,73 @@
+#include "InstalledModule.h"
+
+#include <cstdio>
+
+namespace telvor::e2e {
+
+using telvor::test::BuildTreePath;
+using telvor::test::TempDir;
+using telvor::test::UniqueName;
+
+std::string ReadFileBytes(const std::wstring& path) {
+  std::string bytes;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return bytes;
+  LARGE_INTEGER size = {};
+  if (GetFileSizeEx(file, &size) && size.QuadPart > 0 && size.QuadPart < (LONGLONG{1} << 31)) {
+    bytes.resize(static_cast<size_t>(size.QuadPart));
+    DWORD read = 0;
+    if (!ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) read = 0;
+    bytes.resize(read);
+  }
+  CloseHandle(file);
+  return bytes;
+}
+
+ProcessResult RunCaptured(const TempDir& dir, const std::wstring& commandLine, DWORD timeoutMs) {
+  const std::wstring outputPath = dir.File(UniqueName(L"output") + L".txt");
+  ProcessResult result;
+  result.exitCode = telvor::test::RunProcess(commandLine, timeoutMs, outputPath);
+  result.output = ReadFileBytes(outputPath);
+  DeleteFileW(outputPath.c_str());
+  return result;
+}
+
+std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
+
+std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+InstalledModule::InstalledModule(const std::string& settings) : modulePath_(dir_.File(L"TELVOR.AX")) {
+  copied_ = telvor::test::CopyFileTo(BuildTreePath(L"src/dll/TELVOR.AX"), modulePath_);
+  WriteSettings(settings);
+  // Hosts (regsvr32, FFmpeg) inherit this, so their module lines land in one file.
+  SetEnvironmentVariableW(L"TELVOR_LOG", LogPath().c_str());
+}
+
+InstalledModule::~InstalledModule() {
+  if (registered_) Unregister();
+}
+
+void InstalledModule::WriteSettings(const std::string& settings) {
+  telvor::test::WriteTextFile(dir_.File(L"TELVOR.INI"), "[CONFIG]\r\n" + settings);
+}
+
+void InstalledModule::WriteFormatFile(int cameraIndex, const std::string& settings) {
+  wchar_t name[32];
+  swprintf(name, 32, L"TELVOR.FORMAT.%02d.INI", cameraIndex + 1);
+  telvor::test::WriteTextFile(dir_.File(name), "[CONFIG]\r\n" + settings);
+}
+
+ProcessResult InstalledModule::Register() {
+  ProcessResult result = RunCaptured(dir_, L"regsvr32 " + Quoted(modulePath_), 60000);
+  registered_ = registered_ || result.exitCode == 0;
+  return result;
+}
+
+ProcessResult InstalledModule::Unregister() {
+  ProcessResult result = RunCaptured(dir_, L"regsvr32 /u " + Quoted(modulePath_), 60000);
+  if (result.exitCode == 0) registered_ = false;
+  return result;
+}
+
+}  // namespace telvor::e2e
