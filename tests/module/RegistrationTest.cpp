@@ -65,6 +65,37 @@ std::vector<std::wstring> DeviceNames(const CLSID& category) {
   return names;
 }
 
+// Whether the filter mapper finds the filter by an output pin of this type.
+bool MapperFindsByOutput(const wchar_t* clsidText, const GUID& major, const GUID& minor) {
+  IFilterMapper2* mapper = nullptr;
+  if (FAILED(CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                              reinterpret_cast<void**>(&mapper))))
+    return false;
+  const GUID types[2] = {major, minor};
+  IEnumMoniker* monikers = nullptr;
+  bool found = false;
+  if (SUCCEEDED(mapper->EnumMatchingFilters(&monikers, 0, FALSE, MERIT_DO_NOT_USE, FALSE, 0, nullptr, nullptr,
+                                            nullptr, FALSE, TRUE, 1, types, nullptr, nullptr))) {
+    IMoniker* moniker = nullptr;
+    while (!found && monikers->Next(1, &moniker, nullptr) == S_OK) {
+      IPropertyBag* bag = nullptr;
+      if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag)))) {
+        VARIANT clsid;
+        VariantInit(&clsid);
+        if (SUCCEEDED(bag->Read(L"CLSID", &clsid, nullptr)) && clsid.vt == VT_BSTR) {
+          found = CompareStringOrdinal(clsid.bstrVal, -1, clsidText, -1, TRUE) == CSTR_EQUAL;
+        }
+        VariantClear(&clsid);
+        bag->Release();
+      }
+      moniker->Release();
+    }
+    monikers->Release();
+  }
+  mapper->Release();
+  return found;
+}
+
 size_t Listed(const CLSID& category, const std::wstring& name) {
   const auto names = DeviceNames(category);
   return static_cast<size_t>(std::count(names.begin(), names.end(), name));
@@ -123,6 +154,10 @@ TEST_F(Registration, WritesServerKeysAndDeviceEntriesOnceAndRemovesThem) {
             CSTR_EQUAL);
   EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, video + L"\\InprocServer32", L"ThreadingModel"), L"Both");
   ExpectListed(1);
+  // One output pin: any video for the video filter, PCM for the audio filter.
+  EXPECT_TRUE(MapperFindsByOutput(kClassIds[0], MEDIATYPE_Video, MEDIASUBTYPE_YUY2));
+  EXPECT_FALSE(MapperFindsByOutput(kClassIds[0], MEDIATYPE_Audio, MEDIASUBTYPE_PCM));
+  EXPECT_TRUE(MapperFindsByOutput(kClassIds[1], MEDIATYPE_Audio, MEDIASUBTYPE_PCM));
 
   ASSERT_EQ(Call("DllRegisterServer"), S_OK);
   ExpectListed(1);
