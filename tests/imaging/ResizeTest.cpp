@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "GuardedBuffer.h"
 #include "imaging/Pixel.h"
 
 namespace {
@@ -83,12 +84,15 @@ std::vector<std::uint8_t> ReferencePlane(const std::vector<std::uint8_t>& src, c
   return out;
 }
 
-PxStatus RunPlane(const std::vector<std::uint8_t>& src, const PlaneCase& c, std::vector<std::uint8_t>* out) {
+PxStatus RunPlane(const std::vector<std::uint8_t>& src, const PlaneCase& c, std::vector<std::uint8_t>* out,
+                  bool guardSource = false) {
   std::int32_t bytes = 0;
   EXPECT_EQ(PxResizeBufferSize(c.roi, c.dstRoi, 1, 2, &bytes), kPxOk);
   std::vector<std::uint8_t> work(bytes);
   out->assign(static_cast<size_t>(c.dw) * c.dh, kSentinel);
-  return PxResizePlane(src.data(), PxSize{c.w, c.h}, c.stride, c.roi, out->data(), c.dw, c.dstRoi, c.fx, c.fy,
+  GuardedBuffer guarded(src.size());
+  std::memcpy(guarded.data(), src.data(), src.size());
+  return PxResizePlane(guardSource ? guarded.data() : src.data(), PxSize{c.w, c.h}, c.stride, c.roi, out->data(), c.dw, c.dstRoi, c.fx, c.fy,
                        c.shiftX, c.shiftY, 2, work.data());
 }
 
@@ -143,7 +147,7 @@ TEST(PxResizePlane, EveryLevelMatchesTheFormulasOnRandomGeometry) {
     for (int level = 0; level < kPxLevelCount; ++level) {
       if (ForceCpuLevel(level) != level) continue;
       std::vector<std::uint8_t> out;
-      const PxStatus status = RunPlane(src, c, &out);
+      const PxStatus status = RunPlane(src, c, &out, true);
       ASSERT_TRUE(status == kPxOk || status == kPxNothingToDo || status == kPxRegionTooSmall) << status;
       ASSERT_EQ(out, expected) << "iteration " << iteration << " level " << level << " " << c.w << "x" << c.h
                                << " fx " << c.fx << " fy " << c.fy;
@@ -355,7 +359,9 @@ TEST(PxResizeYuy2, EveryLevelMatchesTheFormulasOnRandomGeometry) {
     for (int level = 0; level < kPxLevelCount; ++level) {
       if (ForceCpuLevel(level) != level) continue;
       std::vector<std::uint8_t> out(static_cast<size_t>(dstStride) * (oh - 1) + 2 * ow, kSentinel);
-      ASSERT_EQ(PxResizeYuy2(src.data(), PxSize{w, h}, stride, ScaleRect{0, 0, w, h}, out.data(), dstStride,
+      GuardedBuffer guarded(src.size());  // the last source row ends at a guard page
+      std::memcpy(guarded.data(), src.data(), src.size());
+      ASSERT_EQ(PxResizeYuy2(guarded.data(), PxSize{w, h}, stride, ScaleRect{0, 0, w, h}, out.data(), dstStride,
                              PxSize{ow, oh}, fx, fy, 2),
                 kPxOk);
       expected.resize(out.size());
