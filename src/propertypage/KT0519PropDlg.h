@@ -23,8 +23,6 @@ class KT0519PropDlg : public CBasePropertyPage {
   HRESULT OnDeactivate() override;
   INT_PTR OnReceiveMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) override;
 
-  int CameraIndex() const { return m_cameraIndex; }
-
  private:
   struct OutputSize {
     UINT width;

@@ -118,11 +118,17 @@ class PlainObject : public IUnknown {
   long refs = 1;
 };
 
-CUnknown* NewPage(int cameraIndex = kCameraIndex) {
+// A page as its class object hands it out: one reference, on IPropertyPage.
+IPropertyPage* NewPage(int cameraIndex = kCameraIndex) {
   HRESULT hr = S_OK;
   CUnknown* page = NewPropertyPage(nullptr, cameraIndex, &hr);
   EXPECT_EQ(hr, S_OK);
-  return page;
+  if (!page) return nullptr;
+  IPropertyPage* out = nullptr;
+  page->NonDelegatingAddRef();
+  EXPECT_EQ(page->NonDelegatingQueryInterface(IID_IPropertyPage, reinterpret_cast<void**>(&out)), S_OK);
+  page->NonDelegatingRelease();
+  return out;
 }
 
 class VideoPageTest : public ::testing::Test {
@@ -137,7 +143,6 @@ TEST_F(VideoPageTest, OpensWithThePinsColourSpaceAndSizesSelected) {
   EXPECT_EQ(driver_.Title(), L"Zentra Virtual Camera Property Dialog");
   EXPECT_GT(driver_.PageSize().cx, 0);
   EXPECT_GT(driver_.PageSize().cy, 0);
-  EXPECT_EQ(driver_.Page()->CameraIndex(), kCameraIndex);
 
   const ComboState colours = driver_.ColorSpaces();
   EXPECT_EQ(colours.items, (std::vector<std::wstring>{L"YUY2", L"YV12", L"RGB24", L"RGB32"}));
@@ -256,7 +261,7 @@ TEST_F(VideoPageTest, OnlyCommandsInThePagesRangeAreHandled) {
   EXPECT_EQ(driver_.Command(IDC_OUTPUT_SIZE, CBN_CLOSEUP), TRUE);
   EXPECT_EQ(driver_.Command(1012, CBN_SELCHANGE), TRUE);
   EXPECT_EQ(log_.Count(L"[KT0519PropDlg::OnCommand]"), 5u) << "every command is traced, handled or not";
-  EXPECT_EQ(driver_.Page()->OnReceiveMessage(driver_.Dialog(), WM_TIMER, 1, 0), TRUE);
+  EXPECT_EQ(driver_.Answer(WM_TIMER, 1, 0), TRUE);
   EXPECT_TRUE(stream_.setSubTypes.empty());
   EXPECT_TRUE(stream_.setSizes.empty());
   EXPECT_EQ(driver_.ColorSpaces().selected, 2);

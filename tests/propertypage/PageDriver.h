@@ -12,8 +12,6 @@
 #include <utility>
 #include <vector>
 
-#include "framework/ComPtr.h"
-#include "propertypage/KT0519PropDlg.h"
 #include "propertypage/PageResources.h"
 
 namespace telvor::test {
@@ -66,11 +64,12 @@ inline ComboState ReadCombo(HWND combo) {
   return state;
 }
 
+// Works on the page's IPropertyPage only, so a page living inside the
+// module is driven exactly like one linked into the test.
 class PageDriver {
  public:
-  // Takes over the page's first reference.
-  explicit PageDriver(CUnknown* page) : page_(static_cast<KT0519PropDlg*>(page)) {
-    if (page_) page_->NonDelegatingAddRef();
+  // Takes over the caller's reference.
+  explicit PageDriver(IPropertyPage* page) : page_(page) {
     frame_ = CreateWindowExW(0, L"STATIC", L"frame", WS_OVERLAPPEDWINDOW, 0, 0, 800, 600, nullptr, nullptr,
                              GetModuleHandleW(nullptr), nullptr);
   }
@@ -81,7 +80,7 @@ class PageDriver {
   PageDriver(const PageDriver&) = delete;
   PageDriver& operator=(const PageDriver&) = delete;
 
-  KT0519PropDlg* Page() const { return page_; }
+  IPropertyPage* Page() const { return page_; }
   // The reference count the last release reports; the page is gone after it.
   ULONG ReleasePage() { return std::exchange(page_, nullptr)->Release(); }
 
@@ -119,11 +118,14 @@ class PageDriver {
     SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(position), 0);
     SendMessageW(Dialog(), WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
   }
-  // The page's own answer to a command (a dialog's SendMessage result does
-  // not carry it).
+  // The page's own answer to a message. A dialog's SendMessage result does
+  // not carry it, so the dialog procedure is asked directly.
+  INT_PTR Answer(UINT message, WPARAM wParam, LPARAM lParam) {
+    auto procedure = reinterpret_cast<DLGPROC>(GetWindowLongPtrW(Dialog(), DWLP_DLGPROC));
+    return procedure ? procedure(Dialog(), message, wParam, lParam) : -1;
+  }
   INT_PTR Command(int id, UINT code) {
-    return page_->OnReceiveMessage(Dialog(), WM_COMMAND, MAKEWPARAM(id, code),
-                                   reinterpret_cast<LPARAM>(GetDlgItem(Dialog(), id)));
+    return Answer(WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(GetDlgItem(Dialog(), id)));
   }
 
   const std::wstring& Title() const { return title_; }
@@ -132,7 +134,7 @@ class PageDriver {
   HWND Frame() const { return frame_; }
 
  private:
-  KT0519PropDlg* page_;
+  IPropertyPage* page_;
   FrameSite site_;
   HWND frame_ = nullptr;
   std::wstring title_;
