@@ -26,6 +26,7 @@ const char kFeedHelp[] =
     "                      elapsed time)\n"
     "  --dump FILE         also write the first fed frames, raw and back to back, to FILE\n"
     "  --dump-frames N     frames written by --dump (default 30)\n"
+    "  --stamp             draw each frame's write time as a second band (for latency)\n"
     "  --no-video          feed no video\n"
     "Audio (16-bit stereo, 48000 samples per second)\n"
     "  --tone HZ           sine tone frequency (default 440)\n"
@@ -42,7 +43,10 @@ const char kFeedHelp[] =
     "of 32 cells across the full width centred on the middle line, each width/32 wide\n"
     "and height/16 tall, the leftmost cell the most significant bit, white (Y 235) for\n"
     "1 and black (Y 16) for 0. Every frame and packet is stamped with its write time\n"
-    "in 100-ns units of QueryPerformanceCounter (see telvor_clock_now).\n";
+    "in 100-ns units of QueryPerformanceCounter (see telvor_clock_now). With --stamp\n"
+    "the same write time is drawn as a second band of the same shape right below the\n"
+    "first: its first cell black, its last white, and the low 30 bits of the time in\n"
+    "the 30 cells between, most significant first.\n";
 
 namespace {
 
@@ -121,6 +125,8 @@ bool ParseOptions(int argc, char** argv, FeedOptions& o, std::string& error) {
       o.global_names = true;
     } else if (name == "--deterministic") {
       o.deterministic = true;
+    } else if (name == "--stamp") {
+      o.stamp = true;
     } else if (name == "--no-video") {
       o.video = false;
     } else if (name == "--no-audio") {

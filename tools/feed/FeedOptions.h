@@ -15,6 +15,7 @@ struct FeedOptions {
   double fps = 30.0;
   std::string yuv_path;
   bool deterministic = false;
+  bool stamp = false;  // draw the write time as a second band
   std::string dump_path;
   std::uint32_t dump_frames = 30;
   double tone_hz = 440.0;

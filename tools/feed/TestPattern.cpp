@@ -102,6 +102,17 @@ void DrawTestPattern(const Picture& p, std::uint64_t frame_number, std::uint64_t
   }
 }
 
+void DrawStampBand(const Picture& p, std::uint64_t stamp, std::uint8_t* out) {
+  const std::int64_t rows = p.height / 16 > 0 ? p.height / 16 : 1;
+  const std::int64_t top = BandTop(p) + rows;
+  const std::uint32_t cells = (static_cast<std::uint32_t>(stamp & 0x3FFFFFFFu) << 1) | 1u;
+  for (int cell = 0; cell < 32; ++cell) {
+    const bool set = (cells >> (31 - cell)) & 1u;
+    FillRect(p, out, std::int64_t{p.width} * cell / 32, top, std::int64_t{p.width} * (cell + 1) / 32, top + rows,
+             set ? kWhite : kBlack);
+  }
+}
+
 std::uint32_t ReadFrameBand(const Picture& p, const std::uint8_t* frame) {
   const std::size_t row = static_cast<std::size_t>(BandTop(p) + (p.height / 16 > 0 ? p.height / 32 : 0));
   std::uint32_t number = 0;

@@ -23,6 +23,12 @@ std::size_t PictureBytes(const Picture& picture);
 void DrawTestPattern(const Picture& picture, std::uint64_t frame_number, std::uint64_t block_phase,
                      std::uint8_t* out);
 
+// Draws a write time as a second band right below the number's band: cell 0
+// black, cell 31 white, cells 1..30 the low 30 bits of `stamp` (100-ns units),
+// most significant first. Touches only the band, so it can be drawn last,
+// just before the frame is written.
+void DrawStampBand(const Picture& picture, std::uint64_t stamp, std::uint8_t* out);
+
 // Reads the band back: the number coded in a picture drawn by DrawTestPattern.
 std::uint32_t ReadFrameBand(const Picture& picture, const std::uint8_t* frame);
 

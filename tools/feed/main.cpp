@@ -78,8 +78,11 @@ void FeedVideo(const FeedOptions& o, telvor_channel* channel) {
           o.deterministic ? k * 4 : static_cast<std::uint64_t>((telvor_clock_now() - start) * pixels_per_tick);
       feed::DrawTestPattern(picture, k, phase, frame.data());
     }
+    // The stamped time doubles as the header's timestamp, so both tell the same write time.
+    const std::uint64_t stamp = o.stamp ? telvor_clock_now() : TELVOR_TIMESTAMP_NOW;
+    if (o.stamp) feed::DrawStampBand(picture, stamp, frame.data());
     const telvor_result result =
-        telvor_write(channel, frame.data(), static_cast<std::uint32_t>(frame.size()), TELVOR_TIMESTAMP_NOW);
+        telvor_write(channel, frame.data(), static_cast<std::uint32_t>(frame.size()), stamp);
     if (result != TELVOR_OK) return Abort("video", telvor_last_error_message());
     if (dump && k < o.dump_frames) std::fwrite(frame.data(), 1, frame.size(), dump.get());
     if (dump && k + 1 == o.dump_frames) dump.reset();

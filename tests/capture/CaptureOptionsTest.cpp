@@ -1,0 +1,53 @@
+#include "CaptureOptions.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace capture {
+namespace {
+
+bool Parse(std::vector<const wchar_t*> args, CaptureOptions& o, std::string& error) {
+  args.insert(args.begin(), L"telvor-capture.exe");
+  return ParseOptions(static_cast<int>(args.size()), const_cast<wchar_t**>(args.data()), o, error);
+}
+
+TEST(CaptureOptions, ReadsAVideoRequest) {
+  CaptureOptions o;
+  std::string error;
+  ASSERT_TRUE(Parse({L"--video", L"TELVOR Camera 57", L"--format", L"rgb32", L"--size", L"1280x720", L"--fps",
+                     L"29.97", L"--duration", L"2.5", L"--png", L"shot", L"--save", L"0", L"--quiet"},
+                    o, error))
+      << error;
+  EXPECT_FALSE(o.audio);
+  EXPECT_EQ(L"TELVOR Camera 57", o.device);
+  EXPECT_EQ(PixelFormat::kRgb32, o.format);
+  EXPECT_EQ(1280, o.width);
+  EXPECT_EQ(720, o.height);
+  EXPECT_DOUBLE_EQ(29.97, o.fps);
+  EXPECT_DOUBLE_EQ(2.5, o.duration_s);
+  EXPECT_EQ("shot", o.png_prefix);
+  EXPECT_EQ(0u, o.save_count);
+  EXPECT_TRUE(o.quiet);
+}
+
+TEST(CaptureOptions, RefusesWhatCannotBeMet) {
+  const std::vector<std::vector<const wchar_t*>> bad = {
+      {L"--format", L"nv12"},          {L"--size", L"640x"},        {L"--size", L"0x480"},
+      {L"--fps", L"0"},                {L"--duration", L"-1"},      {L"--save", L"1.5"},
+      {L"--video"},                    {L"--bogus", L"1"},          {L"--audio", L"1", L"--format", L"yuy2"},
+      {L"--wav", L"out.wav"},          {L"--raw", L"caf\u00e9.raw"}};
+  for (const auto& args : bad) {
+    CaptureOptions o;
+    std::string error;
+    EXPECT_FALSE(Parse(args, o, error)) << args[0];
+    EXPECT_FALSE(error.empty());
+  }
+  CaptureOptions o;
+  std::string error;
+  EXPECT_TRUE(Parse({L"--audio", L"0", L"--wav", L"out.wav"}, o, error)) << error;
+  EXPECT_TRUE(o.audio);
+}
+
+}  // namespace
+}  // namespace capture

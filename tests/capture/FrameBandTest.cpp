@@ -1,0 +1,180 @@
+// Reading telvor-feed's bands back from pictures in every output format,
+// placed the ways the camera places them.
+#include "FrameBand.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "TestPattern.h"
+#include "imaging/Pixel.h"
+#include "telvor_producer.h"
+
+namespace capture {
+namespace {
+
+struct Picture {
+  PictureLayout layout;
+  std::vector<std::uint8_t> bytes;
+};
+
+std::vector<std::uint8_t> FeedFrame(std::uint32_t width, std::uint32_t height, std::uint32_t frame,
+                                    const std::uint64_t* stamp) {
+  const feed::Picture source = {TELVOR_FOURCC_YUY2, width, height};
+  std::vector<std::uint8_t> yuy2(feed::PictureBytes(source));
+  feed::DrawTestPattern(source, frame, 0, yuy2.data());
+  if (stamp) feed::DrawStampBand(source, *stamp, yuy2.data());
+  return yuy2;
+}
+
+// The feed's YUY2 picture converted to `format`, centred on a black canvas of
+// canvasW x canvasH (the placement Fit makes), rows stored bottom-up if asked.
+Picture Convert(const std::vector<std::uint8_t>& yuy2, std::int32_t w, std::int32_t h, PixelFormat format,
+                bool bottomUp, std::int32_t canvasW, std::int32_t canvasH) {
+  Picture p;
+  p.layout = {format, canvasW, canvasH, DefaultStride(format, canvasW), bottomUp};
+  const bool rgb = format == PixelFormat::kRgb24 || format == PixelFormat::kRgb32;
+  p.bytes.assign(PictureBytes(p.layout), rgb ? 0 : 16);
+  if (format == PixelFormat::kYuy2) {
+    for (std::size_t i = 1; i < p.bytes.size(); i += 2) p.bytes[i] = 128;
+  } else if (format == PixelFormat::kYv12) {
+    std::memset(p.bytes.data() + std::size_t(canvasW) * canvasH, 128, p.bytes.size() - std::size_t(canvasW) * canvasH);
+  }
+  const std::int32_t x0 = (canvasW - w) / 2 & ~1, y0 = (canvasH - h) / 2 & ~1;
+  const std::int32_t stride = p.layout.stride;
+  std::uint8_t* top = p.bytes.data() + std::size_t(bottomUp ? canvasH - 1 - y0 : y0) * stride;
+  const std::int32_t pitch = bottomUp ? -stride : stride;
+  const PxSize size = {w, h};
+  switch (format) {
+    case PixelFormat::kYuy2:
+      EXPECT_GE(PxCopyPacked422(yuy2.data(), w * 2, top + x0 * 2, pitch, size), 0);
+      break;
+    case PixelFormat::kRgb24:
+      EXPECT_GE(PxYuy2ToBgr(yuy2.data(), w * 2, top + x0 * 3, pitch, size), 0);
+      break;
+    case PixelFormat::kRgb32:
+      EXPECT_GE(PxYuy2ToBgra(yuy2.data(), w * 2, top + x0 * 4, pitch, size, 255), 0);
+      break;
+    case PixelFormat::kYv12: {
+      std::uint8_t* cr = p.bytes.data() + std::size_t(canvasW) * canvasH;
+      std::uint8_t* cb = cr + std::size_t(canvasW / 2) * (canvasH / 2);
+      const std::size_t chromaAt = std::size_t(y0 / 2) * (canvasW / 2) + x0 / 2;
+      std::uint8_t* const planes[3] = {top + x0, cr + chromaAt, cb + chromaAt};
+      const std::int32_t strides[3] = {canvasW, canvasW / 2, canvasW / 2};
+      EXPECT_GE(PxYuy2ToYv12(yuy2.data(), w * 2, planes, strides, size), 0);
+      break;
+    }
+    default: break;
+  }
+  return p;
+}
+
+BandReading Read(const Picture& p) { return ReadBands(p.layout, p.bytes.data(), p.bytes.size()); }
+
+const char* Name(PixelFormat f) {
+  switch (f) {
+    case PixelFormat::kYuy2: return "YUY2";
+    case PixelFormat::kYv12: return "YV12";
+    case PixelFormat::kRgb24: return "RGB24";
+    default: return "RGB32";
+  }
+}
+
+struct Case {
+  PixelFormat format;
+  bool bottomUp;
+};
+
+TEST(FrameBand, ReadsFrameAndStampInEveryOutputFormatAndRowOrder) {
+  const Case cases[] = {{PixelFormat::kYuy2, false},  {PixelFormat::kYv12, false}, {PixelFormat::kRgb24, false},
+                        {PixelFormat::kRgb24, true},  {PixelFormat::kRgb32, false}, {PixelFormat::kRgb32, true}};
+  const std::uint64_t stamp = 0x123456789ABull;  // only the low 30 bits travel
+  for (const Case& c : cases) {
+    for (std::uint32_t frame : {0u, 1799u, 0xA5A5A5A5u, 0xFFFFFFFFu}) {
+      SCOPED_TRACE(testing::Message() << Name(c.format) << (c.bottomUp ? " bottom-up" : "") << " frame "
+                                      << frame);
+      const BandReading r = Read(Convert(FeedFrame(640, 360, frame, &stamp), 640, 360, c.format, c.bottomUp, 640, 360));
+      EXPECT_TRUE(r.marked);
+      EXPECT_EQ(frame, r.frame);
+      EXPECT_TRUE(r.stamped);
+      EXPECT_EQ(static_cast<std::uint32_t>(stamp) & kStampMask, r.stamp);
+    }
+  }
+}
+
+TEST(FrameBand, FindsThePictureInsideLetterboxAndPillarboxBars) {
+  const std::uint64_t stamp = 777777;
+  // 16:9 into 4:3 (bars above and below) and 4:3 into 16:9 (bars at the sides).
+  const Picture letterbox = Convert(FeedFrame(640, 360, 4242, &stamp), 640, 360, PixelFormat::kRgb32, true, 640, 480);
+  const Picture pillarbox = Convert(FeedFrame(480, 360, 4242, &stamp), 480, 360, PixelFormat::kYv12, false, 640, 360);
+  for (const Picture* p : {&letterbox, &pillarbox}) {
+    ContentRect c;
+    ASSERT_TRUE(FindContent(p->layout, p->bytes.data(), p->bytes.size(), c));
+    const BandReading r = Read(*p);
+    EXPECT_EQ(4242u, r.frame);
+    EXPECT_TRUE(r.stamped);
+    EXPECT_EQ(777777u, r.stamp);
+  }
+  ContentRect c;
+  FindContent(letterbox.layout, letterbox.bytes.data(), letterbox.bytes.size(), c);
+  EXPECT_EQ(0, c.x);
+  EXPECT_EQ(60, c.y);
+  EXPECT_EQ(360, c.height);
+  FindContent(pillarbox.layout, pillarbox.bytes.data(), pillarbox.bytes.size(), c);
+  EXPECT_EQ(80, c.x);
+  EXPECT_EQ(480, c.width);
+}
+
+TEST(FrameBand, UnstampedBlackAndForeignPicturesAreTold) {
+  // Without --stamp the colour bars sit under the frame band: no stamp.
+  const BandReading plain = Read(Convert(FeedFrame(640, 480, 9, nullptr), 640, 480, PixelFormat::kYuy2, false, 640, 480));
+  EXPECT_TRUE(plain.marked);
+  EXPECT_EQ(9u, plain.frame);
+  EXPECT_FALSE(plain.stamped);
+  // The camera's black picture before a producer runs carries no band at all.
+  Picture black;
+  black.layout = {PixelFormat::kRgb24, 640, 480, DefaultStride(PixelFormat::kRgb24, 640), true};
+  black.bytes.assign(PictureBytes(black.layout), 0);
+  EXPECT_FALSE(Read(black).marked);
+  // A grey picture of someone else's: no bright bar at the left edge's search.
+  black.bytes.assign(black.bytes.size(), 100);
+  EXPECT_FALSE(Read(black).marked);
+}
+
+TEST(FrameBand, ShortBuffersAndBadLayoutsAreNeverReadPastTheirEnd) {
+  const Picture p = Convert(FeedFrame(640, 480, 5, nullptr), 640, 480, PixelFormat::kRgb32, false, 640, 480);
+  // Half the picture: whatever is read must come from inside the buffer.
+  std::vector<std::uint8_t> half(p.bytes.begin(), p.bytes.begin() + p.bytes.size() / 2);
+  half.shrink_to_fit();
+  EXPECT_FALSE(ReadBands(p.layout, half.data(), half.size()).marked);
+  EXPECT_EQ(-1, Brightness(p.layout, half.data(), half.size(), 0, 479));
+  EXPECT_EQ(-1, Brightness(p.layout, p.bytes.data(), p.bytes.size(), 640, 0));
+  EXPECT_EQ(-1, Brightness(p.layout, p.bytes.data(), p.bytes.size(), 0, -1));
+  PictureLayout bad = p.layout;
+  bad.stride = 100;  // narrower than a row
+  EXPECT_EQ(0u, PictureBytes(bad));
+  bad.format = PixelFormat::kUnknown;
+  EXPECT_FALSE(ReadBands(bad, p.bytes.data(), p.bytes.size()).marked);
+  EXPECT_FALSE(ReadBands(p.layout, nullptr, 0).marked);
+}
+
+TEST(FrameBand, StampAgeWrapsWithTheStampAndTellsFutureStamps) {
+  EXPECT_EQ(250000, StampAge(1000, 251000));
+  // The clock passed a multiple of 2^30 between write and delivery.
+  const std::uint64_t now = (std::uint64_t{7} << 30) + 100;
+  EXPECT_EQ(200, StampAge(kStampMask - 99, now));
+  // A stamp a little ahead of the reading (clocks raced) is a small negative age.
+  EXPECT_EQ(-50, StampAge(150, (std::uint64_t{3} << 30) + 100));
+}
+
+TEST(FrameBand, DefaultStridePadsRgb24RowsToFourBytes) {
+  EXPECT_EQ(1920 * 3, DefaultStride(PixelFormat::kRgb24, 1920));
+  EXPECT_EQ(12, DefaultStride(PixelFormat::kRgb24, 3));
+  EXPECT_EQ(4 * 3, DefaultStride(PixelFormat::kRgb32, 3));
+  const PictureLayout yv12 = {PixelFormat::kYv12, 640, 480, 640, false};
+  EXPECT_EQ(640u * 480 * 3 / 2, PictureBytes(yv12));
+}
+
+}  // namespace
+}  // namespace capture

@@ -1,0 +1,147 @@
+// The PNG and WAV writers, read back the way a decoder reads them.
+#include "ImageFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace capture {
+namespace {
+
+std::uint32_t Big32(const std::vector<std::uint8_t>& b, std::size_t at) {
+  return (std::uint32_t{b[at]} << 24) | (std::uint32_t{b[at + 1]} << 16) | (std::uint32_t{b[at + 2]} << 8) | b[at + 3];
+}
+
+std::uint32_t Little(const std::vector<std::uint8_t>& b, std::size_t at, int bytes) {
+  std::uint32_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | b[at + static_cast<std::size_t>(i)];
+  return v;
+}
+
+struct Chunk {
+  std::string type;
+  std::vector<std::uint8_t> body;
+};
+
+// Splits a PNG into chunks, checking each CRC on the way.
+std::vector<Chunk> ReadChunks(const std::vector<std::uint8_t>& png) {
+  std::vector<Chunk> chunks;
+  const std::uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  EXPECT_EQ(0, std::memcmp(png.data(), signature, 8));
+  for (std::size_t at = 8; at + 12 <= png.size();) {
+    const std::uint32_t length = Big32(png, at);
+    Chunk c;
+    c.type.assign(png.begin() + at + 4, png.begin() + at + 8);
+    c.body.assign(png.begin() + at + 8, png.begin() + at + 8 + length);
+    EXPECT_EQ(Crc32(png.data() + at + 4, length + 4), Big32(png, at + 8 + length)) << c.type;
+    chunks.push_back(c);
+    at += 12 + length;
+  }
+  return chunks;
+}
+
+// Inflates a zlib stream made only of stored blocks; checks its Adler-32.
+std::vector<std::uint8_t> InflateStored(const std::vector<std::uint8_t>& z) {
+  std::vector<std::uint8_t> out;
+  EXPECT_EQ(0, ((z[0] << 8) | z[1]) % 31);  // the header's check bits
+  std::size_t at = 2;
+  for (bool final = false; !final;) {
+    final = z[at] & 1;
+    EXPECT_EQ(0, z[at] & 6);  // block type: stored
+    const std::uint32_t n = Little(z, at + 1, 2);
+    EXPECT_EQ(0xFFFFu, n ^ Little(z, at + 3, 2));
+    out.insert(out.end(), z.begin() + at + 5, z.begin() + at + 5 + n);
+    at += 5 + n;
+  }
+  EXPECT_EQ(Adler32(out.data(), out.size()), Big32(z, at));
+  EXPECT_EQ(z.size(), at + 4);
+  return out;
+}
+
+TEST(ImageFiles, ChecksumsMatchTheirKnownValues) {
+  const std::string digits = "123456789";
+  EXPECT_EQ(0xCBF43926u, Crc32(reinterpret_cast<const std::uint8_t*>(digits.data()), digits.size()));
+  const std::string word = "Wikipedia";
+  EXPECT_EQ(0x11E60398u, Adler32(reinterpret_cast<const std::uint8_t*>(word.data()), word.size()));
+  // Running checksums continue where they stopped.
+  const auto* d = reinterpret_cast<const std::uint8_t*>(digits.data());
+  EXPECT_EQ(Crc32(d, 9), Crc32(d + 4, 5, Crc32(d, 4)));
+}
+
+TEST(ImageFiles, PngHoldsTheRowsInStoredBlocksAcrossTheBlockLimit) {
+  // 200 x 120 RGB: 72,120 bytes of rows, more than one stored block holds.
+  const std::int32_t w = 200, h = 120;
+  std::vector<std::uint8_t> rgb(std::size_t(w) * h * 3);
+  for (std::size_t i = 0; i < rgb.size(); ++i) rgb[i] = static_cast<std::uint8_t>(i * 7 + i / 600);
+  const std::vector<Chunk> chunks = ReadChunks(EncodePng(w, h, rgb));
+  ASSERT_EQ(3u, chunks.size());
+  EXPECT_EQ("IHDR", chunks[0].type);
+  EXPECT_EQ(std::uint32_t(w), Big32(chunks[0].body, 0));
+  EXPECT_EQ(std::uint32_t(h), Big32(chunks[0].body, 4));
+  EXPECT_EQ((std::vector<std::uint8_t>{8, 2, 0, 0, 0}), std::vector<std::uint8_t>(chunks[0].body.begin() + 8, chunks[0].body.end()));
+  EXPECT_EQ("IDAT", chunks[1].type);
+  EXPECT_EQ("IEND", chunks[2].type);
+  const std::vector<std::uint8_t> raw = InflateStored(chunks[1].body);
+  ASSERT_EQ(std::size_t(h) * (w * 3 + 1), raw.size());
+  for (std::int32_t y = 0; y < h; ++y) {
+    const std::size_t row = std::size_t(y) * (w * 3 + 1);
+    ASSERT_EQ(0, raw[row]) << "row " << y << " filter";
+    ASSERT_EQ(0, std::memcmp(raw.data() + row + 1, rgb.data() + std::size_t(y) * w * 3, std::size_t(w) * 3));
+  }
+  EXPECT_TRUE(EncodePng(0, 5, rgb).empty());
+  EXPECT_TRUE(EncodePng(w, h + 1, rgb).empty());  // fewer bytes than the size needs
+}
+
+TEST(ImageFiles, PicturesBecomeTopDownRgbFromEveryFormat) {
+  // Two rows: white on top, black below, in each format's own coding. The
+  // fixed-point YUV conversion may land one step short of full scale.
+  const std::int32_t w = 4, h = 2;
+  std::vector<std::uint8_t> rgb;
+  auto expectWhiteOverBlack = [&](const PictureLayout& layout, const std::vector<std::uint8_t>& data) {
+    ASSERT_TRUE(PictureToRgb(layout, data.data(), data.size(), rgb));
+    ASSERT_EQ(std::size_t(w) * h * 3, rgb.size());
+    for (int i = 0; i < w * 3; ++i) EXPECT_GE(rgb[std::size_t(i)], 254) << i;
+    for (int i = w * 3; i < 2 * w * 3; ++i) EXPECT_LE(rgb[std::size_t(i)], 1) << i;
+  };
+  expectWhiteOverBlack({PixelFormat::kYuy2, w, h, 8, false},
+                       {235, 128, 235, 128, 235, 128, 235, 128, 16, 128, 16, 128, 16, 128, 16, 128});
+  expectWhiteOverBlack({PixelFormat::kYv12, w, h, 4, false},
+                       {235, 235, 235, 235, 16, 16, 16, 16, 128, 128, 128, 128});
+  // Bottom-up RGB32: the black row comes first in memory.
+  std::vector<std::uint8_t> bgra(32, 0);
+  std::fill(bgra.begin() + 16, bgra.end(), 255);
+  expectWhiteOverBlack({PixelFormat::kRgb32, w, h, 16, true}, bgra);
+  // RGB24 rows padded to 4 bytes: 12 bytes at width 4, so no padding; use width 4 top-down.
+  std::vector<std::uint8_t> bgr(24, 0);
+  std::fill(bgr.begin(), bgr.begin() + 12, 255);
+  expectWhiteOverBlack({PixelFormat::kRgb24, w, h, 12, false}, bgr);
+  // Red stays red: B, G, R in memory becomes R, G, B in the file.
+  const std::vector<std::uint8_t> red = {0, 0, 255, 0, 0, 0, 255, 0};
+  ASSERT_TRUE(PictureToRgb({PixelFormat::kRgb32, 2, 1, 8, false}, red.data(), red.size(), rgb));
+  EXPECT_EQ((std::vector<std::uint8_t>{255, 0, 0, 255, 0, 0}), rgb);
+  EXPECT_FALSE(PictureToRgb({PixelFormat::kRgb32, w, h, 16, true}, bgra.data(), bgra.size() - 1, rgb));
+  EXPECT_FALSE(PictureToRgb({PixelFormat::kUnknown, w, h, 16, false}, bgra.data(), bgra.size(), rgb));
+}
+
+TEST(ImageFiles, WavHeaderDescribesPcm) {
+  const std::vector<std::uint8_t> h = WavHeader(2, 48000, 16, 192000);
+  ASSERT_EQ(44u, h.size());
+  EXPECT_EQ("RIFF", std::string(h.begin(), h.begin() + 4));
+  EXPECT_EQ(36u + 192000, Little(h, 4, 4));
+  EXPECT_EQ("WAVEfmt ", std::string(h.begin() + 8, h.begin() + 16));
+  EXPECT_EQ(16u, Little(h, 16, 4));
+  EXPECT_EQ(1u, Little(h, 20, 2));
+  EXPECT_EQ(2u, Little(h, 22, 2));
+  EXPECT_EQ(48000u, Little(h, 24, 4));
+  EXPECT_EQ(192000u, Little(h, 28, 4));
+  EXPECT_EQ(4u, Little(h, 32, 2));
+  EXPECT_EQ(16u, Little(h, 34, 2));
+  EXPECT_EQ("data", std::string(h.begin() + 36, h.begin() + 40));
+  EXPECT_EQ(192000u, Little(h, 40, 4));
+  // A data size near the limit does not wrap the RIFF size.
+  EXPECT_EQ(0xFFFFFFFFu, Little(WavHeader(2, 48000, 16, 0xFFFFFFF0u), 4, 4));
+}
+
+}  // namespace
+}  // namespace capture

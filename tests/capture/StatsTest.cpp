@@ -1,0 +1,165 @@
+// The figures telvor-capture reports, from made-up records.
+#include "Stats.h"
+
+#include <gtest/gtest.h>
+
+#include "Report.h"
+
+namespace capture {
+namespace {
+
+constexpr std::int64_t kPeriod = 333333;  // 30 frames per second
+
+TEST(Stats, PercentilesAreValuesThatOccurred) {
+  std::vector<double> values;
+  for (int i = 100; i >= 1; --i) values.push_back(i);  // unsorted on purpose
+  const Spread s = Summarize(values);
+  EXPECT_EQ(100u, s.count);
+  EXPECT_EQ(50, s.p50);
+  EXPECT_EQ(99, s.p99);
+  EXPECT_EQ(100, s.max);
+  // Few values: p99 of ten is the largest, p50 the fifth.
+  const Spread few = Summarize({3, 1, 2, 10, 4, 5, 6, 7, 8, 9});
+  EXPECT_EQ(5, few.p50);
+  EXPECT_EQ(10, few.p99);
+  const Spread one = Summarize({2.5});
+  EXPECT_EQ(2.5, one.p50);
+  EXPECT_EQ(2.5, one.max);
+  EXPECT_EQ(0u, Summarize({}).count);
+}
+
+TEST(Stats, SampleTimesAreCheckedAgainstTheGridFromTheFirstStamp) {
+  std::vector<SampleTimes> times;
+  for (int i = 0; i < 5; ++i) times.push_back({true, 1000 + i * kPeriod, 1000 + (i + 1) * kPeriod});
+  Regularity r = CheckSampleTimes(times, kPeriod);
+  EXPECT_EQ(5u, r.checked);
+  EXPECT_EQ(0u, r.offGrid + r.wrongLength + r.gaps);
+  // A sample stamped late by 7 units, with its length kept: off the grid, and
+  // a gap before it and an overlap after it.
+  times[2].start += 7;
+  times[2].stop += 7;
+  r = CheckSampleTimes(times, kPeriod);
+  EXPECT_EQ(1u, r.offGrid);
+  EXPECT_EQ(7, r.maxDeviation);
+  EXPECT_EQ(2u, r.gaps);
+  EXPECT_EQ(0u, r.wrongLength);
+  // Samples without times are skipped, not counted as grid steps.
+  times[2] = {};
+  r = CheckSampleTimes(times, kPeriod);
+  EXPECT_EQ(4u, r.checked);
+  EXPECT_EQ(2u, r.offGrid);  // the two after the hole sit one period early
+  EXPECT_EQ(kPeriod, r.maxDeviation);
+}
+
+std::vector<DeliveredFrame> Frames(std::initializer_list<long long> numbers) {
+  std::vector<DeliveredFrame> frames;
+  for (long long n : numbers) frames.push_back({n >= 0, static_cast<std::uint32_t>(n)});
+  return frames;
+}
+
+TEST(Stats, FrameTallyCountsNewRepeatedDroppedAndBackwards) {
+  // -1: a black picture before the producer started.
+  const FrameTally t = TallyFrames(Frames({-1, -1, 10, 11, 11, 14, 15, 13, 13, 16}));
+  EXPECT_EQ(2u, t.unmarked);
+  EXPECT_EQ(8u, t.marked);
+  EXPECT_EQ(5u, t.distinct);   // 10 11 14 15 16
+  EXPECT_EQ(2u, t.repeated);   // 11 again, 13 again
+  EXPECT_EQ(2u, t.dropped);    // 12 and 13 skipped when 14 came
+  EXPECT_EQ(1u, t.backwards);  // 13 after 15
+  EXPECT_EQ(10u, t.first);
+  EXPECT_EQ(16u, t.last);
+  EXPECT_EQ(7u, t.Written());
+}
+
+TEST(Stats, FrameTallyFollowsTheCounterAcrossItsWrap) {
+  const FrameTally t = TallyFrames(Frames({0xFFFFFFFE, 0xFFFFFFFF, 1, 2}));
+  EXPECT_EQ(4u, t.distinct);
+  EXPECT_EQ(1u, t.dropped);  // frame number 0
+  EXPECT_EQ(5u, t.Written());
+  EXPECT_EQ(0u, TallyFrames(Frames({-1})).Written());
+}
+
+TEST(Stats, JitterIsTheIntervalsDistanceFromThePeriod) {
+  const std::vector<double> j = ArrivalJitterMs({0, kPeriod, 2 * kPeriod + 20000, 3 * kPeriod}, kPeriod);
+  ASSERT_EQ(3u, j.size());
+  EXPECT_DOUBLE_EQ(0.0, j[0]);
+  EXPECT_DOUBLE_EQ(2.0, j[1]);  // 2 ms late
+  EXPECT_DOUBLE_EQ(2.0, j[2]);  // and the next one 2 ms early
+  EXPECT_TRUE(ArrivalJitterMs({5}, kPeriod).empty());
+}
+
+TEST(Stats, AudioRateCountsWhatTheClockPacedBeforeTheLastArrival) {
+  // 10 ms packets of 480 frames arriving every 10 ms: 48,000 per second,
+  // whatever the last packet's size.
+  std::vector<std::int64_t> arrivals;
+  std::vector<std::uint32_t> frames;
+  for (int i = 0; i <= 100; ++i) {
+    arrivals.push_back(5000000 + i * 100000);
+    frames.push_back(i == 100 ? 256 : 480);
+  }
+  EXPECT_DOUBLE_EQ(48000.0, RateOverArrivals(arrivals, frames));
+  EXPECT_EQ(0.0, RateOverArrivals({1}, {480}));
+  EXPECT_EQ(0.0, RateOverArrivals({7, 7}, {480, 480}));
+}
+
+SampleRecord Video(std::int64_t i, long long frame, std::int64_t latency, bool stamped = true) {
+  SampleRecord r;
+  r.arrival = 1000000 + i * kPeriod;
+  r.times = {true, i * kPeriod, (i + 1) * kPeriod};
+  r.band.marked = frame >= 0;
+  r.band.frame = static_cast<std::uint32_t>(frame);
+  r.band.stamped = stamped && frame >= 0;
+  r.latency = latency;
+  return r;
+}
+
+TEST(Report, VideoFiguresTakeLatencyFromEachFramesFirstShowing) {
+  // Frame 2 is shown twice; its second showing is a period older and must
+  // not count as latency (the repeat count tells it).
+  const std::vector<SampleRecord> records = {Video(0, -1, 0), Video(1, 1, 100000), Video(2, 2, 200000),
+                                             Video(3, 2, 533333), Video(4, 4, 300000)};
+  CaptureRun run;
+  run.window = 5 * kPeriod;
+  run.period = kPeriod;
+  run.cpuTime = 5 * 20000;  // 2 ms a sample
+  const KeyValues f = VideoFigures(records, run);
+  EXPECT_EQ("5", Figure(f, "samples"));
+  EXPECT_EQ("5", Figure(f, "samples_expected"));
+  EXPECT_EQ("3", Figure(f, "frames_distinct"));
+  EXPECT_EQ("1", Figure(f, "frames_repeated"));
+  EXPECT_EQ("1", Figure(f, "frames_dropped"));
+  EXPECT_EQ("75.00", Figure(f, "frames_delivered_pct"));
+  EXPECT_EQ("3", Figure(f, "latency_count"));
+  EXPECT_EQ("20.000", Figure(f, "latency_p50_ms"));
+  EXPECT_EQ("30.000", Figure(f, "latency_max_ms"));
+  EXPECT_EQ("0.000", Figure(f, "jitter_max_ms"));
+  EXPECT_EQ("2.000", Figure(f, "cpu_ms_per_frame"));
+  EXPECT_EQ("0", Figure(f, "times_off_grid"));
+  EXPECT_NE(std::string::npos, VideoSummary(f).find("latency p50/p99/max 20.000/30.000/30.000 ms"));
+}
+
+TEST(Report, AudioFiguresCountSilenceAndHolesInTheStamps) {
+  std::vector<SampleRecord> records;
+  for (int i = 0; i < 4; ++i) {
+    SampleRecord r;
+    r.arrival = i * 100000;
+    r.length = 1920;
+    r.times = {true, i * 100000, (i + 1) * 100000};
+    r.silent = i == 1;
+    records.push_back(r);
+  }
+  records[3].times = {true, 350000, 450000};  // a hole of 5 ms before the last sample
+  CaptureRun run;
+  run.window = 400000;
+  run.samplesPerSecond = 48000;
+  const KeyValues f = AudioFigures(records, run);
+  EXPECT_EQ("1920", Figure(f, "audio_frames"));
+  EXPECT_EQ("48000.00", Figure(f, "rate_per_s"));
+  EXPECT_EQ("0.0000", Figure(f, "rate_error_pct"));
+  EXPECT_EQ("1", Figure(f, "silent_samples"));
+  EXPECT_EQ("1", Figure(f, "times_gaps"));
+  EXPECT_EQ("10.000", Figure(f, "longest_arrival_gap_ms"));
+}
+
+}  // namespace
+}  // namespace capture

@@ -1,0 +1,129 @@
+#include "CaptureSink.h"
+
+#include <uuids.h>
+#include <vfwmsgs.h>
+
+#include <algorithm>
+
+#include "telvor_producer.h"
+
+namespace capture {
+namespace {
+
+const CLSID kClsidCaptureSink = {0x7d4b1e62, 0x93a5, 0x4c0f, {0x8e, 0x21, 0x5b, 0x6c, 0x7d, 0x8e, 0x9f, 0x01}};
+
+std::int64_t FileTimeTicks(const FILETIME& t) {
+  return static_cast<std::int64_t>((std::uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime);
+}
+
+bool AllZero(const BYTE* data, std::size_t size) {
+  return std::all_of(data, data + size, [](BYTE b) { return b == 0; });
+}
+
+}  // namespace
+
+std::int64_t ProcessCpuTime() {
+  FILETIME created, exited, kernel, user;
+  if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
+  return FileTimeTicks(kernel) + FileTimeTicks(user);
+}
+
+// --- pin ---
+
+CaptureSinkPin::CaptureSinkPin(CaptureSink* filter, CCritSec* lock, HRESULT* hr)
+    : CBasePin(L"CaptureSinkPin", filter, lock, hr, L"In", PINDIR_INPUT), m_pSink(filter) {}
+
+STDMETHODIMP CaptureSinkPin::NonDelegatingQueryInterface(REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  if (IsEqualIID(iid, IID_IMemInputPin)) return GetInterface(static_cast<IMemInputPin*>(this), out);
+  return CBasePin::NonDelegatingQueryInterface(iid, out);
+}
+
+HRESULT CaptureSinkPin::CheckMediaType(const CMediaType* type) {
+  return type && IsEqualGUID(type->majortype, m_pSink->m_MajorType) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+}
+
+// IMemInputPin
+
+STDMETHODIMP CaptureSinkPin::GetAllocator(IMemAllocator** allocator) {
+  if (!allocator) return E_POINTER;
+  *allocator = nullptr;
+  return VFW_E_NO_ALLOCATOR;
+}
+
+STDMETHODIMP CaptureSinkPin::NotifyAllocator(IMemAllocator* allocator, BOOL) {
+  return allocator ? S_OK : E_POINTER;
+}
+
+STDMETHODIMP CaptureSinkPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES* props) {
+  return props ? E_NOTIMPL : E_POINTER;
+}
+
+STDMETHODIMP CaptureSinkPin::Receive(IMediaSample* sample) {
+  // Read the clock before anything else: this is the delivery time measured.
+  const std::int64_t arrival = static_cast<std::int64_t>(telvor_clock_now());
+  if (!sample) return E_POINTER;
+  m_pSink->Record(sample, arrival);
+  return S_OK;
+}
+
+STDMETHODIMP CaptureSinkPin::ReceiveMultiple(IMediaSample** samples, long count, long* processed) {
+  if (!samples || !processed) return E_POINTER;
+  for (*processed = 0; *processed < count; ++*processed) {
+    const HRESULT hr = Receive(samples[*processed]);
+    if (hr != S_OK) return hr;
+  }
+  return S_OK;
+}
+
+// --- filter ---
+
+ComPtr<CaptureSink> CaptureSink::Create(const GUID& majorType, std::int64_t window, std::size_t expectedSamples) {
+  return ComPtr<CaptureSink>(new CaptureSink(majorType, window, expectedSamples));
+}
+
+CaptureSink::CaptureSink(const GUID& majorType, std::int64_t window, std::size_t expectedSamples)
+    : CBaseFilter(L"CaptureSink", nullptr, &m_StateLock, kClsidCaptureSink),
+      m_MajorType(majorType),
+      m_Window(window),
+      m_WindowDone(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+  HRESULT hr = S_OK;
+  m_pPin = new CaptureSinkPin(this, &m_StateLock, &hr);
+  m_Records.reserve(expectedSamples);
+}
+
+CaptureSink::~CaptureSink() { delete m_pPin; }
+
+void CaptureSink::Record(IMediaSample* sample, std::int64_t arrival) {
+  if (m_Closed) return;
+  if (m_Records.empty()) {
+    m_WindowStart = arrival;
+    m_CpuStart = ProcessCpuTime();
+  } else if (arrival - m_WindowStart >= m_Window) {
+    m_CpuEnd = ProcessCpuTime();
+    m_Closed = true;
+    SetEvent(m_WindowDone.Get());
+    return;
+  }
+  SampleRecord r;
+  r.arrival = arrival;
+  r.times.valid = SUCCEEDED(sample->GetTime(&r.times.start, &r.times.stop));
+  BYTE* data = nullptr;
+  const long size = sample->GetSize();
+  const long actual = sample->GetActualDataLength();
+  r.length = actual;
+  // A wrong actual length must not make us read past the buffer.
+  const std::size_t usable = static_cast<std::size_t>(std::max(0L, std::min(actual, size)));
+  if (SUCCEEDED(sample->GetPointer(&data)) && data && usable > 0) {
+    if (IsEqualGUID(m_MajorType, MEDIATYPE_Video)) {
+      r.band = ReadBands(m_Layout, data, usable);
+      if (r.band.stamped) r.latency = StampAge(r.band.stamp, static_cast<std::uint64_t>(arrival));
+    } else {
+      r.silent = AllZero(data, usable);
+    }
+    if (m_Consumer) m_Consumer(data, usable);
+  }
+  m_Records.push_back(r);
+}
+
+}  // namespace capture

@@ -1,0 +1,104 @@
+#include "Stats.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace capture {
+namespace {
+
+double NearestRank(const std::vector<double>& sorted, double percent) {
+  const double rank = std::ceil(percent / 100.0 * static_cast<double>(sorted.size()));
+  const std::size_t index = rank < 1 ? 0 : static_cast<std::size_t>(rank) - 1;
+  return sorted[std::min(index, sorted.size() - 1)];
+}
+
+}  // namespace
+
+Spread Summarize(std::vector<double> values) {
+  Spread spread;
+  spread.count = values.size();
+  if (values.empty()) return spread;
+  std::sort(values.begin(), values.end());
+  spread.p50 = NearestRank(values, 50);
+  spread.p99 = NearestRank(values, 99);
+  spread.max = values.back();
+  return spread;
+}
+
+Regularity CheckSampleTimes(const std::vector<SampleTimes>& times, std::int64_t period) {
+  Regularity r;
+  bool haveFirst = false;
+  std::int64_t origin = 0;
+  std::int64_t previousStop = 0;
+  std::int64_t index = 0;
+  for (const SampleTimes& t : times) {
+    if (!t.valid) continue;
+    if (!haveFirst) {
+      origin = t.start;
+      haveFirst = true;
+    } else if (t.start != previousStop) {
+      ++r.gaps;
+    }
+    const std::int64_t deviation = std::llabs(t.start - (origin + index * period));
+    if (deviation != 0) ++r.offGrid;
+    r.maxDeviation = std::max(r.maxDeviation, deviation);
+    if (t.stop - t.start != period) ++r.wrongLength;
+    previousStop = t.stop;
+    ++index;
+    ++r.checked;
+  }
+  return r;
+}
+
+FrameTally TallyFrames(const std::vector<DeliveredFrame>& frames) {
+  FrameTally tally;
+  bool any = false;
+  std::uint32_t previous = 0;
+  for (const DeliveredFrame& f : frames) {
+    if (!f.marked) {
+      ++tally.unmarked;
+      continue;
+    }
+    ++tally.marked;
+    if (!any) {
+      any = true;
+      tally.first = tally.last = previous = f.frame;
+      tally.distinct = 1;
+      continue;
+    }
+    // Frame numbers are the low 32 bits of a counter: compare by difference.
+    const std::int32_t ahead = static_cast<std::int32_t>(f.frame - tally.last);
+    if (f.frame == previous) {
+      ++tally.repeated;
+    } else if (ahead > 0) {
+      ++tally.distinct;
+      tally.dropped += static_cast<std::size_t>(ahead) - 1;
+      tally.last = f.frame;
+    } else {
+      ++tally.backwards;
+    }
+    previous = f.frame;
+  }
+  return tally;
+}
+
+std::vector<double> ArrivalJitterMs(const std::vector<std::int64_t>& arrivals, std::int64_t period) {
+  std::vector<double> jitter;
+  if (arrivals.size() < 2) return jitter;
+  jitter.reserve(arrivals.size() - 1);
+  for (std::size_t i = 1; i < arrivals.size(); ++i) {
+    const std::int64_t interval = arrivals[i] - arrivals[i - 1];
+    jitter.push_back(static_cast<double>(std::llabs(interval - period)) / 10000.0);
+  }
+  return jitter;
+}
+
+double RateOverArrivals(const std::vector<std::int64_t>& arrivals, const std::vector<std::uint32_t>& frames) {
+  const std::size_t n = std::min(arrivals.size(), frames.size());
+  if (n < 2 || arrivals[n - 1] <= arrivals[0]) return 0;
+  std::uint64_t paced = 0;
+  for (std::size_t i = 0; i + 1 < n; ++i) paced += frames[i];
+  return static_cast<double>(paced) * 1e7 / static_cast<double>(arrivals[n - 1] - arrivals[0]);
+}
+
+}  // namespace capture
