@@ -21,7 +21,7 @@ bool ChannelThread::Start(LPTHREAD_START_ROUTINE procedure, void* parameter) {
   threadId_ = id;
   // The thread gets its queue only once it runs; until then posts fail.
   // A thread that ended before it ever had one cannot be reached at all.
-  while (!PostThreadMessageW(threadId_, kStartChannel, 0, 0)) {
+  while (!PostThreadMessageW(threadId_, startMessage_, 0, 0)) {
     if (WaitForSingleObject(thread_.Get(), kPostRetryMs) == WAIT_OBJECT_0) break;
   }
   return true;
@@ -29,7 +29,7 @@ bool ChannelThread::Start(LPTHREAD_START_ROUTINE procedure, void* parameter) {
 
 void ChannelThread::Stop() {
   if (!thread_) return;
-  PostThreadMessageW(threadId_, kStopChannel, 0, 0);
+  PostThreadMessageW(threadId_, stopMessage_, 0, 0);
   PostThreadMessageW(threadId_, WM_QUIT, 0, 0);
   WaitAndClose();
 }
@@ -46,9 +46,9 @@ DWORD ChannelThread::RunMessageLoop(const Handlers& handlers, const void* owner)
                                                                     << L"\n";
       continue;
     }
-    if (message.message == kStartChannel) {
+    if (message.message == handlers.startMessage) {
       handlers.startChannel(handlers.context);
-    } else if (message.message == kStopChannel) {
+    } else if (message.message == handlers.stopMessage) {
       handlers.stopChannel(handlers.context);
     }
     DispatchMessageW(&message);

@@ -28,9 +28,13 @@ class ChannelThread {
     void* context;
     const wchar_t* unit;
     const wchar_t* function;
+    // Each pin kind has its own pair of message ids.
+    UINT startMessage = kStartChannel;
+    UINT stopMessage = kStopChannel;
   };
 
   ChannelThread() = default;
+  ChannelThread(UINT startMessage, UINT stopMessage) : startMessage_(startMessage), stopMessage_(stopMessage) {}
   // Waits without limit for a thread still running; its owner must have
   // stopped it (Stop) or be about to.
   ~ChannelThread();
@@ -57,6 +61,8 @@ class ChannelThread {
 
   UniqueHandle thread_;
   DWORD threadId_ = 0;
+  UINT startMessage_ = kStartChannel;
+  UINT stopMessage_ = kStopChannel;
 };
 
 }  // namespace telvor
