@@ -1,0 +1,111 @@
+// The audio pin's channel thread and the calls its channel makes into it.
+#include <algorithm>
+#include <new>
+
+#include "filter/CorvaneAudioStream.h"
+#include "module/Log.h"
+#include "transport/SharedAudio.h"
+
+namespace {
+constexpr wchar_t kUnit[] = L"CorvaneAudioStream";
+constexpr wchar_t kThreadFunction[] = L"CorvaneAudioStream::KAVOShared_ThreadProc";
+}  // namespace
+
+// --- channel thread ---
+
+DWORD WINAPI CorvaneAudioStream::KAVOShared_ThreadProc(void* pin) {
+  auto* self = static_cast<CorvaneAudioStream*>(pin);
+  telvor::ChannelThread::Handlers handlers{};
+  handlers.startChannel = [](void* context) { static_cast<CorvaneAudioStream*>(context)->OpenChannel(); };
+  handlers.stopChannel = [](void* context) { static_cast<CorvaneAudioStream*>(context)->CloseChannel(); };
+  handlers.context = self;
+  handlers.unit = kUnit;
+  handlers.function = kThreadFunction;
+  handlers.startMessage = kStartChannel;
+  handlers.stopMessage = kStopChannel;
+  return telvor::ChannelThread::RunMessageLoop(handlers, self);
+}
+
+void CorvaneAudioStream::OpenChannel() {
+  if (m_pChannel) return;
+  std::unique_ptr<telvor::SharedAudio> channel(new (std::nothrow) telvor::SharedAudio());
+  if (!channel) {
+    telvor::Error() << L"SharedAudio::Create failed, err=" << static_cast<unsigned long>(ERROR_OUTOFMEMORY);
+    return;
+  }
+  channel->index = m_CameraIndex;
+  channel->user = this;
+  channel->on_format_changed = &CorvaneAudioStream::OnFormatChanged;
+  // Without a producer the pin streams silence; the line says why.
+  if (!channel->Create()) {
+    const DWORD error = GetLastError();
+    channel.reset();
+    telvor::Error() << L"SharedAudio::Create failed, err=" << static_cast<unsigned long>(error);
+    return;
+  }
+  if (!channel->Run()) {
+    const DWORD error = GetLastError();
+    channel.reset();
+    telvor::Error() << L"SharedAudio::Run failed, err=" << static_cast<unsigned long>(error);
+    return;
+  }
+  m_pChannel = std::move(channel);
+}
+
+void CorvaneAudioStream::CloseChannel() { m_pChannel.reset(); }
+
+// --- channel callbacks, on the channel's reader thread ---
+
+std::int32_t CorvaneAudioStream::OnFormatChanged(telvor::SharedAudio* channel, std::uint32_t, std::uint32_t,
+                                                 std::uint32_t, std::uint32_t, std::uint32_t, double,
+                                                 std::uint32_t channels, std::uint32_t bitsPerSample,
+                                                 std::uint32_t samplesPerSecond, void* user) {
+  return static_cast<CorvaneAudioStream*>(user)->KAVOShared_OnFormatChanged(channel, channels, bitsPerSample,
+                                                                            samplesPerSecond);
+}
+
+std::int32_t CorvaneAudioStream::KAVOShared_OnFormatChanged(telvor::SharedAudio* channel, std::uint32_t channels,
+                                                            std::uint32_t bitsPerSample,
+                                                            std::uint32_t samplesPerSecond) {
+  TELVOR_TRACE_OBJ(kUnit, L"CorvaneAudioStream::KAVOShared_OnFormatChanged", this);
+  // The pin converts nothing: another format's packets are never handed on,
+  // and silence goes out instead.
+  if (channels == m_Channels && bitsPerSample == m_BitsPerSample && samplesPerSecond == m_SamplesPerSecond) {
+    channel->on_audio_preview = &CorvaneAudioStream::OnAudioPreview;
+  }
+  return 0;
+}
+
+std::int32_t CorvaneAudioStream::OnAudioPreview(telvor::SharedAudio* channel, double, const std::uint8_t* payload,
+                                                std::uint32_t length, void* user) {
+  if (!payload) return 0;
+  // The producer's length field is not to be trusted: never let a later copy
+  // read past the slot.
+  telvor::AudioPacket packet;
+  packet.payload = payload;
+  packet.length = std::min(length, channel->PayloadCapacity());
+  static_cast<CorvaneAudioStream*>(user)->m_Packets.Push(packet);
+  return 0;
+}
+
+// --- Active and Inactive ---
+
+HRESULT CorvaneAudioStream::Active() {
+  HRESULT hr = CSourceStream::Active();
+  if (FAILED(hr)) return hr;
+  if (!m_ChannelThread.Start(&CorvaneAudioStream::KAVOShared_ThreadProc, this)) {
+    TELVOR_ERROR_OBJ(kUnit, L"CorvaneAudioStream::Active", this)
+        << L"channel thread not started, err=" << static_cast<unsigned long>(GetLastError());
+  }
+  return S_OK;
+}
+
+HRESULT CorvaneAudioStream::Inactive() {
+  HRESULT hr = CSourceStream::Inactive();
+  if (FAILED(hr)) return hr;
+  m_ChannelThread.Stop();
+  // The streaming thread is gone and so is the mapped view: drop the
+  // references into it now rather than at the next start.
+  m_Packets.Clear();
+  return S_OK;
+}

@@ -1,0 +1,43 @@
+#include "filter/AudioPacketQueue.h"
+
+namespace telvor {
+
+void AudioPacketQueue::Push(const AudioPacket& packet) {
+  CAutoLock lock(&m_QueueLock);
+  if (m_Count == kMaxPackets) {
+    m_Head = (m_Head + 1) % kMaxPackets;
+    --m_Count;
+  }
+  m_Ring[(m_Head + m_Count) % kMaxPackets] = packet;
+  ++m_Count;
+}
+
+bool AudioPacketQueue::TryPop(AudioPacket* packet) {
+  CAutoLock lock(&m_QueueLock);
+  if (m_Count == 0) return false;
+  *packet = m_Ring[m_Head];
+  m_Head = (m_Head + 1) % kMaxPackets;
+  --m_Count;
+  return true;
+}
+
+bool AudioPacketQueue::PopWithin(int checks, DWORD pauseMs, AudioPacket* packet) {
+  for (int check = 0; check < checks; ++check) {
+    if (check > 0) Sleep(pauseMs);
+    if (TryPop(packet)) return true;
+  }
+  return false;
+}
+
+void AudioPacketQueue::Clear() {
+  CAutoLock lock(&m_QueueLock);
+  m_Head = 0;
+  m_Count = 0;
+}
+
+std::size_t AudioPacketQueue::Size() {
+  CAutoLock lock(&m_QueueLock);
+  return m_Count;
+}
+
+}  // namespace telvor

@@ -1,0 +1,43 @@
+#include "filter/AudioTimeline.h"
+
+#include <algorithm>
+
+#include "imaging/Pixel.h"
+
+namespace telvor {
+
+namespace {
+constexpr LONGLONG kUnitsPerSecond = 10000000;
+}
+
+AudioSpan AudioTimeline::Advance(long bytes, const WAVEFORMATEX& format) {
+  LONGLONG frames = format.nBlockAlign ? std::max(bytes, 0L) / format.nBlockAlign : 0;
+  AudioSpan span;
+  span.mediaStart = m_MediaPosition;
+  span.mediaStop = m_MediaPosition + frames;
+  m_MediaPosition = span.mediaStop;
+  span.start = m_StreamPosition;
+  span.stop = m_StreamPosition + (format.nSamplesPerSec ? frames * kUnitsPerSecond / format.nSamplesPerSec : 0);
+  m_StreamPosition = span.stop;
+  return span;
+}
+
+long FillAudioBuffer(const AudioPacket* packet, BYTE* buffer, long size, WORD bitsPerSample) {
+  if (!buffer || size <= 0) return 0;
+  if (packet) {
+    long n = static_cast<long>(std::min<unsigned long>(packet->length, static_cast<unsigned long>(size)));
+    if (n > 0 && PxCopyBytes(packet->payload, buffer, n) < 0) return 0;
+    return n;
+  }
+  long n = std::min(kSilenceBytes, size);
+  // n x 8 / bits values of 16 bits are n bytes for the 16-bit format; the
+  // bound keeps any other format from writing past the buffer.
+  long values = bitsPerSample ? n * 8 / bitsPerSample : n / 2;
+  values = std::min(values, n / 2);
+  if (values > 0 && PxFill16(0, buffer, values) < 0) return 0;
+  // An odd tail (a buffer of odd size) is still silence, not stale bytes.
+  for (long i = values * 2; i < n; ++i) buffer[i] = 0;
+  return n;
+}
+
+}  // namespace telvor

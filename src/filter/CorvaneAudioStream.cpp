@@ -1,0 +1,82 @@
+// Construction, interfaces and media-type negotiation of the audio pin.
+#include "filter/CorvaneAudioStream.h"
+
+#include <uuids.h>
+
+#include <cstring>
+
+#include "module/Log.h"
+#include "transport/SharedAudio.h"
+
+namespace {
+constexpr wchar_t kUnit[] = L"CorvaneAudioStream";
+}
+
+std::atomic<long> CorvaneAudioStream::s_Instances{0};
+
+CorvaneAudioStream::CorvaneAudioStream(HRESULT* hr, CSource* filter, const wchar_t* pinName, int cameraIndex,
+                                       const FilterEntry* entry)
+    : CSourceStream(L"CorvaneAudioStream", hr, filter, pinName),
+      m_CameraIndex(cameraIndex),
+      m_pEntry(entry),
+      m_Connected(telvor::MakePcmFormat(m_Channels, m_BitsPerSample, m_SamplesPerSecond)),
+      m_Clock(kUnit, L"CorvaneAudioStream::DoBufferProcessingLoop", this) {
+  HRESULT built = telvor::BuildAudioType(m_Connected, &m_OfferedType);
+  if (FAILED(built) && hr && SUCCEEDED(*hr)) *hr = built;
+  const long count = ++s_Instances;
+  TELVOR_TRACE_OBJ(kUnit, L"CorvaneAudioStream::CorvaneAudioStream", this) << L" instances=" << count;
+}
+
+CorvaneAudioStream::~CorvaneAudioStream() {
+  const long count = --s_Instances;
+  TELVOR_TRACE_OBJ(kUnit, L"CorvaneAudioStream::~CorvaneAudioStream", this) << L" instances=" << count;
+  // A filter released while still running never got Inactive: end the
+  // channel thread here, which deletes the channel on its own thread.
+  m_ChannelThread.Stop();
+  m_Clock.Stop();
+}
+
+STDMETHODIMP CorvaneAudioStream::NonDelegatingQueryInterface(REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  if (iid == IID_IAMStreamConfig) return GetInterface(static_cast<IAMStreamConfig*>(this), out);
+  if (iid == IID_IKsPropertySet) return GetInterface(static_cast<IKsPropertySet*>(this), out);
+  return CSourceStream::NonDelegatingQueryInterface(iid, out);
+}
+
+// --- negotiation ---
+
+HRESULT CorvaneAudioStream::CheckMediaType(const CMediaType* type) {
+  if (!type) return E_POINTER;
+  CAutoLock lock(m_pFilter->pStateLock());
+  return m_OfferedType == *type ? S_OK : S_FALSE;
+}
+
+HRESULT CorvaneAudioStream::GetMediaType(int position, CMediaType* type) {
+  if (!type) return E_POINTER;
+  CAutoLock lock(m_pFilter->pStateLock());
+  if (position < 0) return E_INVALIDARG;
+  if (position > 0) return VFW_S_NO_MORE_ITEMS;
+  return type->Set(m_OfferedType);
+}
+
+HRESULT CorvaneAudioStream::SetMediaType(const CMediaType* type) {
+  TELVOR_TRACE_OBJ(kUnit, L"CorvaneAudioStream::SetMediaType", this);
+  HRESULT hr = CSourceStream::SetMediaType(type);
+  if (SUCCEEDED(hr) && type->formattype == FORMAT_WaveFormatEx && type->pbFormat &&
+      type->cbFormat >= sizeof(WAVEFORMATEX)) {
+    std::memcpy(&m_Connected, type->pbFormat, sizeof(WAVEFORMATEX));
+  }
+  return hr;
+}
+
+HRESULT CorvaneAudioStream::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
+  if (!allocator || !request) return E_POINTER;
+  request->cBuffers = kBufferCount;
+  request->cbBuffer = kBufferSize;
+  request->cbAlign = 1;
+  request->cbPrefix = 0;
+  ALLOCATOR_PROPERTIES granted = {};
+  HRESULT hr = allocator->SetProperties(request, &granted);
+  if (FAILED(hr)) return hr;
+  return granted.cbBuffer < kBufferSize ? E_FAIL : S_OK;
+}

@@ -1,0 +1,116 @@
+// The output pin of a camera's audio filter.
+//
+// It offers one format, 16-bit stereo PCM at 48 kHz, and delivers the
+// producer's packets from the camera's shared audio channel at the pace of
+// the system reference clock, with silence whenever no packet is there. The
+// channel lives on a thread of its own (KAVOShared_ThreadProc), started in
+// Active and ended in Inactive after the streaming thread has stopped, so the
+// packets queued for the streaming thread never outlive the mapped view they
+// point into.
+#pragma once
+
+#include <windows.h>
+#include <mmreg.h>
+#include <strmif.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "filter/AudioFormat.h"
+#include "filter/AudioPacketQueue.h"
+#include "filter/AudioTimeline.h"
+#include "filter/CapturePinCategory.h"
+#include "filter/ChannelThread.h"
+#include "filter/StreamClock.h"
+#include "framework/MediaType.h"
+#include "framework/Source.h"
+#include "framework/SourceStream.h"
+#include "transport/SharedAudio.h"
+
+struct FilterEntry;
+
+
+class CorvaneAudioStream : public CSourceStream, public IAMStreamConfig, public telvor::CapturePinCategory {
+ public:
+  // `entry` is the camera-table record; it outlives every filter.
+  CorvaneAudioStream(HRESULT* hr, CSource* filter, const wchar_t* pinName, int cameraIndex,
+                     const FilterEntry* entry);
+  ~CorvaneAudioStream() override;
+
+  // Audio pins alive in this process.
+  static long Instances() { return s_Instances.load(); }
+
+  DECLARE_IUNKNOWN
+  STDMETHODIMP NonDelegatingQueryInterface(REFIID iid, void** out) override;
+
+  // --- IAMStreamConfig ---
+  STDMETHODIMP SetFormat(AM_MEDIA_TYPE* type) override;
+  STDMETHODIMP GetFormat(AM_MEDIA_TYPE** type) override;
+  STDMETHODIMP GetNumberOfCapabilities(int* count, int* size) override;
+  STDMETHODIMP GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) override;
+
+  // --- streaming thread ---
+  HRESULT FillBuffer(IMediaSample* sample) override;
+  HRESULT OnThreadDestroy() override;
+  HRESULT OnThreadStartPlay() override;
+  HRESULT DoBufferProcessingLoop() override;
+
+  // --- pin ---
+  HRESULT Active() override;
+  HRESULT Inactive() override;
+  HRESULT CheckMediaType(const CMediaType* type) override;
+  HRESULT SetMediaType(const CMediaType* type) override;
+  using CSourceStream::GetMediaType;
+  HRESULT GetMediaType(int position, CMediaType* type) override;
+  HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
+
+  // --- channel thread and channel callbacks ---
+  static constexpr UINT kStartChannel = 0x500;
+  static constexpr UINT kStopChannel = 0x501;
+  // The channel thread's procedure; `pin` is the pin.
+  static DWORD WINAPI KAVOShared_ThreadProc(void* pin);
+  std::int32_t KAVOShared_OnFormatChanged(telvor::SharedAudio* channel, std::uint32_t channels,
+                                          std::uint32_t bitsPerSample, std::uint32_t samplesPerSecond);
+
+  // The sizes asked of the allocator: room for about a third of a second of
+  // audio per buffer, so any sensible producer packet fits whole.
+  static constexpr long kBufferCount = 32;
+  static constexpr long kBufferSize = 65536;
+
+ private:
+  enum class Wake { kCommand, kClock, kFailed };
+  // Waits for a command or the clock; answers run and pause itself.
+  Wake WaitForWork(HRESULT* result);
+  // Produces and delivers one buffer; S_FALSE to go on waiting, anything
+  // else ends the loop with that result.
+  HRESULT ProduceOne();
+  // On the channel thread: the channel exists only between these two.
+  void OpenChannel();
+  void CloseChannel();
+
+  static std::int32_t OnFormatChanged(telvor::SharedAudio* channel, std::uint32_t fourcc, std::uint32_t zero1,
+                                      std::uint32_t width, std::uint32_t height, std::uint32_t zero2,
+                                      double frameRate, std::uint32_t channels, std::uint32_t bitsPerSample,
+                                      std::uint32_t samplesPerSecond, void* user);
+  static std::int32_t OnAudioPreview(telvor::SharedAudio* channel, double sampleTime,
+                                     const std::uint8_t* payload, std::uint32_t length, void* user);
+
+  static std::atomic<long> s_Instances;
+
+  const int m_CameraIndex;
+  const FilterEntry* m_pEntry;  // not owned
+  const WORD m_Channels = telvor::kAudioChannels;
+  const WORD m_BitsPerSample = telvor::kAudioBitsPerSample;
+  const DWORD m_SamplesPerSecond = telvor::kAudioSamplesPerSecond;
+  CMediaType m_OfferedType;
+  WAVEFORMATEX m_Connected;  // format of the type SetMediaType stored
+
+  // Created and deleted only on the channel thread.
+  std::unique_ptr<telvor::SharedAudio> m_pChannel;
+  telvor::ChannelThread m_ChannelThread{kStartChannel, kStopChannel};
+
+  telvor::AudioPacketQueue m_Packets;
+  telvor::StreamClock m_Clock;
+  telvor::AudioTimeline m_Timeline;
+};
