@@ -1,0 +1,197 @@
+// The audio pin's format, stream configuration and allocator request.
+#include <gtest/gtest.h>
+
+#include <dshow.h>
+
+#include "filter/AudioFormat.h"
+#include "filter/AudioHost.h"
+#include "support/CameraIndexes.h"
+#include "support/LogCapture.h"
+
+namespace telvor::test {
+namespace {
+
+// Camera indexes are not opened here (the pin never becomes active); the
+// first of the range is named only so the pin has a valid one.
+constexpr int kCamera = kAudioPinCameras;
+
+CMediaType TypeWithRate(DWORD rate) {
+  CMediaType type;
+  EXPECT_EQ(S_OK, BuildAudioType(MakePcmFormat(2, 16, rate), &type));
+  return type;
+}
+
+class AudioPinTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    host = AudioHost::Create(kCamera);
+    ASSERT_TRUE(host);
+    pin = host->pin;
+  }
+  void TearDown() override {
+    host.Reset();
+    CoUninitialize();
+  }
+  ComPtr<AudioHost> host;
+  CorvaneAudioStream* pin = nullptr;
+};
+
+TEST_F(AudioPinTest, OffersExactlyOneStereoPcmFormat) {
+  CMediaType type;
+  ASSERT_EQ(S_OK, pin->GetMediaType(0, &type));
+  EXPECT_EQ(MEDIATYPE_Audio, type.majortype);
+  EXPECT_EQ(MEDIASUBTYPE_PCM, type.subtype);
+  EXPECT_EQ(FORMAT_WaveFormatEx, type.formattype);
+  EXPECT_TRUE(type.bFixedSizeSamples);
+  EXPECT_FALSE(type.bTemporalCompression);
+  EXPECT_EQ(4u, type.lSampleSize);
+  ASSERT_EQ(18u, type.cbFormat);
+  const auto* wave = reinterpret_cast<const WAVEFORMATEX*>(type.pbFormat);
+  EXPECT_EQ(WAVE_FORMAT_PCM, wave->wFormatTag);
+  EXPECT_EQ(2, wave->nChannels);
+  EXPECT_EQ(48000u, wave->nSamplesPerSec);
+  EXPECT_EQ(192000u, wave->nAvgBytesPerSec);
+  EXPECT_EQ(4, wave->nBlockAlign);
+  EXPECT_EQ(16, wave->wBitsPerSample);
+  EXPECT_EQ(0, wave->cbSize);
+
+  CMediaType other;
+  EXPECT_EQ(E_INVALIDARG, pin->GetMediaType(-1, &other));
+  EXPECT_EQ(VFW_S_NO_MORE_ITEMS, pin->GetMediaType(1, &other));
+  EXPECT_EQ(E_POINTER, pin->GetMediaType(0, nullptr));
+
+  EXPECT_EQ(S_OK, pin->CheckMediaType(&type));
+  CMediaType slower = TypeWithRate(44100);
+  EXPECT_EQ(S_FALSE, pin->CheckMediaType(&slower));
+  // The same numbers with a longer format block are another type.
+  CMediaType padded(type);
+  BYTE longer[20] = {};
+  memcpy(longer, type.pbFormat, 18);
+  padded.SetFormat(longer, sizeof(longer));
+  EXPECT_EQ(S_FALSE, pin->CheckMediaType(&padded));
+}
+
+TEST_F(AudioPinTest, StreamConfigKnowsOnlyTheOfferedFormat) {
+  ComPtr<IAMStreamConfig> config;
+  ASSERT_EQ(S_OK, pin->QueryInterface(IID_IAMStreamConfig, config.PutVoid()));
+
+  CMediaType slower = TypeWithRate(44100);
+  CMediaType offered = TypeWithRate(48000);
+  EXPECT_EQ(E_INVALIDARG, config->SetFormat(&slower));
+  EXPECT_EQ(S_OK, config->SetFormat(&offered));
+  EXPECT_EQ(E_POINTER, config->SetFormat(nullptr));
+
+  AM_MEDIA_TYPE* current = nullptr;
+  ASSERT_EQ(S_OK, config->GetFormat(&current));
+  EXPECT_TRUE(offered == *current);
+  DeleteMediaType(current);
+
+  int count = 0, size = 0;
+  ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
+  EXPECT_EQ(1, count);
+  EXPECT_EQ(52, size);
+
+  AM_MEDIA_TYPE* type = nullptr;
+  BYTE caps[64];
+  memset(caps, 0xCC, sizeof(caps));
+  EXPECT_EQ(S_FALSE, config->GetStreamCaps(1, &type, caps));
+  EXPECT_EQ(nullptr, type);
+  EXPECT_EQ(E_POINTER, config->GetStreamCaps(0, &type, nullptr));
+  // Below 1 every index is the single capability.
+  ASSERT_EQ(S_OK, config->GetStreamCaps(-1, &type, caps));
+  EXPECT_TRUE(offered == *type);
+  DeleteMediaType(type);
+  AUDIO_STREAM_CONFIG_CAPS got;
+  memcpy(&got, caps, sizeof(got));
+  EXPECT_EQ(MEDIATYPE_Audio, got.guid);
+  EXPECT_EQ(2u, got.MinimumChannels);
+  EXPECT_EQ(2u, got.MaximumChannels);
+  EXPECT_EQ(0u, got.ChannelsGranularity);
+  EXPECT_EQ(16u, got.MinimumBitsPerSample);
+  EXPECT_EQ(16u, got.MaximumBitsPerSample);
+  EXPECT_EQ(0u, got.BitsPerSampleGranularity);
+  EXPECT_EQ(48000u, got.MinimumSampleFrequency);
+  EXPECT_EQ(48000u, got.MaximumSampleFrequency);
+  EXPECT_EQ(0u, got.SampleFrequencyGranularity);
+  EXPECT_EQ(0xCC, caps[52]) << "nothing written past the record";
+}
+
+TEST_F(AudioPinTest, PinCategoryIsCapture) {
+  ComPtr<IKsPropertySet> properties;
+  ASSERT_EQ(S_OK, pin->QueryInterface(IID_IKsPropertySet, properties.PutVoid()));
+  GUID category = GUID_NULL;
+  DWORD returned = 0;
+  EXPECT_EQ(E_UNEXPECTED,
+            properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, 8, &returned));
+  EXPECT_EQ(16u, returned);
+  EXPECT_EQ(S_OK, properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, 16, &returned));
+  EXPECT_EQ(PIN_CATEGORY_CAPTURE, category);
+  DWORD support = 0;
+  EXPECT_EQ(S_OK, properties->QuerySupported(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, &support));
+  EXPECT_EQ(static_cast<DWORD>(KSPROPERTY_SUPPORT_GET), support);
+  EXPECT_EQ(E_NOTIMPL, properties->Set(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, 16));
+}
+
+// An allocator that grants whatever size a test chooses.
+class StingyAllocator : public IMemAllocator {
+ public:
+  long granted = 0;
+  HRESULT setResult = S_OK;
+  ALLOCATOR_PROPERTIES asked = {};
+
+  STDMETHODIMP QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_PROPERTIES* actual) override {
+    asked = *request;
+    if (FAILED(setResult)) return setResult;
+    *actual = *request;
+    actual->cbBuffer = granted;
+    return S_OK;
+  }
+  STDMETHODIMP GetProperties(ALLOCATOR_PROPERTIES*) override { return E_NOTIMPL; }
+  STDMETHODIMP Commit() override { return E_NOTIMPL; }
+  STDMETHODIMP Decommit() override { return E_NOTIMPL; }
+  STDMETHODIMP GetBuffer(IMediaSample**, REFERENCE_TIME*, REFERENCE_TIME*, DWORD) override { return E_NOTIMPL; }
+  STDMETHODIMP ReleaseBuffer(IMediaSample*) override { return E_NOTIMPL; }
+};
+
+TEST_F(AudioPinTest, AsksForThirtyTwoBuffersOfSixtyFourKilobytes) {
+  StingyAllocator allocator;
+  ALLOCATOR_PROPERTIES request = {1, 100, 16, 8};
+  allocator.granted = 65536;
+  EXPECT_EQ(S_OK, pin->DecideBufferSize(&allocator, &request));
+  EXPECT_EQ(32, allocator.asked.cBuffers);
+  EXPECT_EQ(65536, allocator.asked.cbBuffer);
+  EXPECT_EQ(1, allocator.asked.cbAlign);
+  EXPECT_EQ(0, allocator.asked.cbPrefix);
+
+  allocator.granted = 65535;
+  EXPECT_EQ(E_FAIL, pin->DecideBufferSize(&allocator, &request));
+  allocator.setResult = VFW_E_ALREADY_COMMITTED;
+  EXPECT_EQ(VFW_E_ALREADY_COMMITTED, pin->DecideBufferSize(&allocator, &request));
+  EXPECT_EQ(E_POINTER, pin->DecideBufferSize(nullptr, &request));
+  EXPECT_EQ(E_POINTER, pin->DecideBufferSize(&allocator, nullptr));
+}
+
+TEST(AudioPinLifetime, CountsInstancesAndTracesThem) {
+  LogCapture log;
+  const long before = CorvaneAudioStream::Instances();
+  {
+    ComPtr<AudioHost> first = AudioHost::Create(kCamera);
+    ComPtr<AudioHost> second = AudioHost::Create(kCamera);
+    EXPECT_EQ(before + 2, CorvaneAudioStream::Instances());
+  }
+  EXPECT_EQ(before, CorvaneAudioStream::Instances());
+  std::vector<std::wstring> built = log.Matching(L"[CorvaneAudioStream::CorvaneAudioStream], 0x");
+  std::vector<std::wstring> gone = log.Matching(L"[CorvaneAudioStream::~CorvaneAudioStream], 0x");
+  ASSERT_EQ(2u, built.size());
+  ASSERT_EQ(2u, gone.size());
+  EXPECT_NE(std::wstring::npos, built[1].find(L" instances=" + std::to_wstring(before + 2)));
+  EXPECT_NE(std::wstring::npos, gone[1].find(L" instances=" + std::to_wstring(before)));
+  EXPECT_EQ(0u, built[0].find(L"[TELVOR] CorvaneAudioStream("));
+}
+
+}  // namespace
+}  // namespace telvor::test

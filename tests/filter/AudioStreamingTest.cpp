@@ -1,0 +1,235 @@
+// The audio pin streaming into a sink inside Wine's real filter graph, with
+// and without a producer feeding the camera's audio ring.
+#include <gtest/gtest.h>
+
+#include <dshow.h>
+
+#include <functional>
+
+#include "filter/AudioHost.h"
+#include "filter/AudioRing.h"
+#include "support/CameraIndexes.h"
+#include "support/LogCapture.h"
+#include "support/TestSink.h"
+
+namespace telvor::test {
+namespace {
+
+constexpr DWORD kWaitMs = 3000;
+
+bool IsSilence(const ReceivedSample& sample) {
+  if (sample.actualLength != 1024) return false;
+  for (BYTE b : sample.data) {
+    if (b != 0) return false;
+  }
+  return true;
+}
+
+class AudioStreamingTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))); }
+  void TearDown() override {
+    if (control) control->Stop();
+    control.Reset();
+    graph.Reset();
+    sink.Reset();
+    host.Reset();
+    EXPECT_EQ(0, CBaseObject::ObjectsActive());
+    CoUninitialize();
+  }
+  void Connect(int camera) {
+    host = AudioHost::Create(camera);
+    ASSERT_TRUE(host);
+    sink = TestSink::Create();
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph,
+                                     graph.PutVoid()));
+    ASSERT_EQ(S_OK, graph->AddFilter(host.Get(), L"audio"));
+    ASSERT_EQ(S_OK, graph->AddFilter(sink.Get(), L"sink"));
+    ASSERT_EQ(S_OK, graph->ConnectDirect(host->pin, sink->InputPin(), nullptr));
+    ASSERT_EQ(S_OK, graph.As(&control));
+  }
+  // Samples received until `done` holds for them, or all of them at the timeout.
+  std::vector<ReceivedSample> WaitUntil(const std::function<bool(const std::vector<ReceivedSample>&)>& done) {
+    const ULONGLONG deadline = GetTickCount64() + kWaitMs;
+    std::vector<ReceivedSample> samples;
+    do {
+      samples = sink->Samples();
+      if (done(samples)) break;
+      Sleep(5);
+    } while (GetTickCount64() < deadline);
+    return samples;
+  }
+  // Waits for the first sample that is not silence.
+  std::vector<ReceivedSample> WaitForSound() {
+    return WaitUntil([](const std::vector<ReceivedSample>& samples) {
+      return std::any_of(samples.begin(), samples.end(), [](const ReceivedSample& s) { return !IsSilence(s); });
+    });
+  }
+  static void ExpectContiguous(const std::vector<ReceivedSample>& samples) {
+    for (size_t i = 1; i < samples.size(); ++i) {
+      ASSERT_EQ(samples[i - 1].stop, samples[i].start) << "sample " << i;
+      ASSERT_EQ(samples[i - 1].mediaStop, samples[i].mediaStart) << "sample " << i;
+    }
+  }
+  static const ReceivedSample* FirstSound(const std::vector<ReceivedSample>& samples) {
+    for (const ReceivedSample& sample : samples) {
+      if (!IsSilence(sample)) return &sample;
+    }
+    return nullptr;
+  }
+
+  ComPtr<AudioHost> host;
+  ComPtr<TestSink> sink;
+  ComPtr<IFilterGraph> graph;
+  ComPtr<IMediaControl> control;
+};
+
+TEST_F(AudioStreamingTest, WithoutProducerStreamsSilenceAtClockPace) {
+  LogCapture log;
+  Connect(kAudioPinCameras + 1);
+  const ULONGLONG started = GetTickCount64();
+  ASSERT_TRUE(SUCCEEDED(control->Run()));
+  ASSERT_TRUE(sink->WaitForSamples(3, kWaitMs));
+  Sleep(300);
+  std::vector<ReceivedSample> samples = sink->Samples();
+  const ULONGLONG elapsedMs = GetTickCount64() - started;
+
+  const REFERENCE_TIME starts[] = {0, 53333, 106666};
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_TRUE(IsSilence(samples[i]));
+    EXPECT_EQ(starts[i], samples[i].start);
+    EXPECT_EQ(starts[i] + 53333, samples[i].stop);
+    EXPECT_EQ(256 * i, samples[i].mediaStart);
+    EXPECT_EQ(256 * (i + 1), samples[i].mediaStop);
+    EXPECT_TRUE(samples[i].syncPoint);
+    EXPECT_TRUE(samples[i].discontinuity);
+    EXPECT_FALSE(samples[i].preroll);
+  }
+  ExpectContiguous(samples);
+  // Paced by the clock, not as fast as the sink takes them: never more
+  // audio than time has passed (plus the first buffer, due at once).
+  EXPECT_LE(samples.back().start / 10000, static_cast<REFERENCE_TIME>(elapsedMs) + 10);
+  EXPECT_GE(samples.size(), 20u) << "about 56 buffers should have gone out";
+  EXPECT_EQ(1u, log.Count(L"[TELVOR][ERROR]: SharedAudio::Create failed, err="));
+
+  // A new run starts counting from zero again.
+  ASSERT_EQ(S_OK, control->Stop());
+  sink->ClearSamples();
+  ASSERT_TRUE(SUCCEEDED(control->Run()));
+  ASSERT_TRUE(sink->WaitForSamples(1, kWaitMs));
+  EXPECT_EQ(0, sink->Samples()[0].start);
+  EXPECT_EQ(0, sink->Samples()[0].mediaStart);
+}
+
+TEST_F(AudioStreamingTest, PacketBecomesSampleOfItsOwnLength) {
+  AudioRing ring(kAudioPinCameras + 2, 1920);
+  ASSERT_TRUE(ring.Ok());
+  Connect(kAudioPinCameras + 2);
+  ASSERT_TRUE(SUCCEEDED(control->Run()));
+  ASSERT_TRUE(sink->WaitForSamples(2, kWaitMs));
+  std::vector<std::uint8_t> packet(1920);
+  for (size_t i = 0; i < packet.size(); ++i) packet[i] = static_cast<std::uint8_t>(i * 7 + 1);
+  ring.Write(packet);
+  std::vector<ReceivedSample> samples = WaitForSound();
+  const ReceivedSample* sound = FirstSound(samples);
+  ASSERT_NE(nullptr, sound);
+  EXPECT_EQ(1920, sound->actualLength);
+  EXPECT_EQ(100000, sound->stop - sound->start);
+  EXPECT_EQ(480, sound->mediaStop - sound->mediaStart);
+  EXPECT_EQ(packet, std::vector<std::uint8_t>(sound->data.begin(), sound->data.end()));
+  ExpectContiguous(samples);
+}
+
+TEST_F(AudioStreamingTest, PacketLongerThanBufferIsCut) {
+  constexpr std::uint32_t kLength = 70000;
+  AudioRing ring(kAudioPinCameras + 3, kLength);
+  ASSERT_TRUE(ring.Ok());
+  Connect(kAudioPinCameras + 3);
+  ASSERT_TRUE(SUCCEEDED(control->Run()));
+  ASSERT_TRUE(sink->WaitForSamples(1, kWaitMs));
+  std::vector<std::uint8_t> packet(kLength);
+  for (size_t i = 0; i < packet.size(); ++i) packet[i] = static_cast<std::uint8_t>(i % 251 + 1);
+  ring.Write(packet);
+  const ReceivedSample* sound = nullptr;
+  std::vector<ReceivedSample> samples = WaitForSound();
+  sound = FirstSound(samples);
+  ASSERT_NE(nullptr, sound);
+  ASSERT_EQ(65536, sound->actualLength);
+  EXPECT_EQ(16384, sound->mediaStop - sound->mediaStart);
+  EXPECT_EQ(16384LL * 10000000 / 48000, sound->stop - sound->start);
+  EXPECT_TRUE(std::equal(sound->data.begin(), sound->data.end(), packet.begin()));
+}
+
+TEST_F(AudioStreamingTest, LengthFieldBeyondCapacityIsBoundedBySlot) {
+  constexpr std::uint32_t kCapacity = 1920;
+  AudioRing ring(kAudioPinCameras + 4, kCapacity);
+  ASSERT_TRUE(ring.Ok());
+  Connect(kAudioPinCameras + 4);
+  ASSERT_TRUE(SUCCEEDED(control->Run()));
+  ASSERT_TRUE(sink->WaitForSamples(1, kWaitMs));
+  // Every slot once, so the lie also reaches the last slot, where reading
+  // the claimed length would run off the end of the section.
+  for (int i = 0; i < 16; ++i) {
+    ring.Write(AudioRing::Packet(kCapacity, static_cast<std::uint8_t>(i + 1)), 1000000);
+    Sleep(12);
+  }
+  Sleep(50);
+  std::vector<ReceivedSample> samples = sink->Samples();
+  int sounds = 0;
+  for (const ReceivedSample& sample : samples) {
+    if (IsSilence(sample)) continue;
+    ++sounds;
+    ASSERT_EQ(static_cast<long>(kCapacity), sample.actualLength);
+    ASSERT_EQ(static_cast<size_t>(kCapacity), sample.data.size());
+    EXPECT_EQ(std::vector<BYTE>(kCapacity, sample.data[0]), sample.data) << "one slot's bytes only";
+  }
+  EXPECT_GE(sounds, 9);
+}
+
+TEST_F(AudioStreamingTest, TenPacketsFasterThanClockKeepNewestNine) {
+  constexpr std::uint32_t kCapacity = 65536;
+  AudioRing ring(kAudioPinCameras + 5, kCapacity);
+  ASSERT_TRUE(ring.Ok());
+  Connect(kAudioPinCameras + 5);
+  ASSERT_TRUE(SUCCEEDED(control->Run()));
+  ASSERT_TRUE(sink->WaitForSamples(1, kWaitMs));
+  // A full buffer holds 341 ms of audio: the next deadline is that far away,
+  // time enough to queue ten packets before the pin looks again.
+  ring.Write(AudioRing::Packet(kCapacity, 0xEE));
+  ASSERT_NE(nullptr, FirstSound(WaitForSound()));
+  for (int i = 1; i <= 10; ++i) ring.Write(AudioRing::Packet(1920, static_cast<std::uint8_t>(i)));
+  std::vector<ReceivedSample> samples = WaitUntil([](const std::vector<ReceivedSample>& all) {
+    return !all.empty() && all.back().actualLength == 1920 && all.back().data[0] == 10;
+  });
+  std::vector<int> markers;
+  for (const ReceivedSample& sample : samples) {
+    if (sample.actualLength == 1920) markers.push_back(sample.data[0]);
+  }
+  EXPECT_EQ((std::vector<int>{2, 3, 4, 5, 6, 7, 8, 9, 10}), markers);
+}
+
+TEST_F(AudioStreamingTest, OtherProducerFormatGetsNoPacketsThrough) {
+  LogCapture log;
+  AudioRing ring(kAudioPinCameras + 6, 1920, /*channels=*/1);
+  ASSERT_TRUE(ring.Ok());
+  Connect(kAudioPinCameras + 6);
+  ASSERT_TRUE(SUCCEEDED(control->Run()));
+  const ULONGLONG deadline = GetTickCount64() + kWaitMs;
+  while (log.Count(L"[CorvaneAudioStream::KAVOShared_OnFormatChanged], 0x") == 0 && GetTickCount64() < deadline) {
+    Sleep(5);
+  }
+  ASSERT_EQ(1u, log.Count(L"[CorvaneAudioStream::KAVOShared_OnFormatChanged], 0x"));
+  for (int i = 0; i < 5; ++i) {
+    ring.Write(AudioRing::Packet(1920, 0x77));
+    Sleep(15);
+  }
+  Sleep(50);
+  std::vector<ReceivedSample> samples = sink->Samples();
+  ASSERT_GE(samples.size(), 10u);
+  for (const ReceivedSample& sample : samples) ASSERT_TRUE(IsSilence(sample));
+  EXPECT_EQ(0u, log.Count(L"SharedAudio::Create failed"));
+}
+
+}  // namespace
+}  // namespace telvor::test
