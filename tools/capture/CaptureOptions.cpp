@@ -46,7 +46,9 @@ const char kCaptureHelp[] =
     "Audio figures: samples, audio_frames, rate_per_s (the clock-paced rate),\n"
     "rate_error_pct, silent_samples, times_gaps, longest_arrival_gap_ms.\n"
     "Saving frames costs time in the delivery path and shows in jitter and CPU.\n"
-    "The bands are read for Stretch and Fit placement (Fill crops them away).\n"
+    "The bands are read through Stretch and through the placements that leave bars\n"
+    "(scale style 1); the cropping one (style 2) keeps them only when the producer's\n"
+    "and the capture's aspect ratios match.\n"
     "\n"
     "Exit codes: 0 done, 1 device or graph failure, 2 bad options, 3 no samples arrived.\n";
 

@@ -1,0 +1,96 @@
+// telvor-capture against a real camera: the built module installed and
+// registered, telvor-feed feeding it, the tool capturing for two seconds.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "InstalledModule.h"
+#include "support/CameraIndexes.h"
+#include "support/WinTestSupport.h"
+
+namespace {
+
+using telvor::e2e::InstalledModule;
+using telvor::e2e::Quoted;
+using telvor::test::BuildTreePath;
+
+constexpr int kCamera = telvor::test::kRobustnessCameras;  // 56
+
+std::map<std::string, std::string> KeyValues(const std::string& output) {
+  std::map<std::string, std::string> values;
+  std::istringstream lines(output);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::size_t eq = line.find('=');
+    if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  return values;
+}
+
+long Number(const std::map<std::string, std::string>& values, const std::string& key) {
+  const auto it = values.find(key);
+  return it == values.end() ? -1 : std::stol(it->second);
+}
+
+// A child process left running while the test works; ended at scope exit.
+class Background {
+ public:
+  explicit Background(std::wstring commandLine) {
+    STARTUPINFOW startup = {sizeof(startup)};
+    started_ = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                              nullptr, &startup, &info_);
+  }
+  ~Background() {
+    if (!started_) return;
+    // The capture is over: the producer is not needed for the rest of its run.
+    if (WaitForSingleObject(info_.hProcess, 0) != WAIT_OBJECT_0) TerminateProcess(info_.hProcess, 1);
+    WaitForSingleObject(info_.hProcess, 10000);
+    CloseHandle(info_.hThread);
+    CloseHandle(info_.hProcess);
+  }
+  bool Started() const { return started_; }
+
+ private:
+  PROCESS_INFORMATION info_ = {};
+  bool started_ = false;
+};
+
+TEST(CaptureSmoke, FedCameraDeliversTheProducersFramesOnTime) {
+  const std::string name = "TELVOR capture smoke " + std::to_string(GetCurrentProcessId());
+  InstalledModule module("FILTERS=64\r\n"
+                         "FILTER.VIDEO.NAME.57=" + name + "\r\n"
+                         "FILTER.COLORSPACE.57=RGB24\r\n"
+                         "FILTER.DEFAULT.OUTPUT.W.57=640\r\n"
+                         "FILTER.DEFAULT.OUTPUT.H.57=480\r\n");
+  ASSERT_TRUE(module.Copied());
+  const auto registered = module.Register();
+  ASSERT_EQ(0, registered.exitCode) << registered.output;
+  Background feed(Quoted(BuildTreePath(L"tools/feed/telvor-feed.exe")) + L" --camera " + std::to_wstring(kCamera) +
+                  L" --size 640x480 --fps 30 --stamp --no-audio --status 0 --duration 8");
+  ASSERT_TRUE(feed.Started());
+  Sleep(1000);
+  const auto run = telvor::e2e::RunCaptured(
+      module.Dir(),
+      Quoted(BuildTreePath(L"tools/capture/telvor-capture.exe")) + L" --video " +
+          Quoted(telvor::e2e::Widen(name)) + L" --format rgb24 --size 640x480 --duration 2",
+      60000);
+  ASSERT_EQ(0, run.exitCode) << run.output;
+  EXPECT_NE(std::string::npos, run.output.find("telvor-capture: " + name + " video RGB24 640x480: ")) << run.output;
+  const auto values = KeyValues(run.output);
+  EXPECT_EQ(1, Number(values, "bottom_up"));
+  // Two seconds at 30 per second on a busy machine: most samples, on the stamp grid.
+  EXPECT_GE(Number(values, "samples"), 50) << run.output;
+  EXPECT_LE(Number(values, "samples"), 61) << run.output;
+  EXPECT_EQ(0, Number(values, "times_off_grid")) << run.output;
+  // The producer's pictures arrive and are read back, write times included.
+  EXPECT_GE(Number(values, "frames_distinct"), 40) << run.output;
+  EXPECT_GT(Number(values, "latency_count"), 0) << run.output;
+  EXPECT_EQ(0, Number(values, "frames_backwards")) << run.output;
+}
+
+}  // namespace
