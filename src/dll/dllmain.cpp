@@ -2,6 +2,7 @@
 // host loads the module, and hands over to the framework's entry point.
 #include <windows.h>
 
+#include "filter/Corvane.h"
 #include "framework/LazyWindow.h"
 #include "framework/ModuleEntry.h"
 #include "imaging/Pixel.h"
@@ -23,7 +24,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
       break;
     case DLL_PROCESS_DETACH:
       TELVOR_TRACE_AT(kUnit, kFunction) << L"DLL_PROCESS_DETACH";
-      // TODO(lead): release the camera filters still alive (the filter subsystem's live list), last first.
+      ReleaseLiveCameraFilters();
       Tessel::LazyWindow::Uninitialize();
       break;
     case DLL_THREAD_ATTACH:

@@ -1,11 +1,17 @@
-// Camera filters are not part of this build yet: a class-object request for a
-// configured camera fails cleanly instead of crashing the host.
+// The creation function behind every camera's class object.
+#include <new>
+
+#include "filter/Corvane.h"
 #include "module/ClassObjects.h"
 #include "module/Log.h"
 
-CUnknown* NewCameraFilter(LPUNKNOWN, const GUID&, UINT cameraIndex, const FilterEntry*, HRESULT* hr) {
-  TELVOR_ERROR_AT(L"CameraFilterFactory", L"NewCameraFilter")
-      << L"camera filter " << cameraIndex << L" unavailable: no filter implementation in this build";
-  if (hr) *hr = E_NOTIMPL;
-  return nullptr;
+CUnknown* NewCameraFilter(LPUNKNOWN outer, const GUID& mediaKind, UINT cameraIndex, const FilterEntry* entry,
+                          HRESULT* hr) {
+  if (!hr) return nullptr;
+  if (!entry || cameraIndex >= static_cast<UINT>(kMaxCameras)) {
+    TELVOR_ERROR_AT(L"Corvane", L"NewCameraFilter") << L"no camera entry for index " << cameraIndex;
+    *hr = E_INVALIDARG;
+    return nullptr;
+  }
+  return new (std::nothrow) Corvane(outer, mediaKind, cameraIndex, entry, hr);
 }

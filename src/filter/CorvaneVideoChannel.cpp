@@ -1,0 +1,105 @@
+// The producer side of the video pin's frame queue: the channel thread that
+// owns the shared video channel, and the two handlers its reader calls.
+#include <algorithm>
+
+#include "filter/CorvaneVideoStream.h"
+#include "framework/Source.h"
+#include "module/Log.h"
+#include "transport/SharedVideo.h"
+
+namespace {
+constexpr wchar_t kUnit[] = L"CorvaneVideoStream";
+}  // namespace
+
+HRESULT CorvaneVideoStream::Active() {
+  const HRESULT hr = CSourceStream::Active();
+  if (FAILED(hr)) return hr;
+  // S_FALSE: already active, the channel thread is running.
+  if (hr == S_OK && IsConnected()) m_ChannelThread.Start(&CorvaneVideoStream::KAVOShared_ThreadProc, this);
+  return S_OK;
+}
+
+HRESULT CorvaneVideoStream::Inactive() {
+  // The streaming thread goes first: no queued entry may outlive its channel.
+  const HRESULT hr = CSourceStream::Inactive();
+  m_ChannelThread.Stop();
+  {
+    CAutoLock lock(&m_QueueLock);
+    m_Queue.Clear();
+    m_LastEntry = FrameEntry();
+  }
+  return FAILED(hr) ? hr : S_OK;
+}
+
+DWORD WINAPI CorvaneVideoStream::KAVOShared_ThreadProc(void* pin) {
+  const telvor::ChannelThread::Handlers handlers = {&CorvaneVideoStream::StartChannel,
+                                                    &CorvaneVideoStream::StopChannel, pin, kUnit,
+                                                    L"CorvaneVideoStream::KAVOShared_ThreadProc"};
+  return telvor::ChannelThread::RunMessageLoop(handlers, pin);
+}
+
+void CorvaneVideoStream::StartChannel(void* context) {
+  auto* pin = static_cast<CorvaneVideoStream*>(context);
+  if (pin->m_pChannel) return;
+  auto* channel = new (std::nothrow) telvor::SharedVideo();
+  if (!channel) return;
+  channel->index = static_cast<std::int32_t>(pin->m_CameraIndex);
+  channel->user = pin;
+  channel->on_format_changed = &CorvaneVideoStream::OnFormatChanged;
+  // Set before Create: the reader may announce the format at once and its
+  // handler installs the frame handler through this pointer.
+  pin->m_pChannel = channel;
+  if (!channel->Create()) {
+    const DWORD error = GetLastError();
+    pin->m_pChannel = nullptr;
+    delete channel;
+    telvor::Error() << L"SharedVideo::Create failed, err=" << error;
+    return;
+  }
+  if (!channel->Run()) {
+    const DWORD error = GetLastError();
+    telvor::Error() << L"SharedVideo::Run failed, err=" << error;
+    pin->m_pChannel = nullptr;
+    delete channel;
+  }
+}
+
+void CorvaneVideoStream::StopChannel(void* context) {
+  auto* pin = static_cast<CorvaneVideoStream*>(context);
+  delete pin->m_pChannel;  // stops the reader before the view goes
+  pin->m_pChannel = nullptr;
+}
+
+std::int32_t CorvaneVideoStream::OnFormatChanged(telvor::SharedVideo* channel, std::uint32_t fourcc,
+                                                 std::uint32_t, std::uint32_t width, std::uint32_t height,
+                                                 std::uint32_t zero2, double frameRate, std::uint32_t,
+                                                 std::uint32_t, std::uint32_t, void* user) {
+  auto* pin = static_cast<CorvaneVideoStream*>(user);
+  pin->m_SourceCapacity = channel->PayloadCapacity();
+  return pin->KAVOShared_OnFormatChanged(fourcc, width, height, static_cast<std::int32_t>(zero2), frameRate);
+}
+
+int CorvaneVideoStream::KAVOShared_OnFormatChanged(std::uint32_t fourcc, std::uint32_t width, std::uint32_t height,
+                                                   std::int32_t reserved, double frameRate) {
+  TELVOR_TRACE_OBJ(kUnit, L"CorvaneVideoStream::KAVOShared_OnFormatChanged", this)
+      << L" " << fourcc << L"," << width << L"," << height << L"," << reserved << L"," << frameRate;
+  if (m_pChannel) m_pChannel->on_video_preview = &CorvaneVideoStream::OnVideoPreview;
+  m_SourceFourcc = fourcc;
+  m_SourceWidth = width;
+  m_SourceHeight = height;
+  m_SourceReserved = reserved;
+  m_SourceFrameRate = frameRate;
+  ResetScaler();
+  return 0;
+}
+
+std::int32_t CorvaneVideoStream::OnVideoPreview(telvor::SharedVideo* channel, double sampleTime,
+                                                const std::uint8_t* payload, std::uint32_t length, void* user) {
+  auto* pin = static_cast<CorvaneVideoStream*>(user);
+  // The length is the producer's word; only the slot is known to be readable.
+  const FrameEntry entry = {static_cast<std::int64_t>(sampleTime * 10000000.0), payload,
+                            std::min(length, channel->PayloadCapacity())};
+  CAutoLock lock(&pin->m_QueueLock);
+  pin->m_Queue.Push(entry);
+  return 0;
+}

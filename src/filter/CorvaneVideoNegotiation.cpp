@@ -1,0 +1,128 @@
+// What the video pin proposes and accepts during connection, and how it
+// sizes its buffers.
+#include <dshow.h>
+#include <dvdmedia.h>
+
+#include "filter/CorvaneVideoStream.h"
+#include "framework/Source.h"
+#include "module/Log.h"
+#include "module/MediaTypeDump.h"
+
+namespace {
+
+constexpr wchar_t kUnit[] = L"CorvaneVideoStream";
+
+// The bitmap header of a VIDEOINFOHEADER or VIDEOINFOHEADER2 type whose
+// format block is long enough to hold it; null otherwise.
+const BITMAPINFOHEADER* BitmapHeader(const AM_MEDIA_TYPE& type) {
+  if (!type.pbFormat) return nullptr;
+  if (type.formattype == FORMAT_VideoInfo && type.cbFormat >= sizeof(VIDEOINFOHEADER)) {
+    return &reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->bmiHeader;
+  }
+  if (type.formattype == FORMAT_VideoInfo2 && type.cbFormat >= sizeof(VIDEOINFOHEADER2)) {
+    return &reinterpret_cast<const VIDEOINFOHEADER2*>(type.pbFormat)->bmiHeader;
+  }
+  return nullptr;
+}
+
+bool SameSubtypeAndSize(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b) {
+  const OutputFormat x = DescribeVideoType(a);
+  const OutputFormat y = DescribeVideoType(b);
+  return x.subtype == y.subtype && x.width == y.width && x.height == y.height;
+}
+
+}  // namespace
+
+const BITMAPINFOHEADER* VideoBitmapHeader(const AM_MEDIA_TYPE& type) { return BitmapHeader(type); }
+
+// The DIB size of a header, as biSizeImage is defined: rows padded to 4
+// bytes. 64-bit, and -1 for a picture no buffer could hold.
+std::int64_t DibImageBytes(const BITMAPINFOHEADER& header) {
+  const std::int64_t width = header.biWidth;
+  const std::int64_t height = header.biHeight < 0 ? -static_cast<std::int64_t>(header.biHeight) : header.biHeight;
+  if (width < 0 || width > telvor::kMaxVideoDimension || height > telvor::kMaxVideoDimension) return -1;
+  const std::int64_t rowBytes = ((width * header.biBitCount + 31) / 8) & ~std::int64_t{3};
+  const std::int64_t bytes = rowBytes * height;
+  return bytes > telvor::kMaxVideoImageBytes ? -1 : bytes;
+}
+
+bool CorvaneVideoStream::HasCurrentType() const { return m_mt.majortype != GUID_NULL; }
+
+HRESULT CorvaneVideoStream::GetMediaType(int position, CMediaType* type) {
+  if (!type) return E_POINTER;
+  CAutoLock lock(m_pFilter->pStateLock());
+  if (position < 0) return E_INVALIDARG;
+  if (!HasCurrentType()) {
+    if (m_pForcedType) {
+      if (position > 0) return VFW_S_NO_MORE_ITEMS;
+      return type->Set(*m_pForcedType);
+    }
+    if (static_cast<size_t>(position) >= m_Offer.types.size()) return VFW_S_NO_MORE_ITEMS;
+    return type->Set(m_Offer.types[position]);
+  }
+  if (position == 0) return type->Set(m_mt);
+  if (static_cast<size_t>(position - 1) >= m_Offer.types.size()) return VFW_S_NO_MORE_ITEMS;
+  return type->Set(m_Offer.types[position - 1]);
+}
+
+bool CorvaneVideoStream::AcceptsSubtype(REFGUID subtype) const {
+  if (m_Host.isEdius || m_Host.isYyMixer) return subtype == MEDIASUBTYPE_YUY2;
+  return subtype == MEDIASUBTYPE_YV12 || subtype == MEDIASUBTYPE_YUY2 || subtype == MEDIASUBTYPE_RGB24 ||
+         subtype == MEDIASUBTYPE_RGB32;
+}
+
+HRESULT CorvaneVideoStream::CheckMediaType(const CMediaType* type) {
+  TELVOR_TRACE_OBJ(kUnit, L"CorvaneVideoStream::CheckMediaType", this);
+  if (!type) return E_POINTER;
+  CAutoLock lock(m_pFilter->pStateLock());
+  // EDIUS reconnects while running and must get exactly what it had.
+  if (m_Host.isEdius && HasCurrentType()) {
+    if (SameSubtypeAndSize(*type, m_mt)) return S_OK;
+    telvor::Trace() << L"CheckMediaType FAILED 1";
+    DumpMediaType(type);
+    DumpMediaType(&m_mt);
+    return S_FALSE;
+  }
+  bool accepted = false;
+  if (type->majortype == MEDIATYPE_Video) {
+    if (m_pForcedType) {
+      accepted = m_Host.isDvStreamsie || SameSubtypeAndSize(*type, *m_pForcedType);
+    } else {
+      accepted = AcceptsSubtype(type->subtype);
+    }
+  }
+  if (accepted) return S_OK;
+  telvor::Trace() << L"CheckMediaType FAILED";
+  DumpMediaType(type);
+  return S_FALSE;
+}
+
+HRESULT CorvaneVideoStream::SetMediaType(const CMediaType* type) {
+  TELVOR_TRACE_OBJ(kUnit, L"CorvaneVideoStream::SetMediaType", this);
+  DumpMediaType(type);
+  HRESULT hr = CSourceStream::SetMediaType(type);
+  if (FAILED(hr)) return hr;
+  m_OutputFormat = DescribeVideoType(*type);
+  if (m_OutputFormat.frameDuration < 1) {
+    m_OutputFormat.frameDuration = static_cast<std::int64_t>(10000000.0 / m_CameraFps);
+  }
+  ResetScaler();
+  return hr;
+}
+
+HRESULT CorvaneVideoStream::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
+  if (!allocator || !request) return E_POINTER;
+  const BITMAPINFOHEADER* header = BitmapHeader(m_mt);
+  if (!header) return E_FAIL;
+  const std::int64_t imageBytes = DibImageBytes(*header);
+  // A client's header may claim any size; only what the output format really
+  // needs counts, and never less than the converter writes.
+  const std::int64_t needed = std::max<std::int64_t>(imageBytes, 0) + 16;
+  if (imageBytes <= 0 || needed > telvor::kMaxVideoImageBytes) return E_FAIL;
+  request->cBuffers = 1;
+  request->cbBuffer = static_cast<long>(needed);
+  ALLOCATOR_PROPERTIES granted = {};
+  HRESULT hr = allocator->SetProperties(request, &granted);
+  if (FAILED(hr)) return hr;
+  return granted.cbBuffer < request->cbBuffer ? E_FAIL : S_OK;
+}

@@ -1,0 +1,350 @@
+// The streaming side of the video pin: one sample per clock deadline, filled
+// from the oldest queued producer frame or, without one, the black picture.
+#include <dshow.h>
+#include <evcode.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "filter/CorvaneVideoStream.h"
+#include "framework/AccessGuard.h"
+#include "framework/Source.h"
+#include "imaging/Pixel.h"
+#include "imaging/SwScaler.h"
+#include "module/Log.h"
+#include "module/MediaTypeDump.h"
+#include "transport/SlotHeader.h"
+
+namespace {
+
+constexpr wchar_t kUnit[] = L"CorvaneVideoStream";
+constexpr int kFrameWaits = 6;  // 1 ms each before the last frame is reused
+
+// Holds the converter mutex for one scope.
+class MutexHold {
+ public:
+  explicit MutexHold(HANDLE mutex) : mutex_(mutex) { WaitForSingleObject(mutex_, INFINITE); }
+  ~MutexHold() { ReleaseMutex(mutex_); }
+  MutexHold(const MutexHold&) = delete;
+  MutexHold& operator=(const MutexHold&) = delete;
+
+ private:
+  HANDLE mutex_;
+};
+
+// Bytes the picture of `format` occupies in a buffer at its stride; what a
+// sample must hold before anything is written into it. A client's type may
+// claim a picture (rcSource) wider than its rows: nothing fits that.
+std::int64_t PictureBytes(const OutputFormat& format) {
+  const std::int64_t stride = format.stride;
+  const std::int64_t height = format.height;
+  std::int64_t pixelBytes = 1;
+  if (format.subtype == MEDIASUBTYPE_YUY2) pixelBytes = 2;
+  if (format.subtype == MEDIASUBTYPE_RGB24) pixelBytes = 3;
+  if (format.subtype == MEDIASUBTYPE_RGB32) pixelBytes = 4;
+  if (static_cast<std::int64_t>(format.width) * pixelBytes > stride) return INT64_MAX;
+  if (format.subtype == MEDIASUBTYPE_YV12) return stride * height + 2 * (stride / 2) * (height / 2);
+  return stride * height;
+}
+
+// The length a sample reports for a picture of this format.
+long ActualLength(const OutputFormat& format) {
+  const std::int64_t pixels = static_cast<std::int64_t>(format.width) * format.height;
+  if (format.subtype == MEDIASUBTYPE_YUY2) return static_cast<long>(pixels * 2);
+  if (format.subtype == MEDIASUBTYPE_YV12) return static_cast<long>(pixels * 3 / 2);
+  if (format.subtype == MEDIASUBTYPE_RGB32) return static_cast<long>(pixels * 4);
+  if (format.subtype == MEDIASUBTYPE_RGB24) return static_cast<long>(pixels * 3);
+  return -1;  // unknown: leave what the allocator set
+}
+
+std::int32_t StyleCode(UINT style) { return style == 1 || style == 2 ? static_cast<std::int32_t>(style) : 0; }
+
+std::int32_t OutputKindOf(REFGUID subtype) {
+  if (subtype == MEDIASUBTYPE_YV12) return kOutputYv12;
+  if (subtype == MEDIASUBTYPE_YUY2) return kOutputYuy2;
+  if (subtype == MEDIASUBTYPE_RGB24) return kOutputRgb24;
+  if (subtype == MEDIASUBTYPE_RGB32) return kOutputRgb32;
+  return 0;
+}
+
+}  // namespace
+
+// --- converter ---
+
+// A frame of the announced format must fit one slot, or every frame would
+// be read past its slot's end.
+bool CorvaneVideoStream::SourceFitsSlots(std::uint32_t capacity) const {
+  const std::int32_t mode = m_SourceFourcc == telvor::kFourCcYv12 ? kConverterYv12 : kConverterYuy2;
+  if (m_SourceWidth > telvor::kMaxVideoDimension || m_SourceHeight > telvor::kMaxVideoDimension) return false;
+  const std::int64_t bytes = SwScaler::SourceBytes(mode, static_cast<std::int32_t>(m_SourceWidth),
+                                                   static_cast<std::int32_t>(m_SourceHeight));
+  return bytes > 0 && bytes <= capacity;
+}
+
+void CorvaneVideoStream::MakeWorkingPicture() {
+  // Zero bytes are black in BGRA, and the conversions turn them into Y 16,
+  // chroma 128 for the YUV outputs.
+  const std::int64_t bytes = static_cast<std::int64_t>(m_OutputFormat.width) * m_OutputFormat.height * 4;
+  m_pWorkingPicture = static_cast<std::uint8_t*>(PxAlloc(bytes));
+  if (m_pWorkingPicture) std::memset(m_pWorkingPicture, 0, static_cast<size_t>(bytes));
+}
+
+void CorvaneVideoStream::ResetScaler() {
+  MutexHold hold(m_ConverterLock.Get());
+  PxFree(m_pWorkingPicture);
+  m_pWorkingPicture = nullptr;
+  const OutputFormat format = m_OutputFormat;
+  if (format.width < 1 || format.height < 1) {
+    TELVOR_ERROR_OBJ(kUnit, L"CorvaneVideoStream::ResetScaler", this)
+        << L"zero area, " << format.width << L"x" << format.height;
+    return;
+  }
+  MakeWorkingPicture();
+
+  std::int32_t mode = 0;
+  if (m_SourceFourcc == telvor::kFourCcYv12) {
+    mode = kConverterYv12;
+    m_SourceStride = m_SourceWidth;
+  } else if (m_SourceFourcc == telvor::kFourCcYuy2) {
+    mode = kConverterYuy2;
+    m_SourceStride = m_SourceWidth * 2;
+  }
+  const std::int32_t kind = OutputKindOf(format.subtype);
+  // A converter for the old formats would misread the new frames; without a
+  // new one the black picture is the honest answer.
+  m_pConverter.reset();
+  m_ConverterSourceBytes = 0;
+  m_LastGoodEntry = FrameEntry();
+  m_ShortFrameLogged = false;
+  if (mode == 0 || kind == 0) return;
+  if (!SourceFitsSlots(m_SourceCapacity)) {
+    TELVOR_ERROR_OBJ(kUnit, L"CorvaneVideoStream::ResetScaler", this)
+        << L"frame " << m_SourceWidth << L"x" << m_SourceHeight << L" does not fit a slot of " << m_SourceCapacity
+        << L" bytes, no converter";
+    return;
+  }
+  m_pConverter = std::make_unique<SwScaler>(mode, static_cast<std::int32_t>(m_SourceWidth),
+                                            static_cast<std::int32_t>(m_SourceHeight), kind,
+                                            static_cast<std::int32_t>(format.width),
+                                            static_cast<std::int32_t>(format.height), format.bottomUp,
+                                            m_InterpolationCode, StyleCode(m_ScaleStyle));
+  m_ConverterSourceBytes = SwScaler::SourceBytes(mode, static_cast<std::int32_t>(m_SourceWidth),
+                                                 static_cast<std::int32_t>(m_SourceHeight));
+}
+
+// --- streaming thread ---
+
+HRESULT CorvaneVideoStream::OnThreadStartPlay() {
+  m_FrameCount = 0;
+  m_StreamTime = 0;
+  {
+    CAutoLock lock(&m_QueueLock);
+    m_Queue.Clear();
+    m_LastEntry = FrameEntry();
+  }
+  {
+    // The last good frame pointed into the previous channel's view.
+    MutexHold hold(m_ConverterLock.Get());
+    m_LastGoodEntry = FrameEntry();
+  }
+  return m_Clock.Start();
+}
+
+HRESULT CorvaneVideoStream::OnThreadDestroy() {
+  m_Clock.Stop();
+  return S_OK;
+}
+
+// Answers a command that arrived while streaming; true when it ends the loop.
+bool CorvaneVideoStream::HandleCommand(DWORD command) {
+  if (command == CMD_STOP) return true;  // ThreadProc answers it
+  Reply(static_cast<DWORD>(command == CMD_RUN || command == CMD_PAUSE ? S_OK : E_UNEXPECTED));
+  return false;
+}
+
+HRESULT CorvaneVideoStream::DoBufferProcessingLoop() {
+  HRESULT hr = OnThreadStartPlay();
+  if (FAILED(hr)) {
+    m_pFilter->NotifyEvent(EC_ERRORABORT, hr, 0);
+    return hr;
+  }
+  for (;;) {
+    HANDLE events[2] = {GetRequestHandle(), m_Clock.Event()};
+    const DWORD wait = WaitForMultipleObjects(2, events, FALSE, INFINITE);
+    if (wait == WAIT_OBJECT_0) {
+      DWORD command;
+      if (CheckRequest(&command) && HandleCommand(command)) return S_FALSE;
+      continue;
+    }
+    if (wait != WAIT_OBJECT_0 + 1) {
+      const DWORD error = GetLastError();
+      return static_cast<HRESULT>(error) <= 0 ? static_cast<HRESULT>(error) : HRESULT_FROM_WIN32(error);
+    }
+    bool stop = false;
+    hr = ProcessOneDeadline(&stop);
+    if (stop) return hr;
+  }
+}
+
+// One clock deadline: a buffer, FillBuffer, delivery. *stop ends the loop
+// with the returned result.
+HRESULT CorvaneVideoStream::ProcessOneDeadline(bool* stop) {
+  ComPtr<IMediaSample> sample;
+  if (FAILED(GetDeliveryBuffer(sample.Put(), nullptr, nullptr, 0))) {
+    // Usually a stop decommitting the allocator: its command is next. If not,
+    // the advise is re-armed so that production resumes by itself instead of
+    // waiting for a deadline nobody asked for.
+    Sleep(1);
+    m_Clock.AdviseAt(m_StreamTime);
+    return S_OK;
+  }
+  HRESULT hr = FillBuffer(sample.Get());
+  if (hr != S_OK) {
+    sample.Reset();
+    DeliverEndOfStream();
+    *stop = true;
+    if (hr == S_FALSE) return S_OK;
+    m_pFilter->NotifyEvent(EC_ERRORABORT, hr, 0);
+    return hr;
+  }
+  hr = Deliver(sample.Get());
+  sample.Reset();
+  if (hr != S_OK) {
+    *stop = true;
+    return S_OK;
+  }
+  return S_OK;
+}
+
+void CorvaneVideoStream::ApplySampleMediaType(IMediaSample* sample) {
+  AM_MEDIA_TYPE* attached = nullptr;
+  if (sample->GetMediaType(&attached) != S_OK || !attached) return;
+  telvor::Trace() << L"--------- OUTPUT change media type ---------\n";
+  DumpMediaType(attached);
+  telvor::Trace() << L"--------------------------------------------\n";
+  CMediaType type(*attached);
+  DeleteMediaType(attached);
+  SetMediaType(&type);
+}
+
+FrameEntry CorvaneVideoStream::TakeFrame() {
+  FrameEntry entry = {};
+  CAutoLock lock(&m_QueueLock);
+  for (int waits = 0; m_Queue.Empty() && waits < kFrameWaits; ++waits) {
+    m_QueueLock.Unlock();
+    Sleep(1);
+    m_QueueLock.Lock();
+  }
+  if (!m_Queue.Pop(&entry)) entry = m_LastEntry.data ? m_LastEntry : FrameEntry();
+  m_LastEntry = entry;
+  return entry;
+}
+
+void CorvaneVideoStream::StampTimes(IMediaSample* sample) {
+  LONGLONG mediaStart = m_FrameCount;
+  LONGLONG mediaStop = m_FrameCount + 1;
+  sample->SetMediaTime(&mediaStart, &mediaStop);
+  ++m_FrameCount;
+  REFERENCE_TIME start = m_StreamTime;
+  REFERENCE_TIME stop = m_StreamTime + m_OutputFormat.frameDuration;
+  sample->SetTime(&start, &stop);
+  m_StreamTime = stop;
+}
+
+HRESULT CorvaneVideoStream::FillBuffer(IMediaSample* sample) {
+  ApplySampleMediaType(sample);
+  const FrameEntry entry = TakeFrame();
+  StampTimes(sample);
+  m_Clock.AdviseAt(m_StreamTime);
+  WritePicture(sample, entry);
+  sample->SetSyncPoint(TRUE);
+  sample->SetDiscontinuity(TRUE);
+  sample->SetPreroll(FALSE);
+  return S_OK;
+}
+
+void CorvaneVideoStream::WritePicture(IMediaSample* sample, const FrameEntry& entry) {
+  MutexHold hold(m_ConverterLock.Get());
+  BYTE* buffer = nullptr;
+  if (FAILED(sample->GetPointer(&buffer)) || !buffer) return;
+  // The type may have come from a client; never write past the buffer.
+  const std::int64_t needed = PictureBytes(m_OutputFormat);
+  if (needed > sample->GetSize()) {
+    if (!m_SmallBufferLogged) {
+      TELVOR_ERROR_OBJ(kUnit, L"CorvaneVideoStream::FillBuffer", this)
+          << L"sample of " << sample->GetSize() << L" bytes cannot hold " << needed << L", picture left out";
+      m_SmallBufferLogged = true;
+    }
+    return;
+  }
+  m_SmallBufferLogged = false;
+  FrameEntry source = entry;
+  if (source.data && m_pConverter && source.length < m_ConverterSourceBytes) {
+    if (!m_ShortFrameLogged) {
+      TELVOR_ERROR_OBJ(kUnit, L"CorvaneVideoStream::FillBuffer", this)
+          << L"frame of " << source.length << L" bytes shorter than " << m_ConverterSourceBytes << L", not converted";
+      m_ShortFrameLogged = true;
+    }
+    source = m_LastGoodEntry;
+  }
+  if (!source.data || !m_pConverter) {
+    WriteWorkingPicture(sample, buffer);
+  } else {
+    ConvertFrame(sample, buffer, source);
+  }
+}
+
+void CorvaneVideoStream::ConvertFrame(IMediaSample* sample, BYTE* buffer, const FrameEntry& entry) {
+  struct Job {
+    SwScaler* converter;
+    const std::uint8_t* source;
+    std::int32_t sourceStride;
+    BYTE* target;
+    std::int32_t targetStride;
+  } job = {m_pConverter.get(), entry.data, static_cast<std::int32_t>(m_SourceStride), buffer,
+           static_cast<std::int32_t>(m_OutputFormat.stride)};
+  // The slot lives in another process's memory and may vanish under us.
+  const bool completed = telvor::RunGuarded(
+      [](void* context) {
+        auto* j = static_cast<Job*>(context);
+        j->converter->Scale(j->source, j->sourceStride, j->target, j->targetStride);
+      },
+      &job);
+  if (!completed) {
+    TELVOR_ERROR_OBJ(kUnit, L"CorvaneVideoStream::FillBuffer", this) << L"Access violation!!";
+    return;
+  }
+  m_LastGoodEntry = entry;
+  // Downstream reads as many bytes as the sample says; the picture is whole.
+  const long length = ActualLength(m_OutputFormat);
+  if (length >= 0) sample->SetActualDataLength(length);
+}
+
+void CorvaneVideoStream::WriteWorkingPicture(IMediaSample* sample, BYTE* buffer) {
+  const OutputFormat& format = m_OutputFormat;
+  const long length = ActualLength(format);
+  if (!m_pWorkingPicture) {
+    if (length >= 0) sample->SetActualDataLength(length);
+    return;
+  }
+  const PxSize size = {static_cast<std::int32_t>(format.width), static_cast<std::int32_t>(format.height)};
+  const std::int32_t pictureStride = size.width * 4;
+  const std::int32_t stride = static_cast<std::int32_t>(format.stride);
+  if (format.subtype == MEDIASUBTYPE_YUY2) {
+    PxBgraToYuy2(m_pWorkingPicture, pictureStride, buffer, stride, size);
+  } else if (format.subtype == MEDIASUBTYPE_YV12) {
+    // YV12 memory order is Y, Cr, Cb; the primitive takes Y, Cb, Cr.
+    std::uint8_t* second = buffer + static_cast<std::int64_t>(size.height) * stride;
+    std::uint8_t* third = second + static_cast<std::int64_t>(size.height / 2) * (stride / 2);
+    std::uint8_t* const planes[3] = {buffer, third, second};
+    const std::int32_t strides[3] = {stride, stride / 2, stride / 2};
+    PxBgraToI420(m_pWorkingPicture, pictureStride, planes, strides, size);
+  } else if (format.subtype == MEDIASUBTYPE_RGB32) {
+    PxCopyBgra(m_pWorkingPicture, pictureStride, buffer, stride, size);
+  } else if (format.subtype == MEDIASUBTYPE_RGB24) {
+    PxBgraToBgr(m_pWorkingPicture, pictureStride, buffer, stride, size);
+  } else {
+    return;
+  }
+  sample->SetActualDataLength(length);
+}

@@ -1,0 +1,107 @@
+// The video pin's life: construction (offer, probe), destruction and the
+// interfaces it answers.
+#include "filter/CorvaneVideoStream.h"
+
+#include <dshow.h>
+
+#include <cmath>
+#include <cstring>
+#include <cwchar>
+
+#include "framework/Source.h"
+#include "imaging/Pixel.h"
+#include "imaging/SwScaler.h"
+#include "module/Log.h"
+#include "module/SettingsKeys.h"
+#include "module/ZentraSettings.h"
+#include "transport/SharedVideo.h"
+
+namespace {
+
+constexpr wchar_t kUnit[] = L"CorvaneVideoStream";
+constexpr double kFallbackFps = 30.0;
+constexpr double kMaxFps = 1000.0;
+
+volatile LONG g_liveVideoPins = 0;
+
+}  // namespace
+
+bool UsableFrameRate(double fps) { return std::isfinite(fps) && fps > 0.0 && fps <= kMaxFps; }
+
+LONG CorvaneVideoStream::Instances() { return g_liveVideoPins; }
+
+CorvaneVideoStream::CorvaneVideoStream(HRESULT* hr, CSource* filter, const wchar_t* pinName, UINT cameraIndex,
+                                       const FilterEntry* entry)
+    : CSourceStream(nullptr, hr, filter, pinName),
+      m_CameraIndex(cameraIndex),
+      m_pEntry(entry),
+      m_Host(GetHostInfo()),
+      m_Clock(kUnit, L"CorvaneVideoStream::OnThreadStartPlay", this) {
+  const LONG instances = InterlockedIncrement(&g_liveVideoPins);
+  TELVOR_TRACE_OBJ(kUnit, L"CorvaneVideoStream::CorvaneVideoStream", this) << L" instances=" << instances;
+
+  // A camera rate of 0 (or garbage) would give no frame duration at all;
+  // 30 is what capture applications expect from a webcam.
+  m_CameraFps = entry->fps;
+  if (!UsableFrameRate(m_CameraFps)) {
+    TELVOR_ERROR_OBJ(kUnit, L"CorvaneVideoStream::CorvaneVideoStream", this)
+        << L"frame rate " << m_CameraFps << L" unusable, using " << kFallbackFps;
+    m_CameraFps = kFallbackFps;
+  }
+  // Until GetScaleStyle or SetScaleStyle runs, the style the table read at load.
+  m_ScaleStyle = static_cast<UINT>(entry->scaleStyle);
+
+  m_ConverterLock.Reset(CreateMutexW(nullptr, FALSE, nullptr));
+  if (!m_ConverterLock && hr && SUCCEEDED(*hr)) *hr = HRESULT_FROM_WIN32(GetLastError());
+
+  ProbeChannelFrameRate();
+  try {
+    const std::wstring formatFile = settings::FormatFilePath(GetModulePaths().formatPath, cameraIndex);
+    m_Offer = BuildVideoOffer(m_Host, *entry, m_CameraFps, m_SourceFrameRate, formatFile.c_str());
+  } catch (const telvor::ComError& error) {
+    if (hr && SUCCEEDED(*hr)) *hr = error.Error();
+  } catch (const std::bad_alloc&) {
+    if (hr && SUCCEEDED(*hr)) *hr = E_OUTOFMEMORY;
+  }
+  if (m_Offer.types.empty() && hr && SUCCEEDED(*hr)) *hr = E_FAIL;
+}
+
+CorvaneVideoStream::~CorvaneVideoStream() {
+  const LONG instances = InterlockedDecrement(&g_liveVideoPins);
+  TELVOR_TRACE_OBJ(kUnit, L"CorvaneVideoStream::~CorvaneVideoStream", this) << L" instances=" << instances;
+  m_ChannelThread.Stop();
+  delete m_pChannel;  // only left when the channel thread could not run its stop
+  m_pChannel = nullptr;
+  m_Clock.Stop();
+  PxFree(m_pWorkingPicture);
+  m_pWorkingPicture = nullptr;
+  m_pConverter.reset();
+}
+
+// The producer's rate, read once without the mutex, so that hosts that get a
+// rate-specific list (skype) see the rate they will receive.
+void CorvaneVideoStream::ProbeChannelFrameRate() {
+  telvor::SharedVideo probe;
+  probe.index = static_cast<std::int32_t>(m_CameraIndex);
+  if (!probe.Create()) return;
+  if (probe.ViewSize() >= sizeof(telvor::SlotHeader)) {
+    double fps;
+    std::memcpy(&fps, probe.View() + offsetof(telvor::SlotHeader, video_frame_rate), sizeof(fps));
+    if (UsableFrameRate(fps)) m_SourceFrameRate = fps;
+  }
+  probe.Close();
+}
+
+std::wstring CorvaneVideoStream::CameraKey(const wchar_t* pattern) const {
+  return settings::CameraKey(pattern, static_cast<int>(m_CameraIndex));
+}
+
+STDMETHODIMP CorvaneVideoStream::NonDelegatingQueryInterface(REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  if (iid == IID_IAMStreamConfig) return GetInterface(static_cast<IAMStreamConfig*>(this), out);
+  if (iid == IID_IKsPropertySet) return GetInterface(static_cast<IKsPropertySet*>(this), out);
+  if (iid == IID_ICorvaneVideoStream) return GetInterface(static_cast<ICorvaneVideoStream*>(this), out);
+  return CSourceStream::NonDelegatingQueryInterface(iid, out);
+}
+
+STDMETHODIMP CorvaneVideoStream::Notify(IBaseFilter*, Quality) { return E_NOTIMPL; }

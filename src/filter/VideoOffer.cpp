@@ -1,0 +1,101 @@
+// The list of types a video pin offers, from the camera's settings and the
+// host program. Hosts that cannot cope with our general list get their own.
+#include <dshow.h>
+#include <dvdmedia.h>
+
+#include "filter/CorvaneVideoStream.h"
+#include "module/Log.h"
+#include "module/SettingsKeys.h"
+#include "module/ZentraSettings.h"
+
+namespace {
+
+struct EdiusType {
+  bool interlaced;
+  int width;
+  int height;
+  double fps;
+};
+
+// EDIUS only connects to the broadcast formats of its project settings.
+constexpr EdiusType kEdiusTypes[] = {
+    {false, 1920, 1080, 30.0},          {false, 1920, 1080, 30000.0 / 1001}, {false, 1920, 1080, 25.0},
+    {true, 1920, 1080, 30.0},           {true, 1920, 1080, 30000.0 / 1001},  {true, 1920, 1080, 25.0},
+    {false, 1280, 720, 30.0},           {false, 1280, 720, 30000.0 / 1001},  {false, 1280, 720, 25.0},
+    {false, 720, 480, 60000.0 / 1001},  {false, 720, 480, 60.0},             {true, 720, 480, 30000.0 / 1001},
+    {false, 720, 576, 50.0},            {true, 720, 576, 25.0},
+};
+
+class OfferBuilder {
+ public:
+  OfferBuilder(const HostInfo& host, VideoOffer& offer) : host_(host), offer_(offer) {}
+
+  // Types describing a format already offered add nothing.
+  void Append(CMediaType&& type) {
+    for (const CMediaType& existing : offer_.types) {
+      if (IsSameVideoFormat(existing, type)) return;
+    }
+    offer_.types.push_back(std::move(type));
+  }
+  void Append(REFGUID subtype, int width, int height, double fps, bool interlaced = false) {
+    CMediaType type;
+    try {
+      if (interlaced) {
+        BuildVideoType2(&type, subtype, width, height, fps);
+      } else {
+        BuildVideoType(&type, subtype, width, height, fps);
+      }
+    } catch (const telvor::ComError&) {
+      return;  // a size beyond what a buffer can hold; the builder has logged it
+    }
+    Append(std::move(type));
+  }
+  void AddOutputSize(int width, int height, double fps) {
+    if (host_.isEdius || host_.isYyMixer) {
+      Append(MEDIASUBTYPE_YUY2, width, height, fps);
+    } else {
+      const GUID* const order[] = {&MEDIASUBTYPE_YV12, &MEDIASUBTYPE_YUY2, &MEDIASUBTYPE_RGB32, &MEDIASUBTYPE_RGB24};
+      for (const GUID* subtype : order) Append(*subtype, width, height, fps);
+    }
+    offer_.sizes.emplace_back(static_cast<UINT>(width), static_cast<UINT>(height));
+  }
+
+ private:
+  const HostInfo& host_;
+  VideoOffer& offer_;
+};
+
+}  // namespace
+
+VideoOffer BuildVideoOffer(const HostInfo& host, const FilterEntry& entry, double cameraFps, double sourceFps,
+                           const wchar_t* formatFile) {
+  VideoOffer offer;
+  OfferBuilder builder(host, offer);
+  if (host.isEdius) {
+    for (const EdiusType& type : kEdiusTypes) {
+      builder.Append(MEDIASUBTYPE_YUY2, type.width, type.height, type.fps, type.interlaced);
+    }
+    return offer;
+  }
+  if (host.isSkype) {
+    builder.Append(MEDIASUBTYPE_YV12, 1920, 1080, sourceFps);
+    builder.Append(MEDIASUBTYPE_YV12, 1280, 720, sourceFps);
+    offer.sizes.emplace_back(1920u, 1080u);
+    offer.sizes.emplace_back(1280u, 720u);
+  } else if (entry.defaultWidth > 0 && entry.defaultHeight > 0) {
+    builder.AddOutputSize(entry.defaultWidth, entry.defaultHeight, cameraFps);
+  }
+  for (int n = 1;; ++n) {
+    const int width = GetConfigInt(settings::NumberedKey(settings::kOutputWidth, n).c_str(), 0, formatFile);
+    const int height = GetConfigInt(settings::NumberedKey(settings::kOutputHeight, n).c_str(), 0, formatFile);
+    if (width == 0 || height == 0) break;
+    // A negative or oversized entry is a typing error in the file: skip it
+    // rather than refuse the whole camera.
+    if (width < 0 || height < 0 || width > telvor::kMaxVideoDimension || height > telvor::kMaxVideoDimension) {
+      continue;
+    }
+    builder.AddOutputSize(width, height, cameraFps);
+  }
+  if (offer.types.empty()) builder.AddOutputSize(1280, 720, cameraFps);
+  return offer;
+}
