@@ -1,0 +1,230 @@
+// The video pin in Wine's filter graph: pacing, time stamps, the black
+// picture, producer frames through the queue, and restarts.
+#include <gtest/gtest.h>
+
+#include <control.h>
+
+#include <string>
+
+#include "transport/SlotHeader.h"
+
+#include "support/LogCapture.h"
+#include "support/TestSink.h"
+#include "VideoPinFixture.h"
+
+namespace telvor::test {
+namespace {
+
+constexpr int kWidth = 320;
+constexpr int kHeight = 240;
+constexpr DWORD kWaitMs = 4000;
+
+class VideoPinStreaming : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))); }
+  void TearDown() override {
+    if (control) control->Stop();
+    control.Reset();
+    graph.Reset();
+    sink.Reset();
+    camera = Camera();
+    EXPECT_EQ(0, CBaseObject::ObjectsActive());
+    CoUninitialize();
+  }
+  void Build(int cameraIndex, double fps) {
+    entry = MakeVideoEntry(cameraIndex, fps);
+    camera = Camera::Create(cameraIndex, &entry);
+    ASSERT_TRUE(camera.pin);
+    TestSinkOptions options;
+    options.maxCopyBytes = kWidth * kHeight * 2;
+    sink = TestSink::Create(options);
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph,
+                                     graph.PutVoid()));
+    ASSERT_EQ(S_OK, graph->AddFilter(camera.filter.Get(), L"camera"));
+    ASSERT_EQ(S_OK, graph->AddFilter(sink.Get(), L"sink"));
+    const CMediaType type = VideoType(MEDIASUBTYPE_YUY2, kWidth, kHeight, fps);
+    ASSERT_EQ(S_OK, graph->ConnectDirect(camera.pin, sink->InputPin(), &type));
+    ASSERT_EQ(S_OK, graph.As(&control));
+  }
+  // Samples after `from` (an index into the sink's list), waiting for `count`.
+  std::vector<ReceivedSample> Next(size_t from, size_t count) {
+    EXPECT_TRUE(sink->WaitForSamples(from + count, kWaitMs));
+    std::vector<ReceivedSample> all = sink->Samples();
+    if (all.size() < from + count) return {};
+    return std::vector<ReceivedSample>(all.begin() + from, all.begin() + from + count);
+  }
+
+  FilterEntry entry = {};
+  Camera camera;
+  ComPtr<TestSink> sink;
+  ComPtr<IFilterGraph> graph;
+  ComPtr<IMediaControl> control;
+};
+
+// A producer ring written by hand: the library refuses slots shorter than a
+// frame, a careless producer may not.
+class ShortSlotRing {
+ public:
+  ShortSlotRing(int cameraIndex, std::uint32_t width, std::uint32_t height, std::uint32_t capacity)
+      : capacity_(capacity) {
+    const std::wstring number = (cameraIndex < 10 ? L"0" : L"") + std::to_wstring(cameraIndex);
+    const DWORD bytes = 8 * (capacity + 84);
+    mapping_.Reset(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, bytes,
+                                      (L"KAVO.VCAM.V.SHARE.MEMORY." + number).c_str()));
+    mutex_.Reset(CreateMutexW(nullptr, FALSE, (L"KAVO.VCAM.V.MUTEX." + number).c_str()));
+    if (mapping_) view_ = static_cast<BYTE*>(MapViewOfFile(mapping_.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    if (!view_) return;
+    telvor::SlotHeader header = {};
+    header.video_fourcc = telvor::kFourCcYuy2;
+    header.video_width = width;
+    header.video_height = height;
+    header.video_frame_rate = 30.0;
+    header.video_capacity = capacity;
+    std::memcpy(view_, &header, sizeof(header));
+  }
+  ~ShortSlotRing() {
+    if (view_) UnmapViewOfFile(view_);
+  }
+  bool Ok() const { return view_ && mutex_; }
+  void Write(BYTE value) {
+    WaitForSingleObject(mutex_.Get(), INFINITE);
+    BYTE* slot = view_ + (sequence_ % 8) * (capacity_ + 84);
+    ++sequence_;
+    std::memset(slot + 84, value, capacity_);
+    telvor::SlotHeader header;
+    std::memcpy(&header, slot, sizeof(header));
+    header.video_sequence = sequence_;
+    header.video_timestamp = sequence_ * 333333;
+    header.payload_length = capacity_;
+    std::memcpy(slot, &header, sizeof(header));
+    ReleaseMutex(mutex_.Get());
+  }
+
+ private:
+  std::uint32_t capacity_;
+  UniqueHandle mapping_;
+  UniqueHandle mutex_;
+  BYTE* view_ = nullptr;
+  std::uint64_t sequence_ = 0;
+};
+
+bool IsBlackYuy2(const ReceivedSample& sample) {
+  if (sample.data.size() < 4) return false;
+  for (size_t i = 0; i + 1 < sample.data.size(); i += 2) {
+    if (sample.data[i] != 16 || sample.data[i + 1] != 128) return false;
+  }
+  return true;
+}
+
+bool IsFilledWith(const ReceivedSample& sample, BYTE value) {
+  if (sample.data.size() != static_cast<size_t>(kWidth * kHeight * 2)) return false;
+  for (BYTE b : sample.data) {
+    if (b != value) return false;
+  }
+  return true;
+}
+
+TEST_F(VideoPinStreaming, WithoutProducerDeliversStampedBlackFramesAtTheCameraRate) {
+  LogCapture log;
+  Build(kVideoPinCameras + 0, 50.0);
+  ASSERT_EQ(S_OK, control->Run());
+  ASSERT_TRUE(sink->WaitForSamples(1, kWaitMs));
+  const ULONGLONG started = GetTickCount64();
+  const size_t first = sink->SampleCount();
+  ASSERT_TRUE(sink->WaitForSamples(first + 10, kWaitMs));
+  const ULONGLONG elapsed = GetTickCount64() - started;
+  const std::vector<ReceivedSample> samples = Next(0, 10);
+  ASSERT_EQ(10u, samples.size());
+  constexpr REFERENCE_TIME kDuration = 200000;  // 50 frames per second
+  for (size_t i = 0; i < samples.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_TRUE(samples[i].hasTime);
+    EXPECT_EQ(static_cast<REFERENCE_TIME>(i) * kDuration, samples[i].start);
+    EXPECT_EQ(static_cast<REFERENCE_TIME>(i + 1) * kDuration, samples[i].stop);
+    EXPECT_TRUE(samples[i].hasMediaTime);
+    EXPECT_EQ(static_cast<LONGLONG>(i), samples[i].mediaStart);
+    EXPECT_EQ(static_cast<LONGLONG>(i + 1), samples[i].mediaStop);
+    EXPECT_TRUE(samples[i].syncPoint);
+    EXPECT_TRUE(samples[i].discontinuity);
+    EXPECT_FALSE(samples[i].preroll);
+    EXPECT_EQ(kWidth * kHeight * 2, samples[i].actualLength);
+    EXPECT_TRUE(IsBlackYuy2(samples[i]));
+  }
+  // Ten more samples take ten periods of 20 ms.
+  EXPECT_GE(elapsed, 160u);
+  EXPECT_LT(elapsed, 2000u);
+  EXPECT_EQ(1u, log.Count(L"SharedVideo::Create failed, err="));
+}
+
+TEST_F(VideoPinStreaming, StopThenRunRestartsTimesCountersAndChannel) {
+  LogCapture log;
+  Build(kVideoPinCameras + 1, 50.0);
+  ASSERT_EQ(S_OK, control->Run());
+  ASSERT_EQ(3u, Next(0, 3).size());
+  ASSERT_EQ(S_OK, control->Stop());
+  sink->ClearSamples();
+  ASSERT_EQ(S_OK, control->Run());
+  const std::vector<ReceivedSample> again = Next(0, 2);
+  ASSERT_EQ(2u, again.size());
+  EXPECT_EQ(0, again[0].start);
+  EXPECT_EQ(0, again[0].mediaStart);
+  EXPECT_EQ(1, again[1].mediaStart);
+  // Each activation opens the channel anew, on its channel thread.
+  for (int i = 0; i < 100 && log.Count(L"SharedVideo::Create failed, err=") < 2; ++i) Sleep(10);
+  EXPECT_EQ(2u, log.Count(L"SharedVideo::Create failed, err="));
+}
+
+TEST_F(VideoPinStreaming, ProducerFrameIsConvertedIntoTheNextSample) {
+  const int index = kVideoPinCameras + 2;
+  Producer producer(index, kWidth, kHeight);
+  ASSERT_TRUE(producer.Ok());
+  LogCapture log;
+  Build(index, 30.0);
+  ASSERT_EQ(S_OK, control->Run());
+  ASSERT_EQ(1u, Next(0, 1).size());
+  ASSERT_TRUE(producer.Write(0x5A));
+  // A frame written now reaches one of the next few samples, converted
+  // (same size and format: a straight copy).
+  bool seen = false;
+  for (size_t i = 1; i < 10 && !seen; ++i) {
+    const std::vector<ReceivedSample> next = Next(i, 1);
+    ASSERT_EQ(1u, next.size());
+    seen = IsFilledWith(next[0], 0x5A);
+  }
+  EXPECT_TRUE(seen);
+  EXPECT_EQ(1u, log.Count(L"[CorvaneVideoStream::KAVOShared_OnFormatChanged], 0x"));
+  EXPECT_EQ(0u, log.Count(L"SharedVideo::Create failed"));
+}
+
+TEST_F(VideoPinStreaming, SixFramesBetweenSamplesKeepTheNewestFiveThenTheLastRepeats) {
+  const int index = kVideoPinCameras + 3;
+  Producer producer(index, kWidth, kHeight);
+  ASSERT_TRUE(producer.Ok());
+  Build(index, 5.0);  // 200 ms between samples: room for the burst
+  ASSERT_EQ(S_OK, control->Run());
+  ASSERT_TRUE(sink->WaitForSamples(1, kWaitMs));
+  const size_t before = sink->SampleCount();
+  for (BYTE value = 1; value <= 6; ++value) ASSERT_TRUE(producer.Write(value));
+  const std::vector<ReceivedSample> samples = Next(before, 7);
+  ASSERT_EQ(7u, samples.size());
+  const BYTE expected[] = {2, 3, 4, 5, 6, 6, 6};
+  for (size_t i = 0; i < 7; ++i) EXPECT_TRUE(IsFilledWith(samples[i], expected[i])) << "sample " << i;
+}
+
+TEST_F(VideoPinStreaming, FormatThatDoesNotFitItsSlotGivesBlackFrames) {
+  const int index = kVideoPinCameras + 4;
+  ShortSlotRing producer(index, kWidth, kHeight, 4096);  // far less than one frame
+  ASSERT_TRUE(producer.Ok());
+  LogCapture log;
+  Build(index, 50.0);
+  ASSERT_EQ(S_OK, control->Run());
+  ASSERT_EQ(1u, Next(0, 1).size());
+  for (int i = 0; i < 3; ++i) producer.Write(0x77);
+  const std::vector<ReceivedSample> samples = Next(1, 6);
+  ASSERT_EQ(6u, samples.size());
+  for (const ReceivedSample& sample : samples) EXPECT_TRUE(IsBlackYuy2(sample));
+  EXPECT_EQ(1u, log.Count(L"does not fit a slot of 4096 bytes, no converter"));
+}
+
+}  // namespace
+}  // namespace telvor::test
