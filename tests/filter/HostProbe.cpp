@@ -27,10 +27,19 @@ int main(int argc, char** argv) {
   auto* pin = dynamic_cast<CorvaneVideoStream*>(dynamic_cast<Corvane*>(unknown)->GetPin(0));
   for (const CMediaType& type : pin->OfferedTypes()) {
     const OutputFormat format = DescribeVideoType(type);
-    std::printf("%.4s %ux%u %lld %d\n", reinterpret_cast<const char*>(&format.subtype.Data1), format.width,
-                format.height, static_cast<long long>(format.frameDuration), format.interlaced ? 1 : 0);
+    const char* name = format.subtype == MEDIASUBTYPE_YV12   ? "YV12"
+                       : format.subtype == MEDIASUBTYPE_YUY2 ? "YUY2"
+                       : format.subtype == MEDIASUBTYPE_RGB32 ? "RGB32"
+                                                              : "RGB24";
+    std::printf("%s %ux%u %lld %d\n", name, format.width, format.height,
+                static_cast<long long>(format.frameDuration), format.interlaced ? 1 : 0);
   }
   std::printf("sizes %zu\n", pin->SupportedSizes().size());
+  // With a forced type, only DVStreamsie takes a proposal of another kind.
+  pin->SetSubType(MEDIASUBTYPE_RGB32);
+  CMediaType other;
+  BuildVideoType(&other, MEDIASUBTYPE_RGB24, 320, 240, 30.0);
+  std::printf("check %ld\n", static_cast<long>(pin->CheckMediaType(&other)));
   delete unknown;
   CoUninitialize();
   return 0;

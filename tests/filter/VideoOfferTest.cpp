@@ -1,0 +1,146 @@
+// The types a camera offers: from its settings and format file, and the
+// lists of the hosts that need their own.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <limits>
+#include <string>
+
+#include "support/WinTestSupport.h"
+#include "VideoPinFixture.h"
+
+namespace telvor::test {
+namespace {
+
+struct Offered {
+  GUID subtype;
+  UINT width;
+  UINT height;
+  std::int64_t duration;
+  bool interlaced;
+};
+
+std::vector<Offered> Describe(const VideoOffer& offer) {
+  std::vector<Offered> out;
+  for (const CMediaType& type : offer.types) {
+    const OutputFormat f = DescribeVideoType(type);
+    out.push_back({f.subtype, f.width, f.height, f.frameDuration, f.interlaced});
+  }
+  return out;
+}
+
+TEST(VideoOffer, DefaultSizeThenFormatFileSizesInEveryColourSpace) {
+  TempDir dir;
+  const std::wstring file = dir.File(L"cam.26.INI");
+  WriteTextFile(file,
+                "[CONFIG]\nFILTER.OUTPUT.W.01=1920\nFILTER.OUTPUT.H.01=1080\n"
+                "FILTER.OUTPUT.W.02=640\nFILTER.OUTPUT.H.02=480\n"
+                "FILTER.OUTPUT.W.03=0\nFILTER.OUTPUT.H.03=200\nFILTER.OUTPUT.W.04=320\nFILTER.OUTPUT.H.04=240\n");
+  const FilterEntry entry = MakeVideoEntry(kVideoPinCameras, 25.0, 1920, 1080);
+  const VideoOffer offer = BuildVideoOffer(HostInfo{}, entry, 25.0, 30.0, file.c_str());
+  const std::vector<Offered> types = Describe(offer);
+  ASSERT_EQ(8u, types.size());  // the duplicate 1920 x 1080 adds nothing; 03 ends the list
+  const GUID* order[] = {&MEDIASUBTYPE_YV12, &MEDIASUBTYPE_YUY2, &MEDIASUBTYPE_RGB32, &MEDIASUBTYPE_RGB24};
+  for (size_t i = 0; i < 8; ++i) {
+    EXPECT_EQ(*order[i % 4], types[i].subtype);
+    EXPECT_EQ(i < 4 ? 1920u : 640u, types[i].width);
+    EXPECT_EQ(400000, types[i].duration);
+  }
+  const std::vector<std::pair<UINT, UINT>> sizes = {{1920, 1080}, {1920, 1080}, {640, 480}};
+  EXPECT_EQ(sizes, offer.sizes);
+
+  // Nothing configured: 1280 x 720.
+  const VideoOffer plain = BuildVideoOffer(HostInfo{}, MakeVideoEntry(kVideoPinCameras), 30.0, 30.0,
+                                           dir.File(L"missing.INI").c_str());
+  ASSERT_EQ(4u, plain.types.size());
+  EXPECT_EQ(1280u, Describe(plain)[3].width);
+  EXPECT_EQ(MEDIASUBTYPE_RGB24, plain.types[3].subtype);
+}
+
+TEST(VideoOffer, HostListsForSkypeEdiusAndYyMixer) {
+  TempDir dir;
+  const std::wstring file = dir.File(L"cam.INI");
+  WriteTextFile(file, "[CONFIG]\nFILTER.OUTPUT.W.01=640\nFILTER.OUTPUT.H.01=480\n");
+  const FilterEntry entry = MakeVideoEntry(kVideoPinCameras, 30.0, 800, 600);
+
+  HostInfo skype = {};
+  skype.isSkype = true;
+  const VideoOffer forSkype = BuildVideoOffer(skype, entry, 30.0, 25.0, file.c_str());
+  std::vector<Offered> types = Describe(forSkype);
+  ASSERT_EQ(6u, types.size());  // two YV12 at the producer's rate, then the file's size
+  EXPECT_EQ(MEDIASUBTYPE_YV12, types[0].subtype);
+  EXPECT_EQ(1920u, types[0].width);
+  EXPECT_EQ(400000, types[0].duration);
+  EXPECT_EQ(1280u, types[1].width);
+  EXPECT_EQ(640u, types[2].width);
+  const std::vector<std::pair<UINT, UINT>> skypeSizes = {{1920, 1080}, {1280, 720}, {640, 480}};
+  EXPECT_EQ(skypeSizes, forSkype.sizes);
+
+  HostInfo edius = {};
+  edius.isEdius = true;
+  const VideoOffer forEdius = BuildVideoOffer(edius, entry, 30.0, 30.0, file.c_str());
+  types = Describe(forEdius);
+  ASSERT_EQ(14u, types.size());
+  EXPECT_TRUE(forEdius.sizes.empty());
+  for (const Offered& t : types) EXPECT_EQ(MEDIASUBTYPE_YUY2, t.subtype);
+  EXPECT_EQ(333666, types[1].duration);
+  EXPECT_TRUE(types[3].interlaced);
+  EXPECT_EQ(166833, types[9].duration);
+  EXPECT_EQ(576u, types[13].height);
+  EXPECT_TRUE(types[13].interlaced);
+
+  HostInfo yyMixer = {};
+  yyMixer.isYyMixer = true;
+  types = Describe(BuildVideoOffer(yyMixer, entry, 30.0, 30.0, file.c_str()));
+  ASSERT_EQ(2u, types.size());
+  EXPECT_EQ(MEDIASUBTYPE_YUY2, types[0].subtype);
+  EXPECT_EQ(800u, types[0].width);
+}
+
+TEST(VideoOffer, UnusableRatesAreRefused) {
+  EXPECT_TRUE(UsableFrameRate(30.0));
+  EXPECT_FALSE(UsableFrameRate(0.0));
+  EXPECT_FALSE(UsableFrameRate(-5.0));
+  EXPECT_FALSE(UsableFrameRate(1e300));
+  EXPECT_FALSE(UsableFrameRate(std::numeric_limits<double>::quiet_NaN()));
+}
+
+// The real thing: a program named like the host, with the module's own
+// host detection.
+std::string RunProbeAs(const std::wstring& name, int cameraIndex) {
+  TempDir dir;
+  const std::wstring exe = dir.File(name);
+  EXPECT_TRUE(CopyFileTo(BuildTreePath(L"tests\\filter\\telvor_video_host_probe.exe"), exe));
+  const std::wstring out = dir.File(L"out.txt");
+  EXPECT_EQ(0, RunProcess(L"\"" + exe + L"\" " + std::to_wstring(cameraIndex), 20000, out));
+  std::string text;
+  if (FILE* file = _wfopen(out.c_str(), L"rb")) {
+    char chunk[4096];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof(chunk), file)) > 0) text.append(chunk, got);
+    fclose(file);
+  }
+  // The probe writes text mode: back to plain line feeds.
+  std::string plain;
+  for (char c : text) {
+    if (c != '\r') plain += c;
+  }
+  return plain;
+}
+
+TEST(VideoOffer, RenamedProgramsGetTheirHostLists) {
+  const std::string edius = RunProbeAs(L"EDIUS.exe", kVideoPinCameras + 12);
+  EXPECT_NE(std::string::npos, edius.find("YUY2 1920x1080 333333 1\n")) << edius;
+  EXPECT_NE(std::string::npos, edius.find("sizes 0\ncheck 1\n")) << edius;
+  const std::string skype = RunProbeAs(L"skype.exe", kVideoPinCameras + 12);
+  EXPECT_EQ(0u, skype.find("YV12 1920x1080 333333 0\nYV12 1280x720 333333 0\n")) << skype;
+  const std::string yy = RunProbeAs(L"YYMixer.exe", kVideoPinCameras + 12);
+  EXPECT_EQ("YUY2 640x480 333333 0\nsizes 1\ncheck 1\n", yy);
+  const std::string dv = RunProbeAs(L"DVStreamsie.exe", kVideoPinCameras + 12);
+  EXPECT_EQ("YV12 640x480 333333 0\nYUY2 640x480 333333 0\nRGB32 640x480 333333 0\nRGB24 640x480 333333 0\n"
+            "sizes 1\ncheck 0\n",
+            dv);
+}
+
+}  // namespace
+}  // namespace telvor::test

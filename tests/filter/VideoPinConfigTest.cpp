@@ -1,0 +1,265 @@
+// What applications see of a camera filter and its video pin before and
+// after a connection: the filter's interfaces, IAMStreamConfig, the control
+// interface and the property page.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <dshow.h>
+#include <dvdmedia.h>
+
+#include "module/ModuleStartup.h"
+#include "module/ZentraSettings.h"
+#include "support/LogCapture.h"
+#include "support/TestSink.h"
+#include "VideoPinFixture.h"
+
+namespace telvor::test {
+namespace {
+
+class VideoPinConfig : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    // The settings then live beside this program (or in its registry key).
+    StartModule(nullptr);
+  }
+  void TearDown() override {
+    control.Reset();
+    config.Reset();
+    sink.Reset();
+    camera = Camera();
+    EXPECT_EQ(0, CBaseObject::ObjectsActive());
+    CoUninitialize();
+  }
+  void Create(int index, int defaultWidth = 0, int defaultHeight = 0) {
+    entry = MakeVideoEntry(index, 30.0, defaultWidth, defaultHeight);
+    camera = Camera::Create(index, &entry);
+    ASSERT_TRUE(camera.pin);
+    ASSERT_EQ(S_OK, camera.filter.QueryInto(IID_ICorvaneVideoStream, control.PutVoid()));
+    ASSERT_EQ(S_OK, camera.pin->QueryInterface(IID_IAMStreamConfig, config.PutVoid()));
+  }
+  // Connects to a sink that takes exactly `type`.
+  void ConnectWith(const CMediaType& type) {
+    TestSinkOptions options;
+    options.acceptedTypes = {type};
+    sink = TestSink::Create(options);
+    ASSERT_EQ(S_OK, camera.pin->Connect(sink->InputPin(), &type));
+  }
+
+  FilterEntry entry = {};
+  Camera camera;
+  ComPtr<ICorvaneVideoStream> control;
+  ComPtr<IAMStreamConfig> config;
+  ComPtr<TestSink> sink;
+};
+
+OutputFormat Describe(AM_MEDIA_TYPE* type) {
+  const OutputFormat format = DescribeVideoType(*type);
+  DeleteMediaType(type);
+  return format;
+}
+
+TEST_F(VideoPinConfig, FilterAnswersForItsPinAndReportsItselfAsSource) {
+  Create(kVideoPinCameras + 5);
+  ComPtr<IAMFilterMiscFlags> flags;
+  ASSERT_EQ(S_OK, camera.filter.QueryInto(IID_IAMFilterMiscFlags, flags.PutVoid()));
+  EXPECT_EQ(static_cast<ULONG>(AM_FILTER_MISC_FLAGS_IS_SOURCE), flags->GetMiscFlags());
+
+  ComPtr<ISpecifyPropertyPages> pages;
+  ASSERT_EQ(S_OK, camera.filter.QueryInto(IID_ISpecifyPropertyPages, pages.PutVoid()));
+  CAUUID ids = {};
+  ASSERT_EQ(S_OK, pages->GetPages(&ids));
+  ASSERT_EQ(1u, ids.cElems);
+  EXPECT_EQ(PropertyPageId(kVideoPinCameras + 5), ids.pElems[0]);
+  EXPECT_EQ(kVideoPinCameras + 5, ids.pElems[0].Data4[7]);
+  CoTaskMemFree(ids.pElems);
+  EXPECT_EQ(E_POINTER, pages->GetPages(nullptr));
+
+  // The control interface through the filter is the pin's own.
+  ComPtr<ICorvaneVideoStream> fromPin;
+  ASSERT_EQ(S_OK, camera.pin->QueryInterface(IID_ICorvaneVideoStream, fromPin.PutVoid()));
+  EXPECT_EQ(fromPin.Get(), control.Get());
+
+  ComPtr<IKsPropertySet> properties;
+  ASSERT_EQ(S_OK, camera.pin->QueryInterface(IID_IKsPropertySet, properties.PutVoid()));
+  GUID category = GUID_NULL;
+  DWORD returned = 0;
+  EXPECT_EQ(S_OK, properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, 16, &returned));
+  EXPECT_EQ(PIN_CATEGORY_CAPTURE, category);
+  EXPECT_EQ(1, LiveCameraFilterCount());
+}
+
+TEST_F(VideoPinConfig, UnknownMediaKindGivesNoPinsAndAudioFailsCleanly) {
+  entry = MakeVideoEntry(kVideoPinCameras + 6);
+  LogCapture log;
+  for (const GUID* kind : {&MEDIATYPE_Audio, &MEDIATYPE_Stream}) {
+    HRESULT hr = S_OK;
+    CUnknown* unknown = NewCameraFilter(nullptr, *kind, kVideoPinCameras + 6, &entry, &hr);
+    EXPECT_EQ(E_NOTIMPL, hr);
+    ASSERT_NE(nullptr, unknown);
+    EXPECT_EQ(0, dynamic_cast<Corvane*>(unknown)->GetPinCount());
+    delete unknown;
+  }
+  EXPECT_EQ(1u, log.Count(L"audio pin not available"));
+  EXPECT_EQ(0, LiveCameraFilterCount());
+}
+
+TEST_F(VideoPinConfig, DetachReleasesTheFiltersStillListed) {
+  entry = MakeVideoEntry(kVideoPinCameras + 7);
+  Camera first = Camera::Create(kVideoPinCameras + 7, &entry);
+  Camera second = Camera::Create(kVideoPinCameras + 7, &entry);
+  ASSERT_TRUE(first.pin && second.pin);
+  first = Camera();
+  EXPECT_EQ(1, LiveCameraFilterCount());
+  // The host "forgets" its reference, as FFmpeg does with a listing filter.
+  second.filter.Detach();
+  ReleaseLiveCameraFilters();
+  EXPECT_EQ(0, LiveCameraFilterCount());
+  EXPECT_EQ(0, CBaseObject::ObjectsActive());
+}
+
+TEST_F(VideoPinConfig, StreamConfigBeforeAndAfterConnection) {
+  Create(kVideoPinCameras + 8, 1281, 720);
+  int count = 0, size = 0;
+  ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
+  EXPECT_EQ(4, count);  // YV12, YUY2, RGB32, RGB24 at the default size
+  EXPECT_EQ(128, size);
+  EXPECT_EQ(E_POINTER, config->GetNumberOfCapabilities(nullptr, &size));
+
+  AM_MEDIA_TYPE* type = nullptr;
+  VIDEO_STREAM_CONFIG_CAPS caps = {};
+  ASSERT_EQ(S_OK, config->GetStreamCaps(1, &type, reinterpret_cast<BYTE*>(&caps)));
+  EXPECT_EQ(MEDIASUBTYPE_YUY2, type->subtype);
+  DeleteMediaType(type);
+  EXPECT_EQ(FORMAT_VideoInfo, caps.guid);
+  EXPECT_EQ(1282, caps.MaxOutputSize.cx);  // the padded width
+  EXPECT_EQ(720, caps.MinOutputSize.cy);
+  EXPECT_EQ(333333, caps.MinFrameInterval);
+  EXPECT_EQ(S_FALSE, config->GetStreamCaps(4, &type, reinterpret_cast<BYTE*>(&caps)));
+  EXPECT_EQ(S_FALSE, config->GetStreamCaps(-1, &type, reinterpret_cast<BYTE*>(&caps)));
+  EXPECT_EQ(E_POINTER, config->GetStreamCaps(0, nullptr, reinterpret_cast<BYTE*>(&caps)));
+
+  // SetFormat: only our subtypes; null clears back to the offer.
+  CMediaType rgb565 = VideoType(MEDIASUBTYPE_RGB565, 640, 480, 30.0);
+  EXPECT_EQ(E_INVALIDARG, config->SetFormat(&rgb565));
+  CMediaType rgb24 = VideoType(MEDIASUBTYPE_RGB24, 640, 480, 30.0);
+  ASSERT_EQ(S_OK, config->SetFormat(&rgb24));
+  ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
+  EXPECT_EQ(1, count);
+  ASSERT_EQ(S_OK, config->GetFormat(&type));
+  EXPECT_EQ(MEDIASUBTYPE_RGB24, Describe(type).subtype);
+  ASSERT_EQ(S_OK, config->SetFormat(nullptr));
+  ASSERT_EQ(S_OK, config->GetFormat(&type));
+  EXPECT_EQ(MEDIASUBTYPE_YV12, Describe(type).subtype);
+
+  // A type without a frame duration connects at the camera's rate.
+  CMediaType yuy2 = VideoType(MEDIASUBTYPE_YUY2, 1280, 720, 0.0);
+  ConnectWith(yuy2);
+  EXPECT_EQ(333333, camera.pin->CurrentOutputFormat().frameDuration);
+  ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
+  EXPECT_EQ(1, count);
+  GUID subtype;
+  UINT width = 0, height = 0;
+  ASSERT_EQ(S_OK, control->GetSubType(&subtype));
+  EXPECT_EQ(MEDIASUBTYPE_YUY2, subtype);
+  ASSERT_EQ(S_OK, control->GetOutputSize(&width, &height));
+  EXPECT_EQ(1280u, width);
+  EXPECT_EQ(720u, height);
+  CMediaType proposed;
+  ASSERT_EQ(S_OK, camera.pin->GetMediaType(0, &proposed));
+  EXPECT_TRUE(IsSameVideoFormat(proposed, camera.pin->CurrentMediaType()));
+  EXPECT_EQ(E_INVALIDARG, camera.pin->GetMediaType(-1, &proposed));
+  EXPECT_EQ(VFW_S_NO_MORE_ITEMS, camera.pin->GetMediaType(5, &proposed));
+  camera.pin->Disconnect();
+  sink->InputPin()->Disconnect();
+}
+
+TEST_F(VideoPinConfig, HostileSizesNeverReachABuffer) {
+  Create(kVideoPinCameras + 9);
+  // A header claiming an enormous picture is refused when buffers are sized.
+  CMediaType huge = VideoType(MEDIASUBTYPE_RGB32, 640, 480, 30.0);
+  auto* info = reinterpret_cast<VIDEOINFOHEADER*>(huge.pbFormat);
+  info->bmiHeader.biWidth = 0x7FFFFFFF;
+  info->bmiHeader.biHeight = -0x7FFFFFFF;
+  TestSinkOptions options;
+  sink = TestSink::Create(options);
+  EXPECT_NE(S_OK, camera.pin->Connect(sink->InputPin(), &huge));
+  EXPECT_FALSE(camera.pin->IsConnected());
+  // A connection type that is no video picture at all.
+  CMediaType bare;
+  bare.SetType(&MEDIATYPE_Video);
+  bare.SetSubtype(&MEDIASUBTYPE_YUY2);
+  bare.SetFormatType(&FORMAT_None);
+  EXPECT_NE(S_OK, camera.pin->Connect(sink->InputPin(), &bare));
+  EXPECT_EQ(E_ACCESSDENIED, control->SetSubType(MEDIASUBTYPE_RGB32));
+}
+
+TEST_F(VideoPinConfig, ControlInterfaceForcesTheOnlyCapability) {
+  const int index = kVideoPinCameras + 10;
+  Create(index);
+  LogCapture log;
+  UINT width = 7, height = 7;
+  ASSERT_EQ(S_OK, control->GetOutputSize(&width, &height));
+  EXPECT_EQ(0u, width);  // no default size and nothing set yet
+  EXPECT_EQ(0u, height);
+
+  ASSERT_EQ(S_OK, control->SetOutputSize(640, 480));
+  int count = 0, size = 0;
+  ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
+  EXPECT_EQ(1, count);
+  AM_MEDIA_TYPE* type = nullptr;
+  VIDEO_STREAM_CONFIG_CAPS caps = {};
+  ASSERT_EQ(S_OK, config->GetStreamCaps(0, &type, reinterpret_cast<BYTE*>(&caps)));
+  OutputFormat forced = Describe(type);
+  EXPECT_EQ(MEDIASUBTYPE_YV12, forced.subtype);
+  EXPECT_EQ(640u, forced.width);
+  EXPECT_EQ(333333, forced.frameDuration);
+  EXPECT_EQ(S_FALSE, config->GetStreamCaps(1, &type, reinterpret_cast<BYTE*>(&caps)));
+  ASSERT_EQ(S_OK, control->GetOutputSize(&width, &height));
+  EXPECT_EQ(640u, width);
+  wchar_t text[kConfigTextChars];
+  GetConfigString(L"FILTER.DEFAULT.OUTPUT.W.36", L"", text);
+  EXPECT_STREQ(L"640", text);
+  GetConfigString(L"FILTER.DEFAULT.OUTPUT.H.36", L"", text);
+  EXPECT_STREQ(L"480", text);
+
+  ASSERT_EQ(S_OK, control->SetSubType(MEDIASUBTYPE_RGB32));
+  CMediaType proposed;
+  ASSERT_EQ(S_OK, camera.pin->GetMediaType(0, &proposed));
+  EXPECT_EQ(MEDIASUBTYPE_RGB32, proposed.subtype);
+  EXPECT_EQ(640u, DescribeVideoType(proposed).width);
+  EXPECT_EQ(VFW_S_NO_MORE_ITEMS, camera.pin->GetMediaType(1, &proposed));
+  // Proposals must match the forced subtype and size.
+  const CMediaType other = VideoType(MEDIASUBTYPE_RGB32, 320, 240, 30.0);
+  EXPECT_EQ(S_FALSE, camera.pin->CheckMediaType(&other));
+  EXPECT_EQ(S_OK, camera.pin->CheckMediaType(&proposed));
+
+  UINT style = 9;
+  ASSERT_EQ(S_OK, control->SetScaleStyle(2));
+  ASSERT_EQ(S_OK, control->GetScaleStyle(&style));
+  EXPECT_EQ(2u, style);
+  UINT mode = 0;
+  ASSERT_EQ(S_OK, control->GetDeinterlacing(&mode));
+  EXPECT_EQ(1u, mode);
+
+  ASSERT_EQ(S_OK, control->GetSupportedSize(0, &width, &height));
+  EXPECT_EQ(1280u, width);  // the fallback size of a camera without sizes
+  EXPECT_EQ(E_INVALIDARG, control->GetSupportedSize(1, &width, &height));
+  EXPECT_EQ(E_INVALIDARG, control->GetSupportedSize(-1, &width, &height));
+
+  UINT v[8] = {1, 1, 1, 1, 1, 1, 1, 1};
+  LONGLONG v6 = 1;
+  ASSERT_EQ(S_OK, control->GetStatistics(&v[0], &v[1], &v[2], &v[3], &v[4], &v6, &v[5], &v[6], &v[7]));
+  for (UINT value : v) EXPECT_EQ(0u, value);
+  EXPECT_EQ(0, v6);
+  EXPECT_EQ(E_INVALIDARG, control->GetStatistics(&v[0], &v[1], &v[2], &v[3], &v[4], &v6, &v[5], &v[6], nullptr));
+
+  LONG value = 0;
+  EXPECT_EQ(E_NOTIMPL, control->GetInput(&width));
+  EXPECT_EQ(E_NOTIMPL, control->GetProperty(235, &value));
+  EXPECT_EQ(1u, log.Count(L"[TELVOR][ERROR]: SUPPORTED ONLY for CORVANE"));
+  EXPECT_EQ(1u, log.Count(L"[TELVOR][ERROR]: SUPPORTED only for CORVANE"));
+}
+
+}  // namespace
+}  // namespace telvor::test
