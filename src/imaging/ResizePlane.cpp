@@ -42,7 +42,7 @@ std::int64_t PlaneBufferBytes(std::int64_t columns) {
 }
 
 PlaneBuffer CarvePlaneBuffer(std::uint8_t* buffer, std::int32_t columns) {
-  const std::int64_t blocks = BlockCount(columns);
+  const std::int64_t blocks = (columns + kBlock - 1) / kBlock;
   std::uintptr_t at = (reinterpret_cast<std::uintptr_t>(buffer) + 63) & ~std::uintptr_t{63};
   auto take = [&at](std::int64_t bytes) {
     void* p = reinterpret_cast<void*>(at);
@@ -92,7 +92,7 @@ struct Columns {
   std::int32_t interiorBegin, interiorEnd;  // destination columns taking two passes
 };
 
-Columns BuildColumnTable(const Geometry& g, TapTable* table) {
+Columns BuildColumnTable(const Geometry& g, BlockShape shape, TapTable* table) {
   Columns c{g.dx0, g.dx0};
   while (c.interiorBegin < g.dx1 && SourcePosition(c.interiorBegin, g.fx, g.shiftX) < g.sx0) ++c.interiorBegin;
   c.interiorEnd = c.interiorBegin;
@@ -108,7 +108,7 @@ Columns BuildColumnTable(const Geometry& g, TapTable* table) {
     table->weights[2 * count + 1] = static_cast<std::int16_t>(w1);
   }
   table->count = count;
-  BuildBlocks(table, g.sx0, g.sx1);
+  BuildBlocks(table, shape, g.sx0, g.sx1);
   return c;
 }
 
@@ -119,8 +119,8 @@ std::int32_t EdgeColumn(const Geometry& g, std::int32_t j, const Columns& c) {
 void ResizeBilinear(const std::uint8_t* src, std::ptrdiff_t srcStride, std::uint8_t* dst, std::ptrdiff_t dstStride,
                     const Geometry& g, std::uint8_t* buffer) {
   PlaneBuffer work = CarvePlaneBuffer(buffer, g.dx1 - g.dx0);
-  const Columns cols = BuildColumnTable(g, &work.table);
   const ResizeKernels kernels = CurrentResizeKernels();
+  const Columns cols = BuildColumnTable(g, kernels.shape, &work.table);
   RowPairCache cache(work.rows[0], work.rows[1]);
   const std::int32_t interior = work.table.count;
   for (std::int32_t i = g.dy0; i < g.dy1; ++i) {

@@ -13,6 +13,8 @@ using namespace telvor::imaging;
 
 // Output bytes filtered per strip; the tables of one strip live on the stack.
 constexpr std::int32_t kStripBytes = 1024;
+// Output rows ahead whose source rows are prefetched.
+constexpr std::int32_t kPrefetchRows = 2;
 
 struct Yuy2Geometry {
   std::int32_t x0;       // first source column (even)
@@ -45,7 +47,8 @@ double CornerStep(std::int32_t samples, double scaled) {
   return scaled - 1 > 0 ? (samples - 1) / (scaled - 1) : 0.0;
 }
 
-void BuildStrip(const Yuy2Geometry& g, double fx, std::int32_t byteBegin, std::int32_t byteEnd, TapTable* table) {
+void BuildStrip(const Yuy2Geometry& g, double fx, std::int32_t byteBegin, std::int32_t byteEnd, BlockShape shape,
+                TapTable* table) {
   const std::int32_t chroma = g.width / 2;
   const double lumaStep = CornerStep(g.width, g.width * fx);
   const double chromaStep = CornerStep(chroma, chroma * fx);
@@ -71,7 +74,7 @@ void BuildStrip(const Yuy2Geometry& g, double fx, std::int32_t byteBegin, std::i
     table->weights[2 * count + 1] = static_cast<std::int16_t>(tap.weight);
   }
   table->count = count;
-  BuildBlocks(table, base, base + 2 * g.width);
+  BuildBlocks(table, shape, base, base + 2 * g.width);
 }
 
 void ResizeBilinear(const std::uint8_t* src, std::ptrdiff_t srcStride, std::uint8_t* dst, std::ptrdiff_t dstStride,
@@ -82,17 +85,21 @@ void ResizeBilinear(const std::uint8_t* src, std::ptrdiff_t srcStride, std::uint
   alignas(64) std::int32_t blockBase[kStripBytes / kBlock];
   alignas(64) std::uint8_t blockSel[2 * kStripBytes];
   alignas(64) std::int16_t rows[2][kStripBytes];
-  TapTable table{0, first, second, weights, blockBase, blockSel};
+  TapTable table{0, first, second, weights, blockBase, blockSel, BlockShape{}};
   const ResizeKernels kernels = CurrentResizeKernels();
   const double rowStep = CornerStep(g.height, g.height * fy);
   const std::uint8_t* region = src + g.y0 * srcStride;
   const std::int32_t outBytes = 2 * g.outWidth;
   for (std::int32_t begin = 0; begin < outBytes; begin += kStripBytes) {
     const std::int32_t end = std::min(outBytes, begin + kStripBytes);
-    BuildStrip(g, fx, begin, end, &table);
+    BuildStrip(g, fx, begin, end, kernels.shape, &table);
     RowPairCache cache(rows[0], rows[1]);
+    std::int32_t prefetched = -1;
     for (std::int32_t i = 0; i < g.outHeight; ++i) {
       const Tap rowTap = CornerTap(i, rowStep, g.height);
+      // The rows two output rows ahead: far enough for memory to answer.
+      const std::int32_t ahead = CornerTap(std::min(i + kPrefetchRows, g.outHeight - 1), rowStep, g.height).second;
+      for (; prefetched < ahead; ++prefetched) PrefetchRow(region + (prefetched + 1) * srcStride, table);
       const std::int16_t* upper = nullptr;
       const std::int16_t* lower = nullptr;
       cache.Get(region, srcStride, table, kernels.horizontal, rowTap.first, rowTap.second, &upper, &lower);

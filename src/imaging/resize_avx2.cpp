@@ -29,7 +29,7 @@ void HorizontalAvx2(const std::uint8_t* row, const TapTable& table, std::int16_t
                     std::int32_t shift) {
   const __m256i rounding = _mm256_set1_epi32(round);
   const __m128i count = _mm_cvtsi32_si128(shift);
-  const std::int32_t blocks = BlockCount(table.count);
+  const std::int32_t blocks = BlockCount(table);
   for (std::int32_t b = 0; b < blocks; ++b) {
     const std::int32_t begin = b * kBlock;
     const std::int32_t base = table.blockBase[b];

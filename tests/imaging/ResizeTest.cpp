@@ -372,3 +372,35 @@ TEST(PxResizeYuy2, EveryLevelMatchesTheFormulasOnRandomGeometry) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PxResizeYuy2, WideRowsMatchAtEveryLevel) {
+  // Rows wide enough for several strips and every vector step, at the
+  // converter's common factors, a reduction whose windows no longer fit one
+  // step, and an odd factor; the source ends at a guard page.
+  LevelGuard guard;
+  std::mt19937 rng(2026);
+  const struct {
+    int w, h, ow, oh;
+  } sizes[] = {{1920, 7, 1280, 5}, {1280, 5, 1920, 7}, {1280, 6, 426, 2}, {722, 4, 1130, 9}, {1000, 3, 998, 3}};
+  for (const auto& s : sizes) {
+    const int stride = 2 * s.w;
+    const double fx = static_cast<double>(s.ow) / s.w;
+    const double fy = static_cast<double>(s.oh) / s.h;
+    const auto src = RandomBytes(rng, static_cast<size_t>(stride) * s.h);
+    const auto expected = ReferenceYuy2(src, s.w, s.h, stride, s.ow, s.oh, 2 * s.ow, fx, fy);
+    GuardedBuffer guarded(src.size());
+    std::memcpy(guarded.data(), src.data(), src.size());
+    for (int level = 0; level < kPxLevelCount; ++level) {
+      if (ForceCpuLevel(level) != level) continue;
+      std::vector<std::uint8_t> out(static_cast<size_t>(2 * s.ow) * s.oh, kSentinel);
+      ASSERT_EQ(PxResizeYuy2(guarded.data(), PxSize{s.w, s.h}, stride, ScaleRect{0, 0, s.w, s.h}, out.data(),
+                             2 * s.ow, PxSize{s.ow, s.oh}, fx, fy, 2),
+                kPxOk);
+      ASSERT_EQ(out, expected) << s.w << " -> " << s.ow << " level " << level;
+    }
+  }
+}
+
+}  // namespace
