@@ -84,7 +84,10 @@ void FeedVideo(const FeedOptions& o, telvor_channel* channel) {
     const telvor_result result =
         telvor_write(channel, frame.data(), static_cast<std::uint32_t>(frame.size()), stamp);
     if (result != TELVOR_OK) return Abort("video", telvor_last_error_message());
-    if (dump && k < o.dump_frames) std::fwrite(frame.data(), 1, frame.size(), dump.get());
+    if (dump && k < o.dump_frames) {
+      std::fwrite(frame.data(), 1, frame.size(), dump.get());
+      std::fflush(dump.get());  // whole frames on disk even when the feed is killed
+    }
     if (dump && k + 1 == o.dump_frames) dump.reset();
     ++g_frames;
   }
