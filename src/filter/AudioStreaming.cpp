@@ -91,6 +91,8 @@ HRESULT CorvaneAudioStream::FillBuffer(IMediaSample* sample) {
   sample->SetTime(&span.start, &span.stop);
   sample->SetActualDataLength(written);
 
-  m_Clock.AdviseAt(m_Timeline.StreamPosition());
-  return S_OK;
+  // Without a next deadline the stream would stall unnoticed; ending it
+  // tells the application.
+  hr = m_Clock.AdviseAt(m_Timeline.StreamPosition());
+  return FAILED(hr) ? hr : S_OK;
 }
