@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "filter/CorvaneAudioStream.h"
 #include "filter/CorvaneVideoStream.h"
 #include "filter/ICorvaneVideoStream.h"
 #include "module/ClassObjects.h"
@@ -68,9 +69,8 @@ Corvane::Corvane(LPUNKNOWN outer, const GUID& mediaKind, UINT cameraIndex, const
     pin = new (std::nothrow) CorvaneVideoStream(hr, this, entry->videoPinName, cameraIndex, entry);
     if (!pin) *hr = E_OUTOFMEMORY;
   } else if (mediaKind == MEDIATYPE_Audio) {
-    TELVOR_ERROR_OBJ(kUnit, L"Corvane::Corvane", this) << L"audio pin not available in this build";
-    *hr = E_NOTIMPL;
-    return;
+    pin = new (std::nothrow) CorvaneAudioStream(hr, this, entry->audioPinName, static_cast<int>(cameraIndex), entry);
+    if (!pin) *hr = E_OUTOFMEMORY;
   } else {
     *hr = E_NOTIMPL;
     return;
