@@ -11,6 +11,7 @@ inline constexpr int kAudioPinCameras = 40;    // 40..47: tests/filter (audio)
 inline constexpr int kEndToEndCameras = 48;    // 48..55: tests/e2e (ffmpeg, regsvr32)
 inline constexpr int kRobustnessCameras = 56;  // 56..63: robustness and stress
 inline constexpr int kRegistrationCameras = 8;  // 8..9: tests/module registration (holds the "devices" lock)
-// 0..7 stay free for the demo and users' own experiments.
+inline constexpr int kPropertyPageCameras = 7;  // 7: tests/propertypage
+// 0..6 stay free for the demo and users' own experiments.
 
 }  // namespace telvor::test

@@ -1,0 +1,193 @@
+// The page as a host gets it: from a private copy of the built TELVOR.AX, over
+// that module's own video filter, with the dialog from the module's resources.
+#include <windows.h>
+#include <dshow.h>
+#include <ocidl.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/ComPtr.h"
+#include "module/ModuleFixture.h"
+#include "propertypage/PageDriver.h"
+#include "support/CameraIndexes.h"
+
+namespace telvor::test {
+namespace {
+
+constexpr int kCamera = kPropertyPageCameras;  // camera number kCamera + 1 in the settings
+
+// The camera number as settings keys end: two digits.
+std::wstring KeyNumber() {
+  wchar_t text[8];
+  swprintf(text, 8, L"%02d", kCamera + 1);
+  return text;
+}
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+// One camera in RGB24 with a default size that its format file repeats, so
+// the pin's size list is 1280 x 720, 640 x 480, 1280 x 720.
+std::string CameraSettings() {
+  const std::string n = Narrow(KeyNumber());
+  return "FILTERS=" + std::to_string(kCamera + 1) + "\r\nFILTER.VIDEO.NAME." + n + "=Page Test Camera\r\n" +
+         "FILTER.AUDIO.NAME." + n + "=Page Test Microphone\r\nFILTER.COLORSPACE." + n + "=RGB24\r\n" +
+         "FILTER.DEFAULT.OUTPUT.W." + n + "=1280\r\nFILTER.DEFAULT.OUTPUT.H." + n + "=720\r\n";
+}
+constexpr char kFormatFile[] =
+    "[CONFIG]\r\nFILTER.OUTPUT.W.01=640\r\nFILTER.OUTPUT.H.01=480\r\n"
+    "FILTER.OUTPUT.W.02=1280\r\nFILTER.OUTPUT.H.02=720\r\n";
+
+CLSID WithCameraByte(CLSID base) {
+  base.Data4[7] = static_cast<BYTE>(kCamera);
+  return base;
+}
+const CLSID kVideoFilter = WithCameraByte({0x992DFFB6, 0x575E, 0x47D4, {0xA9, 0xCE, 0xD7, 0x63, 0xD7, 0xFF, 0x3B, 0}});
+const CLSID kAudioFilter = WithCameraByte({0x992DFFB6, 0x575E, 0x47D4, {0xA9, 0xCE, 0xD7, 0x63, 0xD7, 0xFF, 0x3C, 0}});
+const CLSID kPage = WithCameraByte({0x40E573F2, 0x0DA5, 0x41D6, {0x81, 0x8B, 0x0E, 0x1F, 0x93, 0x87, 0xDC, 0}});
+
+std::wstring Text(const CLSID& id) {
+  wchar_t text[40] = {};
+  StringFromGUID2(id, text, 40);
+  return text;
+}
+
+class PageInModuleTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    module_ = std::make_unique<LoadedModuleCopy>(L"TELVOR.AX", CameraSettings());
+    WriteTextFile(module_->Dir().File(L"TELVOR.FORMAT." + KeyNumber() + L".INI"), kFormatFile);
+    ASSERT_TRUE(module_->Load());
+  }
+  void TearDown() override {
+    module_.reset();
+    CoUninitialize();
+  }
+
+  HRESULT Create(const CLSID& id, REFIID iid, void** out) {
+    ComPtr<IUnknown> unknown;
+    HRESULT hr = module_->GetClassObject(Text(id).c_str(), unknown.Put());
+    if (FAILED(hr)) return hr;
+    ComPtr<IClassFactory> factory;
+    hr = unknown->QueryInterface(IID_IClassFactory, factory.PutVoid());
+    if (FAILED(hr)) return hr;
+    return factory->CreateInstance(nullptr, iid, out);
+  }
+  IPropertyPage* NewPage() {
+    IPropertyPage* page = nullptr;
+    EXPECT_EQ(Create(kPage, IID_IPropertyPage, reinterpret_cast<void**>(&page)), S_OK);
+    return page;
+  }
+  size_t LogCount(const std::wstring& line) const {
+    const std::vector<std::wstring> lines = module_->LogLines();
+    return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
+  }
+  size_t LogCountContaining(const std::wstring& fragment) const {
+    const std::vector<std::wstring> lines = module_->LogLines();
+    return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [&](const std::wstring& line) {
+      return line.find(fragment) != std::wstring::npos;
+    }));
+  }
+  std::wstring Setting(const wchar_t* key) const {
+    wchar_t value[64] = {};
+    GetPrivateProfileStringW(L"CONFIG", key, L"", value, 64, module_->Dir().File(L"TELVOR.INI").c_str());
+    return value;
+  }
+  // The first type the filter's pin proposes, as (subtype, width, height).
+  static bool FirstProposal(IBaseFilter* filter, GUID* subtype, LONG* width, LONG* height) {
+    ComPtr<IEnumPins> pins;
+    ComPtr<IPin> pin;
+    ComPtr<IEnumMediaTypes> types;
+    if (FAILED(filter->EnumPins(pins.Put())) || pins->Next(1, pin.Put(), nullptr) != S_OK) return false;
+    if (FAILED(pin->EnumMediaTypes(types.Put()))) return false;
+    AM_MEDIA_TYPE* type = nullptr;
+    if (types->Next(1, &type, nullptr) != S_OK) return false;
+    const bool video = IsEqualGUID(type->formattype, FORMAT_VideoInfo) && type->cbFormat >= sizeof(VIDEOINFOHEADER);
+    if (video) {
+      const auto* info = reinterpret_cast<const VIDEOINFOHEADER*>(type->pbFormat);
+      *subtype = type->subtype;
+      *width = info->bmiHeader.biWidth;
+      *height = std::abs(info->bmiHeader.biHeight);
+    }
+    CoTaskMemFree(type->pbFormat);
+    if (type->pUnk) type->pUnk->Release();
+    CoTaskMemFree(type);
+    return video;
+  }
+
+  std::unique_ptr<LoadedModuleCopy> module_;
+};
+
+TEST_F(PageInModuleTest, PageOverTheVideoFilterShowsAndChangesItsFormat) {
+  ComPtr<IBaseFilter> filter;
+  ASSERT_EQ(Create(kVideoFilter, IID_IBaseFilter, filter.PutVoid()), S_OK);
+  // The filter names this camera's page.
+  ComPtr<ISpecifyPropertyPages> specify;
+  ASSERT_EQ(filter->QueryInterface(IID_ISpecifyPropertyPages, specify.PutVoid()), S_OK);
+  CAUUID pages = {};
+  ASSERT_EQ(specify->GetPages(&pages), S_OK);
+  ASSERT_EQ(pages.cElems, 1u);
+  EXPECT_TRUE(IsEqualCLSID(pages.pElems[0], kPage));
+  CoTaskMemFree(pages.pElems);
+
+  PageDriver driver(NewPage());
+  ASSERT_NE(driver.Page(), nullptr);
+  ASSERT_EQ(driver.Open(filter.Get()), S_OK);
+  EXPECT_EQ(driver.Title(), L"Zentra Virtual Camera Property Dialog");
+  const ComboState colours = driver.ColorSpaces();
+  EXPECT_EQ(colours.items, (std::vector<std::wstring>{L"YUY2", L"YV12", L"RGB24", L"RGB32"}));
+  EXPECT_EQ(colours.selected, 2);
+  const ComboState sizes = driver.Sizes();
+  EXPECT_EQ(sizes.items, (std::vector<std::wstring>{L"1280 x 720", L"640 x 480", L"1280 x 720"}));
+  EXPECT_EQ(sizes.selected, 0) << "the first entry equal to the current size";
+
+  driver.Choose(IDC_COLOR_SPACE, 1);
+  EXPECT_EQ(LogCount(L"[TELVOR] SetSubType: MEDIASUBTYPE_YV12"), 1u);
+  GUID subtype = GUID_NULL;
+  LONG width = 0;
+  LONG height = 0;
+  ASSERT_TRUE(FirstProposal(filter.Get(), &subtype, &width, &height));
+  EXPECT_TRUE(IsEqualGUID(subtype, MEDIASUBTYPE_YV12));
+
+  driver.Choose(IDC_OUTPUT_SIZE, 1);
+  EXPECT_EQ(LogCount(L"[TELVOR] SetOutputSize: 640,480"), 1u);
+  EXPECT_EQ(Setting((L"FILTER.DEFAULT.OUTPUT.W." + KeyNumber()).c_str()), L"640");
+  EXPECT_EQ(Setting((L"FILTER.DEFAULT.OUTPUT.H." + KeyNumber()).c_str()), L"480");
+  ASSERT_TRUE(FirstProposal(filter.Get(), &subtype, &width, &height));
+  EXPECT_TRUE(IsEqualGUID(subtype, MEDIASUBTYPE_YV12)) << "the size choice keeps the chosen colour space";
+  EXPECT_EQ(width, 640);
+  EXPECT_EQ(height, 480);
+
+  EXPECT_EQ(driver.Command(1000, CBN_SELCHANGE), FALSE);
+  EXPECT_EQ(driver.Command(1013, CBN_SELCHANGE), FALSE);
+  EXPECT_EQ(driver.Command(IDC_COLOR_SPACE, CBN_DROPDOWN), TRUE);
+  EXPECT_EQ(driver.Page()->IsPageDirty(), S_FALSE);
+  EXPECT_EQ(driver.Page()->Apply(), S_OK);
+  EXPECT_EQ(LogCountContaining(L"SetSubType: "), 1u);
+  EXPECT_EQ(LogCountContaining(L"SetOutputSize: "), 1u);
+
+  driver.Close();
+  EXPECT_EQ(driver.ReleasePage(), 0u);
+  EXPECT_EQ(LogCountContaining(L"KT0519PropDlg::OnDisconnect: " + std::to_wstring(kCamera)), 1u);
+}
+
+TEST_F(PageInModuleTest, TheAudioFilterRefusesThePage) {
+  ComPtr<IBaseFilter> filter;
+  const HRESULT created = Create(kAudioFilter, IID_IBaseFilter, filter.PutVoid());
+  if (FAILED(created)) GTEST_SKIP() << "this build has no audio filter (hr=" << std::hex << created << ")";
+  PageDriver driver(NewPage());
+  ASSERT_NE(driver.Page(), nullptr);
+  IUnknown* objects[] = {filter.Get()};
+  EXPECT_EQ(driver.Page()->SetObjects(1, objects), E_NOINTERFACE);
+  RECT rect = {0, 0, 400, 300};
+  EXPECT_EQ(driver.Page()->Activate(driver.Frame(), &rect, FALSE), E_UNEXPECTED);
+  EXPECT_EQ(driver.ReleasePage(), 0u);
+}
+
+}  // namespace
+}  // namespace telvor::test
