@@ -38,7 +38,7 @@ class KT0519PropDlg : public CBasePropertyPage {
 
   const int m_cameraIndex;
   ComPtr<ICorvaneVideoStream> m_pStream;
-  // The sizes in the order of the size combo box, so a combo position maps
-  // back to the pin's size.
+  // The sizes in the order of the size combo box, so the pin's current size
+  // can be found as a combo position.
   std::vector<OutputSize> m_sizes;
 };
