@@ -172,8 +172,8 @@ TEST_F(PageInModuleTest, PageOverTheVideoFilterShowsAndChangesItsFormat) {
   EXPECT_EQ(LogCountContaining(L"SetOutputSize: "), 1u);
 
   driver.Close();
+  EXPECT_EQ(LogCount(L"[TELVOR] KT0519PropDlg::OnDisconnect: " + std::to_wstring(kCamera)), 1u);
   EXPECT_EQ(driver.ReleasePage(), 0u);
-  EXPECT_EQ(LogCountContaining(L"KT0519PropDlg::OnDisconnect: " + std::to_wstring(kCamera)), 1u);
 }
 
 TEST_F(PageInModuleTest, TheAudioFilterRefusesThePage) {
