@@ -101,23 +101,6 @@ class FakeStream : public ICorvaneVideoStream {
   }
 };
 
-// An object with no control interface, like an audio filter.
-class PlainObject : public IUnknown {
- public:
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (IsEqualIID(iid, IID_IUnknown)) {
-      *out = this;
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++refs); }
-  STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--refs); }
-  long refs = 1;
-};
-
 // A page as its class object hands it out: one reference, on IPropertyPage.
 IPropertyPage* NewPage(int cameraIndex = kCameraIndex) {
   HRESULT hr = S_OK;
@@ -294,26 +277,6 @@ TEST_F(VideoPageTest, ClosingLogsAndGivesEveryReferenceBack) {
   const LONG objects = CBaseObject::ObjectsActive();
   EXPECT_EQ(driver_.ReleasePage(), 0u);
   EXPECT_EQ(CBaseObject::ObjectsActive(), objects - 1);
-}
-
-TEST_F(VideoPageTest, APageDroppedWhileOpenStillReleasesThePin) {
-  ASSERT_EQ(driver_.Open(&stream_), S_OK);
-  HWND dialog = driver_.Dialog();
-  EXPECT_EQ(driver_.ReleasePage(), 0u);
-  EXPECT_EQ(stream_.refs, 1);
-  EXPECT_EQ(driver_.Site().refs, 1);
-  EXPECT_FALSE(IsWindow(dialog));
-}
-
-TEST_F(VideoPageTest, AnObjectWithoutTheControlInterfaceRefusesThePage) {
-  PlainObject object;
-  IUnknown* objects[] = {&object};
-  ASSERT_EQ(driver_.Page()->SetPageSite(&driver_.Site()), S_OK);
-  EXPECT_EQ(driver_.Page()->SetObjects(1, objects), E_NOINTERFACE);
-  EXPECT_EQ(object.refs, 1);
-  RECT rect = {0, 0, 400, 300};
-  EXPECT_EQ(driver_.Page()->Activate(driver_.Frame(), &rect, FALSE), E_UNEXPECTED);
-  EXPECT_EQ(log_.Count(L"KT0519PropDlg::OnConnect: 7"), 1u);
 }
 
 }  // namespace
