@@ -1,6 +1,7 @@
 // The producer side of the video pin's frame queue: the channel thread that
 // owns the shared video channel, and the two handlers its reader calls.
 #include <algorithm>
+#include <cmath>
 
 #include "filter/CorvaneVideoStream.h"
 #include "framework/Source.h"
@@ -9,6 +10,13 @@
 
 namespace {
 constexpr wchar_t kUnit[] = L"CorvaneVideoStream";
+
+// A producer's timestamps may jump anywhere; a time that does not fit 64 bits
+// of 100-ns units is recorded as 0 (it only labels the entry).
+std::int64_t SampleTimeUnits(double seconds) {
+  const double units = seconds * 10000000.0;
+  return std::isfinite(units) && std::fabs(units) < 9.0e18 ? static_cast<std::int64_t>(units) : 0;
+}
 }  // namespace
 
 HRESULT CorvaneVideoStream::Active() {
@@ -97,8 +105,7 @@ std::int32_t CorvaneVideoStream::OnVideoPreview(telvor::SharedVideo* channel, do
                                                 const std::uint8_t* payload, std::uint32_t length, void* user) {
   auto* pin = static_cast<CorvaneVideoStream*>(user);
   // The length is the producer's word; only the slot is known to be readable.
-  const FrameEntry entry = {static_cast<std::int64_t>(sampleTime * 10000000.0), payload,
-                            std::min(length, channel->PayloadCapacity())};
+  const FrameEntry entry = {SampleTimeUnits(sampleTime), payload, std::min(length, channel->PayloadCapacity())};
   CAutoLock lock(&pin->m_QueueLock);
   pin->m_Queue.Push(entry);
   return 0;
