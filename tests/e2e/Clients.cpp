@@ -68,9 +68,14 @@ std::vector<OfferedFormat> ParseListedOptions(const std::string& output) {
     OfferedFormat offer;
     const size_t begin = format + std::strlen("pixel_format=");
     offer.pixelFormat = line.substr(begin, line.find(' ', begin) - begin);
-    if (std::sscanf(line.c_str() + size, "min s=%dx%d", &offer.width, &offer.height) == 2) offers.push_back(offer);
+    if (std::sscanf(line.c_str() + size, "min s=%dx%d fps=%lf", &offer.width, &offer.height, &offer.fps) == 3)
+      offers.push_back(offer);
   }
   return offers;
+}
+
+std::ostream& operator<<(std::ostream& out, const OfferedFormat& offer) {
+  return out << offer.pixelFormat << " " << offer.width << "x" << offer.height << " " << offer.fps << " fps";
 }
 
 FeedProcess::FeedProcess(const TempDir& dir, const std::wstring& arguments)
@@ -86,8 +91,8 @@ FeedProcess::FeedProcess(const TempDir& dir, const std::wstring& arguments)
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   std::wstring commandLine = Quoted(BuildTreePath(L"tools/feed/telvor-feed.exe")) + L" " + arguments;
   PROCESS_INFORMATION info = {};
-  if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, output != INVALID_HANDLE_VALUE, 0, nullptr,
-                     nullptr, &startup, &info)) {
+  if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, output != INVALID_HANDLE_VALUE, 0, nullptr, nullptr,
+                     &startup, &info)) {
     CloseHandle(info.hThread);
     process_ = info.hProcess;
   }

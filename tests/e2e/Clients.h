@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -24,19 +25,17 @@ struct DeviceLists {
 };
 DeviceLists ParseDeviceLists(const std::string& output);
 
-// One offer of `-list_options true`: a pixel format at one size.
+// One offer of `-list_options true`: a pixel format at one size and rate.
 struct OfferedFormat {
   std::string pixelFormat;
   int width = 0;
   int height = 0;
+  double fps = 0;
   bool operator==(const OfferedFormat& other) const {
-    return pixelFormat == other.pixelFormat && width == other.width && height == other.height;
-  }
-  bool operator<(const OfferedFormat& other) const {
-    if (pixelFormat != other.pixelFormat) return pixelFormat < other.pixelFormat;
-    return width != other.width ? width < other.width : height < other.height;
+    return pixelFormat == other.pixelFormat && width == other.width && height == other.height && fps == other.fps;
   }
 };
+std::ostream& operator<<(std::ostream& out, const OfferedFormat& offer);
 std::vector<OfferedFormat> ParseListedOptions(const std::string& output);
 
 // telvor-feed running in the background; stopped (terminated) at the latest

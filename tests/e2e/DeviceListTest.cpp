@@ -1,9 +1,8 @@
 // Registration as users do it (the system's regsvr32 on a copied module) and
 // the device lists capture applications then show.
-#include <gtest/gtest.h>
-
-#include <windows.h>
 #include <dshow.h>
+#include <gtest/gtest.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <string>
@@ -22,8 +21,8 @@ using telvor::e2e::RunFfmpeg;
 using telvor::test::kEndToEndCameras;
 using telvor::test::UniqueName;
 
-constexpr int kVideoAndAudio = kEndToEndCameras;      // 48: both filters
-constexpr int kVideoOnly = kEndToEndCameras + 1;      // 49: no audio name
+constexpr int kVideoAndAudio = kEndToEndCameras;  // 48: both filters
+constexpr int kVideoOnly = kEndToEndCameras + 1;  // 49: no audio name
 
 std::wstring ClassId(const wchar_t* stem, int index) {
   const wchar_t hex[] = L"0123456789ABCDEF";  // <dshow.h> bans swprintf
@@ -75,10 +74,16 @@ class DeviceList : public ::testing::Test {
  protected:
   DeviceList()
       : tag_(Narrow(UniqueName(L"TELVOR e2e"))),
-        module_("FILTERS=64\r\n"
-                "FILTER.VIDEO.NAME.49=" + Camera(kVideoAndAudio) + "\r\n"
-                "FILTER.AUDIO.NAME.49=" + Microphone(kVideoAndAudio) + "\r\n"
-                "FILTER.VIDEO.NAME.50=" + Camera(kVideoOnly) + "\r\n") {
+        module_(
+            "FILTERS=64\r\n"
+            "FILTER.VIDEO.NAME.49=" +
+            Camera(kVideoAndAudio) +
+            "\r\n"
+            "FILTER.AUDIO.NAME.49=" +
+            Microphone(kVideoAndAudio) +
+            "\r\n"
+            "FILTER.VIDEO.NAME.50=" +
+            Camera(kVideoOnly) + "\r\n") {
     CoInitialize(nullptr);
   }
   ~DeviceList() override { CoUninitialize(); }
@@ -129,7 +134,8 @@ TEST_F(DeviceList, RegistrationToolListsConfiguredCamerasOnceAndRemovesThem) {
                                  VideoId(kVideoOnly), PageId(kVideoOnly)}) {
     const std::wstring server = L"CLSID\\" + id + L"\\InprocServer32";
     EXPECT_EQ(CompareStringOrdinal(RegText(server, nullptr).c_str(), -1, module_.ModulePath().c_str(), -1, TRUE),
-              CSTR_EQUAL) << RegText(server, nullptr);
+              CSTR_EQUAL)
+        << RegText(server, nullptr);
     EXPECT_EQ(RegText(server, L"ThreadingModel"), L"Both");
   }
   EXPECT_EQ(RegText(L"CLSID\\" + AudioId(kVideoOnly), nullptr), L"<absent>");

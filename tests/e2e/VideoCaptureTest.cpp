@@ -1,0 +1,340 @@
+// FFmpeg captures a camera fed by telvor-feed, and every captured frame is
+// compared with the imaging library's plain conversion of the source frame
+// that telvor-feed dumped.
+//
+// Tolerances: the YUV outputs are exact (the vector resamplers and YUV
+// repacking match the plain ones bit for bit); the RGB outputs may differ by
+// one per byte, because the vector colour conversions round differently from
+// the plain ones.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Clients.h"
+#include "InstalledModule.h"
+#include "imaging/Pixel.h"
+#include "imaging/SwScaler.h"
+#include "support/CameraIndexes.h"
+
+namespace {
+
+using telvor::e2e::FeedProcess;
+using telvor::e2e::InstalledModule;
+using telvor::e2e::OfferedFormat;
+using telvor::e2e::ReadFileBytes;
+using telvor::e2e::RunFfmpeg;
+using telvor::e2e::Widen;
+using telvor::test::kEndToEndCameras;
+
+constexpr int kFrames = 12;          // captured per pixel format and run
+constexpr int kConvertedFrames = 5;  // at least, after the black ones of the start
+constexpr int kProducerWidth = 320, kProducerHeight = 240;
+// Half the camera's 30: the pin's queue stays short. Queued frames are
+// references into the producer's ring of eight slots, so a pin that falls
+// eight frames behind (a loaded machine) converts a slot the producer is
+// rewriting, and the capture would show a newer or torn frame.
+constexpr int kProducerFps = 15;
+constexpr int kOtherWidth = 448, kOtherHeight = 252;  // wider aspect, so Fill and Fit differ from Stretch
+
+// FFmpeg's names for the four output formats, and how its raw output lays them out.
+struct Output {
+  const char* pixelFormat;
+  std::int32_t kind;
+  int tolerance;
+};
+constexpr Output kOutputs[] = {
+    {"yuyv422", kOutputYuy2, 0}, {"yuv420p", kOutputYv12, 0}, {"bgr24", kOutputRgb24, 1}, {"bgr0", kOutputRgb32, 1}};
+
+size_t FrameBytes(std::int32_t kind, int w, int h) {
+  const size_t pixels = static_cast<size_t>(w) * h;
+  switch (kind) {
+    case kOutputYuy2:
+      return pixels * 2;
+    case kOutputYv12:
+      return pixels + 2 * (static_cast<size_t>(w / 2) * (h / 2));
+    case kOutputRgb24:
+      return pixels * 3;
+    default:
+      return pixels * 4;
+  }
+}
+
+std::int32_t RowBytes(std::int32_t kind, int w) {
+  switch (kind) {
+    case kOutputYuy2:
+      return 2 * w;
+    case kOutputYv12:
+      return w;
+    case kOutputRgb24:
+      return 3 * w;
+    default:
+      return 4 * w;
+  }
+}
+
+// What the pin delivers for one source frame, in the layout FFmpeg writes:
+// RGB rows top-down again (the pin writes them bottom-up, FFmpeg flips them),
+// planar chroma as Cb, Cr (the pin writes YV12's Cr first, FFmpeg swaps back).
+std::vector<std::uint8_t> Expected(SwScaler& scaler, std::int32_t mode, int sw, const std::uint8_t* source,
+                                   std::int32_t kind, int dw, int dh) {
+  const std::int32_t stride = RowBytes(kind, dw);
+  std::vector<std::uint8_t> pin(FrameBytes(kind, dw, dh));
+  scaler.Scale(source, mode == kConverterYuy2 ? 2 * sw : sw, pin.data(), stride);
+  if (kind == kOutputYuy2) return pin;
+  std::vector<std::uint8_t> out(pin.size());
+  if (kind == kOutputYv12) {
+    const size_t luma = static_cast<size_t>(dw) * dh, chroma = static_cast<size_t>(dw / 2) * (dh / 2);
+    std::memcpy(out.data(), pin.data(), luma);
+    std::memcpy(out.data() + luma, pin.data() + luma + chroma, chroma);
+    std::memcpy(out.data() + luma + chroma, pin.data() + luma, chroma);
+    return out;
+  }
+  for (int row = 0; row < dh; ++row)
+    std::memcpy(out.data() + static_cast<size_t>(row) * stride, pin.data() + static_cast<size_t>(dh - 1 - row) * stride,
+                stride);
+  return out;
+}
+
+// The pin's black picture: Y 16 and chroma 128, or RGB all zero (fourth byte included).
+bool IsBlack(std::int32_t kind, const std::uint8_t* frame, int w, int h) {
+  const size_t luma = static_cast<size_t>(w) * h, bytes = FrameBytes(kind, w, h);
+  for (size_t i = 0; i < bytes; ++i) {
+    std::uint8_t want = 0;
+    if (kind == kOutputYuy2) want = (i % 2 == 0) ? 16 : 128;
+    if (kind == kOutputYv12) want = i < luma ? 16 : 128;
+    if (frame[i] != want) return false;
+  }
+  return true;
+}
+
+// Which bytes of an output frame the converter writes. Converting YUY2 to
+// YUY2 or YV12 to YV12 with Fill bands leaves the bands as the sample buffer
+// held them, so only the picture's rectangle is compared there.
+std::vector<bool> WrittenBytes(const SwScaler& scaler, std::int32_t mode, std::int32_t kind, int dw, int dh) {
+  const size_t bytes = FrameBytes(kind, dw, dh);
+  const bool bandsKept =
+      (mode == kConverterYuy2 && kind == kOutputYuy2) || (mode == kConverterYv12 && kind == kOutputYv12);
+  if (!bandsKept) return std::vector<bool>(bytes, true);
+  std::vector<bool> written(bytes, false);
+  const ScaleRect d = scaler.DestinationRect();
+  auto mark = [&](size_t offset, int stride, int x, int y, int w, int h, int bytesPerPixel) {
+    for (int row = y; row < y + h; ++row)
+      for (int i = x * bytesPerPixel; i < (x + w) * bytesPerPixel; ++i)
+        written[offset + static_cast<size_t>(row) * stride + i] = true;
+  };
+  if (kind == kOutputYuy2) {
+    mark(0, 2 * dw, d.x, d.y, d.width, d.height, 2);
+  } else {
+    const size_t luma = static_cast<size_t>(dw) * dh, chroma = static_cast<size_t>(dw / 2) * (dh / 2);
+    mark(0, dw, d.x, d.y, d.width, d.height, 1);
+    for (size_t plane : {luma, luma + chroma}) mark(plane, dw / 2, d.x / 2, d.y / 2, d.width / 2, d.height / 2, 1);
+  }
+  return written;
+}
+
+// Largest difference over the compared bytes, stopping early once it exceeds `limit`.
+int MaxDifference(const std::uint8_t* a, const std::uint8_t* b, const std::vector<bool>& compared, int limit) {
+  int worst = 0;
+  for (size_t i = 0; i < compared.size(); ++i) {
+    if (!compared[i]) continue;
+    const int d = std::abs(a[i] - b[i]);
+    if (d > worst && (worst = d) > limit) break;
+  }
+  return worst;
+}
+
+class VideoCapture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ForceCpuLevel(0);
+    ASSERT_TRUE(telvor::e2e::FfmpegPresent()) << "scripts/fetch-ffmpeg build/windows/third_party";
+  }
+
+  // Camera `index` with the producer's size first in its offer and the other
+  // size in its format file, so FFmpeg may ask for either.
+  std::string Settings(int index, int style) const {
+    const std::string n = (index + 1 < 10 ? "0" : "") + std::to_string(index + 1);
+    return "FILTERS=64\r\nFILTER.VIDEO.NAME." + n + "=" + Name(index) + "\r\nFILTER.FPS." + n +
+           "=30\r\nFILTER.DEFAULT.OUTPUT.W." + n + "=" + std::to_string(kProducerWidth) +
+           "\r\nFILTER.DEFAULT.OUTPUT.H." + n + "=" + std::to_string(kProducerHeight) + "\r\nFILTER.SCALE.STYLE." + n +
+           "=" + std::to_string(style) + "\r\n";
+  }
+  static std::string Name(int index) { return "TELVOR e2e capture " + std::to_string(index); }
+
+  void Install(int index) {
+    module_ = std::make_unique<InstalledModule>(Settings(index, 0));
+    ASSERT_TRUE(module_->Copied());
+    module_->WriteFormatFile(index, "FILTER.OUTPUT.W.01=" + std::to_string(kOtherWidth) +
+                                        "\r\nFILTER.OUTPUT.H.01=" + std::to_string(kOtherHeight) + "\r\n");
+    const auto registered = module_->Register();
+    ASSERT_EQ(registered.exitCode, 0) << registered.output;
+  }
+
+  // One FFmpeg process opens the camera once per output format, all at dw x dh.
+  void CaptureEveryFormat(int index, int dw, int dh, const std::wstring& stem) {
+    std::wstring inputs, outputs;
+    const std::wstring device = L"video=" + Widen(Name(index));
+    for (size_t i = 0; i < std::size(kOutputs); ++i) {
+      inputs += L" -f dshow -rtbufsize 1024M -video_size " + std::to_wstring(dw) + L"x" + std::to_wstring(dh) +
+                L" -pixel_format " + Widen(kOutputs[i].pixelFormat) + L" -i " + telvor::e2e::Quoted(device);
+      outputs += L" -map " + std::to_wstring(i) + L":v -frames:v " + std::to_wstring(kFrames) + L" -f rawvideo -y " +
+                 telvor::e2e::Quoted(CapturePath(stem, i));
+    }
+    const auto result = RunFfmpeg(module_->Dir(), L"-loglevel error" + inputs + L" -vsync 0" + outputs);
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+  }
+  std::wstring CapturePath(const std::wstring& stem, size_t output) const {
+    return module_->Dir().File(stem + L"." + Widen(kOutputs[output].pixelFormat) + L".raw");
+  }
+
+  // Feeds `fourcc` at the producer's size with the camera's scale style set to
+  // `style`, captures every format at dw x dh and checks every frame.
+  void CaptureAndCompare(int index, const char* fourcc, int style, int dw, int dh) {
+    SCOPED_TRACE(std::string(fourcc) + " style " + std::to_string(style) + " to " + std::to_string(dw) + "x" +
+                 std::to_string(dh));
+    module_->WriteSettings(Settings(index, style));
+    const std::wstring stem = L"style" + std::to_wstring(style);
+    const std::wstring dump = module_->Dir().File(stem + L".source");
+    const std::int32_t mode = std::string(fourcc) == "yv12" ? kConverterYv12 : kConverterYuy2;
+    const size_t sourceBytes = static_cast<size_t>(SwScaler::SourceBytes(mode, kProducerWidth, kProducerHeight));
+    {
+      FeedProcess feed(module_->Dir(), L"--camera " + std::to_wstring(index) + L" --format " + Widen(fourcc) +
+                                           L" --size " + std::to_wstring(kProducerWidth) + L"x" +
+                                           std::to_wstring(kProducerHeight) + L" --fps " +
+                                           std::to_wstring(kProducerFps) +
+                                           L" --deterministic --no-audio --status 0 --duration 60"
+                                           L" --dump-frames 100000 --dump " +
+                                           telvor::e2e::Quoted(dump));
+      ASSERT_TRUE(feed.Started());
+      ASSERT_TRUE(feed.WaitForFileSize(dump, sourceBytes, 10000)) << feed.Output();
+      CaptureEveryFormat(index, dw, dh, stem);
+      feed.Stop();
+    }
+    const std::string source = ReadFileBytes(dump);
+    ASSERT_GE(source.size(), sourceBytes);
+    for (size_t o = 0; o < std::size(kOutputs); ++o) {
+      SCOPED_TRACE(kOutputs[o].pixelFormat);
+      CheckCapture(ReadFileBytes(CapturePath(stem, o)), kOutputs[o], mode, style, dw, dh, source, sourceBytes);
+    }
+  }
+
+  // Until the channel thread hands over the first frame the pin sends its
+  // black picture; after that every captured frame must be a fed one.
+  static void CheckCapture(const std::string& captured, const Output& out, std::int32_t mode, int style, int dw, int dh,
+                           const std::string& source, size_t sourceBytes) {
+    const size_t frameBytes = FrameBytes(out.kind, dw, dh);
+    ASSERT_EQ(captured.size(), frameBytes * kFrames);
+    SwScaler scaler(mode, kProducerWidth, kProducerHeight, out.kind, dw, dh,
+                    out.kind == kOutputRgb24 || out.kind == kOutputRgb32, 2, style);
+    const std::vector<bool> compared = WrittenBytes(scaler, mode, out.kind, dw, dh);
+    const size_t sourceFrames = source.size() / sourceBytes;
+    size_t previous = sourceFrames > 40 ? sourceFrames - 40 : 0;  // captures come from the latest frames
+    int f = 0;
+    while (f < kFrames && IsBlack(out.kind, Frame(captured, f, frameBytes), dw, dh)) ++f;
+    EXPECT_LE(f, kFrames - kConvertedFrames) << "too few fed frames reached the client";
+    for (const int first = f; f < kFrames; ++f) {
+      const Expectation expectation = {scaler, compared, mode, out, dw, dh};
+      const size_t match = FindSourceFrame(expectation, source, sourceBytes, previous, Frame(captured, f, frameBytes));
+      ASSERT_LT(match, sourceFrames) << "captured frame " << f << " is no conversion of any fed frame";
+      // Frames arrive in the order they were fed; a repeat is allowed when the producer lags.
+      if (f > first) {
+        EXPECT_GE(match, previous) << "captured frame " << f;
+      }
+      previous = match;
+    }
+  }
+  static const std::uint8_t* Frame(const std::string& frames, int index, size_t frameBytes) {
+    return reinterpret_cast<const std::uint8_t*>(frames.data()) + index * frameBytes;
+  }
+
+  struct Expectation {
+    SwScaler& scaler;
+    const std::vector<bool>& compared;
+    std::int32_t mode;
+    const Output& out;
+    int dw, dh;
+  };
+
+  // Index of the dumped frame whose conversion equals `frame`, searched from
+  // `start` to the last, then from `start` - 1 down to the first; the frame
+  // count when none matches.
+  static size_t FindSourceFrame(const Expectation& e, const std::string& source, size_t sourceBytes, size_t start,
+                                const std::uint8_t* frame) {
+    const size_t count = source.size() / sourceBytes;
+    for (size_t step = 0; step < count; ++step) {
+      const size_t k = start + step < count ? start + step : count - 1 - step;
+      const auto* src = reinterpret_cast<const std::uint8_t*>(source.data()) + k * sourceBytes;
+      const auto expected = Expected(e.scaler, e.mode, kProducerWidth, src, e.out.kind, e.dw, e.dh);
+      if (MaxDifference(expected.data(), frame, e.compared, e.out.tolerance) <= e.out.tolerance) return k;
+    }
+    return count;
+  }
+
+  std::unique_ptr<InstalledModule> module_;
+};
+
+TEST_F(VideoCapture, Yuy2SourceAtItsOwnSizeInEveryFormat) {
+  const int index = kEndToEndCameras + 3;
+  Install(index);
+  CaptureAndCompare(index, "yuy2", 0, kProducerWidth, kProducerHeight);
+}
+
+TEST_F(VideoCapture, Yuy2SourceScaledByEachStyleInEveryFormat) {
+  const int index = kEndToEndCameras + 4;
+  Install(index);
+  for (int style : {0, 1, 2}) CaptureAndCompare(index, "yuy2", style, kOtherWidth, kOtherHeight);
+}
+
+TEST_F(VideoCapture, Yv12SourceAtItsOwnSizeInEveryFormat) {
+  const int index = kEndToEndCameras + 5;
+  Install(index);
+  CaptureAndCompare(index, "yv12", 0, kProducerWidth, kProducerHeight);
+}
+
+TEST_F(VideoCapture, Yv12SourceScaledByEachStyleInEveryFormat) {
+  const int index = kEndToEndCameras + 6;
+  Install(index);
+  for (int style : {0, 1, 2}) CaptureAndCompare(index, "yv12", style, kOtherWidth, kOtherHeight);
+}
+
+// No producer: the format file's sizes are offered, and the pictures are black.
+TEST_F(VideoCapture, WithoutProducerOffersTheFormatFileAndDeliversBlack) {
+  const int index = kEndToEndCameras + 2;
+  module_ = std::make_unique<InstalledModule>("FILTERS=64\r\nFILTER.VIDEO.NAME.51=" + Name(index) +
+                                              "\r\nFILTER.FPS.51=25\r\nFILTER.DEFAULT.OUTPUT.W.51=640"
+                                              "\r\nFILTER.DEFAULT.OUTPUT.H.51=480\r\n");
+  module_->WriteFormatFile(index,
+                           "FILTER.OUTPUT.W.01=1280\r\nFILTER.OUTPUT.H.01=720\r\n"
+                           "FILTER.OUTPUT.W.02=176\r\nFILTER.OUTPUT.H.02=144\r\n"
+                           "FILTER.OUTPUT.W.03=0\r\nFILTER.OUTPUT.H.03=0\r\n"
+                           "FILTER.OUTPUT.W.04=320\r\nFILTER.OUTPUT.H.04=240\r\n");
+  ASSERT_EQ(module_->Register().exitCode, 0);
+
+  const auto listed = RunFfmpeg(
+      module_->Dir(), L"-list_options true -f dshow -i " + telvor::e2e::Quoted(L"video=" + Widen(Name(index))));
+  std::vector<OfferedFormat> offers = telvor::e2e::ParseListedOptions(listed.output);
+  std::vector<OfferedFormat> expected;
+  for (auto size : {std::pair{640, 480}, std::pair{1280, 720}, std::pair{176, 144}})
+    for (const char* format : {"yuv420p", "yuyv422", "bgr0", "bgr24"})
+      expected.push_back({format, size.first, size.second, 25});
+  EXPECT_EQ(offers, expected) << listed.output;
+
+  CaptureEveryFormat(index, 176, 144, L"black");
+  for (size_t o = 0; o < std::size(kOutputs); ++o) {
+    SCOPED_TRACE(kOutputs[o].pixelFormat);
+    const std::string captured = ReadFileBytes(CapturePath(L"black", o));
+    const size_t frameBytes = FrameBytes(kOutputs[o].kind, 176, 144);
+    ASSERT_EQ(captured.size(), frameBytes * kFrames);
+    int wrong = 0;
+    for (int f = 0; f < kFrames; ++f) wrong += !IsBlack(kOutputs[o].kind, Frame(captured, f, frameBytes), 176, 144);
+    EXPECT_EQ(wrong, 0);
+  }
+}
+
+}  // namespace
