@@ -7,20 +7,11 @@
 #include <vector>
 
 #include "ModuleFixture.h"
+#include "support/DeviceRegistry.h"
 
 namespace {
 
-using telvor::test::BuildTreePath;
-using telvor::test::CopyFileTo;
-using telvor::test::LoadedModuleCopy;
-using telvor::test::RunProcess;
-using telvor::test::UniqueName;
-
-constexpr wchar_t kVideo0[] = L"{992DFFB6-575E-47D4-A9CE-D763D7FF3B00}";
-constexpr wchar_t kVideo1[] = L"{992DFFB6-575E-47D4-A9CE-D763D7FF3B01}";
-constexpr wchar_t kAudio0[] = L"{992DFFB6-575E-47D4-A9CE-D763D7FF3C00}";
-constexpr wchar_t kPage0[] = L"{40E573F2-0DA5-41D6-818B-0E1F9387DC00}";
-constexpr wchar_t kPage1[] = L"{40E573F2-0DA5-41D6-818B-0E1F9387DC01}";
+using namespace telvor::test;
 
 bool StartsWith(const std::wstring& text, const std::wstring& prefix) { return text.compare(0, prefix.size(), prefix) == 0; }
 bool EndsWith(const std::wstring& text, const std::wstring& suffix) {
@@ -33,12 +24,13 @@ size_t CountOf(const std::vector<std::wstring>& lines, const std::wstring& line)
   return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
 }
 
-HRESULT ClassObject(const LoadedModuleCopy& module, const wchar_t* clsid) {
+// The class object's result; a failure must also clear the out pointer.
+HRESULT ClassObject(const LoadedModuleCopy& module, const std::wstring& clsid) {
   IUnknown* object = reinterpret_cast<IUnknown*>(1);
-  const HRESULT hr = module.GetClassObject(clsid, &object);
+  const HRESULT hr = module.GetClassObject(clsid.c_str(), &object);
   if (SUCCEEDED(hr) && object) object->Release();
   if (FAILED(hr)) {
-    EXPECT_EQ(object, nullptr) << "clsid " << clsid;
+    EXPECT_EQ(object, nullptr);
   }
   return hr;
 }
@@ -63,11 +55,10 @@ TEST(LoadedModule, AttachLogsTheHostAndTheCamerasThenServesOnlyThose) {
   // The settings file is present: no registry fallback, so no error lines.
   for (const std::wstring& line : lines) EXPECT_FALSE(StartsWith(line, L"[TELVOR][ERROR]")) << line;
 
-  EXPECT_EQ(ClassObject(module, kVideo0), S_OK);
-  EXPECT_EQ(ClassObject(module, kPage0), S_OK);
-  EXPECT_EQ(ClassObject(module, kAudio0), CLASS_E_CLASSNOTAVAILABLE);
-  EXPECT_EQ(ClassObject(module, kVideo1), CLASS_E_CLASSNOTAVAILABLE);
-  EXPECT_EQ(ClassObject(module, kPage1), CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(ClassObject(module, VideoFilterIdText(0)), S_OK);
+  EXPECT_EQ(ClassObject(module, PropertyPageIdText(0)), S_OK);
+  for (const auto& id : {AudioFilterIdText(0), VideoFilterIdText(1), PropertyPageIdText(1)})
+    EXPECT_EQ(ClassObject(module, id), CLASS_E_CLASSNOTAVAILABLE) << id;
 
   module.Unload();
   const std::vector<std::wstring> after = module.LogLines();
@@ -89,13 +80,13 @@ TEST(LoadedModule, WithoutAnySettingsItOffersNothingAndLogsEachRead) {
     }
   }
   EXPECT_EQ(errors, 3u);  // FILTERS and the two names of camera 1
-  EXPECT_EQ(ClassObject(module, kVideo0), CLASS_E_CLASSNOTAVAILABLE);
-  EXPECT_EQ(ClassObject(module, kPage0), CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(ClassObject(module, VideoFilterIdText(0)), CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(ClassObject(module, PropertyPageIdText(0)), CLASS_E_CLASSNOTAVAILABLE);
 
   const std::wstring key = L"Software\\TELVOR\\" + stem + L".INI";
-  HKEY config = nullptr;
+  HKEY config = nullptr;  // created by the first read
   EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, (key + L"\\CONFIG").c_str(), 0, KEY_READ, &config), ERROR_SUCCESS);
-  if (config) RegCloseKey(config);
+  RegCloseKey(config);
   RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
   RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
 }

@@ -16,18 +16,19 @@ ModulePaths PathsFor(const wchar_t* modulePath) {
 }
 
 TEST(SettingsPaths, SettingsFileAndFormatStemSitBesideTheModule) {
-  ModulePaths paths = PathsFor(L"C:\\X\\TELVOR.AX");
-  EXPECT_STREQ(paths.iniPath, L"C:\\X\\TELVOR.INI");
-  EXPECT_STREQ(paths.formatPath, L"C:\\X\\TELVOR.FORMAT");
-
-  paths = PathsFor(L"C:\\X\\A.B.AX");
-  EXPECT_STREQ(paths.iniPath, L"C:\\X\\A.B.INI");
-  EXPECT_STREQ(paths.formatPath, L"C:\\X\\A.FORMAT");
-
-  // Dots in directory names are not extensions.
-  paths = PathsFor(L"C:\\v1.2\\cams.d\\TELVOR");
-  EXPECT_STREQ(paths.iniPath, L"C:\\v1.2\\cams.d\\TELVOR.INI");
-  EXPECT_STREQ(paths.formatPath, L"C:\\v1.2\\cams.d\\TELVOR.FORMAT");
+  const struct {
+    const wchar_t* module;
+    const wchar_t* ini;
+    const wchar_t* format;
+  } cases[] = {{L"C:\\X\\TELVOR.AX", L"C:\\X\\TELVOR.INI", L"C:\\X\\TELVOR.FORMAT"},
+               {L"C:\\X\\A.B.AX", L"C:\\X\\A.B.INI", L"C:\\X\\A.FORMAT"},
+               // Dots in directory names are not extensions.
+               {L"C:\\v1.2\\cams.d\\TELVOR", L"C:\\v1.2\\cams.d\\TELVOR.INI", L"C:\\v1.2\\cams.d\\TELVOR.FORMAT"}};
+  for (const auto& c : cases) {
+    const ModulePaths paths = PathsFor(c.module);
+    EXPECT_STREQ(paths.iniPath, c.ini);
+    EXPECT_STREQ(paths.formatPath, c.format);
+  }
 }
 
 TEST(SettingsPaths, APathThatDoesNotFitStaysEmptyAndIsLogged) {
@@ -43,18 +44,16 @@ TEST(SettingsPaths, APathThatDoesNotFitStaysEmptyAndIsLogged) {
   EXPECT_EQ(std::wstring(PathsFor(edge.c_str()).formatPath).size(), static_cast<size_t>(kModulePathChars - 1));
 }
 
-TEST(HostDetection, FileNamesMatchWithoutRegardToCase) {
+TEST(HostDetection, FileNamesMatchWholeWithoutRegardToCase) {
   ModulePaths paths = {};
   SetHostFileName(L"C:\\Program Files\\Skype\\SKYPE.EXE", &paths);
   EXPECT_STREQ(paths.hostFileName, L"SKYPE.EXE");
   const HostInfo host = DetectHost(paths.hostFileName);
-  EXPECT_TRUE(host.isSkype);
-  EXPECT_FALSE(host.isAmcap || host.isVlc || host.isEdius || host.isYyMixer);
+  EXPECT_TRUE(host.isSkype && !host.isAmcap && !host.isVlc && !host.isEdius && !host.isYyMixer);
   EXPECT_TRUE(DetectHost(L"yymixer.EXE").isYyMixer);
   EXPECT_TRUE(DetectHost(L"DVSTREAMSIE.exe").isDvStreamsie);
-  EXPECT_FALSE(DetectHost(L"skype.exe.bak").isSkype);
-  EXPECT_FALSE(DetectHost(L"myskype.exe").isSkype);
-  EXPECT_FALSE(DetectHost(nullptr).isSkype);
+  for (const wchar_t* other : {L"skype.exe.bak", L"myskype.exe", static_cast<const wchar_t*>(nullptr)})
+    EXPECT_FALSE(DetectHost(other).isSkype);
 }
 
 TEST(HostDetection, OnlyFourHostsHaveTagLinesInAFixedOrder) {

@@ -31,9 +31,9 @@ class Settings : public ::testing::Test {
   std::wstring RegistryKeyPath() const { return L"Software\\TELVOR\\" + name_ + L"\\CONFIG"; }
   bool RegistryKeyExists() const {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, RegistryKeyPath().c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
+    const bool exists = RegOpenKeyExW(HKEY_CURRENT_USER, RegistryKeyPath().c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS;
+    if (exists) RegCloseKey(key);
+    return exists;
   }
   void SetRegistryValue(const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
     HKEY key = nullptr;
@@ -58,7 +58,7 @@ class Settings : public ::testing::Test {
   std::wstring path_;
 };
 
-TEST_F(Settings, FileValuesAreReadAndAbsentKeysGiveTheDefaultSilently) {
+TEST_F(Settings, FileValuesAreReadAndWrittenInItsConfigSectionOnly) {
   WriteTextFile(path_, "[OTHER]\r\nNAME=wrong\r\n[CONFIG]\r\nNAME=Studio Cam\r\nWIDTH=1280\r\n");
   LogCapture capture;
   int count = -1;
@@ -68,17 +68,11 @@ TEST_F(Settings, FileValuesAreReadAndAbsentKeysGiveTheDefaultSilently) {
   EXPECT_EQ(ReadString(L"ABSENT", nullptr), L"");
   EXPECT_EQ(GetConfigInt(L"WIDTH", 7, path_.c_str()), 1280);
   EXPECT_EQ(GetConfigInt(L"ABSENT", 7, path_.c_str()), 7);
-  EXPECT_TRUE(capture.Lines().empty());
-  EXPECT_FALSE(RegistryKeyExists());
-}
-
-TEST_F(Settings, WriteGoesIntoTheConfigSectionOfThePresentFile) {
-  WriteTextFile(path_, "[CONFIG]\r\nFILTERS=1\r\n");
   EXPECT_EQ(SetConfigString(path_.c_str(), L"FILTER.SCALE.STYLE.01", L"2"), 1);
-  EXPECT_EQ(GetConfigInt(L"FILTER.SCALE.STYLE.01", 0, path_.c_str()), 2);
   wchar_t raw[64];
   GetPrivateProfileStringW(L"CONFIG", L"FILTER.SCALE.STYLE.01", L"", raw, 64, path_.c_str());
   EXPECT_STREQ(raw, L"2");
+  EXPECT_TRUE(capture.Lines().empty());
   EXPECT_FALSE(RegistryKeyExists());
 }
 
@@ -95,34 +89,29 @@ TEST_F(Settings, WithoutTheFileAReadLogsOneLineGivesTheDefaultAndCreatesTheKey) 
   EXPECT_TRUE(RegistryKeyExists());
 }
 
-TEST_F(Settings, RegistryKeepsTextAndIntegersWrittenAsText) {
-  LogCapture capture;
-  EXPECT_EQ(SetConfigString(path_.c_str(), L"FILTER.VIDEO.NAME.01", L"Cam"), 1);
-  EXPECT_EQ(SetConfigString(path_.c_str(), L"FILTER.SCALE.STYLE.01", L"2"), 1);
-  EXPECT_EQ(SetConfigString(path_.c_str(), L"FILTER.DEFAULT.OUTPUT.W.01", L"-640"), 1);
+TEST_F(Settings, RegistryKeepsWrittenTextAndIntegersAndRefusesWrongTypes) {
+  EXPECT_EQ(SetConfigString(path_.c_str(), L"NAME", L"Cam"), 1);
+  EXPECT_EQ(SetConfigString(path_.c_str(), L"STYLE", L"2"), 1);
+  EXPECT_EQ(SetConfigString(path_.c_str(), L"NEGATIVE", L"-640"), 1);
   const DWORD dword = 1920;
-  SetRegistryValue(L"FILTER.OUTPUT.W.01", REG_DWORD, &dword, sizeof(dword));
-  int count = 0;
-  EXPECT_EQ(ReadString(L"FILTER.VIDEO.NAME.01", L"", &count), L"Cam");
-  EXPECT_EQ(count, 3);
-  EXPECT_EQ(GetConfigInt(L"FILTER.SCALE.STYLE.01", 0, path_.c_str()), 2);
-  EXPECT_EQ(GetConfigInt(L"FILTER.DEFAULT.OUTPUT.W.01", 0, path_.c_str()), -640);
-  EXPECT_EQ(GetConfigInt(L"FILTER.OUTPUT.W.01", 0, path_.c_str()), 1920);
-  EXPECT_TRUE(capture.Lines().empty());
-}
-
-TEST_F(Settings, WrongValueTypesGiveTheDefaultWithAnInvalidArgumentLine) {
+  SetRegistryValue(L"DWORD", REG_DWORD, &dword, sizeof(dword));
   SetRegistryText(L"TEXT.INT", L"wide");
   SetRegistryText(L"OVERFLOW.INT", L"2147483648");
-  const DWORD dword = 5;
-  SetRegistryValue(L"DWORD.TEXT", REG_DWORD, &dword, sizeof(dword));
   const unsigned char blob[8] = {1, 2, 3, 4, 5, 6, 7, 8};
   SetRegistryValue(L"BINARY.INT", REG_BINARY, blob, sizeof(blob));
   LogCapture capture;
+  int count = 0;
+  EXPECT_EQ(ReadString(L"NAME", L"", &count), L"Cam");
+  EXPECT_EQ(count, 3);
+  EXPECT_EQ(GetConfigInt(L"STYLE", 0, path_.c_str()), 2);
+  EXPECT_EQ(GetConfigInt(L"NEGATIVE", 0, path_.c_str()), -640);
+  EXPECT_EQ(GetConfigInt(L"DWORD", 0, path_.c_str()), 1920);
+  EXPECT_TRUE(capture.Lines().empty());
+  // Wrong types give the default with an invalid-argument line each.
   EXPECT_EQ(GetConfigInt(L"TEXT.INT", 3, path_.c_str()), 3);
   EXPECT_EQ(GetConfigInt(L"OVERFLOW.INT", 3, path_.c_str()), 3);
   EXPECT_EQ(GetConfigInt(L"BINARY.INT", 3, path_.c_str()), 3);
-  EXPECT_EQ(ReadString(L"DWORD.TEXT", L"def"), L"def");
+  EXPECT_EQ(ReadString(L"DWORD", L"def"), L"def");
   EXPECT_EQ(capture.Count(kWrongType), 4u);
   EXPECT_EQ(capture.Lines().size(), 4u);
 }
