@@ -13,11 +13,7 @@ constexpr int kMissingId = 4242;
 
 // What the hooks saw; lives outside the page so it survives the last release.
 struct HookLog {
-  int connects = 0;
-  int disconnects = 0;
-  int activates = 0;
-  int deactivates = 0;
-  int applies = 0;
+  int connects = 0, disconnects = 0, activates = 0, deactivates = 0, applies = 0;
   IUnknown* connected = nullptr;
   HRESULT connectResult = S_OK;
   HRESULT applyResult = S_OK;
@@ -39,23 +35,14 @@ class TestPage : public CBasePropertyPage {
     log_->connected = object;
     return log_->connectResult;
   }
-  HRESULT OnDisconnect() override {
-    ++log_->disconnects;
-    return S_OK;
-  }
-  HRESULT OnActivate() override {
-    ++log_->activates;
-    return S_OK;
-  }
+  HRESULT OnDisconnect() override { return ++log_->disconnects, S_OK; }
+  HRESULT OnActivate() override { return ++log_->activates, S_OK; }
   HRESULT OnDeactivate() override {
     ++log_->deactivates;
     log_->exStyleAtDeactivate = GetWindowLongPtrW(m_hwnd, GWL_EXSTYLE);
     return S_OK;
   }
-  HRESULT OnApplyChanges() override {
-    ++log_->applies;
-    return log_->applyResult;
-  }
+  HRESULT OnApplyChanges() override { return ++log_->applies, log_->applyResult; }
   INT_PTR OnReceiveMessage(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) override {
     if (message == WM_INITDIALOG) log_->initDialogWindow = dialog;
     if (message == WM_APP + 3) ++log_->appMessages;
@@ -83,15 +70,8 @@ class TestSite : public IPropertyPageSite {
   }
   STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++refs); }
   STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--refs); }
-  STDMETHODIMP OnStatusChange(DWORD flags) override {
-    lastStatus = flags;
-    ++statusChanges;
-    return S_OK;
-  }
-  STDMETHODIMP GetLocaleID(LCID* locale) override {
-    *locale = LOCALE_USER_DEFAULT;
-    return S_OK;
-  }
+  STDMETHODIMP OnStatusChange(DWORD flags) override { return lastStatus = flags, ++statusChanges, S_OK; }
+  STDMETHODIMP GetLocaleID(LCID* locale) override { return *locale = LOCALE_USER_DEFAULT, S_OK; }
   STDMETHODIMP GetPageContainer(IUnknown**) override { return E_NOTIMPL; }
   STDMETHODIMP TranslateAccelerator(MSG*) override { return S_FALSE; }
 
@@ -143,9 +123,8 @@ TEST_F(PageFixture, SetObjectsAcceptsOneObjectOrNone) {
   EXPECT_EQ(page_->SetObjects(0, nullptr), S_OK);
   EXPECT_EQ(log_.disconnects, 1);
   EXPECT_EQ(page_->Activate(parent_, &rect_, FALSE), E_UNEXPECTED) << "no object after disconnecting";
-}
 
-TEST_F(PageFixture, AnObjectThatRefusesThePageLeavesItUnconnected) {
+  // An object that refuses the page leaves it unconnected.
   log_.connectResult = E_NOINTERFACE;
   IUnknown* objects[] = {&object_};
   EXPECT_EQ(page_->SetObjects(1, objects), E_NOINTERFACE);
@@ -156,6 +135,8 @@ TEST_F(PageFixture, ActivateShowsTheDialogInsideTheFrameAndDeactivateDestroysIt)
   EXPECT_EQ(page_->Activate(parent_, nullptr, FALSE), E_POINTER);
   EXPECT_EQ(page_->Activate(parent_, &rect_, FALSE), E_UNEXPECTED);
   EXPECT_EQ(page_->Deactivate(), E_UNEXPECTED);
+  EXPECT_EQ(page_->Show(SW_SHOW), E_UNEXPECTED);
+  EXPECT_EQ(page_->Move(&rect_), E_UNEXPECTED);
   Connect();
 
   ASSERT_EQ(page_->Activate(parent_, &rect_, TRUE), S_OK);
@@ -173,6 +154,18 @@ TEST_F(PageFixture, ActivateShowsTheDialogInsideTheFrameAndDeactivateDestroysIt)
   EXPECT_EQ(placed.right - placed.left, 400);
   EXPECT_EQ(placed.bottom - placed.top, 300);
   EXPECT_EQ(page_->Activate(parent_, &rect_, FALSE), E_UNEXPECTED) << "already open";
+
+  EXPECT_EQ(page_->Show(SW_MINIMIZE), E_INVALIDARG);
+  EXPECT_EQ(page_->Show(SW_HIDE), S_OK);
+  EXPECT_FALSE(IsShown(dialog));
+  EXPECT_EQ(page_->Show(SW_SHOW), S_OK);
+  EXPECT_TRUE(IsShown(dialog));
+  const RECT moved = {5, 6, 105, 56};
+  EXPECT_EQ(page_->Move(&moved), S_OK);
+  GetWindowRect(dialog, &placed);
+  EXPECT_EQ(placed.right - placed.left, 100);
+  EXPECT_EQ(placed.bottom - placed.top, 50);
+  EXPECT_EQ(page_->Move(nullptr), E_POINTER);
 
   SendMessageW(dialog, WM_APP + 3, 0, 0);
   EXPECT_EQ(log_.appMessages, 1) << "messages after initialisation reach the page";
@@ -202,30 +195,6 @@ TEST_F(PageFixture, ActivateWithoutItsTemplateIsOutOfMemory) {
   EXPECT_EQ(log.activates, 0);
 }
 
-TEST_F(PageFixture, ShowAndMoveNeedAnOpenDialog) {
-  EXPECT_EQ(page_->Show(SW_SHOW), E_UNEXPECTED);
-  EXPECT_EQ(page_->Move(&rect_), E_UNEXPECTED);
-  EXPECT_EQ(page_->Move(nullptr), E_POINTER);
-  Connect();
-  ASSERT_EQ(page_->Activate(parent_, &rect_, FALSE), S_OK);
-  HWND dialog = page_->Window();
-
-  EXPECT_EQ(page_->Show(SW_MINIMIZE), E_INVALIDARG);
-  EXPECT_EQ(page_->Show(SW_HIDE), S_OK);
-  EXPECT_FALSE(IsShown(dialog));
-  EXPECT_EQ(page_->Show(SW_SHOW), S_OK);
-  EXPECT_TRUE(IsShown(dialog));
-
-  const RECT moved = {5, 6, 105, 56};
-  EXPECT_EQ(page_->Move(&moved), S_OK);
-  RECT placed = {};
-  GetWindowRect(dialog, &placed);
-  EXPECT_EQ(placed.right - placed.left, 100);
-  EXPECT_EQ(placed.bottom - placed.top, 50);
-  EXPECT_EQ(page_->Move(nullptr), E_POINTER);
-  EXPECT_EQ(page_->Deactivate(), S_OK);
-}
-
 struct PageInfo : PROPPAGEINFO {
   PageInfo() : PROPPAGEINFO{} {}
   ~PageInfo() { CoTaskMemFree(pszTitle); }
@@ -237,9 +206,6 @@ TEST_F(PageFixture, PageInfoCarriesTitleAndTemplateSize) {
   ASSERT_EQ(page_->GetPageInfo(&info), S_OK);
   EXPECT_EQ(info.cb, 48u);
   EXPECT_STREQ(info.pszTitle, L"Test Page Title");
-  EXPECT_EQ(info.pszDocString, nullptr);
-  EXPECT_EQ(info.pszHelpFile, nullptr);
-  EXPECT_EQ(info.dwHelpContext, 0u);
   EXPECT_EQ(log_.initDialogWindow, nullptr) << "measuring must not initialise the page";
 
   // The template's 316 x 183 dialog units in this font's pixels.
@@ -249,7 +215,6 @@ TEST_F(PageFixture, PageInfoCarriesTitleAndTemplateSize) {
   ASSERT_TRUE(MapDialogRect(page_->Window(), &units));
   EXPECT_EQ(info.size.cx, units.right);
   EXPECT_EQ(info.size.cy, units.bottom);
-  EXPECT_NE(info.size.cx, 340);
   EXPECT_EQ(page_->Deactivate(), S_OK);
 
   HookLog log;
@@ -261,23 +226,17 @@ TEST_F(PageFixture, PageInfoCarriesTitleAndTemplateSize) {
   EXPECT_EQ(fallback.size.cy, 150);
 }
 
-TEST_F(PageFixture, PageSiteIsHeldOnceAndReleased) {
-  EXPECT_EQ(page_->SetPageSite(nullptr), E_UNEXPECTED);
-  EXPECT_EQ(page_->SetPageSite(&site_), S_OK);
-  EXPECT_EQ(site_.refs, 2);
-  TestSite other;
-  EXPECT_EQ(page_->SetPageSite(&other), E_UNEXPECTED);
-  EXPECT_EQ(other.refs, 1);
-  EXPECT_EQ(page_->SetPageSite(nullptr), S_OK);
-  EXPECT_EQ(site_.refs, 1);
-}
-
-TEST_F(PageFixture, ApplyRunsOnlyForDirtyConnectedPages) {
+TEST_F(PageFixture, SiteIsHeldOnceAndApplyRunsOnlyForDirtyConnectedPages) {
   EXPECT_EQ(page_->IsPageDirty(), S_FALSE);
   EXPECT_EQ(page_->Apply(), E_UNEXPECTED);
   Connect();
   EXPECT_EQ(page_->Apply(), E_UNEXPECTED) << "no site";
+  EXPECT_EQ(page_->SetPageSite(nullptr), E_UNEXPECTED);
   ASSERT_EQ(page_->SetPageSite(&site_), S_OK);
+  EXPECT_EQ(site_.refs, 2);
+  TestSite other;
+  EXPECT_EQ(page_->SetPageSite(&other), E_UNEXPECTED);
+  EXPECT_EQ(other.refs, 1);
   EXPECT_EQ(page_->Apply(), S_OK);
   EXPECT_EQ(log_.applies, 0);
 
@@ -294,8 +253,8 @@ TEST_F(PageFixture, ApplyRunsOnlyForDirtyConnectedPages) {
   EXPECT_EQ(log_.applies, 2);
   EXPECT_EQ(page_->IsPageDirty(), S_FALSE);
 
-  EXPECT_EQ(page_->Help(L"x"), E_NOTIMPL);
-  EXPECT_EQ(page_->TranslateAccelerator(nullptr), E_NOTIMPL);
+  EXPECT_EQ(page_->SetPageSite(nullptr), S_OK);
+  EXPECT_EQ(site_.refs, 1);
 }
 
 TEST_F(PageFixture, LastReleaseDisconnectsReleasesTheSiteAndDeletes) {

@@ -59,24 +59,19 @@ class ClassFactoryTest : public ::testing::Test {
   }
 };
 
-TEST_F(ClassFactoryTest, UnknownIdentifierIsNotAvailableEvenWithEmptyList) {
+TEST_F(ClassFactoryTest, ClassObjectsOnlyForListedIdentifiersAndTwoInterfaces) {
   void* out = reinterpret_cast<void*>(1);
   EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, DllGetClassObject(kClsidMissing, IID_IClassFactory, &out));
   EXPECT_EQ(nullptr, out);
-
   const int saved = g_cTemplates;
   g_cTemplates = 0;
   EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, DllGetClassObject(kClsidPlain, IID_IClassFactory, &out));
   g_cTemplates = saved;
-  EXPECT_EQ(0, CBaseObject::ObjectsActive());
-}
 
-TEST_F(ClassFactoryTest, ClassObjectServesOnlyUnknownAndClassFactory) {
-  void* out = nullptr;
   EXPECT_EQ(E_NOINTERFACE, DllGetClassObject(kClsidPlain, IID_IPin, &out));
   EXPECT_EQ(nullptr, out);
   EXPECT_EQ(E_POINTER, DllGetClassObject(kClsidPlain, IID_IClassFactory, nullptr));
-
+  EXPECT_EQ(0, CBaseObject::ObjectsActive());
   ComPtr<IUnknown> unknown;
   ASSERT_EQ(S_OK, DllGetClassObject(kClsidPlain, IID_IUnknown, unknown.PutVoid()));
   EXPECT_EQ(1, CBaseObject::ObjectsActive()) << "the class object counts as alive";
@@ -84,44 +79,29 @@ TEST_F(ClassFactoryTest, ClassObjectServesOnlyUnknownAndClassFactory) {
   EXPECT_EQ(0, CBaseObject::ObjectsActive());
 }
 
-TEST_F(ClassFactoryTest, AggregatedCreationMayAskOnlyForUnknown) {
-  ComPtr<IClassFactory> factory = Factory(kClsidPlain);
-  IUnknown* fakeOuter = factory.Get();  // any non-null unknown; it is never called
-  void* out = reinterpret_cast<void*>(1);
-  EXPECT_EQ(E_NOINTERFACE, factory->CreateInstance(fakeOuter, IID_IPin, &out));
-  EXPECT_EQ(nullptr, out);
-  EXPECT_EQ(0, g_created) << "nothing may be created for a refused aggregation";
-}
-
-TEST_F(ClassFactoryTest, CreateInstanceReportsCreatorFailures) {
-  void* out = nullptr;
-  EXPECT_EQ(E_ACCESSDENIED, Factory(kClsidFailing)->CreateInstance(nullptr, IID_IUnknown, &out));
-  EXPECT_EQ(1, g_created);
-  EXPECT_EQ(1, g_destroyed) << "an object built with a failure code is deleted";
-  EXPECT_EQ(E_OUTOFMEMORY, Factory(kClsidNoMemory)->CreateInstance(nullptr, IID_IUnknown, &out));
-  EXPECT_EQ(nullptr, out);
-}
-
-TEST_F(ClassFactoryTest, FailedQueryDeletesTheNewObject) {
-  void* out = reinterpret_cast<void*>(1);
-  EXPECT_EQ(E_NOINTERFACE, Factory(kClsidPlain)->CreateInstance(nullptr, IID_IPin, &out));
-  EXPECT_EQ(nullptr, out);
-  EXPECT_EQ(1, g_created);
-  EXPECT_EQ(1, g_destroyed);
-}
-
-TEST_F(ClassFactoryTest, ReferenceCountsAreExactAndLastReleaseDeletes) {
-  IUnknown* object = nullptr;
-  ASSERT_EQ(S_OK, Factory(kClsidPlain)->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)));
-  EXPECT_EQ(2u, object->AddRef());
-  IUnknown* again = nullptr;
-  ASSERT_EQ(S_OK, object->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&again)));
-  EXPECT_EQ(object, again);
-  EXPECT_EQ(2u, again->Release());
-  EXPECT_EQ(1u, object->Release());
-  EXPECT_EQ(0, g_destroyed);
-  EXPECT_EQ(0u, object->Release());
-  EXPECT_EQ(1, g_destroyed);
+TEST_F(ClassFactoryTest, FailedCreationLeavesNoObjectBehind) {
+  const struct {
+    const CLSID* clsid;
+    bool aggregated;
+    REFIID iid;
+    HRESULT result;
+    int created;
+  } cases[] = {
+      {&kClsidPlain, true, IID_IPin, E_NOINTERFACE, 0},  // refused aggregation creates nothing
+      {&kClsidPlain, false, IID_IPin, E_NOINTERFACE, 1},
+      {&kClsidFailing, false, IID_IUnknown, E_ACCESSDENIED, 1},  // built with a failure code
+      {&kClsidNoMemory, false, IID_IUnknown, E_OUTOFMEMORY, 0},
+  };
+  for (const auto& c : cases) {
+    g_created = g_destroyed = 0;
+    ComPtr<IClassFactory> factory = Factory(*c.clsid);
+    IUnknown* outer = c.aggregated ? factory.Get() : nullptr;  // any non-null unknown; never called
+    void* out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(c.result, factory->CreateInstance(outer, c.iid, &out));
+    EXPECT_EQ(nullptr, out);
+    EXPECT_EQ(c.created, g_created);
+    EXPECT_EQ(c.created, g_destroyed);
+  }
 }
 
 // An outer object that holds our object as its inner unknown and counts what
@@ -134,19 +114,28 @@ class OuterUnknown : public IUnknown {
   ULONG refs = 1;
 };
 
-TEST_F(ClassFactoryTest, AggregatedObjectDelegatesToOuterAndHandsOutInnerUnknown) {
+TEST_F(ClassFactoryTest, ReferenceCountsAreExactPlainAndAggregated) {
+  IUnknown* object = nullptr;
+  ASSERT_EQ(S_OK, Factory(kClsidPlain)->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)));
+  EXPECT_EQ(2u, object->AddRef());
+  IUnknown* again = nullptr;
+  ASSERT_EQ(S_OK, object->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&again)));
+  EXPECT_EQ(object, again);
+  EXPECT_EQ(2u, again->Release());
+  EXPECT_EQ(1u, object->Release());
+  EXPECT_EQ(0u, object->Release());
+  EXPECT_EQ(1, g_destroyed);
+
   OuterUnknown outer;
   IUnknown* inner = nullptr;
   ASSERT_EQ(S_OK, Factory(kClsidPlain)->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&inner)));
   EXPECT_EQ(1u, outer.refs) << "creating the inner object must not touch the outer count";
-  // The inner unknown keeps its own count...
+  // The inner unknown keeps its own count while the public interfaces go to the outer one.
   EXPECT_EQ(2u, inner->AddRef());
   EXPECT_EQ(1u, inner->Release());
-  // ...while the object's public interfaces go to the outer one.
-  auto* object = static_cast<PlainObject*>(reinterpret_cast<INonDelegatingUnknown*>(inner));
-  EXPECT_EQ(&outer, object->GetOwner());
+  EXPECT_EQ(&outer, static_cast<PlainObject*>(reinterpret_cast<INonDelegatingUnknown*>(inner))->GetOwner());
   EXPECT_EQ(0u, inner->Release());
-  EXPECT_EQ(1, g_destroyed);
+  EXPECT_EQ(2, g_destroyed);
 }
 
 TEST_F(ClassFactoryTest, CanUnloadOnlyWithoutLocksAndLiveObjects) {
