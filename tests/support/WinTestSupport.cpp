@@ -99,4 +99,23 @@ int RunProcess(const std::wstring& command_line, DWORD timeout_ms, const std::ws
   return result;
 }
 
+BackgroundProcess::BackgroundProcess(std::wstring command_line) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  if (CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                     &startup, &info)) {
+    process_ = info.hProcess;
+    CloseHandle(info.hThread);
+  }
+}
+
+void BackgroundProcess::Kill() {
+  if (!process_) return;
+  if (WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) TerminateProcess(process_, 1);
+  WaitForSingleObject(process_, 10000);
+  CloseHandle(process_);
+  process_ = nullptr;
+}
+
 }  // namespace telvor::test

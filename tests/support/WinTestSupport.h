@@ -39,4 +39,19 @@ std::wstring UniqueName(const std::wstring& stem);
 // failure / time-out, after killing it). Output goes to stdout_path if given.
 int RunProcess(const std::wstring& command_line, DWORD timeout_ms, const std::wstring& stdout_path = L"");
 
+// A program left running while the test works; terminated, if it is still
+// running, at the latest when the object goes away.
+class BackgroundProcess {
+ public:
+  explicit BackgroundProcess(std::wstring command_line);
+  ~BackgroundProcess() { Kill(); }
+  BackgroundProcess(const BackgroundProcess&) = delete;
+  BackgroundProcess& operator=(const BackgroundProcess&) = delete;
+  bool Started() const { return process_ != nullptr; }
+  void Kill();
+
+ private:
+  HANDLE process_ = nullptr;
+};
+
 }  // namespace telvor::test

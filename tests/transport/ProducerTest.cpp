@@ -18,29 +18,10 @@ namespace {
 
 constexpr int kCamera = kTransportCameras + 10;
 
-class ChildProcess {
- public:
-  explicit ChildProcess(const std::wstring& arguments) {
-    std::wstring line = L"\"" + BuildTreePath(L"tests/transport/telvor_transport_helper.exe") + L"\" " + arguments;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-      process_.Reset(info.hProcess);
-      CloseHandle(info.hThread);
-    }
-  }
-  ~ChildProcess() { Kill(); }
-  bool Started() const { return static_cast<bool>(process_); }
-  void Kill() {
-    if (!process_) return;
-    TerminateProcess(process_.Get(), 9);
-    WaitForSingleObject(process_.Get(), 5000);
-    process_.Reset();
-  }
-
- private:
-  transport::Handle process_;
+// The cross-process helper, left running until killed.
+struct ChildProcess : BackgroundProcess {
+  explicit ChildProcess(const std::wstring& arguments)
+      : BackgroundProcess(L"\"" + BuildTreePath(L"tests/transport/telvor_transport_helper.exe") + L"\" " + arguments) {}
 };
 
 // Waits for the helper's objects to exist, creating the channel on them.
@@ -133,17 +114,15 @@ TEST(CrossProcess, ReaderFollowsProducerRestartedAfterDyingWithTheMutex) {
 TEST(ProducerLibrary, RefusesBadSizesAndNamesInUse) {
   const int camera = kCamera + 2;
   telvor_channel* channel = reinterpret_cast<telvor_channel*>(1);
-  telvor_video_format video = {TELVOR_FOURCC_YUY2, 64, 48, 30.0, 100};
-  EXPECT_EQ(telvor_open_video(camera, 0, &video, &channel), TELVOR_E_INVALIDARG);
+  const telvor_video_format bad[] = {
+      {TELVOR_FOURCC_YUY2, 64, 48, 30.0, 100},        {TELVOR_FOURCC_YV12, 64, 47, 30.0, 0},
+      {TELVOR_FOURCC_YUY2, 16384, 16384, 30.0, 0},  // 8 x 512 MiB
+      {TELVOR_FOURCC_YUY2, 64, 48, 0.0, 0}};
+  for (const auto& format : bad) EXPECT_EQ(telvor_open_video(camera, 0, &format, &channel), TELVOR_E_INVALIDARG);
   EXPECT_EQ(channel, nullptr);
+  EXPECT_EQ(telvor_open_video(camera, 0, &bad[0], &channel), TELVOR_E_INVALIDARG);
   EXPECT_STREQ(telvor_last_error_message(), "capacity 100 is smaller than one 6144-byte frame");
-  video = {TELVOR_FOURCC_YV12, 64, 47, 30.0, 0};
-  EXPECT_EQ(telvor_open_video(camera, 0, &video, &channel), TELVOR_E_INVALIDARG);
-  video = {TELVOR_FOURCC_YUY2, 16384, 16384, 30.0, 0};  // 8 x 512 MiB
-  EXPECT_EQ(telvor_open_video(camera, 0, &video, &channel), TELVOR_E_INVALIDARG);
-  video = {TELVOR_FOURCC_YUY2, 64, 48, 0.0, 0};
-  EXPECT_EQ(telvor_open_video(camera, 0, &video, &channel), TELVOR_E_INVALIDARG);
-  video.frame_rate = 30.0;
+  const telvor_video_format video = {TELVOR_FOURCC_YUY2, 64, 48, 30.0, 0};
   EXPECT_EQ(telvor_open_video(64, 0, &video, &channel), TELVOR_E_INVALIDARG);
   const telvor_audio_format odd_audio = {2, 16, 48000, 1001};
   EXPECT_EQ(telvor_open_audio(camera, 0, &odd_audio, &channel), TELVOR_E_INVALIDARG);

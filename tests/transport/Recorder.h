@@ -32,13 +32,10 @@ class Recorder {
   std::int32_t preview_result = 0;
   bool install_preview = true;
 
-  void Attach(SharedVideo& video) {
-    video.user = this;
-    video.on_format_changed = &VideoFormat;
-  }
-  void Attach(SharedAudio& audio) {
-    audio.user = this;
-    audio.on_format_changed = &AudioFormat;
+  template <typename Channel>
+  void Attach(Channel& channel) {
+    channel.user = this;
+    channel.on_format_changed = &FormatThunk<Channel>;
   }
   bool WaitFor(std::size_t deliveries, DWORD timeout_ms = 3000) {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -86,33 +83,38 @@ class Recorder {
     changed_.notify_all();
     return preview_result;
   }
-  static std::int32_t VideoFormat(SharedVideo* channel, std::uint32_t fourcc, std::uint32_t zero1, std::uint32_t width,
+  template <typename Channel>
+  static std::int32_t FormatThunk(Channel* channel, std::uint32_t fourcc, std::uint32_t zero1, std::uint32_t width,
                                   std::uint32_t height, std::uint32_t zero2, double rate, std::uint32_t channels,
                                   std::uint32_t bits, std::uint32_t samples, void* user) {
     auto* self = static_cast<Recorder*>(user);
-    if (self->install_preview) channel->on_video_preview = &VideoPreview;
+    if (self->install_preview) InstallPreview(channel);
     return self->OnFormat(channel, {fourcc, zero1, width, height, zero2, rate, channels, bits, samples});
   }
-  static std::int32_t AudioFormat(SharedAudio* channel, std::uint32_t fourcc, std::uint32_t zero1, std::uint32_t width,
-                                  std::uint32_t height, std::uint32_t zero2, double rate, std::uint32_t channels,
-                                  std::uint32_t bits, std::uint32_t samples, void* user) {
-    auto* self = static_cast<Recorder*>(user);
-    if (self->install_preview) channel->on_audio_preview = &AudioPreview;
-    return self->OnFormat(channel, {fourcc, zero1, width, height, zero2, rate, channels, bits, samples});
-  }
-  static std::int32_t VideoPreview(SharedVideo* channel, double time, const std::uint8_t* payload,
-                                   std::uint32_t length, void* user) {
+  template <typename Channel>
+  static std::int32_t PreviewThunk(Channel* channel, double time, const std::uint8_t* payload, std::uint32_t length,
+                                   void* user) {
     return static_cast<Recorder*>(user)->OnPreview(channel, time, payload, length);
   }
-  static std::int32_t AudioPreview(SharedAudio* channel, double time, const std::uint8_t* payload,
-                                   std::uint32_t length, void* user) {
-    return static_cast<Recorder*>(user)->OnPreview(channel, time, payload, length);
-  }
+  static void InstallPreview(SharedVideo* channel) { channel->on_video_preview = &PreviewThunk<SharedVideo>; }
+  static void InstallPreview(SharedAudio* channel) { channel->on_audio_preview = &PreviewThunk<SharedAudio>; }
 
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<Format> formats_;
   std::vector<Delivery> deliveries_;
+};
+
+// A channel of one camera with a recorder attached; the channel goes first,
+// so its reader thread never calls into a destroyed recorder.
+template <typename Channel>
+struct Reading {
+  explicit Reading(int camera) {
+    channel.index = camera;
+    recorder.Attach(channel);
+  }
+  Recorder recorder;
+  Channel channel;
 };
 
 }  // namespace telvor::test

@@ -97,10 +97,9 @@ TEST(VideoReader, DeliversRingInSequenceOrderFromOldest) {
   for (std::uint32_t slot = 0; slot < 8; ++slot) PutFrame(ring, kCapacity, slot, sequences[slot], 100 + sequences[slot], static_cast<std::uint32_t>(sequences[slot]));
 
   LogCapture log;
-  Recorder recorder;
-  SharedVideo video;
-  video.index = camera;
-  recorder.Attach(video);
+  Reading<SharedVideo> reading(camera);
+  Recorder& recorder = reading.recorder;
+  SharedVideo& video = reading.channel;
   ASSERT_TRUE(video.Create());
   ASSERT_TRUE(video.Run());
   ASSERT_TRUE(recorder.WaitFor(7));
@@ -122,15 +121,9 @@ TEST(VideoReader, DeliversRingInSequenceOrderFromOldest) {
 
   const auto formats = recorder.Formats();
   ASSERT_EQ(formats.size(), 1u);
-  EXPECT_EQ(formats[0].fourcc, kFourCcYuy2);
-  EXPECT_EQ(formats[0].zero1, 0u);
-  EXPECT_EQ(formats[0].width, 64u);
-  EXPECT_EQ(formats[0].height, 48u);
-  EXPECT_EQ(formats[0].zero2, 0u);
-  EXPECT_EQ(formats[0].frame_rate, 25.0);
-  EXPECT_EQ(formats[0].channels, 2u);
-  EXPECT_EQ(formats[0].bits, 16u);
-  EXPECT_EQ(formats[0].rate, 48000u);
+  const Format& f = formats[0];
+  EXPECT_TRUE(f.fourcc == kFourCcYuy2 && f.zero1 == 0 && f.width == 64 && f.height == 48 && f.zero2 == 0);
+  EXPECT_TRUE(f.frame_rate == 25.0 && f.channels == 2 && f.bits == 16 && f.rate == 48000);
   EXPECT_EQ(recorder.capacity_seen, kCapacity);
 }
 
@@ -144,10 +137,9 @@ TEST(VideoReader, TiesGoToLowerSlotAndFarAheadOrOlderNumbersWait) {
   const std::uint64_t sequences[8] = {1, 4 + 0x7FFFFFFFull, 3, 3, 2, 1, 1, 1};
   for (std::uint32_t slot = 0; slot < 8; ++slot) PutFrame(ring, kCapacity, slot, sequences[slot], 4, 100 + slot);
 
-  Recorder recorder;
-  SharedVideo video;
-  video.index = camera;
-  recorder.Attach(video);
+  Reading<SharedVideo> reading(camera);
+  Recorder& recorder = reading.recorder;
+  SharedVideo& video = reading.channel;
   ASSERT_TRUE(video.Create());
   ASSERT_TRUE(video.Run());
   ASSERT_TRUE(recorder.WaitFor(2));
@@ -192,10 +184,9 @@ TEST(AudioReader, FollowsLow32BitWrapAndRebasesTimes) {
   }
 
   LogCapture log;
-  Recorder recorder;
-  SharedAudio audio;
-  audio.index = camera;
-  recorder.Attach(audio);
+  Reading<SharedAudio> reading(camera);
+  Recorder& recorder = reading.recorder;
+  SharedAudio& audio = reading.channel;
   ASSERT_TRUE(audio.Create());
   ASSERT_TRUE(audio.Run());
   ASSERT_TRUE(recorder.WaitFor(3));
@@ -207,10 +198,8 @@ TEST(AudioReader, FollowsLow32BitWrapAndRebasesTimes) {
   EXPECT_NEAR(deliveries[2].time, 0.04, 1e-9);
   const auto formats = recorder.Formats();
   ASSERT_EQ(formats.size(), 1u);
-  EXPECT_EQ(formats[0].channels, 0u);
-  EXPECT_EQ(formats[0].rate, 48000u);
-  EXPECT_EQ(formats[0].fourcc, kFourCcYv12);
-  EXPECT_EQ(formats[0].width, 320u);
+  EXPECT_TRUE(formats[0].channels == 0 && formats[0].rate == 48000);
+  EXPECT_TRUE(formats[0].fourcc == kFourCcYv12 && formats[0].width == 320);
   EXPECT_EQ(log.Count(L"[TELVOR] F"), 0u);
 }
 
@@ -314,10 +303,9 @@ TEST(HostileProducer, ZeroCapacityDeliversLengthsButNoReadableBytes) {
   SetVideoFormat(ring.Header(0, 0), 0);
   for (std::uint32_t slot = 0; slot < 8; ++slot) PutFrame(ring, 0, slot, slot, 100000, 0);
 
-  Recorder recorder;
-  SharedVideo video;
-  video.index = camera;
-  recorder.Attach(video);
+  Reading<SharedVideo> reading(camera);
+  Recorder& recorder = reading.recorder;
+  SharedVideo& video = reading.channel;
   ASSERT_TRUE(video.Create());
   ASSERT_TRUE(video.Run());
   ASSERT_TRUE(recorder.WaitFor(7));
@@ -332,10 +320,9 @@ TEST(HostileProducer, CapacityBeyondSectionAfterCreateIsNeverUsed) {
   FakeRing ring(kVideoNames, camera, 4096);
   ASSERT_TRUE(ring.Ok());
   LogCapture log;
-  Recorder recorder;
-  SharedVideo video;
-  video.index = camera;
-  recorder.Attach(video);
+  Reading<SharedVideo> reading(camera);
+  Recorder& recorder = reading.recorder;
+  SharedVideo& video = reading.channel;
   ASSERT_TRUE(video.Create());
   ring.Lock();
   SetVideoFormat(ring.Header(0, 0), 100000);
