@@ -37,29 +37,6 @@ long Number(const std::map<std::string, std::string>& values, const std::string&
   return it == values.end() ? -1 : std::stol(it->second);
 }
 
-// A child process left running while the test works; ended at scope exit.
-class Background {
- public:
-  explicit Background(std::wstring commandLine) {
-    STARTUPINFOW startup = {sizeof(startup)};
-    started_ = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                              nullptr, &startup, &info_);
-  }
-  ~Background() {
-    if (!started_) return;
-    // The capture is over: the producer is not needed for the rest of its run.
-    if (WaitForSingleObject(info_.hProcess, 0) != WAIT_OBJECT_0) TerminateProcess(info_.hProcess, 1);
-    WaitForSingleObject(info_.hProcess, 10000);
-    CloseHandle(info_.hThread);
-    CloseHandle(info_.hProcess);
-  }
-  bool Started() const { return started_; }
-
- private:
-  PROCESS_INFORMATION info_ = {};
-  bool started_ = false;
-};
-
 TEST(CaptureSmoke, FedCameraDeliversTheProducersFramesOnTime) {
   const std::string name = "TELVOR capture smoke " + std::to_string(GetCurrentProcessId());
   InstalledModule module("FILTERS=64\r\n"
@@ -70,7 +47,7 @@ TEST(CaptureSmoke, FedCameraDeliversTheProducersFramesOnTime) {
   ASSERT_TRUE(module.Copied());
   const auto registered = module.Register();
   ASSERT_EQ(0, registered.exitCode) << registered.output;
-  Background feed(Quoted(BuildTreePath(L"tools/feed/telvor-feed.exe")) + L" --camera " + std::to_wstring(kCamera) +
+  telvor::test::BackgroundProcess feed(Quoted(BuildTreePath(L"tools/feed/telvor-feed.exe")) + L" --camera " + std::to_wstring(kCamera) +
                   L" --size 640x480 --fps 30 --stamp --no-audio --status 0 --duration 8");
   ASSERT_TRUE(feed.Started());
   Sleep(1000);
