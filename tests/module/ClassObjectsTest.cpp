@@ -5,11 +5,34 @@
 #include <set>
 
 #include "module/ClassObjects.h"
-#include "module/FactoryDoubles.h"
 
 namespace {
 
-using telvor::test::g_lastFactoryCall;
+// What the last creation function passed on to the filter or page factory.
+struct FactoryCall {
+  bool filter;  // false: property page
+  LPUNKNOWN outer;
+  GUID mediaKind;
+  int cameraIndex;
+  const FilterEntry* entry;
+  HRESULT* hr;
+} g_lastFactoryCall;
+
+}  // namespace
+
+// Stand-ins for the real factories, so the test sees exactly what each creation function passes on.
+CUnknown* NewCameraFilter(LPUNKNOWN outer, const GUID& mediaKind, UINT cameraIndex, const FilterEntry* entry,
+                          HRESULT* hr) {
+  g_lastFactoryCall = {true, outer, mediaKind, static_cast<int>(cameraIndex), entry, hr};
+  return nullptr;
+}
+
+CUnknown* NewPropertyPage(LPUNKNOWN outer, int cameraIndex, HRESULT* hr) {
+  g_lastFactoryCall = {false, outer, GUID_NULL, cameraIndex, nullptr, hr};
+  return nullptr;
+}
+
+namespace {
 
 // The creation functions are generated per camera and kind; each must pass on its own.
 TEST(CreationFunctions, EachMemberPassesItsOwnCameraAndKindAndNoneExistsOutsideTheRange) {
