@@ -11,6 +11,8 @@ extern "C" {
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <cstring>
 #include <functional>
 #include <random>
@@ -21,22 +23,63 @@ extern "C" {
 
 namespace {
 
+// Processor time of this thread by default: on a machine shared with other
+// jobs the wall clock also counts the time slices given to them.
+bool g_wallClock = false;
+int g_rounds = 15;
+
+double NowMs() {
+  if (g_wallClock) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
+  }
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
 // Best batch of many, taken in turns with the competitors so that a busy
 // moment on a shared machine slows every contender alike.
 std::vector<double> BestMilliseconds(const std::vector<std::function<void()>>& calls) {
   std::vector<double> best(calls.size(), 1e9);
   for (const auto& call : calls) call();  // warm caches and page in the buffers
-  for (int round = 0; round < 15; ++round) {
+  for (int round = 0; round < g_rounds; ++round) {
     for (std::size_t i = 0; i < calls.size(); ++i) {
       constexpr int kCalls = 5;
-      const auto start = std::chrono::steady_clock::now();
+      const double start = NowMs();
       for (int k = 0; k < kCalls; ++k) calls[i]();
-      const std::chrono::duration<double, std::milli> spent = std::chrono::steady_clock::now() - start;
-      best[i] = std::min(best[i], spent.count() / kCalls);
+      best[i] = std::min(best[i], (NowMs() - start) / kCalls);
     }
   }
   return best;
 }
+
+std::vector<std::string> g_only;  // job names picked on the command line; empty: all
+
+// Offset of every picture buffer from a 64-byte boundary (--offset N). A large
+// malloc block starts 16 bytes past a page boundary, so by default each 64-byte
+// vector access straddles two cache lines, for libyuv and for us alike.
+std::size_t g_offset = 16;
+
+template <typename T>
+struct OffsetAllocator {
+  using value_type = T;
+  OffsetAllocator() = default;
+  template <typename U>
+  OffsetAllocator(const OffsetAllocator<U>&) {}
+  T* allocate(std::size_t n) {
+    auto* block = static_cast<std::uint8_t*>(std::aligned_alloc(64, (n * sizeof(T) + 64 + 63) / 64 * 64 + 64));
+    if (!block) throw std::bad_alloc();
+    block[g_offset + 63] = static_cast<std::uint8_t>(g_offset);  // the byte before the data says where the block starts
+    return reinterpret_cast<T*>(block + g_offset + 64);
+  }
+  void deallocate(T* p, std::size_t) {
+    auto* data = reinterpret_cast<std::uint8_t*>(p);
+    std::free(data - 64 - data[-1]);
+  }
+  bool operator==(const OffsetAllocator&) const { return true; }
+  bool operator!=(const OffsetAllocator&) const { return false; }
+};
+using Bytes = std::vector<std::uint8_t, OffsetAllocator<std::uint8_t>>;
 
 struct Buffers {
   Buffers(int w, int h) : width(w), height(h) {
@@ -55,7 +98,7 @@ struct Buffers {
     outV.resize(u.size());
   }
   int width, height;
-  std::vector<std::uint8_t> bgra, yuy2, y, u, v2, out, outY, outU, outV;
+  Bytes bgra, yuy2, y, u, v2, out, outY, outU, outV;
 };
 
 struct Job {
@@ -124,12 +167,13 @@ std::vector<Job> Jobs(Buffers& b, SwsContext* yuyvToBgr24) {
 void RunSize(int w, int h) {
   Buffers b(w, h);
   SwsContext* sws = sws_getContext(w, h, AV_PIX_FMT_YUYV422, w, h, AV_PIX_FMT_BGR24, SWS_POINT, nullptr, nullptr, nullptr);
-  std::vector<std::uint8_t> copySrc(std::size_t(w) * h * 4), copyDst(copySrc.size());
+  Bytes copySrc(std::size_t(w) * h * 4), copyDst(copySrc.size());
   std::printf("\n%dx%d  (ms per frame; ratio = ours / reference, ours / memcpy of the output bytes)\n", w, h);
   std::printf("%-16s %-16s %8s %8s |", "primitive", "reference", "ref ms", "memcpy");
   for (int level = 0; level <= DetectCpuLevel(); ++level) std::printf("   L%d ms  /ref  /mcpy |", level);
   std::printf("\n");
   for (Job& job : Jobs(b, sws)) {
+    if (!g_only.empty() && std::find(g_only.begin(), g_only.end(), job.name) == g_only.end()) continue;
     const std::size_t n = job.outBytes;
     std::vector<std::function<void()>> calls = {job.theirs, [&] { std::memcpy(copyDst.data(), copySrc.data(), n); }};
     for (int level = 0; level <= DetectCpuLevel(); ++level) {
@@ -149,7 +193,22 @@ void RunSize(int w, int h) {
 
 }  // namespace
 
-int main() {
+// telvor_bench_pixels [--wall] [--rounds N] [--offset N] [PxName ...]
+int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--wall") {
+      g_wallClock = true;
+    } else if (arg == "--offset" && i + 1 < argc) {
+      g_offset = static_cast<std::size_t>(std::atoi(argv[++i])) % 64;
+    } else if (arg == "--rounds" && i + 1 < argc) {
+      g_rounds = std::max(1, std::atoi(argv[++i]));
+    } else {
+      g_only.push_back(arg);
+    }
+  }
+  std::printf("timing: %s, best of %d batches of 5 calls; buffers %zu bytes past a 64-byte boundary\n",
+              g_wallClock ? "wall clock" : "processor time of the thread", g_rounds, g_offset);
   std::printf("processor level detected: %d (0 plain, 1 SSE2, 2 SSE4.1, 3 AVX2, 4 AVX-512BW)\n", DetectCpuLevel());
   RunSize(1920, 1080);
   RunSize(1280, 720);
