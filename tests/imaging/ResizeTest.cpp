@@ -137,45 +137,36 @@ TEST(PxResizePlane, EqualSizeReproducesThePlane) {
   }
 }
 
+// Every level the processor runs gives the per-pixel rendering, the source ending at a guard page.
+void ExpectPlaneAtEveryLevel(const std::vector<std::uint8_t>& src, const PlaneCase& c) {
+  const auto expected = ReferencePlane(src, c);
+  for (int level = 0; level < kPxLevelCount; ++level) {
+    if (ForceCpuLevel(level) != level) continue;
+    std::vector<std::uint8_t> out;
+    const PxStatus status = RunPlane(src, c, &out, true);
+    ASSERT_TRUE(status == kPxOk || status == kPxNothingToDo || status == kPxRegionTooSmall) << status;
+    ASSERT_EQ(out, expected) << "level " << level << " " << c.w << "x" << c.h << " -> " << c.dw << "x" << c.dh
+                             << " fx " << c.fx << " fy " << c.fy;
+  }
+}
+
 TEST(PxResizePlane, EveryLevelMatchesTheFormulasOnRandomGeometry) {
   LevelGuard guard;
   std::mt19937 rng(20261206);
   for (int iteration = 0; iteration < 300; ++iteration) {
     const PlaneCase c = RandomPlaneCase(rng);
-    const auto src = RandomBytes(rng, static_cast<size_t>(c.stride) * (c.h - 1) + c.w);
-    const auto expected = ReferencePlane(src, c);
-    for (int level = 0; level < kPxLevelCount; ++level) {
-      if (ForceCpuLevel(level) != level) continue;
-      std::vector<std::uint8_t> out;
-      const PxStatus status = RunPlane(src, c, &out, true);
-      ASSERT_TRUE(status == kPxOk || status == kPxNothingToDo || status == kPxRegionTooSmall) << status;
-      ASSERT_EQ(out, expected) << "iteration " << iteration << " level " << level << " " << c.w << "x" << c.h
-                               << " fx " << c.fx << " fy " << c.fy;
-    }
+    ExpectPlaneAtEveryLevel(RandomBytes(rng, static_cast<size_t>(c.stride) * (c.h - 1) + c.w), c);
   }
-}
-
-TEST(PxResizePlane, LargeReductionAndEnlargementMatchAtEveryLevel) {
   // Wide rows, so most samples run through the vector steps, at the two
   // factors the converter sees most (1080 <-> 720) and a reduction by more
   // than two, whose windows no longer fit one vector step.
-  LevelGuard guard;
-  std::mt19937 rng(7);
   const struct {
     int w, h, dw, dh;
   } sizes[] = {{1921, 9, 1281, 6}, {1281, 6, 1921, 9}, {1000, 7, 333, 3}, {640, 4, 1283, 11}};
   for (const auto& s : sizes) {
-    PlaneCase c{s.w, s.h, s.w, {0, 0, s.w, s.h}, s.dw, s.dh, {0, 0, s.dw, s.dh},
-                static_cast<double>(s.dw) / s.w, static_cast<double>(s.dh) / s.h, 0.0, 0.0};
-    const auto src = RandomBytes(rng, static_cast<size_t>(c.w) * c.h);
-    const auto expected = ReferencePlane(src, c);
-    for (int level = 0; level < kPxLevelCount; ++level) {
-      if (ForceCpuLevel(level) != level) continue;
-      std::vector<std::uint8_t> out;
-      ASSERT_EQ(RunPlane(src, c, &out), kPxOk);
-      ASSERT_EQ(out, expected) << s.w << " -> " << s.dw << " level " << level;
-      ASSERT_EQ(std::count(out.begin(), out.end(), kSentinel) == static_cast<long>(out.size()), false);
-    }
+    const PlaneCase c{s.w, s.h, s.w, {0, 0, s.w, s.h}, s.dw, s.dh, {0, 0, s.dw, s.dh},
+                      static_cast<double>(s.dw) / s.w, static_cast<double>(s.dh) / s.h, 0.0, 0.0};
+    ExpectPlaneAtEveryLevel(RandomBytes(rng, static_cast<size_t>(c.w) * c.h), c);
   }
 }
 
@@ -342,6 +333,24 @@ TEST(PxResizeYuy2, ArgumentRulesAndExtent) {
   EXPECT_EQ(std::count(dst.begin(), dst.end(), kSentinel), static_cast<long>(dst.size()) - 3 * 20);
 }
 
+// Every level the processor runs gives the reference rendering; the source
+// ends at a guard page and the output exactly where its last row does.
+void ExpectYuy2AtEveryLevel(const std::vector<std::uint8_t>& src, int w, int h, int stride, int ow, int oh,
+                            int dstStride, double fx, double fy) {
+  auto expected = ReferenceYuy2(src, w, h, stride, ow, oh, dstStride, fx, fy);
+  expected.resize(static_cast<size_t>(dstStride) * (oh - 1) + 2 * ow);
+  GuardedBuffer guarded(src.size());
+  std::memcpy(guarded.data(), src.data(), src.size());
+  for (int level = 0; level < kPxLevelCount; ++level) {
+    if (ForceCpuLevel(level) != level) continue;
+    std::vector<std::uint8_t> out(expected.size(), kSentinel);
+    ASSERT_EQ(PxResizeYuy2(guarded.data(), PxSize{w, h}, stride, ScaleRect{0, 0, w, h}, out.data(), dstStride,
+                           PxSize{ow, oh}, fx, fy, 2),
+              kPxOk);
+    ASSERT_EQ(out, expected) << "level " << level << " " << w << "x" << h << " -> " << ow << "x" << oh;
+  }
+}
+
 TEST(PxResizeYuy2, EveryLevelMatchesTheFormulasOnRandomGeometry) {
   LevelGuard guard;
   std::mt19937 rng(612);
@@ -355,51 +364,18 @@ TEST(PxResizeYuy2, EveryLevelMatchesTheFormulasOnRandomGeometry) {
     const int oh = std::max(1, static_cast<int>(std::floor(h * fy + kEps)));
     const int dstStride = 2 * ow + static_cast<int>(rng() % 4);
     const auto src = RandomBytes(rng, static_cast<size_t>(stride) * (h - 1) + 2 * w);
-    auto expected = ReferenceYuy2(src, w, h, stride, ow, oh, dstStride, fx, fy);
-    for (int level = 0; level < kPxLevelCount; ++level) {
-      if (ForceCpuLevel(level) != level) continue;
-      std::vector<std::uint8_t> out(static_cast<size_t>(dstStride) * (oh - 1) + 2 * ow, kSentinel);
-      GuardedBuffer guarded(src.size());  // the last source row ends at a guard page
-      std::memcpy(guarded.data(), src.data(), src.size());
-      ASSERT_EQ(PxResizeYuy2(guarded.data(), PxSize{w, h}, stride, ScaleRect{0, 0, w, h}, out.data(), dstStride,
-                             PxSize{ow, oh}, fx, fy, 2),
-                kPxOk);
-      expected.resize(out.size());
-      ASSERT_EQ(out, expected) << "iteration " << iteration << " level " << level << " " << w << "x" << h << " fx "
-                               << fx << " fy " << fy;
-    }
+    ExpectYuy2AtEveryLevel(src, w, h, stride, ow, oh, dstStride, fx, fy);
   }
-}
-
-}  // namespace
-
-namespace {
-
-TEST(PxResizeYuy2, WideRowsMatchAtEveryLevel) {
   // Rows wide enough for several strips and every vector step, at the
   // converter's common factors, a reduction whose windows no longer fit one
-  // step, and an odd factor; the source ends at a guard page.
-  LevelGuard guard;
-  std::mt19937 rng(2026);
+  // step, and an odd factor.
   const struct {
     int w, h, ow, oh;
   } sizes[] = {{1920, 7, 1280, 5}, {1280, 5, 1920, 7}, {1280, 6, 426, 2}, {722, 4, 1130, 9}, {1000, 3, 998, 3}};
   for (const auto& s : sizes) {
-    const int stride = 2 * s.w;
-    const double fx = static_cast<double>(s.ow) / s.w;
-    const double fy = static_cast<double>(s.oh) / s.h;
-    const auto src = RandomBytes(rng, static_cast<size_t>(stride) * s.h);
-    const auto expected = ReferenceYuy2(src, s.w, s.h, stride, s.ow, s.oh, 2 * s.ow, fx, fy);
-    GuardedBuffer guarded(src.size());
-    std::memcpy(guarded.data(), src.data(), src.size());
-    for (int level = 0; level < kPxLevelCount; ++level) {
-      if (ForceCpuLevel(level) != level) continue;
-      std::vector<std::uint8_t> out(static_cast<size_t>(2 * s.ow) * s.oh, kSentinel);
-      ASSERT_EQ(PxResizeYuy2(guarded.data(), PxSize{s.w, s.h}, stride, ScaleRect{0, 0, s.w, s.h}, out.data(),
-                             2 * s.ow, PxSize{s.ow, s.oh}, fx, fy, 2),
-                kPxOk);
-      ASSERT_EQ(out, expected) << s.w << " -> " << s.ow << " level " << level;
-    }
+    const auto src = RandomBytes(rng, static_cast<size_t>(2 * s.w) * s.h);
+    ExpectYuy2AtEveryLevel(src, s.w, s.h, 2 * s.w, s.ow, s.oh, 2 * s.ow, static_cast<double>(s.ow) / s.w,
+                           static_cast<double>(s.oh) / s.h);
   }
 }
 
