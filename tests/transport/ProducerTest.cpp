@@ -34,7 +34,8 @@ bool CreateWhenPresent(SharedChannel& channel, DWORD timeout_ms = 5000) {
   return true;
 }
 
-bool WaitForTag(Recorder& recorder, std::uint32_t tag, DWORD timeout_ms = 5000) {
+// Generous: a second Wine process can take seconds to start on a loaded machine.
+bool WaitForTag(Recorder& recorder, std::uint32_t tag, DWORD timeout_ms = 20000) {
   const DWORD start = GetTickCount();
   while (GetTickCount() - start < timeout_ms) {
     const auto tags = recorder.Tags();
@@ -96,7 +97,7 @@ TEST(CrossProcess, ReaderFollowsProducerRestartedAfterDyingWithTheMutex) {
   {
     ChildProcess first(L"hold " + std::to_wstring(camera));
     ASSERT_TRUE(first.Started());
-    ASSERT_EQ(WaitForSingleObject(holding.Get(), 5000), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(holding.Get(), 20000), WAIT_OBJECT_0);
     ASSERT_TRUE(video.Create());
     ASSERT_TRUE(video.Run());
     Sleep(50);
