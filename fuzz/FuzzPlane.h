@@ -1,0 +1,130 @@
+// Pictures for the fuzz harnesses: each plane is its own heap block of exactly
+// the bytes its rows span, so AddressSanitizer reports a stray access on
+// either side to the byte. Row padding and the leading misalignment bytes are
+// filled with a sentinel and checked afterwards: a write that stays inside the
+// block but outside the picture shows there.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstdio>
+#include <vector>
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+namespace telvor::fuzz {
+
+inline constexpr std::uint8_t kSentinel = 0xa5;
+
+[[noreturn]] inline void Fail(const char* what, long a, long b) {
+  std::fprintf(stderr, "FUZZ FAILURE: %s (%ld, %ld)\n", what, a, b);
+  std::abort();
+}
+
+// Layout choices drawn from the input: padding after each row, a bottom-up
+// (negative) stride, and a misaligned first byte.
+struct Layout {
+  std::int32_t padding = 0;
+  bool bottomUp = false;
+  std::int32_t misalign = 0;
+
+  static Layout Draw(FuzzedDataProvider& in) {
+    Layout l;
+    l.padding = in.ConsumeIntegralInRange<std::int32_t>(0, 70);
+    l.bottomUp = in.ConsumeBool();
+    l.misalign = in.ConsumeIntegralInRange<std::int32_t>(0, 31);
+    return l;
+  }
+};
+
+class Plane {
+ public:
+  Plane(std::int32_t rowBytes, std::int32_t rows, const Layout& layout)
+      : rowBytes_(rowBytes), rows_(rows), pitch_(rowBytes + layout.padding), misalign_(layout.misalign) {
+    const std::size_t bytes = static_cast<std::size_t>(misalign_) +
+                              static_cast<std::size_t>(pitch_) * static_cast<std::size_t>(rows - 1) +
+                              static_cast<std::size_t>(rowBytes);
+    block_ = static_cast<std::uint8_t*>(std::malloc(bytes));
+    size_ = bytes;
+    for (std::size_t i = 0; i < size_; ++i) block_[i] = kSentinel;
+    first_ = block_ + misalign_;
+    stride_ = pitch_;
+    if (layout.bottomUp) {
+      first_ += static_cast<std::ptrdiff_t>(pitch_) * (rows - 1);
+      stride_ = -pitch_;
+    }
+  }
+  ~Plane() { std::free(block_); }
+  Plane(const Plane&) = delete;
+  Plane& operator=(const Plane&) = delete;
+
+  void Randomize(FuzzedDataProvider& in) {
+    const std::uint32_t seed = in.ConsumeIntegral<std::uint32_t>();
+    std::uint32_t x = seed | 1;
+    for (std::size_t i = 0; i < size_; ++i) {
+      if (IsPicture(i)) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        block_[i] = static_cast<std::uint8_t>(x);
+      }
+    }
+  }
+
+  // Every byte outside the picture still holds the sentinel.
+  void CheckMargins(const char* name) const {
+    for (std::size_t i = 0; i < size_; ++i) {
+      if (!IsPicture(i) && block_[i] != kSentinel) Fail(name, static_cast<long>(i), block_[i]);
+    }
+  }
+
+  std::uint8_t* first() const { return first_; }
+  std::int32_t stride() const { return stride_; }
+  const std::uint8_t* block() const { return block_; }
+  std::size_t size() const { return size_; }
+  std::int32_t rowBytes() const { return rowBytes_; }
+  std::int32_t rows() const { return rows_; }
+
+  // Picture bytes in row order (top row first), whatever the stride's sign.
+  std::vector<std::uint8_t> Picture() const {
+    std::vector<std::uint8_t> out;
+    out.reserve(static_cast<std::size_t>(rowBytes_) * rows_);
+    for (std::int32_t r = 0; r < rows_; ++r) {
+      const std::uint8_t* row = first_ + static_cast<std::ptrdiff_t>(stride_) * r;
+      out.insert(out.end(), row, row + rowBytes_);
+    }
+    return out;
+  }
+
+  void Reset() {
+    for (std::size_t i = 0; i < size_; ++i) block_[i] = kSentinel;
+  }
+
+ private:
+  bool IsPicture(std::size_t i) const {
+    if (i < static_cast<std::size_t>(misalign_)) return false;
+    return (i - misalign_) % pitch_ < static_cast<std::size_t>(rowBytes_);
+  }
+
+  std::int32_t rowBytes_;
+  std::int32_t rows_;
+  std::int32_t pitch_;
+  std::int32_t misalign_;
+  std::uint8_t* block_ = nullptr;
+  std::size_t size_ = 0;
+  std::uint8_t* first_ = nullptr;
+  std::int32_t stride_ = 0;
+};
+
+inline int MaxDifference(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
+  if (a.size() != b.size()) return 256;
+  int worst = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const int d = a[i] > b[i] ? a[i] - b[i] : b[i] - a[i];
+    if (d > worst) worst = d;
+  }
+  return worst;
+}
+
+}  // namespace telvor::fuzz

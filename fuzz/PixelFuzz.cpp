@@ -1,0 +1,162 @@
+// Pixel primitives at random sizes, strides, alignments and processor
+// levels. Each call runs at the drawn level and at the plain level; the
+// outputs must agree (within one for conversions to RGB), the sources must be
+// untouched, and nothing outside the destination picture may change. Sizes
+// below a primitive's minimum must be refused with nothing written.
+#include <array>
+#include <memory>
+
+#include "FuzzPlane.h"
+#include "imaging/Pixel.h"
+
+using namespace telvor::fuzz;
+
+namespace {
+
+enum class Shape { kPacked, kPlanarFloor, kPlanarCeil, kNone };
+
+struct Op {
+  const char* name;
+  Shape src;
+  Shape dst;
+  int srcBytes;  // per pixel, packed shapes only
+  int dstBytes;
+  int minWidth;
+  int minHeight;
+  int tolerance;
+  bool singleRow;
+};
+
+constexpr Op kOps[] = {
+    {"PxCopyBytes", Shape::kPacked, Shape::kPacked, 1, 1, 1, 1, 0, true},
+    {"PxFill16", Shape::kNone, Shape::kPacked, 0, 2, 1, 1, 0, true},
+    {"PxSetPlane", Shape::kNone, Shape::kPacked, 0, 1, 1, 1, 0, false},
+    {"PxCopyPlane", Shape::kPacked, Shape::kPacked, 1, 1, 1, 1, 0, false},
+    {"PxCopyPacked422", Shape::kPacked, Shape::kPacked, 2, 2, 1, 1, 0, false},
+    {"PxCopyBgra", Shape::kPacked, Shape::kPacked, 4, 4, 1, 1, 0, false},
+    {"PxBgraToBgr", Shape::kPacked, Shape::kPacked, 4, 3, 1, 1, 0, false},
+    {"PxBgraToYuy2", Shape::kPacked, Shape::kPacked, 4, 2, 2, 1, 0, false},
+    {"PxBgraToI420", Shape::kPacked, Shape::kPlanarFloor, 4, 0, 2, 2, 0, false},
+    {"PxYuy2ToYv12", Shape::kPacked, Shape::kPlanarFloor, 2, 0, 2, 2, 0, false},
+    {"PxYuy2ToBgr", Shape::kPacked, Shape::kPacked, 2, 3, 2, 1, 1, false},
+    {"PxYuy2ToBgra", Shape::kPacked, Shape::kPacked, 2, 4, 2, 1, 1, false},
+    {"PxYv12ToYuy2", Shape::kPlanarCeil, Shape::kPacked, 0, 2, 2, 2, 0, false},
+    {"PxI420ToBgr", Shape::kPlanarCeil, Shape::kPacked, 0, 3, 2, 2, 1, false},
+    {"PxI420ToBgra", Shape::kPlanarCeil, Shape::kPacked, 0, 4, 2, 2, 1, false},
+};
+constexpr int kOpCount = sizeof(kOps) / sizeof(kOps[0]);
+
+// A picture of one shape: one plane, or three for 4:2:0.
+struct Picture {
+  Picture(Shape shape, int bytesPerPixel, std::int32_t width, std::int32_t height, FuzzedDataProvider& in) {
+    if (shape == Shape::kNone) return;
+    if (shape == Shape::kPacked) {
+      planes[0] = std::make_unique<Plane>(width * bytesPerPixel, height, Layout::Draw(in));
+      count = 1;
+      return;
+    }
+    const bool ceil = shape == Shape::kPlanarCeil;
+    const std::int32_t cw = ceil ? (width + 1) / 2 : (width / 2 > 0 ? width / 2 : 1);
+    const std::int32_t ch = ceil ? (height + 1) / 2 : (height / 2 > 0 ? height / 2 : 1);
+    planes[0] = std::make_unique<Plane>(width, height, Layout::Draw(in));
+    planes[1] = std::make_unique<Plane>(cw, ch, Layout::Draw(in));
+    planes[2] = std::make_unique<Plane>(cw, ch, Layout::Draw(in));
+    count = 3;
+    for (int i = 0; i < 3; ++i) {
+      first[i] = planes[i]->first();
+      strides[i] = planes[i]->stride();
+    }
+  }
+  std::uint8_t* data() const { return planes[0]->first(); }
+  std::int32_t stride() const { return planes[0]->stride(); }
+  void Randomize(FuzzedDataProvider& in) {
+    for (int i = 0; i < count; ++i) planes[i]->Randomize(in);
+  }
+  void Reset() {
+    for (int i = 0; i < count; ++i) planes[i]->Reset();
+  }
+  std::vector<std::uint8_t> Bytes() const {
+    std::vector<std::uint8_t> all;
+    for (int i = 0; i < count; ++i) {
+      const auto p = planes[i]->Picture();
+      all.insert(all.end(), p.begin(), p.end());
+    }
+    return all;
+  }
+  std::vector<std::uint8_t> Raw() const {
+    std::vector<std::uint8_t> all;
+    for (int i = 0; i < count; ++i) all.insert(all.end(), planes[i]->block(), planes[i]->block() + planes[i]->size());
+    return all;
+  }
+  void CheckMargins(const char* name) const {
+    for (int i = 0; i < count; ++i) planes[i]->CheckMargins(name);
+  }
+
+  std::unique_ptr<Plane> planes[3];
+  int count = 0;
+  std::uint8_t* first[3] = {};
+  std::int32_t strides[3] = {};
+};
+
+PxStatus Call(int op, const Picture& s, const Picture& d, PxSize size, std::uint8_t value) {
+  switch (op) {
+    case 0: return PxCopyBytes(s.data(), d.data(), size.width);
+    case 1: return PxFill16(static_cast<std::uint16_t>(value * 257 + 1), d.data(), size.width);
+    case 2: return PxSetPlane(value, d.data(), d.stride(), size);
+    case 3: return PxCopyPlane(s.data(), s.stride(), d.data(), d.stride(), size);
+    case 4: return PxCopyPacked422(s.data(), s.stride(), d.data(), d.stride(), size);
+    case 5: return PxCopyBgra(s.data(), s.stride(), d.data(), d.stride(), size);
+    case 6: return PxBgraToBgr(s.data(), s.stride(), d.data(), d.stride(), size);
+    case 7: return PxBgraToYuy2(s.data(), s.stride(), d.data(), d.stride(), size);
+    case 8: return PxBgraToI420(s.data(), s.stride(), d.first, d.strides, size);
+    case 9: return PxYuy2ToYv12(s.data(), s.stride(), d.first, d.strides, size);
+    case 10: return PxYuy2ToBgr(s.data(), s.stride(), d.data(), d.stride(), size);
+    case 11: return PxYuy2ToBgra(s.data(), s.stride(), d.data(), d.stride(), size, value);
+    case 12: return PxYv12ToYuy2(s.first, s.strides, d.data(), d.stride(), size);
+    case 13: return PxI420ToBgr(s.first, s.strides, d.data(), d.stride(), size);
+    default: return PxI420ToBgra(s.first, s.strides, d.data(), d.stride(), size, value);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t bytes) {
+  FuzzedDataProvider in(data, bytes);
+  const int index = in.ConsumeIntegralInRange(0, kOpCount - 1);
+  const Op& op = kOps[index];
+  const int level = in.ConsumeIntegralInRange(0, kPxLevelCount - 1);
+  // Mostly real picture sizes; now and then zero or negative ones.
+  std::int32_t width = in.ConsumeIntegralInRange<std::int32_t>(-2, 700);
+  std::int32_t height = op.singleRow ? 1 : in.ConsumeIntegralInRange<std::int32_t>(-2, 40);
+  const std::uint8_t value = in.ConsumeIntegral<std::uint8_t>();
+  const std::int32_t allocWidth = width > 0 ? width : 1;
+  const std::int32_t allocHeight = height > 0 ? height : 1;
+
+  Picture src(op.src, op.srcBytes, allocWidth, allocHeight, in);
+  Picture dst(op.dst, op.dstBytes, allocWidth, allocHeight, in);
+  src.Randomize(in);
+  const std::vector<std::uint8_t> srcBefore = src.Raw();
+  const PxSize size{width, height};
+
+  ForceCpuLevel(level);
+  const PxStatus status = Call(index, src, dst, size, value);
+  if (src.Raw() != srcBefore) Fail(op.name, 1, status);
+  dst.CheckMargins(op.name);
+  if (width < op.minWidth || height < op.minHeight) {
+    if (status != kPxSizeTooSmall) Fail(op.name, width, status);
+    for (std::uint8_t b : dst.Raw()) {
+      if (b != kSentinel) Fail(op.name, width, height);
+    }
+    return 0;
+  }
+  if (status < 0) Fail(op.name, width, status);
+  const std::vector<std::uint8_t> atLevel = dst.Bytes();
+
+  dst.Reset();
+  ForceCpuLevel(0);
+  const PxStatus plainStatus = Call(index, src, dst, size, value);
+  if (plainStatus != status) Fail(op.name, plainStatus, status);
+  const int difference = MaxDifference(atLevel, dst.Bytes());
+  if (difference > op.tolerance) Fail(op.name, level, difference);
+  return 0;
+}
