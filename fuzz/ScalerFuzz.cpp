@@ -1,0 +1,111 @@
+// The frame converter end to end: random source and output formats, sizes,
+// styles, orientation and interpolation, with the source and the output held
+// in blocks of exactly the bytes the video pin would hand over. A converter
+// that cannot work (bad size, unknown mode or kind) must write nothing.
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "FuzzPlane.h"
+#include "FuzzValues.h"
+#include "imaging/Pixel.h"
+#include "imaging/SwScaler.h"
+
+using namespace telvor::fuzz;
+
+namespace {
+
+constexpr std::int32_t kMaxSide = 16384;
+
+// Mostly ordinary sides; sometimes an edge one (then the other side of the
+// picture is kept tiny so the buffers stay small).
+std::int32_t DrawSide(FuzzedDataProvider& in, std::int32_t ordinary, bool* edge) {
+  static const std::int32_t kEdges[] = {0, -1, 1, 2, 3, kMaxSide - 1, kMaxSide, kMaxSide + 1, 65535, 100000, 0x7fffffff};
+  if (in.ConsumeIntegralInRange(0, 15) == 0) {
+    *edge = true;
+    return kEdges[in.ConsumeIntegralInRange<std::size_t>(0, sizeof(kEdges) / sizeof(kEdges[0]) - 1)];
+  }
+  return in.ConsumeIntegralInRange<std::int32_t>(1, ordinary);
+}
+
+bool Usable(std::int32_t side) { return side >= 1 && side <= kMaxSide; }
+
+// Row bytes of an output row as the pin lays it out.
+std::int64_t OutputRowBytes(std::int32_t kind, std::int32_t width) {
+  switch (kind) {
+    case kOutputYuy2: return 2 * std::int64_t{width};
+    case kOutputRgb24: return (3 * std::int64_t{width} + 3) & ~std::int64_t{3};
+    case kOutputRgb32: return 4 * std::int64_t{width};
+    default: return width;
+  }
+}
+
+std::int64_t OutputBytes(std::int32_t kind, std::int64_t stride, std::int32_t width, std::int32_t height) {
+  if (kind == kOutputYv12) return stride * height + 2 * (stride / 2) * (height / 2);
+  return stride * (height - 1) + OutputRowBytes(kind, width);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t bytes) {
+  FuzzedDataProvider in(data, bytes);
+  const std::int32_t mode = in.ConsumeIntegralInRange<std::int32_t>(0, 3);
+  const std::int32_t kind = in.ConsumeIntegralInRange<std::int32_t>(0, 5);
+  bool edge = false;
+  std::int32_t sw = DrawSide(in, 400, &edge);
+  std::int32_t sh = DrawSide(in, 200, &edge);
+  std::int32_t dw = DrawSide(in, 400, &edge);
+  std::int32_t dh = DrawSide(in, 200, &edge);
+  const bool bottomUp = in.ConsumeBool();
+  const std::int32_t interpolation = DrawInterpolation(in);
+  const std::int32_t style = in.ConsumeIntegralInRange<std::int32_t>(-1, 3);
+  // Keep an edge case's pictures small: one side extreme, the other short.
+  if (edge) {
+    if (std::int64_t{sw} * sh > 1 << 16) sh = sw > 16 ? 2 : sh;
+    if (std::int64_t{dw} * dh > 1 << 16) dh = dw > 16 ? 2 : dh;
+    if (std::int64_t{sw} * sh > 1 << 16) sw = 2;
+    if (std::int64_t{dw} * dh > 1 << 16) dw = 2;
+  }
+  const std::int32_t level = in.ConsumeIntegralInRange(0, kPxLevelCount - 1);
+  const std::uint32_t seed = in.ConsumeIntegral<std::uint32_t>();
+
+  ForceCpuLevel(level);
+  SwScaler scaler(mode, sw, sh, kind, dw, dh, bottomUp, interpolation, style);
+
+  // The source block: exactly one frame at the pin's stride.
+  const std::int32_t srcWidth = Usable(sw) ? sw : 1;
+  const std::int64_t sourceBytes = SwScaler::SourceBytes(mode, srcWidth, Usable(sh) ? sh : 1);
+  std::vector<std::uint8_t> source(sourceBytes > 0 ? static_cast<std::size_t>(sourceBytes) : 16);
+  std::uint32_t x = seed | 1;
+  for (std::uint8_t& b : source) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    b = static_cast<std::uint8_t>(x);
+  }
+  const std::vector<std::uint8_t> sourceBefore = source;
+  const std::int32_t sourceStride = mode == kConverterYuy2 ? 2 * srcWidth : srcWidth;
+
+  const std::int32_t outWidth = Usable(dw) ? dw : 1;
+  const std::int32_t outHeight = Usable(dh) ? dh : 1;
+  const std::int64_t stride = OutputRowBytes(kind, outWidth);
+  const std::size_t outputBytes = static_cast<std::size_t>(OutputBytes(kind, stride, outWidth, outHeight));
+  std::unique_ptr<std::uint8_t[]> output(new std::uint8_t[outputBytes]);
+  std::memset(output.get(), kSentinel, outputBytes);
+
+  scaler.Scale(source.data(), sourceStride, output.get(), static_cast<std::int32_t>(stride));
+  if (source != sourceBefore) Fail("SwScaler wrote its source", mode, kind);
+
+  const bool workable = Usable(sw) && Usable(sh) && Usable(dw) && Usable(dh) &&
+                        (mode == kConverterYuy2 || mode == kConverterYv12) && kind >= kOutputYuy2 &&
+                        kind <= kOutputRgb32;
+  if (!workable) {
+    for (std::size_t i = 0; i < outputBytes; ++i) {
+      if (output[i] != kSentinel) Fail("SwScaler wrote without a workable format", static_cast<long>(i), kind);
+    }
+  }
+  // A second frame through the same converter: state kept between frames
+  // must not have been disturbed by the first.
+  scaler.Scale(source.data(), sourceStride, output.get(), static_cast<std::int32_t>(stride));
+  return 0;
+}
