@@ -59,6 +59,7 @@ STDMETHODIMP TestSinkPin::GetAllocator(IMemAllocator** allocator) {
   if (!allocator) return E_POINTER;
   *allocator = nullptr;
   if (!m_pSink->m_Options.offerAllocator) return VFW_E_NO_ALLOCATOR;
+  if (m_pSink->m_Options.allocator) return m_pSink->m_Options.allocator.CopyTo(allocator);
   if (!m_pOwnAllocator) {
     HRESULT hr = CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
                                   m_pOwnAllocator.PutVoid());

@@ -38,6 +38,7 @@ struct ReceivedSample {
 
 struct TestSinkOptions {
   bool offerAllocator = false;  // false: GetAllocator answers VFW_E_NO_ALLOCATOR
+  ComPtr<IMemAllocator> allocator;  // offered instead of a memory allocator when set
   long bufferSize = 0;          // > 0: reported through GetAllocatorRequirements
   long bufferCount = 1;
   HRESULT receiveResult = S_OK;

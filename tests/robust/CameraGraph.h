@@ -1,0 +1,69 @@
+// A video camera filter created as its class object creates it, connected to
+// the test sink in Wine's filter graph.
+#pragma once
+
+#include <windows.h>
+#include <dshow.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "filter/Corvane.h"
+#include "filter/CorvaneVideoStream.h"
+#include "framework/ComPtr.h"
+#include "module/CameraTable.h"
+#include "support/TestSink.h"
+
+namespace telvor::test {
+
+// Camera indexes of the robustness programs, one per test (56..58 belong to
+// the capture tool's tests).
+inline constexpr int kHostileLayoutCamera = 59;
+inline constexpr int kHostileSequenceCamera = 60;
+inline constexpr int kKilledProducerCamera = 61;
+inline constexpr int kConcurrencyCamera = 62;
+inline constexpr int kStressCamera = 63;
+
+FilterEntry MakeRobustVideoEntry(int camera, double fps);
+
+// A camera filter without a graph; null pin when creation failed.
+struct CameraFilter {
+  ComPtr<IBaseFilter> filter;
+  CorvaneVideoStream* pin = nullptr;
+  static CameraFilter Create(int camera, const FilterEntry* entry);
+};
+
+class CameraGraph {
+ public:
+  // Builds the filter, the sink and the graph and connects them with `type`.
+  // False (with the reason through gtest) when any step fails.
+  bool Build(int camera, double fps, const CMediaType& type, const TestSinkOptions& options = {});
+  ~CameraGraph();
+
+  HRESULT Run() { return control_->Run(); }
+  HRESULT Stop() { return control_->Stop(); }
+  // The next `count` samples after the ones already received; fewer on timeout.
+  std::vector<ReceivedSample> Next(size_t count, DWORD timeout_ms = 5000);
+  void Clear() { sink_->ClearSamples(); }
+
+  CorvaneVideoStream* Pin() const { return camera_.pin; }
+  IBaseFilter* Filter() const { return camera_.filter.Get(); }
+  TestSink* Sink() const { return sink_.Get(); }
+  IFilterGraph* Graph() const { return graph_.Get(); }
+
+ private:
+  FilterEntry entry_ = {};
+  CameraFilter camera_;
+  ComPtr<TestSink> sink_;
+  ComPtr<IFilterGraph> graph_;
+  ComPtr<IMediaControl> control_;
+};
+
+CMediaType MakeVideoType(REFGUID subtype, int width, int height, double fps);
+
+// Every byte pair Y 16, chroma 128: the black YUY2 picture.
+bool IsBlackYuy2(const ReceivedSample& sample);
+// Every byte equal to `value` and the sample `bytes` long.
+bool IsFilledWith(const ReceivedSample& sample, BYTE value, size_t bytes);
+
+}  // namespace telvor::test

@@ -1,0 +1,193 @@
+// Threads meeting in a streaming camera: a producer that dies or stalls with
+// the mutex, applications and the property page calling in while the
+// streaming thread runs, producers coming and going. Each test runs under a
+// watchdog: a deadlock ends the program with a message instead of hanging.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "CameraGraph.h"
+#include "RobustSupport.h"
+#include "module/ClassObjects.h"
+#include "propertypage/PageDriver.h"
+#include "support/LogCapture.h"
+
+namespace telvor::test {
+namespace {
+
+constexpr int kWidth = 64;
+constexpr int kHeight = 48;
+constexpr size_t kFrameBytes = kWidth * kHeight * 2;
+constexpr double kFps = 50.0;
+
+class Concurrency : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))); }
+  void TearDown() override {
+    graph.reset();
+    EXPECT_EQ(0, CBaseObject::ObjectsActive());
+    CoUninitialize();
+  }
+  void Build(int camera) {
+    graph = std::make_unique<CameraGraph>();
+    ASSERT_TRUE(graph->Build(camera, kFps, MakeVideoType(MEDIASUBTYPE_YUY2, kWidth, kHeight, kFps)));
+  }
+  bool SeeValue(BYTE value, DWORD timeout_ms = 3000) {
+    const ULONGLONG end = GetTickCount64() + timeout_ms;
+    while (GetTickCount64() < end) {
+      for (const ReceivedSample& s : graph->Next(1, 200)) {
+        if (IsFilledWith(s, value, kFrameBytes)) return true;
+      }
+    }
+    return false;
+  }
+  std::unique_ptr<CameraGraph> graph;
+};
+
+// Stop must come back while the producer sits on its mutex: the reader waits
+// for the mutex and its command together.
+DWORD TimedStop(CameraGraph& graph) {
+  const ULONGLONG start = GetTickCount64();
+  EXPECT_EQ(S_OK, graph.Stop());
+  return static_cast<DWORD>(GetTickCount64() - start);
+}
+
+TEST_F(Concurrency, ProducerKilledHoldingTheMutexThenRestartedThenStalling) {
+  Watchdog dog("ProducerKilledHoldingTheMutexThenRestartedThenStalling", 120);
+  const int camera = kKilledProducerCamera;
+  const std::wstring number = std::to_wstring(camera);
+  UniqueHandle signal(CreateEventW(nullptr, FALSE, FALSE, HelperSignalName(camera).c_str()));
+  Build(camera);
+  LogCapture log;
+
+  auto holder = std::make_unique<HelperProcess>(L"hold " + number + L" 60");
+  ASSERT_TRUE(holder->Started());
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(signal.Get(), 10000));
+  ASSERT_EQ(S_OK, graph->Run());
+  // The reader is stuck behind the producer's mutex; the picture is not.
+  const std::vector<ReceivedSample> waiting = graph->Next(10);
+  ASSERT_EQ(10u, waiting.size());
+  for (const ReceivedSample& s : waiting) EXPECT_TRUE(IsBlackYuy2(s));
+
+  holder.reset();  // dies holding the mutex
+  EXPECT_TRUE(SeeValue(60)) << "the frames the dead producer left are shown";
+  EXPECT_EQ(1u, log.Count(L"mutex abandoned by the producer"));
+
+  auto feeder = std::make_unique<HelperProcess>(L"feed " + number + L" 61");
+  ASSERT_TRUE(feeder->Started());
+  EXPECT_TRUE(SeeValue(61)) << "a restarted producer is followed without a restart of the camera";
+  feeder.reset();
+
+  auto staller = std::make_unique<HelperProcess>(L"stall " + number + L" 62 2500");
+  ASSERT_TRUE(staller->Started());
+  EXPECT_TRUE(SeeValue(62));
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(signal.Get(), 10000));
+  EXPECT_LT(TimedStop(*graph), 1500u);
+  // Starting again while the mutex is still taken: black until it is free.
+  graph->Clear();
+  ASSERT_EQ(S_OK, graph->Run());
+  EXPECT_TRUE(SeeValue(62, 6000));
+  // Quick stops and starts against a live producer: the reader is often
+  // inside the mutex when the stop comes.
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_EQ(S_OK, graph->Stop());
+    ASSERT_EQ(S_OK, graph->Run());
+  }
+  EXPECT_TRUE(SeeValue(62));
+  EXPECT_LT(TimedStop(*graph), 1500u);
+  EXPECT_EQ(0u, log.Count(L"Access violation"));
+}
+
+// The application's thread, the property page's thread and a producer that
+// keeps restarting, all while the camera streams and is stopped and started.
+TEST_F(Concurrency, ControlAndPageCallsAndProducerRestartsWhileStreaming) {
+  Watchdog dog("ControlAndPageCallsAndProducerRestartsWhileStreaming", 120);
+  const int camera = kConcurrencyCamera;
+  Build(camera);
+  LogCapture log;
+  CorvaneVideoStream* pin = graph->Pin();
+  ComPtr<IAMStreamConfig> config;
+  ComPtr<ICorvaneVideoStream> control;
+  ASSERT_EQ(S_OK, pin->QueryInterface(IID_IAMStreamConfig, config.PutVoid()));
+  ASSERT_EQ(S_OK, pin->QueryInterface(IID_ICorvaneVideoStream, control.PutVoid()));
+  std::atomic<bool> done{false};
+  std::atomic<int> appCalls{0}, pageRounds{0}, restarts{0};
+
+  std::thread application([&] {
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    for (int i = 0; !done; ++i) {
+      AM_MEDIA_TYPE* type = nullptr;
+      if (config->GetFormat(&type) == S_OK) {
+        config->SetFormat(type);  // reconnects through the graph, or is refused while running
+        FreeMediaType(*type);
+        CoTaskMemFree(type);
+      }
+      int count = 0, size = 0;
+      config->GetNumberOfCapabilities(&count, &size);
+      VIDEO_STREAM_CONFIG_CAPS caps;
+      if (config->GetStreamCaps(i % (count + 2), &type, reinterpret_cast<BYTE*>(&caps)) == S_OK) {
+        FreeMediaType(*type);
+        CoTaskMemFree(type);
+      }
+      control->SetScaleStyle(static_cast<UINT>(i % 3));
+      UINT style = 0, w = 0, h = 0;
+      control->GetScaleStyle(&style);
+      control->GetOutputSize(&w, &h);
+      control->GetSupportedSize(i % 3, &w, &h);
+      GUID subtype;
+      control->GetSubType(&subtype);
+      ++appCalls;
+    }
+    CoUninitialize();
+  });
+  std::thread page([&] {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    while (!done) {
+      HRESULT hr = S_OK;
+      PageDriver driver(NewPropertyPage(nullptr, camera, &hr));
+      if (driver.Open(graph->Filter()) == S_OK) {
+        driver.Choose(IDC_COLOR_SPACE, pageRounds % 4);
+        driver.Choose(IDC_OUTPUT_SIZE, 0);
+        driver.Close();
+      }
+      ++pageRounds;
+    }
+    CoUninitialize();
+  });
+  std::thread producer([&] {
+    for (BYTE value = 1; !done; ++value) {
+      HostileRing ring(camera, 8ull * (kFrameBytes + kSlotHeaderSize));
+      ring.SetFormat(kFourCcYuy2, kWidth, kHeight, kFps, kFrameBytes);
+      for (std::uint32_t i = 0; i < 10 && !done; ++i) {
+        ring.WriteSlot(i % 8, kFrameBytes, i + 1, i * 200000ull, kFrameBytes, value, kFrameBytes);
+        Sleep(5);
+      }
+      ++restarts;
+    }
+  });
+
+  const ULONGLONG end = GetTickCount64() + 4000;
+  int cycles = 0;
+  size_t delivered = 0;
+  while (GetTickCount64() < end) {
+    ASSERT_EQ(S_OK, graph->Run());
+    delivered += graph->Next(3, 2000).size();
+    ASSERT_EQ(S_OK, graph->Stop());
+    ++cycles;
+  }
+  done = true;
+  application.join();
+  page.join();
+  producer.join();
+  EXPECT_GE(delivered, static_cast<size_t>(cycles) * 3) << "every run delivered its samples";
+  EXPECT_GT(appCalls.load(), 10);
+  EXPECT_GT(pageRounds.load(), 2);
+  EXPECT_GT(restarts.load(), 2);
+  EXPECT_EQ(0u, log.Count(L"Access violation"));
+}
+
+}  // namespace
+}  // namespace telvor::test

@@ -1,0 +1,370 @@
+#include "RobustSupport.h"
+
+#include <vfwmsgs.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace telvor::test {
+
+// --- Watchdog ---
+
+Watchdog::Watchdog(const char* what, DWORD seconds)
+    : what_(what), seconds_(seconds), disarmed_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+  thread_.Reset(CreateThread(nullptr, 0, &Watchdog::Run, this, 0, nullptr));
+}
+
+Watchdog::~Watchdog() {
+  SetEvent(disarmed_.Get());
+  WaitForSingleObject(thread_.Get(), INFINITE);
+}
+
+DWORD WINAPI Watchdog::Run(void* self) {
+  auto* dog = static_cast<Watchdog*>(self);
+  if (WaitForSingleObject(dog->disarmed_.Get(), dog->seconds_ * 1000) == WAIT_TIMEOUT) {
+    std::fprintf(stderr, "WATCHDOG: %s did not finish within %lu s (deadlock?)\n", dog->what_.c_str(),
+                 static_cast<unsigned long>(dog->seconds_));
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 3);
+  }
+  return 0;
+}
+
+// --- HostileRing ---
+
+namespace {
+
+std::wstring Number(int camera) { return (camera < 10 ? L"0" : L"") + std::to_wstring(camera); }
+
+}  // namespace
+
+std::wstring VideoMappingName(int camera) { return L"KAVO.VCAM.V.SHARE.MEMORY." + Number(camera); }
+std::wstring VideoMutexName(int camera) { return L"KAVO.VCAM.V.MUTEX." + Number(camera); }
+
+HostileRing::HostileRing(int camera, std::uint64_t section_bytes) : bytes_(section_bytes) {
+  mutex_.Reset(CreateMutexW(nullptr, FALSE, VideoMutexName(camera).c_str()));
+  if (section_bytes == 0) return;
+  mapping_.Reset(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
+                                    static_cast<DWORD>(section_bytes >> 32), static_cast<DWORD>(section_bytes),
+                                    VideoMappingName(camera).c_str()));
+  if (mapping_) view_ = static_cast<std::uint8_t*>(MapViewOfFile(mapping_.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+}
+
+HostileRing::~HostileRing() { Close(); }
+
+void HostileRing::Close() {
+  if (view_) UnmapViewOfFile(view_);
+  view_ = nullptr;
+  mapping_.Reset();
+  mutex_.Reset();
+}
+
+void HostileRing::Lock() { WaitForSingleObject(mutex_.Get(), INFINITE); }
+void HostileRing::Unlock() { ReleaseMutex(mutex_.Get()); }
+
+void HostileRing::SetFormat(std::uint32_t fourcc, std::uint32_t width, std::uint32_t height, double fps,
+                            std::uint32_t capacity) {
+  SlotHeader header = {};
+  std::memcpy(&header, view_, sizeof(header));
+  header.video_fourcc = fourcc;
+  header.video_width = width;
+  header.video_height = height;
+  header.video_frame_rate = fps;
+  header.video_capacity = capacity;
+  Lock();
+  std::memcpy(view_, &header, sizeof(header));
+  Unlock();
+}
+
+void HostileRing::WriteSlot(std::uint32_t slot, std::uint32_t stride_capacity, std::uint64_t sequence,
+                            std::uint64_t timestamp, std::uint32_t length, std::uint8_t value,
+                            std::uint32_t fill_bytes) {
+  const std::uint64_t start = std::uint64_t{slot} * (std::uint64_t{stride_capacity} + kSlotHeaderSize);
+  if (start + kSlotHeaderSize > bytes_) return;
+  Lock();
+  std::uint8_t* base = view_ + start;
+  const std::uint64_t room = bytes_ - start - kSlotHeaderSize;
+  std::memset(base + kSlotHeaderSize, value, static_cast<std::size_t>(std::min<std::uint64_t>(fill_bytes, room)));
+  SlotHeader header;
+  std::memcpy(&header, base, sizeof(header));
+  header.video_timestamp = timestamp;
+  header.payload_length = length;
+  header.video_sequence = sequence;  // last, as a careful producer would
+  std::memcpy(base, &header, sizeof(header));
+  Unlock();
+}
+
+void HostileRing::PatchSlot0(std::size_t offset, const void* data, std::size_t size) {
+  Lock();
+  std::memcpy(view_ + offset, data, size);
+  Unlock();
+}
+
+// --- GuardedAllocator and its samples ---
+
+namespace {
+
+std::size_t PageSize() {
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  return info.dwPageSize;
+}
+
+// One sample with its own pages: [guard][data...] or [data...][guard].
+class GuardedSample : public IMediaSample {
+ public:
+  GuardedSample(long bytes, bool guard_before) : size_(bytes) {
+    const std::size_t page = PageSize();
+    const std::size_t data_pages = (static_cast<std::size_t>(std::max<long>(bytes, 1)) + page - 1) / page;
+    mapped_ = (data_pages + 1) * page;
+    base_ = static_cast<BYTE*>(VirtualAlloc(nullptr, mapped_, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    if (!base_) return;
+    DWORD old = 0;
+    if (guard_before) {
+      VirtualProtect(base_, page, PAGE_NOACCESS, &old);
+      data_ = base_ + page;
+    } else {
+      VirtualProtect(base_ + data_pages * page, page, PAGE_NOACCESS, &old);
+      data_ = base_ + data_pages * page - bytes;
+    }
+    std::memset(data_, 0xA5, static_cast<std::size_t>(bytes));
+    actual_ = bytes;
+  }
+  virtual ~GuardedSample() {
+    if (base_) VirtualFree(base_, 0, MEM_RELEASE);
+    if (type_) DeleteMediaType(type_);
+  }
+  bool Ok() const { return base_ != nullptr; }
+
+  // IUnknown
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IMediaSample) {
+      *out = static_cast<IMediaSample*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    const ULONG left = --refs_;
+    if (left == 0) delete this;
+    return left;
+  }
+  // IMediaSample
+  STDMETHODIMP GetPointer(BYTE** buffer) override {
+    if (!buffer) return E_POINTER;
+    *buffer = data_;
+    return S_OK;
+  }
+  STDMETHODIMP_(long) GetSize() override { return size_; }
+  STDMETHODIMP GetTime(REFERENCE_TIME* start, REFERENCE_TIME* stop) override {
+    if (!start || !stop) return E_POINTER;
+    if (!has_time_) return VFW_E_SAMPLE_TIME_NOT_SET;
+    *start = start_;
+    *stop = stop_;
+    return S_OK;
+  }
+  STDMETHODIMP SetTime(REFERENCE_TIME* start, REFERENCE_TIME* stop) override {
+    has_time_ = start != nullptr;
+    if (start) start_ = *start;
+    if (stop) stop_ = *stop;
+    return S_OK;
+  }
+  STDMETHODIMP IsSyncPoint() override { return sync_ ? S_OK : S_FALSE; }
+  STDMETHODIMP SetSyncPoint(BOOL value) override {
+    sync_ = value;
+    return S_OK;
+  }
+  STDMETHODIMP IsPreroll() override { return preroll_ ? S_OK : S_FALSE; }
+  STDMETHODIMP SetPreroll(BOOL value) override {
+    preroll_ = value;
+    return S_OK;
+  }
+  STDMETHODIMP_(long) GetActualDataLength() override { return actual_; }
+  STDMETHODIMP SetActualDataLength(long length) override {
+    if (length < 0 || length > size_) return VFW_E_BUFFER_OVERFLOW;
+    actual_ = length;
+    return S_OK;
+  }
+  STDMETHODIMP GetMediaType(AM_MEDIA_TYPE** type) override {
+    if (!type) return E_POINTER;
+    *type = nullptr;
+    if (!type_) return S_FALSE;
+    *type = CreateMediaType(type_);
+    return *type ? S_OK : E_OUTOFMEMORY;
+  }
+  STDMETHODIMP SetMediaType(AM_MEDIA_TYPE* type) override {
+    if (type_) DeleteMediaType(type_);
+    type_ = type ? CreateMediaType(type) : nullptr;
+    return S_OK;
+  }
+  STDMETHODIMP IsDiscontinuity() override { return discontinuity_ ? S_OK : S_FALSE; }
+  STDMETHODIMP SetDiscontinuity(BOOL value) override {
+    discontinuity_ = value;
+    return S_OK;
+  }
+  STDMETHODIMP GetMediaTime(LONGLONG* start, LONGLONG* stop) override {
+    if (!start || !stop) return E_POINTER;
+    if (!has_media_time_) return VFW_E_MEDIA_TIME_NOT_SET;
+    *start = media_start_;
+    *stop = media_stop_;
+    return S_OK;
+  }
+  STDMETHODIMP SetMediaTime(LONGLONG* start, LONGLONG* stop) override {
+    has_media_time_ = start && stop;
+    if (has_media_time_) {
+      media_start_ = *start;
+      media_stop_ = *stop;
+    }
+    return S_OK;
+  }
+
+ private:
+  // AM_MEDIA_TYPE copies through the COM task allocator, as the platform's
+  // own helpers do.
+  static AM_MEDIA_TYPE* CreateMediaType(const AM_MEDIA_TYPE* source) {
+    auto* copy = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
+    if (!copy) return nullptr;
+    *copy = *source;
+    copy->pUnk = nullptr;
+    if (source->cbFormat && source->pbFormat) {
+      copy->pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(source->cbFormat));
+      if (copy->pbFormat) std::memcpy(copy->pbFormat, source->pbFormat, source->cbFormat);
+      copy->cbFormat = copy->pbFormat ? source->cbFormat : 0;
+    } else {
+      copy->pbFormat = nullptr;
+      copy->cbFormat = 0;
+    }
+    return copy;
+  }
+  static void DeleteMediaType(AM_MEDIA_TYPE* type) {
+    CoTaskMemFree(type->pbFormat);
+    CoTaskMemFree(type);
+  }
+
+  std::atomic<ULONG> refs_{1};
+  long size_;
+  long actual_ = 0;
+  std::size_t mapped_ = 0;
+  BYTE* base_ = nullptr;
+  BYTE* data_ = nullptr;
+  AM_MEDIA_TYPE* type_ = nullptr;
+  bool has_time_ = false, has_media_time_ = false;
+  REFERENCE_TIME start_ = 0, stop_ = 0;
+  LONGLONG media_start_ = 0, media_stop_ = 0;
+  BOOL sync_ = FALSE, preroll_ = FALSE, discontinuity_ = FALSE;
+};
+
+}  // namespace
+
+GuardedAllocator* GuardedAllocator::Create(bool guard_before) { return new GuardedAllocator(guard_before); }
+
+GuardedAllocator::~GuardedAllocator() = default;
+
+STDMETHODIMP GuardedAllocator::QueryInterface(REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  if (iid == IID_IUnknown || iid == IID_IMemAllocator) {
+    *out = static_cast<IMemAllocator*>(this);
+    AddRef();
+    return S_OK;
+  }
+  *out = nullptr;
+  return E_NOINTERFACE;
+}
+
+STDMETHODIMP_(ULONG) GuardedAllocator::AddRef() { return ++refs_; }
+
+STDMETHODIMP_(ULONG) GuardedAllocator::Release() {
+  const ULONG left = --refs_;
+  if (left == 0) delete this;
+  return left;
+}
+
+STDMETHODIMP GuardedAllocator::SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_PROPERTIES* actual) {
+  if (!request || !actual) return E_POINTER;
+  if (committed_) return VFW_E_ALREADY_COMMITTED;
+  // Like the platform's memory allocator: no negative or absurd sizes.
+  if (request->cbBuffer < 0 || request->cBuffers < 0 || request->cbAlign < 0 || request->cbPrefix < 0) {
+    return E_INVALIDARG;
+  }
+  props_ = *request;
+  if (props_.cBuffers < 1) props_.cBuffers = 1;
+  if (props_.cbAlign < 1) props_.cbAlign = 1;
+  if (limit_ > 0 && props_.cbBuffer > limit_) props_.cbBuffer = limit_;
+  *actual = props_;
+  return S_OK;
+}
+
+STDMETHODIMP GuardedAllocator::GetProperties(ALLOCATOR_PROPERTIES* props) {
+  if (!props) return E_POINTER;
+  *props = props_;
+  return S_OK;
+}
+
+STDMETHODIMP GuardedAllocator::Commit() {
+  committed_ = true;
+  return S_OK;
+}
+
+STDMETHODIMP GuardedAllocator::Decommit() {
+  committed_ = false;
+  return S_OK;
+}
+
+STDMETHODIMP GuardedAllocator::GetBuffer(IMediaSample** sample, REFERENCE_TIME*, REFERENCE_TIME*, DWORD) {
+  if (!sample) return E_POINTER;
+  *sample = nullptr;
+  if (!committed_) return VFW_E_NOT_COMMITTED;
+  auto* made = new GuardedSample(props_.cbBuffer, guard_before_);
+  if (!made->Ok()) {
+    made->Release();
+    return E_OUTOFMEMORY;
+  }
+  *sample = made;
+  return S_OK;
+}
+
+STDMETHODIMP GuardedAllocator::ReleaseBuffer(IMediaSample*) { return S_OK; }
+
+std::vector<BYTE> SampleBytes(IMediaSample* sample) {
+  BYTE* data = nullptr;
+  if (FAILED(sample->GetPointer(&data)) || !data) return {};
+  return std::vector<BYTE>(data, data + sample->GetActualDataLength());
+}
+
+}  // namespace telvor::test
+
+#include "support/WinTestSupport.h"
+
+namespace telvor::test {
+
+HelperProcess::HelperProcess(const std::wstring& arguments) {
+  std::wstring line =
+      L"\"" + BuildTreePath(L"tests/robust/telvor_robust_producer.exe") + L"\" " + arguments;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info = {};
+  if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+    process_.Reset(info.hProcess);
+    CloseHandle(info.hThread);
+  }
+}
+
+void HelperProcess::Kill() {
+  if (!process_) return;
+  TerminateProcess(process_.Get(), 9);
+  WaitForSingleObject(process_.Get(), 5000);
+  process_.Reset();
+}
+
+std::wstring HelperSignalName(int camera) {
+  wchar_t text[64];
+  std::swprintf(text, 64, L"TELVOR.ROBUST.SIGNAL.%02d", camera);
+  return text;
+}
+
+}  // namespace telvor::test
