@@ -37,6 +37,12 @@ void CropTo(std::int32_t sw, std::int32_t sh, std::int32_t dw, std::int32_t dh, 
   }
 }
 
+// Half the room left beside a span. An absurd size wraps the span above, and
+// the difference would then overflow 32 bits; its half never does.
+std::int32_t Centre(std::int32_t whole, std::int32_t span) {
+  return static_cast<std::int32_t>((static_cast<std::int64_t>(whole) - span) / 2);
+}
+
 std::wstring Text(const ScaleRect& r) {
   return std::to_wstring(r.x) + L',' + std::to_wstring(r.y) + L',' + std::to_wstring(r.width) + L'x' +
          std::to_wstring(r.height);
@@ -54,11 +60,11 @@ void PlaceRects(std::int32_t style, std::int32_t sw, std::int32_t sh, std::int32
   if (style == kScaleFill) {
     label = L"Fill mode: ";
     FitInside(sw, sh, dw, dh, &w, &h);
-    d = ScaleRect{(dw - w) / 2, (dh - h) / 2, w, h};
+    d = ScaleRect{Centre(dw, w), Centre(dh, h), w, h};
   } else if (style == kScaleFit) {
     label = L"Fit mode: ";
     CropTo(sw, sh, dw, dh, &w, &h);
-    s = ScaleRect{(sw - w) / 2, (sh - h) / 2, w, h};
+    s = ScaleRect{Centre(sw, w), Centre(sh, h), w, h};
   }
   *source = s;
   *destination = d;
