@@ -116,6 +116,12 @@ void CorvaneVideoStream::ResetScaler() {
   m_ConverterSourceBytes = 0;
   m_LastGoodEntry = FrameEntry();
   m_ShortFrameLogged = false;
+  if (mode == 0 && m_SourceFourcc != 0) {
+    // Without this line a producer in another pixel format just looks like a
+    // broken camera.
+    TELVOR_ERROR_OBJ(kUnit, L"CorvaneVideoStream::ResetScaler", this)
+        << L"producer pixel format " << m_SourceFourcc << L" is neither YUY2 nor YV12, black frames instead";
+  }
   if (mode == 0 || kind == 0) return;
   if (!SourceFitsSlots(m_SourceCapacity)) {
     TELVOR_ERROR_OBJ(kUnit, L"CorvaneVideoStream::ResetScaler", this)

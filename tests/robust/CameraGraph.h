@@ -12,17 +12,18 @@
 #include "filter/CorvaneVideoStream.h"
 #include "framework/ComPtr.h"
 #include "module/CameraTable.h"
+#include "support/CameraIndexes.h"
 #include "support/TestSink.h"
 
 namespace telvor::test {
 
-// Camera indexes of the robustness programs, one per test (56..58 belong to
-// the capture tool's tests).
-inline constexpr int kHostileLayoutCamera = 59;
-inline constexpr int kHostileSequenceCamera = 60;
-inline constexpr int kKilledProducerCamera = 61;
-inline constexpr int kConcurrencyCamera = 62;
-inline constexpr int kStressCamera = 63;
+// Camera indexes of the robustness programs (the first three of the range
+// belong to the capture tool's tests). The tests also share one ctest lock.
+inline constexpr int kHostileLayoutCamera = kRobustnessCameras + 3;
+inline constexpr int kHostileSequenceCamera = kRobustnessCameras + 4;
+inline constexpr int kKilledProducerCamera = kRobustnessCameras + 5;
+inline constexpr int kConcurrencyCamera = kRobustnessCameras + 6;
+inline constexpr int kStressCamera = kRobustnessCameras + 7;
 
 FilterEntry MakeRobustVideoEntry(int camera, double fps);
 

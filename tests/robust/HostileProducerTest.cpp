@@ -227,6 +227,7 @@ TEST_F(HostileProducer, FormatChangedMidStreamAndObjectsClosedWhileStreaming) {
     EXPECT_EQ(samples.size(), CountBlack(samples));
     EXPECT_GE(log.Count(L"KAVOShared_OnFormatChanged], 0x"), 1u);
     EXPECT_GE(log.Count(L" 842094158,64,48,"), 1u);
+    EXPECT_EQ(1u, log.Count(L"producer pixel format 842094158 is neither YUY2 nor YV12, black frames instead"));
   }
   // The producer closes its objects while the camera streams: the camera's
   // own handles keep the memory, the last frame stays on screen.
