@@ -9,7 +9,7 @@ inline constexpr int kTransportCameras = 10;   // 10..24: tests/transport
 inline constexpr int kVideoPinCameras = 25;    // 25..39: tests/filter (video)
 inline constexpr int kAudioPinCameras = 40;    // 40..47: tests/filter (audio)
 inline constexpr int kEndToEndCameras = 48;    // 48..55: tests/e2e (ffmpeg, regsvr32)
-inline constexpr int kRobustnessCameras = 56;  // 56..63: robustness and stress
+inline constexpr int kRobustnessCameras = 56;  // 56..63: tests/capture 56..58, tests/robust and stress 59..63
 inline constexpr int kRegistrationCameras = 8;  // 8..9: tests/module registration (holds the "devices" lock)
 inline constexpr int kPropertyPageCameras = 7;  // 7: tests/propertypage
 // 0..6 stay free for the demo and users' own experiments.
