@@ -194,8 +194,15 @@ TEST_F(Concurrency, ControlAndPageCallsAndProducerRestartsWhileStreaming) {
   page.join();
   producer.join();
   // Runs that met a reconnection from the application's SetFormat may
-  // deliver less; afterwards the camera must stream as before.
+  // deliver less. Wine's graph does not make a reconnection atomic with a
+  // Run from another thread, so the racing application may even have left
+  // the pins apart; connected again, the camera must stream as before.
   EXPECT_GT(delivered, static_cast<size_t>(cycles));
+  if (!graph->Pin()->IsConnected()) {
+    graph->Graph()->Disconnect(graph->Sink()->InputPin());
+    // The page may have forced another type: the pin proposes it.
+    ASSERT_EQ(S_OK, graph->Graph()->ConnectDirect(graph->Pin(), graph->Sink()->InputPin(), nullptr));
+  }
   ASSERT_EQ(S_OK, graph->Run());
   EXPECT_EQ(10u, graph->Next(10).size());
   ASSERT_EQ(S_OK, graph->Stop());

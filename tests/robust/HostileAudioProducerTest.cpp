@@ -52,7 +52,6 @@ TEST(HostileAudioProducer, SoundTheCameraCannotTakeBecomesSilence) {
     const Case cases[] = {
         {"mono", 3840, 1, 16, 48000},       {"8-bit", 3840, 2, 8, 48000},
         {"44.1 kHz", 3840, 2, 16, 44100},   {"24-bit", 3840, 2, 24, 48000},
-        {"no room in the slots", 0, 2, 16, 48000},
     };
     for (const Case& c : cases) {
       SCOPED_TRACE(c.name);
