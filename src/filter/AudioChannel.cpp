@@ -72,6 +72,11 @@ std::int32_t CorvaneAudioStream::KAVOShared_OnFormatChanged(telvor::SharedAudio*
   // and silence goes out instead.
   if (channels == m_Channels && bitsPerSample == m_BitsPerSample && samplesPerSecond == m_SamplesPerSecond) {
     channel->on_audio_preview = &CorvaneAudioStream::OnAudioPreview;
+  } else {
+    TELVOR_ERROR_OBJ(kUnit, L"CorvaneAudioStream::KAVOShared_OnFormatChanged", this)
+        << L"producer sends " << channels << L" channels, " << bitsPerSample << L" bits, " << samplesPerSecond
+        << L" per second; the camera takes only " << m_Channels << L" channels, " << m_BitsPerSample << L" bits, "
+        << m_SamplesPerSecond << L" per second: streaming silence";
   }
   return 0;
 }
@@ -81,10 +86,17 @@ std::int32_t CorvaneAudioStream::OnAudioPreview(telvor::SharedAudio* channel, do
   if (!payload) return 0;
   // The producer's length field is not to be trusted: never let a later copy
   // read past the slot.
+  // Only whole sample frames count: a packet without one would become a
+  // sample that moves no time forward.
+  auto* pin = static_cast<CorvaneAudioStream*>(user);
+  const std::uint32_t blockAlign = pin->m_Channels * pin->m_BitsPerSample / 8;
+  std::uint32_t usable = std::min(length, channel->PayloadCapacity());
+  usable -= usable % blockAlign;
+  if (usable == 0) return 0;
   telvor::AudioPacket packet;
   packet.payload = payload;
-  packet.length = std::min(length, channel->PayloadCapacity());
-  static_cast<CorvaneAudioStream*>(user)->m_Packets.Push(packet);
+  packet.length = usable;
+  pin->m_Packets.Push(packet);
   return 0;
 }
 

@@ -186,6 +186,29 @@ TEST_F(AudioStreamingTest, LengthFieldBeyondCapacityIsBoundedBySlot) {
     EXPECT_EQ(std::vector<BYTE>(kCapacity, sample.data[0]), sample.data) << "one slot's bytes only";
   }
   EXPECT_GE(sounds, 9);
+
+  // Lengths that hold no whole sample frame are dropped (silence goes on at
+  // the clock's pace); a partial last frame is cut off.
+  sink->ClearSamples();
+  ring.Write(AudioRing::Packet(kCapacity, 0x71), 0);
+  ring.Write(AudioRing::Packet(kCapacity, 0x72), 3);
+  ring.Write(AudioRing::Packet(kCapacity, 0x73), 1918);
+  ASSERT_TRUE(sink->WaitForSamples(6, kWaitMs));
+  samples = sink->Samples();
+  bool cut_seen = false;
+  for (const ReceivedSample& sample : samples) {
+    ASSERT_GT(sample.actualLength, 0);
+    EXPECT_EQ(0, sample.actualLength % 4);
+    EXPECT_GT(sample.stop, sample.start);
+    if (IsSilence(sample)) continue;
+    EXPECT_NE(0x71, sample.data[0]) << "a packet without a whole frame was delivered";
+    EXPECT_NE(0x72, sample.data[0]) << "a packet without a whole frame was delivered";
+    if (sample.data[0] == 0x73) {
+      EXPECT_EQ(1916, sample.actualLength);
+      cut_seen = true;
+    }
+  }
+  EXPECT_TRUE(cut_seen);
 }
 
 TEST_F(AudioStreamingTest, TenPacketsFasterThanClockKeepNewestNine) {
@@ -217,10 +240,15 @@ TEST_F(AudioStreamingTest, OtherProducerFormatGetsNoPacketsThrough) {
   Connect(kAudioPinCameras + 6);
   ASSERT_TRUE(SUCCEEDED(control->Run()));
   const ULONGLONG deadline = GetTickCount64() + kWaitMs;
-  while (log.Count(L"[CorvaneAudioStream::KAVOShared_OnFormatChanged], 0x") == 0 && GetTickCount64() < deadline) {
-    Sleep(5);
+  const std::wstring announced = L"[TELVOR] CorvaneAudioStream(";
+  const std::wstring refused = L"producer sends 1 channels, 16 bits, 48000 per second";
+  while (log.Count(refused) == 0 && GetTickCount64() < deadline) Sleep(5);
+  size_t traces = 0;
+  for (const std::wstring& line : log.Matching(L"[CorvaneAudioStream::KAVOShared_OnFormatChanged], 0x")) {
+    if (line.rfind(announced, 0) == 0) ++traces;
   }
-  ASSERT_EQ(1u, log.Count(L"[CorvaneAudioStream::KAVOShared_OnFormatChanged], 0x"));
+  ASSERT_EQ(1u, traces);
+  ASSERT_EQ(1u, log.Count(refused));
   for (int i = 0; i < 5; ++i) {
     ring.Write(AudioRing::Packet(1920, 0x77));
     Sleep(15);
