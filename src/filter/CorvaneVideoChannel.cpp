@@ -7,6 +7,7 @@
 #include "framework/Source.h"
 #include "module/Log.h"
 #include "transport/SharedVideo.h"
+#include "transport/SlotHeader.h"
 
 namespace {
 constexpr wchar_t kUnit[] = L"CorvaneVideoStream";
@@ -67,8 +68,10 @@ void CorvaneVideoStream::StartChannel(void* context) {
   if (!channel->Run()) {
     const DWORD error = GetLastError();
     telvor::Error() << L"SharedVideo::Run failed, err=" << error;
-    pin->m_pChannel = nullptr;
-    delete channel;
+    // Kept until the stop message, not deleted here: a reader that took the
+    // run command just as the wait gave up may already have queued frames,
+    // and the streaming thread may be converting one under its mutex. An
+    // idle channel delivers nothing, so the pin still shows black.
   }
 }
 
@@ -105,7 +108,8 @@ std::int32_t CorvaneVideoStream::OnVideoPreview(telvor::SharedVideo* channel, do
                                                 const std::uint8_t* payload, std::uint32_t length, void* user) {
   auto* pin = static_cast<CorvaneVideoStream*>(user);
   // The length is the producer's word; only the slot is known to be readable.
-  const FrameEntry entry = {SampleTimeUnits(sampleTime), payload, std::min(length, channel->PayloadCapacity())};
+  const FrameEntry entry = {SampleTimeUnits(sampleTime), payload, std::min(length, channel->PayloadCapacity()),
+                            telvor::HeaderBeforePayload(payload).video_sequence, channel->ProducerMutex()};
   CAutoLock lock(&pin->m_QueueLock);
   pin->m_Queue.Push(entry);
   return 0;

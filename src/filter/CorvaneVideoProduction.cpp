@@ -19,6 +19,9 @@ namespace {
 
 constexpr wchar_t kUnit[] = L"CorvaneVideoStream";
 constexpr int kFrameWaits = 6;  // 1 ms each before the last frame is reused
+// Longest wait for the producer's mutex before a sample goes out black: one
+// frame period, but never so long that a slow producer stalls a fast camera.
+constexpr DWORD kMaxProducerWaitMs = 50;
 
 // Holds the converter mutex for one scope.
 class MutexHold {
@@ -30,6 +33,27 @@ class MutexHold {
 
  private:
   HANDLE mutex_;
+};
+
+// Holds a producer's mutex for one scope if it can be had within the time
+// given. An abandoned mutex is ours all the same; the slots it guards are
+// still readable, at worst one holds a half-written picture.
+class ProducerHold {
+ public:
+  ProducerHold(HANDLE mutex, DWORD timeoutMs) {
+    if (!mutex) return;
+    const DWORD result = WaitForSingleObject(mutex, timeoutMs);
+    if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) mutex_ = mutex;
+  }
+  ~ProducerHold() {
+    if (mutex_) ReleaseMutex(mutex_);
+  }
+  bool Held() const { return mutex_ != nullptr; }
+  ProducerHold(const ProducerHold&) = delete;
+  ProducerHold& operator=(const ProducerHold&) = delete;
+
+ private:
+  HANDLE mutex_ = nullptr;
 };
 
 // Bytes the picture of `format` occupies in a buffer at its stride; what a
@@ -148,6 +172,8 @@ HRESULT CorvaneVideoStream::OnThreadStartPlay() {
     m_Queue.Clear();
     m_LastEntry = FrameEntry();
   }
+  m_NewestDelivered = 0;
+  m_ProducerBusyLogged = false;
   {
     // The last good frame pointed into the previous channel's view.
     MutexHold hold(m_ConverterLock.Get());
@@ -233,17 +259,45 @@ void CorvaneVideoStream::ApplySampleMediaType(IMediaSample* sample) {
   SetMediaType(&type);
 }
 
+// Under the queue lock. Frames the producer has already overtaken (a newer
+// one went out from a rewritten slot) would take the picture back in time.
+bool CorvaneVideoStream::PopUndelivered(FrameEntry* entry) {
+  while (m_Queue.Pop(entry)) {
+    if (entry->sequence > m_NewestDelivered) return true;
+  }
+  return false;
+}
+
 FrameEntry CorvaneVideoStream::TakeFrame() {
   FrameEntry entry = {};
   CAutoLock lock(&m_QueueLock);
-  for (int waits = 0; m_Queue.Empty() && waits < kFrameWaits; ++waits) {
+  bool taken = PopUndelivered(&entry);
+  for (int waits = 0; !taken && waits < kFrameWaits; ++waits) {
     m_QueueLock.Unlock();
     Sleep(1);
     m_QueueLock.Lock();
+    taken = PopUndelivered(&entry);
   }
-  if (!m_Queue.Pop(&entry)) entry = m_LastEntry.data ? m_LastEntry : FrameEntry();
+  if (!taken) entry = m_LastEntry.data ? m_LastEntry : FrameEntry();
   m_LastEntry = entry;
   return entry;
+}
+
+DWORD CorvaneVideoStream::ProducerWaitMs() const {
+  const REFERENCE_TIME period = m_OutputFormat.frameDuration / 10000;
+  return static_cast<DWORD>(std::clamp<REFERENCE_TIME>(period, 1, kMaxProducerWaitMs));
+}
+
+// Holding the entry's producer mutex. A slot whose number changed since it
+// was queued now holds a newer frame, whole because we hold the mutex; that
+// is the picture to show, the queued one is gone.
+FrameEntry CorvaneVideoStream::CurrentSlotFrame(const FrameEntry& entry) const {
+  const telvor::SlotHeader header = telvor::HeaderBeforePayload(entry.data);
+  if (header.video_sequence == entry.sequence) return entry;
+  FrameEntry current = entry;
+  current.sequence = header.video_sequence;
+  current.length = std::min(header.payload_length, m_SourceCapacity);
+  return current;
 }
 
 void CorvaneVideoStream::StampTimes(IMediaSample* sample) {
@@ -259,16 +313,29 @@ void CorvaneVideoStream::StampTimes(IMediaSample* sample) {
 
 HRESULT CorvaneVideoStream::FillBuffer(IMediaSample* sample) {
   ApplySampleMediaType(sample);
-  const FrameEntry entry = TakeFrame();
+  FrameEntry entry = TakeFrame();
   StampTimes(sample);
   m_Clock.AdviseAt(m_StreamTime);
-  WritePicture(sample, entry);
+  {
+    // Neither of our locks is held here (lock order in the header).
+    ProducerHold producer(entry.data ? entry.producerMutex : nullptr, ProducerWaitMs());
+    if (entry.data && !producer.Held()) {
+      if (!m_ProducerBusyLogged) {
+        TELVOR_ERROR_OBJ(kUnit, L"CorvaneVideoStream::FillBuffer", this)
+            << L"producer kept its mutex over " << ProducerWaitMs() << L" ms, black picture sent";
+        m_ProducerBusyLogged = true;
+      }
+      entry = FrameEntry();
+    }
+    WritePicture(sample, entry);
+  }
   sample->SetSyncPoint(TRUE);
   sample->SetDiscontinuity(TRUE);
   sample->SetPreroll(FALSE);
   return S_OK;
 }
 
+// Holding the producer mutex of `entry` when it has data.
 void CorvaneVideoStream::WritePicture(IMediaSample* sample, const FrameEntry& entry) {
   MutexHold hold(m_ConverterLock.Get());
   BYTE* buffer = nullptr;
@@ -284,14 +351,20 @@ void CorvaneVideoStream::WritePicture(IMediaSample* sample, const FrameEntry& en
     return;
   }
   m_SmallBufferLogged = false;
-  FrameEntry source = entry;
+  FrameEntry source = entry.data ? CurrentSlotFrame(entry) : entry;
   if (source.data && m_pConverter && source.length < m_ConverterSourceBytes) {
     if (!m_ShortFrameLogged) {
       TELVOR_ERROR_OBJ(kUnit, L"CorvaneVideoStream::FillBuffer", this)
           << L"frame of " << source.length << L" bytes shorter than " << m_ConverterSourceBytes << L", not converted";
       m_ShortFrameLogged = true;
     }
-    source = m_LastGoodEntry;
+    // The last good frame's slot is guarded by the same mutex, but it may
+    // have been rewritten since, with a short frame too.
+    source = FrameEntry();
+    if (m_LastGoodEntry.data && m_LastGoodEntry.producerMutex == entry.producerMutex) {
+      const FrameEntry good = CurrentSlotFrame(m_LastGoodEntry);
+      if (good.length >= m_ConverterSourceBytes) source = good;
+    }
   }
   if (!source.data || !m_pConverter) {
     WriteWorkingPicture(sample, buffer);
@@ -321,6 +394,7 @@ void CorvaneVideoStream::ConvertFrame(IMediaSample* sample, BYTE* buffer, const 
     return;
   }
   m_LastGoodEntry = entry;
+  m_NewestDelivered = std::max(m_NewestDelivered, entry.sequence);
   // Downstream reads as many bytes as the sample says; the picture is whole.
   const long length = ActualLength(m_OutputFormat);
   if (length >= 0) sample->SetActualDataLength(length);

@@ -12,6 +12,13 @@
 //   channel reader thread        the two handlers; holds the producer's mutex
 // m_QueueLock guards the frame queue and the last entry; m_ConverterLock the
 // converter and the working picture. The two are never held together.
+//
+// Lock order: the producer's mutex first, then m_QueueLock or m_ConverterLock.
+// The reader queues frames and rebuilds the converter holding the producer's
+// mutex; FillBuffer converts a queued slot holding it too, so that the
+// producer cannot rewrite the slot halfway. FillBuffer therefore takes the
+// mutex with neither of its own locks held, and only for a bounded time: a
+// producer that keeps its mutex costs a black sample, never a stalled stream.
 #pragma once
 
 #include <windows.h>
@@ -147,6 +154,9 @@ class CorvaneVideoStream : public CSourceStream,
   bool HandleCommand(DWORD command);
   void ApplySampleMediaType(IMediaSample* sample);
   FrameEntry TakeFrame();
+  bool PopUndelivered(FrameEntry* entry);
+  DWORD ProducerWaitMs() const;
+  FrameEntry CurrentSlotFrame(const FrameEntry& entry) const;
   void StampTimes(IMediaSample* sample);
   void WritePicture(IMediaSample* sample, const FrameEntry& entry);
   void WriteWorkingPicture(IMediaSample* sample, BYTE* buffer);
@@ -192,6 +202,10 @@ class CorvaneVideoStream : public CSourceStream,
   CCritSec m_QueueLock;
   FrameQueue m_Queue;
   FrameEntry m_LastEntry = {};
+  // Streaming thread only: the producer's number of the newest frame put into
+  // a sample; queued frames up to it are stale and skipped.
+  std::uint64_t m_NewestDelivered = 0;
+  bool m_ProducerBusyLogged = false;
 
   // producer format, written by the channel's reader
   std::uint32_t m_SourceFourcc = 0;

@@ -74,6 +74,10 @@ class SharedChannel {
   std::size_t ViewSize() const { return view_size_; }
   // Payload bytes per slot as announced with the format; see ChannelCallbacks.h.
   std::uint32_t PayloadCapacity() const { return capacity_; }
+  // The producer's mutex, null before Create. A consumer that reads a slot
+  // after its handler has returned must hold it, or the producer may be
+  // rewriting the slot; the handle is valid until Close.
+  HANDLE ProducerMutex() const { return mutex_.Get(); }
 
   static constexpr DWORD kCommandTimeoutMs = 5000;
 

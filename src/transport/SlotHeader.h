@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace telvor {
 
@@ -49,6 +50,14 @@ static_assert(offsetof(SlotHeader, audio_sequence) == 0x38, "producer layout");
 static_assert(offsetof(SlotHeader, audio_timestamp) == 0x40, "producer layout");
 static_assert(offsetof(SlotHeader, audio_capacity) == 0x48, "producer layout");
 static_assert(offsetof(SlotHeader, payload_length) == 0x4C, "producer layout");
+
+// The header of the slot whose payload a channel handed on at `payload`.
+// Copied out: the producer places slots at unaligned offsets.
+inline SlotHeader HeaderBeforePayload(const std::uint8_t* payload) {
+  SlotHeader header;
+  std::memcpy(&header, payload - kSlotHeaderSize, sizeof header);
+  return header;
+}
 
 // Bytes a ring of `slots` slots with `capacity` payload bytes each occupies.
 // Computed in 64 bits: 16 x (2^32 - 1 + 84) cannot overflow there, whatever a
