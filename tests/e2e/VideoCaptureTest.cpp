@@ -35,11 +35,10 @@ using telvor::test::kEndToEndCameras;
 constexpr int kFrames = 12;          // captured per pixel format and run
 constexpr int kConvertedFrames = 5;  // at least, after the black ones of the start
 constexpr int kProducerWidth = 320, kProducerHeight = 240;
-// Half the camera's 30: the pin's queue stays short. Queued frames are
-// references into the producer's ring of eight slots, so a pin that falls
-// eight frames behind (a loaded machine) converts a slot the producer is
-// rewriting, and the capture would show a newer or torn frame.
-constexpr int kProducerFps = 15;
+// The camera's own rate: the pin falling behind on a loaded machine while the
+// producer rewrites the slots it has queued must still give whole frames in
+// feeding order.
+constexpr int kProducerFps = 30;
 constexpr int kOtherWidth = 448, kOtherHeight = 252;  // wider aspect, so Fill and Fit differ from Stretch
 
 // FFmpeg's names for the four output formats, and how its raw output lays them out.
