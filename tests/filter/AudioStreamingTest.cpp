@@ -233,31 +233,43 @@ TEST_F(AudioStreamingTest, TenPacketsFasterThanClockKeepNewestNine) {
   EXPECT_EQ((std::vector<int>{2, 3, 4, 5, 6, 7, 8, 9, 10}), markers);
 }
 
+// Only 2 channels of 16 bits at 48 kHz are taken; anything else is silence.
 TEST_F(AudioStreamingTest, OtherProducerFormatGetsNoPacketsThrough) {
-  LogCapture log;
-  AudioRing ring(kAudioPinCameras + 6, 1920, /*channels=*/1);
-  ASSERT_TRUE(ring.Ok());
-  Connect(kAudioPinCameras + 6);
-  ASSERT_TRUE(SUCCEEDED(control->Run()));
-  const ULONGLONG deadline = GetTickCount64() + kWaitMs;
-  const std::wstring announced = L"[TELVOR] CorvaneAudioStream(";
-  const std::wstring refused = L"producer sends 1 channels, 16 bits, 48000 per second";
-  while (log.Count(refused) == 0 && GetTickCount64() < deadline) Sleep(5);
-  size_t traces = 0;
-  for (const std::wstring& line : log.Matching(L"[CorvaneAudioStream::KAVOShared_OnFormatChanged], 0x")) {
-    if (line.rfind(announced, 0) == 0) ++traces;
+  const int camera = kAudioPinCameras + 6;
+  Connect(camera);
+  const struct {
+    std::uint32_t channels, bits, rate;
+    const wchar_t* refused;
+  } formats[] = {{1, 16, 48000, L"producer sends 1 channels, 16 bits, 48000 per second"},
+                 {2, 8, 48000, L"producer sends 2 channels, 8 bits, 48000 per second"},
+                 {2, 16, 44100, L"producer sends 2 channels, 16 bits, 44100 per second"},
+                 {2, 24, 48000, L"producer sends 2 channels, 24 bits, 48000 per second"}};
+  for (const auto& f : formats) {
+    SCOPED_TRACE(f.bits * 100000 + f.rate + f.channels);
+    LogCapture log;
+    AudioRing ring(camera, 1920, f.channels, f.bits, f.rate);
+    ASSERT_TRUE(ring.Ok());
+    sink->ClearSamples();
+    ASSERT_TRUE(SUCCEEDED(control->Run()));
+    const ULONGLONG deadline = GetTickCount64() + kWaitMs;
+    while (log.Count(f.refused) == 0 && GetTickCount64() < deadline) Sleep(5);
+    ASSERT_EQ(1u, log.Count(f.refused));
+    size_t traces = 0;
+    for (const std::wstring& line : log.Matching(L"[CorvaneAudioStream::KAVOShared_OnFormatChanged], 0x")) {
+      traces += line.rfind(L"[TELVOR] CorvaneAudioStream(", 0) == 0 ? 1 : 0;
+    }
+    EXPECT_EQ(1u, traces);
+    for (int i = 0; i < 5; ++i) {
+      ring.Write(AudioRing::Packet(1920, 0x77));
+      Sleep(15);
+    }
+    Sleep(50);
+    ASSERT_EQ(S_OK, control->Stop());
+    std::vector<ReceivedSample> samples = sink->Samples();
+    ASSERT_GE(samples.size(), 5u);
+    for (const ReceivedSample& sample : samples) ASSERT_TRUE(IsSilence(sample));
+    EXPECT_EQ(0u, log.Count(L"SharedAudio::Create failed"));
   }
-  ASSERT_EQ(1u, traces);
-  ASSERT_EQ(1u, log.Count(refused));
-  for (int i = 0; i < 5; ++i) {
-    ring.Write(AudioRing::Packet(1920, 0x77));
-    Sleep(15);
-  }
-  Sleep(50);
-  std::vector<ReceivedSample> samples = sink->Samples();
-  ASSERT_GE(samples.size(), 5u);
-  for (const ReceivedSample& sample : samples) ASSERT_TRUE(IsSilence(sample));
-  EXPECT_EQ(0u, log.Count(L"SharedAudio::Create failed"));
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include "CameraGraph.h"
 
-#include <gtest/gtest.h>
-
 #include "filter/VideoMediaTypes.h"
 #include "module/ClassObjects.h"
 
@@ -83,6 +81,27 @@ std::vector<ReceivedSample> CameraGraph::Next(size_t count, DWORD timeout_ms) {
   if (all.size() <= from) return {};
   const size_t end = std::min(all.size(), from + count);
   return std::vector<ReceivedSample>(all.begin() + from, all.begin() + end);
+}
+
+bool CameraGraph::SeeFilled(BYTE value, size_t bytes, DWORD timeout_ms) {
+  const ULONGLONG end = GetTickCount64() + timeout_ms;
+  while (GetTickCount64() < end) {
+    for (const ReceivedSample& s : Next(1, 200)) {
+      if (IsFilledWith(s, value, bytes)) return true;
+    }
+  }
+  return false;
+}
+
+void StreamingCameraTest::TearDown() {
+  graph.reset();
+  EXPECT_EQ(0, CBaseObject::ObjectsActive());
+  CoUninitialize();
+}
+
+void StreamingCameraTest::Build(int camera) {
+  graph = std::make_unique<CameraGraph>();
+  ASSERT_TRUE(graph->Build(camera, kFps, MakeVideoType(MEDIASUBTYPE_YUY2, kWidth, kHeight, kFps)));
 }
 
 bool IsBlackYuy2(const ReceivedSample& sample) {

@@ -5,7 +5,10 @@
 #include <windows.h>
 #include <dshow.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "filter/Corvane.h"
@@ -46,6 +49,8 @@ class CameraGraph {
   // The next `count` samples after the ones already received; fewer on timeout.
   std::vector<ReceivedSample> Next(size_t count, DWORD timeout_ms = 5000);
   void Clear() { sink_->ClearSamples(); }
+  // Waits until a sample of `bytes` bytes all equal to `value` arrives.
+  bool SeeFilled(BYTE value, size_t bytes, DWORD timeout_ms);
 
   CorvaneVideoStream* Pin() const { return camera_.pin; }
   IBaseFilter* Filter() const { return camera_.filter.Get(); }
@@ -58,6 +63,24 @@ class CameraGraph {
   ComPtr<TestSink> sink_;
   ComPtr<IFilterGraph> graph_;
   ComPtr<IMediaControl> control_;
+};
+
+// A streaming YUY2 64x48 camera at 50 frames per second, for tests that
+// drive it from the producer's side; it must leave no object behind.
+class StreamingCameraTest : public ::testing::Test {
+ public:
+  static constexpr int kWidth = 64;
+  static constexpr int kHeight = 48;
+  static constexpr std::uint32_t kFrameBytes = kWidth * kHeight * 2;
+  static constexpr double kFps = 50.0;
+
+ protected:
+  void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))); }
+  void TearDown() override;
+  void Build(int camera);
+  bool SeeValue(BYTE value, DWORD timeout_ms = 3000) { return graph->SeeFilled(value, kFrameBytes, timeout_ms); }
+
+  std::unique_ptr<CameraGraph> graph;
 };
 
 CMediaType MakeVideoType(REFGUID subtype, int width, int height, double fps);

@@ -14,14 +14,10 @@
 #include "module/ClassObjects.h"
 #include "propertypage/PageDriver.h"
 #include "support/LogCapture.h"
+#include "support/WinTestSupport.h"
 
 namespace telvor::test {
 namespace {
-
-constexpr int kWidth = 64;
-constexpr int kHeight = 48;
-constexpr size_t kFrameBytes = kWidth * kHeight * 2;
-constexpr double kFps = 50.0;
 
 // A page as its class object hands it out: one reference, on IPropertyPage.
 IPropertyPage* NewPage(int camera) {
@@ -35,29 +31,7 @@ IPropertyPage* NewPage(int camera) {
   return out;
 }
 
-class Concurrency : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))); }
-  void TearDown() override {
-    graph.reset();
-    EXPECT_EQ(0, CBaseObject::ObjectsActive());
-    CoUninitialize();
-  }
-  void Build(int camera) {
-    graph = std::make_unique<CameraGraph>();
-    ASSERT_TRUE(graph->Build(camera, kFps, MakeVideoType(MEDIASUBTYPE_YUY2, kWidth, kHeight, kFps)));
-  }
-  bool SeeValue(BYTE value, DWORD timeout_ms = 3000) {
-    const ULONGLONG end = GetTickCount64() + timeout_ms;
-    while (GetTickCount64() < end) {
-      for (const ReceivedSample& s : graph->Next(1, 200)) {
-        if (IsFilledWith(s, value, kFrameBytes)) return true;
-      }
-    }
-    return false;
-  }
-  std::unique_ptr<CameraGraph> graph;
-};
+using Concurrency = StreamingCameraTest;
 
 // Stop must come back while the producer sits on its mutex: the reader waits
 // for the mutex and its command together.
@@ -75,7 +49,7 @@ TEST_F(Concurrency, ProducerKilledHoldingTheMutexThenRestartedThenStalling) {
   Build(camera);
   LogCapture log;
 
-  auto holder = std::make_unique<HelperProcess>(L"hold " + number + L" 60");
+  auto holder = std::make_unique<BackgroundProcess>(RobustHelper(L"hold " + number + L" 60"));
   ASSERT_TRUE(holder->Started());
   ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(signal.Get(), 10000));
   ASSERT_EQ(S_OK, graph->Run());
@@ -88,12 +62,12 @@ TEST_F(Concurrency, ProducerKilledHoldingTheMutexThenRestartedThenStalling) {
   EXPECT_TRUE(SeeValue(60)) << "the frames the dead producer left are shown";
   EXPECT_EQ(1u, log.Count(L"mutex abandoned by the producer"));
 
-  auto feeder = std::make_unique<HelperProcess>(L"feed " + number + L" 61");
+  auto feeder = std::make_unique<BackgroundProcess>(RobustHelper(L"feed " + number + L" 61"));
   ASSERT_TRUE(feeder->Started());
   EXPECT_TRUE(SeeValue(61)) << "a restarted producer is followed without a restart of the camera";
   feeder.reset();
 
-  auto staller = std::make_unique<HelperProcess>(L"stall " + number + L" 62 2500");
+  auto staller = std::make_unique<BackgroundProcess>(RobustHelper(L"stall " + number + L" 62 2500"));
   ASSERT_TRUE(staller->Started());
   EXPECT_TRUE(SeeValue(62));
   ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(signal.Get(), 10000));

@@ -4,9 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <functional>
-#include <memory>
-#include <string>
 
 #include "CameraGraph.h"
 #include "RobustSupport.h"
@@ -15,24 +12,11 @@
 namespace telvor::test {
 namespace {
 
-constexpr int kWidth = 64;
-constexpr int kHeight = 48;
-constexpr std::uint32_t kFrameBytes = kWidth * kHeight * 2;
-constexpr double kFps = 50.0;
+constexpr std::uint32_t kFrameBytes = StreamingCameraTest::kFrameBytes;
 constexpr std::uint64_t kGoodSection = 8ull * (kFrameBytes + kSlotHeaderSize);
 
-class HostileProducer : public ::testing::Test {
+class HostileProducer : public StreamingCameraTest {
  protected:
-  void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))); }
-  void TearDown() override {
-    graph.reset();
-    EXPECT_EQ(0, CBaseObject::ObjectsActive());
-    CoUninitialize();
-  }
-  void Build(int camera) {
-    graph = std::make_unique<CameraGraph>();
-    ASSERT_TRUE(graph->Build(camera, kFps, MakeVideoType(MEDIASUBTYPE_YUY2, kWidth, kHeight, kFps)));
-  }
   // Samples of one run: all must be black or the given fill.
   std::vector<ReceivedSample> RunFor(size_t count) {
     EXPECT_EQ(S_OK, graph->Run());
@@ -41,24 +25,12 @@ class HostileProducer : public ::testing::Test {
     EXPECT_EQ(count, samples.size()) << "the camera stopped delivering";
     return samples;
   }
-  // Waits until a sample filled with `value` arrives.
-  bool SeeValue(BYTE value, DWORD timeout_ms = 1500) {
-    const ULONGLONG end = GetTickCount64() + timeout_ms;
-    while (GetTickCount64() < end) {
-      for (const ReceivedSample& s : graph->Next(1, 200)) {
-        if (IsFilledWith(s, value, kFrameBytes)) return true;
-      }
-    }
-    return false;
-  }
   bool EverSaw(BYTE value) {
     for (const ReceivedSample& s : graph->Sink()->Samples()) {
       if (IsFilledWith(s, value, kFrameBytes)) return true;
     }
     return false;
   }
-
-  std::unique_ptr<CameraGraph> graph;
 };
 
 size_t CountBlack(const std::vector<ReceivedSample>& samples) {

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "framework/MediaType.h"
+
 namespace telvor::test {
 
 // --- Watchdog ---
@@ -133,7 +135,7 @@ class GuardedSample : public IMediaSample {
   }
   virtual ~GuardedSample() {
     if (base_) VirtualFree(base_, 0, MEM_RELEASE);
-    if (type_) DeleteMediaType(type_);
+    ::DeleteMediaType(type_);
   }
   bool Ok() const { return base_ != nullptr; }
 
@@ -194,12 +196,12 @@ class GuardedSample : public IMediaSample {
     if (!type) return E_POINTER;
     *type = nullptr;
     if (!type_) return S_FALSE;
-    *type = CreateMediaType(type_);
+    *type = ::CreateMediaType(type_);
     return *type ? S_OK : E_OUTOFMEMORY;
   }
   STDMETHODIMP SetMediaType(AM_MEDIA_TYPE* type) override {
-    if (type_) DeleteMediaType(type_);
-    type_ = type ? CreateMediaType(type) : nullptr;
+    ::DeleteMediaType(type_);
+    type_ = type ? ::CreateMediaType(type) : nullptr;
     return S_OK;
   }
   STDMETHODIMP IsDiscontinuity() override { return discontinuity_ ? S_OK : S_FALSE; }
@@ -224,28 +226,6 @@ class GuardedSample : public IMediaSample {
   }
 
  private:
-  // AM_MEDIA_TYPE copies through the COM task allocator, as the platform's
-  // own helpers do.
-  static AM_MEDIA_TYPE* CreateMediaType(const AM_MEDIA_TYPE* source) {
-    auto* copy = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
-    if (!copy) return nullptr;
-    *copy = *source;
-    copy->pUnk = nullptr;
-    if (source->cbFormat && source->pbFormat) {
-      copy->pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(source->cbFormat));
-      if (copy->pbFormat) std::memcpy(copy->pbFormat, source->pbFormat, source->cbFormat);
-      copy->cbFormat = copy->pbFormat ? source->cbFormat : 0;
-    } else {
-      copy->pbFormat = nullptr;
-      copy->cbFormat = 0;
-    }
-    return copy;
-  }
-  static void DeleteMediaType(AM_MEDIA_TYPE* type) {
-    CoTaskMemFree(type->pbFormat);
-    CoTaskMemFree(type);
-  }
-
   std::atomic<ULONG> refs_{1};
   long size_;
   long actual_ = 0;
@@ -342,23 +322,8 @@ std::vector<BYTE> SampleBytes(IMediaSample* sample) {
 
 namespace telvor::test {
 
-HelperProcess::HelperProcess(const std::wstring& arguments) {
-  std::wstring line =
-      L"\"" + BuildTreePath(L"tests/robust/telvor_robust_producer.exe") + L"\" " + arguments;
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info = {};
-  if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-    process_.Reset(info.hProcess);
-    CloseHandle(info.hThread);
-  }
-}
-
-void HelperProcess::Kill() {
-  if (!process_) return;
-  TerminateProcess(process_.Get(), 9);
-  WaitForSingleObject(process_.Get(), 5000);
-  process_.Reset();
+std::wstring RobustHelper(const std::wstring& arguments) {
+  return L"\"" + BuildTreePath(L"tests/robust/telvor_robust_producer.exe") + L"\" " + arguments;
 }
 
 std::wstring HelperSignalName(int camera) {

@@ -113,20 +113,9 @@ std::vector<BYTE> SampleBytes(IMediaSample* sample);
 
 namespace telvor::test {
 
-// The robustness producer helper (RobustProducerHelper.cpp) in a process of
-// its own, killed when the object goes.
-class HelperProcess {
- public:
-  explicit HelperProcess(const std::wstring& arguments);
-  ~HelperProcess() { Kill(); }
-  HelperProcess(const HelperProcess&) = delete;
-  HelperProcess& operator=(const HelperProcess&) = delete;
-  bool Started() const { return static_cast<bool>(process_); }
-  void Kill();
-
- private:
-  UniqueHandle process_;
-};
+// Command line of the robustness producer helper (RobustProducerHelper.cpp),
+// for a BackgroundProcess.
+std::wstring RobustHelper(const std::wstring& arguments);
 
 // The event the helper signals once it holds the mutex.
 std::wstring HelperSignalName(int camera);
