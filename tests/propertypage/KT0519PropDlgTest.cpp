@@ -5,7 +5,6 @@
 #include <utility>
 #include <vector>
 
-#include "module/ClassObjects.h"
 #include "propertypage/KT0519PropDlg.h"
 #include "propertypage/PageDriver.h"
 #include "support/LogCapture.h"
@@ -101,27 +100,14 @@ class FakeStream : public ICorvaneVideoStream {
   }
 };
 
-// A page as its class object hands it out: one reference, on IPropertyPage.
-IPropertyPage* NewPage(int cameraIndex = kCameraIndex) {
-  HRESULT hr = S_OK;
-  CUnknown* page = NewPropertyPage(nullptr, cameraIndex, &hr);
-  EXPECT_EQ(hr, S_OK);
-  if (!page) return nullptr;
-  IPropertyPage* out = nullptr;
-  page->NonDelegatingAddRef();
-  EXPECT_EQ(page->NonDelegatingQueryInterface(IID_IPropertyPage, reinterpret_cast<void**>(&out)), S_OK);
-  page->NonDelegatingRelease();
-  return out;
-}
-
 class VideoPageTest : public ::testing::Test {
  protected:
   LogCapture log_;
   FakeStream stream_;
-  PageDriver driver_{NewPage()};
+  PageDriver driver_{NewPage(kCameraIndex)};
 };
 
-TEST_F(VideoPageTest, OpensWithThePinsColourSpaceAndSizesSelected) {
+TEST_F(VideoPageTest, OpensWithThePinsColourSpaceAndSizesSelectedAndClosesClean) {
   ASSERT_EQ(driver_.Open(&stream_), S_OK);
   EXPECT_EQ(driver_.Title(), L"Zentra Virtual Camera Property Dialog");
   EXPECT_GT(driver_.PageSize().cx, 0);
@@ -146,7 +132,19 @@ TEST_F(VideoPageTest, OpensWithThePinsColourSpaceAndSizesSelected) {
   const auto init = log_.Matching(L"[KT0519PropDlg::OnInitDialog]");
   ASSERT_EQ(init.size(), 1u);
   EXPECT_EQ(init[0].rfind(L"[TELVOR] KT0519PropDlg(", 0), 0u) << init[0];
+
+  // Closing logs and gives every reference back.
+  EXPECT_GT(stream_.refs, 1);
   driver_.Close();
+  EXPECT_EQ(stream_.refs, 1) << "the control interface is released at disconnect";
+  EXPECT_EQ(driver_.Site().refs, 1);
+  EXPECT_EQ(log_.Matching(L"KT0519PropDlg::OnDeactivate: "),
+            std::vector<std::wstring>{L"[TELVOR] KT0519PropDlg::OnDeactivate: 7"});
+  EXPECT_EQ(log_.Matching(L"KT0519PropDlg::OnDisconnect: "),
+            std::vector<std::wstring>{L"[TELVOR] KT0519PropDlg::OnDisconnect: 7"});
+  const LONG objects = CBaseObject::ObjectsActive();
+  EXPECT_EQ(driver_.ReleasePage(), 0u);
+  EXPECT_EQ(CBaseObject::ObjectsActive(), objects - 1);
 }
 
 TEST_F(VideoPageTest, AnswersOutsideTheListsLeaveTheCombosWithoutSelection) {
@@ -173,7 +171,7 @@ TEST_F(VideoPageTest, AnswersOutsideTheListsLeaveTheCombosWithoutSelection) {
     SCOPED_TRACE(c.name);
     FakeStream stream;
     c.arrange(stream);
-    PageDriver driver(NewPage());
+    PageDriver driver(NewPage(kCameraIndex));
     ASSERT_EQ(driver.Open(&stream), S_OK);
     EXPECT_EQ(driver.ColorSpaces().items.size(), 4u);
     EXPECT_EQ(driver.ColorSpaces().selected, c.colour);
@@ -209,29 +207,21 @@ TEST_F(VideoPageTest, ChoosingAColourSpaceSetsItOnThePinAtOnce) {
   driver_.Close();
 }
 
+// A size text that does not parse becomes 0 x 0 (or keeps what did parse).
 TEST_F(VideoPageTest, ChoosingASizeSetsItOnThePinEvenWhenThePinRefuses) {
   ASSERT_EQ(driver_.Open(&stream_), S_OK);
   driver_.Choose(IDC_OUTPUT_SIZE, 0);
-  ASSERT_EQ(stream_.setSizes.size(), 1u);
-  EXPECT_EQ(stream_.setSizes[0], std::make_pair(640u, 480u));
-  EXPECT_EQ(log_.Matching(L"SetOutputSize"), std::vector<std::wstring>{L"[TELVOR] SetOutputSize: 640,480"});
-  // The refused choice stays on screen.
-  EXPECT_EQ(driver_.Sizes().selected, 0);
+  EXPECT_EQ(driver_.Sizes().selected, 0) << "the refused choice stays on screen";
+  HWND combo = driver_.SizeCombo();
+  driver_.Choose(IDC_OUTPUT_SIZE, static_cast<int>(SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"wide"))));
+  driver_.Choose(IDC_OUTPUT_SIZE,
+                 static_cast<int>(SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"720 by 576"))));
+  EXPECT_EQ(stream_.setSizes, (std::vector<std::pair<UINT, UINT>>{{640, 480}, {0, 0}, {720, 0}}));
+  EXPECT_EQ(log_.Matching(L"SetOutputSize"),
+            (std::vector<std::wstring>{L"[TELVOR] SetOutputSize: 640,480", L"[TELVOR] SetOutputSize: 0,0",
+                                       L"[TELVOR] SetOutputSize: 720,0"}));
   EXPECT_TRUE(stream_.setSubTypes.empty());
   EXPECT_EQ(driver_.Page()->IsPageDirty(), S_FALSE);
-  driver_.Close();
-}
-
-TEST_F(VideoPageTest, ASizeTextThatDoesNotParseBecomesZeroByZero) {
-  ASSERT_EQ(driver_.Open(&stream_), S_OK);
-  HWND combo = driver_.SizeCombo();
-  const int odd = static_cast<int>(SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"wide")));
-  const int half = static_cast<int>(SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"720 by 576")));
-  driver_.Choose(IDC_OUTPUT_SIZE, odd);
-  driver_.Choose(IDC_OUTPUT_SIZE, half);
-  EXPECT_EQ(stream_.setSizes, (std::vector<std::pair<UINT, UINT>>{{0, 0}, {720, 0}}));
-  EXPECT_EQ(log_.Matching(L"SetOutputSize"),
-            (std::vector<std::wstring>{L"[TELVOR] SetOutputSize: 0,0", L"[TELVOR] SetOutputSize: 720,0"}));
   driver_.Close();
 }
 
@@ -262,21 +252,6 @@ TEST_F(VideoPageTest, ReopeningRebuildsTheSizeList) {
   EXPECT_EQ(driver_.Sizes().items, std::vector<std::wstring>{L"1280 x 720"});
   EXPECT_EQ(driver_.Sizes().selected, 0);
   driver_.Close();
-}
-
-TEST_F(VideoPageTest, ClosingLogsAndGivesEveryReferenceBack) {
-  ASSERT_EQ(driver_.Open(&stream_), S_OK);
-  EXPECT_GT(stream_.refs, 1);
-  driver_.Close();
-  EXPECT_EQ(stream_.refs, 1) << "the control interface is released at disconnect";
-  EXPECT_EQ(driver_.Site().refs, 1);
-  EXPECT_EQ(log_.Matching(L"KT0519PropDlg::OnDeactivate: "),
-            std::vector<std::wstring>{L"[TELVOR] KT0519PropDlg::OnDeactivate: 7"});
-  EXPECT_EQ(log_.Matching(L"KT0519PropDlg::OnDisconnect: "),
-            std::vector<std::wstring>{L"[TELVOR] KT0519PropDlg::OnDisconnect: 7"});
-  const LONG objects = CBaseObject::ObjectsActive();
-  EXPECT_EQ(driver_.ReleasePage(), 0u);
-  EXPECT_EQ(CBaseObject::ObjectsActive(), objects - 1);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "module/ClassObjects.h"
 #include "propertypage/PageResources.h"
 
 namespace telvor::test {
@@ -140,5 +141,19 @@ class PageDriver {
   std::wstring title_;
   SIZE pageSize_ = {};
 };
+
+// A page as its class object hands it out: one reference, on IPropertyPage.
+// Only for programs that link the page itself.
+inline IPropertyPage* NewPage(int camera) {
+  HRESULT hr = S_OK;
+  CUnknown* page = NewPropertyPage(nullptr, camera, &hr);
+  EXPECT_EQ(hr, S_OK);
+  if (!page) return nullptr;
+  IPropertyPage* out = nullptr;
+  page->NonDelegatingAddRef();
+  EXPECT_EQ(page->NonDelegatingQueryInterface(IID_IPropertyPage, reinterpret_cast<void**>(&out)), S_OK);
+  page->NonDelegatingRelease();
+  return out;
+}
 
 }  // namespace telvor::test

@@ -11,25 +11,12 @@
 
 #include "CameraGraph.h"
 #include "RobustSupport.h"
-#include "module/ClassObjects.h"
 #include "propertypage/PageDriver.h"
 #include "support/LogCapture.h"
 #include "support/WinTestSupport.h"
 
 namespace telvor::test {
 namespace {
-
-// A page as its class object hands it out: one reference, on IPropertyPage.
-IPropertyPage* NewPage(int camera) {
-  HRESULT hr = S_OK;
-  CUnknown* page = NewPropertyPage(nullptr, camera, &hr);
-  if (!page) return nullptr;
-  IPropertyPage* out = nullptr;
-  page->NonDelegatingAddRef();
-  page->NonDelegatingQueryInterface(IID_IPropertyPage, reinterpret_cast<void**>(&out));
-  page->NonDelegatingRelease();
-  return out;
-}
 
 using Concurrency = StreamingCameraTest;
 
