@@ -210,43 +210,32 @@ TEST(DescribeVideoType, BuiltTypesDescribeThemselves) {
   EXPECT_EQ(format.stride, 0u);
 }
 
-TEST(DescribeVideoType, IncompleteOrForeignBlocksGiveAllZero) {
-  OwnedType shortBlock;
-  BuildVideoType(&shortBlock.type, MEDIASUBTYPE_YUY2, 640, 480, 30);
-  shortBlock.type.cbFormat = 80;
-  EXPECT_TRUE(IsAllZero(DescribeVideoType(shortBlock.type)));
-
-  OwnedType mislabelled;  // a VIDEOINFOHEADER block claiming to be the longer VIDEOINFOHEADER2
-  BuildVideoType(&mislabelled.type, MEDIASUBTYPE_YUY2, 640, 480, 30);
-  mislabelled.type.formattype = FORMAT_VideoInfo2;
-  EXPECT_TRUE(IsAllZero(DescribeVideoType(mislabelled.type)));
-
+// Blocks too short for their format type, and sizes no picture can have.
+TEST(DescribeVideoType, IncompleteBlocksAndHostileSizesGiveAllZero) {
   AM_MEDIA_TYPE noBlock = {};
   noBlock.subtype = MEDIASUBTYPE_YUY2;
   noBlock.formattype = FORMAT_VideoInfo;
   noBlock.cbFormat = 88;
   EXPECT_TRUE(IsAllZero(DescribeVideoType(noBlock)));
-}
 
-TEST(DescribeVideoType, HostileSizesGiveAllZero) {
-  OwnedType type;
-  BuildVideoType(&type.type, MEDIASUBTYPE_RGB32, 640, 480, 30);
-  VIDEOINFOHEADER& info = type.Info();
-
-  info.rcSource = {INT_MIN, 0, INT_MAX, 480};
-  EXPECT_TRUE(IsAllZero(DescribeVideoType(type.type)));
-  info.rcSource = {640, 0, 0, 480};  // right of left
-  EXPECT_TRUE(IsAllZero(DescribeVideoType(type.type)));
-  info.rcSource = {};
-  info.bmiHeader.biWidth = 100000;
-  info.bmiHeader.biHeight = 100000;
-  EXPECT_TRUE(IsAllZero(DescribeVideoType(type.type)));
-  info.bmiHeader.biWidth = 640;
-  info.bmiHeader.biHeight = INT_MIN;
-  EXPECT_TRUE(IsAllZero(DescribeVideoType(type.type)));
-  info.bmiHeader.biWidth = -640;
-  info.bmiHeader.biHeight = 480;
-  EXPECT_TRUE(IsAllZero(DescribeVideoType(type.type)));
+  const struct {
+    const char* name;
+    void (*spoil)(AM_MEDIA_TYPE&, VIDEOINFOHEADER&);
+  } cases[] = {
+      {"short block", [](AM_MEDIA_TYPE& t, VIDEOINFOHEADER&) { t.cbFormat = 80; }},
+      {"VideoInfo block labelled VideoInfo2", [](AM_MEDIA_TYPE& t, VIDEOINFOHEADER&) { t.formattype = FORMAT_VideoInfo2; }},
+      {"source rectangle overflows", [](AM_MEDIA_TYPE&, VIDEOINFOHEADER& i) { i.rcSource = {INT_MIN, 0, INT_MAX, 480}; }},
+      {"right of left", [](AM_MEDIA_TYPE&, VIDEOINFOHEADER& i) { i.rcSource = {640, 0, 0, 480}; }},
+      {"huge", [](AM_MEDIA_TYPE&, VIDEOINFOHEADER& i) { i.bmiHeader.biWidth = i.bmiHeader.biHeight = 100000; }},
+      {"height INT_MIN", [](AM_MEDIA_TYPE&, VIDEOINFOHEADER& i) { i.bmiHeader.biHeight = INT_MIN; }},
+      {"negative width", [](AM_MEDIA_TYPE&, VIDEOINFOHEADER& i) { i.bmiHeader.biWidth = -640; }},
+  };
+  for (const auto& c : cases) {
+    OwnedType type;
+    BuildVideoType(&type.type, MEDIASUBTYPE_RGB32, 640, 480, 30);
+    c.spoil(type.type, type.Info());
+    EXPECT_TRUE(IsAllZero(DescribeVideoType(type.type))) << c.name;
+  }
 }
 
 TEST(IsSameVideoFormat, ComparesPictureNotLayout) {

@@ -99,10 +99,9 @@ TEST(VideoOffer, HostListsForSkypeEdiusAndYyMixer) {
 
 TEST(VideoOffer, UnusableRatesAreRefused) {
   EXPECT_TRUE(UsableFrameRate(30.0));
-  EXPECT_FALSE(UsableFrameRate(0.0));
-  EXPECT_FALSE(UsableFrameRate(-5.0));
-  EXPECT_FALSE(UsableFrameRate(1e300));
-  EXPECT_FALSE(UsableFrameRate(std::numeric_limits<double>::quiet_NaN()));
+  for (double rate : {0.0, -5.0, 1e300, std::numeric_limits<double>::quiet_NaN()}) {
+    EXPECT_FALSE(UsableFrameRate(rate)) << rate;
+  }
 }
 
 // The real thing: a program named like the host, with the module's own
@@ -113,19 +112,15 @@ std::string RunProbeAs(const std::wstring& name, int cameraIndex) {
   EXPECT_TRUE(CopyFileTo(BuildTreePath(L"tests\\filter\\telvor_video_host_probe.exe"), exe));
   const std::wstring out = dir.File(L"out.txt");
   EXPECT_EQ(0, RunProcess(L"\"" + exe + L"\" " + std::to_wstring(cameraIndex), 20000, out));
+  // The probe writes text mode: read back with plain line feeds.
   std::string text;
   if (FILE* file = _wfopen(out.c_str(), L"rb")) {
-    char chunk[4096];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof(chunk), file)) > 0) text.append(chunk, got);
+    for (int c; (c = fgetc(file)) != EOF;) {
+      if (c != '\r') text += static_cast<char>(c);
+    }
     fclose(file);
   }
-  // The probe writes text mode: back to plain line feeds.
-  std::string plain;
-  for (char c : text) {
-    if (c != '\r') plain += c;
-  }
-  return plain;
+  return text;
 }
 
 TEST(VideoOffer, RenamedProgramsGetTheirHostLists) {
