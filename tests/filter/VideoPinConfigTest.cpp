@@ -120,7 +120,6 @@ TEST_F(VideoPinConfig, StreamConfigBeforeAndAfterConnection) {
   ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
   EXPECT_EQ(4, count);  // YV12, YUY2, RGB32, RGB24 at the default size
   EXPECT_EQ(128, size);
-  EXPECT_EQ(E_POINTER, config->GetNumberOfCapabilities(nullptr, &size));
 
   AM_MEDIA_TYPE* type = nullptr;
   VIDEO_STREAM_CONFIG_CAPS caps = {};
@@ -131,9 +130,6 @@ TEST_F(VideoPinConfig, StreamConfigBeforeAndAfterConnection) {
   EXPECT_EQ(1282, caps.MaxOutputSize.cx);  // the padded width
   EXPECT_EQ(720, caps.MinOutputSize.cy);
   EXPECT_EQ(333333, caps.MinFrameInterval);
-  EXPECT_EQ(S_FALSE, config->GetStreamCaps(4, &type, reinterpret_cast<BYTE*>(&caps)));
-  EXPECT_EQ(S_FALSE, config->GetStreamCaps(-1, &type, reinterpret_cast<BYTE*>(&caps)));
-  EXPECT_EQ(E_POINTER, config->GetStreamCaps(0, nullptr, reinterpret_cast<BYTE*>(&caps)));
 
   // SetFormat: only our subtypes; null clears back to the offer.
   CMediaType rgb565 = VideoType(MEDIASUBTYPE_RGB565, 640, 480, 30.0);
@@ -240,8 +236,6 @@ TEST_F(VideoPinConfig, ControlInterfaceForcesTheOnlyCapability) {
 
   ASSERT_EQ(S_OK, control->GetSupportedSize(0, &width, &height));
   EXPECT_EQ(1280u, width);  // the fallback size of a camera without sizes
-  EXPECT_EQ(E_INVALIDARG, control->GetSupportedSize(1, &width, &height));
-  EXPECT_EQ(E_INVALIDARG, control->GetSupportedSize(-1, &width, &height));
 
   UINT v[8] = {1, 1, 1, 1, 1, 1, 1, 1};
   LONGLONG v6 = 1;
