@@ -173,6 +173,7 @@ HRESULT CorvaneVideoStream::OnThreadStartPlay() {
     m_LastEntry = FrameEntry();
   }
   m_NewestDelivered = 0;
+  m_AnyDelivered = false;
   m_ProducerBusyLogged = false;
   {
     // The last good frame pointed into the previous channel's view.
@@ -263,9 +264,15 @@ void CorvaneVideoStream::ApplySampleMediaType(IMediaSample* sample) {
 // one went out from a rewritten slot) would take the picture back in time.
 bool CorvaneVideoStream::PopUndelivered(FrameEntry* entry) {
   while (m_Queue.Pop(entry)) {
-    if (entry->sequence > m_NewestDelivered) return true;
+    if (IsUndelivered(entry->sequence)) return true;
   }
   return false;
+}
+
+// Producer numbers may wrap past 2^64 - 1 to 0: "newer" is a positive
+// difference, the same rule the channel's reader orders frames by.
+bool CorvaneVideoStream::IsUndelivered(std::uint64_t sequence) const {
+  return !m_AnyDelivered || static_cast<std::int64_t>(sequence - m_NewestDelivered) > 0;
 }
 
 FrameEntry CorvaneVideoStream::TakeFrame() {
@@ -394,7 +401,10 @@ void CorvaneVideoStream::ConvertFrame(IMediaSample* sample, BYTE* buffer, const 
     return;
   }
   m_LastGoodEntry = entry;
-  m_NewestDelivered = std::max(m_NewestDelivered, entry.sequence);
+  if (IsUndelivered(entry.sequence)) {
+    m_NewestDelivered = entry.sequence;
+    m_AnyDelivered = true;
+  }
   // Downstream reads as many bytes as the sample says; the picture is whole.
   const long length = ActualLength(m_OutputFormat);
   if (length >= 0) sample->SetActualDataLength(length);

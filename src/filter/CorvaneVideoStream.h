@@ -155,6 +155,7 @@ class CorvaneVideoStream : public CSourceStream,
   void ApplySampleMediaType(IMediaSample* sample);
   FrameEntry TakeFrame();
   bool PopUndelivered(FrameEntry* entry);
+  bool IsUndelivered(std::uint64_t sequence) const;
   DWORD ProducerWaitMs() const;
   FrameEntry CurrentSlotFrame(const FrameEntry& entry) const;
   void StampTimes(IMediaSample* sample);
@@ -205,6 +206,7 @@ class CorvaneVideoStream : public CSourceStream,
   // Streaming thread only: the producer's number of the newest frame put into
   // a sample; queued frames up to it are stale and skipped.
   std::uint64_t m_NewestDelivered = 0;
+  bool m_AnyDelivered = false;
   bool m_ProducerBusyLogged = false;
 
   // producer format, written by the channel's reader
