@@ -36,7 +36,8 @@ TEST(CaptureOptions, RefusesWhatCannotBeMet) {
       {L"--format", L"nv12"},          {L"--size", L"640x"},        {L"--size", L"0x480"},
       {L"--fps", L"0"},                {L"--duration", L"-1"},      {L"--save", L"1.5"},
       {L"--video"},                    {L"--bogus", L"1"},          {L"--audio", L"1", L"--format", L"yuy2"},
-      {L"--wav", L"out.wav"},          {L"--raw", L"caf\u00e9.raw"}};
+      {L"--wav", L"out.wav"},          {L"--raw", L"caf\u00e9.raw"},  {L"--clock", L"--audio", L"0"},
+      {L"--clock", L"--size", L"640x480"}};
   for (const auto& args : bad) {
     CaptureOptions o;
     std::string error;
@@ -47,6 +48,10 @@ TEST(CaptureOptions, RefusesWhatCannotBeMet) {
   std::string error;
   EXPECT_TRUE(Parse({L"--audio", L"0", L"--wav", L"out.wav"}, o, error)) << error;
   EXPECT_TRUE(o.audio);
+  CaptureOptions clock;
+  EXPECT_TRUE(Parse({L"--clock", L"--fps", L"60", L"--duration", L"3"}, clock, error)) << error;
+  EXPECT_TRUE(clock.clock);
+  EXPECT_DOUBLE_EQ(60, clock.fps);
 }
 
 }  // namespace

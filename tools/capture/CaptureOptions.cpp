@@ -28,6 +28,9 @@ const char kCaptureHelp[] =
     "  --png PREFIX        write delivered frames as PREFIX00000.png, PREFIX00001.png, ...\n"
     "  --save N            frames written by --raw and --png (default 30, 0: all)\n"
     "  --wav FILE          write the delivered sound as a WAV file (audio)\n"
+    "  --clock             no device: wake on the system reference clock every period\n"
+    "                      (--fps, default 30) for --duration and report the jitter_*\n"
+    "                      figures, i.e. what the clock alone gives on this machine\n"
     "  --quiet             print only the key=value lines\n"
     "  --help              this text\n"
     "\n"
@@ -134,6 +137,8 @@ bool ParseOptions(int argc, wchar_t** argv, CaptureOptions& o, std::string& erro
       o.help = true;
     } else if (name == L"--list") {
       o.list = true;
+    } else if (name == L"--clock") {
+      o.clock = true;
     } else if (name == L"--quiet") {
       o.quiet = true;
     } else if (name.rfind(L"--", 0) != 0) {
@@ -148,6 +153,11 @@ bool ParseOptions(int argc, wchar_t** argv, CaptureOptions& o, std::string& erro
   }
   if (o.audio && (o.format != PixelFormat::kUnknown || o.width > 0 || o.fps > 0 || !o.png_prefix.empty())) {
     error = "--format, --size, --fps and --png are for video devices";
+    return false;
+  }
+  if (o.clock && (o.audio || o.format != PixelFormat::kUnknown || o.width > 0 || !o.raw_path.empty() ||
+                  !o.png_prefix.empty() || !o.wav_path.empty())) {
+    error = "--clock takes only --fps and --duration";
     return false;
   }
   if (!o.audio && !o.wav_path.empty()) {

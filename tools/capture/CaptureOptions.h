@@ -10,6 +10,7 @@ namespace capture {
 
 struct CaptureOptions {
   bool list = false;
+  bool clock = false;           // measure the system reference clock alone, no device
   bool audio = false;           // capture from an audio device instead of a video one
   std::wstring device = L"0";   // friendly name or position
   PixelFormat format = PixelFormat::kUnknown;

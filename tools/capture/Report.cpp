@@ -88,6 +88,14 @@ KeyValues VideoFigures(const std::vector<SampleRecord>& records, const CaptureRu
   return out;
 }
 
+KeyValues ClockFigures(const std::vector<std::int64_t>& wakeups, std::int64_t period) {
+  KeyValues out;
+  out.emplace_back("period_100ns", Count(static_cast<std::uint64_t>(period)));
+  out.emplace_back("wakeups", Count(wakeups.size()));
+  AddSpread(out, "jitter", Summarize(ArrivalJitterMs(wakeups, period)));
+  return out;
+}
+
 KeyValues AudioFigures(const std::vector<SampleRecord>& records, const CaptureRun& run) {
   KeyValues out;
   const double seconds = static_cast<double>(run.window) / 1e7;

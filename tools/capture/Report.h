@@ -21,6 +21,9 @@ struct CaptureRun {
   std::uint32_t samplesPerSecond = 0;  // audio rate of the connection
 };
 
+// Wake-ups of a clock-only run: the jitter_* figures with nothing but the
+// system clock and the scheduler between two wake-ups.
+KeyValues ClockFigures(const std::vector<std::int64_t>& wakeups, std::int64_t period);
 KeyValues VideoFigures(const std::vector<SampleRecord>& records, const CaptureRun& run);
 KeyValues AudioFigures(const std::vector<SampleRecord>& records, const CaptureRun& run);
 

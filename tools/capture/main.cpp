@@ -12,6 +12,8 @@
 #include "Device.h"
 #include "FrameSaver.h"
 #include "Report.h"
+#include "telvor_producer.h"
+#include "transport/Handle.h"
 
 namespace {
 
@@ -167,6 +169,45 @@ int Capture(const CaptureOptions& o) {
   return 0;
 }
 
+// The pacing clock on its own, so a capture's jitter can be set beside what
+// the machine (and the runtime's clock) gives without any camera.
+int MeasureClock(const CaptureOptions& o) {
+  ComPtr<IReferenceClock> clock;
+  HRESULT hr = CoCreateInstance(CLSID_SystemClock, nullptr, CLSCTX_INPROC_SERVER, IID_IReferenceClock,
+                                clock.PutVoid());
+  if (FAILED(hr)) return Failure("cannot create the system clock", hr);
+  const double fps = o.fps > 0 ? o.fps : 30;
+  const auto period = static_cast<REFERENCE_TIME>(kTicksPerSecond / fps + 0.5);
+  const auto count = static_cast<std::size_t>(o.duration_s * kTicksPerSecond / static_cast<double>(period));
+  telvor::transport::Handle semaphore(CreateSemaphoreW(nullptr, 0, 0x7fffffff, nullptr));
+  if (!semaphore) return Failure("cannot create a semaphore", HRESULT_FROM_WIN32(GetLastError()));
+  REFERENCE_TIME now = 0;
+  DWORD_PTR cookie = 0;
+  hr = clock->GetTime(&now);
+  if (SUCCEEDED(hr)) {
+    hr = clock->AdvisePeriodic(now + period, period, reinterpret_cast<HSEMAPHORE>(semaphore.Get()), &cookie);
+  }
+  if (FAILED(hr)) return Failure("the clock refuses a periodic advise", hr);
+  std::vector<std::int64_t> wakeups;
+  wakeups.reserve(count + 1);
+  const HANDLE waits[2] = {semaphore.Get(), g_interrupted};
+  const auto patience = static_cast<DWORD>(period / 10000 * 10 + 1000);
+  while (wakeups.size() <= count && WaitForMultipleObjects(2, waits, FALSE, patience) == WAIT_OBJECT_0) {
+    wakeups.push_back(static_cast<std::int64_t>(telvor_clock_now()));
+  }
+  clock->Unadvise(cookie);
+  const KeyValues figures = ClockFigures(wakeups, period);
+  if (!o.quiet) {
+    std::printf("telvor-capture: system clock alone, %s wake-ups: jitter p50/p99/max %s/%s/%s ms\n",
+                Figure(figures, "wakeups").c_str(), Figure(figures, "jitter_p50_ms").c_str(),
+                Figure(figures, "jitter_p99_ms").c_str(), Figure(figures, "jitter_max_ms").c_str());
+  }
+  std::printf("kind=clock\n");
+  for (const auto& [key, value] : figures) std::printf("%s=%s\n", key.c_str(), value.c_str());
+  std::fflush(stdout);
+  return wakeups.size() > count ? 0 : 3;
+}
+
 int Main(int argc, wchar_t** argv) {
   CaptureOptions options;
   std::string error;
@@ -182,7 +223,7 @@ int Main(int argc, wchar_t** argv) {
     ListAll();
     return 0;
   }
-  return Capture(options);
+  return options.clock ? MeasureClock(options) : Capture(options);
 }
 
 }  // namespace
