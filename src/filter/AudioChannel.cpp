@@ -52,7 +52,10 @@ void CorvaneAudioStream::OpenChannel() {
   m_pChannel = std::move(channel);
 }
 
-void CorvaneAudioStream::CloseChannel() { m_pChannel.reset(); }
+void CorvaneAudioStream::CloseChannel() {
+  m_PacketsFlowing = false;
+  m_pChannel.reset();
+}
 
 // --- channel callbacks, on the channel's reader thread ---
 
@@ -72,6 +75,7 @@ std::int32_t CorvaneAudioStream::KAVOShared_OnFormatChanged(telvor::SharedAudio*
   // and silence goes out instead.
   if (channels == m_Channels && bitsPerSample == m_BitsPerSample && samplesPerSecond == m_SamplesPerSecond) {
     channel->on_audio_preview = &CorvaneAudioStream::OnAudioPreview;
+    m_PacketsFlowing = true;
   } else {
     TELVOR_ERROR_OBJ(kUnit, L"CorvaneAudioStream::KAVOShared_OnFormatChanged", this)
         << L"producer sends " << channels << L" channels, " << bitsPerSample << L" bits, " << samplesPerSecond

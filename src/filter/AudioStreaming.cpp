@@ -75,7 +75,10 @@ HRESULT CorvaneAudioStream::ProduceOne() {
 HRESULT CorvaneAudioStream::FillBuffer(IMediaSample* sample) {
   if (!sample) return E_POINTER;
   telvor::AudioPacket packet;
-  const bool havePacket = m_Packets.PopWithin(kPacketChecks, kPacketPauseMs, &packet);
+  // Waiting for a packet only makes sense while a producer's packets can
+  // arrive; without one, silence must keep pace with the clock.
+  const int checks = m_PacketsFlowing.load() ? kPacketChecks : 1;
+  const bool havePacket = m_Packets.PopWithin(checks, kPacketPauseMs, &packet);
 
   BYTE* data = nullptr;
   HRESULT hr = sample->GetPointer(&data);

@@ -108,6 +108,9 @@ class CorvaneAudioStream : public CSourceStream, public IAMStreamConfig, public 
 
   // Created and deleted only on the channel thread.
   std::unique_ptr<telvor::SharedAudio> m_pChannel;
+  // Set once a producer of our format is announced; FillBuffer waits for
+  // packets only then.
+  std::atomic<bool> m_PacketsFlowing{false};
   telvor::ChannelThread m_ChannelThread{kStartChannel, kStopChannel};
 
   telvor::AudioPacketQueue m_Packets;
