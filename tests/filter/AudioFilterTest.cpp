@@ -75,7 +75,7 @@ TEST_F(AudioFilterTest, ModuleClassObjectMakesAStreamingAudioCamera) {
   HMODULE module = LoadLibraryW(dir.File(L"TELVOR.AX").c_str());
   ASSERT_NE(nullptr, module);
   {
-    auto getClassObject = reinterpret_cast<DllGetClassObjectFn>(GetProcAddress(module, "DllGetClassObject"));
+    auto getClassObject = reinterpret_cast<DllGetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
     ASSERT_NE(nullptr, getClassObject);
     ComPtr<IClassFactory> factory;
     ASSERT_EQ(S_OK, getClassObject(AudioFilterId(kModuleCamera), IID_IClassFactory, factory.PutVoid()));

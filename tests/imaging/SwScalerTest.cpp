@@ -98,7 +98,9 @@ TEST(SwScaler, EqualSizesConvertTheWholeFrame) {
         ASSERT_LT(out[p], 30);       // blue
         ASSERT_LT(out[p + 1], 30);   // green
         ASSERT_GT(out[p + 2], 220);  // red
-        if (bpp == 4) ASSERT_EQ(out[p + 3], 255);
+        if (bpp == 4) {
+          ASSERT_EQ(out[p + 3], 255);
+        }
       }
     }
   }
