@@ -108,45 +108,9 @@ class HandRing {
   BYTE* view_ = nullptr;
 };
 
-class VideoPinOverwrite : public ::testing::Test {
+class VideoPinOverwrite : public CameraGraphTest {
  protected:
-  void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))); }
-  void TearDown() override {
-    if (control) control->Stop();
-    control.Reset();
-    graph.Reset();
-    sink.Reset();
-    camera = Camera();
-    EXPECT_EQ(0, CBaseObject::ObjectsActive());
-    CoUninitialize();
-  }
-  void Build(int cameraIndex, double fps) {
-    entry = MakeVideoEntry(cameraIndex, fps);
-    camera = Camera::Create(cameraIndex, &entry);
-    ASSERT_TRUE(camera.pin);
-    TestSinkOptions options;
-    options.maxCopyBytes = kFrameBytes;
-    sink = TestSink::Create(options);
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph,
-                                     graph.PutVoid()));
-    ASSERT_EQ(S_OK, graph->AddFilter(camera.filter.Get(), L"camera"));
-    ASSERT_EQ(S_OK, graph->AddFilter(sink.Get(), L"sink"));
-    const CMediaType type = VideoType(MEDIASUBTYPE_YUY2, kWidth, kHeight, fps);
-    ASSERT_EQ(S_OK, graph->ConnectDirect(camera.pin, sink->InputPin(), &type));
-    ASSERT_EQ(S_OK, graph.As(&control));
-  }
-  std::vector<ReceivedSample> Next(size_t from, size_t count) {
-    EXPECT_TRUE(sink->WaitForSamples(from + count, kWaitMs));
-    std::vector<ReceivedSample> all = sink->Samples();
-    if (all.size() < from + count) return {};
-    return std::vector<ReceivedSample>(all.begin() + from, all.begin() + from + count);
-  }
-
-  FilterEntry entry = {};
-  Camera camera;
-  ComPtr<TestSink> sink;
-  ComPtr<IFilterGraph> graph;
-  ComPtr<IMediaControl> control;
+  void Build(int cameraIndex, double fps) { BuildGraph(cameraIndex, fps, kWidth, kHeight); }
 };
 
 constexpr int kBlack = -1;

@@ -19,46 +19,9 @@ constexpr int kWidth = 320;
 constexpr int kHeight = 240;
 constexpr DWORD kWaitMs = 4000;
 
-class VideoPinStreaming : public ::testing::Test {
+class VideoPinStreaming : public CameraGraphTest {
  protected:
-  void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))); }
-  void TearDown() override {
-    if (control) control->Stop();
-    control.Reset();
-    graph.Reset();
-    sink.Reset();
-    camera = Camera();
-    EXPECT_EQ(0, CBaseObject::ObjectsActive());
-    CoUninitialize();
-  }
-  void Build(int cameraIndex, double fps) {
-    entry = MakeVideoEntry(cameraIndex, fps);
-    camera = Camera::Create(cameraIndex, &entry);
-    ASSERT_TRUE(camera.pin);
-    TestSinkOptions options;
-    options.maxCopyBytes = kWidth * kHeight * 2;
-    sink = TestSink::Create(options);
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph,
-                                     graph.PutVoid()));
-    ASSERT_EQ(S_OK, graph->AddFilter(camera.filter.Get(), L"camera"));
-    ASSERT_EQ(S_OK, graph->AddFilter(sink.Get(), L"sink"));
-    const CMediaType type = VideoType(MEDIASUBTYPE_YUY2, kWidth, kHeight, fps);
-    ASSERT_EQ(S_OK, graph->ConnectDirect(camera.pin, sink->InputPin(), &type));
-    ASSERT_EQ(S_OK, graph.As(&control));
-  }
-  // Samples after `from` (an index into the sink's list), waiting for `count`.
-  std::vector<ReceivedSample> Next(size_t from, size_t count) {
-    EXPECT_TRUE(sink->WaitForSamples(from + count, kWaitMs));
-    std::vector<ReceivedSample> all = sink->Samples();
-    if (all.size() < from + count) return {};
-    return std::vector<ReceivedSample>(all.begin() + from, all.begin() + from + count);
-  }
-
-  FilterEntry entry = {};
-  Camera camera;
-  ComPtr<TestSink> sink;
-  ComPtr<IFilterGraph> graph;
-  ComPtr<IMediaControl> control;
+  void Build(int cameraIndex, double fps) { BuildGraph(cameraIndex, fps, kWidth, kHeight); }
 };
 
 // A producer ring written by hand: the library refuses slots shorter than a
