@@ -63,10 +63,6 @@ struct Initialized {
 };
 
 TEST(LazyWindow, ClassIsRegisteredOnceAndRemovedWithItsAtomByTheLastTeardown) {
-  // Global atoms are shared by every process of the prefix; the absence check
-  // below only means something when nobody else holds the atom.
-  const bool atomHeldElsewhere = GlobalFindAtomW(L"Qorin.WindowData") != 0;
-
   ASSERT_TRUE(LazyWindow::Initialize());
   const std::wstring name = LazyWindow::ClassName();
   const ATOM classAtom = LazyWindow::ClassAtom();
@@ -90,9 +86,9 @@ TEST(LazyWindow, ClassIsRegisteredOnceAndRemovedWithItsAtomByTheLastTeardown) {
   EXPECT_EQ(LazyWindow::ClassAtom(), 0);
   EXPECT_EQ(LazyWindow::WindowDataAtom(), 0);
   EXPECT_STREQ(LazyWindow::ClassName(), L"");
-  if (!atomHeldElsewhere) {
-    EXPECT_EQ(GlobalFindAtomW(L"Qorin.WindowData"), 0);
-  }
+  // Whether the global atom itself is gone cannot be checked here: every
+  // process of the prefix that loads the module (tests running in parallel)
+  // adds its own reference to it.
 
   // An unmatched teardown is ignored; the next Initialize starts afresh.
   LazyWindow::Uninitialize();
