@@ -13,6 +13,7 @@
 #include "imaging/SwScaler.h"
 #include "module/Log.h"
 #include "module/MediaTypeDump.h"
+#include "transport/SharedChannel.h"
 #include "transport/SlotHeader.h"
 
 namespace {
@@ -35,25 +36,24 @@ class MutexHold {
   HANDLE mutex_;
 };
 
-// Holds a producer's mutex for one scope if it can be had within the time
-// given. An abandoned mutex is ours all the same; the slots it guards are
-// still readable, at worst one holds a half-written picture.
-class ProducerHold {
+// Holds a channel's slots (its producer's mutex) for one scope if they can
+// be had within the time given. An abandoned mutex is ours all the same; the
+// slots it guards are still readable, at worst one holds a half-written
+// picture.
+class SlotsHold {
  public:
-  ProducerHold(HANDLE mutex, DWORD timeoutMs) {
-    if (!mutex) return;
-    const DWORD result = WaitForSingleObject(mutex, timeoutMs);
-    if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) mutex_ = mutex;
+  SlotsHold(telvor::SharedChannel* channel, DWORD timeoutMs) {
+    if (channel && channel->LockSlots(timeoutMs)) channel_ = channel;
   }
-  ~ProducerHold() {
-    if (mutex_) ReleaseMutex(mutex_);
+  ~SlotsHold() {
+    if (channel_) channel_->UnlockSlots();
   }
-  bool Held() const { return mutex_ != nullptr; }
-  ProducerHold(const ProducerHold&) = delete;
-  ProducerHold& operator=(const ProducerHold&) = delete;
+  bool Held() const { return channel_ != nullptr; }
+  SlotsHold(const SlotsHold&) = delete;
+  SlotsHold& operator=(const SlotsHold&) = delete;
 
  private:
-  HANDLE mutex_ = nullptr;
+  telvor::SharedChannel* channel_ = nullptr;
 };
 
 // Bytes the picture of `format` occupies in a buffer at its stride; what a
@@ -325,7 +325,7 @@ HRESULT CorvaneVideoStream::FillBuffer(IMediaSample* sample) {
   m_Clock.AdviseAt(m_StreamTime);
   {
     // Neither of our locks is held here (lock order in the header).
-    ProducerHold producer(entry.data ? entry.producerMutex : nullptr, ProducerWaitMs());
+    SlotsHold producer(entry.data ? entry.channel : nullptr, ProducerWaitMs());
     if (entry.data && !producer.Held()) {
       if (!m_ProducerBusyLogged) {
         TELVOR_ERROR_OBJ(kUnit, L"CorvaneVideoStream::FillBuffer", this)
@@ -368,7 +368,7 @@ void CorvaneVideoStream::WritePicture(IMediaSample* sample, const FrameEntry& en
     // The last good frame's slot is guarded by the same mutex, but it may
     // have been rewritten since, with a short frame too.
     source = FrameEntry();
-    if (m_LastGoodEntry.data && m_LastGoodEntry.producerMutex == entry.producerMutex) {
+    if (m_LastGoodEntry.data && m_LastGoodEntry.channel == entry.channel) {
       const FrameEntry good = CurrentSlotFrame(m_LastGoodEntry);
       if (good.length >= m_ConverterSourceBytes) source = good;
     }

@@ -7,16 +7,20 @@
 
 #include <cstdint>
 
+namespace telvor {
+class SharedChannel;
+}
+
 // The slot may be rewritten by the producer once the reader has let go of it,
-// so a consumer reads it only holding producerMutex and only while the slot
-// still carries `sequence`. Entries exist only while their channel runs, and
-// the channel outlives the streaming thread, so the handle outlives the entry.
+// so a consumer reads it only holding the channel's slots (LockSlots) and
+// only while the slot still carries `sequence`. Entries exist only while
+// their channel runs, and the channel outlives the streaming thread.
 struct FrameEntry {
   std::int64_t time;          // channel sample time, 100 ns units
   const std::uint8_t* data;   // inside a slot of the channel's view; not owned
   std::uint32_t length;       // bytes readable at data (already bounded by the slot)
   std::uint64_t sequence;     // the producer's number of the frame when it was queued
-  HANDLE producerMutex;       // the channel's; not owned
+  telvor::SharedChannel* channel;  // the frame's channel; not owned
 };
 
 class FrameQueue {

@@ -82,6 +82,10 @@ bool SharedChannel::OpenObjects() {
   if (!command_event_) return false;
   ack_event_.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
   if (!ack_event_) return false;
+  slots_wanted_event_.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (!slots_wanted_event_) return false;
+  slots_taken_event_.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (!slots_taken_event_) return false;
   command_ = kIdle;
   capacity_ = 0;
   abandoned_logged_ = false;
@@ -136,6 +140,8 @@ void SharedChannel::Close() {
   if (thread_) StopReader();
   command_event_.Reset();
   ack_event_.Reset();
+  slots_wanted_event_.Reset();
+  slots_taken_event_.Reset();
   view_.Reset();
   view_size_ = 0;
   mapping_.Reset();
@@ -159,6 +165,32 @@ void SharedChannel::StopReader() {
     WaitForSingleObject(thread_.Get(), kTerminateGraceMs);
   }
   thread_.Reset();
+}
+
+bool SharedChannel::LockSlots(DWORD timeout_ms) {
+  if (!mutex_ || !slots_wanted_event_) return false;
+  slot_requests_.fetch_add(1);
+  SetEvent(slots_wanted_event_.Get());
+  const DWORD result = WaitForSingleObject(mutex_.Get(), timeout_ms);
+  slot_requests_.fetch_sub(1);
+  SetEvent(slots_taken_event_.Get());
+  return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+}
+
+void SharedChannel::UnlockSlots() { ReleaseMutex(mutex_.Get()); }
+
+// Holding the mutex with nothing new: the poll interval, ended early when a
+// consumer asks for the slots.
+void SharedChannel::IdleSleep() { WaitForSingleObject(slots_wanted_event_.Get(), kNoFrameSleepMs); }
+
+// Between two polls: a consumer waiting for the mutex gets it before the
+// reader asks again. The second round covers a signal left over from an
+// earlier turn; both are bounded by the poll interval so that commands stay
+// prompt while a consumer waits out a busy producer.
+void SharedChannel::LetConsumerGoFirst() {
+  for (int round = 0; round < 2 && slot_requests_.load() > 0; ++round) {
+    WaitForSingleObject(slots_taken_event_.Get(), kNoFrameSleepMs);
+  }
 }
 
 DWORD WINAPI SharedChannel::ThreadProc(void* parameter) {
@@ -213,6 +245,7 @@ DWORD SharedChannel::ReaderLoop() {
       if (state != kRun) Trace() << kind_.idle_state_text << state;
       continue;
     }
+    LetConsumerGoFirst();
     const DWORD result = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
     if (result == kMutexAcquired || result == kMutexAbandoned) {
       if (result == kMutexAbandoned) NoteAbandoned();
@@ -237,6 +270,7 @@ DWORD SharedChannel::WaitFailed() {
 bool SharedChannel::WaitForFormat(SlotHeader& header, std::int32_t& state, DWORD& exit_code) {
   HANDLE waits[2] = {command_event_.Get(), mutex_.Get()};
   for (;;) {
+    LetConsumerGoFirst();
     const DWORD result = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
     if (result == kMutexAcquired || result == kMutexAbandoned) {
       if (result == kMutexAbandoned) NoteAbandoned();
@@ -295,7 +329,7 @@ bool SharedChannel::DeliverNext(std::uint64_t& last, std::uint64_t& previous_tim
     }
   }
   if (winner < 0) {
-    Sleep(kNoFrameSleepMs);
+    IdleSleep();
     ReleaseMutex(mutex_.Get());
     return true;
   }

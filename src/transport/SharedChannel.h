@@ -5,6 +5,7 @@
 // how they differ (names, slot count, header fields, log texts, callbacks).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -74,10 +75,18 @@ class SharedChannel {
   std::size_t ViewSize() const { return view_size_; }
   // Payload bytes per slot as announced with the format; see ChannelCallbacks.h.
   std::uint32_t PayloadCapacity() const { return capacity_; }
-  // The producer's mutex, null before Create. A consumer that reads a slot
-  // after its handler has returned must hold it, or the producer may be
-  // rewriting the slot; the handle is valid until Close.
+  // The producer's mutex, null before Create; valid until Close.
   HANDLE ProducerMutex() const { return mutex_.Get(); }
+
+  // A consumer that reads a slot after its handler has returned must hold
+  // the producer's mutex, or the producer may be rewriting the slot. The
+  // reader's idle poll keeps that mutex through each of its sleeps, so a
+  // plain wait would cost up to one sleep at every read; LockSlots cuts the
+  // sleep short and keeps the reader from taking the mutex back before the
+  // consumer has had it, leaving only the producer's own writing to wait
+  // for. True holding the mutex (an abandoned one counts); then UnlockSlots.
+  bool LockSlots(DWORD timeout_ms);
+  void UnlockSlots();
 
   static constexpr DWORD kCommandTimeoutMs = 5000;
 
@@ -99,6 +108,8 @@ class SharedChannel {
   std::int32_t AcknowledgeCommand();
   DWORD Terminated();
   DWORD WaitFailed();
+  void IdleSleep();
+  void LetConsumerGoFirst();
   std::uint64_t SlotSequence(std::uint32_t slot) const;
   const std::uint8_t* Slot(std::uint32_t slot) const;
 
@@ -110,6 +121,10 @@ class SharedChannel {
   transport::Handle thread_;
   transport::Handle command_event_;
   transport::Handle ack_event_;
+  // Consumer to reader: "let go of the mutex now" and "I have had my turn".
+  transport::Handle slots_wanted_event_;
+  transport::Handle slots_taken_event_;
+  std::atomic<int> slot_requests_{0};
   volatile std::int32_t command_ = kIdle;
   std::uint32_t capacity_ = 0;
   bool abandoned_logged_ = false;

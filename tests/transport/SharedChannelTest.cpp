@@ -1,6 +1,9 @@
 // The readers against rings the test writes itself, in this process.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "support/CameraIndexes.h"
 #include "support/LogCapture.h"
 #include "transport/FakeRing.h"
@@ -330,6 +333,49 @@ TEST(HostileProducer, CapacityBeyondSectionAfterCreateIsNeverUsed) {
   Sleep(350);
   EXPECT_TRUE(recorder.Formats().empty());
   EXPECT_EQ(log.Count(L"[SharedVideo::ThreadProc] section of 4096 bytes is shorter than the ring of 800672 bytes"), 1u);
+}
+
+// An in-process consumer that takes the slots over and over (the video pin
+// converting at every deadline) is let in before the reader's next poll; it
+// must still not starve the reader.
+TEST(VideoReader, ConsumerTakingSlotsOverAndOverDoesNotStarveReader) {
+  const int camera = kCamera + 14;
+  constexpr std::uint32_t kCapacity = 16;
+  constexpr std::uint32_t kFrames = 40;
+  FakeRing ring(kVideoNames, camera, RingBytes(kVideoSlotCount, kCapacity));
+  ASSERT_TRUE(ring.Ok());
+  SetVideoFormat(ring.Header(kCapacity, 0), kCapacity);
+  PutFrame(ring, kCapacity, 0, 1, 4, 1);
+
+  Reading<SharedVideo> reading(camera);
+  SharedVideo& video = reading.channel;
+  EXPECT_FALSE(video.LockSlots(0));  // nothing to lock before Create
+  ASSERT_TRUE(video.Create());
+  ASSERT_TRUE(video.Run());
+
+  std::atomic<bool> stop{false};
+  std::atomic<int> turns{0};
+  std::thread consumer([&] {
+    while (!stop) {
+      if (!video.LockSlots(100)) continue;
+      ++turns;
+      video.UnlockSlots();
+    }
+  });
+  for (std::uint32_t frame = 2; frame <= kFrames; ++frame) {
+    ring.Lock();
+    PutFrame(ring, kCapacity, frame % 8, frame, 4, frame);
+    ring.Unlock();
+    Sleep(2);
+  }
+  const bool all = reading.recorder.WaitFor(kFrames, 5000);
+  stop = true;
+  consumer.join();
+  ASSERT_TRUE(all);
+  std::vector<std::uint32_t> expected;
+  for (std::uint32_t frame = 1; frame <= kFrames; ++frame) expected.push_back(frame);
+  EXPECT_EQ(reading.recorder.Tags(), expected);
+  EXPECT_GT(turns.load(), 0);
 }
 
 }  // namespace
