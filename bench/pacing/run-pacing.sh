@@ -4,17 +4,21 @@
 # prefix, feeds cameras with telvor-feed and measures them with
 # telvor-capture, then unregisters. See bench/README.md.
 #
-#   bench/pacing/run-pacing.sh [--build DIR] [--seconds S] [--module PATH] [video|audio|scale|all]...
+#   bench/pacing/run-pacing.sh [--build DIR] [--seconds S] [--module PATH] [--live-slots N]
+#                              [video|audio|scale|all]...
+# --live-slots N is passed to every telvor-feed (the producer's default otherwise).
 set -u
 build=build/windows
 seconds=60
 module=
+live_slots=()
 cases=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --build) build=$2; shift 2 ;;
     --seconds) seconds=$2; shift 2 ;;
     --module) module=$2; shift 2 ;;
+    --live-slots) live_slots=(--live-slots "$2"); shift 2 ;;
     video|audio|scale|all) cases+=("$1"); shift ;;
     *) echo "unknown argument $1" >&2; exit 2 ;;
   esac
@@ -68,7 +72,7 @@ feed_for=$((seconds + lead + 15))
 # Starts telvor-feed in the background: camera, then feed options.
 start_feed() {
   local cam=$1; shift
-  run "$feed" --camera "$cam" --status 0 --duration "$feed_for" "$@" > "$results/feed-$cam.txt" 2>&1 &
+  run "$feed" --camera "$cam" --status 0 --duration "$feed_for" "${live_slots[@]}" "$@" > "$results/feed-$cam.txt" 2>&1 &
 }
 
 # Runs telvor-capture; output in $results/<name>.txt.

@@ -110,7 +110,10 @@ std::int32_t CorvaneVideoStream::OnVideoPreview(telvor::SharedVideo* channel, do
   // The length is the producer's word; only the slot is known to be readable.
   const FrameEntry entry = {SampleTimeUnits(sampleTime), payload, std::min(length, channel->PayloadCapacity()),
                             telvor::HeaderBeforePayload(payload).video_sequence, channel};
-  CAutoLock lock(&pin->m_QueueLock);
-  pin->m_Queue.Push(entry);
+  {
+    CAutoLock lock(&pin->m_QueueLock);
+    pin->m_Queue.Push(entry);
+  }
+  SetEvent(pin->m_FrameQueued.Get());
   return 0;
 }

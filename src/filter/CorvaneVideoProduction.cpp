@@ -279,9 +279,11 @@ FrameEntry CorvaneVideoStream::TakeFrame() {
   FrameEntry entry = {};
   CAutoLock lock(&m_QueueLock);
   bool taken = PopUndelivered(&entry);
+  // A signal left from a frame already taken must not cut the first wait short.
+  if (!taken) ResetEvent(m_FrameQueued.Get());
   for (int waits = 0; !taken && waits < kFrameWaits; ++waits) {
     m_QueueLock.Unlock();
-    Sleep(1);
+    WaitForSingleObject(m_FrameQueued.Get(), 1);
     m_QueueLock.Lock();
     taken = PopUndelivered(&entry);
   }
@@ -295,12 +297,14 @@ DWORD CorvaneVideoStream::ProducerWaitMs() const {
   return static_cast<DWORD>(std::clamp<REFERENCE_TIME>(period, 1, kMaxProducerWaitMs));
 }
 
-// Holding the entry's producer mutex. A slot whose number changed since it
-// was queued now holds a newer frame, whole because we hold the mutex; that
-// is the picture to show, the queued one is gone.
+// Holding the entry's producer mutex. A slot whose number rose since it was
+// queued now holds a newer frame, whole because we hold the mutex; that is
+// the picture to show, the queued one is gone. A number that fell means a
+// restarted producer retired the slot: nothing in it to show.
 FrameEntry CorvaneVideoStream::CurrentSlotFrame(const FrameEntry& entry) const {
   const telvor::SlotHeader header = telvor::HeaderBeforePayload(entry.data);
   if (header.video_sequence == entry.sequence) return entry;
+  if (static_cast<std::int64_t>(header.video_sequence - entry.sequence) < 0) return FrameEntry();
   FrameEntry current = entry;
   current.sequence = header.video_sequence;
   current.length = std::min(header.payload_length, m_SourceCapacity);

@@ -53,6 +53,8 @@ CorvaneVideoStream::CorvaneVideoStream(HRESULT* hr, CSource* filter, const wchar
 
   m_ConverterLock.Reset(CreateMutexW(nullptr, FALSE, nullptr));
   if (!m_ConverterLock && hr && SUCCEEDED(*hr)) *hr = HRESULT_FROM_WIN32(GetLastError());
+  m_FrameQueued.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (!m_FrameQueued && hr && SUCCEEDED(*hr)) *hr = HRESULT_FROM_WIN32(GetLastError());
 
   ProbeChannelFrameRate();
   try {

@@ -203,6 +203,9 @@ class CorvaneVideoStream : public CSourceStream,
   CCritSec m_QueueLock;
   FrameQueue m_Queue;
   FrameEntry m_LastEntry = {};
+  // Set by the reader for every queued frame: a streaming thread waiting for
+  // one takes it at once instead of at the end of its 1 ms wait.
+  UniqueHandle m_FrameQueued;
   // Streaming thread only: the producer's number of the newest frame put into
   // a sample; queued frames up to it are stale and skipped.
   std::uint64_t m_NewestDelivered = 0;

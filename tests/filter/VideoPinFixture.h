@@ -73,8 +73,9 @@ inline CMediaType VideoType(REFGUID subtype, int width, int height, double fps) 
 // A producer of this process feeding one camera.
 class Producer {
  public:
-  Producer(int cameraIndex, std::uint32_t width, std::uint32_t height, std::uint32_t capacity = 0) {
-    const telvor_video_format format = {TELVOR_FOURCC_YUY2, width, height, 30.0, capacity};
+  Producer(int cameraIndex, std::uint32_t width, std::uint32_t height, std::uint32_t capacity = 0,
+           std::uint32_t liveSlots = 0) {
+    const telvor_video_format format = {TELVOR_FOURCC_YUY2, width, height, 30.0, capacity, liveSlots};
     result_ = telvor_open_video(cameraIndex, 0, &format, &channel_);
     frame_.resize(static_cast<size_t>(width) * height * 2);
   }

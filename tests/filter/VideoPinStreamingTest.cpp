@@ -161,7 +161,7 @@ TEST_F(VideoPinStreaming, ProducerFrameIsConvertedIntoTheNextSample) {
 
 TEST_F(VideoPinStreaming, SixFramesBetweenSamplesKeepTheNewestFiveThenTheLastRepeats) {
   const int index = kVideoPinCameras + 3;
-  Producer producer(index, kWidth, kHeight);
+  Producer producer(index, kWidth, kHeight, 0, 8);  // every slot live: the burst stays in the ring
   ASSERT_TRUE(producer.Ok());
   Build(index, 5.0);  // 200 ms between samples: room for the burst
   ASSERT_EQ(S_OK, control->Run());

@@ -12,6 +12,7 @@ inline constexpr int kEndToEndCameras = 48;    // 48..55: tests/e2e (ffmpeg, reg
 inline constexpr int kRobustnessCameras = 56;  // 56..63: tests/capture 56..58, tests/robust and stress 59..63
 inline constexpr int kRegistrationCameras = 8;  // 8..9: tests/module registration (holds the "devices" lock)
 inline constexpr int kPropertyPageCameras = 7;  // 7: tests/propertypage
-// 0..6 stay free for the demo and users' own experiments.
+inline constexpr int kProducerCameras = 2;      // 2..6: tests/transport, producer library
+// 0..1 stay free for experiments in a test prefix (the demo has its own).
 
 }  // namespace telvor::test

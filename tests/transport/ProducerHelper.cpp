@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
   if (argc < 3) return 2;
   const std::string mode = argv[1];
   const int camera = std::atoi(argv[2]);
-  const telvor_video_format video_format = {TELVOR_FOURCC_YUY2, 64, 48, 25.0, 0};
+  const telvor_video_format video_format = {TELVOR_FOURCC_YUY2, 64, 48, 25.0, 0, 0};
   const telvor_audio_format audio_format = {2, 16, 48000, 64};
   telvor_channel* video = nullptr;
   telvor_channel* audio = nullptr;

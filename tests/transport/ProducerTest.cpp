@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
@@ -116,14 +117,14 @@ TEST(ProducerLibrary, RefusesBadSizesAndNamesInUse) {
   const int camera = kCamera + 2;
   telvor_channel* channel = reinterpret_cast<telvor_channel*>(1);
   const telvor_video_format bad[] = {
-      {TELVOR_FOURCC_YUY2, 64, 48, 30.0, 100},        {TELVOR_FOURCC_YV12, 64, 47, 30.0, 0},
-      {TELVOR_FOURCC_YUY2, 16384, 16384, 30.0, 0},  // 8 x 512 MiB
-      {TELVOR_FOURCC_YUY2, 64, 48, 0.0, 0}};
+      {TELVOR_FOURCC_YUY2, 64, 48, 30.0, 100, 0},     {TELVOR_FOURCC_YV12, 64, 47, 30.0, 0, 0},
+      {TELVOR_FOURCC_YUY2, 16384, 16384, 30.0, 0, 0},  // 8 x 512 MiB
+      {TELVOR_FOURCC_YUY2, 64, 48, 0.0, 0, 0}, {TELVOR_FOURCC_YUY2, 64, 48, 30.0, 0, 9}};
   for (const auto& format : bad) EXPECT_EQ(telvor_open_video(camera, 0, &format, &channel), TELVOR_E_INVALIDARG);
   EXPECT_EQ(channel, nullptr);
   EXPECT_EQ(telvor_open_video(camera, 0, &bad[0], &channel), TELVOR_E_INVALIDARG);
   EXPECT_STREQ(telvor_last_error_message(), "capacity 100 is smaller than one 6144-byte frame");
-  const telvor_video_format video = {TELVOR_FOURCC_YUY2, 64, 48, 30.0, 0};
+  const telvor_video_format video = {TELVOR_FOURCC_YUY2, 64, 48, 30.0, 0, 0};
   EXPECT_EQ(telvor_open_video(64, 0, &video, &channel), TELVOR_E_INVALIDARG);
   const telvor_audio_format odd_audio = {2, 16, 48000, 1001};
   EXPECT_EQ(telvor_open_audio(camera, 0, &odd_audio, &channel), TELVOR_E_INVALIDARG);
@@ -141,6 +142,57 @@ TEST(ProducerLibrary, RefusesBadSizesAndNamesInUse) {
   telvor_close(first);
   ASSERT_EQ(telvor_open_video(camera, 0, &video, &second), TELVOR_OK);
   telvor_close(second);
+}
+
+// Opens a producer with `live_slots` and writes frames tagged first..last.
+telvor_channel* ProduceTagged(int camera, std::uint32_t live_slots, std::uint32_t first, std::uint32_t last) {
+  const telvor_video_format format = {TELVOR_FOURCC_YUY2, 64, 48, 30.0, 0, live_slots};
+  telvor_channel* producer = nullptr;
+  if (telvor_open_video(camera, 0, &format, &producer) != TELVOR_OK) return nullptr;
+  std::vector<std::uint8_t> frame(64 * 48 * 2);
+  for (std::uint32_t tag = first; tag <= last; ++tag) {
+    std::memcpy(frame.data(), &tag, 4);
+    telvor_write(producer, frame.data(), static_cast<std::uint32_t>(frame.size()), TELVOR_TIMESTAMP_NOW);
+  }
+  return producer;
+}
+
+// What a camera opening on the ring now starts with.
+std::vector<std::uint32_t> TagsSeenByNewReader(int camera, std::size_t expected) {
+  Reading<SharedVideo> reading(camera);
+  if (!reading.channel.Create() || !reading.channel.Run() || !reading.recorder.WaitFor(expected)) return {};
+  Sleep(60);  // nothing more may follow
+  return reading.recorder.Tags();
+}
+
+// The slots a producer keeps live are the backlog, and so the delay, that a
+// camera opening on it starts with. A camera that stays open keeps the ring
+// across producer restarts; slots an earlier producer filled beyond the new
+// one's live slots are retired then rather than handed over as old pictures.
+TEST(ProducerLibrary, NewReaderStartsWithOnlyTheLiveSlots) {
+  const int camera = kProducerCameras;
+  telvor_channel* producer = ProduceTagged(camera, 0, 1, 6);
+  ASSERT_NE(producer, nullptr);
+  EXPECT_EQ(TagsSeenByNewReader(camera, 1), (std::vector<std::uint32_t>{6}));
+
+  Reading<SharedVideo> staying(camera);
+  ASSERT_TRUE(staying.channel.Create() && staying.channel.Run() && staying.recorder.WaitFor(1));
+  telvor_close(producer);
+  producer = ProduceTagged(camera, 8, 7, 14);
+  ASSERT_NE(producer, nullptr);
+  // Slots 1..7 take 7..13 and slot 0 is rewritten last with 14: the lowest
+  // number is 7 now, and everything above it is handed over.
+  EXPECT_EQ(TagsSeenByNewReader(camera, 7), (std::vector<std::uint32_t>{8, 9, 10, 11, 12, 13, 14}));
+
+  telvor_close(producer);
+  producer = ProduceTagged(camera, 2, 15, 15);
+  ASSERT_NE(producer, nullptr);
+  // Slot 1 takes 15 next to slot 0's 14; slots 2..7 with 8..13 are retired.
+  EXPECT_EQ(TagsSeenByNewReader(camera, 2), (std::vector<std::uint32_t>{14, 15}));
+  const std::vector<std::uint32_t> followed = {6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+  ASSERT_TRUE(staying.recorder.WaitFor(followed.size()));
+  EXPECT_EQ(staying.recorder.Tags(), followed);
+  telvor_close(producer);
 }
 
 std::vector<std::uint8_t> ReadAll(const std::wstring& path) {

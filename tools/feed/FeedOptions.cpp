@@ -27,6 +27,8 @@ const char kFeedHelp[] =
     "  --dump FILE         also write the first fed frames, raw and back to back, to FILE\n"
     "  --dump-frames N     frames written by --dump (default 30)\n"
     "  --stamp             draw each frame's write time as a second band (for latency)\n"
+    "  --live-slots N      video slots written round-robin, 1..8 (default 1); each one\n"
+    "                      beyond the first adds up to a frame period of delay\n"
     "  --no-video          feed no video\n"
     "Audio (16-bit stereo, 48000 samples per second)\n"
     "  --tone HZ           sine tone frequency (default 440)\n"
@@ -88,6 +90,8 @@ bool ParseValue(const std::string& name, const char* value, FeedOptions& o, std:
     ok = ParseSize(value, o.width, o.height);
   } else if (name == "--fps") {
     ok = ParseNumber(value, o.fps) && o.fps > 0 && o.fps <= 1000;
+  } else if (name == "--live-slots") {
+    ok = ParseCount(value, 1, 8, o.live_slots);
   } else if (name == "--yuv") {
     o.yuv_path = value;
   } else if (name == "--dump") {

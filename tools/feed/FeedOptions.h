@@ -16,6 +16,7 @@ struct FeedOptions {
   std::string yuv_path;
   bool deterministic = false;
   bool stamp = false;  // draw the write time as a second band
+  std::uint32_t live_slots = 0;  // 0: the producer library's default
   std::string dump_path;
   std::uint32_t dump_frames = 30;
   double tone_hz = 440.0;

@@ -69,15 +69,17 @@ void FeedVideo(const FeedOptions& o, telvor_channel* channel) {
   const double pixels_per_tick = 4.0 * o.fps / kTicksPerSecond;  // the block moves 4 pixels a frame
   const std::uint64_t start = telvor_clock_now();
   for (std::uint64_t k = 0; !g_stop; ++k) {
-    WaitUntil(start + static_cast<std::uint64_t>(static_cast<double>(k) * kTicksPerSecond / o.fps));
-    if (g_stop) break;
+    // The picture is made before its time comes, so that frames leave on
+    // time however long the drawing takes.
+    const std::uint64_t due = start + static_cast<std::uint64_t>(static_cast<double>(k) * kTicksPerSecond / o.fps);
     if (yuv) {
       if (!ReadLooped(yuv.get(), frame)) return Abort(o.yuv_path.c_str(), "shorter than one frame");
     } else {
-      const std::uint64_t phase =
-          o.deterministic ? k * 4 : static_cast<std::uint64_t>((telvor_clock_now() - start) * pixels_per_tick);
+      const std::uint64_t phase = o.deterministic ? k * 4 : static_cast<std::uint64_t>((due - start) * pixels_per_tick);
       feed::DrawTestPattern(picture, k, phase, frame.data());
     }
+    WaitUntil(due);
+    if (g_stop) break;
     // The stamped time doubles as the header's timestamp, so both tell the same write time.
     const std::uint64_t stamp = o.stamp ? telvor_clock_now() : TELVOR_TIMESTAMP_NOW;
     if (o.stamp) feed::DrawStampBand(picture, stamp, frame.data());
@@ -110,7 +112,7 @@ void FeedAudio(const FeedOptions& o, telvor_channel* channel, feed::AudioSource&
 }
 
 telvor_channel* OpenVideo(const FeedOptions& o) {
-  const telvor_video_format format = {o.fourcc, o.width, o.height, o.fps, 0};
+  const telvor_video_format format = {o.fourcc, o.width, o.height, o.fps, 0, o.live_slots};
   telvor_channel* channel = nullptr;
   if (telvor_open_video(o.camera, o.global_names ? TELVOR_GLOBAL_NAMES : 0, &format, &channel) != TELVOR_OK) {
     Abort("video", telvor_last_error_message());

@@ -22,6 +22,7 @@ using telvor::transport::MappedView;
 struct telvor_channel {
   const wchar_t* kind = L"";  // "video" / "audio", for messages
   std::uint32_t slots = 0;
+  std::uint32_t live_slots = 0;  // the first ones, written round-robin
   std::uint32_t capacity = 0;
   std::size_t sequence_offset = 0;
   std::size_t timestamp_offset = 0;
@@ -146,6 +147,16 @@ telvor_result CreateObjects(telvor_channel& channel, const RingKind& ring, int c
   return TELVOR_OK;
 }
 
+// Frames an earlier producer left beyond the live slots would reach the next
+// camera that opens as a backlog of old pictures. Number 0 is never
+// delivered: it is not above any camera's last frame.
+void RetireSlotsBeyondLive(telvor_channel& channel) {
+  for (std::uint32_t slot = channel.live_slots; slot < channel.slots; ++slot) {
+    WriteAt(Slot(channel, slot), channel.sequence_offset, std::uint64_t{0});
+    WriteAt(Slot(channel, slot), offsetof(SlotHeader, payload_length), std::uint32_t{0});
+  }
+}
+
 // A camera that kept the ring open across a producer restart still reads it
 // with the stride it announced, so a re-opened ring keeps its capacity and the
 // numbering continues above what the ring holds.
@@ -164,24 +175,29 @@ telvor_result AdoptRing(telvor_channel& channel, const RingKind& ring, std::uint
                 ring.kind, static_cast<unsigned long>(channel.capacity),
                 static_cast<unsigned long long>(region.RegionSize), static_cast<unsigned long>(needed));
   }
+  std::uint32_t newest_slot = ring.slots;
   for (std::uint32_t slot = 0; slot < ring.slots; ++slot) {
     const std::uint64_t sequence = ReadAt<std::uint64_t>(Slot(channel, slot), ring.sequence_offset);
     if (sequence > channel.last_sequence) {
       channel.last_sequence = sequence;
-      channel.next_slot = (slot + 1) % ring.slots;
+      newest_slot = slot;
     }
   }
+  channel.next_slot = newest_slot < channel.live_slots ? (newest_slot + 1) % channel.live_slots : 0;
+  RetireSlotsBeyondLive(channel);
   return TELVOR_OK;
 }
 
 using HeaderWriter = void (*)(std::uint8_t* header, const void* format, std::uint32_t capacity);
 
 telvor_result Open(const RingKind& ring, int camera, std::uint32_t flags, std::uint32_t capacity,
-                   std::uint32_t needed, HeaderWriter write_header, const void* format, telvor_channel** out) {
+                   std::uint32_t needed, std::uint32_t live_slots, HeaderWriter write_header, const void* format,
+                   telvor_channel** out) {
   telvor_channel* channel = new (std::nothrow) telvor_channel;
   if (!channel) return Fail(TELVOR_E_OUTOFMEMORY, "out of memory");
   channel->kind = ring.kind;
   channel->slots = ring.slots;
+  channel->live_slots = live_slots;
   channel->capacity = capacity;
   channel->sequence_offset = ring.sequence_offset;
   channel->timestamp_offset = ring.timestamp_offset;
@@ -257,6 +273,10 @@ telvor_result telvor_open_video(int camera, uint32_t flags, const telvor_video_f
   if (!std::isfinite(format->frame_rate) || format->frame_rate <= 0) {
     return Fail(TELVOR_E_INVALIDARG, "frame rate must be a positive number");
   }
+  if (format->live_slots > kVideoRing.slots) {
+    return Fail(TELVOR_E_INVALIDARG, "%lu live slots exceed the ring's %lu",
+                static_cast<unsigned long>(format->live_slots), static_cast<unsigned long>(kVideoRing.slots));
+  }
   const bool known = format->fourcc == TELVOR_FOURCC_YUY2 || format->fourcc == TELVOR_FOURCC_YV12;
   if (known && (format->width % 2 != 0 || (format->fourcc == TELVOR_FOURCC_YV12 && format->height % 2 != 0))) {
     return Fail(TELVOR_E_INVALIDARG, "%lux%lu is not a whole number of chroma samples",
@@ -272,7 +292,8 @@ telvor_result telvor_open_video(int camera, uint32_t flags, const telvor_video_f
   }
   result = CheckRingSize(kVideoRing, capacity);
   if (result != TELVOR_OK) return result;
-  return Open(kVideoRing, camera, flags, capacity, static_cast<std::uint32_t>(frame != 0 ? frame : capacity),
+  const std::uint32_t live = format->live_slots != 0 ? format->live_slots : TELVOR_VIDEO_LIVE_SLOTS;
+  return Open(kVideoRing, camera, flags, capacity, static_cast<std::uint32_t>(frame != 0 ? frame : capacity), live,
               &WriteVideoHeader, format, channel);
 }
 
@@ -295,7 +316,8 @@ telvor_result telvor_open_audio(int camera, uint32_t flags, const telvor_audio_f
   }
   result = CheckRingSize(kAudioRing, capacity);
   if (result != TELVOR_OK) return result;
-  return Open(kAudioRing, camera, flags, capacity, capacity, &WriteAudioHeader, format, channel);
+  // Sound must not skip: every audio slot stays live.
+  return Open(kAudioRing, camera, flags, capacity, capacity, kAudioRing.slots, &WriteAudioHeader, format, channel);
 }
 
 telvor_result telvor_write(telvor_channel* channel, const void* data, uint32_t length, uint64_t timestamp) {
@@ -315,7 +337,7 @@ telvor_result telvor_write(telvor_channel* channel, const void* data, uint32_t l
   WriteAt(slot, channel->sequence_offset, channel->last_sequence + 1);
   ReleaseMutex(channel->mutex.Get());
   channel->last_sequence += 1;
-  channel->next_slot = (channel->next_slot + 1) % channel->slots;
+  channel->next_slot = (channel->next_slot + 1) % channel->live_slots;
   return TELVOR_OK;
 }
 

@@ -72,6 +72,17 @@
  * since the camera holds it while it takes a frame. This library starts at
  * 1 (or just above what a ring left open by a camera still holds), writes the
  * slots round-robin and stamps the sequence number last.
+ *
+ * Latency: a camera that opens on a running producer starts with every frame
+ * the ring holds (each slot numbered above the lowest one) and keeps its
+ * queue of up to five at that depth for as long as producer and camera run
+ * at the same rate: about one frame period of delay per frame handed over.
+ * A producer faster than the camera fills that queue too. So the library
+ * writes only the first `live_slots` video slots and numbers the others 0,
+ * which no camera delivers. With the default of 1 a camera always shows the
+ * newest frame, less than one period old; each further live slot lets a
+ * camera that fell behind catch up frame by frame instead of skipping, and
+ * adds up to one period of delay. Sound keeps every slot live.
  */
 #ifndef TELVOR_PRODUCER_H
 #define TELVOR_PRODUCER_H
@@ -120,7 +131,11 @@ typedef struct telvor_video_format {
   uint32_t height;    /* lines; even for YV12 */
   double frame_rate;  /* frames per second, > 0; cameras take it as their default rate */
   uint32_t capacity;  /* bytes per slot; 0: one frame of this format (required for other FourCCs) */
+  uint32_t live_slots; /* slots written round-robin, 1..8; 0: TELVOR_VIDEO_LIVE_SLOTS */
 } telvor_video_format;
+
+/* Live video slots when the format leaves it 0: the lowest delay, see above. */
+#define TELVOR_VIDEO_LIVE_SLOTS 1u
 
 typedef struct telvor_audio_format {
   uint32_t channels;           /* 1 or more; cameras accept 2 */

@@ -73,7 +73,7 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options) {
 class Producer {
  public:
   explicit Producer(int camera) {
-    const telvor_video_format video = {TELVOR_FOURCC_YUY2, 320, 240, 50.0, 0};
+    const telvor_video_format video = {TELVOR_FOURCC_YUY2, 320, 240, 50.0, 0, 0};
     const telvor_audio_format audio = {2, 16, 48000, 0};
     if (telvor_open_video(camera, 0, &video, &video_) != TELVOR_OK ||
         telvor_open_audio(camera, 0, &audio, &audio_) != TELVOR_OK) {
