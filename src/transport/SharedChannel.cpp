@@ -270,7 +270,6 @@ DWORD SharedChannel::WaitFailed() {
 bool SharedChannel::WaitForFormat(SlotHeader& header, std::int32_t& state, DWORD& exit_code) {
   HANDLE waits[2] = {command_event_.Get(), mutex_.Get()};
   for (;;) {
-    LetConsumerGoFirst();
     const DWORD result = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
     if (result == kMutexAcquired || result == kMutexAbandoned) {
       if (result == kMutexAbandoned) NoteAbandoned();

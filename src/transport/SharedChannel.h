@@ -75,9 +75,6 @@ class SharedChannel {
   std::size_t ViewSize() const { return view_size_; }
   // Payload bytes per slot as announced with the format; see ChannelCallbacks.h.
   std::uint32_t PayloadCapacity() const { return capacity_; }
-  // The producer's mutex, null before Create; valid until Close.
-  HANDLE ProducerMutex() const { return mutex_.Get(); }
-
   // A consumer that reads a slot after its handler has returned must hold
   // the producer's mutex, or the producer may be rewriting the slot. The
   // reader's idle poll keeps that mutex through each of its sleeps, so a
