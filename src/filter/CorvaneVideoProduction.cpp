@@ -42,18 +42,19 @@ class MutexHold {
 // picture.
 class SlotsHold {
  public:
-  SlotsHold(telvor::SharedChannel* channel, DWORD timeoutMs) {
-    if (channel && channel->LockSlots(timeoutMs)) channel_ = channel;
+  SlotsHold(telvor::SharedChannel* channel, DWORD timeoutMs) : channel_(channel) {
+    if (channel_) hold_ = channel_->LockSlots(timeoutMs);
   }
   ~SlotsHold() {
-    if (channel_) channel_->UnlockSlots();
+    if (channel_) channel_->UnlockSlots(hold_);
   }
-  bool Held() const { return channel_ != nullptr; }
+  bool Held() const { return hold_ != telvor::SharedChannel::SlotHold::kNone; }
   SlotsHold(const SlotsHold&) = delete;
   SlotsHold& operator=(const SlotsHold&) = delete;
 
  private:
-  telvor::SharedChannel* channel_ = nullptr;
+  telvor::SharedChannel* channel_;
+  telvor::SharedChannel::SlotHold hold_ = telvor::SharedChannel::SlotHold::kNone;
 };
 
 // Bytes the picture of `format` occupies in a buffer at its stride; what a

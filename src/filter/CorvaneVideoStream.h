@@ -15,10 +15,12 @@
 //
 // Lock order: the producer's mutex first, then m_QueueLock or m_ConverterLock.
 // The reader queues frames and rebuilds the converter holding the producer's
-// mutex; FillBuffer converts a queued slot holding it too, so that the
-// producer cannot rewrite the slot halfway. FillBuffer therefore takes the
-// mutex with neither of its own locks held, and only for a bounded time: a
-// producer that keeps its mutex costs a black sample, never a stalled stream.
+// mutex; FillBuffer converts a queued slot with the producer kept out too
+// (the channel's LockSlots: it borrows the reader's idle hold of the mutex or
+// takes the mutex itself), so that the producer cannot rewrite the slot
+// halfway. FillBuffer therefore locks the slots with neither of its own locks
+// held, and only for a bounded time: a producer that keeps its mutex costs a
+// black sample, never a stalled stream.
 #pragma once
 
 #include <windows.h>

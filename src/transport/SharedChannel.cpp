@@ -167,21 +167,36 @@ void SharedChannel::StopReader() {
   thread_.Reset();
 }
 
-bool SharedChannel::LockSlots(DWORD timeout_ms) {
-  if (!mutex_ || !slots_wanted_event_) return false;
+SharedChannel::SlotHold SharedChannel::LockSlots(DWORD timeout_ms) {
+  if (!mutex_ || !slots_wanted_event_) return SlotHold::kNone;
+  AcquireSRWLockShared(&lease_lock_);
+  if (lease_open_) return SlotHold::kBorrowed;
+  ReleaseSRWLockShared(&lease_lock_);
   slot_requests_.fetch_add(1);
   SetEvent(slots_wanted_event_.Get());
   const DWORD result = WaitForSingleObject(mutex_.Get(), timeout_ms);
   slot_requests_.fetch_sub(1);
   SetEvent(slots_taken_event_.Get());
-  return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+  return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED ? SlotHold::kOwned : SlotHold::kNone;
 }
 
-void SharedChannel::UnlockSlots() { ReleaseMutex(mutex_.Get()); }
+void SharedChannel::UnlockSlots(SlotHold hold) {
+  if (hold == SlotHold::kBorrowed) ReleaseSRWLockShared(&lease_lock_);
+  if (hold == SlotHold::kOwned) ReleaseMutex(mutex_.Get());
+}
 
 // Holding the mutex with nothing new: the poll interval, ended early when a
-// consumer asks for the slots.
-void SharedChannel::IdleSleep() { WaitForSingleObject(slots_wanted_event_.Get(), kNoFrameSleepMs); }
+// consumer asks for the mutex. Consumers may borrow the hold meanwhile; the
+// mutex is released only after the last of them is done.
+void SharedChannel::IdleSleep() {
+  AcquireSRWLockExclusive(&lease_lock_);
+  lease_open_ = true;
+  ReleaseSRWLockExclusive(&lease_lock_);
+  WaitForSingleObject(slots_wanted_event_.Get(), kNoFrameSleepMs);
+  AcquireSRWLockExclusive(&lease_lock_);
+  lease_open_ = false;
+  ReleaseSRWLockExclusive(&lease_lock_);
+}
 
 // Between two polls: a consumer waiting for the mutex gets it before the
 // reader asks again. The second round covers a signal left over from an

@@ -75,15 +75,19 @@ class SharedChannel {
   std::size_t ViewSize() const { return view_size_; }
   // Payload bytes per slot as announced with the format; see ChannelCallbacks.h.
   std::uint32_t PayloadCapacity() const { return capacity_; }
-  // A consumer that reads a slot after its handler has returned must hold
-  // the producer's mutex, or the producer may be rewriting the slot. The
-  // reader's idle poll keeps that mutex through each of its sleeps, so a
-  // plain wait would cost up to one sleep at every read; LockSlots cuts the
-  // sleep short and keeps the reader from taking the mutex back before the
-  // consumer has had it, leaving only the producer's own writing to wait
-  // for. True holding the mutex (an abandoned one counts); then UnlockSlots.
-  bool LockSlots(DWORD timeout_ms);
-  void UnlockSlots();
+  // A consumer that reads a slot after its handler has returned must keep
+  // the producer out, or the producer may be rewriting the slot. The reader
+  // holds the producer's mutex through each sleep of its idle poll, which is
+  // nearly all the time when no frame is new; the consumer then borrows that
+  // hold (the reader lets go of the mutex only after the consumer is done)
+  // and needs no other thread to run first. Otherwise it waits for the mutex
+  // itself: its request cuts a sleep that has just begun short and keeps the
+  // reader from taking the mutex back first. kNone when the mutex stayed
+  // busy for timeout_ms (an abandoned one counts as had); anything else is
+  // handed back to UnlockSlots on the same thread.
+  enum class SlotHold { kNone, kBorrowed, kOwned };
+  SlotHold LockSlots(DWORD timeout_ms);
+  void UnlockSlots(SlotHold hold);
 
   static constexpr DWORD kCommandTimeoutMs = 5000;
 
@@ -122,6 +126,10 @@ class SharedChannel {
   transport::Handle slots_wanted_event_;
   transport::Handle slots_taken_event_;
   std::atomic<int> slot_requests_{0};
+  // Open while the reader sleeps holding the mutex; consumers that find it
+  // open hold lease_lock_ shared, and the reader closes it exclusively.
+  SRWLOCK lease_lock_ = SRWLOCK_INIT;
+  bool lease_open_ = false;
   volatile std::int32_t command_ = kIdle;
   std::uint32_t capacity_ = 0;
   bool abandoned_logged_ = false;

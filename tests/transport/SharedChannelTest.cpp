@@ -349,7 +349,7 @@ TEST(VideoReader, ConsumerTakingSlotsOverAndOverDoesNotStarveReader) {
 
   Reading<SharedVideo> reading(camera);
   SharedVideo& video = reading.channel;
-  EXPECT_FALSE(video.LockSlots(0));  // nothing to lock before Create
+  EXPECT_EQ(video.LockSlots(0), SharedChannel::SlotHold::kNone);  // nothing to lock before Create
   ASSERT_TRUE(video.Create());
   ASSERT_TRUE(video.Run());
 
@@ -357,9 +357,10 @@ TEST(VideoReader, ConsumerTakingSlotsOverAndOverDoesNotStarveReader) {
   std::atomic<int> turns{0};
   std::thread consumer([&] {
     while (!stop) {
-      if (!video.LockSlots(100)) continue;
+      const SharedChannel::SlotHold hold = video.LockSlots(100);
+      if (hold == SharedChannel::SlotHold::kNone) continue;
       ++turns;
-      video.UnlockSlots();
+      video.UnlockSlots(hold);
     }
   });
   for (std::uint32_t frame = 2; frame <= kFrames; ++frame) {
