@@ -283,6 +283,7 @@ FrameEntry CorvaneVideoStream::TakeFrame() {
   // A signal left from a frame already taken must not cut the first wait short.
   if (!taken) ResetEvent(m_FrameQueued.Get());
   for (int waits = 0; !taken && waits < kFrameWaits; ++waits) {
+    if (m_LastEntry.channel) m_LastEntry.channel->ExpectFrame();
     m_QueueLock.Unlock();
     WaitForSingleObject(m_FrameQueued.Get(), 1);
     m_QueueLock.Lock();

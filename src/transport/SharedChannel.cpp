@@ -185,6 +185,10 @@ void SharedChannel::UnlockSlots(SlotHold hold) {
   if (hold == SlotHold::kOwned) ReleaseMutex(mutex_.Get());
 }
 
+void SharedChannel::ExpectFrame() {
+  if (slots_wanted_event_) SetEvent(slots_wanted_event_.Get());
+}
+
 // Holding the mutex with nothing new: the poll interval, ended early when a
 // consumer asks for the mutex. Consumers may borrow the hold meanwhile; the
 // mutex is released only after the last of them is done.

@@ -88,6 +88,10 @@ class SharedChannel {
   enum class SlotHold { kNone, kBorrowed, kOwned };
   SlotHold LockSlots(DWORD timeout_ms);
   void UnlockSlots(SlotHold hold);
+  // For a consumer waiting for the next frame: ends the reader's current idle
+  // sleep, so that a producer waiting for the mutex writes now instead of up
+  // to one poll interval later.
+  void ExpectFrame();
 
   static constexpr DWORD kCommandTimeoutMs = 5000;
 
