@@ -324,6 +324,23 @@ void CorvaneVideoStream::StampTimes(IMediaSample* sample) {
   m_StreamTime = stop;
 }
 
+// Holding the entry's slots. A queued frame whose slot the producer has
+// rewritten since is gone, but the frames queued after it may still be
+// whole: the oldest of those keeps the pictures in order and the queue's
+// slack intact, where showing the slot's newer frame would skip the queue.
+// With no whole frame left, the rewritten slot's newest frame it is.
+FrameEntry CorvaneVideoStream::OldestWholeFrame(FrameEntry entry) {
+  CAutoLock lock(&m_QueueLock);
+  FrameEntry next = {};
+  while (telvor::HeaderBeforePayload(entry.data).video_sequence != entry.sequence && m_Queue.Front(&next) &&
+         next.channel == entry.channel) {
+    m_Queue.Pop(&next);
+    entry = next;
+  }
+  m_LastEntry = entry;
+  return entry;
+}
+
 HRESULT CorvaneVideoStream::FillBuffer(IMediaSample* sample) {
   ApplySampleMediaType(sample);
   FrameEntry entry = TakeFrame();
@@ -340,6 +357,7 @@ HRESULT CorvaneVideoStream::FillBuffer(IMediaSample* sample) {
       }
       entry = FrameEntry();
     }
+    if (entry.data) entry = OldestWholeFrame(entry);
     WritePicture(sample, entry);
   }
   sample->SetSyncPoint(TRUE);

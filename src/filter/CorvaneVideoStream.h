@@ -160,6 +160,7 @@ class CorvaneVideoStream : public CSourceStream,
   bool IsUndelivered(std::uint64_t sequence) const;
   DWORD ProducerWaitMs() const;
   FrameEntry CurrentSlotFrame(const FrameEntry& entry) const;
+  FrameEntry OldestWholeFrame(FrameEntry entry);
   void StampTimes(IMediaSample* sample);
   void WritePicture(IMediaSample* sample, const FrameEntry& entry);
   void WriteWorkingPicture(IMediaSample* sample, BYTE* buffer);

@@ -40,6 +40,12 @@ class FrameQueue {
     Drop();
     return true;
   }
+  // The oldest entry, left in place; false when empty.
+  bool Front(FrameEntry* entry) const {
+    if (count_ == 0) return false;
+    *entry = entries_[head_];
+    return true;
+  }
   void Clear() { head_ = count_ = 0; }
   int Size() const { return count_; }
   bool Empty() const { return count_ == 0; }

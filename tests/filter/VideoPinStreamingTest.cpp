@@ -174,6 +174,28 @@ TEST_F(VideoPinStreaming, SixFramesBetweenSamplesKeepTheNewestFiveThenTheLastRep
   for (size_t i = 0; i < 7; ++i) EXPECT_TRUE(IsFilledWith(samples[i], expected[i])) << "sample " << i;
 }
 
+// With two live slots a third frame rewrites the first one's slot while that
+// one may still be queued. The pin then takes the oldest frame still whole,
+// so the pictures stay in order rather than jumping to the newest.
+TEST_F(VideoPinStreaming, QueuedFrameRewrittenInItsSlotGivesWayToTheNextWholeOne) {
+  const int index = kMoreVideoPinCameras;
+  Producer producer(index, kWidth, kHeight, 0, 2);
+  ASSERT_TRUE(producer.Ok());
+  Build(index, 5.0);
+  ASSERT_EQ(S_OK, control->Run());
+  ASSERT_TRUE(sink->WaitForSamples(1, kWaitMs));
+  const size_t before = sink->SampleCount();
+  // 20 ms apart: the reader queues each one before the next is written.
+  for (BYTE value = 1; value <= 3; ++value) {
+    ASSERT_TRUE(producer.Write(value));
+    Sleep(20);
+  }
+  const std::vector<ReceivedSample> samples = Next(before, 3);
+  ASSERT_EQ(3u, samples.size());
+  const BYTE expected[] = {2, 3, 3};
+  for (size_t i = 0; i < 3; ++i) EXPECT_TRUE(IsFilledWith(samples[i], expected[i])) << "sample " << i;
+}
+
 TEST_F(VideoPinStreaming, FormatThatDoesNotFitItsSlotGivesBlackFrames) {
   const int index = kVideoPinCameras + 4;
   ShortSlotRing producer(index, kWidth, kHeight, 4096);  // far less than one frame

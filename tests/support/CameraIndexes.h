@@ -12,7 +12,8 @@ inline constexpr int kEndToEndCameras = 48;    // 48..55: tests/e2e (ffmpeg, reg
 inline constexpr int kRobustnessCameras = 56;  // 56..63: tests/capture 56..58, tests/robust and stress 59..63
 inline constexpr int kRegistrationCameras = 8;  // 8..9: tests/module registration (holds the "devices" lock)
 inline constexpr int kPropertyPageCameras = 7;  // 7: tests/propertypage
-inline constexpr int kProducerCameras = 2;      // 2..6: tests/transport, producer library
+inline constexpr int kMoreTransportCameras = 2;  // 2..4: tests/transport, beyond its range above
+inline constexpr int kMoreVideoPinCameras = 5;   // 5..6: tests/filter (video), beyond its range above
 // 0..1 stay free for experiments in a test prefix (the demo has its own).
 
 }  // namespace telvor::test

@@ -379,5 +379,42 @@ TEST(VideoReader, ConsumerTakingSlotsOverAndOverDoesNotStarveReader) {
   EXPECT_GT(turns.load(), 0);
 }
 
+// While the reader sleeps holding the producer's mutex, a consumer borrows
+// that hold; the producer must stay out until the consumer is done, however
+// long past the reader's sleep that is.
+TEST(VideoReader, BorrowedIdleHoldKeepsProducerOutUntilReturned) {
+  const int camera = kMoreTransportCameras + 1;
+  constexpr std::uint32_t kCapacity = 16;
+  FakeRing ring(kVideoNames, camera, RingBytes(kVideoSlotCount, kCapacity));
+  ASSERT_TRUE(ring.Ok());
+  SetVideoFormat(ring.Header(kCapacity, 0), kCapacity);
+  PutFrame(ring, kCapacity, 0, 1, 4, 1);
+  Reading<SharedVideo> reading(camera);
+  SharedVideo& video = reading.channel;
+  ASSERT_TRUE(video.Create());
+  ASSERT_TRUE(video.Run());
+  ASSERT_TRUE(reading.recorder.WaitFor(1));
+
+  // The reader is idle now and holds the mutex in nearly every instant.
+  SharedChannel::SlotHold hold = SharedChannel::SlotHold::kNone;
+  for (int attempt = 0; attempt < 200 && hold != SharedChannel::SlotHold::kBorrowed; ++attempt) {
+    if (hold != SharedChannel::SlotHold::kNone) video.UnlockSlots(hold);
+    hold = video.LockSlots(100);
+  }
+  ASSERT_EQ(hold, SharedChannel::SlotHold::kBorrowed);
+  std::atomic<bool> producer_in{false};
+  std::thread producer([&] {
+    ring.Lock();
+    producer_in = true;
+    PutFrame(ring, kCapacity, 1, 2, 4, 2);
+    ring.Unlock();
+  });
+  Sleep(50);  // many of the reader's 2 ms sleeps
+  EXPECT_FALSE(producer_in.load());
+  video.UnlockSlots(hold);
+  producer.join();
+  EXPECT_TRUE(reading.recorder.WaitFor(2));
+}
+
 }  // namespace
 }  // namespace telvor::test

@@ -79,9 +79,11 @@
  * at the same rate: about one frame period of delay per frame handed over.
  * A producer faster than the camera fills that queue too. So the library
  * writes only the first `live_slots` video slots and numbers the others 0,
- * which no camera delivers. With the default of 1 a camera always shows the
- * newest frame, less than one period old; each further live slot lets a
- * camera that fell behind catch up frame by frame instead of skipping, and
+ * which no camera delivers. The default of 2 keeps one frame in hand: a
+ * camera shows frames one to two periods old, and a frame written a little
+ * late still finds the previous one waiting instead of a camera that waits
+ * for it. 1 shows the newest frame (under one period old) but puts the
+ * producer's timing into the camera's delivery times; each slot above 2
  * adds up to one period of delay. Sound keeps every slot live.
  */
 #ifndef TELVOR_PRODUCER_H
@@ -134,8 +136,8 @@ typedef struct telvor_video_format {
   uint32_t live_slots; /* slots written round-robin, 1..8; 0: TELVOR_VIDEO_LIVE_SLOTS */
 } telvor_video_format;
 
-/* Live video slots when the format leaves it 0: the lowest delay, see above. */
-#define TELVOR_VIDEO_LIVE_SLOTS 1u
+/* Live video slots when the format leaves it 0, see above. */
+#define TELVOR_VIDEO_LIVE_SLOTS 2u
 
 typedef struct telvor_audio_format {
   uint32_t channels;           /* 1 or more; cameras accept 2 */
