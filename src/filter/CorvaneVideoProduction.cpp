@@ -299,10 +299,10 @@ DWORD CorvaneVideoStream::ProducerWaitMs() const {
   return static_cast<DWORD>(std::clamp<REFERENCE_TIME>(period, 1, kMaxProducerWaitMs));
 }
 
-// Holding the entry's producer mutex. A slot whose number rose since it was
-// queued now holds a newer frame, whole because we hold the mutex; that is
-// the picture to show, the queued one is gone. A number that fell means a
-// restarted producer retired the slot: nothing in it to show.
+// Holding the entry's slots (LockSlots). A slot whose number rose since it
+// was queued now holds a newer frame, whole because the producer is kept
+// out; that is the picture to show, the queued one is gone. A number that
+// fell means a restarted producer retired the slot: nothing in it to show.
 FrameEntry CorvaneVideoStream::CurrentSlotFrame(const FrameEntry& entry) const {
   const telvor::SlotHeader header = telvor::HeaderBeforePayload(entry.data);
   if (header.video_sequence == entry.sequence) return entry;
