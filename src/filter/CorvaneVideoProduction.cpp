@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 
 #include "filter/CorvaneVideoStream.h"
 #include "framework/AccessGuard.h"
@@ -181,10 +182,14 @@ HRESULT CorvaneVideoStream::OnThreadStartPlay() {
     MutexHold hold(m_ConverterLock.Get());
     m_LastGoodEntry = FrameEntry();
   }
+  wchar_t owner[64];
+  std::swprintf(owner, 64, L"CorvaneVideoStream 0x%p", static_cast<void*>(this));
+  m_PacingLog.Start(owner);
   return m_Clock.Start();
 }
 
 HRESULT CorvaneVideoStream::OnThreadDestroy() {
+  m_PacingLog.Stop();
   m_Clock.Stop();
   return S_OK;
 }
@@ -215,7 +220,12 @@ HRESULT CorvaneVideoStream::DoBufferProcessingLoop() {
       return static_cast<HRESULT>(error) <= 0 ? static_cast<HRESULT>(error) : HRESULT_FROM_WIN32(error);
     }
     bool stop = false;
+    if (m_PacingLog.Enabled()) {
+      const REFERENCE_TIME late = m_Clock.Now() - (m_Clock.BaseTime() + m_StreamTime);
+      m_PacingLog.BeginDeadline(static_cast<double>(late) / 10000.0);
+    }
     hr = ProcessOneDeadline(&stop);
+    m_PacingLog.EndDeadline();
     if (stop) return hr;
   }
 }
@@ -232,6 +242,7 @@ HRESULT CorvaneVideoStream::ProcessOneDeadline(bool* stop) {
     m_Clock.AdviseAt(m_StreamTime);
     return S_OK;
   }
+  m_PacingLog.Mark(telvor::PacingLog::kBuffer);
   HRESULT hr = FillBuffer(sample.Get());
   if (hr != S_OK) {
     sample.Reset();
@@ -242,6 +253,7 @@ HRESULT CorvaneVideoStream::ProcessOneDeadline(bool* stop) {
     return hr;
   }
   hr = Deliver(sample.Get());
+  m_PacingLog.Mark(telvor::PacingLog::kDelivered);
   sample.Reset();
   if (hr != S_OK) {
     *stop = true;
@@ -344,11 +356,13 @@ FrameEntry CorvaneVideoStream::OldestWholeFrame(FrameEntry entry) {
 HRESULT CorvaneVideoStream::FillBuffer(IMediaSample* sample) {
   ApplySampleMediaType(sample);
   FrameEntry entry = TakeFrame();
+  m_PacingLog.Mark(telvor::PacingLog::kFrame);
   StampTimes(sample);
   m_Clock.AdviseAt(m_StreamTime);
   {
     // Neither of our locks is held here (lock order in the header).
     SlotsHold producer(entry.data ? entry.channel : nullptr, ProducerWaitMs());
+    m_PacingLog.Mark(telvor::PacingLog::kSlots);
     if (entry.data && !producer.Held()) {
       if (!m_ProducerBusyLogged) {
         TELVOR_ERROR_OBJ(kUnit, L"CorvaneVideoStream::FillBuffer", this)
@@ -359,6 +373,7 @@ HRESULT CorvaneVideoStream::FillBuffer(IMediaSample* sample) {
     }
     if (entry.data) entry = OldestWholeFrame(entry);
     WritePicture(sample, entry);
+    m_PacingLog.Mark(telvor::PacingLog::kConverted);
   }
   sample->SetSyncPoint(TRUE);
   sample->SetDiscontinuity(TRUE);

@@ -35,6 +35,7 @@
 #include "filter/ChannelThread.h"
 #include "filter/FrameQueue.h"
 #include "filter/ICorvaneVideoStream.h"
+#include "filter/PacingLog.h"
 #include "filter/StreamClock.h"
 #include "filter/VideoMediaTypes.h"
 #include "framework/Handle.h"
@@ -199,6 +200,7 @@ class CorvaneVideoStream : public CSourceStream,
 
   // pacing
   telvor::StreamClock m_Clock;
+  telvor::PacingLog m_PacingLog;
   std::int64_t m_FrameCount = 0;
   REFERENCE_TIME m_StreamTime = 0;
 

@@ -5,12 +5,16 @@
 #include <dshow.h>
 
 #include <atomic>
+#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "filter/CapturePinCategory.h"
 #include "filter/ChannelThread.h"
+#include "filter/PacingLog.h"
 #include "filter/StreamClock.h"
 #include "support/LogCapture.h"
+#include "support/WinTestSupport.h"
 
 namespace {
 
@@ -135,6 +139,68 @@ TEST(ChannelThread, StartAndStopRunOnTheChannelThreadInOrder) {
     EXPECT_EQ(id, record.threads[2 * round + 1]);
   }
   g_record = nullptr;
+}
+
+std::vector<std::string> Lines(const std::wstring& path) {
+  std::vector<std::string> lines;
+  std::FILE* file = _wfopen(path.c_str(), L"r");
+  if (!file) return lines;
+  char line[512];
+  while (std::fgets(line, sizeof line, file)) lines.emplace_back(line);
+  std::fclose(file);
+  return lines;
+}
+
+TEST(PacingLog, PercentileTakesTheNearestSortedPosition) {
+  EXPECT_EQ(0.0, telvor::Percentile({}, 0.5));
+  EXPECT_EQ(1.0, telvor::Percentile({3, 1, 2}, 0.0));
+  EXPECT_EQ(2.0, telvor::Percentile({3, 1, 2}, 0.5));
+  EXPECT_EQ(3.0, telvor::Percentile({3, 1, 2}, 1.0));
+  EXPECT_EQ(5.0, telvor::Percentile({0, 1, 2, 5}, 0.99));
+}
+
+// Off costs nothing and writes nothing; on, each stream appends one block,
+// and a deadline that never got a buffer still counts, with empty steps.
+TEST(PacingLog, WritesOneBlockPerStreamOnlyWhenAsked) {
+  using telvor::PacingLog;
+  telvor::test::TempDir dir;
+  const std::wstring path = dir.File(L"pacing.txt");
+  SetEnvironmentVariableW(L"TELVOR_PACING_LOG", nullptr);
+  PacingLog off;
+  off.Start(L"off");
+  EXPECT_FALSE(off.Enabled());
+  off.BeginDeadline(1.0);
+  off.Mark(PacingLog::kBuffer);
+  off.EndDeadline();
+  off.Stop();
+
+  SetEnvironmentVariableW(L"TELVOR_PACING_LOG", path.c_str());
+  PacingLog log;
+  log.Start(L"pin A");
+  EXPECT_TRUE(log.Enabled());
+  for (int i = 0; i < 3; ++i) {
+    log.BeginDeadline(i);
+    log.Mark(PacingLog::kBuffer);
+    Sleep(3);
+    for (PacingLog::Step step : {PacingLog::kFrame, PacingLog::kSlots, PacingLog::kConverted, PacingLog::kDelivered})
+      log.Mark(step);
+    log.EndDeadline();
+  }
+  log.BeginDeadline(5.0);
+  log.EndDeadline();
+  log.Stop();
+  SetEnvironmentVariableW(L"TELVOR_PACING_LOG", nullptr);
+
+  const std::vector<std::string> lines = Lines(path);
+  ASSERT_EQ(2u + 7u + 1u + 4u, lines.size());
+  EXPECT_EQ("pacing of pin A: 4 deadlines, ms\n", lines[0]);
+  EXPECT_EQ("late 2.000 5.000 5.000 5.000\n", lines[2]);
+  double p50 = 0, p90 = 0, p99 = 0, max = 0;
+  ASSERT_EQ(4, std::sscanf(lines[4].c_str(), "frame %lf %lf %lf %lf", &p50, &p90, &p99, &max));
+  EXPECT_GE(p50, 2.5);  // the 3 ms sleep sits between buffer and frame
+  EXPECT_TRUE(p50 <= p90 && p90 <= p99 && p99 <= max);
+  EXPECT_EQ(0, lines[8].rfind("whole ", 0));
+  EXPECT_EQ("5.000 0.000 0.000 0.000 0.000 0.000\n", lines.back());
 }
 
 }  // namespace

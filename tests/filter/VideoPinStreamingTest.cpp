@@ -4,12 +4,14 @@
 
 #include <control.h>
 
+#include <cstdio>
 #include <string>
 
 #include "transport/SlotHeader.h"
 
 #include "support/LogCapture.h"
 #include "support/TestSink.h"
+#include "support/WinTestSupport.h"
 #include "VideoPinFixture.h"
 
 namespace telvor::test {
@@ -89,6 +91,9 @@ bool IsFilledWith(const ReceivedSample& sample, BYTE value) {
 
 TEST_F(VideoPinStreaming, WithoutProducerDeliversStampedBlackFramesAtTheCameraRate) {
   LogCapture log;
+  TempDir dir;
+  const std::wstring pacingPath = dir.File(L"pacing.txt");
+  SetEnvironmentVariableW(L"TELVOR_PACING_LOG", pacingPath.c_str());
   Build(kVideoPinCameras + 0, 50.0);
   ASSERT_EQ(S_OK, control->Run());
   ASSERT_TRUE(sink->WaitForSamples(1, kWaitMs));
@@ -117,6 +122,18 @@ TEST_F(VideoPinStreaming, WithoutProducerDeliversStampedBlackFramesAtTheCameraRa
   EXPECT_GE(elapsed, 160u);
   EXPECT_LT(elapsed, 2000u);
   EXPECT_EQ(1u, log.Count(L"SharedVideo::Create failed, err="));
+
+  // The streaming thread's timing log, asked for above, is written at stop.
+  control->Stop();
+  SetEnvironmentVariableW(L"TELVOR_PACING_LOG", nullptr);
+  std::FILE* file = _wfopen(pacingPath.c_str(), L"r");
+  ASSERT_NE(nullptr, file);
+  void* pin = nullptr;
+  unsigned deadlines = 0;
+  EXPECT_EQ(2, std::fscanf(file, "pacing of CorvaneVideoStream %p: %u deadlines", &pin, &deadlines));
+  std::fclose(file);
+  EXPECT_EQ(static_cast<void*>(camera.pin), pin);
+  EXPECT_GE(deadlines, 11u);
 }
 
 TEST_F(VideoPinStreaming, StopThenRunRestartsTimesCountersAndChannel) {

@@ -1,0 +1,110 @@
+#include "filter/PacingLog.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <iterator>
+#include <memory>
+#include <new>
+
+namespace telvor {
+namespace {
+
+// 20 minutes at 60 frames a second; a longer stream keeps its first deadlines.
+constexpr std::size_t kMaxRows = 72000;
+constexpr const char* kStepNames[PacingLog::kStepCount] = {"buffer", "frame", "slots", "convert", "deliver"};
+
+LONGLONG Counter() {
+  LARGE_INTEGER value;
+  QueryPerformanceCounter(&value);
+  return value.QuadPart;
+}
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+}  // namespace
+
+double Percentile(std::vector<double> values, double q) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const std::size_t index = static_cast<std::size_t>(q * static_cast<double>(values.size() - 1) + 0.5);
+  return values[std::min(index, values.size() - 1)];
+}
+
+void PacingLog::Start(const wchar_t* owner) {
+  path_.clear();
+  rows_.clear();
+  count_ = 0;
+  open_ = false;
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetEnvironmentVariableW(L"TELVOR_PACING_LOG", path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return;
+  try {
+    rows_.resize(kMaxRows);
+  } catch (const std::bad_alloc&) {
+    return;  // a diagnostic never costs the stream
+  }
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  frequency_ = frequency.QuadPart > 0 ? frequency.QuadPart : 1;
+  path_ = path;
+  owner_ = owner ? owner : L"";
+}
+
+void PacingLog::BeginDeadline(double lateMs) {
+  open_ = Enabled() && count_ < rows_.size();
+  if (!open_) return;
+  Row& row = rows_[count_];
+  row.lateMs = lateMs;
+  row.begin = Counter();
+  std::fill(std::begin(row.steps), std::end(row.steps), row.begin);
+}
+
+void PacingLog::Mark(Step step) {
+  if (open_) rows_[count_].steps[step] = Counter();
+}
+
+void PacingLog::EndDeadline() {
+  if (!open_) return;
+  // A step that was never reached (a failed buffer) takes the time of the one before.
+  Row& row = rows_[count_];
+  for (int step = 1; step < kStepCount; ++step) row.steps[step] = std::max(row.steps[step], row.steps[step - 1]);
+  ++count_;
+  open_ = false;
+}
+
+void PacingLog::Stop() {
+  if (!Enabled()) return;
+  std::unique_ptr<std::FILE, FileCloser> file(_wfopen(path_.c_str(), L"a"));
+  if (file) {
+    const double toMs = 1000.0 / static_cast<double>(frequency_);
+    std::vector<std::vector<double>> columns(kStepCount + 2);
+    for (std::size_t i = 0; i < count_; ++i) {
+      const Row& row = rows_[i];
+      columns[0].push_back(row.lateMs);
+      LONGLONG previous = row.begin;
+      for (int step = 0; step < kStepCount; ++step) {
+        columns[step + 1].push_back(static_cast<double>(row.steps[step] - previous) * toMs);
+        previous = row.steps[step];
+      }
+      columns[kStepCount + 1].push_back(static_cast<double>(row.steps[kStepCount - 1] - row.begin) * toMs);
+    }
+    std::fprintf(file.get(), "pacing of %ls: %zu deadlines, ms\nstep p50 p90 p99 max\n", owner_.c_str(), count_);
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+      const char* name = c == 0 ? "late" : c <= kStepCount ? kStepNames[c - 1] : "whole";
+      std::fprintf(file.get(), "%s %.3f %.3f %.3f %.3f\n", name, Percentile(columns[c], 0.5),
+                   Percentile(columns[c], 0.9), Percentile(columns[c], 0.99), Percentile(columns[c], 1.0));
+    }
+    std::fprintf(file.get(), "late buffer frame slots convert deliver\n");
+    for (std::size_t i = 0; i < count_; ++i) {
+      for (int c = 0; c <= kStepCount; ++c) std::fprintf(file.get(), c ? " %.3f" : "%.3f", columns[c][i]);
+      std::fprintf(file.get(), "\n");
+    }
+  }
+  path_.clear();
+  rows_ = std::vector<Row>();
+  count_ = 0;
+}
+
+}  // namespace telvor
