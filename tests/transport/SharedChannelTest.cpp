@@ -335,23 +335,36 @@ TEST(HostileProducer, CapacityBeyondSectionAfterCreateIsNeverUsed) {
   EXPECT_EQ(log.Count(L"[SharedVideo::ThreadProc] section of 4096 bytes is shorter than the ring of 800672 bytes"), 1u);
 }
 
+// A ring whose slot 0 holds frame 1 (tag 1), and a reader on it.
+struct OneFrameRing {
+  static constexpr std::uint32_t kCapacity = 16;
+  explicit OneFrameRing(int camera) : ring(kVideoNames, camera, RingBytes(kVideoSlotCount, kCapacity)), reading(camera) {
+    if (!ring.Ok()) return;
+    SetVideoFormat(ring.Header(kCapacity, 0), kCapacity);
+    PutFrame(ring, kCapacity, 0, 1, 4, 1);
+  }
+  // The reader runs and has delivered frame 1.
+  bool Start() {
+    return ring.Ok() && reading.channel.Create() && reading.channel.Run() && reading.recorder.WaitFor(1);
+  }
+  void Write(std::uint32_t slot, std::uint32_t frame) {
+    ring.Lock();
+    PutFrame(ring, kCapacity, slot, frame, 4, frame);
+    ring.Unlock();
+  }
+  FakeRing ring;
+  Reading<SharedVideo> reading;
+};
+
 // An in-process consumer that takes the slots over and over (the video pin
 // converting at every deadline) is let in before the reader's next poll; it
 // must still not starve the reader.
 TEST(VideoReader, ConsumerTakingSlotsOverAndOverDoesNotStarveReader) {
-  const int camera = kCamera + 14;
-  constexpr std::uint32_t kCapacity = 16;
   constexpr std::uint32_t kFrames = 40;
-  FakeRing ring(kVideoNames, camera, RingBytes(kVideoSlotCount, kCapacity));
-  ASSERT_TRUE(ring.Ok());
-  SetVideoFormat(ring.Header(kCapacity, 0), kCapacity);
-  PutFrame(ring, kCapacity, 0, 1, 4, 1);
-
-  Reading<SharedVideo> reading(camera);
-  SharedVideo& video = reading.channel;
+  OneFrameRing fed(kCamera + 14);
+  SharedVideo& video = fed.reading.channel;
   EXPECT_EQ(video.LockSlots(0), SharedChannel::SlotHold::kNone);  // nothing to lock before Create
-  ASSERT_TRUE(video.Create());
-  ASSERT_TRUE(video.Run());
+  ASSERT_TRUE(fed.Start());
 
   std::atomic<bool> stop{false};
   std::atomic<int> turns{0};
@@ -364,18 +377,16 @@ TEST(VideoReader, ConsumerTakingSlotsOverAndOverDoesNotStarveReader) {
     }
   });
   for (std::uint32_t frame = 2; frame <= kFrames; ++frame) {
-    ring.Lock();
-    PutFrame(ring, kCapacity, frame % 8, frame, 4, frame);
-    ring.Unlock();
+    fed.Write(frame % 8, frame);
     Sleep(2);
   }
-  const bool all = reading.recorder.WaitFor(kFrames, 5000);
+  const bool all = fed.reading.recorder.WaitFor(kFrames, 5000);
   stop = true;
   consumer.join();
   ASSERT_TRUE(all);
   std::vector<std::uint32_t> expected;
   for (std::uint32_t frame = 1; frame <= kFrames; ++frame) expected.push_back(frame);
-  EXPECT_EQ(reading.recorder.Tags(), expected);
+  EXPECT_EQ(fed.reading.recorder.Tags(), expected);
   EXPECT_GT(turns.load(), 0);
 }
 
@@ -383,37 +394,32 @@ TEST(VideoReader, ConsumerTakingSlotsOverAndOverDoesNotStarveReader) {
 // that hold; the producer must stay out until the consumer is done, however
 // long past the reader's sleep that is.
 TEST(VideoReader, BorrowedIdleHoldKeepsProducerOutUntilReturned) {
-  const int camera = kMoreTransportCameras + 1;
-  constexpr std::uint32_t kCapacity = 16;
-  FakeRing ring(kVideoNames, camera, RingBytes(kVideoSlotCount, kCapacity));
-  ASSERT_TRUE(ring.Ok());
-  SetVideoFormat(ring.Header(kCapacity, 0), kCapacity);
-  PutFrame(ring, kCapacity, 0, 1, 4, 1);
-  Reading<SharedVideo> reading(camera);
-  SharedVideo& video = reading.channel;
-  ASSERT_TRUE(video.Create());
-  ASSERT_TRUE(video.Run());
-  ASSERT_TRUE(reading.recorder.WaitFor(1));
+  OneFrameRing fed(kMoreTransportCameras + 1);
+  SharedVideo& video = fed.reading.channel;
+  ASSERT_TRUE(fed.Start());
 
-  // The reader is idle now and holds the mutex in nearly every instant.
+  // The reader is idle now and holds the mutex in nearly every instant. A
+  // try that had to ask for the mutex cut the reader's sleep short; the
+  // pause lets it settle into the next one.
   SharedChannel::SlotHold hold = SharedChannel::SlotHold::kNone;
   for (int attempt = 0; attempt < 200 && hold != SharedChannel::SlotHold::kBorrowed; ++attempt) {
     if (hold != SharedChannel::SlotHold::kNone) video.UnlockSlots(hold);
+    Sleep(1);
     hold = video.LockSlots(100);
   }
   ASSERT_EQ(hold, SharedChannel::SlotHold::kBorrowed);
   std::atomic<bool> producer_in{false};
   std::thread producer([&] {
-    ring.Lock();
+    fed.ring.Lock();
     producer_in = true;
-    PutFrame(ring, kCapacity, 1, 2, 4, 2);
-    ring.Unlock();
+    fed.ring.Unlock();
+    fed.Write(1, 2);
   });
   Sleep(50);  // many of the reader's 2 ms sleeps
   EXPECT_FALSE(producer_in.load());
   video.UnlockSlots(hold);
   producer.join();
-  EXPECT_TRUE(reading.recorder.WaitFor(2));
+  EXPECT_TRUE(fed.reading.recorder.WaitFor(2));
 }
 
 }  // namespace
