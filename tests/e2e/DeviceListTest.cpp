@@ -11,6 +11,7 @@
 #include "Clients.h"
 #include "InstalledModule.h"
 #include "support/CameraIndexes.h"
+#include "support/DeviceRegistry.h"
 
 namespace {
 
@@ -18,55 +19,21 @@ using telvor::e2e::DeviceLists;
 using telvor::e2e::InstalledModule;
 using telvor::e2e::ParseDeviceLists;
 using telvor::e2e::RunFfmpeg;
+using telvor::test::AudioFilterIdText;
+using telvor::test::ClassKeyExists;
 using telvor::test::kEndToEndCameras;
+using telvor::test::PropertyPageIdText;
+using telvor::test::RegistryText;
+using telvor::test::VideoFilterIdText;
 using telvor::test::UniqueName;
 
 constexpr int kVideoAndAudio = kEndToEndCameras;  // 48: both filters
 constexpr int kVideoOnly = kEndToEndCameras + 1;  // 49: no audio name
 
-std::wstring ClassId(const wchar_t* stem, int index) {
-  const wchar_t hex[] = L"0123456789ABCDEF";  // <dshow.h> bans swprintf
-  return std::wstring(stem) + hex[(index >> 4) & 15] + hex[index & 15] + L"}";
-}
-std::wstring VideoId(int index) { return ClassId(L"{992DFFB6-575E-47D4-A9CE-D763D7FF3B", index); }
-std::wstring AudioId(int index) { return ClassId(L"{992DFFB6-575E-47D4-A9CE-D763D7FF3C", index); }
-std::wstring PageId(int index) { return ClassId(L"{40E573F2-0DA5-41D6-818B-0E1F9387DC", index); }
-
-std::wstring RegText(const std::wstring& path, const wchar_t* value) {
-  wchar_t text[1024] = {};
-  DWORD bytes = sizeof(text) - sizeof(wchar_t);
-  if (RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), value, RRF_RT_REG_SZ, nullptr, text, &bytes) != ERROR_SUCCESS)
-    return L"<absent>";
-  return text;
-}
-
 // The device enumerator's friendly names under one category.
 std::vector<std::string> EnumeratedNames(const CLSID& category) {
   std::vector<std::string> names;
-  ICreateDevEnum* devices = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                              reinterpret_cast<void**>(&devices))))
-    return names;
-  IEnumMoniker* monikers = nullptr;
-  if (devices->CreateClassEnumerator(category, &monikers, 0) == S_OK) {
-    IMoniker* moniker = nullptr;
-    while (monikers->Next(1, &moniker, nullptr) == S_OK) {
-      IPropertyBag* bag = nullptr;
-      if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag)))) {
-        VARIANT name;
-        VariantInit(&name);
-        if (SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr)) && name.vt == VT_BSTR) {
-          const std::wstring wide = name.bstrVal;
-          names.emplace_back(wide.begin(), wide.end());
-        }
-        VariantClear(&name);
-        bag->Release();
-      }
-      moniker->Release();
-    }
-    monikers->Release();
-  }
-  devices->Release();
+  for (const std::wstring& name : telvor::test::DeviceNames(category)) names.emplace_back(name.begin(), name.end());
   return names;
 }
 
@@ -130,16 +97,18 @@ TEST_F(DeviceList, RegistrationToolListsConfiguredCamerasOnceAndRemovesThem) {
   EXPECT_NE(registered.output.find("Successfully registered DLL"), std::string::npos) << registered.output;
 
   // Server entries: video and page for both cameras, audio only where named.
-  for (const std::wstring& id : {VideoId(kVideoAndAudio), AudioId(kVideoAndAudio), PageId(kVideoAndAudio),
-                                 VideoId(kVideoOnly), PageId(kVideoOnly)}) {
+  const std::wstring registered_ids[] = {VideoFilterIdText(kVideoAndAudio), AudioFilterIdText(kVideoAndAudio),
+                                         PropertyPageIdText(kVideoAndAudio), VideoFilterIdText(kVideoOnly),
+                                         PropertyPageIdText(kVideoOnly)};
+  for (const std::wstring& id : registered_ids) {
     const std::wstring server = L"CLSID\\" + id + L"\\InprocServer32";
-    EXPECT_EQ(CompareStringOrdinal(RegText(server, nullptr).c_str(), -1, module_.ModulePath().c_str(), -1, TRUE),
-              CSTR_EQUAL)
-        << RegText(server, nullptr);
-    EXPECT_EQ(RegText(server, L"ThreadingModel"), L"Both");
+    const std::wstring path = RegistryText(HKEY_CLASSES_ROOT, server, nullptr);
+    EXPECT_EQ(CompareStringOrdinal(path.c_str(), -1, module_.ModulePath().c_str(), -1, TRUE), CSTR_EQUAL) << path;
+    EXPECT_EQ(RegistryText(HKEY_CLASSES_ROOT, server, L"ThreadingModel"), L"Both");
   }
-  EXPECT_EQ(RegText(L"CLSID\\" + AudioId(kVideoOnly), nullptr), L"<absent>");
-  EXPECT_EQ(RegText(L"CLSID\\" + VideoId(kVideoOnly), nullptr), telvor::e2e::Widen(Camera(kVideoOnly)));
+  EXPECT_FALSE(ClassKeyExists(AudioFilterIdText(kVideoOnly)));
+  EXPECT_EQ(RegistryText(HKEY_CLASSES_ROOT, L"CLSID\\" + VideoFilterIdText(kVideoOnly), nullptr),
+            telvor::e2e::Widen(Camera(kVideoOnly)));
 
   const std::vector<std::string> cameras = {Camera(kVideoAndAudio), Camera(kVideoOnly)};
   const std::vector<std::string> microphones = {Microphone(kVideoAndAudio)};
@@ -151,9 +120,8 @@ TEST_F(DeviceList, RegistrationToolListsConfiguredCamerasOnceAndRemovesThem) {
   const auto unregistered = module_.Unregister();
   ASSERT_EQ(unregistered.exitCode, 0) << unregistered.output;
   EXPECT_NE(unregistered.output.find("Successfully unregistered DLL"), std::string::npos) << unregistered.output;
-  for (const std::wstring& id : {VideoId(kVideoAndAudio), AudioId(kVideoAndAudio), PageId(kVideoAndAudio),
-                                 VideoId(kVideoOnly), PageId(kVideoOnly)}) {
-    EXPECT_EQ(RegText(L"CLSID\\" + id, nullptr), L"<absent>") << telvor::e2e::Widen(tag_);
+  for (const std::wstring& id : registered_ids) {
+    EXPECT_FALSE(ClassKeyExists(id)) << telvor::e2e::Widen(tag_);
   }
   ExpectListed({}, {});
 }
