@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "filter/Corvane.h"
+#include "framework/AccessGuard.h"
 #include "framework/LazyWindow.h"
 #include "framework/ModuleEntry.h"
 #include "imaging/Pixel.h"
@@ -24,7 +25,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
       break;
     case DLL_PROCESS_DETACH:
       TELVOR_TRACE_AT(kUnit, kFunction) << L"DLL_PROCESS_DETACH";
-      ReleaseLiveCameraFilters();
+      // A host that frees the module with filters it leaked (FFmpeg's
+      // -list_options does) gets them released. When the process is ending
+      // (reserved is set) other modules may still hold them and release them
+      // after us, so they are left alone.
+      if (!reserved) ReleaseLiveCameraFilters();
+      telvor::ShutdownAccessGuard();
       Tessel::LazyWindow::Uninitialize();
       break;
     case DLL_THREAD_ATTACH:

@@ -102,11 +102,9 @@ HRESULT CorvaneVideoStream::SetMediaType(const CMediaType* type) {
   DumpMediaType(type);
   HRESULT hr = CSourceStream::SetMediaType(type);
   if (FAILED(hr)) return hr;
-  m_OutputFormat = DescribeVideoType(*type);
-  if (m_OutputFormat.frameDuration < 1) {
-    m_OutputFormat.frameDuration = static_cast<std::int64_t>(10000000.0 / m_CameraFps);
-  }
-  ResetScaler();
+  OutputFormat format = DescribeVideoType(*type);
+  if (format.frameDuration < 1) format.frameDuration = static_cast<std::int64_t>(10000000.0 / m_CameraFps);
+  UseOutputFormat(format);
   return hr;
 }
 

@@ -115,6 +115,16 @@ void CorvaneVideoStream::MakeWorkingPicture() {
   if (m_pWorkingPicture) std::memset(m_pWorkingPicture, 0, static_cast<size_t>(bytes));
 }
 
+// The channel's reader rebuilds the converter from the output format at any
+// time, so the format changes under the converter lock.
+void CorvaneVideoStream::UseOutputFormat(const OutputFormat& format) {
+  {
+    MutexHold hold(m_ConverterLock.Get());
+    m_OutputFormat = format;
+  }
+  ResetScaler();
+}
+
 void CorvaneVideoStream::ResetScaler() {
   MutexHold hold(m_ConverterLock.Get());
   PxFree(m_pWorkingPicture);
@@ -202,6 +212,8 @@ bool CorvaneVideoStream::HandleCommand(DWORD command) {
 }
 
 HRESULT CorvaneVideoStream::DoBufferProcessingLoop() {
+  // Frames are converted under the access guard; its handler stays for the run.
+  telvor::AccessGuardUse guard;
   HRESULT hr = OnThreadStartPlay();
   if (FAILED(hr)) {
     m_pFilter->NotifyEvent(EC_ERRORABORT, hr, 0);
@@ -270,7 +282,18 @@ void CorvaneVideoStream::ApplySampleMediaType(IMediaSample* sample) {
   telvor::Trace() << L"--------------------------------------------\n";
   CMediaType type(*attached);
   DeleteMediaType(attached);
+  // The type is the state lock's, which applications hold while they read or
+  // replace it. Waiting for it outright could deadlock with a stop, which
+  // holds it while it waits for this thread: a pending command wins, and the
+  // sample goes out in the old format as the stream ends.
+  CCritSec* state = m_pFilter->pStateLock();
+  DWORD command;
+  while (!state->TryLock()) {
+    if (CheckRequest(&command)) return;
+    Sleep(1);
+  }
   SetMediaType(&type);
+  state->Unlock();
 }
 
 // Under the queue lock. Frames the producer has already overtaken (a newer

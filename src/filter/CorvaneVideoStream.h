@@ -130,6 +130,7 @@ class CorvaneVideoStream : public CSourceStream,
   HRESULT OnThreadStartPlay() override;
   HRESULT DoBufferProcessingLoop() override;
   void ResetScaler();
+  void UseOutputFormat(const OutputFormat& format);
 
   // --- channel (CorvaneVideoChannel.cpp) ---
   HRESULT Active() override;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "filter/CorvaneVideoStream.h"
+#include "framework/ComPtr.h"
 #include "framework/Source.h"
 #include "module/Log.h"
 #include "module/MediaTypeDump.h"
@@ -46,25 +47,29 @@ bool CorvaneVideoStream::HasCapsType() const {
 }
 
 STDMETHODIMP CorvaneVideoStream::SetFormat(AM_MEDIA_TYPE* type) {
-  CAutoLock lock(m_pFilter->pStateLock());
-  if (!type) {
-    m_mt = CMediaType();
-    return S_OK;
+  ComPtr<IFilterGraph> graph;
+  {
+    CAutoLock lock(m_pFilter->pStateLock());
+    if (!type) {
+      m_mt = CMediaType();
+      return S_OK;
+    }
+    if (type->majortype != MEDIATYPE_Video) return E_INVALIDARG;
+    if (m_pForcedType) {
+      if (type->subtype != m_pForcedType->subtype) return E_INVALIDARG;
+    } else if (type->subtype != MEDIASUBTYPE_YV12 && type->subtype != MEDIASUBTYPE_YUY2 &&
+               type->subtype != MEDIASUBTYPE_RGB24 && type->subtype != MEDIASUBTYPE_RGB32) {
+      return E_INVALIDARG;
+    }
+    if (FAILED(m_mt.Set(*type))) return E_OUTOFMEMORY;
+    if (IsConnected()) graph = m_pFilter->GetFilterGraph();
+    telvor::Trace() << L"SetFormat succeeded";
+    DumpMediaType(&m_mt);
   }
-  if (type->majortype != MEDIATYPE_Video) return E_INVALIDARG;
-  if (m_pForcedType) {
-    if (type->subtype != m_pForcedType->subtype) return E_INVALIDARG;
-  } else if (type->subtype != MEDIASUBTYPE_YV12 && type->subtype != MEDIASUBTYPE_YUY2 &&
-             type->subtype != MEDIASUBTYPE_RGB24 && type->subtype != MEDIASUBTYPE_RGB32) {
-    return E_INVALIDARG;
-  }
-  if (FAILED(m_mt.Set(*type))) return E_OUTOFMEMORY;
-  if (IsConnected()) {
-    // The graph runs the new connection; OutputFormat follows there.
-    if (IFilterGraph* graph = m_pFilter->GetFilterGraph()) graph->Reconnect(static_cast<IPin*>(this));
-  }
-  telvor::Trace() << L"SetFormat succeeded";
-  DumpMediaType(&m_mt);
+  // The graph runs the new connection; OutputFormat follows there. Its lock
+  // comes before ours (it holds it while it stops us), so it is called with
+  // ours released.
+  if (graph) graph->Reconnect(static_cast<IPin*>(this));
   return S_OK;
 }
 

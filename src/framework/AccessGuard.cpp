@@ -2,13 +2,15 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <mutex>
 
 #include "compat/compat.h"
 
 namespace telvor {
 namespace {
+
+std::mutex g_use_mutex;
+int g_uses = 0;  // under g_use_mutex
 
 #if TELVOR_HAS_SEH_KEYWORDS
 
@@ -22,7 +24,9 @@ bool GuardedCall(void (*body)(void*), void* context) {
   }
 }
 
-void RemoveHandler() {}
+void Install() {}
+void Remove() {}
+bool Installed() { return g_uses > 0; }
 
 #else
 
@@ -34,19 +38,28 @@ struct GuardFrame {
   GuardFrame* outer;
 };
 
-thread_local GuardFrame* t_innermost = nullptr;
-std::atomic<void*> g_handler{nullptr};
-std::mutex g_handler_mutex;
+// The innermost guard of each thread lives in a system thread slot, not in
+// compiler thread-local storage: the handler runs for every fault on every
+// thread of the host, and the compiler's emulated storage allocates on a
+// thread's first use, which inside a fault raised under the heap's lock
+// would deadlock the host.
+DWORD g_frame_slot = TLS_OUT_OF_INDEXES;  // set before the handler is installed
+void* g_handler = nullptr;                // under g_use_mutex
+
+GuardFrame* InnermostFrame() { return static_cast<GuardFrame*>(TlsGetValue(g_frame_slot)); }
 
 [[noreturn]] void RecoverFromFault() {
-  GuardFrame* frame = t_innermost;
+  GuardFrame* frame = InnermostFrame();
   __builtin_longjmp(frame->jump, 1);
 }
 
 LONG CALLBACK OnException(EXCEPTION_POINTERS* info) {
-  if (info->ExceptionRecord->ExceptionCode != EXCEPTION_ACCESS_VIOLATION || t_innermost == nullptr) {
-    return EXCEPTION_CONTINUE_SEARCH;
-  }
+  if (info->ExceptionRecord->ExceptionCode != EXCEPTION_ACCESS_VIOLATION) return EXCEPTION_CONTINUE_SEARCH;
+  // TlsGetValue clears the thread's last error; the faulting code may still need it.
+  const DWORD lastError = GetLastError();
+  const bool guarded = InnermostFrame() != nullptr;
+  SetLastError(lastError);
+  if (!guarded) return EXCEPTION_CONTINUE_SEARCH;
   CONTEXT* context = info->ContextRecord;
   // Enter RecoverFromFault as if called from the fault site: keep below the
   // faulting frame, 16-byte aligned minus the return-address slot, with the
@@ -57,30 +70,29 @@ LONG CALLBACK OnException(EXCEPTION_POINTERS* info) {
   return EXCEPTION_CONTINUE_EXECUTION;
 }
 
-void InstallHandler() {
-  if (g_handler.load(std::memory_order_acquire)) return;
-  std::lock_guard<std::mutex> lock(g_handler_mutex);
-  if (!g_handler.load(std::memory_order_relaxed)) {
-    g_handler.store(AddVectoredExceptionHandler(1, OnException), std::memory_order_release);
-  }
+// Under g_use_mutex.
+void Install() {
+  if (g_frame_slot == TLS_OUT_OF_INDEXES) g_frame_slot = TlsAlloc();
+  if (g_frame_slot != TLS_OUT_OF_INDEXES && !g_handler) g_handler = AddVectoredExceptionHandler(1, OnException);
 }
 
-void RemoveHandler() {
-  std::lock_guard<std::mutex> lock(g_handler_mutex);
-  if (void* handler = g_handler.exchange(nullptr)) RemoveVectoredExceptionHandler(handler);
+void Remove() {
+  if (g_handler) RemoveVectoredExceptionHandler(g_handler);
+  g_handler = nullptr;
 }
+
+bool Installed() { return g_handler != nullptr; }
 
 TELVOR_NOINLINE bool GuardedCall(void (*body)(void*), void* context) {
-  InstallHandler();
   GuardFrame frame;
-  frame.outer = t_innermost;
-  t_innermost = &frame;
+  frame.outer = InnermostFrame();
+  TlsSetValue(g_frame_slot, &frame);
   if (__builtin_setjmp(frame.jump) != 0) {
-    t_innermost = frame.outer;
+    TlsSetValue(g_frame_slot, frame.outer);
     return false;
   }
   body(context);
-  t_innermost = frame.outer;
+  TlsSetValue(g_frame_slot, frame.outer);
   return true;
 }
 
@@ -88,8 +100,39 @@ TELVOR_NOINLINE bool GuardedCall(void (*body)(void*), void* context) {
 
 }  // namespace
 
-bool RunGuarded(void (*body)(void* context), void* context) { return GuardedCall(body, context); }
+AccessGuardUse::AccessGuardUse() {
+  std::lock_guard<std::mutex> lock(g_use_mutex);
+  if (g_uses++ == 0) Install();
+}
 
-void ShutdownAccessGuard() { RemoveHandler(); }
+AccessGuardUse::~AccessGuardUse() {
+  std::lock_guard<std::mutex> lock(g_use_mutex);
+  if (--g_uses == 0) Remove();
+}
+
+bool RunGuarded(void (*body)(void* context), void* context) {
+  AccessGuardUse use;
+  {
+    std::lock_guard<std::mutex> lock(g_use_mutex);
+    // Without a handler (no thread slot left in the process) a fault would
+    // end the host; refusing the body is the safe answer.
+    if (!Installed()) return false;
+  }
+  return GuardedCall(body, context);
+}
+
+bool AccessGuardInstalled() {
+  std::lock_guard<std::mutex> lock(g_use_mutex);
+  return Installed();
+}
+
+void ShutdownAccessGuard() {
+  std::lock_guard<std::mutex> lock(g_use_mutex);
+  Remove();
+#if !TELVOR_HAS_SEH_KEYWORDS
+  if (g_frame_slot != TLS_OUT_OF_INDEXES) TlsFree(g_frame_slot);
+  g_frame_slot = TLS_OUT_OF_INDEXES;
+#endif
+}
 
 }  // namespace telvor

@@ -42,6 +42,7 @@ class CCritSec {
   CCritSec& operator=(const CCritSec&) = delete;
 
   void Lock() { EnterCriticalSection(&section_); }
+  bool TryLock() { return TryEnterCriticalSection(&section_) != FALSE; }
   void Unlock() { LeaveCriticalSection(&section_); }
 
  private:

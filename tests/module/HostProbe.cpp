@@ -1,11 +1,45 @@
 // Loads and unloads the module named on the command line. Copied under a
 // host's file name (skype.exe, ...) so the module sees that host for real.
+//
+// With a class identifier and a way to end ("free" or "exit") it also
+// creates that filter and never releases it, as hosts that leak a filter do,
+// then frees the module or just ends the process holding the filter.
 #include <windows.h>
+#include <objbase.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+using GetClassObjectFn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+
+bool CreateAndKeep(HMODULE module, const char* clsidText) {
+  CLSID clsid;
+  const std::wstring text(clsidText, clsidText + std::strlen(clsidText));
+  auto get = reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+  IClassFactory* factory = nullptr;
+  IUnknown* filter = nullptr;
+  if (!get || FAILED(CLSIDFromString(text.c_str(), &clsid)) ||
+      FAILED(get(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) {
+    return false;
+  }
+  const HRESULT hr = factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&filter));
+  factory->Release();
+  return SUCCEEDED(hr);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   HMODULE module = LoadLibraryA(argv[1]);
   if (!module) return 3;
+  if (argc >= 4) {
+    if (!CreateAndKeep(module, argv[2])) return 4;
+    if (std::strcmp(argv[3], "exit") == 0) return 0;
+  }
   FreeLibrary(module);
   return 0;
 }

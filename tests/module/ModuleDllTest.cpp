@@ -118,4 +118,27 @@ TEST(LoadedModule, HostProgramsAreRecognisedByTheirFileName) {
   }
 }
 
+TEST(LoadedModule, ALeakedFilterIsReleasedWhenTheModuleIsFreedButNotWhenTheProcessEnds) {
+  // At the process's end other modules may still hold the filter and
+  // release it after us: it must outlive our detach then.
+  LoadedModuleCopy module(L"TELVOR.AX", "FILTERS=1\r\nFILTER.VIDEO.NAME.01=Dll Cam\r\n");
+  const std::wstring program = module.Dir().File(L"probe.exe");
+  ASSERT_TRUE(CopyFileTo(BuildTreePath(L"tests/module/telvor_host_probe.exe"), program));
+  for (const std::wstring end : {L"free", L"exit"}) {
+    const std::wstring log = module.Dir().File(end + L".log");
+    LoadedModuleCopy::SetLogTarget(log);
+    ASSERT_EQ(RunProcess(L"\"" + program + L"\" \"" + module.ModulePath() + L"\" " + VideoFilterIdText(0) + L" " + end,
+                         30000),
+              0)
+        << end;
+    size_t created = 0, destroyed = 0;
+    for (const std::wstring& line : LoadedModuleCopy::ReadLogLines(log)) {
+      created += line.find(L"[Corvane::Corvane]") != std::wstring::npos;
+      destroyed += line.find(L"[Corvane::~Corvane]") != std::wstring::npos;
+    }
+    EXPECT_EQ(created, 1u) << end;
+    EXPECT_EQ(destroyed, end == L"free" ? 1u : 0u) << end;
+  }
+}
+
 }  // namespace

@@ -170,5 +170,107 @@ TEST_F(Concurrency, ControlAndPageCallsAndProducerRestartsWhileStreaming) {
   EXPECT_EQ(0u, log.Count(L"Access violation"));
 }
 
+// A filter graph as the system's graph manager behaves where it matters
+// here: Reconnect takes the graph's lock, which the graph also holds while it
+// calls the filters' state changes.
+class LockingGraph : public IFilterGraph {
+ public:
+  CCritSec lock;
+  std::atomic<int> reconnects{0};
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = iid == IID_IUnknown || iid == IID_IFilterGraph ? this : nullptr;
+    return *out ? S_OK : E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }  // lives on the test's stack
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP Reconnect(IPin*) override {
+    CAutoLock graph(&lock);
+    ++reconnects;
+    return S_OK;
+  }
+  STDMETHODIMP AddFilter(IBaseFilter*, LPCWSTR) override { return E_NOTIMPL; }
+  STDMETHODIMP RemoveFilter(IBaseFilter*) override { return E_NOTIMPL; }
+  STDMETHODIMP EnumFilters(IEnumFilters**) override { return E_NOTIMPL; }
+  STDMETHODIMP FindFilterByName(LPCWSTR, IBaseFilter**) override { return E_NOTIMPL; }
+  STDMETHODIMP ConnectDirect(IPin*, IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+  STDMETHODIMP Disconnect(IPin*) override { return E_NOTIMPL; }
+  STDMETHODIMP SetDefaultSyncSource() override { return E_NOTIMPL; }
+};
+
+// The graph stops the filter holding its own lock while an application calls
+// SetFormat on the connected pin: SetFormat must not wait for the graph's
+// lock while holding ours.
+TEST(ConcurrentStops, SetFormatOnTheConnectedPinWhileTheGraphStops) {
+  Watchdog dog("SetFormatOnTheConnectedPinWhileTheGraphStops", 10);
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+  {
+    const FilterEntry entry = MakeRobustVideoEntry(kConcurrencyCamera, 30.0);
+    CameraFilter camera = CameraFilter::Create(kConcurrencyCamera, &entry);
+    ASSERT_NE(camera.pin, nullptr);
+    ComPtr<TestSink> sink = TestSink::Create();
+    LockingGraph graph;
+    ASSERT_EQ(S_OK, camera.filter->JoinFilterGraph(&graph, L"camera"));
+    CMediaType type = MakeVideoType(MEDIASUBTYPE_YUY2, 64, 48, 30.0);
+    ASSERT_EQ(S_OK, camera.pin->Connect(sink->InputPin(), &type));
+    ComPtr<IAMStreamConfig> config;
+    ASSERT_EQ(S_OK, camera.pin->QueryInterface(IID_IAMStreamConfig, config.PutVoid()));
+
+    HRESULT stopped = E_FAIL;
+    UniqueHandle graphBusy(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread stopping([&] {
+      CAutoLock graphLock(&graph.lock);
+      SetEvent(graphBusy.Get());
+      Sleep(200);  // the application's SetFormat is now waiting for the graph
+      stopped = camera.filter->Stop();
+    });
+    WaitForSingleObject(graphBusy.Get(), INFINITE);
+    EXPECT_EQ(S_OK, config->SetFormat(&type));
+    stopping.join();
+    EXPECT_EQ(S_OK, stopped);
+    EXPECT_EQ(1, graph.reconnects.load());
+    camera.pin->Disconnect();
+    sink->InputPin()->Disconnect();
+    camera.filter->JoinFilterGraph(nullptr, nullptr);
+  }
+  CoUninitialize();
+}
+
+// The pin's type is guarded by the filter's state lock. The streaming thread
+// changes it when downstream attaches a type to a sample, and must wait for
+// that lock as every reader and writer of the type does.
+TEST(ConcurrentTypes, AnAttachedTypeWaitsForTheStateLock) {
+  Watchdog dog("AnAttachedTypeWaitsForTheStateLock", 10);
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+  {
+    const FilterEntry entry = MakeRobustVideoEntry(kConcurrencyCamera, 30.0);
+    CameraFilter camera = CameraFilter::Create(kConcurrencyCamera, &entry);
+    ASSERT_NE(camera.pin, nullptr);
+    CMediaType attached = MakeVideoType(MEDIASUBTYPE_RGB32, 32, 24, 30.0);
+    const CMediaType first = MakeVideoType(MEDIASUBTYPE_YUY2, 64, 48, 30.0);
+    ASSERT_EQ(S_OK, camera.pin->SetMediaType(&first));
+    ComPtr<GuardedAllocator> allocator;
+    allocator.Attach(GuardedAllocator::Create(false));
+    ALLOCATOR_PROPERTIES request = {};
+    ASSERT_EQ(S_OK, camera.pin->DecideBufferSize(allocator.Get(), &request));
+    ASSERT_EQ(S_OK, allocator->Commit());
+    ComPtr<IMediaSample> sample;
+    ASSERT_EQ(S_OK, allocator->GetBuffer(sample.Put(), nullptr, nullptr, 0));
+    ASSERT_EQ(S_OK, sample->SetMediaType(&attached));
+    std::thread streaming;
+    {
+      CAutoLock state(dynamic_cast<CSource*>(camera.filter.Get())->pStateLock());
+      streaming = std::thread([&] { EXPECT_EQ(S_OK, camera.pin->FillBuffer(sample.Get())); });
+      Sleep(200);
+      EXPECT_EQ(MEDIASUBTYPE_YUY2, camera.pin->CurrentMediaType().subtype) << "changed under the state lock";
+    }
+    streaming.join();
+    EXPECT_EQ(MEDIASUBTYPE_RGB32, camera.pin->CurrentMediaType().subtype);
+    sample.Reset();
+    allocator->Decommit();
+  }
+  CoUninitialize();
+}
+
 }  // namespace
 }  // namespace telvor::test

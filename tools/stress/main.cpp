@@ -10,7 +10,8 @@
 // destroys each filter kind M times (default 200), and compares the
 // process's handles, GDI and USER objects, private memory and threads with
 // their values after a short warm-up. At the end, with everything released,
-// DllCanUnloadNow must answer S_OK. Exit code 0 when all holds.
+// DllCanUnloadNow must answer S_OK, and once the module is freed the host's
+// own exceptions must still work. Exit code 0 when all holds.
 #include <windows.h>
 #include <dshow.h>
 
@@ -18,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -109,6 +111,27 @@ class Producer {
   std::thread thread_;
 };
 
+// A host goes on after freeing the module: an exception it throws must be
+// its own business, with nothing of the module's left in the dispatch. Runs
+// on a thread of its own so that a hang is reported instead of inherited.
+bool HostExceptionsStillWork() {
+  HANDLE thread = CreateThread(
+      nullptr, 0,
+      [](void*) -> DWORD {
+        try {
+          throw std::runtime_error("host exception");
+        } catch (const std::runtime_error&) {
+          return 1;
+        }
+      },
+      nullptr, 0, nullptr);
+  if (!thread) return false;
+  DWORD caught = 0;
+  const bool ended = WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0 && GetExitCodeThread(thread, &caught);
+  CloseHandle(thread);
+  return ended && caught == 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -158,6 +181,9 @@ int wmain(int argc, wchar_t** argv) {
                 unload == S_OK ? "ok" : "STILL IN USE");
     if (unload != S_OK) status = 1;
   }
+  const bool hostGoesOn = HostExceptionsStillWork();
+  std::printf("  host exception after FreeLibrary: %s\n", hostGoesOn ? "ok" : "NOT CAUGHT");
+  if (!hostGoesOn) status = 1;
   CoUninitialize();
   std::printf("telvor-stress: %s\n", status == 0 ? "PASS" : "FAIL");
   return status;
