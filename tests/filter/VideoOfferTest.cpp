@@ -57,6 +57,42 @@ TEST(VideoOffer, DefaultSizeThenFormatFileSizesInEveryColourSpace) {
   EXPECT_EQ(MEDIASUBTYPE_RGB24, plain.types[3].subtype);
 }
 
+// Thousands of sizes, most of them repeats: each format is offered once, at
+// its first appearance, while the size list keeps every entry.
+TEST(VideoOffer, LongFormatFileOffersEachFormatOnceInFirstOrder) {
+  constexpr int kEntries = 20000;
+  // Entry i is 2 x (i mod 50) wider and 2 x (i mod 3) taller than 320 x 240:
+  // entries 0..149 are all different, every later one repeats one of them.
+  auto width = [](int i) { return 320u + 2u * static_cast<UINT>(i % 50); };
+  auto height = [](int i) { return 240u + 2u * static_cast<UINT>(i % 3); };
+  std::string text = "[CONFIG]\n";
+  for (int i = 0; i < kEntries; ++i) {
+    const std::string n = (i < 9 ? "0" : "") + std::to_string(i + 1);
+    text += "FILTER.OUTPUT.W." + n + "=" + std::to_string(width(i)) + "\nFILTER.OUTPUT.H." + n + "=" +
+            std::to_string(height(i)) + "\n";
+  }
+  TempDir dir;
+  const std::wstring file = dir.File(L"cam.INI");
+  WriteTextFile(file, text);
+  // The default size is entry 7's: that entry adds nothing of its own.
+  const FilterEntry entry = MakeVideoEntry(kVideoPinCameras, 30.0, width(7), height(7));
+  const VideoOffer offer = BuildVideoOffer(HostInfo{}, entry, 30.0, 30.0, file.c_str());
+  EXPECT_EQ(static_cast<size_t>(kEntries) + 1, offer.sizes.size());
+
+  std::vector<int> firsts = {7};
+  for (int i = 0; i < 150; ++i) {
+    if (i != 7) firsts.push_back(i);
+  }
+  const std::vector<Offered> types = Describe(offer);
+  ASSERT_EQ(4 * firsts.size(), types.size());
+  const GUID* order[] = {&MEDIASUBTYPE_YV12, &MEDIASUBTYPE_YUY2, &MEDIASUBTYPE_RGB32, &MEDIASUBTYPE_RGB24};
+  for (size_t t = 0; t < types.size(); ++t) {
+    const int i = firsts[t / 4];
+    ASSERT_TRUE(*order[t % 4] == types[t].subtype && width(i) == types[t].width && height(i) == types[t].height)
+        << "type " << t << " should be entry " << i << ": " << types[t].width << "x" << types[t].height;
+  }
+}
+
 TEST(VideoOffer, HostListsForSkypeEdiusAndYyMixer) {
   TempDir dir;
   const std::wstring file = dir.File(L"cam.INI");
