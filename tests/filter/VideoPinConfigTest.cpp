@@ -7,6 +7,10 @@
 #include <dshow.h>
 #include <dvdmedia.h>
 
+#include <climits>
+#include <string>
+
+#include "module/ModulePaths.h"
 #include "module/ModuleStartup.h"
 #include "module/ZentraSettings.h"
 #include "support/LogCapture.h"
@@ -249,6 +253,77 @@ TEST_F(VideoPinConfig, ControlInterfaceForcesTheOnlyCapability) {
   EXPECT_EQ(E_NOTIMPL, control->GetProperty(235, &value));
   EXPECT_EQ(1u, log.Count(L"[TELVOR][ERROR]: SUPPORTED ONLY for CORVANE"));
   EXPECT_EQ(1u, log.Count(L"[TELVOR][ERROR]: SUPPORTED only for CORVANE"));
+}
+
+// The settings of this program live in the registry (no settings file beside
+// it); a value set here is removed again when the test ends.
+class RegistryNumber {
+ public:
+  RegistryNumber(const std::wstring& name, DWORD value) : name_(name) {
+    std::wstring file = GetModulePaths().iniPath;
+    file = file.substr(file.find_last_of(L'\\') + 1);
+    RegCreateKeyExW(HKEY_CURRENT_USER, (L"Software\\TELVOR\\" + file + L"\\CONFIG").c_str(), 0, nullptr, 0,
+                    KEY_SET_VALUE, nullptr, &key_, nullptr);
+    RegSetValueExW(key_, name_.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+  }
+  ~RegistryNumber() {
+    RegDeleteValueW(key_, name_.c_str());
+    RegCloseKey(key_);
+  }
+
+ private:
+  std::wstring name_;
+  HKEY key_ = nullptr;
+};
+
+// Numbers entered as REG_DWORD, as users are told to, reach the control
+// interface without an error.
+TEST_F(VideoPinConfig, ControlReadsRegistryNumbers) {
+  const int index = kMoreVideoPinCameras + 1;
+  Create(index);
+  for (DWORD value : {1u, 2u, 0u}) {
+    RegistryNumber style(L"FILTER.SCALE.STYLE.07", value), deinterlacing(L"FILTER.DEINTERLACING.07", value);
+    LogCapture log;
+    UINT read = 9;
+    ASSERT_EQ(S_OK, control->GetScaleStyle(&read));
+    EXPECT_EQ(value, read);
+    read = 9;
+    ASSERT_EQ(S_OK, control->GetDeinterlacing(&read));
+    EXPECT_EQ(value, read);
+    EXPECT_EQ(0u, log.Count(L"[TELVOR][ERROR]")) << value;
+  }
+}
+
+// IAMStreamConfig::GetStreamCaps at odd indexes, in each state of the pin:
+// a fixed type is the answer wherever the pin has one to give.
+TEST_F(VideoPinConfig, CapsAtNegativeIndexesFollowTheFixedType) {
+  Create(kMoreVideoPinCameras + 1);
+  struct Row {
+    int index;
+    HRESULT result;
+    const GUID* subtype;
+  };
+  auto check = [&](const char* state, std::initializer_list<Row> rows) {
+    for (const Row& row : rows) {
+      AM_MEDIA_TYPE* type = nullptr;
+      VIDEO_STREAM_CONFIG_CAPS caps = {};
+      EXPECT_EQ(row.result, config->GetStreamCaps(row.index, &type, reinterpret_cast<BYTE*>(&caps)))
+          << state << " " << row.index;
+      if (row.result != S_OK || !type) continue;
+      EXPECT_EQ(*row.subtype, type->subtype) << state << " " << row.index;
+      EXPECT_EQ(LONG(DescribeVideoType(*type).width), caps.MaxOutputSize.cx) << state << " " << row.index;
+      DeleteMediaType(type);
+    }
+  };
+  check("offer", {{-1, S_FALSE, nullptr}, {INT_MIN, S_FALSE, nullptr}, {3, S_OK, &MEDIASUBTYPE_RGB24}});
+  CMediaType rgb24 = VideoType(MEDIASUBTYPE_RGB24, 640, 480, 30.0);
+  ASSERT_EQ(S_OK, config->SetFormat(&rgb24));
+  const GUID* rgb = &MEDIASUBTYPE_RGB24;
+  check("current", {{-1, S_OK, rgb}, {INT_MIN, S_OK, rgb}, {9, S_OK, rgb}});
+  ASSERT_EQ(S_OK, control->SetSubType(MEDIASUBTYPE_YUY2));
+  ASSERT_EQ(S_OK, config->SetFormat(nullptr));
+  check("forced", {{-1, S_OK, &MEDIASUBTYPE_YUY2}, {INT_MIN, S_OK, &MEDIASUBTYPE_YUY2}, {0, S_OK, &MEDIASUBTYPE_YUY2},
+                   {1, S_FALSE, nullptr}});
 }
 
 }  // namespace
