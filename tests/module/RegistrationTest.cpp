@@ -27,9 +27,18 @@ std::string CameraLines(const std::wstring& tag) {
   return lines;
 }
 
+CLSID ClassId(const std::wstring& text) {
+  CLSID id = GUID_NULL;
+  CLSIDFromString(text.c_str(), &id);
+  return id;
+}
+
 class Registration : public ::testing::Test {
  protected:
-  Registration() : tag_(UniqueName(L"Reg")), module_(L"TELVOR.AX", CameraLines(tag_)) { CoInitialize(nullptr); }
+  // A folder name outside the ANSI code page, as users of other scripts have.
+  Registration() : tag_(UniqueName(L"Reg")), module_(L"TELVOR.AX", CameraLines(tag_), L"Камера 相机") {
+    CoInitialize(nullptr);
+  }
   ~Registration() override {
     module_.Unload();
     CoUninitialize();
@@ -70,6 +79,14 @@ TEST_F(Registration, WritesServerKeysAndDeviceEntriesOnceAndRemovesThem) {
                                  module_.ModulePath().c_str(), -1, TRUE),
             CSTR_EQUAL);
   EXPECT_EQ(RegistryText(HKEY_CLASSES_ROOT, video + L"\\InprocServer32", L"ThreadingModel"), L"Both");
+  // COM loads the camera from what was registered.
+  IBaseFilter* filter = nullptr;
+  EXPECT_EQ(CoCreateInstance(ClassId(VideoFilterIdText(first)), nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                             reinterpret_cast<void**>(&filter)),
+            S_OK);
+  if (filter) {
+    EXPECT_EQ(filter->Release(), 0u);
+  }
   // One output pin: any video for the video filter, PCM for the audio filter.
   EXPECT_TRUE(MapperFindsByOutput(VideoFilterIdText(first), MEDIATYPE_Video, MEDIASUBTYPE_YUY2));
   EXPECT_FALSE(MapperFindsByOutput(VideoFilterIdText(first), MEDIATYPE_Audio, MEDIASUBTYPE_PCM));
@@ -84,6 +101,20 @@ TEST_F(Registration, WritesServerKeysAndDeviceEntriesOnceAndRemovesThem) {
   const auto lines = module_.LogLines();
   EXPECT_EQ(std::count(lines.begin(), lines.end(), L"[TELVOR] Register server(s): 6"), 2);
   EXPECT_EQ(std::count(lines.begin(), lines.end(), L"[TELVOR] Unregister server(s): 6"), 2);
+}
+
+// A folder deeper than MAX_PATH: registration takes the whole path.
+TEST(RegistrationPath, ModuleInADeepFolderRegisters) {
+  LoadedModuleCopy module(L"TELVOR.AX", "", std::wstring(60, L'd') + L"\\" + std::wstring(60, L'e') + L"\\" +
+                                                std::wstring(60, L'f') + L"\\" + std::wstring(60, L'g'));
+  ASSERT_GT(module.ModulePath().size(), static_cast<size_t>(MAX_PATH));
+  ASSERT_TRUE(module.Load());
+  auto registerServer = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(module.Export("DllRegisterServer"));
+  ASSERT_NE(registerServer, nullptr);
+  EXPECT_EQ(registerServer(), S_OK);
+  // Its settings path does not fit, so it read them from the key of no file.
+  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\TELVOR\\CONFIG");
+  RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\TELVOR\\CONFIG");
 }
 
 TEST_F(Registration, RegistrationToolRegistersAndUnregisters) {
