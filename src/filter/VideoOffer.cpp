@@ -102,9 +102,10 @@ VideoOffer BuildVideoOffer(const HostInfo& host, const FilterEntry& entry, doubl
   } else if (entry.defaultWidth > 0 && entry.defaultHeight > 0) {
     builder.AddOutputSize(entry.defaultWidth, entry.defaultHeight, cameraFps);
   }
+  const ConfigIntReader sizes(formatFile);
   for (int n = 1;; ++n) {
-    const int width = GetConfigInt(settings::NumberedKey(settings::kOutputWidth, n).c_str(), 0, formatFile);
-    const int height = GetConfigInt(settings::NumberedKey(settings::kOutputHeight, n).c_str(), 0, formatFile);
+    const int width = sizes.Get(settings::NumberedKey(settings::kOutputWidth, n).c_str(), 0);
+    const int height = sizes.Get(settings::NumberedKey(settings::kOutputHeight, n).c_str(), 0);
     if (width == 0 || height == 0) break;
     // A negative or oversized entry is a typing error in the file: skip it
     // rather than refuse the whole camera.
