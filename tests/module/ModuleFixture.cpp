@@ -1,25 +1,18 @@
 #include "ModuleFixture.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 
 namespace telvor::test {
 
-LoadedModuleCopy::LoadedModuleCopy(const std::wstring& fileName, const std::string& ini, const std::wstring& folder) {
-  std::wstring home = dir_.Path();
-  for (size_t start = 0; start < folder.size();) {
-    const size_t end = std::min(folder.find(L'\\', start), folder.size());
-    home += L"\\" + folder.substr(start, end - start);
-    CreateDirectoryW(home.c_str(), nullptr);
-    start = end + 1;
-  }
-  modulePath_ = home + L"\\" + fileName;
+LoadedModuleCopy::LoadedModuleCopy(const std::wstring& fileName, const std::string& ini, const std::wstring& folder)
+    : modulePath_((folder.empty() ? dir_.Path() : dir_.File(folder)) + L"\\" + fileName) {
+  if (!folder.empty()) CreateDirectoryW(dir_.File(folder).c_str(), nullptr);
   CopyFileTo(BuildTreePath(L"src/dll/TELVOR.AX"), modulePath_);
   if (!ini.empty()) {
-    const size_t dot = fileName.rfind(L'.');
-    WriteTextFile(home + L"\\" + fileName.substr(0, dot) + L".INI", "[CONFIG]\r\n" + ini);
+    const size_t dot = modulePath_.rfind(L'.');
+    WriteTextFile(modulePath_.substr(0, dot) + L".INI", "[CONFIG]\r\n" + ini);
   }
 }
 
