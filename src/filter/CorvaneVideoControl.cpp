@@ -8,6 +8,7 @@
 #include "filter/CorvaneVideoStream.h"
 #include "framework/Source.h"
 #include "module/Log.h"
+#include "module/ModulePaths.h"
 #include "module/SettingsKeys.h"
 #include "module/ZentraSettings.h"
 
@@ -125,9 +126,9 @@ STDMETHODIMP CorvaneVideoStream::Reserved19() { return NotForThisCameraLower(); 
 
 STDMETHODIMP CorvaneVideoStream::GetScaleStyle(UINT* style) {
   if (!style) return E_POINTER;
-  wchar_t text[kConfigTextChars];
-  GetConfigString(CameraKey(settings::kScaleStyle).c_str(), L"0", text);
-  m_ScaleStyle = static_cast<UINT>(_wtoi(text));
+  // Read as a number: users enter it as REG_DWORD when the settings live in
+  // the registry, and a text read refuses that.
+  m_ScaleStyle = static_cast<UINT>(GetConfigInt(CameraKey(settings::kScaleStyle).c_str(), 0, GetModulePaths().iniPath));
   *style = m_ScaleStyle;
   return S_OK;
 }
@@ -142,9 +143,8 @@ STDMETHODIMP CorvaneVideoStream::SetScaleStyle(UINT style) {
 
 STDMETHODIMP CorvaneVideoStream::GetDeinterlacing(UINT* mode) {
   if (!mode) return E_POINTER;
-  wchar_t text[kConfigTextChars];
-  GetConfigString(CameraKey(settings::kDeinterlacing).c_str(), L"1", text);
-  *mode = static_cast<UINT>(_wtoi(text));
+  const std::wstring key = CameraKey(settings::kDeinterlacing);
+  *mode = static_cast<UINT>(GetConfigInt(key.c_str(), settings::kDefaultDeinterlacing, GetModulePaths().iniPath));
   return S_OK;
 }
 

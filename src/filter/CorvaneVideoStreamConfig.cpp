@@ -97,8 +97,8 @@ STDMETHODIMP CorvaneVideoStream::GetStreamCaps(int index, AM_MEDIA_TYPE** type, 
   TELVOR_TRACE_OBJ(kUnit, L"CorvaneVideoStream::GetStreamCaps", this) << L" iIndex=" << index;
   if (!type || !caps) return E_POINTER;
   CAutoLock lock(m_pFilter->pStateLock());
-  // Negative indexes are past no end; answer as for one past the list.
-  if (index < 0) return S_FALSE;
+  // A fixed type answers whatever the index, a forced one only up to 0;
+  // a negative index into the offer is past no end and counts as past it.
   const AM_MEDIA_TYPE* chosen;
   if (m_pForcedType) {
     if (index > 0) return S_FALSE;
@@ -106,7 +106,7 @@ STDMETHODIMP CorvaneVideoStream::GetStreamCaps(int index, AM_MEDIA_TYPE** type, 
   } else if (HasCapsType()) {
     chosen = &m_mt;
   } else {
-    if (static_cast<size_t>(index) >= m_Offer.types.size()) return S_FALSE;
+    if (index < 0 || static_cast<size_t>(index) >= m_Offer.types.size()) return S_FALSE;
     chosen = &m_Offer.types[index];
   }
   *type = CreateMediaType(chosen);

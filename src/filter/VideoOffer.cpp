@@ -3,6 +3,11 @@
 #include <dshow.h>
 #include <dvdmedia.h>
 
+#include <cstdint>
+#include <cstring>
+#include <set>
+#include <tuple>
+
 #include "filter/CorvaneVideoStream.h"
 #include "module/Log.h"
 #include "module/SettingsKeys.h"
@@ -26,15 +31,26 @@ constexpr EdiusType kEdiusTypes[] = {
     {false, 720, 576, 50.0},            {true, 720, 576, 25.0},
 };
 
+// What IsSameVideoFormat compares, as one ordered key: a format file may list
+// thousands of sizes, and comparing each new type with every offered one made
+// building the offer quadratic in the list.
+using FormatKey = std::tuple<std::uint64_t, std::uint64_t, std::uint32_t, std::uint32_t, std::int64_t, bool>;
+
+FormatKey KeyOf(const AM_MEDIA_TYPE& type) {
+  const OutputFormat format = DescribeVideoType(type);
+  std::uint64_t subtype[2];
+  static_assert(sizeof(subtype) == sizeof(GUID), "a GUID is two 64-bit words");
+  std::memcpy(subtype, &format.subtype, sizeof(subtype));
+  return {subtype[0], subtype[1], format.width, format.height, format.frameDuration, format.interlaced};
+}
+
 class OfferBuilder {
  public:
   OfferBuilder(const HostInfo& host, VideoOffer& offer) : host_(host), offer_(offer) {}
 
   // Types describing a format already offered add nothing.
   void Append(CMediaType&& type) {
-    for (const CMediaType& existing : offer_.types) {
-      if (IsSameVideoFormat(existing, type)) return;
-    }
+    if (!offered_.insert(KeyOf(type)).second) return;
     offer_.types.push_back(std::move(type));
   }
   void Append(REFGUID subtype, int width, int height, double fps, bool interlaced = false) {
@@ -63,6 +79,7 @@ class OfferBuilder {
  private:
   const HostInfo& host_;
   VideoOffer& offer_;
+  std::set<FormatKey> offered_;
 };
 
 }  // namespace
@@ -85,9 +102,10 @@ VideoOffer BuildVideoOffer(const HostInfo& host, const FilterEntry& entry, doubl
   } else if (entry.defaultWidth > 0 && entry.defaultHeight > 0) {
     builder.AddOutputSize(entry.defaultWidth, entry.defaultHeight, cameraFps);
   }
+  const ConfigIntReader sizes(formatFile);
   for (int n = 1;; ++n) {
-    const int width = GetConfigInt(settings::NumberedKey(settings::kOutputWidth, n).c_str(), 0, formatFile);
-    const int height = GetConfigInt(settings::NumberedKey(settings::kOutputHeight, n).c_str(), 0, formatFile);
+    const int width = sizes.Get(settings::NumberedKey(settings::kOutputWidth, n).c_str(), 0);
+    const int height = sizes.Get(settings::NumberedKey(settings::kOutputHeight, n).c_str(), 0);
     if (width == 0 || height == 0) break;
     // A negative or oversized entry is a typing error in the file: skip it
     // rather than refuse the whole camera.

@@ -2,6 +2,7 @@
 
 #include <dshow.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,9 @@
 #include "module/Log.h"
 
 namespace {
+
+// The longest path the system's file functions take, terminator included.
+constexpr size_t kLongestPathChars = 32768;
 
 // The filter mapper answers this when the entry is not there.
 constexpr HRESULT kEntryMissing = static_cast<HRESULT>(0x80070002);
@@ -28,15 +32,23 @@ HMODULE ThisModule() {
   return module;
 }
 
+// Wide, so that a folder named outside the ANSI code page is registered as it
+// is, and grown past MAX_PATH for installs in deep folders.
 HRESULT ModulePath(std::wstring* path) {
-  char narrow[MAX_PATH];
-  const DWORD length = GetModuleFileNameA(ThisModule(), narrow, MAX_PATH);
-  if (length == 0) return FromWin32(GetLastError());
-  if (length >= MAX_PATH) return FromWin32(ERROR_INSUFFICIENT_BUFFER);
-  wchar_t wide[MAX_PATH];
-  const int chars = MultiByteToWideChar(CP_ACP, 0, narrow, static_cast<int>(length), wide, MAX_PATH - 1);
-  if (chars <= 0) return FromWin32(GetLastError());
-  path->assign(wide, static_cast<size_t>(chars));
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD capacity = static_cast<DWORD>(buffer.size());
+    const DWORD length = GetModuleFileNameW(ThisModule(), buffer.data(), capacity);
+    if (length == 0) return FromWin32(GetLastError());
+    if (length < capacity) {
+      buffer.resize(length);
+      break;
+    }
+    // A full buffer means the name was cut.
+    if (capacity >= kLongestPathChars) return FromWin32(ERROR_INSUFFICIENT_BUFFER);
+    buffer.resize(std::min<size_t>(2 * static_cast<size_t>(capacity), kLongestPathChars));
+  }
+  path->swap(buffer);
   return S_OK;
 }
 

@@ -2,8 +2,12 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <cwchar>
+#include <cwctype>
+#include <new>
 #include <string>
+#include <vector>
 
 #include "module/Log.h"
 #include "module/ModulePaths.h"
@@ -63,6 +67,44 @@ bool ParseDecimal(const wchar_t* text, int* value) {
   if (!negative && magnitude > 2147483647LL) return false;
   *value = static_cast<int>(negative ? -magnitude : magnitude);
   return true;
+}
+
+// A section larger than this is read key by key instead (slow, but bounded in memory).
+constexpr DWORD kLargestSectionChars = 1u << 24;
+
+std::wstring UpperCase(const wchar_t* begin, const wchar_t* end) {
+  std::wstring text(begin, end);
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towupper(c));
+  return text;
+}
+
+// The profile functions' reading of an integer: one pair of matching quotes
+// dropped, blanks, a sign, a 0x, 0o or 0b base prefix, then digits as far as
+// they go, kept modulo 2^32. An empty value is no value.
+int ProfileInteger(std::wstring text, int defaultValue) {
+  if (text.size() >= 2 && (text.front() == L'"' || text.front() == L'\'') && text.back() == text.front()) {
+    text = text.substr(1, text.size() - 2);
+  }
+  if (text.empty()) return defaultValue;
+  const wchar_t* c = text.c_str();
+  while (*c == L' ' || *c == L'\t') ++c;
+  bool negative = false;
+  if (*c == L'+' || *c == L'-') negative = (*c++ == L'-');
+  unsigned base = 10;
+  if (c[0] == L'0' && (c[1] == L'x' || c[1] == L'o' || c[1] == L'b')) {
+    base = c[1] == L'x' ? 16 : c[1] == L'o' ? 8 : 2;
+    c += 2;
+  }
+  std::uint32_t value = 0;
+  for (;; ++c) {
+    unsigned digit = base;
+    if (*c >= L'0' && *c <= L'9') digit = static_cast<unsigned>(*c - L'0');
+    if (*c >= L'a' && *c <= L'f') digit = static_cast<unsigned>(*c - L'a' + 10);
+    if (*c >= L'A' && *c <= L'F') digit = static_cast<unsigned>(*c - L'A' + 10);
+    if (digit >= base) break;
+    value = value * base + digit;
+  }
+  return static_cast<int>(negative ? 0u - value : value);
 }
 
 // HKCU\Software\TELVOR\<file name>\CONFIG for the file that would have been
@@ -191,6 +233,36 @@ int GetConfigString(const wchar_t* key, const wchar_t* defaultValue, wchar_t* ou
 
 int SetConfigString(const wchar_t* key, const wchar_t* value) {
   return SetConfigString(GetModulePaths().iniPath, key, value);
+}
+
+ConfigIntReader::ConfigIntReader(const wchar_t* path) : path_(path ? path : L"") {
+  if (!FilePresent(path)) return;
+  try {
+    // The section arrives as "key=value" strings, each ended by a null, with
+    // one more null after the last; a buffer too small gives its size less two.
+    std::vector<wchar_t> text(1u << 16);
+    for (;;) {
+      const DWORD size = static_cast<DWORD>(text.size());
+      const DWORD stored = GetPrivateProfileSectionW(settings::kSection, text.data(), size, path);
+      if (stored + 2 < size) break;
+      if (size >= kLargestSectionChars) return;
+      text.assign(2 * static_cast<size_t>(size), L'\0');
+    }
+    for (const wchar_t* entry = text.data(); *entry; entry += wcslen(entry) + 1) {
+      const wchar_t* equals = wcschr(entry, L'=');
+      // The first of two equal keys is the one the profile functions find.
+      if (equals && equals != entry) values_.emplace(UpperCase(entry, equals), equals + 1);
+    }
+    fromFile_ = true;
+  } catch (const std::bad_alloc&) {
+    values_.clear();  // key by key after all
+  }
+}
+
+int ConfigIntReader::Get(const wchar_t* key, int defaultValue) const {
+  if (!fromFile_ || !key || !*key) return GetConfigInt(key, defaultValue, path_.c_str());
+  const auto found = values_.find(UpperCase(key, key + wcslen(key)));
+  return found == values_.end() ? defaultValue : ProfileInteger(found->second, defaultValue);
 }
 
 namespace settings {

@@ -5,6 +5,9 @@
 // No error ever escapes: failures log one line and give the default.
 #pragma once
 
+#include <string>
+#include <unordered_map>
+
 // Characters GetConfigString can store in its output, terminator included.
 inline constexpr int kConfigTextChars = 1024;
 
@@ -21,3 +24,19 @@ int SetConfigString(const wchar_t* key, const wchar_t* value);
 // from a path it has just derived, and tests use files of their own.
 int GetConfigString(const wchar_t* iniPath, const wchar_t* key, const wchar_t* defaultValue, wchar_t* out);
 int SetConfigString(const wchar_t* iniPath, const wchar_t* key, const wchar_t* value);
+
+// Integers of many keys of one file, such as a per-camera format file's size
+// list. GetConfigInt has the profile functions search the file again for every
+// key, so a list of thousands of keys cost the square of its length; this
+// reads the section once and answers each key as GetConfigInt would. Without
+// the file each key is looked up in the registry, as GetConfigInt does.
+class ConfigIntReader {
+ public:
+  explicit ConfigIntReader(const wchar_t* path);
+  int Get(const wchar_t* key, int defaultValue) const;
+
+ private:
+  std::wstring path_;
+  bool fromFile_ = false;
+  std::unordered_map<std::wstring, std::wstring> values_;  // upper-case key: value text
+};

@@ -29,25 +29,40 @@ std::vector<Offered> Describe(const VideoOffer& offer) {
   return out;
 }
 
-TEST(VideoOffer, DefaultSizeThenFormatFileSizesInEveryColourSpace) {
+// Thousands of sizes, most of them repeats: each format is offered once, at
+// its first appearance, while the size list keeps every entry.
+TEST(VideoOffer, DefaultSizeThenFormatFileSizesOnceEachInEveryColourSpace) {
+  constexpr int kEntries = 20000;
+  // Entry i is 2 x (i mod 50) wider and 2 x (i mod 3) taller than 320 x 240:
+  // entries 0..149 are all different, every later one repeats one of them.
+  auto width = [](int i) { return 320u + 2u * static_cast<UINT>(i % 50); };
+  auto height = [](int i) { return 240u + 2u * static_cast<UINT>(i % 3); };
+  std::string text = "[CONFIG]\n";
+  for (int i = 0; i < kEntries; ++i) {
+    const std::string n = (i < 9 ? "0" : "") + std::to_string(i + 1);
+    text += "FILTER.OUTPUT.W." + n + "=" + std::to_string(width(i)) + "\nFILTER.OUTPUT.H." + n + "=" +
+            std::to_string(height(i)) + "\n";
+  }
+  // A zero width ends the list, whatever follows.
+  text += "FILTER.OUTPUT.W.20001=0\nFILTER.OUTPUT.H.20001=200\nFILTER.OUTPUT.W.20002=64\nFILTER.OUTPUT.H.20002=64\n";
   TempDir dir;
   const std::wstring file = dir.File(L"cam.26.INI");
-  WriteTextFile(file,
-                "[CONFIG]\nFILTER.OUTPUT.W.01=1920\nFILTER.OUTPUT.H.01=1080\n"
-                "FILTER.OUTPUT.W.02=640\nFILTER.OUTPUT.H.02=480\n"
-                "FILTER.OUTPUT.W.03=0\nFILTER.OUTPUT.H.03=200\nFILTER.OUTPUT.W.04=320\nFILTER.OUTPUT.H.04=240\n");
-  const FilterEntry entry = MakeVideoEntry(kVideoPinCameras, 25.0, 1920, 1080);
+  WriteTextFile(file, text);
+  // The default size is entry 7's: that entry adds no type of its own.
+  const FilterEntry entry = MakeVideoEntry(kVideoPinCameras, 25.0, width(7), height(7));
   const VideoOffer offer = BuildVideoOffer(HostInfo{}, entry, 25.0, 30.0, file.c_str());
+  ASSERT_EQ(static_cast<size_t>(kEntries) + 1, offer.sizes.size());
+  EXPECT_EQ(offer.sizes[0], offer.sizes[8]);
+
   const std::vector<Offered> types = Describe(offer);
-  ASSERT_EQ(8u, types.size());  // the duplicate 1920 x 1080 adds nothing; 03 ends the list
+  ASSERT_EQ(4u * 150, types.size());
   const GUID* order[] = {&MEDIASUBTYPE_YV12, &MEDIASUBTYPE_YUY2, &MEDIASUBTYPE_RGB32, &MEDIASUBTYPE_RGB24};
-  for (size_t i = 0; i < 8; ++i) {
-    EXPECT_EQ(*order[i % 4], types[i].subtype);
-    EXPECT_EQ(i < 4 ? 1920u : 640u, types[i].width);
-    EXPECT_EQ(400000, types[i].duration);
+  for (size_t t = 0; t < types.size(); ++t) {
+    const int k = static_cast<int>(t / 4), i = k == 0 ? 7 : k <= 7 ? k - 1 : k;  // entry 7 first, then the rest
+    ASSERT_TRUE(*order[t % 4] == types[t].subtype && width(i) == types[t].width && height(i) == types[t].height &&
+                types[t].duration == 400000)
+        << "type " << t << " should be entry " << i << ": " << types[t].width << "x" << types[t].height;
   }
-  const std::vector<std::pair<UINT, UINT>> sizes = {{1920, 1080}, {1920, 1080}, {640, 480}};
-  EXPECT_EQ(sizes, offer.sizes);
 
   // Nothing configured: 1280 x 720.
   const VideoOffer plain = BuildVideoOffer(HostInfo{}, MakeVideoEntry(kVideoPinCameras), 30.0, 30.0,
@@ -68,11 +83,8 @@ TEST(VideoOffer, HostListsForSkypeEdiusAndYyMixer) {
   const VideoOffer forSkype = BuildVideoOffer(skype, entry, 30.0, 25.0, file.c_str());
   std::vector<Offered> types = Describe(forSkype);
   ASSERT_EQ(6u, types.size());  // two YV12 at the producer's rate, then the file's size
-  EXPECT_EQ(MEDIASUBTYPE_YV12, types[0].subtype);
-  EXPECT_EQ(1920u, types[0].width);
-  EXPECT_EQ(400000, types[0].duration);
-  EXPECT_EQ(1280u, types[1].width);
-  EXPECT_EQ(640u, types[2].width);
+  EXPECT_TRUE(types[0].subtype == MEDIASUBTYPE_YV12 && types[0].width == 1920 && types[0].duration == 400000);
+  EXPECT_TRUE(types[1].width == 1280 && types[2].width == 640);
   const std::vector<std::pair<UINT, UINT>> skypeSizes = {{1920, 1080}, {1280, 720}, {640, 480}};
   EXPECT_EQ(skypeSizes, forSkype.sizes);
 
@@ -83,11 +95,7 @@ TEST(VideoOffer, HostListsForSkypeEdiusAndYyMixer) {
   ASSERT_EQ(14u, types.size());
   EXPECT_TRUE(forEdius.sizes.empty());
   for (const Offered& t : types) EXPECT_EQ(MEDIASUBTYPE_YUY2, t.subtype);
-  EXPECT_EQ(333666, types[1].duration);
-  EXPECT_TRUE(types[3].interlaced);
-  EXPECT_EQ(166833, types[9].duration);
-  EXPECT_EQ(576u, types[13].height);
-  EXPECT_TRUE(types[13].interlaced);
+  EXPECT_TRUE(types[3].interlaced && types[13].interlaced && types[9].duration == 166833);
 
   HostInfo yyMixer = {};
   yyMixer.isYyMixer = true;

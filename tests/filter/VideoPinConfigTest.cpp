@@ -7,6 +7,10 @@
 #include <dshow.h>
 #include <dvdmedia.h>
 
+#include <climits>
+#include <string>
+
+#include "module/ModulePaths.h"
 #include "module/ModuleStartup.h"
 #include "module/ZentraSettings.h"
 #include "support/LogCapture.h"
@@ -199,14 +203,6 @@ TEST_F(VideoPinConfig, ControlInterfaceForcesTheOnlyCapability) {
   int count = 0, size = 0;
   ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
   EXPECT_EQ(1, count);
-  AM_MEDIA_TYPE* type = nullptr;
-  VIDEO_STREAM_CONFIG_CAPS caps = {};
-  ASSERT_EQ(S_OK, config->GetStreamCaps(0, &type, reinterpret_cast<BYTE*>(&caps)));
-  OutputFormat forced = Describe(type);
-  EXPECT_EQ(MEDIASUBTYPE_YV12, forced.subtype);
-  EXPECT_EQ(640u, forced.width);
-  EXPECT_EQ(333333, forced.frameDuration);
-  EXPECT_EQ(S_FALSE, config->GetStreamCaps(1, &type, reinterpret_cast<BYTE*>(&caps)));
   ASSERT_EQ(S_OK, control->GetOutputSize(&width, &height));
   EXPECT_EQ(640u, width);
   wchar_t text[kConfigTextChars];
@@ -226,14 +222,6 @@ TEST_F(VideoPinConfig, ControlInterfaceForcesTheOnlyCapability) {
   EXPECT_EQ(S_FALSE, camera.pin->CheckMediaType(&other));
   EXPECT_EQ(S_OK, camera.pin->CheckMediaType(&proposed));
 
-  UINT style = 9;
-  ASSERT_EQ(S_OK, control->SetScaleStyle(2));
-  ASSERT_EQ(S_OK, control->GetScaleStyle(&style));
-  EXPECT_EQ(2u, style);
-  UINT mode = 0;
-  ASSERT_EQ(S_OK, control->GetDeinterlacing(&mode));
-  EXPECT_EQ(1u, mode);
-
   ASSERT_EQ(S_OK, control->GetSupportedSize(0, &width, &height));
   EXPECT_EQ(1280u, width);  // the fallback size of a camera without sizes
 
@@ -249,6 +237,64 @@ TEST_F(VideoPinConfig, ControlInterfaceForcesTheOnlyCapability) {
   EXPECT_EQ(E_NOTIMPL, control->GetProperty(235, &value));
   EXPECT_EQ(1u, log.Count(L"[TELVOR][ERROR]: SUPPORTED ONLY for CORVANE"));
   EXPECT_EQ(1u, log.Count(L"[TELVOR][ERROR]: SUPPORTED only for CORVANE"));
+}
+
+// Numbers entered as REG_DWORD, as users are told to, and as text written by
+// SetScaleStyle, reach the control interface without an error. This program
+// has no settings file: its settings live in the registry.
+TEST_F(VideoPinConfig, ControlReadsRegistryNumbers) {
+  Create(kMoreVideoPinCameras + 1);
+  const std::wstring ini = GetModulePaths().iniPath;
+  const std::wstring key = L"Software\\TELVOR\\" + ini.substr(ini.rfind(L'\\') + 1) + L"\\CONFIG";
+  const wchar_t* names[] = {L"FILTER.SCALE.STYLE.07", L"FILTER.DEINTERLACING.07"};
+  LogCapture log;
+  UINT read = 9;
+  for (DWORD value : {1u, 2u, 0u}) {
+    for (const wchar_t* name : names) RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), name, REG_DWORD, &value, 4);
+    ASSERT_EQ(S_OK, control->GetScaleStyle(&read));
+    EXPECT_EQ(value, read);
+    ASSERT_EQ(S_OK, control->GetDeinterlacing(&read));
+    EXPECT_EQ(value, read);
+  }
+  EXPECT_EQ(0u, log.Count(L"[TELVOR][ERROR]"));
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, key.c_str(), names[1]);
+  ASSERT_EQ(S_OK, control->SetScaleStyle(2));
+  ASSERT_EQ(S_OK, control->GetScaleStyle(&read));
+  EXPECT_EQ(2u, read);
+  ASSERT_EQ(S_OK, control->GetDeinterlacing(&read));
+  EXPECT_EQ(1u, read);  // its default, with no value
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, key.c_str(), names[0]);
+}
+
+// IAMStreamConfig::GetStreamCaps at odd indexes, in each state of the pin:
+// a fixed type is the answer wherever the pin has one to give.
+TEST_F(VideoPinConfig, CapsAtNegativeIndexesFollowTheFixedType) {
+  Create(kMoreVideoPinCameras + 1);
+  struct Row {
+    int index;
+    HRESULT result;
+    const GUID* subtype;
+  };
+  auto check = [&](const char* state, std::initializer_list<Row> rows) {
+    for (const Row& row : rows) {
+      AM_MEDIA_TYPE* type = nullptr;
+      VIDEO_STREAM_CONFIG_CAPS caps = {};
+      SCOPED_TRACE(std::string(state) + " " + std::to_string(row.index));
+      EXPECT_EQ(row.result, config->GetStreamCaps(row.index, &type, reinterpret_cast<BYTE*>(&caps)));
+      if (row.result != S_OK || !type) continue;
+      EXPECT_TRUE(*row.subtype == type->subtype && LONG(DescribeVideoType(*type).width) == caps.MaxOutputSize.cx);
+      DeleteMediaType(type);
+    }
+  };
+  check("offer", {{-1, S_FALSE, nullptr}, {INT_MIN, S_FALSE, nullptr}, {3, S_OK, &MEDIASUBTYPE_RGB24}});
+  CMediaType rgb24 = VideoType(MEDIASUBTYPE_RGB24, 640, 480, 30.0);
+  ASSERT_EQ(S_OK, config->SetFormat(&rgb24));
+  const GUID* rgb = &MEDIASUBTYPE_RGB24;
+  check("current", {{-1, S_OK, rgb}, {INT_MIN, S_OK, rgb}, {9, S_OK, rgb}});
+  ASSERT_EQ(S_OK, control->SetSubType(MEDIASUBTYPE_YUY2));
+  ASSERT_EQ(S_OK, config->SetFormat(nullptr));
+  check("forced", {{-1, S_OK, &MEDIASUBTYPE_YUY2}, {INT_MIN, S_OK, &MEDIASUBTYPE_YUY2}, {0, S_OK, &MEDIASUBTYPE_YUY2},
+                   {1, S_FALSE, nullptr}});
 }
 
 }  // namespace

@@ -14,9 +14,9 @@ namespace telvor::test {
 
 class LoadedModuleCopy {
  public:
-  // Copies the module as fileName into a fresh folder; ini (if not empty)
-  // becomes the settings file beside it.
-  LoadedModuleCopy(const std::wstring& fileName, const std::string& ini);
+  // Copies the module as fileName into a fresh folder, or into a subfolder
+  // `folder` of it; ini (if not empty) becomes the settings file beside it.
+  LoadedModuleCopy(const std::wstring& fileName, const std::string& ini, const std::wstring& folder = L"");
   ~LoadedModuleCopy();
   LoadedModuleCopy(const LoadedModuleCopy&) = delete;
   LoadedModuleCopy& operator=(const LoadedModuleCopy&) = delete;

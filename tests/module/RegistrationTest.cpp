@@ -27,9 +27,18 @@ std::string CameraLines(const std::wstring& tag) {
   return lines;
 }
 
+CLSID ClassId(const std::wstring& text) {
+  CLSID id = GUID_NULL;
+  CLSIDFromString(text.c_str(), &id);
+  return id;
+}
+
 class Registration : public ::testing::Test {
  protected:
-  Registration() : tag_(UniqueName(L"Reg")), module_(L"TELVOR.AX", CameraLines(tag_)) { CoInitialize(nullptr); }
+  // A folder name outside the ANSI code page, as users of other scripts have.
+  Registration() : tag_(UniqueName(L"Reg")), module_(L"TELVOR.AX", CameraLines(tag_), L"Камера 相机") {
+    CoInitialize(nullptr);
+  }
   ~Registration() override {
     module_.Unload();
     CoUninitialize();
@@ -70,6 +79,14 @@ TEST_F(Registration, WritesServerKeysAndDeviceEntriesOnceAndRemovesThem) {
                                  module_.ModulePath().c_str(), -1, TRUE),
             CSTR_EQUAL);
   EXPECT_EQ(RegistryText(HKEY_CLASSES_ROOT, video + L"\\InprocServer32", L"ThreadingModel"), L"Both");
+  // COM loads the camera from what was registered.
+  IBaseFilter* filter = nullptr;
+  EXPECT_EQ(CoCreateInstance(ClassId(VideoFilterIdText(first)), nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                             reinterpret_cast<void**>(&filter)),
+            S_OK);
+  if (filter) {
+    EXPECT_EQ(filter->Release(), 0u);
+  }
   // One output pin: any video for the video filter, PCM for the audio filter.
   EXPECT_TRUE(MapperFindsByOutput(VideoFilterIdText(first), MEDIATYPE_Video, MEDIASUBTYPE_YUY2));
   EXPECT_FALSE(MapperFindsByOutput(VideoFilterIdText(first), MEDIATYPE_Audio, MEDIASUBTYPE_PCM));
@@ -86,13 +103,15 @@ TEST_F(Registration, WritesServerKeysAndDeviceEntriesOnceAndRemovesThem) {
   EXPECT_EQ(std::count(lines.begin(), lines.end(), L"[TELVOR] Unregister server(s): 6"), 2);
 }
 
-TEST_F(Registration, RegistrationToolRegistersAndUnregisters) {
-  const std::wstring quoted = L"\"" + module_.ModulePath() + L"\"";
-  ASSERT_EQ(RunProcess(L"regsvr32 /s " + quoted, 60000), 0);
-  ExpectRegistered(1);
-  ASSERT_EQ(RunProcess(L"regsvr32 /s /u " + quoted, 60000), 0);
-  ExpectRegistered(0);
-  EXPECT_EQ(RunProcess(L"regsvr32 /s \"" + module_.Dir().File(L"ABSENT.AX") + L"\"", 60000), 3);
+// A folder deeper than MAX_PATH: registration takes the whole path. The
+// settings path cannot fit, so the module reads the key of no file.
+TEST(RegistrationPath, ModuleInADeepFolderRegisters) {
+  LoadedModuleCopy module(L"TELVOR.AX", "", std::wstring(240, L'd'));
+  ASSERT_GT(module.ModulePath().size(), static_cast<size_t>(MAX_PATH));
+  ASSERT_TRUE(module.Load());
+  auto registerServer = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(module.Export("DllRegisterServer"));
+  EXPECT_EQ(registerServer ? registerServer() : E_UNEXPECTED, S_OK);
+  RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\TELVOR\\CONFIG");
 }
 
 }  // namespace

@@ -190,4 +190,25 @@ TEST_F(Settings, GarbageFilesAndBadNamesNeverBreakAReadOrWrite) {
   EXPECT_EQ(GetConfigString(path_.c_str(), L"K", L"", nullptr), 0);
 }
 
+// The one-pass reader answers every key as the key-by-key read does, from the
+// file and, without it, from the registry.
+TEST_F(Settings, ListReaderAgreesWithSingleReads) {
+  WriteTextFile(path_,
+                "[CONFIG]\r\nPLAIN=1920\r\n  SPACED  =  12  \r\nQUOTED=\"640\"\r\nSINGLE='13'\r\nHALF=\"12\r\n"
+                "NEG=-5\r\nPLUS=+5\r\nSIGNS=+-5\r\nMIXED=12abc\r\nWORD=abc\r\nEMPTY=\r\nHEX=0x1F\r\nOCT=0o17\r\n"
+                "BIN=0b101\r\nUPPERHEX=0X1F\r\nNEGHEX=-0x10\r\nWRAP=4294967297\r\nCOMMENT=8 ;c\r\nDUP=1\r\ndup=2\r\n"
+                ";HIDDEN=4\r\nnoequals\r\n[OTHER]\r\nELSEWHERE=3\r\n[config]\r\nSECOND=5\r\n");
+  const wchar_t* keys[] = {L"PLAIN", L"SPACED",   L"QUOTED", L"SINGLE", L"HALF",    L"NEG",       L"PLUS",
+                           L"SIGNS", L"MIXED",    L"WORD",   L"EMPTY",  L"HEX",     L"OCT",       L"BIN",
+                           L"UPPERHEX", L"NEGHEX", L"WRAP",  L"COMMENT", L"DUP",    L"dup",       L"plain",
+                           L"HIDDEN", L"noequals", L"ELSEWHERE", L"SECOND", L"ABSENT"};
+  const ConfigIntReader fromFile(path_.c_str());
+  for (const wchar_t* key : keys) EXPECT_EQ(fromFile.Get(key, -7), GetConfigInt(key, -7, path_.c_str())) << key;
+
+  DeleteFileW(path_.c_str());
+  const DWORD dword = 720;
+  SetRegistryValue(L"DWORD", REG_DWORD, &dword, sizeof(dword));
+  EXPECT_EQ(ConfigIntReader(path_.c_str()).Get(L"DWORD", 0), 720);
+}
+
 }  // namespace
