@@ -6,10 +6,12 @@
  *   video: file mapping "KAVO.VCAM.V.SHARE.MEMORY.NN", mutex "KAVO.VCAM.V.MUTEX.NN"
  *   audio: file mapping "KAVO.VCAM.A.SHARE.MEMORY.NN", mutex "KAVO.VCAM.A.MUTEX.NN"
  *
- * NN is N printed with at least two digits ("07", "12"). The camera first
- * looks the names up in the session's local namespace and then behind
- * "Global\" (each object on its own), so a producer in another session or a
- * service creates them with TELVOR_GLOBAL_NAMES.
+ * NN is N printed with at least two digits ("07", "12"). The camera takes
+ * both objects of a channel from the session's local namespace, or, when the
+ * session does not hold both, both from behind "Global\" (never one of each),
+ * so a producer in another session or a service creates them with
+ * TELVOR_GLOBAL_NAMES. It opens the mapping for reading only and the mutex
+ * for waiting and releasing only (SYNCHRONIZE | MUTEX_MODIFY_STATE).
  *
  * This library creates and writes those channels. Link the static library
  * telvor_producer and include this header; it has a C interface so any
