@@ -111,6 +111,10 @@ typedef int32_t telvor_result;
  * ring is too small for the requested format (ERROR_BAD_LENGTH). Close the
  * capture application or use the earlier size. */
 #define TELVOR_E_SIZE_MISMATCH ((telvor_result)0x80070018L)
+/* An object with one of the channel's names exists and was not created by a
+ * producer running as this user (ERROR_INVALID_OWNER): another program took
+ * the camera's names first. Nothing is fed through it. */
+#define TELVOR_E_NOT_OWNER ((telvor_result)0x8007051BL)
 /* The channel mutex stayed busy for TELVOR_LOCK_TIMEOUT_MS (ERROR_TIMEOUT). */
 #define TELVOR_E_TIMEOUT ((telvor_result)0x800705B4L)
 
