@@ -153,17 +153,18 @@ telvor_result LoadUser(ProducerUser& user) {
   return TELVOR_OK;
 }
 
+std::wstring AllowEntry(DWORD access, const std::wstring& sid) {
+  wchar_t mask[16];
+  std::swprintf(mask, 16, L"0x%lx", static_cast<unsigned long>(access));
+  return L"(A;;" + std::wstring(mask) + L";;;" + sid + L")";
+}
+
 // Full access for the user, `camera_access` (if any) for interactive users.
 class ObjectSecurity {
  public:
   telvor_result Build(const ProducerUser& user, DWORD all_access, DWORD camera_access) {
-    wchar_t aces[80];
-    std::swprintf(aces, 80, L"D:P(A;;0x%lx;;;%ls)", static_cast<unsigned long>(all_access), user.sid_text.c_str());
-    std::wstring sddl = L"O:" + user.sid_text + aces;
-    if (camera_access != 0) {
-      std::swprintf(aces, 80, L"(A;;0x%lx;;;IU)", static_cast<unsigned long>(camera_access));
-      sddl += aces;
-    }
+    std::wstring sddl = L"O:" + user.sid_text + L"D:P" + AllowEntry(all_access, user.sid_text);
+    if (camera_access != 0) sddl += AllowEntry(camera_access, L"IU");
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, descriptor_.Put(),
                                                               nullptr)) {
       return FailSystem("build a security descriptor");
