@@ -1,5 +1,6 @@
 // Owning holders for the kernel handles and the mapped view of a channel, so
-// that every exit path of Create and Close releases exactly what was obtained.
+// that every exit path of Create and Close releases exactly what was obtained,
+// and for what the security functions allocate for their caller.
 #pragma once
 
 #include <windows.h>
@@ -50,6 +51,31 @@ class MappedView {
 
  private:
   void* view_ = nullptr;
+};
+
+// Memory the system allocated with LocalAlloc on our behalf (security
+// descriptors, SID texts), freed with LocalFree. T is the pointer type.
+template <typename T>
+class LocalMemory {
+ public:
+  LocalMemory() = default;
+  ~LocalMemory() { Reset(); }
+  LocalMemory(const LocalMemory&) = delete;
+  LocalMemory& operator=(const LocalMemory&) = delete;
+
+  T Get() const { return memory_; }
+  // For an output argument; frees what was held first.
+  T* Put() {
+    Reset();
+    return &memory_;
+  }
+  void Reset() {
+    if (memory_) LocalFree(memory_);
+    memory_ = nullptr;
+  }
+
+ private:
+  T memory_ = nullptr;
 };
 
 }  // namespace telvor::transport

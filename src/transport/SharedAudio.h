@@ -1,6 +1,7 @@
 // Reader side of a camera's audio ring: 16 slots under
-// "KAVO.VCAM.A.SHARE.MEMORY.NN" guarded by "KAVO.VCAM.A.MUTEX.NN" (each also
-// looked up under "Global\"). Callback contract: transport/ChannelCallbacks.h.
+// "KAVO.VCAM.A.SHARE.MEMORY.NN" guarded by "KAVO.VCAM.A.MUTEX.NN" (the pair
+// looked up under "Global\" when the session has no complete one).
+// Callback contract: transport/ChannelCallbacks.h.
 #pragma once
 
 #include "transport/ChannelCallbacks.h"

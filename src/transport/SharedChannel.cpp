@@ -57,17 +57,32 @@ bool SharedChannel::Create() {
   return false;
 }
 
-bool SharedChannel::OpenObjects() {
-  for (bool global : {false, true}) {
-    mapping_.Reset(OpenFileMappingW(FILE_MAP_READ, FALSE, ChannelObjectName(kind_.mapping_name, index, global).c_str()));
-    if (mapping_) break;
-  }
+// Both objects come from one namespace: a session's producer and a global one
+// may coexist, and a mapping of one under the mutex of the other would be
+// read with nothing keeping its writer out. The camera only waits for and
+// releases the mutex and reads the section, so it asks for no more: a
+// producer of another user may grant interactive users exactly that.
+bool SharedChannel::OpenPair(bool global) {
+  mapping_.Reset(OpenFileMappingW(FILE_MAP_READ, FALSE, ChannelObjectName(kind_.mapping_name, index, global).c_str()));
   if (!mapping_) return false;
-  for (bool global : {false, true}) {
-    mutex_.Reset(OpenMutexW(MUTEX_ALL_ACCESS, FALSE, ChannelObjectName(kind_.mutex_name, index, global).c_str()));
-    if (mutex_) break;
+  mutex_.Reset(OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE,
+                          ChannelObjectName(kind_.mutex_name, index, global).c_str()));
+  if (mutex_) return true;
+  const DWORD error = GetLastError();
+  mapping_.Reset();
+  SetLastError(error);
+  return false;
+}
+
+bool SharedChannel::OpenObjects() {
+  if (!OpenPair(false)) {
+    // A session pair that exists but is refused says more than a missing global one.
+    const DWORD local_error = GetLastError();
+    if (!OpenPair(true)) {
+      if (local_error != ERROR_FILE_NOT_FOUND) SetLastError(local_error);
+      return false;
+    }
   }
-  if (!mutex_) return false;
   view_.Reset(MapViewOfFile(mapping_.Get(), FILE_MAP_READ, 0, 0, 0));
   if (!view_) return false;
   MEMORY_BASIC_INFORMATION region = {};

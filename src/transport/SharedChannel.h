@@ -104,6 +104,7 @@ class SharedChannel {
   static DWORD WINAPI ThreadProc(void* parameter);
   DWORD ReaderLoop();
   bool OpenObjects();
+  bool OpenPair(bool global);
   bool RingFits(std::uint32_t capacity, const wchar_t* function, bool& logged);
   void StopReader();
   bool WaitForFormat(SlotHeader& header, std::int32_t& state, DWORD& exit_code);

@@ -1,6 +1,7 @@
 // Reader side of a camera's video ring: 8 slots under
-// "KAVO.VCAM.V.SHARE.MEMORY.NN" guarded by "KAVO.VCAM.V.MUTEX.NN" (each also
-// looked up under "Global\"). Callback contract: transport/ChannelCallbacks.h.
+// "KAVO.VCAM.V.SHARE.MEMORY.NN" guarded by "KAVO.VCAM.V.MUTEX.NN" (the pair
+// looked up under "Global\" when the session has no complete one).
+// Callback contract: transport/ChannelCallbacks.h.
 #pragma once
 
 #include "transport/ChannelCallbacks.h"

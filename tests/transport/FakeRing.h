@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <cstring>
 #include <string>
@@ -20,15 +21,29 @@ struct RingNames {
 inline constexpr RingNames kVideoNames = {L"KAVO.VCAM.V.SHARE.MEMORY.%02d", L"KAVO.VCAM.V.MUTEX.%02d"};
 inline constexpr RingNames kAudioNames = {L"KAVO.VCAM.A.SHARE.MEMORY.%02d", L"KAVO.VCAM.A.MUTEX.%02d"};
 
+// Security attributes from SDDL text; null text: the default security.
+class Security {
+ public:
+  explicit Security(const wchar_t* sddl) {
+    if (sddl) ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, descriptor_.Put(), nullptr);
+    attributes_.lpSecurityDescriptor = descriptor_.Get();
+  }
+  SECURITY_ATTRIBUTES* Get() { return descriptor_.Get() ? &attributes_ : nullptr; }
+
+ private:
+  transport::LocalMemory<PSECURITY_DESCRIPTOR> descriptor_;
+  SECURITY_ATTRIBUTES attributes_ = {sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
+};
+
 class FakeRing {
  public:
-  FakeRing(const RingNames& names, int camera, std::size_t section_bytes, bool global_mapping = false,
-           bool global_mutex = false)
+  FakeRing(const RingNames& names, int camera, std::size_t section_bytes, const wchar_t* mapping_sddl = nullptr,
+           const wchar_t* mutex_sddl = nullptr)
       : bytes_(section_bytes) {
-    mapping_.Reset(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+    mapping_.Reset(CreateFileMappingW(INVALID_HANDLE_VALUE, Security(mapping_sddl).Get(), PAGE_READWRITE, 0,
                                       static_cast<DWORD>(section_bytes),
-                                      ChannelObjectName(names.mapping, camera, global_mapping).c_str()));
-    mutex_.Reset(CreateMutexW(nullptr, FALSE, ChannelObjectName(names.mutex, camera, global_mutex).c_str()));
+                                      ChannelObjectName(names.mapping, camera, false).c_str()));
+    mutex_.Reset(CreateMutexW(Security(mutex_sddl).Get(), FALSE, ChannelObjectName(names.mutex, camera, false).c_str()));
     view_.Reset(MapViewOfFile(mapping_.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
   }
   bool Ok() const { return mapping_ && mutex_ && view_; }

@@ -1,6 +1,7 @@
 // The readers against a producer in another process, the producer library's
 // refusals, and telvor-feed's picture.
 #include <gtest/gtest.h>
+#include <aclapi.h>
 
 #include <cstdio>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include "support/LogCapture.h"
 #include "support/WinTestSupport.h"
 #include "telvor_producer.h"
+#include "transport/FakeRing.h"
 #include "transport/Recorder.h"
 
 namespace telvor::test {
@@ -113,33 +115,115 @@ TEST(CrossProcess, ReaderFollowsProducerRestartedAfterDyingWithTheMutex) {
   EXPECT_EQ(log.Count(L"mutex abandoned by the producer"), 1u);
 }
 
-TEST(ProducerLibrary, RefusesBadSizesAndNamesInUse) {
-  const int camera = kCamera + 2;
+TEST(ProducerLibrary, RefusesBadFormats) {
   telvor_channel* channel = reinterpret_cast<telvor_channel*>(1);
   const telvor_video_format bad[] = {
       {TELVOR_FOURCC_YUY2, 64, 48, 30.0, 100, 0},     {TELVOR_FOURCC_YV12, 64, 47, 30.0, 0, 0},
       {TELVOR_FOURCC_YUY2, 16384, 16384, 30.0, 0, 0},  // 8 x 512 MiB
       {TELVOR_FOURCC_YUY2, 64, 48, 0.0, 0, 0}, {TELVOR_FOURCC_YUY2, 64, 48, 30.0, 0, 9}};
-  for (const auto& format : bad) EXPECT_EQ(telvor_open_video(camera, 0, &format, &channel), TELVOR_E_INVALIDARG);
+  for (const auto& format : bad) EXPECT_EQ(telvor_open_video(kCamera + 2, 0, &format, &channel), TELVOR_E_INVALIDARG);
   EXPECT_EQ(channel, nullptr);
-  EXPECT_EQ(telvor_open_video(camera, 0, &bad[0], &channel), TELVOR_E_INVALIDARG);
+  EXPECT_EQ(telvor_open_video(kCamera + 2, 0, &bad[0], &channel), TELVOR_E_INVALIDARG);
   EXPECT_STREQ(telvor_last_error_message(), "capacity 100 is smaller than one 6144-byte frame");
   const telvor_video_format video = {TELVOR_FOURCC_YUY2, 64, 48, 30.0, 0, 0};
   EXPECT_EQ(telvor_open_video(64, 0, &video, &channel), TELVOR_E_INVALIDARG);
   const telvor_audio_format odd_audio = {2, 16, 48000, 1001};
-  EXPECT_EQ(telvor_open_audio(camera, 0, &odd_audio, &channel), TELVOR_E_INVALIDARG);
+  EXPECT_EQ(telvor_open_audio(kCamera + 2, 0, &odd_audio, &channel), TELVOR_E_INVALIDARG);
+}
 
-  telvor_channel* first = nullptr;
+std::wstring UserSid() {
+  HANDLE token = nullptr;
+  OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+  const transport::Handle holder(token);
+  alignas(TOKEN_USER) BYTE user[256];
+  DWORD length = 0;
+  transport::LocalMemory<wchar_t*> text;
+  const bool known = GetTokenInformation(token, TokenUser, user, sizeof user, &length) &&
+                     ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, text.Put());
+  return known ? text.Get() : L"?";
+}
+
+constexpr SECURITY_INFORMATION kOwnerAndDacl = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+
+// Owner and access list as the system writes them in SDDL, so that a read-back
+// descriptor and an expected one compare as text whatever the writer abbreviates.
+std::wstring SddlOf(PSECURITY_DESCRIPTOR descriptor) {
+  transport::LocalMemory<wchar_t*> text;
+  if (!descriptor ||
+      !ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, kOwnerAndDacl, text.Put(),
+                                                            nullptr)) {
+    return L"unreadable";
+  }
+  return text.Get();
+}
+
+std::wstring Canonical(const std::wstring& sddl) {
+  transport::LocalMemory<PSECURITY_DESCRIPTOR> descriptor;
+  ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, descriptor.Put(), nullptr);
+  return SddlOf(descriptor.Get());
+}
+
+std::wstring DescriptorOf(HANDLE object) {
+  transport::Handle holder(object);
+  transport::LocalMemory<PSECURITY_DESCRIPTOR> descriptor;
+  GetSecurityInfo(object, SE_KERNEL_OBJECT, kOwnerAndDacl, nullptr, nullptr, nullptr, nullptr, descriptor.Put());
+  return SddlOf(descriptor.Get());
+}
+
+// The producer's own user may do anything with its objects; interactive
+// users' cameras may read the section and take turns with the mutex; no one
+// else gets anything. Objects that carry a channel's names but that no
+// producer of this user made are refused, and the refusal leaves nothing open.
+TEST(ProducerLibrary, NamesAreHeldByTheProducerAlone) {
+  const int camera = kCamera + 2;
+  const telvor_video_format video = {TELVOR_FOURCC_YUY2, 64, 48, 30.0, 0, 0};
+  telvor_channel *first = nullptr, *second = nullptr;
   ASSERT_EQ(telvor_open_video(camera, 0, &video, &first), TELVOR_OK);
-  EXPECT_EQ(telvor_capacity(first), 6144u);
-  telvor_channel* second = nullptr;
   EXPECT_EQ(telvor_open_video(camera, 0, &video, &second), TELVOR_E_IN_USE);
   EXPECT_NE(std::string(telvor_last_error_message()).find("already fed by another producer"), std::string::npos);
-  std::vector<unsigned char> frame(6145);
-  EXPECT_EQ(telvor_write(first, frame.data(), 6145, 0), TELVOR_E_INVALIDARG);
-  EXPECT_EQ(telvor_write(first, frame.data(), 6144, TELVOR_TIMESTAMP_NOW), TELVOR_OK);
-  EXPECT_EQ(telvor_last_sequence(first), 1u);
+
+  const std::wstring user = UserSid();
+  const auto name = [&](const wchar_t* pattern) { return ChannelObjectName(pattern, camera, false); };
+  const struct {
+    HANDLE object;
+    const wchar_t* all_access;
+    const wchar_t* cameras;
+  } objects[] = {
+      {OpenFileMappingW(READ_CONTROL, FALSE, name(kVideoNames.mapping).c_str()), L"0xf001f", L"(A;;0x5;;;IU)"},
+      {OpenMutexW(READ_CONTROL, FALSE, name(kVideoNames.mutex).c_str()), L"0x1f0001", L"(A;;0x100001;;;IU)"},
+      {OpenEventW(READ_CONTROL, FALSE, name(L"KAVO.VCAM.V.PRODUCER.%02d").c_str()), L"0x1f0003", L""}};
+  for (const auto& o : objects) {
+    EXPECT_EQ(DescriptorOf(o.object),
+              Canonical(L"O:" + user + L"D:P(A;;" + o.all_access + L";;;" + user + L")" + o.cameras))
+        << "object " << &o - objects;
+  }
   telvor_close(first);
+
+  // One object taken first by someone else: with the default security, owned
+  // by this user but writable by others, owned by another, or closed to us.
+  const std::wstring others_write = L"O:" + user + L"D:P(A;;0x1f0001;;;WD)";
+  const std::wstring other_owner = L"O:SYD:P(A;;0x1f0001;;;" + user + L")";
+  const struct {
+    bool mapping;
+    const wchar_t* sddl;
+  } squatters[] = {{true, nullptr}, {false, nullptr}, {false, others_write.c_str()},
+                   {false, other_owner.c_str()}, {true, L"O:SYD:P"}};
+  for (const auto& squatter : squatters) {
+    const std::size_t row = &squatter - squatters;
+    transport::Handle taken(
+        squatter.mapping
+            ? CreateFileMappingW(INVALID_HANDLE_VALUE, Security(squatter.sddl).Get(), PAGE_READWRITE, 0,
+                                 RingBytes(kVideoSlotCount, 64 * 48 * 2), name(kVideoNames.mapping).c_str())
+            : CreateMutexW(Security(squatter.sddl).Get(), FALSE, name(kVideoNames.mutex).c_str()));
+    ASSERT_TRUE(taken) << "row " << row;
+    EXPECT_EQ(telvor_open_video(camera, 0, &video, &second), TELVOR_E_NOT_OWNER) << "row " << row;
+    EXPECT_NE(std::string(telvor_last_error_message()).find("was not created by a producer of this user"),
+              std::string::npos)
+        << telvor_last_error_message();
+    EXPECT_EQ(second, nullptr);
+    telvor_close(second);
+    second = nullptr;
+  }
   ASSERT_EQ(telvor_open_video(camera, 0, &video, &second), TELVOR_OK);
   telvor_close(second);
 }
@@ -227,6 +311,16 @@ TEST(FeedTool, DeterministicDumpMatchesPatternAndBandCodesFrameNumber) {
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(), dumped.begin() + k * bytes)) << "frame " << k;
     EXPECT_EQ(feed::ReadFrameBand(picture, dumped.data() + k * bytes), k);
   }
+  // A camera's name taken by another program: a clear refusal, not a feed.
+  FakeRing squatter(kVideoNames, camera, RingBytes(kVideoSlotCount, 64 * 32 * 2));
+  ASSERT_TRUE(squatter.Ok());
+  EXPECT_EQ(RunProcess(feed + L" --camera " + std::to_wstring(camera) + L" --no-audio --size 64x32 --duration 0.5",
+                       10000, temp.File(L"taken.txt")),
+            1);
+  const std::vector<std::uint8_t> said = ReadAll(temp.File(L"taken.txt"));
+  EXPECT_NE(std::string(said.begin(), said.end()).find("telvor-feed: video: camera " + std::to_string(camera)),
+            std::string::npos);
+
   const feed::Picture wide = {TELVOR_FOURCC_YUY2, 640, 480};
   std::vector<std::uint8_t> frame(feed::PictureBytes(wide));
   feed::DrawTestPattern(wide, 0xA5A50F01u, 0, frame.data());

@@ -44,44 +44,40 @@ TEST(ChannelNames, IndexPrintedWithTwoDigitsAndGlobalPrefix) {
   EXPECT_EQ(ChannelObjectName(L"KAVO.VCAM.A.MUTEX.%02d", 100, false), L"KAVO.VCAM.A.MUTEX.100");
 }
 
-// The mapping and the mutex are looked up independently, local name first.
-TEST(ChannelNames, LocalAndGlobalObjectsFoundIndependently) {
-  transport::Handle global_mapping(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
-                                                      L"Global\\KAVO.VCAM.V.SHARE.MEMORY.10"));
-  transport::Handle local_mutex(CreateMutexW(nullptr, FALSE, L"KAVO.VCAM.V.MUTEX.10"));
-  transport::Handle local_mapping(
-      CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 8192, L"KAVO.VCAM.A.SHARE.MEMORY.10"));
-  transport::Handle global_mutex(CreateMutexW(nullptr, FALSE, L"Global\\KAVO.VCAM.A.MUTEX.10"));
-  ASSERT_TRUE(global_mapping && local_mutex && local_mapping && global_mutex);
-  static_assert(kCamera == 10, "the literal names above use camera 10");
-
-  SharedVideo video;
-  video.index = kCamera;
-  EXPECT_TRUE(video.Create());
-  SharedAudio audio;
-  audio.index = kCamera;
-  EXPECT_TRUE(audio.Create());
-  EXPECT_EQ(audio.ViewSize(), 8192u);
-}
-
-TEST(ChannelLifecycle, FailedCreateLeavesNothingBehind) {
-  const int camera = kCamera + 1;
-  SharedVideo nothing;
-  nothing.index = camera;
-  EXPECT_FALSE(nothing.Create());
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-
-  // Mapping present, mutex missing: fails at the mutex step, after mapping was opened.
-  transport::Handle mapping(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
-                                               ChannelObjectName(kVideoNames.mapping, camera, false).c_str()));
-  SharedVideo half;
-  half.index = camera;
-  EXPECT_FALSE(half.Create());
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-  EXPECT_EQ(half.View(), nullptr);
-  EXPECT_EQ(half.ViewSize(), 0u);
-  half.Close();  // a second Close of the half-built object is harmless
-  EXPECT_FALSE(half.Run());
+// Both objects of a channel come from one producer: the session's pair, else
+// the global pair, never the mapping of one with the mutex of the other.
+// The two namespaces' sections differ in size to tell which was mapped. A
+// failed Create leaves nothing behind, whatever it had opened.
+TEST(ChannelNames, MappingAndMutexComeFromOneNamespace) {
+  constexpr int kMapping = 1, kMutex = 2, kBoth = 3;
+  struct Case {
+    int local, global;
+    std::size_t view;  // 0: Create fails
+  } const cases[] = {{0, 0, 0}, {kMapping, 0, 0}, {kMapping, kMutex, 0}, {kMutex, kMapping, 0},
+                     {kMapping, kBoth, 8192}, {kMutex, kBoth, 8192}, {kBoth, kMapping, 4096}, {kBoth, kBoth, 4096}};
+  for (const Case& c : cases) {
+    std::vector<transport::Handle> objects;
+    for (bool global : {false, true}) {
+      const int which = global ? c.global : c.local;
+      if (which & kMapping) {
+        objects.emplace_back(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, global ? 8192 : 4096,
+                                                ChannelObjectName(kVideoNames.mapping, kCamera, global).c_str()));
+      }
+      if (which & kMutex) {
+        objects.emplace_back(CreateMutexW(nullptr, FALSE, ChannelObjectName(kVideoNames.mutex, kCamera, global).c_str()));
+      }
+    }
+    SharedVideo video;
+    video.index = kCamera;
+    EXPECT_EQ(video.Create(), c.view != 0) << "case " << &c - cases;
+    EXPECT_EQ(video.ViewSize(), c.view) << "case " << &c - cases;
+    if (c.view == 0) {
+      EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+      EXPECT_EQ(video.View(), nullptr);
+      video.Close();  // a second Close of the half-built object is harmless
+      EXPECT_FALSE(video.Run());
+    }
+  }
 }
 
 // Slots 0..7 holding 7, 8, 9, 10, 3, 4, 5, 6: the reader starts after the
@@ -338,7 +334,9 @@ TEST(HostileProducer, CapacityBeyondSectionAfterCreateIsNeverUsed) {
 // A ring whose slot 0 holds frame 1 (tag 1), and a reader on it.
 struct OneFrameRing {
   static constexpr std::uint32_t kCapacity = 16;
-  explicit OneFrameRing(int camera) : ring(kVideoNames, camera, RingBytes(kVideoSlotCount, kCapacity)), reading(camera) {
+  explicit OneFrameRing(int camera, const wchar_t* mapping_sddl = nullptr, const wchar_t* mutex_sddl = nullptr)
+      : ring(kVideoNames, camera, RingBytes(kVideoSlotCount, kCapacity), mapping_sddl, mutex_sddl),
+        reading(camera) {
     if (!ring.Ok()) return;
     SetVideoFormat(ring.Header(kCapacity, 0), kCapacity);
     PutFrame(ring, kCapacity, 0, 1, 4, 1);
@@ -355,6 +353,16 @@ struct OneFrameRing {
   FakeRing ring;
   Reading<SharedVideo> reading;
 };
+
+// A producer running as another user (a service) grants a camera only what
+// it needs: mapping the section for reading, waiting for and releasing the
+// mutex. The camera must manage with that.
+TEST(VideoReader, FollowsProducerThatGrantsOnlyReadingAndTakingTurns) {
+  OneFrameRing fed(kMoreTransportCameras + 2, L"O:SYD:P(A;;0x5;;;IU)", L"O:SYD:P(A;;0x100001;;;IU)");
+  ASSERT_TRUE(fed.Start());
+  fed.Write(1, 2);
+  EXPECT_TRUE(fed.reading.recorder.WaitFor(2));
+}
 
 // An in-process consumer that takes the slots over and over (the video pin
 // converting at every deadline) is let in before the reader's next poll; it

@@ -1,6 +1,8 @@
 #include "telvor_producer.h"
 
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <cmath>
 #include <cstdarg>
@@ -8,6 +10,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "transport/Handle.h"
 #include "transport/SharedChannel.h"
@@ -17,6 +20,7 @@ using telvor::RingBytes;
 using telvor::SlotHeader;
 using telvor::kSlotHeaderSize;
 using telvor::transport::Handle;
+using telvor::transport::LocalMemory;
 using telvor::transport::MappedView;
 
 struct telvor_channel {
@@ -112,37 +116,152 @@ telvor_result Lock(const telvor_channel& channel) {
   return Fail(FromWin32(error), "waiting for the %ls channel mutex failed, error %lu", channel.kind, error);
 }
 
-telvor_result CreateObjects(telvor_channel& channel, const RingKind& ring, int camera, bool global) {
-  const std::wstring owner = telvor::ChannelObjectName(ring.owner_name, camera, global);
-  channel.owner.Reset(CreateEventW(nullptr, TRUE, FALSE, owner.c_str()));
-  if (!channel.owner) {
-    const DWORD error = GetLastError();
-    return Fail(FromWin32(error), "cannot create %s, error %lu", Narrow(owner).c_str(), error);
+telvor_result FailSystem(const char* doing) {
+  const DWORD error = GetLastError();
+  return Fail(FromWin32(error), "cannot %s, error %lu", doing, error);
+}
+
+// Who may open a channel's objects. The producer's user may do anything; the
+// cameras of interactive users (any account, any session) may map the section
+// for reading and wait for and release the mutex; nobody else may open them.
+// The user is named as owner as well: an elevated token would otherwise give
+// the objects to the Administrators group.
+constexpr DWORD kCameraSectionAccess = SECTION_QUERY | SECTION_MAP_READ;
+constexpr DWORD kCameraMutexAccess = SYNCHRONIZE | MUTEX_MODIFY_STATE;
+
+// The user this producer runs as.
+struct ProducerUser {
+  std::vector<BYTE> token_user;  // a TOKEN_USER and the SID it points into
+  std::wstring sid_text;
+  PSID Sid() const { return reinterpret_cast<const TOKEN_USER*>(token_user.data())->User.Sid; }
+};
+
+telvor_result LoadUser(ProducerUser& user) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return FailSystem("open the process token");
+  const Handle token_holder(token);
+  DWORD length = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &length);
+  user.token_user.resize(length < sizeof(TOKEN_USER) ? sizeof(TOKEN_USER) : length);
+  LocalMemory<wchar_t*> text;
+  if (!GetTokenInformation(token, TokenUser, user.token_user.data(), static_cast<DWORD>(user.token_user.size()),
+                           &length) ||
+      !ConvertSidToStringSidW(user.Sid(), text.Put())) {
+    return FailSystem("read the producer's user");
   }
-  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+  user.sid_text = text.Get();
+  return TELVOR_OK;
+}
+
+std::wstring AllowEntry(DWORD access, const std::wstring& sid) {
+  wchar_t mask[16];
+  std::swprintf(mask, 16, L"0x%lx", static_cast<unsigned long>(access));
+  return L"(A;;" + std::wstring(mask) + L";;;" + sid + L")";
+}
+
+// Full access for the user, `camera_access` (if any) for interactive users.
+class ObjectSecurity {
+ public:
+  telvor_result Build(const ProducerUser& user, DWORD all_access, DWORD camera_access) {
+    std::wstring sddl = L"O:" + user.sid_text + L"D:P" + AllowEntry(all_access, user.sid_text);
+    if (camera_access != 0) sddl += AllowEntry(camera_access, L"IU");
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, descriptor_.Put(),
+                                                              nullptr)) {
+      return FailSystem("build a security descriptor");
+    }
+    attributes_.lpSecurityDescriptor = descriptor_.Get();
+    return TELVOR_OK;
+  }
+  SECURITY_ATTRIBUTES* Get() { return &attributes_; }
+
+ private:
+  LocalMemory<PSECURITY_DESCRIPTOR> descriptor_;
+  SECURITY_ATTRIBUTES attributes_ = {sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
+};
+
+// Whether an object that already existed was made by a producer of this
+// user: owned by the user, and granting no one else more than the cameras get.
+bool MadeByThisUser(HANDLE object, PSID user, DWORD camera_access) {
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  LocalMemory<PSECURITY_DESCRIPTOR> descriptor;
+  if (GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                      nullptr, &dacl, nullptr, descriptor.Put()) != ERROR_SUCCESS ||
+      !owner || !EqualSid(owner, user) || !dacl) {
+    return false;
+  }
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!GetAce(dacl, i, &ace)) return false;
+    const BYTE type = static_cast<const ACE_HEADER*>(ace)->AceType;
+    if (type == ACCESS_DENIED_ACE_TYPE) continue;
+    if (type != ACCESS_ALLOWED_ACE_TYPE) return false;
+    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+    if (!EqualSid(&allowed->SidStart, user) && (allowed->Mask & ~camera_access) != 0) return false;
+  }
+  return true;
+}
+
+// Takes the outcome of creating one named object. A new object is ours. One
+// that existed is fed through only when a producer of this user made it (a
+// camera keeps a restarted producer's ring alive); anything else means
+// another program took the camera's name first and could read or rewrite
+// what we write, or hold the mutex against us.
+telvor_result Claim(Handle& object, HANDLE created, DWORD error, const std::wstring& name, const ProducerUser& user,
+                    DWORD camera_access, int camera, const RingKind& ring) {
+  object.Reset(created);
+  if (object && (error != ERROR_ALREADY_EXISTS || MadeByThisUser(object.Get(), user.Sid(), camera_access))) {
+    return TELVOR_OK;
+  }
+  if (!object && error != ERROR_ACCESS_DENIED) {
+    return Fail(FromWin32(error), "cannot create %s, error %lu", Narrow(name).c_str(), error);
+  }
+  object.Reset();
+  return Fail(TELVOR_E_NOT_OWNER,
+              "camera %d %ls channel: %s exists and was not created by a producer of this user; another program "
+              "holds the camera's names",
+              camera, ring.kind, Narrow(name).c_str());
+}
+
+telvor_result CreateObjects(telvor_channel& channel, const RingKind& ring, int camera, bool global) {
+  ProducerUser user;
+  ObjectSecurity owner_security, mutex_security, mapping_security;
+  telvor_result result = LoadUser(user);
+  if (result == TELVOR_OK) result = owner_security.Build(user, EVENT_ALL_ACCESS, 0);
+  if (result == TELVOR_OK) result = mutex_security.Build(user, MUTEX_ALL_ACCESS, kCameraMutexAccess);
+  if (result == TELVOR_OK) result = mapping_security.Build(user, SECTION_ALL_ACCESS, kCameraSectionAccess);
+  if (result != TELVOR_OK) return result;
+
+  const std::wstring owner = telvor::ChannelObjectName(ring.owner_name, camera, global);
+  channel.owner.Reset(CreateEventW(owner_security.Get(), TRUE, FALSE, owner.c_str()));
+  DWORD error = GetLastError();
+  // Denied: another user's producer holds the name, unless the name is free
+  // and this user may not create global names.
+  const bool denied = !channel.owner && error == ERROR_ACCESS_DENIED &&
+                      (Handle(OpenEventW(SYNCHRONIZE, FALSE, owner.c_str())) || GetLastError() == ERROR_ACCESS_DENIED);
+  if (denied || (channel.owner && error == ERROR_ALREADY_EXISTS)) {
     return Fail(TELVOR_E_IN_USE, "camera %d %ls channel is already fed by another producer (%s exists)", camera,
                 ring.kind, Narrow(owner).c_str());
   }
+  if (!channel.owner) return Fail(FromWin32(error), "cannot create %s, error %lu", Narrow(owner).c_str(), error);
+
   const std::wstring mutex = telvor::ChannelObjectName(ring.mutex_name, camera, global);
-  channel.mutex.Reset(CreateMutexW(nullptr, FALSE, mutex.c_str()));
-  if (!channel.mutex) {
-    const DWORD error = GetLastError();
-    return Fail(FromWin32(error), "cannot create mutex %s, error %lu", Narrow(mutex).c_str(), error);
-  }
+  HANDLE created = CreateMutexW(mutex_security.Get(), FALSE, mutex.c_str());
+  error = GetLastError();
+  result = Claim(channel.mutex, created, error, mutex, user, kCameraMutexAccess, camera, ring);
+  if (result != TELVOR_OK) return result;
+
   const std::uint64_t bytes = RingBytes(ring.slots, channel.capacity);
   const std::wstring mapping = telvor::ChannelObjectName(ring.mapping_name, camera, global);
-  channel.mapping.Reset(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
-                                           static_cast<DWORD>(bytes >> 32), static_cast<DWORD>(bytes),
-                                           mapping.c_str()));
-  if (!channel.mapping) {
-    const DWORD error = GetLastError();
-    return Fail(FromWin32(error), "cannot create file mapping %s of %llu bytes, error %lu", Narrow(mapping).c_str(),
-                static_cast<unsigned long long>(bytes), error);
-  }
+  created = CreateFileMappingW(INVALID_HANDLE_VALUE, mapping_security.Get(), PAGE_READWRITE,
+                               static_cast<DWORD>(bytes >> 32), static_cast<DWORD>(bytes), mapping.c_str());
+  error = GetLastError();
+  result = Claim(channel.mapping, created, error, mapping, user, kCameraSectionAccess, camera, ring);
+  if (result != TELVOR_OK) return result;
   channel.view.Reset(MapViewOfFile(channel.mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
   if (!channel.view) {
-    const DWORD error = GetLastError();
-    return Fail(FromWin32(error), "cannot map %s, error %lu", Narrow(mapping).c_str(), error);
+    const DWORD map_error = GetLastError();
+    return Fail(FromWin32(map_error), "cannot map %s, error %lu", Narrow(mapping).c_str(), map_error);
   }
   return TELVOR_OK;
 }

@@ -6,10 +6,12 @@
  *   video: file mapping "KAVO.VCAM.V.SHARE.MEMORY.NN", mutex "KAVO.VCAM.V.MUTEX.NN"
  *   audio: file mapping "KAVO.VCAM.A.SHARE.MEMORY.NN", mutex "KAVO.VCAM.A.MUTEX.NN"
  *
- * NN is N printed with at least two digits ("07", "12"). The camera first
- * looks the names up in the session's local namespace and then behind
- * "Global\" (each object on its own), so a producer in another session or a
- * service creates them with TELVOR_GLOBAL_NAMES.
+ * NN is N printed with at least two digits ("07", "12"). The camera takes
+ * both objects of a channel from the session's local namespace, or, when the
+ * session does not hold both, both from behind "Global\" (never one of each),
+ * so a producer in another session or a service creates them with
+ * TELVOR_GLOBAL_NAMES. It opens the mapping for reading only and the mutex
+ * for waiting and releasing only (SYNCHRONIZE | MUTEX_MODIFY_STATE).
  *
  * This library creates and writes those channels. Link the static library
  * telvor_producer and include this header; it has a C interface so any
@@ -109,6 +111,10 @@ typedef int32_t telvor_result;
  * ring is too small for the requested format (ERROR_BAD_LENGTH). Close the
  * capture application or use the earlier size. */
 #define TELVOR_E_SIZE_MISMATCH ((telvor_result)0x80070018L)
+/* An object with one of the channel's names exists and was not created by a
+ * producer running as this user (ERROR_INVALID_OWNER): another program took
+ * the camera's names first. Nothing is fed through it. */
+#define TELVOR_E_NOT_OWNER ((telvor_result)0x8007051BL)
 /* The channel mutex stayed busy for TELVOR_LOCK_TIMEOUT_MS (ERROR_TIMEOUT). */
 #define TELVOR_E_TIMEOUT ((telvor_result)0x800705B4L)
 
