@@ -70,6 +70,8 @@ class SwScaler {
   YuvPlanes IntermediatePlanes() const;
   void ScaleFromYuy2(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* dst, std::int32_t dstStride);
   void ScaleFromYv12(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* dst, std::int32_t dstStride);
+  void PaintYuy2Bands(std::uint8_t* dst, std::int32_t dstStride) const;
+  void PaintYv12Bands(const YuvPlanes& target) const;
   void ResampleYuy2(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* dst, std::int32_t dstStride) const;
   void ResampleYv12(const YuvPlanes& source, const YuvPlanes& target) const;
   void FinishFromYuy2(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* dst, std::int32_t dstStride);
