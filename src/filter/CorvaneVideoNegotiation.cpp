@@ -41,8 +41,7 @@ std::int64_t DibImageBytes(const BITMAPINFOHEADER& header) {
   const std::int64_t width = header.biWidth;
   const std::int64_t height = header.biHeight < 0 ? -static_cast<std::int64_t>(header.biHeight) : header.biHeight;
   if (width < 0 || width > telvor::kMaxVideoDimension || height > telvor::kMaxVideoDimension) return -1;
-  const std::int64_t rowBytes = ((width * header.biBitCount + 31) / 8) & ~std::int64_t{3};
-  const std::int64_t bytes = rowBytes * height;
+  const std::int64_t bytes = telvor::DibRowBytes(width, header.biBitCount) * height;
   return bytes > telvor::kMaxVideoImageBytes ? -1 : bytes;
 }
 

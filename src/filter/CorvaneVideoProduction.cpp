@@ -73,14 +73,17 @@ std::int64_t PictureBytes(const OutputFormat& format) {
   return stride * height;
 }
 
-// The length a sample reports for a picture of this format.
+// The length a sample reports for a picture of this format: every row at the
+// stride, padding included, as a bitmap's size counts it. A client that
+// finds fewer bytes than its rows need takes the rows as packed (FFmpeg
+// does), and a padded picture then comes out sheared.
 long ActualLength(const OutputFormat& format) {
-  const std::int64_t pixels = static_cast<std::int64_t>(format.width) * format.height;
-  if (format.subtype == MEDIASUBTYPE_YUY2) return static_cast<long>(pixels * 2);
-  if (format.subtype == MEDIASUBTYPE_YV12) return static_cast<long>(pixels * 3 / 2);
-  if (format.subtype == MEDIASUBTYPE_RGB32) return static_cast<long>(pixels * 4);
-  if (format.subtype == MEDIASUBTYPE_RGB24) return static_cast<long>(pixels * 3);
-  return -1;  // unknown: leave what the allocator set
+  if (!IsEqualGUID(format.subtype, MEDIASUBTYPE_YUY2) && !IsEqualGUID(format.subtype, MEDIASUBTYPE_YV12) &&
+      !IsEqualGUID(format.subtype, MEDIASUBTYPE_RGB32) && !IsEqualGUID(format.subtype, MEDIASUBTYPE_RGB24)) {
+    return -1;  // unknown: leave what the allocator set
+  }
+  // WritePicture has checked that the picture fits the sample.
+  return static_cast<long>(PictureBytes(format));
 }
 
 std::int32_t StyleCode(UINT style) { return style == 1 || style == 2 ? static_cast<std::int32_t>(style) : 0; }

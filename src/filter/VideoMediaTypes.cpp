@@ -136,8 +136,7 @@ VideoHeaderFields PrepareVideoFields(AM_MEDIA_TYPE* type, REFGUID subtype, std::
   bitmap.biPlanes = 1;
   bitmap.biBitCount = bitCount;
   bitmap.biCompression = compression;
-  const std::int64_t rowBytes = ((rowPixels * bitCount + 31) / 8) & ~std::int64_t{3};
-  bitmap.biSizeImage = static_cast<DWORD>(rowBytes * height);
+  bitmap.biSizeImage = static_cast<DWORD>(DibRowBytes(rowPixels, bitCount) * height);
   if (rowPixels != width) {
     fields.source = {0, 0, static_cast<LONG>(width), static_cast<LONG>(height)};
     fields.target = fields.source;
@@ -196,7 +195,10 @@ OutputFormat DescribeVideoType(const AM_MEDIA_TYPE& type) {
   format.width = static_cast<std::uint32_t>(width);
   format.height = static_cast<std::uint32_t>(height);
   if (const VideoSubtypeInfo* info = FindVideoSubtype(type.subtype)) {
-    format.stride = info->bytesPerPixel * static_cast<std::uint32_t>(rowPixels);
+    // A client reading our RGB samples as a bitmap expects its padded rows
+    // (an RGB24 row of an odd width is not a multiple of 4 bytes).
+    format.stride = info->rgb ? static_cast<std::uint32_t>(DibRowBytes(rowPixels, info->bitCount))
+                              : info->bytesPerPixel * static_cast<std::uint32_t>(rowPixels);
     format.bottomUp = info->rgb && fields.bitmap.biHeight > 0;
   }
   format.frameDuration = fields.frameDuration;
