@@ -5,6 +5,7 @@
 
 #include "filter/CorvaneVideoStream.h"
 #include "framework/Source.h"
+#include "imaging/SwScaler.h"
 #include "module/Log.h"
 #include "module/MediaTypeDump.h"
 
@@ -83,7 +84,9 @@ HRESULT CorvaneVideoStream::CheckMediaType(const CMediaType* type) {
     return S_FALSE;
   }
   bool accepted = false;
-  if (type->majortype == MEDIATYPE_Video) {
+  // A picture the converter cannot produce would go out as whatever the
+  // buffers held.
+  if (type->majortype == MEDIATYPE_Video && !HasSideBeyond(*type, kMaxConverterSide)) {
     if (m_pForcedType) {
       accepted = m_Host.isDvStreamsie || SameSubtypeAndSize(*type, *m_pForcedType);
     } else {

@@ -158,6 +158,16 @@ void CorvaneVideoStream::ResetScaler() {
         << L" bytes, no converter";
     return;
   }
+  // Negotiation refuses such outputs, but a type attached to a sample or a
+  // producer's frame may still bring one; the converter would write nothing
+  // and the samples would carry whatever their buffers held.
+  if (std::max({m_SourceWidth, m_SourceHeight, format.width, format.height}) >
+      static_cast<std::uint32_t>(kMaxConverterSide)) {
+    TELVOR_ERROR_OBJ(kUnit, L"CorvaneVideoStream::ResetScaler", this)
+        << m_SourceWidth << L"x" << m_SourceHeight << L" ==> " << format.width << L"x" << format.height
+        << L" beyond the converter, black frames instead";
+    return;
+  }
   m_pConverter = std::make_unique<SwScaler>(mode, static_cast<std::int32_t>(m_SourceWidth),
                                             static_cast<std::int32_t>(m_SourceHeight), kind,
                                             static_cast<std::int32_t>(format.width),

@@ -164,6 +164,17 @@ Header* AllocateHeader(AM_MEDIA_TYPE* type, REFGUID formatType) {
   return static_cast<Header*>(block);
 }
 
+// The picture's size: rcSource, or the bitmap when rcSource is empty. 64-bit
+// so that hostile rectangles (INT_MIN..INT_MAX) cannot overflow.
+void PictureSize(const VideoHeaderFields& fields, std::int64_t* width, std::int64_t* height) {
+  *width = std::int64_t{fields.source.right} - fields.source.left;
+  *height = std::int64_t{fields.source.bottom} - fields.source.top;
+  if (*width == 0 || *height == 0) {
+    *width = fields.bitmap.biWidth;
+    *height = std::abs(std::int64_t{fields.bitmap.biHeight});
+  }
+}
+
 }  // namespace
 
 const VideoSubtypeInfo* FindVideoSubtype(REFGUID subtype) {
@@ -180,14 +191,9 @@ OutputFormat DescribeVideoType(const AM_MEDIA_TYPE& type) {
   OutputFormat format = {};
   VideoHeaderFields fields;
   if (!ReadVideoHeader(type, &fields)) return format;
-
-  // 64-bit so that hostile rectangles (INT_MIN..INT_MAX) cannot overflow.
-  std::int64_t width = std::int64_t{fields.source.right} - fields.source.left;
-  std::int64_t height = std::int64_t{fields.source.bottom} - fields.source.top;
-  if (width == 0 || height == 0) {
-    width = fields.bitmap.biWidth;
-    height = std::abs(std::int64_t{fields.bitmap.biHeight});
-  }
+  std::int64_t width = 0;
+  std::int64_t height = 0;
+  PictureSize(fields, &width, &height);
   const std::int64_t rowPixels = fields.bitmap.biWidth;
   if (!FitsSizeLimits(width, height, rowPixels)) return format;
 
@@ -204,6 +210,15 @@ OutputFormat DescribeVideoType(const AM_MEDIA_TYPE& type) {
   format.frameDuration = fields.frameDuration;
   format.interlaced = fields.interlaced;
   return format;
+}
+
+bool HasSideBeyond(const AM_MEDIA_TYPE& type, std::int64_t limit) {
+  telvor::VideoHeaderFields fields;
+  if (!telvor::ReadVideoHeader(type, &fields)) return false;
+  std::int64_t width = 0;
+  std::int64_t height = 0;
+  telvor::PictureSize(fields, &width, &height);
+  return width > limit || height > limit;
 }
 
 bool IsSameVideoFormat(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b) {

@@ -63,6 +63,11 @@ struct OutputFormat {
 // an all-zero description.
 OutputFormat DescribeVideoType(const AM_MEDIA_TYPE& type);
 
+// True when the type's picture (as DescribeVideoType reads it, before any size
+// limit) has a side longer than `limit`; false for a type without a complete
+// video header, which has no picture to judge.
+bool HasSideBeyond(const AM_MEDIA_TYPE& type, std::int64_t limit);
+
 // True when both types describe the same picture stream (subtype, size, frame
 // duration, interlacing); stride and row order are not compared.
 bool IsSameVideoFormat(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b);

@@ -11,9 +11,6 @@ namespace {
 
 constexpr wchar_t kUnit[] = L"Utils";
 constexpr wchar_t kNotSupported[] = L"not supported";
-// Sides beyond this would overflow the placement's 32-bit products; no camera
-// format comes near it.
-constexpr std::int32_t kMaxSide = 16384;
 constexpr std::uint8_t kOpaque = 255;
 // Studio-range black: what Fill's bands show in every output format (the
 // colour conversions turn it into RGB 0).
@@ -21,7 +18,7 @@ constexpr std::uint8_t kBlackLuma = 16;
 constexpr std::uint8_t kNeutralChroma = 128;
 constexpr std::uint16_t kBlackYuy2Pixel = kBlackLuma | (kNeutralChroma << 8);  // Y, then Cb or Cr
 
-bool SideOk(std::int32_t side) { return side >= 1 && side <= kMaxSide; }
+bool SideOk(std::int32_t side) { return side >= 1 && side <= kMaxConverterSide; }
 
 std::uint8_t* Offset(std::uint8_t* base, std::int32_t rows, std::int32_t stride, std::int32_t bytes) {
   return base + static_cast<std::ptrdiff_t>(rows) * stride + bytes;

@@ -8,6 +8,11 @@
 
 #include "imaging/Placement.h"
 
+// The longest side the converter takes or produces. Placement multiplies two
+// sides in 32 bits; 16384 keeps every such product in range, and no camera
+// format comes near it. Negotiation refuses outputs beyond it.
+inline constexpr std::int32_t kMaxConverterSide = 16384;
+
 // Source format.
 enum ConverterMode : std::int32_t {
   kConverterYuy2 = 1,  // one packed picture, rows of srcStride bytes

@@ -55,31 +55,13 @@ constexpr Output kOutputs[] = {
     {"yuyv422", kOutputYuy2, 0}, {"yuv420p", kOutputYv12, 0}, {"bgr24", kOutputRgb24, 1}, {"bgr0", kOutputRgb32, 1}};
 constexpr size_t kFirstRgbOutput = 2;
 
-size_t FrameBytes(std::int32_t kind, int w, int h) {
-  const size_t pixels = static_cast<size_t>(w) * h;
-  switch (kind) {
-    case kOutputYuy2:
-      return pixels * 2;
-    case kOutputYv12:
-      return pixels + 2 * (static_cast<size_t>(w / 2) * (h / 2));
-    case kOutputRgb24:
-      return pixels * 3;
-    default:
-      return pixels * 4;
-  }
+std::int32_t RowBytes(std::int32_t kind, int w) {
+  return w * (kind == kOutputYv12 ? 1 : kind == kOutputYuy2 ? 2 : kind == kOutputRgb24 ? 3 : 4);
 }
 
-std::int32_t RowBytes(std::int32_t kind, int w) {
-  switch (kind) {
-    case kOutputYuy2:
-      return 2 * w;
-    case kOutputYv12:
-      return w;
-    case kOutputRgb24:
-      return 3 * w;
-    default:
-      return 4 * w;
-  }
+size_t FrameBytes(std::int32_t kind, int w, int h) {
+  const size_t luma = static_cast<size_t>(RowBytes(kind, w)) * h;
+  return kind == kOutputYv12 ? luma + 2 * (static_cast<size_t>(w / 2) * (h / 2)) : luma;
 }
 
 // A dw x dh picture as FFmpeg sees it: rows of the type's biWidth pixels

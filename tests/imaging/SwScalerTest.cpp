@@ -122,12 +122,6 @@ TEST(SwScaler, FillPicturesLandInTheirRectangle) {
     ASSERT_EQ(yuy2[static_cast<size_t>(y) * 2560 + 320], 180);
     ASSERT_EQ(yuy2[static_cast<size_t>(y) * 2560 + 2238], 180);
   }
-  // YUY2 into YV12: the chroma lands in the right planes.
-  SwScaler planar(kConverterYuy2, 640, 480, kOutputYv12, 1280, 720, false, 2, kScaleFill);
-  const auto yv12 = Convert(planar, FlatYuy2(640, 480, 180, 60, 200), kConverterYuy2, 640, kOutputYv12, 1280, 720);
-  EXPECT_EQ(yv12[160], 180);
-  EXPECT_EQ(yv12[1280 * 720 + 80], 200);
-  EXPECT_EQ(yv12[1280 * 720 + 640 * 360 + 80], 60);
 }
 
 // Every byte outside the picture is black: Y 16 with chroma 128, RGB 0 (alpha

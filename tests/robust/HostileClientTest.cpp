@@ -240,6 +240,7 @@ TEST_F(HostileClient, ControlInterfaceNullPointersIndexesAndSizes) {
   EXPECT_EQ(E_INVALIDARG, control->GetStatistics(&v[0], &v[1], &v[2], &v[3], &v[4], nullptr, &v[5], &v[6], &v[7]));
   EXPECT_EQ(E_INVALIDARG, control->SetSubType(kUnknownGuid));
   EXPECT_EQ(E_INVALIDARG, control->SetSubType(GUID_NULL));
+  EXPECT_EQ(E_INVALIDARG, control->SetOutputSize(16385, 8));
   EXPECT_EQ(E_INVALIDARG, control->SetOutputSize(100000, 100000));
   EXPECT_EQ(E_INVALIDARG, control->SetOutputSize(0xFFFFFFFFu, 1));
   EXPECT_EQ(E_INVALIDARG, control->SetOutputSize(0x80000000u, 0x80000000u));
