@@ -7,6 +7,7 @@
 
 #include "filter/CorvaneVideoStream.h"
 #include "framework/Source.h"
+#include "imaging/SwScaler.h"
 #include "module/Log.h"
 #include "module/ModulePaths.h"
 #include "module/SettingsKeys.h"
@@ -98,6 +99,9 @@ STDMETHODIMP CorvaneVideoStream::SetOutputSize(UINT width, UINT height) {
     CAutoLock lock(m_pFilter->pStateLock());
     const CMediaType* model = ModelType();
     if (!model) return E_ACCESSDENIED;
+    if (width > static_cast<UINT>(kMaxConverterSide) || height > static_cast<UINT>(kMaxConverterSide)) {
+      return E_INVALIDARG;
+    }
     auto forced = std::make_unique<CMediaType>();
     try {
       BuildVideoType(forced.get(), model->subtype, width, height, 30.0);

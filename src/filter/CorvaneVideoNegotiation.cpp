@@ -5,6 +5,7 @@
 
 #include "filter/CorvaneVideoStream.h"
 #include "framework/Source.h"
+#include "imaging/SwScaler.h"
 #include "module/Log.h"
 #include "module/MediaTypeDump.h"
 
@@ -41,8 +42,7 @@ std::int64_t DibImageBytes(const BITMAPINFOHEADER& header) {
   const std::int64_t width = header.biWidth;
   const std::int64_t height = header.biHeight < 0 ? -static_cast<std::int64_t>(header.biHeight) : header.biHeight;
   if (width < 0 || width > telvor::kMaxVideoDimension || height > telvor::kMaxVideoDimension) return -1;
-  const std::int64_t rowBytes = ((width * header.biBitCount + 31) / 8) & ~std::int64_t{3};
-  const std::int64_t bytes = rowBytes * height;
+  const std::int64_t bytes = telvor::DibRowBytes(width, header.biBitCount) * height;
   return bytes > telvor::kMaxVideoImageBytes ? -1 : bytes;
 }
 
@@ -84,7 +84,9 @@ HRESULT CorvaneVideoStream::CheckMediaType(const CMediaType* type) {
     return S_FALSE;
   }
   bool accepted = false;
-  if (type->majortype == MEDIATYPE_Video) {
+  // A picture the converter cannot produce would go out as whatever the
+  // buffers held.
+  if (type->majortype == MEDIATYPE_Video && !HasSideBeyond(*type, kMaxConverterSide)) {
     if (m_pForcedType) {
       accepted = m_Host.isDvStreamsie || SameSubtypeAndSize(*type, *m_pForcedType);
     } else {

@@ -73,14 +73,17 @@ std::int64_t PictureBytes(const OutputFormat& format) {
   return stride * height;
 }
 
-// The length a sample reports for a picture of this format.
+// The length a sample reports for a picture of this format: every row at the
+// stride, padding included, as a bitmap's size counts it. A client that
+// finds fewer bytes than its rows need takes the rows as packed (FFmpeg
+// does), and a padded picture then comes out sheared.
 long ActualLength(const OutputFormat& format) {
-  const std::int64_t pixels = static_cast<std::int64_t>(format.width) * format.height;
-  if (format.subtype == MEDIASUBTYPE_YUY2) return static_cast<long>(pixels * 2);
-  if (format.subtype == MEDIASUBTYPE_YV12) return static_cast<long>(pixels * 3 / 2);
-  if (format.subtype == MEDIASUBTYPE_RGB32) return static_cast<long>(pixels * 4);
-  if (format.subtype == MEDIASUBTYPE_RGB24) return static_cast<long>(pixels * 3);
-  return -1;  // unknown: leave what the allocator set
+  if (!IsEqualGUID(format.subtype, MEDIASUBTYPE_YUY2) && !IsEqualGUID(format.subtype, MEDIASUBTYPE_YV12) &&
+      !IsEqualGUID(format.subtype, MEDIASUBTYPE_RGB32) && !IsEqualGUID(format.subtype, MEDIASUBTYPE_RGB24)) {
+    return -1;  // unknown: leave what the allocator set
+  }
+  // WritePicture has checked that the picture fits the sample.
+  return static_cast<long>(PictureBytes(format));
 }
 
 std::int32_t StyleCode(UINT style) { return style == 1 || style == 2 ? static_cast<std::int32_t>(style) : 0; }
@@ -163,6 +166,16 @@ void CorvaneVideoStream::ResetScaler() {
     TELVOR_ERROR_OBJ(kUnit, L"CorvaneVideoStream::ResetScaler", this)
         << L"frame " << m_SourceWidth << L"x" << m_SourceHeight << L" does not fit a slot of " << m_SourceCapacity
         << L" bytes, no converter";
+    return;
+  }
+  // Negotiation refuses such outputs, but a type attached to a sample or a
+  // producer's frame may still bring one; the converter would write nothing
+  // and the samples would carry whatever their buffers held.
+  if (std::max({m_SourceWidth, m_SourceHeight, format.width, format.height}) >
+      static_cast<std::uint32_t>(kMaxConverterSide)) {
+    TELVOR_ERROR_OBJ(kUnit, L"CorvaneVideoStream::ResetScaler", this)
+        << m_SourceWidth << L"x" << m_SourceHeight << L" ==> " << format.width << L"x" << format.height
+        << L" beyond the converter, black frames instead";
     return;
   }
   m_pConverter = std::make_unique<SwScaler>(mode, static_cast<std::int32_t>(m_SourceWidth),

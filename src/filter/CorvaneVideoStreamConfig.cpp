@@ -8,6 +8,7 @@
 #include "filter/CorvaneVideoStream.h"
 #include "framework/ComPtr.h"
 #include "framework/Source.h"
+#include "imaging/SwScaler.h"
 #include "module/Log.h"
 #include "module/MediaTypeDump.h"
 
@@ -61,6 +62,7 @@ STDMETHODIMP CorvaneVideoStream::SetFormat(AM_MEDIA_TYPE* type) {
                type->subtype != MEDIASUBTYPE_RGB24 && type->subtype != MEDIASUBTYPE_RGB32) {
       return E_INVALIDARG;
     }
+    if (HasSideBeyond(*type, kMaxConverterSide)) return E_INVALIDARG;
     if (FAILED(m_mt.Set(*type))) return E_OUTOFMEMORY;
     if (IsConnected()) graph = m_pFilter->GetFilterGraph();
     telvor::Trace() << L"SetFormat succeeded";

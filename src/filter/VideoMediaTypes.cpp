@@ -136,8 +136,7 @@ VideoHeaderFields PrepareVideoFields(AM_MEDIA_TYPE* type, REFGUID subtype, std::
   bitmap.biPlanes = 1;
   bitmap.biBitCount = bitCount;
   bitmap.biCompression = compression;
-  const std::int64_t rowBytes = ((rowPixels * bitCount + 31) / 8) & ~std::int64_t{3};
-  bitmap.biSizeImage = static_cast<DWORD>(rowBytes * height);
+  bitmap.biSizeImage = static_cast<DWORD>(DibRowBytes(rowPixels, bitCount) * height);
   if (rowPixels != width) {
     fields.source = {0, 0, static_cast<LONG>(width), static_cast<LONG>(height)};
     fields.target = fields.source;
@@ -165,6 +164,17 @@ Header* AllocateHeader(AM_MEDIA_TYPE* type, REFGUID formatType) {
   return static_cast<Header*>(block);
 }
 
+// The picture's size: rcSource, or the bitmap when rcSource is empty. 64-bit
+// so that hostile rectangles (INT_MIN..INT_MAX) cannot overflow.
+void PictureSize(const VideoHeaderFields& fields, std::int64_t* width, std::int64_t* height) {
+  *width = std::int64_t{fields.source.right} - fields.source.left;
+  *height = std::int64_t{fields.source.bottom} - fields.source.top;
+  if (*width == 0 || *height == 0) {
+    *width = fields.bitmap.biWidth;
+    *height = std::abs(std::int64_t{fields.bitmap.biHeight});
+  }
+}
+
 }  // namespace
 
 const VideoSubtypeInfo* FindVideoSubtype(REFGUID subtype) {
@@ -181,14 +191,9 @@ OutputFormat DescribeVideoType(const AM_MEDIA_TYPE& type) {
   OutputFormat format = {};
   VideoHeaderFields fields;
   if (!ReadVideoHeader(type, &fields)) return format;
-
-  // 64-bit so that hostile rectangles (INT_MIN..INT_MAX) cannot overflow.
-  std::int64_t width = std::int64_t{fields.source.right} - fields.source.left;
-  std::int64_t height = std::int64_t{fields.source.bottom} - fields.source.top;
-  if (width == 0 || height == 0) {
-    width = fields.bitmap.biWidth;
-    height = std::abs(std::int64_t{fields.bitmap.biHeight});
-  }
+  std::int64_t width = 0;
+  std::int64_t height = 0;
+  PictureSize(fields, &width, &height);
   const std::int64_t rowPixels = fields.bitmap.biWidth;
   if (!FitsSizeLimits(width, height, rowPixels)) return format;
 
@@ -196,12 +201,24 @@ OutputFormat DescribeVideoType(const AM_MEDIA_TYPE& type) {
   format.width = static_cast<std::uint32_t>(width);
   format.height = static_cast<std::uint32_t>(height);
   if (const VideoSubtypeInfo* info = FindVideoSubtype(type.subtype)) {
-    format.stride = info->bytesPerPixel * static_cast<std::uint32_t>(rowPixels);
+    // A client reading our RGB samples as a bitmap expects its padded rows
+    // (an RGB24 row of an odd width is not a multiple of 4 bytes).
+    format.stride = info->rgb ? static_cast<std::uint32_t>(DibRowBytes(rowPixels, info->bitCount))
+                              : info->bytesPerPixel * static_cast<std::uint32_t>(rowPixels);
     format.bottomUp = info->rgb && fields.bitmap.biHeight > 0;
   }
   format.frameDuration = fields.frameDuration;
   format.interlaced = fields.interlaced;
   return format;
+}
+
+bool HasSideBeyond(const AM_MEDIA_TYPE& type, std::int64_t limit) {
+  telvor::VideoHeaderFields fields;
+  if (!telvor::ReadVideoHeader(type, &fields)) return false;
+  std::int64_t width = 0;
+  std::int64_t height = 0;
+  telvor::PictureSize(fields, &width, &height);
+  return width > limit || height > limit;
 }
 
 bool IsSameVideoFormat(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b) {

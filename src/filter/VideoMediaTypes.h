@@ -33,12 +33,17 @@ struct VideoSubtypeInfo {
   const GUID* subtype;
   DWORD compression;     // biCompression
   WORD bitCount;         // biBitCount
-  DWORD bytesPerPixel;   // row stride of the first plane = bytesPerPixel x biWidth
-  bool rgb;              // rows stored bottom-up when biHeight > 0
+  DWORD bytesPerPixel;   // YUV: row stride of the first plane = bytesPerPixel x biWidth
+  bool rgb;              // rows padded like a bitmap's, stored bottom-up when biHeight > 0
 };
 
 // The table entry for a subtype, or null for one we do not understand.
 const VideoSubtypeInfo* FindVideoSubtype(REFGUID subtype);
+
+// Bytes of one bitmap row: rowPixels x bitCount bits, padded to 4 bytes.
+constexpr std::int64_t DibRowBytes(std::int64_t rowPixels, std::int64_t bitCount) {
+  return ((rowPixels * bitCount + 31) / 8) & ~std::int64_t{3};
+}
 
 }  // namespace telvor
 
@@ -47,7 +52,7 @@ struct OutputFormat {
   GUID subtype;
   std::uint32_t width;
   std::uint32_t height;
-  std::uint32_t stride;        // bytes from one row of the first plane to the next
+  std::uint32_t stride;        // bytes from one row of the first plane to the next (RGB: the bitmap's padded row)
   bool bottomUp;               // RGB stored last row first
   std::int64_t frameDuration;  // AvgTimePerFrame, 100 ns units
   bool interlaced;             // VIDEOINFOHEADER2 with AMINTERLACE_IsInterlaced
@@ -57,6 +62,11 @@ struct OutputFormat {
 // block, or whose picture is negative or beyond the size limits above, gives
 // an all-zero description.
 OutputFormat DescribeVideoType(const AM_MEDIA_TYPE& type);
+
+// True when the type's picture (as DescribeVideoType reads it, before any size
+// limit) has a side longer than `limit`; false for a type without a complete
+// video header, which has no picture to judge.
+bool HasSideBeyond(const AM_MEDIA_TYPE& type, std::int64_t limit);
 
 // True when both types describe the same picture stream (subtype, size, frame
 // duration, interlacing); stride and row order are not compared.

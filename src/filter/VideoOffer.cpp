@@ -9,11 +9,14 @@
 #include <tuple>
 
 #include "filter/CorvaneVideoStream.h"
+#include "imaging/SwScaler.h"
 #include "module/Log.h"
 #include "module/SettingsKeys.h"
 #include "module/ZentraSettings.h"
 
 namespace {
+
+constexpr wchar_t kUnit[] = L"CorvaneVideoStream";
 
 struct EdiusType {
   bool interlaced;
@@ -67,6 +70,11 @@ class OfferBuilder {
     Append(std::move(type));
   }
   void AddOutputSize(int width, int height, double fps) {
+    if (width > kMaxConverterSide || height > kMaxConverterSide) {
+      TELVOR_ERROR_AT(kUnit, L"CorvaneVideoStream::AddOutputSize")
+          << width << L'x' << height << L" not offered: a side is longer than " << kMaxConverterSide;
+      return;
+    }
     if (host_.isEdius || host_.isYyMixer) {
       Append(MEDIASUBTYPE_YUY2, width, height, fps);
     } else {

@@ -1,6 +1,8 @@
 #include "imaging/SwScaler.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
 
 #include "imaging/Pixel.h"
 #include "module/Log.h"
@@ -9,18 +11,45 @@ namespace {
 
 constexpr wchar_t kUnit[] = L"Utils";
 constexpr wchar_t kNotSupported[] = L"not supported";
-// Sides beyond this would overflow the placement's 32-bit products; no camera
-// format comes near it.
-constexpr std::int32_t kMaxSide = 16384;
 constexpr std::uint8_t kOpaque = 255;
+// Studio-range black: what Fill's bands show in every output format (the
+// colour conversions turn it into RGB 0).
+constexpr std::uint8_t kBlackLuma = 16;
+constexpr std::uint8_t kNeutralChroma = 128;
+constexpr std::uint16_t kBlackYuy2Pixel = kBlackLuma | (kNeutralChroma << 8);  // Y, then Cb or Cr
 
-bool SideOk(std::int32_t side) { return side >= 1 && side <= kMaxSide; }
+bool SideOk(std::int32_t side) { return side >= 1 && side <= kMaxConverterSide; }
 
 std::uint8_t* Offset(std::uint8_t* base, std::int32_t rows, std::int32_t stride, std::int32_t bytes) {
   return base + static_cast<std::ptrdiff_t>(rows) * stride + bytes;
 }
 const std::uint8_t* Offset(const std::uint8_t* base, std::int32_t rows, std::int32_t stride, std::int32_t bytes) {
   return base + static_cast<std::ptrdiff_t>(rows) * stride + bytes;
+}
+
+// Calls paint(row, first, count) for every run of pixels of a width x height
+// plane outside `inner`: whole rows above and below it, the columns beside it
+// on the rows between. Only the band area is touched.
+template <class Paint>
+void ForEachRunOutside(std::int32_t width, std::int32_t height, const ScaleRect& inner, Paint paint) {
+  const std::int32_t top = std::clamp(inner.y, 0, height);
+  const std::int32_t bottom = std::clamp(inner.y + inner.height, top, height);
+  const std::int32_t left = std::clamp(inner.x, 0, width);
+  const std::int32_t right = std::clamp(inner.x + inner.width, left, width);
+  for (std::int32_t y = 0; y < top; ++y) paint(y, 0, width);
+  for (std::int32_t y = bottom; y < height; ++y) paint(y, 0, width);
+  if (left == 0 && right == width) return;
+  for (std::int32_t y = top; y < bottom; ++y) {
+    if (left > 0) paint(y, 0, left);
+    if (right < width) paint(y, right, width - right);
+  }
+}
+
+void PaintPlaneOutside(std::uint8_t* plane, std::int32_t stride, std::int32_t width, std::int32_t height,
+                       const ScaleRect& inner, std::uint8_t value) {
+  ForEachRunOutside(width, height, inner, [&](std::int32_t y, std::int32_t x, std::int32_t count) {
+    std::memset(Offset(plane, y, stride, x), value, static_cast<std::size_t>(count));
+  });
 }
 
 }  // namespace
@@ -86,9 +115,8 @@ bool SwScaler::AllocateYuy2() {
   if (!plane.data) return false;
   plane.width = dw_;
   plane.height = dh_;
-  // Black with neutral chroma (Y 0, Cb 128, Y 0, Cr 128): what the bands of
-  // a Fill picture show for the converter's whole life.
-  PxFill16(0x8000, plane.data, plane.stride / 2 * dh_);
+  // Black: what the bands of a Fill picture show for the converter's whole life.
+  PxFill16(kBlackYuy2Pixel, plane.data, plane.stride / 2 * dh_);
   return true;
 }
 
@@ -103,7 +131,7 @@ bool SwScaler::AllocateYv12() {
     if (!plane.data) return false;
     plane.width = widths[i];
     plane.height = heights[i];
-    PxSetPlane(i == 0 ? 0 : 128, plane.data, plane.stride, PxSize{plane.width, plane.height});
+    PxSetPlane(i == 0 ? kBlackLuma : kNeutralChroma, plane.data, plane.stride, PxSize{plane.width, plane.height});
   }
   if (sameSize_) return true;
   const ScaleRect sources[2] = {sourceFrame_, ScaleRect{0, 0, sw_ / 2, sh_ / 2}};
@@ -164,6 +192,7 @@ void SwScaler::ScaleFromYuy2(const std::uint8_t* src, std::int32_t srcStride, st
   if (sameSize_) {
     FinishFromYuy2(src, srcStride, dst, dstStride);
   } else if (outputKind_ == kOutputYuy2) {
+    PaintYuy2Bands(dst, dstStride);
     ResampleYuy2(src, srcStride, dst, dstStride);
   } else {
     ResampleYuy2(src, srcStride, planes_[0].data, planes_[0].stride);
@@ -189,11 +218,35 @@ void SwScaler::ScaleFromYv12(const std::uint8_t* src, std::int32_t srcStride, st
       PxCopyPlane(source.plane[i], source.stride[i], target.plane[i], target.stride[i], PxSize{dw_ / 2, dh_ / 2});
     }
   } else if (outputKind_ == kOutputYv12) {
-    ResampleYv12(source, OutputPlanes(dst, dstStride));
+    const YuvPlanes target = OutputPlanes(dst, dstStride);
+    PaintYv12Bands(target);
+    ResampleYv12(source, target);
   } else {
     const YuvPlanes intermediate = IntermediatePlanes();
     ResampleYv12(source, intermediate);
     FinishFromYv12(intermediate, dst, dstStride);
+  }
+}
+
+// The two paths that resample straight into the sample have no filled
+// intermediate picture behind them: the sample's bands are painted on every
+// frame (the buffers rotate, and downstream may have written into them), and
+// outside the rectangles the resamplers write, so nothing is painted twice.
+void SwScaler::PaintYuy2Bands(std::uint8_t* dst, std::int32_t dstStride) const {
+  const ScaleRect& d = destinationRect_;
+  const std::int32_t dx = d.x & ~1;  // where ResampleYuy2 starts
+  ForEachRunOutside(dw_, dh_, ScaleRect{dx, d.y, d.width, d.height},
+                    [&](std::int32_t y, std::int32_t x, std::int32_t count) {
+                      PxFill16(kBlackYuy2Pixel, Offset(dst, y, dstStride, 2 * x), count);
+                    });
+}
+
+void SwScaler::PaintYv12Bands(const YuvPlanes& target) const {
+  const ScaleRect& d = destinationRect_;
+  PaintPlaneOutside(target.plane[0], target.stride[0], dw_, dh_, d, kBlackLuma);
+  const ScaleRect chroma{d.x / 2, d.y / 2, d.width / 2, d.height / 2};
+  for (int i = 1; i < 3; ++i) {
+    PaintPlaneOutside(target.plane[i], target.stride[i], dw_ / 2, dh_ / 2, chroma, kNeutralChroma);
   }
 }
 

@@ -8,6 +8,11 @@
 
 #include "imaging/Placement.h"
 
+// The longest side the converter takes or produces. Placement multiplies two
+// sides in 32 bits; 16384 keeps every such product in range, and no camera
+// format comes near it. Negotiation refuses outputs beyond it.
+inline constexpr std::int32_t kMaxConverterSide = 16384;
+
 // Source format.
 enum ConverterMode : std::int32_t {
   kConverterYuy2 = 1,  // one packed picture, rows of srcStride bytes
@@ -70,6 +75,8 @@ class SwScaler {
   YuvPlanes IntermediatePlanes() const;
   void ScaleFromYuy2(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* dst, std::int32_t dstStride);
   void ScaleFromYv12(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* dst, std::int32_t dstStride);
+  void PaintYuy2Bands(std::uint8_t* dst, std::int32_t dstStride) const;
+  void PaintYv12Bands(const YuvPlanes& target) const;
   void ResampleYuy2(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* dst, std::int32_t dstStride) const;
   void ResampleYv12(const YuvPlanes& source, const YuvPlanes& target) const;
   void FinishFromYuy2(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* dst, std::int32_t dstStride);

@@ -182,7 +182,7 @@ TEST(DescribeVideoType, BuiltTypesDescribeThemselves) {
   EXPECT_TRUE(IsEqualGUID(format.subtype, MEDIASUBTYPE_RGB24));
   EXPECT_EQ(format.width, 1281u);
   EXPECT_EQ(format.height, 720u);
-  EXPECT_EQ(format.stride, 3u * 1282);
+  EXPECT_EQ(format.stride, 3848u);  // 3 x 1282 = 3846 rounded up to the DIB's 4 bytes
   EXPECT_TRUE(format.bottomUp);
   EXPECT_EQ(format.frameDuration, 166666);
   EXPECT_FALSE(format.interlaced);
@@ -208,6 +208,24 @@ TEST(DescribeVideoType, BuiltTypesDescribeThemselves) {
   format = DescribeVideoType(topDown.type);
   EXPECT_EQ(format.width, 640u);
   EXPECT_EQ(format.stride, 0u);
+}
+
+// RGB rows are the bitmap's rows, padded to 4 bytes, whatever the width; the
+// YUV layouts keep bytes per pixel times biWidth.
+TEST(DescribeVideoType, RgbRowsArePaddedLikeTheBitmap) {
+  const struct {
+    const GUID* subtype;
+    LONG biWidth;
+    std::uint32_t stride;
+  } cases[] = {{&MEDIASUBTYPE_RGB24, 642, 1928}, {&MEDIASUBTYPE_RGB24, 641, 1924}, {&MEDIASUBTYPE_RGB24, 640, 1920},
+               {&MEDIASUBTYPE_RGB32, 641, 2564},  {&MEDIASUBTYPE_YUY2, 642, 1284},  {&MEDIASUBTYPE_YV12, 642, 642}};
+  for (const auto& c : cases) {
+    OwnedType type;
+    BuildVideoType(&type.type, *c.subtype, 640, 481, 30);
+    type.Info().bmiHeader.biWidth = c.biWidth;
+    const OutputFormat format = DescribeVideoType(type.type);
+    EXPECT_EQ(format.stride, c.stride) << c.biWidth;
+  }
 }
 
 // Blocks too short for their format type, and sizes no picture can have.

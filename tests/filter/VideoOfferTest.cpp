@@ -6,6 +6,7 @@
 #include <limits>
 #include <string>
 
+#include "support/LogCapture.h"
 #include "support/WinTestSupport.h"
 #include "VideoPinFixture.h"
 
@@ -70,6 +71,22 @@ TEST(VideoOffer, DefaultSizeThenFormatFileSizesOnceEachInEveryColourSpace) {
   ASSERT_EQ(4u, plain.types.size());
   EXPECT_EQ(1280u, Describe(plain)[3].width);
   EXPECT_EQ(MEDIASUBTYPE_RGB24, plain.types[3].subtype);
+}
+
+// A size with a side the converter cannot produce is left out, with one line.
+TEST(VideoOffer, SizesBeyondTheConverterAreNotOffered) {
+  TempDir dir;
+  const std::wstring file = dir.File(L"cam.26.INI");
+  WriteTextFile(file,
+                "[CONFIG]\nFILTER.OUTPUT.W.01=16385\nFILTER.OUTPUT.H.01=8\n"
+                "FILTER.OUTPUT.W.02=16384\nFILTER.OUTPUT.H.02=8\n");
+  LogCapture log;
+  const VideoOffer offer =
+      BuildVideoOffer(HostInfo{}, MakeVideoEntry(kVideoPinCameras, 25.0, 64, 16385), 25.0, 30.0, file.c_str());
+  const std::vector<Offered> types = Describe(offer);
+  ASSERT_EQ(4u, types.size());
+  for (const Offered& t : types) EXPECT_EQ(16384u, t.width);
+  EXPECT_EQ(2u, log.Count(L"not offered"));
 }
 
 TEST(VideoOffer, HostListsForSkypeEdiusAndYyMixer) {

@@ -106,45 +106,73 @@ TEST(SwScaler, EqualSizesConvertTheWholeFrame) {
   }
 }
 
-TEST(SwScaler, FillBandsPerOutput) {
-  // YV12 640 x 480 into RGB24 1280 x 720: picture at columns 160..1119, black beside it.
+TEST(SwScaler, FillPicturesLandInTheirRectangle) {
+  // YV12 640 x 480 into RGB24 1280 x 720: D = (160, 0, 960, 720).
   const auto grey = FlatYv12(640, 480, 180, 128, 128);
   SwScaler rgb(kConverterYv12, 640, 480, kOutputRgb24, 1280, 720, false, 2, kScaleFill);
   EXPECT_EQ(rgb.DestinationRect().x, 160);
   const auto out = Convert(rgb, grey, kConverterYv12, 640, kOutputRgb24, 1280, 720);
   for (int y = 0; y < 720; y += 7) {
-    const std::uint8_t* row = &out[static_cast<size_t>(y) * 3840];
-    for (int x : {0, 159, 1120, 1279}) ASSERT_EQ(row[3 * x] | row[3 * x + 1] | row[3 * x + 2], 0) << x << "," << y;
-    for (int x : {160, 640, 1119}) ASSERT_GT(row[3 * x + 1], 150) << x << "," << y;
+    for (int x : {160, 640, 1119}) ASSERT_GT(out[static_cast<size_t>(y) * 3840 + 3 * x + 1], 150) << x << "," << y;
   }
-  // YUY2 640 x 480 into YUY2 1280 x 720: written from byte 320 of each row; the bands keep their bytes.
-  const auto packed = FlatYuy2(640, 480, 180, 128, 128);
+  // YUY2 640 x 480 into YUY2 1280 x 720: written from byte 320 of each row.
   SwScaler direct(kConverterYuy2, 640, 480, kOutputYuy2, 1280, 720, false, 2, kScaleFill);
-  const auto yuy2 = Convert(direct, packed, kConverterYuy2, 640, kOutputYuy2, 1280, 720);
+  const auto yuy2 = Convert(direct, FlatYuy2(640, 480, 180, 128, 128), kConverterYuy2, 640, kOutputYuy2, 1280, 720);
   for (int y = 0; y < 720; y += 7) {
-    const std::uint8_t* row = &yuy2[static_cast<size_t>(y) * 2560];
-    ASSERT_EQ(std::count(row, row + 320, kSentinel), 320);
-    ASSERT_EQ(std::count(row + 2240, row + 2560, kSentinel), 320);
-    ASSERT_EQ(row[320], 180);
-    ASSERT_EQ(row[2238], 180);
+    ASSERT_EQ(yuy2[static_cast<size_t>(y) * 2560 + 320], 180);
+    ASSERT_EQ(yuy2[static_cast<size_t>(y) * 2560 + 2238], 180);
   }
-  // YUY2 into YV12: Y bands 0, chroma bands 128, from the intermediate fill.
-  SwScaler planar(kConverterYuy2, 640, 480, kOutputYv12, 1280, 720, false, 2, kScaleFill);
-  const auto yv12 = Convert(planar, FlatYuy2(640, 480, 180, 60, 200), kConverterYuy2, 640, kOutputYv12, 1280, 720);
-  const std::uint8_t* cr = &yv12[1280 * 720];
-  const std::uint8_t* cb = cr + 640 * 360;
-  EXPECT_EQ(yv12[0], 0);
-  EXPECT_EQ(yv12[1279], 0);
-  EXPECT_EQ(yv12[160], 180);
-  EXPECT_EQ(cr[0], 128);
-  EXPECT_EQ(cb[639], 128);
-  EXPECT_EQ(cr[80], 200);
-  EXPECT_EQ(cb[80], 60);
-  // YV12 into YUY2: the bands are Y 0 with neutral chroma.
-  SwScaler toPacked(kConverterYv12, 640, 480, kOutputYuy2, 1280, 720, false, 2, kScaleFill);
-  const auto fromYv12 = Convert(toPacked, grey, kConverterYv12, 640, kOutputYuy2, 1280, 720);
-  EXPECT_EQ(std::vector<std::uint8_t>(fromYv12.begin(), fromYv12.begin() + 4), (std::vector<std::uint8_t>{0, 128, 0, 128}));
-  EXPECT_EQ(fromYv12[320], 180);
+}
+
+// Every byte outside the picture is black: Y 16 with chroma 128, RGB 0 (alpha
+// 255). The picture's rectangle is widened to whole chroma samples, which a
+// band pixel may share with the picture.
+int NonBlackBandBytes(int kind, const std::vector<std::uint8_t>& out, int dw, int dh, const ScaleRect& d) {
+  const int x0 = d.x & ~1, y0 = d.y & ~1, x1 = (d.x + d.width + 1) & ~1, y1 = (d.y + d.height + 1) & ~1;
+  auto band = [&](int x, int y, int scale) {
+    return x < x0 / scale || x >= x1 / scale || y < y0 / scale || y >= y1 / scale;
+  };
+  int wrong = 0;
+  const int bpp = kind == kOutputYuy2 ? 2 : kind == kOutputYv12 ? 1 : kind == kOutputRgb24 ? 3 : 4;
+  for (int y = 0; y < dh; ++y) {
+    for (int x = 0; x < dw; ++x) {
+      if (!band(x, y, 1)) continue;
+      const std::uint8_t* p = &out[(static_cast<size_t>(y) * dw + x) * bpp];
+      if (kind == kOutputYuy2) wrong += p[0] != 16 || p[1] != 128;
+      if (kind == kOutputYv12) wrong += p[0] != 16;
+      if (kind >= kOutputRgb24) wrong += (p[0] | p[1] | p[2]) != 0 || (bpp == 4 && p[3] != 255);
+    }
+  }
+  if (kind != kOutputYv12) return wrong;
+  const std::uint8_t* chroma = &out[static_cast<size_t>(dw) * dh];
+  for (int y = 0; y < dh / 2; ++y) {
+    for (int x = 0; x < dw / 2; ++x) {
+      if (!band(x, y, 2)) continue;
+      const size_t at = static_cast<size_t>(y) * (dw / 2) + x;
+      wrong += chroma[at] != 128 || chroma[at + static_cast<size_t>(dw / 2) * (dh / 2)] != 128;
+    }
+  }
+  return wrong;
+}
+
+TEST(SwScaler, FillBandsAreBlackInEveryOutput) {
+  // Side bands, top and bottom bands, and odd band sizes and offsets (the
+  // outputs are even: the 4:2:0 conversions leave an odd last column or row out).
+  const struct {
+    int sw, sh, dw, dh;
+  } sizes[] = {{640, 480, 1280, 720}, {1920, 1080, 640, 480}, {14, 20, 30, 12}, {20, 10, 10, 16}, {6, 4, 34, 10}};
+  std::mt19937 rng(7);
+  for (const auto& s : sizes) {
+    for (int mode : {kConverterYuy2, kConverterYv12}) {
+      const auto frame = RandomFrame(rng, mode, s.sw, s.sh);
+      for (int kind = kOutputYuy2; kind <= kOutputRgb32; ++kind) {
+        SwScaler scaler(mode, s.sw, s.sh, kind, s.dw, s.dh, false, 2, kScaleFill);
+        const auto out = Convert(scaler, frame, mode, s.sw, kind, s.dw, s.dh);
+        EXPECT_EQ(NonBlackBandBytes(kind, out, s.dw, s.dh, scaler.DestinationRect()), 0)
+            << s.sw << "x" << s.sh << " to " << s.dw << "x" << s.dh << " mode " << mode << " kind " << kind;
+      }
+    }
+  }
 }
 
 TEST(SwScaler, BottomUpRgbStartsInTheLastRow) {

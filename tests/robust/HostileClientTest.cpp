@@ -161,20 +161,31 @@ TEST_F(HostileClient, SetFormatWithBrokenBlocksAndSizesLeavesTheOfferIntact) {
   EXPECT_EQ(S_OK, config->SetFormat(nullptr));
 }
 
-TEST_F(HostileClient, SizesNoBufferCanHoldAreTakenButNeverConnect) {
+// Sides up to the converter's limit are pictures, top-down ones and single
+// lines included; beyond it SetFormat and connection refuse them.
+TEST_F(HostileClient, SizesThatCannotBeProducedNeverConnect) {
   AddToGraph();
-  // A top-down picture and one long line or column are real pictures.
+  constexpr HRESULT kNotAccepted = VFW_E_TYPE_NOT_ACCEPTED;
   const struct {
     LONG width, height;
-    HRESULT connect;
-  } sizes[] = {{100000, 100000, E_FAIL}, {65535, 1, S_OK},      {1, 65535, S_OK},
-               {-64, 48, E_FAIL},        {64, -48, S_OK},       {0, 48, E_FAIL},
-               {LONG_MIN, LONG_MIN, E_FAIL}, {LONG_MAX, 2, E_FAIL}, {65535, 65535, E_FAIL}};
+    HRESULT set, connect;
+  } sizes[] = {{16384, 1, S_OK, S_OK},
+               {1, 16384, S_OK, S_OK},
+               {64, -48, S_OK, S_OK},
+               {16385, 1, E_INVALIDARG, kNotAccepted},
+               {1, 16385, E_INVALIDARG, kNotAccepted},
+               {65535, 1, E_INVALIDARG, kNotAccepted},
+               {65535, 65535, E_INVALIDARG, kNotAccepted},
+               {100000, 100000, E_INVALIDARG, kNotAccepted},
+               {LONG_MIN, LONG_MIN, E_INVALIDARG, kNotAccepted},
+               {LONG_MAX, 2, E_INVALIDARG, kNotAccepted},
+               {-64, 48, S_OK, E_FAIL},
+               {0, 48, S_OK, E_FAIL}};
   for (const auto& s : sizes) {
     SCOPED_TRACE(std::to_string(s.width) + "x" + std::to_string(s.height));
     HostileType type(MEDIATYPE_Video, MEDIASUBTYPE_RGB32, FORMAT_VideoInfo, sizeof(VIDEOINFOHEADER), s.width,
                      s.height);
-    EXPECT_EQ(S_OK, config->SetFormat(type.Get()));
+    EXPECT_EQ(s.set, config->SetFormat(type.Get()));
     EXPECT_EQ(s.connect, Connect(type.Get()));
   }
   EXPECT_EQ(S_OK, config->SetFormat(nullptr));
@@ -229,6 +240,7 @@ TEST_F(HostileClient, ControlInterfaceNullPointersIndexesAndSizes) {
   EXPECT_EQ(E_INVALIDARG, control->GetStatistics(&v[0], &v[1], &v[2], &v[3], &v[4], nullptr, &v[5], &v[6], &v[7]));
   EXPECT_EQ(E_INVALIDARG, control->SetSubType(kUnknownGuid));
   EXPECT_EQ(E_INVALIDARG, control->SetSubType(GUID_NULL));
+  EXPECT_EQ(E_INVALIDARG, control->SetOutputSize(16385, 8));
   EXPECT_EQ(E_INVALIDARG, control->SetOutputSize(100000, 100000));
   EXPECT_EQ(E_INVALIDARG, control->SetOutputSize(0xFFFFFFFFu, 1));
   EXPECT_EQ(E_INVALIDARG, control->SetOutputSize(0x80000000u, 0x80000000u));

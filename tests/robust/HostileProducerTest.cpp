@@ -54,7 +54,9 @@ TEST_F(HostileProducer, RingsThatCannotHoldAFrameGiveBlackAndSayWhy) {
     std::uint64_t section;
     std::uint32_t width, height, capacity;
     const wchar_t* reason;
+    std::uint32_t length = kFrameBytes;
   };
+  constexpr std::uint32_t kWideBytes = 2 * 16386;
   const Case cases[] = {
       {"section shorter than the ring", 3 * 4096, kWidth, kHeight, kFrameBytes, L"is shorter than the ring"},
       {"capacity 0", 4096, kWidth, kHeight, 0, L"does not fit a slot of 0 bytes"},
@@ -63,6 +65,8 @@ TEST_F(HostileProducer, RingsThatCannotHoldAFrameGiveBlackAndSayWhy) {
       {"capacity at the 32-bit limit", kGoodSection, kWidth, kHeight, 0xFFFFFFFFu, L"is shorter than the ring"},
       {"frame larger than the capacity", kGoodSection, 640, 480, kFrameBytes, L"does not fit a slot of 6144 bytes"},
       {"frame size at the 32-bit limit", kGoodSection, 0xFFFFFFFEu, 0xFFFFFFFEu, kFrameBytes, L"does not fit a slot"},
+      {"frame wider than the converter takes", 8ull * (kWideBytes + kSlotHeaderSize), 16386, 1, kWideBytes,
+       L"beyond the converter", kWideBytes},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -71,7 +75,7 @@ TEST_F(HostileProducer, RingsThatCannotHoldAFrameGiveBlackAndSayWhy) {
       HostileRing ring(camera, c.section);
       ASSERT_TRUE(ring.Ok());
       ring.SetFormat(kFourCcYuy2, c.width, c.height, kFps, c.capacity);
-      Prefill(ring, c.capacity, kFrameBytes, 0x55);
+      Prefill(ring, c.capacity, c.length, 0x55);
       const std::vector<ReceivedSample> samples = RunFor(8);
       EXPECT_EQ(samples.size(), CountBlack(samples));
     }
