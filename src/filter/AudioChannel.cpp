@@ -117,11 +117,13 @@ HRESULT CorvaneAudioStream::Active() {
 }
 
 HRESULT CorvaneAudioStream::Inactive() {
-  HRESULT hr = CSourceStream::Inactive();
-  if (FAILED(hr)) return hr;
+  // The streaming thread has ended even when the base failed (an allocator
+  // that would not decommit); the channel thread must end too, or the next
+  // Active waits for it forever with the filter's lock held.
+  const HRESULT hr = CSourceStream::Inactive();
   m_ChannelThread.Stop();
-  // The streaming thread is gone and so is the mapped view: drop the
-  // references into it now rather than at the next start.
+  // The mapped view is gone: drop the references into it now rather than
+  // at the next start.
   m_Packets.Clear();
-  return S_OK;
+  return FAILED(hr) ? hr : S_OK;
 }

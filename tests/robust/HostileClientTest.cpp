@@ -15,6 +15,7 @@
 
 #include "CameraGraph.h"
 #include "RobustSupport.h"
+#include "filter/AudioHost.h"
 #include "filter/VideoMediaTypes.h"
 #include "imaging/GuardedBuffer.h"
 
@@ -281,6 +282,54 @@ TEST_F(HostileClient, AllocatorsThatGrantLessThanAskedAreRefused) {
   EXPECT_EQ(needed, props.cbBuffer);
   graph->Disconnect(camera.pin);
   graph->Disconnect(sink->InputPin());
+}
+
+// A client allocator that fails to decommit: each pin still ends all its
+// threads on the way to stopped, so the next run starts instead of waiting
+// for one of them forever with the filter's lock held.
+TEST(FailingClientAllocator, EachPinStreamsAgainAfterDecommitFails) {
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+  Watchdog dog("EachPinStreamsAgainAfterDecommitFails", 30);
+  for (const bool audio : {true, false}) {
+    SCOPED_TRACE(audio ? "audio pin" : "video pin");
+    ComPtr<GuardedAllocator> allocator;
+    allocator.Attach(GuardedAllocator::Create(false));
+    allocator->SetDecommitResult(VFW_E_WRONG_STATE);
+    TestSinkOptions options;
+    options.offerAllocator = true;
+    options.allocator = ComPtr<IMemAllocator>(allocator.Get());
+    ComPtr<TestSink> sink = TestSink::Create(options);
+    const FilterEntry entry = MakeRobustVideoEntry(kHostileLayoutCamera, 30.0);
+    CameraFilter video;
+    ComPtr<AudioHost> host;
+    if (audio) {
+      host = AudioHost::Create(kHostileLayoutCamera);
+    } else {
+      video = CameraFilter::Create(kHostileLayoutCamera, &entry);
+    }
+    IBaseFilter* filter = audio ? static_cast<IBaseFilter*>(host.Get()) : video.filter.Get();
+    IPin* pin = audio ? static_cast<IPin*>(host->pin) : video.pin;
+    ComPtr<IFilterGraph> graph;
+    ComPtr<IMediaControl> control;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph,
+                                     graph.PutVoid()));
+    ASSERT_EQ(S_OK, graph->AddFilter(filter, L"camera"));
+    ASSERT_EQ(S_OK, graph->AddFilter(sink.Get(), L"sink"));
+    CMediaType type = MakeVideoType(MEDIASUBTYPE_YUY2, 64, 48, 30.0);
+    ASSERT_EQ(S_OK, graph->ConnectDirect(pin, sink->InputPin(), audio ? nullptr : &type));
+    ASSERT_EQ(S_OK, graph.As(&control));
+    for (int run = 0; run < 3; ++run) {
+      SCOPED_TRACE(run);
+      ASSERT_TRUE(SUCCEEDED(control->Run()));
+      EXPECT_TRUE(sink->WaitForSamples(1, 5000));
+      sink->ClearSamples();
+      EXPECT_EQ(VFW_E_WRONG_STATE, control->Stop());
+    }
+    graph->Disconnect(pin);
+    graph->Disconnect(sink->InputPin());
+  }
+  EXPECT_EQ(0, CBaseObject::ObjectsActive());
+  CoUninitialize();
 }
 
 }  // namespace

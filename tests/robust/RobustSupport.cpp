@@ -292,7 +292,7 @@ STDMETHODIMP GuardedAllocator::Commit() {
 
 STDMETHODIMP GuardedAllocator::Decommit() {
   committed_ = false;
-  return S_OK;
+  return decommit_result_;
 }
 
 STDMETHODIMP GuardedAllocator::GetBuffer(IMediaSample** sample, REFERENCE_TIME*, REFERENCE_TIME*, DWORD) {

@@ -94,6 +94,8 @@ class GuardedAllocator : public IMemAllocator {
   // Grants at most this many bytes per buffer from now on (0: what is asked).
   void LimitBufferSize(long bytes) { limit_ = bytes; }
   long GrantedSize() const { return props_.cbBuffer; }
+  // Decommit still decommits but answers `result` (a client whose allocator fails).
+  void SetDecommitResult(HRESULT result) { decommit_result_ = result; }
 
  private:
   explicit GuardedAllocator(bool guard_before) : guard_before_(guard_before) {}
@@ -103,6 +105,7 @@ class GuardedAllocator : public IMemAllocator {
   bool guard_before_;
   long limit_ = 0;
   bool committed_ = false;
+  HRESULT decommit_result_ = S_OK;
   ALLOCATOR_PROPERTIES props_ = {};
 };
 
