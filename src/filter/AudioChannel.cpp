@@ -5,6 +5,7 @@
 #include "filter/CorvaneAudioStream.h"
 #include "module/Log.h"
 #include "transport/SharedAudio.h"
+#include "transport/SlotHeader.h"
 
 namespace {
 constexpr wchar_t kUnit[] = L"CorvaneAudioStream";
@@ -44,10 +45,11 @@ void CorvaneAudioStream::OpenChannel() {
     return;
   }
   if (!channel->Run()) {
+    // Kept until the stop message all the same: a reader that took the run
+    // command just as the wait gave up may already have queued packets into
+    // its view. An idle channel queues nothing, so the pin streams silence.
     const DWORD error = GetLastError();
-    channel.reset();
     telvor::Error() << L"SharedAudio::Run failed, err=" << static_cast<unsigned long>(error);
-    return;
   }
   m_pChannel = std::move(channel);
 }
@@ -100,6 +102,8 @@ std::int32_t CorvaneAudioStream::OnAudioPreview(telvor::SharedAudio* channel, do
   telvor::AudioPacket packet;
   packet.payload = payload;
   packet.length = usable;
+  packet.sequence = telvor::HeaderBeforePayload(payload).audio_sequence;
+  packet.channel = channel;
   pin->m_Packets.Push(packet);
   return 0;
 }
