@@ -13,27 +13,10 @@
 #include <vector>
 
 #include "framework/Handle.h"
+#include "support/Watchdog.h"
 #include "transport/SlotHeader.h"
 
 namespace telvor::test {
-
-// Ends the whole process with exit code 3 and a message on stderr when it is
-// not disarmed (destroyed) within the given time: a deadlock fails the test
-// instead of hanging the suite.
-class Watchdog {
- public:
-  Watchdog(const char* what, DWORD seconds);
-  ~Watchdog();
-  Watchdog(const Watchdog&) = delete;
-  Watchdog& operator=(const Watchdog&) = delete;
-
- private:
-  static DWORD WINAPI Run(void* self);
-  std::string what_;
-  DWORD seconds_;
-  UniqueHandle disarmed_;
-  UniqueHandle thread_;
-};
 
 // A video ring under the camera's names, laid out by the test byte for byte.
 class HostileRing {
