@@ -5,6 +5,7 @@
 #include "filter/CorvaneAudioStream.h"
 #include "module/Log.h"
 #include "transport/SharedAudio.h"
+#include "transport/SlotHeader.h"
 
 namespace {
 constexpr wchar_t kUnit[] = L"CorvaneAudioStream";
@@ -44,10 +45,11 @@ void CorvaneAudioStream::OpenChannel() {
     return;
   }
   if (!channel->Run()) {
+    // Kept until the stop message all the same: a reader that took the run
+    // command just as the wait gave up may already have queued packets into
+    // its view. An idle channel queues nothing, so the pin streams silence.
     const DWORD error = GetLastError();
-    channel.reset();
     telvor::Error() << L"SharedAudio::Run failed, err=" << static_cast<unsigned long>(error);
-    return;
   }
   m_pChannel = std::move(channel);
 }
@@ -100,6 +102,8 @@ std::int32_t CorvaneAudioStream::OnAudioPreview(telvor::SharedAudio* channel, do
   telvor::AudioPacket packet;
   packet.payload = payload;
   packet.length = usable;
+  packet.sequence = telvor::HeaderBeforePayload(payload).audio_sequence;
+  packet.channel = channel;
   pin->m_Packets.Push(packet);
   return 0;
 }
@@ -117,11 +121,13 @@ HRESULT CorvaneAudioStream::Active() {
 }
 
 HRESULT CorvaneAudioStream::Inactive() {
-  HRESULT hr = CSourceStream::Inactive();
-  if (FAILED(hr)) return hr;
+  // The streaming thread has ended even when the base failed (an allocator
+  // that would not decommit); the channel thread must end too, or the next
+  // Active waits for it forever with the filter's lock held.
+  const HRESULT hr = CSourceStream::Inactive();
   m_ChannelThread.Stop();
-  // The streaming thread is gone and so is the mapped view: drop the
-  // references into it now rather than at the next start.
+  // The mapped view is gone: drop the references into it now rather than
+  // at the next start.
   m_Packets.Clear();
-  return S_OK;
+  return FAILED(hr) ? hr : S_OK;
 }

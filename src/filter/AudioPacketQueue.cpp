@@ -1,5 +1,7 @@
 #include "filter/AudioPacketQueue.h"
 
+#include "transport/SlotHeader.h"
+
 namespace telvor {
 
 void AudioPacketQueue::Push(const AudioPacket& packet) {
@@ -27,6 +29,13 @@ bool AudioPacketQueue::PopWithin(int checks, DWORD pauseMs, AudioPacket* packet)
     if (TryPop(packet)) return true;
   }
   return false;
+}
+
+bool AudioPacketQueue::SkipRewritten(AudioPacket* packet) {
+  while (HeaderBeforePayload(packet->payload).audio_sequence != packet->sequence) {
+    if (!TryPop(packet)) return false;
+  }
+  return true;
 }
 
 void AudioPacketQueue::Clear() {

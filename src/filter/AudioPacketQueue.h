@@ -1,6 +1,8 @@
 // Packets handed over by the audio channel's reader thread, waiting for the
 // streaming thread. A packet refers to its payload inside the channel's
-// mapped view; nothing is copied until the sample is filled.
+// mapped view; nothing is copied until the sample is filled, and then only
+// holding the channel's slots, after checking that the producer has not
+// written another packet over it since (see SkipRewritten).
 //
 // The queue keeps the newest packets: a producer running ahead of the clock
 // loses its oldest ones rather than building up latency. A fixed ring, so
@@ -14,9 +16,13 @@
 
 namespace telvor {
 
+class SharedChannel;
+
 struct AudioPacket {
   const std::uint8_t* payload = nullptr;
-  std::uint32_t length = 0;  // already bounded by the slot's capacity
+  std::uint32_t length = 0;          // already bounded by the slot's capacity
+  std::uint64_t sequence = 0;        // the slot's number when it was queued
+  SharedChannel* channel = nullptr;  // whose slots to hold while copying
 };
 
 class AudioPacketQueue {
@@ -30,6 +36,11 @@ class AudioPacketQueue {
   // Looks up to `checks` times, sleeping `pauseMs` between looks with the
   // lock released, so the reader thread can hand over a packet meanwhile.
   bool PopWithin(int checks, DWORD pauseMs, AudioPacket* packet);
+  // Holding the slots of `packet`'s channel: a slot whose number changed
+  // since it was queued holds a packet the producer wrote later, so it is
+  // passed over for the next queued packet, keeping the order the producer
+  // wrote them in. False when no queued packet is left as it was queued.
+  bool SkipRewritten(AudioPacket* packet);
   void Clear();
   std::size_t Size();
 

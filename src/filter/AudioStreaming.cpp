@@ -5,6 +5,8 @@
 #include <evcode.h>
 
 #include "framework/ComPtr.h"
+#include "module/Log.h"
+#include "transport/SlotsHold.h"
 
 namespace {
 // About 6 ms of looking for a late packet before silence goes out instead:
@@ -13,10 +15,18 @@ constexpr int kPacketChecks = 7;
 constexpr DWORD kPacketPauseMs = 1;
 // Pause before asking a busy or not yet usable allocator again.
 constexpr DWORD kBufferRetryMs = 1;
+// Longest wait for the producer's mutex before the packet is dropped and
+// silence goes out instead: long enough to ride out a busy machine's
+// scheduling delays, short enough that a producer stalled with its mutex
+// holds the stream back by at most the queue's nine packets x 20 ms, which
+// the clock's deadlines, already due, then catch up with.
+constexpr DWORD kMaxProducerWaitMs = 20;
+constexpr wchar_t kUnit[] = L"CorvaneAudioStream";
 }  // namespace
 
 HRESULT CorvaneAudioStream::OnThreadStartPlay() {
   m_Timeline.Reset();
+  m_ProducerBusyLogged = false;
   m_Packets.Clear();
   return m_Clock.Start();
 }
@@ -78,13 +88,28 @@ HRESULT CorvaneAudioStream::FillBuffer(IMediaSample* sample) {
   // Waiting for a packet only makes sense while a producer's packets can
   // arrive; without one, silence must keep pace with the clock.
   const int checks = m_PacketsFlowing.load() ? kPacketChecks : 1;
-  const bool havePacket = m_Packets.PopWithin(checks, kPacketPauseMs, &packet);
+  bool havePacket = m_Packets.PopWithin(checks, kPacketPauseMs, &packet);
 
   BYTE* data = nullptr;
   HRESULT hr = sample->GetPointer(&data);
   if (FAILED(hr)) return hr;
-  const long written = telvor::FillAudioBuffer(havePacket ? &packet : nullptr, data, sample->GetSize(),
-                                               m_Connected.wBitsPerSample);
+  long written = 0;
+  {
+    // The reader let go of the slot when it queued the packet; a producer
+    // running ahead may have written over it since, or be writing it now.
+    telvor::SlotsHold producer(havePacket ? packet.channel : nullptr, kMaxProducerWaitMs);
+    if (havePacket && !producer.Held()) {
+      if (!m_ProducerBusyLogged) {
+        TELVOR_ERROR_OBJ(kUnit, L"CorvaneAudioStream::FillBuffer", this)
+            << L"producer kept its mutex over " << kMaxProducerWaitMs << L" ms, silence sent";
+        m_ProducerBusyLogged = true;
+      }
+      havePacket = false;
+    }
+    if (havePacket) havePacket = m_Packets.SkipRewritten(&packet);
+    written = telvor::FillAudioBuffer(havePacket ? &packet : nullptr, data, sample->GetSize(),
+                                      m_Connected.wBitsPerSample);
+  }
 
   sample->SetSyncPoint(TRUE);
   sample->SetDiscontinuity(TRUE);

@@ -114,6 +114,7 @@ class CorvaneAudioStream : public CSourceStream, public IAMStreamConfig, public 
   telvor::ChannelThread m_ChannelThread{kStartChannel, kStopChannel};
 
   telvor::AudioPacketQueue m_Packets;
+  bool m_ProducerBusyLogged = false;  // streaming thread only
   telvor::StreamClock m_Clock;
   telvor::AudioTimeline m_Timeline;
 };

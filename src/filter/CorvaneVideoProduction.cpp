@@ -14,8 +14,8 @@
 #include "imaging/SwScaler.h"
 #include "module/Log.h"
 #include "module/MediaTypeDump.h"
-#include "transport/SharedChannel.h"
 #include "transport/SlotHeader.h"
+#include "transport/SlotsHold.h"
 
 namespace {
 
@@ -35,27 +35,6 @@ class MutexHold {
 
  private:
   HANDLE mutex_;
-};
-
-// Holds a channel's slots (its producer's mutex) for one scope if they can
-// be had within the time given. An abandoned mutex is ours all the same; the
-// slots it guards are still readable, at worst one holds a half-written
-// picture.
-class SlotsHold {
- public:
-  SlotsHold(telvor::SharedChannel* channel, DWORD timeoutMs) : channel_(channel) {
-    if (channel_) hold_ = channel_->LockSlots(timeoutMs);
-  }
-  ~SlotsHold() {
-    if (channel_) channel_->UnlockSlots(hold_);
-  }
-  bool Held() const { return hold_ != telvor::SharedChannel::SlotHold::kNone; }
-  SlotsHold(const SlotsHold&) = delete;
-  SlotsHold& operator=(const SlotsHold&) = delete;
-
- private:
-  telvor::SharedChannel* channel_;
-  telvor::SharedChannel::SlotHold hold_ = telvor::SharedChannel::SlotHold::kNone;
 };
 
 // Bytes the picture of `format` occupies in a buffer at its stride; what a
@@ -397,7 +376,7 @@ HRESULT CorvaneVideoStream::FillBuffer(IMediaSample* sample) {
   m_Clock.AdviseAt(m_StreamTime);
   {
     // Neither of our locks is held here (lock order in the header).
-    SlotsHold producer(entry.data ? entry.channel : nullptr, ProducerWaitMs());
+    telvor::SlotsHold producer(entry.data ? entry.channel : nullptr, ProducerWaitMs());
     m_PacingLog.Mark(telvor::PacingLog::kSlots);
     if (entry.data && !producer.Held()) {
       if (!m_ProducerBusyLogged) {

@@ -110,48 +110,6 @@ TEST_F(AudioPinTest, PinCategoryTellsTheSizeItNeeds) {
   EXPECT_EQ(PIN_CATEGORY_CAPTURE, category);
 }
 
-// An allocator that grants whatever size a test chooses.
-class StingyAllocator : public IMemAllocator {
- public:
-  long granted = 0;
-  HRESULT setResult = S_OK;
-  ALLOCATOR_PROPERTIES asked = {};
-
-  STDMETHODIMP QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_PROPERTIES* actual) override {
-    asked = *request;
-    if (FAILED(setResult)) return setResult;
-    *actual = *request;
-    actual->cbBuffer = granted;
-    return S_OK;
-  }
-  STDMETHODIMP GetProperties(ALLOCATOR_PROPERTIES*) override { return E_NOTIMPL; }
-  STDMETHODIMP Commit() override { return E_NOTIMPL; }
-  STDMETHODIMP Decommit() override { return E_NOTIMPL; }
-  STDMETHODIMP GetBuffer(IMediaSample**, REFERENCE_TIME*, REFERENCE_TIME*, DWORD) override { return E_NOTIMPL; }
-  STDMETHODIMP ReleaseBuffer(IMediaSample*) override { return E_NOTIMPL; }
-};
-
-TEST_F(AudioPinTest, AsksForThirtyTwoBuffersOfSixtyFourKilobytes) {
-  StingyAllocator allocator;
-  ALLOCATOR_PROPERTIES request = {1, 100, 16, 8};
-  allocator.granted = 65536;
-  EXPECT_EQ(S_OK, pin->DecideBufferSize(&allocator, &request));
-  EXPECT_EQ(32, allocator.asked.cBuffers);
-  EXPECT_EQ(65536, allocator.asked.cbBuffer);
-  EXPECT_EQ(1, allocator.asked.cbAlign);
-  EXPECT_EQ(0, allocator.asked.cbPrefix);
-
-  allocator.granted = 65535;
-  EXPECT_EQ(E_FAIL, pin->DecideBufferSize(&allocator, &request));
-  allocator.setResult = VFW_E_ALREADY_COMMITTED;
-  EXPECT_EQ(VFW_E_ALREADY_COMMITTED, pin->DecideBufferSize(&allocator, &request));
-  EXPECT_EQ(E_POINTER, pin->DecideBufferSize(nullptr, &request));
-  EXPECT_EQ(E_POINTER, pin->DecideBufferSize(&allocator, nullptr));
-}
-
 TEST(AudioPinLifetime, CountsInstancesAndTracesThem) {
   LogCapture log;
   const long before = CorvaneAudioStream::Instances();

@@ -58,6 +58,11 @@ class AudioRing {
     ReleaseMutex(mutex_.Get());
   }
 
+  // Holding the mutex across writes keeps the camera's reader out, as a
+  // producer that writes a burst under one hold does.
+  void Lock() { WaitForSingleObject(mutex_.Get(), INFINITE); }
+  void Unlock() { ReleaseMutex(mutex_.Get()); }
+
   // A packet whose every byte is `marker`.
   static std::vector<std::uint8_t> Packet(std::uint32_t length, std::uint8_t marker) {
     return std::vector<std::uint8_t>(length, marker);

@@ -4,6 +4,7 @@
 
 #include <dshow.h>
 
+#include <cstring>
 #include <functional>
 
 #include "filter/AudioHost.h"
@@ -129,43 +130,32 @@ TEST_F(AudioStreamingTest, WithoutProducerStreamsSilenceAtClockPace) {
   EXPECT_EQ(0, sink->Samples()[0].mediaStart);
 }
 
-TEST_F(AudioStreamingTest, PacketBecomesSampleOfItsOwnLength) {
-  AudioRing ring(kAudioPinCameras + 2, 1920);
+// A packet is one sample of its own length, cut to the 64 KiB buffer.
+TEST_F(AudioStreamingTest, PacketBecomesOneSampleCutToTheBuffer) {
+  AudioRing ring(kAudioPinCameras + 2, 70000);
   ASSERT_TRUE(ring.Ok());
   Connect(kAudioPinCameras + 2);
   ASSERT_TRUE(SUCCEEDED(control->Run()));
   ASSERT_TRUE(sink->WaitForSamples(2, kWaitMs));
-  std::vector<std::uint8_t> packet(1920);
-  for (size_t i = 0; i < packet.size(); ++i) packet[i] = static_cast<std::uint8_t>(i * 7 + 1);
-  ring.Write(packet);
-  std::vector<ReceivedSample> samples = WaitForSound();
-  const ReceivedSample* sound = FirstSound(samples);
-  ASSERT_NE(nullptr, sound);
-  EXPECT_EQ(1920, sound->actualLength);
-  EXPECT_EQ(100000, sound->stop - sound->start);
-  EXPECT_EQ(480, sound->mediaStop - sound->mediaStart);
-  EXPECT_EQ(packet, std::vector<std::uint8_t>(sound->data.begin(), sound->data.end()));
-  ExpectContiguous(samples);
-}
-
-TEST_F(AudioStreamingTest, PacketLongerThanBufferIsCut) {
-  constexpr std::uint32_t kLength = 70000;
-  AudioRing ring(kAudioPinCameras + 3, kLength);
-  ASSERT_TRUE(ring.Ok());
-  Connect(kAudioPinCameras + 3);
-  ASSERT_TRUE(SUCCEEDED(control->Run()));
-  ASSERT_TRUE(sink->WaitForSamples(1, kWaitMs));
-  std::vector<std::uint8_t> packet(kLength);
-  for (size_t i = 0; i < packet.size(); ++i) packet[i] = static_cast<std::uint8_t>(i % 251 + 1);
-  ring.Write(packet);
-  const ReceivedSample* sound = nullptr;
-  std::vector<ReceivedSample> samples = WaitForSound();
-  sound = FirstSound(samples);
-  ASSERT_NE(nullptr, sound);
-  ASSERT_EQ(65536, sound->actualLength);
-  EXPECT_EQ(16384, sound->mediaStop - sound->mediaStart);
-  EXPECT_EQ(16384LL * 10000000 / 48000, sound->stop - sound->start);
-  EXPECT_TRUE(std::equal(sound->data.begin(), sound->data.end(), packet.begin()));
+  const struct {
+    std::uint32_t length;
+    long delivered;
+  } packets[] = {{1920, 1920}, {70000, 65536}};
+  for (const auto& p : packets) {
+    SCOPED_TRACE(p.length);
+    sink->ClearSamples();
+    std::vector<std::uint8_t> packet(p.length);
+    for (size_t i = 0; i < packet.size(); ++i) packet[i] = static_cast<std::uint8_t>(i % 251 + 1);
+    ring.Write(packet);
+    std::vector<ReceivedSample> samples = WaitForSound();
+    const ReceivedSample* sound = FirstSound(samples);
+    ASSERT_NE(nullptr, sound);
+    ASSERT_EQ(p.delivered, sound->actualLength);
+    EXPECT_EQ(p.delivered / 4, sound->mediaStop - sound->mediaStart);
+    EXPECT_EQ(p.delivered / 4 * 10000000LL / 48000, sound->stop - sound->start);
+    EXPECT_TRUE(std::equal(sound->data.begin(), sound->data.end(), packet.begin()));
+    ExpectContiguous(samples);
+  }
 }
 
 TEST_F(AudioStreamingTest, LengthFieldBeyondCapacityIsBoundedBySlot) {
@@ -237,6 +227,61 @@ TEST_F(AudioStreamingTest, TenPacketsFasterThanClockKeepNewestNine) {
     if (sample.actualLength == 1920) markers.push_back(sample.data[0]);
   }
   EXPECT_EQ((std::vector<int>{2, 3, 4, 5, 6, 7, 8, 9, 10}), markers);
+}
+
+// Packet n holds `bytes` bytes of 16-bit samples that all read n.
+std::vector<std::uint8_t> NumberedPacket(std::uint16_t n, std::uint32_t bytes) {
+  std::vector<std::uint8_t> packet(bytes);
+  for (std::uint32_t i = 0; i + 1 < bytes; i += 2) std::memcpy(&packet[i], &n, 2);
+  return packet;
+}
+
+// The packet number a sample carries: 0 for silence, -1 when it is not one
+// whole packet of NumberedPacket.
+int PacketNumber(const ReceivedSample& sample) {
+  if (IsSilence(sample) || sample.data.size() < 2) return 0;
+  std::uint16_t n;
+  std::memcpy(&n, sample.data.data(), 2);
+  return NumberedPacket(n, static_cast<std::uint32_t>(sample.data.size())) == sample.data ? n : -1;
+}
+
+// Queued packets whose slots the producer rewrote before the pin took them:
+// first a burst written under one hold of the mutex while the pin is due to
+// take the overwritten packets, then a producer writing flat out. Every
+// sample is one whole packet and the numbers only go up.
+TEST_F(AudioStreamingTest, RewrittenSlotsAreNeverPlayedTornOrOutOfOrder) {
+  AudioRing ring(kAudioPinCameras, 65536);
+  ASSERT_TRUE(ring.Ok());
+  Connect(kAudioPinCameras);
+  ASSERT_TRUE(SUCCEEDED(control->Run()));
+  ASSERT_TRUE(sink->WaitForSamples(1, kWaitMs));
+  // Packet 1 fills a whole buffer: the pin's next deadline is 341 ms away.
+  ring.Write(NumberedPacket(1, 65536));
+  ASSERT_NE(nullptr, FirstSound(WaitForSound()));
+  std::uint16_t n = 2;
+  for (; n <= 10; ++n) ring.Write(NumberedPacket(n, 1920));
+  Sleep(40);  // the reader queues 2..10
+  ring.Lock();
+  for (; n <= 26; ++n) ring.Write(NumberedPacket(n, 1920));  // over the slots of 2..10
+  Sleep(500);
+  ring.Unlock();
+  Sleep(150);  // the reader queues 11..26, the pin plays the newest nine
+  for (const ULONGLONG end = GetTickCount64() + 1000; GetTickCount64() < end && n < 60000; ++n) {
+    ring.Write(NumberedPacket(n, 1920));
+  }
+  Sleep(100);
+  ASSERT_EQ(S_OK, control->Stop());
+
+  int newest = 0, afterBurst = 0;
+  for (const ReceivedSample& sample : sink->Samples()) {
+    const int number = PacketNumber(sample);
+    if (number == 0) continue;
+    ASSERT_GT(number, newest) << "torn (-1) or out of order after packet " << newest;
+    ASSERT_EQ(number == 1 ? 65536 : 1920, sample.actualLength);
+    newest = number;
+    afterBurst += number > 10 ? 1 : 0;
+  }
+  EXPECT_GE(afterBurst, 9) << "what was written after the burst never played";
 }
 
 // Only 2 channels of 16 bits at 48 kHz are taken; anything else is silence.

@@ -6,13 +6,13 @@
 #include <control.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "transport/SlotHeader.h"
 
 #include "support/LogCapture.h"
+#include "support/Watchdog.h"
 #include "support/TestSink.h"
 #include "VideoPinFixture.h"
 
@@ -24,35 +24,6 @@ constexpr int kHeight = 120;
 constexpr std::uint32_t kFrameBytes = kWidth * kHeight * 2;
 constexpr DWORD kWaitMs = 4000;
 constexpr int kSlots = 8;
-
-// Ends the program when a test hangs: a deadlocked streaming thread would
-// otherwise keep ctest waiting until its own timeout.
-class Watchdog {
- public:
-  explicit Watchdog(DWORD limitMs) : limitMs_(limitMs) {
-    done_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    thread_.Reset(CreateThread(nullptr, 0, &Watchdog::Run, this, 0, nullptr));
-  }
-  ~Watchdog() {
-    SetEvent(done_.Get());
-    WaitForSingleObject(thread_.Get(), INFINITE);
-  }
-
- private:
-  static DWORD WINAPI Run(void* self) {
-    auto* dog = static_cast<Watchdog*>(self);
-    if (WaitForSingleObject(dog->done_.Get(), dog->limitMs_) == WAIT_TIMEOUT) {
-      std::fprintf(stderr, "watchdog: test still running after %lu ms, deadlock?\n", dog->limitMs_);
-      std::fflush(stderr);
-      TerminateProcess(GetCurrentProcess(), 3);
-    }
-    return 0;
-  }
-
-  DWORD limitMs_;
-  UniqueHandle done_;
-  UniqueHandle thread_;
-};
 
 // A producer's YUY2 ring written by hand, so that a test chooses which slot
 // each frame goes to and when the mutex is held.
@@ -182,7 +153,7 @@ struct SlowWriter {
 // every sample is whole and in order, the stream keeps its pace, and it
 // picks the producer up again afterwards.
 TEST_F(VideoPinOverwrite, SlowOrStuckProducerNeitherTearsNorStallsTheStream) {
-  Watchdog watchdog(30000);
+  Watchdog watchdog("VideoPinOverwriteTest", 30);
   const int index = kVideoPinCameras + 14;
   HandRing ring(index);
   ASSERT_TRUE(ring.Ok());

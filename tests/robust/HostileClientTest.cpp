@@ -15,6 +15,7 @@
 
 #include "CameraGraph.h"
 #include "RobustSupport.h"
+#include "filter/AudioHost.h"
 #include "filter/VideoMediaTypes.h"
 #include "imaging/GuardedBuffer.h"
 
@@ -293,6 +294,51 @@ TEST_F(HostileClient, AllocatorsThatGrantLessThanAskedAreRefused) {
   EXPECT_EQ(needed, props.cbBuffer);
   graph->Disconnect(camera.pin);
   graph->Disconnect(sink->InputPin());
+}
+
+// The audio pin asks a client's allocator for 32 buffers of 64 KiB and
+// refuses less. One that then fails to decommit: the pin still ends its
+// channel thread on the way to stopped, so the next run starts instead of
+// waiting for that thread forever with the filter's lock held.
+TEST(ClientAllocator, AudioPinSizesItAndRestartsWhenItFailsToDecommit) {
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+  Watchdog dog("AudioPinSizesItAndRestartsWhenItFailsToDecommit", 30);
+  {
+    ComPtr<GuardedAllocator> allocator;
+    allocator.Attach(GuardedAllocator::Create(false));
+    allocator->SetDecommitResult(VFW_E_WRONG_STATE);
+    TestSinkOptions options;
+    options.offerAllocator = true;
+    options.allocator = ComPtr<IMemAllocator>(allocator.Get());
+    ComPtr<TestSink> sink = TestSink::Create(options);
+    ComPtr<AudioHost> host = AudioHost::Create(kHostileLayoutCamera);
+    ComPtr<IFilterGraph> graph;
+    ComPtr<IMediaControl> control;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph,
+                                     graph.PutVoid()));
+    ASSERT_EQ(S_OK, graph->AddFilter(host.Get(), L"camera"));
+    ASSERT_EQ(S_OK, graph->AddFilter(sink.Get(), L"sink"));
+    ASSERT_EQ(S_OK, graph->ConnectDirect(host->pin, sink->InputPin(), nullptr));
+    ASSERT_EQ(S_OK, graph.As(&control));
+    ALLOCATOR_PROPERTIES props = {};
+    ASSERT_EQ(S_OK, allocator->GetProperties(&props));
+    EXPECT_EQ(32, props.cBuffers);
+    EXPECT_EQ(65536, props.cbBuffer);
+    ComPtr<GuardedAllocator> stingy;
+    stingy.Attach(GuardedAllocator::Create(false));
+    stingy->LimitBufferSize(65535);
+    EXPECT_EQ(E_FAIL, host->pin->DecideBufferSize(stingy.Get(), &props));
+    for (int run = 0; run < 3; ++run) {
+      SCOPED_TRACE(run);
+      ASSERT_TRUE(SUCCEEDED(control->Run()));
+      EXPECT_TRUE(sink->WaitForSamples(1, 5000));
+      EXPECT_EQ(VFW_E_WRONG_STATE, control->Stop());
+    }
+    graph->Disconnect(host->pin);
+    graph->Disconnect(sink->InputPin());
+  }
+  EXPECT_EQ(0, CBaseObject::ObjectsActive());
+  CoUninitialize();
 }
 
 }  // namespace

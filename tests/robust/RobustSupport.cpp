@@ -10,29 +10,6 @@
 
 namespace telvor::test {
 
-// --- Watchdog ---
-
-Watchdog::Watchdog(const char* what, DWORD seconds)
-    : what_(what), seconds_(seconds), disarmed_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-  thread_.Reset(CreateThread(nullptr, 0, &Watchdog::Run, this, 0, nullptr));
-}
-
-Watchdog::~Watchdog() {
-  SetEvent(disarmed_.Get());
-  WaitForSingleObject(thread_.Get(), INFINITE);
-}
-
-DWORD WINAPI Watchdog::Run(void* self) {
-  auto* dog = static_cast<Watchdog*>(self);
-  if (WaitForSingleObject(dog->disarmed_.Get(), dog->seconds_ * 1000) == WAIT_TIMEOUT) {
-    std::fprintf(stderr, "WATCHDOG: %s did not finish within %lu s (deadlock?)\n", dog->what_.c_str(),
-                 static_cast<unsigned long>(dog->seconds_));
-    std::fflush(stderr);
-    TerminateProcess(GetCurrentProcess(), 3);
-  }
-  return 0;
-}
-
 // --- HostileRing ---
 
 namespace {
@@ -292,7 +269,7 @@ STDMETHODIMP GuardedAllocator::Commit() {
 
 STDMETHODIMP GuardedAllocator::Decommit() {
   committed_ = false;
-  return S_OK;
+  return decommit_result_;
 }
 
 STDMETHODIMP GuardedAllocator::GetBuffer(IMediaSample** sample, REFERENCE_TIME*, REFERENCE_TIME*, DWORD) {

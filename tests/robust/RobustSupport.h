@@ -13,27 +13,10 @@
 #include <vector>
 
 #include "framework/Handle.h"
+#include "support/Watchdog.h"
 #include "transport/SlotHeader.h"
 
 namespace telvor::test {
-
-// Ends the whole process with exit code 3 and a message on stderr when it is
-// not disarmed (destroyed) within the given time: a deadlock fails the test
-// instead of hanging the suite.
-class Watchdog {
- public:
-  Watchdog(const char* what, DWORD seconds);
-  ~Watchdog();
-  Watchdog(const Watchdog&) = delete;
-  Watchdog& operator=(const Watchdog&) = delete;
-
- private:
-  static DWORD WINAPI Run(void* self);
-  std::string what_;
-  DWORD seconds_;
-  UniqueHandle disarmed_;
-  UniqueHandle thread_;
-};
 
 // A video ring under the camera's names, laid out by the test byte for byte.
 class HostileRing {
@@ -94,6 +77,8 @@ class GuardedAllocator : public IMemAllocator {
   // Grants at most this many bytes per buffer from now on (0: what is asked).
   void LimitBufferSize(long bytes) { limit_ = bytes; }
   long GrantedSize() const { return props_.cbBuffer; }
+  // Decommit still decommits but answers `result` (a client whose allocator fails).
+  void SetDecommitResult(HRESULT result) { decommit_result_ = result; }
 
  private:
   explicit GuardedAllocator(bool guard_before) : guard_before_(guard_before) {}
@@ -103,6 +88,7 @@ class GuardedAllocator : public IMemAllocator {
   bool guard_before_;
   long limit_ = 0;
   bool committed_ = false;
+  HRESULT decommit_result_ = S_OK;
   ALLOCATOR_PROPERTIES props_ = {};
 };
 
