@@ -17,7 +17,9 @@ constexpr wchar_t kThreadFunction[] = L"CorvaneAudioStream::KAVOShared_ThreadPro
 DWORD WINAPI CorvaneAudioStream::KAVOShared_ThreadProc(void* pin) {
   auto* self = static_cast<CorvaneAudioStream*>(pin);
   telvor::ChannelThread::Handlers handlers{};
-  handlers.startChannel = [](void* context) { static_cast<CorvaneAudioStream*>(context)->OpenChannel(); };
+  handlers.startChannel = [](void* context, bool quiet) -> telvor::SharedChannel* {
+    return static_cast<CorvaneAudioStream*>(context)->OpenChannel(quiet);
+  };
   handlers.stopChannel = [](void* context) { static_cast<CorvaneAudioStream*>(context)->CloseChannel(); };
   handlers.context = self;
   handlers.unit = kUnit;
@@ -27,12 +29,12 @@ DWORD WINAPI CorvaneAudioStream::KAVOShared_ThreadProc(void* pin) {
   return telvor::ChannelThread::RunMessageLoop(handlers, self);
 }
 
-void CorvaneAudioStream::OpenChannel() {
-  if (m_pChannel) return;
+telvor::SharedChannel* CorvaneAudioStream::OpenChannel(bool quiet) {
+  if (m_pChannel) return m_pChannel.get();
   std::unique_ptr<telvor::SharedAudio> channel(new (std::nothrow) telvor::SharedAudio());
   if (!channel) {
     telvor::Error() << L"SharedAudio::Create failed, err=" << static_cast<unsigned long>(ERROR_OUTOFMEMORY);
-    return;
+    return nullptr;
   }
   channel->index = m_CameraIndex;
   channel->user = this;
@@ -41,8 +43,8 @@ void CorvaneAudioStream::OpenChannel() {
   if (!channel->Create()) {
     const DWORD error = GetLastError();
     channel.reset();
-    telvor::Error() << L"SharedAudio::Create failed, err=" << static_cast<unsigned long>(error);
-    return;
+    if (!quiet) telvor::Error() << L"SharedAudio::Create failed, err=" << static_cast<unsigned long>(error);
+    return nullptr;
   }
   if (!channel->Run()) {
     // Kept until the stop message all the same: a reader that took the run
@@ -52,11 +54,17 @@ void CorvaneAudioStream::OpenChannel() {
     telvor::Error() << L"SharedAudio::Run failed, err=" << static_cast<unsigned long>(error);
   }
   m_pChannel = std::move(channel);
+  return m_pChannel.get();
 }
 
 void CorvaneAudioStream::CloseChannel() {
+  // The streaming thread copies queued packets only while it holds the
+  // channel shared; once it lets go, nothing of this channel is read.
+  AcquireSRWLockExclusive(&m_ChannelUse);
   m_PacketsFlowing = false;
+  m_Packets.Clear();
   m_pChannel.reset();
+  ReleaseSRWLockExclusive(&m_ChannelUse);
 }
 
 // --- channel callbacks, on the channel's reader thread ---

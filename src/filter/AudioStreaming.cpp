@@ -1,10 +1,10 @@
-// The audio pin's streaming thread: one buffer per clock deadline, each
-// deadline set where the audio delivered so far ends.
+// The audio pin's streaming side: one buffer per clock deadline of the
+// framework's loop, each buffer as long as the audio it holds.
 #include "filter/CorvaneAudioStream.h"
 
 #include <evcode.h>
 
-#include "framework/ComPtr.h"
+#include "framework/Handle.h"
 #include "module/Log.h"
 #include "transport/SlotsHold.h"
 
@@ -13,8 +13,7 @@ namespace {
 // short enough that a silent buffer (5.3 ms) still leaves the clock ahead.
 constexpr int kPacketChecks = 7;
 constexpr DWORD kPacketPauseMs = 1;
-// Pause before asking a busy or not yet usable allocator again.
-constexpr DWORD kBufferRetryMs = 1;
+constexpr LONGLONG kUnitsPerSecond = 10000000;
 // Longest wait for the producer's mutex before the packet is dropped and
 // silence goes out instead: long enough to ride out a busy machine's
 // scheduling delays, short enough that a producer stalled with its mutex
@@ -25,61 +24,17 @@ constexpr wchar_t kUnit[] = L"CorvaneAudioStream";
 }  // namespace
 
 HRESULT CorvaneAudioStream::OnThreadStartPlay() {
-  m_Timeline.Reset();
   m_ProducerBusyLogged = false;
   m_Packets.Clear();
-  return m_Clock.Start();
-}
-
-HRESULT CorvaneAudioStream::OnThreadDestroy() {
-  m_Clock.Stop();
   return S_OK;
 }
 
-HRESULT CorvaneAudioStream::DoBufferProcessingLoop() {
-  HRESULT hr = OnThreadStartPlay();
-  if (FAILED(hr)) {
-    // Without any way to pace the output there is nothing to stream.
-    DeliverEndOfStream();
-    m_pFilter->NotifyEvent(EC_ERRORABORT, hr, 0);
-    return hr;
-  }
-  for (;;) {
-    HANDLE events[] = {GetRequestHandle(), m_Clock.Event()};
-    const DWORD which = WaitForMultipleObjects(2, events, FALSE, INFINITE);
-    if (which == WAIT_OBJECT_0) {
-      const DWORD command = GetRequest();
-      if (command == CMD_STOP) return S_FALSE;  // ThreadProc answers it
-      Reply(static_cast<DWORD>(command == CMD_RUN || command == CMD_PAUSE ? S_OK : E_UNEXPECTED));
-      continue;
-    }
-    if (which != WAIT_OBJECT_0 + 1) return HRESULT_FROM_WIN32(GetLastError());
-    hr = ProduceOne();
-    if (hr != S_FALSE) return hr;
-  }
+LONGLONG CorvaneAudioStream::MediaLength(IMediaSample* sample) {
+  return m_Connected.nBlockAlign ? sample->GetActualDataLength() / m_Connected.nBlockAlign : 0;
 }
 
-HRESULT CorvaneAudioStream::ProduceOne() {
-  ComPtr<IMediaSample> sample;
-  if (FAILED(GetDeliveryBuffer(sample.Put(), nullptr, nullptr, 0))) {
-    // The deadline has fired and FillBuffer, which sets the next one, did not
-    // run: ask for the same (already due) deadline again so the request is
-    // retried, while commands are still heard between the attempts.
-    Sleep(kBufferRetryMs);
-    m_Clock.AdviseAt(m_Timeline.StreamPosition());
-    return S_FALSE;
-  }
-  HRESULT hr = FillBuffer(sample.Get());
-  if (hr == S_OK) {
-    hr = Deliver(sample.Get());
-    // Downstream refused or asked us to stop: wait for the next command.
-    return hr == S_OK ? S_FALSE : S_OK;
-  }
-  sample.Reset();
-  DeliverEndOfStream();
-  if (hr == S_FALSE) return S_OK;
-  m_pFilter->NotifyEvent(EC_ERRORABORT, hr, 0);
-  return hr;
+REFERENCE_TIME CorvaneAudioStream::MediaTime(LONGLONG frames) {
+  return m_Connected.nSamplesPerSec ? frames * kUnitsPerSecond / m_Connected.nSamplesPerSec : 0;
 }
 
 HRESULT CorvaneAudioStream::FillBuffer(IMediaSample* sample) {
@@ -88,13 +43,15 @@ HRESULT CorvaneAudioStream::FillBuffer(IMediaSample* sample) {
   // Waiting for a packet only makes sense while a producer's packets can
   // arrive; without one, silence must keep pace with the clock.
   const int checks = m_PacketsFlowing.load() ? kPacketChecks : 1;
-  bool havePacket = m_Packets.PopWithin(checks, kPacketPauseMs, &packet);
 
   BYTE* data = nullptr;
   HRESULT hr = sample->GetPointer(&data);
   if (FAILED(hr)) return hr;
   long written = 0;
   {
+    // Queued packets point into the channel: it stays while they are used.
+    telvor::SharedLockHold channel(&m_ChannelUse);
+    bool havePacket = m_Packets.PopWithin(checks, kPacketPauseMs, &packet);
     // The reader let go of the slot when it queued the packet; a producer
     // running ahead may have written over it since, or be writing it now.
     telvor::SlotsHold producer(havePacket ? packet.channel : nullptr, kMaxProducerWaitMs);
@@ -110,17 +67,9 @@ HRESULT CorvaneAudioStream::FillBuffer(IMediaSample* sample) {
     written = telvor::FillAudioBuffer(havePacket ? &packet : nullptr, data, sample->GetSize(),
                                       m_Connected.wBitsPerSample);
   }
-
   sample->SetSyncPoint(TRUE);
   sample->SetDiscontinuity(TRUE);
   sample->SetPreroll(FALSE);
-  telvor::AudioSpan span = m_Timeline.Advance(written, m_Connected);
-  sample->SetMediaTime(&span.mediaStart, &span.mediaStop);
-  sample->SetTime(&span.start, &span.stop);
   sample->SetActualDataLength(written);
-
-  // Without a next deadline the stream would stall unnoticed; ending it
-  // tells the application.
-  hr = m_Clock.AdviseAt(m_Timeline.StreamPosition());
-  return FAILED(hr) ? hr : S_OK;
+  return S_OK;
 }

@@ -1,6 +1,7 @@
 #include "filter/ChannelThread.h"
 
 #include "module/Log.h"
+#include "transport/SharedChannel.h"
 
 namespace telvor {
 
@@ -34,24 +35,87 @@ void ChannelThread::Stop() {
   WaitAndClose();
 }
 
+namespace {
+
+// The channel-thread side of one pin's channel: which channel is open and
+// whether the pin wants one.
+class ChannelKeeper {
+ public:
+  ChannelKeeper(const ChannelThread::Handlers& handlers, const void* owner) : handlers_(handlers), owner_(owner) {}
+
+  void Start() {
+    wanted_ = true;
+    Look(false);
+  }
+  void Stop() {
+    if (!wanted_) return;
+    handlers_.stopChannel(handlers_.context);
+    open_ = nullptr;
+    wanted_ = false;
+  }
+  bool Wanted() const { return wanted_; }
+
+  // Every kLookMs while wanted.
+  void Tick() {
+    if (!open_) {
+      Look(true);
+    } else if (open_->ProducerGone()) {
+      handlers_.stopChannel(handlers_.context);
+      open_ = nullptr;
+      TraceObject(handlers_.unit, __LINE__, handlers_.function, owner_) << L" producer gone, channel closed";
+    }
+  }
+
+ private:
+  void Look(bool retry) {
+    open_ = handlers_.startChannel(handlers_.context, retry);
+    if (open_ && retry) {
+      TraceObject(handlers_.unit, __LINE__, handlers_.function, owner_) << L" producer appeared, channel open";
+    }
+  }
+
+  const ChannelThread::Handlers& handlers_;
+  const void* owner_;
+  SharedChannel* open_ = nullptr;
+  bool wanted_ = false;
+};
+
+}  // namespace
+
 DWORD ChannelThread::RunMessageLoop(const Handlers& handlers, const void* owner) {
+  ChannelKeeper keeper(handlers, owner);
   MSG message;
   // Creates the queue at once, so the first post from Start usually succeeds.
   PeekMessageW(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+  ULONGLONG nextLook = 0;
   for (;;) {
-    const BOOL got = GetMessageW(&message, nullptr, 0, 0);
-    if (got == 0) return static_cast<DWORD>(message.wParam);
-    if (got == -1) {
+    DWORD timeout = INFINITE;
+    if (keeper.Wanted()) {
+      const ULONGLONG now = GetTickCount64();
+      if (now >= nextLook) {
+        keeper.Tick();
+        nextLook = now + kLookMs;
+      }
+      timeout = static_cast<DWORD>(nextLook - now);
+    }
+    if (MsgWaitForMultipleObjects(0, nullptr, FALSE, timeout, QS_ALLINPUT) == WAIT_FAILED) {
       ErrorObject(handlers.unit, __LINE__, handlers.function, owner) << L"GetMessage error, err=" << GetLastError()
-                                                                    << L"\n";
-      continue;
+                                                                   << L"\n";
+      Sleep(kLookMs);
     }
-    if (message.message == handlers.startMessage) {
-      handlers.startChannel(handlers.context);
-    } else if (message.message == handlers.stopMessage) {
-      handlers.stopChannel(handlers.context);
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        keeper.Stop();
+        return static_cast<DWORD>(message.wParam);
+      }
+      if (message.message == handlers.startMessage) {
+        keeper.Start();
+        nextLook = GetTickCount64() + kLookMs;
+      } else if (message.message == handlers.stopMessage) {
+        keeper.Stop();
+      }
+      DispatchMessageW(&message);
     }
-    DispatchMessageW(&message);
   }
 }
 

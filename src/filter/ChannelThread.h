@@ -6,6 +6,13 @@
 // for it: Active posts "start channel", Inactive posts "stop channel" and
 // then WM_QUIT. Each pin names its own thread procedure (for its log lines)
 // and runs RunMessageLoop inside it with its handlers.
+//
+// Producers come and go while a camera streams: users start their producer
+// after the application, and restart it. Between the two messages the loop
+// looks for the producer's channel every kLookMs while none is open, and
+// closes an open one whose producer has gone (so that the picture does not
+// freeze on its last frame and a new producer is followed). One line is
+// logged when a producer appears and one when it goes, none per attempt.
 #pragma once
 
 #include <windows.h>
@@ -14,16 +21,21 @@
 
 namespace telvor {
 
+class SharedChannel;
+
 class ChannelThread {
  public:
   static constexpr UINT kStartChannel = WM_APP + 0x10;
   static constexpr UINT kStopChannel = WM_APP + 0x11;
   static constexpr DWORD kPostRetryMs = 100;
+  static constexpr DWORD kLookMs = 250;
 
-  // What the loop calls, on the channel thread, for the two messages; and
-  // where its error line goes.
+  // What the loop calls, on the channel thread; and where its lines go.
   struct Handlers {
-    void (*startChannel)(void* context);
+    // Opens and starts the producer's channel: the open channel, or null.
+    // `quiet` for the retries, which log nothing.
+    SharedChannel* (*startChannel)(void* context, bool quiet);
+    // Closes the channel; after it no slot of it is read any more.
     void (*stopChannel)(void* context);
     void* context;
     const wchar_t* unit;

@@ -19,8 +19,7 @@ CorvaneAudioStream::CorvaneAudioStream(HRESULT* hr, CSource* filter, const wchar
     : CSourceStream(L"CorvaneAudioStream", hr, filter, pinName),
       m_CameraIndex(cameraIndex),
       m_pEntry(entry),
-      m_Connected(telvor::MakePcmFormat(m_Channels, m_BitsPerSample, m_SamplesPerSecond)),
-      m_Clock(kUnit, L"CorvaneAudioStream::DoBufferProcessingLoop", this) {
+      m_Connected(telvor::MakePcmFormat(m_Channels, m_BitsPerSample, m_SamplesPerSecond)) {
   HRESULT built = telvor::BuildAudioType(m_Connected, &m_OfferedType);
   if (FAILED(built) && hr && SUCCEEDED(*hr)) *hr = built;
   const long count = ++s_Instances;
@@ -33,7 +32,6 @@ CorvaneAudioStream::~CorvaneAudioStream() {
   // A filter released while still running never got Inactive: end the
   // channel thread here, which deletes the channel on its own thread.
   m_ChannelThread.Stop();
-  m_Clock.Stop();
 }
 
 STDMETHODIMP CorvaneAudioStream::NonDelegatingQueryInterface(REFIID iid, void** out) {

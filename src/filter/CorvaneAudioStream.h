@@ -19,10 +19,9 @@
 
 #include "filter/AudioFormat.h"
 #include "filter/AudioPacketQueue.h"
-#include "filter/AudioTimeline.h"
+#include "filter/AudioBuffer.h"
 #include "filter/CapturePinCategory.h"
 #include "filter/ChannelThread.h"
-#include "filter/StreamClock.h"
 #include "framework/MediaType.h"
 #include "framework/Source.h"
 #include "framework/SourceStream.h"
@@ -52,9 +51,9 @@ class CorvaneAudioStream : public CSourceStream, public IAMStreamConfig, public 
 
   // --- streaming thread ---
   HRESULT FillBuffer(IMediaSample* sample) override;
-  HRESULT OnThreadDestroy() override;
   HRESULT OnThreadStartPlay() override;
-  HRESULT DoBufferProcessingLoop() override;
+  LONGLONG MediaLength(IMediaSample* sample) override;
+  REFERENCE_TIME MediaTime(LONGLONG frames) override;
 
   // --- pin ---
   HRESULT Active() override;
@@ -79,14 +78,9 @@ class CorvaneAudioStream : public CSourceStream, public IAMStreamConfig, public 
   static constexpr long kBufferSize = 65536;
 
  private:
-  enum class Wake { kCommand, kClock, kFailed };
-  // Waits for a command or the clock; answers run and pause itself.
-  Wake WaitForWork(HRESULT* result);
-  // Produces and delivers one buffer; S_FALSE to go on waiting, anything
-  // else ends the loop with that result.
-  HRESULT ProduceOne();
   // On the channel thread: the channel exists only between these two.
-  void OpenChannel();
+  // OpenChannel answers the open channel, or null (logged unless quiet).
+  telvor::SharedChannel* OpenChannel(bool quiet);
   void CloseChannel();
 
   static std::int32_t OnFormatChanged(telvor::SharedAudio* channel, std::uint32_t fourcc, std::uint32_t zero1,
@@ -115,6 +109,7 @@ class CorvaneAudioStream : public CSourceStream, public IAMStreamConfig, public 
 
   telvor::AudioPacketQueue m_Packets;
   bool m_ProducerBusyLogged = false;  // streaming thread only
-  telvor::StreamClock m_Clock;
-  telvor::AudioTimeline m_Timeline;
+  // Held shared by the streaming thread while it copies queued packets,
+  // exclusively by the channel thread to close a channel whose producer went.
+  SRWLOCK m_ChannelUse = SRWLOCK_INIT;
 };

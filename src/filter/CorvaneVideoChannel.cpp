@@ -47,11 +47,11 @@ DWORD WINAPI CorvaneVideoStream::KAVOShared_ThreadProc(void* pin) {
   return telvor::ChannelThread::RunMessageLoop(handlers, pin);
 }
 
-void CorvaneVideoStream::StartChannel(void* context) {
+telvor::SharedChannel* CorvaneVideoStream::StartChannel(void* context, bool quiet) {
   auto* pin = static_cast<CorvaneVideoStream*>(context);
-  if (pin->m_pChannel) return;
+  if (pin->m_pChannel) return pin->m_pChannel;
   auto* channel = new (std::nothrow) telvor::SharedVideo();
-  if (!channel) return;
+  if (!channel) return nullptr;
   channel->index = static_cast<std::int32_t>(pin->m_CameraIndex);
   channel->user = pin;
   channel->on_format_changed = &CorvaneVideoStream::OnFormatChanged;
@@ -62,8 +62,8 @@ void CorvaneVideoStream::StartChannel(void* context) {
     const DWORD error = GetLastError();
     pin->m_pChannel = nullptr;
     delete channel;
-    telvor::Error() << L"SharedVideo::Create failed, err=" << error;
-    return;
+    if (!quiet) telvor::Error() << L"SharedVideo::Create failed, err=" << error;
+    return nullptr;
   }
   if (!channel->Run()) {
     const DWORD error = GetLastError();
@@ -73,12 +73,26 @@ void CorvaneVideoStream::StartChannel(void* context) {
     // and the streaming thread may be converting one under its mutex. An
     // idle channel delivers nothing, so the pin still shows black.
   }
+  return channel;
 }
 
 void CorvaneVideoStream::StopChannel(void* context) {
   auto* pin = static_cast<CorvaneVideoStream*>(context);
+  // The streaming thread reads the channel's slots only while it holds the
+  // channel shared; once it lets go, nothing of this channel is queued.
+  AcquireSRWLockExclusive(&pin->m_ChannelUse);
+  {
+    CAutoLock lock(&pin->m_QueueLock);
+    pin->m_Queue.Clear();
+    pin->m_LastEntry = FrameEntry();
+  }
   delete pin->m_pChannel;  // stops the reader before the view goes
   pin->m_pChannel = nullptr;
+  // Without a producer the picture is black, not the last frame frozen; a
+  // new producer announces its format again.
+  pin->m_SourceFourcc = 0;
+  pin->ResetScaler();
+  ReleaseSRWLockExclusive(&pin->m_ChannelUse);
 }
 
 std::int32_t CorvaneVideoStream::OnFormatChanged(telvor::SharedVideo* channel, std::uint32_t fourcc,

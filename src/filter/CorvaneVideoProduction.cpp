@@ -168,9 +168,14 @@ void CorvaneVideoStream::ResetScaler() {
 
 // --- streaming thread ---
 
+HRESULT CorvaneVideoStream::OnThreadCreate() {
+  // Frames are converted under the access guard; its handler stays for the
+  // streaming thread's life.
+  m_GuardUse.emplace();
+  return S_OK;
+}
+
 HRESULT CorvaneVideoStream::OnThreadStartPlay() {
-  m_FrameCount = 0;
-  m_StreamTime = 0;
   {
     CAutoLock lock(&m_QueueLock);
     m_Queue.Clear();
@@ -187,83 +192,24 @@ HRESULT CorvaneVideoStream::OnThreadStartPlay() {
   wchar_t owner[64];
   std::swprintf(owner, 64, L"CorvaneVideoStream 0x%p", static_cast<void*>(this));
   m_PacingLog.Start(owner);
-  return m_Clock.Start();
+  return S_OK;
 }
 
 HRESULT CorvaneVideoStream::OnThreadDestroy() {
   m_PacingLog.Stop();
-  m_Clock.Stop();
+  m_GuardUse.reset();
   return S_OK;
 }
 
-// Answers a command that arrived while streaming; true when it ends the loop.
-bool CorvaneVideoStream::HandleCommand(DWORD command) {
-  if (command == CMD_STOP) return true;  // ThreadProc answers it
-  Reply(static_cast<DWORD>(command == CMD_RUN || command == CMD_PAUSE ? S_OK : E_UNEXPECTED));
-  return false;
+REFERENCE_TIME CorvaneVideoStream::MediaTime(LONGLONG frames) { return frames * m_OutputFormat.frameDuration; }
+
+void CorvaneVideoStream::OnDeadline(REFERENCE_TIME lateness) {
+  if (m_PacingLog.Enabled()) m_PacingLog.BeginDeadline(static_cast<double>(lateness) / 10000.0);
 }
 
-HRESULT CorvaneVideoStream::DoBufferProcessingLoop() {
-  // Frames are converted under the access guard; its handler stays for the run.
-  telvor::AccessGuardUse guard;
-  HRESULT hr = OnThreadStartPlay();
-  if (FAILED(hr)) {
-    m_pFilter->NotifyEvent(EC_ERRORABORT, hr, 0);
-    return hr;
-  }
-  for (;;) {
-    HANDLE events[2] = {GetRequestHandle(), m_Clock.Event()};
-    const DWORD wait = WaitForMultipleObjects(2, events, FALSE, INFINITE);
-    if (wait == WAIT_OBJECT_0) {
-      DWORD command;
-      if (CheckRequest(&command) && HandleCommand(command)) return S_FALSE;
-      continue;
-    }
-    if (wait != WAIT_OBJECT_0 + 1) {
-      const DWORD error = GetLastError();
-      return static_cast<HRESULT>(error) <= 0 ? static_cast<HRESULT>(error) : HRESULT_FROM_WIN32(error);
-    }
-    bool stop = false;
-    if (m_PacingLog.Enabled()) {
-      const REFERENCE_TIME late = m_Clock.Now() - (m_Clock.BaseTime() + m_StreamTime);
-      m_PacingLog.BeginDeadline(static_cast<double>(late) / 10000.0);
-    }
-    hr = ProcessOneDeadline(&stop);
-    m_PacingLog.EndDeadline();
-    if (stop) return hr;
-  }
-}
-
-// One clock deadline: a buffer, FillBuffer, delivery. *stop ends the loop
-// with the returned result.
-HRESULT CorvaneVideoStream::ProcessOneDeadline(bool* stop) {
-  ComPtr<IMediaSample> sample;
-  if (FAILED(GetDeliveryBuffer(sample.Put(), nullptr, nullptr, 0))) {
-    // Usually a stop decommitting the allocator: its command is next. If not,
-    // the advise is re-armed so that production resumes by itself instead of
-    // waiting for a deadline nobody asked for.
-    Sleep(1);
-    m_Clock.AdviseAt(m_StreamTime);
-    return S_OK;
-  }
-  m_PacingLog.Mark(telvor::PacingLog::kBuffer);
-  HRESULT hr = FillBuffer(sample.Get());
-  if (hr != S_OK) {
-    sample.Reset();
-    DeliverEndOfStream();
-    *stop = true;
-    if (hr == S_FALSE) return S_OK;
-    m_pFilter->NotifyEvent(EC_ERRORABORT, hr, 0);
-    return hr;
-  }
-  hr = Deliver(sample.Get());
+void CorvaneVideoStream::OnDelivered() {
   m_PacingLog.Mark(telvor::PacingLog::kDelivered);
-  sample.Reset();
-  if (hr != S_OK) {
-    *stop = true;
-    return S_OK;
-  }
-  return S_OK;
+  m_PacingLog.EndDeadline();
 }
 
 void CorvaneVideoStream::ApplySampleMediaType(IMediaSample* sample) {
@@ -340,17 +286,6 @@ FrameEntry CorvaneVideoStream::CurrentSlotFrame(const FrameEntry& entry) const {
   return current;
 }
 
-void CorvaneVideoStream::StampTimes(IMediaSample* sample) {
-  LONGLONG mediaStart = m_FrameCount;
-  LONGLONG mediaStop = m_FrameCount + 1;
-  sample->SetMediaTime(&mediaStart, &mediaStop);
-  ++m_FrameCount;
-  REFERENCE_TIME start = m_StreamTime;
-  REFERENCE_TIME stop = m_StreamTime + m_OutputFormat.frameDuration;
-  sample->SetTime(&start, &stop);
-  m_StreamTime = stop;
-}
-
 // Holding the entry's slots. A queued frame whose slot the producer has
 // rewritten since is gone, but the frames queued after it may still be
 // whole: the oldest of those keeps the pictures in order and the queue's
@@ -369,12 +304,13 @@ FrameEntry CorvaneVideoStream::OldestWholeFrame(FrameEntry entry) {
 }
 
 HRESULT CorvaneVideoStream::FillBuffer(IMediaSample* sample) {
+  m_PacingLog.Mark(telvor::PacingLog::kBuffer);
   ApplySampleMediaType(sample);
-  FrameEntry entry = TakeFrame();
-  m_PacingLog.Mark(telvor::PacingLog::kFrame);
-  StampTimes(sample);
-  m_Clock.AdviseAt(m_StreamTime);
   {
+    // Queued entries point into the channel: it stays while they are used.
+    telvor::SharedLockHold channel(&m_ChannelUse);
+    FrameEntry entry = TakeFrame();
+    m_PacingLog.Mark(telvor::PacingLog::kFrame);
     // Neither of our locks is held here (lock order in the header).
     telvor::SlotsHold producer(entry.data ? entry.channel : nullptr, ProducerWaitMs());
     m_PacingLog.Mark(telvor::PacingLog::kSlots);

@@ -35,8 +35,7 @@ CorvaneVideoStream::CorvaneVideoStream(HRESULT* hr, CSource* filter, const wchar
     : CSourceStream(nullptr, hr, filter, pinName),
       m_CameraIndex(cameraIndex),
       m_pEntry(entry),
-      m_Host(GetHostInfo()),
-      m_Clock(kUnit, L"CorvaneVideoStream::OnThreadStartPlay", this) {
+      m_Host(GetHostInfo()) {
   const LONG instances = InterlockedIncrement(&g_liveVideoPins);
   TELVOR_TRACE_OBJ(kUnit, L"CorvaneVideoStream::CorvaneVideoStream", this) << L" instances=" << instances;
 
@@ -74,7 +73,6 @@ CorvaneVideoStream::~CorvaneVideoStream() {
   m_ChannelThread.Stop();
   delete m_pChannel;  // only left when the channel thread could not run its stop
   m_pChannel = nullptr;
-  m_Clock.Stop();
   PxFree(m_pWorkingPicture);
   m_pWorkingPicture = nullptr;
   m_pConverter.reset();

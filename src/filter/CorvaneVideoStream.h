@@ -5,7 +5,7 @@
 // Threads and locks:
 //   graph / application threads  negotiation, IAMStreamConfig, the control
 //                                interface; under the filter's state lock
-//   streaming thread             DoBufferProcessingLoop, FillBuffer; never
+//   streaming thread             the framework's paced loop, FillBuffer; never
 //                                takes the state lock (Inactive holds it
 //                                while it waits for this thread)
 //   channel thread               opens and closes the channel
@@ -21,6 +21,10 @@
 // halfway. FillBuffer therefore locks the slots with neither of its own locks
 // held, and only for a bounded time: a producer that keeps its mutex costs a
 // black sample, never a stalled stream.
+//
+// m_ChannelUse comes before all of them: the streaming thread holds it shared
+// for each sample, the channel thread exclusively while it closes a channel
+// whose producer has gone.
 #pragma once
 
 #include <windows.h>
@@ -28,6 +32,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -36,7 +41,7 @@
 #include "filter/FrameQueue.h"
 #include "filter/ICorvaneVideoStream.h"
 #include "filter/PacingLog.h"
-#include "filter/StreamClock.h"
+#include "framework/AccessGuard.h"
 #include "filter/VideoMediaTypes.h"
 #include "framework/Handle.h"
 #include "framework/MediaType.h"
@@ -46,6 +51,7 @@
 
 class SwScaler;
 namespace telvor {
+class SharedChannel;
 class SharedVideo;
 }
 
@@ -126,9 +132,12 @@ class CorvaneVideoStream : public CSourceStream,
 
   // --- production (CorvaneVideoProduction.cpp) ---
   HRESULT FillBuffer(IMediaSample* sample) override;
+  HRESULT OnThreadCreate() override;
   HRESULT OnThreadDestroy() override;
   HRESULT OnThreadStartPlay() override;
-  HRESULT DoBufferProcessingLoop() override;
+  REFERENCE_TIME MediaTime(LONGLONG frames) override;
+  void OnDeadline(REFERENCE_TIME lateness) override;
+  void OnDelivered() override;
   void ResetScaler();
   void UseOutputFormat(const OutputFormat& format);
 
@@ -154,8 +163,6 @@ class CorvaneVideoStream : public CSourceStream,
   bool AcceptsSubtype(REFGUID subtype) const;
 
   // production helpers
-  HRESULT ProcessOneDeadline(bool* stop);
-  bool HandleCommand(DWORD command);
   void ApplySampleMediaType(IMediaSample* sample);
   FrameEntry TakeFrame();
   bool PopUndelivered(FrameEntry* entry);
@@ -163,7 +170,6 @@ class CorvaneVideoStream : public CSourceStream,
   DWORD ProducerWaitMs() const;
   FrameEntry CurrentSlotFrame(const FrameEntry& entry) const;
   FrameEntry OldestWholeFrame(FrameEntry entry);
-  void StampTimes(IMediaSample* sample);
   void WritePicture(IMediaSample* sample, const FrameEntry& entry);
   void WriteWorkingPicture(IMediaSample* sample, BYTE* buffer);
   void ConvertFrame(IMediaSample* sample, BYTE* buffer, const FrameEntry& entry);
@@ -171,7 +177,7 @@ class CorvaneVideoStream : public CSourceStream,
   bool SourceFitsSlots(std::uint32_t capacity) const;
 
   // channel helpers
-  static void StartChannel(void* pin);
+  static telvor::SharedChannel* StartChannel(void* pin, bool quiet);
   static void StopChannel(void* pin);
   static std::int32_t OnFormatChanged(telvor::SharedVideo* channel, std::uint32_t fourcc, std::uint32_t zero1,
                                       std::uint32_t width, std::uint32_t height, std::uint32_t zero2,
@@ -200,10 +206,8 @@ class CorvaneVideoStream : public CSourceStream,
   UINT m_ScaleStyle = 0;
 
   // pacing
-  telvor::StreamClock m_Clock;
   telvor::PacingLog m_PacingLog;
-  std::int64_t m_FrameCount = 0;
-  REFERENCE_TIME m_StreamTime = 0;
+  std::optional<telvor::AccessGuardUse> m_GuardUse;  // the streaming thread's
 
   // frames
   CCritSec m_QueueLock;
@@ -238,6 +242,10 @@ class CorvaneVideoStream : public CSourceStream,
   bool m_SmallBufferLogged = false;
 
   // channel
+  // Held shared by the streaming thread while it uses queued entries (which
+  // point into the channel's view), exclusively by the channel thread to
+  // close the channel when its producer has gone.
+  SRWLOCK m_ChannelUse = SRWLOCK_INIT;
   telvor::ChannelThread m_ChannelThread;
   telvor::SharedVideo* m_pChannel = nullptr;  // owned; only the channel thread touches it
 };

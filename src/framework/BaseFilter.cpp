@@ -84,11 +84,12 @@ STDMETHODIMP CBaseFilter::Stop() {
 
 STDMETHODIMP CBaseFilter::Pause() {
   CAutoLock lock(m_pLock);
-  if (m_State == State_Stopped) {
+  if (m_State != State_Paused) {
+    const bool starting = m_State == State_Stopped;
     for (int i = 0; i < GetPinCount(); ++i) {
       CBasePin* pin = GetPin(i);
       if (!pin || !pin->IsConnected()) continue;
-      HRESULT hr = pin->Active();
+      HRESULT hr = starting ? pin->Active() : pin->Suspend();
       if (FAILED(hr)) return hr;
     }
   }

@@ -51,6 +51,8 @@ HRESULT CBasePin::Inactive() { return S_OK; }
 
 HRESULT CBasePin::Run(REFERENCE_TIME) { return S_OK; }
 
+HRESULT CBasePin::Suspend() { return S_OK; }
+
 HRESULT CBasePin::SetMediaType(const CMediaType* type) { return m_mt.Set(*type); }
 
 HRESULT CBasePin::CheckConnect(IPin* pin) {

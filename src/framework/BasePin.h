@@ -8,8 +8,8 @@
 //   CheckMediaType(type)          exactly S_OK for an acceptable type
 //   SetMediaType(type)            called with a checked type; keep it here
 //   CheckConnect / CompleteConnect / BreakConnect   connection hooks
-//   Active / Inactive / Run       state hooks, called by the filter only
-//                                 while the pin is connected
+//   Active / Inactive / Run / Suspend   state hooks, called by the filter
+//                                 only while the pin is connected
 // Every one of them is called under the filter's state lock.
 #pragma once
 
@@ -46,6 +46,8 @@ class CBasePin : public CUnknown, public IPin, public IQualityControl {
   virtual HRESULT Active();
   virtual HRESULT Inactive();
   virtual HRESULT Run(REFERENCE_TIME start);
+  // The filter pauses after running.
+  virtual HRESULT Suspend();
   virtual HRESULT CheckMediaType(const CMediaType* type) = 0;
   virtual HRESULT SetMediaType(const CMediaType* type);
   // Default: refuses a pin of the same direction (VFW_E_INVALID_DIRECTION).

@@ -49,6 +49,22 @@ class CCritSec {
   CRITICAL_SECTION section_;
 };
 
+namespace telvor {
+
+// Holds a slim reader/writer lock shared for one scope.
+class SharedLockHold {
+ public:
+  explicit SharedLockHold(SRWLOCK* lock) : lock_(lock) { AcquireSRWLockShared(lock_); }
+  ~SharedLockHold() { ReleaseSRWLockShared(lock_); }
+  SharedLockHold(const SharedLockHold&) = delete;
+  SharedLockHold& operator=(const SharedLockHold&) = delete;
+
+ private:
+  SRWLOCK* lock_;
+};
+
+}  // namespace telvor
+
 // Holds a CCritSec for one scope.
 class CAutoLock {
  public:

@@ -2,10 +2,15 @@
 
 #include <evcode.h>
 
+#include <algorithm>
+
 #include "framework/Source.h"
 
 CSourceStream::CSourceStream(const wchar_t* objectName, HRESULT* hr, CSource* filter, const wchar_t* pinName)
-    : CAMThread(hr), CBaseOutputPin(objectName, filter, filter->pStateLock(), hr, pinName), m_pFilter(filter) {
+    : CAMThread(hr),
+      CBaseOutputPin(objectName, filter, filter->pStateLock(), hr, pinName),
+      m_pFilter(filter),
+      m_Clock(L"CSourceStream", L"CSourceStream::DoBufferProcessingLoop", this) {
   HRESULT added = filter->AddPin(this);
   if (FAILED(added) && hr && SUCCEEDED(*hr)) *hr = added;
 }
@@ -31,6 +36,7 @@ DWORD CSourceStream::ThreadProc() {
     switch (command) {
       case CMD_PAUSE:
       case CMD_RUN:
+        m_LoopCommand = command;
         Reply(S_OK);
         DoBufferProcessingLoop();
         break;
@@ -52,40 +58,118 @@ HRESULT CSourceStream::OnThreadCreate() { return S_OK; }
 HRESULT CSourceStream::OnThreadDestroy() { return S_OK; }
 
 HRESULT CSourceStream::OnThreadStartPlay() { return S_OK; }
+LONGLONG CSourceStream::MediaLength(IMediaSample*) { return 1; }
+void CSourceStream::OnDeadline(REFERENCE_TIME) {}
+void CSourceStream::OnDelivered() {}
 
 bool CSourceStream::HandleCommandWhileStreaming(DWORD command) {
-  if (command == CMD_STOP) return true;  // ThreadProc answers it
-  Reply(static_cast<DWORD>(command == CMD_RUN || command == CMD_PAUSE ? S_OK : E_UNEXPECTED));
-  return false;
+  switch (command) {
+    case CMD_STOP:
+      return true;  // ThreadProc answers it
+    case CMD_RUN:
+      Reply(static_cast<DWORD>(StartRunning()));
+      return false;
+    case CMD_PAUSE:
+      m_Running = false;
+      m_Clock.Cancel();
+      Reply(S_OK);
+      return false;
+    default:
+      Reply(static_cast<DWORD>(E_UNEXPECTED));
+      return false;
+  }
+}
+
+REFERENCE_TIME CSourceStream::StreamTimeAt(LONGLONG mediaPosition) {
+  return m_SegmentTime + MediaTime(mediaPosition - m_SegmentMedia);
+}
+
+HRESULT CSourceStream::StartRunning() {
+  // The graph's clock is what tStart is counted on; without one the stream
+  // starts now on a clock of our own.
+  HRESULT hr = m_Clock.Start(telvor::StreamClock::Source::kSystemClock, m_RunClock.Get());
+  if (FAILED(hr)) return hr;
+  m_Clock.Rebase(m_RunClock ? m_RunStart : m_Clock.Now());
+  const REFERENCE_TIME present = std::max<REFERENCE_TIME>(m_Clock.Now() - m_Clock.BaseTime(), 0);
+  m_SegmentTime = std::max(StreamTimeAt(m_MediaPosition), present);
+  m_SegmentMedia = m_MediaPosition;
+  m_Running = true;
+  return m_Clock.AdviseAt(m_SegmentTime);
+}
+
+HRESULT CSourceStream::EndStream(HRESULT hr) {
+  DeliverEndOfStream();
+  if (hr == S_FALSE) return S_OK;
+  m_pFilter->NotifyEvent(EC_ERRORABORT, hr, 0);
+  return hr;
 }
 
 HRESULT CSourceStream::DoBufferProcessingLoop() {
-  OnThreadStartPlay();
-  for (;;) {
-    DWORD command;
-    if (CheckRequest(&command)) {
-      if (HandleCommandWhileStreaming(command)) return S_FALSE;
-      continue;
-    }
-    ComPtr<IMediaSample> sample;
-    if (FAILED(GetDeliveryBuffer(sample.Put(), nullptr, nullptr, 0))) {
-      Sleep(1);
-      continue;
-    }
-    HRESULT hr = FillBuffer(sample.Get());
-    if (hr == S_OK) {
-      hr = Deliver(sample.Get());
-      sample.Reset();
-      // Downstream refused or asked us to stop: wait for the next command.
-      if (hr != S_OK) return S_OK;
-      continue;
-    }
-    sample.Reset();
-    DeliverEndOfStream();
-    if (hr == S_FALSE) return S_OK;
-    m_pFilter->NotifyEvent(EC_ERRORABORT, hr, 0);
-    return hr;
+  m_Running = false;
+  m_MediaPosition = m_SegmentMedia = 0;
+  m_SegmentTime = 0;
+  HRESULT hr = OnThreadStartPlay();
+  if (FAILED(hr)) return EndStream(hr);
+  if (m_LoopCommand == CMD_RUN) {
+    hr = StartRunning();
+    if (FAILED(hr)) return EndStream(hr);
   }
+  for (;;) {
+    HANDLE events[2] = {GetRequestHandle(), m_Clock.Event()};
+    const DWORD wait = WaitForMultipleObjects(m_Running ? 2 : 1, events, FALSE, INFINITE);
+    if (wait == WAIT_OBJECT_0) {
+      DWORD command;
+      if (CheckRequest(&command) && HandleCommandWhileStreaming(command)) {
+        hr = S_FALSE;
+        break;
+      }
+      continue;
+    }
+    if (wait != WAIT_OBJECT_0 + 1) {
+      hr = HRESULT_FROM_WIN32(GetLastError());
+      break;
+    }
+    bool ended = false;
+    hr = ProduceOne(&ended);
+    if (ended) break;
+  }
+  m_Running = false;
+  m_Clock.Stop();
+  return hr;
+}
+
+HRESULT CSourceStream::ProduceOne(bool* ended) {
+  const REFERENCE_TIME start = StreamTimeAt(m_MediaPosition);
+  OnDeadline(m_Clock.Now() - (m_Clock.BaseTime() + start));
+  ComPtr<IMediaSample> sample;
+  if (FAILED(GetDeliveryBuffer(sample.Put(), nullptr, nullptr, 0))) {
+    // Usually a stop decommitting the allocator: its command is next. If not,
+    // the same deadline is asked for again so that production resumes by
+    // itself, while commands are still heard between the attempts.
+    Sleep(1);
+    return m_Clock.AdviseAt(start);
+  }
+  HRESULT hr = FillBuffer(sample.Get());
+  if (hr != S_OK) {
+    sample.Reset();
+    *ended = true;
+    return EndStream(hr);
+  }
+  const LONGLONG length = std::max<LONGLONG>(MediaLength(sample.Get()), 1);
+  REFERENCE_TIME startTime = start;
+  REFERENCE_TIME stopTime = StreamTimeAt(m_MediaPosition + length);
+  LONGLONG mediaStart = m_MediaPosition;
+  LONGLONG mediaStop = m_MediaPosition + length;
+  sample->SetTime(&startTime, &stopTime);
+  sample->SetMediaTime(&mediaStart, &mediaStop);
+  m_MediaPosition = mediaStop;
+  m_Clock.AdviseAt(stopTime);
+  hr = Deliver(sample.Get());
+  sample.Reset();
+  OnDelivered();
+  // Downstream refused or asked us to stop: wait for the next command.
+  *ended = hr != S_OK;
+  return S_OK;
 }
 
 HRESULT CSourceStream::GetMediaType(CMediaType*) { return E_UNEXPECTED; }
@@ -99,12 +183,12 @@ HRESULT CSourceStream::Active() {
   HRESULT hr = CBaseOutputPin::Active();
   if (FAILED(hr)) return hr;
   if (!Create()) return E_FAIL;
-  hr = Init();
+  hr = Command(CMD_INIT);
   if (FAILED(hr)) {
     Close();  // the thread has already ended after reporting the failure
     return hr;
   }
-  return Pause();
+  return Command(CMD_PAUSE);
 }
 
 HRESULT CSourceStream::Inactive() {
@@ -112,14 +196,24 @@ HRESULT CSourceStream::Inactive() {
   if (!IsConnected()) return S_OK;
   HRESULT result = CBaseOutputPin::Inactive();
   if (ThreadExists()) {
-    HRESULT hr = Stop();
+    HRESULT hr = Command(CMD_STOP);
     if (SUCCEEDED(result)) result = hr;
-    hr = Exit();
+    hr = Command(CMD_EXIT);
     if (SUCCEEDED(result)) result = hr;
     Close();
   }
   return FAILED(result) ? result : S_OK;
 }
+
+// Both under the filter's state lock.
+HRESULT CSourceStream::Run(REFERENCE_TIME start) {
+  m_RunStart = start;
+  m_RunClock.Reset();
+  m_pFilter->GetSyncSource(m_RunClock.Put());
+  return ThreadExists() ? Command(CMD_RUN) : S_OK;
+}
+
+HRESULT CSourceStream::Suspend() { return ThreadExists() ? Command(CMD_PAUSE) : S_OK; }
 
 HRESULT CSourceStream::CheckMediaType(const CMediaType* type) {
   if (!type) return E_POINTER;

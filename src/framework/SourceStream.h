@@ -1,25 +1,35 @@
-// The output pin of a source filter, with its own streaming thread.
+// The output pin of a source filter, with its own streaming thread paced by
+// the graph's reference clock.
 //
 // Lifecycle: the filter's Pause (from Stopped) calls Active, which commits
 // the allocator, starts the thread and sends CMD_INIT (OnThreadCreate runs on
-// the thread) and CMD_PAUSE (the thread enters DoBufferProcessingLoop). Stop
-// calls Inactive, which decommits the allocator first (so a thread blocked in
-// GetDeliveryBuffer wakes up), then sends CMD_STOP and CMD_EXIT
+// the thread) and CMD_PAUSE (the thread enters DoBufferProcessingLoop and
+// waits). Nothing is delivered until the filter runs: Run(tStart) sends
+// CMD_RUN, and the thread then fills and delivers one sample per deadline.
+// Pausing after running (Suspend) sends CMD_PAUSE and delivery waits again.
+// Stop calls Inactive, which decommits the allocator first (so a thread
+// blocked in GetDeliveryBuffer wakes up), then sends CMD_STOP and CMD_EXIT
 // (OnThreadDestroy runs) and waits for the thread to end.
 //
-// A pin author supplies at least FillBuffer, DecideBufferSize and either the
-// single-type GetMediaType(CMediaType*) or GetMediaType(position, type) with
-// CheckMediaType. Declare `using CSourceStream::GetMediaType;` when overriding
-// one of the two GetMediaType overloads, so the other stays visible.
+// Samples are stamped in stream time, as live capture devices do: the first
+// sample after a Run from Stopped starts at the stream time of its deadline
+// (the clock's time minus tStart, never negative); each later one starts
+// where the previous ended, MediaTime(MediaLength) further on, and is due at
+// that time. A Run after a pause continues from there, or from the stream's
+// present time if that is later: stamps never go back and never run ahead of
+// the moment of delivery. Media times count the pin's units from 0.
 //
-// A loop that replaces DoBufferProcessingLoop waits on GetRequestHandle()
-// together with its own events; for a pending command it answers CMD_RUN and
-// CMD_PAUSE with Reply(S_OK), returns S_FALSE on CMD_STOP without replying
-// (ThreadProc answers it), and answers anything else with Reply(E_UNEXPECTED).
+// A pin author supplies FillBuffer (the sample's content, not its times),
+// MediaTime, DecideBufferSize and either the single-type
+// GetMediaType(CMediaType*) or GetMediaType(position, type) with
+// CheckMediaType. Declare `using CSourceStream::GetMediaType;` when
+// overriding one of the two GetMediaType overloads, so the other stays
+// visible.
 #pragma once
 
 #include "framework/AMThread.h"
 #include "framework/OutputPin.h"
+#include "framework/StreamClock.h"
 
 class CSource;
 
@@ -34,36 +44,64 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   DWORD ThreadProc() override;
   // Removes itself from the filter's pins.
   ~CSourceStream() override;
-  // Fills one sample: S_OK delivers it, S_FALSE ends the stream normally,
-  // a failure ends it and reports EC_ERRORABORT.
+  // Fills one sample's content: S_OK delivers it, S_FALSE ends the stream
+  // normally, a failure ends it and reports EC_ERRORABORT.
   virtual HRESULT FillBuffer(IMediaSample* sample) = 0;
   virtual HRESULT OnThreadCreate();
   virtual HRESULT OnThreadDestroy();
+  // Once per stream, before the first sample (after Stop, media times start
+  // at 0 again). A failure ends the stream and reports EC_ERRORABORT.
   virtual HRESULT OnThreadStartPlay();
+  // The clock-paced loop described above.
   virtual HRESULT DoBufferProcessingLoop();
+  // How far a filled sample advances the stream, in the pin's media units
+  // (frames, sample frames); at least 1 is counted.
+  virtual LONGLONG MediaLength(IMediaSample* sample);
+  // The stream time that `units` media units take.
+  virtual REFERENCE_TIME MediaTime(LONGLONG units) = 0;
+  // Each deadline, before the buffer is asked for, with how late the clock
+  // woke the thread; and after the sample went downstream.
+  virtual void OnDeadline(REFERENCE_TIME lateness);
+  virtual void OnDelivered();
   // The single offered type; E_UNEXPECTED unless replaced.
   virtual HRESULT GetMediaType(CMediaType* type);
 
   // --- pin side ---
   HRESULT Active() override;
   HRESULT Inactive() override;
+  HRESULT Run(REFERENCE_TIME start) override;
+  HRESULT Suspend() override;
   // Accepts exactly the single type (E_FAIL otherwise).
   HRESULT CheckMediaType(const CMediaType* type) override;
   // Position 0 is the single type; above it VFW_S_NO_MORE_ITEMS.
   HRESULT GetMediaType(int position, CMediaType* type) override;
 
-  // --- commands to the thread ---
-  HRESULT Init() { return static_cast<HRESULT>(CallWorker(CMD_INIT)); }
-  HRESULT Exit() { return static_cast<HRESULT>(CallWorker(CMD_EXIT)); }
-  HRESULT Run() { return static_cast<HRESULT>(CallWorker(CMD_RUN)); }
-  HRESULT Pause() { return static_cast<HRESULT>(CallWorker(CMD_PAUSE)); }
-  HRESULT Stop() { return static_cast<HRESULT>(CallWorker(CMD_STOP)); }
-  using CBaseOutputPin::Run;  // the state hook Run(start) stays reachable
-
  protected:
   CSource* m_pFilter;
+  // The deadlines; its clock is the graph's while running.
+  telvor::StreamClock m_Clock;
 
  private:
+  HRESULT Command(DWORD command) { return static_cast<HRESULT>(CallWorker(command)); }
   // Answers a command that arrived while streaming; true when it ends the loop.
   bool HandleCommandWhileStreaming(DWORD command);
+  HRESULT StartRunning();
+  // One deadline: a buffer, FillBuffer, stamps, delivery. *stop ends the
+  // loop with the returned result.
+  HRESULT ProduceOne(bool* stop);
+  REFERENCE_TIME StreamTimeAt(LONGLONG mediaPosition);
+  HRESULT EndStream(HRESULT hr);
+
+  // Given with CMD_RUN, under the filter's state lock.
+  REFERENCE_TIME m_RunStart = 0;
+  ComPtr<IReferenceClock> m_RunClock;
+  DWORD m_LoopCommand = CMD_PAUSE;  // the command that entered the loop
+
+  // The stream's timeline, streaming thread only. A segment starts at each
+  // Run: stamps are the segment's start plus the media since then, so that
+  // rounding never accumulates.
+  bool m_Running = false;
+  LONGLONG m_MediaPosition = 0;
+  LONGLONG m_SegmentMedia = 0;
+  REFERENCE_TIME m_SegmentTime = 0;
 };

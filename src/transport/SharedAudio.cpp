@@ -35,6 +35,7 @@ const ChannelKind kAudioKind = {
     L"SharedAudio::ThreadProc",
     L"KAVO.VCAM.A.SHARE.MEMORY.%02d",
     L"KAVO.VCAM.A.MUTEX.%02d",
+    L"KAVO.VCAM.A.PRODUCER.%02d",
     kAudioSlotCount,
     offsetof(SlotHeader, audio_capacity),
     offsetof(SlotHeader, audio_sequence),

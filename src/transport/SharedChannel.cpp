@@ -74,7 +74,20 @@ bool SharedChannel::OpenPair(bool global) {
   return false;
 }
 
+// A marker this user may not open (another user's producer) exists all the
+// same; only a name that is not there means the producer is gone. The handle
+// is closed at once: the marker must vanish with its producer.
+bool SharedChannel::ProducerMarkerExists() const {
+  const std::wstring name = ChannelObjectName(kind_.producer_name, index, global_);
+  transport::Handle marker(OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
+  const DWORD error = marker ? ERROR_SUCCESS : GetLastError();
+  return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+}
+
+bool SharedChannel::ProducerGone() const { return producer_marked_ && !ProducerMarkerExists(); }
+
 bool SharedChannel::OpenObjects() {
+  global_ = false;
   if (!OpenPair(false)) {
     // A session pair that exists but is refused says more than a missing global one.
     const DWORD local_error = GetLastError();
@@ -82,7 +95,9 @@ bool SharedChannel::OpenObjects() {
       if (local_error != ERROR_FILE_NOT_FOUND) SetLastError(local_error);
       return false;
     }
+    global_ = true;
   }
+  producer_marked_ = ProducerMarkerExists();
   view_.Reset(MapViewOfFile(mapping_.Get(), FILE_MAP_READ, 0, 0, 0));
   if (!view_) return false;
   MEMORY_BASIC_INFORMATION region = {};

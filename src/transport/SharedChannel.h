@@ -26,6 +26,7 @@ struct ChannelKind {
   const wchar_t* thread_function;
   const wchar_t* mapping_name;  // printf pattern taking the camera index
   const wchar_t* mutex_name;
+  const wchar_t* producer_name;  // the marker a producer library holds while it feeds
   std::uint32_t slot_count;
   std::size_t capacity_offset;   // offset of the payload capacity in slot 0's header
   std::size_t sequence_offset;   // offset of a slot's sequence number
@@ -93,6 +94,11 @@ class SharedChannel {
   // to one poll interval later.
   void ExpectFrame();
 
+  // Whether a producer that announced itself with the library's marker has
+  // gone since Create. A producer that never made one (it speaks only the
+  // ring protocol) is never reported gone: its marker's absence says nothing.
+  bool ProducerGone() const;
+
   static constexpr DWORD kCommandTimeoutMs = 5000;
 
  protected:
@@ -105,6 +111,7 @@ class SharedChannel {
   DWORD ReaderLoop();
   bool OpenObjects();
   bool OpenPair(bool global);
+  bool ProducerMarkerExists() const;
   bool RingFits(std::uint32_t capacity, const wchar_t* function, bool& logged);
   void StopReader();
   bool WaitForFormat(SlotHeader& header, std::int32_t& state, DWORD& exit_code);
@@ -124,6 +131,8 @@ class SharedChannel {
   transport::Handle mutex_;
   transport::MappedView view_;
   std::size_t view_size_ = 0;
+  bool global_ = false;         // the namespace both objects came from
+  bool producer_marked_ = false;
   transport::Handle thread_;
   transport::Handle command_event_;
   transport::Handle ack_event_;

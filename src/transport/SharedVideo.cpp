@@ -33,6 +33,7 @@ const ChannelKind kVideoKind = {
     L"SharedVideo::ThreadProc",
     L"KAVO.VCAM.V.SHARE.MEMORY.%02d",
     L"KAVO.VCAM.V.MUTEX.%02d",
+    L"KAVO.VCAM.V.PRODUCER.%02d",
     kVideoSlotCount,
     offsetof(SlotHeader, video_capacity),
     offsetof(SlotHeader, video_sequence),

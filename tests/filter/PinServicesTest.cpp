@@ -12,7 +12,7 @@
 #include "filter/CapturePinCategory.h"
 #include "filter/ChannelThread.h"
 #include "filter/PacingLog.h"
-#include "filter/StreamClock.h"
+#include "framework/StreamClock.h"
 #include "support/LogCapture.h"
 #include "support/WinTestSupport.h"
 
@@ -103,10 +103,13 @@ struct LoopRecord {
   std::vector<DWORD> threads;
 };
 
-void RecordStart(void* context) {
+// No producer: the loop's quiet retries are not recorded.
+telvor::SharedChannel* RecordStart(void* context, bool quiet) {
   auto* record = static_cast<LoopRecord*>(context);
+  if (quiet) return nullptr;
   record->calls.push_back(ChannelThread::kStartChannel);
   record->threads.push_back(GetCurrentThreadId());
+  return nullptr;
 }
 void RecordStop(void* context) {
   auto* record = static_cast<LoopRecord*>(context);

@@ -176,6 +176,44 @@ TEST_F(VideoPinStreaming, ProducerFrameIsConvertedIntoTheNextSample) {
   EXPECT_EQ(0u, log.Count(L"SharedVideo::Create failed"));
 }
 
+// Users start the producer after the application, end it and start another
+// while the call goes on: each is followed without restarting the graph, and
+// an ended one leaves black, not its last frame frozen.
+TEST_F(VideoPinStreaming, ProducersStartingLateEndingAndReturningAreFollowed) {
+  const int index = kProducerChangeCamera;
+  LogCapture log;
+  Build(index, 30.0);
+  ASSERT_EQ(S_OK, control->Run());
+  ASSERT_EQ(1u, Next(0, 1).size());
+  // Feeds `value` until it shows, or `gone` until black shows; the samples
+  // delivered until then.
+  auto waitFor = [&](Producer* producer, BYTE value, size_t* from) {
+    for (int i = 0; i < 60; ++i) {
+      if (producer) producer->Write(value);
+      const std::vector<ReceivedSample> next = Next(*from, 1);
+      if (next.empty()) return false;
+      ++*from;
+      if (producer ? IsFilledWith(next[0], value) : IsBlackYuy2(next[0])) return true;
+    }
+    return false;
+  };
+  size_t at = sink->SampleCount();
+  auto producer = std::make_unique<Producer>(index, kWidth, kHeight);
+  ASSERT_TRUE(producer->Ok());
+  EXPECT_TRUE(waitFor(producer.get(), 0x41, &at)) << "a producer that started late";
+  producer.reset();
+  EXPECT_TRUE(waitFor(nullptr, 0, &at)) << "black after the producer ended";
+  const std::vector<ReceivedSample> after = Next(at, 5);
+  for (const ReceivedSample& s : after) EXPECT_TRUE(IsBlackYuy2(s));
+  at += after.size();
+  producer = std::make_unique<Producer>(index, kWidth / 2, kHeight / 2);
+  ASSERT_TRUE(producer->Ok());
+  EXPECT_TRUE(waitFor(producer.get(), 0x52, &at)) << "a new producer of another size";
+  EXPECT_EQ(1u, log.Count(L"SharedVideo::Create failed, err="));
+  EXPECT_EQ(2u, log.Count(L"producer appeared, channel open"));
+  EXPECT_EQ(1u, log.Count(L"producer gone, channel closed"));
+}
+
 TEST_F(VideoPinStreaming, SixFramesBetweenSamplesKeepTheNewestFiveThenTheLastRepeats) {
   const int index = kVideoPinCameras + 3;
   Producer producer(index, kWidth, kHeight, 0, 8);  // every slot live: the burst stays in the ring

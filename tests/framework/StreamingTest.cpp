@@ -91,10 +91,17 @@ TEST_F(StreamingTest, PauseStartsNoThreadUnconnectedAndLeavesNoneWhenTheStartFai
   EXPECT_EQ(S_OK, source->Stop());
 }
 
-TEST_F(StreamingTest, RunDeliversFilledSamplesAndStopEndsThread) {
+// A live source: nothing before Run, then samples stamped in stream time on
+// the pin's own grid, never ahead of the moment they arrive.
+TEST_F(StreamingTest, NothingBeforeRunThenStreamTimeStampsOnTheFrameGrid) {
   BuildGraph();
+  ASSERT_EQ(S_OK, control->Pause());
+  Sleep(150);
+  EXPECT_EQ(0u, sink->SampleCount());
   ASSERT_TRUE(SUCCEEDED(control->Run()));
   ASSERT_TRUE(sink->WaitForSamples(3, kWaitMs));
+  REFERENCE_TIME now = 0;
+  ASSERT_EQ(S_OK, source->StreamTime(now));
   FILTER_STATE state;
   EXPECT_EQ(S_OK, source->GetState(0, &state));
   EXPECT_EQ(State_Running, state);
@@ -105,21 +112,47 @@ TEST_F(StreamingTest, RunDeliversFilledSamplesAndStopEndsThread) {
 
   std::vector<ReceivedSample> samples = sink->Samples();
   ASSERT_GE(samples.size(), 3u);
+  EXPECT_GE(samples[0].start, 0);
   for (size_t i = 0; i < samples.size(); ++i) {
     const ReceivedSample& sample = samples[i];
     ASSERT_EQ(static_cast<size_t>(kFrameBytes), sample.data.size());
     EXPECT_EQ(static_cast<BYTE>(i + 1), sample.data[0]) << "samples arrive in fill order";
     EXPECT_TRUE(sample.hasTime);
-    EXPECT_EQ(static_cast<REFERENCE_TIME>(i) * kFrameDuration, sample.start);
+    EXPECT_EQ(samples[0].start + static_cast<REFERENCE_TIME>(i) * kFrameDuration, sample.start);
+    EXPECT_EQ(sample.start + kFrameDuration, sample.stop);
+    EXPECT_EQ(static_cast<LONGLONG>(i), sample.mediaStart);
     EXPECT_TRUE(sample.syncPoint);
   }
+  EXPECT_LE(samples[2].start, now) << "stamped ahead of the stream time";
   EXPECT_EQ(0, sink->EndOfStreamCount()) << "stopping is not the end of the stream";
 }
 
-TEST_F(StreamingTest, FillBufferFalseEndsStreamOnceAndPauseRestarts) {
+TEST_F(StreamingTest, PauseHoldsDeliveryRunContinuesAndStopStartsAfresh) {
+  BuildGraph();
+  ASSERT_TRUE(SUCCEEDED(control->Run()));
+  ASSERT_TRUE(sink->WaitForSamples(3, kWaitMs));
+  ASSERT_EQ(S_OK, control->Pause());
+  const size_t paused = sink->SampleCount();
+  Sleep(150);
+  EXPECT_EQ(paused, sink->SampleCount());
+  ASSERT_TRUE(SUCCEEDED(control->Run()));
+  ASSERT_TRUE(sink->WaitForSamples(paused + 3, kWaitMs));
+  std::vector<ReceivedSample> samples = sink->Samples();
+  for (size_t i = 1; i < samples.size(); ++i) {
+    EXPECT_GE(samples[i].start, samples[i - 1].stop) << i;
+    EXPECT_EQ(samples[i - 1].mediaStop, samples[i].mediaStart) << i;
+  }
+  ASSERT_EQ(S_OK, control->Stop());
+  sink->ClearSamples();
+  ASSERT_TRUE(SUCCEEDED(control->Run()));
+  ASSERT_TRUE(sink->WaitForSamples(1, kWaitMs));
+  EXPECT_EQ(0, sink->Samples()[0].mediaStart);
+}
+
+TEST_F(StreamingTest, FillBufferFalseEndsStreamOnceAndRunRestarts) {
   source->stream->endAt = 3;
   BuildGraph();
-  ASSERT_EQ(S_OK, control->Pause());
+  ASSERT_TRUE(SUCCEEDED(control->Run()));
   ASSERT_TRUE(sink->WaitForEndOfStream(1, kWaitMs));
   Sleep(100);
   EXPECT_EQ(2u, sink->SampleCount());
@@ -128,8 +161,8 @@ TEST_F(StreamingTest, FillBufferFalseEndsStreamOnceAndPauseRestarts) {
   EXPECT_TRUE(source->stream->HasThread());
 
   ASSERT_EQ(S_OK, control->Stop());
-  ASSERT_EQ(S_OK, control->Pause());
-  ASSERT_TRUE(sink->WaitForSamples(4, kWaitMs)) << "a new pause streams again";
+  ASSERT_TRUE(SUCCEEDED(control->Run()));
+  ASSERT_TRUE(sink->WaitForSamples(4, kWaitMs)) << "a new run streams again";
   EXPECT_EQ(1, sink->EndOfStreamCount());
   EXPECT_EQ(2, source->stream->threadCreates);
 }

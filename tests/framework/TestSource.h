@@ -57,18 +57,15 @@ class TestStream : public CSourceStream {
 
   HRESULT FillBuffer(IMediaSample* sample) override {
     const int n = ++fills;
-    Sleep(2);  // keeps the default loop from flooding the sink
     if (n == endAt) return endResult;
     BYTE* data = nullptr;
     sample->GetPointer(&data);
     std::fill(data, data + kFrameBytes, static_cast<BYTE>(n));
     sample->SetActualDataLength(kFrameBytes);
-    REFERENCE_TIME start = (n - 1) * kFrameDuration;
-    REFERENCE_TIME stop = start + kFrameDuration;
-    sample->SetTime(&start, &stop);
     sample->SetSyncPoint(TRUE);
     return S_OK;
   }
+  REFERENCE_TIME MediaTime(LONGLONG frames) override { return frames * kFrameDuration; }
 
   HRESULT OnThreadCreate() override {
     ++threadCreates;

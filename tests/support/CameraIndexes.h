@@ -14,6 +14,7 @@ inline constexpr int kRegistrationCameras = 8;  // 8..9: tests/module registrati
 inline constexpr int kPropertyPageCameras = 7;  // 7: tests/propertypage
 inline constexpr int kMoreTransportCameras = 2;  // 2..4: tests/transport, beyond its range above
 inline constexpr int kMoreVideoPinCameras = 5;   // 5..6: tests/filter (video), beyond its range above
+inline constexpr int kProducerChangeCamera = 11;  // 11: tests/filter, producers coming and going
 // 0..1 stay free for experiments in a test prefix (the demo has its own).
 
 }  // namespace telvor::test

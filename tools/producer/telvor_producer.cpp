@@ -223,6 +223,9 @@ telvor_result Claim(Handle& object, HANDLE created, DWORD error, const std::wstr
               camera, ring.kind, Narrow(name).c_str());
 }
 
+constexpr int kMarkerAttempts = 5;
+constexpr DWORD kMarkerRetryMs = 10;
+
 telvor_result CreateObjects(telvor_channel& channel, const RingKind& ring, int camera, bool global) {
   ProducerUser user;
   ObjectSecurity owner_security, mutex_security, mapping_security;
@@ -233,8 +236,16 @@ telvor_result CreateObjects(telvor_channel& channel, const RingKind& ring, int c
   if (result != TELVOR_OK) return result;
 
   const std::wstring owner = telvor::ChannelObjectName(ring.owner_name, camera, global);
-  channel.owner.Reset(CreateEventW(owner_security.Get(), TRUE, FALSE, owner.c_str()));
-  DWORD error = GetLastError();
+  DWORD error = ERROR_SUCCESS;
+  // Cameras open the marker for a moment, a few times a second, to see
+  // whether their producer is still there: a name that exists for a few
+  // milliseconds more may be a camera's glance at a producer that has gone.
+  for (int attempt = 0; attempt < kMarkerAttempts; ++attempt) {
+    if (attempt > 0) Sleep(kMarkerRetryMs);
+    channel.owner.Reset(CreateEventW(owner_security.Get(), TRUE, FALSE, owner.c_str()));
+    error = GetLastError();
+    if (!channel.owner || error != ERROR_ALREADY_EXISTS) break;
+  }
   // Denied: another user's producer holds the name, unless the name is free
   // and this user may not create global names.
   const bool denied = !channel.owner && error == ERROR_ACCESS_DENIED &&

@@ -1,26 +1,10 @@
-#include "filter/AudioTimeline.h"
+#include "filter/AudioBuffer.h"
 
 #include <algorithm>
 
 #include "imaging/Pixel.h"
 
 namespace telvor {
-
-namespace {
-constexpr LONGLONG kUnitsPerSecond = 10000000;
-}
-
-AudioSpan AudioTimeline::Advance(long bytes, const WAVEFORMATEX& format) {
-  LONGLONG frames = format.nBlockAlign ? std::max(bytes, 0L) / format.nBlockAlign : 0;
-  AudioSpan span;
-  span.mediaStart = m_MediaPosition;
-  span.mediaStop = m_MediaPosition + frames;
-  m_MediaPosition = span.mediaStop;
-  span.start = m_StreamPosition;
-  span.stop = m_StreamPosition + (format.nSamplesPerSec ? frames * kUnitsPerSecond / format.nSamplesPerSec : 0);
-  m_StreamPosition = span.stop;
-  return span;
-}
 
 long FillAudioBuffer(const AudioPacket* packet, BYTE* buffer, long size, WORD bitsPerSample) {
   if (!buffer || size <= 0) return 0;

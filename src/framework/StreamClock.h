@@ -1,8 +1,9 @@
 // Deadlines for a pin's streaming thread: one auto-reset event that the
 // clock signals at base time + stream time, re-armed once per sample.
 //
-// The clock is the system reference clock, which is what the graph itself
-// runs on. When it cannot be had (a stripped-down system, or COM refusing
+// The clock is the graph's reference clock when it has one (the times the
+// graph hands to Run are counted on it), else the system reference clock,
+// which is what graphs run on by default. When neither can be had (a stripped-down system, or COM refusing
 // the thread), the pin logs once and paces itself with a thread-pool timer
 // driven by the performance counter instead: a capture application then
 // still receives samples at the right rate rather than an aborted stream.
@@ -30,10 +31,15 @@ class StreamClock {
   StreamClock(const StreamClock&) = delete;
   StreamClock& operator=(const StreamClock&) = delete;
 
-  // Obtains the clock, creates the event, takes the base time and advises
-  // base + 0, so the first deadline is due at once. A previous run is ended
-  // first. Fails only when no event or timer can be created at all.
-  HRESULT Start(Source preferred = Source::kSystemClock);
+  // Obtains the clock (`graphClock` when given), creates the event, takes
+  // the base time and advises base + 0, so the first deadline is due at
+  // once. A previous run is ended first. Fails only when no event or timer
+  // can be created at all.
+  HRESULT Start(Source preferred = Source::kSystemClock, IReferenceClock* graphClock = nullptr);
+  // Counts stream times from `baseTime` of the clock from now on.
+  void Rebase(REFERENCE_TIME baseTime) { baseTime_ = baseTime; }
+  // Withdraws the pending deadline, signalled or not.
+  void Cancel();
   // Asks for the event at base time + streamTime, replacing the last advise.
   HRESULT AdviseAt(REFERENCE_TIME streamTime);
   // Cancels the last advise, releases the clock and closes the event.

@@ -1,4 +1,4 @@
-#include "filter/StreamClock.h"
+#include "framework/StreamClock.h"
 
 #include <uuids.h>
 
@@ -30,12 +30,15 @@ StreamClock::StreamClock(const wchar_t* unit, const wchar_t* function, const voi
 
 StreamClock::~StreamClock() { Stop(); }
 
-HRESULT StreamClock::Start(Source preferred) {
+HRESULT StreamClock::Start(Source preferred, IReferenceClock* graphClock) {
   Stop();
   event_.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
   if (!event_) return HRESULT_FROM_WIN32(GetLastError());
 
-  if (preferred == Source::kSystemClock && StartSystemClock()) {
+  if (preferred == Source::kSystemClock && graphClock) {
+    clock_ = graphClock;
+    source_ = Source::kSystemClock;
+  } else if (preferred == Source::kSystemClock && StartSystemClock()) {
     source_ = Source::kSystemClock;
   } else {
     if (preferred == Source::kSystemClock) {
@@ -110,6 +113,16 @@ HRESULT StreamClock::AdviseAt(REFERENCE_TIME streamTime) {
   dueTime.dwHighDateTime = due.HighPart;
   SetThreadpoolTimer(timer_, &dueTime, 0, 0);
   return S_OK;
+}
+
+void StreamClock::Cancel() {
+  if (clock_ && cookie_) clock_->Unadvise(cookie_);
+  cookie_ = 0;
+  if (timer_) {
+    SetThreadpoolTimer(timer_, nullptr, 0, 0);
+    WaitForThreadpoolTimerCallbacks(timer_, TRUE);
+  }
+  if (event_) ResetEvent(event_.Get());
 }
 
 void StreamClock::Stop() {
