@@ -44,6 +44,14 @@ void AudioPacketQueue::Clear() {
   m_Count = 0;
 }
 
+void AudioPacketQueue::KeepNewest(std::size_t count) {
+  CAutoLock lock(&m_QueueLock);
+  while (m_Count > count) {
+    m_Head = (m_Head + 1) % kMaxPackets;
+    --m_Count;
+  }
+}
+
 std::size_t AudioPacketQueue::Size() {
   CAutoLock lock(&m_QueueLock);
   return m_Count;

@@ -42,6 +42,8 @@ class AudioPacketQueue {
   // wrote them in. False when no queued packet is left as it was queued.
   bool SkipRewritten(AudioPacket* packet);
   void Clear();
+  // Drops the oldest packets until at most `count` are left.
+  void KeepNewest(std::size_t count);
   std::size_t Size();
 
  private:

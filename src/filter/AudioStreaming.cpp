@@ -33,6 +33,10 @@ LONGLONG CorvaneAudioStream::MediaLength(IMediaSample* sample) {
   return m_Connected.nBlockAlign ? sample->GetActualDataLength() / m_Connected.nBlockAlign : 0;
 }
 
+// Sound queued while the graph was paused would delay everything after it
+// for the whole recording: the stream starts from the newest packet.
+void CorvaneAudioStream::OnRunning() { m_Packets.KeepNewest(1); }
+
 REFERENCE_TIME CorvaneAudioStream::MediaTime(LONGLONG frames) {
   return m_Connected.nSamplesPerSec ? frames * kUnitsPerSecond / m_Connected.nSamplesPerSec : 0;
 }

@@ -54,6 +54,7 @@ class CorvaneAudioStream : public CSourceStream, public IAMStreamConfig, public 
   HRESULT OnThreadStartPlay() override;
   LONGLONG MediaLength(IMediaSample* sample) override;
   REFERENCE_TIME MediaTime(LONGLONG frames) override;
+  void OnRunning() override;
 
   // --- pin ---
   HRESULT Active() override;

@@ -203,6 +203,13 @@ HRESULT CorvaneVideoStream::OnThreadDestroy() {
 
 REFERENCE_TIME CorvaneVideoStream::MediaTime(LONGLONG frames) { return frames * m_OutputFormat.frameDuration; }
 
+// Frames queued while the graph was paused are history by the time it runs:
+// the newest is the picture to start from, and the queue's slack stays free.
+void CorvaneVideoStream::OnRunning() {
+  CAutoLock lock(&m_QueueLock);
+  m_Queue.KeepNewest(1);
+}
+
 void CorvaneVideoStream::OnDeadline(REFERENCE_TIME lateness) {
   if (m_PacingLog.Enabled()) m_PacingLog.BeginDeadline(static_cast<double>(lateness) / 10000.0);
 }

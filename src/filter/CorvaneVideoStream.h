@@ -136,6 +136,7 @@ class CorvaneVideoStream : public CSourceStream,
   HRESULT OnThreadDestroy() override;
   HRESULT OnThreadStartPlay() override;
   REFERENCE_TIME MediaTime(LONGLONG frames) override;
+  void OnRunning() override;
   void OnDeadline(REFERENCE_TIME lateness) override;
   void OnDelivered() override;
   void ResetScaler();

@@ -47,6 +47,10 @@ class FrameQueue {
     return true;
   }
   void Clear() { head_ = count_ = 0; }
+  // Drops the oldest entries until at most `count` are left.
+  void KeepNewest(int count) {
+    while (count_ > count) Drop();
+  }
   int Size() const { return count_; }
   bool Empty() const { return count_ == 0; }
 

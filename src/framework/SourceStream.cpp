@@ -59,6 +59,7 @@ HRESULT CSourceStream::OnThreadDestroy() { return S_OK; }
 
 HRESULT CSourceStream::OnThreadStartPlay() { return S_OK; }
 LONGLONG CSourceStream::MediaLength(IMediaSample*) { return 1; }
+void CSourceStream::OnRunning() {}
 void CSourceStream::OnDeadline(REFERENCE_TIME) {}
 void CSourceStream::OnDelivered() {}
 
@@ -94,6 +95,7 @@ HRESULT CSourceStream::StartRunning() {
   m_SegmentTime = std::max(StreamTimeAt(m_MediaPosition), present);
   m_SegmentMedia = m_MediaPosition;
   m_Running = true;
+  OnRunning();
   return m_Clock.AdviseAt(m_SegmentTime);
 }
 

@@ -59,6 +59,8 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   virtual LONGLONG MediaLength(IMediaSample* sample);
   // The stream time that `units` media units take.
   virtual REFERENCE_TIME MediaTime(LONGLONG units) = 0;
+  // Each time the stream starts running, before its first deadline.
+  virtual void OnRunning();
   // Each deadline, before the buffer is asked for, with how late the clock
   // woke the thread; and after the sample went downstream.
   virtual void OnDeadline(REFERENCE_TIME lateness);

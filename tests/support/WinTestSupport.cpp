@@ -85,8 +85,8 @@ int RunProcess(const std::wstring& command_line, DWORD timeout_ms, const std::ws
   const BOOL started = CreateProcessW(nullptr, mutable_line.data(), nullptr, nullptr, output != INVALID_HANDLE_VALUE,
                                       0, nullptr, nullptr, &startup, &process);
   if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
-  if (!started) return -1;
-  int result = -1;
+  if (!started) return kNotStarted;
+  int result = kTimedOut;
   if (WaitForSingleObject(process.hProcess, timeout_ms) == WAIT_OBJECT_0) {
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);

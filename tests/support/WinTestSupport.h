@@ -35,8 +35,10 @@ void RemoveTree(const std::wstring& path);
 // so that tests running in parallel never share them.
 std::wstring UniqueName(const std::wstring& stem);
 
-// Runs a program, waits up to timeout_ms, returns its exit code (or -1 on
-// failure / time-out, after killing it). Output goes to stdout_path if given.
+// Runs a program, waits up to timeout_ms, returns its exit code, or
+// kNotStarted, or kTimedOut after killing it. Output goes to stdout_path if given.
+inline constexpr int kNotStarted = -1;
+inline constexpr int kTimedOut = -2;
 int RunProcess(const std::wstring& command_line, DWORD timeout_ms, const std::wstring& stdout_path = L"");
 
 // A program left running while the test works; terminated, if it is still
