@@ -4,6 +4,7 @@
 
 #include "framework/BasePropertyPage.h"
 #include "framework/ComPtr.h"
+#include "support/FakeCom.h"
 
 namespace {
 
@@ -56,29 +57,7 @@ class TestPage : public CBasePropertyPage {
 // The frame itself stays hidden, so look at the page's own style only.
 bool IsShown(HWND window) { return (GetWindowLongPtrW(window, GWL_STYLE) & WS_VISIBLE) != 0; }
 
-// A frame's side of the page: counts references and status changes.
-class TestSite : public IPropertyPageSite {
- public:
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPropertyPageSite)) {
-      *out = static_cast<IPropertyPageSite*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++refs); }
-  STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--refs); }
-  STDMETHODIMP OnStatusChange(DWORD flags) override { return lastStatus = flags, ++statusChanges, S_OK; }
-  STDMETHODIMP GetLocaleID(LCID* locale) override { return *locale = LOCALE_USER_DEFAULT, S_OK; }
-  STDMETHODIMP GetPageContainer(IUnknown**) override { return E_NOTIMPL; }
-  STDMETHODIMP TranslateAccelerator(MSG*) override { return S_FALSE; }
-
-  long refs = 1;
-  DWORD lastStatus = 0;
-  int statusChanges = 0;
-};
+using TestSite = telvor::test::FakePageSite;
 
 // Any COM object serves as the edited object; the site will do.
 class PageFixture : public ::testing::Test {
