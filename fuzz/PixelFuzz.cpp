@@ -125,8 +125,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t byte
   const int index = in.ConsumeIntegralInRange(0, kOpCount - 1);
   const Op& op = kOps[index];
   const int level = in.ConsumeIntegralInRange(0, kPxLevelCount - 1);
-  // Mostly real picture sizes; now and then zero or negative ones.
-  std::int32_t width = in.ConsumeIntegralInRange<std::int32_t>(-2, 700);
+  // Mostly real picture sizes, half of them narrow (the vector rows' tails);
+  // now and then zero or negative ones.
+  std::int32_t width = in.ConsumeIntegralInRange<std::int32_t>(-2, in.ConsumeBool() ? 70 : 700);
   std::int32_t height = op.singleRow ? 1 : in.ConsumeIntegralInRange<std::int32_t>(-2, 40);
   const std::uint8_t value = in.ConsumeIntegral<std::uint8_t>();
   const std::int32_t allocWidth = width > 0 ? width : 1;

@@ -8,6 +8,7 @@
 #include "framework/ClassFactory.h"
 #include "framework/ComPtr.h"
 #include "framework/ModuleEntry.h"
+#include "support/FakeCom.h"
 
 namespace {
 
@@ -106,13 +107,7 @@ TEST_F(ClassFactoryTest, FailedCreationLeavesNoObjectBehind) {
 
 // An outer object that holds our object as its inner unknown and counts what
 // the inner object's interfaces forward to it.
-class OuterUnknown : public IUnknown {
- public:
-  STDMETHODIMP QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
-  STDMETHODIMP_(ULONG) Release() override { return --refs; }
-  ULONG refs = 1;
-};
+using OuterUnknown = telvor::test::FakeUnknown<IUnknown, &IID_IUnknown>;
 
 TEST_F(ClassFactoryTest, ReferenceCountsAreExactPlainAndAggregated) {
   IUnknown* object = nullptr;
@@ -129,7 +124,7 @@ TEST_F(ClassFactoryTest, ReferenceCountsAreExactPlainAndAggregated) {
   OuterUnknown outer;
   IUnknown* inner = nullptr;
   ASSERT_EQ(S_OK, Factory(kClsidPlain)->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&inner)));
-  EXPECT_EQ(1u, outer.refs) << "creating the inner object must not touch the outer count";
+  EXPECT_EQ(1, outer.refs) << "creating the inner object must not touch the outer count";
   // The inner unknown keeps its own count while the public interfaces go to the outer one.
   EXPECT_EQ(2u, inner->AddRef());
   EXPECT_EQ(1u, inner->Release());

@@ -49,9 +49,6 @@ TEST_P(EveryLevel, Yuy2OddWidthEndsWithLumaAndOwnBlueDifference) {
   std::fill(dst, dst + 8, 0xee);
   ASSERT_EQ(PxBgraToYuy2(src, 12, dst, 8, {3, 1}), kPxOk);
   EXPECT_EQ(std::vector<std::uint8_t>(dst + 4, dst + 8), (std::vector<std::uint8_t>{41, 240, 0xee, 0xee}));
-  std::fill(dst, dst + 8, 0xee);
-  EXPECT_EQ(PxBgraToYuy2(src, 12, dst, 8, {1, 1}), kPxSizeTooSmall);
-  EXPECT_EQ(dst[0], 0xee);
 }
 
 // Pixels 0, 2, 4, ... black and 1, 3, 5, ... white, in both RGB layouts.
@@ -144,7 +141,9 @@ TEST_P(EveryLevel, BgraToBgrDropsTheFourthByte) {
   EXPECT_EQ(dst[120], 0xee);
 }
 
-TEST(PixelStatus, NullPointersAndTooSmallSizesWriteNothing) {
+// Sizes below each primitive's minimum are the pixel fuzzer's (replayed in
+// PixelVariantTest); null pointers it never draws.
+TEST(PixelStatus, NullPointersWriteNothing) {
   std::uint8_t buf[64];
   std::fill(buf, buf + 64, 0xee);
   std::uint8_t* planes[3] = {buf, buf + 16, nullptr};
@@ -152,25 +151,14 @@ TEST(PixelStatus, NullPointersAndTooSmallSizesWriteNothing) {
   const std::int32_t strides[3] = {4, 2, 2};
   const std::uint8_t src[64] = {};
   EXPECT_EQ(PxCopyBytes(nullptr, buf, 4), kPxNullPointer);
-  EXPECT_EQ(PxCopyBytes(src, buf, 0), kPxSizeTooSmall);
   EXPECT_EQ(PxFill16(0, nullptr, 4), kPxNullPointer);
-  EXPECT_EQ(PxFill16(0, buf, 0), kPxSizeTooSmall);
-  EXPECT_EQ(PxSetPlane(0, buf, 4, {0, 4}), kPxSizeTooSmall);
   EXPECT_EQ(PxCopyPlane(src, 4, nullptr, 4, {4, 4}), kPxNullPointer);
-  EXPECT_EQ(PxCopyPacked422(src, 4, buf, 4, {4, 0}), kPxSizeTooSmall);
   EXPECT_EQ(PxCopyBgra(nullptr, 4, buf, 4, {1, 1}), kPxNullPointer);
-  EXPECT_EQ(PxBgraToBgr(src, 4, buf, 4, {0, 1}), kPxSizeTooSmall);
   EXPECT_EQ(PxBgraToI420(src, 16, planes, strides, {4, 4}), kPxNullPointer);
   planes[2] = buf + 24;
-  EXPECT_EQ(PxBgraToI420(src, 16, planes, strides, {4, 1}), kPxSizeTooSmall);
-  EXPECT_EQ(PxYuy2ToYv12(src, 8, planes, strides, {1, 4}), kPxSizeTooSmall);
   EXPECT_EQ(PxYuy2ToYv12(src, 8, planes, nullptr, {4, 4}), kPxNullPointer);
-  EXPECT_EQ(PxYuy2ToBgr(src, 8, buf, 8, {1, 2}), kPxSizeTooSmall);
   EXPECT_EQ(PxYuy2ToBgra(src, 8, nullptr, 8, {4, 2}, 0), kPxNullPointer);
   EXPECT_EQ(PxYv12ToYuy2(cplanes, strides, buf, 8, {4, 4}), kPxNullPointer);
-  cplanes[2] = buf + 24;
-  EXPECT_EQ(PxYv12ToYuy2(cplanes, strides, buf, 8, {4, 1}), kPxSizeTooSmall);
-  EXPECT_EQ(PxI420ToBgr(cplanes, strides, buf, 8, {1, 1}), kPxSizeTooSmall);
   EXPECT_EQ(PxI420ToBgra(nullptr, strides, buf, 8, {4, 4}, 0), kPxNullPointer);
   for (std::uint8_t b : buf) ASSERT_EQ(b, 0xee);
 }

@@ -14,37 +14,11 @@
 
 #include "module/ClassObjects.h"
 #include "propertypage/PageResources.h"
+#include "support/FakeCom.h"
 
 namespace telvor::test {
 
-// A frame's side of the page; counts its own references.
-class FrameSite : public IPropertyPageSite {
- public:
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPropertyPageSite)) {
-      *out = static_cast<IPropertyPageSite*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++refs); }
-  STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--refs); }
-  STDMETHODIMP OnStatusChange(DWORD) override {
-    ++statusChanges;
-    return S_OK;
-  }
-  STDMETHODIMP GetLocaleID(LCID* locale) override {
-    *locale = LOCALE_USER_DEFAULT;
-    return S_OK;
-  }
-  STDMETHODIMP GetPageContainer(IUnknown**) override { return E_NOTIMPL; }
-  STDMETHODIMP TranslateAccelerator(MSG*) override { return S_FALSE; }
-
-  long refs = 1;
-  int statusChanges = 0;
-};
+using FrameSite = FakePageSite;
 
 struct ComboState {
   std::vector<std::wstring> items;

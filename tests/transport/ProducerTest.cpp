@@ -244,7 +244,7 @@ telvor_channel* ProduceTagged(int camera, std::uint32_t live_slots, std::uint32_
 // What a camera opening on the ring now starts with.
 std::vector<std::uint32_t> TagsSeenByNewReader(int camera, std::size_t expected) {
   Reading<SharedVideo> reading(camera);
-  if (!reading.channel.Create() || !reading.channel.Run() || !reading.recorder.WaitFor(expected)) return {};
+  if (!reading.Start() || !reading.recorder.WaitFor(expected)) return {};
   Sleep(60);  // nothing more may follow
   return reading.recorder.Tags();
 }
@@ -260,7 +260,7 @@ TEST(ProducerLibrary, NewReaderStartsWithOnlyTheLiveSlots) {
   EXPECT_EQ(TagsSeenByNewReader(camera, 2), (std::vector<std::uint32_t>{5, 6}));
 
   Reading<SharedVideo> staying(camera);
-  ASSERT_TRUE(staying.channel.Create() && staying.channel.Run() && staying.recorder.WaitFor(2));
+  ASSERT_TRUE(staying.Start() && staying.recorder.WaitFor(2));
   telvor_close(producer);
   producer = ProduceTagged(camera, 8, 7, 14);
   ASSERT_NE(producer, nullptr);

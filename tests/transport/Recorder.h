@@ -113,6 +113,7 @@ struct Reading {
     channel.index = camera;
     recorder.Attach(channel);
   }
+  bool Start() { return channel.Create() && channel.Run(); }
   Recorder recorder;
   Channel channel;
 };

@@ -37,13 +37,6 @@ DWORD MillisecondsOf(void (*action)(SharedChannel&), SharedChannel& channel) {
   return GetTickCount() - start;
 }
 
-TEST(ChannelNames, IndexPrintedWithTwoDigitsAndGlobalPrefix) {
-  EXPECT_EQ(ChannelObjectName(L"KAVO.VCAM.V.SHARE.MEMORY.%02d", 5, false), L"KAVO.VCAM.V.SHARE.MEMORY.05");
-  EXPECT_EQ(ChannelObjectName(L"KAVO.VCAM.V.MUTEX.%02d", 12, true), L"Global\\KAVO.VCAM.V.MUTEX.12");
-  EXPECT_EQ(ChannelObjectName(L"KAVO.VCAM.A.SHARE.MEMORY.%02d", 0, false), L"KAVO.VCAM.A.SHARE.MEMORY.00");
-  EXPECT_EQ(ChannelObjectName(L"KAVO.VCAM.A.MUTEX.%02d", 100, false), L"KAVO.VCAM.A.MUTEX.100");
-}
-
 // Both objects of a channel come from one producer: the session's pair, else
 // the global pair, never the mapping of one with the mutex of the other.
 // The two namespaces' sections differ in size to tell which was mapped. A
@@ -98,9 +91,7 @@ TEST(VideoReader, DeliversRingInSequenceOrderFromOldest) {
   LogCapture log;
   Reading<SharedVideo> reading(camera);
   Recorder& recorder = reading.recorder;
-  SharedVideo& video = reading.channel;
-  ASSERT_TRUE(video.Create());
-  ASSERT_TRUE(video.Run());
+  ASSERT_TRUE(reading.Start());
   ASSERT_TRUE(recorder.WaitFor(7));
   Sleep(60);
   EXPECT_EQ(recorder.Tags(), (std::vector<std::uint32_t>{4, 5, 6, 7, 8, 9, 10}));
@@ -138,9 +129,7 @@ TEST(VideoReader, TiesGoToLowerSlotAndFarAheadOrOlderNumbersWait) {
 
   Reading<SharedVideo> reading(camera);
   Recorder& recorder = reading.recorder;
-  SharedVideo& video = reading.channel;
-  ASSERT_TRUE(video.Create());
-  ASSERT_TRUE(video.Run());
+  ASSERT_TRUE(reading.Start());
   ASSERT_TRUE(recorder.WaitFor(2));
   Sleep(60);
   EXPECT_EQ(recorder.Tags(), (std::vector<std::uint32_t>{104, 102}));
@@ -185,9 +174,7 @@ TEST(AudioReader, FollowsLow32BitWrapAndRebasesTimes) {
   LogCapture log;
   Reading<SharedAudio> reading(camera);
   Recorder& recorder = reading.recorder;
-  SharedAudio& audio = reading.channel;
-  ASSERT_TRUE(audio.Create());
-  ASSERT_TRUE(audio.Run());
+  ASSERT_TRUE(reading.Start());
   ASSERT_TRUE(recorder.WaitFor(3));
   Sleep(60);
   EXPECT_EQ(recorder.Tags(), (std::vector<std::uint32_t>{202, 201, 203}));
@@ -304,9 +291,7 @@ TEST(HostileProducer, ZeroCapacityDeliversLengthsButNoReadableBytes) {
 
   Reading<SharedVideo> reading(camera);
   Recorder& recorder = reading.recorder;
-  SharedVideo& video = reading.channel;
-  ASSERT_TRUE(video.Create());
-  ASSERT_TRUE(video.Run());
+  ASSERT_TRUE(reading.Start());
   ASSERT_TRUE(recorder.WaitFor(7));
   EXPECT_EQ(recorder.capacity_seen, 0u);
   EXPECT_EQ(recorder.Deliveries()[0].length, 100000u);
@@ -343,7 +328,7 @@ struct OneFrameRing {
   }
   // The reader runs and has delivered frame 1.
   bool Start() {
-    return ring.Ok() && reading.channel.Create() && reading.channel.Run() && reading.recorder.WaitFor(1);
+    return ring.Ok() && reading.Start() && reading.recorder.WaitFor(1);
   }
   void Write(std::uint32_t slot, std::uint32_t frame) {
     ring.Lock();
