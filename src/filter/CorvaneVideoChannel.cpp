@@ -32,11 +32,7 @@ HRESULT CorvaneVideoStream::Inactive() {
   // The streaming thread goes first: no queued entry may outlive its channel.
   const HRESULT hr = CSourceStream::Inactive();
   m_ChannelThread.Stop();
-  {
-    CAutoLock lock(&m_QueueLock);
-    m_Queue.Clear();
-    m_LastEntry = FrameEntry();
-  }
+  m_Frames.Restart();
   return FAILED(hr) ? hr : S_OK;
 }
 
@@ -78,21 +74,15 @@ telvor::SharedChannel* CorvaneVideoStream::StartChannel(void* context, bool quie
 
 void CorvaneVideoStream::StopChannel(void* context) {
   auto* pin = static_cast<CorvaneVideoStream*>(context);
-  // The streaming thread reads the channel's slots only while it holds the
-  // channel shared; once it lets go, nothing of this channel is queued.
-  AcquireSRWLockExclusive(&pin->m_ChannelUse);
-  {
-    CAutoLock lock(&pin->m_QueueLock);
-    pin->m_Queue.Clear();
-    pin->m_LastEntry = FrameEntry();
-  }
-  delete pin->m_pChannel;  // stops the reader before the view goes
-  pin->m_pChannel = nullptr;
   // Without a producer the picture is black, not the last frame frozen; a
   // new producer announces its format again.
-  pin->m_SourceFourcc = 0;
-  pin->ResetScaler();
-  ReleaseSRWLockExclusive(&pin->m_ChannelUse);
+  pin->m_Frames.CloseChannel(
+      [](void* self) {
+        auto* owner = static_cast<CorvaneVideoStream*>(self);
+        delete owner->m_pChannel;  // stops the reader before the view goes
+        owner->m_pChannel = nullptr;
+      },
+      pin);
 }
 
 std::int32_t CorvaneVideoStream::OnFormatChanged(telvor::SharedVideo* channel, std::uint32_t fourcc,
@@ -109,12 +99,9 @@ int CorvaneVideoStream::KAVOShared_OnFormatChanged(std::uint32_t fourcc, std::ui
   TELVOR_TRACE_OBJ(kUnit, L"CorvaneVideoStream::KAVOShared_OnFormatChanged", this)
       << L" " << fourcc << L"," << width << L"," << height << L"," << reserved << L"," << frameRate;
   if (m_pChannel) m_pChannel->on_video_preview = &CorvaneVideoStream::OnVideoPreview;
-  m_SourceFourcc = fourcc;
-  m_SourceWidth = width;
-  m_SourceHeight = height;
   m_SourceReserved = reserved;
   m_SourceFrameRate = frameRate;
-  ResetScaler();
+  m_Frames.SetSource(fourcc, width, height, m_SourceCapacity);
   return 0;
 }
 
@@ -124,10 +111,6 @@ std::int32_t CorvaneVideoStream::OnVideoPreview(telvor::SharedVideo* channel, do
   // The length is the producer's word; only the slot is known to be readable.
   const FrameEntry entry = {SampleTimeUnits(sampleTime), payload, std::min(length, channel->PayloadCapacity()),
                             telvor::HeaderBeforePayload(payload).video_sequence, channel};
-  {
-    CAutoLock lock(&pin->m_QueueLock);
-    pin->m_Queue.Push(entry);
-  }
-  SetEvent(pin->m_FrameQueued.Get());
+  pin->m_Frames.Queue(entry);
   return 0;
 }

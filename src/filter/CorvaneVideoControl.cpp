@@ -133,6 +133,7 @@ STDMETHODIMP CorvaneVideoStream::GetScaleStyle(UINT* style) {
   // Read as a number: users enter it as REG_DWORD when the settings live in
   // the registry, and a text read refuses that.
   m_ScaleStyle = static_cast<UINT>(GetConfigInt(CameraKey(settings::kScaleStyle).c_str(), 0, GetModulePaths().iniPath));
+  m_Frames.SetScaleStyle(m_ScaleStyle);
   *style = m_ScaleStyle;
   return S_OK;
 }
@@ -142,6 +143,7 @@ STDMETHODIMP CorvaneVideoStream::GetScaleStyle(UINT* style) {
 STDMETHODIMP CorvaneVideoStream::SetScaleStyle(UINT style) {
   SetConfigString(CameraKey(settings::kScaleStyle).c_str(), std::to_wstring(style).c_str());
   m_ScaleStyle = style;
+  m_Frames.SetScaleStyle(style);
   return S_OK;
 }
 

@@ -35,7 +35,8 @@ CorvaneVideoStream::CorvaneVideoStream(HRESULT* hr, CSource* filter, const wchar
     : CSourceStream(nullptr, hr, filter, pinName),
       m_CameraIndex(cameraIndex),
       m_pEntry(entry),
-      m_Host(GetHostInfo()) {
+      m_Host(GetHostInfo()),
+      m_Frames(this) {
   const LONG instances = InterlockedIncrement(&g_liveVideoPins);
   TELVOR_TRACE_OBJ(kUnit, L"CorvaneVideoStream::CorvaneVideoStream", this) << L" instances=" << instances;
 
@@ -49,11 +50,8 @@ CorvaneVideoStream::CorvaneVideoStream(HRESULT* hr, CSource* filter, const wchar
   }
   // Until GetScaleStyle or SetScaleStyle runs, the style the table read at load.
   m_ScaleStyle = static_cast<UINT>(entry->scaleStyle);
-
-  m_ConverterLock.Reset(CreateMutexW(nullptr, FALSE, nullptr));
-  if (!m_ConverterLock && hr && SUCCEEDED(*hr)) *hr = HRESULT_FROM_WIN32(GetLastError());
-  m_FrameQueued.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-  if (!m_FrameQueued && hr && SUCCEEDED(*hr)) *hr = HRESULT_FROM_WIN32(GetLastError());
+  m_Frames.SetScaleStyle(m_ScaleStyle);
+  if (!m_Frames.Ready() && hr && SUCCEEDED(*hr)) *hr = E_OUTOFMEMORY;
 
   ProbeChannelFrameRate();
   try {
@@ -73,9 +71,6 @@ CorvaneVideoStream::~CorvaneVideoStream() {
   m_ChannelThread.Stop();
   delete m_pChannel;  // only left when the channel thread could not run its stop
   m_pChannel = nullptr;
-  PxFree(m_pWorkingPicture);
-  m_pWorkingPicture = nullptr;
-  m_pConverter.reset();
 }
 
 // The producer's rate, read once without the mutex, so that hosts that get a

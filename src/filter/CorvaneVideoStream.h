@@ -5,26 +5,13 @@
 // Threads and locks:
 //   graph / application threads  negotiation, IAMStreamConfig, the control
 //                                interface; under the filter's state lock
-//   streaming thread             the framework's paced loop, FillBuffer; never
-//                                takes the state lock (Inactive holds it
-//                                while it waits for this thread)
+//   streaming thread             the framework's paced loop, FillBuffer; takes
+//                                the state lock only by trying (Inactive holds
+//                                it while it waits for this thread)
 //   channel thread               opens and closes the channel
 //   channel reader thread        the two handlers; holds the producer's mutex
-// m_QueueLock guards the frame queue and the last entry; m_ConverterLock the
-// converter and the working picture. The two are never held together.
-//
-// Lock order: the producer's mutex first, then m_QueueLock or m_ConverterLock.
-// The reader queues frames and rebuilds the converter holding the producer's
-// mutex; FillBuffer converts a queued slot with the producer kept out too
-// (the channel's LockSlots: it borrows the reader's idle hold of the mutex or
-// takes the mutex itself), so that the producer cannot rewrite the slot
-// halfway. FillBuffer therefore locks the slots with neither of its own locks
-// held, and only for a bounded time: a producer that keeps its mutex costs a
-// black sample, never a stalled stream.
-//
-// m_ChannelUse comes before all of them: the streaming thread holds it shared
-// for each sample, the channel thread exclusively while it closes a channel
-// whose producer has gone.
+// What each sample shows (the frame queue, the converter, black) is the frame
+// source's, with its own locks and their order (VideoFrameSource.h).
 #pragma once
 
 #include <windows.h>
@@ -39,6 +26,7 @@
 #include "filter/CapturePinCategory.h"
 #include "filter/ChannelThread.h"
 #include "filter/FrameQueue.h"
+#include "filter/VideoFrameSource.h"
 #include "filter/ICorvaneVideoStream.h"
 #include "filter/PacingLog.h"
 #include "framework/AccessGuard.h"
@@ -165,17 +153,6 @@ class CorvaneVideoStream : public CSourceStream,
 
   // production helpers
   void ApplySampleMediaType(IMediaSample* sample);
-  FrameEntry TakeFrame();
-  bool PopUndelivered(FrameEntry* entry);
-  bool IsUndelivered(std::uint64_t sequence) const;
-  DWORD ProducerWaitMs() const;
-  FrameEntry CurrentSlotFrame(const FrameEntry& entry) const;
-  FrameEntry OldestWholeFrame(FrameEntry entry);
-  void WritePicture(IMediaSample* sample, const FrameEntry& entry);
-  void WriteWorkingPicture(IMediaSample* sample, BYTE* buffer);
-  void ConvertFrame(IMediaSample* sample, BYTE* buffer, const FrameEntry& entry);
-  void MakeWorkingPicture();
-  bool SourceFitsSlots(std::uint32_t capacity) const;
 
   // channel helpers
   static telvor::SharedChannel* StartChannel(void* pin, bool quiet);
@@ -210,43 +187,14 @@ class CorvaneVideoStream : public CSourceStream,
   telvor::PacingLog m_PacingLog;
   std::optional<telvor::AccessGuardUse> m_GuardUse;  // the streaming thread's
 
-  // frames
-  CCritSec m_QueueLock;
-  FrameQueue m_Queue;
-  FrameEntry m_LastEntry = {};
-  // Set by the reader for every queued frame: a streaming thread waiting for
-  // one takes it at once instead of at the end of its 1 ms wait.
-  UniqueHandle m_FrameQueued;
-  // Streaming thread only: the producer's number of the newest frame put into
-  // a sample; queued frames up to it are stale and skipped.
-  std::uint64_t m_NewestDelivered = 0;
-  bool m_AnyDelivered = false;
-  bool m_ProducerBusyLogged = false;
-
-  // producer format, written by the channel's reader
-  std::uint32_t m_SourceFourcc = 0;
-  std::uint32_t m_SourceWidth = 0;
-  std::uint32_t m_SourceHeight = 0;
+  // what each deadline shows; the producer format's rate and the slots'
+  // capacity as the channel's reader announced them
+  VideoFrameSource m_Frames;
   std::int32_t m_SourceReserved = 0;
   double m_SourceFrameRate = 30.0;
   std::uint32_t m_SourceCapacity = 0;
 
-  // picture, under m_ConverterLock
-  UniqueHandle m_ConverterLock;
-  std::uint8_t* m_pWorkingPicture = nullptr;
-  std::int32_t m_InterpolationCode = 2;
-  std::uint32_t m_SourceStride = 0;
-  std::unique_ptr<SwScaler> m_pConverter;
-  std::int64_t m_ConverterSourceBytes = 0;  // bytes Scale reads per frame
-  FrameEntry m_LastGoodEntry = {};          // last entry long enough to convert
-  bool m_ShortFrameLogged = false;
-  bool m_SmallBufferLogged = false;
-
   // channel
-  // Held shared by the streaming thread while it uses queued entries (which
-  // point into the channel's view), exclusively by the channel thread to
-  // close the channel when its producer has gone.
-  SRWLOCK m_ChannelUse = SRWLOCK_INIT;
   telvor::ChannelThread m_ChannelThread;
   telvor::SharedVideo* m_pChannel = nullptr;  // owned; only the channel thread touches it
 };

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "imaging/Pixel.h"
+#include "imaging/SwScaler.h"
 #include "module/Log.h"
 
 namespace telvor {
@@ -20,13 +22,15 @@ constexpr DWORD FourCc(char a, char b, char c, char d) {
          (static_cast<DWORD>(static_cast<unsigned char>(d)) << 24);
 }
 
+// Black is studio-range Y 16 with both chroma values 128 in the YUV formats
+// (YUY2 stores Y, Cb, Y, Cr) and zero bytes in RGB.
 const VideoSubtypeInfo kSubtypes[] = {
-    {&MEDIASUBTYPE_YV12, FourCc('Y', 'V', '1', '2'), 12, 1, false},
-    {&MEDIASUBTYPE_NV12, FourCc('N', 'V', '1', '2'), 12, 1, false},
-    {&MEDIASUBTYPE_YUY2, FourCc('Y', 'U', 'Y', '2'), 16, 2, false},
-    {&MEDIASUBTYPE_RGB32, BI_RGB, 32, 4, true},
-    {&MEDIASUBTYPE_RGB24, BI_RGB, 24, 3, true},
-    {&MEDIASUBTYPE_RGB565, BI_RGB, 16, 2, true},
+    {&MEDIASUBTYPE_YV12, FourCc('Y', 'V', '1', '2'), 12, 1, false, kOutputYv12, true, 0x1010, 128},
+    {&MEDIASUBTYPE_NV12, FourCc('N', 'V', '1', '2'), 12, 1, false, 0, false, 0, 0},
+    {&MEDIASUBTYPE_YUY2, FourCc('Y', 'U', 'Y', '2'), 16, 2, false, kOutputYuy2, false, 0x8010, 0},
+    {&MEDIASUBTYPE_RGB32, BI_RGB, 32, 4, true, kOutputRgb32, false, 0, 0},
+    {&MEDIASUBTYPE_RGB24, BI_RGB, 24, 3, true, kOutputRgb24, false, 0, 0},
+    {&MEDIASUBTYPE_RGB565, BI_RGB, 16, 2, true, 0, false, 0, 0},
 };
 
 // The fields shared by both header kinds, read from or written to a type.
@@ -245,4 +249,23 @@ void BuildVideoType2(AM_MEDIA_TYPE* type, REFGUID subtype, std::int64_t width, s
   // The remaining VIDEOINFOHEADER2 fields (copy protection, aspect ratio,
   // control flags) stay zero from the cleared block.
   header->dwInterlaceFlags = AMINTERLACE_IsInterlaced;
+}
+
+std::int64_t PictureBytes(const OutputFormat& format) {
+  const telvor::VideoSubtypeInfo* info = telvor::FindVideoSubtype(format.subtype);
+  if (!info || info->outputKind == 0) return -1;
+  const std::int64_t stride = format.stride;
+  const std::int64_t height = format.height;
+  if (static_cast<std::int64_t>(format.width) * info->bytesPerPixel > stride) return INT64_MAX;
+  return stride * height + (info->quarterPlanes ? 2 * (stride / 2) * (height / 2) : 0);
+}
+
+void FillBlack(const OutputFormat& format, std::uint8_t* buffer) {
+  const telvor::VideoSubtypeInfo* info = telvor::FindVideoSubtype(format.subtype);
+  const std::int64_t bytes = PictureBytes(format);
+  if (!info || bytes <= 0 || bytes == INT64_MAX) return;
+  const std::int64_t first = static_cast<std::int64_t>(format.stride) * format.height;
+  PxFill16(info->black, buffer, static_cast<std::int32_t>(first / 2));
+  if (first % 2) buffer[first - 1] = static_cast<std::uint8_t>(info->black);
+  std::memset(buffer + first, info->chromaBlack, static_cast<size_t>(bytes - first));
 }

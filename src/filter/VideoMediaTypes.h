@@ -28,13 +28,18 @@ namespace telvor {
 inline constexpr std::int64_t kMaxVideoDimension = 65535;
 inline constexpr std::int64_t kMaxVideoImageBytes = 0x7FFFFFFF;
 
-// Per-pixel facts of a subtype the builders and the describer understand.
+// Per-pixel facts of a subtype the builders and the describer understand,
+// and how the camera writes it.
 struct VideoSubtypeInfo {
   const GUID* subtype;
   DWORD compression;     // biCompression
   WORD bitCount;         // biBitCount
   DWORD bytesPerPixel;   // YUV: row stride of the first plane = bytesPerPixel x biWidth
   bool rgb;              // rows padded like a bitmap's, stored bottom-up when biHeight > 0
+  std::int32_t outputKind;   // the converter's output kind; 0: the camera does not produce it
+  bool quarterPlanes;        // after the first plane, two planes at half the stride and half the rows
+  std::uint16_t black;       // the first plane's black, a repeating little-endian byte pair
+  std::uint8_t chromaBlack;  // the quarter planes' black
 };
 
 // The table entry for a subtype, or null for one we do not understand.
@@ -62,6 +67,14 @@ struct OutputFormat {
 // block, or whose picture is negative or beyond the size limits above, gives
 // an all-zero description.
 OutputFormat DescribeVideoType(const AM_MEDIA_TYPE& type);
+
+// Bytes a picture of `format` occupies at its stride, every plane and the
+// rows' padding included: what a sample must hold and what it reports. A
+// client's type may claim a picture (rcSource) wider than its rows: nothing
+// fits that (INT64_MAX). -1 for a subtype the camera does not produce.
+std::int64_t PictureBytes(const OutputFormat& format);
+// Writes the black picture of `format` (PictureBytes of it) into `buffer`.
+void FillBlack(const OutputFormat& format, std::uint8_t* buffer);
 
 // True when the type's picture (as DescribeVideoType reads it, before any size
 // limit) has a side longer than `limit`; false for a type without a complete

@@ -1,0 +1,341 @@
+#include "filter/VideoFrameSource.h"
+
+#include <algorithm>
+
+#include "filter/PacingLog.h"
+#include "framework/AccessGuard.h"
+#include "imaging/SwScaler.h"
+#include "module/Log.h"
+#include "transport/SharedChannel.h"
+#include "transport/SlotHeader.h"
+#include "transport/SlotsHold.h"
+
+namespace {
+
+// The pin's unit: these lines are the pin's own.
+constexpr wchar_t kUnit[] = L"CorvaneVideoStream";
+constexpr wchar_t kRebuild[] = L"CorvaneVideoStream::ResetScaler";
+constexpr wchar_t kFill[] = L"CorvaneVideoStream::FillBuffer";
+constexpr int kFrameWaits = 6;  // 1 ms each before the last frame is reused
+// Longest wait for the producer's mutex before a deadline goes out black: one
+// frame period, but never so long that a slow producer stalls a fast camera.
+constexpr DWORD kMaxProducerWaitMs = 50;
+constexpr std::int32_t kBilinear = 2;
+
+// Holds the converter mutex for one scope.
+class MutexHold {
+ public:
+  explicit MutexHold(HANDLE mutex) : mutex_(mutex) { WaitForSingleObject(mutex_, INFINITE); }
+  ~MutexHold() { ReleaseMutex(mutex_); }
+  MutexHold(const MutexHold&) = delete;
+  MutexHold& operator=(const MutexHold&) = delete;
+
+ private:
+  HANDLE mutex_;
+};
+
+std::int32_t StyleCode(UINT style) { return style == 1 || style == 2 ? static_cast<std::int32_t>(style) : 0; }
+
+std::int32_t SourceMode(std::uint32_t fourcc) {
+  if (fourcc == telvor::kFourCcYv12) return kConverterYv12;
+  if (fourcc == telvor::kFourCcYuy2) return kConverterYuy2;
+  return 0;
+}
+
+}  // namespace
+
+VideoFrameSource::VideoFrameSource(const void* owner)
+    : m_Owner(owner),
+      m_FrameQueued(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+      m_ConverterLock(CreateMutexW(nullptr, FALSE, nullptr)) {}
+
+VideoFrameSource::~VideoFrameSource() = default;
+
+// --- negotiation ---
+
+void VideoFrameSource::SetOutput(const OutputFormat& format) {
+  MutexHold hold(m_ConverterLock.Get());
+  m_Output = format;
+  RebuildLocked();
+}
+
+void VideoFrameSource::SetScaleStyle(UINT style) {
+  MutexHold hold(m_ConverterLock.Get());
+  m_ScaleStyle = style;
+}
+
+void VideoFrameSource::Rebuild() {
+  MutexHold hold(m_ConverterLock.Get());
+  RebuildLocked();
+}
+
+// A frame of the announced format must fit one slot, or every frame would
+// be read past its slot's end.
+bool VideoFrameSource::SourceFitsSlots() const {
+  const std::int32_t mode = SourceMode(m_SourceFourcc);
+  if (m_SourceWidth > telvor::kMaxVideoDimension || m_SourceHeight > telvor::kMaxVideoDimension) return false;
+  const std::int64_t bytes = SwScaler::SourceBytes(mode, static_cast<std::int32_t>(m_SourceWidth),
+                                                   static_cast<std::int32_t>(m_SourceHeight));
+  return bytes > 0 && bytes <= m_SourceCapacity;
+}
+
+void VideoFrameSource::RebuildLocked() {
+  const OutputFormat& format = m_Output;
+  // A converter for the old formats would misread the new frames; without a
+  // new one the black picture is the honest answer.
+  m_pConverter.reset();
+  m_ConverterSourceBytes = 0;
+  m_LastGoodEntry = FrameEntry();
+  m_ShortFrameLogged = false;
+  if (format.width < 1 || format.height < 1) {
+    TELVOR_ERROR_OBJ(kUnit, kRebuild, m_Owner) << L"zero area, " << format.width << L"x" << format.height;
+    return;
+  }
+  const std::int32_t mode = SourceMode(m_SourceFourcc);
+  if (mode != 0) m_SourceStride = m_SourceWidth * (mode == kConverterYuy2 ? 2 : 1);
+  const telvor::VideoSubtypeInfo* info = telvor::FindVideoSubtype(format.subtype);
+  const std::int32_t kind = info ? info->outputKind : 0;
+  if (mode == 0 && m_SourceFourcc != 0) {
+    // Without this line a producer in another pixel format just looks like a
+    // broken camera.
+    TELVOR_ERROR_OBJ(kUnit, kRebuild, m_Owner)
+        << L"producer pixel format " << m_SourceFourcc << L" is neither YUY2 nor YV12, black frames instead";
+  }
+  if (mode == 0 || kind == 0) return;
+  if (!SourceFitsSlots()) {
+    TELVOR_ERROR_OBJ(kUnit, kRebuild, m_Owner) << L"frame " << m_SourceWidth << L"x" << m_SourceHeight
+                                               << L" does not fit a slot of " << m_SourceCapacity
+                                               << L" bytes, no converter";
+    return;
+  }
+  // Negotiation refuses such outputs, but a type attached to a sample or a
+  // producer's frame may still bring one; the converter would write nothing
+  // and the samples would carry whatever their buffers held.
+  if (std::max({m_SourceWidth, m_SourceHeight, format.width, format.height}) >
+      static_cast<std::uint32_t>(kMaxConverterSide)) {
+    TELVOR_ERROR_OBJ(kUnit, kRebuild, m_Owner) << m_SourceWidth << L"x" << m_SourceHeight << L" ==> " << format.width
+                                               << L"x" << format.height << L" beyond the converter, black frames instead";
+    return;
+  }
+  m_pConverter = std::make_unique<SwScaler>(mode, static_cast<std::int32_t>(m_SourceWidth),
+                                            static_cast<std::int32_t>(m_SourceHeight), kind,
+                                            static_cast<std::int32_t>(format.width),
+                                            static_cast<std::int32_t>(format.height), format.bottomUp, kBilinear,
+                                            StyleCode(m_ScaleStyle));
+  m_ConverterSourceBytes = SwScaler::SourceBytes(mode, static_cast<std::int32_t>(m_SourceWidth),
+                                                 static_cast<std::int32_t>(m_SourceHeight));
+}
+
+// --- the channel's reader ---
+
+void VideoFrameSource::SetSource(std::uint32_t fourcc, std::uint32_t width, std::uint32_t height,
+                                 std::uint32_t capacity) {
+  MutexHold hold(m_ConverterLock.Get());
+  m_SourceFourcc = fourcc;
+  m_SourceWidth = width;
+  m_SourceHeight = height;
+  m_SourceCapacity = capacity;
+  RebuildLocked();
+}
+
+void VideoFrameSource::Queue(const FrameEntry& entry) {
+  {
+    CAutoLock lock(&m_QueueLock);
+    m_Queue.Push(entry);
+  }
+  SetEvent(m_FrameQueued.Get());
+}
+
+// --- the channel thread ---
+
+void VideoFrameSource::CloseChannel(void (*close)(void* context), void* context) {
+  AcquireSRWLockExclusive(&m_ChannelUse);
+  {
+    CAutoLock lock(&m_QueueLock);
+    m_Queue.Clear();
+    m_LastEntry = FrameEntry();
+  }
+  close(context);
+  {
+    MutexHold hold(m_ConverterLock.Get());
+    m_SourceFourcc = 0;
+    RebuildLocked();
+  }
+  ReleaseSRWLockExclusive(&m_ChannelUse);
+}
+
+// --- the streaming thread ---
+
+void VideoFrameSource::Restart() {
+  {
+    CAutoLock lock(&m_QueueLock);
+    m_Queue.Clear();
+    m_LastEntry = FrameEntry();
+  }
+  m_NewestDelivered = 0;
+  m_AnyDelivered = false;
+  m_ProducerBusyLogged = false;
+  // The last good frame pointed into the previous channel's view.
+  MutexHold hold(m_ConverterLock.Get());
+  m_LastGoodEntry = FrameEntry();
+}
+
+void VideoFrameSource::KeepNewest() {
+  CAutoLock lock(&m_QueueLock);
+  m_Queue.KeepNewest(1);
+}
+
+// Under the queue lock. Frames the producer has already overtaken (a newer
+// one went out from a rewritten slot) would take the picture back in time.
+bool VideoFrameSource::PopUndelivered(FrameEntry* entry) {
+  while (m_Queue.Pop(entry)) {
+    if (IsUndelivered(entry->sequence)) return true;
+  }
+  return false;
+}
+
+// Producer numbers may wrap past 2^64 - 1 to 0: "newer" is a positive
+// difference, the same rule the channel's reader orders frames by.
+bool VideoFrameSource::IsUndelivered(std::uint64_t sequence) const {
+  return !m_AnyDelivered || static_cast<std::int64_t>(sequence - m_NewestDelivered) > 0;
+}
+
+FrameEntry VideoFrameSource::TakeFrame() {
+  FrameEntry entry = {};
+  CAutoLock lock(&m_QueueLock);
+  bool taken = PopUndelivered(&entry);
+  // A signal left from a frame already taken must not cut the first wait short.
+  if (!taken) ResetEvent(m_FrameQueued.Get());
+  for (int waits = 0; !taken && waits < kFrameWaits; ++waits) {
+    if (m_LastEntry.channel) m_LastEntry.channel->ExpectFrame();
+    m_QueueLock.Unlock();
+    WaitForSingleObject(m_FrameQueued.Get(), 1);
+    m_QueueLock.Lock();
+    taken = PopUndelivered(&entry);
+  }
+  if (!taken) entry = m_LastEntry.data ? m_LastEntry : FrameEntry();
+  m_LastEntry = entry;
+  return entry;
+}
+
+DWORD VideoFrameSource::ProducerWaitMs() const {
+  const std::int64_t period = m_Output.frameDuration / 10000;
+  return static_cast<DWORD>(std::clamp<std::int64_t>(period, 1, kMaxProducerWaitMs));
+}
+
+// Holding the entry's slots. A slot whose number rose since it was queued now
+// holds a newer frame, whole because the producer is kept out; that is the
+// picture to show, the queued one is gone. A number that fell means a
+// restarted producer retired the slot: nothing in it to show.
+FrameEntry VideoFrameSource::CurrentSlotFrame(const FrameEntry& entry) const {
+  const telvor::SlotHeader header = telvor::HeaderBeforePayload(entry.data);
+  if (header.video_sequence == entry.sequence) return entry;
+  if (static_cast<std::int64_t>(header.video_sequence - entry.sequence) < 0) return FrameEntry();
+  FrameEntry current = entry;
+  current.sequence = header.video_sequence;
+  current.length = std::min(header.payload_length, m_SourceCapacity);
+  return current;
+}
+
+// Holding the entry's slots. A queued frame whose slot the producer has
+// rewritten since is gone, but the frames queued after it may still be
+// whole: the oldest of those keeps the pictures in order and the queue's
+// slack intact, where showing the slot's newer frame would skip the queue.
+// With no whole frame left, the rewritten slot's newest frame it is.
+FrameEntry VideoFrameSource::OldestWholeFrame(FrameEntry entry) {
+  CAutoLock lock(&m_QueueLock);
+  FrameEntry next = {};
+  while (telvor::HeaderBeforePayload(entry.data).video_sequence != entry.sequence && m_Queue.Front(&next) &&
+         next.channel == entry.channel) {
+    m_Queue.Pop(&next);
+    entry = next;
+  }
+  m_LastEntry = entry;
+  return entry;
+}
+
+long VideoFrameSource::Fill(std::uint8_t* buffer, long size, telvor::PacingLog* log) {
+  // Queued entries point into the channel: it stays while they are used.
+  telvor::SharedLockHold channel(&m_ChannelUse);
+  FrameEntry entry = TakeFrame();
+  if (log) log->Mark(telvor::PacingLog::kFrame);
+  // Neither of our locks is held here (lock order in the header).
+  telvor::SlotsHold producer(entry.data ? entry.channel : nullptr, ProducerWaitMs());
+  if (log) log->Mark(telvor::PacingLog::kSlots);
+  if (entry.data && !producer.Held()) {
+    if (!m_ProducerBusyLogged) {
+      TELVOR_ERROR_OBJ(kUnit, kFill, m_Owner)
+          << L"producer kept its mutex over " << ProducerWaitMs() << L" ms, black picture sent";
+      m_ProducerBusyLogged = true;
+    }
+    entry = FrameEntry();
+  }
+  if (entry.data) entry = OldestWholeFrame(entry);
+  const long length = WritePicture(buffer, size, entry);
+  if (log) log->Mark(telvor::PacingLog::kConverted);
+  return length;
+}
+
+// Holding the producer mutex of `entry` when it has data.
+long VideoFrameSource::WritePicture(std::uint8_t* buffer, long size, const FrameEntry& entry) {
+  MutexHold hold(m_ConverterLock.Get());
+  // The type may have come from a client; never write past the buffer.
+  const std::int64_t needed = PictureBytes(m_Output);
+  if (needed < 0) return -1;
+  if (needed > size) {
+    if (!m_SmallBufferLogged) {
+      TELVOR_ERROR_OBJ(kUnit, kFill, m_Owner)
+          << L"sample of " << size << L" bytes cannot hold " << needed << L", picture left out";
+      m_SmallBufferLogged = true;
+    }
+    return -1;
+  }
+  m_SmallBufferLogged = false;
+  FrameEntry source = entry.data ? CurrentSlotFrame(entry) : entry;
+  if (source.data && m_pConverter && source.length < m_ConverterSourceBytes) {
+    if (!m_ShortFrameLogged) {
+      TELVOR_ERROR_OBJ(kUnit, kFill, m_Owner)
+          << L"frame of " << source.length << L" bytes shorter than " << m_ConverterSourceBytes << L", not converted";
+      m_ShortFrameLogged = true;
+    }
+    // The last good frame's slot is guarded by the same mutex, but it may
+    // have been rewritten since, with a short frame too.
+    source = FrameEntry();
+    if (m_LastGoodEntry.data && m_LastGoodEntry.channel == entry.channel) {
+      const FrameEntry good = CurrentSlotFrame(m_LastGoodEntry);
+      if (good.length >= m_ConverterSourceBytes) source = good;
+    }
+  }
+  if (source.data && m_pConverter) return ConvertFrame(buffer, source);
+  FillBlack(m_Output, buffer);
+  return static_cast<long>(needed);
+}
+
+long VideoFrameSource::ConvertFrame(std::uint8_t* buffer, const FrameEntry& entry) {
+  struct Job {
+    SwScaler* converter;
+    const std::uint8_t* source;
+    std::int32_t sourceStride;
+    std::uint8_t* target;
+    std::int32_t targetStride;
+  } job = {m_pConverter.get(), entry.data, static_cast<std::int32_t>(m_SourceStride), buffer,
+           static_cast<std::int32_t>(m_Output.stride)};
+  // The slot lives in another process's memory and may vanish under us.
+  const bool completed = telvor::RunGuarded(
+      [](void* context) {
+        auto* j = static_cast<Job*>(context);
+        j->converter->Scale(j->source, j->sourceStride, j->target, j->targetStride);
+      },
+      &job);
+  if (!completed) {
+    TELVOR_ERROR_OBJ(kUnit, kFill, m_Owner) << L"Access violation!!";
+    return -1;
+  }
+  m_LastGoodEntry = entry;
+  if (IsUndelivered(entry.sequence)) {
+    m_NewestDelivered = entry.sequence;
+    m_AnyDelivered = true;
+  }
+  // Downstream reads as many bytes as the sample says; the picture is whole.
+  return static_cast<long>(PictureBytes(m_Output));
+}

@@ -1,0 +1,123 @@
+// What a video camera shows at each deadline, apart from any filter graph:
+// the producer's frames as the channel's reader queues them, converted to the
+// negotiated output, or the black picture when there is nothing to show.
+//
+// Frames are not copied: the queue holds references into the channel's
+// slots, at most five. At each deadline Fill takes the oldest queued frame
+// (or, after a few 1 ms waits, the last one again) and converts it straight
+// into the caller's buffer while the producer is kept out of the slots, so
+// that a frame is never shown half rewritten or out of order.
+//
+// Threads and locks:
+//   the channel's reader   SetSource and Queue, holding the producer's mutex
+//   the channel thread     CloseChannel
+//   the streaming thread   Restart, KeepNewest and Fill
+//   negotiation            SetOutput, SetScaleStyle, Rebuild
+// The queue lock guards the queue and the last entry; the converter lock the
+// converter, the output and source formats and the last good entry. The two
+// are never held together. The producer's mutex comes before either (the
+// reader holds it when it calls in), so Fill takes the slots with neither
+// held, and only for a bounded time. The channel lock comes before all of
+// them: Fill holds it shared, CloseChannel exclusively.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+
+#include "filter/FrameQueue.h"
+#include "filter/VideoMediaTypes.h"
+#include "framework/Handle.h"
+
+class SwScaler;
+namespace telvor {
+class PacingLog;
+}
+
+class VideoFrameSource {
+ public:
+  // `owner` names the pin in the log lines.
+  explicit VideoFrameSource(const void* owner);
+  ~VideoFrameSource();
+  VideoFrameSource(const VideoFrameSource&) = delete;
+  VideoFrameSource& operator=(const VideoFrameSource&) = delete;
+
+  // False when its events or locks could not be made.
+  bool Ready() const { return m_ConverterLock && m_FrameQueued; }
+
+  // --- negotiation ---
+  // A new output format (the pin's negotiated type); rebuilds the converter.
+  void SetOutput(const OutputFormat& format);
+  // Taken by the next rebuild: 0 Stretch, 1 Fill, 2 Fit.
+  void SetScaleStyle(UINT style);
+  // Rebuilds the converter for the current source and output formats.
+  void Rebuild();
+
+  // --- the channel's reader, holding the producer's mutex ---
+  // The producer's format as announced; capacity is the slots' payload bytes.
+  void SetSource(std::uint32_t fourcc, std::uint32_t width, std::uint32_t height, std::uint32_t capacity);
+  void Queue(const FrameEntry& entry);
+
+  // --- the channel thread ---
+  // Drops every entry into the channel, runs close(context) once no deadline
+  // reads the channel any more, and forgets the producer's format: black
+  // until a producer announces itself again.
+  void CloseChannel(void (*close)(void* context), void* context);
+
+  // --- the streaming thread ---
+  // A new stream: nothing queued, nothing delivered yet.
+  void Restart();
+  // The stream runs: what queued while it was paused is history but for the newest.
+  void KeepNewest();
+  // Writes the picture of one deadline into `buffer` (`size` bytes). Returns
+  // the bytes the sample should report, or -1 to leave its length alone (a
+  // format the camera does not produce). `log` gets the steps' marks.
+  long Fill(std::uint8_t* buffer, long size, telvor::PacingLog* log);
+
+ private:
+  FrameEntry TakeFrame();
+  bool PopUndelivered(FrameEntry* entry);
+  bool IsUndelivered(std::uint64_t sequence) const;
+  FrameEntry CurrentSlotFrame(const FrameEntry& entry) const;
+  FrameEntry OldestWholeFrame(FrameEntry entry);
+  long WritePicture(std::uint8_t* buffer, long size, const FrameEntry& entry);
+  long ConvertFrame(std::uint8_t* buffer, const FrameEntry& entry);
+  bool SourceFitsSlots() const;
+  DWORD ProducerWaitMs() const;
+  void RebuildLocked();
+
+  const void* const m_Owner;
+
+  // the channel
+  SRWLOCK m_ChannelUse = SRWLOCK_INIT;
+
+  // frames, under m_QueueLock
+  CCritSec m_QueueLock;
+  FrameQueue m_Queue;
+  FrameEntry m_LastEntry = {};
+  // Set by the reader for every queued frame: a deadline waiting for one
+  // takes it at once instead of at the end of its 1 ms wait.
+  UniqueHandle m_FrameQueued;
+
+  // streaming thread only: the producer's number of the newest frame shown;
+  // queued frames up to it are stale and skipped.
+  std::uint64_t m_NewestDelivered = 0;
+  bool m_AnyDelivered = false;
+  bool m_ProducerBusyLogged = false;
+
+  // picture, under m_ConverterLock
+  UniqueHandle m_ConverterLock;
+  OutputFormat m_Output = {};
+  UINT m_ScaleStyle = 0;
+  std::uint32_t m_SourceFourcc = 0;
+  std::uint32_t m_SourceWidth = 0;
+  std::uint32_t m_SourceHeight = 0;
+  std::uint32_t m_SourceCapacity = 0;
+  std::uint32_t m_SourceStride = 0;
+  std::unique_ptr<SwScaler> m_pConverter;
+  std::int64_t m_ConverterSourceBytes = 0;  // bytes Scale reads per frame
+  FrameEntry m_LastGoodEntry = {};          // last entry long enough to convert
+  bool m_ShortFrameLogged = false;
+  bool m_SmallBufferLogged = false;
+};
