@@ -87,6 +87,15 @@ check() {  # name description awk-condition
   if awk "BEGIN { exit !($3) }"; then echo "  met:    $2"; else echo "  MISSED: $2"; fi
 }
 
+# Stamps against the stream time of arrival, beside latency and jitter:
+# offsets of a live source stay at or above 0, and nothing comes before Run.
+offsets() {  # result-name video|audio
+  local v="$1" k="$2"
+  echo "  $k offset (arrival stream time - start) p50/p99/max/min: $(value "$v" "${k}_offset_p50_ms")/$(value "$v" "${k}_offset_p99_ms")/$(value "$v" "${k}_offset_max_ms")/$(value "$v" "${k}_offset_min_ms") ms"
+  local before; before=$(value "$v" "${k}_before_run")
+  check "$v" "$k samples before Run: ${before} = 0" "\"${before}\" == \"0\""
+}
+
 video_case() {  # name camera-name format size
   local name=$1 device=$2 format=$3 size=$4
   start_feed "$5" --format yuy2 --size 1920x1080 --fps 30 --stamp --no-audio
@@ -106,6 +115,8 @@ video_case() {  # name camera-name format size
   check "$name" "distinct frames ${delivered}% >= 99%" "${delivered:-0} >= 99"
   check "$name" "jitter p99 ${jitter} ms <= 2 ms" "${jitter:-999} <= 2"
   check "$name" "latency p99 ${latency} ms <= 66.7 ms" "${latency:-999} <= 66.67"
+  echo "  jitter p50/p99/max: $(value "$name" jitter_p50_ms)/${jitter}/$(value "$name" jitter_max_ms) ms; latency p50/p99/max: $(value "$name" latency_p50_ms)/${latency}/$(value "$name" latency_max_ms) ms; first picture $(value "$name" video_first_frame_delay_ms) ms after its write"
+  offsets "$name" video
   echo "  cpu per delivered frame: $(value "$name" cpu_ms_per_frame) ms"
 }
 
@@ -118,6 +129,7 @@ audio_case() {  # name with-producer
   grep '^telvor-capture:' "$results/$name.txt"
   local rate; rate=$(value "$name" rate_per_s)
   check "$name" "rate $rate/s within 0.1% of 48000" "${rate:-0} >= 47952 && ${rate:-0} <= 48048"
+  offsets "$name" audio
 }
 
 scale_case() {
@@ -138,10 +150,12 @@ scale_case() {
     local samples distinct; samples=$(value "scale-$i" samples); distinct=$(value "scale-$i" frames_distinct)
     check "scale-$i" "samples $samples within 1% of $expected" "${samples:-0} >= $expected * 0.99 && ${samples:-0} <= $expected * 1.01"
     check "scale-$i" "distinct frames $distinct within 1% of $expected" "${distinct:-0} >= $expected * 0.99"
+    offsets "scale-$i" video
     if [ $i -lt 14 ]; then
       grep '^telvor-capture:' "$results/scale-mic-$i.txt" || cat "$results/scale-mic-$i.txt"
       local rate; rate=$(value "scale-mic-$i" rate_per_s)
       check "scale-mic-$i" "rate $rate/s within 1% of 48000" "${rate:-0} >= 47520 && ${rate:-0} <= 48480"
+      offsets "scale-mic-$i" audio
     fi
   done
 }

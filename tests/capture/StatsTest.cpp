@@ -105,6 +105,8 @@ TEST(Stats, AudioRateCountsWhatTheClockPacedBeforeTheLastArrival) {
 SampleRecord Video(std::int64_t i, long long frame, std::int64_t latency, bool stamped = true) {
   SampleRecord r;
   r.arrival = 1000000 + i * kPeriod;
+  r.running = true;
+  r.streamArrival = i * kPeriod + 10000;  // 1 ms after its start
   r.times = {true, i * kPeriod, (i + 1) * kPeriod};
   r.band.marked = frame >= 0;
   r.band.frame = static_cast<std::uint32_t>(frame);
@@ -136,6 +138,63 @@ TEST(Report, VideoFiguresTakeLatencyFromEachFramesFirstShowing) {
   EXPECT_EQ("2.000", Figure(f, "cpu_ms_per_frame"));
   EXPECT_EQ("0", Figure(f, "times_off_grid"));
   EXPECT_NE(std::string::npos, VideoSummary(f).find("latency p50/p99/max 20.000/30.000/30.000 ms"));
+  EXPECT_EQ("0", Figure(f, "video_before_run"));
+  EXPECT_EQ("5", Figure(f, "video_offset_count"));
+  EXPECT_EQ("1.000", Figure(f, "video_offset_max_ms"));
+  EXPECT_EQ("10.000", Figure(f, "video_first_frame_delay_ms"));
+}
+
+// Offsets are arrival stream time minus the sample's start; a sample that came
+// before the sink ran has no stream time and is only counted.
+TEST(Stats, StreamOffsetsAndFirstPictureDelay) {
+  struct Row {
+    bool running;
+    std::int64_t streamArrival;
+    bool timed;
+    std::int64_t start;
+    long long frame;  // -1: black picture
+    bool stamped;
+    std::int64_t latency;
+  };
+  const struct {
+    const char* name;
+    std::vector<Row> rows;
+    std::vector<double> offsetsMs;
+    std::size_t beforeRun;
+    double firstDelayMs;  // < 0: none
+  } cases[] = {
+      {"on time and late", {{true, 50000, true, 40000, 3, true, 250000}, {true, 400000, true, 373333, 4, true, 90000}},
+       {1.0, 2.6667}, 0, 25.0},
+      {"stamp ahead of its arrival", {{true, 0, true, 20000, -1, false, 0}}, {-2.0}, 0, -1},
+      {"before Run, untimed, black first", {{false, 0, true, 0, -1, false, 0}, {true, 10000, false, 0, -1, false, 0},
+        {true, 30000, true, 0, 7, true, 120000}, {true, 40000, true, 10000, 8, true, 1}}, {3.0, 3.0}, 1, 12.0},
+      {"first picture without a write time", {{true, 10000, true, 0, 5, false, 0}, {true, 20000, true, 10000, 6, true, 1}},
+       {1.0, 1.0}, 0, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<SampleRecord> records;
+    for (const Row& row : c.rows) {
+      SampleRecord r;
+      r.running = row.running;
+      r.streamArrival = row.streamArrival;
+      r.times = {row.timed, row.start, row.start + kPeriod};
+      r.band.marked = row.frame >= 0;
+      r.band.frame = static_cast<std::uint32_t>(row.frame);
+      r.band.stamped = row.stamped;
+      r.latency = row.latency;
+      records.push_back(r);
+    }
+    const StreamOffsets offsets = OffsetsFromStreamTime(records);
+    ASSERT_EQ(c.offsetsMs.size(), offsets.ms.size());
+    for (std::size_t i = 0; i < offsets.ms.size(); ++i) EXPECT_NEAR(c.offsetsMs[i], offsets.ms[i], 1e-4);
+    EXPECT_EQ(c.beforeRun, offsets.beforeRun);
+    double delay = -1;
+    EXPECT_EQ(c.firstDelayMs >= 0, FirstPictureDelayMs(records, delay));
+    if (c.firstDelayMs >= 0) {
+      EXPECT_DOUBLE_EQ(c.firstDelayMs, delay);
+    }
+  }
 }
 
 TEST(Report, AudioFiguresCountSilenceAndHolesInTheStamps) {
@@ -159,6 +218,8 @@ TEST(Report, AudioFiguresCountSilenceAndHolesInTheStamps) {
   EXPECT_EQ("1", Figure(f, "silent_samples"));
   EXPECT_EQ("1", Figure(f, "times_gaps"));
   EXPECT_EQ("10.000", Figure(f, "longest_arrival_gap_ms"));
+  EXPECT_EQ("4", Figure(f, "audio_before_run"));  // made-up records that never ran
+  EXPECT_EQ("0", Figure(f, "audio_offset_count"));
 }
 
 }  // namespace

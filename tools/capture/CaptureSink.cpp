@@ -60,10 +60,12 @@ STDMETHODIMP CaptureSinkPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES* prop
 }
 
 STDMETHODIMP CaptureSinkPin::Receive(IMediaSample* sample) {
-  // Read the clock before anything else: this is the delivery time measured.
+  // Read the clocks before anything else: this is the delivery time measured.
   const std::int64_t arrival = static_cast<std::int64_t>(telvor_clock_now());
+  std::int64_t streamArrival = 0;
+  const bool running = m_pSink->StreamTimeNow(streamArrival);
   if (!sample) return E_POINTER;
-  m_pSink->Record(sample, arrival);
+  m_pSink->Record(sample, arrival, running, streamArrival);
   return S_OK;
 }
 
@@ -94,7 +96,31 @@ CaptureSink::CaptureSink(const GUID& majorType, std::int64_t window, std::size_t
 
 CaptureSink::~CaptureSink() { delete m_pPin; }
 
-void CaptureSink::Record(IMediaSample* sample, std::int64_t arrival) {
+STDMETHODIMP CaptureSink::Run(REFERENCE_TIME start) {
+  CAutoLock lock(&m_StateLock);
+  const HRESULT hr = CBaseFilter::Run(start);
+  if (SUCCEEDED(hr)) {
+    m_RunStart.store(start, std::memory_order_relaxed);
+    m_RunClock.store(m_pClock.Get(), std::memory_order_release);
+  }
+  return hr;
+}
+
+STDMETHODIMP CaptureSink::Stop() {
+  CAutoLock lock(&m_StateLock);
+  m_RunClock.store(nullptr, std::memory_order_release);
+  return CBaseFilter::Stop();
+}
+
+bool CaptureSink::StreamTimeNow(std::int64_t& time) const {
+  IReferenceClock* clock = m_RunClock.load(std::memory_order_acquire);
+  REFERENCE_TIME now = 0;
+  if (!clock || FAILED(clock->GetTime(&now))) return false;
+  time = now - m_RunStart.load(std::memory_order_relaxed);
+  return true;
+}
+
+void CaptureSink::Record(IMediaSample* sample, std::int64_t arrival, bool running, std::int64_t streamArrival) {
   if (m_Closed) return;
   if (m_Records.empty()) {
     m_WindowStart = arrival;
@@ -107,6 +133,8 @@ void CaptureSink::Record(IMediaSample* sample, std::int64_t arrival) {
   }
   SampleRecord r;
   r.arrival = arrival;
+  r.running = running;
+  r.streamArrival = streamArrival;
   r.times.valid = SUCCEEDED(sample->GetTime(&r.times.start, &r.times.stop));
   BYTE* data = nullptr;
   const long size = sample->GetSize();

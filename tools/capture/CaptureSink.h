@@ -63,6 +63,10 @@ class CaptureSink : public CBaseFilter {
   // `expectedSamples` sizes the record so the streaming thread does not allocate.
   static ComPtr<CaptureSink> Create(const GUID& majorType, std::int64_t window, std::size_t expectedSamples);
 
+  // IMediaFilter: Run gives the stream's origin, Stop ends it.
+  STDMETHODIMP Run(REFERENCE_TIME start) override;
+  STDMETHODIMP Stop() override;
+
   int GetPinCount() override { return 1; }
   CBasePin* GetPin(int n) override { return n == 0 ? m_pPin : nullptr; }
   IPin* InputPin() { return m_pPin; }
@@ -85,7 +89,9 @@ class CaptureSink : public CBaseFilter {
   friend class CaptureSinkPin;
   CaptureSink(const GUID& majorType, std::int64_t window, std::size_t expectedSamples);
   ~CaptureSink() override;
-  void Record(IMediaSample* sample, std::int64_t arrival);
+  void Record(IMediaSample* sample, std::int64_t arrival, bool running, std::int64_t streamArrival);
+  // Graph clock minus tStart now; false before Run (or without a clock).
+  bool StreamTimeNow(std::int64_t& time) const;
 
   CCritSec m_StateLock;
   CaptureSinkPin* m_pPin = nullptr;
@@ -93,6 +99,12 @@ class CaptureSink : public CBaseFilter {
   std::int64_t m_Window;
   PictureLayout m_Layout;
   SampleConsumer m_Consumer;
+
+  // Set by Run for the streaming thread, which does not take the state lock
+  // (the graph may be stopping us while a Receive runs). The clock stays
+  // alive in m_pClock, which the graph changes only while stopped.
+  std::atomic<IReferenceClock*> m_RunClock{nullptr};
+  std::atomic<std::int64_t> m_RunStart{0};
 
   // Written by the streaming thread only; read after the graph stopped.
   std::vector<SampleRecord> m_Records;

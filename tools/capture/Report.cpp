@@ -21,6 +21,22 @@ void AddSpread(KeyValues& out, const std::string& key, const Spread& spread) {
   out.emplace_back(key + "_max_ms", Number(spread.max, 3));
 }
 
+// `kind`_offset_* and `kind`_before_run; the minimum too, since a negative
+// one (a stamp after its arrival) is the fault worth seeing.
+void AddStreamOffsets(KeyValues& out, const std::string& kind, const std::vector<SampleRecord>& records) {
+  const StreamOffsets offsets = OffsetsFromStreamTime(records);
+  const Spread spread = Summarize(offsets.ms);
+  AddSpread(out, kind + "_offset", spread);
+  out.emplace_back(kind + "_offset_min_ms", Number(spread.min, 3));
+  out.emplace_back(kind + "_before_run", Count(offsets.beforeRun));
+}
+
+std::string OffsetSummary(const KeyValues& f, const std::string& kind) {
+  return "; stamps trail arrival p50/p99/max " + Figure(f, kind + "_offset_p50_ms") + "/" +
+         Figure(f, kind + "_offset_p99_ms") + "/" + Figure(f, kind + "_offset_max_ms") + " ms, " +
+         Figure(f, kind + "_before_run") + " before Run";
+}
+
 std::vector<std::int64_t> Arrivals(const std::vector<SampleRecord>& records) {
   std::vector<std::int64_t> arrivals;
   arrivals.reserve(records.size());
@@ -84,6 +100,11 @@ KeyValues VideoFigures(const std::vector<SampleRecord>& records, const CaptureRu
   out.emplace_back("frames_delivered_pct", Number(share, 2));
   AddSpread(out, "jitter", Summarize(ArrivalJitterMs(Arrivals(records), run.period)));
   AddSpread(out, "latency", Summarize(FirstShowingLatencyMs(records)));
+  double firstDelay = 0;
+  // Empty when no producer picture with a write time came first.
+  out.emplace_back("video_first_frame_delay_ms",
+                   FirstPictureDelayMs(records, firstDelay) ? Number(firstDelay, 3) : std::string());
+  AddStreamOffsets(out, "video", records);
   out.emplace_back("cpu_ms_per_frame", Number(CpuMsPer(run.cpuTime, records.size()), 3));
   return out;
 }
@@ -124,6 +145,7 @@ KeyValues AudioFigures(const std::vector<SampleRecord>& records, const CaptureRu
   // A sample whose start is not the previous stop is a hole (or overlap) in the stamps.
   out.emplace_back("times_gaps", Count(CheckSampleTimes(times, 0).gaps));
   out.emplace_back("longest_arrival_gap_ms", Number(longestGap, 3));
+  AddStreamOffsets(out, "audio", records);
   out.emplace_back("cpu_ms_per_sample", Number(CpuMsPer(run.cpuTime, records.size()), 3));
   return out;
 }
@@ -146,14 +168,17 @@ std::string VideoSummary(const KeyValues& f) {
     s += "; latency p50/p99/max " + Figure(f, "latency_p50_ms") + "/" + Figure(f, "latency_p99_ms") + "/" +
          Figure(f, "latency_max_ms") + " ms";
   }
-  return s + "; cpu " + Figure(f, "cpu_ms_per_frame") + " ms/frame";
+  if (!Figure(f, "video_first_frame_delay_ms").empty()) {
+    s += "; first picture " + Figure(f, "video_first_frame_delay_ms") + " ms after its write";
+  }
+  return s + OffsetSummary(f, "video") + "; cpu " + Figure(f, "cpu_ms_per_frame") + " ms/frame";
 }
 
 std::string AudioSummary(const KeyValues& f) {
   return Figure(f, "samples") + " samples, " + Figure(f, "audio_frames") + " sample frames in " +
          Figure(f, "window_s") + " s; " + Figure(f, "rate_per_s") + "/s (" + Figure(f, "rate_error_pct") + "%); " +
          Figure(f, "silent_samples") + " silent; " + Figure(f, "times_gaps") + " gaps in the stamps; longest wait " +
-         Figure(f, "longest_arrival_gap_ms") + " ms";
+         Figure(f, "longest_arrival_gap_ms") + " ms" + OffsetSummary(f, "audio");
 }
 
 }  // namespace capture

@@ -19,6 +19,7 @@ Spread Summarize(std::vector<double> values) {
   spread.count = values.size();
   if (values.empty()) return spread;
   std::sort(values.begin(), values.end());
+  spread.min = values.front();
   spread.p50 = NearestRank(values, 50);
   spread.p99 = NearestRank(values, 99);
   spread.max = values.back();
@@ -91,6 +92,29 @@ std::vector<double> ArrivalJitterMs(const std::vector<std::int64_t>& arrivals, s
     jitter.push_back(static_cast<double>(std::llabs(interval - period)) / 10000.0);
   }
   return jitter;
+}
+
+StreamOffsets OffsetsFromStreamTime(const std::vector<SampleRecord>& records) {
+  StreamOffsets offsets;
+  offsets.ms.reserve(records.size());
+  for (const SampleRecord& r : records) {
+    if (!r.running) {
+      ++offsets.beforeRun;
+    } else if (r.times.valid) {
+      offsets.ms.push_back(static_cast<double>(r.streamArrival - r.times.start) / 10000.0);
+    }
+  }
+  return offsets;
+}
+
+bool FirstPictureDelayMs(const std::vector<SampleRecord>& records, double& ms) {
+  for (const SampleRecord& r : records) {
+    if (!r.band.marked) continue;
+    if (!r.band.stamped) return false;
+    ms = static_cast<double>(r.latency) / 10000.0;
+    return true;
+  }
+  return false;
 }
 
 double RateOverArrivals(const std::vector<std::int64_t>& arrivals, const std::vector<std::uint32_t>& frames) {

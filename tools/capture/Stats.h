@@ -14,6 +14,7 @@ namespace capture {
 // every figure is a value that actually occurred.
 struct Spread {
   std::size_t count = 0;
+  double min = 0;
   double p50 = 0;
   double p99 = 0;
   double max = 0;
@@ -34,7 +35,24 @@ struct SampleRecord {
   BandReading band;          // video: what the picture showed
   std::int64_t latency = 0;  // video with a stamp: arrival - write time, 100-ns units
   bool silent = false;       // audio: zeros only
+  bool running = false;      // the sink had been told to run when it arrived
+  std::int64_t streamArrival = 0;  // running: graph clock at Receive - the sink's tStart, 100-ns units
 };
+
+// Where stamps sit against the stream time each sample arrived at. A live
+// source stamps a sample with its deadline and delivers it then, so the
+// start never lies after the arrival and trails it by the wake-up and the
+// conversion.
+struct StreamOffsets {
+  std::vector<double> ms;     // arrival stream time - start, for running samples with times
+  std::size_t beforeRun = 0;  // samples that arrived before the sink ran
+};
+StreamOffsets OffsetsFromStreamTime(const std::vector<SampleRecord>& records);
+
+// How old the first producer picture was when delivered: the write-time age of
+// the first sample that shows one, in ms. False when no sample showed one, or
+// the first that did carried no write time (a later one would not be the first).
+bool FirstPictureDelayMs(const std::vector<SampleRecord>& records, double& ms);
 
 // How the sample stamps follow the ideal grid start0 + i * period.
 struct Regularity {
