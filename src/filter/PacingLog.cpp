@@ -6,6 +6,8 @@
 #include <memory>
 #include <new>
 
+#include "base/Percentile.h"
+
 namespace telvor {
 namespace {
 
@@ -24,13 +26,6 @@ struct FileCloser {
 };
 
 }  // namespace
-
-double Percentile(std::vector<double> values, double q) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  const std::size_t index = static_cast<std::size_t>(q * static_cast<double>(values.size() - 1) + 0.5);
-  return values[std::min(index, values.size() - 1)];
-}
 
 void PacingLog::Start(const wchar_t* owner) {
   path_.clear();
@@ -93,8 +88,10 @@ void PacingLog::Stop() {
     std::fprintf(file.get(), "pacing of %ls: %zu deadlines, ms\nstep p50 p90 p99 max\n", owner_.c_str(), count_);
     for (std::size_t c = 0; c < columns.size(); ++c) {
       const char* name = c == 0 ? "late" : c <= kStepCount ? kStepNames[c - 1] : "whole";
-      std::fprintf(file.get(), "%s %.3f %.3f %.3f %.3f\n", name, Percentile(columns[c], 0.5),
-                   Percentile(columns[c], 0.9), Percentile(columns[c], 0.99), Percentile(columns[c], 1.0));
+      std::vector<double> sorted = columns[c];
+      std::sort(sorted.begin(), sorted.end());
+      std::fprintf(file.get(), "%s %.3f %.3f %.3f %.3f\n", name, NearestRank(sorted, 50), NearestRank(sorted, 90),
+                   NearestRank(sorted, 99), NearestRank(sorted, 100));
     }
     std::fprintf(file.get(), "late buffer frame slots convert deliver\n");
     for (std::size_t i = 0; i < count_; ++i) {

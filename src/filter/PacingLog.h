@@ -48,7 +48,4 @@ class PacingLog {
   LONGLONG frequency_ = 1;
 };
 
-// Value at fraction q (0..1) of `values` sorted ascending; 0 when empty.
-double Percentile(std::vector<double> values, double q);
-
 }  // namespace telvor

@@ -3,16 +3,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/Percentile.h"
+
 namespace capture {
-namespace {
 
-double NearestRank(const std::vector<double>& sorted, double percent) {
-  const double rank = std::ceil(percent / 100.0 * static_cast<double>(sorted.size()));
-  const std::size_t index = rank < 1 ? 0 : static_cast<std::size_t>(rank) - 1;
-  return sorted[std::min(index, sorted.size() - 1)];
-}
-
-}  // namespace
+using telvor::NearestRank;
 
 Spread Summarize(std::vector<double> values) {
   Spread spread;
