@@ -85,6 +85,10 @@ void CorvaneVideoStream::StopChannel(void* context) {
     CAutoLock lock(&pin->m_QueueLock);
     pin->m_Queue.Clear();
     pin->m_LastEntry = FrameEntry();
+    // The next producer numbers its frames from 0 again: measured against
+    // this one's newest, they would all count as overtaken and stay unshown.
+    pin->m_NewestDelivered = 0;
+    pin->m_AnyDelivered = false;
   }
   delete pin->m_pChannel;  // stops the reader before the view goes
   pin->m_pChannel = nullptr;
