@@ -78,9 +78,7 @@ TEST(AudioCapture, ThreeSecondRecordingIsTheFedSamplesInOrder) {
   const int index = telvor::test::kEndToEndCameras + 7;
   const std::string camera = "TELVOR e2e camera " + std::to_string(index);
   const std::string microphone = "TELVOR e2e microphone " + std::to_string(index);
-  InstalledModule module("FILTERS=64\r\nFILTER.VIDEO.NAME.56=" + camera + "\r\nFILTER.AUDIO.NAME.56=" + microphone +
-                         "\r\nFILTER.DEFAULT.OUTPUT.W.56=" + std::to_string(kWidth) +
-                         "\r\nFILTER.DEFAULT.OUTPUT.H.56=" + std::to_string(kHeight) + "\r\n");
+  InstalledModule module(telvor::e2e::CameraSettings(index, camera, microphone, kWidth, kHeight));
   ASSERT_TRUE(module.Copied());
   ASSERT_EQ(module.Register().exitCode, 0);
   const std::wstring wav = module.Dir().File(L"positions.wav");

@@ -36,12 +36,8 @@ class LiveRecording : public ::testing::Test {
   // time (the devices lock), so their cameras may share indexes.
   void Install(int index) {
     ASSERT_TRUE(telvor::e2e::FfmpegPresent()) << "scripts/fetch-ffmpeg build/windows/third_party";
-    const std::string n = std::to_string(index + 1);
-    name_ = "TELVOR e2e live camera " + n;
-    module_ = std::make_unique<InstalledModule>("FILTERS=64\r\nFILTER.VIDEO.NAME." + n + "=" + name_ +
-                                                "\r\nFILTER.FPS." + n + "=" + std::to_string(kFps) +
-                                                "\r\nFILTER.DEFAULT.OUTPUT.W." + n + "=" + std::to_string(kWidth) +
-                                                "\r\nFILTER.DEFAULT.OUTPUT.H." + n + "=" + std::to_string(kHeight) + "\r\n");
+    name_ = "TELVOR e2e live camera " + std::to_string(index);
+    module_ = std::make_unique<InstalledModule>(telvor::e2e::CameraSettings(index, name_, "", kWidth, kHeight, kFps));
     ASSERT_TRUE(module_->Copied());
     ASSERT_EQ(module_->Register().exitCode, 0);
   }
