@@ -155,6 +155,10 @@ void VideoFrameSource::CloseChannel(void (*close)(void* context), void* context)
     m_Queue.Clear();
     m_LastEntry = FrameEntry();
   }
+  // A new producer numbers its frames afresh: the last one's numbers must
+  // not make its first frames look already shown.
+  m_NewestDelivered = 0;
+  m_AnyDelivered = false;
   close(context);
   {
     MutexHold hold(m_ConverterLock.Get());

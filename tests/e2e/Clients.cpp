@@ -4,6 +4,8 @@
 #include <cstring>
 #include <sstream>
 
+#include "FrameBand.h"
+
 namespace telvor::e2e {
 
 using telvor::test::BuildTreePath;
@@ -15,7 +17,7 @@ std::wstring FfmpegPath() { return BuildTreePath(L"third_party/ffmpeg.exe"); }
 bool FfmpegPresent() { return GetFileAttributesW(FfmpegPath().c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 ProcessResult RunFfmpeg(const TempDir& dir, const std::wstring& arguments, DWORD timeoutMs) {
-  return RunCaptured(dir, Quoted(FfmpegPath()) + L" -hide_banner -nostdin " + arguments, timeoutMs);
+  return RunCaptured(dir, FfmpegCommand(arguments), timeoutMs);
 }
 
 namespace {
@@ -78,8 +80,8 @@ std::ostream& operator<<(std::ostream& out, const OfferedFormat& offer) {
   return out << offer.pixelFormat << " " << offer.width << "x" << offer.height << " " << offer.fps << " fps";
 }
 
-FeedProcess::FeedProcess(const TempDir& dir, const std::wstring& arguments)
-    : outputPath_(dir.File(UniqueName(L"feed") + L".txt")) {
+BackgroundProcess::BackgroundProcess(const TempDir& dir, std::wstring commandLine)
+    : outputPath_(dir.File(UniqueName(L"background") + L".txt")) {
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
   HANDLE output = CreateFileW(outputPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -89,7 +91,6 @@ FeedProcess::FeedProcess(const TempDir& dir, const std::wstring& arguments)
   startup.hStdOutput = output;
   startup.hStdError = output;
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  std::wstring commandLine = Quoted(BuildTreePath(L"tools/feed/telvor-feed.exe")) + L" " + arguments;
   PROCESS_INFORMATION info = {};
   if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, output != INVALID_HANDLE_VALUE, 0, nullptr, nullptr,
                      &startup, &info)) {
@@ -99,7 +100,14 @@ FeedProcess::FeedProcess(const TempDir& dir, const std::wstring& arguments)
   if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
 }
 
-FeedProcess::~FeedProcess() { Stop(); }
+BackgroundProcess::~BackgroundProcess() { Stop(); }
+
+FeedProcess::FeedProcess(const TempDir& dir, const std::wstring& arguments)
+    : BackgroundProcess(dir, Quoted(BuildTreePath(L"tools/feed/telvor-feed.exe")) + L" " + arguments) {}
+
+std::wstring FfmpegCommand(const std::wstring& arguments) {
+  return Quoted(FfmpegPath()) + L" -hide_banner -nostdin " + arguments;
+}
 
 bool FeedProcess::WaitForChannel(int cameraIndex, bool video, DWORD timeoutMs) const {
   wchar_t name[64];
@@ -115,25 +123,27 @@ bool FeedProcess::WaitForChannel(int cameraIndex, bool video, DWORD timeoutMs) c
   return false;
 }
 
-bool FeedProcess::WaitForFileSize(const std::wstring& path, size_t bytes, DWORD timeoutMs) const {
+bool BackgroundProcess::WaitForFileSize(const std::wstring& path, size_t bytes, DWORD timeoutMs) const {
   for (DWORD waited = 0; waited <= timeoutMs; waited += 20) {
+    const bool ended = !process_ || WaitForSingleObject(process_, 0) == WAIT_OBJECT_0;
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) &&
         ((static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) >= bytes)
       return true;
+    if (ended) return false;
     Sleep(20);
   }
   return false;
 }
 
-int FeedProcess::WaitForExit(DWORD timeoutMs) {
+int BackgroundProcess::WaitForExit(DWORD timeoutMs) {
   if (!process_ || WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) return -1;
   DWORD code = 0;
   GetExitCodeProcess(process_, &code);
   return static_cast<int>(code);
 }
 
-void FeedProcess::Stop() {
+void BackgroundProcess::Stop() {
   if (!process_) return;
   if (WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) {
     TerminateProcess(process_, 1);
@@ -141,6 +151,51 @@ void FeedProcess::Stop() {
   }
   CloseHandle(process_);
   process_ = nullptr;
+}
+
+namespace {
+
+// The camera's black in yuyv422: Y 16, chroma 128.
+bool IsBlackYuy2(const std::uint8_t* frame, size_t bytes) {
+  for (size_t i = 0; i < bytes; ++i)
+    if (frame[i] != (i % 2 == 0 ? 16 : 128)) return false;
+  return true;
+}
+
+}  // namespace
+
+std::vector<ShownRun> ShownRuns(const std::string& raw, int width, int height) {
+  const capture::PictureLayout layout = {capture::PixelFormat::kYuy2, width, height, 2 * width, false};
+  const size_t bytes = capture::PictureBytes(layout);
+  std::vector<ShownRun> runs;
+  for (size_t f = 0; bytes > 0 && (f + 1) * bytes <= raw.size(); ++f) {
+    const auto* frame = reinterpret_cast<const std::uint8_t*>(raw.data()) + f * bytes;
+    Shown shown;
+    if (IsBlackYuy2(frame, bytes)) {
+      shown.kind = Shown::kBlack;
+    } else if (const capture::BandReading band = capture::ReadBands(layout, frame, bytes); band.marked) {
+      shown = {Shown::kFed, band.frame};
+    }
+    ShownRun* run = runs.empty() ? nullptr : &runs.back();
+    if (!run || run->kind != shown.kind || (shown.kind == Shown::kFed && shown.number < run->lastNumber)) {
+      runs.push_back({shown.kind, f, 0, shown.number, shown.number, f});
+      run = &runs.back();
+    }
+    ++run->count;
+    if (shown.number != run->lastNumber) run->lastNumberAt = f;
+    run->lastNumber = shown.number;
+  }
+  return runs;
+}
+
+std::ostream& operator<<(std::ostream& out, const std::vector<ShownRun>& runs) {
+  static const char* const kNames[] = {"black", "fed", "other"};
+  for (const ShownRun& run : runs) {
+    out << " [" << kNames[run.kind] << " x" << run.count << " from " << run.first;
+    if (run.kind == Shown::kFed) out << ", numbers " << run.firstNumber << ".." << run.lastNumber;
+    out << "]";
+  }
+  return out;
 }
 
 }  // namespace telvor::e2e

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -38,28 +39,56 @@ struct OfferedFormat {
 std::ostream& operator<<(std::ostream& out, const OfferedFormat& offer);
 std::vector<OfferedFormat> ParseListedOptions(const std::string& output);
 
-// telvor-feed running in the background; stopped (terminated) at the latest
-// when the object goes away.
-class FeedProcess {
+// A program running in the background with its output sent to a file;
+// terminated at the latest when the object goes away.
+class BackgroundProcess {
  public:
-  FeedProcess(const telvor::test::TempDir& dir, const std::wstring& arguments);
-  ~FeedProcess();
-  FeedProcess(const FeedProcess&) = delete;
-  FeedProcess& operator=(const FeedProcess&) = delete;
+  BackgroundProcess(const telvor::test::TempDir& dir, std::wstring commandLine);
+  ~BackgroundProcess();
+  BackgroundProcess(const BackgroundProcess&) = delete;
+  BackgroundProcess& operator=(const BackgroundProcess&) = delete;
 
   bool Started() const { return process_ != nullptr; }
-  // True once the producer's channel of that kind exists for the camera.
-  bool WaitForChannel(int cameraIndex, bool video, DWORD timeoutMs) const;
-  // True once `path` holds at least `bytes` bytes (the dump of the first frames).
+  // True once `path` holds at least `bytes` bytes; false on time-out, or
+  // when the program ended before writing them.
   bool WaitForFileSize(const std::wstring& path, size_t bytes, DWORD timeoutMs) const;
   // Exit code once the program ends by itself, -1 on time-out.
   int WaitForExit(DWORD timeoutMs);
+  // Terminates the program, as a crash would end it.
   void Stop();
   std::string Output() const { return ReadFileBytes(outputPath_); }
 
- private:
+ protected:
   std::wstring outputPath_;
   HANDLE process_ = nullptr;
 };
+
+// telvor-feed with the arguments given.
+class FeedProcess : public BackgroundProcess {
+ public:
+  FeedProcess(const telvor::test::TempDir& dir, const std::wstring& arguments);
+  // True once the producer's channel of that kind exists for the camera.
+  bool WaitForChannel(int cameraIndex, bool video, DWORD timeoutMs) const;
+};
+
+// FFmpeg started in the background, the banner left out.
+std::wstring FfmpegCommand(const std::wstring& arguments);
+
+// What one recorded frame shows: the camera's black, a telvor-feed picture
+// (with its frame number), or anything else.
+struct Shown {
+  enum Kind { kBlack, kFed, kOther } kind = kOther;
+  std::uint32_t number = 0;
+};
+// Consecutive frames of one kind; a fed run ends where the numbers go back (a new producer).
+struct ShownRun {
+  Shown::Kind kind;
+  size_t first = 0, count = 0;
+  std::uint32_t firstNumber = 0, lastNumber = 0;
+  size_t lastNumberAt = 0;  // the frame where the run's last number first appeared
+};
+// The runs of a raw yuyv422 recording of width x height frames.
+std::vector<ShownRun> ShownRuns(const std::string& raw, int width, int height);
+std::ostream& operator<<(std::ostream& out, const std::vector<ShownRun>& runs);
 
 }  // namespace telvor::e2e

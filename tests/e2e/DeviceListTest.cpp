@@ -41,16 +41,8 @@ class DeviceList : public ::testing::Test {
  protected:
   DeviceList()
       : tag_(Narrow(UniqueName(L"TELVOR e2e"))),
-        module_(
-            "FILTERS=64\r\n"
-            "FILTER.VIDEO.NAME.49=" +
-            Camera(kVideoAndAudio) +
-            "\r\n"
-            "FILTER.AUDIO.NAME.49=" +
-            Microphone(kVideoAndAudio) +
-            "\r\n"
-            "FILTER.VIDEO.NAME.50=" +
-            Camera(kVideoOnly) + "\r\n") {
+        module_(telvor::e2e::CameraSettings(kVideoAndAudio, Camera(kVideoAndAudio), Microphone(kVideoAndAudio)) +
+                "FILTER.VIDEO.NAME.50=" + Camera(kVideoOnly) + "\r\n") {
     CoInitialize(nullptr);
   }
   ~DeviceList() override { CoUninitialize(); }

@@ -37,6 +37,22 @@ std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
 std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
+std::string CameraSettings(int index, const std::string& video, const std::string& audio, int width, int height,
+                           int fps) {
+  char n[8];
+  std::snprintf(n, sizeof(n), "%02d", index + 1);
+  std::string lines = "FILTERS=64\r\n";
+  auto add = [&](const char* key, const std::string& value) {
+    if (!value.empty() && value != "0") lines += std::string("FILTER.") + key + "." + n + "=" + value + "\r\n";
+  };
+  add("VIDEO.NAME", video);
+  add("AUDIO.NAME", audio);
+  add("DEFAULT.OUTPUT.W", std::to_string(width));
+  add("DEFAULT.OUTPUT.H", std::to_string(height));
+  add("FPS", std::to_string(fps));
+  return lines;
+}
+
 InstalledModule::InstalledModule(const std::string& settings) : modulePath_(dir_.File(L"TELVOR.AX")) {
   copied_ = telvor::test::CopyFileTo(BuildTreePath(L"src/dll/TELVOR.AX"), modulePath_);
   WriteSettings(settings);

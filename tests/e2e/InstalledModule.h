@@ -26,6 +26,11 @@ std::string ReadFileBytes(const std::wstring& path);
 std::wstring Quoted(const std::wstring& text);
 std::wstring Widen(const std::string& text);
 
+// TELVOR.INI's lines for 64 cameras with one of them, `index`, set up: its
+// device names (an empty one left out) and, where not 0, its first size and rate.
+std::string CameraSettings(int index, const std::string& video, const std::string& audio, int width = 0,
+                           int height = 0, int fps = 0);
+
 class InstalledModule {
  public:
   // `settings` are the lines of the CONFIG section. Points TELVOR_LOG at
