@@ -5,6 +5,8 @@
 
 #include "framework/SourceStream.h"
 
+#include <vfwmsgs.h>
+
 CSource::CSource(const wchar_t* objectName, LPUNKNOWN outer, REFCLSID clsid, HRESULT* hr)
     : CBaseFilter(objectName, outer, &m_cStateLock, clsid, hr) {}
 
@@ -13,6 +15,11 @@ CSource::~CSource() {
   // streaming thread running in a pin that is about to be deleted.
   if (!IsStopped()) CBaseFilter::Stop();
   while (!m_paStreams.empty()) delete m_paStreams.back();  // each removes itself
+}
+
+STDMETHODIMP CSource::GetState(DWORD timeoutMs, FILTER_STATE* state) {
+  const HRESULT hr = CBaseFilter::GetState(timeoutMs, state);
+  return hr == S_OK && *state == State_Paused ? VFW_S_CANT_CUE : hr;
 }
 
 int CSource::GetPinCount() {

@@ -15,6 +15,11 @@ class CSource : public CBaseFilter {
   // Stops streaming if still active, then deletes the pins.
   ~CSource() override;
 
+  // A live source cannot cue: while paused its pins deliver nothing, so a
+  // graph must not wait for its renderers to receive a first sample before
+  // it runs (VFW_S_CANT_CUE, where other filters answer S_OK).
+  STDMETHODIMP GetState(DWORD timeoutMs, FILTER_STATE* state) override;
+
   int GetPinCount() override;
   CBasePin* GetPin(int n) override;
 

@@ -10,7 +10,9 @@ CSourceStream::CSourceStream(const wchar_t* objectName, HRESULT* hr, CSource* fi
     : CAMThread(hr),
       CBaseOutputPin(objectName, filter, filter->pStateLock(), hr, pinName),
       m_pFilter(filter),
-      m_Clock(L"CSourceStream", L"CSourceStream::DoBufferProcessingLoop", this) {
+      m_Clock(L"CSourceStream", L"CSourceStream::DoBufferProcessingLoop", this),
+      m_RunChanged(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+  if (!m_RunChanged && hr && SUCCEEDED(*hr)) *hr = HRESULT_FROM_WIN32(GetLastError());
   HRESULT added = filter->AddPin(this);
   if (FAILED(added) && hr && SUCCEEDED(*hr)) *hr = added;
 }
@@ -36,7 +38,6 @@ DWORD CSourceStream::ThreadProc() {
     switch (command) {
       case CMD_PAUSE:
       case CMD_RUN:
-        m_LoopCommand = command;
         Reply(S_OK);
         DoBufferProcessingLoop();
         break;
@@ -64,33 +65,47 @@ void CSourceStream::OnDeadline(REFERENCE_TIME) {}
 void CSourceStream::OnDelivered() {}
 
 bool CSourceStream::HandleCommandWhileStreaming(DWORD command) {
-  switch (command) {
-    case CMD_STOP:
-      return true;  // ThreadProc answers it
-    case CMD_RUN:
-      Reply(static_cast<DWORD>(StartRunning()));
-      return false;
-    case CMD_PAUSE:
-      m_Running = false;
-      m_Clock.Cancel();
-      Reply(S_OK);
-      return false;
-    default:
-      Reply(static_cast<DWORD>(E_UNEXPECTED));
-      return false;
-  }
+  if (command == CMD_STOP) return true;  // ThreadProc answers it
+  Reply(static_cast<DWORD>(command == CMD_RUN || command == CMD_PAUSE ? S_OK : E_UNEXPECTED));
+  return false;
 }
 
 REFERENCE_TIME CSourceStream::StreamTimeAt(LONGLONG mediaPosition) {
   return m_SegmentTime + MediaTime(mediaPosition - m_SegmentMedia);
 }
 
-HRESULT CSourceStream::StartRunning() {
+void CSourceStream::TakeRunRequest() {
+  bool wanted;
+  REFERENCE_TIME start;
+  ComPtr<IReferenceClock> clock;
+  LONG count;
+  {
+    CAutoLock lock(&m_RunLock);
+    wanted = m_RunWanted;
+    start = m_RunStart;
+    clock = m_RunClock;
+    count = m_RunCount;
+  }
+  if (wanted && (!m_Running || count != m_RunCountSeen)) {
+    m_RunCountSeen = count;
+    const HRESULT hr = StartRunning(start, clock.Get());
+    if (FAILED(hr)) {
+      m_Running = false;
+      m_pFilter->NotifyEvent(EC_ERRORABORT, hr, 0);
+    }
+  } else if (!wanted && m_Running) {
+    m_Running = false;
+    m_Clock.Cancel();
+  }
+}
+
+HRESULT CSourceStream::StartRunning(REFERENCE_TIME start, IReferenceClock* clock) {
   // The graph's clock is what tStart is counted on; without one the stream
   // starts now on a clock of our own.
-  HRESULT hr = m_Clock.Start(telvor::StreamClock::Source::kSystemClock, m_RunClock.Get());
+  HRESULT hr = m_Clock.Start(telvor::StreamClock::Source::kSystemClock, clock);
   if (FAILED(hr)) return hr;
-  m_Clock.Rebase(m_RunClock ? m_RunStart : m_Clock.Now());
+  m_Clock.Cancel();  // Start's own first deadline is not this stream's
+  m_Clock.Rebase(clock ? start : m_Clock.Now());
   const REFERENCE_TIME present = std::max<REFERENCE_TIME>(m_Clock.Now() - m_Clock.BaseTime(), 0);
   m_SegmentTime = std::max(StreamTimeAt(m_MediaPosition), present);
   m_SegmentMedia = m_MediaPosition;
@@ -110,15 +125,17 @@ HRESULT CSourceStream::DoBufferProcessingLoop() {
   m_Running = false;
   m_MediaPosition = m_SegmentMedia = 0;
   m_SegmentTime = 0;
+  m_RunCountSeen = 0;
   HRESULT hr = OnThreadStartPlay();
   if (FAILED(hr)) return EndStream(hr);
-  if (m_LoopCommand == CMD_RUN) {
-    hr = StartRunning();
-    if (FAILED(hr)) return EndStream(hr);
-  }
+  TakeRunRequest();  // the filter may be running already
   for (;;) {
-    HANDLE events[2] = {GetRequestHandle(), m_Clock.Event()};
-    const DWORD wait = WaitForMultipleObjects(m_Running ? 2 : 1, events, FALSE, INFINITE);
+    HANDLE events[3] = {GetRequestHandle(), m_RunChanged.Get(), m_Clock.Event()};
+    const DWORD wait = WaitForMultipleObjects(m_Running ? 3 : 2, events, FALSE, INFINITE);
+    if (wait == WAIT_OBJECT_0 + 1) {
+      TakeRunRequest();
+      continue;
+    }
     if (wait == WAIT_OBJECT_0) {
       DWORD command;
       if (CheckRequest(&command) && HandleCommandWhileStreaming(command)) {
@@ -127,7 +144,7 @@ HRESULT CSourceStream::DoBufferProcessingLoop() {
       }
       continue;
     }
-    if (wait != WAIT_OBJECT_0 + 1) {
+    if (wait != WAIT_OBJECT_0 + 2) {
       hr = HRESULT_FROM_WIN32(GetLastError());
       break;
     }
@@ -184,6 +201,7 @@ HRESULT CSourceStream::Active() {
   if (!IsConnected()) return S_OK;
   HRESULT hr = CBaseOutputPin::Active();
   if (FAILED(hr)) return hr;
+  SetRunRequest(false, 0);
   if (!Create()) return E_FAIL;
   hr = Command(CMD_INIT);
   if (FAILED(hr)) {
@@ -209,13 +227,28 @@ HRESULT CSourceStream::Inactive() {
 
 // Both under the filter's state lock.
 HRESULT CSourceStream::Run(REFERENCE_TIME start) {
-  m_RunStart = start;
-  m_RunClock.Reset();
-  m_pFilter->GetSyncSource(m_RunClock.Put());
-  return ThreadExists() ? Command(CMD_RUN) : S_OK;
+  SetRunRequest(true, start);
+  return S_OK;
 }
 
-HRESULT CSourceStream::Suspend() { return ThreadExists() ? Command(CMD_PAUSE) : S_OK; }
+HRESULT CSourceStream::Suspend() {
+  SetRunRequest(false, 0);
+  return S_OK;
+}
+
+void CSourceStream::SetRunRequest(bool running, REFERENCE_TIME start) {
+  {
+    CAutoLock lock(&m_RunLock);
+    m_RunWanted = running;
+    if (running) {
+      m_RunStart = start;
+      m_RunClock.Reset();
+      m_pFilter->GetSyncSource(m_RunClock.Put());
+      ++m_RunCount;
+    }
+  }
+  SetEvent(m_RunChanged.Get());
+}
 
 HRESULT CSourceStream::CheckMediaType(const CMediaType* type) {
   if (!type) return E_POINTER;

@@ -4,9 +4,11 @@
 // Lifecycle: the filter's Pause (from Stopped) calls Active, which commits
 // the allocator, starts the thread and sends CMD_INIT (OnThreadCreate runs on
 // the thread) and CMD_PAUSE (the thread enters DoBufferProcessingLoop and
-// waits). Nothing is delivered until the filter runs: Run(tStart) sends
-// CMD_RUN, and the thread then fills and delivers one sample per deadline.
-// Pausing after running (Suspend) sends CMD_PAUSE and delivery waits again.
+// waits). Nothing is delivered until the filter runs: Run(tStart) tells the
+// thread, which then fills and delivers one sample per deadline; pausing
+// after running (Suspend) tells it to hold delivery again. Neither waits for
+// the thread: it may be blocked in a downstream Receive, as a paused renderer
+// holds its sample until the graph runs or stops.
 // Stop calls Inactive, which decommits the allocator first (so a thread
 // blocked in GetDeliveryBuffer wakes up), then sends CMD_STOP and CMD_EXIT
 // (OnThreadDestroy runs) and waits for the thread to end.
@@ -87,17 +89,25 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   HRESULT Command(DWORD command) { return static_cast<HRESULT>(CallWorker(command)); }
   // Answers a command that arrived while streaming; true when it ends the loop.
   bool HandleCommandWhileStreaming(DWORD command);
-  HRESULT StartRunning();
+  // What Run and Suspend asked for, taken by the loop when m_RunChanged fires.
+  void TakeRunRequest();
+  HRESULT StartRunning(REFERENCE_TIME start, IReferenceClock* clock);
+  void SetRunRequest(bool running, REFERENCE_TIME start);
   // One deadline: a buffer, FillBuffer, stamps, delivery. *stop ends the
   // loop with the returned result.
   HRESULT ProduceOne(bool* stop);
   REFERENCE_TIME StreamTimeAt(LONGLONG mediaPosition);
   HRESULT EndStream(HRESULT hr);
 
-  // Given with CMD_RUN, under the filter's state lock.
+  // The filter's wish, set under m_RunLock by Run and Suspend (which hold
+  // the filter's state lock), read by the streaming thread.
+  CCritSec m_RunLock;
+  bool m_RunWanted = false;
   REFERENCE_TIME m_RunStart = 0;
   ComPtr<IReferenceClock> m_RunClock;
-  DWORD m_LoopCommand = CMD_PAUSE;  // the command that entered the loop
+  LONG m_RunCount = 0;       // each Run counts, so a pause and run in between is not missed
+  LONG m_RunCountSeen = 0;   // streaming thread
+  UniqueHandle m_RunChanged;  // auto reset
 
   // The stream's timeline, streaming thread only. A segment starts at each
   // Run: stamps are the segment's start plus the media since then, so that
