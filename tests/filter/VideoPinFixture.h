@@ -73,9 +73,8 @@ inline CMediaType VideoType(REFGUID subtype, int width, int height, double fps) 
 // A producer of this process feeding one camera.
 class Producer {
  public:
-  Producer(int cameraIndex, std::uint32_t width, std::uint32_t height, std::uint32_t capacity = 0,
-           std::uint32_t liveSlots = 0) {
-    const telvor_video_format format = {TELVOR_FOURCC_YUY2, width, height, 30.0, capacity, liveSlots};
+  Producer(int cameraIndex, std::uint32_t width, std::uint32_t height) {
+    const telvor_video_format format = {TELVOR_FOURCC_YUY2, width, height, 30.0, 0, 0};
     result_ = telvor_open_video(cameraIndex, 0, &format, &channel_);
     frame_.resize(static_cast<size_t>(width) * height * 2);
   }
@@ -83,12 +82,11 @@ class Producer {
     if (channel_) telvor_close(channel_);
   }
   bool Ok() const { return result_ == TELVOR_OK; }
-  std::uint32_t Capacity() const { return telvor_capacity(channel_); }
-  // A frame whose every byte is `value`, or as much of it as the slot holds.
+  // A frame whose every byte is `value`.
   bool Write(std::uint8_t value) {
     std::memset(frame_.data(), value, frame_.size());
-    const std::uint32_t length = std::min<std::uint32_t>(static_cast<std::uint32_t>(frame_.size()), Capacity());
-    return telvor_write(channel_, frame_.data(), length, TELVOR_TIMESTAMP_NOW) == TELVOR_OK;
+    return telvor_write(channel_, frame_.data(), static_cast<std::uint32_t>(frame_.size()), TELVOR_TIMESTAMP_NOW) ==
+           TELVOR_OK;
   }
 
  private:

@@ -1,0 +1,255 @@
+// The frame source's choice of picture, deadline by deadline, without a
+// filter graph: the test lays out the slots itself and queues references
+// into them as the channel's reader would. The channel is real only for its
+// mutex, which Fill holds while it reads a slot.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <dshow.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "filter/VideoFrameSource.h"
+#include "imaging/SwScaler.h"
+#include "support/CameraIndexes.h"
+#include "support/LogCapture.h"
+#include "transport/FakeRing.h"
+#include "transport/SharedVideo.h"
+
+namespace telvor::test {
+namespace {
+
+constexpr std::int32_t kWidth = 16, kHeight = 8;
+constexpr std::uint32_t kCapacity = 256;  // one 16 x 8 YUY2 frame
+constexpr int kSlots = 8;
+constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+
+OutputFormat Output(REFGUID subtype, int width, int height) {
+  AM_MEDIA_TYPE type = {};
+  BuildVideoType(&type, subtype, width, height, 30.0);
+  const OutputFormat format = DescribeVideoType(type);
+  CoTaskMemFree(type.pbFormat);
+  return format;
+}
+
+enum Op { kQueue, kWrite, kShow, kBlack, kKeepNewest, kClose, kAnnounce, kRestart };
+struct Step {
+  Op op;
+  int slot;
+  std::uint64_t sequence;
+  bool whole;  // the frame's length covers a whole picture
+};
+// The producer writes frame `n` into a slot and the reader queues it.
+constexpr Step Q(int slot, std::uint64_t n, bool whole = true) { return {kQueue, slot, n, whole}; }
+// The producer writes frame `n` into a slot; the reader has not queued it (yet).
+constexpr Step W(int slot, std::uint64_t n, bool whole = true) { return {kWrite, slot, n, whole}; }
+// The next deadline shows frame `n`, or black.
+constexpr Step S(std::uint64_t n) { return {kShow, 0, n, true}; }
+constexpr Step Do(Op op) { return {op, 0, 0, true}; }
+constexpr Step kB = Do(kBlack);
+
+class VideoFrameSourceTest : public ::testing::Test {
+ protected:
+  // Each test its own camera: tests run in parallel processes that share
+  // kernel objects, and one of them keeps the mutex on purpose.
+  void Open(int camera) {
+    ring = std::make_unique<FakeRing>(kVideoNames, camera, 4096);
+    ASSERT_TRUE(ring->Ok());
+    // A usable format: the reader announces it, then idles without touching
+    // the mutex, which would otherwise compete with Fill for it.
+    SlotHeader* format = ring->Header(kCapacity, 0);
+    format->video_fourcc = kFourCcYuy2;
+    format->video_width = kWidth;
+    format->video_height = kHeight;
+    format->video_capacity = kCapacity;
+    channel.index = camera;
+    ASSERT_TRUE(channel.Create());
+  }
+  void TearDown() override { channel.Close(); }
+
+  void Start(std::uint32_t fourcc, const OutputFormat& output, std::uint32_t capacity = kCapacity) {
+    fourcc_ = fourcc;
+    capacity_ = capacity;
+    output_ = output;
+    mode_ = fourcc == kFourCcYuy2 ? kConverterYuy2 : kConverterYv12;
+    frameBytes_ = static_cast<std::uint32_t>(SwScaler::SourceBytes(mode_, kWidth, kHeight));
+    slots_.assign(kSlots * (kSlotHeaderSize + kCapacity), 0);
+    source = std::make_unique<VideoFrameSource>(this);
+    source->SetOutput(output);
+    source->SetSource(fourcc, kWidth, kHeight, capacity);
+  }
+  std::uint8_t* Payload(int slot) { return slots_.data() + slot * (kSlotHeaderSize + kCapacity) + kSlotHeaderSize; }
+  static std::uint8_t Pattern(std::uint64_t n, std::uint32_t i) {
+    return static_cast<std::uint8_t>(n * 53 + i * 7 + (i >> 4) * 29);
+  }
+  FrameEntry Write(int slot, std::uint64_t n, bool whole) {
+    std::uint8_t* payload = Payload(slot);
+    for (std::uint32_t i = 0; i < kCapacity; ++i) payload[i] = Pattern(n, i);
+    SlotHeader header = HeaderBeforePayload(payload);
+    header.video_sequence = n;
+    header.payload_length = whole ? frameBytes_ : frameBytes_ - 1;
+    std::memcpy(payload - kSlotHeaderSize, &header, sizeof header);
+    return {static_cast<std::int64_t>(n), payload, header.payload_length, n, &channel};
+  }
+  long PictureSize() const { return static_cast<long>(PictureBytes(output_)); }
+  std::vector<std::uint8_t> Black() const {
+    std::vector<std::uint8_t> picture(PictureSize());
+    FillBlack(output_, picture.data());
+    return picture;
+  }
+  // Frame `n` through a converter of its own.
+  std::vector<std::uint8_t> Converted(std::uint64_t n) const {
+    std::vector<std::uint8_t> frame(kCapacity), picture(PictureSize());
+    for (std::uint32_t i = 0; i < kCapacity; ++i) frame[i] = Pattern(n, i);
+    SwScaler converter(mode_, kWidth, kHeight, FindVideoSubtype(output_.subtype)->outputKind,
+                       static_cast<std::int32_t>(output_.width), static_cast<std::int32_t>(output_.height),
+                       output_.bottomUp, 2, 0);
+    converter.Scale(frame.data(), mode_ == kConverterYuy2 ? 2 * kWidth : kWidth, picture.data(),
+                    static_cast<std::int32_t>(output_.stride));
+    return picture;
+  }
+  std::vector<std::uint8_t> Fill() {
+    std::vector<std::uint8_t> picture(PictureSize());
+    EXPECT_EQ(PictureSize(), source->Fill(picture.data(), PictureSize(), nullptr));
+    return picture;
+  }
+  void Run(const Step& step) {
+    int closed = 0;
+    switch (step.op) {
+      case kQueue: source->Queue(Write(step.slot, step.sequence, step.whole)); break;
+      case kWrite: Write(step.slot, step.sequence, step.whole); break;
+      case kShow: {
+        const std::vector<std::uint8_t> picture = Fill();
+        EXPECT_TRUE(picture == Converted(step.sequence))
+            << "not frame " << step.sequence << (picture == Black() ? " but black" : "");
+        break;
+      }
+      case kBlack: EXPECT_TRUE(Fill() == Black()) << "not black"; break;
+      case kKeepNewest: source->KeepNewest(); break;
+      case kClose:
+        source->CloseChannel([](void* count) { ++*static_cast<int*>(count); }, &closed);
+        EXPECT_EQ(1, closed);
+        break;
+      case kAnnounce: source->SetSource(fourcc_, kWidth, kHeight, capacity_); break;
+      case kRestart: source->Restart(); break;
+    }
+  }
+
+  std::unique_ptr<FakeRing> ring;
+  SharedVideo channel;
+  std::unique_ptr<VideoFrameSource> source;
+
+ private:
+  std::uint32_t fourcc_ = 0, capacity_ = 0, frameBytes_ = 0;
+  std::int32_t mode_ = 0;
+  OutputFormat output_ = {};
+  std::vector<std::uint8_t> slots_;
+};
+
+// Each case starts from a new source; every deadline of it is checked
+// against a converter of the test's own or the black picture.
+TEST_F(VideoFrameSourceTest, DeadlinesShowFramesInProducerOrder) {
+  ASSERT_NO_FATAL_FAILURE(Open(kVideoPinCameras + 2));
+  const Step K = Do(kKeepNewest), C = Do(kClose), A = Do(kAnnounce), R = Do(kRestart);
+  const struct Case {
+    const char* name;
+    std::vector<Step> steps;
+  } cases[] = {
+      {"nothing queued", {kB, kB}},
+      {"oldest first, then the last again", {Q(0, 1), Q(1, 2), Q(2, 3), S(1), S(2), S(3), S(3)}},
+      {"five at most, the oldest gives way",
+       {Q(0, 1), Q(1, 2), Q(2, 3), Q(3, 4), Q(4, 5), Q(5, 6), S(2), S(3), S(4), S(5), S(6), S(6)}},
+      {"a rewritten slot gives way to the oldest whole frame",
+       {Q(0, 1), Q(1, 2), Q(2, 3), W(0, 4), Q(0, 4), S(2), S(3), S(4)}},
+      {"rewritten slots in a row", {Q(0, 1), Q(1, 2), Q(2, 3), W(0, 4), W(1, 5), S(3), Q(0, 4), Q(1, 5), S(4), S(5)}},
+      {"no whole frame left: the slot's newer one, and what it overtook is skipped",
+       {Q(0, 1), W(0, 3), S(3), Q(1, 2), Q(0, 3), Q(2, 4), S(4)}},
+      {"a slot whose number fell", {Q(0, 5), W(0, 2), kB, kB}},
+      {"a short frame: the last good one", {Q(0, 1), S(1), Q(1, 2, false), S(1), Q(2, 3), S(3)}},
+      {"a short frame and no good one", {Q(0, 1, false), kB}},
+      {"a short frame, the good one's slot rewritten whole", {Q(0, 1), S(1), W(0, 3), Q(1, 2, false), S(3)}},
+      {"a short frame, the good one's slot rewritten short", {Q(0, 1), S(1), W(0, 3, false), Q(1, 2, false), kB}},
+      {"the run keeps the newest", {Q(0, 1), Q(1, 2), Q(2, 3), K, S(3), S(3)}},
+      {"a closed channel, until a producer announces itself",
+       {Q(0, 1), S(1), Q(1, 2), C, kB, Q(2, 3), kB, A, Q(3, 4), S(4)}},
+      {"a new stream numbers anew", {Q(0, 5), S(5), R, kB, Q(1, 2), S(2)}},
+      {"numbers wrap past 2^64",
+       {Q(0, kMax - 1), Q(1, kMax), Q(2, 0), Q(3, 1), S(kMax - 1), S(kMax), S(0), S(1), Q(0, kMax), S(1)}},
+      {"a slot rewritten across the wrap is newer", {Q(0, kMax), W(0, 0), S(0)}},
+  };
+  const struct Pair {
+    std::uint32_t fourcc;
+    OutputFormat output;
+  } pairs[] = {{kFourCcYuy2, Output(MEDIASUBTYPE_RGB24, 10, 6)}, {kFourCcYv12, Output(MEDIASUBTYPE_YUY2, 16, 8)}};
+  for (const Pair& pair : pairs) {
+    for (const Case& c : cases) {
+      Start(pair.fourcc, pair.output);
+      for (size_t i = 0; i < c.steps.size(); ++i) {
+        SCOPED_TRACE(testing::Message() << c.name << ", step " << i << ", source " << std::hex << pair.fourcc);
+        Run(c.steps[i]);
+      }
+    }
+  }
+}
+
+// A format that does not fit its slot would be read past the slot's end; a
+// sample that cannot hold the picture, or a format the camera does not
+// write, is left alone. Each says so once.
+TEST_F(VideoFrameSourceTest, WhatCannotBeWrittenWhole) {
+  ASSERT_NO_FATAL_FAILURE(Open(kVideoPinCameras + 3));
+  LogCapture log;
+  Start(kFourCcYuy2, Output(MEDIASUBTYPE_YUY2, 16, 8), kCapacity - 1);
+  for (std::uint64_t n = 1; n <= 2; ++n) {
+    Run(Q(0, n));
+    Run(kB);
+  }
+  EXPECT_EQ(1u, log.Count(L"frame 16x8 does not fit a slot of 255 bytes, no converter"));
+
+  OutputFormat wide = Output(MEDIASUBTYPE_RGB24, 16, 8);
+  wide.width = 40;  // a client's picture wider than its rows
+  const struct {
+    OutputFormat output;
+    long size;
+  } cases[] = {{Output(MEDIASUBTYPE_YUY2, 16, 8), 16 * 8 * 2 - 1},
+               {wide, 1 << 20},
+               {Output(MEDIASUBTYPE_RGB565, 16, 8), 1 << 20}};
+  for (const auto& c : cases) {
+    Start(kFourCcYuy2, c.output);
+    Run(Q(0, 1));
+    std::vector<std::uint8_t> buffer(c.size, 0xEE);
+    for (int deadline = 0; deadline < 2; ++deadline) EXPECT_EQ(-1, source->Fill(buffer.data(), c.size, nullptr));
+    EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](std::uint8_t b) { return b == 0xEE; }));
+  }
+  EXPECT_EQ(1u, log.Count(L"sample of 255 bytes cannot hold 256, picture left out"));
+}
+
+// A producer that keeps its mutex past a frame period gets the black
+// picture in its place, said once, and its frame once it lets go.
+TEST_F(VideoFrameSourceTest, ProducerKeepingItsMutexGetsBlack) {
+  ASSERT_NO_FATAL_FAILURE(Open(kVideoPinCameras + 4));
+  LogCapture log;
+  Start(kFourCcYuy2, Output(MEDIASUBTYPE_YUY2, 16, 8));
+  Run(Q(0, 1));
+  UniqueHandle held(CreateEventW(nullptr, TRUE, FALSE, nullptr)), done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::thread producer([&] {
+    ring->Lock();
+    SetEvent(held.Get());
+    WaitForSingleObject(done.Get(), INFINITE);
+    ring->Unlock();
+  });
+  WaitForSingleObject(held.Get(), INFINITE);
+  Run(kB);
+  Run(kB);
+  SetEvent(done.Get());
+  producer.join();
+  Run(S(1));
+  EXPECT_EQ(1u, log.Count(L"producer kept its mutex over 33 ms, black picture sent"));
+}
+
+}  // namespace
+}  // namespace telvor::test
