@@ -77,9 +77,11 @@ class StreamingTest : public ::testing::Test {
 TEST_F(StreamingTest, PauseStartsNoThreadUnconnectedAndLeavesNoneWhenTheStartFails) {
   EXPECT_EQ(S_OK, source->Pause());
   FILTER_STATE state;
-  EXPECT_EQ(S_OK, source->GetState(0, &state));
+  // A live source: a graph must not wait for renderers to get a sample in pause.
+  EXPECT_EQ(VFW_S_CANT_CUE, source->GetState(0, &state));
   EXPECT_EQ(State_Paused, state);
   EXPECT_EQ(S_OK, source->Run(0));
+  EXPECT_EQ(S_OK, source->GetState(0, &state));
   EXPECT_EQ(S_OK, source->Stop());
   EXPECT_EQ(0, source->stream->threadCreates);
 
