@@ -12,6 +12,7 @@
 #include "support/CameraIndexes.h"
 #include "support/LogCapture.h"
 #include "support/TestSink.h"
+#include "telvor_producer.h"
 
 namespace telvor::test {
 namespace {
@@ -324,6 +325,43 @@ TEST_F(AudioStreamingTest, OtherProducerFormatGetsNoPacketsThrough) {
     for (const ReceivedSample& sample : samples) ASSERT_TRUE(IsSilence(sample));
     EXPECT_EQ(0u, log.Count(L"SharedAudio::Create failed"));
   }
+}
+
+// Producers started after the stream, ended and started again are followed
+// without restarting the graph: their sound, then silence within a second.
+TEST_F(AudioStreamingTest, ProducersStartingLateAndEndingAreFollowed) {
+  const int camera = kAudioPinCameras + 3;
+  LogCapture log;
+  Connect(camera);
+  ASSERT_TRUE(SUCCEEDED(control->Run()));
+  ASSERT_TRUE(sink->WaitForSamples(3, kWaitMs));
+  auto lastIsSilence = [&] { return IsSilence(sink->Samples().back()); };
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    const telvor_audio_format format = {2, 16, 48000, 0};
+    telvor_channel* producer = nullptr;
+    ASSERT_EQ(TELVOR_OK, telvor_open_audio(camera, 0, &format, &producer));
+    const std::vector<std::uint8_t> packet(1920, static_cast<std::uint8_t>(0x31 + round));
+    bool heard = false;
+    for (int i = 0; i < 150 && !heard; ++i) {
+      telvor_write(producer, packet.data(), static_cast<std::uint32_t>(packet.size()), TELVOR_TIMESTAMP_NOW);
+      Sleep(10);
+      heard = !lastIsSilence();
+    }
+    EXPECT_TRUE(heard) << "the producer's sound within 1.5 s";
+    telvor_close(producer);
+    // Silence comes at once (no packets); the channel closes within a second,
+    // so that a new producer is met afresh.
+    const ULONGLONG ended = GetTickCount64();
+    while (log.Count(L"producer gone, channel closed") <= static_cast<size_t>(round) &&
+           GetTickCount64() - ended < 3000) {
+      Sleep(10);
+    }
+    EXPECT_LT(GetTickCount64() - ended, 1000u) << "the channel of the ended producer is closed";
+    EXPECT_TRUE(lastIsSilence());
+  }
+  EXPECT_EQ(2u, log.Count(L"producer appeared, channel open"));
+  EXPECT_EQ(2u, log.Count(L"producer gone, channel closed"));
 }
 
 }  // namespace
