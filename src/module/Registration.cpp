@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "framework/ClassFactory.h"
+#include "framework/ComPtr.h"
 #include "module/CameraTable.h"
 #include "module/Log.h"
 
@@ -111,23 +112,6 @@ void DeleteKeyTree(HKEY parent, const std::wstring& name) {
   RegDeleteKeyW(parent, name.c_str());
 }
 
-template <typename Interface>
-class ComRef {
- public:
-  ComRef() = default;
-  ~ComRef() {
-    if (pointer_) pointer_->Release();
-  }
-  ComRef(const ComRef&) = delete;
-  ComRef& operator=(const ComRef&) = delete;
-  void** Receive() { return reinterpret_cast<void**>(&pointer_); }
-  Interface* operator->() const { return pointer_; }
-  explicit operator bool() const { return pointer_ != nullptr; }
-
- private:
-  Interface* pointer_ = nullptr;
-};
-
 HRESULT UpdateFilter(IFilterMapper2* mapper, const FilterSetup& setup, bool registering) {
   // Registering removes the old entry first, so registering twice leaves one.
   const HRESULT removed = mapper->UnregisterFilter(setup.category, nullptr, *setup.clsid);
@@ -169,13 +153,13 @@ HRESULT UpdateFilters(Mapper* mapper, bool registering) {
 }
 
 HRESULT UpdateFilterMapper(bool registering) {
-  ComRef<IFilterMapper2> mapper2;
+  ComPtr<IFilterMapper2> mapper2;
   HRESULT hr = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                                mapper2.Receive());
-  if (SUCCEEDED(hr)) return UpdateFilters(mapper2.operator->(), registering);
-  ComRef<IFilterMapper> mapper;
-  hr = CoCreateInstance(CLSID_FilterMapper, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper, mapper.Receive());
-  if (SUCCEEDED(hr)) return UpdateFilters(mapper.operator->(), registering);
+                                mapper2.PutVoid());
+  if (SUCCEEDED(hr)) return UpdateFilters(mapper2.Get(), registering);
+  ComPtr<IFilterMapper> mapper;
+  hr = CoCreateInstance(CLSID_FilterMapper, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper, mapper.PutVoid());
+  if (SUCCEEDED(hr)) return UpdateFilters(mapper.Get(), registering);
   return hr;
 }
 
