@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "framework/Handle.h"
+#include "base/Handle.h"
 
 namespace telvor {
 

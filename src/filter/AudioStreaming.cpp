@@ -4,7 +4,7 @@
 
 #include <evcode.h>
 
-#include "framework/Handle.h"
+#include "base/Handle.h"
 #include "module/Log.h"
 #include "transport/SlotsHold.h"
 

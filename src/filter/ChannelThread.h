@@ -17,7 +17,7 @@
 
 #include <windows.h>
 
-#include "framework/Handle.h"
+#include "base/Handle.h"
 
 namespace telvor {
 

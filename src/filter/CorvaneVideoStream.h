@@ -31,7 +31,7 @@
 #include "filter/PacingLog.h"
 #include "framework/AccessGuard.h"
 #include "filter/VideoMediaTypes.h"
-#include "framework/Handle.h"
+#include "base/Handle.h"
 #include "framework/MediaType.h"
 #include "framework/SourceStream.h"
 #include "module/CameraTable.h"

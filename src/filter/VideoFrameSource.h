@@ -28,7 +28,7 @@
 
 #include "filter/FrameQueue.h"
 #include "filter/VideoMediaTypes.h"
-#include "framework/Handle.h"
+#include "base/Handle.h"
 
 class SwScaler;
 namespace telvor {

@@ -15,7 +15,7 @@
 
 #include <windows.h>
 
-#include "framework/Handle.h"
+#include "base/Handle.h"
 
 class CAMThread {
  public:

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "framework/ComPtr.h"
-#include "framework/Handle.h"
+#include "base/Handle.h"
 #include "framework/Unknown.h"
 
 class CBasePin;

@@ -20,7 +20,7 @@
 #include <string>
 
 #include "framework/ComPtr.h"
-#include "framework/Handle.h"
+#include "base/Handle.h"
 #include "framework/MediaType.h"
 #include "framework/Unknown.h"
 

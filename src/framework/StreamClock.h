@@ -16,7 +16,7 @@
 #include <strmif.h>
 
 #include "framework/ComPtr.h"
-#include "framework/Handle.h"
+#include "base/Handle.h"
 
 namespace telvor {
 

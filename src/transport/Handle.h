@@ -7,33 +7,12 @@
 
 #include <utility>
 
+#include "base/Handle.h"
+
 namespace telvor::transport {
 
-class Handle {
- public:
-  Handle() = default;
-  explicit Handle(HANDLE handle) : handle_(handle) {}
-  ~Handle() { Reset(); }
-  Handle(Handle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-  Handle& operator=(Handle&& other) noexcept {
-    if (this != &other) Reset(std::exchange(other.handle_, nullptr));
-    return *this;
-  }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-
-  HANDLE Get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-  // Takes ownership of `handle`; INVALID_HANDLE_VALUE is stored as null so a
-  // failed CreateFile-style call reads as "nothing held".
-  void Reset(HANDLE handle = nullptr) {
-    if (handle_) CloseHandle(handle_);
-    handle_ = (handle == INVALID_HANDLE_VALUE) ? nullptr : handle;
-  }
-
- private:
-  HANDLE handle_ = nullptr;
-};
+// The project's one owner of a kernel handle.
+using Handle = ::UniqueHandle;
 
 class MappedView {
  public:

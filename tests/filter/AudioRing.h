@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/Handle.h"
+#include "base/Handle.h"
 
 namespace telvor::test {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/Handle.h"
+#include "base/Handle.h"
 #include "support/Watchdog.h"
 #include "transport/SlotHeader.h"
 

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "framework/Handle.h"
+#include "base/Handle.h"
 
 namespace telvor::test {
 

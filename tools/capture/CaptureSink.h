@@ -20,7 +20,7 @@
 #include "framework/BaseFilter.h"
 #include "framework/BasePin.h"
 #include "framework/ComPtr.h"
-#include "framework/Handle.h"
+#include "base/Handle.h"
 #include "framework/MediaType.h"
 
 namespace capture {

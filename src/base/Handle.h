@@ -1,4 +1,4 @@
-// Owning holders for kernel handles and critical sections.
+// Owning holders for kernel handles and locks: the one set every layer uses.
 #pragma once
 
 #include <windows.h>
