@@ -69,12 +69,10 @@ void CorvaneAudioStream::CloseChannel() {
 
 // --- channel callbacks, on the channel's reader thread ---
 
-std::int32_t CorvaneAudioStream::OnFormatChanged(telvor::SharedAudio* channel, std::uint32_t, std::uint32_t,
-                                                 std::uint32_t, std::uint32_t, std::uint32_t, double,
-                                                 std::uint32_t channels, std::uint32_t bitsPerSample,
-                                                 std::uint32_t samplesPerSecond, void* user) {
-  return static_cast<CorvaneAudioStream*>(user)->KAVOShared_OnFormatChanged(channel, channels, bitsPerSample,
-                                                                            samplesPerSecond);
+std::int32_t CorvaneAudioStream::OnFormatChanged(telvor::SharedAudio* channel, const telvor::SlotHeader& header,
+                                                 void* user) {
+  return static_cast<CorvaneAudioStream*>(user)->KAVOShared_OnFormatChanged(
+      channel, header.audio_channels, header.audio_bits_per_sample, header.audio_samples_per_second);
 }
 
 std::int32_t CorvaneAudioStream::KAVOShared_OnFormatChanged(telvor::SharedAudio* channel, std::uint32_t channels,

@@ -17,15 +17,16 @@
 #include <cstdint>
 #include <memory>
 
+#include "filter/AudioBuffer.h"
 #include "filter/AudioFormat.h"
 #include "filter/AudioPacketQueue.h"
-#include "filter/AudioBuffer.h"
 #include "filter/CapturePinCategory.h"
 #include "filter/ChannelThread.h"
 #include "framework/MediaType.h"
 #include "framework/Source.h"
 #include "framework/SourceStream.h"
 #include "transport/SharedAudio.h"
+#include "transport/SlotHeader.h"
 
 struct FilterEntry;
 
@@ -84,10 +85,7 @@ class CorvaneAudioStream : public CSourceStream, public IAMStreamConfig, public 
   telvor::SharedChannel* OpenChannel(bool quiet);
   void CloseChannel();
 
-  static std::int32_t OnFormatChanged(telvor::SharedAudio* channel, std::uint32_t fourcc, std::uint32_t zero1,
-                                      std::uint32_t width, std::uint32_t height, std::uint32_t zero2,
-                                      double frameRate, std::uint32_t channels, std::uint32_t bitsPerSample,
-                                      std::uint32_t samplesPerSecond, void* user);
+  static std::int32_t OnFormatChanged(telvor::SharedAudio* channel, const telvor::SlotHeader& header, void* user);
   static std::int32_t OnAudioPreview(telvor::SharedAudio* channel, double sampleTime,
                                      const std::uint8_t* payload, std::uint32_t length, void* user);
 

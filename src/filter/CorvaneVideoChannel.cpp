@@ -85,13 +85,13 @@ void CorvaneVideoStream::StopChannel(void* context) {
       pin);
 }
 
-std::int32_t CorvaneVideoStream::OnFormatChanged(telvor::SharedVideo* channel, std::uint32_t fourcc,
-                                                 std::uint32_t, std::uint32_t width, std::uint32_t height,
-                                                 std::uint32_t zero2, double frameRate, std::uint32_t,
-                                                 std::uint32_t, std::uint32_t, void* user) {
+std::int32_t CorvaneVideoStream::OnFormatChanged(telvor::SharedVideo* channel, const telvor::SlotHeader& header,
+                                                 void* user) {
   auto* pin = static_cast<CorvaneVideoStream*>(user);
   pin->m_SourceCapacity = channel->PayloadCapacity();
-  return pin->KAVOShared_OnFormatChanged(fourcc, width, height, static_cast<std::int32_t>(zero2), frameRate);
+  // The sixth value of the announcement is always 0 in the producer's header.
+  return pin->KAVOShared_OnFormatChanged(header.video_fourcc, header.video_width, header.video_height, 0,
+                                         header.video_frame_rate);
 }
 
 int CorvaneVideoStream::KAVOShared_OnFormatChanged(std::uint32_t fourcc, std::uint32_t width, std::uint32_t height,

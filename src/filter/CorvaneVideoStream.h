@@ -23,19 +23,20 @@
 #include <utility>
 #include <vector>
 
+#include "base/Handle.h"
 #include "filter/CapturePinCategory.h"
 #include "filter/ChannelThread.h"
 #include "filter/FrameQueue.h"
-#include "filter/VideoFrameSource.h"
 #include "filter/ICorvaneVideoStream.h"
 #include "filter/PacingLog.h"
-#include "framework/AccessGuard.h"
+#include "filter/VideoFrameSource.h"
 #include "filter/VideoMediaTypes.h"
-#include "base/Handle.h"
+#include "framework/AccessGuard.h"
 #include "framework/MediaType.h"
 #include "framework/SourceStream.h"
 #include "module/CameraTable.h"
 #include "module/ModulePaths.h"
+#include "transport/SlotHeader.h"
 
 class SwScaler;
 namespace telvor {
@@ -157,10 +158,7 @@ class CorvaneVideoStream : public CSourceStream,
   // channel helpers
   static telvor::SharedChannel* StartChannel(void* pin, bool quiet);
   static void StopChannel(void* pin);
-  static std::int32_t OnFormatChanged(telvor::SharedVideo* channel, std::uint32_t fourcc, std::uint32_t zero1,
-                                      std::uint32_t width, std::uint32_t height, std::uint32_t zero2,
-                                      double frameRate, std::uint32_t audioChannels, std::uint32_t audioBits,
-                                      std::uint32_t audioRate, void* user);
+  static std::int32_t OnFormatChanged(telvor::SharedVideo* channel, const telvor::SlotHeader& header, void* user);
   static std::int32_t OnVideoPreview(telvor::SharedVideo* channel, double sampleTime, const std::uint8_t* payload,
                                      std::uint32_t length, void* user);
   void ProbeChannelFrameRate();

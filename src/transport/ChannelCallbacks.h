@@ -25,27 +25,17 @@
 
 #include <cstdint>
 
+#include "transport/SlotHeader.h"
+
 namespace telvor {
 
 class SharedVideo;
 class SharedAudio;
 
-// Arguments in order: the channel, video FourCC, 0, width, height, 0, frame
-// rate, audio channel count, audio bits per sample, audio samples per second,
-// user. All values come from slot 0's header; the two zeros are kept so that
-// both channels and their owners share one argument list.
-using on_video_format_changed_fn = std::int32_t (*)(SharedVideo* channel, std::uint32_t fourcc,
-                                                    std::uint32_t zero1, std::uint32_t width,
-                                                    std::uint32_t height, std::uint32_t zero2,
-                                                    double frame_rate, std::uint32_t audio_channels,
-                                                    std::uint32_t audio_bits_per_sample,
-                                                    std::uint32_t audio_samples_per_second, void* user);
-using on_audio_format_changed_fn = std::int32_t (*)(SharedAudio* channel, std::uint32_t fourcc,
-                                                    std::uint32_t zero1, std::uint32_t width,
-                                                    std::uint32_t height, std::uint32_t zero2,
-                                                    double frame_rate, std::uint32_t audio_channels,
-                                                    std::uint32_t audio_bits_per_sample,
-                                                    std::uint32_t audio_samples_per_second, void* user);
+// The producer's format as slot 0's header announced it (a copy, read under
+// the producer's mutex); the owner reads the fields of its kind.
+using on_video_format_changed_fn = std::int32_t (*)(SharedVideo* channel, const SlotHeader& header, void* user);
+using on_audio_format_changed_fn = std::int32_t (*)(SharedAudio* channel, const SlotHeader& header, void* user);
 
 // One call per delivered frame or packet, in sequence order.
 using on_video_preview_fn = std::int32_t (*)(SharedVideo* channel, double sample_time,

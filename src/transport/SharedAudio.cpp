@@ -12,9 +12,7 @@ bool AudioFormatUsable(const SlotHeader& header) {
 std::int32_t AnnounceAudio(SharedChannel* channel, const SlotHeader& header) {
   auto* audio = static_cast<SharedAudio*>(channel);
   if (!audio->on_format_changed) return 0;
-  return audio->on_format_changed(audio, header.video_fourcc, 0, header.video_width, header.video_height, 0,
-                                  header.video_frame_rate, header.audio_channels, header.audio_bits_per_sample,
-                                  header.audio_samples_per_second, audio->user);
+  return audio->on_format_changed(audio, header, audio->user);
 }
 
 bool HasAudioPreview(const SharedChannel* channel) {

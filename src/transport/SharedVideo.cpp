@@ -10,9 +10,7 @@ bool VideoFormatUsable(const SlotHeader& header) {
 std::int32_t AnnounceVideo(SharedChannel* channel, const SlotHeader& header) {
   auto* video = static_cast<SharedVideo*>(channel);
   if (!video->on_format_changed) return 0;
-  return video->on_format_changed(video, header.video_fourcc, 0, header.video_width, header.video_height, 0,
-                                  header.video_frame_rate, header.audio_channels, header.audio_bits_per_sample,
-                                  header.audio_samples_per_second, video->user);
+  return video->on_format_changed(video, header, video->user);
 }
 
 bool HasVideoPreview(const SharedChannel* channel) {

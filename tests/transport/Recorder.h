@@ -84,12 +84,11 @@ class Recorder {
     return preview_result;
   }
   template <typename Channel>
-  static std::int32_t FormatThunk(Channel* channel, std::uint32_t fourcc, std::uint32_t zero1, std::uint32_t width,
-                                  std::uint32_t height, std::uint32_t zero2, double rate, std::uint32_t channels,
-                                  std::uint32_t bits, std::uint32_t samples, void* user) {
+  static std::int32_t FormatThunk(Channel* channel, const telvor::SlotHeader& h, void* user) {
     auto* self = static_cast<Recorder*>(user);
     if (self->install_preview) InstallPreview(channel);
-    return self->OnFormat(channel, {fourcc, zero1, width, height, zero2, rate, channels, bits, samples});
+    return self->OnFormat(channel, {h.video_fourcc, 0, h.video_width, h.video_height, 0, h.video_frame_rate,
+                                    h.audio_channels, h.audio_bits_per_sample, h.audio_samples_per_second});
   }
   template <typename Channel>
   static std::int32_t PreviewThunk(Channel* channel, double time, const std::uint8_t* payload, std::uint32_t length,
