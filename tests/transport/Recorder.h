@@ -15,7 +15,7 @@
 namespace telvor::test {
 
 struct Format {
-  std::uint32_t fourcc, zero1, width, height, zero2;
+  std::uint32_t fourcc, width, height;
   double frame_rate;
   std::uint32_t channels, bits, rate;
 };
@@ -87,7 +87,7 @@ class Recorder {
   static std::int32_t FormatThunk(Channel* channel, const telvor::SlotHeader& h, void* user) {
     auto* self = static_cast<Recorder*>(user);
     if (self->install_preview) InstallPreview(channel);
-    return self->OnFormat(channel, {h.video_fourcc, 0, h.video_width, h.video_height, 0, h.video_frame_rate,
+    return self->OnFormat(channel, {h.video_fourcc, h.video_width, h.video_height, h.video_frame_rate,
                                     h.audio_channels, h.audio_bits_per_sample, h.audio_samples_per_second});
   }
   template <typename Channel>
