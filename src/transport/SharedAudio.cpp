@@ -9,46 +9,36 @@ bool AudioFormatUsable(const SlotHeader& header) {
   return header.audio_bits_per_sample != 0 && header.audio_samples_per_second != 0;
 }
 
-std::int32_t AnnounceAudio(SharedChannel* channel, const SlotHeader& header) {
-  auto* audio = static_cast<SharedAudio*>(channel);
-  if (!audio->on_format_changed) return 0;
-  return audio->on_format_changed(audio, header, audio->user);
+using Hooks = ChannelHooks<SharedAudio, on_audio_preview_fn, &SharedAudio::on_audio_preview>;
+
+ChannelKind MakeAudioKind() {
+  ChannelKind kind = {};
+  kind.unit = L"SharedAudio";
+  kind.create_function = L"SharedAudio::Create";
+  kind.run_function = L"SharedAudio::Run";
+  kind.close_function = L"SharedAudio::Close";
+  kind.thread_function = L"SharedAudio::ThreadProc";
+  kind.mapping_name = L"KAVO.VCAM.A.SHARE.MEMORY.%02d";
+  kind.mutex_name = L"KAVO.VCAM.A.MUTEX.%02d";
+  kind.producer_name = L"KAVO.VCAM.A.PRODUCER.%02d";
+  kind.slot_count = kAudioSlotCount;
+  kind.capacity_offset = offsetof(SlotHeader, audio_capacity);
+  kind.sequence_offset = offsetof(SlotHeader, audio_sequence);
+  kind.timestamp_offset = offsetof(SlotHeader, audio_timestamp);
+  kind.compare_low32 = true;
+  kind.trace_each_frame = false;
+  kind.waiting_state_text = L"state=";
+  kind.idle_state_text = L"Audio state=";
+  kind.running_state_text = L"audio state=";
+  kind.preview_failed_text = L"on_audio_preview failed, ret=";
+  kind.format_usable = &AudioFormatUsable;
+  kind.announce = &Hooks::Announce;
+  kind.has_preview = &Hooks::HasPreview;
+  kind.preview = &Hooks::Deliver;
+  return kind;
 }
 
-bool HasAudioPreview(const SharedChannel* channel) {
-  return static_cast<const SharedAudio*>(channel)->on_audio_preview != nullptr;
-}
-
-std::int32_t PreviewAudio(SharedChannel* channel, double sample_time, const std::uint8_t* payload,
-                          std::uint32_t length) {
-  auto* audio = static_cast<SharedAudio*>(channel);
-  return audio->on_audio_preview(audio, sample_time, payload, length, audio->user);
-}
-
-const ChannelKind kAudioKind = {
-    L"SharedAudio",
-    L"SharedAudio::Create",
-    L"SharedAudio::Run",
-    L"SharedAudio::Close",
-    L"SharedAudio::ThreadProc",
-    L"KAVO.VCAM.A.SHARE.MEMORY.%02d",
-    L"KAVO.VCAM.A.MUTEX.%02d",
-    L"KAVO.VCAM.A.PRODUCER.%02d",
-    kAudioSlotCount,
-    offsetof(SlotHeader, audio_capacity),
-    offsetof(SlotHeader, audio_sequence),
-    offsetof(SlotHeader, audio_timestamp),
-    /*compare_low32=*/true,
-    /*trace_each_frame=*/false,
-    /*waiting_state_text=*/L"state=",
-    L"Audio state=",
-    L"audio state=",
-    L"on_audio_preview failed, ret=",
-    &AudioFormatUsable,
-    &AnnounceAudio,
-    &HasAudioPreview,
-    &PreviewAudio,
-};
+const ChannelKind kAudioKind = MakeAudioKind();
 
 }  // namespace
 

@@ -45,6 +45,22 @@ struct ChannelKind {
                           std::uint32_t length);
 };
 
+// The three ChannelKind hooks of a channel type whose owner callbacks are the
+// members on_format_changed and `Preview`; one copy for both kinds.
+template <typename Channel, typename PreviewFn, PreviewFn Channel::*Preview>
+struct ChannelHooks {
+  static std::int32_t Announce(SharedChannel* channel, const SlotHeader& header) {
+    auto* self = static_cast<Channel*>(channel);
+    return self->on_format_changed ? self->on_format_changed(self, header, self->user) : 0;
+  }
+  static bool HasPreview(const SharedChannel* channel) { return static_cast<const Channel*>(channel)->*Preview; }
+  static std::int32_t Deliver(SharedChannel* channel, double sample_time, const std::uint8_t* payload,
+                              std::uint32_t length) {
+    auto* self = static_cast<Channel*>(channel);
+    return (self->*Preview)(self, sample_time, payload, length, self->user);
+  }
+};
+
 // Formats a kernel-object name: the pattern with the camera index printed with
 // at least two digits, optionally behind "Global\".
 std::wstring ChannelObjectName(const wchar_t* pattern, int index, bool global);

@@ -7,46 +7,36 @@ bool VideoFormatUsable(const SlotHeader& header) {
   return header.video_fourcc != 0 && header.video_width != 0 && header.video_height != 0;
 }
 
-std::int32_t AnnounceVideo(SharedChannel* channel, const SlotHeader& header) {
-  auto* video = static_cast<SharedVideo*>(channel);
-  if (!video->on_format_changed) return 0;
-  return video->on_format_changed(video, header, video->user);
+using Hooks = ChannelHooks<SharedVideo, on_video_preview_fn, &SharedVideo::on_video_preview>;
+
+ChannelKind MakeVideoKind() {
+  ChannelKind kind = {};
+  kind.unit = L"SharedVideo";
+  kind.create_function = L"SharedVideo::Create";
+  kind.run_function = L"SharedVideo::Run";
+  kind.close_function = L"SharedVideo::Close";
+  kind.thread_function = L"SharedVideo::ThreadProc";
+  kind.mapping_name = L"KAVO.VCAM.V.SHARE.MEMORY.%02d";
+  kind.mutex_name = L"KAVO.VCAM.V.MUTEX.%02d";
+  kind.producer_name = L"KAVO.VCAM.V.PRODUCER.%02d";
+  kind.slot_count = kVideoSlotCount;
+  kind.capacity_offset = offsetof(SlotHeader, video_capacity);
+  kind.sequence_offset = offsetof(SlotHeader, video_sequence);
+  kind.timestamp_offset = offsetof(SlotHeader, video_timestamp);
+  kind.compare_low32 = false;
+  kind.trace_each_frame = true;
+  kind.waiting_state_text = nullptr;
+  kind.idle_state_text = L"Video state=";
+  kind.running_state_text = L"video state=";
+  kind.preview_failed_text = L"on_video_preview failed, ret=";
+  kind.format_usable = &VideoFormatUsable;
+  kind.announce = &Hooks::Announce;
+  kind.has_preview = &Hooks::HasPreview;
+  kind.preview = &Hooks::Deliver;
+  return kind;
 }
 
-bool HasVideoPreview(const SharedChannel* channel) {
-  return static_cast<const SharedVideo*>(channel)->on_video_preview != nullptr;
-}
-
-std::int32_t PreviewVideo(SharedChannel* channel, double sample_time, const std::uint8_t* payload,
-                          std::uint32_t length) {
-  auto* video = static_cast<SharedVideo*>(channel);
-  return video->on_video_preview(video, sample_time, payload, length, video->user);
-}
-
-const ChannelKind kVideoKind = {
-    L"SharedVideo",
-    L"SharedVideo::Create",
-    L"SharedVideo::Run",
-    L"SharedVideo::Close",
-    L"SharedVideo::ThreadProc",
-    L"KAVO.VCAM.V.SHARE.MEMORY.%02d",
-    L"KAVO.VCAM.V.MUTEX.%02d",
-    L"KAVO.VCAM.V.PRODUCER.%02d",
-    kVideoSlotCount,
-    offsetof(SlotHeader, video_capacity),
-    offsetof(SlotHeader, video_sequence),
-    offsetof(SlotHeader, video_timestamp),
-    /*compare_low32=*/false,
-    /*trace_each_frame=*/true,
-    /*waiting_state_text=*/nullptr,
-    L"Video state=",
-    L"video state=",
-    L"on_video_preview failed, ret=",
-    &VideoFormatUsable,
-    &AnnounceVideo,
-    &HasVideoPreview,
-    &PreviewVideo,
-};
+const ChannelKind kVideoKind = MakeVideoKind();
 
 }  // namespace
 
