@@ -85,11 +85,8 @@ STDMETHODIMP CorvaneVideoStream::SetSubType(REFGUID subtype) {
   const LONG width = header->biWidth;
   const long long height = std::abs(static_cast<long long>(header->biHeight));
   auto forced = std::make_unique<CMediaType>();
-  try {
-    BuildVideoType(forced.get(), subtype, width, height, 30.0);
-  } catch (const telvor::ComError& error) {
-    return error.Error();
-  }
+  const HRESULT hr = BuildVideoType(forced.get(), subtype, width, height, 30.0);
+  if (FAILED(hr)) return hr;
   m_pForcedType = std::move(forced);
   return S_OK;
 }
@@ -103,11 +100,8 @@ STDMETHODIMP CorvaneVideoStream::SetOutputSize(UINT width, UINT height) {
       return E_INVALIDARG;
     }
     auto forced = std::make_unique<CMediaType>();
-    try {
-      BuildVideoType(forced.get(), model->subtype, width, height, 30.0);
-    } catch (const telvor::ComError& error) {
-      return error.Error();
-    }
+    const HRESULT hr = BuildVideoType(forced.get(), model->subtype, width, height, 30.0);
+    if (FAILED(hr)) return hr;
     m_pForcedType = std::move(forced);
     m_SetWidth = width;
     m_SetHeight = height;

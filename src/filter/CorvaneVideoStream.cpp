@@ -57,8 +57,6 @@ CorvaneVideoStream::CorvaneVideoStream(HRESULT* hr, CSource* filter, const wchar
   try {
     const std::wstring formatFile = settings::FormatFilePath(GetModulePaths().formatPath, cameraIndex);
     m_Offer = BuildVideoOffer(m_Host, *entry, m_CameraFps, m_SourceFrameRate, formatFile.c_str());
-  } catch (const telvor::ComError& error) {
-    if (hr && SUCCEEDED(*hr)) *hr = error.Error();
   } catch (const std::bad_alloc&) {
     if (hr && SUCCEEDED(*hr)) *hr = E_OUTOFMEMORY;
   }

@@ -118,8 +118,8 @@ void WriteHeader(Header* header, const VideoHeaderFields& fields) {
 
 // Everything but the header kind; validates before allocating so a refused
 // request never leaves a half-built block behind.
-VideoHeaderFields PrepareVideoFields(AM_MEDIA_TYPE* type, REFGUID subtype, std::int64_t width, std::int64_t height,
-                                     double framesPerSecond) {
+HRESULT PrepareVideoFields(AM_MEDIA_TYPE* type, REFGUID subtype, std::int64_t width, std::int64_t height,
+                           double framesPerSecond, VideoHeaderFields* out) {
   ReleaseFormat(type);
   WORD bitCount = 0;
   DWORD compression = 0;
@@ -127,12 +127,13 @@ VideoHeaderFields PrepareVideoFields(AM_MEDIA_TYPE* type, REFGUID subtype, std::
     bitCount = info->bitCount;
     compression = info->compression;
   } else if (!IsEqualGUID(subtype, MEDIASUBTYPE_MPEG2_VIDEO)) {
-    TELVOR_RAISE_COM_ERROR(E_INVALIDARG, kUnit);
+    return TELVOR_COM_ERROR(E_INVALIDARG, kUnit);
   }
   const std::int64_t rowPixels = PaddedWidth(width);
-  if (!FitsSizeLimits(width, height, rowPixels)) TELVOR_RAISE_COM_ERROR(E_INVALIDARG, kUnit);
+  if (!FitsSizeLimits(width, height, rowPixels)) return TELVOR_COM_ERROR(E_INVALIDARG, kUnit);
 
-  VideoHeaderFields fields = {};
+  VideoHeaderFields& fields = *out;
+  fields = {};
   BITMAPINFOHEADER& bitmap = fields.bitmap;
   bitmap.biSize = sizeof(BITMAPINFOHEADER);
   bitmap.biWidth = static_cast<LONG>(rowPixels);
@@ -154,13 +155,16 @@ VideoHeaderFields PrepareVideoFields(AM_MEDIA_TYPE* type, REFGUID subtype, std::
   type->bFixedSizeSamples = TRUE;
   type->bTemporalCompression = FALSE;
   type->lSampleSize = bitmap.biSizeImage;
-  return fields;
+  return S_OK;
 }
 
 template <typename Header>
 Header* AllocateHeader(AM_MEDIA_TYPE* type, REFGUID formatType) {
   void* block = CoTaskMemAlloc(sizeof(Header));
-  if (!block) TELVOR_RAISE_COM_ERROR(E_OUTOFMEMORY, kUnit);
+  if (!block) {
+    TELVOR_COM_ERROR(E_OUTOFMEMORY, kUnit);
+    return nullptr;
+  }
   std::memset(block, 0, sizeof(Header));
   type->formattype = formatType;
   type->cbFormat = sizeof(Header);
@@ -233,22 +237,31 @@ bool IsSameVideoFormat(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b) {
          first.interlaced == second.interlaced;
 }
 
-void BuildVideoType(AM_MEDIA_TYPE* type, REFGUID subtype, std::int64_t width, std::int64_t height,
-                    double framesPerSecond) {
+HRESULT BuildVideoType(AM_MEDIA_TYPE* type, REFGUID subtype, std::int64_t width, std::int64_t height,
+                       double framesPerSecond) {
   using namespace telvor;
-  const VideoHeaderFields fields = PrepareVideoFields(type, subtype, width, height, framesPerSecond);
-  WriteHeader(AllocateHeader<VIDEOINFOHEADER>(type, FORMAT_VideoInfo), fields);
+  VideoHeaderFields fields;
+  const HRESULT hr = PrepareVideoFields(type, subtype, width, height, framesPerSecond, &fields);
+  if (FAILED(hr)) return hr;
+  VIDEOINFOHEADER* header = AllocateHeader<VIDEOINFOHEADER>(type, FORMAT_VideoInfo);
+  if (!header) return E_OUTOFMEMORY;
+  WriteHeader(header, fields);
+  return S_OK;
 }
 
-void BuildVideoType2(AM_MEDIA_TYPE* type, REFGUID subtype, std::int64_t width, std::int64_t height,
-                     double framesPerSecond) {
+HRESULT BuildVideoType2(AM_MEDIA_TYPE* type, REFGUID subtype, std::int64_t width, std::int64_t height,
+                        double framesPerSecond) {
   using namespace telvor;
-  const VideoHeaderFields fields = PrepareVideoFields(type, subtype, width, height, framesPerSecond);
+  VideoHeaderFields fields;
+  const HRESULT hr = PrepareVideoFields(type, subtype, width, height, framesPerSecond, &fields);
+  if (FAILED(hr)) return hr;
   VIDEOINFOHEADER2* header = AllocateHeader<VIDEOINFOHEADER2>(type, FORMAT_VideoInfo2);
+  if (!header) return E_OUTOFMEMORY;
   WriteHeader(header, fields);
   // The remaining VIDEOINFOHEADER2 fields (copy protection, aspect ratio,
   // control flags) stay zero from the cleared block.
   header->dwInterlaceFlags = AMINTERLACE_IsInterlaced;
+  return S_OK;
 }
 
 std::int64_t PictureBytes(const OutputFormat& format) {

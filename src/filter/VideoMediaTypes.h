@@ -89,14 +89,15 @@ bool IsSameVideoFormat(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b);
 // VIDEOINFOHEADER2 (BuildVideoType2) type. *type must be zeroed or hold a
 // task-memory format block, which is freed first. Width and height are wide
 // enough for any magnitude a client can send (|INT_MIN| included).
-// Raises a COM error (telvor::ComError, unit Utils) and leaves *type without a
-// format block when:
+// Logs a COM error line (unit Utils), leaves *type without a format block and
+// answers:
 //   E_INVALIDARG   the subtype is not in the table (MPEG-2 video excepted), or
 //                  width/height is negative or beyond the size limits above;
 //   E_OUTOFMEMORY  the format block cannot be allocated.
 // A frame rate that is zero, negative or not finite counts as no rate
 // (AvgTimePerFrame 0, dwBitRate 0).
-void BuildVideoType(AM_MEDIA_TYPE* type, REFGUID subtype, std::int64_t width, std::int64_t height,
-                    double framesPerSecond);
-void BuildVideoType2(AM_MEDIA_TYPE* type, REFGUID subtype, std::int64_t width, std::int64_t height,
-                     double framesPerSecond);
+// S_OK otherwise.
+HRESULT BuildVideoType(AM_MEDIA_TYPE* type, REFGUID subtype, std::int64_t width, std::int64_t height,
+                       double framesPerSecond);
+HRESULT BuildVideoType2(AM_MEDIA_TYPE* type, REFGUID subtype, std::int64_t width, std::int64_t height,
+                        double framesPerSecond);

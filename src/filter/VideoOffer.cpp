@@ -58,15 +58,10 @@ class OfferBuilder {
   }
   void Append(REFGUID subtype, int width, int height, double fps, bool interlaced = false) {
     CMediaType type;
-    try {
-      if (interlaced) {
-        BuildVideoType2(&type, subtype, width, height, fps);
-      } else {
-        BuildVideoType(&type, subtype, width, height, fps);
-      }
-    } catch (const telvor::ComError&) {
-      return;  // a size beyond what a buffer can hold; the builder has logged it
-    }
+    const HRESULT hr = interlaced ? BuildVideoType2(&type, subtype, width, height, fps)
+                                  : BuildVideoType(&type, subtype, width, height, fps);
+    // A size beyond what a buffer can hold; the builder has logged it.
+    if (FAILED(hr)) return;
     Append(std::move(type));
   }
   void AddOutputSize(int width, int height, double fps) {

@@ -85,7 +85,11 @@ LogLine Error() {
 
 }  // namespace telvor
 
-void RaiseComError(telvor::ComResult hr, const wchar_t* unit, int line) {
+telvor::ComResult LogComError(telvor::ComResult hr, const wchar_t* unit, int line) {
   telvor::ErrorLine(unit, line) << L"): COM error, hr=" << hr;
-  throw telvor::ComError(hr);
+  return hr;
+}
+
+void RaiseComError(telvor::ComResult hr, const wchar_t* unit, int line) {
+  throw telvor::ComError(LogComError(hr, unit, line));
 }

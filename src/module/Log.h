@@ -90,7 +90,9 @@ class ComError : public std::exception {
 
 }  // namespace telvor
 
-// Logs "<unit>(<line>): COM error, hr=<hr>" as an error line and throws telvor::ComError.
+// Logs "<unit>(<line>): COM error, hr=<hr>" as an error line and returns hr.
+telvor::ComResult LogComError(telvor::ComResult hr, const wchar_t* unit, int line);
+// Logs the same line and throws telvor::ComError.
 [[noreturn]] void RaiseComError(telvor::ComResult hr, const wchar_t* unit, int line);
 
 #define TELVOR_TRACE_AT(unit, function) ::telvor::TraceAt(unit, __LINE__, function)
@@ -99,3 +101,4 @@ class ComError : public std::exception {
 #define TELVOR_ERROR_OBJ(unit, function, obj) ::telvor::ErrorObject(unit, __LINE__, function, obj)
 #define TELVOR_ERROR_LINE(unit) ::telvor::ErrorLine(unit, __LINE__)
 #define TELVOR_RAISE_COM_ERROR(hr, unit) ::RaiseComError(hr, unit, __LINE__)
+#define TELVOR_COM_ERROR(hr, unit) ::LogComError(hr, unit, __LINE__)
