@@ -237,31 +237,38 @@ bool IsSameVideoFormat(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b) {
          first.interlaced == second.interlaced;
 }
 
-HRESULT BuildVideoType(AM_MEDIA_TYPE* type, REFGUID subtype, std::int64_t width, std::int64_t height,
-                       double framesPerSecond) {
+namespace {
+
+// Both builders: the header block of kind Header, written from the fields.
+template <typename Header>
+HRESULT BuildWithHeader(AM_MEDIA_TYPE* type, REFGUID formatType, REFGUID subtype, std::int64_t width,
+                        std::int64_t height, double framesPerSecond, Header** built) {
   using namespace telvor;
   VideoHeaderFields fields;
   const HRESULT hr = PrepareVideoFields(type, subtype, width, height, framesPerSecond, &fields);
   if (FAILED(hr)) return hr;
-  VIDEOINFOHEADER* header = AllocateHeader<VIDEOINFOHEADER>(type, FORMAT_VideoInfo);
-  if (!header) return E_OUTOFMEMORY;
-  WriteHeader(header, fields);
+  *built = AllocateHeader<Header>(type, formatType);
+  if (!*built) return E_OUTOFMEMORY;
+  WriteHeader(*built, fields);
   return S_OK;
+}
+
+}  // namespace
+
+HRESULT BuildVideoType(AM_MEDIA_TYPE* type, REFGUID subtype, std::int64_t width, std::int64_t height,
+                       double framesPerSecond) {
+  VIDEOINFOHEADER* header = nullptr;
+  return BuildWithHeader(type, FORMAT_VideoInfo, subtype, width, height, framesPerSecond, &header);
 }
 
 HRESULT BuildVideoType2(AM_MEDIA_TYPE* type, REFGUID subtype, std::int64_t width, std::int64_t height,
                         double framesPerSecond) {
-  using namespace telvor;
-  VideoHeaderFields fields;
-  const HRESULT hr = PrepareVideoFields(type, subtype, width, height, framesPerSecond, &fields);
-  if (FAILED(hr)) return hr;
-  VIDEOINFOHEADER2* header = AllocateHeader<VIDEOINFOHEADER2>(type, FORMAT_VideoInfo2);
-  if (!header) return E_OUTOFMEMORY;
-  WriteHeader(header, fields);
+  VIDEOINFOHEADER2* header = nullptr;
+  const HRESULT hr = BuildWithHeader(type, FORMAT_VideoInfo2, subtype, width, height, framesPerSecond, &header);
   // The remaining VIDEOINFOHEADER2 fields (copy protection, aspect ratio,
   // control flags) stay zero from the cleared block.
-  header->dwInterlaceFlags = AMINTERLACE_IsInterlaced;
-  return S_OK;
+  if (SUCCEEDED(hr)) header->dwInterlaceFlags = AMINTERLACE_IsInterlaced;
+  return hr;
 }
 
 std::int64_t PictureBytes(const OutputFormat& format) {
