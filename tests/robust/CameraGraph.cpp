@@ -48,22 +48,32 @@ CMediaType MakeVideoType(REFGUID subtype, int width, int height, double fps) {
   return type;
 }
 
-bool CameraGraph::Build(int camera, double fps, const CMediaType& type, const TestSinkOptions& options) {
+bool CameraGraph::Add(int camera, double fps, const TestSinkOptions& options) {
   entry_ = MakeRobustVideoEntry(camera, fps);
   camera_ = CameraFilter::Create(camera, &entry_);
   EXPECT_TRUE(camera_.pin);
   if (!camera_.pin) return false;
   sink_ = TestSink::Create(options);
-  HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph,
-                                graph_.PutVoid());
+  const HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph,
+                                      graph_.PutVoid());
   EXPECT_EQ(S_OK, hr);
   if (FAILED(hr)) return false;
   EXPECT_EQ(S_OK, graph_->AddFilter(camera_.filter.Get(), L"camera"));
   EXPECT_EQ(S_OK, graph_->AddFilter(sink_.Get(), L"sink"));
-  hr = graph_->ConnectDirect(camera_.pin, sink_->InputPin(), &type);
-  EXPECT_EQ(S_OK, hr);
-  if (FAILED(hr)) return false;
   return SUCCEEDED(graph_.As(&control_));
+}
+
+bool CameraGraph::Build(int camera, double fps, const CMediaType& type, const TestSinkOptions& options) {
+  if (!Add(camera, fps, options)) return false;
+  const HRESULT hr = graph_->ConnectDirect(camera_.pin, sink_->InputPin(), &type);
+  EXPECT_EQ(S_OK, hr);
+  return SUCCEEDED(hr);
+}
+
+HRESULT CameraGraph::TryConnect(const AM_MEDIA_TYPE* type) {
+  const HRESULT hr = graph_->ConnectDirect(camera_.pin, sink_->InputPin(), type);
+  if (SUCCEEDED(hr)) Disconnect();
+  return hr;
 }
 
 CameraGraph::~CameraGraph() {

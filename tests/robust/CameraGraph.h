@@ -39,10 +39,19 @@ struct CameraFilter {
 
 class CameraGraph {
  public:
-  // Builds the filter, the sink and the graph and connects them with `type`.
-  // False (with the reason through gtest) when any step fails.
+  // The filter and the sink in a graph, not connected. False (with the
+  // reason through gtest) when any step fails.
+  bool Add(int camera, double fps, const TestSinkOptions& options = {});
+  // Added, then connected with `type`.
   bool Build(int camera, double fps, const CMediaType& type, const TestSinkOptions& options = {});
   ~CameraGraph();
+
+  // Connects with `type` through the graph, and apart again when that worked.
+  HRESULT TryConnect(const AM_MEDIA_TYPE* type);
+  void Disconnect() {
+    graph_->Disconnect(camera_.pin);
+    graph_->Disconnect(sink_->InputPin());
+  }
 
   HRESULT Run() { return control_->Run(); }
   HRESULT Stop() { return control_->Stop(); }
