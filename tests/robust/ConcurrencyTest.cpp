@@ -206,12 +206,12 @@ TEST(ConcurrentStops, SetFormatOnTheConnectedPinWhileTheGraphStops) {
   ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
   {
     const FilterEntry entry = MakeRobustVideoEntry(kConcurrencyCamera, 30.0);
-    CameraFilter camera = CameraFilter::Create(kConcurrencyCamera, &entry);
+    Camera camera = Camera::Create(kConcurrencyCamera, &entry);
     ASSERT_NE(camera.pin, nullptr);
     ComPtr<TestSink> sink = TestSink::Create();
     LockingGraph graph;
     ASSERT_EQ(S_OK, camera.filter->JoinFilterGraph(&graph, L"camera"));
-    CMediaType type = MakeVideoType(MEDIASUBTYPE_YUY2, 64, 48, 30.0);
+    CMediaType type = VideoType(MEDIASUBTYPE_YUY2, 64, 48, 30.0);
     ASSERT_EQ(S_OK, camera.pin->Connect(sink->InputPin(), &type));
     ComPtr<IAMStreamConfig> config;
     ASSERT_EQ(S_OK, camera.pin->QueryInterface(IID_IAMStreamConfig, config.PutVoid()));
@@ -244,10 +244,10 @@ TEST(ConcurrentTypes, AnAttachedTypeWaitsForTheStateLock) {
   ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
   {
     const FilterEntry entry = MakeRobustVideoEntry(kConcurrencyCamera, 30.0);
-    CameraFilter camera = CameraFilter::Create(kConcurrencyCamera, &entry);
+    Camera camera = Camera::Create(kConcurrencyCamera, &entry);
     ASSERT_NE(camera.pin, nullptr);
-    CMediaType attached = MakeVideoType(MEDIASUBTYPE_RGB32, 32, 24, 30.0);
-    const CMediaType first = MakeVideoType(MEDIASUBTYPE_YUY2, 64, 48, 30.0);
+    CMediaType attached = VideoType(MEDIASUBTYPE_RGB32, 32, 24, 30.0);
+    const CMediaType first = VideoType(MEDIASUBTYPE_YUY2, 64, 48, 30.0);
     ASSERT_EQ(S_OK, camera.pin->SetMediaType(&first));
     ComPtr<GuardedAllocator> allocator;
     allocator.Attach(GuardedAllocator::Create(false));

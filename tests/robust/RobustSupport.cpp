@@ -71,29 +71,17 @@ class GuardedSample : public IMediaSample {
     return S_OK;
   }
   STDMETHODIMP_(long) GetSize() override { return size_; }
-  STDMETHODIMP GetTime(REFERENCE_TIME* start, REFERENCE_TIME* stop) override {
-    if (!start || !stop) return E_POINTER;
-    if (!has_time_) return VFW_E_SAMPLE_TIME_NOT_SET;
-    *start = start_;
-    *stop = stop_;
-    return S_OK;
-  }
-  STDMETHODIMP SetTime(REFERENCE_TIME* start, REFERENCE_TIME* stop) override {
-    has_time_ = start != nullptr;
-    if (start) start_ = *start;
-    if (stop) stop_ = *stop;
-    return S_OK;
-  }
-  STDMETHODIMP IsSyncPoint() override { return sync_ ? S_OK : S_FALSE; }
-  STDMETHODIMP SetSyncPoint(BOOL value) override {
-    sync_ = value;
-    return S_OK;
-  }
-  STDMETHODIMP IsPreroll() override { return preroll_ ? S_OK : S_FALSE; }
-  STDMETHODIMP SetPreroll(BOOL value) override {
-    preroll_ = value;
-    return S_OK;
-  }
+  // Times and flags the pin sets are not read back by these tests.
+  STDMETHODIMP GetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return VFW_E_SAMPLE_TIME_NOT_SET; }
+  STDMETHODIMP SetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return S_OK; }
+  STDMETHODIMP IsSyncPoint() override { return S_FALSE; }
+  STDMETHODIMP SetSyncPoint(BOOL) override { return S_OK; }
+  STDMETHODIMP IsPreroll() override { return S_FALSE; }
+  STDMETHODIMP SetPreroll(BOOL) override { return S_OK; }
+  STDMETHODIMP IsDiscontinuity() override { return S_FALSE; }
+  STDMETHODIMP SetDiscontinuity(BOOL) override { return S_OK; }
+  STDMETHODIMP GetMediaTime(LONGLONG*, LONGLONG*) override { return VFW_E_MEDIA_TIME_NOT_SET; }
+  STDMETHODIMP SetMediaTime(LONGLONG*, LONGLONG*) override { return S_OK; }
   STDMETHODIMP_(long) GetActualDataLength() override { return actual_; }
   STDMETHODIMP SetActualDataLength(long length) override {
     if (length < 0 || length > size_) return VFW_E_BUFFER_OVERFLOW;
@@ -112,26 +100,6 @@ class GuardedSample : public IMediaSample {
     type_ = type ? ::CreateMediaType(type) : nullptr;
     return S_OK;
   }
-  STDMETHODIMP IsDiscontinuity() override { return discontinuity_ ? S_OK : S_FALSE; }
-  STDMETHODIMP SetDiscontinuity(BOOL value) override {
-    discontinuity_ = value;
-    return S_OK;
-  }
-  STDMETHODIMP GetMediaTime(LONGLONG* start, LONGLONG* stop) override {
-    if (!start || !stop) return E_POINTER;
-    if (!has_media_time_) return VFW_E_MEDIA_TIME_NOT_SET;
-    *start = media_start_;
-    *stop = media_stop_;
-    return S_OK;
-  }
-  STDMETHODIMP SetMediaTime(LONGLONG* start, LONGLONG* stop) override {
-    has_media_time_ = start && stop;
-    if (has_media_time_) {
-      media_start_ = *start;
-      media_stop_ = *stop;
-    }
-    return S_OK;
-  }
 
  private:
   std::atomic<ULONG> refs_{1};
@@ -141,10 +109,6 @@ class GuardedSample : public IMediaSample {
   BYTE* base_ = nullptr;
   BYTE* data_ = nullptr;
   AM_MEDIA_TYPE* type_ = nullptr;
-  bool has_time_ = false, has_media_time_ = false;
-  REFERENCE_TIME start_ = 0, stop_ = 0;
-  LONGLONG media_start_ = 0, media_stop_ = 0;
-  BOOL sync_ = FALSE, preroll_ = FALSE, discontinuity_ = FALSE;
 };
 
 }  // namespace
