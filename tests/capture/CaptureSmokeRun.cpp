@@ -77,9 +77,6 @@ TEST(CaptureSmoke, FedCameraDeliversTheProducersFramesOnTimeAndNothingBeforeRun)
   EXPECT_EQ(0, Number(values, "video_before_run")) << run.output;
   EXPECT_EQ(Number(values, "samples"), Number(values, "video_offset_count")) << run.output;
   EXPECT_GE(std::stod(values["video_offset_min_ms"]), -1.0) << run.output;
-  for (const char* key : {"video_offset_p50_ms", "video_offset_p99_ms", "video_offset_max_ms"}) {
-    EXPECT_EQ(1u, values.count(key)) << key;
-  }
   // The producer ran before the capture, so its picture is there from the first sample.
   EXPECT_GE(std::stod(values["video_first_frame_delay_ms"]), 0.0) << run.output;
 

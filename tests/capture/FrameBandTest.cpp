@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "TestPattern.h"
@@ -97,24 +98,23 @@ TEST(FrameBand, ReadsFrameAndStampInEveryOutputFormatAndRowOrder) {
 TEST(FrameBand, FindsThePictureInsideLetterboxAndPillarboxBars) {
   const std::uint64_t stamp = 777777;
   // 16:9 into 4:3 (bars above and below) and 4:3 into 16:9 (bars at the sides).
-  const Picture letterbox = Convert(FeedFrame(640, 360, 4242, &stamp), 640, 360, PixelFormat::kRgb32, true, 640, 480);
-  const Picture pillarbox = Convert(FeedFrame(480, 360, 4242, &stamp), 480, 360, PixelFormat::kYv12, false, 640, 360);
-  for (const Picture* p : {&letterbox, &pillarbox}) {
-    ContentRect c;
-    ASSERT_TRUE(FindContent(p->layout, p->bytes.data(), p->bytes.size(), c));
-    const BandReading r = Read(*p);
+  const struct {
+    Picture picture;
+    ContentRect content;
+  } cases[] = {
+      {Convert(FeedFrame(640, 360, 4242, &stamp), 640, 360, PixelFormat::kRgb32, true, 640, 480), {0, 60, 640, 360}},
+      {Convert(FeedFrame(480, 360, 4242, &stamp), 480, 360, PixelFormat::kYv12, false, 640, 360), {80, 0, 480, 360}},
+  };
+  for (const auto& c : cases) {
+    ContentRect found;
+    ASSERT_TRUE(FindContent(c.picture.layout, c.picture.bytes.data(), c.picture.bytes.size(), found));
+    EXPECT_EQ(std::tie(c.content.x, c.content.y, c.content.width, c.content.height),
+              std::tie(found.x, found.y, found.width, found.height));
+    const BandReading r = Read(c.picture);
     EXPECT_EQ(4242u, r.frame);
     EXPECT_TRUE(r.stamped);
     EXPECT_EQ(777777u, r.stamp);
   }
-  ContentRect c;
-  FindContent(letterbox.layout, letterbox.bytes.data(), letterbox.bytes.size(), c);
-  EXPECT_EQ(0, c.x);
-  EXPECT_EQ(60, c.y);
-  EXPECT_EQ(360, c.height);
-  FindContent(pillarbox.layout, pillarbox.bytes.data(), pillarbox.bytes.size(), c);
-  EXPECT_EQ(80, c.x);
-  EXPECT_EQ(480, c.width);
 }
 
 TEST(FrameBand, UnstampedBlackAndForeignPicturesAreTold) {

@@ -58,25 +58,30 @@ std::vector<DeliveredFrame> Frames(std::initializer_list<long long> numbers) {
 }
 
 TEST(Stats, FrameTallyCountsNewRepeatedDroppedAndBackwards) {
-  // -1: a black picture before the producer started.
-  const FrameTally t = TallyFrames(Frames({-1, -1, 10, 11, 11, 14, 15, 13, 13, 16}));
-  EXPECT_EQ(2u, t.unmarked);
-  EXPECT_EQ(8u, t.marked);
-  EXPECT_EQ(5u, t.distinct);   // 10 11 14 15 16
-  EXPECT_EQ(2u, t.repeated);   // 11 again, 13 again
-  EXPECT_EQ(2u, t.dropped);    // 12 and 13 skipped when 14 came
-  EXPECT_EQ(1u, t.backwards);  // 13 after 15
+  const struct {
+    const char* name;
+    std::vector<DeliveredFrame> frames;  // -1: a black picture before the producer started
+    std::size_t unmarked, distinct, repeated, dropped, backwards, written;
+  } cases[] = {
+      // 11 and 13 again; 12 and 13 skipped when 14 came; 13 after 15.
+      {"mixed", Frames({-1, -1, 10, 11, 11, 14, 15, 13, 13, 16}), 2, 5, 2, 2, 1, 7},
+      {"counter wrap", Frames({0xFFFFFFFE, 0xFFFFFFFF, 1, 2}), 0, 4, 0, 1, 0, 5},  // frame number 0 dropped
+      {"black only", Frames({-1}), 1, 0, 0, 0, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const FrameTally t = TallyFrames(c.frames);
+    EXPECT_EQ(c.unmarked, t.unmarked);
+    EXPECT_EQ(c.frames.size() - c.unmarked, t.marked);
+    EXPECT_EQ(c.distinct, t.distinct);
+    EXPECT_EQ(c.repeated, t.repeated);
+    EXPECT_EQ(c.dropped, t.dropped);
+    EXPECT_EQ(c.backwards, t.backwards);
+    EXPECT_EQ(c.written, t.Written());
+  }
+  const FrameTally t = TallyFrames(cases[0].frames);
   EXPECT_EQ(10u, t.first);
   EXPECT_EQ(16u, t.last);
-  EXPECT_EQ(7u, t.Written());
-}
-
-TEST(Stats, FrameTallyFollowsTheCounterAcrossItsWrap) {
-  const FrameTally t = TallyFrames(Frames({0xFFFFFFFE, 0xFFFFFFFF, 1, 2}));
-  EXPECT_EQ(4u, t.distinct);
-  EXPECT_EQ(1u, t.dropped);  // frame number 0
-  EXPECT_EQ(5u, t.Written());
-  EXPECT_EQ(0u, TallyFrames(Frames({-1})).Written());
 }
 
 TEST(Stats, JitterIsTheIntervalsDistanceFromThePeriod) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Clients.h"
+#include "ImageFiles.h"
 #include "InstalledModule.h"
 #include "support/CameraIndexes.h"
 
@@ -24,29 +25,13 @@ constexpr std::uint16_t kMarker = 0x4000;        // in every right sample: silen
 constexpr int kWidth = 320, kHeight = 240, kFps = 30;  // the camera's video, when recorded too
 // Frame i: left = low 16 bits of i, right = the marker and the high bits.
 std::string PositionWav() {
-  std::string wav(44 + static_cast<size_t>(kWavFrames) * 4, '\0');
-  auto put32 = [&](size_t at, std::uint32_t v) {
-    for (int b = 0; b < 4; ++b) wav[at + b] = static_cast<char>(v >> (8 * b));
-  };
-  auto put16 = [&](size_t at, std::uint32_t v) {
-    wav[at] = static_cast<char>(v);
-    wav[at + 1] = static_cast<char>(v >> 8);
-  };
-  wav.replace(0, 4, "RIFF");
-  put32(4, static_cast<std::uint32_t>(wav.size() - 8));
-  wav.replace(8, 8, "WAVEfmt ");
-  put32(16, 16);
-  put16(20, 1);  // PCM
-  put16(22, 2);
-  put32(24, kRate);
-  put32(28, kRate * 4);
-  put16(32, 4);
-  put16(34, 16);
-  wav.replace(36, 4, "data");
-  put32(40, kWavFrames * 4);
+  const std::vector<std::uint8_t> header = capture::WavHeader(2, kRate, 16, kWavFrames * 4);
+  std::string wav(header.begin(), header.end());
   for (std::uint32_t i = 0; i < kWavFrames; ++i) {
-    put16(44 + 4 * size_t{i}, i & 0xFFFF);
-    put16(46 + 4 * size_t{i}, kMarker | (i >> 16));
+    const std::uint16_t right = kMarker | (i >> 16);
+    const char frame[4] = {static_cast<char>(i), static_cast<char>(i >> 8), static_cast<char>(right),
+                           static_cast<char>(right >> 8)};
+    wav.append(frame, 4);
   }
   return wav;
 }

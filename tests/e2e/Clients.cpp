@@ -10,7 +10,6 @@ namespace telvor::e2e {
 
 using telvor::test::BuildTreePath;
 using telvor::test::TempDir;
-using telvor::test::UniqueName;
 
 std::wstring FfmpegPath() { return BuildTreePath(L"third_party/ffmpeg.exe"); }
 
@@ -80,28 +79,6 @@ std::ostream& operator<<(std::ostream& out, const OfferedFormat& offer) {
   return out << offer.pixelFormat << " " << offer.width << "x" << offer.height << " " << offer.fps << " fps";
 }
 
-BackgroundProcess::BackgroundProcess(const TempDir& dir, std::wstring commandLine)
-    : outputPath_(dir.File(UniqueName(L"background") + L".txt")) {
-  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-  HANDLE output = CreateFileW(outputPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = output;
-  startup.hStdError = output;
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  PROCESS_INFORMATION info = {};
-  if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, output != INVALID_HANDLE_VALUE, 0, nullptr, nullptr,
-                     &startup, &info)) {
-    CloseHandle(info.hThread);
-    process_ = info.hProcess;
-  }
-  if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
-}
-
-BackgroundProcess::~BackgroundProcess() { Stop(); }
-
 FeedProcess::FeedProcess(const TempDir& dir, const std::wstring& arguments)
     : BackgroundProcess(dir, Quoted(BuildTreePath(L"tools/feed/telvor-feed.exe")) + L" " + arguments) {}
 
@@ -121,36 +98,6 @@ bool FeedProcess::WaitForChannel(int cameraIndex, bool video, DWORD timeoutMs) c
     if (WaitForSingleObject(process_, 20) == WAIT_OBJECT_0) return false;  // ended before it opened
   }
   return false;
-}
-
-bool BackgroundProcess::WaitForFileSize(const std::wstring& path, size_t bytes, DWORD timeoutMs) const {
-  for (DWORD waited = 0; waited <= timeoutMs; waited += 20) {
-    const bool ended = !process_ || WaitForSingleObject(process_, 0) == WAIT_OBJECT_0;
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) &&
-        ((static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) >= bytes)
-      return true;
-    if (ended) return false;
-    Sleep(20);
-  }
-  return false;
-}
-
-int BackgroundProcess::WaitForExit(DWORD timeoutMs) {
-  if (!process_ || WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) return -1;
-  DWORD code = 0;
-  GetExitCodeProcess(process_, &code);
-  return static_cast<int>(code);
-}
-
-void BackgroundProcess::Stop() {
-  if (!process_) return;
-  if (WaitForSingleObject(process_, 0) != WAIT_OBJECT_0) {
-    TerminateProcess(process_, 1);
-    WaitForSingleObject(process_, 10000);
-  }
-  CloseHandle(process_);
-  process_ = nullptr;
 }
 
 namespace {

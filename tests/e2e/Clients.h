@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "InstalledModule.h"
@@ -39,28 +40,18 @@ struct OfferedFormat {
 std::ostream& operator<<(std::ostream& out, const OfferedFormat& offer);
 std::vector<OfferedFormat> ParseListedOptions(const std::string& output);
 
-// A program running in the background with its output sent to a file;
-// terminated at the latest when the object goes away.
-class BackgroundProcess {
+// A program running in the background with its output sent to a file in `dir`.
+class BackgroundProcess : public telvor::test::BackgroundProcess {
  public:
-  BackgroundProcess(const telvor::test::TempDir& dir, std::wstring commandLine);
-  ~BackgroundProcess();
-  BackgroundProcess(const BackgroundProcess&) = delete;
-  BackgroundProcess& operator=(const BackgroundProcess&) = delete;
-
-  bool Started() const { return process_ != nullptr; }
-  // True once `path` holds at least `bytes` bytes; false on time-out, or
-  // when the program ended before writing them.
-  bool WaitForFileSize(const std::wstring& path, size_t bytes, DWORD timeoutMs) const;
-  // Exit code once the program ends by itself, -1 on time-out.
-  int WaitForExit(DWORD timeoutMs);
-  // Terminates the program, as a crash would end it.
-  void Stop();
+  BackgroundProcess(const telvor::test::TempDir& dir, std::wstring commandLine)
+      : BackgroundProcess(std::move(commandLine), dir.File(telvor::test::UniqueName(L"background") + L".txt")) {}
+  void Stop() { Kill(); }
   std::string Output() const { return ReadFileBytes(outputPath_); }
 
- protected:
+ private:
+  BackgroundProcess(std::wstring commandLine, std::wstring outputPath)
+      : telvor::test::BackgroundProcess(std::move(commandLine), outputPath), outputPath_(std::move(outputPath)) {}
   std::wstring outputPath_;
-  HANDLE process_ = nullptr;
 };
 
 // telvor-feed with the arguments given.

@@ -1,69 +1,33 @@
 #include "CameraGraph.h"
 
-#include "filter/VideoMediaTypes.h"
-#include "module/ClassObjects.h"
-
 namespace telvor::test {
 
-namespace {
-
-template <size_t N>
-void CopyName(wchar_t (&target)[N], const wchar_t* name) {
-  size_t i = 0;
-  for (; name[i] && i + 1 < N; ++i) target[i] = name[i];
-  target[i] = L'\0';
-}
-
-}  // namespace
-
-FilterEntry MakeRobustVideoEntry(int camera, double fps) {
-  FilterEntry entry = {};
-  entry.clsid = VideoFilterId(camera);
-  CopyName(entry.name, L"Robustness camera");
-  CopyName(entry.videoPinName, L"Video");
-  entry.fps = fps;
-  entry.subtype = MEDIASUBTYPE_YUY2;
-  entry.index = camera;
-  return entry;
-}
-
-CameraFilter CameraFilter::Create(int camera, const FilterEntry* entry) {
-  CameraFilter made;
-  HRESULT hr = S_OK;
-  CUnknown* unknown = NewCameraFilter(nullptr, MEDIATYPE_Video, camera, entry, &hr);
-  if (!unknown) return made;
-  if (FAILED(hr)) {
-    delete unknown;
-    return made;
-  }
-  unknown->NonDelegatingQueryInterface(IID_IBaseFilter, made.filter.PutVoid());
-  auto* object = dynamic_cast<Corvane*>(unknown);
-  made.pin = object ? dynamic_cast<CorvaneVideoStream*>(object->GetPin(0)) : nullptr;
-  return made;
-}
-
-CMediaType MakeVideoType(REFGUID subtype, int width, int height, double fps) {
-  CMediaType type;
-  BuildVideoType(&type, subtype, width, height, fps);
-  return type;
-}
-
-bool CameraGraph::Build(int camera, double fps, const CMediaType& type, const TestSinkOptions& options) {
+bool CameraGraph::Add(int camera, double fps, const TestSinkOptions& options) {
   entry_ = MakeRobustVideoEntry(camera, fps);
-  camera_ = CameraFilter::Create(camera, &entry_);
+  camera_ = Camera::Create(camera, &entry_);
   EXPECT_TRUE(camera_.pin);
   if (!camera_.pin) return false;
   sink_ = TestSink::Create(options);
-  HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph,
-                                graph_.PutVoid());
+  const HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph,
+                                      graph_.PutVoid());
   EXPECT_EQ(S_OK, hr);
   if (FAILED(hr)) return false;
   EXPECT_EQ(S_OK, graph_->AddFilter(camera_.filter.Get(), L"camera"));
   EXPECT_EQ(S_OK, graph_->AddFilter(sink_.Get(), L"sink"));
-  hr = graph_->ConnectDirect(camera_.pin, sink_->InputPin(), &type);
-  EXPECT_EQ(S_OK, hr);
-  if (FAILED(hr)) return false;
   return SUCCEEDED(graph_.As(&control_));
+}
+
+bool CameraGraph::Build(int camera, double fps, const CMediaType& type, const TestSinkOptions& options) {
+  if (!Add(camera, fps, options)) return false;
+  const HRESULT hr = graph_->ConnectDirect(camera_.pin, sink_->InputPin(), &type);
+  EXPECT_EQ(S_OK, hr);
+  return SUCCEEDED(hr);
+}
+
+HRESULT CameraGraph::TryConnect(const AM_MEDIA_TYPE* type) {
+  const HRESULT hr = graph_->ConnectDirect(camera_.pin, sink_->InputPin(), type);
+  if (SUCCEEDED(hr)) Disconnect();
+  return hr;
 }
 
 CameraGraph::~CameraGraph() {
@@ -71,7 +35,7 @@ CameraGraph::~CameraGraph() {
   control_.Reset();
   graph_.Reset();
   sink_.Reset();
-  camera_ = CameraFilter();
+  camera_ = Camera();
 }
 
 std::vector<ReceivedSample> CameraGraph::Next(size_t count, DWORD timeout_ms) {
@@ -101,7 +65,7 @@ void StreamingCameraTest::TearDown() {
 
 void StreamingCameraTest::Build(int camera) {
   graph = std::make_unique<CameraGraph>();
-  ASSERT_TRUE(graph->Build(camera, kFps, MakeVideoType(MEDIASUBTYPE_YUY2, kWidth, kHeight, kFps)));
+  ASSERT_TRUE(graph->Build(camera, kFps, VideoType(MEDIASUBTYPE_YUY2, kWidth, kHeight, kFps)));
 }
 
 bool IsBlackYuy2(const ReceivedSample& sample) {

@@ -1,5 +1,5 @@
-// A video camera filter created as its class object creates it, connected to
-// the test sink in Wine's filter graph.
+// A video camera filter created as its class object creates it (the video
+// pin tests' Camera), with the test sink in Wine's filter graph.
 #pragma once
 
 #include <windows.h>
@@ -11,12 +11,7 @@
 #include <memory>
 #include <vector>
 
-#include "filter/Corvane.h"
-#include "filter/CorvaneVideoStream.h"
-#include "framework/ComPtr.h"
-#include "module/CameraTable.h"
-#include "support/CameraIndexes.h"
-#include "support/TestSink.h"
+#include "filter/VideoPinFixture.h"
 
 namespace telvor::test {
 
@@ -28,21 +23,28 @@ inline constexpr int kKilledProducerCamera = kRobustnessCameras + 5;
 inline constexpr int kConcurrencyCamera = kRobustnessCameras + 6;
 inline constexpr int kStressCamera = kRobustnessCameras + 7;
 
-FilterEntry MakeRobustVideoEntry(int camera, double fps);
-
-// A camera filter without a graph; null pin when creation failed.
-struct CameraFilter {
-  ComPtr<IBaseFilter> filter;
-  CorvaneVideoStream* pin = nullptr;
-  static CameraFilter Create(int camera, const FilterEntry* entry);
-};
+// The robustness cameras are configured for YUY2, the format their producers write.
+inline FilterEntry MakeRobustVideoEntry(int camera, double fps) {
+  FilterEntry entry = MakeVideoEntry(camera, fps);
+  entry.subtype = MEDIASUBTYPE_YUY2;
+  return entry;
+}
 
 class CameraGraph {
  public:
-  // Builds the filter, the sink and the graph and connects them with `type`.
-  // False (with the reason through gtest) when any step fails.
+  // The filter and the sink in a graph, not connected. False (with the
+  // reason through gtest) when any step fails.
+  bool Add(int camera, double fps, const TestSinkOptions& options = {});
+  // Added, then connected with `type`.
   bool Build(int camera, double fps, const CMediaType& type, const TestSinkOptions& options = {});
   ~CameraGraph();
+
+  // Connects with `type` through the graph, and apart again when that worked.
+  HRESULT TryConnect(const AM_MEDIA_TYPE* type);
+  void Disconnect() {
+    graph_->Disconnect(camera_.pin);
+    graph_->Disconnect(sink_->InputPin());
+  }
 
   HRESULT Run() { return control_->Run(); }
   HRESULT Stop() { return control_->Stop(); }
@@ -59,7 +61,7 @@ class CameraGraph {
 
  private:
   FilterEntry entry_ = {};
-  CameraFilter camera_;
+  Camera camera_;
   ComPtr<TestSink> sink_;
   ComPtr<IFilterGraph> graph_;
   ComPtr<IMediaControl> control_;
@@ -82,8 +84,6 @@ class StreamingCameraTest : public ::testing::Test {
 
   std::unique_ptr<CameraGraph> graph;
 };
-
-CMediaType MakeVideoType(REFGUID subtype, int width, int height, double fps);
 
 // Every byte pair Y 16, chroma 128: the black YUY2 picture.
 bool IsBlackYuy2(const ReceivedSample& sample);

@@ -198,78 +198,81 @@ class LockingGraph : public IFilterGraph {
   STDMETHODIMP SetDefaultSyncSource() override { return E_NOTIMPL; }
 };
 
+// A camera outside any graph manager, for the lock-order tests.
+class ConcurrentLocks : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    camera = Camera::Create(kConcurrencyCamera, &entry);
+    ASSERT_NE(camera.pin, nullptr);
+  }
+  void TearDown() override {
+    camera = Camera();
+    EXPECT_EQ(0, CBaseObject::ObjectsActive());
+    CoUninitialize();
+  }
+  const FilterEntry entry = MakeRobustVideoEntry(kConcurrencyCamera, 30.0);
+  Camera camera;
+};
+
 // The graph stops the filter holding its own lock while an application calls
 // SetFormat on the connected pin: SetFormat must not wait for the graph's
 // lock while holding ours.
-TEST(ConcurrentStops, SetFormatOnTheConnectedPinWhileTheGraphStops) {
+TEST_F(ConcurrentLocks, SetFormatOnTheConnectedPinWhileTheGraphStops) {
   Watchdog dog("SetFormatOnTheConnectedPinWhileTheGraphStops", 10);
-  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-  {
-    const FilterEntry entry = MakeRobustVideoEntry(kConcurrencyCamera, 30.0);
-    CameraFilter camera = CameraFilter::Create(kConcurrencyCamera, &entry);
-    ASSERT_NE(camera.pin, nullptr);
-    ComPtr<TestSink> sink = TestSink::Create();
-    LockingGraph graph;
-    ASSERT_EQ(S_OK, camera.filter->JoinFilterGraph(&graph, L"camera"));
-    CMediaType type = MakeVideoType(MEDIASUBTYPE_YUY2, 64, 48, 30.0);
-    ASSERT_EQ(S_OK, camera.pin->Connect(sink->InputPin(), &type));
-    ComPtr<IAMStreamConfig> config;
-    ASSERT_EQ(S_OK, camera.pin->QueryInterface(IID_IAMStreamConfig, config.PutVoid()));
+  ComPtr<TestSink> sink = TestSink::Create();
+  LockingGraph graph;
+  ASSERT_EQ(S_OK, camera.filter->JoinFilterGraph(&graph, L"camera"));
+  CMediaType type = VideoType(MEDIASUBTYPE_YUY2, 64, 48, 30.0);
+  ASSERT_EQ(S_OK, camera.pin->Connect(sink->InputPin(), &type));
+  ComPtr<IAMStreamConfig> config;
+  ASSERT_EQ(S_OK, camera.pin->QueryInterface(IID_IAMStreamConfig, config.PutVoid()));
 
-    HRESULT stopped = E_FAIL;
-    UniqueHandle graphBusy(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    std::thread stopping([&] {
-      CAutoLock graphLock(&graph.lock);
-      SetEvent(graphBusy.Get());
-      Sleep(200);  // the application's SetFormat is now waiting for the graph
-      stopped = camera.filter->Stop();
-    });
-    WaitForSingleObject(graphBusy.Get(), INFINITE);
-    EXPECT_EQ(S_OK, config->SetFormat(&type));
-    stopping.join();
-    EXPECT_EQ(S_OK, stopped);
-    EXPECT_EQ(1, graph.reconnects.load());
-    camera.pin->Disconnect();
-    sink->InputPin()->Disconnect();
-    camera.filter->JoinFilterGraph(nullptr, nullptr);
-  }
-  CoUninitialize();
+  HRESULT stopped = E_FAIL;
+  UniqueHandle graphBusy(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::thread stopping([&] {
+    CAutoLock graphLock(&graph.lock);
+    SetEvent(graphBusy.Get());
+    Sleep(200);  // the application's SetFormat is now waiting for the graph
+    stopped = camera.filter->Stop();
+  });
+  WaitForSingleObject(graphBusy.Get(), INFINITE);
+  EXPECT_EQ(S_OK, config->SetFormat(&type));
+  stopping.join();
+  EXPECT_EQ(S_OK, stopped);
+  EXPECT_EQ(1, graph.reconnects.load());
+  camera.pin->Disconnect();
+  sink->InputPin()->Disconnect();
+  camera.filter->JoinFilterGraph(nullptr, nullptr);
 }
 
 // The pin's type is guarded by the filter's state lock. The streaming thread
 // changes it when downstream attaches a type to a sample, and must wait for
 // that lock as every reader and writer of the type does.
-TEST(ConcurrentTypes, AnAttachedTypeWaitsForTheStateLock) {
+TEST_F(ConcurrentLocks, AnAttachedTypeWaitsForTheStateLock) {
   Watchdog dog("AnAttachedTypeWaitsForTheStateLock", 10);
-  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+  CMediaType attached = VideoType(MEDIASUBTYPE_RGB32, 32, 24, 30.0);
+  const CMediaType first = VideoType(MEDIASUBTYPE_YUY2, 64, 48, 30.0);
+  ASSERT_EQ(S_OK, camera.pin->SetMediaType(&first));
+  ComPtr<GuardedAllocator> allocator;
+  allocator.Attach(GuardedAllocator::Create(false));
+  ALLOCATOR_PROPERTIES request = {};
+  ASSERT_EQ(S_OK, camera.pin->DecideBufferSize(allocator.Get(), &request));
+  ASSERT_EQ(S_OK, allocator->Commit());
+  ComPtr<IMediaSample> sample;
+  ASSERT_EQ(S_OK, allocator->GetBuffer(sample.Put(), nullptr, nullptr, 0));
+  ASSERT_EQ(S_OK, sample->SetMediaType(&attached));
+  std::thread streaming;
   {
-    const FilterEntry entry = MakeRobustVideoEntry(kConcurrencyCamera, 30.0);
-    CameraFilter camera = CameraFilter::Create(kConcurrencyCamera, &entry);
-    ASSERT_NE(camera.pin, nullptr);
-    CMediaType attached = MakeVideoType(MEDIASUBTYPE_RGB32, 32, 24, 30.0);
-    const CMediaType first = MakeVideoType(MEDIASUBTYPE_YUY2, 64, 48, 30.0);
-    ASSERT_EQ(S_OK, camera.pin->SetMediaType(&first));
-    ComPtr<GuardedAllocator> allocator;
-    allocator.Attach(GuardedAllocator::Create(false));
-    ALLOCATOR_PROPERTIES request = {};
-    ASSERT_EQ(S_OK, camera.pin->DecideBufferSize(allocator.Get(), &request));
-    ASSERT_EQ(S_OK, allocator->Commit());
-    ComPtr<IMediaSample> sample;
-    ASSERT_EQ(S_OK, allocator->GetBuffer(sample.Put(), nullptr, nullptr, 0));
-    ASSERT_EQ(S_OK, sample->SetMediaType(&attached));
-    std::thread streaming;
-    {
-      CAutoLock state(dynamic_cast<CSource*>(camera.filter.Get())->pStateLock());
-      streaming = std::thread([&] { EXPECT_EQ(S_OK, camera.pin->FillBuffer(sample.Get())); });
-      Sleep(200);
-      EXPECT_EQ(MEDIASUBTYPE_YUY2, camera.pin->CurrentMediaType().subtype) << "changed under the state lock";
-    }
-    streaming.join();
-    EXPECT_EQ(MEDIASUBTYPE_RGB32, camera.pin->CurrentMediaType().subtype);
-    sample.Reset();
-    allocator->Decommit();
+    CAutoLock state(dynamic_cast<CSource*>(camera.filter.Get())->pStateLock());
+    streaming = std::thread([&] { EXPECT_EQ(S_OK, camera.pin->FillBuffer(sample.Get())); });
+    Sleep(200);
+    EXPECT_EQ(MEDIASUBTYPE_YUY2, camera.pin->CurrentMediaType().subtype) << "changed under the state lock";
   }
-  CoUninitialize();
+  streaming.join();
+  EXPECT_EQ(MEDIASUBTYPE_RGB32, camera.pin->CurrentMediaType().subtype);
+  sample.Reset();
+  allocator->Decommit();
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <memory>
 
 #include "CameraGraph.h"
 #include "RobustSupport.h"
@@ -70,41 +71,31 @@ class HostileClient : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-    entry = MakeRobustVideoEntry(kHostileLayoutCamera, 30.0);
-    camera = CameraFilter::Create(kHostileLayoutCamera, &entry);
-    ASSERT_TRUE(camera.pin);
-    ASSERT_EQ(S_OK, camera.pin->QueryInterface(IID_IAMStreamConfig, config.PutVoid()));
-    ASSERT_EQ(S_OK, camera.pin->QueryInterface(IID_ICorvaneVideoStream, control.PutVoid()));
+    AddToGraph();
   }
   void TearDown() override {
     config.Reset();
     control.Reset();
-    graph.Reset();
-    sink.Reset();
-    camera = CameraFilter();
+    graph.reset();
     EXPECT_EQ(0, CBaseObject::ObjectsActive());
     CoUninitialize();
   }
   // The camera and a sink in a graph, not connected.
   void AddToGraph(const TestSinkOptions& options = {}) {
-    sink = TestSink::Create(options);
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph,
-                                     graph.PutVoid()));
-    ASSERT_EQ(S_OK, graph->AddFilter(camera.filter.Get(), L"camera"));
-    ASSERT_EQ(S_OK, graph->AddFilter(sink.Get(), L"sink"));
+    config.Reset();
+    control.Reset();
+    graph = std::make_unique<CameraGraph>();
+    ASSERT_TRUE(graph->Add(kHostileLayoutCamera, 30.0, options));
+    pin = graph->Pin();
+    ASSERT_EQ(S_OK, pin->QueryInterface(IID_IAMStreamConfig, config.PutVoid()));
+    ASSERT_EQ(S_OK, pin->QueryInterface(IID_ICorvaneVideoStream, control.PutVoid()));
   }
-  HRESULT Connect(AM_MEDIA_TYPE* type) {
-    const HRESULT hr = graph->ConnectDirect(camera.pin, sink->InputPin(), type);
-    if (SUCCEEDED(hr)) graph->Disconnect(camera.pin), graph->Disconnect(sink->InputPin());
-    return hr;
-  }
+  HRESULT Connect(AM_MEDIA_TYPE* type) { return graph->TryConnect(type); }
 
-  FilterEntry entry = {};
-  CameraFilter camera;
+  std::unique_ptr<CameraGraph> graph;
+  CorvaneVideoStream* pin = nullptr;
   ComPtr<IAMStreamConfig> config;
   ComPtr<ICorvaneVideoStream> control;
-  ComPtr<TestSink> sink;
-  ComPtr<IFilterGraph> graph;
 };
 
 TEST_F(HostileClient, SetFormatRefusesWhatIsNotOneOfItsVideoTypes) {
@@ -165,7 +156,6 @@ TEST_F(HostileClient, SetFormatWithBrokenBlocksAndSizesLeavesTheOfferIntact) {
 // Sides up to the converter's limit are pictures, top-down ones and single
 // lines included; beyond it SetFormat and connection refuse them.
 TEST_F(HostileClient, SizesThatCannotBeProducedNeverConnect) {
-  AddToGraph();
   constexpr HRESULT kNotAccepted = VFW_E_TYPE_NOT_ACCEPTED;
   const struct {
     LONG width, height;
@@ -193,7 +183,6 @@ TEST_F(HostileClient, SizesThatCannotBeProducedNeverConnect) {
 }
 
 TEST_F(HostileClient, ConnectionProposalsWithBrokenTypes) {
-  AddToGraph();
   HostileType unknown(MEDIATYPE_Video, kUnknownGuid, FORMAT_VideoInfo, sizeof(VIDEOINFOHEADER), 64, 48);
   EXPECT_EQ(VFW_E_TYPE_NOT_ACCEPTED, Connect(unknown.Get()));
   HostileType audio(MEDIATYPE_Audio, MEDIASUBTYPE_PCM, FORMAT_WaveFormatEx, sizeof(WAVEFORMATEX), 0, 0);
@@ -253,15 +242,14 @@ TEST_F(HostileClient, ControlInterfaceNullPointersIndexesAndSizes) {
 
 // DecideBufferSize against allocators that grant less than the picture needs.
 TEST_F(HostileClient, AllocatorsThatGrantLessThanAskedAreRefused) {
-  AddToGraph();
   HostileType good(MEDIATYPE_Video, MEDIASUBTYPE_RGB24, FORMAT_VideoInfo, sizeof(VIDEOINFOHEADER), 65, 49);
-  ASSERT_EQ(S_OK, graph->ConnectDirect(camera.pin, sink->InputPin(), good.Get()));
+  ASSERT_EQ(S_OK, graph->Graph()->ConnectDirect(pin, graph->Sink()->InputPin(), good.Get()));
   ComPtr<GuardedAllocator> allocator;
   allocator.Attach(GuardedAllocator::Create(false));
   ALLOCATOR_PROPERTIES request = {};
-  EXPECT_EQ(E_POINTER, camera.pin->DecideBufferSize(nullptr, &request));
-  EXPECT_EQ(E_POINTER, camera.pin->DecideBufferSize(allocator.Get(), nullptr));
-  ASSERT_EQ(S_OK, camera.pin->DecideBufferSize(allocator.Get(), &request));
+  EXPECT_EQ(E_POINTER, pin->DecideBufferSize(nullptr, &request));
+  EXPECT_EQ(E_POINTER, pin->DecideBufferSize(allocator.Get(), nullptr));
+  ASSERT_EQ(S_OK, pin->DecideBufferSize(allocator.Get(), &request));
   const long needed = allocator->GrantedSize();
   EXPECT_EQ((65 * 3 + 3) / 4 * 4 * 49 + 16, needed) << "rows padded to four bytes, plus 16";
   for (long granted : {needed - 1, 16L, 1L}) {
@@ -270,14 +258,11 @@ TEST_F(HostileClient, AllocatorsThatGrantLessThanAskedAreRefused) {
     stingy.Attach(GuardedAllocator::Create(false));
     stingy->LimitBufferSize(granted);
     request = {};
-    EXPECT_EQ(E_FAIL, camera.pin->DecideBufferSize(stingy.Get(), &request));
+    EXPECT_EQ(E_FAIL, pin->DecideBufferSize(stingy.Get(), &request));
   }
-  graph->Disconnect(camera.pin);
-  graph->Disconnect(sink->InputPin());
+  graph->Disconnect();
   // Through the graph: the sink offers a stingy allocator; the pin falls back
   // to its own and the connection stands with buffers that hold the picture.
-  sink.Reset();
-  graph.Reset();
   ComPtr<GuardedAllocator> stingy;
   stingy.Attach(GuardedAllocator::Create(false));
   stingy->LimitBufferSize(100);
@@ -285,15 +270,14 @@ TEST_F(HostileClient, AllocatorsThatGrantLessThanAskedAreRefused) {
   options.offerAllocator = true;
   options.allocator = ComPtr<IMemAllocator>(stingy.Get());
   AddToGraph(options);
-  ASSERT_EQ(S_OK, graph->ConnectDirect(camera.pin, sink->InputPin(), good.Get()));
-  ComPtr<IMemAllocator> chosen = sink->NotifiedAllocator();
+  ASSERT_EQ(S_OK, graph->Graph()->ConnectDirect(pin, graph->Sink()->InputPin(), good.Get()));
+  ComPtr<IMemAllocator> chosen = graph->Sink()->NotifiedAllocator();
   ASSERT_TRUE(chosen);
   EXPECT_NE(static_cast<IMemAllocator*>(stingy.Get()), chosen.Get());
   ALLOCATOR_PROPERTIES props = {};
   ASSERT_EQ(S_OK, chosen->GetProperties(&props));
   EXPECT_EQ(needed, props.cbBuffer);
-  graph->Disconnect(camera.pin);
-  graph->Disconnect(sink->InputPin());
+  graph->Disconnect();
 }
 
 // The audio pin asks a client's allocator for 32 buffers of 64 KiB and

@@ -9,16 +9,15 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
-#include "transport/SlotHeader.h"
+#include "HostileRing.h"
 
 namespace {
 
-constexpr std::uint32_t kWidth = 64;
-constexpr std::uint32_t kHeight = 48;
-constexpr std::uint32_t kCapacity = kWidth * kHeight * 2;
+using telvor::test::HostileRing;
+constexpr std::uint32_t kCapacity = 64 * 48 * 2;
+constexpr std::uint32_t kSlots = telvor::kVideoSlotCount;
 
 std::wstring Name(const wchar_t* stem, int camera) {
   wchar_t text[96];
@@ -26,56 +25,28 @@ std::wstring Name(const wchar_t* stem, int camera) {
   return text;
 }
 
-struct Ring {
-  HANDLE mapping = nullptr;
-  HANDLE mutex = nullptr;
-  std::uint8_t* view = nullptr;
+// Goes on from the newest frame an earlier producer left in the ring.
+struct Writer {
+  HostileRing& ring;
   std::uint64_t sequence = 0;
   std::uint32_t next_slot = 0;
 
-  bool Open(int camera) {
-    const DWORD bytes = telvor::kVideoSlotCount * (kCapacity + telvor::kSlotHeaderSize);
-    mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, bytes,
-                                 Name(L"KAVO.VCAM.V.SHARE.MEMORY.", camera).c_str());
-    mutex = CreateMutexW(nullptr, FALSE, Name(L"KAVO.VCAM.V.MUTEX.", camera).c_str());
-    if (!mapping || !mutex) return false;
-    view = static_cast<std::uint8_t*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
-    if (!view) return false;
-    Lock();
-    telvor::SlotHeader header;
-    for (std::uint32_t i = 0; i < telvor::kVideoSlotCount; ++i) {
-      std::memcpy(&header, Slot(i), sizeof(header));
-      if (header.video_sequence >= sequence) {
-        sequence = header.video_sequence;
-        next_slot = (i + 1) % telvor::kVideoSlotCount;
+  explicit Writer(HostileRing& r) : ring(r) {
+    // An abandoned mutex (an earlier producer died with it) is ours all the same.
+    ring.Lock();
+    for (std::uint32_t i = 0; i < kSlots; ++i) {
+      if (ring.Header(kCapacity, i)->video_sequence >= sequence) {
+        sequence = ring.Header(kCapacity, i)->video_sequence;
+        next_slot = (i + 1) % kSlots;
       }
     }
-    std::memcpy(&header, view, sizeof(header));
-    header.video_fourcc = telvor::kFourCcYuy2;
-    header.video_width = kWidth;
-    header.video_height = kHeight;
-    header.video_frame_rate = 50.0;
-    header.video_capacity = kCapacity;
-    std::memcpy(view, &header, sizeof(header));
-    ReleaseMutex(mutex);
-    return true;
+    ring.Unlock();
+    ring.SetFormat(telvor::kFourCcYuy2, 64, 48, 50.0, kCapacity);
   }
-  std::uint8_t* Slot(std::uint32_t i) { return view + i * (kCapacity + telvor::kSlotHeaderSize); }
-  // An abandoned mutex (an earlier producer died with it) is ours all the same.
-  void Lock() { WaitForSingleObject(mutex, INFINITE); }
   void Write(std::uint8_t value) {
-    Lock();
-    std::uint8_t* slot = Slot(next_slot);
-    next_slot = (next_slot + 1) % telvor::kVideoSlotCount;
-    std::memset(slot + telvor::kSlotHeaderSize, value, kCapacity);
-    telvor::SlotHeader header;
-    std::memcpy(&header, slot, sizeof(header));
     ++sequence;
-    header.video_timestamp = sequence * 200000;
-    header.payload_length = kCapacity;
-    header.video_sequence = sequence;
-    std::memcpy(slot, &header, sizeof(header));
-    ReleaseMutex(mutex);
+    ring.WriteSlot(next_slot, kCapacity, sequence, sequence * 200000, kCapacity, value, kCapacity);
+    next_slot = (next_slot + 1) % kSlots;
   }
 };
 
@@ -94,14 +65,15 @@ int main(int argc, char** argv) {
   const std::string mode = argv[1];
   const int camera = std::atoi(argv[2]);
   const auto value = static_cast<std::uint8_t>(std::atoi(argv[3]));
-  Ring ring;
-  if (!ring.Open(camera)) {
+  HostileRing ring(camera, kSlots * (kCapacity + telvor::kSlotHeaderSize));
+  if (!ring.Ok()) {
     std::fprintf(stderr, "cannot open the ring: %lu\n", GetLastError());
     return 1;
   }
+  Writer writer(ring);
   if (mode == "hold") {
     for (int i = 0; i < 5; ++i) {
-      ring.Write(value);
+      writer.Write(value);
       Sleep(10);
     }
     ring.Lock();
@@ -110,13 +82,13 @@ int main(int argc, char** argv) {
   }
   const DWORD stall_ms = mode == "stall" && argc > 4 ? static_cast<DWORD>(std::atoi(argv[4])) : 0;
   for (int i = 0;; ++i) {
-    ring.Write(value);
+    writer.Write(value);
     Sleep(10);
     if (stall_ms && i == 5) {
       ring.Lock();
       Signal(camera);
       Sleep(stall_ms);
-      ReleaseMutex(ring.mutex);
+      ring.Unlock();
     }
   }
 }

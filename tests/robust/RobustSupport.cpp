@@ -7,78 +7,9 @@
 #include <cstring>
 
 #include "framework/MediaType.h"
+#include "support/WinTestSupport.h"
 
 namespace telvor::test {
-
-// --- HostileRing ---
-
-namespace {
-
-std::wstring Number(int camera) { return (camera < 10 ? L"0" : L"") + std::to_wstring(camera); }
-
-}  // namespace
-
-std::wstring VideoMappingName(int camera) { return L"KAVO.VCAM.V.SHARE.MEMORY." + Number(camera); }
-std::wstring VideoMutexName(int camera) { return L"KAVO.VCAM.V.MUTEX." + Number(camera); }
-
-HostileRing::HostileRing(int camera, std::uint64_t section_bytes) : bytes_(section_bytes) {
-  mutex_.Reset(CreateMutexW(nullptr, FALSE, VideoMutexName(camera).c_str()));
-  if (section_bytes == 0) return;
-  mapping_.Reset(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
-                                    static_cast<DWORD>(section_bytes >> 32), static_cast<DWORD>(section_bytes),
-                                    VideoMappingName(camera).c_str()));
-  if (mapping_) view_ = static_cast<std::uint8_t*>(MapViewOfFile(mapping_.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
-}
-
-HostileRing::~HostileRing() { Close(); }
-
-void HostileRing::Close() {
-  if (view_) UnmapViewOfFile(view_);
-  view_ = nullptr;
-  mapping_.Reset();
-  mutex_.Reset();
-}
-
-void HostileRing::Lock() { WaitForSingleObject(mutex_.Get(), INFINITE); }
-void HostileRing::Unlock() { ReleaseMutex(mutex_.Get()); }
-
-void HostileRing::SetFormat(std::uint32_t fourcc, std::uint32_t width, std::uint32_t height, double fps,
-                            std::uint32_t capacity) {
-  SlotHeader header = {};
-  std::memcpy(&header, view_, sizeof(header));
-  header.video_fourcc = fourcc;
-  header.video_width = width;
-  header.video_height = height;
-  header.video_frame_rate = fps;
-  header.video_capacity = capacity;
-  Lock();
-  std::memcpy(view_, &header, sizeof(header));
-  Unlock();
-}
-
-void HostileRing::WriteSlot(std::uint32_t slot, std::uint32_t stride_capacity, std::uint64_t sequence,
-                            std::uint64_t timestamp, std::uint32_t length, std::uint8_t value,
-                            std::uint32_t fill_bytes) {
-  const std::uint64_t start = std::uint64_t{slot} * (std::uint64_t{stride_capacity} + kSlotHeaderSize);
-  if (start + kSlotHeaderSize > bytes_) return;
-  Lock();
-  std::uint8_t* base = view_ + start;
-  const std::uint64_t room = bytes_ - start - kSlotHeaderSize;
-  std::memset(base + kSlotHeaderSize, value, static_cast<std::size_t>(std::min<std::uint64_t>(fill_bytes, room)));
-  SlotHeader header;
-  std::memcpy(&header, base, sizeof(header));
-  header.video_timestamp = timestamp;
-  header.payload_length = length;
-  header.video_sequence = sequence;  // last, as a careful producer would
-  std::memcpy(base, &header, sizeof(header));
-  Unlock();
-}
-
-void HostileRing::PatchSlot0(std::size_t offset, const void* data, std::size_t size) {
-  Lock();
-  std::memcpy(view_ + offset, data, size);
-  Unlock();
-}
 
 // --- GuardedAllocator and its samples ---
 
@@ -140,29 +71,17 @@ class GuardedSample : public IMediaSample {
     return S_OK;
   }
   STDMETHODIMP_(long) GetSize() override { return size_; }
-  STDMETHODIMP GetTime(REFERENCE_TIME* start, REFERENCE_TIME* stop) override {
-    if (!start || !stop) return E_POINTER;
-    if (!has_time_) return VFW_E_SAMPLE_TIME_NOT_SET;
-    *start = start_;
-    *stop = stop_;
-    return S_OK;
-  }
-  STDMETHODIMP SetTime(REFERENCE_TIME* start, REFERENCE_TIME* stop) override {
-    has_time_ = start != nullptr;
-    if (start) start_ = *start;
-    if (stop) stop_ = *stop;
-    return S_OK;
-  }
-  STDMETHODIMP IsSyncPoint() override { return sync_ ? S_OK : S_FALSE; }
-  STDMETHODIMP SetSyncPoint(BOOL value) override {
-    sync_ = value;
-    return S_OK;
-  }
-  STDMETHODIMP IsPreroll() override { return preroll_ ? S_OK : S_FALSE; }
-  STDMETHODIMP SetPreroll(BOOL value) override {
-    preroll_ = value;
-    return S_OK;
-  }
+  // Times and flags the pin sets are not read back by these tests.
+  STDMETHODIMP GetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return VFW_E_SAMPLE_TIME_NOT_SET; }
+  STDMETHODIMP SetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return S_OK; }
+  STDMETHODIMP IsSyncPoint() override { return S_FALSE; }
+  STDMETHODIMP SetSyncPoint(BOOL) override { return S_OK; }
+  STDMETHODIMP IsPreroll() override { return S_FALSE; }
+  STDMETHODIMP SetPreroll(BOOL) override { return S_OK; }
+  STDMETHODIMP IsDiscontinuity() override { return S_FALSE; }
+  STDMETHODIMP SetDiscontinuity(BOOL) override { return S_OK; }
+  STDMETHODIMP GetMediaTime(LONGLONG*, LONGLONG*) override { return VFW_E_MEDIA_TIME_NOT_SET; }
+  STDMETHODIMP SetMediaTime(LONGLONG*, LONGLONG*) override { return S_OK; }
   STDMETHODIMP_(long) GetActualDataLength() override { return actual_; }
   STDMETHODIMP SetActualDataLength(long length) override {
     if (length < 0 || length > size_) return VFW_E_BUFFER_OVERFLOW;
@@ -181,26 +100,6 @@ class GuardedSample : public IMediaSample {
     type_ = type ? ::CreateMediaType(type) : nullptr;
     return S_OK;
   }
-  STDMETHODIMP IsDiscontinuity() override { return discontinuity_ ? S_OK : S_FALSE; }
-  STDMETHODIMP SetDiscontinuity(BOOL value) override {
-    discontinuity_ = value;
-    return S_OK;
-  }
-  STDMETHODIMP GetMediaTime(LONGLONG* start, LONGLONG* stop) override {
-    if (!start || !stop) return E_POINTER;
-    if (!has_media_time_) return VFW_E_MEDIA_TIME_NOT_SET;
-    *start = media_start_;
-    *stop = media_stop_;
-    return S_OK;
-  }
-  STDMETHODIMP SetMediaTime(LONGLONG* start, LONGLONG* stop) override {
-    has_media_time_ = start && stop;
-    if (has_media_time_) {
-      media_start_ = *start;
-      media_stop_ = *stop;
-    }
-    return S_OK;
-  }
 
  private:
   std::atomic<ULONG> refs_{1};
@@ -210,10 +109,6 @@ class GuardedSample : public IMediaSample {
   BYTE* base_ = nullptr;
   BYTE* data_ = nullptr;
   AM_MEDIA_TYPE* type_ = nullptr;
-  bool has_time_ = false, has_media_time_ = false;
-  REFERENCE_TIME start_ = 0, stop_ = 0;
-  LONGLONG media_start_ = 0, media_stop_ = 0;
-  BOOL sync_ = FALSE, preroll_ = FALSE, discontinuity_ = FALSE;
 };
 
 }  // namespace
@@ -286,18 +181,6 @@ STDMETHODIMP GuardedAllocator::GetBuffer(IMediaSample** sample, REFERENCE_TIME*,
 }
 
 STDMETHODIMP GuardedAllocator::ReleaseBuffer(IMediaSample*) { return S_OK; }
-
-std::vector<BYTE> SampleBytes(IMediaSample* sample) {
-  BYTE* data = nullptr;
-  if (FAILED(sample->GetPointer(&data)) || !data) return {};
-  return std::vector<BYTE>(data, data + sample->GetActualDataLength());
-}
-
-}  // namespace telvor::test
-
-#include "support/WinTestSupport.h"
-
-namespace telvor::test {
 
 std::wstring RobustHelper(const std::wstring& arguments) {
   return L"\"" + BuildTreePath(L"tests/robust/telvor_robust_producer.exe") + L"\" " + arguments;

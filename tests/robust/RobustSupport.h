@@ -1,7 +1,6 @@
-// Tools of the robustness tests: a watchdog that ends a hung test program, a
-// producer ring written by hand (so it can break every rule a real producer
-// library enforces), and an allocator whose sample buffers touch an
-// inaccessible page.
+// Tools of the robustness tests: a producer ring written by hand (so it can
+// break every rule a real producer library enforces), a helper process that
+// writes it, and an allocator whose sample buffers touch an inaccessible page.
 #pragma once
 
 #include <windows.h>
@@ -10,50 +9,11 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
-#include <vector>
 
-#include "base/Handle.h"
+#include "HostileRing.h"
 #include "support/Watchdog.h"
-#include "transport/SlotHeader.h"
 
 namespace telvor::test {
-
-// A video ring under the camera's names, laid out by the test byte for byte.
-class HostileRing {
- public:
-  // section_bytes: size of the file mapping (0 creates nothing).
-  HostileRing(int camera, std::uint64_t section_bytes);
-  ~HostileRing();
-  HostileRing(const HostileRing&) = delete;
-  HostileRing& operator=(const HostileRing&) = delete;
-
-  bool Ok() const { return view_ != nullptr && mutex_; }
-  std::uint64_t Bytes() const { return bytes_; }
-
-  // Slot 0's format fields (the capacity field is what slot addressing uses).
-  void SetFormat(std::uint32_t fourcc, std::uint32_t width, std::uint32_t height, double fps, std::uint32_t capacity);
-  // Writes one slot under the mutex. The slot stride is `stride_capacity` + 84
-  // (normally the announced capacity); payload bytes written are clipped to
-  // what lies inside the section.
-  void WriteSlot(std::uint32_t slot, std::uint32_t stride_capacity, std::uint64_t sequence, std::uint64_t timestamp,
-                 std::uint32_t length, std::uint8_t value, std::uint32_t fill_bytes);
-  // Patches a field of slot 0 under the mutex (a producer changing format mid-stream).
-  void PatchSlot0(std::size_t offset, const void* data, std::size_t size);
-  void Lock();
-  void Unlock();
-  // Drops the test's handles and view (a producer closing its objects).
-  void Close();
-
- private:
-  std::uint64_t bytes_;
-  UniqueHandle mapping_;
-  UniqueHandle mutex_;
-  std::uint8_t* view_ = nullptr;
-};
-
-// Kernel-object names of a camera's video channel.
-std::wstring VideoMappingName(int camera);
-std::wstring VideoMutexName(int camera);
 
 // An IMemAllocator handing out samples whose buffers end exactly at a
 // PAGE_NOACCESS page (or, with guard_before, start right after one), sized
@@ -91,13 +51,6 @@ class GuardedAllocator : public IMemAllocator {
   HRESULT decommit_result_ = S_OK;
   ALLOCATOR_PROPERTIES props_ = {};
 };
-
-// Reads a sample's bytes: the sample's buffer as a vector.
-std::vector<BYTE> SampleBytes(IMediaSample* sample);
-
-}  // namespace telvor::test
-
-namespace telvor::test {
 
 // Command line of the robustness producer helper (RobustProducerHelper.cpp),
 // for a BackgroundProcess.

@@ -30,11 +30,8 @@ HRESULT TestSinkPin::CheckMediaType(const CMediaType* type) {
              : VFW_E_TYPE_NOT_ACCEPTED;
 }
 
-HRESULT TestSinkPin::GetMediaType(int position, CMediaType* type) {
-  if (position < 0) return E_INVALIDARG;
-  const auto& offered = m_pSink->m_Options.offeredTypes;
-  if (static_cast<size_t>(position) >= offered.size()) return VFW_S_NO_MORE_ITEMS;
-  return type->Set(offered[static_cast<size_t>(position)]);
+HRESULT TestSinkPin::GetMediaType(int position, CMediaType*) {
+  return position < 0 ? E_INVALIDARG : VFW_S_NO_MORE_ITEMS;
 }
 
 HRESULT TestSinkPin::BreakConnect() {
@@ -48,10 +45,7 @@ STDMETHODIMP TestSinkPin::EndOfStream() {
   return S_OK;
 }
 
-STDMETHODIMP TestSinkPin::BeginFlush() {
-  m_pSink->CountFlush();
-  return S_OK;
-}
+STDMETHODIMP TestSinkPin::BeginFlush() { return S_OK; }
 
 STDMETHODIMP TestSinkPin::EndFlush() { return S_OK; }
 
@@ -86,8 +80,7 @@ STDMETHODIMP TestSinkPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES* props) 
 STDMETHODIMP TestSinkPin::Receive(IMediaSample* sample) {
   if (!sample) return E_POINTER;
   m_pSink->Record(sample);
-  CAutoLock lock(&m_pSink->m_RecordLock);
-  return m_pSink->m_ReceiveResult;
+  return m_pSink->m_Options.receiveResult;
 }
 
 STDMETHODIMP TestSinkPin::ReceiveMultiple(IMediaSample** samples, long count, long* processed) {
@@ -112,7 +105,6 @@ ComPtr<TestSink> TestSink::Create(const TestSinkOptions& options) {
 TestSink::TestSink(const TestSinkOptions& options)
     : CBaseFilter(L"TestSink", nullptr, &m_StateLock, kClsidTestSink),
       m_Options(options),
-      m_ReceiveResult(options.receiveResult),
       m_Changed(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
   HRESULT hr = S_OK;
   m_pPin = new TestSinkPin(this, &m_StateLock, &hr);
@@ -156,12 +148,6 @@ void TestSink::CountEndOfStream() {
   Changed();
 }
 
-void TestSink::CountFlush() {
-  CAutoLock lock(&m_RecordLock);
-  ++m_Flushes;
-  Changed();
-}
-
 void TestSink::Changed() { SetEvent(m_Changed.Get()); }
 
 std::vector<ReceivedSample> TestSink::Samples() {
@@ -179,11 +165,6 @@ int TestSink::EndOfStreamCount() {
   return m_EndOfStreams;
 }
 
-int TestSink::FlushCount() {
-  CAutoLock lock(&m_RecordLock);
-  return m_Flushes;
-}
-
 ComPtr<IMemAllocator> TestSink::NotifiedAllocator() {
   CAutoLock lock(&m_RecordLock);
   return m_pNotified;
@@ -192,11 +173,6 @@ ComPtr<IMemAllocator> TestSink::NotifiedAllocator() {
 void TestSink::ClearSamples() {
   CAutoLock lock(&m_RecordLock);
   m_Samples.clear();
-}
-
-void TestSink::SetReceiveResult(HRESULT hr) {
-  CAutoLock lock(&m_RecordLock);
-  m_ReceiveResult = hr;
 }
 
 template <typename Predicate>

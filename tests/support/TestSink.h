@@ -1,8 +1,8 @@
 // A renderer-like sink filter built on our own framework, for pin tests.
 //
 // It has one input pin named "In" that accepts any type (or only the types
-// given), records every sample it receives and answers Receive with a result
-// the test chooses. It can offer its own allocator or none, as a capture
+// given), proposes none, records every sample it receives and answers Receive
+// with a result the test chooses. It can offer its own allocator or none, as a capture
 // client such as FFmpeg does.
 #pragma once
 
@@ -43,7 +43,6 @@ struct TestSinkOptions {
   long bufferCount = 1;
   HRESULT receiveResult = S_OK;
   size_t maxCopyBytes = 64 * 1024;
-  std::vector<CMediaType> offeredTypes;   // what the pin enumerates
   std::vector<CMediaType> acceptedTypes;  // empty: every type is accepted
 };
 
@@ -91,7 +90,6 @@ class TestSink : public CBaseFilter {
   std::vector<ReceivedSample> Samples();
   size_t SampleCount();
   int EndOfStreamCount();
-  int FlushCount();
   // The allocator the source chose, or null.
   ComPtr<IMemAllocator> NotifiedAllocator();
   // Waits until at least `count` samples arrived; false on timeout.
@@ -99,16 +97,12 @@ class TestSink : public CBaseFilter {
   bool WaitForEndOfStream(int count, DWORD timeoutMs);
   void ClearSamples();
 
-  // --- what the test changes while running ---
-  void SetReceiveResult(HRESULT hr);
-
  private:
   friend class TestSinkPin;
   explicit TestSink(const TestSinkOptions& options);
   ~TestSink() override;
   void Record(IMediaSample* sample);
   void CountEndOfStream();
-  void CountFlush();
   void Changed();
   template <typename Predicate>
   bool WaitFor(Predicate done, DWORD timeoutMs);
@@ -120,8 +114,6 @@ class TestSink : public CBaseFilter {
   CCritSec m_RecordLock;  // guards everything below
   std::vector<ReceivedSample> m_Samples;
   int m_EndOfStreams = 0;
-  int m_Flushes = 0;
-  HRESULT m_ReceiveResult;
   ComPtr<IMemAllocator> m_pNotified;
   UniqueHandle m_Changed;  // auto reset: something was recorded
 };

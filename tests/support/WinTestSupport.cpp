@@ -68,46 +68,50 @@ bool CopyFileTo(const std::wstring& from, const std::wstring& to) {
 }
 
 int RunProcess(const std::wstring& command_line, DWORD timeout_ms, const std::wstring& stdout_path) {
+  BackgroundProcess process(command_line, stdout_path);
+  return process.Started() ? process.WaitForExit(timeout_ms) : kNotStarted;
+}
+
+BackgroundProcess::BackgroundProcess(std::wstring command_line, const std::wstring& output_path) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   HANDLE output = INVALID_HANDLE_VALUE;
-  if (!stdout_path.empty()) {
+  if (!output_path.empty()) {
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    output = CreateFileW(stdout_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+    output = CreateFileW(output_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = output;
     startup.hStdError = output;
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   }
-  PROCESS_INFORMATION process = {};
-  std::wstring mutable_line = command_line;
-  const BOOL started = CreateProcessW(nullptr, mutable_line.data(), nullptr, nullptr, output != INVALID_HANDLE_VALUE,
-                                      0, nullptr, nullptr, &startup, &process);
-  if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
-  if (!started) return kNotStarted;
-  int result = kTimedOut;
-  if (WaitForSingleObject(process.hProcess, timeout_ms) == WAIT_OBJECT_0) {
-    DWORD code = 0;
-    GetExitCodeProcess(process.hProcess, &code);
-    result = static_cast<int>(code);
-  } else {
-    TerminateProcess(process.hProcess, 1);
-  }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return result;
-}
-
-BackgroundProcess::BackgroundProcess(std::wstring command_line) {
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
-  if (CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                     &startup, &info)) {
+  if (CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, output != INVALID_HANDLE_VALUE, 0, nullptr,
+                     nullptr, &startup, &info)) {
     process_ = info.hProcess;
     CloseHandle(info.hThread);
   }
+  if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
+}
+
+int BackgroundProcess::WaitForExit(DWORD timeout_ms) {
+  if (!process_ || WaitForSingleObject(process_, timeout_ms) != WAIT_OBJECT_0) return kTimedOut;
+  DWORD code = 0;
+  GetExitCodeProcess(process_, &code);
+  return static_cast<int>(code);
+}
+
+bool BackgroundProcess::WaitForFileSize(const std::wstring& path, size_t bytes, DWORD timeout_ms) const {
+  for (DWORD waited = 0; waited <= timeout_ms; waited += 20) {
+    const bool ended = !process_ || WaitForSingleObject(process_, 0) == WAIT_OBJECT_0;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) &&
+        ((static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) >= bytes)
+      return true;
+    if (ended) return false;
+    Sleep(20);
+  }
+  return false;
 }
 
 void BackgroundProcess::Kill() {

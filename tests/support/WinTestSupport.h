@@ -41,18 +41,25 @@ inline constexpr int kNotStarted = -1;
 inline constexpr int kTimedOut = -2;
 int RunProcess(const std::wstring& command_line, DWORD timeout_ms, const std::wstring& stdout_path = L"");
 
-// A program left running while the test works; terminated, if it is still
-// running, at the latest when the object goes away.
+// A program left running while the test works, its output (stdout and
+// stderr) sent to output_path if given; terminated, if it is still running,
+// at the latest when the object goes away.
 class BackgroundProcess {
  public:
-  explicit BackgroundProcess(std::wstring command_line);
+  explicit BackgroundProcess(std::wstring command_line, const std::wstring& output_path = L"");
   ~BackgroundProcess() { Kill(); }
   BackgroundProcess(const BackgroundProcess&) = delete;
   BackgroundProcess& operator=(const BackgroundProcess&) = delete;
   bool Started() const { return process_ != nullptr; }
+  // Exit code once the program ends by itself, kTimedOut while it still runs.
+  int WaitForExit(DWORD timeout_ms);
+  // True once `path` holds at least `bytes` bytes; false on time-out, or
+  // when the program ended before writing them.
+  bool WaitForFileSize(const std::wstring& path, size_t bytes, DWORD timeout_ms) const;
+  // Terminates the program, as a crash would end it.
   void Kill();
 
- private:
+ protected:
   HANDLE process_ = nullptr;
 };
 
