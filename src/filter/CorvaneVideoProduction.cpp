@@ -82,6 +82,7 @@ HRESULT CorvaneVideoStream::FillBuffer(IMediaSample* sample) {
   BYTE* buffer = nullptr;
   if (SUCCEEDED(sample->GetPointer(&buffer)) && buffer) {
     const long length = m_Frames.Fill(buffer, sample->GetSize(), &m_PacingLog);
+    if (length == VideoFrameSource::kSkipped) return kSkipSample;
     if (length >= 0) sample->SetActualDataLength(length);
   }
   sample->SetSyncPoint(TRUE);

@@ -20,6 +20,8 @@ constexpr int kFrameWaits = 6;  // 1 ms each before the last frame is reused
 // Longest wait for the producer's mutex before a deadline goes out black: one
 // frame period, but never so long that a slow producer stalls a fast camera.
 constexpr DWORD kMaxProducerWaitMs = 50;
+// Deadlines in a row that may pass without a sample while the mutex is busy.
+constexpr int kBusyDeadlinesSkipped = 3;
 constexpr std::int32_t kBilinear = 2;
 
 // Holds the converter mutex for one scope.
@@ -179,6 +181,7 @@ void VideoFrameSource::Restart() {
   m_NewestDelivered = 0;
   m_AnyDelivered = false;
   m_ProducerBusyLogged = false;
+  m_BusyDeadlines = 0;
   // The last good frame pointed into the previous channel's view.
   MutexHold hold(m_ConverterLock.Get());
   m_LastGoodEntry = FrameEntry();
@@ -267,12 +270,19 @@ long VideoFrameSource::Fill(std::uint8_t* buffer, long size, telvor::PacingLog* 
   telvor::SlotsHold producer(entry.data ? entry.channel : nullptr, ProducerWaitMs());
   if (log) log->Mark(telvor::PacingLog::kSlots);
   if (entry.data && !producer.Held()) {
+    // On a busy machine whoever holds the mutex (the producer, or another
+    // camera reading the same channel) may just be waiting for a core: a
+    // missing frame goes unnoticed where a black one flashes. Only a mutex
+    // kept for several periods is a producer that stopped letting go.
+    if (++m_BusyDeadlines <= kBusyDeadlinesSkipped) return kSkipped;
     if (!m_ProducerBusyLogged) {
       TELVOR_ERROR_OBJ(kUnit, kFill, m_Owner)
           << L"producer kept its mutex over " << ProducerWaitMs() << L" ms, black picture sent";
       m_ProducerBusyLogged = true;
     }
     entry = FrameEntry();
+  } else {
+    m_BusyDeadlines = 0;
   }
   if (entry.data) entry = OldestWholeFrame(entry);
   const long length = WritePicture(buffer, size, entry);

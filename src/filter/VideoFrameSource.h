@@ -71,8 +71,11 @@ class VideoFrameSource {
   // The stream runs: what queued while it was paused is history but for the newest.
   void KeepNewest();
   // Writes the picture of one deadline into `buffer` (`size` bytes). Returns
-  // the bytes the sample should report, or -1 to leave its length alone (a
-  // format the camera does not produce). `log` gets the steps' marks.
+  // the bytes the sample should report, -1 to leave its length alone (a
+  // format the camera does not produce), or kSkipped when the frame's slots
+  // stayed busy for this deadline and no sample should go out. `log` gets
+  // the steps' marks.
+  static constexpr long kSkipped = -2;
   long Fill(std::uint8_t* buffer, long size, telvor::PacingLog* log);
 
  private:
@@ -105,6 +108,7 @@ class VideoFrameSource {
   std::uint64_t m_NewestDelivered = 0;
   bool m_AnyDelivered = false;
   bool m_ProducerBusyLogged = false;
+  int m_BusyDeadlines = 0;  // in a row whose slots stayed busy
 
   // picture, under m_ConverterLock
   UniqueHandle m_ConverterLock;

@@ -169,6 +169,10 @@ HRESULT CSourceStream::ProduceOne(bool* ended) {
     return m_Clock.AdviseAt(start);
   }
   HRESULT hr = FillBuffer(sample.Get());
+  if (hr == kSkipSample) {
+    m_MediaPosition += std::max<LONGLONG>(MediaLength(sample.Get()), 1);
+    return m_Clock.AdviseAt(StreamTimeAt(m_MediaPosition));
+  }
   if (hr != S_OK) {
     sample.Reset();
     *ended = true;

@@ -38,6 +38,7 @@ class CSource;
 class CSourceStream : public CAMThread, public CBaseOutputPin {
  public:
   enum Command : DWORD { CMD_INIT = 0, CMD_PAUSE = 1, CMD_RUN = 2, CMD_STOP = 3, CMD_EXIT = 4 };
+  static constexpr HRESULT kSkipSample = MAKE_HRESULT(SEVERITY_SUCCESS, FACILITY_ITF, 0x201);
 
   // Adds itself to `filter`'s pins; writes a failure into *hr if it cannot.
   CSourceStream(const wchar_t* objectName, HRESULT* hr, CSource* filter, const wchar_t* pinName);
@@ -46,8 +47,10 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   DWORD ThreadProc() override;
   // Removes itself from the filter's pins.
   ~CSourceStream() override;
-  // Fills one sample's content: S_OK delivers it, S_FALSE ends the stream
-  // normally, a failure ends it and reports EC_ERRORABORT.
+  // Fills one sample's content: S_OK delivers it, kSkipSample lets its
+  // deadline pass without a sample (the next one keeps the grid, so stamps
+  // show the gap), S_FALSE ends the stream normally, a failure ends it and
+  // reports EC_ERRORABORT.
   virtual HRESULT FillBuffer(IMediaSample* sample) = 0;
   virtual HRESULT OnThreadCreate();
   virtual HRESULT OnThreadDestroy();

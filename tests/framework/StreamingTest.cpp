@@ -169,6 +169,19 @@ TEST_F(StreamingTest, FillBufferFalseEndsStreamOnceAndRunRestarts) {
   EXPECT_EQ(2, source->stream->threadCreates);
 }
 
+TEST_F(StreamingTest, ASkippedDeadlineLeavesAGapOnTheGrid) {
+  source->stream->skipAt = 2;
+  BuildGraph();
+  ASSERT_TRUE(SUCCEEDED(control->Run()));
+  ASSERT_TRUE(sink->WaitForSamples(3, kWaitMs));
+  ASSERT_EQ(S_OK, control->Stop());
+  const std::vector<ReceivedSample> samples = sink->Samples();
+  EXPECT_EQ(3, samples[1].data[0]) << "the skipped fill never went downstream";
+  EXPECT_EQ(samples[0].start + 2 * kFrameDuration, samples[1].start);
+  EXPECT_EQ(2, samples[1].mediaStart);
+  EXPECT_EQ(0, sink->EndOfStreamCount());
+}
+
 TEST_F(StreamingTest, FillBufferFailureEndsStreamAndAbortsGraph) {
   source->stream->endAt = 2;
   source->stream->endResult = E_ACCESSDENIED;

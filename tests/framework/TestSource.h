@@ -58,6 +58,7 @@ class TestStream : public CSourceStream {
   HRESULT FillBuffer(IMediaSample* sample) override {
     const int n = ++fills;
     if (n == endAt) return endResult;
+    if (n == skipAt) return kSkipSample;
     BYTE* data = nullptr;
     sample->GetPointer(&data);
     std::fill(data, data + kFrameBytes, static_cast<BYTE>(n));
@@ -84,6 +85,7 @@ class TestStream : public CSourceStream {
   std::atomic<int> threadDestroys{0};
   std::atomic<int> endAt{0};  // the FillBuffer call (1-based) that answers endResult
   std::atomic<HRESULT> endResult{S_FALSE};
+  std::atomic<int> skipAt{0};  // the FillBuffer call that lets its deadline pass
   HRESULT threadCreateResult = S_OK;
 };
 
