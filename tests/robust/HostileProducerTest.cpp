@@ -132,7 +132,7 @@ TEST_F(HostileProducer, SequenceNumbersRepeatingGoingBackJumpingAndWrapping) {
     EXPECT_TRUE(SeeValue(1));
     write(1, 2);  // repeated
     write(0, 3);  // gone back
-    write(2 + 0x7FFFFFFFull, 5);  // too far ahead to be the next frame
+    write(2000 + 0x7FFFFFFFull, 5);  // too far ahead to be the next frame, even after 1000
     Sleep(200);
     write(2, 4);
     EXPECT_TRUE(SeeValue(4));
