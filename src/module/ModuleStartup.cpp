@@ -6,6 +6,7 @@
 #include "module/CameraTable.h"
 #include "module/Log.h"
 #include "module/ModulePaths.h"
+#include "telvor_version.h"
 
 CFactoryTemplate g_Templates[kMaxTemplates];
 int g_cTemplates = 0;
@@ -36,6 +37,8 @@ void StartModule(HMODULE module) {
   LogHostTags(g_hostInfo);
 
   ModuleFileName(module, path);
+  telvor::Info() << L"TELVOR " << TELVOR_VERSION_W << (sizeof(void*) == 8 ? L" (64-bit)" : L" (32-bit)")
+                 << L" loaded from " << path;
   DeriveSettingsPaths(path, &g_modulePaths);
   try {
     g_cTemplates = BuildCameraTable(g_modulePaths.iniPath, &g_cameraTables, g_Templates);

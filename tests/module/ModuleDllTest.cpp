@@ -8,6 +8,7 @@
 
 #include "ModuleFixture.h"
 #include "support/DeviceRegistry.h"
+#include "telvor_version.h"
 
 namespace {
 
@@ -49,6 +50,8 @@ TEST(LoadedModule, AttachLogsTheHostAndTheCamerasThenServesOnlyThose) {
     next = std::find(next, lines.end(), want);
     ASSERT_NE(next, lines.end()) << "missing or out of order: " << want;
   }
+  const std::wstring version = L"[TELVOR] TELVOR " TELVOR_VERSION_W L" (64-bit) loaded from ";
+  EXPECT_EQ(1, std::count_if(lines.begin(), lines.end(), [&](const std::wstring& l) { return StartsWith(l, version); }));
   // The settings file is present: no registry fallback, so no error lines.
   for (const std::wstring& line : lines) EXPECT_FALSE(StartsWith(line, L"[TELVOR][ERROR]")) << line;
 
