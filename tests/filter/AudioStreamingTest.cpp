@@ -156,12 +156,6 @@ TEST_F(AudioStreamingTest, WithoutProducerStreamsSilenceAtClockPace) {
   EXPECT_GE(delivered, static_cast<REFERENCE_TIME>(GetTickCount64() - windowStart) * 9000) << "silence falls behind";
   EXPECT_EQ(1u, log.Count(L"[TELVOR][ERROR]: SharedAudio::Create failed, err="));
 
-  // A new run starts counting from zero again.
-  ASSERT_EQ(S_OK, control->Stop());
-  sink->ClearSamples();
-  ASSERT_TRUE(SUCCEEDED(control->Run()));
-  ASSERT_TRUE(sink->WaitForSamples(1, kWaitMs));
-  EXPECT_TRUE(sink->Samples()[0].start == 0 && sink->Samples()[0].mediaStart == 0);
 }
 
 // A packet is one sample of its own length, bit for bit, cut to the 64 KiB buffer.

@@ -94,17 +94,6 @@ TEST_F(VideoPinConfig, FilterAnswersForItsPinAndReportsItselfAsSource) {
   EXPECT_EQ(1, LiveCameraFilterCount());
 }
 
-TEST_F(VideoPinConfig, UnknownMediaKindGivesNoPins) {
-  entry = MakeVideoEntry(kVideoPinCameras + 6);
-  HRESULT hr = S_OK;
-  CUnknown* unknown = NewCameraFilter(nullptr, MEDIATYPE_Stream, kVideoPinCameras + 6, &entry, &hr);
-  EXPECT_EQ(E_NOTIMPL, hr);
-  ASSERT_NE(nullptr, unknown);
-  EXPECT_EQ(0, dynamic_cast<Corvane*>(unknown)->GetPinCount());
-  delete unknown;
-  EXPECT_EQ(0, LiveCameraFilterCount());
-}
-
 TEST_F(VideoPinConfig, DetachReleasesTheFiltersStillListed) {
   entry = MakeVideoEntry(kVideoPinCameras + 7);
   Camera first = Camera::Create(kVideoPinCameras + 7, &entry);

@@ -1,5 +1,6 @@
 // The video pin in Wine's filter graph: pacing, time stamps, the black
-// picture, restarts, and a producer racing the pin. Which frame each deadline
+// picture, and a producer racing the pin (restarts are the buffer loop's,
+// StreamingTest's). Which frame each deadline
 // shows is VideoFrameSourceTest's; producers coming and going are followed
 // end to end through FFmpeg (LiveRecordingTest).
 #include <gtest/gtest.h>
@@ -37,7 +38,7 @@ bool IsFilledWith(const ReceivedSample& sample, BYTE value) {
 
 using VideoPinStreaming = CameraGraphTest;
 
-TEST_F(VideoPinStreaming, WithoutProducerStampedBlackFramesAtTheCameraRateAndAfreshAfterStop) {
+TEST_F(VideoPinStreaming, WithoutProducerDeliversStampedBlackFramesAtTheCameraRate) {
   LogCapture log;
   TempDir dir;
   const std::wstring pacingPath = dir.File(L"pacing.txt");
@@ -77,14 +78,7 @@ TEST_F(VideoPinStreaming, WithoutProducerStampedBlackFramesAtTheCameraRateAndAfr
   EXPECT_EQ(static_cast<void*>(camera.pin), pin);
   EXPECT_GE(deadlines, 11u);
 
-  // A new run counts from zero and opens the channel anew, on its channel thread.
-  sink->ClearSamples();
-  ASSERT_EQ(S_OK, control->Run());
-  const std::vector<ReceivedSample> again = Next(0, 2);
-  ASSERT_EQ(2u, again.size());
-  EXPECT_TRUE(again[0].start == 0 && again[0].mediaStart == 0 && again[1].mediaStart == 1);
-  for (int i = 0; i < 100 && log.Count(L"SharedVideo::Create failed, err=") < 2; ++i) Sleep(10);
-  EXPECT_EQ(2u, log.Count(L"SharedVideo::Create failed, err="));
+  EXPECT_EQ(1u, log.Count(L"SharedVideo::Create failed, err="));
 }
 
 // A producer racing the pin: every frame goes into one slot in two halves
