@@ -121,8 +121,7 @@ TEST_F(VideoPinConfig, StreamConfigBeforeAndAfterConnection) {
   EXPECT_EQ(MEDIASUBTYPE_YUY2, type->subtype);
   DeleteMediaType(type);
   EXPECT_EQ(FORMAT_VideoInfo, caps.guid);
-  EXPECT_EQ(1282, caps.MaxOutputSize.cx);  // the padded width
-  EXPECT_EQ(720, caps.MinOutputSize.cy);
+  EXPECT_TRUE(caps.MaxOutputSize.cx == 1282 && caps.MinOutputSize.cy == 720) << "the padded width";
   EXPECT_EQ(333333, caps.MinFrameInterval);
 
   // SetFormat: only our subtypes; null clears back to the offer.
@@ -156,8 +155,7 @@ TEST_F(VideoPinConfig, StreamConfigBeforeAndAfterConnection) {
   ASSERT_EQ(S_OK, control->GetSubType(&subtype));
   EXPECT_EQ(MEDIASUBTYPE_YUY2, subtype);
   ASSERT_EQ(S_OK, control->GetOutputSize(&width, &height));
-  EXPECT_EQ(1280u, width);
-  EXPECT_EQ(720u, height);
+  EXPECT_TRUE(width == 1280 && height == 720);
   CMediaType proposed;
   ASSERT_EQ(S_OK, camera.pin->GetMediaType(0, &proposed));
   EXPECT_TRUE(IsSameVideoFormat(proposed, camera.pin->CurrentMediaType()));
@@ -172,8 +170,7 @@ TEST_F(VideoPinConfig, ControlInterfaceForcesTheOnlyCapability) {
   Create(index);
   UINT width = 7, height = 7;
   ASSERT_EQ(S_OK, control->GetOutputSize(&width, &height));
-  EXPECT_EQ(0u, width);  // no default size and nothing set yet
-  EXPECT_EQ(0u, height);
+  EXPECT_TRUE(width == 0 && height == 0) << "no default size and nothing set yet";
 
   ASSERT_EQ(S_OK, control->SetOutputSize(640, 480));
   int count = 0, size = 0;
@@ -190,8 +187,7 @@ TEST_F(VideoPinConfig, ControlInterfaceForcesTheOnlyCapability) {
   ASSERT_EQ(S_OK, control->SetSubType(MEDIASUBTYPE_RGB32));
   CMediaType proposed;
   ASSERT_EQ(S_OK, camera.pin->GetMediaType(0, &proposed));
-  EXPECT_EQ(MEDIASUBTYPE_RGB32, proposed.subtype);
-  EXPECT_EQ(640u, DescribeVideoType(proposed).width);
+  EXPECT_TRUE(proposed.subtype == MEDIASUBTYPE_RGB32 && DescribeVideoType(proposed).width == 640);
   EXPECT_EQ(VFW_S_NO_MORE_ITEMS, camera.pin->GetMediaType(1, &proposed));
   // Proposals must match the forced subtype and size.
   const CMediaType other = VideoType(MEDIASUBTYPE_RGB32, 320, 240, 30.0);
@@ -203,7 +199,6 @@ TEST_F(VideoPinConfig, ControlInterfaceForcesTheOnlyCapability) {
   LONG value = 0;
   EXPECT_EQ(E_NOTIMPL, control->GetInput(&width));
   EXPECT_EQ(E_NOTIMPL, control->GetProperty(235, &value));
-
 }
 
 // Numbers entered as REG_DWORD, as users are told to, and as text written by
