@@ -1,19 +1,27 @@
-// The audio pin's format, stream configuration and allocator request.
+// The audio camera as hosts get it (the camera filter built for the audio
+// kind): its interfaces, its one format and stream configuration; and the
+// packet queue between the channel's reader and the streaming thread.
 #include <gtest/gtest.h>
 
 #include <dshow.h>
 
+#include <cstring>
+#include <vector>
+
 #include "filter/AudioFormat.h"
-#include "filter/AudioHost.h"
+#include "filter/AudioPacketQueue.h"
+#include "filter/Corvane.h"
+#include "filter/CorvaneAudioStream.h"
+#include "filter/ICorvaneVideoStream.h"
+#include "module/ClassObjects.h"
 #include "support/CameraIndexes.h"
-#include "support/LogCapture.h"
+#include "transport/SlotHeader.h"
 
 namespace telvor::test {
 namespace {
 
-// Camera indexes are not opened here (the pin never becomes active); the
-// first of the range is named only so the pin has a valid one.
-constexpr int kCamera = kAudioPinCameras;
+// The pin never becomes active here, so its camera's objects are not opened.
+constexpr int kCamera = kAudioPinCameras + 6;
 
 CMediaType TypeWithRate(DWORD rate) {
   CMediaType type;
@@ -25,31 +33,70 @@ class AudioPinTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-    host = AudioHost::Create(kCamera);
-    ASSERT_TRUE(host);
-    pin = host->pin;
+    entry.clsid = AudioFilterId(kCamera);
+    entry.index = kCamera;
+    HRESULT hr = S_OK;
+    CUnknown* object = NewCameraFilter(nullptr, MEDIATYPE_Audio, kCamera, &entry, &hr);
+    ASSERT_TRUE(object && hr == S_OK);
+    ASSERT_EQ(S_OK, object->NonDelegatingQueryInterface(IID_IBaseFilter, filter.PutVoid()));
+    pin = dynamic_cast<CorvaneAudioStream*>(dynamic_cast<Corvane*>(object)->GetPin(0));
+    ASSERT_TRUE(pin);
+    ASSERT_EQ(S_OK, pin->QueryInterface(IID_IAMStreamConfig, config.PutVoid()));
   }
   void TearDown() override {
-    host.Reset();
+    config.Reset();
+    if (filter) {
+      EXPECT_EQ(0u, filter.Detach()->Release());
+    }
+    EXPECT_EQ(0, CBaseObject::ObjectsActive());
     CoUninitialize();
   }
-  ComPtr<AudioHost> host;
+  FilterEntry entry = {};
+  ComPtr<IBaseFilter> filter;
   CorvaneAudioStream* pin = nullptr;
+  ComPtr<IAMStreamConfig> config;
 };
+
+TEST_F(AudioPinTest, OneUnnamedCapturePinAndNoVideoInterfaces) {
+  void* out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(E_NOINTERFACE, filter->QueryInterface(IID_ICorvaneVideoStream, &out));
+  EXPECT_EQ(nullptr, out);
+  EXPECT_EQ(E_NOINTERFACE, filter->QueryInterface(IID_ISpecifyPropertyPages, &out));
+  ComPtr<IAMFilterMiscFlags> flags;
+  ASSERT_EQ(S_OK, filter.As(&flags));
+  EXPECT_EQ(static_cast<ULONG>(AM_FILTER_MISC_FLAGS_IS_SOURCE), flags->GetMiscFlags());
+  CLSID clsid;
+  ASSERT_EQ(S_OK, filter->GetClassID(&clsid));
+  EXPECT_EQ(AudioFilterId(kCamera), clsid);
+
+  ComPtr<IEnumPins> pins;
+  ASSERT_EQ(S_OK, filter->EnumPins(pins.Put()));
+  ComPtr<IPin> first, more;
+  ASSERT_EQ(S_OK, pins->Next(1, first.Put(), nullptr));
+  EXPECT_EQ(static_cast<IPin*>(pin), first.Get());
+  EXPECT_EQ(S_FALSE, pins->Next(1, more.Put(), nullptr));
+  PIN_INFO info = {};
+  ASSERT_EQ(S_OK, pin->QueryPinInfo(&info));
+  info.pFilter->Release();
+  EXPECT_STREQ(L"", info.achName) << "no setting names the audio pin";
+  ComPtr<IKsPropertySet> properties;
+  ASSERT_EQ(S_OK, pin->QueryInterface(IID_IKsPropertySet, properties.PutVoid()));
+  GUID category = GUID_NULL;
+  DWORD returned = 0;
+  EXPECT_EQ(S_OK, properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, 16, &returned));
+  EXPECT_EQ(PIN_CATEGORY_CAPTURE, category);
+}
 
 TEST_F(AudioPinTest, OffersExactlyOneStereoPcmFormat) {
   CMediaType type;
   ASSERT_EQ(S_OK, pin->GetMediaType(0, &type));
-  EXPECT_EQ(MEDIATYPE_Audio, type.majortype);
-  EXPECT_EQ(MEDIASUBTYPE_PCM, type.subtype);
-  EXPECT_EQ(FORMAT_WaveFormatEx, type.formattype);
-  EXPECT_TRUE(type.bFixedSizeSamples);
-  EXPECT_FALSE(type.bTemporalCompression);
+  EXPECT_TRUE(type.majortype == MEDIATYPE_Audio && type.subtype == MEDIASUBTYPE_PCM &&
+              type.formattype == FORMAT_WaveFormatEx);
+  EXPECT_TRUE(type.bFixedSizeSamples && !type.bTemporalCompression);
   EXPECT_EQ(4u, type.lSampleSize);
   ASSERT_EQ(18u, type.cbFormat);
   const WAVEFORMATEX expected = {WAVE_FORMAT_PCM, 2, 48000, 192000, 4, 16, 0};
   EXPECT_EQ(0, memcmp(&expected, type.pbFormat, 18));
-
   CMediaType other;
   EXPECT_EQ(E_INVALIDARG, pin->GetMediaType(-1, &other));
   EXPECT_EQ(VFW_S_NO_MORE_ITEMS, pin->GetMediaType(1, &other));
@@ -66,19 +113,15 @@ TEST_F(AudioPinTest, OffersExactlyOneStereoPcmFormat) {
 }
 
 TEST_F(AudioPinTest, StreamConfigKnowsOnlyTheOfferedFormat) {
-  ComPtr<IAMStreamConfig> config;
-  ASSERT_EQ(S_OK, pin->QueryInterface(IID_IAMStreamConfig, config.PutVoid()));
   CMediaType slower = TypeWithRate(44100);
   CMediaType offered = TypeWithRate(48000);
   EXPECT_EQ(E_INVALIDARG, config->SetFormat(&slower));
   EXPECT_EQ(S_OK, config->SetFormat(&offered));
   EXPECT_EQ(E_POINTER, config->SetFormat(nullptr));
-
   AM_MEDIA_TYPE* type = nullptr;
   ASSERT_EQ(S_OK, config->GetFormat(&type));
   EXPECT_TRUE(offered == *type);
   DeleteMediaType(type);
-
   int count = 0, size = 0;
   ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
   EXPECT_EQ(1, count);
@@ -98,34 +141,42 @@ TEST_F(AudioPinTest, StreamConfigKnowsOnlyTheOfferedFormat) {
   EXPECT_EQ(0xCC, caps[52]) << "nothing written past the record";
 }
 
-TEST_F(AudioPinTest, PinCategoryTellsTheSizeItNeeds) {
-  ComPtr<IKsPropertySet> properties;
-  ASSERT_EQ(S_OK, pin->QueryInterface(IID_IKsPropertySet, properties.PutVoid()));
-  GUID category = GUID_NULL;
-  DWORD returned = 0;
-  EXPECT_EQ(E_UNEXPECTED,
-            properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, 8, &returned));
-  EXPECT_EQ(16u, returned);
-  EXPECT_EQ(S_OK, properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, 16, &returned));
-  EXPECT_EQ(PIN_CATEGORY_CAPTURE, category);
-}
+// Deadline by deadline, what the streaming thread takes from the queue: the
+// oldest packet still as it was queued, or nothing (silence).
+TEST(AudioPacketQueue, KeepsTheNewestNineAndPassesOverRewrittenSlots) {
+  constexpr std::size_t kSlot = kSlotHeaderSize + 4;
+  std::vector<std::uint8_t> slots(16 * kSlot);
+  // The producer writes packet n into a slot (the reader queues it only when asked).
+  auto write = [&](int slot, std::uint64_t n) {
+    SlotHeader header = {};
+    header.audio_sequence = n;
+    std::memcpy(&slots[slot * kSlot], &header, sizeof header);
+    return AudioPacket{&slots[slot * kSlot + kSlotHeaderSize], 4, n, nullptr};
+  };
+  auto next = [](AudioPacketQueue& queue) -> std::uint64_t {
+    AudioPacket packet;
+    return queue.TryPop(&packet) && queue.SkipRewritten(&packet) ? packet.sequence : 0;
+  };
+  AudioPacketQueue queue;
+  for (int n = 1; n <= 10; ++n) queue.Push(write(n, n));
+  for (std::uint64_t n = 2; n <= 10; ++n) EXPECT_EQ(n, next(queue)) << "nine newest, oldest first";
+  EXPECT_EQ(0u, next(queue));
 
-TEST(AudioPinLifetime, CountsInstancesAndTracesThem) {
-  LogCapture log;
-  const long before = CorvaneAudioStream::Instances();
-  {
-    ComPtr<AudioHost> first = AudioHost::Create(kCamera);
-    ComPtr<AudioHost> second = AudioHost::Create(kCamera);
-    EXPECT_EQ(before + 2, CorvaneAudioStream::Instances());
-  }
-  EXPECT_EQ(before, CorvaneAudioStream::Instances());
-  std::vector<std::wstring> built = log.Matching(L"[CorvaneAudioStream::CorvaneAudioStream], 0x");
-  std::vector<std::wstring> gone = log.Matching(L"[CorvaneAudioStream::~CorvaneAudioStream], 0x");
-  ASSERT_EQ(2u, built.size());
-  ASSERT_EQ(2u, gone.size());
-  EXPECT_NE(std::wstring::npos, built[1].find(L" instances=" + std::to_wstring(before + 2)));
-  EXPECT_NE(std::wstring::npos, gone[1].find(L" instances=" + std::to_wstring(before)));
-  EXPECT_EQ(0u, built[0].find(L"[TELVOR] CorvaneAudioStream("));
+  for (int n = 1; n <= 4; ++n) queue.Push(write(n, n));
+  write(1, 17);  // the producer went round and wrote over packets 1 and 3
+  write(3, 19);
+  EXPECT_EQ(2u, next(queue));
+  EXPECT_EQ(4u, next(queue));
+  for (int n = 1; n <= 2; ++n) queue.Push(write(n, n));
+  write(2, 18);
+  EXPECT_EQ(1u, next(queue));
+  EXPECT_EQ(0u, next(queue)) << "no packet left as it was queued";
+  EXPECT_EQ(0u, queue.Size());
+
+  for (int n = 1; n <= 3; ++n) queue.Push(write(n, n));
+  queue.KeepNewest(1);  // the run starts from the newest
+  EXPECT_EQ(3u, next(queue));
+  EXPECT_EQ(0u, next(queue));
 }
 
 }  // namespace

@@ -1,3 +1,5 @@
+// The video media types a camera builds, and what it reads back out of the
+// types clients hand it.
 #include <gtest/gtest.h>
 
 #include <dshow.h>
@@ -6,46 +8,35 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
-#include <limits>
 
 #include "filter/VideoMediaTypes.h"
-#include "support/LogCapture.h"
 
 namespace {
-
-using telvor::test::LogCapture;
 
 // Owns the task-memory block the builders allocate.
 struct OwnedType {
   AM_MEDIA_TYPE type = {};
-  ~OwnedType() {
-    if (type.pbFormat) CoTaskMemFree(type.pbFormat);
-  }
-  const VIDEOINFOHEADER& Info() const { return *reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat); }
-  const VIDEOINFOHEADER2& Info2() const { return *reinterpret_cast<const VIDEOINFOHEADER2*>(type.pbFormat); }
+  ~OwnedType() { CoTaskMemFree(type.pbFormat); }
   VIDEOINFOHEADER& Info() { return *reinterpret_cast<VIDEOINFOHEADER*>(type.pbFormat); }
 };
 
-bool IsAllZero(const OutputFormat& format) {
-  const OutputFormat zero = {};
-  return IsEqualGUID(format.subtype, GUID_NULL) && format.width == zero.width && format.height == zero.height &&
-         format.stride == 0 && !format.bottomUp && format.frameDuration == 0 && !format.interlaced;
+bool IsAllZero(const OutputFormat& f) {
+  return IsEqualGUID(f.subtype, GUID_NULL) && f.width == 0 && f.height == 0 && f.stride == 0 && !f.bottomUp &&
+         f.frameDuration == 0 && !f.interlaced;
 }
-
-bool IsEmpty(const RECT& rect) { return rect.left == 0 && rect.top == 0 && rect.right == 0 && rect.bottom == 0; }
 
 TEST(BuildVideoType, Yuy2VgaAtThirtyFillsEveryField) {
   OwnedType yuy2;
-  BuildVideoType(&yuy2.type, MEDIASUBTYPE_YUY2, 640, 480, 30);
+  ASSERT_EQ(S_OK, BuildVideoType(&yuy2.type, MEDIASUBTYPE_YUY2, 640, 480, 30));
   const AM_MEDIA_TYPE& t = yuy2.type;
   EXPECT_TRUE(IsEqualGUID(t.majortype, MEDIATYPE_Video) && IsEqualGUID(t.subtype, MEDIASUBTYPE_YUY2) &&
               IsEqualGUID(t.formattype, FORMAT_VideoInfo));
-  EXPECT_EQ(t.bFixedSizeSamples, TRUE);
-  EXPECT_EQ(t.bTemporalCompression, FALSE);
+  EXPECT_TRUE(t.bFixedSizeSamples && !t.bTemporalCompression);
   EXPECT_EQ(t.lSampleSize, 614400u);
   EXPECT_EQ(t.cbFormat, 88u);
   const VIDEOINFOHEADER& info = yuy2.Info();
-  EXPECT_TRUE(IsEmpty(info.rcSource) && IsEmpty(info.rcTarget));
+  const RECT empty = {};
+  EXPECT_TRUE(std::memcmp(&info.rcSource, &empty, sizeof empty) == 0 && std::memcmp(&info.rcTarget, &empty, 16) == 0);
   EXPECT_EQ(info.dwBitRate, 480u * 16 * 640 * 30);
   EXPECT_EQ(info.dwBitErrorRate, 0u);
   EXPECT_EQ(info.AvgTimePerFrame, 333333);
@@ -53,27 +44,42 @@ TEST(BuildVideoType, Yuy2VgaAtThirtyFillsEveryField) {
   EXPECT_EQ(std::memcmp(&info.bmiHeader, &expected, sizeof(expected)), 0);
 }
 
-TEST(BuildVideoType, OddWidthsArePaddedAndKeepThePictureInTheRectangles) {
-  OwnedType odd;
-  BuildVideoType(&odd.type, MEDIASUBTYPE_RGB24, 1281, 720, 30);
-  EXPECT_EQ(odd.Info().bmiHeader.biWidth, 1282);
-  const RECT expected = {0, 0, 1281, 720};
-  EXPECT_EQ(std::memcmp(&odd.Info().rcSource, &expected, sizeof(RECT)), 0);
-  EXPECT_EQ(std::memcmp(&odd.Info().rcTarget, &expected, sizeof(RECT)), 0);
-  // 1282 RGB24 pixels are 3846 bytes, rounded up to 3848 per DIB row.
-  EXPECT_EQ(odd.Info().bmiHeader.biSizeImage, 3848u * 720);
-
-  OwnedType even;
-  BuildVideoType(&even.type, MEDIASUBTYPE_YV12, 1282, 720, 30);
-  EXPECT_EQ(even.Info().bmiHeader.biWidth, 1284);
-  EXPECT_EQ(even.Info().rcSource.right, 1282);
-
-  OwnedType aligned;
-  BuildVideoType(&aligned.type, MEDIASUBTYPE_YV12, 1280, 720, 30);
-  EXPECT_EQ(aligned.Info().bmiHeader.biWidth, 1280);
-  EXPECT_TRUE(IsEmpty(aligned.Info().rcSource));
-  EXPECT_EQ(aligned.Info().bmiHeader.biSizeImage, 1280u * 720 * 3 / 2);
-  EXPECT_EQ(aligned.Info().bmiHeader.biCompression, MAKEFOURCC('Y', 'V', '1', '2'));
+// Widths that are not a multiple of 4 are padded, with the picture in the
+// rectangles; RGB rows are padded to 4 bytes as a bitmap's. What is built
+// describes itself again.
+TEST(BuildVideoType, PaddedWidthsSizesAndRowsDescribeThemselves) {
+  const struct {
+    const GUID* subtype;
+    std::int64_t width, height;
+    LONG biWidth;
+    DWORD sizeImage;
+    LONG pictureRight;  // 0: empty rectangles
+    std::uint32_t stride;
+    bool bottomUp;
+  } cases[] = {
+      {&MEDIASUBTYPE_RGB24, 1281, 720, 1282, 3848 * 720, 1281, 3848, true},  // 3846 bytes padded to 3848
+      {&MEDIASUBTYPE_YV12, 1282, 720, 1284, 1284 * 720 + 2 * 644 * 360, 1282, 1284, false},  // chroma rows of 644
+      {&MEDIASUBTYPE_YV12, 1280, 720, 1280, 1280 * 720 * 3 / 2, 0, 1280, false},
+      {&MEDIASUBTYPE_RGB32, 65535, 1, 65538, 65538 * 4, 65535, 65538 * 4, true},
+      {&MEDIASUBTYPE_YUY2, 0, 0, 0, 0, 0, 0, false},  // no pixels is no overflow
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.width << "x" << c.height);
+    OwnedType type;
+    ASSERT_EQ(S_OK, BuildVideoType(&type.type, *c.subtype, c.width, c.height, 60));
+    const BITMAPINFOHEADER& bmi = type.Info().bmiHeader;
+    EXPECT_EQ(bmi.biWidth, c.biWidth);
+    EXPECT_EQ(bmi.biSizeImage, c.sizeImage);
+    EXPECT_EQ(type.type.lSampleSize, c.sizeImage);
+    const RECT picture = {0, 0, c.pictureRight, c.pictureRight ? LONG(c.height) : 0};
+    EXPECT_EQ(std::memcmp(&type.Info().rcSource, &picture, sizeof(RECT)), 0);
+    EXPECT_EQ(std::memcmp(&type.Info().rcTarget, &picture, sizeof(RECT)), 0);
+    if (!c.width) continue;
+    const OutputFormat format = DescribeVideoType(type.type);
+    EXPECT_TRUE(IsEqualGUID(format.subtype, *c.subtype));
+    EXPECT_TRUE(format.width == c.width && format.height == c.height && format.stride == c.stride);
+    EXPECT_TRUE(format.bottomUp == c.bottomUp && format.frameDuration == 166666 && !format.interlaced);
+  }
 }
 
 TEST(BuildVideoType, RatesGiveTruncatedDurationsAndThe32BitBitRate) {
@@ -87,17 +93,18 @@ TEST(BuildVideoType, RatesGiveTruncatedDurationsAndThe32BitBitRate) {
     BuildVideoType(&type.type, MEDIASUBTYPE_RGB32, 320, 240, c.rate);
     EXPECT_EQ(type.Info().AvgTimePerFrame, c.duration) << c.rate;
   }
-  OwnedType none;
-  BuildVideoType(&none.type, MEDIASUBTYPE_RGB32, 320, 240, -30);
-  EXPECT_EQ(none.Info().dwBitRate, 0u);
-  // 16384 x 8192 x 32 bits is exactly 2^32: the per-frame product wraps to 0.
-  OwnedType wrapped;
-  BuildVideoType(&wrapped.type, MEDIASUBTYPE_RGB32, 16384, 8192, 30);
-  EXPECT_EQ(wrapped.Info().dwBitRate, 0u);
-  // A rate beyond 32 bits saturates instead of wrapping.
-  OwnedType uhd;
-  BuildVideoType(&uhd.type, MEDIASUBTYPE_RGB32, 3840, 2160, 60);
-  EXPECT_EQ(uhd.Info().dwBitRate, 0xFFFFFFFFu);
+  const struct {
+    int width, height;
+    double rate;
+    DWORD bitRate;
+  } rates[] = {{320, 240, -30, 0},
+               {16384, 8192, 30, 0},  // exactly 2^32 bits a frame: the per-frame product wraps to 0
+               {3840, 2160, 60, 0xFFFFFFFFu}};  // beyond 32 bits a second saturates
+  for (const auto& r : rates) {
+    OwnedType type;
+    BuildVideoType(&type.type, MEDIASUBTYPE_RGB32, r.width, r.height, r.rate);
+    EXPECT_EQ(type.Info().dwBitRate, r.bitRate) << r.width;
+  }
 }
 
 TEST(BuildVideoType2, AddsInterlacingAndZeroesTheRest) {
@@ -105,7 +112,7 @@ TEST(BuildVideoType2, AddsInterlacingAndZeroesTheRest) {
   BuildVideoType2(&type.type, MEDIASUBTYPE_NV12, 720, 576, 25);
   EXPECT_TRUE(IsEqualGUID(type.type.formattype, FORMAT_VideoInfo2));
   EXPECT_EQ(type.type.cbFormat, 112u);
-  const VIDEOINFOHEADER2& info = type.Info2();
+  const auto& info = *reinterpret_cast<const VIDEOINFOHEADER2*>(type.type.pbFormat);
   EXPECT_EQ(info.dwInterlaceFlags, 1u);
   EXPECT_EQ(info.dwCopyProtectFlags | info.dwPictAspectRatioX | info.dwPictAspectRatioY | info.dwControlFlags |
                 info.dwReserved2,
@@ -114,106 +121,61 @@ TEST(BuildVideoType2, AddsInterlacingAndZeroesTheRest) {
   EXPECT_EQ(info.bmiHeader.biCompression, MAKEFOURCC('N', 'V', '1', '2'));
   EXPECT_EQ(info.bmiHeader.biSizeImage, 720u * 576 * 3 / 2);
   EXPECT_EQ(type.type.lSampleSize, info.bmiHeader.biSizeImage);
-}
-
-TEST(BuildVideoType, SubtypesOutsideTheTableAreRefusedAndLogged) {
-  LogCapture capture;
-  OwnedType type;
-  BuildVideoType(&type.type, MEDIASUBTYPE_YUY2, 640, 480, 30);
-  EXPECT_EQ(BuildVideoType(&type.type, MEDIASUBTYPE_UYVY, 640, 480, 30), E_INVALIDARG);
-  // The earlier block is released, not leaked or left half-valid.
-  EXPECT_EQ(type.type.pbFormat, nullptr);
-  EXPECT_EQ(type.type.cbFormat, 0u);
-  const auto errors = capture.Matching(L"COM error");
-  ASSERT_EQ(errors.size(), 1u);
-  EXPECT_EQ(errors[0].rfind(L"[TELVOR][ERROR]: Utils(", 0), 0u);
-  EXPECT_NE(errors[0].find(L"): COM error, hr=-2147024809"), std::wstring::npos);
-
-  // MPEG-2 video is the one exception: a type without pixel facts.
-  BuildVideoType2(&type.type, MEDIASUBTYPE_MPEG2_VIDEO, 720, 480, 30);
-  EXPECT_EQ(type.Info().bmiHeader.biBitCount, 0);
-  EXPECT_EQ(type.Info().bmiHeader.biCompression, 0u);
-  EXPECT_EQ(type.type.lSampleSize, 0u);
-}
-
-TEST(BuildVideoType, SizesBeyondTheLimitsAreRefusedSaneExtremesBuilt) {
-  const struct {
-    std::int64_t width, height;
-  } refused[] = {{100000, 100000}, {65535, 65535}, {-640, 480},       {640, -480},
-                 {100000, 1},      {1, 100000},    {INT_MAX, INT_MAX}, {std::int64_t{1} << 40, 1}};
-  for (const auto& size : refused) {
-    OwnedType type;
-    EXPECT_EQ(BuildVideoType(&type.type, MEDIASUBTYPE_RGB32, size.width, size.height, 30),
-              E_INVALIDARG)
-        << size.width << "x" << size.height;
-    EXPECT_EQ(type.type.pbFormat, nullptr);
-  }
-  // |INT_MIN| as a height, as a pin computing |biHeight| may pass it.
-  OwnedType type;
-  EXPECT_EQ(BuildVideoType(&type.type, MEDIASUBTYPE_YUY2, 640, -std::int64_t{INT_MIN}, 30),
-            E_INVALIDARG);
-
-  BuildVideoType(&type.type, MEDIASUBTYPE_RGB32, 65535, 1, 30);
-  EXPECT_EQ(type.Info().bmiHeader.biWidth, 65538);
-  EXPECT_EQ(type.Info().bmiHeader.biSizeImage, 65538u * 4);
-  const OutputFormat wide = DescribeVideoType(type.type);
-  EXPECT_EQ(wide.width, 65535u);
-  EXPECT_EQ(wide.stride, 65538u * 4);
-  // No pixels is no overflow: the plain arithmetic gives an empty type.
-  BuildVideoType(&type.type, MEDIASUBTYPE_YUY2, 0, 0, 30);
-  EXPECT_EQ(type.Info().bmiHeader.biSizeImage, 0u);
-}
-
-TEST(DescribeVideoType, BuiltTypesDescribeThemselves) {
-  OwnedType rgb;
-  BuildVideoType(&rgb.type, MEDIASUBTYPE_RGB24, 1281, 720, 60);
-  OutputFormat format = DescribeVideoType(rgb.type);
-  EXPECT_TRUE(IsEqualGUID(format.subtype, MEDIASUBTYPE_RGB24));
-  EXPECT_EQ(format.width, 1281u);
-  EXPECT_EQ(format.height, 720u);
-  EXPECT_EQ(format.stride, 3848u);  // 3 x 1282 = 3846 rounded up to the DIB's 4 bytes
-  EXPECT_TRUE(format.bottomUp);
-  EXPECT_EQ(format.frameDuration, 166666);
-  EXPECT_FALSE(format.interlaced);
 
   OwnedType yuy2;
   BuildVideoType2(&yuy2.type, MEDIASUBTYPE_YUY2, 640, 480, 30);
-  format = DescribeVideoType(yuy2.type);
-  EXPECT_EQ(format.stride, 1280u);
-  EXPECT_FALSE(format.bottomUp);
-  EXPECT_TRUE(format.interlaced);
-
-  // Empty rectangles and a negative height: a top-down RGB picture.
-  OwnedType topDown;
-  BuildVideoType(&topDown.type, MEDIASUBTYPE_RGB32, 640, 480, 30);
-  topDown.Info().bmiHeader.biHeight = -480;
-  format = DescribeVideoType(topDown.type);
-  EXPECT_EQ(format.height, 480u);
-  EXPECT_EQ(format.stride, 2560u);
-  EXPECT_FALSE(format.bottomUp);
-
-  // A subtype outside the table keeps its size but has no row facts.
-  topDown.type.subtype = MEDIASUBTYPE_UYVY;
-  format = DescribeVideoType(topDown.type);
-  EXPECT_EQ(format.width, 640u);
-  EXPECT_EQ(format.stride, 0u);
+  const OutputFormat format = DescribeVideoType(yuy2.type);
+  EXPECT_TRUE(format.stride == 1280u && !format.bottomUp && format.interlaced);
 }
 
-// RGB rows are the bitmap's rows, padded to 4 bytes, whatever the width; the
-// YUV layouts keep bytes per pixel times biWidth.
-TEST(DescribeVideoType, RgbRowsArePaddedLikeTheBitmap) {
+// Subtypes outside the table and sizes no picture can have are refused, and
+// an earlier block is released, not leaked or left half-valid.
+TEST(BuildVideoType, SubtypesAndSizesBeyondTheLimitsAreRefused) {
+  OwnedType type;
+  BuildVideoType(&type.type, MEDIASUBTYPE_YUY2, 640, 480, 30);
+  EXPECT_EQ(BuildVideoType(&type.type, MEDIASUBTYPE_UYVY, 640, 480, 30), E_INVALIDARG);
+  EXPECT_TRUE(type.type.pbFormat == nullptr && type.type.cbFormat == 0u);
+  const struct {
+    std::int64_t width, height;
+  } refused[] = {{100000, 100000}, {65535, 65535},     {-640, 480},
+                 {640, -480},      {100000, 1},        {1, 100000},
+                 {INT_MAX, INT_MAX}, {std::int64_t{1} << 40, 1}, {640, -std::int64_t{INT_MIN}}};
+  for (const auto& size : refused) {
+    BuildVideoType(&type.type, MEDIASUBTYPE_YUY2, 64, 48, 30);
+    EXPECT_EQ(BuildVideoType(&type.type, MEDIASUBTYPE_RGB32, size.width, size.height, 30), E_INVALIDARG)
+        << size.width << "x" << size.height;
+    EXPECT_EQ(type.type.pbFormat, nullptr);
+  }
+  // MPEG-2 video is the one exception: a type without pixel facts.
+  BuildVideoType2(&type.type, MEDIASUBTYPE_MPEG2_VIDEO, 720, 480, 30);
+  EXPECT_TRUE(type.Info().bmiHeader.biBitCount == 0 && type.Info().bmiHeader.biCompression == 0u);
+  EXPECT_EQ(type.type.lSampleSize, 0u);
+}
+
+// Rows of a client's type: RGB rows are the bitmap's, padded to 4 bytes,
+// whatever the width; the YUV layouts keep bytes per pixel times biWidth. A
+// negative height is a top-down picture; a subtype outside the table keeps
+// its size but has no row facts.
+TEST(DescribeVideoType, RowsOfClientTypes) {
   const struct {
     const GUID* subtype;
-    LONG biWidth;
+    LONG biWidth, biHeight;
     std::uint32_t stride;
-  } cases[] = {{&MEDIASUBTYPE_RGB24, 642, 1928}, {&MEDIASUBTYPE_RGB24, 641, 1924}, {&MEDIASUBTYPE_RGB24, 640, 1920},
-               {&MEDIASUBTYPE_RGB32, 641, 2564},  {&MEDIASUBTYPE_YUY2, 642, 1284},  {&MEDIASUBTYPE_YV12, 642, 642}};
+    bool bottomUp;
+  } cases[] = {{&MEDIASUBTYPE_RGB24, 642, 481, 1928, true}, {&MEDIASUBTYPE_RGB24, 641, 481, 1924, true},
+               {&MEDIASUBTYPE_RGB24, 640, 481, 1920, true}, {&MEDIASUBTYPE_RGB32, 641, 481, 2564, true},
+               {&MEDIASUBTYPE_YUY2, 642, 481, 1284, false}, {&MEDIASUBTYPE_YV12, 642, 481, 642, false},
+               {&MEDIASUBTYPE_RGB32, 640, -481, 2560, false}, {&MEDIASUBTYPE_UYVY, 640, 481, 0, false}};
   for (const auto& c : cases) {
     OwnedType type;
-    BuildVideoType(&type.type, *c.subtype, 640, 481, 30);
+    if (FAILED(BuildVideoType(&type.type, *c.subtype, 640, 481, 30))) {
+      BuildVideoType(&type.type, MEDIASUBTYPE_RGB32, 640, 481, 30);
+    }
+    type.type.subtype = *c.subtype;
     type.Info().bmiHeader.biWidth = c.biWidth;
+    type.Info().bmiHeader.biHeight = c.biHeight;
     const OutputFormat format = DescribeVideoType(type.type);
-    EXPECT_EQ(format.stride, c.stride) << c.biWidth;
+    EXPECT_TRUE(format.stride == c.stride && format.bottomUp == c.bottomUp && format.height == 481u) << c.biWidth;
   }
 }
 
@@ -224,7 +186,6 @@ TEST(DescribeVideoType, IncompleteBlocksAndHostileSizesGiveAllZero) {
   noBlock.formattype = FORMAT_VideoInfo;
   noBlock.cbFormat = 88;
   EXPECT_TRUE(IsAllZero(DescribeVideoType(noBlock)));
-
   const struct {
     const char* name;
     void (*spoil)(AM_MEDIA_TYPE&, VIDEOINFOHEADER&);
@@ -252,7 +213,6 @@ TEST(IsSameVideoFormat, ComparesPictureNotLayout) {
   b.Info().bmiHeader.biWidth = 1284;  // different stride, same picture
   b.Info().bmiHeader.biHeight = -720;  // different row order, same picture
   EXPECT_TRUE(IsSameVideoFormat(a.type, b.type));
-
   BuildVideoType(&c.type, MEDIASUBTYPE_RGB24, 1281, 720, 25);
   EXPECT_FALSE(IsSameVideoFormat(a.type, c.type));
   BuildVideoType2(&d.type, MEDIASUBTYPE_RGB24, 1281, 720, 30);

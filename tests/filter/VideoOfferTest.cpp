@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <limits>
 #include <string>
 
 #include "support/LogCapture.h"
@@ -122,13 +121,6 @@ TEST(VideoOffer, HostListsForSkypeEdiusAndYyMixer) {
   EXPECT_EQ(800u, types[0].width);
 }
 
-TEST(VideoOffer, UnusableRatesAreRefused) {
-  EXPECT_TRUE(UsableFrameRate(30.0));
-  for (double rate : {0.0, -5.0, 1e300, std::numeric_limits<double>::quiet_NaN()}) {
-    EXPECT_FALSE(UsableFrameRate(rate)) << rate;
-  }
-}
-
 // The real thing: a program named like the host, with the module's own
 // host detection.
 std::string RunProbeAs(const std::wstring& name, int cameraIndex) {
@@ -148,14 +140,12 @@ std::string RunProbeAs(const std::wstring& name, int cameraIndex) {
   return text;
 }
 
+// The lists themselves are BuildVideoOffer's above; here the pin must find
+// its host, and DVStreamsie alone takes a proposal beside a forced type.
 TEST(VideoOffer, RenamedProgramsGetTheirHostLists) {
   const std::string edius = RunProbeAs(L"EDIUS.exe", kVideoPinCameras + 12);
   EXPECT_NE(std::string::npos, edius.find("YUY2 1920x1080 333333 1\n")) << edius;
   EXPECT_NE(std::string::npos, edius.find("sizes 0\ncheck 1\n")) << edius;
-  const std::string skype = RunProbeAs(L"skype.exe", kVideoPinCameras + 12);
-  EXPECT_EQ(0u, skype.find("YV12 1920x1080 333333 0\nYV12 1280x720 333333 0\n")) << skype;
-  const std::string yy = RunProbeAs(L"YYMixer.exe", kVideoPinCameras + 12);
-  EXPECT_EQ("YUY2 640x480 333333 0\nsizes 1\ncheck 1\n", yy);
   const std::string dv = RunProbeAs(L"DVStreamsie.exe", kVideoPinCameras + 12);
   EXPECT_EQ("YV12 640x480 333333 0\nYUY2 640x480 333333 0\nRGB32 640x480 333333 0\nRGB24 640x480 333333 0\n"
             "sizes 1\ncheck 0\n",

@@ -1,5 +1,5 @@
 // Helpers for video pin tests: a camera entry, a camera filter created the
-// way the class objects create it, and a producer feeding the camera.
+// way the class objects create it, and that camera in a graph.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,7 +7,6 @@
 #include <dshow.h>
 #include <control.h>
 
-#include <cstring>
 #include <vector>
 
 #include "filter/Corvane.h"
@@ -17,22 +16,14 @@
 #include "module/ClassObjects.h"
 #include "support/CameraIndexes.h"
 #include "support/TestSink.h"
-#include "telvor_producer.h"
 
 namespace telvor::test {
-
-template <size_t N>
-void CopyName(wchar_t (&target)[N], const wchar_t* name) {
-  size_t i = 0;
-  for (; name[i] && i + 1 < N; ++i) target[i] = name[i];
-  target[i] = L'\0';
-}
 
 inline FilterEntry MakeVideoEntry(int cameraIndex, double fps = 30.0, int width = 0, int height = 0) {
   FilterEntry entry = {};
   entry.clsid = VideoFilterId(cameraIndex);
-  CopyName(entry.name, L"Test camera");
-  CopyName(entry.videoPinName, L"Video");
+  lstrcpynW(entry.name, L"Test camera", ARRAYSIZE(entry.name));
+  lstrcpynW(entry.videoPinName, L"Video", ARRAYSIZE(entry.videoPinName));
   entry.defaultWidth = width;
   entry.defaultHeight = height;
   entry.fps = fps;
@@ -69,31 +60,6 @@ inline CMediaType VideoType(REFGUID subtype, int width, int height, double fps) 
   BuildVideoType(&type, subtype, width, height, fps);
   return type;
 }
-
-// A producer of this process feeding one camera.
-class Producer {
- public:
-  Producer(int cameraIndex, std::uint32_t width, std::uint32_t height) {
-    const telvor_video_format format = {TELVOR_FOURCC_YUY2, width, height, 30.0, 0, 0};
-    result_ = telvor_open_video(cameraIndex, 0, &format, &channel_);
-    frame_.resize(static_cast<size_t>(width) * height * 2);
-  }
-  ~Producer() {
-    if (channel_) telvor_close(channel_);
-  }
-  bool Ok() const { return result_ == TELVOR_OK; }
-  // A frame whose every byte is `value`.
-  bool Write(std::uint8_t value) {
-    std::memset(frame_.data(), value, frame_.size());
-    return telvor_write(channel_, frame_.data(), static_cast<std::uint32_t>(frame_.size()), TELVOR_TIMESTAMP_NOW) ==
-           TELVOR_OK;
-  }
-
- private:
-  telvor_channel* channel_ = nullptr;
-  telvor_result result_ = TELVOR_E_INVALIDARG;
-  std::vector<std::uint8_t> frame_;
-};
 
 // A video camera connected straight to a TestSink in Wine's filter graph,
 // YUY2 at the given size; every object is gone again after each test.

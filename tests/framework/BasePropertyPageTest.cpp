@@ -128,22 +128,17 @@ TEST_F(PageFixture, ActivateShowsTheDialogInsideTheFrameAndDeactivateDestroysIt)
   RECT placed = {};
   GetWindowRect(dialog, &placed);
   MapWindowPoints(nullptr, parent_, reinterpret_cast<POINT*>(&placed), 2);
-  EXPECT_EQ(placed.left, rect_.left);
-  EXPECT_EQ(placed.top, rect_.top);
-  EXPECT_EQ(placed.right - placed.left, 400);
-  EXPECT_EQ(placed.bottom - placed.top, 300);
+  EXPECT_TRUE(placed.left == rect_.left && placed.top == rect_.top);
+  EXPECT_TRUE(placed.right - placed.left == 400 && placed.bottom - placed.top == 300);
   EXPECT_EQ(page_->Activate(parent_, &rect_, FALSE), E_UNEXPECTED) << "already open";
 
   EXPECT_EQ(page_->Show(SW_MINIMIZE), E_INVALIDARG);
-  EXPECT_EQ(page_->Show(SW_HIDE), S_OK);
-  EXPECT_FALSE(IsShown(dialog));
-  EXPECT_EQ(page_->Show(SW_SHOW), S_OK);
-  EXPECT_TRUE(IsShown(dialog));
+  EXPECT_TRUE(page_->Show(SW_HIDE) == S_OK && !IsShown(dialog));
+  EXPECT_TRUE(page_->Show(SW_SHOW) == S_OK && IsShown(dialog));
   const RECT moved = {5, 6, 105, 56};
   EXPECT_EQ(page_->Move(&moved), S_OK);
   GetWindowRect(dialog, &placed);
-  EXPECT_EQ(placed.right - placed.left, 100);
-  EXPECT_EQ(placed.bottom - placed.top, 50);
+  EXPECT_TRUE(placed.right - placed.left == 100 && placed.bottom - placed.top == 50);
   EXPECT_EQ(page_->Move(nullptr), E_POINTER);
 
   SendMessageW(dialog, WM_APP + 3, 0, 0);
@@ -165,15 +160,6 @@ TEST_F(PageFixture, ActivateShowsTheDialogInsideTheFrameAndDeactivateDestroysIt)
   EXPECT_EQ(page_->Deactivate(), S_OK);
 }
 
-TEST_F(PageFixture, ActivateWithoutItsTemplateIsOutOfMemory) {
-  HookLog log;
-  ComPtr<IPropertyPage> missing(new TestPage(&log, kMissingId, kTitleId));
-  IUnknown* objects[] = {&object_};
-  ASSERT_EQ(missing->SetObjects(1, objects), S_OK);
-  EXPECT_EQ(missing->Activate(parent_, &rect_, FALSE), E_OUTOFMEMORY);
-  EXPECT_EQ(log.activates, 0);
-}
-
 struct PageInfo : PROPPAGEINFO {
   PageInfo() : PROPPAGEINFO{} {}
   ~PageInfo() { CoTaskMemFree(pszTitle); }
@@ -192,17 +178,20 @@ TEST_F(PageFixture, PageInfoCarriesTitleAndTemplateSize) {
   ASSERT_EQ(page_->Activate(parent_, &rect_, FALSE), S_OK);
   RECT units = {0, 0, 316, 183};
   ASSERT_TRUE(MapDialogRect(page_->Window(), &units));
-  EXPECT_EQ(info.size.cx, units.right);
-  EXPECT_EQ(info.size.cy, units.bottom);
+  EXPECT_TRUE(info.size.cx == units.right && info.size.cy == units.bottom);
   EXPECT_EQ(page_->Deactivate(), S_OK);
 
+  // Without its template and title: a default size, no title, and no dialog.
   HookLog log;
   ComPtr<IPropertyPage> bare(new TestPage(&log, kMissingId, kMissingId));
   PageInfo fallback;
   ASSERT_EQ(bare->GetPageInfo(&fallback), S_OK);
   EXPECT_STREQ(fallback.pszTitle, L"");
-  EXPECT_EQ(fallback.size.cx, 340);
-  EXPECT_EQ(fallback.size.cy, 150);
+  EXPECT_TRUE(fallback.size.cx == 340 && fallback.size.cy == 150);
+  IUnknown* objects[] = {&object_};
+  ASSERT_EQ(bare->SetObjects(1, objects), S_OK);
+  EXPECT_EQ(bare->Activate(parent_, &rect_, FALSE), E_OUTOFMEMORY);
+  EXPECT_EQ(log.activates, 0);
 }
 
 TEST_F(PageFixture, SiteIsHeldOnceAndApplyRunsOnlyForDirtyConnectedPages) {

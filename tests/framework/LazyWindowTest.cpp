@@ -67,7 +67,6 @@ TEST(LazyWindow, ClassIsRegisteredOnceAndRemovedWithItsAtomByTheLastTeardown) {
   const std::wstring name = LazyWindow::ClassName();
   const ATOM classAtom = LazyWindow::ClassAtom();
   ASSERT_TRUE(ClassExists(name));
-  EXPECT_EQ(GlobalFindAtomW(L"Qorin.WindowData"), LazyWindow::WindowDataAtom());
 
   Sleep(20);  // a second registration would get a new clock suffix
   EXPECT_TRUE(LazyWindow::Initialize());
@@ -82,11 +81,6 @@ TEST(LazyWindow, ClassIsRegisteredOnceAndRemovedWithItsAtomByTheLastTeardown) {
                             nullptr),
             nullptr);
   EXPECT_EQ(LazyWindow::ClassAtom(), 0);
-  EXPECT_EQ(LazyWindow::WindowDataAtom(), 0);
-  EXPECT_STREQ(LazyWindow::ClassName(), L"");
-  // Whether the global atom itself is gone cannot be checked here: every
-  // process of the prefix that loads the module (tests running in parallel)
-  // adds its own reference to it.
 
   // An unmatched teardown is ignored; the next Initialize starts afresh.
   LazyWindow::Uninitialize();
