@@ -1,15 +1,14 @@
 // Reading telvor-feed's bands back from pictures in every output format,
-// placed the ways the camera places them.
+// placed the way the camera places them.
 #include "FrameBand.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <tuple>
 #include <vector>
 
 #include "TestPattern.h"
-#include "imaging/Pixel.h"
+#include "imaging/SwScaler.h"
 #include "telvor_producer.h"
 
 namespace capture {
@@ -29,45 +28,17 @@ std::vector<std::uint8_t> FeedFrame(std::uint32_t width, std::uint32_t height, s
   return yuy2;
 }
 
-// The feed's YUY2 picture converted to `format`, centred on a black canvas of
-// canvasW x canvasH (the placement Fit makes), rows stored bottom-up if asked.
+// The feed's YUY2 picture as the camera delivers it in `format` on a canvas
+// of canvasW x canvasH: converted and placed (Fill, bars around) by the
+// camera's own converter, rows stored bottom-up if asked (RGB only).
 Picture Convert(const std::vector<std::uint8_t>& yuy2, std::int32_t w, std::int32_t h, PixelFormat format,
                 bool bottomUp, std::int32_t canvasW, std::int32_t canvasH) {
   Picture p;
   p.layout = {format, canvasW, canvasH, DefaultStride(format, canvasW), bottomUp};
-  const bool rgb = format == PixelFormat::kRgb24 || format == PixelFormat::kRgb32;
-  p.bytes.assign(PictureBytes(p.layout), rgb ? 0 : 16);
-  if (format == PixelFormat::kYuy2) {
-    for (std::size_t i = 1; i < p.bytes.size(); i += 2) p.bytes[i] = 128;
-  } else if (format == PixelFormat::kYv12) {
-    std::memset(p.bytes.data() + std::size_t(canvasW) * canvasH, 128, p.bytes.size() - std::size_t(canvasW) * canvasH);
-  }
-  const std::int32_t x0 = (canvasW - w) / 2 & ~1, y0 = (canvasH - h) / 2 & ~1;
-  const std::int32_t stride = p.layout.stride;
-  std::uint8_t* top = p.bytes.data() + std::size_t(bottomUp ? canvasH - 1 - y0 : y0) * stride;
-  const std::int32_t pitch = bottomUp ? -stride : stride;
-  const PxSize size = {w, h};
-  switch (format) {
-    case PixelFormat::kYuy2:
-      EXPECT_GE(PxCopyPacked422(yuy2.data(), w * 2, top + x0 * 2, pitch, size), 0);
-      break;
-    case PixelFormat::kRgb24:
-      EXPECT_GE(PxYuy2ToBgr(yuy2.data(), w * 2, top + x0 * 3, pitch, size), 0);
-      break;
-    case PixelFormat::kRgb32:
-      EXPECT_GE(PxYuy2ToBgra(yuy2.data(), w * 2, top + x0 * 4, pitch, size, 255), 0);
-      break;
-    case PixelFormat::kYv12: {
-      std::uint8_t* cr = p.bytes.data() + std::size_t(canvasW) * canvasH;
-      std::uint8_t* cb = cr + std::size_t(canvasW / 2) * (canvasH / 2);
-      const std::size_t chromaAt = std::size_t(y0 / 2) * (canvasW / 2) + x0 / 2;
-      std::uint8_t* const planes[3] = {top + x0, cr + chromaAt, cb + chromaAt};
-      const std::int32_t strides[3] = {canvasW, canvasW / 2, canvasW / 2};
-      EXPECT_GE(PxYuy2ToYv12(yuy2.data(), w * 2, planes, strides, size), 0);
-      break;
-    }
-    default: break;
-  }
+  p.bytes.assign(PictureBytes(p.layout), 0);
+  // The output kinds are numbered as the formats are.
+  SwScaler scaler(kConverterYuy2, w, h, static_cast<std::int32_t>(format), canvasW, canvasH, bottomUp, 2, kScaleFill);
+  scaler.Scale(yuy2.data(), 2 * w, p.bytes.data(), p.layout.stride);
   return p;
 }
 

@@ -190,20 +190,6 @@ TEST(PxResizePlane, RefusedArgumentsWriteNothing) {
   EXPECT_EQ(run(src.data(), dst.data(), work.data(), size, roi, roi, 1, 1, static_cast<int>(0x40000002u)), kPxOk);
 }
 
-TEST(PxResizeBufferSize, Statuses) {
-  const ScaleRect roi{0, 0, 16, 16};
-  std::int32_t bytes = -1;
-  EXPECT_EQ(PxResizeBufferSize(roi, roi, 1, 2, nullptr), kPxNullPointer);
-  EXPECT_EQ(PxResizeBufferSize(roi, roi, 2, 2, &bytes), kPxBadChannelCount);
-  EXPECT_EQ(PxResizeBufferSize(roi, roi, 1, 3, &bytes), kPxBadInterpolation);
-  EXPECT_EQ(PxResizeBufferSize(ScaleRect{0, 0, 0, 1}, roi, 1, 2, &bytes), kPxSizeTooSmall);
-  EXPECT_EQ(bytes, -1);
-  for (int channels : {1, 3, 4}) {
-    EXPECT_EQ(PxResizeBufferSize(roi, roi, channels, 16, &bytes), kPxOk);
-    EXPECT_GT(bytes, 0);
-  }
-}
-
 // ---- YUY2: corner-aligned, luma and chroma on their own grids --------------------------------
 struct Tap {
   int a, b, w;
