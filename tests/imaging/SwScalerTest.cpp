@@ -13,18 +13,10 @@ namespace {
 using telvor::test::LogCapture;
 constexpr std::uint8_t kSentinel = 0x5A;
 
-std::int64_t OutputBytes(int kind, int dw, int dh, int stride) {
-  if (kind == kOutputYv12) return std::int64_t{stride} * dh + 2 * std::int64_t{stride / 2} * (dh / 2);
-  return std::int64_t{stride} * dh;
-}
-
+// Output rows without padding; YV12's chroma planes follow at half stride.
 int OutputStride(int kind, int dw) {
-  switch (kind) {
-    case kOutputYuy2: return 2 * dw;
-    case kOutputYv12: return dw;
-    case kOutputRgb24: return 3 * dw;
-    default: return 4 * dw;
-  }
+  constexpr int kBytesPerPixel[] = {0, 2, 1, 3, 4};  // by output kind: YUY2, YV12's luma, RGB24, RGB32
+  return kBytesPerPixel[kind] * dw;
 }
 
 int SourceStride(int mode, int sw) { return mode == kConverterYuy2 ? 2 * sw : sw; }
@@ -57,7 +49,8 @@ std::vector<std::uint8_t> FlatYv12(int sw, int sh, std::uint8_t y, std::uint8_t 
 std::vector<std::uint8_t> Convert(SwScaler& scaler, const std::vector<std::uint8_t>& frame, int mode, int sw, int kind,
                                   int dw, int dh) {
   const int stride = OutputStride(kind, dw);
-  std::vector<std::uint8_t> out(static_cast<size_t>(OutputBytes(kind, dw, dh, stride)), kSentinel);
+  std::vector<std::uint8_t> out(static_cast<size_t>(stride) * dh + (kind == kOutputYv12 ? 2 * (stride / 2) * (dh / 2) : 0),
+                                kSentinel);
   scaler.Scale(frame.data(), SourceStride(mode, sw), out.data(), stride);
   return out;
 }
