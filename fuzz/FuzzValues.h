@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <limits>
 
-#include <fuzzer/FuzzedDataProvider.h>
+#include "FuzzInput.h"
 
 namespace telvor::fuzz {
 
