@@ -29,6 +29,10 @@ class FuzzedDataProvider {
   T ConsumeIntegral() {
     return ConsumeIntegralInRange(std::numeric_limits<T>::min(), std::numeric_limits<T>::max());
   }
+  template <typename T>
+  T ConsumeFloatingPointInRange(T min, T max) {
+    return std::uniform_real_distribution<T>(min, max)(rng_);
+  }
   bool ConsumeBool() { return (rng_() & 1) != 0; }
 
  private:

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -22,7 +23,8 @@ namespace telvor::fuzz {
 
 inline constexpr std::uint8_t kSentinel = 0xa5;
 
-// Layout choices drawn from the input: padding after each row, a bottom-up
+// Layout choices drawn from the input: padding after each row (none half the
+// time: pictures without padding take the one-block copy), a bottom-up
 // (negative) stride, and a misaligned first byte.
 struct Layout {
   std::int32_t padding = 0;
@@ -31,7 +33,7 @@ struct Layout {
 
   static Layout Draw(FuzzedDataProvider& in) {
     Layout l;
-    l.padding = in.ConsumeIntegralInRange<std::int32_t>(0, 70);
+    l.padding = in.ConsumeBool() ? 0 : in.ConsumeIntegralInRange<std::int32_t>(1, 70);
     l.bottomUp = in.ConsumeBool();
     l.misalign = in.ConsumeIntegralInRange<std::int32_t>(0, 31);
     return l;
@@ -42,23 +44,18 @@ class Plane {
  public:
   Plane(std::int32_t rowBytes, std::int32_t rows, const Layout& layout)
       : rowBytes_(rowBytes), rows_(rows), pitch_(rowBytes + layout.padding), misalign_(layout.misalign) {
-    const std::size_t bytes = static_cast<std::size_t>(misalign_) +
-                              static_cast<std::size_t>(pitch_) * static_cast<std::size_t>(rows - 1) +
-                              static_cast<std::size_t>(rowBytes);
+    size_ = static_cast<std::size_t>(misalign_) + static_cast<std::size_t>(pitch_) * static_cast<std::size_t>(rows - 1) +
+            static_cast<std::size_t>(rowBytes);
 #ifdef TELVOR_FUZZ_REPLAY
-    guarded_ = std::make_unique<GuardedBuffer>(bytes);
+    guarded_ = std::make_unique<GuardedBuffer>(size_);
     block_ = guarded_->data();
 #else
-    block_ = static_cast<std::uint8_t*>(std::malloc(bytes));
+    block_ = static_cast<std::uint8_t*>(std::malloc(size_));
 #endif
-    size_ = bytes;
-    for (std::size_t i = 0; i < size_; ++i) block_[i] = kSentinel;
+    Reset();
     first_ = block_ + misalign_;
-    stride_ = pitch_;
-    if (layout.bottomUp) {
-      first_ += static_cast<std::ptrdiff_t>(pitch_) * (rows - 1);
-      stride_ = -pitch_;
-    }
+    stride_ = layout.bottomUp ? -pitch_ : pitch_;
+    if (layout.bottomUp) first_ += static_cast<std::ptrdiff_t>(pitch_) * (rows - 1);
   }
   ~Plane() {
 #ifndef TELVOR_FUZZ_REPLAY
@@ -69,17 +66,16 @@ class Plane {
   Plane& operator=(const Plane&) = delete;
 
   void Randomize(FuzzedDataProvider& in) {
-    const std::uint32_t seed = in.ConsumeIntegral<std::uint32_t>();
-    std::uint32_t x = seed | 1;
+    std::uint32_t x = in.ConsumeIntegral<std::uint32_t>() | 1;
     for (std::size_t i = 0; i < size_; ++i) {
-      if (IsPicture(i)) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        block_[i] = static_cast<std::uint8_t>(x);
-      }
+      if (!IsPicture(i)) continue;
+      x ^= x << 13;
+      x ^= x >> 17;
+      x ^= x << 5;
+      block_[i] = static_cast<std::uint8_t>(x);
     }
   }
+  void Reset() { std::memset(block_, kSentinel, size_); }
 
   // Every byte outside the picture still holds the sentinel.
   void CheckMargins(const char* name) const {
@@ -98,7 +94,6 @@ class Plane {
   // Picture bytes in row order (top row first), whatever the stride's sign.
   std::vector<std::uint8_t> Picture() const {
     std::vector<std::uint8_t> out;
-    out.reserve(static_cast<std::size_t>(rowBytes_) * rows_);
     for (std::int32_t r = 0; r < rows_; ++r) {
       const std::uint8_t* row = first_ + static_cast<std::ptrdiff_t>(stride_) * r;
       out.insert(out.end(), row, row + rowBytes_);
@@ -106,20 +101,12 @@ class Plane {
     return out;
   }
 
-  void Reset() {
-    for (std::size_t i = 0; i < size_; ++i) block_[i] = kSentinel;
-  }
-
  private:
   bool IsPicture(std::size_t i) const {
-    if (i < static_cast<std::size_t>(misalign_)) return false;
-    return (i - misalign_) % pitch_ < static_cast<std::size_t>(rowBytes_);
+    return i >= static_cast<std::size_t>(misalign_) && (i - misalign_) % pitch_ < static_cast<std::size_t>(rowBytes_);
   }
 
-  std::int32_t rowBytes_;
-  std::int32_t rows_;
-  std::int32_t pitch_;
-  std::int32_t misalign_;
+  std::int32_t rowBytes_, rows_, pitch_, misalign_;
 #ifdef TELVOR_FUZZ_REPLAY
   std::unique_ptr<GuardedBuffer> guarded_;
 #endif

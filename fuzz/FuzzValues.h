@@ -6,53 +6,40 @@
 #include <cstdint>
 #include <limits>
 
-#include <fuzzer/FuzzedDataProvider.h>
+#include "FuzzInput.h"
 
 namespace telvor::fuzz {
 
+template <typename T, std::size_t N>
+T Pick(FuzzedDataProvider& in, const T (&values)[N]) {
+  return values[in.ConsumeIntegralInRange<std::size_t>(0, N - 1)];
+}
+
 // A scale factor: near `natural`, anywhere in a wide range, or an edge value.
 inline double DrawFactor(FuzzedDataProvider& in, double natural) {
-  static const double kEdges[] = {0.0,
-                                  -1.0,
-                                  std::numeric_limits<double>::quiet_NaN(),
-                                  std::numeric_limits<double>::infinity(),
-                                  -std::numeric_limits<double>::infinity(),
-                                  1e300,
-                                  1e-300,
-                                  std::numeric_limits<double>::denorm_min(),
-                                  1.0,
-                                  0.5,
-                                  2.0,
-                                  1.0 - 1e-12,
-                                  1.0 + 1e-12};
+  using Limits = std::numeric_limits<double>;
+  static const double kEdges[] = {0.0, -1.0, Limits::quiet_NaN(), Limits::infinity(), -Limits::infinity(), 1e300,
+                                  1e-300, Limits::denorm_min(), 1.0, 0.5, 2.0, 1.0 - 1e-12, 1.0 + 1e-12};
   switch (in.ConsumeIntegralInRange(0, 3)) {
-    case 0:
-      return natural;
-    case 1:
-      return natural * (1.0 + in.ConsumeFloatingPointInRange(-0.01, 0.01));
-    case 2:
-      return std::pow(10.0, in.ConsumeFloatingPointInRange(-4.0, 4.0));
-    default:
-      return kEdges[in.ConsumeIntegralInRange<std::size_t>(0, sizeof(kEdges) / sizeof(kEdges[0]) - 1)];
+    case 0: return natural;
+    case 1: return natural * (1.0 + in.ConsumeFloatingPointInRange(-0.01, 0.01));
+    case 2: return std::pow(10.0, in.ConsumeFloatingPointInRange(-4.0, 4.0));
+    default: return Pick(in, kEdges);
   }
 }
 
 inline double DrawShift(FuzzedDataProvider& in) {
   switch (in.ConsumeIntegralInRange(0, 3)) {
-    case 0:
-    case 1:
-      return 0.0;
-    case 2:
-      return in.ConsumeFloatingPointInRange(-1000.0, 1000.0);
-    default:
-      return in.ConsumeBool() ? std::numeric_limits<double>::quiet_NaN() : 1e300;
+    case 2: return in.ConsumeFloatingPointInRange(-1000.0, 1000.0);
+    case 3: return in.ConsumeBool() ? std::numeric_limits<double>::quiet_NaN() : 1e300;
+    default: return 0.0;
   }
 }
 
 // An interpolation code: the two real ones most of the time.
 inline std::int32_t DrawInterpolation(FuzzedDataProvider& in) {
   static const std::int32_t kCodes[] = {1, 2, 1, 2, 4, 8, 0, -1, 3, 16, 0x7fffffff};
-  return kCodes[in.ConsumeIntegralInRange<std::size_t>(0, sizeof(kCodes) / sizeof(kCodes[0]) - 1)];
+  return Pick(in, kCodes);
 }
 
 }  // namespace telvor::fuzz

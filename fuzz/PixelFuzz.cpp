@@ -49,47 +49,32 @@ constexpr int kOpCount = sizeof(kOps) / sizeof(kOps[0]);
 // A picture of one shape: one plane, or three for 4:2:0.
 struct Picture {
   Picture(Shape shape, int bytesPerPixel, std::int32_t width, std::int32_t height, FuzzedDataProvider& in) {
-    if (shape == Shape::kNone) return;
-    if (shape == Shape::kPacked) {
-      planes[0] = std::make_unique<Plane>(width * bytesPerPixel, height, Layout::Draw(in));
-      count = 1;
-      return;
-    }
+    if (shape == Shape::kPacked) planes[count++] = std::make_unique<Plane>(width * bytesPerPixel, height, Layout::Draw(in));
+    if (shape != Shape::kPlanarFloor && shape != Shape::kPlanarCeil) return;
     const bool ceil = shape == Shape::kPlanarCeil;
     const std::int32_t cw = ceil ? (width + 1) / 2 : (width / 2 > 0 ? width / 2 : 1);
     const std::int32_t ch = ceil ? (height + 1) / 2 : (height / 2 > 0 ? height / 2 : 1);
-    planes[0] = std::make_unique<Plane>(width, height, Layout::Draw(in));
-    planes[1] = std::make_unique<Plane>(cw, ch, Layout::Draw(in));
-    planes[2] = std::make_unique<Plane>(cw, ch, Layout::Draw(in));
-    count = 3;
     for (int i = 0; i < 3; ++i) {
+      planes[i] = std::make_unique<Plane>(i ? cw : width, i ? ch : height, Layout::Draw(in));
       first[i] = planes[i]->first();
       strides[i] = planes[i]->stride();
     }
+    count = 3;
   }
   std::uint8_t* data() const { return planes[0]->first(); }
   std::int32_t stride() const { return planes[0]->stride(); }
-  void Randomize(FuzzedDataProvider& in) {
-    for (int i = 0; i < count; ++i) planes[i]->Randomize(in);
+  template <typename Action>
+  void Each(Action action) const {
+    for (int i = 0; i < count; ++i) action(*planes[i]);
   }
-  void Reset() {
-    for (int i = 0; i < count; ++i) planes[i]->Reset();
-  }
-  std::vector<std::uint8_t> Bytes() const {
+  // The pictures' bytes, or (whole) every byte of every block.
+  std::vector<std::uint8_t> Bytes(bool whole = false) const {
     std::vector<std::uint8_t> all;
-    for (int i = 0; i < count; ++i) {
-      const auto p = planes[i]->Picture();
-      all.insert(all.end(), p.begin(), p.end());
-    }
+    Each([&](const Plane& p) {
+      const auto bytes = whole ? std::vector<std::uint8_t>(p.block(), p.block() + p.size()) : p.Picture();
+      all.insert(all.end(), bytes.begin(), bytes.end());
+    });
     return all;
-  }
-  std::vector<std::uint8_t> Raw() const {
-    std::vector<std::uint8_t> all;
-    for (int i = 0; i < count; ++i) all.insert(all.end(), planes[i]->block(), planes[i]->block() + planes[i]->size());
-    return all;
-  }
-  void CheckMargins(const char* name) const {
-    for (int i = 0; i < count; ++i) planes[i]->CheckMargins(name);
   }
 
   std::unique_ptr<Plane> planes[3];
@@ -135,17 +120,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t byte
 
   Picture src(op.src, op.srcBytes, allocWidth, allocHeight, in);
   Picture dst(op.dst, op.dstBytes, allocWidth, allocHeight, in);
-  src.Randomize(in);
-  const std::vector<std::uint8_t> srcBefore = src.Raw();
+  src.Each([&](Plane& p) { p.Randomize(in); });
+  const std::vector<std::uint8_t> srcBefore = src.Bytes(true);
   const PxSize size{width, height};
 
   ForceCpuLevel(level);
   const PxStatus status = Call(index, src, dst, size, value);
-  if (src.Raw() != srcBefore) Fail(op.name, 1, status);
-  dst.CheckMargins(op.name);
+  if (src.Bytes(true) != srcBefore) Fail(op.name, 1, status);
+  dst.Each([&](const Plane& p) { p.CheckMargins(op.name); });
   if (width < op.minWidth || height < op.minHeight) {
     if (status != kPxSizeTooSmall) Fail(op.name, width, status);
-    for (std::uint8_t b : dst.Raw()) {
+    for (std::uint8_t b : dst.Bytes(true)) {
       if (b != kSentinel) Fail(op.name, width, height);
     }
     return 0;
@@ -153,7 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t byte
   if (status < 0) Fail(op.name, width, status);
   const std::vector<std::uint8_t> atLevel = dst.Bytes();
 
-  dst.Reset();
+  dst.Each([](Plane& p) { p.Reset(); });
   ForceCpuLevel(0);
   const PxStatus plainStatus = Call(index, src, dst, size, value);
   if (plainStatus != status) Fail(op.name, plainStatus, status);

@@ -23,7 +23,7 @@ std::int32_t DrawSide(FuzzedDataProvider& in, std::int32_t ordinary, bool* edge)
   static const std::int32_t kEdges[] = {0, -1, 1, 2, 3, kMaxSide - 1, kMaxSide, kMaxSide + 1, 65535, 100000, 0x7fffffff};
   if (in.ConsumeIntegralInRange(0, 15) == 0) {
     *edge = true;
-    return kEdges[in.ConsumeIntegralInRange<std::size_t>(0, sizeof(kEdges) / sizeof(kEdges[0]) - 1)];
+    return Pick(in, kEdges);
   }
   return in.ConsumeIntegralInRange<std::int32_t>(1, ordinary);
 }

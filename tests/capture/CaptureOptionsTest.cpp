@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <tuple>
 #include <vector>
 
 namespace capture {
@@ -19,16 +21,10 @@ TEST(CaptureOptions, ReadsAVideoRequest) {
                      L"29.97", L"--duration", L"2.5", L"--png", L"shot", L"--save", L"0", L"--quiet"},
                     o, error))
       << error;
-  EXPECT_FALSE(o.audio);
-  EXPECT_EQ(L"TELVOR Camera 57", o.device);
-  EXPECT_EQ(PixelFormat::kRgb32, o.format);
-  EXPECT_EQ(1280, o.width);
-  EXPECT_EQ(720, o.height);
-  EXPECT_DOUBLE_EQ(29.97, o.fps);
-  EXPECT_DOUBLE_EQ(2.5, o.duration_s);
-  EXPECT_EQ("shot", o.png_prefix);
-  EXPECT_EQ(0u, o.save_count);
-  EXPECT_TRUE(o.quiet);
+  EXPECT_EQ(std::make_tuple(false, std::wstring(L"TELVOR Camera 57"), PixelFormat::kRgb32, 1280, 720, 29.97, 2.5,
+                            std::string("shot"), 0u, true),
+            std::make_tuple(o.audio, o.device, o.format, o.width, o.height, o.fps, o.duration_s, o.png_prefix,
+                            o.save_count, o.quiet));
 }
 
 TEST(CaptureOptions, RefusesWhatCannotBeMet) {

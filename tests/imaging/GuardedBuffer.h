@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -16,7 +15,7 @@
 
 class GuardedBuffer {
  public:
-  explicit GuardedBuffer(std::size_t bytes) : size_(bytes) {
+  explicit GuardedBuffer(std::size_t bytes) {
     const std::size_t page = PageSize();
     const std::size_t dataPages = (bytes + page - 1) / page;
     mapped_ = (dataPages + 1) * page;
@@ -42,10 +41,6 @@ class GuardedBuffer {
   GuardedBuffer& operator=(const GuardedBuffer&) = delete;
 
   std::uint8_t* data() { return data_; }
-  const std::uint8_t* data() const { return data_; }
-  std::size_t size() const { return size_; }
-  std::uint8_t* end() { return data_ + size_; }
-  void Fill(std::uint8_t value) { std::memset(data_, value, size_); }
 
  private:
   static std::size_t PageSize() {
@@ -60,6 +55,5 @@ class GuardedBuffer {
 
   std::uint8_t* base_ = nullptr;
   std::uint8_t* data_ = nullptr;
-  std::size_t size_ = 0;
   std::size_t mapped_ = 0;
 };

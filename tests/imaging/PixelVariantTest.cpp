@@ -1,6 +1,7 @@
 // Every vector variant against the plain one. The pixel fuzzer's cases,
 // replayed over fixed seeds, draw each primitive at odd and even sizes,
-// unaligned and bottom-up rows and every level, in buffers that end at an
+// unaligned, unpadded (one-block copies on both sides of the string-move
+// threshold) and bottom-up rows and every level, in buffers that end at an
 // inaccessible page: copies, repacking and the conversions to YUV must match
 // the plain level byte for byte, the conversions to RGB (lower-precision
 // products) within one, and nothing outside the pictures may change.
@@ -9,18 +10,16 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <random>
 #include <stdexcept>
 #include <vector>
 
 #include "imaging/Pixel.h"
-#include "imaging/GuardedBuffer.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t bytes);
+extern "C" int ResizeFuzzOne(const std::uint8_t* data, std::size_t bytes);
+extern "C" int ScalerFuzzOne(const std::uint8_t* data, std::size_t bytes);
 
 namespace {
-
-constexpr std::uint8_t kSentinel = 0xa5;
 
 int MaxDifference(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
   int worst = 0;
@@ -28,40 +27,23 @@ int MaxDifference(const std::vector<std::uint8_t>& a, const std::vector<std::uin
   return worst;
 }
 
-TEST(PixelVariants, FuzzCasesOverFixedSeedsMatchThePlainLevel) {
-  for (std::uint32_t seed = 0; seed < 6000; ++seed) {
-    try {
-      LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(&seed), sizeof seed);
-    } catch (const std::runtime_error& failure) {
-      SelectCpuLevel();
-      FAIL() << "seed " << seed << ": " << failure.what();
-    }
-  }
-  SelectCpuLevel();
-}
-
-// Pictures without row padding are copied as one block (a string move on
-// processors that have fast ones): sizes on both sides of the block threshold,
-// destinations at every offset from a cache line, ends at the guard page.
-TEST(PixelVariants, UnpaddedPicturesCopyAsOneBlock) {
-  const PxSize sizes[] = {{1, 1}, {3, 5}, {64, 63}, {64, 65}, {1280, 9}, {333, 31}};
-  std::mt19937 rng(5);
-  for (int level = 0; level <= DetectCpuLevel(); ++level) {
-    ForceCpuLevel(level);
-    for (const PxSize size : sizes) {
-      for (int bytesPerPixel : {1, 2, 4}) {
-        const int rowBytes = size.width * bytesPerPixel;
-        const std::size_t total = static_cast<std::size_t>(rowBytes) * size.height;
-        for (int offset : {0, 1, 33}) {
-          GuardedBuffer src(total), dst(total + offset);
-          for (std::size_t i = 0; i < total; ++i) src.data()[i] = static_cast<std::uint8_t>(rng());
-          dst.Fill(kSentinel);
-          const auto copy = bytesPerPixel == 1 ? PxCopyPlane : bytesPerPixel == 2 ? PxCopyPacked422 : PxCopyBgra;
-          ASSERT_EQ(copy(src.data(), rowBytes, dst.data() + offset, rowBytes, size), kPxOk);
-          ASSERT_TRUE(std::equal(src.data(), src.data() + total, dst.data() + offset))
-              << "level " << level << " " << size.width << "x" << size.height << " x" << bytesPerPixel;
-          ASSERT_TRUE(std::all_of(dst.data(), dst.data() + offset, [](std::uint8_t b) { return b == kSentinel; }));
-        }
+// The resampler and converter harnesses are replayed too, so that their rules
+// (nothing outside the region, nothing at all when refused, sources
+// untouched) hold for this build's vector code against guard pages.
+TEST(PixelVariants, FuzzCasesOverFixedSeeds) {
+  const struct {
+    const char* name;
+    int (*run)(const std::uint8_t* data, std::size_t bytes);
+    std::uint32_t seeds;
+  } harnesses[] = {{"pixel", &LLVMFuzzerTestOneInput, 6000}, {"resize", &ResizeFuzzOne, 1500},
+                   {"scaler", &ScalerFuzzOne, 1500}};
+  for (const auto& harness : harnesses) {
+    for (std::uint32_t seed = 0; seed < harness.seeds; ++seed) {
+      try {
+        harness.run(reinterpret_cast<const std::uint8_t*>(&seed), sizeof seed);
+      } catch (const std::runtime_error& failure) {
+        SelectCpuLevel();
+        FAIL() << harness.name << " seed " << seed << ": " << failure.what();
       }
     }
   }

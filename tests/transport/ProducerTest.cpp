@@ -1,14 +1,10 @@
-// The readers against a producer in another process, the producer library's
-// refusals, and telvor-feed's picture.
+// The readers against a producer in another process, and the producer
+// library's refusals.
 #include <gtest/gtest.h>
 #include <aclapi.h>
 
-#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
-#include "TestPattern.h"
 #include "support/CameraIndexes.h"
 #include "support/LogCapture.h"
 #include "support/WinTestSupport.h"
@@ -26,16 +22,6 @@ struct ChildProcess : BackgroundProcess {
   explicit ChildProcess(const std::wstring& arguments)
       : BackgroundProcess(L"\"" + BuildTreePath(L"tests/transport/telvor_transport_helper.exe") + L"\" " + arguments) {}
 };
-
-// Waits for the helper's objects to exist, creating the channel on them.
-bool CreateWhenPresent(SharedChannel& channel, DWORD timeout_ms = 5000) {
-  const DWORD start = GetTickCount();
-  while (!channel.Create()) {
-    if (GetTickCount() - start > timeout_ms) return false;
-    Sleep(10);
-  }
-  return true;
-}
 
 // Generous: a second Wine process can take seconds to start on a loaded machine.
 bool WaitForTag(Recorder& recorder, std::uint32_t tag, DWORD timeout_ms = 20000) {
@@ -59,59 +45,35 @@ void ExpectOrderedWithTimes(Recorder& recorder, double seconds_per_item) {
   }
 }
 
-TEST(CrossProcess, ReadersFollowProducerInAnotherProcess) {
-  const int camera = kCamera;
-  ChildProcess producer(L"feed " + std::to_wstring(camera) + L" 40");
-  ASSERT_TRUE(producer.Started());
-  Recorder video_recorder, audio_recorder;
-  SharedVideo video;
-  SharedAudio audio;
-  video.index = audio.index = camera;
-  video_recorder.Attach(video);
-  audio_recorder.Attach(audio);
-  ASSERT_TRUE(CreateWhenPresent(video));
-  ASSERT_TRUE(CreateWhenPresent(audio));
-  ASSERT_TRUE(video.Run());
-  ASSERT_TRUE(audio.Run());
-  ASSERT_TRUE(WaitForTag(video_recorder, 40));
-  ASSERT_TRUE(WaitForTag(audio_recorder, 40));
-  ExpectOrderedWithTimes(video_recorder, 0.04);
-  ExpectOrderedWithTimes(audio_recorder, 0.02);
-  ASSERT_EQ(video_recorder.Formats().size(), 1u);
-  EXPECT_EQ(video_recorder.Formats()[0].width, 64u);
-  EXPECT_EQ(video_recorder.capacity_seen, 64u * 48u * 2u);
-  ASSERT_EQ(audio_recorder.Formats().size(), 1u);
-  EXPECT_EQ(audio_recorder.Formats()[0].channels, 2u);
-  EXPECT_EQ(audio_recorder.capacity_seen, 64u);
-}
-
-// The producer dies holding the mutex; the reader takes the abandoned mutex as
-// acquired, says so once, and follows the restarted producer, which the
-// library lets continue above the numbers still in the ring.
-TEST(CrossProcess, ReaderFollowsProducerRestartedAfterDyingWithTheMutex) {
+// The producer dies holding the video mutex; the reader takes the abandoned
+// mutex as acquired, says so once, and both readers follow the restarted
+// producer, which the library lets continue above the numbers still in the ring.
+TEST(CrossProcess, ReadersFollowProducerRestartedAfterDyingWithTheMutex) {
   const int camera = kCamera + 1;
   const std::wstring holding_name = L"TELVOR.TEST.HOLDING." + std::to_wstring(camera);
   transport::Handle holding(CreateEventW(nullptr, TRUE, FALSE, holding_name.c_str()));
   LogCapture log;
-  Recorder recorder;
-  SharedVideo video;
-  video.index = camera;
-  recorder.Attach(video);
+  Reading<SharedVideo> video(camera);
+  Reading<SharedAudio> audio(camera);
   {
     ChildProcess first(L"hold " + std::to_wstring(camera));
     ASSERT_TRUE(first.Started());
     ASSERT_EQ(WaitForSingleObject(holding.Get(), 20000), WAIT_OBJECT_0);
-    ASSERT_TRUE(video.Create());
-    ASSERT_TRUE(video.Run());
+    ASSERT_TRUE(video.Start() && audio.Start());
     Sleep(50);
-    EXPECT_TRUE(recorder.Deliveries().empty());
+    EXPECT_TRUE(video.recorder.Deliveries().empty());
   }
-  ASSERT_TRUE(WaitForTag(recorder, 3));
-  ChildProcess second(L"feed " + std::to_wstring(camera) + L" 5");
+  ASSERT_TRUE(WaitForTag(video.recorder, 3));
+  ChildProcess second(L"feed " + std::to_wstring(camera) + L" 40");
   ASSERT_TRUE(second.Started());
-  ASSERT_TRUE(WaitForTag(recorder, 8));
-  ExpectOrderedWithTimes(recorder, 0.04);
-  EXPECT_EQ(recorder.Formats().size(), 1u);
+  ASSERT_TRUE(WaitForTag(video.recorder, 43) && WaitForTag(audio.recorder, 43));
+  ExpectOrderedWithTimes(video.recorder, 0.04);
+  ExpectOrderedWithTimes(audio.recorder, 0.02);
+  ASSERT_TRUE(video.recorder.Formats().size() == 1 && audio.recorder.Formats().size() == 1);
+  EXPECT_EQ(video.recorder.Formats()[0].video_width, 64u);
+  EXPECT_EQ(video.recorder.capacity_seen, 64u * 48u * 2u);
+  EXPECT_EQ(audio.recorder.Formats()[0].audio_channels, 2u);
+  EXPECT_EQ(audio.recorder.capacity_seen, 64u);
   EXPECT_EQ(log.Count(L"mutex abandoned by the producer"), 1u);
 }
 
@@ -277,54 +239,6 @@ TEST(ProducerLibrary, NewReaderStartsWithOnlyTheLiveSlots) {
   ASSERT_TRUE(staying.recorder.WaitFor(followed.size()));
   EXPECT_EQ(staying.recorder.Tags(), followed);
   telvor_close(producer);
-}
-
-std::vector<std::uint8_t> ReadAll(const std::wstring& path) {
-  std::vector<std::uint8_t> bytes;
-  FILE* file = _wfopen(path.c_str(), L"rb");
-  if (!file) return bytes;
-  int c;
-  while ((c = std::fgetc(file)) != EOF) bytes.push_back(static_cast<std::uint8_t>(c));
-  std::fclose(file);
-  return bytes;
-}
-
-TEST(FeedTool, DeterministicDumpMatchesPatternAndBandCodesFrameNumber) {
-  const int camera = kCamera + 3;
-  TempDir temp;
-  const std::wstring feed = L"\"" + BuildTreePath(L"tools/feed/telvor-feed.exe") + L"\"";
-  const std::wstring dump = temp.File(L"dump.yuv");
-  ASSERT_EQ(RunProcess(feed + L" --help", 10000, temp.File(L"help.txt")), 0);
-  EXPECT_EQ(RunProcess(feed + L" --size 63x32", 10000, temp.File(L"bad.txt")), 2);
-  ASSERT_EQ(RunProcess(feed + L" --camera " + std::to_wstring(camera) +
-                           L" --no-audio --deterministic --format yv12 --size 64x32 --fps 50 --duration 0.5"
-                           L" --status 0 --dump \"" + dump + L"\" --dump-frames 5",
-                       10000, temp.File(L"out.txt")),
-            0);
-  const feed::Picture picture = {TELVOR_FOURCC_YV12, 64, 32};
-  const std::size_t bytes = feed::PictureBytes(picture);
-  const std::vector<std::uint8_t> dumped = ReadAll(dump);
-  ASSERT_EQ(dumped.size(), 5 * bytes);
-  std::vector<std::uint8_t> expected(bytes);
-  for (std::uint32_t k = 0; k < 5; ++k) {
-    feed::DrawTestPattern(picture, k, 4 * k, expected.data());
-    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), dumped.begin() + k * bytes)) << "frame " << k;
-    EXPECT_EQ(feed::ReadFrameBand(picture, dumped.data() + k * bytes), k);
-  }
-  // A camera's name taken by another program: a clear refusal, not a feed.
-  FakeRing squatter(kVideoNames, camera, RingBytes(kVideoSlotCount, 64 * 32 * 2));
-  ASSERT_TRUE(squatter.Ok());
-  EXPECT_EQ(RunProcess(feed + L" --camera " + std::to_wstring(camera) + L" --no-audio --size 64x32 --duration 0.5",
-                       10000, temp.File(L"taken.txt")),
-            1);
-  const std::vector<std::uint8_t> said = ReadAll(temp.File(L"taken.txt"));
-  EXPECT_NE(std::string(said.begin(), said.end()).find("telvor-feed: video: camera " + std::to_string(camera)),
-            std::string::npos);
-
-  const feed::Picture wide = {TELVOR_FOURCC_YUY2, 640, 480};
-  std::vector<std::uint8_t> frame(feed::PictureBytes(wide));
-  feed::DrawTestPattern(wide, 0xA5A50F01u, 0, frame.data());
-  EXPECT_EQ(feed::ReadFrameBand(wide, frame.data()), 0xA5A50F01u);
 }
 
 }  // namespace

@@ -4,21 +4,17 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <type_traits>
 #include <vector>
 
 #include "transport/SharedAudio.h"
 #include "transport/SharedVideo.h"
 
 namespace telvor::test {
-
-struct Format {
-  std::uint32_t fourcc, width, height;
-  double frame_rate;
-  std::uint32_t channels, bits, rate;
-};
 
 struct Delivery {
   double time;
@@ -28,29 +24,25 @@ struct Delivery {
 
 class Recorder {
  public:
-  std::int32_t format_result = 0;
-  std::int32_t preview_result = 0;
-  bool install_preview = true;
+  std::int32_t format_result = 0;  // what the format callback answers
+  std::uint32_t capacity_seen = 0;
 
   template <typename Channel>
   void Attach(Channel& channel) {
     channel.user = this;
-    channel.on_format_changed = &FormatThunk<Channel>;
+    channel.on_format_changed = &OnFormat<Channel>;
   }
   bool WaitFor(std::size_t deliveries, DWORD timeout_ms = 3000) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                             [&] { return deliveries_.size() >= deliveries; });
+    return Wait(timeout_ms, [&] { return deliveries_.size() >= deliveries; });
   }
-  bool WaitForFormat(DWORD timeout_ms = 3000) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return !formats_.empty(); });
+  bool WaitForFormat() {
+    return Wait(3000, [&] { return !formats_.empty(); });
   }
   std::vector<Delivery> Deliveries() {
     std::lock_guard<std::mutex> lock(mutex_);
     return deliveries_;
   }
-  std::vector<Format> Formats() {
+  std::vector<SlotHeader> Formats() {
     std::lock_guard<std::mutex> lock(mutex_);
     return formats_;
   }
@@ -59,48 +51,49 @@ class Recorder {
     for (const Delivery& d : Deliveries()) tags.push_back(d.tag);
     return tags;
   }
-  std::uint32_t capacity_seen = 0;
 
  private:
-  template <typename Channel>
-  std::int32_t OnFormat(Channel* channel, const Format& format) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      formats_.push_back(format);
-      capacity_seen = channel->PayloadCapacity();
-    }
-    changed_.notify_all();
-    return format_result;
+  template <typename Predicate>
+  bool Wait(DWORD timeout_ms, Predicate ready) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), ready);
   }
-  std::int32_t OnPreview(SharedChannel* channel, double time, const std::uint8_t* payload, std::uint32_t length) {
+  template <typename Channel>
+  static std::int32_t OnFormat(Channel* channel, const SlotHeader& header, void* user) {
+    auto* self = static_cast<Recorder*>(user);
+    if constexpr (std::is_same_v<Channel, SharedVideo>) {
+      channel->on_video_preview = &OnPreview<Channel>;
+    } else {
+      channel->on_audio_preview = &OnPreview<Channel>;
+    }
+    self->Record([&] {
+      self->formats_.push_back(header);
+      self->capacity_seen = channel->PayloadCapacity();
+    });
+    return self->format_result;
+  }
+  template <typename Channel>
+  static std::int32_t OnPreview(Channel* channel, double time, const std::uint8_t* payload, std::uint32_t length,
+                                void* user) {
     // Bounded the way every consumer must bound its reads.
     std::uint32_t tag = 0;
     if (std::min(length, channel->PayloadCapacity()) >= 4) std::memcpy(&tag, payload, 4);
+    auto* self = static_cast<Recorder*>(user);
+    self->Record([&] { self->deliveries_.push_back({time, length, tag}); });
+    return 0;
+  }
+  template <typename Change>
+  void Record(Change change) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      deliveries_.push_back({time, length, tag});
+      change();
     }
     changed_.notify_all();
-    return preview_result;
   }
-  template <typename Channel>
-  static std::int32_t FormatThunk(Channel* channel, const telvor::SlotHeader& h, void* user) {
-    auto* self = static_cast<Recorder*>(user);
-    if (self->install_preview) InstallPreview(channel);
-    return self->OnFormat(channel, {h.video_fourcc, h.video_width, h.video_height, h.video_frame_rate,
-                                    h.audio_channels, h.audio_bits_per_sample, h.audio_samples_per_second});
-  }
-  template <typename Channel>
-  static std::int32_t PreviewThunk(Channel* channel, double time, const std::uint8_t* payload, std::uint32_t length,
-                                   void* user) {
-    return static_cast<Recorder*>(user)->OnPreview(channel, time, payload, length);
-  }
-  static void InstallPreview(SharedVideo* channel) { channel->on_video_preview = &PreviewThunk<SharedVideo>; }
-  static void InstallPreview(SharedAudio* channel) { channel->on_audio_preview = &PreviewThunk<SharedAudio>; }
 
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::vector<Format> formats_;
+  std::vector<SlotHeader> formats_;
   std::vector<Delivery> deliveries_;
 };
 
