@@ -1,6 +1,5 @@
 // The audio pin's channel thread and the calls its channel makes into it.
 #include <algorithm>
-#include <new>
 
 #include "filter/CorvaneAudioStream.h"
 #include "module/Log.h"
@@ -9,51 +8,15 @@
 
 namespace {
 constexpr wchar_t kUnit[] = L"CorvaneAudioStream";
-constexpr wchar_t kThreadFunction[] = L"CorvaneAudioStream::KAVOShared_ThreadProc";
 }  // namespace
 
 // --- channel thread ---
 
-DWORD WINAPI CorvaneAudioStream::KAVOShared_ThreadProc(void* pin) {
-  auto* self = static_cast<CorvaneAudioStream*>(pin);
-  telvor::ChannelThread::Handlers handlers{};
-  handlers.startChannel = [](void* context, bool quiet) -> telvor::SharedChannel* {
-    return static_cast<CorvaneAudioStream*>(context)->OpenChannel(quiet);
-  };
-  handlers.stopChannel = [](void* context) { static_cast<CorvaneAudioStream*>(context)->CloseChannel(); };
-  handlers.context = self;
-  handlers.unit = kUnit;
-  handlers.function = kThreadFunction;
-  handlers.startMessage = kStartChannel;
-  handlers.stopMessage = kStopChannel;
-  return telvor::ChannelThread::RunMessageLoop(handlers, self);
-}
-
 telvor::SharedChannel* CorvaneAudioStream::OpenChannel(bool quiet) {
-  if (m_pChannel) return m_pChannel.get();
-  std::unique_ptr<telvor::SharedAudio> channel(new (std::nothrow) telvor::SharedAudio());
-  if (!channel) {
-    telvor::Error() << L"SharedAudio::Create failed, err=" << static_cast<unsigned long>(ERROR_OUTOFMEMORY);
-    return nullptr;
+  if (!m_pChannel) {
+    m_pChannel = CreateChannel<telvor::SharedAudio>(m_CameraIndex, this, &CorvaneAudioStream::OnFormatChanged,
+                                                    L"SharedAudio", quiet);
   }
-  channel->index = m_CameraIndex;
-  channel->user = this;
-  channel->on_format_changed = &CorvaneAudioStream::OnFormatChanged;
-  // Without a producer the pin streams silence; the line says why.
-  if (!channel->Create()) {
-    const DWORD error = GetLastError();
-    channel.reset();
-    if (!quiet) telvor::Error() << L"SharedAudio::Create failed, err=" << static_cast<unsigned long>(error);
-    return nullptr;
-  }
-  if (!channel->Run()) {
-    // Kept until the stop message all the same: a reader that took the run
-    // command just as the wait gave up may already have queued packets into
-    // its view. An idle channel queues nothing, so the pin streams silence.
-    const DWORD error = GetLastError();
-    telvor::Error() << L"SharedAudio::Run failed, err=" << static_cast<unsigned long>(error);
-  }
-  m_pChannel = std::move(channel);
   return m_pChannel.get();
 }
 
@@ -67,6 +30,8 @@ void CorvaneAudioStream::CloseChannel() {
   ReleaseSRWLockExclusive(&m_ChannelUse);
 }
 
+void CorvaneAudioStream::ForgetChannel() { m_Packets.Clear(); }
+
 // --- channel callbacks, on the channel's reader thread ---
 
 std::int32_t CorvaneAudioStream::OnFormatChanged(telvor::SharedAudio* channel, const telvor::SlotHeader& header,
@@ -78,7 +43,8 @@ std::int32_t CorvaneAudioStream::OnFormatChanged(telvor::SharedAudio* channel, c
 std::int32_t CorvaneAudioStream::KAVOShared_OnFormatChanged(telvor::SharedAudio* channel, std::uint32_t channels,
                                                             std::uint32_t bitsPerSample,
                                                             std::uint32_t samplesPerSecond) {
-  TELVOR_TRACE_OBJ(kUnit, L"CorvaneAudioStream::KAVOShared_OnFormatChanged", this);
+  TELVOR_TRACE_OBJ(kUnit, L"CorvaneAudioStream::KAVOShared_OnFormatChanged", this)
+      << L" " << channels << L"," << bitsPerSample << L"," << samplesPerSecond;
   // The pin converts nothing: another format's packets are never handed on,
   // and silence goes out instead.
   if (channels == m_Channels && bitsPerSample == m_BitsPerSample && samplesPerSecond == m_SamplesPerSecond) {
@@ -112,28 +78,4 @@ std::int32_t CorvaneAudioStream::OnAudioPreview(telvor::SharedAudio* channel, do
   packet.channel = channel;
   pin->m_Packets.Push(packet);
   return 0;
-}
-
-// --- Active and Inactive ---
-
-HRESULT CorvaneAudioStream::Active() {
-  HRESULT hr = CSourceStream::Active();
-  if (FAILED(hr)) return hr;
-  if (!m_ChannelThread.Start(&CorvaneAudioStream::KAVOShared_ThreadProc, this)) {
-    TELVOR_ERROR_OBJ(kUnit, L"CorvaneAudioStream::Active", this)
-        << L"channel thread not started, err=" << static_cast<unsigned long>(GetLastError());
-  }
-  return S_OK;
-}
-
-HRESULT CorvaneAudioStream::Inactive() {
-  // The streaming thread has ended even when the base failed (an allocator
-  // that would not decommit); the channel thread must end too, or the next
-  // Active waits for it forever with the filter's lock held.
-  const HRESULT hr = CSourceStream::Inactive();
-  m_ChannelThread.Stop();
-  // The mapped view is gone: drop the references into it now rather than
-  // at the next start.
-  m_Packets.Clear();
-  return FAILED(hr) ? hr : S_OK;
 }

@@ -10,13 +10,15 @@
 
 namespace {
 constexpr wchar_t kUnit[] = L"CorvaneAudioStream";
-}
+constexpr wchar_t kThreadFunction[] = L"CorvaneAudioStream::KAVOShared_ThreadProc";
+}  // namespace
 
 std::atomic<long> CorvaneAudioStream::s_Instances{0};
 
 CorvaneAudioStream::CorvaneAudioStream(HRESULT* hr, CSource* filter, const wchar_t* pinName, int cameraIndex,
                                        const FilterEntry* entry)
-    : CSourceStream(L"CorvaneAudioStream", hr, filter, pinName),
+    : ChannelSourceStream(L"CorvaneAudioStream", hr, filter, pinName, kUnit, kThreadFunction, kStartChannel,
+                          kStopChannel),
       m_CameraIndex(cameraIndex),
       m_pEntry(entry),
       m_Connected(telvor::MakePcmFormat(m_Channels, m_BitsPerSample, m_SamplesPerSecond)) {
@@ -31,14 +33,14 @@ CorvaneAudioStream::~CorvaneAudioStream() {
   TELVOR_TRACE_OBJ(kUnit, L"CorvaneAudioStream::~CorvaneAudioStream", this) << L" instances=" << count;
   // A filter released while still running never got Inactive: end the
   // channel thread here, which deletes the channel on its own thread.
-  m_ChannelThread.Stop();
+  StopChannelThread();
 }
 
 STDMETHODIMP CorvaneAudioStream::NonDelegatingQueryInterface(REFIID iid, void** out) {
   if (!out) return E_POINTER;
   if (iid == IID_IAMStreamConfig) return GetInterface(static_cast<IAMStreamConfig*>(this), out);
   if (iid == IID_IKsPropertySet) return GetInterface(static_cast<IKsPropertySet*>(this), out);
-  return CSourceStream::NonDelegatingQueryInterface(iid, out);
+  return ChannelSourceStream::NonDelegatingQueryInterface(iid, out);
 }
 
 // --- negotiation ---
@@ -49,13 +51,8 @@ HRESULT CorvaneAudioStream::CheckMediaType(const CMediaType* type) {
   return m_OfferedType == *type ? S_OK : S_FALSE;
 }
 
-HRESULT CorvaneAudioStream::GetMediaType(int position, CMediaType* type) {
-  if (!type) return E_POINTER;
-  CAutoLock lock(m_pFilter->pStateLock());
-  if (position < 0) return E_INVALIDARG;
-  if (position > 0) return VFW_S_NO_MORE_ITEMS;
-  return type->Set(m_OfferedType);
-}
+// The framework's list offers this one type, under the state lock.
+HRESULT CorvaneAudioStream::GetMediaType(CMediaType* type) { return type->Set(m_OfferedType); }
 
 HRESULT CorvaneAudioStream::SetMediaType(const CMediaType* type) {
   TELVOR_TRACE_OBJ(kUnit, L"CorvaneAudioStream::SetMediaType", this);

@@ -3,10 +3,7 @@
 // It offers one format, 16-bit stereo PCM at 48 kHz, and delivers the
 // producer's packets from the camera's shared audio channel at the pace of
 // the system reference clock, with silence whenever no packet is there. The
-// channel lives on a thread of its own (KAVOShared_ThreadProc), started in
-// Active and ended in Inactive after the streaming thread has stopped, so the
-// packets queued for the streaming thread never outlive the mapped view they
-// point into.
+// channel and its thread are kept as ChannelSourceStream.h describes.
 #pragma once
 
 #include <windows.h>
@@ -21,17 +18,16 @@
 #include "filter/AudioFormat.h"
 #include "filter/AudioPacketQueue.h"
 #include "filter/CapturePinCategory.h"
-#include "filter/ChannelThread.h"
+#include "filter/ChannelSourceStream.h"
 #include "framework/MediaType.h"
 #include "framework/Source.h"
-#include "framework/SourceStream.h"
 #include "transport/SharedAudio.h"
 #include "transport/SlotHeader.h"
 
 struct FilterEntry;
 
 
-class CorvaneAudioStream : public CSourceStream, public IAMStreamConfig, public telvor::CapturePinCategory {
+class CorvaneAudioStream : public ChannelSourceStream, public IAMStreamConfig, public telvor::CapturePinCategory {
  public:
   // `entry` is the camera-table record; it outlives every filter.
   CorvaneAudioStream(HRESULT* hr, CSource* filter, const wchar_t* pinName, int cameraIndex,
@@ -58,19 +54,15 @@ class CorvaneAudioStream : public CSourceStream, public IAMStreamConfig, public 
   void OnRunning() override;
 
   // --- pin ---
-  HRESULT Active() override;
-  HRESULT Inactive() override;
   HRESULT CheckMediaType(const CMediaType* type) override;
   HRESULT SetMediaType(const CMediaType* type) override;
-  using CSourceStream::GetMediaType;
-  HRESULT GetMediaType(int position, CMediaType* type) override;
+  using ChannelSourceStream::GetMediaType;
+  HRESULT GetMediaType(CMediaType* type) override;
   HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
 
   // --- channel thread and channel callbacks ---
   static constexpr UINT kStartChannel = 0x500;
   static constexpr UINT kStopChannel = 0x501;
-  // The channel thread's procedure; `pin` is the pin.
-  static DWORD WINAPI KAVOShared_ThreadProc(void* pin);
   std::int32_t KAVOShared_OnFormatChanged(telvor::SharedAudio* channel, std::uint32_t channels,
                                           std::uint32_t bitsPerSample, std::uint32_t samplesPerSecond);
 
@@ -80,10 +72,10 @@ class CorvaneAudioStream : public CSourceStream, public IAMStreamConfig, public 
   static constexpr long kBufferSize = 65536;
 
  private:
-  // On the channel thread: the channel exists only between these two.
-  // OpenChannel answers the open channel, or null (logged unless quiet).
-  telvor::SharedChannel* OpenChannel(bool quiet);
-  void CloseChannel();
+  // --- ChannelSourceStream ---
+  telvor::SharedChannel* OpenChannel(bool quiet) override;
+  void CloseChannel() override;
+  void ForgetChannel() override;
 
   static std::int32_t OnFormatChanged(telvor::SharedAudio* channel, const telvor::SlotHeader& header, void* user);
   static std::int32_t OnAudioPreview(telvor::SharedAudio* channel, double sampleTime,
@@ -104,7 +96,6 @@ class CorvaneAudioStream : public CSourceStream, public IAMStreamConfig, public 
   // Set once a producer of our format is announced; FillBuffer waits for
   // packets only then.
   std::atomic<bool> m_PacketsFlowing{false};
-  telvor::ChannelThread m_ChannelThread{kStartChannel, kStopChannel};
 
   telvor::AudioPacketQueue m_Packets;
   bool m_ProducerBusyLogged = false;  // streaming thread only

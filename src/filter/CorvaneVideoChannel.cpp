@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "filter/CorvaneVideoStream.h"
-#include "framework/Source.h"
 #include "module/Log.h"
 #include "transport/SharedVideo.h"
 #include "transport/SlotHeader.h"
@@ -20,75 +19,34 @@ std::int64_t SampleTimeUnits(double seconds) {
 }
 }  // namespace
 
-HRESULT CorvaneVideoStream::Active() {
-  const HRESULT hr = CSourceStream::Active();
-  if (FAILED(hr)) return hr;
-  // S_FALSE: already active, the channel thread is running.
-  if (hr == S_OK && IsConnected()) m_ChannelThread.Start(&CorvaneVideoStream::KAVOShared_ThreadProc, this);
-  return S_OK;
-}
-
-HRESULT CorvaneVideoStream::Inactive() {
-  // The streaming thread goes first: no queued entry may outlive its channel.
-  const HRESULT hr = CSourceStream::Inactive();
-  m_ChannelThread.Stop();
-  m_Frames.Restart();
-  return FAILED(hr) ? hr : S_OK;
-}
-
-DWORD WINAPI CorvaneVideoStream::KAVOShared_ThreadProc(void* pin) {
-  const telvor::ChannelThread::Handlers handlers = {&CorvaneVideoStream::StartChannel,
-                                                    &CorvaneVideoStream::StopChannel, pin, kUnit,
-                                                    L"CorvaneVideoStream::KAVOShared_ThreadProc"};
-  return telvor::ChannelThread::RunMessageLoop(handlers, pin);
-}
-
-telvor::SharedChannel* CorvaneVideoStream::StartChannel(void* context, bool quiet) {
-  auto* pin = static_cast<CorvaneVideoStream*>(context);
-  if (pin->m_pChannel) return pin->m_pChannel;
-  auto* channel = new (std::nothrow) telvor::SharedVideo();
-  if (!channel) return nullptr;
-  channel->index = static_cast<std::int32_t>(pin->m_CameraIndex);
-  channel->user = pin;
-  channel->on_format_changed = &CorvaneVideoStream::OnFormatChanged;
-  // Set before Create: the reader may announce the format at once and its
-  // handler installs the frame handler through this pointer.
-  pin->m_pChannel = channel;
-  if (!channel->Create()) {
-    const DWORD error = GetLastError();
-    pin->m_pChannel = nullptr;
-    delete channel;
-    if (!quiet) telvor::Error() << L"SharedVideo::Create failed, err=" << error;
-    return nullptr;
+telvor::SharedChannel* CorvaneVideoStream::OpenChannel(bool quiet) {
+  if (!m_pChannel) {
+    m_pChannel = CreateChannel<telvor::SharedVideo>(static_cast<std::int32_t>(m_CameraIndex), this,
+                                                    &CorvaneVideoStream::OnFormatChanged, L"SharedVideo", quiet);
   }
-  if (!channel->Run()) {
-    const DWORD error = GetLastError();
-    telvor::Error() << L"SharedVideo::Run failed, err=" << error;
-    // Kept until the stop message, not deleted here: a reader that took the
-    // run command just as the wait gave up may already have queued frames,
-    // and the streaming thread may be converting one under its mutex. An
-    // idle channel delivers nothing, so the pin still shows black.
-  }
-  return channel;
+  return m_pChannel.get();
 }
 
-void CorvaneVideoStream::StopChannel(void* context) {
-  auto* pin = static_cast<CorvaneVideoStream*>(context);
+void CorvaneVideoStream::CloseChannel() {
   // Without a producer the picture is black, not the last frame frozen; a
   // new producer announces its format again.
-  pin->m_Frames.CloseChannel(
+  m_Frames.CloseChannel(
       [](void* self) {
-        auto* owner = static_cast<CorvaneVideoStream*>(self);
-        delete owner->m_pChannel;  // stops the reader before the view goes
-        owner->m_pChannel = nullptr;
+        // Stops the reader before the view goes.
+        static_cast<CorvaneVideoStream*>(self)->m_pChannel.reset();
       },
-      pin);
+      this);
 }
+
+void CorvaneVideoStream::ForgetChannel() { m_Frames.Restart(); }
 
 std::int32_t CorvaneVideoStream::OnFormatChanged(telvor::SharedVideo* channel, const telvor::SlotHeader& header,
                                                  void* user) {
   auto* pin = static_cast<CorvaneVideoStream*>(user);
   pin->m_SourceCapacity = channel->PayloadCapacity();
+  // Through the channel the reader runs, not the pin's member: the reader
+  // may announce the format before OpenChannel has stored the channel.
+  channel->on_video_preview = &CorvaneVideoStream::OnVideoPreview;
   // The sixth value of the announcement is always 0 in the producer's header.
   return pin->KAVOShared_OnFormatChanged(header.video_fourcc, header.video_width, header.video_height, 0,
                                          header.video_frame_rate);
@@ -98,7 +56,6 @@ int CorvaneVideoStream::KAVOShared_OnFormatChanged(std::uint32_t fourcc, std::ui
                                                    std::int32_t reserved, double frameRate) {
   TELVOR_TRACE_OBJ(kUnit, L"CorvaneVideoStream::KAVOShared_OnFormatChanged", this)
       << L" " << fourcc << L"," << width << L"," << height << L"," << reserved << L"," << frameRate;
-  if (m_pChannel) m_pChannel->on_video_preview = &CorvaneVideoStream::OnVideoPreview;
   m_SourceReserved = reserved;
   m_SourceFrameRate = frameRate;
   m_Frames.SetSource(fourcc, width, height, m_SourceCapacity);

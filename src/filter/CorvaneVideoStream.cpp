@@ -19,25 +19,25 @@
 namespace {
 
 constexpr wchar_t kUnit[] = L"CorvaneVideoStream";
+constexpr wchar_t kThreadFunction[] = L"CorvaneVideoStream::KAVOShared_ThreadProc";
 constexpr double kFallbackFps = 30.0;
 constexpr double kMaxFps = 1000.0;
 
-volatile LONG g_liveVideoPins = 0;
-
 }  // namespace
+
+std::atomic<long> CorvaneVideoStream::s_Instances{0};
 
 bool UsableFrameRate(double fps) { return std::isfinite(fps) && fps > 0.0 && fps <= kMaxFps; }
 
-LONG CorvaneVideoStream::Instances() { return g_liveVideoPins; }
-
 CorvaneVideoStream::CorvaneVideoStream(HRESULT* hr, CSource* filter, const wchar_t* pinName, UINT cameraIndex,
                                        const FilterEntry* entry)
-    : CSourceStream(nullptr, hr, filter, pinName),
+    : ChannelSourceStream(nullptr, hr, filter, pinName, kUnit, kThreadFunction, telvor::ChannelThread::kStartChannel,
+                          telvor::ChannelThread::kStopChannel),
       m_CameraIndex(cameraIndex),
       m_pEntry(entry),
       m_Host(GetHostInfo()),
       m_Frames(this) {
-  const LONG instances = InterlockedIncrement(&g_liveVideoPins);
+  const long instances = ++s_Instances;
   TELVOR_TRACE_OBJ(kUnit, L"CorvaneVideoStream::CorvaneVideoStream", this) << L" instances=" << instances;
 
   // A camera rate of 0 (or garbage) would give no frame duration at all;
@@ -64,11 +64,11 @@ CorvaneVideoStream::CorvaneVideoStream(HRESULT* hr, CSource* filter, const wchar
 }
 
 CorvaneVideoStream::~CorvaneVideoStream() {
-  const LONG instances = InterlockedDecrement(&g_liveVideoPins);
+  const long instances = --s_Instances;
   TELVOR_TRACE_OBJ(kUnit, L"CorvaneVideoStream::~CorvaneVideoStream", this) << L" instances=" << instances;
-  m_ChannelThread.Stop();
-  delete m_pChannel;  // only left when the channel thread could not run its stop
-  m_pChannel = nullptr;
+  // A filter released while still running never got Inactive: end the
+  // channel thread here, which deletes the channel on its own thread.
+  StopChannelThread();
 }
 
 // The producer's rate, read once without the mutex, so that hosts that get a
@@ -94,7 +94,7 @@ STDMETHODIMP CorvaneVideoStream::NonDelegatingQueryInterface(REFIID iid, void** 
   if (iid == IID_IAMStreamConfig) return GetInterface(static_cast<IAMStreamConfig*>(this), out);
   if (iid == IID_IKsPropertySet) return GetInterface(static_cast<IKsPropertySet*>(this), out);
   if (iid == IID_ICorvaneVideoStream) return GetInterface(static_cast<ICorvaneVideoStream*>(this), out);
-  return CSourceStream::NonDelegatingQueryInterface(iid, out);
+  return ChannelSourceStream::NonDelegatingQueryInterface(iid, out);
 }
 
 STDMETHODIMP CorvaneVideoStream::Notify(IBaseFilter*, Quality) { return E_NOTIMPL; }

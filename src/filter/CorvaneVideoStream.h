@@ -17,6 +17,7 @@
 #include <windows.h>
 #include <strmif.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -25,7 +26,7 @@
 
 #include "base/Handle.h"
 #include "filter/CapturePinCategory.h"
-#include "filter/ChannelThread.h"
+#include "filter/ChannelSourceStream.h"
 #include "filter/FrameQueue.h"
 #include "filter/ICorvaneVideoStream.h"
 #include "filter/PacingLog.h"
@@ -33,7 +34,6 @@
 #include "filter/VideoMediaTypes.h"
 #include "framework/AccessGuard.h"
 #include "framework/MediaType.h"
-#include "framework/SourceStream.h"
 #include "module/CameraTable.h"
 #include "module/ModulePaths.h"
 #include "transport/SlotHeader.h"
@@ -66,7 +66,7 @@ std::int64_t DibImageBytes(const BITMAPINFOHEADER& header);
 // A frame rate the pin can divide by: (0, 1000] frames per second.
 bool UsableFrameRate(double fps);
 
-class CorvaneVideoStream : public CSourceStream,
+class CorvaneVideoStream : public ChannelSourceStream,
                            public IAMStreamConfig,
                            public telvor::CapturePinCategory,
                            public ICorvaneVideoStream,
@@ -80,7 +80,7 @@ class CorvaneVideoStream : public CSourceStream,
   STDMETHODIMP NonDelegatingQueryInterface(REFIID iid, void** out) override;
 
   // --- negotiation (CorvaneVideoNegotiation.cpp) ---
-  using CSourceStream::GetMediaType;
+  using ChannelSourceStream::GetMediaType;
   HRESULT GetMediaType(int position, CMediaType* type) override;
   HRESULT CheckMediaType(const CMediaType* type) override;
   HRESULT SetMediaType(const CMediaType* type) override;
@@ -132,9 +132,6 @@ class CorvaneVideoStream : public CSourceStream,
   void UseOutputFormat(const OutputFormat& format);
 
   // --- channel (CorvaneVideoChannel.cpp) ---
-  HRESULT Active() override;
-  HRESULT Inactive() override;
-  static DWORD WINAPI KAVOShared_ThreadProc(void* pin);
   int KAVOShared_OnFormatChanged(std::uint32_t fourcc, std::uint32_t width, std::uint32_t height,
                                  std::int32_t reserved, double frameRate);
 
@@ -143,7 +140,7 @@ class CorvaneVideoStream : public CSourceStream,
   const std::vector<std::pair<UINT, UINT>>& SupportedSizes() const { return m_Offer.sizes; }
   OutputFormat CurrentOutputFormat() const { return m_OutputFormat; }
   // Live pins of this kind in the process.
-  static LONG Instances();
+  static long Instances() { return s_Instances.load(); }
 
  private:
   // negotiation helpers
@@ -155,15 +152,20 @@ class CorvaneVideoStream : public CSourceStream,
   // production helpers
   void ApplySampleMediaType(IMediaSample* sample);
 
-  // channel helpers
-  static telvor::SharedChannel* StartChannel(void* pin, bool quiet);
-  static void StopChannel(void* pin);
+  // --- ChannelSourceStream ---
+  telvor::SharedChannel* OpenChannel(bool quiet) override;
+  void CloseChannel() override;
+  void ForgetChannel() override;
+
+  // channel callbacks
   static std::int32_t OnFormatChanged(telvor::SharedVideo* channel, const telvor::SlotHeader& header, void* user);
   static std::int32_t OnVideoPreview(telvor::SharedVideo* channel, double sampleTime, const std::uint8_t* payload,
                                      std::uint32_t length, void* user);
   void ProbeChannelFrameRate();
 
   std::wstring CameraKey(const wchar_t* pattern) const;
+
+  static std::atomic<long> s_Instances;
 
   // identity
   const UINT m_CameraIndex;
@@ -192,7 +194,6 @@ class CorvaneVideoStream : public CSourceStream,
   double m_SourceFrameRate = 30.0;
   std::uint32_t m_SourceCapacity = 0;
 
-  // channel
-  telvor::ChannelThread m_ChannelThread;
-  telvor::SharedVideo* m_pChannel = nullptr;  // owned; only the channel thread touches it
+  // Created and deleted only on the channel thread.
+  std::unique_ptr<telvor::SharedVideo> m_pChannel;
 };

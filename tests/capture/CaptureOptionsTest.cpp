@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <tuple>
 #include <vector>
+
+#include "support/WinTestSupport.h"
 
 namespace capture {
 namespace {
@@ -48,6 +52,36 @@ TEST(CaptureOptions, RefusesWhatCannotBeMet) {
   EXPECT_TRUE(Parse({L"--clock", L"--fps", L"60", L"--duration", L"3"}, clock, error)) << error;
   EXPECT_TRUE(clock.clock);
   EXPECT_DOUBLE_EQ(60, clock.fps);
+}
+
+// Every tool reads its command line with the same parser: --help answers 0
+// with the usage, a bad command line the tool's name, the reason and its code.
+TEST(ToolCommandLines, HelpAndRefusalsAreAlike) {
+  const struct {
+    const wchar_t* program;
+    const wchar_t* arguments;
+    int exitCode;
+    const char* says;
+  } runs[] = {{L"feed/telvor-feed.exe", L"--help", 0, "Usage: telvor-feed"},
+              {L"capture/telvor-capture.exe", L"--help", 0, "Usage: telvor-capture"},
+              {L"props/telvor-props.exe", L"--help", 0, "usage: telvor-props <camera number>"},
+              {L"stress/telvor-stress.exe", L"--help", 0, "usage: telvor-stress"},
+              {L"feed/telvor-feed.exe", L"--bogus 1", 2, "telvor-feed: unknown option --bogus"},
+              {L"capture/telvor-capture.exe", L"--bogus 1", 2, "telvor-capture: unknown option --bogus"},
+              {L"props/telvor-props.exe", L"--bogus 1", 1, "telvor-props: unknown option --bogus"},
+              {L"stress/telvor-stress.exe", L"--camera abc", 2, "telvor-stress: bad value for --camera: abc"},
+              {L"stress/telvor-stress.exe", L"--run-cycles", 2, "telvor-stress: --run-cycles needs a value"}};
+  for (const auto& run : runs) {
+    SCOPED_TRACE(run.says);
+    telvor::test::TempDir dir;
+    const std::wstring output = dir.File(L"tool.out");
+    const std::wstring program = telvor::test::BuildTreePath(std::wstring(L"tools/") + run.program);
+    EXPECT_EQ(run.exitCode,
+              telvor::test::RunProcess(L"\"" + program + L"\" " + run.arguments, 30000, output));
+    std::ifstream file(output.c_str(), std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_NE(std::string::npos, text.find(run.says)) << text;
+  }
 }
 
 }  // namespace

@@ -73,6 +73,38 @@ TEST_F(ConnectionTest, PrefersDownstreamAllocatorAndItsRequirements) {
   sink->InputPin()->Disconnect();
 }
 
+// The input pin base as a source sees it: exact codes, and a refused sample
+// is not counted as processed, so the source knows where delivery stopped.
+TEST_F(ConnectionTest, InputPinReceivesWithExactCodes) {
+  TestSinkOptions options;
+  options.receiveResult = S_FALSE;
+  ComPtr<TestSource> source = TestSource::Create();
+  ComPtr<TestSink> sink = TestSink::Create(options);
+  ASSERT_EQ(S_OK, Out(source.Get())->Connect(sink->InputPin(), nullptr));
+  ComPtr<IMemInputPin> input;
+  ASSERT_EQ(S_OK, sink->InputPin()->QueryInterface(IID_IMemInputPin, input.PutVoid()));
+  ComPtr<IMemAllocator> allocator = sink->NotifiedAllocator();
+  ASSERT_TRUE(allocator);
+  ASSERT_EQ(S_OK, allocator->Commit());
+  ComPtr<IMediaSample> first, second;
+  ASSERT_EQ(S_OK, allocator->GetBuffer(first.Put(), nullptr, nullptr, 0));
+  ASSERT_EQ(S_OK, allocator->GetBuffer(second.Put(), nullptr, nullptr, 0));
+  IMediaSample* samples[] = {first.Get(), second.Get()};
+  long processed = -1;
+  EXPECT_EQ(S_FALSE, input->ReceiveMultiple(samples, 2, &processed));
+  EXPECT_EQ(0, processed);
+  EXPECT_EQ(E_POINTER, input->ReceiveMultiple(nullptr, 2, &processed));
+  EXPECT_EQ(E_POINTER, input->Receive(nullptr));
+  EXPECT_EQ(E_POINTER, input->NotifyAllocator(nullptr, FALSE));
+  EXPECT_EQ(E_POINTER, input->GetAllocatorRequirements(nullptr));
+  EXPECT_EQ(S_FALSE, input->ReceiveCanBlock());
+  first.Reset();
+  second.Reset();
+  allocator->Decommit();
+  Out(source.Get())->Disconnect();
+  sink->InputPin()->Disconnect();
+}
+
 TEST_F(ConnectionTest, ConnectionFailuresReportExactCodes) {
   ComPtr<TestSource> source = TestSource::Create();
   IPin* out = Out(source.Get());

@@ -14,13 +14,7 @@ const CLSID kClsidTestSink = {0x5c6e0a31, 0x2b7c, 0x4d8e, {0x9f, 0x10, 0x0a, 0x1
 // --- pin ---
 
 TestSinkPin::TestSinkPin(TestSink* filter, CCritSec* lock, HRESULT* hr)
-    : CBasePin(L"TestSinkPin", filter, lock, hr, L"In", PINDIR_INPUT), m_pSink(filter) {}
-
-STDMETHODIMP TestSinkPin::NonDelegatingQueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  if (IsEqualIID(iid, IID_IMemInputPin)) return GetInterface(static_cast<IMemInputPin*>(this), out);
-  return CBasePin::NonDelegatingQueryInterface(iid, out);
-}
+    : CBaseInputPin(L"TestSinkPin", filter, lock, hr, L"In"), m_pSink(filter) {}
 
 HRESULT TestSinkPin::CheckMediaType(const CMediaType* type) {
   const auto& accepted = m_pSink->m_Options.acceptedTypes;
@@ -30,29 +24,15 @@ HRESULT TestSinkPin::CheckMediaType(const CMediaType* type) {
              : VFW_E_TYPE_NOT_ACCEPTED;
 }
 
-HRESULT TestSinkPin::GetMediaType(int position, CMediaType*) {
-  return position < 0 ? E_INVALIDARG : VFW_S_NO_MORE_ITEMS;
-}
-
-HRESULT TestSinkPin::BreakConnect() {
-  CAutoLock lock(&m_pSink->m_RecordLock);
-  m_pSink->m_pNotified.Reset();
-  return S_OK;
-}
-
 STDMETHODIMP TestSinkPin::EndOfStream() {
   m_pSink->CountEndOfStream();
   return S_OK;
 }
 
-STDMETHODIMP TestSinkPin::BeginFlush() { return S_OK; }
-
-STDMETHODIMP TestSinkPin::EndFlush() { return S_OK; }
-
 STDMETHODIMP TestSinkPin::GetAllocator(IMemAllocator** allocator) {
+  if (!m_pSink->m_Options.offerAllocator) return CBaseInputPin::GetAllocator(allocator);
   if (!allocator) return E_POINTER;
   *allocator = nullptr;
-  if (!m_pSink->m_Options.offerAllocator) return VFW_E_NO_ALLOCATOR;
   if (m_pSink->m_Options.allocator) return m_pSink->m_Options.allocator.CopyTo(allocator);
   if (!m_pOwnAllocator) {
     HRESULT hr = CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
@@ -62,17 +42,9 @@ STDMETHODIMP TestSinkPin::GetAllocator(IMemAllocator** allocator) {
   return m_pOwnAllocator.CopyTo(allocator);
 }
 
-STDMETHODIMP TestSinkPin::NotifyAllocator(IMemAllocator* allocator, BOOL) {
-  if (!allocator) return E_POINTER;
-  CAutoLock lock(&m_pSink->m_RecordLock);
-  m_pSink->m_pNotified = allocator;
-  return S_OK;
-}
-
 STDMETHODIMP TestSinkPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES* props) {
-  if (!props) return E_POINTER;
   const TestSinkOptions& options = m_pSink->m_Options;
-  if (options.bufferSize <= 0) return E_NOTIMPL;
+  if (!props || options.bufferSize <= 0) return CBaseInputPin::GetAllocatorRequirements(props);
   *props = ALLOCATOR_PROPERTIES{options.bufferCount, options.bufferSize, 1, 0};
   return S_OK;
 }
@@ -82,19 +54,6 @@ STDMETHODIMP TestSinkPin::Receive(IMediaSample* sample) {
   m_pSink->Record(sample);
   return m_pSink->m_Options.receiveResult;
 }
-
-STDMETHODIMP TestSinkPin::ReceiveMultiple(IMediaSample** samples, long count, long* processed) {
-  if (!samples || !processed) return E_POINTER;
-  *processed = 0;
-  HRESULT hr = S_OK;
-  while (*processed < count && hr == S_OK) {
-    hr = Receive(samples[*processed]);
-    ++*processed;
-  }
-  return hr;
-}
-
-STDMETHODIMP TestSinkPin::ReceiveCanBlock() { return S_FALSE; }
 
 // --- filter ---
 
@@ -165,10 +124,7 @@ int TestSink::EndOfStreamCount() {
   return m_EndOfStreams;
 }
 
-ComPtr<IMemAllocator> TestSink::NotifiedAllocator() {
-  CAutoLock lock(&m_RecordLock);
-  return m_pNotified;
-}
+ComPtr<IMemAllocator> TestSink::NotifiedAllocator() { return m_pPin->Allocator(); }
 
 void TestSink::ClearSamples() {
   CAutoLock lock(&m_RecordLock);

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "framework/BaseFilter.h"
-#include "framework/BasePin.h"
+#include "framework/InputPin.h"
 #include "framework/ComPtr.h"
 #include "base/Handle.h"
 #include "framework/MediaType.h"
@@ -48,29 +48,15 @@ struct TestSinkOptions {
 
 class TestSink;
 
-class TestSinkPin : public CBasePin, public IMemInputPin {
+class TestSinkPin : public CBaseInputPin {
  public:
   TestSinkPin(TestSink* filter, CCritSec* lock, HRESULT* hr);
 
-  DECLARE_IUNKNOWN
-  STDMETHODIMP NonDelegatingQueryInterface(REFIID iid, void** out) override;
-
   HRESULT CheckMediaType(const CMediaType* type) override;
-  HRESULT GetMediaType(int position, CMediaType* type) override;
-  HRESULT BreakConnect() override;
-
-  // IPin, input side
   STDMETHODIMP EndOfStream() override;
-  STDMETHODIMP BeginFlush() override;
-  STDMETHODIMP EndFlush() override;
-
-  // IMemInputPin
   STDMETHODIMP GetAllocator(IMemAllocator** allocator) override;
-  STDMETHODIMP NotifyAllocator(IMemAllocator* allocator, BOOL readOnly) override;
   STDMETHODIMP GetAllocatorRequirements(ALLOCATOR_PROPERTIES* props) override;
   STDMETHODIMP Receive(IMediaSample* sample) override;
-  STDMETHODIMP ReceiveMultiple(IMediaSample** samples, long count, long* processed) override;
-  STDMETHODIMP ReceiveCanBlock() override;
 
  private:
   TestSink* m_pSink;
@@ -114,7 +100,6 @@ class TestSink : public CBaseFilter {
   CCritSec m_RecordLock;  // guards everything below
   std::vector<ReceivedSample> m_Samples;
   int m_EndOfStreams = 0;
-  ComPtr<IMemAllocator> m_pNotified;
   UniqueHandle m_Changed;  // auto reset: something was recorded
 };
 

@@ -1,9 +1,8 @@
 #include "CaptureOptions.h"
 
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
-#include <cwchar>
+#include <vector>
+
+#include "CommandLine.h"
 
 namespace capture {
 
@@ -64,24 +63,6 @@ const char kCaptureHelp[] =
 
 namespace {
 
-bool ParseNumber(const wchar_t* text, double& value) {
-  wchar_t* end = nullptr;
-  errno = 0;
-  value = std::wcstod(text, &end);
-  return end != text && *end == L'\0' && errno == 0 && std::isfinite(value);
-}
-
-bool ParseSize(const wchar_t* text, std::int32_t& width, std::int32_t& height) {
-  unsigned w = 0, h = 0;
-  wchar_t tail = 0;
-  if (std::swscanf(text, L"%ux%u%lc", &w, &h, &tail) != 2 || w == 0 || h == 0 || w > 16384 || h > 16384) {
-    return false;
-  }
-  width = static_cast<std::int32_t>(w);
-  height = static_cast<std::int32_t>(h);
-  return true;
-}
-
 bool ParseFormat(const std::wstring& text, PixelFormat& format) {
   if (text == L"yuy2") format = PixelFormat::kYuy2;
   else if (text == L"yv12") format = PixelFormat::kYv12;
@@ -91,73 +72,46 @@ bool ParseFormat(const std::wstring& text, PixelFormat& format) {
   return true;
 }
 
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  for (wchar_t c : text) out.push_back(c < 128 ? static_cast<char>(c) : '?');
-  return out;
-}
-
 // Paths stay as typed; only ASCII paths are accepted, which the C runtime opens as is.
-bool ParsePath(const std::wstring& text, std::string& path) {
-  path = Narrow(text);
+bool ParsePath(const wchar_t* text, std::string& path) {
+  path = tools::Narrow(text);
   return path.find('?') == std::string::npos && !path.empty();
 }
 
-bool ParseValue(const std::wstring& name, const wchar_t* value, CaptureOptions& o, std::string& error) {
-  double number = 0;
-  bool ok = true;
-  if (name == L"--video" || name == L"--audio") {
-    o.audio = name == L"--audio";
-    o.device = value;
-    ok = !o.device.empty();
-  } else if (name == L"--format") {
-    ok = ParseFormat(value, o.format);
-  } else if (name == L"--size") {
-    ok = ParseSize(value, o.width, o.height);
-  } else if (name == L"--fps") {
-    ok = ParseNumber(value, o.fps) && o.fps > 0 && o.fps <= 1000;
-  } else if (name == L"--duration") {
-    ok = ParseNumber(value, o.duration_s) && o.duration_s > 0 && o.duration_s <= 86400;
-  } else if (name == L"--raw") {
-    ok = ParsePath(value, o.raw_path);
-  } else if (name == L"--png") {
-    ok = ParsePath(value, o.png_prefix);
-  } else if (name == L"--wav") {
-    ok = ParsePath(value, o.wav_path);
-  } else if (name == L"--save") {
-    ok = ParseNumber(value, number) && number >= 0 && number <= 1e9 && number == std::floor(number);
-    o.save_count = static_cast<std::uint32_t>(number);
-  } else {
-    error = "unknown option " + Narrow(name);
-    return false;
-  }
-  if (!ok) error = "bad value for " + Narrow(name) + ": " + Narrow(value);
-  return ok;
+bool ParseSize(const wchar_t* text, std::int32_t& width, std::int32_t& height) {
+  std::uint32_t w = 0, h = 0;
+  if (!tools::ReadSize(text, w, h)) return false;
+  width = static_cast<std::int32_t>(w);
+  height = static_cast<std::int32_t>(h);
+  return true;
+}
+
+bool ParseDevice(const wchar_t* text, bool audio, CaptureOptions& o) {
+  o.audio = audio;
+  o.device = text;
+  return !o.device.empty();
 }
 
 }  // namespace
 
 bool ParseOptions(int argc, wchar_t** argv, CaptureOptions& o, std::string& error) {
-  for (int i = 1; i < argc; ++i) {
-    const std::wstring name = argv[i];
-    if (name == L"--help" || name == L"-h" || name == L"/?") {
-      o.help = true;
-    } else if (name == L"--list") {
-      o.list = true;
-    } else if (name == L"--clock") {
-      o.clock = true;
-    } else if (name == L"--quiet") {
-      o.quiet = true;
-    } else if (name.rfind(L"--", 0) != 0) {
-      error = "unexpected argument " + Narrow(name);
-      return false;
-    } else if (i + 1 >= argc) {
-      error = Narrow(name) + " needs a value (or is unknown)";
-      return false;
-    } else if (!ParseValue(name, argv[++i], o, error)) {
-      return false;
-    }
-  }
+  const std::vector<tools::Option> options = {
+      {L"--list", false, [&](const wchar_t*) { return o.list = true; }},
+      {L"--clock", false, [&](const wchar_t*) { return o.clock = true; }},
+      {L"--quiet", false, [&](const wchar_t*) { return o.quiet = true; }},
+      {L"--video", true, [&](const wchar_t* v) { return ParseDevice(v, false, o); }},
+      {L"--audio", true, [&](const wchar_t* v) { return ParseDevice(v, true, o); }},
+      {L"--format", true, [&](const wchar_t* v) { return ParseFormat(v, o.format); }},
+      {L"--size", true, [&](const wchar_t* v) { return ParseSize(v, o.width, o.height); }},
+      {L"--fps", true, [&](const wchar_t* v) { return tools::ReadNumber(v, o.fps) && o.fps > 0 && o.fps <= 1000; }},
+      {L"--duration", true,
+       [&](const wchar_t* v) { return tools::ReadNumber(v, o.duration_s) && o.duration_s > 0 && o.duration_s <= 86400; }},
+      {L"--raw", true, [&](const wchar_t* v) { return ParsePath(v, o.raw_path); }},
+      {L"--png", true, [&](const wchar_t* v) { return ParsePath(v, o.png_prefix); }},
+      {L"--wav", true, [&](const wchar_t* v) { return ParsePath(v, o.wav_path); }},
+      {L"--save", true, [&](const wchar_t* v) { return tools::ReadCount(v, 0, 1000000000, o.save_count); }},
+  };
+  if (!tools::ReadCommandLine(argc, argv, options, o.help, error)) return false;
   if (o.audio && (o.format != PixelFormat::kUnknown || o.width > 0 || o.fps > 0 || !o.png_prefix.empty())) {
     error = "--format, --size, --fps and --png are for video devices";
     return false;

@@ -30,33 +30,12 @@ std::int64_t ProcessCpuTime() {
 
 // --- pin ---
 
+// No allocator of its own, as FFmpeg's pin: the camera brings one.
 CaptureSinkPin::CaptureSinkPin(CaptureSink* filter, CCritSec* lock, HRESULT* hr)
-    : CBasePin(L"CaptureSinkPin", filter, lock, hr, L"In", PINDIR_INPUT), m_pSink(filter) {}
-
-STDMETHODIMP CaptureSinkPin::NonDelegatingQueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  if (IsEqualIID(iid, IID_IMemInputPin)) return GetInterface(static_cast<IMemInputPin*>(this), out);
-  return CBasePin::NonDelegatingQueryInterface(iid, out);
-}
+    : CBaseInputPin(L"CaptureSinkPin", filter, lock, hr, L"In"), m_pSink(filter) {}
 
 HRESULT CaptureSinkPin::CheckMediaType(const CMediaType* type) {
   return type && IsEqualGUID(type->majortype, m_pSink->m_MajorType) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
-}
-
-// IMemInputPin
-
-STDMETHODIMP CaptureSinkPin::GetAllocator(IMemAllocator** allocator) {
-  if (!allocator) return E_POINTER;
-  *allocator = nullptr;
-  return VFW_E_NO_ALLOCATOR;
-}
-
-STDMETHODIMP CaptureSinkPin::NotifyAllocator(IMemAllocator* allocator, BOOL) {
-  return allocator ? S_OK : E_POINTER;
-}
-
-STDMETHODIMP CaptureSinkPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES* props) {
-  return props ? E_NOTIMPL : E_POINTER;
 }
 
 STDMETHODIMP CaptureSinkPin::Receive(IMediaSample* sample) {
@@ -66,15 +45,6 @@ STDMETHODIMP CaptureSinkPin::Receive(IMediaSample* sample) {
   const bool running = m_pSink->StreamTimeNow(streamArrival);
   if (!sample) return E_POINTER;
   m_pSink->Record(sample, arrival, running, streamArrival);
-  return S_OK;
-}
-
-STDMETHODIMP CaptureSinkPin::ReceiveMultiple(IMediaSample** samples, long count, long* processed) {
-  if (!samples || !processed) return E_POINTER;
-  for (*processed = 0; *processed < count; ++*processed) {
-    const HRESULT hr = Receive(samples[*processed]);
-    if (hr != S_OK) return hr;
-  }
   return S_OK;
 }
 

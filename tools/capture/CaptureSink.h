@@ -18,7 +18,7 @@
 #include "FrameBand.h"
 #include "Stats.h"
 #include "framework/BaseFilter.h"
-#include "framework/BasePin.h"
+#include "framework/InputPin.h"
 #include "framework/ComPtr.h"
 #include "base/Handle.h"
 #include "framework/MediaType.h"
@@ -31,27 +31,12 @@ using SampleConsumer = std::function<void(const std::uint8_t* data, std::size_t 
 
 class CaptureSink;
 
-class CaptureSinkPin : public CBasePin, public IMemInputPin {
+class CaptureSinkPin : public CBaseInputPin {
  public:
   CaptureSinkPin(CaptureSink* filter, CCritSec* lock, HRESULT* hr);
 
-  DECLARE_IUNKNOWN
-  STDMETHODIMP NonDelegatingQueryInterface(REFIID iid, void** out) override;
-
   HRESULT CheckMediaType(const CMediaType* type) override;
-
-  // IPin, input side
-  STDMETHODIMP EndOfStream() override { return S_OK; }
-  STDMETHODIMP BeginFlush() override { return S_OK; }
-  STDMETHODIMP EndFlush() override { return S_OK; }
-
-  // IMemInputPin: no allocator of our own, as FFmpeg's pin; the source brings one.
-  STDMETHODIMP GetAllocator(IMemAllocator** allocator) override;
-  STDMETHODIMP NotifyAllocator(IMemAllocator* allocator, BOOL readOnly) override;
-  STDMETHODIMP GetAllocatorRequirements(ALLOCATOR_PROPERTIES* props) override;
   STDMETHODIMP Receive(IMediaSample* sample) override;
-  STDMETHODIMP ReceiveMultiple(IMediaSample** samples, long count, long* processed) override;
-  STDMETHODIMP ReceiveCanBlock() override { return S_FALSE; }
 
  private:
   CaptureSink* m_pSink;

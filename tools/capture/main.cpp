@@ -8,6 +8,7 @@
 #include <string>
 
 #include "CaptureOptions.h"
+#include "CommandLine.h"
 #include "CaptureSink.h"
 #include "Device.h"
 #include "FrameSaver.h"
@@ -211,10 +212,7 @@ int MeasureClock(const CaptureOptions& o) {
 int Main(int argc, wchar_t** argv) {
   CaptureOptions options;
   std::string error;
-  if (!ParseOptions(argc, argv, options, error)) {
-    std::fprintf(stderr, "telvor-capture: %s (try --help)\n", error.c_str());
-    return 2;
-  }
+  if (!ParseOptions(argc, argv, options, error)) return tools::RefuseCommandLine("telvor-capture", error, 2);
   if (options.help) {
     std::fputs(kCaptureHelp, stdout);
     return 0;

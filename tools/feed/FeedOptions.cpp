@@ -1,10 +1,8 @@
 #include "FeedOptions.h"
 
-#include <cerrno>
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <vector>
+
+#include "CommandLine.h"
 
 namespace feed {
 
@@ -52,96 +50,45 @@ const char kFeedHelp[] =
 
 namespace {
 
-bool ParseNumber(const char* text, double& value) {
-  char* end = nullptr;
-  errno = 0;
-  value = std::strtod(text, &end);
-  return end != text && *end == '\0' && errno == 0 && std::isfinite(value);
-}
-
-bool ParseCount(const char* text, double low, double high, std::uint32_t& out) {
-  double value = 0;
-  if (!ParseNumber(text, value) || value != std::floor(value) || value < low || value > high) return false;
-  out = static_cast<std::uint32_t>(value);
+bool ParseFormat(const wchar_t* text, std::uint32_t& fourcc) {
+  const std::wstring format = text;
+  if (format != L"yuy2" && format != L"yv12") return false;
+  fourcc = format == L"yv12" ? 0x32315659 : 0x32595559;
   return true;
 }
 
-bool ParseSize(const char* text, std::uint32_t& width, std::uint32_t& height) {
-  unsigned w = 0, h = 0;
-  char tail = 0;
-  if (std::sscanf(text, "%ux%u%c", &w, &h, &tail) != 2 || w == 0 || h == 0 || w > 16384 || h > 16384) return false;
-  width = w;
-  height = h;
+bool ParsePath(const wchar_t* text, std::string& path) {
+  path = tools::AnsiPath(text);
   return true;
-}
-
-// Options that take a value; returns false with a message for a bad one.
-bool ParseValue(const std::string& name, const char* value, FeedOptions& o, std::string& error) {
-  std::uint32_t count = 0;
-  double number = 0;
-  bool ok = true;
-  if (name == "--camera") {
-    ok = ParseCount(value, 0, 63, count);
-    o.camera = static_cast<int>(count);
-  } else if (name == "--format") {
-    ok = std::strcmp(value, "yuy2") == 0 || std::strcmp(value, "yv12") == 0;
-    o.fourcc = std::strcmp(value, "yv12") == 0 ? 0x32315659 : 0x32595559;
-  } else if (name == "--size") {
-    ok = ParseSize(value, o.width, o.height);
-  } else if (name == "--fps") {
-    ok = ParseNumber(value, o.fps) && o.fps > 0 && o.fps <= 1000;
-  } else if (name == "--live-slots") {
-    ok = ParseCount(value, 1, 8, o.live_slots);
-  } else if (name == "--yuv") {
-    o.yuv_path = value;
-  } else if (name == "--dump") {
-    o.dump_path = value;
-  } else if (name == "--dump-frames") {
-    ok = ParseCount(value, 0, 1e9, o.dump_frames);
-  } else if (name == "--tone") {
-    ok = ParseNumber(value, o.tone_hz) && o.tone_hz >= 0 && o.tone_hz <= 24000;
-  } else if (name == "--wav") {
-    o.wav_path = value;
-  } else if (name == "--packet-ms") {
-    ok = ParseCount(value, 1, 100, o.packet_ms);
-  } else if (name == "--duration") {
-    ok = ParseNumber(value, number) && number > 0;
-    o.duration_s = number;
-  } else if (name == "--status") {
-    ok = ParseNumber(value, number) && number >= 0;
-    o.status_s = number;
-  } else {
-    error = "unknown option " + name;
-    return false;
-  }
-  if (!ok) error = "bad value for " + name + ": " + value;
-  return ok;
 }
 
 }  // namespace
 
-bool ParseOptions(int argc, char** argv, FeedOptions& o, std::string& error) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string name = argv[i];
-    if (name == "--help" || name == "-h" || name == "/?") {
-      o.help = true;
-    } else if (name == "--global") {
-      o.global_names = true;
-    } else if (name == "--deterministic") {
-      o.deterministic = true;
-    } else if (name == "--stamp") {
-      o.stamp = true;
-    } else if (name == "--no-video") {
-      o.video = false;
-    } else if (name == "--no-audio") {
-      o.audio = false;
-    } else if (i + 1 >= argc) {
-      error = name.rfind("--", 0) == 0 ? name + " needs a value" : "unexpected argument " + name;
-      return false;
-    } else if (!ParseValue(name, argv[++i], o, error)) {
-      return false;
-    }
-  }
+bool ParseOptions(int argc, wchar_t** argv, FeedOptions& o, std::string& error) {
+  std::uint32_t camera = static_cast<std::uint32_t>(o.camera);
+  const std::vector<tools::Option> options = {
+      {L"--global", false, [&](const wchar_t*) { return o.global_names = true; }},
+      {L"--deterministic", false, [&](const wchar_t*) { return o.deterministic = true; }},
+      {L"--stamp", false, [&](const wchar_t*) { return o.stamp = true; }},
+      {L"--no-video", false, [&](const wchar_t*) { return !(o.video = false); }},
+      {L"--no-audio", false, [&](const wchar_t*) { return !(o.audio = false); }},
+      {L"--camera", true, [&](const wchar_t* v) { return tools::ReadCount(v, 0, 63, camera); }},
+      {L"--format", true, [&](const wchar_t* v) { return ParseFormat(v, o.fourcc); }},
+      {L"--size", true, [&](const wchar_t* v) { return tools::ReadSize(v, o.width, o.height); }},
+      {L"--fps", true, [&](const wchar_t* v) { return tools::ReadNumber(v, o.fps) && o.fps > 0 && o.fps <= 1000; }},
+      {L"--live-slots", true, [&](const wchar_t* v) { return tools::ReadCount(v, 1, 8, o.live_slots); }},
+      {L"--yuv", true, [&](const wchar_t* v) { return ParsePath(v, o.yuv_path); }},
+      {L"--dump", true, [&](const wchar_t* v) { return ParsePath(v, o.dump_path); }},
+      {L"--dump-frames", true, [&](const wchar_t* v) { return tools::ReadCount(v, 0, 1000000000, o.dump_frames); }},
+      {L"--tone", true,
+       [&](const wchar_t* v) { return tools::ReadNumber(v, o.tone_hz) && o.tone_hz >= 0 && o.tone_hz <= 24000; }},
+      {L"--wav", true, [&](const wchar_t* v) { return ParsePath(v, o.wav_path); }},
+      {L"--packet-ms", true, [&](const wchar_t* v) { return tools::ReadCount(v, 1, 100, o.packet_ms); }},
+      {L"--duration", true, [&](const wchar_t* v) { return tools::ReadNumber(v, o.duration_s) && o.duration_s > 0; }},
+      {L"--status", true, [&](const wchar_t* v) { return tools::ReadNumber(v, o.status_s) && o.status_s >= 0; }},
+  };
+  if (!tools::ReadCommandLine(argc, argv, options, o.help, error)) return false;
+  o.camera = static_cast<int>(camera);
   if (o.width % 2 != 0 || (o.fourcc == 0x32315659 && o.height % 2 != 0)) {
     error = "the size must be even (width for yuy2, width and height for yv12)";
     return false;

@@ -30,7 +30,7 @@ struct FeedOptions {
 };
 
 // False with a message for anything it cannot use.
-bool ParseOptions(int argc, char** argv, FeedOptions& options, std::string& error);
+bool ParseOptions(int argc, wchar_t** argv, FeedOptions& options, std::string& error);
 
 extern const char kFeedHelp[];
 

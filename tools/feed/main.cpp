@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "AudioSource.h"
+#include "CommandLine.h"
 #include "FeedOptions.h"
 #include "TestPattern.h"
 #include "telvor_producer.h"
@@ -155,13 +156,10 @@ void Supervise(const FeedOptions& o) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int wmain(int argc, wchar_t** argv) {
   FeedOptions options;
   std::string error;
-  if (!feed::ParseOptions(argc, argv, options, error)) {
-    std::fprintf(stderr, "telvor-feed: %s (try --help)\n", error.c_str());
-    return 2;
-  }
+  if (!feed::ParseOptions(argc, argv, options, error)) return tools::RefuseCommandLine("telvor-feed", error, 2);
   if (options.help) {
     std::fputs(feed::kFeedHelp, stdout);
     return 0;

@@ -10,12 +10,12 @@
 #include <dshow.h>
 #include <olectl.h>
 
-#include <cerrno>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cwchar>
 #include <string>
 
+#include "CommandLine.h"
 #include "framework/ComPtr.h"
 
 namespace {
@@ -51,23 +51,14 @@ std::wstring RegisteredName(const std::wstring& classText, int cameraNumber) {
   return L"TELVOR camera " + std::to_wstring(cameraNumber);
 }
 
-bool ParseCameraNumber(const wchar_t* text, int* number) {
-  wchar_t* end = nullptr;
-  errno = 0;
-  const long value = std::wcstol(text, &end, 10);
-  if (errno != 0 || end == text || *end != L'\0' || value < 1 || value > kCameraCount) return false;
-  *number = static_cast<int>(value);
-  return true;
-}
-
-int Usage() {
-  std::fwprintf(stderr,
-                L"usage: telvor-props <camera number>\n"
-                L"Opens the video property page of a TELVOR camera.\n"
-                L"The camera number is 1 to %d, as in the TELVOR.INI key suffixes\n"
-                L"(FILTER.VIDEO.NAME.01 names camera 1).\n",
-                kCameraCount);
-  return kUsage;
+int Usage(std::FILE* to, int exitCode) {
+  std::fprintf(to,
+               "usage: telvor-props <camera number>\n"
+               "Opens the video property page of a TELVOR camera.\n"
+               "The camera number is 1 to %d, as in the TELVOR.INI key suffixes\n"
+               "(FILTER.VIDEO.NAME.01 names camera 1).\n",
+               kCameraCount);
+  return exitCode;
 }
 
 int ReportCreateFailure(int cameraNumber, const std::wstring& classText, HRESULT hr) {
@@ -123,14 +114,21 @@ int ShowPages(int cameraNumber) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  int cameraNumber = 0;
-  if (argc != 2 || !ParseCameraNumber(argv[1], &cameraNumber)) return Usage();
+  std::uint32_t cameraNumber = 0;
+  bool help = false;
+  std::string error;
+  const bool read = tools::ReadCommandLine(argc, argv, {}, help, error, [&](const wchar_t* word) {
+    return cameraNumber == 0 && tools::ReadCount(word, 1, kCameraCount, cameraNumber);
+  });
+  if (!read) tools::RefuseCommandLine("telvor-props", error, kUsage);
+  if (read && help) return Usage(stdout, kOk);
+  if (!read || cameraNumber == 0) return Usage(stderr, kUsage);
   // The frame and the page's dialog need an OLE single-threaded apartment.
   if (FAILED(OleInitialize(nullptr))) {
     std::fwprintf(stderr, L"telvor-props: OLE could not be initialised.\n");
     return kNoFilter;
   }
-  const int result = ShowPages(cameraNumber);
+  const int result = ShowPages(static_cast<int>(cameraNumber));
   OleUninitialize();
   return result;
 }

@@ -16,6 +16,7 @@
 #include <dshow.h>
 
 #include <atomic>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -24,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "CommandLine.h"
 #include "ProcessCounters.h"
 #include "StressModule.h"
 #include "framework/ComPtr.h"
@@ -40,35 +42,37 @@ struct Options {
   bool audio = true;
 };
 
-bool ParseOptions(int argc, wchar_t** argv, Options* options) {
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::wstring name = argv[i];
-    const wchar_t* value = argv[i + 1];
-    if (name == L"--module") {
-      options->module = value;
-    } else if (name == L"--camera") {
-      options->camera = _wtoi(value);
-    } else if (name == L"--run-cycles") {
-      options->runCycles = _wtoi(value);
-    } else if (name == L"--create-cycles") {
-      options->createCycles = _wtoi(value);
-    } else if (name == L"--kinds") {
-      const std::wstring kinds = value;
-      options->video = kinds == L"video" || kinds == L"both";
-      options->audio = kinds == L"audio" || kinds == L"both";
-      if (!options->video && !options->audio) return false;
-    } else {
-      return false;
-    }
-  }
-  if (argc % 2 == 0) return false;
+const char kUsage[] =
+    "usage: telvor-stress [--module PATH] [--camera INDEX] [--run-cycles N] [--create-cycles N] "
+    "[--kinds video|audio|both]\n";
+
+bool ParseKinds(const wchar_t* text, Options* options) {
+  const std::wstring kinds = text;
+  options->video = kinds == L"video" || kinds == L"both";
+  options->audio = kinds == L"audio" || kinds == L"both";
+  return options->video || options->audio;
+}
+
+bool ParseOptions(int argc, wchar_t** argv, Options* options, bool& help, std::string& error) {
+  std::uint32_t camera = 63, runCycles = 500, createCycles = 200;
+  const std::vector<tools::Option> table = {
+      {L"--module", true, [&](const wchar_t* v) { return !(options->module = v).empty(); }},
+      {L"--camera", true, [&](const wchar_t* v) { return tools::ReadCount(v, 0, 63, camera); }},
+      {L"--run-cycles", true, [&](const wchar_t* v) { return tools::ReadCount(v, 0, INT_MAX, runCycles); }},
+      {L"--create-cycles", true, [&](const wchar_t* v) { return tools::ReadCount(v, 0, INT_MAX, createCycles); }},
+      {L"--kinds", true, [&](const wchar_t* v) { return ParseKinds(v, options); }},
+  };
+  if (!tools::ReadCommandLine(argc, argv, table, help, error)) return false;
+  options->camera = static_cast<int>(camera);
+  options->runCycles = static_cast<int>(runCycles);
+  options->createCycles = static_cast<int>(createCycles);
   if (options->module.empty()) {
     wchar_t path[MAX_PATH];
     const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
     std::wstring own(path, n);
     options->module = own.substr(0, own.find_last_of(L"\\/") + 1) + L"TELVOR.AX";
   }
-  return options->camera >= 0 && options->camera < 64 && options->runCycles >= 0 && options->createCycles >= 0;
+  return true;
 }
 
 // Feeds the camera's video and audio channels until told to stop.
@@ -136,11 +140,12 @@ bool HostExceptionsStillWork() {
 
 int wmain(int argc, wchar_t** argv) {
   Options options;
-  if (!ParseOptions(argc, argv, &options)) {
-    std::fprintf(stderr,
-                 "usage: telvor-stress [--module PATH] [--camera INDEX] [--run-cycles N] [--create-cycles N] "
-                 "[--kinds video|audio|both]\n");
-    return 2;
+  bool help = false;
+  std::string error;
+  if (!ParseOptions(argc, argv, &options, help, error)) return tools::RefuseCommandLine("telvor-stress", error, 2);
+  if (help) {
+    std::fputs(kUsage, stdout);
+    return 0;
   }
   if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 3;
   int status = 0;
