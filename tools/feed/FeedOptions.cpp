@@ -21,7 +21,8 @@ const char kFeedHelp[] =
     "  --size WxH          picture size (default 640x480; width even, height even for yv12)\n"
     "  --fps R             frames per second (default 30)\n"
     "  --yuv FILE          loop raw frames of that format and size from FILE instead of the\n"
-    "                      test picture\n"
+    "                      test picture; --yuv - plays them from standard input once, at\n"
+    "                      --fps, showing the last frame again while the input stalls\n"
     "  --deterministic     frame k depends only on k (the block moves per frame, not per\n"
     "                      elapsed time)\n"
     "  --dump FILE         also write the first fed frames, raw and back to back, to FILE\n"
@@ -33,6 +34,8 @@ const char kFeedHelp[] =
     "Audio (16-bit stereo, 48000 samples per second)\n"
     "  --tone HZ           sine tone frequency (default 440)\n"
     "  --wav FILE          loop a 16-bit stereo 48 kHz PCM WAV file instead of the tone\n"
+    "  --pcm -             play raw 16-bit stereo 48 kHz samples from standard input once,\n"
+    "                      silence while the input stalls\n"
     "  --packet-ms MS      packet length, 1..100 ms (default 10)\n"
     "  --no-audio          feed no audio\n"
     "Run\n"
@@ -102,6 +105,9 @@ bool ParseValue(const std::string& name, const char* value, FeedOptions& o, std:
     ok = ParseNumber(value, o.tone_hz) && o.tone_hz >= 0 && o.tone_hz <= 24000;
   } else if (name == "--wav") {
     o.wav_path = value;
+  } else if (name == "--pcm") {
+    ok = std::strcmp(value, "-") == 0;
+    o.pcm_stdin = true;
   } else if (name == "--packet-ms") {
     ok = ParseCount(value, 1, 100, o.packet_ms);
   } else if (name == "--duration") {
@@ -144,6 +150,10 @@ bool ParseOptions(int argc, char** argv, FeedOptions& o, std::string& error) {
   }
   if (o.width % 2 != 0 || (o.fourcc == 0x32315659 && o.height % 2 != 0)) {
     error = "the size must be even (width for yuy2, width and height for yv12)";
+    return false;
+  }
+  if (o.pcm_stdin && (o.yuv_path == "-" || !o.wav_path.empty())) {
+    error = "--pcm - takes standard input and the sound: not with --yuv - or --wav";
     return false;
   }
   if (!o.video && !o.audio) {
