@@ -13,7 +13,7 @@
 //   the channel's reader   SetSource and Queue, holding the producer's mutex
 //   the channel thread     CloseChannel
 //   the streaming thread   Restart, KeepNewest and Fill
-//   negotiation            SetOutput, SetScaleStyle, Rebuild
+//   negotiation            SetOutput, SetScaleStyle, Rebuild, SetIdleImage
 // The queue lock guards the queue and the last entry; the converter lock the
 // converter, the output and source formats and the last good entry. The two
 // are never held together. The producer's mutex comes before either (the
