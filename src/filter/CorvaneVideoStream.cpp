@@ -8,6 +8,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "filter/IdleImage.h"
 #include "framework/Source.h"
 #include "imaging/Pixel.h"
 #include "imaging/SwScaler.h"
@@ -52,6 +53,7 @@ CorvaneVideoStream::CorvaneVideoStream(HRESULT* hr, CSource* filter, const wchar
   m_ScaleStyle = static_cast<UINT>(entry->scaleStyle);
   m_Frames.SetScaleStyle(m_ScaleStyle);
   if (!m_Frames.Ready() && hr && SUCCEEDED(*hr)) *hr = E_OUTOFMEMORY;
+  UseIdleImageSetting();
 
   ProbeChannelFrameRate();
   try {
@@ -83,6 +85,18 @@ void CorvaneVideoStream::ProbeChannelFrameRate() {
     if (UsableFrameRate(fps)) m_SourceFrameRate = fps;
   }
   probe.Close();
+}
+
+// Only the name is read here: decoding waits for the first output format,
+// so hosts that merely list the camera never pay for it.
+void CorvaneVideoStream::UseIdleImageSetting() {
+  wchar_t setting[kConfigTextChars] = {};
+  GetConfigString(CameraKey(settings::kIdleImage).c_str(), L"", setting);
+  if (!setting[0]) return;
+  std::wstring folder = GetModulePaths().iniPath;
+  const std::size_t slash = folder.find_last_of(L"\\/");
+  folder.resize(slash == std::wstring::npos ? 0 : slash);
+  m_Frames.SetIdleImage(IdleImagePath(setting, folder));
 }
 
 std::wstring CorvaneVideoStream::CameraKey(const wchar_t* pattern) const {

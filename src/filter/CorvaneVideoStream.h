@@ -162,6 +162,7 @@ class CorvaneVideoStream : public ChannelSourceStream,
   static std::int32_t OnVideoPreview(telvor::SharedVideo* channel, double sampleTime, const std::uint8_t* payload,
                                      std::uint32_t length, void* user);
   void ProbeChannelFrameRate();
+  void UseIdleImageSetting();
 
   std::wstring CameraKey(const wchar_t* pattern) const;
 

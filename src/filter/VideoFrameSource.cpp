@@ -1,6 +1,8 @@
 #include "filter/VideoFrameSource.h"
 
 #include <algorithm>
+#include <cstring>
+#include <new>
 
 #include "filter/PacingLog.h"
 #include "framework/AccessGuard.h"
@@ -71,6 +73,60 @@ void VideoFrameSource::Rebuild() {
   RebuildLocked();
 }
 
+void VideoFrameSource::SetIdleImage(std::wstring path) {
+  MutexHold hold(m_ConverterLock.Get());
+  m_IdlePath = std::move(path);
+  m_IdleDecoded = false;
+  m_IdleImage = IdleImage();
+  m_IdlePicture.clear();
+}
+
+// Under the converter lock, at every rebuild; works only when the output or
+// the style changed since the last rendering, so frames never pay for it.
+void VideoFrameSource::RenderIdlePicture() {
+  if (m_IdlePath.empty()) return;
+  const bool sameOutput = !m_IdlePicture.empty() && m_IdleStyle == m_ScaleStyle &&
+                          m_IdleOutput.subtype == m_Output.subtype && m_IdleOutput.width == m_Output.width &&
+                          m_IdleOutput.height == m_Output.height && m_IdleOutput.stride == m_Output.stride &&
+                          m_IdleOutput.bottomUp == m_Output.bottomUp;
+  if (sameOutput) return;
+  m_IdlePicture.clear();
+  const telvor::VideoSubtypeInfo* info = telvor::FindVideoSubtype(m_Output.subtype);
+  const std::int64_t bytes = PictureBytes(m_Output);
+  if (!info || info->outputKind == 0 || bytes <= 0 || bytes > telvor::kMaxVideoImageBytes ||
+      std::max(m_Output.width, m_Output.height) > static_cast<std::uint32_t>(kMaxConverterSide))
+    return;
+  if (!m_IdleDecoded) {
+    m_IdleDecoded = true;
+    LoadIdleImage(m_IdlePath, &m_IdleImage);
+  }
+  if (m_IdleImage.yuy2.empty()) return;
+  try {
+    m_IdlePicture.resize(static_cast<std::size_t>(bytes));
+  } catch (const std::bad_alloc&) {
+    TELVOR_ERROR_OBJ(kUnit, kRebuild, m_Owner) << L"no memory for the idle picture, black instead";
+    return;
+  }
+  // Black first: the converter leaves the padding columns of odd widths alone.
+  FillBlack(m_Output, m_IdlePicture.data());
+  SwScaler converter(kConverterYuy2, m_IdleImage.width, m_IdleImage.height, info->outputKind,
+                     static_cast<std::int32_t>(m_Output.width), static_cast<std::int32_t>(m_Output.height),
+                     m_Output.bottomUp, kBilinear, StyleCode(m_ScaleStyle));
+  converter.Scale(m_IdleImage.yuy2.data(), 2 * m_IdleImage.width, m_IdlePicture.data(),
+                  static_cast<std::int32_t>(m_Output.stride));
+  m_IdleOutput = m_Output;
+  m_IdleStyle = m_ScaleStyle;
+}
+
+// Under the converter lock, with PictureBytes(m_Output) bytes at buffer.
+void VideoFrameSource::WriteNothingToShow(std::uint8_t* buffer, std::int64_t bytes) {
+  if (m_IdlePicture.size() != static_cast<std::uint64_t>(bytes)) {
+    FillBlack(m_Output, buffer);
+  } else {
+    std::memcpy(buffer, m_IdlePicture.data(), m_IdlePicture.size());
+  }
+}
+
 // A frame of the announced format must fit one slot, or every frame would
 // be read past its slot's end.
 bool VideoFrameSource::SourceFitsSlots() const {
@@ -89,6 +145,7 @@ void VideoFrameSource::RebuildLocked() {
   m_ConverterSourceBytes = 0;
   m_LastGoodEntry = FrameEntry();
   m_ShortFrameLogged = false;
+  RenderIdlePicture();
   if (format.width < 1 || format.height < 1) {
     TELVOR_ERROR_OBJ(kUnit, kRebuild, m_Owner) << L"zero area, " << format.width << L"x" << format.height;
     return;
@@ -321,7 +378,7 @@ long VideoFrameSource::WritePicture(std::uint8_t* buffer, long size, const Frame
     }
   }
   if (source.data && m_pConverter) return ConvertFrame(buffer, source);
-  FillBlack(m_Output, buffer);
+  WriteNothingToShow(buffer, needed);
   return static_cast<long>(needed);
 }
 

@@ -1,6 +1,7 @@
 // What a video camera shows at each deadline, apart from any filter graph:
 // the producer's frames as the channel's reader queues them, converted to the
-// negotiated output, or the black picture when there is nothing to show.
+// negotiated output, or, when there is nothing to show, the camera's idle
+// picture (placed and converted once per output format) or black.
 //
 // Frames are not copied: the queue holds references into the channel's
 // slots, at most five. At each deadline Fill takes the oldest queued frame
@@ -12,7 +13,7 @@
 //   the channel's reader   SetSource and Queue, holding the producer's mutex
 //   the channel thread     CloseChannel
 //   the streaming thread   Restart, KeepNewest and Fill
-//   negotiation            SetOutput, SetScaleStyle, Rebuild
+//   negotiation            SetOutput, SetScaleStyle, Rebuild, SetIdleImage
 // The queue lock guards the queue and the last entry; the converter lock the
 // converter, the output and source formats and the last good entry. The two
 // are never held together. The producer's mutex comes before either (the
@@ -26,7 +27,11 @@
 #include <cstdint>
 #include <memory>
 
+#include <string>
+#include <vector>
+
 #include "filter/FrameQueue.h"
+#include "filter/IdleImage.h"
 #include "filter/VideoMediaTypes.h"
 #include "base/Handle.h"
 
@@ -53,6 +58,9 @@ class VideoFrameSource {
   void SetScaleStyle(UINT style);
   // Rebuilds the converter for the current source and output formats.
   void Rebuild();
+  // The image file shown instead of black; decoded at the first output
+  // format, once. Empty: black.
+  void SetIdleImage(std::wstring path);
 
   // --- the channel's reader, holding the producer's mutex ---
   // The producer's format as announced; capacity is the slots' payload bytes.
@@ -89,6 +97,8 @@ class VideoFrameSource {
   bool SourceFitsSlots() const;
   DWORD ProducerWaitMs() const;
   void RebuildLocked();
+  void RenderIdlePicture();
+  void WriteNothingToShow(std::uint8_t* buffer, std::int64_t bytes);
 
   const void* const m_Owner;
 
@@ -124,4 +134,13 @@ class VideoFrameSource {
   FrameEntry m_LastGoodEntry = {};          // last entry long enough to convert
   bool m_ShortFrameLogged = false;
   bool m_SmallBufferLogged = false;
+
+  // idle picture, under m_ConverterLock: the decoded file and its rendering
+  // for m_IdleOutput at m_IdleStyle (empty: black)
+  std::wstring m_IdlePath;
+  bool m_IdleDecoded = false;  // tried, whatever the outcome: one attempt, one log line
+  IdleImage m_IdleImage;
+  std::vector<std::uint8_t> m_IdlePicture;
+  OutputFormat m_IdleOutput = {};
+  UINT m_IdleStyle = 0;
 };

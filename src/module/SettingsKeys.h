@@ -19,6 +19,8 @@ inline constexpr wchar_t kFps[] = L"FILTER.FPS.%02d";
 inline constexpr wchar_t kScaleStyle[] = L"FILTER.SCALE.STYLE.%02d";
 inline constexpr wchar_t kVideoPinName[] = L"FILTER.VIDEO.PINNAME.%02d";
 inline constexpr wchar_t kDeinterlacing[] = L"FILTER.DEINTERLACING.%02d";
+// An image file shown while no producer feeds the camera; relative to the module's folder.
+inline constexpr wchar_t kIdleImage[] = L"FILTER.IDLE.IMAGE.%02d";
 
 // Per-camera format file (FormatFilePath): the output-size list, numbered
 // from 01 by position.

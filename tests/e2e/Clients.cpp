@@ -79,8 +79,8 @@ std::ostream& operator<<(std::ostream& out, const OfferedFormat& offer) {
   return out << offer.pixelFormat << " " << offer.width << "x" << offer.height << " " << offer.fps << " fps";
 }
 
-FeedProcess::FeedProcess(const TempDir& dir, const std::wstring& arguments)
-    : BackgroundProcess(dir, Quoted(BuildTreePath(L"tools/feed/telvor-feed.exe")) + L" " + arguments) {}
+FeedProcess::FeedProcess(const TempDir& dir, const std::wstring& arguments, HANDLE input)
+    : BackgroundProcess(dir, Quoted(BuildTreePath(L"tools/feed/telvor-feed.exe")) + L" " + arguments, input) {}
 
 std::wstring FfmpegCommand(const std::wstring& arguments) {
   return Quoted(FfmpegPath()) + L" -hide_banner -nostdin " + arguments;

@@ -43,21 +43,23 @@ std::vector<OfferedFormat> ParseListedOptions(const std::string& output);
 // A program running in the background with its output sent to a file in `dir`.
 class BackgroundProcess : public telvor::test::BackgroundProcess {
  public:
-  BackgroundProcess(const telvor::test::TempDir& dir, std::wstring commandLine)
-      : BackgroundProcess(std::move(commandLine), dir.File(telvor::test::UniqueName(L"background") + L".txt")) {}
+  BackgroundProcess(const telvor::test::TempDir& dir, std::wstring commandLine, HANDLE input = nullptr)
+      : BackgroundProcess(std::move(commandLine), dir.File(telvor::test::UniqueName(L"background") + L".txt"), input) {}
   void Stop() { Kill(); }
   std::string Output() const { return ReadFileBytes(outputPath_); }
 
  private:
-  BackgroundProcess(std::wstring commandLine, std::wstring outputPath)
-      : telvor::test::BackgroundProcess(std::move(commandLine), outputPath), outputPath_(std::move(outputPath)) {}
+  BackgroundProcess(std::wstring commandLine, std::wstring outputPath, HANDLE input)
+      : telvor::test::BackgroundProcess(std::move(commandLine), outputPath, input),
+        outputPath_(std::move(outputPath)) {}
   std::wstring outputPath_;
 };
 
 // telvor-feed with the arguments given.
 class FeedProcess : public BackgroundProcess {
  public:
-  FeedProcess(const telvor::test::TempDir& dir, const std::wstring& arguments);
+  // `input`: its standard input (inheritable), for --yuv - and --pcm -.
+  FeedProcess(const telvor::test::TempDir& dir, const std::wstring& arguments, HANDLE input = nullptr);
   // True once the producer's channel of that kind exists for the camera.
   bool WaitForChannel(int cameraIndex, bool video, DWORD timeoutMs) const;
 };

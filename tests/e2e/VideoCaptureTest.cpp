@@ -13,11 +13,14 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "Clients.h"
+#include "ImageFiles.h"
 #include "InstalledModule.h"
 #include "imaging/Pixel.h"
 #include "imaging/SwScaler.h"
@@ -257,8 +260,109 @@ class VideoCapture : public ::testing::Test {
     return count;
   }
 
+  // telvor-feed with its standard input a pipe: `input` goes in, `meanwhile`
+  // runs with the pipe still open, then the pipe's end ends the feed.
+  telvor::e2e::ProcessResult FeedThroughPipe(const std::wstring& arguments, const std::string& input,
+                                             const std::function<void()>& meanwhile = [] {}) {
+    HANDLE read = nullptr, write = nullptr;
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    EXPECT_TRUE(CreatePipe(&read, &write, &inherit, 0));
+    SetHandleInformation(write, HANDLE_FLAG_INHERIT, 0);  // else the feed would hold its own input open
+    FeedProcess feed(module_->Dir(), L"--status 0 " + arguments, read);
+    CloseHandle(read);
+    DWORD written = 0;
+    EXPECT_TRUE(WriteFile(write, input.data(), static_cast<DWORD>(input.size()), &written, nullptr));
+    meanwhile();
+    CloseHandle(write);
+    return {feed.WaitForExit(10000), feed.Output()};  // braces: evaluated in this order
+  }
+
   std::unique_ptr<InstalledModule> module_;
 };
+
+constexpr size_t kProducerFrameBytes = kProducerWidth * kProducerHeight * 2;
+
+std::string NoiseFrames(int count) {
+  std::string frames(kProducerFrameBytes * count, '\0');
+  std::mt19937 random(static_cast<unsigned>(count));
+  for (char& byte : frames) byte = static_cast<char>(random());
+  return frames;
+}
+
+// The writer stalls after three frames while FFmpeg records: the feed goes on
+// writing the last one, and only closing the pipe ends it.
+TEST_F(VideoCapture, PipedFramesReachTheCameraAndAStalledPipeRepeatsTheLast) {
+  const int index = kEndToEndCameras + 5;
+  Install(index);
+  const std::string frames = NoiseFrames(3);
+  const auto fed = FeedThroughPipe(L"--camera " + std::to_wstring(index) + L" --size 320x240 --fps 30 --yuv - --no-audio",
+                                   frames, [&] { CaptureEveryFormat(index, kProducerWidth, kProducerHeight, L"piped"); });
+  ASSERT_EQ(fed.exitCode, 0) << fed.output;
+  EXPECT_NE(fed.output.find("video input ended: end of input\r\n"), std::string::npos) << fed.output;
+  const size_t written = fed.output.rfind(" s: ");  // the closing status line's frame count
+  ASSERT_NE(written, std::string::npos) << fed.output;
+  EXPECT_GT(std::stoul(fed.output.substr(written + 4)), 30u) << fed.output;
+  for (size_t o = 0; o < std::size(kOutputs); ++o) {
+    SCOPED_TRACE(kOutputs[o].pixelFormat);
+    CheckCapture(ReadFileBytes(CapturePath(L"piped", o)), kOutputs[o], kConverterYuy2, 0, kProducerWidth,
+                 kProducerHeight, frames, kProducerFrameBytes);
+  }
+}
+
+TEST_F(VideoCapture, TheEndOfPipedInputEndsTheFeedWithALineSayingWhy) {
+  const int index = kEndToEndCameras + 5;
+  module_ = std::make_unique<InstalledModule>("");
+  const size_t kPacket = 1920;  // 10 ms of 16-bit stereo at 48 kHz
+  const struct { const wchar_t* arguments; size_t bytes; const char* line; } kCases[] = {
+      {L"--size 320x240 --yuv - --no-audio", kProducerFrameBytes * 5 / 2,
+       "video input ended: end of input 76800 bytes into a record of 153600, those left out\r\n"},
+      {L"--no-video --pcm -", 10 * kPacket, "audio input ended: end of input\r\n"},
+      {L"--no-video --pcm -", 0, "audio input ended: end of input\r\n"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.bytes << " bytes");
+    const auto fed = FeedThroughPipe(L"--camera " + std::to_wstring(index) + L" " + c.arguments,
+                                     NoiseFrames(3).substr(0, c.bytes));
+    EXPECT_EQ(fed.exitCode, 0) << fed.output;
+    EXPECT_NE(fed.output.find(c.line), std::string::npos) << fed.output;
+  }
+}
+
+// No producer, a picture named in the settings (relative to the module): every
+// frame shows it placed by the camera's style, in every output format.
+TEST_F(VideoCapture, WithoutProducerShowsTheIdlePictureInEveryFormatAndStyle) {
+  const int index = kEndToEndCameras + 6;
+  Install(index);
+  constexpr int kWidth = 201, kHeight = 101, kEven = kWidth + 1;  // the last column is doubled
+  std::vector<std::uint8_t> rgb(kWidth * kHeight * 3), bgra(kEven * kHeight * 4, 255), yuy2(kEven * kHeight * 2);
+  std::mt19937 random(6);
+  for (std::uint8_t& value : rgb) value = static_cast<std::uint8_t>(random());
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kEven; ++x)
+      for (int c = 0; c < 3; ++c) bgra[(y * kEven + x) * 4 + c] = rgb[(y * kWidth + std::min(x, kWidth - 1)) * 3 + 2 - c];
+  PxBgraToYuy2(bgra.data(), kEven * 4, yuy2.data(), kEven * 2, {kEven, kHeight});
+  const std::vector<std::uint8_t> png = capture::EncodePng(kWidth, kHeight, rgb);
+  telvor::test::WriteTextFile(module_->Dir().File(L"idle.png"), std::string(png.begin(), png.end()));
+  SetEnvironmentVariableW(L"TELVOR_CPU_LEVEL", L"0");  // the module converts as the plain reference does
+  for (int style : {0, 1, 2}) {
+    SCOPED_TRACE(testing::Message() << "style " << style);
+    module_->WriteSettings(Settings(index, style) + "FILTER.IDLE.IMAGE." + std::to_string(index + 1) + "=idle.png\r\n");
+    const std::wstring stem = L"idle" + std::to_wstring(style);
+    CaptureEveryFormat(index, kOtherWidth, kOtherHeight, stem);
+    for (size_t o = 0; o < std::size(kOutputs); ++o) {
+      SCOPED_TRACE(kOutputs[o].pixelFormat);
+      const Shape shape = {kOutputs[o].kind, kOtherWidth, kOtherHeight};
+      SwScaler scaler(kConverterYuy2, kEven, kHeight, shape.kind, kOtherWidth, kOtherHeight, o >= kFirstRgbOutput, 2,
+                      style);
+      const auto expected = Expected(scaler, kConverterYuy2, kEven, yuy2.data(), shape);
+      const std::string captured = ReadFileBytes(CapturePath(stem, o));
+      ASSERT_EQ(captured.size(), shape.Bytes() * kFrames);
+      for (int f = 0; f < kFrames; ++f)
+        EXPECT_EQ(MaxDifference(expected.data(), Frame(captured, f, shape.Bytes()), shape, 0), 0) << "frame " << f;
+    }
+  }
+  SetEnvironmentVariableW(L"TELVOR_CPU_LEVEL", nullptr);
+}
 
 TEST_F(VideoCapture, EachSourceAtItsOwnSizeInEveryFormat) {
   const int index = kEndToEndCameras + 3;

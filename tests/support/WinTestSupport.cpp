@@ -72,7 +72,7 @@ int RunProcess(const std::wstring& command_line, DWORD timeout_ms, const std::ws
   return process.Started() ? process.WaitForExit(timeout_ms) : kNotStarted;
 }
 
-BackgroundProcess::BackgroundProcess(std::wstring command_line, const std::wstring& output_path) {
+BackgroundProcess::BackgroundProcess(std::wstring command_line, const std::wstring& output_path, HANDLE input) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   HANDLE output = INVALID_HANDLE_VALUE;
@@ -83,7 +83,7 @@ BackgroundProcess::BackgroundProcess(std::wstring command_line, const std::wstri
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = output;
     startup.hStdError = output;
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdInput = input ? input : GetStdHandle(STD_INPUT_HANDLE);
   }
   PROCESS_INFORMATION info = {};
   if (CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, output != INVALID_HANDLE_VALUE, 0, nullptr,

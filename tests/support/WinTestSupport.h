@@ -46,7 +46,9 @@ int RunProcess(const std::wstring& command_line, DWORD timeout_ms, const std::ws
 // at the latest when the object goes away.
 class BackgroundProcess {
  public:
-  explicit BackgroundProcess(std::wstring command_line, const std::wstring& output_path = L"");
+  // `input`, an inheritable handle, becomes its standard input (with an output path).
+  explicit BackgroundProcess(std::wstring command_line, const std::wstring& output_path = L"",
+                             HANDLE input = nullptr);
   ~BackgroundProcess() { Kill(); }
   BackgroundProcess(const BackgroundProcess&) = delete;
   BackgroundProcess& operator=(const BackgroundProcess&) = delete;

@@ -1,5 +1,6 @@
 #include "FeedOptions.h"
 
+#include <cwchar>
 #include <vector>
 
 #include "CommandLine.h"
@@ -19,7 +20,8 @@ const char kFeedHelp[] =
     "  --size WxH          picture size (default 640x480; width even, height even for yv12)\n"
     "  --fps R             frames per second (default 30)\n"
     "  --yuv FILE          loop raw frames of that format and size from FILE instead of the\n"
-    "                      test picture\n"
+    "                      test picture; --yuv - plays them from standard input once, at\n"
+    "                      --fps, showing the last frame again while the input stalls\n"
     "  --deterministic     frame k depends only on k (the block moves per frame, not per\n"
     "                      elapsed time)\n"
     "  --dump FILE         also write the first fed frames, raw and back to back, to FILE\n"
@@ -31,6 +33,8 @@ const char kFeedHelp[] =
     "Audio (16-bit stereo, 48000 samples per second)\n"
     "  --tone HZ           sine tone frequency (default 440)\n"
     "  --wav FILE          loop a 16-bit stereo 48 kHz PCM WAV file instead of the tone\n"
+    "  --pcm -             play raw 16-bit stereo 48 kHz samples from standard input once,\n"
+    "                      silence while the input stalls\n"
     "  --packet-ms MS      packet length, 1..100 ms (default 10)\n"
     "  --no-audio          feed no audio\n"
     "Run\n"
@@ -83,6 +87,7 @@ bool ParseOptions(int argc, wchar_t** argv, FeedOptions& o, std::string& error) 
       {L"--tone", true,
        [&](const wchar_t* v) { return tools::ReadNumber(v, o.tone_hz) && o.tone_hz >= 0 && o.tone_hz <= 24000; }},
       {L"--wav", true, [&](const wchar_t* v) { return ParsePath(v, o.wav_path); }},
+      {L"--pcm", true, [&](const wchar_t* v) { return (o.pcm_stdin = std::wcscmp(v, L"-") == 0); }},
       {L"--packet-ms", true, [&](const wchar_t* v) { return tools::ReadCount(v, 1, 100, o.packet_ms); }},
       {L"--duration", true, [&](const wchar_t* v) { return tools::ReadNumber(v, o.duration_s) && o.duration_s > 0; }},
       {L"--status", true, [&](const wchar_t* v) { return tools::ReadNumber(v, o.status_s) && o.status_s >= 0; }},
@@ -91,6 +96,10 @@ bool ParseOptions(int argc, wchar_t** argv, FeedOptions& o, std::string& error) 
   o.camera = static_cast<int>(camera);
   if (o.width % 2 != 0 || (o.fourcc == 0x32315659 && o.height % 2 != 0)) {
     error = "the size must be even (width for yuy2, width and height for yv12)";
+    return false;
+  }
+  if (o.pcm_stdin && (o.yuv_path == "-" || !o.wav_path.empty())) {
+    error = "--pcm - takes standard input and the sound: not with --yuv - or --wav";
     return false;
   }
   if (!o.video && !o.audio) {

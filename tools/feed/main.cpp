@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "AudioSource.h"
 #include "CommandLine.h"
 #include "FeedOptions.h"
+#include "InputRecords.h"
 #include "TestPattern.h"
 #include "telvor_producer.h"
 
@@ -21,6 +23,9 @@ namespace {
 using feed::FeedOptions;
 
 constexpr std::uint64_t kTicksPerSecond = 10000000;
+// Records read ahead of standard input: slack for a writer that sends in bursts.
+constexpr std::size_t kInputFrames = 4;
+constexpr std::size_t kInputPackets = 16;
 
 std::atomic<bool> g_stop{false};
 std::atomic<std::uint64_t> g_frames{0};
@@ -60,11 +65,35 @@ bool ReadLooped(std::FILE* file, std::vector<std::uint8_t>& frame) {
   return std::fread(frame.data(), 1, frame.size(), file) == frame.size();
 }
 
+// The end of standard input ends the whole feed, a read error with exit code 1.
+void EndOfInput(const char* kind, const feed::InputRecords& input) {
+  std::string why;
+  if (!input.EndedCleanly(why)) g_exit_code = 1;
+  std::printf("telvor-feed: %s input ended: %s\n", kind, why.c_str());
+  std::fflush(stdout);
+  g_stop = true;
+}
+
+// Standard input as records of `bytes`, the first already in `out`: the pace
+// starts with it. Null once the feed stops or the input ends first.
+std::unique_ptr<feed::InputRecords> OpenInput(const char* kind, std::size_t bytes, std::size_t depth,
+                                              std::uint8_t* out) {
+  auto input = std::make_unique<feed::InputRecords>(GetStdHandle(STD_INPUT_HANDLE), bytes, depth);
+  for (;;) {
+    const auto taken = input->Next(out, 50);
+    if (taken == feed::InputRecords::Take::kRecord) return input;
+    if (taken == feed::InputRecords::Take::kEnded) EndOfInput(kind, *input);
+    if (g_stop) return nullptr;
+  }
+}
+
 void FeedVideo(const FeedOptions& o, telvor_channel* channel) {
   const feed::Picture picture = {o.fourcc, o.width, o.height};
   std::vector<std::uint8_t> frame(feed::PictureBytes(picture));
-  File yuv(o.yuv_path.empty() ? nullptr : std::fopen(o.yuv_path.c_str(), "rb"));
-  if (!o.yuv_path.empty() && !yuv) return Abort(o.yuv_path.c_str(), "cannot open");
+  std::unique_ptr<feed::InputRecords> input;
+  if (o.yuv_path == "-" && !(input = OpenInput("video", frame.size(), kInputFrames, frame.data()))) return;
+  File yuv(o.yuv_path.empty() || input ? nullptr : std::fopen(o.yuv_path.c_str(), "rb"));
+  if (!o.yuv_path.empty() && !input && !yuv) return Abort(o.yuv_path.c_str(), "cannot open");
   File dump(o.dump_path.empty() ? nullptr : std::fopen(o.dump_path.c_str(), "wb"));
   if (!o.dump_path.empty() && !dump) return Abort(o.dump_path.c_str(), "cannot create");
   const double pixels_per_tick = 4.0 * o.fps / kTicksPerSecond;  // the block moves 4 pixels a frame
@@ -75,6 +104,9 @@ void FeedVideo(const FeedOptions& o, telvor_channel* channel) {
     const std::uint64_t due = start + static_cast<std::uint64_t>(static_cast<double>(k) * kTicksPerSecond / o.fps);
     if (yuv) {
       if (!ReadLooped(yuv.get(), frame)) return Abort(o.yuv_path.c_str(), "shorter than one frame");
+    } else if (input) {
+      // Nothing new from a stalled writer: the last frame again, so the camera keeps its picture.
+      if (k > 0 && input->Next(frame.data(), 0) == feed::InputRecords::Take::kEnded) return EndOfInput("video", *input);
     } else {
       const std::uint64_t phase = o.deterministic ? k * 4 : static_cast<std::uint64_t>((due - start) * pixels_per_tick);
       feed::DrawTestPattern(picture, k, phase, frame.data());
@@ -99,12 +131,22 @@ void FeedVideo(const FeedOptions& o, telvor_channel* channel) {
 void FeedAudio(const FeedOptions& o, telvor_channel* channel, feed::AudioSource& source) {
   const std::uint32_t frames = feed::kAudioRate / 1000 * o.packet_ms;
   std::vector<std::int16_t> packet(static_cast<std::size_t>(frames) * feed::kAudioChannels);
+  auto* bytes = reinterpret_cast<std::uint8_t*>(packet.data());
+  std::unique_ptr<feed::InputRecords> input;
+  if (o.pcm_stdin && !(input = OpenInput("audio", frames * feed::kAudioFrameBytes, kInputPackets, bytes))) return;
   const std::uint64_t start = telvor_clock_now();
   const std::uint64_t packet_ticks = std::uint64_t{o.packet_ms} * 10000;
   for (std::uint64_t n = 0; !g_stop; ++n) {
     WaitUntil(start + n * packet_ticks);
     if (g_stop) break;
-    source.Fill(packet.data(), frames);
+    if (!input) {
+      source.Fill(packet.data(), frames);
+    } else if (n > 0) {
+      const auto taken = input->Next(bytes, 0);
+      if (taken == feed::InputRecords::Take::kEnded) return EndOfInput("audio", *input);
+      // A stalled writer gets silence, not its last packet over and over.
+      if (taken == feed::InputRecords::Take::kNone) std::fill(packet.begin(), packet.end(), std::int16_t{0});
+    }
     const telvor_result result =
         telvor_write(channel, packet.data(), frames * feed::kAudioFrameBytes, TELVOR_TIMESTAMP_NOW);
     if (result != TELVOR_OK) return Abort("audio", telvor_last_error_message());
