@@ -17,7 +17,7 @@ extern "C" {
 
 #include "imaging/Pixel.h"
 #include "imaging/SwScaler.h"
-#include "module/Log.h"
+#include "base/Log.h"
 
 namespace {
 

@@ -3,11 +3,11 @@
 #include <windows.h>
 
 #include "filter/Corvane.h"
-#include "framework/AccessGuard.h"
+#include "base/AccessGuard.h"
 #include "framework/LazyWindow.h"
 #include "framework/ModuleEntry.h"
 #include "imaging/Pixel.h"
-#include "module/Log.h"
+#include "base/Log.h"
 #include "module/ModuleStartup.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <new>
 
 #include "filter/CorvaneAudioStream.h"
-#include "module/Log.h"
+#include "base/Log.h"
 #include "transport/SharedAudio.h"
 #include "transport/SlotHeader.h"
 

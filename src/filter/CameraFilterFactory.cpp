@@ -3,7 +3,7 @@
 
 #include "filter/Corvane.h"
 #include "module/ClassObjects.h"
-#include "module/Log.h"
+#include "base/Log.h"
 
 CUnknown* NewCameraFilter(LPUNKNOWN outer, const GUID& mediaKind, UINT cameraIndex, const FilterEntry* entry,
                           HRESULT* hr) {

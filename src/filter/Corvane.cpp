@@ -9,8 +9,7 @@
 #include "filter/CorvaneAudioStream.h"
 #include "filter/CorvaneVideoStream.h"
 #include "filter/ICorvaneVideoStream.h"
-#include "module/ClassObjects.h"
-#include "module/Log.h"
+#include "base/Log.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include "filter/CorvaneVideoStream.h"
 #include "framework/Source.h"
-#include "module/Log.h"
+#include "base/Log.h"
 #include "transport/SharedVideo.h"
 #include "transport/SlotHeader.h"
 

@@ -8,7 +8,7 @@
 #include "filter/CorvaneVideoStream.h"
 #include "framework/Source.h"
 #include "imaging/SwScaler.h"
-#include "module/Log.h"
+#include "base/Log.h"
 #include "module/ModulePaths.h"
 #include "module/SettingsKeys.h"
 #include "module/ZentraSettings.h"

@@ -6,8 +6,8 @@
 #include "filter/CorvaneVideoStream.h"
 #include "framework/Source.h"
 #include "imaging/SwScaler.h"
-#include "module/Log.h"
-#include "module/MediaTypeDump.h"
+#include "base/Log.h"
+#include "framework/MediaTypeDump.h"
 
 namespace {
 

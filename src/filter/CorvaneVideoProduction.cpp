@@ -6,8 +6,8 @@
 
 #include "filter/CorvaneVideoStream.h"
 #include "framework/Source.h"
-#include "module/Log.h"
-#include "module/MediaTypeDump.h"
+#include "base/Log.h"
+#include "framework/MediaTypeDump.h"
 
 // The channel's reader rebuilds the converter from the output format at any
 // time; the frame source keeps its own copy under its converter lock.

@@ -11,7 +11,7 @@
 #include "framework/Source.h"
 #include "imaging/Pixel.h"
 #include "imaging/SwScaler.h"
-#include "module/Log.h"
+#include "base/Log.h"
 #include "module/SettingsKeys.h"
 #include "module/ZentraSettings.h"
 #include "transport/SharedVideo.h"

@@ -31,7 +31,7 @@
 #include "filter/PacingLog.h"
 #include "filter/VideoFrameSource.h"
 #include "filter/VideoMediaTypes.h"
-#include "framework/AccessGuard.h"
+#include "base/AccessGuard.h"
 #include "framework/MediaType.h"
 #include "framework/SourceStream.h"
 #include "module/CameraTable.h"

@@ -9,8 +9,8 @@
 #include "framework/ComPtr.h"
 #include "framework/Source.h"
 #include "imaging/SwScaler.h"
-#include "module/Log.h"
-#include "module/MediaTypeDump.h"
+#include "base/Log.h"
+#include "framework/MediaTypeDump.h"
 
 namespace {
 

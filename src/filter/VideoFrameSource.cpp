@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "filter/PacingLog.h"
-#include "framework/AccessGuard.h"
+#include "base/AccessGuard.h"
 #include "imaging/SwScaler.h"
-#include "module/Log.h"
+#include "base/Log.h"
 #include "transport/SharedChannel.h"
 #include "transport/SlotHeader.h"
 #include "transport/SlotsHold.h"

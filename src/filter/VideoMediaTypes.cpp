@@ -9,7 +9,7 @@
 
 #include "imaging/Pixel.h"
 #include "imaging/SwScaler.h"
-#include "module/Log.h"
+#include "base/Log.h"
 
 namespace telvor {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "filter/CorvaneVideoStream.h"
 #include "imaging/SwScaler.h"
-#include "module/Log.h"
+#include "base/Log.h"
 #include "module/SettingsKeys.h"
 #include "module/ZentraSettings.h"
 

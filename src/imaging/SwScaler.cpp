@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "imaging/Pixel.h"
-#include "module/Log.h"
+#include "base/Log.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cwchar>
 
 #include "module/ClassObjects.h"
-#include "module/Log.h"
+#include "base/Log.h"
 #include "module/SettingsKeys.h"
 #include "module/ZentraSettings.h"
 

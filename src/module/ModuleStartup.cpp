@@ -4,7 +4,7 @@
 
 #include "framework/ClassFactory.h"
 #include "module/CameraTable.h"
-#include "module/Log.h"
+#include "base/Log.h"
 #include "module/ModulePaths.h"
 
 CFactoryTemplate g_Templates[kMaxTemplates];

@@ -9,7 +9,7 @@
 #include "framework/ClassFactory.h"
 #include "framework/ComPtr.h"
 #include "module/CameraTable.h"
-#include "module/Log.h"
+#include "base/Log.h"
 
 namespace {
 

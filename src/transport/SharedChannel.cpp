@@ -5,7 +5,7 @@
 #include <cwchar>
 #include <limits>
 
-#include "module/Log.h"
+#include "base/Log.h"
 
 namespace telvor {
 namespace {
@@ -79,7 +79,7 @@ bool SharedChannel::OpenPair(bool global) {
 // is closed at once: the marker must vanish with its producer.
 bool SharedChannel::ProducerMarkerExists() const {
   const std::wstring name = ChannelObjectName(kind_.producer_name, index, global_);
-  transport::Handle marker(OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
+  UniqueHandle marker(OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
   const DWORD error = marker ? ERROR_SUCCESS : GetLastError();
   return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }

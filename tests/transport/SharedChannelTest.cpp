@@ -49,7 +49,7 @@ TEST(ChannelNames, MappingAndMutexComeFromOneNamespace) {
   } const cases[] = {{0, 0, 0}, {kMapping, 0, 0}, {kMapping, kMutex, 0}, {kMutex, kMapping, 0},
                      {kMapping, kBoth, 8192}, {kMutex, kBoth, 8192}, {kBoth, kMapping, 4096}, {kBoth, kBoth, 4096}};
   for (const Case& c : cases) {
-    std::vector<transport::Handle> objects;
+    std::vector<UniqueHandle> objects;
     for (bool global : {false, true}) {
       const int which = global ? c.global : c.local;
       if (which & kMapping) {

@@ -13,7 +13,7 @@
 #include "FrameSaver.h"
 #include "Report.h"
 #include "telvor_producer.h"
-#include "transport/Handle.h"
+#include "base/Handle.h"
 
 namespace {
 
@@ -179,7 +179,7 @@ int MeasureClock(const CaptureOptions& o) {
   const double fps = o.fps > 0 ? o.fps : 30;
   const auto period = static_cast<REFERENCE_TIME>(kTicksPerSecond / fps + 0.5);
   const auto count = static_cast<std::size_t>(o.duration_s * kTicksPerSecond / static_cast<double>(period));
-  telvor::transport::Handle semaphore(CreateSemaphoreW(nullptr, 0, 0x7fffffff, nullptr));
+  UniqueHandle semaphore(CreateSemaphoreW(nullptr, 0, 0x7fffffff, nullptr));
   if (!semaphore) return Failure("cannot create a semaphore", HRESULT_FROM_WIN32(GetLastError()));
   REFERENCE_TIME now = 0;
   DWORD_PTR cookie = 0;

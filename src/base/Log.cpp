@@ -1,4 +1,4 @@
-#include "module/Log.h"
+#include "base/Log.h"
 
 #include <iomanip>
 
@@ -88,8 +88,4 @@ LogLine Error() {
 telvor::ComResult LogComError(telvor::ComResult hr, const wchar_t* unit, int line) {
   telvor::ErrorLine(unit, line) << L"): COM error, hr=" << hr;
   return hr;
-}
-
-void RaiseComError(telvor::ComResult hr, const wchar_t* unit, int line) {
-  throw telvor::ComError(LogComError(hr, unit, line));
 }
