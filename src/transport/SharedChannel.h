@@ -21,8 +21,6 @@ class SharedChannel;
 struct ChannelKind {
   const wchar_t* unit;             // log unit: "SharedVideo" / "SharedAudio"
   const wchar_t* create_function;  // "SharedVideo::Create", ...
-  const wchar_t* run_function;
-  const wchar_t* close_function;
   const wchar_t* thread_function;
   const wchar_t* mapping_name;  // printf pattern taking the camera index
   const wchar_t* mutex_name;

@@ -257,6 +257,8 @@ TEST(ChannelLifecycle, SecondRunDoesNotSignalAndRunAfterReaderEndedFailsFast) {
   EXPECT_FALSE(video.Run());
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_STATE));
   EXPECT_LT(GetTickCount() - start, 1000u);
+  // The cause was logged when the reader ended; the owner reports the failed Run.
+  EXPECT_EQ(log.Count(L"[TELVOR][ERROR]"), 1u);
   EXPECT_LT(MillisecondsOf(&CloseChannel, video), 1000u);
 }
 
