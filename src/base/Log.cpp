@@ -15,6 +15,19 @@ LogLine Located(LogSink* slot, const wchar_t* prefix, const wchar_t* unit, int l
   return out;
 }
 
+LogLine InFunction(LogSink* slot, const wchar_t* prefix, const wchar_t* unit, int line, const wchar_t* function) {
+  LogLine out = Located(slot, prefix, unit, line);
+  out << L"): [" << function << L"] ";
+  return out;
+}
+
+LogLine OnObject(LogSink* slot, const wchar_t* prefix, const wchar_t* unit, int line, const wchar_t* function,
+                 const void* obj) {
+  LogLine out = Located(slot, prefix, unit, line);
+  out << L"): [" << function << L"], 0x" << Address{obj};
+  return out;
+}
+
 }  // namespace
 
 std::wostream& operator<<(std::wostream& out, Address address) {
@@ -40,15 +53,11 @@ LogLine::~LogLine() {
 }
 
 LogLine TraceAt(const wchar_t* unit, int line, const wchar_t* function) {
-  LogLine out = Located(&TraceSink, kPrefix, unit, line);
-  out << L"): [" << function << L"] ";
-  return out;
+  return InFunction(&TraceSink, kPrefix, unit, line, function);
 }
 
 LogLine TraceObject(const wchar_t* unit, int line, const wchar_t* function, const void* obj) {
-  LogLine out = Located(&TraceSink, kPrefix, unit, line);
-  out << L"): [" << function << L"], 0x" << Address{obj};
-  return out;
+  return OnObject(&TraceSink, kPrefix, unit, line, function, obj);
 }
 
 LogLine Trace() {
@@ -64,14 +73,12 @@ LogLine Info() {
 }
 
 LogLine ErrorAt(const wchar_t* unit, int line, const wchar_t* function) {
-  LogLine out = Located(&ErrorSink, kErrorPrefix, unit, line);
-  out << L"): [" << function << L"] ";
-  return out;
+  return InFunction(&ErrorSink, kErrorPrefix, unit, line, function);
 }
 
 LogLine ErrorObject(const wchar_t* unit, int line, const wchar_t* function, const void* obj) {
-  LogLine out = Located(&ErrorSink, kErrorPrefix, unit, line);
-  out << L"): [" << function << L"], 0x" << Address{obj} << L" ";
+  LogLine out = OnObject(&ErrorSink, kErrorPrefix, unit, line, function, obj);
+  out << L" ";
   return out;
 }
 
