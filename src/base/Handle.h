@@ -80,7 +80,8 @@ class CAutoLock {
 namespace telvor {
 
 // Owns one pointer the system handed out and gives it back with Free: a
-// mapped view, or memory the security functions allocated for their caller.
+// mapped view, memory the security functions allocated for their caller, an
+// open registry key.
 template <typename T, auto Free>
 class SystemPointer {
  public:
@@ -109,5 +110,6 @@ using MappedView = SystemPointer<void*, UnmapViewOfFile>;
 // T is the pointer type LocalAlloc's memory is handed out as.
 template <typename T>
 using LocalMemory = SystemPointer<T, LocalFree>;
+using RegistryKey = SystemPointer<HKEY, RegCloseKey>;
 
 }  // namespace telvor

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Handle.h"
 #include "base/Log.h"
 #include "module/ModulePaths.h"
 #include "module/SettingsKeys.h"
@@ -107,28 +108,17 @@ int ProfileInteger(std::wstring text, int defaultValue) {
   return static_cast<int>(negative ? 0u - value : value);
 }
 
-// HKCU\Software\TELVOR\<file name>\CONFIG for the file that would have been
-// used, created on first use (reads create it too). Open for one operation.
-class ConfigKey {
- public:
-  ConfigKey() = default;
-  ~ConfigKey() {
-    if (key_) RegCloseKey(key_);
-  }
-  ConfigKey(const ConfigKey&) = delete;
-  ConfigKey& operator=(const ConfigKey&) = delete;
-
-  HRESULT Open(const wchar_t* filePath) {
-    const std::wstring subKey = std::wstring(kRegistryRoot) + FileNameOf(filePath) + L"\\" + settings::kSection;
-    const LONG error = RegCreateKeyExW(HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr, 0,
-                                       KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_, nullptr);
-    return error == ERROR_SUCCESS ? S_OK : TELVOR_COM_ERROR(FromWin32(error), kUnit);
-  }
-  HKEY get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
+// Opens HKCU\Software\TELVOR\<file name>\CONFIG for the file that would have
+// been used, created on first use (reads create it too), for one operation.
+HRESULT OpenConfigKey(const wchar_t* filePath, telvor::RegistryKey* key) {
+  const std::wstring subKey = std::wstring(kRegistryRoot) + FileNameOf(filePath) + L"\\" + settings::kSection;
+  HKEY opened = nullptr;
+  const LONG error = RegCreateKeyExW(HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                                     nullptr, &opened, nullptr);
+  if (error != ERROR_SUCCESS) return TELVOR_COM_ERROR(FromWin32(error), kUnit);
+  key->Reset(opened);
+  return S_OK;
+}
 
 // Every failure below is logged once, where it happens, and answered with its
 // HRESULT; the public functions turn any failure into the default.
@@ -199,9 +189,11 @@ int GetConfigString(const wchar_t* iniPath, const wchar_t* key, const wchar_t* d
       return static_cast<int>(GetPrivateProfileStringW(settings::kSection, key, defaultValue ? defaultValue : L"", out,
                                                        kConfigTextChars, iniPath));
     }
-    ConfigKey config;
+    telvor::RegistryKey config;
     int length = 0;
-    if (SUCCEEDED(config.Open(iniPath)) && SUCCEEDED(ReadRegistryText(config.get(), key, out, &length))) return length;
+    if (SUCCEEDED(OpenConfigKey(iniPath, &config)) && SUCCEEDED(ReadRegistryText(config.Get(), key, out, &length))) {
+      return length;
+    }
   }
   CopyCut(defaultValue, out, kRegistryTextChars);
   return 0;
@@ -210,9 +202,9 @@ int GetConfigString(const wchar_t* iniPath, const wchar_t* key, const wchar_t* d
 int GetConfigInt(const wchar_t* key, int defaultValue, const wchar_t* path) {
   if (FAILED(CheckKeyName(key))) return defaultValue;
   if (FilePresent(path)) return static_cast<int>(GetPrivateProfileIntW(settings::kSection, key, defaultValue, path));
-  ConfigKey config;
+  telvor::RegistryKey config;
   int value = 0;
-  if (SUCCEEDED(config.Open(path)) && SUCCEEDED(ReadRegistryInt(config.get(), key, &value))) return value;
+  if (SUCCEEDED(OpenConfigKey(path, &config)) && SUCCEEDED(ReadRegistryInt(config.Get(), key, &value))) return value;
   return defaultValue;
 }
 
@@ -224,8 +216,8 @@ int SetConfigString(const wchar_t* iniPath, const wchar_t* key, const wchar_t* v
     TELVOR_COM_ERROR(FromWin32(static_cast<LONG>(GetLastError())), kUnit);
     return 0;
   }
-  ConfigKey config;
-  return SUCCEEDED(config.Open(iniPath)) && SUCCEEDED(WriteRegistryText(config.get(), key, value)) ? 1 : 0;
+  telvor::RegistryKey config;
+  return SUCCEEDED(OpenConfigKey(iniPath, &config)) && SUCCEEDED(WriteRegistryText(config.Get(), key, value)) ? 1 : 0;
 }
 
 int GetConfigString(const wchar_t* key, const wchar_t* defaultValue, wchar_t* out) {
