@@ -2,8 +2,8 @@
 #include <algorithm>
 #include <new>
 
-#include "filter/CorvaneAudioStream.h"
 #include "base/Log.h"
+#include "filter/CorvaneAudioStream.h"
 #include "transport/SharedAudio.h"
 #include "transport/SlotHeader.h"
 

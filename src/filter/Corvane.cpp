@@ -6,10 +6,10 @@
 #include <new>
 #include <vector>
 
+#include "base/Log.h"
 #include "filter/CorvaneAudioStream.h"
 #include "filter/CorvaneVideoStream.h"
 #include "filter/ICorvaneVideoStream.h"
-#include "base/Log.h"
 
 namespace {
 

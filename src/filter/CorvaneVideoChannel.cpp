@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/Log.h"
 #include "filter/CorvaneVideoStream.h"
 #include "framework/Source.h"
-#include "base/Log.h"
 #include "transport/SharedVideo.h"
 #include "transport/SlotHeader.h"
 

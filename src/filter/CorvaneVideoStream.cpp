@@ -8,10 +8,10 @@
 #include <cstring>
 #include <cwchar>
 
+#include "base/Log.h"
 #include "framework/Source.h"
 #include "imaging/Pixel.h"
 #include "imaging/SwScaler.h"
-#include "base/Log.h"
 #include "module/SettingsKeys.h"
 #include "module/ZentraSettings.h"
 #include "transport/SharedVideo.h"

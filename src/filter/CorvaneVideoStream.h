@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/AccessGuard.h"
 #include "base/Handle.h"
 #include "filter/CapturePinCategory.h"
 #include "filter/ChannelThread.h"
@@ -31,7 +32,6 @@
 #include "filter/PacingLog.h"
 #include "filter/VideoFrameSource.h"
 #include "filter/VideoMediaTypes.h"
-#include "base/AccessGuard.h"
 #include "framework/MediaType.h"
 #include "framework/SourceStream.h"
 #include "module/CameraTable.h"

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "filter/PacingLog.h"
 #include "base/AccessGuard.h"
-#include "imaging/SwScaler.h"
 #include "base/Log.h"
+#include "filter/PacingLog.h"
+#include "imaging/SwScaler.h"
 #include "transport/SharedChannel.h"
 #include "transport/SlotHeader.h"
 #include "transport/SlotsHold.h"

@@ -19,8 +19,8 @@
 
 #include <string>
 
-#include "framework/ComPtr.h"
 #include "base/Handle.h"
+#include "framework/ComPtr.h"
 #include "framework/MediaType.h"
 #include "framework/Unknown.h"
 

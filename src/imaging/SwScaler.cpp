@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <cstring>
 
-#include "imaging/Pixel.h"
 #include "base/Log.h"
+#include "imaging/Pixel.h"
 
 namespace {
 

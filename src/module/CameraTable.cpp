@@ -4,8 +4,8 @@
 
 #include <cwchar>
 
-#include "module/ClassObjects.h"
 #include "base/Log.h"
+#include "module/ClassObjects.h"
 #include "module/SettingsKeys.h"
 #include "module/ZentraSettings.h"
 

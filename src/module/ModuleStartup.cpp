@@ -2,9 +2,9 @@
 
 #include <new>
 
+#include "base/Log.h"
 #include "framework/ClassFactory.h"
 #include "module/CameraTable.h"
-#include "base/Log.h"
 #include "module/ModulePaths.h"
 
 CFactoryTemplate g_Templates[kMaxTemplates];

@@ -12,8 +12,8 @@
 #include "Device.h"
 #include "FrameSaver.h"
 #include "Report.h"
-#include "telvor_producer.h"
 #include "base/Handle.h"
+#include "telvor_producer.h"
 
 namespace {
 
