@@ -108,6 +108,9 @@ int ProfileInteger(std::wstring text, int defaultValue) {
   return static_cast<int>(negative ? 0u - value : value);
 }
 
+// Every failure below is logged once, where it happens, and answered with its
+// HRESULT; the public functions turn any failure into the default.
+
 // Opens HKCU\Software\TELVOR\<file name>\CONFIG for the file that would have
 // been used, created on first use (reads create it too), for one operation.
 HRESULT OpenConfigKey(const wchar_t* filePath, telvor::RegistryKey* key) {
@@ -119,9 +122,6 @@ HRESULT OpenConfigKey(const wchar_t* filePath, telvor::RegistryKey* key) {
   key->Reset(opened);
   return S_OK;
 }
-
-// Every failure below is logged once, where it happens, and answered with its
-// HRESULT; the public functions turn any failure into the default.
 
 HRESULT CheckKeyName(const wchar_t* key) {
   // A missing name would make the profile functions list or delete the whole section.
