@@ -1,6 +1,7 @@
 // Colour conversion and repacking between BGRA, BGR, YUY2 and planar 4:2:0.
 // Each primitive checks everything before it writes, then walks rows; the
 // row functions of the selected variant do the work.
+#include "compat/compat.h"
 #include "imaging/PixelTables.h"
 
 using namespace telvor::imaging;
@@ -20,22 +21,28 @@ PxStatus Check(bool pointersOk, PxSize size, std::int32_t minWidth, std::int32_t
 
 bool PlanesOk(const std::uint8_t* const planes[3]) { return planes && planes[0] && planes[1] && planes[2]; }
 
+// The walkers are forced inline, so each primitive compiles to the one
+// function it was when written out by hand.
+
 // One packed row in, one packed row out.
 template <typename RowFn, typename... Extra>
-PxStatus PackedToPacked(RowFn* const (&table)[kPxLevelCount], const std::uint8_t* src, std::int32_t srcStride,
-                        std::uint8_t* dst, std::int32_t dstStride, PxSize size, std::int32_t minWidth,
-                        Extra... extra) {
+TELVOR_FORCE_INLINE PxStatus PackedToPacked(RowFn* const (&table)[kPxLevelCount], const std::uint8_t* src,
+                                            std::int32_t srcStride, std::uint8_t* dst, std::int32_t dstStride,
+                                            PxSize size, std::int32_t minWidth, Extra... extra) {
   if (PxStatus s = Check(src && dst, size, minWidth, 1)) return s;
   RowFn* row = Variant(table);
-  for (std::int32_t y = 0; y < size.height; ++y) row(At(src, srcStride, y), At(dst, dstStride, y), size.width, extra...);
+  for (std::int32_t y = 0; y < size.height; ++y) {
+    row(At(src, srcStride, y), At(dst, dstStride, y), size.width, extra...);
+  }
   return kPxOk;
 }
 
 // Two packed rows in, two luma rows and one row of each chroma plane out; a
 // last odd row or column is left alone.
 template <typename RowsFn>
-PxStatus PackedToPlanar(RowsFn* const (&table)[kPxLevelCount], const std::uint8_t* src, std::int32_t srcStride,
-                        std::uint8_t* const dst[3], const std::int32_t dstStride[3], PxSize size) {
+TELVOR_FORCE_INLINE PxStatus PackedToPlanar(RowsFn* const (&table)[kPxLevelCount], const std::uint8_t* src,
+                                            std::int32_t srcStride, std::uint8_t* const dst[3],
+                                            const std::int32_t dstStride[3], PxSize size) {
   if (PxStatus s = Check(src && PlanesOk(dst) && dstStride, size, 2, 2)) return s;
   RowsFn* rows = Variant(table);
   const std::int32_t width = size.width & ~1;
@@ -49,9 +56,9 @@ PxStatus PackedToPlanar(RowsFn* const (&table)[kPxLevelCount], const std::uint8_
 // Planar 4:2:0 in, one packed row out, each chroma row serving two rows; a
 // last odd row or column is left alone.
 template <typename RowFn, typename... Extra>
-PxStatus PlanarToPacked(RowFn* const (&table)[kPxLevelCount], const std::uint8_t* const src[3],
-                        const std::int32_t srcStride[3], std::uint8_t* dst, std::int32_t dstStride, PxSize size,
-                        Extra... extra) {
+TELVOR_FORCE_INLINE PxStatus PlanarToPacked(RowFn* const (&table)[kPxLevelCount], const std::uint8_t* const src[3],
+                                            const std::int32_t srcStride[3], std::uint8_t* dst,
+                                            std::int32_t dstStride, PxSize size, Extra... extra) {
   if (PxStatus s = Check(PlanesOk(src) && srcStride && dst, size, 2, 2)) return s;
   RowFn* row = Variant(table);
   const std::int32_t width = size.width & ~1;
