@@ -15,9 +15,9 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "base/Log.h"
 #include "imaging/Pixel.h"
 #include "imaging/SwScaler.h"
-#include "module/Log.h"
 
 namespace {
 

@@ -76,3 +76,40 @@ class CAutoLock {
  private:
   CCritSec* lock_;
 };
+
+namespace telvor {
+
+// Owns one pointer the system handed out and gives it back with Free: a
+// mapped view, memory the security functions allocated for their caller, an
+// open registry key.
+template <typename T, auto Free>
+class SystemPointer {
+ public:
+  SystemPointer() = default;
+  ~SystemPointer() { Reset(); }
+  SystemPointer(const SystemPointer&) = delete;
+  SystemPointer& operator=(const SystemPointer&) = delete;
+
+  T Get() const { return pointer_; }
+  explicit operator bool() const { return pointer_ != nullptr; }
+  // For an output argument; frees what was held first.
+  T* Put() {
+    Reset();
+    return &pointer_;
+  }
+  void Reset(T pointer = nullptr) {
+    if (pointer_) Free(pointer_);
+    pointer_ = pointer;
+  }
+
+ private:
+  T pointer_ = nullptr;
+};
+
+using MappedView = SystemPointer<void*, UnmapViewOfFile>;
+// T is the pointer type LocalAlloc's memory is handed out as.
+template <typename T>
+using LocalMemory = SystemPointer<T, LocalFree>;
+using RegistryKey = SystemPointer<HKEY, RegCloseKey>;
+
+}  // namespace telvor

@@ -2,12 +2,12 @@
 // host loads the module, and hands over to the framework's entry point.
 #include <windows.h>
 
+#include "base/AccessGuard.h"
+#include "base/Log.h"
 #include "filter/Corvane.h"
-#include "framework/AccessGuard.h"
 #include "framework/LazyWindow.h"
 #include "framework/ModuleEntry.h"
 #include "imaging/Pixel.h"
-#include "module/Log.h"
 #include "module/ModuleStartup.h"
 
 namespace {

@@ -1,8 +1,8 @@
 // The audio pin's channel thread and the calls its channel makes into it.
 #include <algorithm>
 
+#include "base/Log.h"
 #include "filter/CorvaneAudioStream.h"
-#include "module/Log.h"
 #include "transport/SharedAudio.h"
 #include "transport/SlotHeader.h"
 

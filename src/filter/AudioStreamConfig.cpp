@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "module/Log.h"
+#include "base/Log.h"
 
 namespace {
 constexpr wchar_t kUnit[] = L"CorvaneAudioStream";

@@ -5,7 +5,7 @@
 #include <evcode.h>
 
 #include "base/Handle.h"
-#include "module/Log.h"
+#include "base/Log.h"
 #include "transport/SlotsHold.h"
 
 namespace {

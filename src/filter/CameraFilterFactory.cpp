@@ -1,9 +1,9 @@
 // The creation function behind every camera's class object.
 #include <new>
 
+#include "base/Log.h"
 #include "filter/Corvane.h"
 #include "module/ClassObjects.h"
-#include "module/Log.h"
 
 CUnknown* NewCameraFilter(LPUNKNOWN outer, const GUID& mediaKind, UINT cameraIndex, const FilterEntry* entry,
                           HRESULT* hr) {

@@ -17,7 +17,7 @@
 
 #include "filter/ChannelThread.h"
 #include "framework/SourceStream.h"
-#include "module/Log.h"
+#include "base/Log.h"
 
 class ChannelSourceStream : public CSourceStream {
  public:

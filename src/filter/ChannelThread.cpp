@@ -1,6 +1,6 @@
 #include "filter/ChannelThread.h"
 
-#include "module/Log.h"
+#include "base/Log.h"
 #include "transport/SharedChannel.h"
 
 namespace telvor {

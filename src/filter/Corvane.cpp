@@ -6,11 +6,10 @@
 #include <new>
 #include <vector>
 
+#include "base/Log.h"
 #include "filter/CorvaneAudioStream.h"
 #include "filter/CorvaneVideoStream.h"
 #include "filter/ICorvaneVideoStream.h"
-#include "module/ClassObjects.h"
-#include "module/Log.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "module/Log.h"
+#include "base/Log.h"
 #include "transport/SharedAudio.h"
 
 namespace {

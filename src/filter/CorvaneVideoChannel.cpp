@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/Log.h"
 #include "filter/CorvaneVideoStream.h"
-#include "module/Log.h"
+#include "framework/Source.h"
 #include "transport/SharedVideo.h"
 #include "transport/SlotHeader.h"
 

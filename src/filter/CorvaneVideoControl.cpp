@@ -5,10 +5,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "base/Log.h"
 #include "filter/CorvaneVideoStream.h"
 #include "framework/Source.h"
 #include "imaging/SwScaler.h"
-#include "module/Log.h"
 #include "module/ModulePaths.h"
 #include "module/SettingsKeys.h"
 #include "module/ZentraSettings.h"

@@ -3,11 +3,11 @@
 #include <dshow.h>
 #include <dvdmedia.h>
 
+#include "base/Log.h"
 #include "filter/CorvaneVideoStream.h"
+#include "framework/MediaTypeDump.h"
 #include "framework/Source.h"
 #include "imaging/SwScaler.h"
-#include "module/Log.h"
-#include "module/MediaTypeDump.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 
 #include <cwchar>
 
+#include "base/Log.h"
 #include "filter/CorvaneVideoStream.h"
+#include "framework/MediaTypeDump.h"
 #include "framework/Source.h"
-#include "module/Log.h"
-#include "module/MediaTypeDump.h"
 
 // The channel's reader rebuilds the converter from the output format at any
 // time; the frame source keeps its own copy under its converter lock.

@@ -8,11 +8,11 @@
 #include <cstring>
 #include <cwchar>
 
+#include "base/Log.h"
 #include "filter/IdleImage.h"
 #include "framework/Source.h"
 #include "imaging/Pixel.h"
 #include "imaging/SwScaler.h"
-#include "module/Log.h"
 #include "module/SettingsKeys.h"
 #include "module/ZentraSettings.h"
 #include "transport/SharedVideo.h"

@@ -24,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/AccessGuard.h"
 #include "base/Handle.h"
 #include "filter/CapturePinCategory.h"
 #include "filter/ChannelSourceStream.h"
@@ -32,7 +33,6 @@
 #include "filter/PacingLog.h"
 #include "filter/VideoFrameSource.h"
 #include "filter/VideoMediaTypes.h"
-#include "framework/AccessGuard.h"
 #include "framework/MediaType.h"
 #include "module/CameraTable.h"
 #include "module/ModulePaths.h"

@@ -5,12 +5,12 @@
 
 #include <cstdlib>
 
+#include "base/Log.h"
 #include "filter/CorvaneVideoStream.h"
 #include "framework/ComPtr.h"
+#include "framework/MediaTypeDump.h"
 #include "framework/Source.h"
 #include "imaging/SwScaler.h"
-#include "module/Log.h"
-#include "module/MediaTypeDump.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "framework/ComPtr.h"
 #include "imaging/Pixel.h"
-#include "module/Log.h"
+#include "base/Log.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <new>
 
+#include "base/AccessGuard.h"
+#include "base/Log.h"
 #include "filter/PacingLog.h"
-#include "framework/AccessGuard.h"
 #include "imaging/SwScaler.h"
-#include "module/Log.h"
 #include "transport/SharedChannel.h"
 #include "transport/SlotHeader.h"
 #include "transport/SlotsHold.h"

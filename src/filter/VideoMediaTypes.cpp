@@ -7,9 +7,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/Log.h"
 #include "imaging/Pixel.h"
 #include "imaging/SwScaler.h"
-#include "module/Log.h"
 
 namespace telvor {
 namespace {

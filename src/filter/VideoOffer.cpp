@@ -8,9 +8,9 @@
 #include <set>
 #include <tuple>
 
+#include "base/Log.h"
 #include "filter/CorvaneVideoStream.h"
 #include "imaging/SwScaler.h"
-#include "module/Log.h"
 #include "module/SettingsKeys.h"
 #include "module/ZentraSettings.h"
 

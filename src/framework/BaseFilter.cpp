@@ -138,13 +138,7 @@ STDMETHODIMP CBaseFilter::GetSyncSource(IReferenceClock** clock) {
 // --- IBaseFilter ---
 
 STDMETHODIMP CBaseFilter::EnumPins(IEnumPins** pins) {
-  if (!pins) return E_POINTER;
-  *pins = nullptr;
-  auto* enumerator = new (std::nothrow) CEnumPins(this, nullptr);
-  if (!enumerator) return E_OUTOFMEMORY;
-  enumerator->AddRef();
-  *pins = enumerator;
-  return S_OK;
+  return NewStandalone<CEnumPins>(pins, this, nullptr);
 }
 
 STDMETHODIMP CBaseFilter::FindPin(LPCWSTR id, IPin** pin) {

@@ -143,22 +143,27 @@ HRESULT CBasePin::CheckTypeExactly(const CMediaType& type) {
   return hr;
 }
 
-HRESULT CBasePin::AttemptConnection(IPin* receivePin, const CMediaType& type) {
-  HRESULT hr = CheckConnect(receivePin);
+HRESULT CBasePin::TakeConnection(IPin* other, const CMediaType& type) {
+  HRESULT hr = CheckConnect(other);
   if (SUCCEEDED(hr)) hr = CheckTypeExactly(type);
   if (FAILED(hr)) {
     BreakConnect();
     return hr;
   }
-  m_Connected = receivePin;
+  m_Connected = other;
   hr = SetMediaType(&type);
+  if (FAILED(hr)) ForgetConnection();
+  return hr;
+}
+
+HRESULT CBasePin::AttemptConnection(IPin* receivePin, const CMediaType& type) {
+  HRESULT hr = TakeConnection(receivePin, type);
+  if (FAILED(hr)) return hr;
+  hr = receivePin->ReceiveConnection(this, &type);
   if (SUCCEEDED(hr)) {
-    hr = receivePin->ReceiveConnection(this, &type);
-    if (SUCCEEDED(hr)) {
-      hr = CompleteConnect(receivePin);
-      if (SUCCEEDED(hr)) return S_OK;
-      receivePin->Disconnect();
-    }
+    hr = CompleteConnect(receivePin);
+    if (SUCCEEDED(hr)) return S_OK;
+    receivePin->Disconnect();
   }
   ForgetConnection();
   return hr;
@@ -175,15 +180,9 @@ STDMETHODIMP CBasePin::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* t
 }
 
 HRESULT CBasePin::AcceptConnection(IPin* connector, const CMediaType& type) {
-  HRESULT hr = CheckConnect(connector);
-  if (SUCCEEDED(hr)) hr = CheckTypeExactly(type);
-  if (FAILED(hr)) {
-    BreakConnect();
-    return hr;
-  }
-  m_Connected = connector;
-  hr = SetMediaType(&type);
-  if (SUCCEEDED(hr)) hr = CompleteConnect(connector);
+  HRESULT hr = TakeConnection(connector, type);
+  if (FAILED(hr)) return hr;
+  hr = CompleteConnect(connector);
   if (SUCCEEDED(hr)) return S_OK;
   ForgetConnection();
   return hr;
@@ -257,13 +256,7 @@ STDMETHODIMP CBasePin::QueryAccept(const AM_MEDIA_TYPE* type) {
 }
 
 STDMETHODIMP CBasePin::EnumMediaTypes(IEnumMediaTypes** types) {
-  if (!types) return E_POINTER;
-  *types = nullptr;
-  auto* enumerator = new (std::nothrow) CEnumMediaTypes(this, nullptr);
-  if (!enumerator) return E_OUTOFMEMORY;
-  enumerator->AddRef();
-  *types = enumerator;
-  return S_OK;
+  return NewStandalone<CEnumMediaTypes>(types, this, nullptr);
 }
 
 STDMETHODIMP CBasePin::QueryInternalConnections(IPin**, ULONG*) { return E_NOTIMPL; }

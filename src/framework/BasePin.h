@@ -19,8 +19,8 @@
 
 #include <string>
 
-#include "framework/ComPtr.h"
 #include "base/Handle.h"
+#include "framework/ComPtr.h"
 #include "framework/MediaType.h"
 #include "framework/Unknown.h"
 
@@ -104,6 +104,8 @@ class CBasePin : public CUnknown, public IPin, public IQualityControl {
   HRESULT TryOwnMediaTypes(IPin* receivePin, const AM_MEDIA_TYPE* partial);
   HRESULT AttemptConnection(IPin* receivePin, const CMediaType& type);
   HRESULT AcceptConnection(IPin* connector, const CMediaType& type);
+  // The half both ends share: the checks, then the type; unconnected on failure.
+  HRESULT TakeConnection(IPin* other, const CMediaType& type);
   HRESULT CheckTypeExactly(const CMediaType& type);
   void ForgetConnection();
 

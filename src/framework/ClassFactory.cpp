@@ -1,39 +1,13 @@
 #include "framework/ClassFactory.h"
 
-#include <new>
-
 namespace {
 volatile LONG g_serverLocks = 0;
 }
 
 CClassFactory::CClassFactory(const CFactoryTemplate* factoryTemplate)
-    : CBaseObject(L"Class factory"), m_pTemplate(factoryTemplate) {}
+    : CStandaloneUnknown(L"Class factory"), m_pTemplate(factoryTemplate) {}
 
 CClassFactory::~CClassFactory() = default;
-
-// --- IUnknown ---
-
-STDMETHODIMP CClassFactory::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  *out = nullptr;
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
-    *out = static_cast<IClassFactory*>(this);
-    AddRef();
-    return S_OK;
-  }
-  return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) CClassFactory::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&m_cRef)); }
-
-STDMETHODIMP_(ULONG) CClassFactory::Release() {
-  LONG count = InterlockedDecrement(&m_cRef);
-  if (count == 0) {
-    delete this;
-    return 0;
-  }
-  return static_cast<ULONG>(count);
-}
 
 // --- IClassFactory ---
 
@@ -77,12 +51,9 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) {
 
   for (int i = 0; i < g_cTemplates; ++i) {
     const CFactoryTemplate& candidate = g_Templates[i];
-    if (!candidate.IsClassID(clsid)) continue;
-    auto* factory = new (std::nothrow) CClassFactory(&candidate);
-    if (!factory) return E_OUTOFMEMORY;
-    factory->AddRef();
-    *out = static_cast<IClassFactory*>(factory);
-    return S_OK;
+    if (candidate.IsClassID(clsid)) {
+      return NewStandalone<CClassFactory>(reinterpret_cast<IClassFactory**>(out), &candidate);
+    }
   }
   return CLASS_E_CLASSNOTAVAILABLE;
 }

@@ -35,17 +35,12 @@ extern int g_cTemplates;
 
 // The class object DllGetClassObject hands out for one template. It counts as
 // a live framework object, so the module stays loaded while a host holds it.
-class CClassFactory : public IClassFactory, public CBaseObject {
+class CClassFactory : public CStandaloneUnknown<IClassFactory, IID_IClassFactory> {
  public:
   explicit CClassFactory(const CFactoryTemplate* factoryTemplate);
-  virtual ~CClassFactory();
+  ~CClassFactory() override;
   CClassFactory(const CClassFactory&) = delete;
   CClassFactory& operator=(const CClassFactory&) = delete;
-
-  // IUnknown
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
 
   // IClassFactory
   // Aggregation may ask only for IUnknown (E_NOINTERFACE otherwise, before
@@ -58,7 +53,6 @@ class CClassFactory : public IClassFactory, public CBaseObject {
 
  private:
   const CFactoryTemplate* m_pTemplate;
-  volatile LONG m_cRef = 0;
 };
 
 // Module entry points (exported by the DLL through its .def file).

@@ -1,12 +1,10 @@
 #include "framework/EnumMediaTypes.h"
 
-#include <new>
-
 #include "framework/BasePin.h"
 #include "framework/MediaType.h"
 
 CEnumMediaTypes::CEnumMediaTypes(CBasePin* pin, const CEnumMediaTypes* copyFrom)
-    : CBaseObject(L"Media type enumerator"),
+    : CStandaloneUnknown(L"Media type enumerator"),
       m_pPin(pin),
       m_Position(copyFrom ? copyFrom->m_Position : 0),
       m_Version(copyFrom ? copyFrom->m_Version : pin->GetMediaTypeVersion()) {
@@ -14,30 +12,6 @@ CEnumMediaTypes::CEnumMediaTypes(CBasePin* pin, const CEnumMediaTypes* copyFrom)
 }
 
 CEnumMediaTypes::~CEnumMediaTypes() { m_pPin->Release(); }
-
-// --- IUnknown ---
-
-STDMETHODIMP CEnumMediaTypes::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IEnumMediaTypes)) {
-    *out = static_cast<IEnumMediaTypes*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) CEnumMediaTypes::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&m_cRef)); }
-
-STDMETHODIMP_(ULONG) CEnumMediaTypes::Release() {
-  LONG count = InterlockedDecrement(&m_cRef);
-  if (count == 0) {
-    delete this;
-    return 0;
-  }
-  return static_cast<ULONG>(count);
-}
 
 // --- IEnumMediaTypes ---
 
@@ -86,9 +60,5 @@ STDMETHODIMP CEnumMediaTypes::Clone(IEnumMediaTypes** clone) {
   if (!clone) return E_POINTER;
   *clone = nullptr;
   if (!InSync()) return VFW_E_ENUM_OUT_OF_SYNC;
-  auto* copy = new (std::nothrow) CEnumMediaTypes(m_pPin, this);
-  if (!copy) return E_OUTOFMEMORY;
-  copy->AddRef();
-  *clone = copy;
-  return S_OK;
+  return NewStandalone<CEnumMediaTypes>(clone, m_pPin, this);
 }

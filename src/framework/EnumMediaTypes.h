@@ -11,17 +11,12 @@
 
 class CBasePin;
 
-class CEnumMediaTypes : public IEnumMediaTypes, public CBaseObject {
+class CEnumMediaTypes : public CStandaloneUnknown<IEnumMediaTypes, IID_IEnumMediaTypes> {
  public:
   // Holds a reference on the pin (and so on its filter). `copyFrom` clones
   // another enumerator's position and version; null starts at the first type.
   CEnumMediaTypes(CBasePin* pin, const CEnumMediaTypes* copyFrom);
-  virtual ~CEnumMediaTypes();
-
-  // IUnknown
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
+  ~CEnumMediaTypes() override;
 
   // IEnumMediaTypes
   // Each returned type is task memory owned by the caller (DeleteMediaType).
@@ -37,5 +32,4 @@ class CEnumMediaTypes : public IEnumMediaTypes, public CBaseObject {
   CBasePin* m_pPin;
   int m_Position;
   LONG m_Version;
-  volatile LONG m_cRef = 0;
 };

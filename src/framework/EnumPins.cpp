@@ -7,7 +7,7 @@
 #include "framework/BasePin.h"
 
 CEnumPins::CEnumPins(CBaseFilter* filter, const CEnumPins* copyFrom)
-    : CBaseObject(L"Pin enumerator"), m_pFilter(filter) {
+    : CStandaloneUnknown(L"Pin enumerator"), m_pFilter(filter) {
   m_pFilter->AddRef();
   if (copyFrom) {
     m_Position = copyFrom->m_Position;
@@ -27,30 +27,6 @@ CEnumPins::CEnumPins(CBaseFilter* filter, const CEnumPins* copyFrom)
 }
 
 CEnumPins::~CEnumPins() { m_pFilter->Release(); }
-
-// --- IUnknown ---
-
-STDMETHODIMP CEnumPins::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IEnumPins)) {
-    *out = static_cast<IEnumPins*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) CEnumPins::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&m_cRef)); }
-
-STDMETHODIMP_(ULONG) CEnumPins::Release() {
-  LONG count = InterlockedDecrement(&m_cRef);
-  if (count == 0) {
-    delete this;
-    return 0;
-  }
-  return static_cast<ULONG>(count);
-}
 
 // --- walking ---
 
@@ -115,12 +91,6 @@ STDMETHODIMP CEnumPins::Reset() {
 }
 
 STDMETHODIMP CEnumPins::Clone(IEnumPins** clone) {
-  if (!clone) return E_POINTER;
-  *clone = nullptr;
   CAutoLock lock(m_pFilter->pStateLock());
-  auto* copy = new (std::nothrow) CEnumPins(m_pFilter, this);
-  if (!copy) return E_OUTOFMEMORY;
-  copy->AddRef();
-  *clone = copy;
-  return S_OK;
+  return NewStandalone<CEnumPins>(clone, m_pFilter, this);
 }

@@ -12,16 +12,11 @@
 class CBaseFilter;
 class CBasePin;
 
-class CEnumPins : public IEnumPins, public CBaseObject {
+class CEnumPins : public CStandaloneUnknown<IEnumPins, IID_IEnumPins> {
  public:
   // Holds a reference on the filter. `copyFrom` clones another enumerator's place.
   CEnumPins(CBaseFilter* filter, const CEnumPins* copyFrom);
-  virtual ~CEnumPins();
-
-  // IUnknown
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-  STDMETHODIMP_(ULONG) AddRef() override;
-  STDMETHODIMP_(ULONG) Release() override;
+  ~CEnumPins() override;
 
   // IEnumPins: each returned pin carries a reference for the caller.
   STDMETHODIMP Next(ULONG count, IPin** pins, ULONG* fetched) override;
@@ -39,5 +34,4 @@ class CEnumPins : public IEnumPins, public CBaseObject {
   int m_PinCount = 0;
   LONG m_Version = 0;
   std::vector<CBasePin*> m_Returned;  // identity only, never dereferenced
-  volatile LONG m_cRef = 0;
 };

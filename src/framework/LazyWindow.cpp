@@ -3,7 +3,7 @@
 #include <ctime>
 #include <cwchar>
 
-#include "module/Log.h"
+#include "base/Log.h"
 
 namespace Tessel {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <uuids.h>
 
-#include "module/Log.h"
+#include "base/Log.h"
 
 namespace telvor {
 namespace {

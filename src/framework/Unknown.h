@@ -23,6 +23,9 @@
 #include <windows.h>
 #include <unknwn.h>
 
+#include <new>
+#include <utility>
+
 class CBaseObject {
  public:
   explicit CBaseObject(const wchar_t* name);
@@ -68,6 +71,51 @@ class CUnknown : public INonDelegatingUnknown, public CBaseObject {
  private:
   LPUNKNOWN m_pUnknown;
 };
+
+// The IUnknown of an object that is never aggregated and answers for IUnknown
+// and one interface (enumerators, class objects); its last Release deletes it.
+template <typename Interface, const IID& kInterfaceId>
+class CStandaloneUnknown : public Interface, public CBaseObject {
+ public:
+  explicit CStandaloneUnknown(const wchar_t* name) : CBaseObject(name) {}
+  virtual ~CStandaloneUnknown() = default;
+
+  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, kInterfaceId)) {
+      *out = static_cast<Interface*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&m_cRef)); }
+  STDMETHODIMP_(ULONG) Release() override {
+    const LONG count = InterlockedDecrement(&m_cRef);
+    if (count == 0) {
+      delete this;
+      return 0;
+    }
+    return static_cast<ULONG>(count);
+  }
+
+ private:
+  volatile LONG m_cRef = 0;
+};
+
+// Creates an object for an output argument: *out gets it with one reference,
+// or null and E_OUTOFMEMORY.
+template <typename Object, typename Interface, typename... Args>
+HRESULT NewStandalone(Interface** out, Args&&... args) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  auto* object = new (std::nothrow) Object(std::forward<Args>(args)...);
+  if (!object) return E_OUTOFMEMORY;
+  object->AddRef();
+  *out = object;
+  return S_OK;
+}
 
 // Stores `unknown` in *out with a reference added: the usual tail of a
 // NonDelegatingQueryInterface branch. E_POINTER for a null out.

@@ -1,6 +1,7 @@
 // Colour conversion and repacking between BGRA, BGR, YUY2 and planar 4:2:0.
 // Each primitive checks everything before it writes, then walks rows; the
 // row functions of the selected variant do the work.
+#include "compat/compat.h"
 #include "imaging/PixelTables.h"
 
 using namespace telvor::imaging;
@@ -20,7 +21,58 @@ PxStatus Check(bool pointersOk, PxSize size, std::int32_t minWidth, std::int32_t
 
 bool PlanesOk(const std::uint8_t* const planes[3]) { return planes && planes[0] && planes[1] && planes[2]; }
 
-PxStatus EvenPartStatus(PxSize size) {
+// The walkers are forced inline, so each primitive compiles to the one
+// function it was when written out by hand.
+
+// One packed row in, one packed row out.
+template <typename RowFn, typename... Extra>
+TELVOR_FORCE_INLINE PxStatus PackedToPacked(RowFn* const (&table)[kPxLevelCount], const std::uint8_t* src,
+                                            std::int32_t srcStride, std::uint8_t* dst, std::int32_t dstStride,
+                                            PxSize size, std::int32_t minWidth, Extra... extra) {
+  if (PxStatus s = Check(src && dst, size, minWidth, 1)) return s;
+  RowFn* row = Variant(table);
+  for (std::int32_t y = 0; y < size.height; ++y) {
+    row(At(src, srcStride, y), At(dst, dstStride, y), size.width, extra...);
+  }
+  return kPxOk;
+}
+
+// Two packed rows in, two luma rows and one row of each chroma plane out; a
+// last odd row or column is left alone.
+template <typename RowsFn>
+TELVOR_FORCE_INLINE PxStatus PackedToPlanar(RowsFn* const (&table)[kPxLevelCount], const std::uint8_t* src,
+                                            std::int32_t srcStride, std::uint8_t* const dst[3],
+                                            const std::int32_t dstStride[3], PxSize size) {
+  if (PxStatus s = Check(src && PlanesOk(dst) && dstStride, size, 2, 2)) return s;
+  RowsFn* rows = Variant(table);
+  const std::int32_t width = size.width & ~1;
+  for (std::int32_t y = 0; y + 1 < size.height; y += 2) {
+    rows(At(src, srcStride, y), At(src, srcStride, y + 1), At(dst[0], dstStride[0], y),
+         At(dst[0], dstStride[0], y + 1), At(dst[1], dstStride[1], y / 2), At(dst[2], dstStride[2], y / 2), width);
+  }
+  return kPxOk;
+}
+
+// Planar 4:2:0 in, one packed row out, each chroma row serving two rows; a
+// last odd row or column is left alone.
+template <typename RowFn, typename... Extra>
+TELVOR_FORCE_INLINE PxStatus PlanarToPacked(RowFn* const (&table)[kPxLevelCount], const std::uint8_t* const src[3],
+                                            const std::int32_t srcStride[3], std::uint8_t* dst,
+                                            std::int32_t dstStride, PxSize size, Extra... extra) {
+  if (PxStatus s = Check(PlanesOk(src) && srcStride && dst, size, 2, 2)) return s;
+  RowFn* row = Variant(table);
+  const std::int32_t width = size.width & ~1;
+  for (std::int32_t y = 0; y < (size.height & ~1); ++y) {
+    row(At(src[0], srcStride[0], y), At(src[1], srcStride[1], y / 2), At(src[2], srcStride[2], y / 2),
+        At(dst, dstStride, y), width, extra...);
+  }
+  return kPxOk;
+}
+
+// A 4:2:0 conversion that went through has left an odd last row or column
+// alone; its callers say so.
+PxStatus EvenPart(PxStatus status, PxSize size) {
+  if (status) return status;
   return ((size.width | size.height) & 1) ? kPxOddSizeNotConverted : kPxOk;
 }
 
@@ -28,92 +80,45 @@ PxStatus EvenPartStatus(PxSize size) {
 
 PxStatus PxBgraToBgr(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* dst, std::int32_t dstStride,
                      PxSize size) {
-  if (PxStatus s = Check(src && dst, size, 1, 1)) return s;
-  BgraToBgrRowFn* row = Variant(kBgraToBgrRow);
-  for (std::int32_t y = 0; y < size.height; ++y) row(At(src, srcStride, y), At(dst, dstStride, y), size.width);
-  return kPxOk;
+  return PackedToPacked(kBgraToBgrRow, src, srcStride, dst, dstStride, size, 1);
 }
 
 PxStatus PxBgraToYuy2(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* dst, std::int32_t dstStride,
                       PxSize size) {
-  if (PxStatus s = Check(src && dst, size, 2, 1)) return s;
-  BgraToYuy2RowFn* row = Variant(kBgraToYuy2Row);
-  for (std::int32_t y = 0; y < size.height; ++y) row(At(src, srcStride, y), At(dst, dstStride, y), size.width);
-  return kPxOk;
+  return PackedToPacked(kBgraToYuy2Row, src, srcStride, dst, dstStride, size, 2);
 }
 
 PxStatus PxBgraToI420(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* const dst[3],
                       const std::int32_t dstStride[3], PxSize size) {
-  if (PxStatus s = Check(src && PlanesOk(dst) && dstStride, size, 2, 2)) return s;
-  BgraToI420RowsFn* rows = Variant(kBgraToI420Rows);
-  const std::int32_t width = size.width & ~1;
-  for (std::int32_t y = 0; y + 1 < size.height; y += 2) {
-    rows(At(src, srcStride, y), At(src, srcStride, y + 1), At(dst[0], dstStride[0], y),
-         At(dst[0], dstStride[0], y + 1), At(dst[1], dstStride[1], y / 2), At(dst[2], dstStride[2], y / 2), width);
-  }
-  return EvenPartStatus(size);
+  return EvenPart(PackedToPlanar(kBgraToI420Rows, src, srcStride, dst, dstStride, size), size);
 }
 
 PxStatus PxYuy2ToYv12(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* const dst[3],
                       const std::int32_t dstStride[3], PxSize size) {
-  if (PxStatus s = Check(src && PlanesOk(dst) && dstStride, size, 2, 2)) return s;
-  Yuy2ToYv12RowsFn* rows = Variant(kYuy2ToYv12Rows);
-  const std::int32_t width = size.width & ~1;
-  for (std::int32_t y = 0; y + 1 < size.height; y += 2) {
-    rows(At(src, srcStride, y), At(src, srcStride, y + 1), At(dst[0], dstStride[0], y),
-         At(dst[0], dstStride[0], y + 1), At(dst[1], dstStride[1], y / 2), At(dst[2], dstStride[2], y / 2), width);
-  }
-  return kPxOk;
+  return PackedToPlanar(kYuy2ToYv12Rows, src, srcStride, dst, dstStride, size);
 }
 
 PxStatus PxYuy2ToBgr(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* dst, std::int32_t dstStride,
                      PxSize size) {
-  if (PxStatus s = Check(src && dst, size, 2, 1)) return s;
-  Yuy2ToBgrRowFn* row = Variant(kYuy2ToBgrRow);
-  for (std::int32_t y = 0; y < size.height; ++y) row(At(src, srcStride, y), At(dst, dstStride, y), size.width);
-  return kPxOk;
+  return PackedToPacked(kYuy2ToBgrRow, src, srcStride, dst, dstStride, size, 2);
 }
 
 PxStatus PxYuy2ToBgra(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* dst, std::int32_t dstStride,
                       PxSize size, std::uint8_t alpha) {
-  if (PxStatus s = Check(src && dst, size, 2, 1)) return s;
-  Yuy2ToBgraRowFn* row = Variant(kYuy2ToBgraRow);
-  for (std::int32_t y = 0; y < size.height; ++y) row(At(src, srcStride, y), At(dst, dstStride, y), size.width, alpha);
-  return kPxOk;
+  return PackedToPacked(kYuy2ToBgraRow, src, srcStride, dst, dstStride, size, 2, alpha);
 }
 
 PxStatus PxYv12ToYuy2(const std::uint8_t* const src[3], const std::int32_t srcStride[3], std::uint8_t* dst,
                       std::int32_t dstStride, PxSize size) {
-  if (PxStatus s = Check(PlanesOk(src) && srcStride && dst, size, 2, 2)) return s;
-  Yv12ToYuy2RowFn* row = Variant(kYv12ToYuy2Row);
-  const std::int32_t width = size.width & ~1;
-  for (std::int32_t y = 0; y < (size.height & ~1); ++y) {
-    row(At(src[0], srcStride[0], y), At(src[1], srcStride[1], y / 2), At(src[2], srcStride[2], y / 2),
-        At(dst, dstStride, y), width);
-  }
-  return kPxOk;
+  return PlanarToPacked(kYv12ToYuy2Row, src, srcStride, dst, dstStride, size);
 }
 
 PxStatus PxI420ToBgr(const std::uint8_t* const src[3], const std::int32_t srcStride[3], std::uint8_t* dst,
                      std::int32_t dstStride, PxSize size) {
-  if (PxStatus s = Check(PlanesOk(src) && srcStride && dst, size, 2, 2)) return s;
-  I420ToBgrRowFn* row = Variant(kI420ToBgrRow);
-  const std::int32_t width = size.width & ~1;
-  for (std::int32_t y = 0; y < (size.height & ~1); ++y) {
-    row(At(src[0], srcStride[0], y), At(src[1], srcStride[1], y / 2), At(src[2], srcStride[2], y / 2),
-        At(dst, dstStride, y), width);
-  }
-  return EvenPartStatus(size);
+  return EvenPart(PlanarToPacked(kI420ToBgrRow, src, srcStride, dst, dstStride, size), size);
 }
 
 PxStatus PxI420ToBgra(const std::uint8_t* const src[3], const std::int32_t srcStride[3], std::uint8_t* dst,
                       std::int32_t dstStride, PxSize size, std::uint8_t alpha) {
-  if (PxStatus s = Check(PlanesOk(src) && srcStride && dst, size, 2, 2)) return s;
-  I420ToBgraRowFn* row = Variant(kI420ToBgraRow);
-  const std::int32_t width = size.width & ~1;
-  for (std::int32_t y = 0; y < (size.height & ~1); ++y) {
-    row(At(src[0], srcStride[0], y), At(src[1], srcStride[1], y / 2), At(src[2], srcStride[2], y / 2),
-        At(dst, dstStride, y), width, alpha);
-  }
-  return EvenPartStatus(size);
+  return EvenPart(PlanarToPacked(kI420ToBgraRow, src, srcStride, dst, dstStride, size, alpha), size);
 }

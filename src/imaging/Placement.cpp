@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "module/Log.h"
+#include "base/Log.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "base/Log.h"
 #include "imaging/Pixel.h"
-#include "module/Log.h"
 
 namespace {
 

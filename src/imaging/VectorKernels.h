@@ -1,7 +1,7 @@
 // Vector kernels written once over a traits class V that wraps one register
 // width (128-bit SSE4.1, 256-bit AVX2, 512-bit AVX-512BW). Every arithmetic
 // step works inside 128-bit lanes, exactly like the SSE form; the traits'
-// lane fix-ups (FixPack64, StoreInterleaved2, ...) restore memory order where a
+// lane fix-ups (FixPack64, Interleave2, ...) restore memory order where a
 // pack or an unpack has mixed the lanes of two registers.
 //
 // Included by the instruction-set files only. Everything here has internal
@@ -16,6 +16,15 @@
 #include "imaging/PixelRows.h"
 
 namespace {
+
+// Two registers unpacked from one pair (lo, hi), stored in memory order.
+template <class V>
+void StoreInterleaved2(void* p, typename V::Reg lo, typename V::Reg hi) {
+  typename V::Reg first, second;
+  V::Interleave2(lo, hi, &first, &second);
+  V::Store(p, first);
+  V::Store(static_cast<std::uint8_t*>(p) + V::kBytes, second);
+}
 
 // ---- Copies -----------------------------------------------------------------
 template <class V>
@@ -78,7 +87,7 @@ void Yv12ToYuy2Kernel(const std::uint8_t* y, const std::uint8_t* cr, const std::
   for (int x = 0; x < pixels; x += V::kBytes) {
     const auto luma = V::Load(y + x);
     const auto chroma = V::Unpacklo8(V::LoadHalfSpread(cb + x / 2), V::LoadHalfSpread(cr + x / 2));
-    V::StoreInterleaved2(dst + 2 * x, V::Unpacklo8(luma, chroma), V::Unpackhi8(luma, chroma));
+    StoreInterleaved2<V>(dst + 2 * x, V::Unpacklo8(luma, chroma), V::Unpackhi8(luma, chroma));
   }
 }
 

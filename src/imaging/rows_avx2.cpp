@@ -60,12 +60,6 @@ struct Avx2 {
     *first = _mm256_permute2x128_si256(lo, hi, 0x20);
     *second = _mm256_permute2x128_si256(lo, hi, 0x31);
   }
-  static void StoreInterleaved2(void* p, Reg lo, Reg hi) {
-    Reg a, b;
-    Interleave2(lo, hi, &a, &b);
-    Store(p, a);
-    Store(static_cast<std::uint8_t*>(p) + kBytes, b);
-  }
   // out[j] lane i = in[(2j + i) % 4] lane (2j + i) / 4.
   static void Transpose4(const Reg in[4], Reg out[4]) {
     Interleave2(in[0], in[1], &out[0], &out[2]);

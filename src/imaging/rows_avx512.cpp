@@ -58,12 +58,6 @@ struct Avx512 {
     *first = _mm512_permutex2var_epi64(lo, _mm512_setr_epi64(0, 1, 8, 9, 2, 3, 10, 11), hi);
     *second = _mm512_permutex2var_epi64(lo, _mm512_setr_epi64(4, 5, 12, 13, 6, 7, 14, 15), hi);
   }
-  static void StoreInterleaved2(void* p, Reg lo, Reg hi) {
-    Reg a, b;
-    Interleave2(lo, hi, &a, &b);
-    Store(p, a);
-    Store(static_cast<std::uint8_t*>(p) + kBytes, b);
-  }
   // out[j] lane i = in[i] lane j.
   static void Transpose4(const Reg in[4], Reg out[4]) {
     const Reg t0 = _mm512_shuffle_i64x2(in[0], in[1], 0x44), t1 = _mm512_shuffle_i64x2(in[0], in[1], 0xee);

@@ -52,10 +52,6 @@ struct Sse41 {
     *first = lo;
     *second = hi;
   }
-  static void StoreInterleaved2(void* p, Reg lo, Reg hi) {
-    Store(p, lo);
-    Store(static_cast<std::uint8_t*>(p) + kBytes, hi);
-  }
   static void Transpose4(const Reg in[4], Reg out[4]) {
     for (int i = 0; i < 4; ++i) out[i] = in[i];
   }

@@ -4,8 +4,8 @@
 
 #include <cwchar>
 
+#include "base/Log.h"
 #include "module/ClassObjects.h"
-#include "module/Log.h"
 #include "module/SettingsKeys.h"
 #include "module/ZentraSettings.h"
 

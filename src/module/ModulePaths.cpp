@@ -3,7 +3,7 @@
 #include <cwchar>
 #include <string>
 
-#include "module/Log.h"
+#include "base/Log.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 
 #include <new>
 
+#include "base/Log.h"
 #include "framework/ClassFactory.h"
 #include "module/CameraTable.h"
-#include "module/Log.h"
 #include "module/ModulePaths.h"
 #include "telvor_version.h"
 

@@ -6,10 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "base/Handle.h"
+#include "base/Log.h"
 #include "framework/ClassFactory.h"
 #include "framework/ComPtr.h"
 #include "module/CameraTable.h"
-#include "module/Log.h"
 
 namespace {
 
@@ -59,20 +60,6 @@ std::wstring ClassKeyPath(const CLSID& clsid) {
   return std::wstring(L"CLSID\\") + text;
 }
 
-class RegistryKey {
- public:
-  RegistryKey() = default;
-  ~RegistryKey() {
-    if (key_) RegCloseKey(key_);
-  }
-  RegistryKey(const RegistryKey&) = delete;
-  RegistryKey& operator=(const RegistryKey&) = delete;
-  HKEY* Receive() { return &key_; }
-  HKEY get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
 
 LONG SetText(HKEY key, const wchar_t* name, const std::wstring& value) {
   return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
@@ -80,19 +67,19 @@ LONG SetText(HKEY key, const wchar_t* name, const std::wstring& value) {
 }
 
 HRESULT WriteServerEntry(const CFactoryTemplate& entry, const std::wstring& modulePath) {
-  RegistryKey classKey;
+  telvor::RegistryKey classKey;
   LONG status = RegCreateKeyExW(HKEY_CLASSES_ROOT, ClassKeyPath(*entry.m_ClsID).c_str(), 0, nullptr, 0, KEY_WRITE,
-                                nullptr, classKey.Receive(), nullptr);
+                                nullptr, classKey.Put(), nullptr);
   if (status != ERROR_SUCCESS) return FromStatus(status);
-  status = SetText(classKey.get(), nullptr, entry.m_Name);
+  status = SetText(classKey.Get(), nullptr, entry.m_Name);
   if (status != ERROR_SUCCESS) return FromStatus(status);
-  RegistryKey serverKey;
-  status = RegCreateKeyExW(classKey.get(), L"InprocServer32", 0, nullptr, 0, KEY_WRITE, nullptr, serverKey.Receive(),
+  telvor::RegistryKey serverKey;
+  status = RegCreateKeyExW(classKey.Get(), L"InprocServer32", 0, nullptr, 0, KEY_WRITE, nullptr, serverKey.Put(),
                            nullptr);
   if (status != ERROR_SUCCESS) return FromStatus(status);
-  status = SetText(serverKey.get(), nullptr, modulePath);
+  status = SetText(serverKey.Get(), nullptr, modulePath);
   if (status != ERROR_SUCCESS) return FromStatus(status);
-  return FromStatus(SetText(serverKey.get(), L"ThreadingModel", L"Both"));
+  return FromStatus(SetText(serverKey.Get(), L"ThreadingModel", L"Both"));
 }
 
 // Depth first; a key that cannot be opened is left alone.

@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "module/Log.h"
+#include "base/Handle.h"
+#include "base/Log.h"
 #include "module/ModulePaths.h"
 #include "module/SettingsKeys.h"
 
@@ -107,124 +108,116 @@ int ProfileInteger(std::wstring text, int defaultValue) {
   return static_cast<int>(negative ? 0u - value : value);
 }
 
-// HKCU\Software\TELVOR\<file name>\CONFIG for the file that would have been
-// used, created on first use (reads create it too). Open for one operation.
-class ConfigKey {
- public:
-  explicit ConfigKey(const wchar_t* filePath) {
-    const std::wstring subKey = std::wstring(kRegistryRoot) + FileNameOf(filePath) + L"\\" + settings::kSection;
-    const LONG error = RegCreateKeyExW(HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr, 0,
-                                       KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_, nullptr);
-    if (error != ERROR_SUCCESS) TELVOR_RAISE_COM_ERROR(FromWin32(error), kUnit);
-  }
-  ~ConfigKey() { RegCloseKey(key_); }
-  ConfigKey(const ConfigKey&) = delete;
-  ConfigKey& operator=(const ConfigKey&) = delete;
-  HKEY get() const { return key_; }
+// Every failure below is logged once, where it happens, and answered with its
+// HRESULT; the public functions turn any failure into the default.
 
- private:
-  HKEY key_ = nullptr;
-};
-
-void RequireKeyName(const wchar_t* key) {
-  // A missing name would make the profile functions list or delete the whole section.
-  if (!key || !*key) TELVOR_RAISE_COM_ERROR(E_INVALIDARG, kUnit);
+// Opens HKCU\Software\TELVOR\<file name>\CONFIG for the file that would have
+// been used, created on first use (reads create it too), for one operation.
+HRESULT OpenConfigKey(const wchar_t* filePath, telvor::RegistryKey* key) {
+  const std::wstring subKey = std::wstring(kRegistryRoot) + FileNameOf(filePath) + L"\\" + settings::kSection;
+  HKEY opened = nullptr;
+  const LONG error = RegCreateKeyExW(HKEY_CURRENT_USER, subKey.c_str(), 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                                     nullptr, &opened, nullptr);
+  if (error != ERROR_SUCCESS) return TELVOR_COM_ERROR(FromWin32(error), kUnit);
+  key->Reset(opened);
+  return S_OK;
 }
 
-// Stores the REG_SZ value into out (kRegistryTextChars); returns its length.
-int ReadRegistryText(HKEY key, const wchar_t* name, wchar_t* out) {
+HRESULT CheckKeyName(const wchar_t* key) {
+  // A missing name would make the profile functions list or delete the whole section.
+  return key && *key ? S_OK : TELVOR_COM_ERROR(E_INVALIDARG, kUnit);
+}
+
+// Stores the REG_SZ value into out (kRegistryTextChars) and its length into *length.
+HRESULT ReadRegistryText(HKEY key, const wchar_t* name, wchar_t* out, int* length) {
   wchar_t text[kRegistryTextChars];
   DWORD type = 0;
   DWORD bytes = sizeof(text);
   const LONG error = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &bytes);
-  if (error != ERROR_SUCCESS) TELVOR_RAISE_COM_ERROR(FromWin32(error), kUnit);
-  if (type != REG_SZ) TELVOR_RAISE_COM_ERROR(E_INVALIDARG, kUnit);
+  if (error != ERROR_SUCCESS) return TELVOR_COM_ERROR(FromWin32(error), kUnit);
+  if (type != REG_SZ) return TELVOR_COM_ERROR(E_INVALIDARG, kUnit);
   // The stored text need not carry its terminator; without one a full buffer
   // means the value was cut, which counts as too long.
   const size_t stored = bytes / sizeof(wchar_t);
-  const size_t length = wcsnlen(text, stored);
-  if (length >= static_cast<size_t>(kRegistryTextChars)) TELVOR_RAISE_COM_ERROR(FromWin32(ERROR_MORE_DATA), kUnit);
-  wmemcpy(out, text, length);
-  out[length] = L'\0';
-  return static_cast<int>(length);
+  const size_t count = wcsnlen(text, stored);
+  if (count >= static_cast<size_t>(kRegistryTextChars)) return TELVOR_COM_ERROR(FromWin32(ERROR_MORE_DATA), kUnit);
+  wmemcpy(out, text, count);
+  out[count] = L'\0';
+  *length = static_cast<int>(count);
+  return S_OK;
 }
 
-int ReadRegistryInt(HKEY key, const wchar_t* name) {
+HRESULT ReadRegistryInt(HKEY key, const wchar_t* name, int* value) {
   DWORD type = 0;
   DWORD bytes = 0;
   LONG error = RegQueryValueExW(key, name, nullptr, &type, nullptr, &bytes);
-  if (error != ERROR_SUCCESS) TELVOR_RAISE_COM_ERROR(FromWin32(error), kUnit);
+  if (error != ERROR_SUCCESS) return TELVOR_COM_ERROR(FromWin32(error), kUnit);
   if (type == REG_DWORD) {
-    DWORD value = 0;
-    bytes = sizeof(value);
-    error = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &bytes);
-    if (error != ERROR_SUCCESS) TELVOR_RAISE_COM_ERROR(FromWin32(error), kUnit);
-    if (type != REG_DWORD || bytes != sizeof(value)) TELVOR_RAISE_COM_ERROR(E_INVALIDARG, kUnit);
-    return static_cast<int>(value);
+    DWORD number = 0;
+    bytes = sizeof(number);
+    error = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&number), &bytes);
+    if (error != ERROR_SUCCESS) return TELVOR_COM_ERROR(FromWin32(error), kUnit);
+    if (type != REG_DWORD || bytes != sizeof(number)) return TELVOR_COM_ERROR(E_INVALIDARG, kUnit);
+    *value = static_cast<int>(number);
+    return S_OK;
   }
   // Integers the module writes itself (scale style, default size) arrive as
   // text; reading them back keeps a setting made without a settings file.
-  if (type != REG_SZ) TELVOR_RAISE_COM_ERROR(E_INVALIDARG, kUnit);
+  if (type != REG_SZ) return TELVOR_COM_ERROR(E_INVALIDARG, kUnit);
   wchar_t text[kRegistryTextChars];
-  ReadRegistryText(key, name, text);
-  int value = 0;
-  if (!ParseDecimal(text, &value)) TELVOR_RAISE_COM_ERROR(E_INVALIDARG, kUnit);
-  return value;
+  int length = 0;
+  const HRESULT hr = ReadRegistryText(key, name, text, &length);
+  if (FAILED(hr)) return hr;
+  if (!ParseDecimal(text, value)) return TELVOR_COM_ERROR(E_INVALIDARG, kUnit);
+  return S_OK;
 }
 
-void WriteRegistryText(HKEY key, const wchar_t* name, const wchar_t* value) {
+HRESULT WriteRegistryText(HKEY key, const wchar_t* name, const wchar_t* value) {
   const size_t length = wcslen(value);
-  if (length >= kRegistryTextChars) TELVOR_RAISE_COM_ERROR(E_INVALIDARG, kUnit);
+  if (length >= kRegistryTextChars) return TELVOR_COM_ERROR(E_INVALIDARG, kUnit);
   const DWORD bytes = static_cast<DWORD>((length + 1) * sizeof(wchar_t));
   const LONG error = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), bytes);
-  if (error != ERROR_SUCCESS) TELVOR_RAISE_COM_ERROR(FromWin32(error), kUnit);
+  return error == ERROR_SUCCESS ? S_OK : TELVOR_COM_ERROR(FromWin32(error), kUnit);
 }
 
 }  // namespace
 
 int GetConfigString(const wchar_t* iniPath, const wchar_t* key, const wchar_t* defaultValue, wchar_t* out) {
   if (!out) return 0;
-  try {
-    RequireKeyName(key);
+  if (SUCCEEDED(CheckKeyName(key))) {
     if (FilePresent(iniPath)) {
       return static_cast<int>(GetPrivateProfileStringW(settings::kSection, key, defaultValue ? defaultValue : L"", out,
                                                        kConfigTextChars, iniPath));
     }
-    ConfigKey config(iniPath);
-    return ReadRegistryText(config.get(), key, out);
-  } catch (const telvor::ComError&) {
-    CopyCut(defaultValue, out, kRegistryTextChars);
-    return 0;
+    telvor::RegistryKey config;
+    int length = 0;
+    if (SUCCEEDED(OpenConfigKey(iniPath, &config)) && SUCCEEDED(ReadRegistryText(config.Get(), key, out, &length))) {
+      return length;
+    }
   }
+  CopyCut(defaultValue, out, kRegistryTextChars);
+  return 0;
 }
 
 int GetConfigInt(const wchar_t* key, int defaultValue, const wchar_t* path) {
-  try {
-    RequireKeyName(key);
-    if (FilePresent(path)) {
-      return static_cast<int>(GetPrivateProfileIntW(settings::kSection, key, defaultValue, path));
-    }
-    ConfigKey config(path);
-    return ReadRegistryInt(config.get(), key);
-  } catch (const telvor::ComError&) {
-    return defaultValue;
-  }
+  if (FAILED(CheckKeyName(key))) return defaultValue;
+  if (FilePresent(path)) return static_cast<int>(GetPrivateProfileIntW(settings::kSection, key, defaultValue, path));
+  telvor::RegistryKey config;
+  int value = 0;
+  if (SUCCEEDED(OpenConfigKey(path, &config)) && SUCCEEDED(ReadRegistryInt(config.Get(), key, &value))) return value;
+  return defaultValue;
 }
 
 int SetConfigString(const wchar_t* iniPath, const wchar_t* key, const wchar_t* value) {
   if (!value) value = L"";  // a null value would delete the key from the file
-  try {
-    RequireKeyName(key);
-    if (FilePresent(iniPath)) {
-      if (WritePrivateProfileStringW(settings::kSection, key, value, iniPath)) return 1;
-      TELVOR_RAISE_COM_ERROR(FromWin32(static_cast<LONG>(GetLastError())), kUnit);
-    }
-    ConfigKey config(iniPath);
-    WriteRegistryText(config.get(), key, value);
-    return 1;
-  } catch (const telvor::ComError&) {
+  if (FAILED(CheckKeyName(key))) return 0;
+  if (FilePresent(iniPath)) {
+    if (WritePrivateProfileStringW(settings::kSection, key, value, iniPath)) return 1;
+    TELVOR_COM_ERROR(FromWin32(static_cast<LONG>(GetLastError())), kUnit);
     return 0;
   }
+  telvor::RegistryKey config;
+  return SUCCEEDED(OpenConfigKey(iniPath, &config)) && SUCCEEDED(WriteRegistryText(config.Get(), key, value)) ? 1 : 0;
 }
 
 int GetConfigString(const wchar_t* key, const wchar_t* defaultValue, wchar_t* out) {

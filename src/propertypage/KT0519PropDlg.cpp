@@ -5,7 +5,7 @@
 #include <cwchar>
 #include <new>
 
-#include "module/Log.h"
+#include "base/Log.h"
 #include "propertypage/PageResources.h"
 
 namespace {

@@ -15,8 +15,6 @@ ChannelKind MakeAudioKind() {
   ChannelKind kind = {};
   kind.unit = L"SharedAudio";
   kind.create_function = L"SharedAudio::Create";
-  kind.run_function = L"SharedAudio::Run";
-  kind.close_function = L"SharedAudio::Close";
   kind.thread_function = L"SharedAudio::ThreadProc";
   kind.mapping_name = L"KAVO.VCAM.A.SHARE.MEMORY.%02d";
   kind.mutex_name = L"KAVO.VCAM.A.MUTEX.%02d";

@@ -5,7 +5,7 @@
 #include <cwchar>
 #include <limits>
 
-#include "module/Log.h"
+#include "base/Log.h"
 
 namespace telvor {
 namespace {
@@ -79,7 +79,7 @@ bool SharedChannel::OpenPair(bool global) {
 // is closed at once: the marker must vanish with its producer.
 bool SharedChannel::ProducerMarkerExists() const {
   const std::wstring name = ChannelObjectName(kind_.producer_name, index, global_);
-  transport::Handle marker(OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
+  UniqueHandle marker(OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
   const DWORD error = marker ? ERROR_SUCCESS : GetLastError();
   return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
@@ -151,18 +151,10 @@ bool SharedChannel::Run() {
   HANDLE waits[2] = {ack_event_.Get(), thread_.Get()};
   const DWORD result = WaitForMultipleObjects(2, waits, FALSE, kCommandTimeoutMs);
   if (result == WAIT_OBJECT_0) return true;
+  // The owner logs the failure with this error; a reader that ended logged why.
   const DWORD wait_error = GetLastError();
   command_ = previous;
-  if (result == WAIT_OBJECT_0 + 1) {
-    TELVOR_ERROR_AT(kind_.unit, kind_.run_function) << L"reader thread has already ended";
-    SetLastError(ERROR_INVALID_STATE);
-  } else if (result == WAIT_TIMEOUT) {
-    TELVOR_ERROR_AT(kind_.unit, kind_.run_function) << L"no acknowledgement within " << kCommandTimeoutMs << L" ms";
-    SetLastError(ERROR_TIMEOUT);
-  } else {
-    TELVOR_ERROR_AT(kind_.unit, kind_.run_function) << L"WaitForMultipleObjects failed, err=" << wait_error;
-    SetLastError(wait_error);
-  }
+  SetLastError(result == WAIT_OBJECT_0 + 1 ? ERROR_INVALID_STATE : result == WAIT_TIMEOUT ? ERROR_TIMEOUT : wait_error);
   return false;
 }
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "transport/Handle.h"
+#include "base/Handle.h"
 #include "transport/SlotHeader.h"
 
 namespace telvor {
@@ -21,8 +21,6 @@ class SharedChannel;
 struct ChannelKind {
   const wchar_t* unit;             // log unit: "SharedVideo" / "SharedAudio"
   const wchar_t* create_function;  // "SharedVideo::Create", ...
-  const wchar_t* run_function;
-  const wchar_t* close_function;
   const wchar_t* thread_function;
   const wchar_t* mapping_name;  // printf pattern taking the camera index
   const wchar_t* mutex_name;
@@ -143,18 +141,18 @@ class SharedChannel {
   const std::uint8_t* Slot(std::uint32_t slot) const;
 
   const ChannelKind& kind_;
-  transport::Handle mapping_;
-  transport::Handle mutex_;
-  transport::MappedView view_;
+  UniqueHandle mapping_;
+  UniqueHandle mutex_;
+  MappedView view_;
   std::size_t view_size_ = 0;
   bool global_ = false;         // the namespace both objects came from
   bool producer_marked_ = false;
-  transport::Handle thread_;
-  transport::Handle command_event_;
-  transport::Handle ack_event_;
+  UniqueHandle thread_;
+  UniqueHandle command_event_;
+  UniqueHandle ack_event_;
   // Consumer to reader: "let go of the mutex now" and "I have had my turn".
-  transport::Handle slots_wanted_event_;
-  transport::Handle slots_taken_event_;
+  UniqueHandle slots_wanted_event_;
+  UniqueHandle slots_taken_event_;
   std::atomic<int> slot_requests_{0};
   // Open while the reader sleeps holding the mutex; consumers that find it
   // open hold lease_lock_ shared, and the reader closes it exclusively.

@@ -13,8 +13,6 @@ ChannelKind MakeVideoKind() {
   ChannelKind kind = {};
   kind.unit = L"SharedVideo";
   kind.create_function = L"SharedVideo::Create";
-  kind.run_function = L"SharedVideo::Run";
-  kind.close_function = L"SharedVideo::Close";
   kind.thread_function = L"SharedVideo::ThreadProc";
   kind.mapping_name = L"KAVO.VCAM.V.SHARE.MEMORY.%02d";
   kind.mutex_name = L"KAVO.VCAM.V.MUTEX.%02d";

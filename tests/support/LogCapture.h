@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "module/Log.h"
+#include "base/Log.h"
 
 namespace telvor::test {
 

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "transport/Handle.h"
+#include "base/Handle.h"
 #include "transport/SharedChannel.h"
 #include "transport/SlotHeader.h"
 
@@ -31,7 +31,7 @@ class Security {
   SECURITY_ATTRIBUTES* Get() { return descriptor_.Get() ? &attributes_ : nullptr; }
 
  private:
-  transport::LocalMemory<PSECURITY_DESCRIPTOR> descriptor_;
+  LocalMemory<PSECURITY_DESCRIPTOR> descriptor_;
   SECURITY_ATTRIBUTES attributes_ = {sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
 };
 
@@ -59,9 +59,9 @@ class FakeRing {
 
  private:
   std::size_t bytes_;
-  transport::Handle mapping_;
-  transport::Handle mutex_;
-  transport::MappedView view_;
+  UniqueHandle mapping_;
+  UniqueHandle mutex_;
+  MappedView view_;
 };
 
 }  // namespace telvor::test

@@ -51,7 +51,7 @@ void ExpectOrderedWithTimes(Recorder& recorder, double seconds_per_item) {
 TEST(CrossProcess, ReadersFollowProducerRestartedAfterDyingWithTheMutex) {
   const int camera = kCamera + 1;
   const std::wstring holding_name = L"TELVOR.TEST.HOLDING." + std::to_wstring(camera);
-  transport::Handle holding(CreateEventW(nullptr, TRUE, FALSE, holding_name.c_str()));
+  UniqueHandle holding(CreateEventW(nullptr, TRUE, FALSE, holding_name.c_str()));
   LogCapture log;
   Reading<SharedVideo> video(camera);
   Reading<SharedAudio> audio(camera);
@@ -96,10 +96,10 @@ TEST(ProducerLibrary, RefusesBadFormats) {
 std::wstring UserSid() {
   HANDLE token = nullptr;
   OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
-  const transport::Handle holder(token);
+  const UniqueHandle holder(token);
   alignas(TOKEN_USER) BYTE user[256];
   DWORD length = 0;
-  transport::LocalMemory<wchar_t*> text;
+  LocalMemory<wchar_t*> text;
   const bool known = GetTokenInformation(token, TokenUser, user, sizeof user, &length) &&
                      ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, text.Put());
   return known ? text.Get() : L"?";
@@ -110,7 +110,7 @@ constexpr SECURITY_INFORMATION kOwnerAndDacl = OWNER_SECURITY_INFORMATION | DACL
 // Owner and access list as the system writes them in SDDL, so that a read-back
 // descriptor and an expected one compare as text whatever the writer abbreviates.
 std::wstring SddlOf(PSECURITY_DESCRIPTOR descriptor) {
-  transport::LocalMemory<wchar_t*> text;
+  LocalMemory<wchar_t*> text;
   if (!descriptor ||
       !ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, kOwnerAndDacl, text.Put(),
                                                             nullptr)) {
@@ -120,14 +120,14 @@ std::wstring SddlOf(PSECURITY_DESCRIPTOR descriptor) {
 }
 
 std::wstring Canonical(const std::wstring& sddl) {
-  transport::LocalMemory<PSECURITY_DESCRIPTOR> descriptor;
+  LocalMemory<PSECURITY_DESCRIPTOR> descriptor;
   ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, descriptor.Put(), nullptr);
   return SddlOf(descriptor.Get());
 }
 
 std::wstring DescriptorOf(HANDLE object) {
-  transport::Handle holder(object);
-  transport::LocalMemory<PSECURITY_DESCRIPTOR> descriptor;
+  UniqueHandle holder(object);
+  LocalMemory<PSECURITY_DESCRIPTOR> descriptor;
   GetSecurityInfo(object, SE_KERNEL_OBJECT, kOwnerAndDacl, nullptr, nullptr, nullptr, nullptr, descriptor.Put());
   return SddlOf(descriptor.Get());
 }
@@ -172,7 +172,7 @@ TEST(ProducerLibrary, NamesAreHeldByTheProducerAlone) {
                    {false, other_owner.c_str()}, {true, L"O:SYD:P"}};
   for (const auto& squatter : squatters) {
     const std::size_t row = &squatter - squatters;
-    transport::Handle taken(
+    UniqueHandle taken(
         squatter.mapping
             ? CreateFileMappingW(INVALID_HANDLE_VALUE, Security(squatter.sddl).Get(), PAGE_READWRITE, 0,
                                  RingBytes(kVideoSlotCount, 64 * 48 * 2), name(kVideoNames.mapping).c_str())

@@ -44,7 +44,7 @@ TEST(ChannelNames, MappingAndMutexComeFromOneNamespace) {
                      {kMapping, kBoth, 8192}, {kMutex, kBoth, 8192}, {kBoth, kMapping, 4096}, {kBoth, kBoth, 4096}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "case " << &c - cases);
-    std::vector<transport::Handle> objects;
+    std::vector<UniqueHandle> objects;
     for (bool global : {false, true}) {
       const int which = global ? c.global : c.local;
       if (which & kMapping) {
@@ -186,6 +186,8 @@ TEST(ChannelLifecycle, SecondRunDoesNotSignalAndRunAfterReaderEndedFailsFast) {
   EXPECT_FALSE(refused.channel.Run());
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_STATE));
   EXPECT_LT(GetTickCount() - start, 1000u);
+  // The cause was logged when the reader ended; the owner reports the failed Run.
+  EXPECT_EQ(log.Count(L"[TELVOR][ERROR]"), 1u);
   ExpectClosesQuickly(refused.channel);
 }
 

@@ -13,8 +13,8 @@
 #include "Device.h"
 #include "FrameSaver.h"
 #include "Report.h"
+#include "base/Handle.h"
 #include "telvor_producer.h"
-#include "transport/Handle.h"
 
 namespace {
 
@@ -180,7 +180,7 @@ int MeasureClock(const CaptureOptions& o) {
   const double fps = o.fps > 0 ? o.fps : 30;
   const auto period = static_cast<REFERENCE_TIME>(kTicksPerSecond / fps + 0.5);
   const auto count = static_cast<std::size_t>(o.duration_s * kTicksPerSecond / static_cast<double>(period));
-  telvor::transport::Handle semaphore(CreateSemaphoreW(nullptr, 0, 0x7fffffff, nullptr));
+  UniqueHandle semaphore(CreateSemaphoreW(nullptr, 0, 0x7fffffff, nullptr));
   if (!semaphore) return Failure("cannot create a semaphore", HRESULT_FROM_WIN32(GetLastError()));
   REFERENCE_TIME now = 0;
   DWORD_PTR cookie = 0;

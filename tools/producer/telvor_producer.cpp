@@ -12,16 +12,15 @@
 #include <string>
 #include <vector>
 
-#include "transport/Handle.h"
+#include "base/Handle.h"
 #include "transport/SharedChannel.h"
 #include "transport/SlotHeader.h"
 
 using telvor::RingBytes;
 using telvor::SlotHeader;
 using telvor::kSlotHeaderSize;
-using telvor::transport::Handle;
-using telvor::transport::LocalMemory;
-using telvor::transport::MappedView;
+using telvor::LocalMemory;
+using telvor::MappedView;
 
 struct telvor_channel {
   const wchar_t* kind = L"";  // "video" / "audio", for messages
@@ -30,9 +29,9 @@ struct telvor_channel {
   std::uint32_t capacity = 0;
   std::size_t sequence_offset = 0;
   std::size_t timestamp_offset = 0;
-  Handle owner;  // exists exactly as long as this producer does
-  Handle mutex;
-  Handle mapping;
+  UniqueHandle owner;  // exists exactly as long as this producer does
+  UniqueHandle mutex;
+  UniqueHandle mapping;
   MappedView view;
   std::uint64_t last_sequence = 0;
   std::uint32_t next_slot = 0;
@@ -139,7 +138,7 @@ struct ProducerUser {
 telvor_result LoadUser(ProducerUser& user) {
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return FailSystem("open the process token");
-  const Handle token_holder(token);
+  const UniqueHandle token_holder(token);
   DWORD length = 0;
   GetTokenInformation(token, TokenUser, nullptr, 0, &length);
   user.token_user.resize(length < sizeof(TOKEN_USER) ? sizeof(TOKEN_USER) : length);
@@ -207,7 +206,7 @@ bool MadeByThisUser(HANDLE object, PSID user, DWORD camera_access) {
 // camera keeps a restarted producer's ring alive); anything else means
 // another program took the camera's name first and could read or rewrite
 // what we write, or hold the mutex against us.
-telvor_result Claim(Handle& object, HANDLE created, DWORD error, const std::wstring& name, const ProducerUser& user,
+telvor_result Claim(UniqueHandle& object, HANDLE created, DWORD error, const std::wstring& name, const ProducerUser& user,
                     DWORD camera_access, int camera, const RingKind& ring) {
   object.Reset(created);
   if (object && (error != ERROR_ALREADY_EXISTS || MadeByThisUser(object.Get(), user.Sid(), camera_access))) {
@@ -249,7 +248,7 @@ telvor_result CreateObjects(telvor_channel& channel, const RingKind& ring, int c
   // Denied: another user's producer holds the name, unless the name is free
   // and this user may not create global names.
   const bool denied = !channel.owner && error == ERROR_ACCESS_DENIED &&
-                      (Handle(OpenEventW(SYNCHRONIZE, FALSE, owner.c_str())) || GetLastError() == ERROR_ACCESS_DENIED);
+                      (UniqueHandle(OpenEventW(SYNCHRONIZE, FALSE, owner.c_str())) || GetLastError() == ERROR_ACCESS_DENIED);
   if (denied || (channel.owner && error == ERROR_ALREADY_EXISTS)) {
     return Fail(TELVOR_E_IN_USE, "camera %d %ls channel is already fed by another producer (%s exists)", camera,
                 ring.kind, Narrow(owner).c_str());

@@ -1,4 +1,4 @@
-#include "framework/AccessGuard.h"
+#include "base/AccessGuard.h"
 
 #include <windows.h>
 

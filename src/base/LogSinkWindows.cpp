@@ -1,7 +1,7 @@
 #include <windows.h>
 
-#include "module/Log.h"
-#include "module/LogRouting.h"
+#include "base/Log.h"
+#include "base/LogRouting.h"
 
 namespace {
 

@@ -11,7 +11,6 @@
 #pragma once
 
 #include <cstdint>
-#include <exception>
 #include <sstream>
 #include <string>
 
@@ -77,28 +76,15 @@ LogLine Error();                                   // shape 6
 // Signed 32-bit result code, as COM defines it; kept portable here.
 using ComResult = std::int32_t;
 
-// The exception RaiseComError throws; it never crosses a COM boundary.
-class ComError : public std::exception {
- public:
-  explicit ComError(ComResult hr) : hr_(hr) {}
-  ComResult Error() const { return hr_; }
-  const char* what() const noexcept override { return "COM error"; }
-
- private:
-  ComResult hr_;
-};
-
 }  // namespace telvor
 
-// Logs "<unit>(<line>): COM error, hr=<hr>" as an error line and returns hr.
+// Logs "<unit>(<line>): COM error, hr=<hr>" as an error line and returns hr,
+// so that a failure is logged where it happens and passed up unlogged.
 telvor::ComResult LogComError(telvor::ComResult hr, const wchar_t* unit, int line);
-// Logs the same line and throws telvor::ComError.
-[[noreturn]] void RaiseComError(telvor::ComResult hr, const wchar_t* unit, int line);
 
 #define TELVOR_TRACE_AT(unit, function) ::telvor::TraceAt(unit, __LINE__, function)
 #define TELVOR_TRACE_OBJ(unit, function, obj) ::telvor::TraceObject(unit, __LINE__, function, obj)
 #define TELVOR_ERROR_AT(unit, function) ::telvor::ErrorAt(unit, __LINE__, function)
 #define TELVOR_ERROR_OBJ(unit, function, obj) ::telvor::ErrorObject(unit, __LINE__, function, obj)
 #define TELVOR_ERROR_LINE(unit) ::telvor::ErrorLine(unit, __LINE__)
-#define TELVOR_RAISE_COM_ERROR(hr, unit) ::RaiseComError(hr, unit, __LINE__)
 #define TELVOR_COM_ERROR(hr, unit) ::LogComError(hr, unit, __LINE__)

@@ -1,4 +1,4 @@
-#include "module/LogRouting.h"
+#include "base/LogRouting.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "module/MediaTypeDump.h"
+#include "framework/MediaTypeDump.h"
 #include "support/LogCapture.h"
 
 namespace {

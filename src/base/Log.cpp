@@ -1,4 +1,4 @@
-#include "module/Log.h"
+#include "base/Log.h"
 
 #include <iomanip>
 
@@ -12,6 +12,19 @@ constexpr wchar_t kErrorPrefix[] = L"[TELVOR][ERROR]: ";
 LogLine Located(LogSink* slot, const wchar_t* prefix, const wchar_t* unit, int line) {
   LogLine out(slot);
   out << prefix << unit << L"(" << line;
+  return out;
+}
+
+LogLine InFunction(LogSink* slot, const wchar_t* prefix, const wchar_t* unit, int line, const wchar_t* function) {
+  LogLine out = Located(slot, prefix, unit, line);
+  out << L"): [" << function << L"] ";
+  return out;
+}
+
+LogLine OnObject(LogSink* slot, const wchar_t* prefix, const wchar_t* unit, int line, const wchar_t* function,
+                 const void* obj) {
+  LogLine out = Located(slot, prefix, unit, line);
+  out << L"): [" << function << L"], 0x" << Address{obj};
   return out;
 }
 
@@ -40,15 +53,11 @@ LogLine::~LogLine() {
 }
 
 LogLine TraceAt(const wchar_t* unit, int line, const wchar_t* function) {
-  LogLine out = Located(&TraceSink, kPrefix, unit, line);
-  out << L"): [" << function << L"] ";
-  return out;
+  return InFunction(&TraceSink, kPrefix, unit, line, function);
 }
 
 LogLine TraceObject(const wchar_t* unit, int line, const wchar_t* function, const void* obj) {
-  LogLine out = Located(&TraceSink, kPrefix, unit, line);
-  out << L"): [" << function << L"], 0x" << Address{obj};
-  return out;
+  return OnObject(&TraceSink, kPrefix, unit, line, function, obj);
 }
 
 LogLine Trace() {
@@ -64,14 +73,12 @@ LogLine Info() {
 }
 
 LogLine ErrorAt(const wchar_t* unit, int line, const wchar_t* function) {
-  LogLine out = Located(&ErrorSink, kErrorPrefix, unit, line);
-  out << L"): [" << function << L"] ";
-  return out;
+  return InFunction(&ErrorSink, kErrorPrefix, unit, line, function);
 }
 
 LogLine ErrorObject(const wchar_t* unit, int line, const wchar_t* function, const void* obj) {
-  LogLine out = Located(&ErrorSink, kErrorPrefix, unit, line);
-  out << L"): [" << function << L"], 0x" << Address{obj} << L" ";
+  LogLine out = OnObject(&ErrorSink, kErrorPrefix, unit, line, function, obj);
+  out << L" ";
   return out;
 }
 
@@ -88,8 +95,4 @@ LogLine Error() {
 telvor::ComResult LogComError(telvor::ComResult hr, const wchar_t* unit, int line) {
   telvor::ErrorLine(unit, line) << L"): COM error, hr=" << hr;
   return hr;
-}
-
-void RaiseComError(telvor::ComResult hr, const wchar_t* unit, int line) {
-  throw telvor::ComError(LogComError(hr, unit, line));
 }

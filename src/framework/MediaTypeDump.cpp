@@ -1,4 +1,4 @@
-#include "module/MediaTypeDump.h"
+#include "framework/MediaTypeDump.h"
 
 #include <dshow.h>
 #include <dvdmedia.h>
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <ostream>
 
-#include "module/Log.h"
+#include "base/Log.h"
 
 // The dump prints a block only when cbFormat covers the whole header.
 static_assert(sizeof(VIDEOINFOHEADER) == 88 && sizeof(VIDEOINFOHEADER2) == 112 && sizeof(WAVEFORMATEX) == 18,

@@ -1,6 +1,6 @@
 // Native builds have no debugger output: lines go only where TELVOR_LOG says.
-#include "module/Log.h"
-#include "module/LogRouting.h"
+#include "base/Log.h"
+#include "base/LogRouting.h"
 
 LogSink TraceSink = telvor::RouteLogLine;
 LogSink InfoSink = telvor::RouteLogLine;

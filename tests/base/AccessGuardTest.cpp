@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "framework/AccessGuard.h"
+#include "base/AccessGuard.h"
 
 namespace telvor {
 namespace {
