@@ -157,7 +157,19 @@ HRESULT CSourceStream::DoBufferProcessingLoop() {
   return hr;
 }
 
+// A live picture that fell behind lets the deadlines it missed go, as a
+// camera drops frames: delivered back to back they would reach the
+// application at one moment, and clients that time video by its arrival
+// give such frames the same time and refuse all but the first.
+void CSourceStream::SkipMissedDeadlines() {
+  const REFERENCE_TIME unit = MediaTime(1);
+  if (unit <= 0) return;
+  const REFERENCE_TIME late = m_Clock.Now() - (m_Clock.BaseTime() + StreamTimeAt(m_MediaPosition));
+  if (late >= unit) m_MediaPosition += late / unit;
+}
+
 HRESULT CSourceStream::ProduceOne(bool* ended) {
+  if (m_SkipsMissedDeadlines) SkipMissedDeadlines();
   const REFERENCE_TIME start = StreamTimeAt(m_MediaPosition);
   OnDeadline(m_Clock.Now() - (m_Clock.BaseTime() + start));
   ComPtr<IMediaSample> sample;

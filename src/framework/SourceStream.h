@@ -87,6 +87,9 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   CSource* m_pFilter;
   // The deadlines; its clock is the graph's while running.
   telvor::StreamClock m_Clock;
+  // Set by a pin whose samples may be dropped (pictures, not sound): a loop
+  // that falls more than a unit behind moves on to the present deadline.
+  bool m_SkipsMissedDeadlines = false;
 
  private:
   HRESULT Command(DWORD command) { return static_cast<HRESULT>(CallWorker(command)); }
@@ -99,6 +102,7 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   // One deadline: a buffer, FillBuffer, stamps, delivery. *stop ends the
   // loop with the returned result.
   HRESULT ProduceOne(bool* stop);
+  void SkipMissedDeadlines();
   REFERENCE_TIME StreamTimeAt(LONGLONG mediaPosition);
   HRESULT EndStream(HRESULT hr);
 

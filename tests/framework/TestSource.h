@@ -59,6 +59,7 @@ class TestStream : public CSourceStream {
     const int n = ++fills;
     if (n == endAt) return endResult;
     if (n == skipAt) return kSkipSample;
+    if (n == stallAt) Sleep(stallMs);
     BYTE* data = nullptr;
     sample->GetPointer(&data);
     std::fill(data, data + kFrameBytes, static_cast<BYTE>(n));
@@ -86,6 +87,9 @@ class TestStream : public CSourceStream {
   std::atomic<int> endAt{0};  // the FillBuffer call (1-based) that answers endResult
   std::atomic<HRESULT> endResult{S_FALSE};
   std::atomic<int> skipAt{0};  // the FillBuffer call that lets its deadline pass
+  std::atomic<int> stallAt{0};  // the FillBuffer call that takes stallMs
+  DWORD stallMs = 0;
+  void SkipMissedDeadlines() { m_SkipsMissedDeadlines = true; }
   HRESULT threadCreateResult = S_OK;
 };
 
