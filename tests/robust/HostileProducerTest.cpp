@@ -179,8 +179,6 @@ TEST_F(HostileProducer, FormatChangedMidStreamAndObjectsClosedWhileStreaming) {
     graph->Clear();
     const std::vector<ReceivedSample> samples = RunFor(8);
     EXPECT_EQ(samples.size(), CountBlack(samples));
-    EXPECT_GE(log.Count(L"KAVOShared_OnFormatChanged], 0x"), 1u);
-    EXPECT_GE(log.Count(L" 842094158,64,48,"), 1u);
     EXPECT_EQ(1u, log.Count(L"producer pixel format 842094158 is neither YUY2 nor YV12, black frames instead"));
   }
   // The producer closes its objects while the camera streams: the camera's
