@@ -76,16 +76,13 @@ TEST(AudioCapture, ThreeSecondRecordingIsTheFedSamplesInOrder) {
                                        L"x" + std::to_wstring(kHeight) + L" --fps " + std::to_wstring(kFps) +
                                        L" --packet-ms 20 --status 0 --duration 60 --wav " + telvor::e2e::Quoted(wav));
     ASSERT_TRUE(feed.WaitForChannel(index, false, 10000)) << feed.Output();
-    const std::wstring audio = L"audio=" + Widen(microphone);
     const std::wstring arguments =
-        withVideo ? L"-f dshow -rtbufsize 1024M -video_size " + std::to_wstring(kWidth) + L"x" +
-                        std::to_wstring(kHeight) + L" -pixel_format yuyv422 -i " +
-                        telvor::e2e::Quoted(L"video=" + Widen(camera) + L":" + audio) +
+        withVideo ? telvor::e2e::VideoInput(camera, kWidth, kHeight, "yuyv422", microphone) +
                         L" -vsync 0 -map 0:v -t 3 -f rawvideo -y " + telvor::e2e::Quoted(pictures) + L" -map 0:a"
-                  : L"-f dshow -i " + telvor::e2e::Quoted(audio);
+                  : L" -f dshow -i " + telvor::e2e::Quoted(L"audio=" + Widen(microphone));
     const ULONGLONG started = GetTickCount64();
     const auto result =
-        telvor::e2e::RunFfmpeg(module.Dir(), L"-loglevel error " + arguments + L" -t 3 -y " + telvor::e2e::Quoted(recording));
+        telvor::e2e::RunFfmpeg(module.Dir(), L"-loglevel error" + arguments + L" -t 3 -y " + telvor::e2e::Quoted(recording));
     const ULONGLONG took = GetTickCount64() - started;
     ASSERT_EQ(result.exitCode, 0) << result.output;
     feed.Stop();

@@ -1,7 +1,6 @@
 #include "Clients.h"
 
 #include <cstdio>
-#include <cstring>
 #include <sstream>
 
 #include "FrameBand.h"
@@ -59,31 +58,18 @@ DeviceLists ParseDeviceLists(const std::string& output) {
   return lists;
 }
 
-std::vector<OfferedFormat> ParseListedOptions(const std::string& output) {
-  std::vector<OfferedFormat> offers;
-  for (const std::string& raw : Lines(output)) {
-    const std::string line = WithoutContext(raw);
-    const size_t format = line.find("pixel_format=");
-    const size_t size = line.find("min s=");
-    if (format == std::string::npos || size == std::string::npos) continue;
-    OfferedFormat offer;
-    const size_t begin = format + std::strlen("pixel_format=");
-    offer.pixelFormat = line.substr(begin, line.find(' ', begin) - begin);
-    if (std::sscanf(line.c_str() + size, "min s=%dx%d fps=%lf", &offer.width, &offer.height, &offer.fps) == 3)
-      offers.push_back(offer);
-  }
-  return offers;
-}
-
-std::ostream& operator<<(std::ostream& out, const OfferedFormat& offer) {
-  return out << offer.pixelFormat << " " << offer.width << "x" << offer.height << " " << offer.fps << " fps";
-}
-
 FeedProcess::FeedProcess(const TempDir& dir, const std::wstring& arguments, HANDLE input)
     : BackgroundProcess(dir, Quoted(BuildTreePath(L"tools/feed/telvor-feed.exe")) + L" " + arguments, input) {}
 
 std::wstring FfmpegCommand(const std::wstring& arguments) {
   return Quoted(FfmpegPath()) + L" -hide_banner -nostdin " + arguments;
+}
+
+std::wstring VideoInput(const std::string& camera, int width, int height, const char* pixelFormat,
+                        const std::string& audio) {
+  return L" -f dshow -rtbufsize 1024M -video_size " + std::to_wstring(width) + L"x" + std::to_wstring(height) +
+         L" -pixel_format " + Widen(pixelFormat) + L" -i " +
+         Quoted(L"video=" + Widen(camera) + (audio.empty() ? L"" : L":audio=" + Widen(audio)));
 }
 
 bool FeedProcess::WaitForChannel(int cameraIndex, bool video, DWORD timeoutMs) const {

@@ -27,19 +27,6 @@ struct DeviceLists {
 };
 DeviceLists ParseDeviceLists(const std::string& output);
 
-// One offer of `-list_options true`: a pixel format at one size and rate.
-struct OfferedFormat {
-  std::string pixelFormat;
-  int width = 0;
-  int height = 0;
-  double fps = 0;
-  bool operator==(const OfferedFormat& other) const {
-    return pixelFormat == other.pixelFormat && width == other.width && height == other.height && fps == other.fps;
-  }
-};
-std::ostream& operator<<(std::ostream& out, const OfferedFormat& offer);
-std::vector<OfferedFormat> ParseListedOptions(const std::string& output);
-
 // A program running in the background with its output sent to a file in `dir`.
 class BackgroundProcess : public telvor::test::BackgroundProcess {
  public:
@@ -66,6 +53,10 @@ class FeedProcess : public BackgroundProcess {
 
 // FFmpeg started in the background, the banner left out.
 std::wstring FfmpegCommand(const std::wstring& arguments);
+// FFmpeg's input of a DirectShow camera at one size and pixel format (with
+// `audio`, that microphone in the same input).
+std::wstring VideoInput(const std::string& camera, int width, int height, const char* pixelFormat,
+                        const std::string& audio = "");
 
 // What one recorded frame shows: the camera's black, a telvor-feed picture
 // (with its frame number), or anything else.

@@ -20,7 +20,7 @@ struct ProcessResult {
 // Runs a command line with its output sent to a file in `dir`, then reads it.
 ProcessResult RunCaptured(const telvor::test::TempDir& dir, const std::wstring& commandLine, DWORD timeoutMs);
 
-std::string ReadFileBytes(const std::wstring& path);
+using telvor::test::ReadFileBytes;
 
 // "\"text\"": command-line quoting for paths and device names without quotes in them.
 std::wstring Quoted(const std::wstring& text);

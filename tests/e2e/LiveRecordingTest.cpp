@@ -45,11 +45,9 @@ class LiveRecording : public ::testing::Test {
   void Record(int frames) {
     recording_ = module_->Dir().File(L"recording.raw");
     ffmpeg_ = std::make_unique<BackgroundProcess>(
-        module_->Dir(), telvor::e2e::FfmpegCommand(
-                            L"-loglevel error -f dshow -rtbufsize 1024M -video_size " + std::to_wstring(kWidth) + L"x" +
-                            std::to_wstring(kHeight) + L" -pixel_format yuyv422 -i " +
-                            telvor::e2e::Quoted(L"video=" + Widen(name_)) + L" -vsync 0 -frames:v " +
-                            std::to_wstring(frames) + L" -f rawvideo -y " + telvor::e2e::Quoted(recording_)));
+        module_->Dir(), telvor::e2e::FfmpegCommand(L"-loglevel error" + telvor::e2e::VideoInput(name_, kWidth, kHeight, "yuyv422") +
+                                                   L" -vsync 0 -frames:v " + std::to_wstring(frames) +
+                                                   L" -f rawvideo -y " + telvor::e2e::Quoted(recording_)));
     ASSERT_TRUE(ffmpeg_->Started());
   }
   // True once the recording holds `frames` frames.

@@ -30,7 +30,6 @@ namespace {
 
 using telvor::e2e::FeedProcess;
 using telvor::e2e::InstalledModule;
-using telvor::e2e::OfferedFormat;
 using telvor::e2e::ReadFileBytes;
 using telvor::e2e::RunFfmpeg;
 using telvor::e2e::Widen;
@@ -163,11 +162,8 @@ class VideoCapture : public ::testing::Test {
   // kOutputs[first] on, all at dw x dh (asked for at the type's width).
   void CaptureEveryFormat(int index, int dw, int dh, const std::wstring& stem, size_t first = 0) {
     std::wstring inputs, outputs;
-    const std::wstring device = L"video=" + Widen(Name(index));
-    const int width = Shape{kOutputYuy2, dw, dh}.Width();
     for (size_t i = first; i < std::size(kOutputs); ++i) {
-      inputs += L" -f dshow -rtbufsize 1024M -video_size " + std::to_wstring(width) + L"x" + std::to_wstring(dh) +
-                L" -pixel_format " + Widen(kOutputs[i].pixelFormat) + L" -i " + telvor::e2e::Quoted(device);
+      inputs += telvor::e2e::VideoInput(Name(index), Shape{kOutputYuy2, dw, dh}.Width(), dh, kOutputs[i].pixelFormat);
       outputs += L" -map " + std::to_wstring(i - first) + L":v -frames:v " + std::to_wstring(kFrames) +
                  L" -f rawvideo -y " + telvor::e2e::Quoted(CapturePath(stem, i));
     }
@@ -224,8 +220,8 @@ class VideoCapture : public ::testing::Test {
     while (f < kFrames && IsBlack(shape, Frame(captured, f, frameBytes))) ++f;
     EXPECT_LE(f, kFrames - kConvertedFrames) << "too few fed frames reached the client";
     for (const int first = f; f < kFrames; ++f) {
-      const Expectation expectation = {scaler, mode, out, shape};
-      const size_t match = FindSourceFrame(expectation, source, sourceBytes, previous, Frame(captured, f, frameBytes));
+      const size_t match =
+          FindSourceFrame(scaler, mode, out, shape, source, sourceBytes, previous, Frame(captured, f, frameBytes));
       ASSERT_LT(match, sourceFrames) << "captured frame " << f << " is no conversion of any fed frame";
       // Frames arrive in the order they were fed; a repeat is allowed when the producer lags.
       if (f > first) {
@@ -238,24 +234,17 @@ class VideoCapture : public ::testing::Test {
     return reinterpret_cast<const std::uint8_t*>(frames.data()) + index * frameBytes;
   }
 
-  struct Expectation {
-    SwScaler& scaler;
-    std::int32_t mode;
-    const Output& out;
-    Shape shape;
-  };
-
   // Index of the dumped frame whose conversion equals `frame`, searched from
   // `start` to the last, then from `start` - 1 down to the first; the frame
   // count when none matches.
-  static size_t FindSourceFrame(const Expectation& e, const std::string& source, size_t sourceBytes, size_t start,
-                                const std::uint8_t* frame) {
+  static size_t FindSourceFrame(SwScaler& scaler, std::int32_t mode, const Output& out, const Shape& shape,
+                                const std::string& source, size_t sourceBytes, size_t start, const std::uint8_t* frame) {
     const size_t count = source.size() / sourceBytes;
     for (size_t step = 0; step < count; ++step) {
       const size_t k = start + step < count ? start + step : count - 1 - step;
       const auto* src = reinterpret_cast<const std::uint8_t*>(source.data()) + k * sourceBytes;
-      const auto expected = Expected(e.scaler, e.mode, kProducerWidth, src, e.shape);
-      if (MaxDifference(expected.data(), frame, e.shape, e.out.tolerance) <= e.out.tolerance) return k;
+      const auto expected = Expected(scaler, mode, kProducerWidth, src, shape);
+      if (MaxDifference(expected.data(), frame, shape, out.tolerance) <= out.tolerance) return k;
     }
     return count;
   }
@@ -378,39 +367,6 @@ TEST_F(VideoCapture, EachSourceScaledByEachStyleInEveryFormat) {
   // The 4:2:0 conversions leave an odd last column out, so only YUY2 to RGB
   // gives the whole odd-width picture.
   CaptureAndCompare(index, "yuy2", 1, kOddWidth, kOddHeight, kFirstRgbOutput);
-}
-
-// No producer: the format file's sizes are offered, and the pictures are black.
-TEST_F(VideoCapture, WithoutProducerOffersTheFormatFileAndDeliversBlack) {
-  const int index = kEndToEndCameras + 2;
-  module_ = std::make_unique<InstalledModule>(telvor::e2e::CameraSettings(index, Name(index), "", 640, 480, 25));
-  module_->WriteFormatFile(index,
-                           "FILTER.OUTPUT.W.01=1280\r\nFILTER.OUTPUT.H.01=720\r\n"
-                           "FILTER.OUTPUT.W.02=176\r\nFILTER.OUTPUT.H.02=144\r\n"
-                           "FILTER.OUTPUT.W.03=0\r\nFILTER.OUTPUT.H.03=0\r\n"
-                           "FILTER.OUTPUT.W.04=320\r\nFILTER.OUTPUT.H.04=240\r\n");
-  ASSERT_EQ(module_->Register().exitCode, 0);
-
-  const auto listed = RunFfmpeg(
-      module_->Dir(), L"-list_options true -f dshow -i " + telvor::e2e::Quoted(L"video=" + Widen(Name(index))));
-  std::vector<OfferedFormat> offers = telvor::e2e::ParseListedOptions(listed.output);
-  std::vector<OfferedFormat> expected;
-  for (auto size : {std::pair{640, 480}, std::pair{1280, 720}, std::pair{176, 144}})
-    for (const char* format : {"yuv420p", "yuyv422", "bgr0", "bgr24"})
-      expected.push_back({format, size.first, size.second, 25});
-  EXPECT_EQ(offers, expected) << listed.output;
-
-  CaptureEveryFormat(index, 176, 144, L"black");
-  for (size_t o = 0; o < std::size(kOutputs); ++o) {
-    SCOPED_TRACE(kOutputs[o].pixelFormat);
-    const std::string captured = ReadFileBytes(CapturePath(L"black", o));
-    const Shape shape = {kOutputs[o].kind, 176, 144};
-    const size_t frameBytes = shape.Bytes();
-    ASSERT_EQ(captured.size(), frameBytes * kFrames);
-    int wrong = 0;
-    for (int f = 0; f < kFrames; ++f) wrong += !IsBlack(shape, Frame(captured, f, frameBytes));
-    EXPECT_EQ(wrong, 0);
-  }
 }
 
 }  // namespace

@@ -36,9 +36,8 @@ class CameraTableBuild : public ::testing::Test {
 std::string FullCameras(int first, int last) {
   std::string lines;
   for (int number = first; number <= last; ++number) {
-    const std::string n = (number < 10 ? "0" : "") + std::to_string(number);
-    lines += "FILTER.VIDEO.NAME." + n + "=Video " + std::to_string(number) + "\r\nFILTER.AUDIO.NAME." + n + "=Audio " +
-             std::to_string(number) + "\r\n";
+    const std::string n = (number < 10 ? "0" : "") + std::to_string(number), i = std::to_string(number);
+    lines += "FILTER.VIDEO.NAME." + n + "=Video " + i + "\r\nFILTER.AUDIO.NAME." + n + "=Audio " + i + "\r\n";
   }
   return lines;
 }
@@ -47,7 +46,6 @@ TEST_F(CameraTableBuild, ThreeFullCamerasGiveNineTemplatesInOrder) {
   ASSERT_EQ(Build("FILTERS=3\r\n" + FullCameras(1, 3)), 9);
   ASSERT_EQ(tables_->setupCount, 6);
   for (int index = 0; index < 3; ++index) {
-    const CFactoryTemplate* t = &templates_[index * 3];
     const std::wstring number = std::to_wstring(index + 1);
     const struct {
       std::wstring name;
@@ -61,11 +59,11 @@ TEST_F(CameraTableBuild, ThreeFullCamerasGiveNineTemplatesInOrder) {
         {L"Video " + number, PropertyPageId(index), PropertyPageCreator(index), nullptr},
     };
     for (int k = 0; k < 3; ++k) {
-      EXPECT_EQ(std::wstring(t[k].m_Name), expected[k].name);
-      EXPECT_TRUE(IsEqualGUID(*t[k].m_ClsID, expected[k].clsid)) << index << k;
-      EXPECT_EQ(t[k].m_lpfnNew, expected[k].create);
-      EXPECT_EQ(t[k].m_pSetup, expected[k].setup);
-      EXPECT_EQ(t[k].m_lpfnInit, nullptr);
+      const CFactoryTemplate& t = templates_[index * 3 + k];
+      SCOPED_TRACE(index * 3 + k);
+      EXPECT_EQ(std::wstring(t.m_Name), expected[k].name);
+      EXPECT_TRUE(IsEqualGUID(*t.m_ClsID, expected[k].clsid));
+      EXPECT_TRUE(t.m_lpfnNew == expected[k].create && t.m_pSetup == expected[k].setup && !t.m_lpfnInit);
     }
   }
 }
@@ -79,15 +77,14 @@ TEST_F(CameraTableBuild, FilterCountIsCappedAtSixtyFourAndNothingBelowOne) {
                {"FILTERS=0\r\n", 0},     {"FILTERS=-4\r\n", 0},     {"FILTERS=99999999999999999999\r\n", 192},
                {"FILTERS=many\r\n", 0},  {"FILTERS=2.5\r\n", 6}};
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
     LogCapture capture;
-    EXPECT_EQ(Build(c.line + cameras), c.templates) << c.line;
-    EXPECT_EQ(tables_->setupCount, c.templates * 2 / 3) << c.line;
-    EXPECT_EQ(capture.Count(L"REGISTER VIDEO FILTER 64 : Video 64"), c.templates == 192 ? 1u : 0u) << c.line;
+    EXPECT_EQ(Build(c.line + cameras), c.templates);
+    EXPECT_EQ(tables_->setupCount, c.templates * 2 / 3);
+    EXPECT_EQ(capture.Count(L"REGISTER VIDEO FILTER 64 : Video 64"), c.templates == 192 ? 1u : 0u);
     EXPECT_EQ(capture.Count(L"FILTER 65"), 0u);
-    if (c.templates == 0) {
-      EXPECT_TRUE(capture.Lines().empty()) << c.line;
-    }
-    EXPECT_EQ(Entry(0, kVideo).name[0] == L'\0', c.templates == 0) << c.line;
+    if (c.templates == 0) EXPECT_TRUE(capture.Lines().empty());
+    EXPECT_EQ(Entry(0, kVideo).name[0] == L'\0', c.templates == 0);
   }
 }
 
@@ -110,8 +107,7 @@ TEST_F(CameraTableBuild, CamerasOfOneKindKeepTheirOwnEntriesAndIdentifiers) {
 }
 
 TEST_F(CameraTableBuild, VideoSettingsAndTheirDefaults) {
-  ASSERT_EQ(Build("FILTERS=5\r\n"
-                  "FILTER.VIDEO.NAME.01=A\r\n"
+  ASSERT_EQ(Build("FILTERS=5\r\nFILTER.VIDEO.NAME.01=A\r\n"
                   "FILTER.VIDEO.NAME.02=B\r\nFILTER.COLORSPACE.02=RGB24\r\nFILTER.FPS.02=25\r\n"
                   "FILTER.DEFAULT.OUTPUT.W.02=1280\r\nFILTER.DEFAULT.OUTPUT.H.02=720\r\nFILTER.SCALE.STYLE.02=2\r\n"
                   "FILTER.VIDEO.NAME.03=C\r\nFILTER.COLORSPACE.03=yuy2\r\nFILTER.FPS.03=29.97 fps\r\n"
@@ -126,32 +122,29 @@ TEST_F(CameraTableBuild, VideoSettingsAndTheirDefaults) {
                   {MEDIASUBTYPE_YV12, 29.97, 0, 0, 0},  // the colour space's case matters
                   {MEDIASUBTYPE_RGB32, 0.0, 0, 0, 0},  {MEDIASUBTYPE_YUY2, 30.0, 0, 0, 0}};
   for (int index = 0; index < 5; ++index) {
+    SCOPED_TRACE(index);
     const FilterEntry& e = Entry(index, kVideo);
-    EXPECT_TRUE(IsEqualGUID(e.subtype, expected[index].subtype)) << index;
-    EXPECT_DOUBLE_EQ(e.fps, expected[index].fps) << index;
-    EXPECT_EQ(e.defaultWidth, expected[index].width) << index;
-    EXPECT_EQ(e.defaultHeight, expected[index].height) << index;
-    EXPECT_EQ(e.scaleStyle, expected[index].style) << index;
+    EXPECT_TRUE(IsEqualGUID(e.subtype, expected[index].subtype));
+    EXPECT_DOUBLE_EQ(e.fps, expected[index].fps);
+    EXPECT_EQ(e.defaultWidth * 10000 + e.defaultHeight, expected[index].width * 10000 + expected[index].height);
+    EXPECT_EQ(e.scaleStyle, expected[index].style);
     EXPECT_STREQ(e.videoPinName, L"Output");
   }
 }
 
 TEST_F(CameraTableBuild, LogsEachFilterItsColourSpaceAndTheCameraNumber) {
   LogCapture capture;
-  ASSERT_EQ(Build("FILTERS=10\r\nFILTER.VIDEO.NAME.10=Ten\r\nFILTER.COLORSPACE.10=yuy2\r\n"
-                  "FILTER.AUDIO.NAME.10=Ten Mic\r\n"),
+  ASSERT_EQ(Build("FILTERS=10\r\nFILTER.VIDEO.NAME.10=Ten\r\nFILTER.COLORSPACE.10=yuy2\r\nFILTER.AUDIO.NAME.10=Ten Mic\r\n"),
             3);
   std::vector<std::wstring> lines;
   for (const auto& line : capture.Lines()) {
     EXPECT_EQ(line.sink, LogCapture::Sink::kInfo);
     lines.push_back(LogCapture::Strip(line.text));
   }
-  const std::vector<std::wstring> expected = {
-      L"[TELVOR] REGISTER VIDEO FILTER 10 : Ten", L"[TELVOR] COLORSPACE 10 : YV12",
-      L"[TELVOR] Using virtual camera 10",        L"[TELVOR] REGISTER AUDIO FILTER 10 : Ten Mic",
-      L"[TELVOR] Using virtual camera 10",
-  };
-  EXPECT_EQ(lines, expected);
+  EXPECT_EQ(lines, (std::vector<std::wstring>{L"[TELVOR] REGISTER VIDEO FILTER 10 : Ten", L"[TELVOR] COLORSPACE 10 : YV12",
+                                              L"[TELVOR] Using virtual camera 10",
+                                              L"[TELVOR] REGISTER AUDIO FILTER 10 : Ten Mic",
+                                              L"[TELVOR] Using virtual camera 10"}));
 }
 
 TEST_F(CameraTableBuild, OverlongNamesAreCutToTheField) {

@@ -1,8 +1,6 @@
 #include "ModuleFixture.h"
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 namespace telvor::test {
 
@@ -46,8 +44,7 @@ HRESULT LoadedModuleCopy::GetClassObject(const wchar_t* clsidText, IUnknown** ou
 }
 
 std::vector<std::wstring> LoadedModuleCopy::ReadLogLines(const std::wstring& path) {
-  std::ifstream file(path.c_str(), std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  const std::string bytes = ReadFileBytes(path);
   const int chars = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
   std::wstring text(static_cast<size_t>(chars), L'\0');
   MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), chars);

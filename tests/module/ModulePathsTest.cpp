@@ -56,13 +56,4 @@ TEST(HostDetection, FileNamesMatchWholeWithoutRegardToCase) {
     EXPECT_FALSE(DetectHost(other).isSkype);
 }
 
-TEST(HostDetection, OnlyFourHostsHaveTagLinesInAFixedOrder) {
-  LogCapture capture;
-  const HostInfo all = {true, true, true, true, true, true, true};
-  LogHostTags(all);
-  const std::vector<std::wstring> expected = {L"[TELVOR] [AMCap]\n", L"[TELVOR] [Adobe Flash Media Live Encoder]\n",
-                                              L"[TELVOR] [VLC media player]\n", L"[TELVOR] [Skype]\n"};
-  EXPECT_EQ(capture.Texts(), expected);
-}
-
 }  // namespace

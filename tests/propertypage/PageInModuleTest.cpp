@@ -16,6 +16,7 @@
 #include "module/ModuleFixture.h"
 #include "propertypage/PageDriver.h"
 #include "support/CameraIndexes.h"
+#include "support/DeviceRegistry.h"
 
 namespace telvor::test {
 namespace {
@@ -42,20 +43,6 @@ constexpr char kFormatFile[] =
     "[CONFIG]\r\nFILTER.OUTPUT.W.01=640\r\nFILTER.OUTPUT.H.01=480\r\n"
     "FILTER.OUTPUT.W.02=1280\r\nFILTER.OUTPUT.H.02=720\r\n";
 
-CLSID WithCameraByte(CLSID base) {
-  base.Data4[7] = static_cast<BYTE>(kCamera);
-  return base;
-}
-const CLSID kVideoFilter = WithCameraByte({0x992DFFB6, 0x575E, 0x47D4, {0xA9, 0xCE, 0xD7, 0x63, 0xD7, 0xFF, 0x3B, 0}});
-const CLSID kAudioFilter = WithCameraByte({0x992DFFB6, 0x575E, 0x47D4, {0xA9, 0xCE, 0xD7, 0x63, 0xD7, 0xFF, 0x3C, 0}});
-const CLSID kPage = WithCameraByte({0x40E573F2, 0x0DA5, 0x41D6, {0x81, 0x8B, 0x0E, 0x1F, 0x93, 0x87, 0xDC, 0}});
-
-std::wstring Text(const CLSID& id) {
-  wchar_t text[40] = {};
-  StringFromGUID2(id, text, 40);
-  return text;
-}
-
 class PageInModuleTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -69,9 +56,9 @@ class PageInModuleTest : public ::testing::Test {
     CoUninitialize();
   }
 
-  HRESULT Create(const CLSID& id, REFIID iid, void** out) {
+  HRESULT Create(const std::wstring& id, REFIID iid, void** out) {
     ComPtr<IUnknown> unknown;
-    HRESULT hr = module_->GetClassObject(Text(id).c_str(), unknown.Put());
+    HRESULT hr = module_->GetClassObject(id.c_str(), unknown.Put());
     if (FAILED(hr)) return hr;
     ComPtr<IClassFactory> factory;
     hr = unknown->QueryInterface(IID_IClassFactory, factory.PutVoid());
@@ -80,17 +67,14 @@ class PageInModuleTest : public ::testing::Test {
   }
   IPropertyPage* NewPage() {
     IPropertyPage* page = nullptr;
-    EXPECT_EQ(Create(kPage, IID_IPropertyPage, reinterpret_cast<void**>(&page)), S_OK);
+    EXPECT_EQ(Create(PropertyPageIdText(kCamera), IID_IPropertyPage, reinterpret_cast<void**>(&page)), S_OK);
     return page;
   }
-  size_t LogCount(const std::wstring& line) const {
+  // Log lines equal to `line`, or with `partial`, containing it.
+  size_t LogCount(const std::wstring& line, bool partial = false) const {
     const std::vector<std::wstring> lines = module_->LogLines();
-    return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
-  }
-  size_t LogCountContaining(const std::wstring& fragment) const {
-    const std::vector<std::wstring> lines = module_->LogLines();
-    return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [&](const std::wstring& line) {
-      return line.find(fragment) != std::wstring::npos;
+    return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [&](const std::wstring& l) {
+      return partial ? l.find(line) != std::wstring::npos : l == line;
     }));
   }
   std::wstring Setting(const wchar_t* key) const {
@@ -103,16 +87,16 @@ class PageInModuleTest : public ::testing::Test {
     ComPtr<IEnumPins> pins;
     ComPtr<IPin> pin;
     ComPtr<IEnumMediaTypes> types;
-    if (FAILED(filter->EnumPins(pins.Put())) || pins->Next(1, pin.Put(), nullptr) != S_OK) return false;
-    if (FAILED(pin->EnumMediaTypes(types.Put()))) return false;
     AM_MEDIA_TYPE* type = nullptr;
-    if (types->Next(1, &type, nullptr) != S_OK) return false;
+    if (FAILED(filter->EnumPins(pins.Put())) || pins->Next(1, pin.Put(), nullptr) != S_OK ||
+        FAILED(pin->EnumMediaTypes(types.Put())) || types->Next(1, &type, nullptr) != S_OK)
+      return false;
     const bool video = IsEqualGUID(type->formattype, FORMAT_VideoInfo) && type->cbFormat >= sizeof(VIDEOINFOHEADER);
     if (video) {
-      const auto* info = reinterpret_cast<const VIDEOINFOHEADER*>(type->pbFormat);
+      const BITMAPINFOHEADER& header = reinterpret_cast<const VIDEOINFOHEADER*>(type->pbFormat)->bmiHeader;
       *subtype = type->subtype;
-      *width = info->bmiHeader.biWidth;
-      *height = std::abs(info->bmiHeader.biHeight);
+      *width = header.biWidth;
+      *height = std::abs(header.biHeight);
     }
     CoTaskMemFree(type->pbFormat);
     if (type->pUnk) type->pUnk->Release();
@@ -125,7 +109,7 @@ class PageInModuleTest : public ::testing::Test {
 
 TEST_F(PageInModuleTest, PageOverTheVideoFilterShowsAndChangesItsFormat) {
   ComPtr<IBaseFilter> filter;
-  ASSERT_EQ(Create(kVideoFilter, IID_IBaseFilter, filter.PutVoid()), S_OK);
+  ASSERT_EQ(Create(VideoFilterIdText(kCamera), IID_IBaseFilter, filter.PutVoid()), S_OK);
   PageDriver driver(NewPage());
   ASSERT_NE(driver.Page(), nullptr);
   ASSERT_EQ(driver.Open(filter.Get()), S_OK);
@@ -152,8 +136,8 @@ TEST_F(PageInModuleTest, PageOverTheVideoFilterShowsAndChangesItsFormat) {
   EXPECT_EQ(width, 640);
   EXPECT_EQ(height, 480);
 
-  EXPECT_EQ(LogCountContaining(L"SetSubType: "), 1u);
-  EXPECT_EQ(LogCountContaining(L"SetOutputSize: "), 1u);
+  EXPECT_EQ(LogCount(L"SetSubType: ", true), 1u);
+  EXPECT_EQ(LogCount(L"SetOutputSize: ", true), 1u);
 
   driver.Close();
   EXPECT_EQ(LogCount(L"[TELVOR] KT0519PropDlg::OnDisconnect: " + std::to_wstring(kCamera)), 1u);
@@ -162,7 +146,7 @@ TEST_F(PageInModuleTest, PageOverTheVideoFilterShowsAndChangesItsFormat) {
 
 TEST_F(PageInModuleTest, TheAudioFilterRefusesThePage) {
   ComPtr<IBaseFilter> filter;
-  ASSERT_EQ(Create(kAudioFilter, IID_IBaseFilter, filter.PutVoid()), S_OK);
+  ASSERT_EQ(Create(AudioFilterIdText(kCamera), IID_IBaseFilter, filter.PutVoid()), S_OK);
   PageDriver driver(NewPage());
   ASSERT_NE(driver.Page(), nullptr);
   IUnknown* objects[] = {filter.Get()};

@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "support/CameraIndexes.h"
@@ -23,8 +21,7 @@ ToolRun RunProps(const std::wstring& arguments) {
   const std::wstring log = dir.File(L"props.out");
   const std::wstring program = BuildTreePath(L"tools/props/telvor-props.exe");
   const int code = RunProcess(L"\"" + program + L"\" " + arguments, 30000, log);
-  std::ifstream file(log.c_str(), std::ios::binary);
-  return {code, std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>())};
+  return {code, ReadFileBytes(log)};
 }
 
 TEST(PropsTool, AnythingButOneCameraNumberFrom1To64GetsTheUsage) {

@@ -12,6 +12,7 @@
 #include "CameraGraph.h"
 #include "RobustSupport.h"
 #include "propertypage/PageDriver.h"
+#include "support/FakeCom.h"
 #include "support/LogCapture.h"
 #include "support/WinTestSupport.h"
 
@@ -95,16 +96,12 @@ TEST_F(Concurrency, ControlAndPageCallsAndProducerRestartsWhileStreaming) {
       AM_MEDIA_TYPE* type = nullptr;
       if (config->GetFormat(&type) == S_OK) {
         config->SetFormat(type);  // reconnects through the graph, or is refused while running
-        FreeMediaType(*type);
-        CoTaskMemFree(type);
+        DeleteMediaType(type);
       }
       int count = 0, size = 0;
       config->GetNumberOfCapabilities(&count, &size);
       VIDEO_STREAM_CONFIG_CAPS caps;
-      if (config->GetStreamCaps(i % (count + 2), &type, reinterpret_cast<BYTE*>(&caps)) == S_OK) {
-        FreeMediaType(*type);
-        CoTaskMemFree(type);
-      }
+      if (config->GetStreamCaps(i % (count + 2), &type, reinterpret_cast<BYTE*>(&caps)) == S_OK) DeleteMediaType(type);
       control->SetScaleStyle(static_cast<UINT>(i % 3));
       UINT style = 0, w = 0, h = 0;
       control->GetScaleStyle(&style);
@@ -173,17 +170,10 @@ TEST_F(Concurrency, ControlAndPageCallsAndProducerRestartsWhileStreaming) {
 // A filter graph as the system's graph manager behaves where it matters
 // here: Reconnect takes the graph's lock, which the graph also holds while it
 // calls the filters' state changes.
-class LockingGraph : public IFilterGraph {
+class LockingGraph : public FakeUnknown<IFilterGraph, &IID_IFilterGraph> {
  public:
   CCritSec lock;
   std::atomic<int> reconnects{0};
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = iid == IID_IUnknown || iid == IID_IFilterGraph ? this : nullptr;
-    return *out ? S_OK : E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }  // lives on the test's stack
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
   STDMETHODIMP Reconnect(IPin*) override {
     CAutoLock graph(&lock);
     ++reconnects;

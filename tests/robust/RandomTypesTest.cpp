@@ -17,8 +17,6 @@
 
 #include "CameraGraph.h"
 #include "RobustSupport.h"
-#include "filter/VideoMediaTypes.h"
-#include "framework/MediaType.h"
 #include "imaging/GuardedBuffer.h"
 #include "imaging/SwScaler.h"
 #include "support/LogCapture.h"
@@ -71,25 +69,14 @@ class TypeMaker {
     std::size_t bytes = Chance(80) ? natural : static_cast<std::size_t>(Pick(static_cast<int>(natural) + 64));
     made.block = std::make_unique<GuardedBuffer>(bytes ? bytes : 1);
     std::vector<BYTE> fields(natural + 64, 0);
-    BITMAPINFOHEADER* header;
-    REFERENCE_TIME* frame;
-    RECT* source;
-    RECT* target;
+    // Both headers begin with the rectangles, rates and frame time.
+    auto* info = reinterpret_cast<VIDEOINFOHEADER*>(fields.data());
+    auto* info2 = reinterpret_cast<VIDEOINFOHEADER2*>(fields.data());
+    BITMAPINFOHEADER* header = second ? &info2->bmiHeader : &info->bmiHeader;
     if (second) {
-      auto* info = reinterpret_cast<VIDEOINFOHEADER2*>(fields.data());
-      header = &info->bmiHeader;
-      frame = &info->AvgTimePerFrame;
-      source = &info->rcSource;
-      target = &info->rcTarget;
-      info->dwInterlaceFlags = Chance(30) ? rng_() : 0;
-      info->dwPictAspectRatioX = rng_() % 20;
-      info->dwPictAspectRatioY = rng_() % 20;
-    } else {
-      auto* info = reinterpret_cast<VIDEOINFOHEADER*>(fields.data());
-      header = &info->bmiHeader;
-      frame = &info->AvgTimePerFrame;
-      source = &info->rcSource;
-      target = &info->rcTarget;
+      info2->dwInterlaceFlags = Chance(30) ? rng_() : 0;
+      info2->dwPictAspectRatioX = rng_() % 20;
+      info2->dwPictAspectRatioY = rng_() % 20;
     }
     header->biSize = Chance(90) ? sizeof(BITMAPINFOHEADER) : rng_() % 100;
     header->biWidth = Side();
@@ -100,11 +87,11 @@ class TypeMaker {
     header->biCompression = Chance(80) ? t.subtype.Data1 : rng_();
     header->biSizeImage = Chance(70) ? 0 : rng_();
     if (Chance(20)) {
-      *source = RECT{Pick(100) - 10, Pick(100) - 10, Pick(3000) - 10, Pick(3000) - 10};
-      *target = RECT{Pick(100) - 10, Pick(100) - 10, Pick(3000) - 10, Pick(3000) - 10};
+      info->rcSource = RECT{Pick(100) - 10, Pick(100) - 10, Pick(3000) - 10, Pick(3000) - 10};
+      info->rcTarget = RECT{Pick(100) - 10, Pick(100) - 10, Pick(3000) - 10, Pick(3000) - 10};
     }
     const REFERENCE_TIME frames[] = {0, -1, 1, 333333, 400000, LLONG_MAX, LLONG_MIN, 10000000};
-    *frame = Chance(70) ? 333333 : frames[Pick(8)];
+    info->AvgTimePerFrame = Chance(70) ? 333333 : frames[Pick(8)];
     std::memcpy(made.block->data(), fields.data(), bytes);
     t.cbFormat = static_cast<ULONG>(bytes);
     t.pbFormat = bytes ? made.block->data() : nullptr;

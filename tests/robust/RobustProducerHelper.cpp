@@ -19,12 +19,6 @@ using telvor::test::HostileRing;
 constexpr std::uint32_t kCapacity = 64 * 48 * 2;
 constexpr std::uint32_t kSlots = telvor::kVideoSlotCount;
 
-std::wstring Name(const wchar_t* stem, int camera) {
-  wchar_t text[96];
-  std::swprintf(text, 96, L"%ls%02d", stem, camera);
-  return text;
-}
-
 // Goes on from the newest frame an earlier producer left in the ring.
 struct Writer {
   HostileRing& ring;
@@ -51,7 +45,9 @@ struct Writer {
 };
 
 void Signal(int camera) {
-  HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, Name(L"TELVOR.ROBUST.SIGNAL.", camera).c_str());
+  wchar_t name[64];
+  std::swprintf(name, 64, L"TELVOR.ROBUST.SIGNAL.%02d", camera);
+  HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, name);
   if (event) {
     SetEvent(event);
     CloseHandle(event);

@@ -91,11 +91,6 @@ void TestSink::Record(IMediaSample* sample) {
     const size_t copied = std::min(static_cast<size_t>(std::max(size, 0L)), m_Options.maxCopyBytes);
     record.data.assign(data, data + copied);
   }
-  AM_MEDIA_TYPE* type = nullptr;
-  if (sample->GetMediaType(&type) == S_OK && type) {
-    record.hasMediaType = SUCCEEDED(record.mediaType.Set(*type));
-    DeleteMediaType(type);
-  }
   CAutoLock lock(&m_RecordLock);
   m_Samples.push_back(std::move(record));
   Changed();

@@ -32,8 +32,6 @@ struct ReceivedSample {
   bool discontinuity = false;
   long actualLength = 0;
   std::vector<BYTE> data;  // the first min(actualLength, maxCopyBytes) bytes
-  bool hasMediaType = false;
-  CMediaType mediaType;  // the type attached to the sample, when there is one
 };
 
 struct TestSinkOptions {

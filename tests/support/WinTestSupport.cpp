@@ -26,15 +26,6 @@ std::wstring UniqueName(const std::wstring& stem) {
   return buffer;
 }
 
-TempDir::TempDir() {
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  path_ = std::wstring(temp) + UniqueName(L"telvor");
-  CreateDirectoryW(path_.c_str(), nullptr);
-}
-
-TempDir::~TempDir() { RemoveTree(path_); }
-
 void RemoveTree(const std::wstring& path) {
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
@@ -53,6 +44,31 @@ void RemoveTree(const std::wstring& path) {
     FindClose(search);
   }
   RemoveDirectoryW(path.c_str());
+}
+
+TempDir::TempDir() {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  path_ = std::wstring(temp) + UniqueName(L"telvor");
+  CreateDirectoryW(path_.c_str(), nullptr);
+}
+
+TempDir::~TempDir() { RemoveTree(path_); }
+
+std::string ReadFileBytes(const std::wstring& path) {
+  std::string bytes;
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return bytes;
+  LARGE_INTEGER size = {};
+  if (GetFileSizeEx(file, &size) && size.QuadPart > 0 && size.QuadPart < (LONGLONG{1} << 31)) {
+    bytes.resize(static_cast<size_t>(size.QuadPart));
+    DWORD read = 0;
+    if (!ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) read = 0;
+    bytes.resize(read);
+  }
+  CloseHandle(file);
+  return bytes;
 }
 
 void WriteTextFile(const std::wstring& path, const std::string& text) {

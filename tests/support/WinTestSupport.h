@@ -28,6 +28,8 @@ class TempDir {
 
 // Writes text (UTF-16 converted to the ANSI code page) to a file, replacing it.
 void WriteTextFile(const std::wstring& path, const std::string& text);
+// A file's bytes, "" when it cannot be read; readable while another process writes it.
+std::string ReadFileBytes(const std::wstring& path);
 bool CopyFileTo(const std::wstring& from, const std::wstring& to);
 void RemoveTree(const std::wstring& path);
 
