@@ -46,7 +46,7 @@ TEST(LoadedModule, AttachLogsTheHostAndTheCamerasThenServesOnlyThose) {
     ASSERT_NE(next, lines.end()) << "missing or out of order: " << want;
   }
   const std::wstring version = L"[TELVOR] TELVOR " TELVOR_VERSION_W L" (64-bit) loaded from ";
-  EXPECT_EQ(1, std::count_if(lines.begin(), lines.end(), [&](const std::wstring& l) { return StartsWith(l, version); }));
+  EXPECT_EQ(1, std::count_if(lines.begin(), lines.end(), [&](const std::wstring& l) { return l.rfind(version, 0) == 0; }));
   // The settings file is present: no registry fallback, so no error lines.
   for (const std::wstring& line : lines) EXPECT_EQ(line.rfind(L"[TELVOR][ERROR]", 0), std::wstring::npos) << line;
 
