@@ -38,7 +38,7 @@ CorvaneVideoStream::CorvaneVideoStream(HRESULT* hr, CSource* filter, const wchar
       m_pEntry(entry),
       m_Host(GetHostInfo()),
       m_Frames(this) {
-  m_SkipsMissedDeadlines = true;
+  m_SkipsLateDeadlines = true;
   const long instances = ++s_Instances;
   TELVOR_TRACE_OBJ(kUnit, L"CorvaneVideoStream::CorvaneVideoStream", this) << L" instances=" << instances;
 

@@ -157,19 +157,22 @@ HRESULT CSourceStream::DoBufferProcessingLoop() {
   return hr;
 }
 
-// A live picture that fell behind lets the deadlines it missed go, as a
-// camera drops frames: delivered back to back they would reach the
-// application at one moment, and clients that time video by its arrival
-// give such frames the same time and refuse all but the first.
-void CSourceStream::SkipMissedDeadlines() {
+// A live picture woken more than half a period late lets that deadline go,
+// as a camera drops a frame, and waits for the next one. Clients that time
+// video by its arrival (FFmpeg does) would otherwise see a late frame and
+// the punctual one after it in the same period, give both the same time
+// and refuse the second. True when the position moved on.
+bool CSourceStream::SkipLateDeadline() {
   const REFERENCE_TIME unit = MediaTime(1);
-  if (unit <= 0) return;
+  if (unit <= 0) return false;
   const REFERENCE_TIME late = m_Clock.Now() - (m_Clock.BaseTime() + StreamTimeAt(m_MediaPosition));
-  if (late >= unit) m_MediaPosition += late / unit;
+  if (late <= unit / 2) return false;
+  m_MediaPosition += late / unit + 1;
+  return true;
 }
 
 HRESULT CSourceStream::ProduceOne(bool* ended) {
-  if (m_SkipsMissedDeadlines) SkipMissedDeadlines();
+  if (m_SkipsLateDeadlines && SkipLateDeadline()) return m_Clock.AdviseAt(StreamTimeAt(m_MediaPosition));
   const REFERENCE_TIME start = StreamTimeAt(m_MediaPosition);
   OnDeadline(m_Clock.Now() - (m_Clock.BaseTime() + start));
   ComPtr<IMediaSample> sample;

@@ -87,9 +87,9 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   CSource* m_pFilter;
   // The deadlines; its clock is the graph's while running.
   telvor::StreamClock m_Clock;
-  // Set by a pin whose samples may be dropped (pictures, not sound): a loop
-  // that falls more than a unit behind moves on to the present deadline.
-  bool m_SkipsMissedDeadlines = false;
+  // Set by a pin whose samples may be dropped (pictures, not sound): a
+  // deadline woken more than half a unit late passes without a sample.
+  bool m_SkipsLateDeadlines = false;
 
  private:
   HRESULT Command(DWORD command) { return static_cast<HRESULT>(CallWorker(command)); }
@@ -102,7 +102,7 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   // One deadline: a buffer, FillBuffer, stamps, delivery. *stop ends the
   // loop with the returned result.
   HRESULT ProduceOne(bool* stop);
-  void SkipMissedDeadlines();
+  bool SkipLateDeadline();
   REFERENCE_TIME StreamTimeAt(LONGLONG mediaPosition);
   HRESULT EndStream(HRESULT hr);
 

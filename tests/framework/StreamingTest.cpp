@@ -182,19 +182,19 @@ TEST_F(StreamingTest, ASkippedDeadlineLeavesAGapOnTheGrid) {
   EXPECT_EQ(0, sink->EndOfStreamCount());
 }
 
-// Late by three and a half periods: a picture stream moves on to the
-// present deadline, where sound (the default) would catch up sample by sample.
-TEST_F(StreamingTest, APictureStreamLetsMissedDeadlinesGo) {
+// Late by two and a half periods: a picture stream waits for the next
+// deadline, where sound (the default) would catch up sample by sample.
+TEST_F(StreamingTest, APictureStreamLetsLateDeadlinesGo) {
   source->stream->stallAt = 2;
   source->stream->stallMs = static_cast<DWORD>(kFrameDuration * 7 / 2 / 10000);
-  source->stream->SkipMissedDeadlines();
+  source->stream->SkipLateDeadlines();
   BuildGraph();
   ASSERT_TRUE(SUCCEEDED(control->Run()));
   ASSERT_TRUE(sink->WaitForSamples(3, kWaitMs));
   ASSERT_EQ(S_OK, control->Stop());
   const std::vector<ReceivedSample> samples = sink->Samples();
   EXPECT_EQ(1, samples[1].mediaStart);
-  EXPECT_GE(samples[2].mediaStart, 4);
+  EXPECT_GE(samples[2].mediaStart, 5);
   EXPECT_EQ(samples[0].start + samples[2].mediaStart * kFrameDuration, samples[2].start);
 }
 

@@ -89,7 +89,7 @@ class TestStream : public CSourceStream {
   std::atomic<int> skipAt{0};  // the FillBuffer call that lets its deadline pass
   std::atomic<int> stallAt{0};  // the FillBuffer call that takes stallMs
   DWORD stallMs = 0;
-  void SkipMissedDeadlines() { m_SkipsMissedDeadlines = true; }
+  void SkipLateDeadlines() { m_SkipsLateDeadlines = true; }
   HRESULT threadCreateResult = S_OK;
 };
 
