@@ -68,7 +68,7 @@ using DllGetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
 
 TEST_F(AudioFilterTest, ModuleClassObjectMakesAStreamingAudioCamera) {
   TempDir dir;
-  ASSERT_TRUE(CopyFileTo(BuildTreePath(L"src/dll/TELVOR.AX"), dir.File(L"TELVOR.AX")));
+  ASSERT_TRUE(CopyFileTo(BuiltModulePath(), dir.File(L"TELVOR.AX")));
   const std::string number = std::to_string(kModuleCamera + 1);
   WriteTextFile(dir.File(L"TELVOR.INI"),
                 "[CONFIG]\r\nFILTERS=" + number + "\r\nFILTER.AUDIO.NAME." + number + "=Module audio\r\n");

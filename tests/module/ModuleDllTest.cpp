@@ -36,7 +36,7 @@ HRESULT ClassObject(const LoadedModuleCopy& module, const std::wstring& clsid) {
 }
 
 TEST(LoadedModule, AttachLogsTheHostAndTheCamerasThenServesOnlyThose) {
-  LoadedModuleCopy module(L"TELVOR.AX", "FILTERS=2\r\nFILTER.VIDEO.NAME.01=Dll Cam\r\nFILTER.COLORSPACE.01=RGB24\r\n");
+  LoadedModuleCopy module(kModuleFileName, "FILTERS=2\r\nFILTER.VIDEO.NAME.01=Dll Cam\r\nFILTER.COLORSPACE.01=RGB24\r\n");
   ASSERT_TRUE(module.Load());
   const std::vector<std::wstring> lines = module.LogLines();
   ASSERT_GE(lines.size(), 5u);
@@ -86,7 +86,7 @@ TEST(LoadedModule, WithoutAnySettingsItOffersNothingAndLogsEachRead) {
 }
 
 TEST(LoadedModule, HostProgramsAreRecognisedByTheirFileName) {
-  LoadedModuleCopy module(L"TELVOR.AX", "FILTERS=0\r\n");
+  LoadedModuleCopy module(kModuleFileName, "FILTERS=0\r\n");
   const struct {
     const wchar_t* host;
     const wchar_t* tag;
@@ -111,7 +111,7 @@ TEST(LoadedModule, HostProgramsAreRecognisedByTheirFileName) {
 TEST(LoadedModule, ALeakedFilterIsReleasedWhenTheModuleIsFreedButNotWhenTheProcessEnds) {
   // At the process's end other modules may still hold the filter and
   // release it after us: it must outlive our detach then.
-  LoadedModuleCopy module(L"TELVOR.AX", "FILTERS=1\r\nFILTER.VIDEO.NAME.01=Dll Cam\r\n");
+  LoadedModuleCopy module(kModuleFileName, "FILTERS=1\r\nFILTER.VIDEO.NAME.01=Dll Cam\r\n");
   const std::wstring program = module.Dir().File(L"probe.exe");
   ASSERT_TRUE(CopyFileTo(BuildTreePath(L"tests/module/telvor_host_probe.exe"), program));
   for (const std::wstring end : {L"free", L"exit"}) {
