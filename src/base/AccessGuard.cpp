@@ -36,7 +36,23 @@ bool Installed() { return g_uses > 0; }
 struct GuardFrame {
   void* jump[5];  // __builtin_setjmp buffer
   GuardFrame* outer;
+#if defined(_M_IX86) || defined(__i386__)
+  // 32-bit x86 keeps its frame-based handlers in a list on the stack, headed
+  // in the thread block. Anything the body registered there lives in the
+  // frames the jump abandons, so the head is put back as it was.
+  void* handlers;
+#endif
 };
+
+#if defined(_M_IX86) || defined(__i386__)
+// The list head is the first word of the thread block, at fs:0.
+void* HandlerListHead() {
+  void* head;
+  asm volatile("movl %%fs:0, %0" : "=r"(head));
+  return head;
+}
+void SetHandlerListHead(void* head) { asm volatile("movl %0, %%fs:0" : : "r"(head) : "memory"); }
+#endif
 
 // The innermost guard of each thread lives in a system thread slot, not in
 // compiler thread-local storage: the handler runs for every fault on every
@@ -50,6 +66,9 @@ GuardFrame* InnermostFrame() { return static_cast<GuardFrame*>(TlsGetValue(g_fra
 
 [[noreturn]] void RecoverFromFault() {
   GuardFrame* frame = InnermostFrame();
+#if defined(_M_IX86) || defined(__i386__)
+  SetHandlerListHead(frame->handlers);
+#endif
   __builtin_longjmp(frame->jump, 1);
 }
 
@@ -62,11 +81,20 @@ LONG CALLBACK OnException(EXCEPTION_POINTERS* info) {
   if (!guarded) return EXCEPTION_CONTINUE_SEARCH;
   CONTEXT* context = info->ContextRecord;
   // Enter RecoverFromFault as if called from the fault site: keep below the
-  // faulting frame, 16-byte aligned minus the return-address slot, with the
-  // 32-byte shadow area the Win64 convention expects.
+  // faulting frame, with the stack aligned as a call leaves it.
+#if defined(_M_X64) || defined(__x86_64__)
+  // 16-byte aligned minus the return-address slot; the margin leaves room
+  // for the 32-byte shadow area the Win64 convention expects.
   DWORD64 stack = (context->Rsp - 256) & ~static_cast<DWORD64>(15);
   context->Rsp = stack - 8;
   context->Rip = reinterpret_cast<DWORD64>(&RecoverFromFault);
+#elif defined(_M_IX86) || defined(__i386__)
+  DWORD stack = (context->Esp - 256) & ~static_cast<DWORD>(15);
+  context->Esp = stack - 4;
+  context->Eip = reinterpret_cast<DWORD>(&RecoverFromFault);
+#else
+#error "no fault recovery for this processor"
+#endif
   return EXCEPTION_CONTINUE_EXECUTION;
 }
 
@@ -86,6 +114,9 @@ bool Installed() { return g_handler != nullptr; }
 TELVOR_NOINLINE bool GuardedCall(void (*body)(void*), void* context) {
   GuardFrame frame;
   frame.outer = InnermostFrame();
+#if defined(_M_IX86) || defined(__i386__)
+  frame.handlers = HandlerListHead();
+#endif
   TlsSetValue(g_frame_slot, &frame);
   if (__builtin_setjmp(frame.jump) != 0) {
     TlsSetValue(g_frame_slot, frame.outer);

@@ -74,17 +74,23 @@ CorvaneVideoStream::~CorvaneVideoStream() {
   StopChannelThread();
 }
 
-// The producer's rate, read once without the mutex, so that hosts that get a
-// rate-specific list (skype) see the rate they will receive.
+// The producer's rate, read once, so that hosts that get a rate-specific list
+// (skype) see the rate they will receive. Read holding the producer's mutex:
+// a 32-bit process copies the 8 bytes in two halves, and a producer opening
+// the channel anew meanwhile would leave it half old, half new. A producer
+// that keeps the mutex longer than that leaves the camera's own rate.
 void CorvaneVideoStream::ProbeChannelFrameRate() {
+  constexpr DWORD kProbeWaitMs = 100;
   telvor::SharedVideo probe;
   probe.index = static_cast<std::int32_t>(m_CameraIndex);
   if (!probe.Create()) return;
-  if (probe.ViewSize() >= sizeof(telvor::SlotHeader)) {
+  const telvor::SharedChannel::SlotHold hold = probe.LockSlots(kProbeWaitMs);
+  if (hold != telvor::SharedChannel::SlotHold::kNone && probe.ViewSize() >= sizeof(telvor::SlotHeader)) {
     double fps;
     std::memcpy(&fps, probe.View() + offsetof(telvor::SlotHeader, video_frame_rate), sizeof(fps));
     if (UsableFrameRate(fps)) m_SourceFrameRate = fps;
   }
+  probe.UnlockSlots(hold);
   probe.Close();
 }
 

@@ -46,6 +46,15 @@ bool StorePath(const std::wstring& path, wchar_t* field) {
   return true;
 }
 
+// The 32-bit module sits beside the 64-bit one as NAME32.AX and shares its
+// settings, so a "32" ending the file name (with more before it) is no part
+// of the settings files' names.
+std::wstring WithoutBitnessSuffix(const std::wstring& stem) {
+  const size_t nameLength = stem.size() - FileNameStart(stem);
+  if (nameLength <= 2 || stem.compare(stem.size() - 2, 2, L"32") != 0) return stem;
+  return stem.substr(0, stem.size() - 2);
+}
+
 }  // namespace
 
 HostInfo DetectHost(const wchar_t* hostFileName) {
@@ -71,7 +80,7 @@ void SetHostFileName(const wchar_t* hostPath, ModulePaths* paths) {
 void DeriveSettingsPaths(const wchar_t* modulePath, ModulePaths* paths) {
   const std::wstring path = modulePath ? modulePath : L"";
   const std::wstring directory = path.substr(0, FileNameStart(path));
-  const std::wstring stem = WithoutExtension(path);
+  const std::wstring stem = WithoutBitnessSuffix(WithoutExtension(path));
   // A second extension goes too: A.B.AX keeps its settings in A.B.INI but its
   // format files are A.FORMAT.NN.INI.
   const std::wstring shortStem = WithoutExtension(stem);

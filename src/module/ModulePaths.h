@@ -18,7 +18,7 @@ struct HostInfo {
 
 struct ModulePaths {
   wchar_t hostFileName[kModulePathChars];  // the host executable's file name, no directory
-  wchar_t iniPath[kModulePathChars];       // settings file: C:\X\TELVOR.AX gives C:\X\TELVOR.INI
+  wchar_t iniPath[kModulePathChars];       // settings file: C:\X\TELVOR.AX (or TELVOR32.AX) gives C:\X\TELVOR.INI
   wchar_t formatPath[kModulePathChars];    // stem of the per-camera format files: C:\X\TELVOR.FORMAT
 };
 

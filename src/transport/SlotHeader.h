@@ -18,7 +18,11 @@ inline constexpr std::uint32_t kFourCcYuy2 = 0x32595559;  // 'Y','U','Y','2'
 inline constexpr std::uint32_t kFourCcYv12 = 0x32315659;  // 'Y','V','1','2'
 
 // Packed to 4 so that the 64-bit fields keep their producer offsets and the
-// record stays 84 bytes (natural alignment would pad it to 88).
+// record stays 84 bytes (natural alignment would pad it to 88), in 32-bit and
+// 64-bit processes alike: every field has a fixed size, none is a pointer or
+// size_t. The 64-bit fields are written and read only by a process holding
+// the channel's mutex, so a 32-bit one, which moves them in two halves, never
+// sees one half-written.
 #pragma pack(push, 4)
 struct SlotHeader {
   std::uint32_t video_fourcc;              // 0x00

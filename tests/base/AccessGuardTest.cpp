@@ -91,6 +91,12 @@ LONG CALLBACK HostHandler(EXCEPTION_POINTERS* info) {
                                                                             : EXCEPTION_CONTINUE_SEARCH;
 }
 
+DWORD WINAPI RaiseWhenSet(void* event) {
+  WaitForSingleObject(static_cast<HANDLE>(event), INFINITE);
+  RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 0, nullptr);
+  return 0;
+}
+
 TEST(AccessGuard, AFaultOnAnUnguardedThreadNeedsNoHeapLock) {
   // Our handler sees every fault of the host, also on threads that never ran
   // guarded code, and possibly while the C runtime's heap is locked: it must
@@ -99,14 +105,7 @@ TEST(AccessGuard, AFaultOnAnUnguardedThreadNeedsNoHeapLock) {
   void* host = AddVectoredExceptionHandler(0, HostHandler);
   ASSERT_NE(host, nullptr);
   HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  HANDLE thread = CreateThread(
-      nullptr, 0,
-      [](void* event) -> DWORD {
-        WaitForSingleObject(static_cast<HANDLE>(event), INFINITE);
-        RaiseException(EXCEPTION_ACCESS_VIOLATION, 0, 0, nullptr);
-        return 0;
-      },
-      go, 0, nullptr);
+  HANDLE thread = CreateThread(nullptr, 0, RaiseWhenSet, go, 0, nullptr);
   ASSERT_NE(thread, nullptr);
   HANDLE heap = reinterpret_cast<HANDLE>(_get_heap_handle());
   ASSERT_TRUE(HeapLock(heap));

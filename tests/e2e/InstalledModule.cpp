@@ -37,8 +37,8 @@ std::string CameraSettings(int index, const std::string& video, const std::strin
   return lines;
 }
 
-InstalledModule::InstalledModule(const std::string& settings) : modulePath_(dir_.File(L"TELVOR.AX")) {
-  copied_ = telvor::test::CopyFileTo(BuildTreePath(L"src/dll/TELVOR.AX"), modulePath_);
+InstalledModule::InstalledModule(const std::string& settings) : modulePath_(dir_.File(telvor::test::kModuleFileName)) {
+  copied_ = telvor::test::CopyFileTo(telvor::test::BuiltModulePath(), modulePath_);
   WriteSettings(settings);
   // Hosts (regsvr32, FFmpeg) inherit this, so their module lines land in one file.
   SetEnvironmentVariableW(L"TELVOR_LOG", LogPath().c_str());

@@ -169,7 +169,7 @@ TEST_F(PageFixture, PageInfoCarriesTitleAndTemplateSize) {
   EXPECT_EQ(page_->GetPageInfo(nullptr), E_POINTER);
   PageInfo info;
   ASSERT_EQ(page_->GetPageInfo(&info), S_OK);
-  EXPECT_EQ(info.cb, 48u);
+  EXPECT_EQ(info.cb, sizeof(PROPPAGEINFO));
   EXPECT_STREQ(info.pszTitle, L"Test Page Title");
   EXPECT_EQ(log_.initDialogWindow, nullptr) << "measuring must not initialise the page";
 

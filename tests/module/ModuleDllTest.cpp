@@ -33,7 +33,7 @@ HRESULT ClassObject(const LoadedModuleCopy& module, const std::wstring& clsid) {
 }
 
 TEST(LoadedModule, AttachLogsTheHostAndTheCamerasThenServesOnlyThose) {
-  LoadedModuleCopy module(L"TELVOR.AX", "FILTERS=2\r\nFILTER.VIDEO.NAME.01=Dll Cam\r\nFILTER.COLORSPACE.01=RGB24\r\n");
+  LoadedModuleCopy module(kModuleFileName, "FILTERS=2\r\nFILTER.VIDEO.NAME.01=Dll Cam\r\nFILTER.COLORSPACE.01=RGB24\r\n");
   ASSERT_TRUE(module.Load());
   const std::vector<std::wstring> lines = module.LogLines();
   ASSERT_GE(lines.size(), 5u);
@@ -45,7 +45,8 @@ TEST(LoadedModule, AttachLogsTheHostAndTheCamerasThenServesOnlyThose) {
     next = std::find(next, lines.end(), want);
     ASSERT_NE(next, lines.end()) << "missing or out of order: " << want;
   }
-  const std::wstring version = L"[TELVOR] TELVOR " TELVOR_VERSION_W L" (64-bit) loaded from ";
+  const std::wstring version = std::wstring(L"[TELVOR] TELVOR " TELVOR_VERSION_W) +
+                               (sizeof(void*) == 8 ? L" (64-bit)" : L" (32-bit)") + L" loaded from ";
   EXPECT_EQ(1, std::count_if(lines.begin(), lines.end(), [&](const std::wstring& l) { return l.rfind(version, 0) == 0; }));
   // The settings file is present: no registry fallback, so no error lines.
   for (const std::wstring& line : lines) EXPECT_EQ(line.rfind(L"[TELVOR][ERROR]", 0), std::wstring::npos) << line;
@@ -79,7 +80,7 @@ TEST(LoadedModule, WithoutAnySettingsItOffersNothingAndLogsEachRead) {
 
 // Host detection and its tag lines, seen from a host program copied under each name.
 TEST(LoadedModule, HostProgramsAreRecognisedByTheirFileName) {
-  LoadedModuleCopy module(L"TELVOR.AX", "FILTERS=0\r\n");
+  LoadedModuleCopy module(kModuleFileName, "FILTERS=0\r\n");
   const struct {
     const wchar_t* host;
     const wchar_t* tag;
@@ -101,7 +102,7 @@ TEST(LoadedModule, HostProgramsAreRecognisedByTheirFileName) {
 TEST(LoadedModule, ALeakedFilterIsReleasedWhenTheModuleIsFreedButNotWhenTheProcessEnds) {
   // At the process's end other modules may still hold the filter and
   // release it after us: it must outlive our detach then.
-  LoadedModuleCopy module(L"TELVOR.AX", "FILTERS=1\r\nFILTER.VIDEO.NAME.01=Dll Cam\r\n");
+  LoadedModuleCopy module(kModuleFileName, "FILTERS=1\r\nFILTER.VIDEO.NAME.01=Dll Cam\r\n");
   const std::wstring program = module.Dir().File(L"probe.exe");
   ASSERT_TRUE(CopyFileTo(BuildTreePath(L"tests/module/telvor_host_probe.exe"), program));
   for (const std::wstring end : {L"free", L"exit"}) {

@@ -7,11 +7,8 @@ namespace telvor::test {
 LoadedModuleCopy::LoadedModuleCopy(const std::wstring& fileName, const std::string& ini, const std::wstring& folder)
     : modulePath_((folder.empty() ? dir_.Path() : dir_.File(folder)) + L"\\" + fileName) {
   if (!folder.empty()) CreateDirectoryW(dir_.File(folder).c_str(), nullptr);
-  CopyFileTo(BuildTreePath(L"src/dll/TELVOR.AX"), modulePath_);
-  if (!ini.empty()) {
-    const size_t dot = modulePath_.rfind(L'.');
-    WriteTextFile(modulePath_.substr(0, dot) + L".INI", "[CONFIG]\r\n" + ini);
-  }
+  CopyFileTo(BuiltModulePath(), modulePath_);
+  if (!ini.empty()) WriteTextFile(modulePath_.substr(0, modulePath_.rfind(L'\\')) + L"\\TELVOR.INI", "[CONFIG]\r\n" + ini);
 }
 
 LoadedModuleCopy::~LoadedModuleCopy() { Unload(); }

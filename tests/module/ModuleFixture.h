@@ -15,7 +15,8 @@ namespace telvor::test {
 class LoadedModuleCopy {
  public:
   // Copies the module as fileName into a fresh folder, or into a subfolder
-  // `folder` of it; ini (if not empty) becomes the settings file beside it.
+  // `folder` of it; ini (if not empty) becomes TELVOR.INI beside it, the
+  // settings file of both TELVOR.AX and TELVOR32.AX.
   LoadedModuleCopy(const std::wstring& fileName, const std::string& ini, const std::wstring& folder = L"");
   ~LoadedModuleCopy();
   LoadedModuleCopy(const LoadedModuleCopy&) = delete;

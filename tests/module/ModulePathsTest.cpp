@@ -22,6 +22,9 @@ TEST(SettingsPaths, SettingsFileAndFormatStemSitBesideTheModule) {
     const wchar_t* format;
   } cases[] = {{L"C:\\X\\TELVOR.AX", L"C:\\X\\TELVOR.INI", L"C:\\X\\TELVOR.FORMAT"},
                {L"C:\\X\\A.B.AX", L"C:\\X\\A.B.INI", L"C:\\X\\A.FORMAT"},
+               // The 32-bit module shares the settings of the 64-bit one beside it.
+               {L"C:\\X\\TELVOR32.AX", L"C:\\X\\TELVOR.INI", L"C:\\X\\TELVOR.FORMAT"},
+               {L"C:\\X\\32.AX", L"C:\\X\\32.INI", L"C:\\X\\32.FORMAT"},
                // Dots in directory names are not extensions.
                {L"C:\\v1.2\\cams.d\\TELVOR", L"C:\\v1.2\\cams.d\\TELVOR.INI", L"C:\\v1.2\\cams.d\\TELVOR.FORMAT"}};
   for (const auto& c : cases) {

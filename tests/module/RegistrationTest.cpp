@@ -36,7 +36,7 @@ CLSID ClassId(const std::wstring& text) {
 class Registration : public ::testing::Test {
  protected:
   // A folder name outside the ANSI code page, as users of other scripts have.
-  Registration() : tag_(UniqueName(L"Reg")), module_(L"TELVOR.AX", CameraLines(tag_), L"Камера 相机") {
+  Registration() : tag_(UniqueName(L"Reg")), module_(kModuleFileName, CameraLines(tag_), L"Камера 相机") {
     CoInitialize(nullptr);
   }
   ~Registration() override {
@@ -106,7 +106,7 @@ TEST_F(Registration, WritesServerKeysAndDeviceEntriesOnceAndRemovesThem) {
 // A folder deeper than MAX_PATH: registration takes the whole path. The
 // settings path cannot fit, so the module reads the key of no file.
 TEST(RegistrationPath, ModuleInADeepFolderRegisters) {
-  LoadedModuleCopy module(L"TELVOR.AX", "", std::wstring(240, L'd'));
+  LoadedModuleCopy module(kModuleFileName, "", std::wstring(240, L'd'));
   ASSERT_GT(module.ModulePath().size(), static_cast<size_t>(MAX_PATH));
   ASSERT_TRUE(module.Load());
   auto registerServer = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(module.Export("DllRegisterServer"));

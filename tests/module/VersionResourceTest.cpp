@@ -21,11 +21,12 @@ std::wstring VersionString(const std::vector<BYTE>& block, const wchar_t* name) 
 }
 
 TEST(VersionResource, EveryBinaryCarriesTheProductAndItsVersion) {
-  const wchar_t* binaries[] = {L"src/dll/TELVOR.AX", L"tools/feed/telvor-feed.exe", L"tools/capture/telvor-capture.exe",
-                               L"tools/props/telvor-props.exe"};
-  for (const wchar_t* binary : binaries) {
-    SCOPED_TRACE(testing::Message() << binary);
-    const std::wstring path = BuildTreePath(binary);
+  const std::wstring binaries[] = {BuiltModulePath(), BuildTreePath(L"tools/feed/telvor-feed.exe"),
+                                   BuildTreePath(L"tools/capture/telvor-capture.exe"),
+                                   BuildTreePath(L"tools/props/telvor-props.exe")};
+  const wchar_t* bitness = sizeof(void*) == 8 ? L"(64-bit)" : L"(32-bit)";
+  for (const std::wstring& path : binaries) {
+    SCOPED_TRACE(testing::Message() << path);
     const DWORD size = GetFileVersionInfoSizeW(path.c_str(), nullptr);
     ASSERT_GT(size, 0u);
     std::vector<BYTE> block(size);
@@ -33,7 +34,7 @@ TEST(VersionResource, EveryBinaryCarriesTheProductAndItsVersion) {
     EXPECT_EQ(VersionString(block, L"ProductName"), L"" TELVOR_PRODUCT_NAME);
     EXPECT_EQ(VersionString(block, L"ProductVersion"), TELVOR_VERSION_W);
     EXPECT_EQ(VersionString(block, L"FileVersion"), TELVOR_VERSION_W);
-    EXPECT_NE(VersionString(block, L"FileDescription").find(L"(64-bit)"), std::wstring::npos);
+    EXPECT_NE(VersionString(block, L"FileDescription").find(bitness), std::wstring::npos);
     const std::wstring name = path.substr(path.find_last_of(L"\\/") + 1);
     EXPECT_EQ(VersionString(block, L"OriginalFilename"), name);
     VS_FIXEDFILEINFO* fixed = nullptr;

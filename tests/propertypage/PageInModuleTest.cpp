@@ -47,7 +47,7 @@ class PageInModuleTest : public ::testing::Test {
  protected:
   void SetUp() override {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    module_ = std::make_unique<LoadedModuleCopy>(L"TELVOR.AX", CameraSettings());
+    module_ = std::make_unique<LoadedModuleCopy>(kModuleFileName, CameraSettings());
     WriteTextFile(module_->Dir().File(L"TELVOR.FORMAT." + KeyNumber() + L".INI"), kFormatFile);
     ASSERT_TRUE(module_->Load());
   }

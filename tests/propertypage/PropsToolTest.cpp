@@ -40,8 +40,9 @@ TEST(PropsTool, AnUnregisteredCameraIsNamedWithTheWayToRegisterIt) {
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_NE(run.output.find("camera " + std::to_string(number) + " is not registered"), std::string::npos)
       << run.output;
+  const std::wstring moduleFile = kModuleFileName;
   EXPECT_NE(run.output.find("{992DFFB6-575E-47D4-A9CE-D763D7FF3B07}"), std::string::npos) << run.output;
-  EXPECT_NE(run.output.find("regsvr32 TELVOR.AX"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("regsvr32 " + std::string(moduleFile.begin(), moduleFile.end())), std::string::npos) << run.output;
 }
 
 }  // namespace

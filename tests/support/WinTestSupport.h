@@ -11,6 +11,10 @@ namespace telvor::test {
 // The build tree's path as Wine sees it (Z: maps the Unix root).
 std::wstring BuildTreePath(const std::wstring& relative = L"");
 
+// The module's file name in this build (the 32-bit one is TELVOR32.AX) and its path.
+inline constexpr const wchar_t* kModuleFileName = sizeof(void*) == 4 ? L"TELVOR32.AX" : L"TELVOR.AX";
+inline std::wstring BuiltModulePath() { return BuildTreePath(std::wstring(L"src/dll/") + kModuleFileName); }
+
 // A fresh, uniquely named folder under the Windows temp folder, removed with
 // everything in it when the object goes away.
 class TempDir {

@@ -116,14 +116,16 @@ void FeedVideo(const FeedOptions& o, telvor_channel* channel) {
     // The stamped time doubles as the header's timestamp, so both tell the same write time.
     const std::uint64_t stamp = o.stamp ? telvor_clock_now() : TELVOR_TIMESTAMP_NOW;
     if (o.stamp) feed::DrawStampBand(picture, stamp, frame.data());
+    // Dumped first: every frame a camera can show is on disk by then, also
+    // when the feed is killed right after writing it.
+    if (dump && k < o.dump_frames) {
+      std::fwrite(frame.data(), 1, frame.size(), dump.get());
+      std::fflush(dump.get());
+    }
+    if (dump && k + 1 == o.dump_frames) dump.reset();
     const telvor_result result =
         telvor_write(channel, frame.data(), static_cast<std::uint32_t>(frame.size()), stamp);
     if (result != TELVOR_OK) return Abort("video", telvor_last_error_message());
-    if (dump && k < o.dump_frames) {
-      std::fwrite(frame.data(), 1, frame.size(), dump.get());
-      std::fflush(dump.get());  // whole frames on disk even when the feed is killed
-    }
-    if (dump && k + 1 == o.dump_frames) dump.reset();
     ++g_frames;
   }
 }

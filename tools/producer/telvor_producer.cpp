@@ -22,6 +22,15 @@ using telvor::kSlotHeaderSize;
 using telvor::LocalMemory;
 using telvor::MappedView;
 
+// The formats are passed by programs built with other compilers, 32-bit and
+// 64-bit: their layout must be the one every Windows compiler gives the C
+// declaration (8-byte alignment for the double on both).
+static_assert(sizeof(telvor_video_format) == 32 && offsetof(telvor_video_format, frame_rate) == 16 &&
+                  offsetof(telvor_video_format, live_slots) == 28,
+              "telvor_video_format layout");
+static_assert(sizeof(telvor_audio_format) == 16 && offsetof(telvor_audio_format, capacity) == 12,
+              "telvor_audio_format layout");
+
 struct telvor_channel {
   const wchar_t* kind = L"";  // "video" / "audio", for messages
   std::uint32_t slots = 0;

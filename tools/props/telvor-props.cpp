@@ -51,6 +51,14 @@ std::wstring RegisteredName(const std::wstring& classText, int cameraNumber) {
   return L"TELVOR camera " + std::to_wstring(cameraNumber);
 }
 
+// The module of this program's own bitness: the one whose registration a
+// program of this bitness sees.
+#if defined(_WIN64)
+#define TELVOR_MODULE_FILE L"TELVOR.AX"
+#else
+#define TELVOR_MODULE_FILE L"TELVOR32.AX"
+#endif
+
 int Usage(std::FILE* to, int exitCode) {
   std::fprintf(to,
                "usage: telvor-props <camera number>\n"
@@ -65,11 +73,11 @@ int ReportCreateFailure(int cameraNumber, const std::wstring& classText, HRESULT
   if (hr == REGDB_E_CLASSNOTREG) {
     std::fwprintf(stderr,
                   L"telvor-props: camera %d is not registered (no class %ls).\n"
-                  L"Configure the camera in TELVOR.INI beside TELVOR.AX, then run: regsvr32 TELVOR.AX\n",
+                  L"Configure the camera in TELVOR.INI beside " TELVOR_MODULE_FILE L", then run: regsvr32 " TELVOR_MODULE_FILE L"\n",
                   cameraNumber, classText.c_str());
   } else if (hr == CLASS_E_CLASSNOTAVAILABLE) {
     std::fwprintf(stderr,
-                  L"telvor-props: TELVOR.AX no longer has a video filter for camera %d.\n"
+                  L"telvor-props: " TELVOR_MODULE_FILE L" no longer has a video filter for camera %d.\n"
                   L"Check the camera's entries in TELVOR.INI and register the module again.\n",
                   cameraNumber);
   } else {
