@@ -155,7 +155,8 @@ std::vector<std::string> Lines(const std::wstring& path) {
 }
 
 // Off costs nothing and writes nothing; on, each stream appends one block,
-// and a deadline that never got a buffer still counts, with empty steps.
+// and a deadline that never got a buffer still counts, with empty steps;
+// arrivals count only where a frame came.
 TEST(PacingLog, WritesOneBlockPerStreamOnlyWhenAsked) {
   using telvor::PacingLog;
   telvor::test::TempDir dir;
@@ -179,6 +180,7 @@ TEST(PacingLog, WritesOneBlockPerStreamOnlyWhenAsked) {
     Sleep(3);
     for (PacingLog::Step step : {PacingLog::kFrame, PacingLog::kSlots, PacingLog::kConverted, PacingLog::kDelivered})
       log.Mark(step);
+    log.NoteArrival(2.0 * i, 1.5);
     log.EndDeadline();
   }
   log.BeginDeadline(5.0);
@@ -187,7 +189,7 @@ TEST(PacingLog, WritesOneBlockPerStreamOnlyWhenAsked) {
   SetEnvironmentVariableW(L"TELVOR_PACING_LOG", nullptr);
 
   const std::vector<std::string> lines = Lines(path);
-  ASSERT_EQ(2u + 7u + 1u + 4u, lines.size());
+  ASSERT_EQ(2u + 9u + 1u + 4u, lines.size());
   EXPECT_EQ("pacing of pin A: 4 deadlines, ms\n", lines[0]);
   EXPECT_EQ("late 1.000 5.000 5.000 5.000\n", lines[2]);
   double p50 = 0, p90 = 0, p99 = 0, max = 0;
@@ -195,7 +197,8 @@ TEST(PacingLog, WritesOneBlockPerStreamOnlyWhenAsked) {
   EXPECT_GE(p50, 2.5);  // the 3 ms sleep sits between buffer and frame
   EXPECT_TRUE(p50 <= p90 && p90 <= p99 && p99 <= max);
   EXPECT_EQ(0, lines[8].rfind("whole ", 0));
-  EXPECT_EQ("5.000 0.000 0.000 0.000 0.000 0.000\n", lines.back());
+  EXPECT_EQ("arrival 2.000 4.000 4.000 4.000\n", lines[9]);
+  EXPECT_EQ("5.000 0.000 0.000 0.000 0.000 0.000 - 0.000\n", lines.back());
 }
 
 }  // namespace
