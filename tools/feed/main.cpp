@@ -12,6 +12,7 @@
 
 #include "AudioSource.h"
 #include "FeedOptions.h"
+#include "SoundStamp.h"
 #include "TestPattern.h"
 #include "telvor_producer.h"
 
@@ -104,8 +105,9 @@ void FeedAudio(const FeedOptions& o, telvor_channel* channel, feed::AudioSource&
     WaitUntil(start + n * packet_ticks);
     if (g_stop) break;
     source.Fill(packet.data(), frames);
-    const telvor_result result =
-        telvor_write(channel, packet.data(), frames * feed::kAudioFrameBytes, TELVOR_TIMESTAMP_NOW);
+    const std::uint64_t stamp = o.stamp ? telvor_clock_now() : TELVOR_TIMESTAMP_NOW;
+    if (o.stamp) feed::WriteSoundStamp({stamp & feed::kSoundTimeMask, static_cast<std::uint32_t>(n)}, packet.data(), frames);
+    const telvor_result result = telvor_write(channel, packet.data(), frames * feed::kAudioFrameBytes, stamp);
     if (result != TELVOR_OK) return Abort("audio", telvor_last_error_message());
     ++g_packets;
   }
