@@ -110,6 +110,7 @@ std::int32_t CorvaneAudioStream::OnAudioPreview(telvor::SharedAudio* channel, do
   packet.length = usable;
   packet.sequence = telvor::HeaderBeforePayload(payload).audio_sequence;
   packet.channel = channel;
+  packet.arrival = telvor::CounterNow100ns();
   pin->m_Packets.Push(packet);
   return 0;
 }

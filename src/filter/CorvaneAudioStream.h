@@ -22,6 +22,7 @@
 #include "filter/AudioPacketQueue.h"
 #include "filter/CapturePinCategory.h"
 #include "filter/ChannelThread.h"
+#include "filter/PhaseLock.h"
 #include "framework/MediaType.h"
 #include "framework/Source.h"
 #include "framework/SourceStream.h"
@@ -56,6 +57,7 @@ class CorvaneAudioStream : public CSourceStream, public IAMStreamConfig, public 
   LONGLONG MediaLength(IMediaSample* sample) override;
   REFERENCE_TIME MediaTime(LONGLONG frames) override;
   void OnRunning() override;
+  void OnDeadline(REFERENCE_TIME lateness) override;
 
   // --- pin ---
   HRESULT Active() override;
@@ -108,6 +110,9 @@ class CorvaneAudioStream : public CSourceStream, public IAMStreamConfig, public 
 
   telvor::AudioPacketQueue m_Packets;
   bool m_ProducerBusyLogged = false;  // streaming thread only
+  // Where the deadlines sit against the producer's packets; streaming thread only.
+  telvor::PhaseLock m_PhaseLock;
+  std::int64_t m_DeadlineCounter = 0;
   // Held shared by the streaming thread while it copies queued packets,
   // exclusively by the channel thread to close a channel whose producer went.
   SRWLOCK m_ChannelUse = SRWLOCK_INIT;

@@ -29,6 +29,7 @@
 #include "filter/FrameQueue.h"
 #include "filter/ICorvaneVideoStream.h"
 #include "filter/PacingLog.h"
+#include "filter/PhaseLock.h"
 #include "filter/VideoFrameSource.h"
 #include "filter/VideoMediaTypes.h"
 #include "framework/AccessGuard.h"
@@ -154,6 +155,7 @@ class CorvaneVideoStream : public CSourceStream,
 
   // production helpers
   void ApplySampleMediaType(IMediaSample* sample);
+  void FollowProducer();
 
   // channel helpers
   static telvor::SharedChannel* StartChannel(void* pin, bool quiet);
@@ -183,6 +185,8 @@ class CorvaneVideoStream : public CSourceStream,
 
   // pacing
   telvor::PacingLog m_PacingLog;
+  telvor::PhaseLock m_PhaseLock;
+  std::int64_t m_DeadlineCounter = 0;  // the current deadline, on CounterNow100ns
   std::optional<telvor::AccessGuardUse> m_GuardUse;  // the streaming thread's
 
   // what each deadline shows; the producer format's rate and the slots'

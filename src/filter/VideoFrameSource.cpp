@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "filter/PacingLog.h"
+#include "filter/PhaseLock.h"
 #include "framework/AccessGuard.h"
 #include "imaging/SwScaler.h"
 #include "module/Log.h"
@@ -141,9 +142,13 @@ void VideoFrameSource::SetSource(std::uint32_t fourcc, std::uint32_t width, std:
 }
 
 void VideoFrameSource::Queue(const FrameEntry& entry) {
+  FrameEntry arrived = entry;
+  arrived.arrival = telvor::CounterNow100ns();
   {
     CAutoLock lock(&m_QueueLock);
-    m_Queue.Push(entry);
+    m_Queue.Push(arrived);
+    m_NewestArrival = arrived.arrival;
+    m_ArrivalNew = true;
   }
   SetEvent(m_FrameQueued.Get());
 }
@@ -177,6 +182,7 @@ void VideoFrameSource::Restart() {
     CAutoLock lock(&m_QueueLock);
     m_Queue.Clear();
     m_LastEntry = FrameEntry();
+    m_ArrivalNew = false;
   }
   m_NewestDelivered = 0;
   m_AnyDelivered = false;
@@ -185,6 +191,14 @@ void VideoFrameSource::Restart() {
   // The last good frame pointed into the previous channel's view.
   MutexHold hold(m_ConverterLock.Get());
   m_LastGoodEntry = FrameEntry();
+}
+
+bool VideoFrameSource::TakeArrival(std::int64_t* arrival) {
+  CAutoLock lock(&m_QueueLock);
+  *arrival = m_NewestArrival;
+  const bool arrived = m_ArrivalNew;
+  m_ArrivalNew = false;
+  return arrived;
 }
 
 void VideoFrameSource::KeepNewest() {

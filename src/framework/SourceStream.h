@@ -21,6 +21,12 @@
 // present time if that is later: stamps never go back and never run ahead of
 // the moment of delivery. Media times count the pin's units from 0.
 //
+// A pin may move its deadlines behind the stamps' grid (SetDeadlineShift):
+// a sample is then due that long after its start time, so the deadlines can
+// sit just after a producer's writes while the stamps keep their grid. The
+// shift is never negative, so stamps still never run ahead of delivery; it
+// is 0 again after each Stop.
+//
 // A pin author supplies FillBuffer (the sample's content, not its times),
 // MediaTime, DecideBufferSize and either the single-type
 // GetMediaType(CMediaType*) or GetMediaType(position, type) with
@@ -88,6 +94,11 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   // The deadlines; its clock is the graph's while running.
   telvor::StreamClock m_Clock;
 
+  // Streaming thread only: from the next deadline on, samples are due
+  // `shift` (clamped at 0) after their start time.
+  void SetDeadlineShift(REFERENCE_TIME shift) { m_DeadlineShift = shift > 0 ? shift : 0; }
+  REFERENCE_TIME DeadlineShift() const { return m_DeadlineShift; }
+
  private:
   HRESULT Command(DWORD command) { return static_cast<HRESULT>(CallWorker(command)); }
   // Answers a command that arrived while streaming; true when it ends the loop.
@@ -100,6 +111,7 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   // loop with the returned result.
   HRESULT ProduceOne(bool* stop);
   REFERENCE_TIME StreamTimeAt(LONGLONG mediaPosition);
+  HRESULT AdviseFor(REFERENCE_TIME start) { return m_Clock.AdviseAt(start + m_DeadlineShift); }
   HRESULT EndStream(HRESULT hr);
 
   // The filter's wish, set under m_RunLock by Run and Suspend (which hold
@@ -119,4 +131,5 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   LONGLONG m_MediaPosition = 0;
   LONGLONG m_SegmentMedia = 0;
   REFERENCE_TIME m_SegmentTime = 0;
+  REFERENCE_TIME m_DeadlineShift = 0;
 };
