@@ -29,12 +29,14 @@ std::int64_t Wrap(std::int64_t value, std::int64_t period) {
 
 void PhaseLock::Reset(std::int64_t period) {
   period_ = period;
-  count_ = next_ = 0;
+  count_ = next_ = unsteady_ = 0;
   locked_ = false;
 }
 
 // Phases near 0 and near a period are neighbours: the window is read once
-// as it is and once with its early half moved a period on. Called with a
+// as it is and once with its early half moved a period on. The earliest and
+// the latest arrival are left out of the spread: one frame that a busy
+// machine held back says nothing about where the others come. Called with a
 // full window.
 bool PhaseLock::WindowPhase(std::int64_t spread, std::int64_t* phase) const {
   for (int turn = 0; turn < 2; ++turn) {
@@ -43,7 +45,7 @@ bool PhaseLock::WindowPhase(std::int64_t spread, std::int64_t* phase) const {
       sorted[i] = phases_[i] + (turn == 1 && phases_[i] < period_ / 2 ? period_ : 0);
     }
     std::sort(std::begin(sorted), std::end(sorted));
-    if (sorted[kWindow - 1] - sorted[0] <= spread) {
+    if (sorted[kWindow - 2] - sorted[1] <= spread) {
       *phase = Wrap(sorted[kWindow / 2], period_);
       return true;
     }
@@ -66,11 +68,14 @@ std::int64_t PhaseLock::Update(bool arrived, std::int64_t before, std::int64_t s
     locked_ = true;
     return Wrap(phase + kMargin, period_);
   }
-  // The producer's rate went its own way: keep the place, take the newest.
+  // Arrivals that scatter hold the deadlines where they are: for a window's
+  // length that is a producer changing its phase (followed by steps once the
+  // window is steady again), for longer its rate going its own way.
   if (!WindowPhase(2 * kTolerance, &phase)) {
-    locked_ = false;
+    if (++unsteady_ >= 2 * kWindow) locked_ = false;
     return shift;
   }
+  unsteady_ = 0;
   // Within [0, period] the straight way never leaves the range.
   const std::int64_t target = Wrap(phase + kMargin, period_);
   const std::int64_t error = target - shift;

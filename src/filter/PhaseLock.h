@@ -26,7 +26,8 @@ class PhaseLock {
   static constexpr std::int64_t kMargin = 25000;
   // Largest move per deadline once locked, well under the jitter budget.
   static constexpr std::int64_t kStep = 2500;
-  // Arrivals this close together (per window) are one phase.
+  // Arrivals this close together (per window, but for the earliest and the
+  // latest) are one phase.
   static constexpr std::int64_t kTolerance = 20000;
   static constexpr int kWindow = 6;
 
@@ -51,6 +52,7 @@ class PhaseLock {
   std::int64_t phases_[kWindow] = {};
   int count_ = 0;
   int next_ = 0;
+  int unsteady_ = 0;  // locked, deadlines in a row whose window scattered
   bool locked_ = false;
 };
 
