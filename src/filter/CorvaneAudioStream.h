@@ -86,6 +86,7 @@ class CorvaneAudioStream : public CSourceStream, public IAMStreamConfig, public 
   // OpenChannel answers the open channel, or null (logged unless quiet).
   telvor::SharedChannel* OpenChannel(bool quiet);
   void CloseChannel();
+  void SkipHistory(telvor::SharedAudio* channel);
 
   static std::int32_t OnFormatChanged(telvor::SharedAudio* channel, const telvor::SlotHeader& header, void* user);
   static std::int32_t OnAudioPreview(telvor::SharedAudio* channel, double sampleTime,
@@ -106,6 +107,10 @@ class CorvaneAudioStream : public CSourceStream, public IAMStreamConfig, public 
   // Set once a producer of our format is announced; FillBuffer waits for
   // packets only then.
   std::atomic<bool> m_PacketsFlowing{false};
+  // Reader thread only: packets older than the newest one the ring held as
+  // the channel opened are not queued (SkipHistory).
+  bool m_SkipHistory = false;
+  std::uint32_t m_HistoryEnd = 0;
   telvor::ChannelThread m_ChannelThread{kStartChannel, kStopChannel};
 
   telvor::AudioPacketQueue m_Packets;

@@ -288,6 +288,29 @@ TEST_F(AudioStreamingTest, RewrittenSlotsAreNeverPlayedTornOrOutOfOrder) {
   EXPECT_GE(afterBurst, 9) << "what was written after the burst never played";
 }
 
+// A producer found while the camera runs: the packets its ring already
+// holds are not played (they would delay the sound for the whole session);
+// from the newest one on every packet plays once, in order.
+TEST_F(AudioStreamingTest, HistoryIsSkippedThenEveryPacketPlaysOnce) {
+  Connect(kMoreVideoPinCameras);
+  ASSERT_TRUE(SUCCEEDED(control->Run()));
+  ASSERT_TRUE(sink->WaitForSamples(1, kWaitMs));
+  AudioRing ring(kMoreVideoPinCameras, 1920);
+  ASSERT_TRUE(ring.Ok());
+  std::uint16_t n = 1;
+  for (; n <= 12; ++n) ring.Write(NumberedPacket(n, 1920));
+  for (; n <= 40; ++n, Sleep(10)) ring.Write(NumberedPacket(n, 1920));
+  Sleep(100);
+  ASSERT_EQ(S_OK, control->Stop());
+  std::vector<int> played;
+  for (const ReceivedSample& sample : sink->Samples()) {
+    if (PacketNumber(sample) != 0) played.push_back(PacketNumber(sample));
+  }
+  ASSERT_FALSE(played.empty());
+  EXPECT_GE(played[0], 12);
+  for (size_t i = 1; i < played.size(); ++i) EXPECT_EQ(played[i - 1] + 1, played[i]);
+}
+
 // Only 2 channels of 16 bits at 48 kHz are taken; anything else is silence.
 TEST_F(AudioStreamingTest, OtherProducerFormatGetsNoPacketsThrough) {
   const int camera = kAudioPinCameras + 6;
