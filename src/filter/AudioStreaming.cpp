@@ -34,9 +34,11 @@ LONGLONG CorvaneAudioStream::MediaLength(IMediaSample* sample) {
 }
 
 // Sound queued while the graph was paused would delay everything after it
-// for the whole recording: the stream starts from the newest packet.
+// for the whole recording: the stream starts from the newest packet. The
+// graph's start time usually lies some way ahead of its Run, and what queues
+// until the first deadline counts as well, so the queue is cut there.
 void CorvaneAudioStream::OnRunning() {
-  m_Packets.KeepNewest(1);
+  m_StartFromNewest = true;
   m_PhaseLock.Reset(0);
 }
 
@@ -54,6 +56,8 @@ HRESULT CorvaneAudioStream::FillBuffer(IMediaSample* sample) {
   // Waiting for a packet only makes sense while a producer's packets can
   // arrive; without one, silence must keep pace with the clock.
   const int checks = m_PacketsFlowing.load() ? kPacketChecks : 1;
+  if (m_StartFromNewest) m_Packets.KeepNewest(1);
+  m_StartFromNewest = false;
 
   BYTE* data = nullptr;
   HRESULT hr = sample->GetPointer(&data);

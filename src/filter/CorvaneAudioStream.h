@@ -117,6 +117,7 @@ class CorvaneAudioStream : public CSourceStream, public IAMStreamConfig, public 
   bool m_ProducerBusyLogged = false;  // streaming thread only
   // Where the deadlines sit against the producer's packets; streaming thread only.
   telvor::PhaseLock m_PhaseLock;
+  bool m_StartFromNewest = false;
   std::int64_t m_DeadlineCounter = 0;
   // Held shared by the streaming thread while it copies queued packets,
   // exclusively by the channel thread to close a channel whose producer went.
