@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "filter/PhaseLock.h"
 #include "transport/FakeRing.h"
 
 #include "support/LogCapture.h"
@@ -254,19 +255,10 @@ TEST_F(VideoPinStreaming, DeadlinesMoveOnceToTheProducerThenFollowItBySteps) {
   ASSERT_TRUE(producer.Ok());
   ASSERT_EQ(S_OK, control->Run());
   ASSERT_EQ(10u, Next(0, 10).size());  // no producer yet: ten deadlines at the grid
-  LARGE_INTEGER frequency, now;
-  QueryPerformanceFrequency(&frequency);
-  QueryPerformanceCounter(&now);
-  const double start = static_cast<double>(now.QuadPart) / frequency.QuadPart;
+  const std::int64_t start = CounterNow100ns();
   const size_t before = sink->SampleCount();
   for (int k = 0; k < 100; ++k) {
-    const double due = start + 0.015 + k * 0.040 + (k >= 50 ? 0.004 : 0.0);
-    for (;;) {
-      QueryPerformanceCounter(&now);
-      const double left = due - static_cast<double>(now.QuadPart) / frequency.QuadPart;
-      if (left <= 0) break;
-      Sleep(left > 0.002 ? static_cast<DWORD>(left * 1000) - 1 : 0);
-    }
+    while (CounterNow100ns() < start + 150000 + k * 400000 + (k >= 50 ? 40000 : 0)) Sleep(1);
     ASSERT_TRUE(producer.Write(static_cast<std::uint8_t>(k)));
   }
   ASSERT_EQ(20u, Next(sink->SampleCount(), 20).size());  // 800 ms without frames
