@@ -1,5 +1,7 @@
 // The audio pin's channel thread and the calls its channel makes into it.
 #include <algorithm>
+#include <cstring>
+#include <new>
 
 #include "base/Log.h"
 #include "filter/CorvaneAudioStream.h"
@@ -40,6 +42,22 @@ std::int32_t CorvaneAudioStream::OnFormatChanged(telvor::SharedAudio* channel, c
       channel, header.audio_channels, header.audio_bits_per_sample, header.audio_samples_per_second);
 }
 
+// Under the producer's mutex, as the channel opens: the reader is about to
+// hand over every packet the ring holds, and sound that old would delay
+// everything after it for the whole session. Playing starts from the newest.
+void CorvaneAudioStream::SkipHistory(telvor::SharedAudio* channel) {
+  const std::size_t stride = static_cast<std::size_t>(channel->PayloadCapacity()) + telvor::kSlotHeaderSize;
+  std::uint32_t newest = 0;
+  for (std::uint32_t slot = 0; slot < telvor::kAudioSlotCount; ++slot) {
+    telvor::SlotHeader header;
+    std::memcpy(&header, channel->View() + slot * stride, sizeof header);  // the ring fits the view
+    const auto sequence = static_cast<std::uint32_t>(header.audio_sequence);
+    if (slot == 0 || static_cast<std::int32_t>(sequence - newest) > 0) newest = sequence;
+  }
+  m_HistoryEnd = newest;
+  m_SkipHistory = true;
+}
+
 std::int32_t CorvaneAudioStream::KAVOShared_OnFormatChanged(telvor::SharedAudio* channel, std::uint32_t channels,
                                                             std::uint32_t bitsPerSample,
                                                             std::uint32_t samplesPerSecond) {
@@ -50,6 +68,7 @@ std::int32_t CorvaneAudioStream::KAVOShared_OnFormatChanged(telvor::SharedAudio*
   if (channels == m_Channels && bitsPerSample == m_BitsPerSample && samplesPerSecond == m_SamplesPerSecond) {
     channel->on_audio_preview = &CorvaneAudioStream::OnAudioPreview;
     m_PacketsFlowing = true;
+    SkipHistory(channel);
   } else {
     TELVOR_ERROR_OBJ(kUnit, L"CorvaneAudioStream::KAVOShared_OnFormatChanged", this)
         << L"producer sends " << channels << L" channels, " << bitsPerSample << L" bits, " << samplesPerSecond
@@ -67,6 +86,11 @@ std::int32_t CorvaneAudioStream::OnAudioPreview(telvor::SharedAudio* channel, do
   // Only whole sample frames count: a packet without one would become a
   // sample that moves no time forward.
   auto* pin = static_cast<CorvaneAudioStream*>(user);
+  const std::uint64_t sequence = telvor::HeaderBeforePayload(payload).audio_sequence;
+  if (pin->m_SkipHistory) {
+    if (static_cast<std::int32_t>(static_cast<std::uint32_t>(sequence) - pin->m_HistoryEnd) < 0) return 0;
+    pin->m_SkipHistory = false;
+  }
   const std::uint32_t blockAlign = pin->m_Channels * pin->m_BitsPerSample / 8;
   std::uint32_t usable = std::min(length, channel->PayloadCapacity());
   usable -= usable % blockAlign;
@@ -74,8 +98,9 @@ std::int32_t CorvaneAudioStream::OnAudioPreview(telvor::SharedAudio* channel, do
   telvor::AudioPacket packet;
   packet.payload = payload;
   packet.length = usable;
-  packet.sequence = telvor::HeaderBeforePayload(payload).audio_sequence;
+  packet.sequence = sequence;
   packet.channel = channel;
+  packet.arrival = telvor::CounterNow100ns();
   pin->m_Packets.Push(packet);
   return 0;
 }

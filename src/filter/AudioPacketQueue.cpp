@@ -12,6 +12,16 @@ void AudioPacketQueue::Push(const AudioPacket& packet) {
   }
   m_Ring[(m_Head + m_Count) % kMaxPackets] = packet;
   ++m_Count;
+  m_NewestArrival = packet.arrival;
+  m_ArrivalNew = true;
+}
+
+bool AudioPacketQueue::TakeArrival(std::int64_t* arrival) {
+  CAutoLock lock(&m_QueueLock);
+  *arrival = m_NewestArrival;
+  const bool arrived = m_ArrivalNew;
+  m_ArrivalNew = false;
+  return arrived;
 }
 
 bool AudioPacketQueue::TryPop(AudioPacket* packet) {
@@ -42,6 +52,7 @@ void AudioPacketQueue::Clear() {
   CAutoLock lock(&m_QueueLock);
   m_Head = 0;
   m_Count = 0;
+  m_ArrivalNew = false;
 }
 
 void AudioPacketQueue::KeepNewest(std::size_t count) {

@@ -23,6 +23,7 @@ struct AudioPacket {
   std::uint32_t length = 0;          // already bounded by the slot's capacity
   std::uint64_t sequence = 0;        // the slot's number when it was queued
   SharedChannel* channel = nullptr;  // whose slots to hold while copying
+  std::int64_t arrival = 0;          // when the reader queued it, CounterNow100ns
 };
 
 class AudioPacketQueue {
@@ -41,6 +42,8 @@ class AudioPacketQueue {
   // passed over for the next queued packet, keeping the order the producer
   // wrote them in. False when no queued packet is left as it was queued.
   bool SkipRewritten(AudioPacket* packet);
+  // When the newest packet arrived, if one did since the last call.
+  bool TakeArrival(std::int64_t* arrival);
   void Clear();
   // Drops the oldest packets until at most `count` are left.
   void KeepNewest(std::size_t count);
@@ -51,6 +54,8 @@ class AudioPacketQueue {
   AudioPacket m_Ring[kMaxPackets];
   std::size_t m_Head = 0;  // oldest packet
   std::size_t m_Count = 0;
+  std::int64_t m_NewestArrival = 0;
+  bool m_ArrivalNew = false;
 };
 
 }  // namespace telvor

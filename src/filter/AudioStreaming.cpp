@@ -34,8 +34,17 @@ LONGLONG CorvaneAudioStream::MediaLength(IMediaSample* sample) {
 }
 
 // Sound queued while the graph was paused would delay everything after it
-// for the whole recording: the stream starts from the newest packet.
-void CorvaneAudioStream::OnRunning() { m_Packets.KeepNewest(1); }
+// for the whole recording: the stream starts from the newest packet. The
+// graph's start time usually lies some way ahead of its Run, and what queues
+// until the first deadline counts as well, so the queue is cut there.
+void CorvaneAudioStream::OnRunning() {
+  m_StartFromNewest = true;
+  m_PhaseLock.Reset(0);
+}
+
+void CorvaneAudioStream::OnDeadline(REFERENCE_TIME lateness) {
+  m_DeadlineCounter = telvor::CounterNow100ns() - lateness;
+}
 
 REFERENCE_TIME CorvaneAudioStream::MediaTime(LONGLONG frames) {
   return m_Connected.nSamplesPerSec ? frames * kUnitsPerSecond / m_Connected.nSamplesPerSec : 0;
@@ -47,15 +56,18 @@ HRESULT CorvaneAudioStream::FillBuffer(IMediaSample* sample) {
   // Waiting for a packet only makes sense while a producer's packets can
   // arrive; without one, silence must keep pace with the clock.
   const int checks = m_PacketsFlowing.load() ? kPacketChecks : 1;
+  if (m_StartFromNewest) m_Packets.KeepNewest(1);
+  m_StartFromNewest = false;
 
   BYTE* data = nullptr;
   HRESULT hr = sample->GetPointer(&data);
   if (FAILED(hr)) return hr;
   long written = 0;
+  bool havePacket = false;
   {
     // Queued packets point into the channel: it stays while they are used.
     telvor::SharedLockHold channel(&m_ChannelUse);
-    bool havePacket = m_Packets.PopWithin(checks, kPacketPauseMs, &packet);
+    havePacket = m_Packets.PopWithin(checks, kPacketPauseMs, &packet);
     // The reader let go of the slot when it queued the packet; a producer
     // running ahead may have written over it since, or be writing it now.
     telvor::SlotsHold producer(havePacket ? packet.channel : nullptr, kMaxProducerWaitMs);
@@ -70,6 +82,15 @@ HRESULT CorvaneAudioStream::FillBuffer(IMediaSample* sample) {
     if (havePacket) havePacket = m_Packets.SkipRewritten(&packet);
     written = telvor::FillAudioBuffer(havePacket ? &packet : nullptr, data, sample->GetSize(),
                                       m_Connected.wBitsPerSample);
+  }
+  // As the video pin does: the deadlines settle just after the packets'
+  // arrivals, so each packet goes out when it is new. The spacing is the
+  // producer's packet length; silence in between says nothing about it.
+  std::int64_t arrival = 0;
+  const bool arrived = m_Packets.TakeArrival(&arrival);
+  if (havePacket && m_Connected.nBlockAlign) {
+    m_PhaseLock.SetPeriod(MediaTime(written / m_Connected.nBlockAlign));
+    SetDeadlineShift(m_PhaseLock.Update(arrived, m_DeadlineCounter - arrival, DeadlineShift()));
   }
   sample->SetSyncPoint(TRUE);
   sample->SetDiscontinuity(TRUE);

@@ -19,6 +19,7 @@
 #include "filter/AudioPacketQueue.h"
 #include "filter/CapturePinCategory.h"
 #include "filter/ChannelSourceStream.h"
+#include "filter/PhaseLock.h"
 #include "framework/MediaType.h"
 #include "framework/Source.h"
 #include "transport/SharedAudio.h"
@@ -52,6 +53,7 @@ class CorvaneAudioStream : public ChannelSourceStream, public IAMStreamConfig, p
   LONGLONG MediaLength(IMediaSample* sample) override;
   REFERENCE_TIME MediaTime(LONGLONG frames) override;
   void OnRunning() override;
+  void OnDeadline(REFERENCE_TIME lateness) override;
 
   // --- pin ---
   HRESULT CheckMediaType(const CMediaType* type) override;
@@ -76,6 +78,7 @@ class CorvaneAudioStream : public ChannelSourceStream, public IAMStreamConfig, p
   telvor::SharedChannel* OpenChannel(bool quiet) override;
   void CloseChannel() override;
   void ForgetChannel() override;
+  void SkipHistory(telvor::SharedAudio* channel);
 
   static std::int32_t OnFormatChanged(telvor::SharedAudio* channel, const telvor::SlotHeader& header, void* user);
   static std::int32_t OnAudioPreview(telvor::SharedAudio* channel, double sampleTime,
@@ -96,9 +99,17 @@ class CorvaneAudioStream : public ChannelSourceStream, public IAMStreamConfig, p
   // Set once a producer of our format is announced; FillBuffer waits for
   // packets only then.
   std::atomic<bool> m_PacketsFlowing{false};
+  // Reader thread only: packets older than the newest one the ring held as
+  // the channel opened are not queued (SkipHistory).
+  bool m_SkipHistory = false;
+  std::uint32_t m_HistoryEnd = 0;
 
   telvor::AudioPacketQueue m_Packets;
   bool m_ProducerBusyLogged = false;  // streaming thread only
+  // Where the deadlines sit against the producer's packets; streaming thread only.
+  telvor::PhaseLock m_PhaseLock;
+  bool m_StartFromNewest = false;
+  std::int64_t m_DeadlineCounter = 0;
   // Held shared by the streaming thread while it copies queued packets,
   // exclusively by the channel thread to close a channel whose producer went.
   SRWLOCK m_ChannelUse = SRWLOCK_INIT;

@@ -68,7 +68,7 @@ std::int32_t CorvaneVideoStream::OnVideoPreview(telvor::SharedVideo* channel, do
   auto* pin = static_cast<CorvaneVideoStream*>(user);
   // The length is the producer's word; only the slot is known to be readable.
   const FrameEntry entry = {SampleTimeUnits(sampleTime), payload, std::min(length, channel->PayloadCapacity()),
-                            telvor::HeaderBeforePayload(payload).video_sequence, channel};
+                            telvor::HeaderBeforePayload(payload).video_sequence, channel, 0};
   pin->m_Frames.Queue(entry);
   return 0;
 }

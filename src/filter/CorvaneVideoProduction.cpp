@@ -2,6 +2,7 @@
 // framework's clock-paced loop, its picture from the frame source.
 #include <dshow.h>
 
+#include <cmath>
 #include <cwchar>
 
 #include "base/Log.h"
@@ -43,10 +44,26 @@ HRESULT CorvaneVideoStream::OnThreadDestroy() {
 
 REFERENCE_TIME CorvaneVideoStream::MediaTime(LONGLONG frames) { return frames * m_OutputFormat.frameDuration; }
 
-void CorvaneVideoStream::OnRunning() { m_Frames.KeepNewest(); }
+void CorvaneVideoStream::OnRunning() {
+  m_Frames.KeepNewest();
+  m_PhaseLock.Reset(m_OutputFormat.frameDuration);
+}
 
 void CorvaneVideoStream::OnDeadline(REFERENCE_TIME lateness) {
+  m_DeadlineCounter = telvor::CounterNow100ns() - lateness;
   if (m_PacingLog.Enabled()) m_PacingLog.BeginDeadline(static_cast<double>(lateness) / 10000.0);
+}
+
+// After the deadline's frame is taken: the deadlines follow where the
+// producer's frames arrive (the framework advises the next one after this).
+void CorvaneVideoStream::FollowProducer() {
+  std::int64_t arrival = 0;
+  const bool arrived = m_Frames.TakeArrival(&arrival);
+  const std::int64_t before = m_DeadlineCounter - arrival;
+  m_PhaseLock.SetPeriod(m_OutputFormat.frameDuration);
+  SetDeadlineShift(m_PhaseLock.Update(arrived, before, DeadlineShift()));
+  m_PacingLog.NoteArrival(arrived ? static_cast<double>(before) / 10000.0 : std::nan(""),
+                          static_cast<double>(DeadlineShift()) / 10000.0);
 }
 
 void CorvaneVideoStream::OnDelivered() {
@@ -82,6 +99,7 @@ HRESULT CorvaneVideoStream::FillBuffer(IMediaSample* sample) {
   BYTE* buffer = nullptr;
   if (SUCCEEDED(sample->GetPointer(&buffer)) && buffer) {
     const long length = m_Frames.Fill(buffer, sample->GetSize(), &m_PacingLog);
+    FollowProducer();
     if (length == VideoFrameSource::kSkipped) return kSkipSample;
     if (length >= 0) sample->SetActualDataLength(length);
   }

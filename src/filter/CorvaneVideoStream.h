@@ -31,6 +31,7 @@
 #include "filter/FrameQueue.h"
 #include "filter/ICorvaneVideoStream.h"
 #include "filter/PacingLog.h"
+#include "filter/PhaseLock.h"
 #include "filter/VideoFrameSource.h"
 #include "filter/VideoMediaTypes.h"
 #include "framework/MediaType.h"
@@ -151,6 +152,7 @@ class CorvaneVideoStream : public ChannelSourceStream,
 
   // production helpers
   void ApplySampleMediaType(IMediaSample* sample);
+  void FollowProducer();
 
   // --- ChannelSourceStream ---
   telvor::SharedChannel* OpenChannel(bool quiet) override;
@@ -186,6 +188,8 @@ class CorvaneVideoStream : public ChannelSourceStream,
 
   // pacing
   telvor::PacingLog m_PacingLog;
+  telvor::PhaseLock m_PhaseLock;
+  std::int64_t m_DeadlineCounter = 0;  // the current deadline, on CounterNow100ns
   std::optional<telvor::AccessGuardUse> m_GuardUse;  // the streaming thread's
 
   // what each deadline shows; the producer format's rate and the slots'

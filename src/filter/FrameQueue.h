@@ -21,6 +21,7 @@ struct FrameEntry {
   std::uint32_t length;       // bytes readable at data (already bounded by the slot)
   std::uint64_t sequence;     // the producer's number of the frame when it was queued
   telvor::SharedChannel* channel;  // the frame's channel; not owned
+  std::int64_t arrival;       // when the reader queued it, telvor::CounterNow100ns
 };
 
 class FrameQueue {

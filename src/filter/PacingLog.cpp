@@ -1,6 +1,7 @@
 #include "filter/PacingLog.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <iterator>
 #include <memory>
@@ -52,12 +53,20 @@ void PacingLog::BeginDeadline(double lateMs) {
   if (!open_) return;
   Row& row = rows_[count_];
   row.lateMs = lateMs;
+  row.arrivalMs = std::nan("");
+  row.shiftMs = 0;
   row.begin = Counter();
   std::fill(std::begin(row.steps), std::end(row.steps), row.begin);
 }
 
 void PacingLog::Mark(Step step) {
   if (open_) rows_[count_].steps[step] = Counter();
+}
+
+void PacingLog::NoteArrival(double beforeMs, double shiftMs) {
+  if (!open_) return;
+  rows_[count_].arrivalMs = beforeMs;
+  rows_[count_].shiftMs = shiftMs;
 }
 
 void PacingLog::EndDeadline() {
@@ -74,7 +83,8 @@ void PacingLog::Stop() {
   std::unique_ptr<std::FILE, FileCloser> file(_wfopen(path_.c_str(), L"a"));
   if (file) {
     const double toMs = 1000.0 / static_cast<double>(frequency_);
-    std::vector<std::vector<double>> columns(kStepCount + 2);
+    // late, the steps, whole, arrival, shift
+    std::vector<std::vector<double>> columns(kStepCount + 4);
     for (std::size_t i = 0; i < count_; ++i) {
       const Row& row = rows_[i];
       columns[0].push_back(row.lateMs);
@@ -84,19 +94,33 @@ void PacingLog::Stop() {
         previous = row.steps[step];
       }
       columns[kStepCount + 1].push_back(static_cast<double>(row.steps[kStepCount - 1] - row.begin) * toMs);
+      columns[kStepCount + 2].push_back(row.arrivalMs);
+      columns[kStepCount + 3].push_back(row.shiftMs);
     }
     std::fprintf(file.get(), "pacing of %ls: %zu deadlines, ms\nstep p50 p90 p99 max\n", owner_.c_str(), count_);
     for (std::size_t c = 0; c < columns.size(); ++c) {
-      const char* name = c == 0 ? "late" : c <= kStepCount ? kStepNames[c - 1] : "whole";
-      std::vector<double> sorted = columns[c];
+      const char* name = c == 0                    ? "late"
+                         : c <= kStepCount         ? kStepNames[c - 1]
+                         : c == kStepCount + 1     ? "whole"
+                         : c == kStepCount + 2     ? "arrival"
+                                                   : "shift";
+      std::vector<double> sorted;
+      for (double value : columns[c]) {
+        if (!std::isnan(value)) sorted.push_back(value);  // deadlines without a new frame
+      }
       std::sort(sorted.begin(), sorted.end());
       std::fprintf(file.get(), "%s %.3f %.3f %.3f %.3f\n", name, NearestRank(sorted, 50), NearestRank(sorted, 90),
                    NearestRank(sorted, 99), NearestRank(sorted, 100));
     }
-    std::fprintf(file.get(), "late buffer frame slots convert deliver\n");
+    std::fprintf(file.get(), "late buffer frame slots convert deliver arrival shift\n");
     for (std::size_t i = 0; i < count_; ++i) {
       for (int c = 0; c <= kStepCount; ++c) std::fprintf(file.get(), c ? " %.3f" : "%.3f", columns[c][i]);
-      std::fprintf(file.get(), "\n");
+      const double arrival = columns[kStepCount + 2][i];
+      if (std::isnan(arrival)) {
+        std::fprintf(file.get(), " - %.3f\n", columns[kStepCount + 3][i]);
+      } else {
+        std::fprintf(file.get(), " %.3f %.3f\n", arrival, columns[kStepCount + 3][i]);
+      }
     }
   }
   path_.clear();

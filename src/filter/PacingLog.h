@@ -3,7 +3,10 @@
 // stream starts; then each deadline's steps are timed into a buffer taken
 // once at start (nothing is allocated or written per frame), and when the
 // stream stops one block is appended to that file: per step p50/p90/p99/max
-// and one row per deadline, all in milliseconds.
+// and one row per deadline, all in milliseconds. Beside the steps, where the
+// producer's newest frame arrived against the deadline (how long before it;
+// negative: during the deadline's wait for it) and how far the deadlines sit
+// behind the stream's grid, so the log shows the phase being found and held.
 //
 // Streaming thread only.
 #pragma once
@@ -29,6 +32,9 @@ class PacingLog {
   // A deadline came; `lateMs` is how long after its due time the thread woke.
   void BeginDeadline(double lateMs);
   void Mark(Step step);
+  // The newest producer frame arrived `beforeMs` before the deadline (NaN:
+  // none since the last one); the deadlines run `shiftMs` behind the grid.
+  void NoteArrival(double beforeMs, double shiftMs);
   void EndDeadline();
   // Appends the block and lets the buffer go; nothing when off.
   void Stop();
@@ -37,6 +43,8 @@ class PacingLog {
  private:
   struct Row {
     double lateMs;
+    double arrivalMs;
+    double shiftMs;
     LONGLONG begin;
     LONGLONG steps[kStepCount];
   };

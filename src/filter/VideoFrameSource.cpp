@@ -7,6 +7,7 @@
 #include "base/AccessGuard.h"
 #include "base/Log.h"
 #include "filter/PacingLog.h"
+#include "filter/PhaseLock.h"
 #include "imaging/SwScaler.h"
 #include "transport/SharedChannel.h"
 #include "transport/SlotHeader.h"
@@ -198,9 +199,13 @@ void VideoFrameSource::SetSource(std::uint32_t fourcc, std::uint32_t width, std:
 }
 
 void VideoFrameSource::Queue(const FrameEntry& entry) {
+  FrameEntry arrived = entry;
+  arrived.arrival = telvor::CounterNow100ns();
   {
     CAutoLock lock(&m_QueueLock);
-    m_Queue.Push(entry);
+    m_Queue.Push(arrived);
+    m_NewestArrival = arrived.arrival;
+    m_ArrivalNew = true;
   }
   SetEvent(m_FrameQueued.Get());
 }
@@ -234,6 +239,7 @@ void VideoFrameSource::Restart() {
     CAutoLock lock(&m_QueueLock);
     m_Queue.Clear();
     m_LastEntry = FrameEntry();
+    m_ArrivalNew = false;
   }
   m_NewestDelivered = 0;
   m_AnyDelivered = false;
@@ -242,6 +248,14 @@ void VideoFrameSource::Restart() {
   // The last good frame pointed into the previous channel's view.
   MutexHold hold(m_ConverterLock.Get());
   m_LastGoodEntry = FrameEntry();
+}
+
+bool VideoFrameSource::TakeArrival(std::int64_t* arrival) {
+  CAutoLock lock(&m_QueueLock);
+  *arrival = m_NewestArrival;
+  const bool arrived = m_ArrivalNew;
+  m_ArrivalNew = false;
+  return arrived;
 }
 
 void VideoFrameSource::KeepNewest() {

@@ -85,6 +85,9 @@ class VideoFrameSource {
   // the steps' marks.
   static constexpr long kSkipped = -2;
   long Fill(std::uint8_t* buffer, long size, telvor::PacingLog* log);
+  // When the newest frame arrived (CounterNow100ns), if one arrived since
+  // the last call; for placing the deadlines.
+  bool TakeArrival(std::int64_t* arrival);
 
  private:
   FrameEntry TakeFrame();
@@ -109,6 +112,8 @@ class VideoFrameSource {
   CCritSec m_QueueLock;
   FrameQueue m_Queue;
   FrameEntry m_LastEntry = {};
+  std::int64_t m_NewestArrival = 0;
+  bool m_ArrivalNew = false;
   // Set by the reader for every queued frame: a deadline waiting for one
   // takes it at once instead of at the end of its 1 ms wait.
   UniqueHandle m_FrameQueued;

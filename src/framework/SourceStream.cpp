@@ -111,7 +111,7 @@ HRESULT CSourceStream::StartRunning(REFERENCE_TIME start, IReferenceClock* clock
   m_SegmentMedia = m_MediaPosition;
   m_Running = true;
   OnRunning();
-  return m_Clock.AdviseAt(m_SegmentTime);
+  return AdviseFor(m_SegmentTime);
 }
 
 HRESULT CSourceStream::EndStream(HRESULT hr) {
@@ -125,6 +125,7 @@ HRESULT CSourceStream::DoBufferProcessingLoop() {
   m_Running = false;
   m_MediaPosition = m_SegmentMedia = 0;
   m_SegmentTime = 0;
+  m_DeadlineShift = 0;
   m_RunCountSeen = 0;
   HRESULT hr = OnThreadStartPlay();
   if (FAILED(hr)) return EndStream(hr);
@@ -174,19 +175,19 @@ bool CSourceStream::SkipLateDeadline() {
 HRESULT CSourceStream::ProduceOne(bool* ended) {
   if (m_SkipsLateDeadlines && SkipLateDeadline()) return m_Clock.AdviseAt(StreamTimeAt(m_MediaPosition));
   const REFERENCE_TIME start = StreamTimeAt(m_MediaPosition);
-  OnDeadline(m_Clock.Now() - (m_Clock.BaseTime() + start));
+  OnDeadline(m_Clock.Now() - (m_Clock.BaseTime() + start + m_DeadlineShift));
   ComPtr<IMediaSample> sample;
   if (FAILED(GetDeliveryBuffer(sample.Put(), nullptr, nullptr, 0))) {
     // Usually a stop decommitting the allocator: its command is next. If not,
     // the same deadline is asked for again so that production resumes by
     // itself, while commands are still heard between the attempts.
     Sleep(1);
-    return m_Clock.AdviseAt(start);
+    return AdviseFor(start);
   }
   HRESULT hr = FillBuffer(sample.Get());
   if (hr == kSkipSample) {
     m_MediaPosition += std::max<LONGLONG>(MediaLength(sample.Get()), 1);
-    return m_Clock.AdviseAt(StreamTimeAt(m_MediaPosition));
+    return AdviseFor(StreamTimeAt(m_MediaPosition));
   }
   if (hr != S_OK) {
     sample.Reset();
@@ -201,7 +202,7 @@ HRESULT CSourceStream::ProduceOne(bool* ended) {
   sample->SetTime(&startTime, &stopTime);
   sample->SetMediaTime(&mediaStart, &mediaStop);
   m_MediaPosition = mediaStop;
-  m_Clock.AdviseAt(stopTime);
+  AdviseFor(stopTime);
   hr = Deliver(sample.Get());
   sample.Reset();
   OnDelivered();

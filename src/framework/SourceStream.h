@@ -21,6 +21,12 @@
 // present time if that is later: stamps never go back and never run ahead of
 // the moment of delivery. Media times count the pin's units from 0.
 //
+// A pin may move its deadlines behind the stamps' grid (SetDeadlineShift):
+// a sample is then due that long after its start time, so the deadlines can
+// sit just after a producer's writes while the stamps keep their grid. The
+// shift is never negative, so stamps still never run ahead of delivery; it
+// is 0 again after each Stop.
+//
 // A pin author supplies FillBuffer (the sample's content, not its times),
 // MediaTime, DecideBufferSize and either the single-type
 // GetMediaType(CMediaType*) or GetMediaType(position, type) with
@@ -91,6 +97,11 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   // deadline woken more than half a unit late passes without a sample.
   bool m_SkipsLateDeadlines = false;
 
+  // Streaming thread only: from the next deadline on, samples are due
+  // `shift` (clamped at 0) after their start time.
+  void SetDeadlineShift(REFERENCE_TIME shift) { m_DeadlineShift = shift > 0 ? shift : 0; }
+  REFERENCE_TIME DeadlineShift() const { return m_DeadlineShift; }
+
  private:
   HRESULT Command(DWORD command) { return static_cast<HRESULT>(CallWorker(command)); }
   // Answers a command that arrived while streaming; true when it ends the loop.
@@ -104,6 +115,7 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   HRESULT ProduceOne(bool* stop);
   bool SkipLateDeadline();
   REFERENCE_TIME StreamTimeAt(LONGLONG mediaPosition);
+  HRESULT AdviseFor(REFERENCE_TIME start) { return m_Clock.AdviseAt(start + m_DeadlineShift); }
   HRESULT EndStream(HRESULT hr);
 
   // The filter's wish, set under m_RunLock by Run and Suspend (which hold
@@ -123,4 +135,5 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   LONGLONG m_MediaPosition = 0;
   LONGLONG m_SegmentMedia = 0;
   REFERENCE_TIME m_SegmentTime = 0;
+  REFERENCE_TIME m_DeadlineShift = 0;
 };

@@ -19,6 +19,8 @@ ChannelKind MakeAudioKind() {
   kind.mapping_name = L"KAVO.VCAM.A.SHARE.MEMORY.%02d";
   kind.mutex_name = L"KAVO.VCAM.A.MUTEX.%02d";
   kind.producer_name = L"KAVO.VCAM.A.PRODUCER.%02d";
+  kind.written_names[0] = L"KAVO.VCAM.A.WRITTEN0.%02d";
+  kind.written_names[1] = L"KAVO.VCAM.A.WRITTEN1.%02d";
   kind.slot_count = kAudioSlotCount;
   kind.capacity_offset = offsetof(SlotHeader, audio_capacity);
   kind.sequence_offset = offsetof(SlotHeader, audio_sequence);

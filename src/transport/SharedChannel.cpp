@@ -12,6 +12,9 @@ namespace {
 
 constexpr DWORD kFormatPollMs = 100;
 constexpr DWORD kNoFrameSleepMs = 2;
+// With the producer's write events the reader sleeps without the mutex until
+// the next write; this bounds a signal missed in a race and a quit's wait.
+constexpr DWORD kWriteWaitMs = 10;
 // A slot this far ahead of the last delivered number is a stale or corrupt
 // entry, never the next item.
 constexpr std::int64_t kFarAhead = 0x7FFFFFFF;
@@ -98,6 +101,11 @@ bool SharedChannel::OpenObjects() {
     global_ = true;
   }
   producer_marked_ = ProducerMarkerExists();
+  for (int i = 0; i < 2; ++i) {
+    written_[i].Reset(kind_.written_names[i]
+                          ? OpenEventW(SYNCHRONIZE, FALSE, ChannelObjectName(kind_.written_names[i], index, global_).c_str())
+                          : nullptr);
+  }
   view_.Reset(MapViewOfFile(mapping_.Get(), FILE_MAP_READ, 0, 0, 0));
   if (!view_) return false;
   MEMORY_BASIC_INFORMATION region = {};
@@ -164,6 +172,8 @@ void SharedChannel::Close() {
   ack_event_.Reset();
   slots_wanted_event_.Reset();
   slots_taken_event_.Reset();
+  written_[0].Reset();
+  written_[1].Reset();
   view_.Reset();
   view_size_ = 0;
   mapping_.Reset();
@@ -222,6 +232,14 @@ void SharedChannel::IdleSleep() {
   AcquireSRWLockExclusive(&lease_lock_);
   lease_open_ = false;
   ReleaseSRWLockExclusive(&lease_lock_);
+}
+
+// Without the mutex, so that neither the producer nor a consumer waits for
+// a poll: the item after `last` sets the event of its parity. A command that
+// ends the wait is signalled again for the loop to answer.
+void SharedChannel::WaitForWrite(std::uint64_t last) {
+  HANDLE waits[2] = {command_event_.Get(), written_[(last + 1) % 2].Get()};
+  if (WaitForMultipleObjects(2, waits, FALSE, kWriteWaitMs) == kCommandSignalled) SetEvent(command_event_.Get());
 }
 
 // Between two polls: a consumer waiting for the mutex gets it before the
@@ -369,6 +387,11 @@ bool SharedChannel::DeliverNext(std::uint64_t& last, std::uint64_t& previous_tim
     }
   }
   if (winner < 0) {
+    if (written_[0] && written_[1]) {
+      ReleaseMutex(mutex_.Get());
+      WaitForWrite(last);
+      return true;
+    }
     IdleSleep();
     ReleaseMutex(mutex_.Get());
     return true;

@@ -25,6 +25,9 @@ struct ChannelKind {
   const wchar_t* mapping_name;  // printf pattern taking the camera index
   const wchar_t* mutex_name;
   const wchar_t* producer_name;  // the marker a producer library holds while it feeds
+  // Manual-reset events the producer library sets after each write, by the
+  // item number's parity; a producer without them is polled.
+  const wchar_t* written_names[2];
   std::uint32_t slot_count;
   std::size_t capacity_offset;   // offset of the payload capacity in slot 0's header
   std::size_t sequence_offset;   // offset of a slot's sequence number
@@ -136,6 +139,7 @@ class SharedChannel {
   DWORD Terminated();
   DWORD WaitFailed();
   void IdleSleep();
+  void WaitForWrite(std::uint64_t last);
   void LetConsumerGoFirst();
   std::uint64_t SlotSequence(std::uint32_t slot) const;
   const std::uint8_t* Slot(std::uint32_t slot) const;
@@ -147,6 +151,7 @@ class SharedChannel {
   std::size_t view_size_ = 0;
   bool global_ = false;         // the namespace both objects came from
   bool producer_marked_ = false;
+  UniqueHandle written_[2];
   UniqueHandle thread_;
   UniqueHandle command_event_;
   UniqueHandle ack_event_;

@@ -17,6 +17,8 @@ ChannelKind MakeVideoKind() {
   kind.mapping_name = L"KAVO.VCAM.V.SHARE.MEMORY.%02d";
   kind.mutex_name = L"KAVO.VCAM.V.MUTEX.%02d";
   kind.producer_name = L"KAVO.VCAM.V.PRODUCER.%02d";
+  kind.written_names[0] = L"KAVO.VCAM.V.WRITTEN0.%02d";
+  kind.written_names[1] = L"KAVO.VCAM.V.WRITTEN1.%02d";
   kind.slot_count = kVideoSlotCount;
   kind.capacity_offset = offsetof(SlotHeader, video_capacity);
   kind.sequence_offset = offsetof(SlotHeader, video_sequence);

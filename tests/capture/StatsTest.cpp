@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "Report.h"
+#include "SoundStamp.h"
 
 namespace capture {
 namespace {
@@ -208,6 +209,37 @@ TEST(Report, AudioFiguresCountSilenceAndHolesInTheStamps) {
   EXPECT_EQ("10.000", Figure(f, "longest_arrival_gap_ms"));
   EXPECT_EQ("4", Figure(f, "audio_before_run"));  // made-up records that never ran
   EXPECT_EQ("0", Figure(f, "audio_offset_count"));
+}
+
+// The sound mark survives where the camera puts the packet in a buffer, is
+// refused when any word of it changed, and the tally counts packets that
+// came twice or never.
+TEST(SoundStamp, ReadsBackWhereverItLandsAndTalliesRepeatsAndLosses) {
+  const feed::SoundStamp written = {0xBEEF12345678ull, 0x00010002u};
+  for (std::uint32_t at : {0u, 1u, 476u}) {
+    std::vector<std::int16_t> sound(480 * 2, 1000);
+    feed::WriteSoundStamp(written, sound.data() + at * 2, 480 - at);
+    feed::SoundStamp read;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(sound.data());
+    ASSERT_TRUE(feed::ReadSoundStamp(bytes, sound.size() * 2, read)) << at;
+    EXPECT_EQ(written.time, read.time);
+    EXPECT_EQ(written.packet, read.packet);
+    EXPECT_FALSE(feed::ReadSoundStamp(bytes, at * 4 + 12, read)) << "cut short";
+    sound[at * 2 + 4] ^= 1;  // one bit of the time
+    EXPECT_FALSE(feed::ReadSoundStamp(bytes, sound.size() * 2, read));
+  }
+  EXPECT_EQ(6, feed::SoundStampAge(feed::kSoundTimeMask - 2, 3));  // across the 48-bit wrap
+  std::vector<SampleRecord> records(6);
+  const std::uint32_t packets[] = {7, 8, 8, 11, 12, 12};
+  for (size_t i = 0; i < records.size(); ++i) {
+    records[i].soundStamped = i != 4;  // a buffer without a mark is no packet
+    records[i].soundPacket = packets[i];
+    records[i].soundDelay = 10000 * static_cast<std::int64_t>(i);
+  }
+  const SoundTally tally = TallySound(records);
+  EXPECT_EQ(5u, tally.delayMs.size());
+  EXPECT_EQ(1u, tally.repeated);
+  EXPECT_EQ(2u, tally.missing);
 }
 
 }  // namespace

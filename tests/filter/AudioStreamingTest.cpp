@@ -3,6 +3,9 @@
 // a deadline plays is AudioPinTest's.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include <dshow.h>
 
 #include <algorithm>
@@ -255,6 +258,44 @@ TEST_F(AudioStreamingTest, RewrittenSlotsAreNeverPlayedTornOrOutOfOrder) {
     afterBurst += number > 10 ? 1 : 0;
   }
   EXPECT_GE(afterBurst, 9) << "what was written after the burst never played";
+}
+
+// Neither the packets a ring holds when the camera finds it mid-stream nor
+// those queued between Run and the graph's start time are played (either
+// would delay the sound for the whole session); from the newest one on,
+// every packet plays once, in order.
+TEST_F(AudioStreamingTest, OldPacketsAreSkippedThenEveryPacketPlaysOnce) {
+  for (const bool foundRunning : {true, false}) {
+    SCOPED_TRACE(foundRunning ? "history of a ring found while running" : "packets queued until the start time");
+    Connect(kMoreVideoPinCameras);
+    if (foundRunning) ASSERT_TRUE(SUCCEEDED(control->Run()) && sink->WaitForSamples(1, kWaitMs));
+    if (!foundRunning) ASSERT_TRUE(SUCCEEDED(control->Pause()));
+    AudioRing ring(kMoreVideoPinCameras, 1920);
+    ASSERT_TRUE(ring.Ok());
+    std::atomic<int> written{0};
+    std::thread writer([&] {
+      for (std::uint16_t n = 1; n <= 60; ++n, Sleep(n <= 12 && foundRunning ? 0 : 10)) {
+        ring.Write(NumberedPacket(n, 1920));
+        written = n;
+      }
+    });
+    if (!foundRunning) {
+      Sleep(300);
+      EXPECT_TRUE(SUCCEEDED(control->Run()) && sink->WaitForSamples(1, kWaitMs));
+    }
+    const int atFirstSample = written;
+    writer.join();
+    ASSERT_EQ(S_OK, control->Stop());
+    std::vector<int> played;  // silence left out
+    for (const ReceivedSample& sample : sink->Samples()) {
+      if (PacketNumber(sample) != 0) played.push_back(PacketNumber(sample));
+    }
+    ASSERT_FALSE(played.empty());
+    EXPECT_GE(played[0], foundRunning ? 12 : atFirstSample - 1);
+    for (size_t i = 1; i < played.size(); ++i) EXPECT_EQ(played[i - 1] + 1, played[i]);
+    TearDown();
+    SetUp();
+  }
 }
 
 // Only 2 channels of 16 bits at 48 kHz are taken; anything else is silence.

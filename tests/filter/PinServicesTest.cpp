@@ -10,6 +10,7 @@
 #include "filter/CapturePinCategory.h"
 #include "filter/ChannelThread.h"
 #include "framework/StreamClock.h"
+#include "filter/PhaseLock.h"
 
 namespace {
 
@@ -120,3 +121,84 @@ TEST(ChannelThread, StartAndStopRunOnTheChannelThreadInOrder) {
 }
 
 }  // namespace
+
+namespace {
+
+// A pin's deadlines against a scripted producer, on exact times: the
+// producer writes at offset + k * its period (+ drift per frame, + jump
+// from frame `jumpAt` on, none from `stopAt` on); each deadline reports the
+// newest arrival since the previous one. Returns the shift at each deadline.
+struct Script {
+  const char* name;
+  std::int64_t producerPeriod;
+  std::int64_t offset;
+  std::int64_t drift = 0;
+  int jumpAt = 1 << 30;
+  std::int64_t jump = 0;
+  int stopAt = 1 << 30;
+};
+
+std::vector<std::int64_t> RunScript(const Script& s, std::int64_t period, int deadlines) {
+  telvor::PhaseLock lock;
+  lock.Reset(period);
+  std::vector<std::int64_t> shifts;
+  std::int64_t shift = 0, previous = -period;
+  for (int k = 0; k < deadlines; ++k) {
+    const std::int64_t deadline = k * period + shift;
+    bool arrived = false;
+    std::int64_t newest = 0;
+    for (int j = 0; j < s.stopAt; ++j) {
+      const std::int64_t a = s.offset + j * (s.producerPeriod + s.drift) + (j >= s.jumpAt ? s.jump : 0);
+      if (a > deadline) break;
+      if (a > previous) arrived = true, newest = a;
+    }
+    previous = deadline;
+    shift = lock.Update(arrived, deadline - newest, shift);
+    shifts.push_back(shift);
+  }
+  return shifts;
+}
+
+}  // namespace
+
+// The deadlines move once to the margin after a steady producer's arrivals,
+// then only by small steps, whatever the producer does; a producer at a rate
+// with no fixed place in the period moves them not at all.
+TEST(PhaseLock, MovesOnceThenFollowsBySmallStepsAndNeverLocksToAnotherRate) {
+  using telvor::PhaseLock;
+  constexpr std::int64_t kPeriod = 333333;  // 30 fps
+  constexpr std::int64_t kLocked = 150000 + PhaseLock::kMargin;
+  struct Case {
+    Script script;
+    std::int64_t finalShift;  // -1: stays 0
+    std::int64_t tolerance;
+  } cases[] = {
+      {{"same rate, 15 ms into the period", kPeriod, 150000}, kLocked, 0},
+      // the newest arrival at the first deadlines is the one 1.7 ms before them
+      {{"60 fps into 30", kPeriod / 2, 150000 - kPeriod / 2}, PhaseLock::kMargin - 16667, 5},
+      {{"drifting 20 us a frame", kPeriod, 150000, 200}, kLocked + 200 * 200, 20000},
+      {{"phase jumps by 8 ms", kPeriod, 150000, 0, 60, 80000}, kLocked + 80000, PhaseLock::kStep},
+      {{"stops after 40 frames", kPeriod, 150000, 0, 1 << 30, 0, 40}, kLocked, 0},
+      {{"25 fps into 30", 400000, 150000}, -1, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.script.name);
+    const std::vector<std::int64_t> shifts = RunScript(c.script, kPeriod, 200);
+    if (c.finalShift < 0) {
+      for (std::int64_t s : shifts) EXPECT_EQ(0, s);
+      continue;
+    }
+    // One move, within the first window and a frame or two...
+    int moves = 0, bigMoves = 0;
+    for (size_t k = 1; k < shifts.size(); ++k) {
+      const std::int64_t step = shifts[k] - shifts[k - 1];
+      if (step != 0) ++moves;
+      if (step > PhaseLock::kStep || step < -PhaseLock::kStep) ++bigMoves;
+    }
+    EXPECT_EQ(1, bigMoves);
+    EXPECT_GT(shifts[PhaseLock::kWindow + 2], 0);
+    // ... then where the producer is, and steps only while it moves.
+    EXPECT_NEAR(static_cast<double>(c.finalShift), static_cast<double>(shifts.back()), c.tolerance);
+    if (c.script.drift == 0 && c.script.jump == 0) EXPECT_EQ(1, moves);
+  }
+}

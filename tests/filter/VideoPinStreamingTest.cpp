@@ -5,15 +5,24 @@
 // end to end through FFmpeg (LiveRecordingTest).
 #include <gtest/gtest.h>
 
+#include <control.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
+#include <utility>
+#include <vector>
+
+#include "filter/PhaseLock.h"
+#include "transport/FakeRing.h"
 
 #include "support/LogCapture.h"
 #include "support/WinTestSupport.h"
-#include "transport/FakeRing.h"
 #include "VideoPinFixture.h"
 
 namespace telvor::test {
@@ -128,6 +137,87 @@ TEST_F(VideoPinStreaming, RacingProducerNeitherTearsNorGoesBack) {
     ++converted;
   }
   EXPECT_GE(converted, 10);
+}
+
+}  // namespace
+}  // namespace telvor::test
+
+namespace telvor::test {
+namespace {
+
+// The arrival and shift columns of the pin's timing log, one row per
+// deadline, in ms; an arrival of -1000 where no frame came.
+std::vector<std::pair<double, double>> LoggedPhases(const std::wstring& path) {
+  std::vector<std::pair<double, double>> rows;
+  std::FILE* file = _wfopen(path.c_str(), L"r");
+  if (!file) return rows;
+  char line[256];
+  bool inRows = false;
+  while (std::fgets(line, sizeof line, file)) {
+    double steps[6], shift = 0;
+    char arrival[32];
+    if (inRows && std::sscanf(line, "%lf %lf %lf %lf %lf %lf %31s %lf", &steps[0], &steps[1], &steps[2], &steps[3],
+                              &steps[4], &steps[5], arrival, &shift) == 8) {
+      rows.emplace_back(arrival[0] == '-' && arrival[1] == 0 ? -1000.0 : std::atof(arrival), shift);
+    }
+    inRows = inRows || std::strncmp(line, "late buffer", 11) == 0;
+  }
+  std::fclose(file);
+  return rows;
+}
+
+// Median of the arrivals logged in rows [from, to).
+double MedianArrival(const std::vector<std::pair<double, double>>& rows, size_t from, size_t to) {
+  std::vector<double> values;
+  for (size_t i = from; i < to && i < rows.size(); ++i) {
+    if (rows[i].first > -1000.0) values.push_back(rows[i].first);
+  }
+  if (values.empty()) return -1000.0;
+  std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+  return values[values.size() / 2];
+}
+
+// A producer writing 15 ms into each of the camera's 40 ms periods, then 4 ms
+// later, then not at all. The deadlines keep their place until frames come,
+// move there once, follow the change by steps only and stay when it stops;
+// the stamps keep their grid throughout.
+TEST_F(VideoPinStreaming, DeadlinesMoveOnceToTheProducerThenFollowItBySteps) {
+  TempDir dir;
+  const std::wstring pacingPath = dir.File(L"pacing.txt");
+  SetEnvironmentVariableW(L"TELVOR_PACING_LOG", pacingPath.c_str());
+  Build(kVideoPinCameras + 13, 25.0);
+  Producer producer(kVideoPinCameras + 13, kWidth, kHeight);
+  ASSERT_TRUE(producer.Ok());
+  ASSERT_EQ(S_OK, control->Run());
+  ASSERT_EQ(10u, Next(0, 10).size());  // no producer yet: ten deadlines at the grid
+  const std::int64_t start = CounterNow100ns();
+  const size_t before = sink->SampleCount();
+  for (int k = 0; k < 100; ++k) {
+    while (CounterNow100ns() < start + 150000 + k * 400000 + (k >= 50 ? 40000 : 0)) Sleep(1);
+    ASSERT_TRUE(producer.Write(static_cast<std::uint8_t>(k)));
+  }
+  ASSERT_EQ(20u, Next(sink->SampleCount(), 20).size());  // 800 ms without frames
+  control->Stop();
+  SetEnvironmentVariableW(L"TELVOR_PACING_LOG", nullptr);
+
+  const std::vector<ReceivedSample> samples = sink->Samples();
+  for (size_t i = 1; i < samples.size(); ++i) ASSERT_EQ(samples[i - 1].stop, samples[i].start) << i;
+  const std::vector<std::pair<double, double>> rows = LoggedPhases(pacingPath);
+  ASSERT_GE(rows.size(), before + 115);
+  for (size_t i = 0; i < before; ++i) EXPECT_EQ(0.0, rows[i].second) << i;
+  std::vector<size_t> moves;
+  for (size_t i = before; i < rows.size(); ++i) {
+    if (std::fabs(rows[i].second - rows[i - 1].second) > 0.26) moves.push_back(i);
+  }
+  // A stall of the machine longer than the lock's window may cost one more.
+  ASSERT_GE(moves.size(), 1u);
+  EXPECT_LE(moves.size(), 2u);
+  EXPECT_LE(moves[0], before + 40);
+  // Once moved, and again once the change is followed, frames arrive about
+  // the margin before their deadlines (they used to wait up to a period).
+  EXPECT_NEAR(2.5, MedianArrival(rows, moves[0] + 1, before + 48), 2.5);
+  EXPECT_NEAR(2.5, MedianArrival(rows, before + 82, before + 99), 2.5);
+  EXPECT_EQ(rows[rows.size() - 15].second, rows.back().second) << "a producer that stopped leaves them";
 }
 
 }  // namespace

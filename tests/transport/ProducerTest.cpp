@@ -217,7 +217,7 @@ std::vector<std::uint32_t> TagsSeenByNewReader(int camera, std::size_t expected)
 // one's live slots are retired then rather than handed over as old pictures.
 TEST(ProducerLibrary, NewReaderStartsWithOnlyTheLiveSlots) {
   const int camera = kMoreTransportCameras;
-  telvor_channel* producer = ProduceTagged(camera, 0, 1, 6);
+  telvor_channel* producer = ProduceTagged(camera, 2, 1, 6);
   ASSERT_NE(producer, nullptr);
   EXPECT_EQ(TagsSeenByNewReader(camera, 2), (std::vector<std::uint32_t>{5, 6}));
 

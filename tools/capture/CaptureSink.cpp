@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "SoundStamp.h"
 #include "telvor_producer.h"
 
 namespace capture {
@@ -118,6 +119,12 @@ void CaptureSink::Record(IMediaSample* sample, std::int64_t arrival, bool runnin
       if (r.band.stamped) r.latency = StampAge(r.band.stamp, static_cast<std::uint64_t>(arrival));
     } else {
       r.silent = AllZero(data, usable);
+      feed::SoundStamp stamp;
+      r.soundStamped = feed::ReadSoundStamp(data, usable, stamp);
+      if (r.soundStamped) {
+        r.soundPacket = stamp.packet;
+        r.soundDelay = feed::SoundStampAge(stamp.time, static_cast<std::uint64_t>(arrival));
+      }
     }
     if (m_Consumer) m_Consumer(data, usable);
   }

@@ -146,6 +146,11 @@ KeyValues AudioFigures(const std::vector<SampleRecord>& records, const CaptureRu
   out.emplace_back("times_gaps", Count(CheckSampleTimes(times, 0).gaps));
   out.emplace_back("longest_arrival_gap_ms", Number(longestGap, 3));
   AddStreamOffsets(out, "audio", records);
+  // With telvor-feed --stamp: how old each packet's sound was when delivered.
+  const SoundTally sound = TallySound(records);
+  AddSpread(out, "sound_delay", Summarize(sound.delayMs));
+  out.emplace_back("sound_packets_repeated", Count(sound.repeated));
+  out.emplace_back("sound_packets_missing", Count(sound.missing));
   out.emplace_back("cpu_ms_per_sample", Number(CpuMsPer(run.cpuTime, records.size()), 3));
   return out;
 }
@@ -178,7 +183,13 @@ std::string AudioSummary(const KeyValues& f) {
   return Figure(f, "samples") + " samples, " + Figure(f, "audio_frames") + " sample frames in " +
          Figure(f, "window_s") + " s; " + Figure(f, "rate_per_s") + "/s (" + Figure(f, "rate_error_pct") + "%); " +
          Figure(f, "silent_samples") + " silent; " + Figure(f, "times_gaps") + " gaps in the stamps; longest wait " +
-         Figure(f, "longest_arrival_gap_ms") + " ms" + OffsetSummary(f, "audio");
+         Figure(f, "longest_arrival_gap_ms") + " ms" +
+         (Figure(f, "sound_delay_count") == "0"
+              ? std::string()
+              : "; sound delay p50/p99/max " + Figure(f, "sound_delay_p50_ms") + "/" + Figure(f, "sound_delay_p99_ms") +
+                    "/" + Figure(f, "sound_delay_max_ms") + " ms, " + Figure(f, "sound_packets_repeated") +
+                    " packets repeated, " + Figure(f, "sound_packets_missing") + " missing") +
+         OffsetSummary(f, "audio");
 }
 
 }  // namespace capture

@@ -112,6 +112,22 @@ bool FirstPictureDelayMs(const std::vector<SampleRecord>& records, double& ms) {
   return false;
 }
 
+SoundTally TallySound(const std::vector<SampleRecord>& records) {
+  SoundTally tally;
+  bool any = false;
+  std::uint32_t previous = 0;
+  for (const SampleRecord& r : records) {
+    if (!r.soundStamped) continue;
+    tally.delayMs.push_back(static_cast<double>(r.soundDelay) / 1e4);
+    const std::uint32_t step = r.soundPacket - previous;  // numbers wrap with the producer's
+    if (any && step == 0) ++tally.repeated;
+    if (any && step > 1 && step < 0x80000000u) tally.missing += step - 1;
+    any = true;
+    previous = r.soundPacket;
+  }
+  return tally;
+}
+
 double RateOverArrivals(const std::vector<std::int64_t>& arrivals, const std::vector<std::uint32_t>& frames) {
   const std::size_t n = std::min(arrivals.size(), frames.size());
   if (n < 2 || arrivals[n - 1] <= arrivals[0]) return 0;

@@ -35,6 +35,9 @@ struct SampleRecord {
   BandReading band;          // video: what the picture showed
   std::int64_t latency = 0;  // video with a stamp: arrival - write time, 100-ns units
   bool silent = false;       // audio: zeros only
+  bool soundStamped = false;  // audio: carried telvor-feed's sound stamp
+  std::uint32_t soundPacket = 0;  // its packet number
+  std::int64_t soundDelay = 0;    // arrival - its write time, 100-ns units
   bool running = false;      // the sink had been told to run when it arrived
   std::int64_t streamArrival = 0;  // running: graph clock at Receive - the sink's tStart, 100-ns units
 };
@@ -97,6 +100,16 @@ struct AudioTally {
 // The delivery rate: sample i arrives once the clock has passed the audio of
 // samples 0..i-1, so the frames of all but the last sample, over the time
 // from the first arrival to the last, is what the clock paced.
+// The sound stamps of a capture: write-to-delivery delay of each stamped
+// packet in ms, and packets that came twice in a row or never (numbers
+// skipped between two stamped ones).
+struct SoundTally {
+  std::vector<double> delayMs;
+  std::size_t repeated = 0;
+  std::size_t missing = 0;
+};
+SoundTally TallySound(const std::vector<SampleRecord>& records);
+
 double RateOverArrivals(const std::vector<std::int64_t>& arrivals, const std::vector<std::uint32_t>& frames);
 
 }  // namespace capture

@@ -15,6 +15,7 @@
 #include "CommandLine.h"
 #include "FeedOptions.h"
 #include "InputRecords.h"
+#include "SoundStamp.h"
 #include "TestPattern.h"
 #include "telvor_producer.h"
 
@@ -149,8 +150,9 @@ void FeedAudio(const FeedOptions& o, telvor_channel* channel, feed::AudioSource&
       // A stalled writer gets silence, not its last packet over and over.
       if (taken == feed::InputRecords::Take::kNone) std::fill(packet.begin(), packet.end(), std::int16_t{0});
     }
-    const telvor_result result =
-        telvor_write(channel, packet.data(), frames * feed::kAudioFrameBytes, TELVOR_TIMESTAMP_NOW);
+    const std::uint64_t stamp = o.stamp ? telvor_clock_now() : TELVOR_TIMESTAMP_NOW;
+    if (o.stamp) feed::WriteSoundStamp({stamp & feed::kSoundTimeMask, static_cast<std::uint32_t>(n)}, packet.data(), frames);
+    const telvor_result result = telvor_write(channel, packet.data(), frames * feed::kAudioFrameBytes, stamp);
     if (result != TELVOR_OK) return Abort("audio", telvor_last_error_message());
     ++g_packets;
   }

@@ -41,6 +41,10 @@ struct telvor_channel {
   UniqueHandle owner;  // exists exactly as long as this producer does
   UniqueHandle mutex;
   UniqueHandle mapping;
+  // Manual-reset, set after each write by its number's parity (the other one
+  // is reset), so any number of cameras wait for the next item without
+  // polling. Optional: cameras poll when they are missing.
+  UniqueHandle written[2];
   MappedView view;
   std::uint64_t last_sequence = 0;
   std::uint32_t next_slot = 0;
@@ -72,6 +76,7 @@ struct RingKind {
   const wchar_t* mapping_name;
   const wchar_t* mutex_name;
   const wchar_t* owner_name;
+  const wchar_t* written_names[2];
   std::uint32_t slots;
   std::size_t capacity_offset;
   std::size_t sequence_offset;
@@ -82,6 +87,7 @@ const RingKind kVideoRing = {L"video",
                              L"KAVO.VCAM.V.SHARE.MEMORY.%02d",
                              L"KAVO.VCAM.V.MUTEX.%02d",
                              L"KAVO.VCAM.V.PRODUCER.%02d",
+                             {L"KAVO.VCAM.V.WRITTEN0.%02d", L"KAVO.VCAM.V.WRITTEN1.%02d"},
                              telvor::kVideoSlotCount,
                              offsetof(SlotHeader, video_capacity),
                              offsetof(SlotHeader, video_sequence),
@@ -90,6 +96,7 @@ const RingKind kAudioRing = {L"audio",
                              L"KAVO.VCAM.A.SHARE.MEMORY.%02d",
                              L"KAVO.VCAM.A.MUTEX.%02d",
                              L"KAVO.VCAM.A.PRODUCER.%02d",
+                             {L"KAVO.VCAM.A.WRITTEN0.%02d", L"KAVO.VCAM.A.WRITTEN1.%02d"},
                              telvor::kAudioSlotCount,
                              offsetof(SlotHeader, audio_capacity),
                              offsetof(SlotHeader, audio_sequence),
@@ -236,11 +243,12 @@ constexpr DWORD kMarkerRetryMs = 10;
 
 telvor_result CreateObjects(telvor_channel& channel, const RingKind& ring, int camera, bool global) {
   ProducerUser user;
-  ObjectSecurity owner_security, mutex_security, mapping_security;
+  ObjectSecurity owner_security, mutex_security, mapping_security, written_security;
   telvor_result result = LoadUser(user);
   if (result == TELVOR_OK) result = owner_security.Build(user, EVENT_ALL_ACCESS, 0);
   if (result == TELVOR_OK) result = mutex_security.Build(user, MUTEX_ALL_ACCESS, kCameraMutexAccess);
   if (result == TELVOR_OK) result = mapping_security.Build(user, SECTION_ALL_ACCESS, kCameraSectionAccess);
+  if (result == TELVOR_OK) result = written_security.Build(user, EVENT_ALL_ACCESS, SYNCHRONIZE);
   if (result != TELVOR_OK) return result;
 
   const std::wstring owner = telvor::ChannelObjectName(ring.owner_name, camera, global);
@@ -281,6 +289,12 @@ telvor_result CreateObjects(telvor_channel& channel, const RingKind& ring, int c
   if (!channel.view) {
     const DWORD map_error = GetLastError();
     return Fail(FromWin32(map_error), "cannot map %s, error %lu", Narrow(mapping).c_str(), map_error);
+  }
+  // Without them cameras poll; an existing one is a camera's, kept open
+  // from an earlier producer of this ring.
+  for (int i = 0; i < 2; ++i) {
+    const std::wstring name = telvor::ChannelObjectName(ring.written_names[i], camera, global);
+    channel.written[i].Reset(CreateEventW(written_security.Get(), TRUE, FALSE, name.c_str()));
   }
   return TELVOR_OK;
 }
@@ -472,9 +486,13 @@ telvor_result telvor_write(telvor_channel* channel, const void* data, uint32_t l
   WriteAt(slot, offsetof(SlotHeader, payload_length), length);
   WriteAt(slot, channel->timestamp_offset, timestamp == TELVOR_TIMESTAMP_NOW ? telvor_clock_now() : timestamp);
   // Last, so that a producer dying mid-copy leaves an old number on a torn slot.
-  WriteAt(slot, channel->sequence_offset, channel->last_sequence + 1);
+  const std::uint64_t sequence = channel->last_sequence + 1;
+  WriteAt(slot, channel->sequence_offset, sequence);
+  // Cameras that have this item wait on the other event: closed from now on.
+  if (channel->written[(sequence + 1) % 2]) ResetEvent(channel->written[(sequence + 1) % 2].Get());
   ReleaseMutex(channel->mutex.Get());
-  channel->last_sequence += 1;
+  if (channel->written[sequence % 2]) SetEvent(channel->written[sequence % 2].Get());
+  channel->last_sequence = sequence;
   channel->next_slot = (channel->next_slot + 1) % channel->live_slots;
   return TELVOR_OK;
 }

@@ -81,12 +81,18 @@
  * at the same rate: about one frame period of delay per frame handed over.
  * A producer faster than the camera fills that queue too. So the library
  * writes only the first `live_slots` video slots and numbers the others 0,
- * which no camera delivers. The default of 2 keeps one frame in hand: a
- * camera shows frames one to two periods old, and a frame written a little
- * late still finds the previous one waiting instead of a camera that waits
- * for it. 1 shows the newest frame (under one period old) but puts the
- * producer's timing into the camera's delivery times; each slot above 2
- * adds up to one period of delay. Sound keeps every slot live.
+ * which no camera delivers. The default is 1: cameras move their deadlines
+ * to a few milliseconds after the frames arrive, so the newest frame is
+ * always whole when a deadline comes and none needs to be kept in hand.
+ * Each slot above 1 adds up to one period of delay. Sound keeps every slot
+ * live.
+ *
+ * Waking the cameras: after each write the library sets the manual-reset
+ * event "KAVO.VCAM.V.WRITTEN<p>.NN" (audio: "KAVO.VCAM.A.WRITTEN<p>.NN"),
+ * where <p> is the item's sequence number modulo 2, and resets the other one
+ * before it releases the mutex. A camera that finds nothing new waits for
+ * the event of the next number without holding the mutex; without the
+ * events it polls every 2 ms holding it.
  */
 #ifndef TELVOR_PRODUCER_H
 #define TELVOR_PRODUCER_H
@@ -143,7 +149,7 @@ typedef struct telvor_video_format {
 } telvor_video_format;
 
 /* Live video slots when the format leaves it 0, see above. */
-#define TELVOR_VIDEO_LIVE_SLOTS 2u
+#define TELVOR_VIDEO_LIVE_SLOTS 1u
 
 typedef struct telvor_audio_format {
   uint32_t channels;           /* 1 or more; cameras accept 2 */

@@ -1,0 +1,86 @@
+#include "filter/PhaseLock.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <iterator>
+
+namespace telvor {
+
+std::int64_t CounterNow100ns() {
+  static const std::int64_t frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f.QuadPart > 0 ? f.QuadPart : 1;
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  // Split so that the product cannot overflow after months of uptime.
+  const std::int64_t seconds = now.QuadPart / frequency;
+  return seconds * 10000000 + (now.QuadPart % frequency) * 10000000 / frequency;
+}
+
+namespace {
+std::int64_t Wrap(std::int64_t value, std::int64_t period) {
+  const std::int64_t r = value % period;
+  return r < 0 ? r + period : r;
+}
+}  // namespace
+
+void PhaseLock::Reset(std::int64_t period) {
+  period_ = period;
+  count_ = next_ = unsteady_ = 0;
+  locked_ = false;
+}
+
+// Phases near 0 and near a period are neighbours: the window is read once
+// as it is and once with its early half moved a period on. The earliest and
+// the latest arrival are left out of the spread: one frame that a busy
+// machine held back says nothing about where the others come. Called with a
+// full window.
+bool PhaseLock::WindowPhase(std::int64_t spread, std::int64_t* phase) const {
+  for (int turn = 0; turn < 2; ++turn) {
+    std::int64_t sorted[kWindow];
+    for (int i = 0; i < kWindow; ++i) {
+      sorted[i] = phases_[i] + (turn == 1 && phases_[i] < period_ / 2 ? period_ : 0);
+    }
+    std::sort(std::begin(sorted), std::end(sorted));
+    if (sorted[kWindow - 2] - sorted[1] <= spread) {
+      *phase = Wrap(sorted[kWindow / 2], period_);
+      return true;
+    }
+  }
+  return false;
+}
+
+std::int64_t PhaseLock::Update(bool arrived, std::int64_t before, std::int64_t shift) {
+  if (period_ <= 0) return shift;
+  shift = std::clamp<std::int64_t>(shift, 0, period_);
+  // A producer that pauses or stops leaves the deadlines where they are.
+  if (!arrived) return shift;
+  phases_[next_] = Wrap(shift - before, period_);
+  next_ = (next_ + 1) % kWindow;
+  count_ = std::min(count_ + 1, kWindow);
+  if (count_ < kWindow) return shift;
+  std::int64_t phase = 0;
+  if (!locked_) {
+    if (!WindowPhase(kTolerance, &phase)) return shift;
+    locked_ = true;
+    return Wrap(phase + kMargin, period_);
+  }
+  // Arrivals that scatter hold the deadlines where they are: for a window's
+  // length that is a producer changing its phase (followed by steps once the
+  // window is steady again), for longer its rate going its own way.
+  if (!WindowPhase(2 * kTolerance, &phase)) {
+    if (++unsteady_ >= 2 * kWindow) locked_ = false;
+    return shift;
+  }
+  unsteady_ = 0;
+  // Within [0, period] the straight way never leaves the range.
+  const std::int64_t target = Wrap(phase + kMargin, period_);
+  const std::int64_t error = target - shift;
+  if (error > -kStep / 2 && error < kStep / 2) return shift;  // the producer's own jitter
+  return shift + std::clamp(error, -kStep, kStep);
+}
+
+}  // namespace telvor

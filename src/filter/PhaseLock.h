@@ -1,0 +1,59 @@
+// Where a pin's deadlines sit against a producer's arrivals. Only the
+// spacing of deliveries is visible to an application, so once the arrivals
+// are seen to come at one place in the period, the deadlines move there in
+// one go, a little after them: a frame then waits neither for a deadline nor
+// at one. After that they follow a drifting producer by small steps, never
+// by a jump. Arrivals that keep no place in the period (a producer at
+// another rate) give no lock: the deadlines keep their place and each takes
+// the newest whole frame.
+//
+// Times in 100-ns units; phases count from the stamps' grid, where the
+// deadlines sit `shift` later. Streaming thread only.
+#pragma once
+
+#include <cstdint>
+
+namespace telvor {
+
+// QueryPerformanceCounter in 100-ns units: arrivals and deadlines are
+// compared on it.
+std::int64_t CounterNow100ns();
+
+class PhaseLock {
+ public:
+  // The deadline falls this long after the arrivals it locks to: room for
+  // the producer's and the reader's wake-ups.
+  static constexpr std::int64_t kMargin = 25000;
+  // Largest move per deadline once locked, well under the jitter budget.
+  static constexpr std::int64_t kStep = 2500;
+  // Arrivals this close together (per window, but for the earliest and the
+  // latest) are one phase.
+  static constexpr std::int64_t kTolerance = 20000;
+  static constexpr int kWindow = 6;
+
+  // Forgets the producer; `period` is the deadlines' spacing (a new value
+  // from SetPeriod forgets it too).
+  void Reset(std::int64_t period);
+  void SetPeriod(std::int64_t period) {
+    if (period != period_) Reset(period);
+  }
+  // One deadline: the newest frame since the previous deadline arrived
+  // `before` ahead of this one (negative: during its wait), or none came
+  // (`arrived` false). `shift` is where the deadlines sit now. Returns where
+  // they sit from the next one on, between 0 and one period.
+  std::int64_t Update(bool arrived, std::int64_t before, std::int64_t shift);
+  bool Locked() const { return locked_; }
+
+ private:
+  // The window's arrivals as one phase: false when they spread too far.
+  bool WindowPhase(std::int64_t spread, std::int64_t* phase) const;
+
+  std::int64_t period_ = 0;
+  std::int64_t phases_[kWindow] = {};
+  int count_ = 0;
+  int next_ = 0;
+  int unsteady_ = 0;  // locked, deadlines in a row whose window scattered
+  bool locked_ = false;
+};
+
+}  // namespace telvor
