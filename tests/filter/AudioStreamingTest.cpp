@@ -99,6 +99,11 @@ class AudioStreamingTest : public ::testing::Test {
   }
   // Connected and running, with `samples` received.
   void Start(int camera, size_t samples = 1) {
+    ASSERT_NO_FATAL_FAILURE(Connect(camera));
+    ASSERT_TRUE(SUCCEEDED(control->Run()));
+    ASSERT_TRUE(sink->WaitForSamples(samples, kWaitMs));
+  }
+  void Connect(int camera) {
     host = AudioHost::Create(camera);
     ASSERT_TRUE(host);
     sink = TestSink::Create();
@@ -108,8 +113,6 @@ class AudioStreamingTest : public ::testing::Test {
     ASSERT_EQ(S_OK, graph->AddFilter(sink.Get(), L"sink"));
     ASSERT_EQ(S_OK, graph->ConnectDirect(host->pin, sink->InputPin(), nullptr));
     ASSERT_EQ(S_OK, graph.As(&control));
-    ASSERT_TRUE(SUCCEEDED(control->Run()));
-    ASSERT_TRUE(sink->WaitForSamples(samples, kWaitMs));
   }
   // The samples until the first that is not silence (null when none came in time).
   const ReceivedSample* WaitForSound() {
