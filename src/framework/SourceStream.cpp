@@ -166,14 +166,15 @@ HRESULT CSourceStream::DoBufferProcessingLoop() {
 bool CSourceStream::SkipLateDeadline() {
   const REFERENCE_TIME unit = MediaTime(1);
   if (unit <= 0) return false;
-  const REFERENCE_TIME late = m_Clock.Now() - (m_Clock.BaseTime() + StreamTimeAt(m_MediaPosition));
+  const REFERENCE_TIME late =
+      m_Clock.Now() - (m_Clock.BaseTime() + StreamTimeAt(m_MediaPosition) + m_DeadlineShift);
   if (late <= unit / 2) return false;
   m_MediaPosition += late / unit + 1;
   return true;
 }
 
 HRESULT CSourceStream::ProduceOne(bool* ended) {
-  if (m_SkipsLateDeadlines && SkipLateDeadline()) return m_Clock.AdviseAt(StreamTimeAt(m_MediaPosition));
+  if (m_SkipsLateDeadlines && SkipLateDeadline()) return AdviseFor(StreamTimeAt(m_MediaPosition));
   const REFERENCE_TIME start = StreamTimeAt(m_MediaPosition);
   OnDeadline(m_Clock.Now() - (m_Clock.BaseTime() + start + m_DeadlineShift));
   ComPtr<IMediaSample> sample;
