@@ -37,6 +37,7 @@
 #include "module/CameraTable.h"
 #include "module/ModulePaths.h"
 #include "transport/SlotHeader.h"
+#include "transport/WatchStatus.h"
 
 class SwScaler;
 namespace telvor {
@@ -186,6 +187,7 @@ class CorvaneVideoStream : public ChannelSourceStream,
 
   // pacing
   telvor::PacingLog m_PacingLog;
+  telvor::WatchPublisher m_Watch;  // streaming thread
   std::optional<telvor::AccessGuardUse> m_GuardUse;  // the streaming thread's
 
   // what each deadline shows; the producer format's rate and the slots'
