@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <dshow.h>
 
+#include <cstring>
 #include <cwchar>
 
 #include "Checks.h"
@@ -103,6 +104,23 @@ std::wstring FolderOf(const std::wstring& path) {
 
 bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+// Whether the module file is a 32-bit image: its applications look in the
+// 32-bit registry view. Anything unreadable counts as 64-bit, the default build.
+bool Is32BitModule(const std::wstring& path) {
+  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                0, nullptr));
+  if (!file) return false;
+  unsigned char head[4096];
+  DWORD got = 0;
+  if (!ReadFile(file.Get(), head, sizeof head, &got, nullptr) || got < 0x40) return false;
+  DWORD pe = 0;
+  std::memcpy(&pe, head + 0x3C, sizeof pe);
+  if (pe > got - 6 || std::memcmp(head + pe, "PE\0\0", 4) != 0) return false;
+  WORD machine = 0;
+  std::memcpy(&machine, head + pe + 4, sizeof machine);
+  return machine == IMAGE_FILE_MACHINE_I386;
+}
+
 }  // namespace
 
 Settings LoadSettings(const std::wstring& module, Diagnosis& diagnosis) {
@@ -186,8 +204,11 @@ void CheckRegistration(const Settings& settings, int index, CameraReport& report
   const View views[] = {{"64-bit", KEY_WOW64_64KEY}, {"32-bit", KEY_WOW64_32KEY}};
   const std::string module = Utf8(settings.module);
   const std::string registerAgain = Format("Register the module again: regsvr32 \"%s\" (as administrator).", module.c_str());
+  // The module's own view must list it; the other view may hold the other
+  // bitness's module from the same folder, or nothing.
+  const REGSAM own = Is32BitModule(settings.module) ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
   for (const View& view : views) {
-    const bool primary = view.sam == KEY_WOW64_64KEY;
+    const bool primary = view.sam == own;
     for (const MediaKind kind : {MediaKind::kVideo, MediaKind::kAudio}) {
       const FilterEntry& entry = settings.tables->filters.At(index, kind);
       if (!entry.name[0]) continue;
