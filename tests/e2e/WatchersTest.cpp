@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
@@ -121,7 +122,7 @@ TEST_F(Watchers, ScribbledStatusNeverDisturbsStreaming) {
       {"random bytes, rewritten all the time",
        [](telvor::WatchBlock* block, unsigned round) {
          auto* bytes = reinterpret_cast<unsigned char*>(block);
-         for (size_t i = 0; i < sizeof *block; ++i) bytes[i] = static_cast<unsigned char>((i * 131 + round * 7) >> 1);
+         for (size_t i = 0; i < sizeof *block; ++i) bytes[i] = static_cast<unsigned char>(((i * 131 + round * 7) >> 1) | 1);
        }},
       {"every entry held by a live process, torn and absurd",
        [](telvor::WatchBlock* block, unsigned round) {
@@ -136,13 +137,17 @@ TEST_F(Watchers, ScribbledStatusNeverDisturbsStreaming) {
          }
        }},
   };
+  constexpr DWORD kPage = 4096;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(telvor::WatchBlock),
+    // A whole page, none of it zero: a camera that walked past its table
+    // would find no free entry there and run off the end of its view.
+    HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kPage,
                                         telvor::ChannelObjectName(telvor::kWatchStatusName, kIndex, false).c_str());
     ASSERT_NE(mapping, nullptr);
     auto* block = static_cast<telvor::WatchBlock*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0));
     ASSERT_NE(block, nullptr);
+    std::memset(block, 0xA5, kPage);
     std::atomic<bool> stop{false};
     std::thread scribbler([&] {
       for (unsigned round = 0; !stop; ++round) {
