@@ -69,7 +69,7 @@ TEST_F(Watchers, TwoApplicationsAreSeenAndLeaveCleanlyOrKilled) {
                                    telvor::ChannelObjectName(telvor::kWatchStatusName, kIndex, false).c_str());
   ASSERT_NE(held, nullptr);
   auto producer = std::make_unique<telvor::e2e::FeedProcess>(
-      module_->Dir(), L"--camera " + std::to_wstring(kIndex) + L" --size 320x240 --status 0");
+      module_->Dir(), L"--camera " + std::to_wstring(kIndex) + L" --size 320x240 --status 0.5");
   auto recording = Stream(100000, true);
   auto brief = Stream(150, false);
   auto both = WaitForWatchers(3);
@@ -91,6 +91,8 @@ TEST_F(Watchers, TwoApplicationsAreSeenAndLeaveCleanlyOrKilled) {
     }
   }
   EXPECT_EQ(video, 2);
+  Sleep(1200);  // two status lines of telvor-feed
+  EXPECT_NE(producer->Output().find("; watched by ffmpeg.exe ("), std::string::npos) << producer->Output();
 
   // A clean end gives its entry back; a killed host's stays, recognised as dead.
   ASSERT_EQ(brief->WaitForExit(30000), 0) << brief->Output();
