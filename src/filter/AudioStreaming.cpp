@@ -6,6 +6,7 @@
 
 #include "base/Handle.h"
 #include "base/Log.h"
+#include "filter/StreamWatch.h"
 #include "transport/SlotsHold.h"
 
 namespace {
@@ -26,8 +27,16 @@ constexpr wchar_t kUnit[] = L"CorvaneAudioStream";
 HRESULT CorvaneAudioStream::OnThreadStartPlay() {
   m_ProducerBusyLogged = false;
   m_Packets.Clear();
+  m_Watch.Start(m_CameraIndex, telvor::AudioWatchFormat(m_Connected));
   return S_OK;
 }
+
+HRESULT CorvaneAudioStream::OnThreadDestroy() {
+  m_Watch.Stop();
+  return S_OK;
+}
+
+void CorvaneAudioStream::OnDelivered() { m_Watch.Delivered(); }
 
 LONGLONG CorvaneAudioStream::MediaLength(IMediaSample* sample) {
   return m_Connected.nBlockAlign ? sample->GetActualDataLength() / m_Connected.nBlockAlign : 0;

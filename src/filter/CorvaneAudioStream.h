@@ -24,6 +24,7 @@
 #include "framework/Source.h"
 #include "transport/SharedAudio.h"
 #include "transport/SlotHeader.h"
+#include "transport/WatchStatus.h"
 
 struct FilterEntry;
 
@@ -50,6 +51,8 @@ class CorvaneAudioStream : public ChannelSourceStream, public IAMStreamConfig, p
   // --- streaming thread ---
   HRESULT FillBuffer(IMediaSample* sample) override;
   HRESULT OnThreadStartPlay() override;
+  HRESULT OnThreadDestroy() override;
+  void OnDelivered() override;
   LONGLONG MediaLength(IMediaSample* sample) override;
   REFERENCE_TIME MediaTime(LONGLONG frames) override;
   void OnRunning() override;
@@ -113,4 +116,5 @@ class CorvaneAudioStream : public ChannelSourceStream, public IAMStreamConfig, p
   // Held shared by the streaming thread while it copies queued packets,
   // exclusively by the channel thread to close a channel whose producer went.
   SRWLOCK m_ChannelUse = SRWLOCK_INIT;
+  telvor::WatchPublisher m_Watch;  // streaming thread
 };

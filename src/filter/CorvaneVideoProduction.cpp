@@ -7,6 +7,7 @@
 
 #include "base/Log.h"
 #include "filter/CorvaneVideoStream.h"
+#include "filter/StreamWatch.h"
 #include "framework/MediaTypeDump.h"
 #include "framework/Source.h"
 
@@ -33,11 +34,13 @@ HRESULT CorvaneVideoStream::OnThreadStartPlay() {
   wchar_t owner[64];
   std::swprintf(owner, 64, L"CorvaneVideoStream 0x%p", static_cast<void*>(this));
   m_PacingLog.Start(owner);
+  m_Watch.Start(static_cast<int>(m_CameraIndex), telvor::VideoWatchFormat(m_OutputFormat));
   return S_OK;
 }
 
 HRESULT CorvaneVideoStream::OnThreadDestroy() {
   m_PacingLog.Stop();
+  m_Watch.Stop();
   m_GuardUse.reset();
   return S_OK;
 }
@@ -69,6 +72,7 @@ void CorvaneVideoStream::FollowProducer() {
 void CorvaneVideoStream::OnDelivered() {
   m_PacingLog.Mark(telvor::PacingLog::kDelivered);
   m_PacingLog.EndDeadline();
+  m_Watch.Delivered();
 }
 
 void CorvaneVideoStream::ApplySampleMediaType(IMediaSample* sample) {

@@ -38,6 +38,7 @@
 #include "module/CameraTable.h"
 #include "module/ModulePaths.h"
 #include "transport/SlotHeader.h"
+#include "transport/WatchStatus.h"
 
 class SwScaler;
 namespace telvor {
@@ -190,6 +191,7 @@ class CorvaneVideoStream : public ChannelSourceStream,
   telvor::PacingLog m_PacingLog;
   telvor::PhaseLock m_PhaseLock;
   std::int64_t m_DeadlineCounter = 0;  // the current deadline, on CounterNow100ns
+  telvor::WatchPublisher m_Watch;  // streaming thread
   std::optional<telvor::AccessGuardUse> m_GuardUse;  // the streaming thread's
 
   // what each deadline shows; the producer format's rate and the slots'

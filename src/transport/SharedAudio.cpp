@@ -42,6 +42,8 @@ const ChannelKind kAudioKind = MakeAudioKind();
 
 }  // namespace
 
+const ChannelKind& AudioChannelKind() { return kAudioKind; }
+
 SharedAudio::SharedAudio() : SharedChannel(kAudioKind) {}
 
 // Stops the reader while this object's callback fields still exist.

@@ -40,6 +40,8 @@ const ChannelKind kVideoKind = MakeVideoKind();
 
 }  // namespace
 
+const ChannelKind& VideoChannelKind() { return kVideoKind; }
+
 SharedVideo::SharedVideo() : SharedChannel(kVideoKind) {}
 
 // Stops the reader while this object's callback fields still exist.

@@ -9,6 +9,10 @@
 
 namespace telvor {
 
+// The names, slot count and header fields of this kind of ring, for
+// programs that inspect a channel without reading it.
+const ChannelKind& VideoChannelKind();
+
 class SharedVideo : public SharedChannel {
  public:
   SharedVideo();

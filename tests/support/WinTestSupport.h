@@ -59,6 +59,7 @@ class BackgroundProcess {
   BackgroundProcess(const BackgroundProcess&) = delete;
   BackgroundProcess& operator=(const BackgroundProcess&) = delete;
   bool Started() const { return process_ != nullptr; }
+  DWORD Id() const { return process_ ? GetProcessId(process_) : 0; }
   // Exit code once the program ends by itself, kTimedOut while it still runs.
   int WaitForExit(DWORD timeout_ms);
   // True once `path` holds at least `bytes` bytes; false on time-out, or

@@ -176,11 +176,33 @@ telvor_channel* OpenAudio(const FeedOptions& o) {
   return channel;
 }
 
+// "; watched by ffmpeg.exe (1234) 1280x720 YUY2 30 fps" or "; nobody watching".
+void PrintWatchers(const FeedOptions& o) {
+  telvor_watcher watchers[8];
+  std::uint32_t count = 0;
+  if (telvor_watchers(o.camera, o.global_names ? TELVOR_GLOBAL_NAMES : 0, watchers, 8, &count) != TELVOR_OK) return;
+  if (count == 0) {
+    std::printf("; nobody watching");
+    return;
+  }
+  for (std::uint32_t i = 0; i < count && i < 8; ++i) {
+    const telvor_watcher& w = watchers[i];
+    std::printf(i == 0 ? "; watched by %s (%u) " : ", %s (%u) ", w.executable, static_cast<unsigned>(w.process_id));
+    if (w.kind == TELVOR_WATCHER_VIDEO) {
+      std::printf("%ux%u %s %g fps", static_cast<unsigned>(w.width), static_cast<unsigned>(w.height), w.format, w.rate);
+    } else {
+      std::printf("audio %s %g Hz", w.format, w.rate);
+    }
+  }
+  if (count > 8) std::printf(" and %u more", static_cast<unsigned>(count - 8));
+}
+
 void PrintStatus(const FeedOptions& o, double elapsed, std::uint64_t frames, std::uint64_t packets) {
   std::printf("telvor-feed: camera %d, %.1f s: ", o.camera, elapsed);
   if (o.video) std::printf("%llu frames (%.1f/s)", static_cast<unsigned long long>(frames), frames / elapsed);
   if (o.video && o.audio) std::printf(", ");
   if (o.audio) std::printf("%llu packets (%.1f/s)", static_cast<unsigned long long>(packets), packets / elapsed);
+  PrintWatchers(o);
   std::printf("\n");
   std::fflush(stdout);
 }

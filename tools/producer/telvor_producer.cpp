@@ -15,6 +15,7 @@
 #include "base/Handle.h"
 #include "transport/SharedChannel.h"
 #include "transport/SlotHeader.h"
+#include "transport/WatchStatus.h"
 
 using telvor::RingBytes;
 using telvor::SlotHeader;
@@ -46,6 +47,7 @@ struct telvor_channel {
   // polling. Optional: cameras poll when they are missing.
   UniqueHandle written[2];
   MappedView view;
+  UniqueHandle watch_status;  // the Global\\ status section, made for the cameras
   std::uint64_t last_sequence = 0;
   std::uint32_t next_slot = 0;
 };
@@ -143,6 +145,7 @@ telvor_result FailSystem(const char* doing) {
 // the objects to the Administrators group.
 constexpr DWORD kCameraSectionAccess = SECTION_QUERY | SECTION_MAP_READ;
 constexpr DWORD kCameraMutexAccess = SYNCHRONIZE | MUTEX_MODIFY_STATE;
+constexpr DWORD kCameraStatusAccess = SECTION_QUERY | SECTION_MAP_READ | SECTION_MAP_WRITE;
 
 // The user this producer runs as.
 struct ProducerUser {
@@ -285,6 +288,18 @@ telvor_result CreateObjects(telvor_channel& channel, const RingKind& ring, int c
   error = GetLastError();
   result = Claim(channel.mapping, created, error, mapping, user, kCameraSectionAccess, camera, ring);
   if (result != TELVOR_OK) return result;
+  if (global) {
+    // Cameras publish who watches beside the channels, but capture
+    // applications seldom may create global names: the producer makes the
+    // section and lets interactive users write it. Optional, so a failure
+    // costs only the status.
+    ObjectSecurity status_security;
+    if (status_security.Build(user, SECTION_ALL_ACCESS, kCameraStatusAccess) == TELVOR_OK) {
+      channel.watch_status.Reset(CreateFileMappingW(INVALID_HANDLE_VALUE, status_security.Get(), PAGE_READWRITE, 0,
+                                                    sizeof(telvor::WatchBlock),
+                                                    telvor::ChannelObjectName(telvor::kWatchStatusName, camera, true).c_str()));
+    }
+  }
   channel.view.Reset(MapViewOfFile(channel.mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
   if (!channel.view) {
     const DWORD map_error = GetLastError();
@@ -519,3 +534,33 @@ uint64_t telvor_clock_now(void) {
 const char* telvor_last_error_message(void) { return g_last_error.c_str(); }
 
 }  // extern "C"
+
+telvor_result telvor_watchers(int camera, uint32_t flags, telvor_watcher* watchers, uint32_t capacity,
+                              uint32_t* count) {
+  if (camera < 0 || camera > 63 || (flags & ~TELVOR_GLOBAL_NAMES) != 0 || !count || (capacity != 0 && !watchers)) {
+    return Fail(TELVOR_E_INVALIDARG, "bad camera %d, flags 0x%x or null pointer", camera, static_cast<unsigned>(flags));
+  }
+  telvor::Watcher found[telvor::kWatchEntries];
+  const std::uint32_t total = telvor::ReadWatchers(camera, (flags & TELVOR_GLOBAL_NAMES) != 0, found);
+  std::uint32_t running = 0;
+  for (std::uint32_t i = 0; i < total; ++i) {
+    const telvor::Watcher& w = found[i];
+    if (!w.Running()) continue;
+    if (running < capacity) {
+      telvor_watcher& out = watchers[running];
+      out = {};
+      out.kind = static_cast<uint32_t>(w.kind);
+      out.process_id = w.process_id;
+      std::memcpy(out.executable, w.executable, sizeof out.executable);
+      std::memcpy(out.format, w.format, sizeof out.format);
+      out.width = w.width;
+      out.height = w.height;
+      out.rate = w.kind == telvor::WatchKind::kVideo ? w.rate_milli / 1000.0 : w.rate_milli;
+      out.samples = w.samples;
+      out.age = w.age;
+    }
+    ++running;
+  }
+  *count = running;
+  return TELVOR_OK;
+}

@@ -190,6 +190,30 @@ void telvor_close(telvor_channel* channel);
  * timestamp to measure latency. */
 uint64_t telvor_clock_now(void);
 
+/* Who is watching: each capture application's stream of a camera, as the
+ * cameras publish it in "KAVO.VCAM.STATUS.NN" (see docs/producer.md). */
+#define TELVOR_WATCHER_VIDEO 1u
+#define TELVOR_WATCHER_AUDIO 2u
+
+typedef struct telvor_watcher {
+  uint32_t kind;           /* TELVOR_WATCHER_VIDEO or TELVOR_WATCHER_AUDIO */
+  uint32_t process_id;     /* the capture application's process */
+  char executable[64];     /* its executable's file name, UTF-8 ("ffmpeg.exe") */
+  char format[8];          /* "YUY2", "YV12", "RGB32", "RGB24"; audio "PCM" */
+  uint32_t width, height;  /* audio: channels, bits per sample */
+  double rate;             /* frames per second; audio: samples per second */
+  uint64_t samples;        /* frames or buffers delivered since the stream started */
+  uint64_t age;            /* 100-ns units since the last delivery */
+} telvor_watcher;
+
+/* The streams of `camera` running now (flags: TELVOR_GLOBAL_NAMES for a
+ * producer with global names). Fills up to `capacity` entries; `*count` is
+ * how many there are (it may exceed `capacity`). A stream that is paused,
+ * or whose application ended or was killed, is not counted. No status at
+ * all (no camera has streamed since the machine started) is 0 watchers. */
+telvor_result telvor_watchers(int camera, uint32_t flags, telvor_watcher* watchers, uint32_t capacity,
+                              uint32_t* count);
+
 /* A sentence describing the calling thread's last failure. */
 const char* telvor_last_error_message(void);
 

@@ -1,0 +1,172 @@
+#include "transport/WatchStatus.h"
+
+#include <cstring>
+
+#include "transport/SharedChannel.h"
+
+namespace telvor {
+namespace {
+
+constexpr int kCopyAttempts = 4;
+
+// A process id read from the section is only ever asked about, never trusted.
+bool ProcessAlive(std::uint32_t pid) {
+  UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, pid));
+  if (!process) return GetLastError() == ERROR_ACCESS_DENIED;  // there, but another user's
+  return WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT;
+}
+
+void HostFileName(std::uint16_t* out) {
+  wchar_t path[MAX_PATH] = {};
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  const wchar_t* name = path;
+  for (DWORD i = 0; i < length && i < MAX_PATH; ++i) {
+    if (path[i] == L'\\' || path[i] == L'/') name = path + i + 1;
+  }
+  std::uint32_t n = 0;
+  for (; n + 1 < kWatchExeChars && name[n]; ++n) out[n] = static_cast<std::uint16_t>(name[n]);
+  out[n] = 0;
+}
+
+// Copies entry `index` out while no writer changes its description.
+bool CopyEntry(const WatchBlock* block, std::uint32_t index, WatchEntry& copy) {
+  const WatchEntry* entry = &block->entries[index];
+  for (int attempt = 0; attempt < kCopyAttempts; ++attempt) {
+    const LONG before = entry->generation;
+    MemoryBarrier();
+    std::memcpy(&copy, const_cast<const WatchEntry*>(entry), sizeof copy);
+    MemoryBarrier();
+    if ((before & 1) == 0 && entry->generation == before) return true;
+    Sleep(0);
+  }
+  return false;
+}
+
+}  // namespace
+
+std::uint64_t WatchClockNow() {
+  LARGE_INTEGER counter, frequency;
+  QueryPerformanceCounter(&counter);
+  QueryPerformanceFrequency(&frequency);
+  const std::uint64_t ticks = static_cast<std::uint64_t>(counter.QuadPart);
+  const std::uint64_t hz = static_cast<std::uint64_t>(frequency.QuadPart);
+  return hz == 0 ? 0 : ticks / hz * 10000000ull + ticks % hz * 10000000ull / hz;
+}
+
+void WatchPublisher::Start(int camera, const WatchFormat& format) {
+  if (places_[0].entry || places_[1].entry) Stop();
+  // The session's section is the cameras' own; a Global\ one exists only
+  // when a producer with global names made it (creating one needs a right
+  // that capture applications seldom have).
+  for (int global = 0; global < 2; ++global) {
+    Place& place = places_[global];
+    const std::wstring name = ChannelObjectName(kWatchStatusName, camera, global != 0);
+    place.mapping.Reset(global ? OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, name.c_str())
+                               : CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                                    sizeof(WatchBlock), name.c_str()));
+    if (!place.mapping) continue;
+    // A section someone made smaller than the table cannot be mapped at
+    // the table's size: that camera then publishes nothing.
+    place.view.Reset(MapViewOfFile(place.mapping.Get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(WatchBlock)));
+    if (!place.view || !Claim(place, format)) {
+      place.view.Reset();
+      place.mapping.Reset();
+    }
+  }
+}
+
+bool WatchPublisher::Claim(Place& place, const WatchFormat& format) {
+  auto* block = static_cast<WatchBlock*>(place.view.Get());
+  const LONG self = static_cast<LONG>(GetCurrentProcessId());
+  WatchEntry* claimed = nullptr;
+  for (std::uint32_t i = 0; i < kWatchEntries && !claimed; ++i) {
+    if (InterlockedCompareExchange(&block->entries[i].owner, self, 0) == 0) claimed = &block->entries[i];
+  }
+  // A host that was killed never released its entry.
+  for (std::uint32_t i = 0; i < kWatchEntries && !claimed; ++i) {
+    const LONG owner = block->entries[i].owner;
+    if (owner != self && owner != 0 && !ProcessAlive(static_cast<std::uint32_t>(owner)) &&
+        InterlockedCompareExchange(&block->entries[i].owner, self, owner) == owner) {
+      claimed = &block->entries[i];
+    }
+  }
+  if (!claimed) return false;
+  block->magic = kWatchStatusMagic;
+  block->version = kWatchStatusVersion;
+  block->entry_count = kWatchEntries;
+  block->entry_size = sizeof(WatchEntry);
+  InterlockedIncrement(&claimed->generation);
+  if ((claimed->generation & 1) == 0) InterlockedIncrement(&claimed->generation);
+  claimed->kind = static_cast<std::uint32_t>(format.kind);
+  claimed->width = format.width;
+  claimed->height = format.height;
+  claimed->rate_milli = format.rate_milli;
+  std::memcpy(claimed->format, format.format, sizeof claimed->format);
+  claimed->format[sizeof claimed->format - 1] = '\0';
+  HostFileName(claimed->exe);
+  InterlockedExchange64(&claimed->samples, 0);
+  InterlockedExchange64(&claimed->last_delivery, 0);
+  InterlockedIncrement(&claimed->generation);
+  place.entry = claimed;
+  return true;
+}
+
+void WatchPublisher::Stop() {
+  const LONG self = static_cast<LONG>(GetCurrentProcessId());
+  for (Place& place : places_) {
+    if (place.entry) InterlockedCompareExchange(&place.entry->owner, 0, self);
+    place.entry = nullptr;
+    place.view.Reset();
+    place.mapping.Reset();
+  }
+}
+
+std::uint32_t ReadWatchBlock(const void* view, std::size_t bytes, std::uint64_t now, Watcher* out) {
+  if (!view || bytes < sizeof(WatchBlock)) return 0;
+  const auto* block = static_cast<const WatchBlock*>(view);
+  if (block->magic != kWatchStatusMagic || block->version != kWatchStatusVersion) return 0;
+  std::uint32_t found = 0;
+  for (std::uint32_t i = 0; i < kWatchEntries; ++i) {
+    WatchEntry entry;
+    if (!CopyEntry(block, i, entry) || entry.owner == 0) continue;
+    if (entry.kind != static_cast<std::uint32_t>(WatchKind::kVideo) &&
+        entry.kind != static_cast<std::uint32_t>(WatchKind::kAudio)) {
+      continue;
+    }
+    Watcher& watcher = out[found++];
+    watcher = {};
+    watcher.kind = static_cast<WatchKind>(entry.kind);
+    watcher.process_id = static_cast<std::uint32_t>(entry.owner);
+    std::memcpy(watcher.format, entry.format, sizeof watcher.format);
+    watcher.format[sizeof watcher.format - 1] = '\0';
+    wchar_t exe[kWatchExeChars];
+    for (std::uint32_t c = 0; c < kWatchExeChars; ++c) exe[c] = static_cast<wchar_t>(entry.exe[c]);
+    exe[kWatchExeChars - 1] = L'\0';
+    if (WideCharToMultiByte(CP_UTF8, 0, exe, -1, watcher.executable, kWatchExeChars, nullptr, nullptr) == 0) {
+      watcher.executable[0] = '\0';
+    }
+    watcher.width = entry.width;
+    watcher.height = entry.height;
+    watcher.rate_milli = entry.rate_milli;
+    watcher.samples = static_cast<std::uint64_t>(entry.samples);
+    const auto last = static_cast<std::uint64_t>(entry.last_delivery);
+    // Another host may deliver between `now` and this copy.
+    watcher.age = last == 0 ? UINT64_MAX : last > now ? 0 : now - last;
+    watcher.host_alive = ProcessAlive(watcher.process_id);
+  }
+  return found;
+}
+
+std::uint32_t ReadWatchers(int camera, bool global, Watcher* out) {
+  UniqueHandle mapping(
+      OpenFileMappingW(FILE_MAP_READ, FALSE, ChannelObjectName(kWatchStatusName, camera, global).c_str()));
+  if (!mapping) return 0;
+  MappedView view;
+  view.Reset(MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, 0));
+  if (!view) return 0;
+  MEMORY_BASIC_INFORMATION region = {};
+  if (VirtualQuery(view.Get(), &region, sizeof region) == 0) return 0;
+  return ReadWatchBlock(view.Get(), region.RegionSize, WatchClockNow(), out);
+}
+
+}  // namespace telvor
