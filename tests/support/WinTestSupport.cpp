@@ -106,6 +106,8 @@ BackgroundProcess::BackgroundProcess(std::wstring command_line, const std::wstri
                      nullptr, &startup, &info)) {
     process_ = info.hProcess;
     CloseHandle(info.hThread);
+  } else {
+    std::fprintf(stderr, "CreateProcess failed with error %lu: %ls\n", GetLastError(), command_line.c_str());
   }
   if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
 }

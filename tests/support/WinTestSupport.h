@@ -43,7 +43,8 @@ std::wstring UniqueName(const std::wstring& stem);
 
 // Runs a program, waits up to timeout_ms, returns its exit code, or
 // kNotStarted, or kTimedOut after killing it. Output goes to stdout_path if given.
-inline constexpr int kNotStarted = -1;
+// Apart from every exit code a process can end with, 0xFFFFFFFF (-1) included.
+inline constexpr int kNotStarted = -1000000;
 inline constexpr int kTimedOut = -2;
 int RunProcess(const std::wstring& command_line, DWORD timeout_ms, const std::wstring& stdout_path = L"");
 
