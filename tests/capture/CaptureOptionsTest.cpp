@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/WinTestSupport.h"
+#include "telvor_version.h"
 
 namespace capture {
 namespace {
@@ -66,6 +67,8 @@ TEST(ToolCommandLines, HelpAndRefusalsAreAlike) {
               {L"capture/telvor-capture.exe", L"--help", 0, "Usage: telvor-capture"},
               {L"props/telvor-props.exe", L"--help", 0, "usage: telvor-props <camera number>"},
               {L"stress/telvor-stress.exe", L"--help", 0, "usage: telvor-stress"},
+              {L"feed/telvor-feed.exe", L"--version", 0, "telvor-feed.exe " TELVOR_VERSION " (64-bit)"},
+              {L"props/telvor-props.exe", L"--version", 0, "telvor-props.exe " TELVOR_VERSION " (64-bit)"},
               {L"feed/telvor-feed.exe", L"--bogus 1", 2, "telvor-feed: unknown option --bogus"},
               {L"capture/telvor-capture.exe", L"--bogus 1", 2, "telvor-capture: unknown option --bogus"},
               {L"props/telvor-props.exe", L"--bogus 1", 1, "telvor-props: unknown option --bogus"},

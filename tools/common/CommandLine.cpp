@@ -5,7 +5,10 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
+
+#include "telvor_version.h"
 
 namespace tools {
 
@@ -20,6 +23,15 @@ const Option* Find(const std::vector<Option>& options, const std::wstring& name)
   return nullptr;
 }
 
+// Every tool answers alike, with what a support request needs: which build.
+[[noreturn]] void PrintVersion(const wchar_t* program) {
+  std::wstring name = program ? program : L"telvor";
+  name = name.substr(name.find_last_of(L"\\/") + 1);
+  std::printf("%s %s (%s)\n", Narrow(name).c_str(), TELVOR_VERSION, sizeof(void*) == 8 ? "64-bit" : "32-bit");
+  std::fflush(stdout);
+  std::exit(0);
+}
+
 }  // namespace
 
 bool ReadCommandLine(int argc, wchar_t** argv, const std::vector<Option>& options, bool& help, std::string& error,
@@ -29,6 +41,8 @@ bool ReadCommandLine(int argc, wchar_t** argv, const std::vector<Option>& option
     const Option* option = Find(options, name);
     if (IsHelp(name)) {
       help = true;
+    } else if (name == L"--version") {
+      PrintVersion(argv[0]);
     } else if (!option && name.rfind(L"--", 0) == 0) {
       error = "unknown option " + Narrow(name);
       return false;
