@@ -14,10 +14,7 @@
 
 namespace {
 
-using telvor::e2e::DeviceLists;
-using telvor::e2e::InstalledModule;
-using telvor::e2e::ParseDeviceLists;
-using telvor::e2e::RunFfmpeg;
+using namespace telvor::e2e;
 using telvor::test::kEndToEndCameras;
 using telvor::test::UniqueName;
 

@@ -15,12 +15,7 @@
 
 namespace {
 
-using telvor::e2e::BackgroundProcess;
-using telvor::e2e::FeedProcess;
-using telvor::e2e::InstalledModule;
-using telvor::e2e::Shown;
-using telvor::e2e::ShownRun;
-using telvor::e2e::Widen;
+using namespace telvor::e2e;
 
 constexpr int kWidth = 320, kHeight = 240, kFps = 30;
 constexpr size_t kFrameBytes = size_t{kWidth} * kHeight * 2;

@@ -28,11 +28,7 @@
 
 namespace {
 
-using telvor::e2e::FeedProcess;
-using telvor::e2e::InstalledModule;
-using telvor::e2e::ReadFileBytes;
-using telvor::e2e::RunFfmpeg;
-using telvor::e2e::Widen;
+using namespace telvor::e2e;
 using telvor::test::kEndToEndCameras;
 
 constexpr int kFrames = 12;          // captured per pixel format and run
