@@ -199,6 +199,8 @@ TEST(PhaseLock, MovesOnceThenFollowsBySmallStepsAndNeverLocksToAnotherRate) {
     EXPECT_GT(shifts[PhaseLock::kWindow + 2], 0);
     // ... then where the producer is, and steps only while it moves.
     EXPECT_NEAR(static_cast<double>(c.finalShift), static_cast<double>(shifts.back()), c.tolerance);
-    if (c.script.drift == 0 && c.script.jump == 0) EXPECT_EQ(1, moves);
+    if (c.script.drift == 0 && c.script.jump == 0) {
+      EXPECT_EQ(1, moves);
+    }
   }
 }

@@ -158,7 +158,9 @@ TEST(PxResizePlane, EveryLevelMatchesTheFormulasOnRandomGeometry) {
                       static_cast<double>(s.dw) / s.w, static_cast<double>(s.dh) / s.h, 0.0, 0.0};
     const auto src = RandomBytes(rng, static_cast<size_t>(c.w) * c.h);
     ExpectPlaneAtEveryLevel(src, c);
-    if (s.w == s.dw) EXPECT_EQ(ReferencePlane(src, c), src);  // the model itself: equal sizes copy
+    if (s.w == s.dw) {
+      EXPECT_EQ(ReferencePlane(src, c), src);  // the model itself: equal sizes copy
+    }
   }
 }
 

@@ -83,7 +83,9 @@ TEST_F(CameraTableBuild, FilterCountIsCappedAtSixtyFourAndNothingBelowOne) {
     EXPECT_EQ(tables_->setupCount, c.templates * 2 / 3);
     EXPECT_EQ(capture.Count(L"REGISTER VIDEO FILTER 64 : Video 64"), c.templates == 192 ? 1u : 0u);
     EXPECT_EQ(capture.Count(L"FILTER 65"), 0u);
-    if (c.templates == 0) EXPECT_TRUE(capture.Lines().empty());
+    if (c.templates == 0) {
+      EXPECT_TRUE(capture.Lines().empty());
+    }
     EXPECT_EQ(Entry(0, kVideo).name[0] == L'\0', c.templates == 0);
   }
 }

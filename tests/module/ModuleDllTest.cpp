@@ -28,7 +28,9 @@ HRESULT ClassObject(const LoadedModuleCopy& module, const std::wstring& clsid) {
   IUnknown* object = reinterpret_cast<IUnknown*>(1);
   const HRESULT hr = module.GetClassObject(clsid.c_str(), &object);
   if (SUCCEEDED(hr) && object) object->Release();
-  if (FAILED(hr)) EXPECT_EQ(object, nullptr);
+  if (FAILED(hr)) {
+    EXPECT_EQ(object, nullptr);
+  }
   return hr;
 }
 
