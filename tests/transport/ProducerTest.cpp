@@ -4,6 +4,7 @@
 #include <aclapi.h>
 
 #include <cstring>
+#include <thread>
 
 #include "support/CameraIndexes.h"
 #include "support/LogCapture.h"
@@ -238,6 +239,27 @@ TEST(ProducerLibrary, NewReaderStartsWithOnlyTheLiveSlots) {
   const std::vector<std::uint32_t> followed = {5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
   ASSERT_TRUE(staying.recorder.WaitFor(followed.size()));
   EXPECT_EQ(staying.recorder.Tags(), followed);
+  telvor_close(producer);
+}
+
+// A producer restarted with larger frames finds the old ring still held by a
+// camera that has not yet noticed the restart; it waits for the camera to let
+// go rather than fail.
+TEST(ProducerLibrary, LargerProducerWaitsForACameraToLetGoOfTheSmallerRing) {
+  const int camera = kMoreTransportCameras + 2;
+  telvor_channel* small = ProduceTagged(camera, 2, 1, 2);
+  ASSERT_NE(small, nullptr);
+  Reading<SharedVideo> reading(camera);
+  ASSERT_TRUE(reading.Start() && reading.recorder.WaitFor(2));
+  telvor_close(small);
+  std::thread camera_lets_go([&] {
+    Sleep(300);
+    reading.channel.Close();
+  });
+  const telvor_video_format larger = {TELVOR_FOURCC_YUY2, 640, 480, 30.0, 0, 1};
+  telvor_channel* producer = nullptr;
+  EXPECT_EQ(TELVOR_OK, telvor_open_video(camera, 0, &larger, &producer)) << telvor_last_error_message();
+  camera_lets_go.join();
   telvor_close(producer);
 }
 

@@ -50,6 +50,12 @@ struct telvor_channel {
   UniqueHandle watch_status;  // the Global\\ status section, made for the cameras
   std::uint64_t last_sequence = 0;
   std::uint32_t next_slot = 0;
+
+  void CloseObjects() {
+    view.Reset();
+    for (UniqueHandle* handle : {&watch_status, &written[0], &written[1], &mapping, &mutex, &owner}) handle->Reset();
+    last_sequence = 0;
+  }
 };
 
 namespace {
@@ -355,6 +361,33 @@ telvor_result AdoptRing(telvor_channel& channel, const RingKind& ring, std::uint
   return TELVOR_OK;
 }
 
+// Cameras let go of a ring within a quarter of a second of seeing its
+// producer's marker gone, so a larger producer started right after a smaller
+// one waits for that instead of failing; a camera that keeps the old ring
+// longer (one without the marker check) still gets the size message.
+constexpr DWORD kLetGoWaitMs = 3000;
+constexpr DWORD kLetGoPollMs = 50;
+
+// Leaves the mutex held on success. Between attempts nothing of ours stays
+// open, so the cameras see the marker gone and close the ring.
+telvor_result OpenRing(telvor_channel& channel, const RingKind& ring, int camera, std::uint32_t flags,
+                       std::uint32_t needed) {
+  const std::uint32_t requested = channel.capacity;
+  const ULONGLONG give_up = GetTickCount64() + kLetGoWaitMs;
+  for (;;) {
+    channel.capacity = requested;
+    telvor_result result = CreateObjects(channel, ring, camera, (flags & TELVOR_GLOBAL_NAMES) != 0);
+    if (result == TELVOR_OK) result = Lock(channel);
+    if (result != TELVOR_OK) return result;
+    result = AdoptRing(channel, ring, needed);
+    if (result == TELVOR_OK) return result;
+    ReleaseMutex(channel.mutex.Get());
+    if (result != TELVOR_E_SIZE_MISMATCH || GetTickCount64() >= give_up) return result;
+    channel.CloseObjects();
+    Sleep(kLetGoPollMs);
+  }
+}
+
 using HeaderWriter = void (*)(std::uint8_t* header, const void* format, std::uint32_t capacity);
 
 telvor_result Open(const RingKind& ring, int camera, std::uint32_t flags, std::uint32_t capacity,
@@ -368,17 +401,13 @@ telvor_result Open(const RingKind& ring, int camera, std::uint32_t flags, std::u
   channel->capacity = capacity;
   channel->sequence_offset = ring.sequence_offset;
   channel->timestamp_offset = ring.timestamp_offset;
-  telvor_result result = CreateObjects(*channel, ring, camera, (flags & TELVOR_GLOBAL_NAMES) != 0);
-  if (result == TELVOR_OK) result = Lock(*channel);
-  if (result == TELVOR_OK) {
-    result = AdoptRing(*channel, ring, needed);
-    if (result == TELVOR_OK) write_header(Slot(*channel, 0), format, channel->capacity);
-    ReleaseMutex(channel->mutex.Get());
-  }
+  const telvor_result result = OpenRing(*channel, ring, camera, flags, needed);
   if (result != TELVOR_OK) {
     delete channel;
     return result;
   }
+  write_header(Slot(*channel, 0), format, channel->capacity);
+  ReleaseMutex(channel->mutex.Get());
   *out = channel;
   return TELVOR_OK;
 }
