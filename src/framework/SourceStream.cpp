@@ -110,6 +110,7 @@ HRESULT CSourceStream::StartRunning(REFERENCE_TIME start, IReferenceClock* clock
   m_SegmentTime = std::max(StreamTimeAt(m_MediaPosition), present);
   m_SegmentMedia = m_MediaPosition;
   m_Running = true;
+  m_Arrivals.Reset();
   OnRunning();
   return AdviseFor(m_SegmentTime);
 }
@@ -173,6 +174,15 @@ bool CSourceStream::SkipLateDeadline() {
   return true;
 }
 
+// False when the picture is dropped.
+bool CSourceStream::HoldUntilItsOwnPeriod() {
+  const REFERENCE_TIME hold = m_Arrivals.HoldFor(m_Clock.Now() - m_Clock.BaseTime(), MediaTime(1));
+  if (hold == telvor::ArrivalSpacing::kDrop) return false;
+  if (hold > 0) Sleep(static_cast<DWORD>((hold + 9999) / 10000));
+  m_Arrivals.Arrived(m_Clock.Now() - m_Clock.BaseTime());
+  return true;
+}
+
 HRESULT CSourceStream::ProduceOne(bool* ended) {
   if (m_SkipsLateDeadlines && SkipLateDeadline()) return AdviseFor(StreamTimeAt(m_MediaPosition));
   const REFERENCE_TIME start = StreamTimeAt(m_MediaPosition);
@@ -204,6 +214,7 @@ HRESULT CSourceStream::ProduceOne(bool* ended) {
   sample->SetMediaTime(&mediaStart, &mediaStop);
   m_MediaPosition = mediaStop;
   AdviseFor(stopTime);
+  if (m_SkipsLateDeadlines && !HoldUntilItsOwnPeriod()) return S_OK;
   hr = Deliver(sample.Get());
   sample.Reset();
   OnDelivered();

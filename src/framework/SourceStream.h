@@ -37,6 +37,7 @@
 
 #include "framework/AMThread.h"
 #include "framework/OutputPin.h"
+#include "framework/ArrivalSpacing.h"
 #include "framework/StreamClock.h"
 
 class CSource;
@@ -94,7 +95,9 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   // The deadlines; its clock is the graph's while running.
   telvor::StreamClock m_Clock;
   // Set by a pin whose samples may be dropped (pictures, not sound): a
-  // deadline woken more than half a unit late passes without a sample.
+  // deadline woken more than half a unit late passes without a sample, and
+  // a picture that would arrive in the period of the one before it is held a
+  // moment or dropped (ArrivalSpacing).
   bool m_SkipsLateDeadlines = false;
 
   // Streaming thread only: from the next deadline on, samples are due
@@ -114,6 +117,7 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   // loop with the returned result.
   HRESULT ProduceOne(bool* stop);
   bool SkipLateDeadline();
+  bool HoldUntilItsOwnPeriod();
   REFERENCE_TIME StreamTimeAt(LONGLONG mediaPosition);
   HRESULT AdviseFor(REFERENCE_TIME start) { return m_Clock.AdviseAt(start + m_DeadlineShift); }
   HRESULT EndStream(HRESULT hr);
@@ -136,4 +140,5 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   LONGLONG m_SegmentMedia = 0;
   REFERENCE_TIME m_SegmentTime = 0;
   REFERENCE_TIME m_DeadlineShift = 0;
+  telvor::ArrivalSpacing m_Arrivals;  // pictures only
 };

@@ -198,6 +198,27 @@ TEST_F(StreamingTest, APictureStreamLetsLateDeadlinesGo) {
   EXPECT_EQ(samples[0].start + samples[2].mediaStart * kFrameDuration, samples[2].start);
 }
 
+// A picture held up after its deadline's wake-up (the machine was busy while
+// it was converted) must not reach the client in the same period as the next
+// one: FFmpeg rounds each video arrival, counted from the first or from Run,
+// to the frame rate and refuses a second frame in one period.
+TEST_F(StreamingTest, APictureHeldUpAfterItsWakeUpNeverSharesAPeriodWithTheNext) {
+  source->stream->stallAt = 3;
+  source->stream->stallMs = static_cast<DWORD>(kFrameDuration * 7 / 10 / 10000);
+  source->stream->SkipLateDeadlines();
+  BuildGraph();
+  ASSERT_TRUE(SUCCEEDED(control->Run()));
+  ASSERT_TRUE(sink->WaitForSamples(6, kWaitMs));
+  ASSERT_EQ(S_OK, control->Stop());
+  const std::vector<ReceivedSample> samples = sink->Samples();
+  const auto period = [](REFERENCE_TIME since) { return (since + kFrameDuration / 2) / kFrameDuration; };
+  for (size_t i = 1; i < samples.size(); ++i) {
+    SCOPED_TRACE("sample " + std::to_string(i));
+    EXPECT_LT(period(samples[i - 1].arrival - samples[0].arrival), period(samples[i].arrival - samples[0].arrival));
+    EXPECT_LT(period(samples[i - 1].arrival), period(samples[i].arrival));
+  }
+}
+
 TEST_F(StreamingTest, FillBufferFailureEndsStreamAndAbortsGraph) {
   source->stream->endAt = 2;
   source->stream->endResult = E_ACCESSDENIED;

@@ -77,6 +77,7 @@ IPin* TestSink::InputPin() { return m_pPin; }
 
 void TestSink::Record(IMediaSample* sample) {
   ReceivedSample record;
+  if (m_pClock && SUCCEEDED(m_pClock->GetTime(&record.arrival))) record.arrival -= m_tStart;
   record.hasTime = SUCCEEDED(sample->GetTime(&record.start, &record.stop));
   record.hasMediaTime = SUCCEEDED(sample->GetMediaTime(&record.mediaStart, &record.mediaStop));
   record.syncPoint = sample->IsSyncPoint() == S_OK;

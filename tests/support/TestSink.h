@@ -31,6 +31,7 @@ struct ReceivedSample {
   bool preroll = false;
   bool discontinuity = false;
   long actualLength = 0;
+  REFERENCE_TIME arrival = 0;  // stream time at Receive (0 without a clock): what FFmpeg stamps video by
   std::vector<BYTE> data;  // the first min(actualLength, maxCopyBytes) bytes
 };
 

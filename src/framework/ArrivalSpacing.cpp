@@ -1,0 +1,48 @@
+#include "framework/ArrivalSpacing.h"
+
+#include <algorithm>
+
+namespace telvor {
+namespace {
+
+// The client reads the clock a moment after us, on Wine in whole
+// milliseconds, and its count may start a moment before or after ours.
+constexpr REFERENCE_TIME kMargin = 20000;
+// Longer holds would only move the picture onto the next deadline's time.
+constexpr REFERENCE_TIME kLongestHold = 40000;
+
+REFERENCE_TIME FloorDiv(REFERENCE_TIME value, REFERENCE_TIME by) {
+  const REFERENCE_TIME quotient = value / by;
+  return quotient * by > value ? quotient - 1 : quotient;
+}
+
+// The period a client counting from `origin` gives an arrival at `when`.
+REFERENCE_TIME PeriodOf(REFERENCE_TIME when, REFERENCE_TIME origin, REFERENCE_TIME period) {
+  return FloorDiv(when - origin + period / 2, period);
+}
+
+// The earliest time whose period, counted from `origin`, is past the one the
+// last arrival may have been given.
+REFERENCE_TIME NextPeriodStart(REFERENCE_TIME last, REFERENCE_TIME origin, REFERENCE_TIME period) {
+  const REFERENCE_TIME taken = PeriodOf(last + kMargin, origin, period);
+  return origin + taken * period + period / 2 + kMargin;
+}
+
+}  // namespace
+
+REFERENCE_TIME ArrivalSpacing::HoldFor(REFERENCE_TIME now, REFERENCE_TIME period) const {
+  if (!arrived_ || period <= 0) return 0;
+  // Counted from Run (stream time 0) and from the first picture.
+  const REFERENCE_TIME ready =
+      std::max(NextPeriodStart(last_, 0, period), NextPeriodStart(last_, first_, period));
+  if (ready <= now) return 0;
+  return ready - now <= std::min(kLongestHold, period / 4) ? ready - now : kDrop;
+}
+
+void ArrivalSpacing::Arrived(REFERENCE_TIME when) {
+  if (!arrived_) first_ = when;
+  arrived_ = true;
+  last_ = when;
+}
+
+}  // namespace telvor
