@@ -15,7 +15,6 @@
 #include <random>
 #include <vector>
 
-#include "CameraGraph.h"
 #include "RobustSupport.h"
 #include "imaging/GuardedBuffer.h"
 #include "imaging/SwScaler.h"
@@ -110,84 +109,76 @@ bool IsOurSubtype(REFGUID s) {
   return s == MEDIASUBTYPE_YV12 || s == MEDIASUBTYPE_YUY2 || s == MEDIASUBTYPE_RGB24 || s == MEDIASUBTYPE_RGB32;
 }
 
-TEST(RandomTypes, EveryStepAnswersProperlyAndNoSampleIsOverrun) {
-  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+using RandomTypes = RobustTest;
+
+TEST_F(RandomTypes, EveryStepAnswersProperlyAndNoSampleIsOverrun) {
   Watchdog dog("RandomTypes", 240);
   LogCapture log;
-  {
-    CameraGraph graph;
-    ASSERT_TRUE(graph.Add(kStressCamera, 30.0));
-    CorvaneVideoStream* pin = graph.Pin();
-    ComPtr<IAMStreamConfig> config;
-    ASSERT_EQ(S_OK, pin->QueryInterface(IID_IAMStreamConfig, config.PutVoid()));
+  graph = std::make_unique<CameraGraph>();
+  ASSERT_TRUE(graph->AddCamera(kStressCamera, 30.0));
+  CorvaneVideoStream* pin = graph->Pin();
+  ComPtr<IAMStreamConfig> config;
+  ASSERT_EQ(S_OK, pin->QueryInterface(IID_IAMStreamConfig, config.PutVoid()));
+  TypeMaker maker(20261206);
+  int accepted = 0, sized = 0, filled = 0, connected = 0;
+  for (int i = 0; i < kCases; ++i) {
+    SCOPED_TRACE(i);
+    TypeMaker::Made made = maker.Make();
+    AM_MEDIA_TYPE& raw = made.type;
+    CMediaType type;
+    ASSERT_EQ(S_OK, type.Set(raw));
 
-    TypeMaker maker(20261206);
-    int accepted = 0, sized = 0, filled = 0, connected = 0;
-    for (int i = 0; i < kCases; ++i) {
-      SCOPED_TRACE(i);
-      TypeMaker::Made made = maker.Make();
-      AM_MEDIA_TYPE& raw = made.type;
-      CMediaType type;
-      ASSERT_EQ(S_OK, type.Set(raw));
-
-      // Every twentieth type is proposed through the graph instead.
-      if (i % 20 == 0 && made.bounded) {
-        const HRESULT hr = graph.TryConnect(&raw);
-        if (SUCCEEDED(hr)) {
-          ++connected;
-        } else {
-          EXPECT_TRUE(hr == VFW_E_TYPE_NOT_ACCEPTED || hr == E_FAIL || hr == VFW_E_NO_ACCEPTABLE_TYPES ||
-                      hr == E_INVALIDARG)
-              << std::hex << hr;
-        }
-        continue;
+    // Every twentieth type is proposed through the graph instead.
+    if (i % 20 == 0 && made.bounded) {
+      const HRESULT hr = graph->TryConnect(&raw);
+      if (SUCCEEDED(hr)) {
+        ++connected;
+      } else {
+        EXPECT_TRUE(hr == VFW_E_TYPE_NOT_ACCEPTED || hr == E_FAIL || hr == VFW_E_NO_ACCEPTABLE_TYPES ||
+                    hr == E_INVALIDARG)
+            << std::hex << hr;
       }
-
-      const HRESULT check = pin->CheckMediaType(&type);
-      ASSERT_TRUE(check == S_OK || check == S_FALSE) << std::hex << check;
-      // A picture the converter cannot produce is no type of ours either.
-      const bool ours = raw.majortype == MEDIATYPE_Video && IsOurSubtype(raw.subtype) &&
-                        !HasSideBeyond(raw, kMaxConverterSide);
-      EXPECT_EQ(ours, check == S_OK);
-
-      const HRESULT set = config->SetFormat(&raw);
-      EXPECT_EQ(ours ? S_OK : E_INVALIDARG, set) << std::hex << set;
-      if (check != S_OK) continue;
-      ++accepted;
-      ASSERT_EQ(S_OK, pin->SetMediaType(&type));
-
-      ComPtr<GuardedAllocator> allocator;
-      allocator.Attach(GuardedAllocator::Create(i % 2 == 1));
-      const bool stingy = maker.Chance(10);
-      if (stingy) allocator->LimitBufferSize(1 + maker.Pick(4096));
-      ALLOCATOR_PROPERTIES request = {};
-      const HRESULT decided = pin->DecideBufferSize(allocator.Get(), &request);
-      ASSERT_TRUE(decided == S_OK || decided == E_FAIL || decided == E_INVALIDARG) << std::hex << decided;
-      if (decided != S_OK) continue;
-      ++sized;
-      ASSERT_EQ(S_OK, allocator->Commit());
-      ComPtr<IMediaSample> sample;
-      ASSERT_EQ(S_OK, allocator->GetBuffer(sample.Put(), nullptr, nullptr, 0));
-      // Now and then the downstream pin asks for another format on the sample.
-      if (maker.Chance(15)) {
-        TypeMaker::Made other = maker.Make();
-        sample->SetMediaType(&other.type);
-      }
-      EXPECT_EQ(S_OK, pin->FillBuffer(sample.Get()));
-      EXPECT_LE(sample->GetActualDataLength(), sample->GetSize());
-      ++filled;
-      ASSERT_EQ(0u, log.Count(L"Access violation")) << "a write outside the sample buffer";
+      continue;
     }
-    EXPECT_EQ(S_OK, config->SetFormat(nullptr));
-    // The seed exercises every path.
-    EXPECT_GT(accepted, kCases / 3);
-    EXPECT_GT(sized, kCases / 10);
-    EXPECT_GT(filled, kCases / 10);
-    EXPECT_GT(connected, 5);
-    config.Reset();
+
+    const HRESULT check = pin->CheckMediaType(&type);
+    ASSERT_TRUE(check == S_OK || check == S_FALSE) << std::hex << check;
+    // A picture the converter cannot produce is no type of ours either.
+    const bool ours = raw.majortype == MEDIATYPE_Video && IsOurSubtype(raw.subtype) &&
+                      !HasSideBeyond(raw, kMaxConverterSide);
+    EXPECT_EQ(ours, check == S_OK);
+
+    const HRESULT set = config->SetFormat(&raw);
+    EXPECT_EQ(ours ? S_OK : E_INVALIDARG, set) << std::hex << set;
+    if (check != S_OK) continue;
+    ++accepted;
+    ASSERT_EQ(S_OK, pin->SetMediaType(&type));
+
+    GuardedAllocator allocator(i % 2 == 1, maker.Chance(10) ? 1 + maker.Pick(4096) : 0);
+    ALLOCATOR_PROPERTIES request = {};
+    const HRESULT decided = pin->DecideBufferSize(&allocator, &request);
+    ASSERT_TRUE(decided == S_OK || decided == E_FAIL || decided == E_INVALIDARG) << std::hex << decided;
+    if (decided != S_OK) continue;
+    ++sized;
+    ASSERT_EQ(S_OK, allocator.Commit());
+    ComPtr<IMediaSample> sample;
+    ASSERT_EQ(S_OK, allocator.GetBuffer(sample.Put(), nullptr, nullptr, 0));
+    // Now and then the downstream pin asks for another format on the sample.
+    if (maker.Chance(15)) {
+      TypeMaker::Made other = maker.Make();
+      sample->SetMediaType(&other.type);
+    }
+    EXPECT_EQ(S_OK, pin->FillBuffer(sample.Get()));
+    EXPECT_LE(sample->GetActualDataLength(), sample->GetSize());
+    ++filled;
+    ASSERT_EQ(0u, log.Count(L"Access violation")) << "a write outside the sample buffer";
   }
-  EXPECT_EQ(0, CBaseObject::ObjectsActive());
-  CoUninitialize();
+  EXPECT_EQ(S_OK, config->SetFormat(nullptr));
+  // The seed exercises every path.
+  EXPECT_GT(accepted, kCases / 3);
+  EXPECT_GT(sized, kCases / 10);
+  EXPECT_GT(filled, kCases / 10);
+  EXPECT_GT(connected, 5);
 }
 
 }  // namespace
