@@ -50,6 +50,7 @@ TEST_F(HostileProducer, RingsThatCannotHoldAFrameAndLyingPayloadLengths) {
     std::uint32_t width, height, capacity;
     const wchar_t* reason;  // null: the frames are shown
     std::uint32_t length = kFrameBytes;
+    std::uint32_t fourcc = kFourCcYuy2;
   } cases[] = {
       {"section shorter than the ring", 3 * 4096, kWidth, kHeight, kFrameBytes, L"is shorter than the ring"},
       {"capacity 0", 4096, kWidth, kHeight, 0, L"does not fit a slot of 0 bytes"},
@@ -62,6 +63,8 @@ TEST_F(HostileProducer, RingsThatCannotHoldAFrameAndLyingPayloadLengths) {
       {"length beyond the slot", kGoodSection, kWidth, kHeight, kFrameBytes, nullptr, 0xFFFFFFFFu},
       {"length shorter than a frame", kGoodSection, kWidth, kHeight, kFrameBytes,
        L"frame of 100 bytes shorter than 6144", 100},
+      {"NV12", kGoodSection, kWidth, kHeight, kFrameBytes,
+       L"producer pixel format 842094158 is neither YUY2 nor YV12, black frames instead", kFrameBytes, 0x3231564E},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -69,7 +72,7 @@ TEST_F(HostileProducer, RingsThatCannotHoldAFrameAndLyingPayloadLengths) {
     {
       FakeRing ring(kVideoNames, camera, c.section);
       ASSERT_TRUE(ring.Ok());
-      ring.SetVideoFormat(kFourCcYuy2, c.width, c.height, kFps, c.capacity);
+      ring.SetVideoFormat(c.fourcc, c.width, c.height, kFps, c.capacity);
       for (std::uint32_t i = 0; i < 8; ++i) {
         ring.WriteSlot(i, c.capacity, i + 1, (i + 1) * 200000ull, c.length, 0x55, kFrameBytes);
       }
@@ -85,58 +88,9 @@ TEST_F(HostileProducer, RingsThatCannotHoldAFrameAndLyingPayloadLengths) {
   }
 }
 
-// Frames are followed by their sequence numbers only: repeats, steps back and
-// jumps of 2^31 or more are never shown, wraps of 32 and 64 bits are. Each
-// case starts from a ring whose eight slots show 20, numbered from `first`;
-// its steps then write the slots in turn.
-TEST_F(HostileProducer, SequenceNumbersRepeatingGoingBackJumpingAndWrapping) {
-  Watchdog dog("SequenceNumbersRepeatingGoingBackJumpingAndWrapping", 90);
-  const int camera = kHostileSequenceCamera;
-  Build(camera);
-  struct Step {
-    std::uint64_t sequence;
-    BYTE value;
-    bool shown;
-  };
-  const struct {
-    const char* name;
-    std::uint64_t first;
-    std::vector<Step> steps;
-  } cases[] = {
-      // The far one stays too far ahead even after the jump to 1000.
-      {"repeated, gone back, too far ahead, then a jump within reach", 1,
-       {{8, 2, false}, {7, 3, false}, {2000 + 0x7FFFFFFFull, 5, false}, {9, 4, true}, {1000, 6, true}}},
-      {"32-bit wrap", 0x100000000ull - 8, {{0x100000000ull, 21, true}, {0x100000001ull, 22, true}}},
-      {"64-bit wrap", 0 - 8ull, {{0, 21, true}, {1, 22, true}}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    FakeRing ring(kVideoNames, camera, kGoodSection);
-    ASSERT_TRUE(ring.Ok());
-    ring.SetVideoFormat(kFourCcYuy2, kWidth, kHeight, kFps, kFrameBytes);
-    std::uint32_t slot = 0, stamp = 0;
-    const auto write = [&](std::uint64_t sequence, BYTE value) {
-      ring.WriteSlot(slot++ % 8, kFrameBytes, sequence, ++stamp * 200000ull, kFrameBytes, value, kFrameBytes);
-    };
-    for (std::uint64_t i = 0; i < 8; ++i) write(c.first + i, 20);
-    graph->Clear();
-    ASSERT_EQ(S_OK, graph->Run());
-    EXPECT_TRUE(SeeValue(20));
-    for (const Step& step : c.steps) {
-      write(step.sequence, step.value);
-      if (step.shown) {
-        EXPECT_TRUE(SeeValue(step.value)) << int{step.value};
-      } else {
-        Sleep(70);  // time for a reader that would take it
-      }
-    }
-    for (const Step& step : c.steps) EXPECT_EQ(step.shown, EverSaw(step.value)) << int{step.value};
-    EXPECT_EQ(S_OK, graph->Stop());
-  }
-}
-
 // The format is read once per start: changes in the middle of a stream are
-// not followed until the next start, which then judges the new format.
+// not followed until the next start, which then judges the new format. A
+// producer closing its objects mid-stream leaves the last frame on screen.
 TEST_F(HostileProducer, FormatChangedMidStreamAndObjectsClosedWhileStreaming) {
   Watchdog dog("FormatChangedMidStreamAndObjectsClosedWhileStreaming", 90);
   Build(kHostileSequenceCamera);
@@ -151,43 +105,26 @@ TEST_F(HostileProducer, FormatChangedMidStreamAndObjectsClosedWhileStreaming) {
   write(1);
   ASSERT_EQ(S_OK, graph->Run());
   EXPECT_TRUE(SeeValue(41));
-  {
-    LogCapture log;
-    patch(offsetof(SlotHeader, video_width), 640);
-    write(2);
-    EXPECT_TRUE(SeeValue(42)) << "the running stream keeps the format it started with";
-    EXPECT_EQ(S_OK, graph->Stop());
-    write(3);
-    graph->Clear();
-    EXPECT_EQ(8u, BlackOfRun(8, 43));
-    EXPECT_GE(log.Count(L"frame 640x48 does not fit a slot of 6144 bytes"), 1u);
-  }
-  {
-    LogCapture log;
-    patch(offsetof(SlotHeader, video_fourcc), 0x3231564E);  // NV12
-    patch(offsetof(SlotHeader, video_width), kWidth);
-    write(4);
-    graph->Clear();
-    EXPECT_EQ(8u, BlackOfRun(8, 44));
-    EXPECT_EQ(1u, log.Count(L"producer pixel format 842094158 is neither YUY2 nor YV12, black frames instead"));
-  }
-  // The producer closes its objects while the camera streams: the camera's
-  // own handles keep the memory, the last frame stays on screen.
-  patch(offsetof(SlotHeader, video_fourcc), kFourCcYuy2);
-  write(5);
+  LogCapture log;
+  patch(offsetof(SlotHeader, video_width), 640);
+  write(2);
+  EXPECT_TRUE(SeeValue(42)) << "the running stream keeps the format it started with";
+  EXPECT_EQ(S_OK, graph->Stop());
+  write(3);
+  graph->Clear();
+  EXPECT_EQ(8u, BlackOfRun(8, 43));
+  EXPECT_GE(log.Count(L"frame 640x48 does not fit a slot of 6144 bytes"), 1u);
+  // The camera's own handles keep the memory of a producer that closed its objects.
+  patch(offsetof(SlotHeader, video_width), kWidth);
+  write(4);
   graph->Clear();
   ASSERT_EQ(S_OK, graph->Run());
-  EXPECT_TRUE(SeeValue(45));
+  EXPECT_TRUE(SeeValue(44));
   ring.reset();
   const std::vector<ReceivedSample> after = graph->Next(10);
   ASSERT_EQ(10u, after.size());
-  for (const ReceivedSample& s : after) EXPECT_TRUE(IsFilledWith(s, 45, kFrameBytes));
+  for (const ReceivedSample& s : after) EXPECT_TRUE(IsFilledWith(s, 44, kFrameBytes));
   EXPECT_EQ(S_OK, graph->Stop());
-  // Next start: the objects are gone for good.
-  LogCapture log;
-  graph->Clear();
-  EXPECT_EQ(5u, BlackOfRun(5, 0));
-  EXPECT_EQ(1u, log.Count(L"SharedVideo::Create failed, err=2"));
 }
 
 }  // namespace
