@@ -16,7 +16,6 @@
 
 #include "RobustSupport.h"
 #include "filter/AudioHost.h"
-#include "imaging/GuardedBuffer.h"
 
 namespace telvor::test {
 namespace {
@@ -25,30 +24,19 @@ namespace {
 const GUID kUnknownGuid = {0x6f5e1a02, 0x11c8, 0x4a0b, {0x9c, 0x55, 0x1d, 0x0e, 0x6b, 0x7a, 0x5c, 0x33}};
 constexpr std::size_t kVih = sizeof(VIDEOINFOHEADER);
 
-// An AM_MEDIA_TYPE whose format block is exactly `format_bytes` long and
-// ends at a guard page; the first bytes hold a VIDEOINFOHEADER as far as
-// they reach.
-class HostileType {
- public:
+// A VIDEOINFOHEADER as far as `format_bytes` reach.
+struct HostileType : GuardedType {
   HostileType(REFGUID major, REFGUID subtype, REFGUID formattype, std::size_t format_bytes, LONG width, LONG height)
-      : block_(format_bytes ? format_bytes : 1) {
+      : GuardedType(major, subtype, formattype, format_bytes) {
     VIDEOINFOHEADER info = {};
     info.AvgTimePerFrame = 333333;
-    const WORD bits = subtype == MEDIASUBTYPE_RGB24 ? 24 : subtype == MEDIASUBTYPE_RGB32 ? 32
-                      : subtype == MEDIASUBTYPE_YV12                                  ? 12
-                                                                                      : 16;
-    const bool rgb = bits == 24 || bits == 32;
+    const WORD bits = BitsPerPixel(subtype);
     const auto bytes = static_cast<DWORD>(static_cast<long long>(width) * height * bits / 8);
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, height, 1, bits, rgb ? BI_RGB : subtype.Data1, bytes};
-    std::memcpy(block_.data(), &info, std::min(format_bytes, sizeof(info)));
-    type_ = {major, subtype, TRUE, FALSE, bytes, formattype, nullptr, static_cast<ULONG>(format_bytes),
-             format_bytes ? block_.data() : nullptr};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, height, 1, bits, bits >= 24 ? BI_RGB : subtype.Data1, bytes,
+                      0, 0, 0, 0};
+    std::memcpy(Block(), &info, std::min(format_bytes, sizeof info));
+    Get()->lSampleSize = bytes;
   }
-  AM_MEDIA_TYPE* Get() { return &type_; }
-
- private:
-  GuardedBuffer block_;
-  AM_MEDIA_TYPE type_ = {};
 };
 
 class HostileClient : public RobustTest {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "filter/VideoPinFixture.h"
+#include "imaging/GuardedBuffer.h"
 #include "support/FakeCom.h"
 #include "support/Watchdog.h"
 #include "transport/FakeRing.h"
@@ -40,6 +41,27 @@ inline bool IsBlackYuy2(const ReceivedSample& sample) {
     if (sample.data[i] != 16 || sample.data[i + 1] != 128) return false;
   }
   return true;
+}
+
+// A client's media type whose format block, zeroed, is exactly `bytes` long
+// and ends at a guard page: reading past what the client declared faults.
+class GuardedType {
+ public:
+  GuardedType(REFGUID major, REFGUID subtype, REFGUID formattype, std::size_t bytes) : block_(bytes ? bytes : 1) {
+    type_ = {major, subtype, TRUE, FALSE, 0, formattype, nullptr, static_cast<ULONG>(bytes),
+             bytes ? block_.data() : nullptr};
+  }
+  AM_MEDIA_TYPE* Get() { return &type_; }
+  BYTE* Block() { return block_.data(); }
+
+ private:
+  GuardedBuffer block_;
+  AM_MEDIA_TYPE type_ = {};
+};
+
+inline WORD BitsPerPixel(REFGUID subtype) {
+  if (subtype == MEDIASUBTYPE_RGB24 || subtype == MEDIASUBTYPE_RGB32) return subtype == MEDIASUBTYPE_RGB24 ? 24 : 32;
+  return subtype == MEDIASUBTYPE_YV12 ? 12 : 16;
 }
 
 // One sample with its own pages: [guard][data...] or [data...][guard]. Times
