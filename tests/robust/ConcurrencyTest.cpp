@@ -9,7 +9,6 @@
 #include <thread>
 #include <vector>
 
-#include "CameraGraph.h"
 #include "RobustSupport.h"
 #include "propertypage/PageDriver.h"
 #include "support/FakeCom.h"
@@ -19,7 +18,7 @@
 namespace telvor::test {
 namespace {
 
-using Concurrency = StreamingCameraTest;
+using Concurrency = RobustTest;
 
 // Stop must come back while the producer sits on its mutex: the reader waits
 // for the mutex and its command together.
@@ -32,14 +31,12 @@ DWORD TimedStop(CameraGraph& graph) {
 TEST_F(Concurrency, ProducerKilledHoldingTheMutexThenRestartedThenStalling) {
   Watchdog dog("ProducerKilledHoldingTheMutexThenRestartedThenStalling", 120);
   const int camera = kKilledProducerCamera;
-  const std::wstring number = std::to_wstring(camera);
-  UniqueHandle signal(CreateEventW(nullptr, FALSE, FALSE, HelperSignalName(camera).c_str()));
   Build(camera);
   LogCapture log;
 
-  auto holder = std::make_unique<BackgroundProcess>(RobustHelper(L"hold " + number + L" 60"));
+  auto holder = std::make_unique<HelperProducer>(camera, L"3 60000 60");
   ASSERT_TRUE(holder->Started());
-  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(signal.Get(), 10000));
+  ASSERT_TRUE(holder->Holding());
   ASSERT_EQ(S_OK, graph->Run());
   // The reader is stuck behind the producer's mutex; the picture is not.
   const std::vector<ReceivedSample> waiting = graph->Next(10);
@@ -50,15 +47,16 @@ TEST_F(Concurrency, ProducerKilledHoldingTheMutexThenRestartedThenStalling) {
   EXPECT_TRUE(SeeValue(60)) << "the frames the dead producer left are shown";
   EXPECT_EQ(1u, log.Count(L"mutex abandoned by the producer"));
 
-  auto feeder = std::make_unique<BackgroundProcess>(RobustHelper(L"feed " + number + L" 61"));
+  auto feeder = std::make_unique<HelperProducer>(camera, L"1 0 61");
   ASSERT_TRUE(feeder->Started());
-  EXPECT_TRUE(SeeValue(61)) << "a restarted producer is followed without a restart of the camera";
+  EXPECT_TRUE(SeeValue(61, 10000)) << "a restarted producer is followed without a restart of the camera";
   feeder.reset();
 
-  auto staller = std::make_unique<BackgroundProcess>(RobustHelper(L"stall " + number + L" 62 2500"));
+  // 20 frames, then the mutex kept for 2.5 s.
+  auto staller = std::make_unique<HelperProducer>(camera, L"20 2500 62");
   ASSERT_TRUE(staller->Started());
-  EXPECT_TRUE(SeeValue(62));
-  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(signal.Get(), 10000));
+  EXPECT_TRUE(SeeValue(62, 10000));
+  ASSERT_TRUE(staller->Holding());
   EXPECT_LT(TimedStop(*graph), 1500u);
   // Starting again while the mutex is still taken: black until it is free.
   graph->Clear();
@@ -128,8 +126,8 @@ TEST_F(Concurrency, ControlAndPageCallsAndProducerRestartsWhileStreaming) {
   });
   std::thread producer([&] {
     for (BYTE value = 1; !done; ++value) {
-      HostileRing ring(camera, 8ull * (kFrameBytes + kSlotHeaderSize));
-      ring.SetFormat(kFourCcYuy2, kWidth, kHeight, kFps, kFrameBytes);
+      FakeRing ring(kVideoNames, camera, RingBytes(8, kFrameBytes));
+      ring.SetVideoFormat(kFourCcYuy2, kWidth, kHeight, kFps, kFrameBytes);
       for (std::uint32_t i = 0; i < 10 && !done; ++i) {
         ring.WriteSlot(i % 8, kFrameBytes, i + 1, i * 200000ull, kFrameBytes, value, kFrameBytes);
         Sleep(5);
@@ -189,19 +187,18 @@ class LockingGraph : public FakeUnknown<IFilterGraph, &IID_IFilterGraph> {
 };
 
 // A camera outside any graph manager, for the lock-order tests.
-class ConcurrentLocks : public ::testing::Test {
+class ConcurrentLocks : public RobustTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    RobustTest::SetUp();
     camera = Camera::Create(kConcurrencyCamera, &entry);
     ASSERT_NE(camera.pin, nullptr);
   }
   void TearDown() override {
     camera = Camera();
-    EXPECT_EQ(0, CBaseObject::ObjectsActive());
-    CoUninitialize();
+    RobustTest::TearDown();
   }
-  const FilterEntry entry = MakeRobustVideoEntry(kConcurrencyCamera, 30.0);
+  const FilterEntry entry = MakeVideoEntry(kConcurrencyCamera, 30.0);
   Camera camera;
 };
 
@@ -244,13 +241,12 @@ TEST_F(ConcurrentLocks, AnAttachedTypeWaitsForTheStateLock) {
   CMediaType attached = VideoType(MEDIASUBTYPE_RGB32, 32, 24, 30.0);
   const CMediaType first = VideoType(MEDIASUBTYPE_YUY2, 64, 48, 30.0);
   ASSERT_EQ(S_OK, camera.pin->SetMediaType(&first));
-  ComPtr<GuardedAllocator> allocator;
-  allocator.Attach(GuardedAllocator::Create(false));
+  GuardedAllocator allocator;
   ALLOCATOR_PROPERTIES request = {};
-  ASSERT_EQ(S_OK, camera.pin->DecideBufferSize(allocator.Get(), &request));
-  ASSERT_EQ(S_OK, allocator->Commit());
+  ASSERT_EQ(S_OK, camera.pin->DecideBufferSize(&allocator, &request));
+  ASSERT_EQ(S_OK, allocator.Commit());
   ComPtr<IMediaSample> sample;
-  ASSERT_EQ(S_OK, allocator->GetBuffer(sample.Put(), nullptr, nullptr, 0));
+  ASSERT_EQ(S_OK, allocator.GetBuffer(sample.Put(), nullptr, nullptr, 0));
   ASSERT_EQ(S_OK, sample->SetMediaType(&attached));
   std::thread streaming;
   {
@@ -262,7 +258,6 @@ TEST_F(ConcurrentLocks, AnAttachedTypeWaitsForTheStateLock) {
   streaming.join();
   EXPECT_EQ(MEDIASUBTYPE_RGB32, camera.pin->CurrentMediaType().subtype);
   sample.Reset();
-  allocator->Decommit();
 }
 
 }  // namespace

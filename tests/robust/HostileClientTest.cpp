@@ -14,10 +14,8 @@
 #include <cstring>
 #include <memory>
 
-#include "CameraGraph.h"
 #include "RobustSupport.h"
 #include "filter/AudioHost.h"
-#include "imaging/GuardedBuffer.h"
 
 namespace telvor::test {
 namespace {
@@ -26,57 +24,38 @@ namespace {
 const GUID kUnknownGuid = {0x6f5e1a02, 0x11c8, 0x4a0b, {0x9c, 0x55, 0x1d, 0x0e, 0x6b, 0x7a, 0x5c, 0x33}};
 constexpr std::size_t kVih = sizeof(VIDEOINFOHEADER);
 
-// An AM_MEDIA_TYPE whose format block is exactly `format_bytes` long and
-// ends at a guard page; the first bytes hold a VIDEOINFOHEADER as far as
-// they reach.
-class HostileType {
- public:
+// A VIDEOINFOHEADER as far as `format_bytes` reach.
+struct HostileType : GuardedType {
   HostileType(REFGUID major, REFGUID subtype, REFGUID formattype, std::size_t format_bytes, LONG width, LONG height)
-      : block_(format_bytes ? format_bytes : 1) {
+      : GuardedType(major, subtype, formattype, format_bytes) {
     VIDEOINFOHEADER info = {};
     info.AvgTimePerFrame = 333333;
-    const WORD bits = subtype == MEDIASUBTYPE_RGB24 ? 24 : subtype == MEDIASUBTYPE_RGB32 ? 32
-                      : subtype == MEDIASUBTYPE_YV12                                  ? 12
-                                                                                      : 16;
-    const bool rgb = bits == 24 || bits == 32;
+    const WORD bits = BitsPerPixel(subtype);
     const auto bytes = static_cast<DWORD>(static_cast<long long>(width) * height * bits / 8);
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, height, 1, bits, rgb ? BI_RGB : subtype.Data1, bytes};
-    std::memcpy(block_.data(), &info, std::min(format_bytes, sizeof(info)));
-    type_ = {major, subtype, TRUE, FALSE, bytes, formattype, nullptr, static_cast<ULONG>(format_bytes),
-             format_bytes ? block_.data() : nullptr};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, height, 1, bits, bits >= 24 ? BI_RGB : subtype.Data1, bytes,
+                      0, 0, 0, 0};
+    std::memcpy(Block(), &info, std::min(format_bytes, sizeof info));
+    Get()->lSampleSize = bytes;
   }
-  AM_MEDIA_TYPE* Get() { return &type_; }
-
- private:
-  GuardedBuffer block_;
-  AM_MEDIA_TYPE type_ = {};
 };
 
-class HostileClient : public ::testing::Test {
+class HostileClient : public RobustTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-    AddToGraph();
-  }
-  void TearDown() override {
-    config.Reset();
-    control.Reset();
-    graph.reset();
-    EXPECT_EQ(0, CBaseObject::ObjectsActive());
-    CoUninitialize();
-  }
   // The camera and a sink in a graph, not connected.
-  void AddToGraph(const TestSinkOptions& options = {}) {
-    config.Reset();
-    control.Reset();
+  void SetUp() override {
+    RobustTest::SetUp();
     graph = std::make_unique<CameraGraph>();
-    ASSERT_TRUE(graph->Add(kHostileLayoutCamera, 30.0, options));
+    ASSERT_TRUE(graph->AddCamera(kHostileLayoutCamera, 30.0));
     pin = graph->Pin();
     ASSERT_EQ(S_OK, pin->QueryInterface(IID_IAMStreamConfig, config.PutVoid()));
     ASSERT_EQ(S_OK, pin->QueryInterface(IID_ICorvaneVideoStream, control.PutVoid()));
   }
+  void TearDown() override {
+    config.Reset();
+    control.Reset();
+    RobustTest::TearDown();
+  }
 
-  std::unique_ptr<CameraGraph> graph;
   CorvaneVideoStream* pin = nullptr;
   ComPtr<IAMStreamConfig> config;
   ComPtr<ICorvaneVideoStream> control;
@@ -89,46 +68,42 @@ class HostileClient : public ::testing::Test {
 // connect. Only a type the pin can produce changes what it offers.
 TEST_F(HostileClient, BrokenTypesThroughSetFormatAndConnection) {
   constexpr HRESULT kRefused = VFW_E_TYPE_NOT_ACCEPTED;
+  const GUID kVideo = MEDIATYPE_Video, kYuy2 = MEDIASUBTYPE_YUY2, kInfo = FORMAT_VideoInfo;
   const struct {
     const char* name;
-    GUID major, subtype, formattype;
-    std::size_t bytes;
     LONG width, height;
     HRESULT set, connect;
+    GUID subtype = MEDIASUBTYPE_RGB32, major = MEDIATYPE_Video, formattype = FORMAT_VideoInfo;
+    std::size_t bytes = kVih;
   } cases[] = {
-      {"audio major type", MEDIATYPE_Audio, MEDIASUBTYPE_YUY2, FORMAT_VideoInfo, kVih, 64, 48, E_INVALIDARG, kRefused},
-      {"unknown subtype", MEDIATYPE_Video, kUnknownGuid, FORMAT_VideoInfo, kVih, 64, 48, E_INVALIDARG, kRefused},
-      {"RGB565", MEDIATYPE_Video, MEDIASUBTYPE_RGB565, FORMAT_VideoInfo, kVih, 64, 48, E_INVALIDARG, kRefused},
-      {"no major type", GUID_NULL, MEDIASUBTYPE_YUY2, FORMAT_VideoInfo, kVih, 64, 48, E_INVALIDARG,
-       VFW_E_NO_ACCEPTABLE_TYPES},
-      {"PCM", MEDIATYPE_Audio, MEDIASUBTYPE_PCM, FORMAT_WaveFormatEx, sizeof(WAVEFORMATEX), 0, 0, E_INVALIDARG,
-       kRefused},
-      {"no block", MEDIATYPE_Video, MEDIASUBTYPE_YUY2, FORMAT_VideoInfo, 0, 64, 48, S_OK, E_FAIL},
-      {"short block", MEDIATYPE_Video, MEDIASUBTYPE_YUY2, FORMAT_VideoInfo, 20, 64, 48, S_OK, E_FAIL},
-      {"header cut", MEDIATYPE_Video, MEDIASUBTYPE_YUY2, FORMAT_VideoInfo, kVih - 1, 64, 48, S_OK, E_FAIL},
-      {"VideoInfo2 with a VideoInfo block", MEDIATYPE_Video, MEDIASUBTYPE_YUY2, FORMAT_VideoInfo2, kVih, 64, 48, S_OK,
-       E_FAIL},
-      {"no format type", MEDIATYPE_Video, MEDIASUBTYPE_YUY2, FORMAT_None, kVih, 64, 48, S_OK, E_FAIL},
-      {"unknown format type", MEDIATYPE_Video, MEDIASUBTYPE_YUY2, kUnknownGuid, kVih, 64, 48, S_OK, E_FAIL},
-      {"zero size", MEDIATYPE_Video, MEDIASUBTYPE_YUY2, FORMAT_VideoInfo, kVih, 0, 0, S_OK, E_FAIL},
-      {"odd size", MEDIATYPE_Video, MEDIASUBTYPE_YV12, FORMAT_VideoInfo, kVih, 63, 47, S_OK, S_OK},
-      {"good", MEDIATYPE_Video, MEDIASUBTYPE_YUY2, FORMAT_VideoInfo, kVih, 64, 48, S_OK, S_OK},
+      {"audio major type", 64, 48, E_INVALIDARG, kRefused, kYuy2, MEDIATYPE_Audio},
+      {"unknown subtype", 64, 48, E_INVALIDARG, kRefused, kUnknownGuid},
+      {"RGB565", 64, 48, E_INVALIDARG, kRefused, MEDIASUBTYPE_RGB565},
+      {"no major type", 64, 48, E_INVALIDARG, VFW_E_NO_ACCEPTABLE_TYPES, kYuy2, GUID_NULL},
+      {"PCM", 0, 0, E_INVALIDARG, kRefused, MEDIASUBTYPE_PCM, MEDIATYPE_Audio, FORMAT_WaveFormatEx,
+       sizeof(WAVEFORMATEX)},
+      {"no block", 64, 48, S_OK, E_FAIL, kYuy2, kVideo, kInfo, 0},
+      {"short block", 64, 48, S_OK, E_FAIL, kYuy2, kVideo, kInfo, 20},
+      {"header cut", 64, 48, S_OK, E_FAIL, kYuy2, kVideo, kInfo, kVih - 1},
+      {"VideoInfo2 with a VideoInfo block", 64, 48, S_OK, E_FAIL, kYuy2, kVideo, FORMAT_VideoInfo2},
+      {"no format type", 64, 48, S_OK, E_FAIL, kYuy2, kVideo, FORMAT_None},
+      {"unknown format type", 64, 48, S_OK, E_FAIL, kYuy2, kVideo, kUnknownGuid},
+      {"zero size", 0, 0, S_OK, E_FAIL, kYuy2},
+      {"odd size", 63, 47, S_OK, S_OK, MEDIASUBTYPE_YV12},
+      {"good", 64, 48, S_OK, S_OK, kYuy2},
       // Sides up to the converter's limit are pictures, top-down ones and single lines included.
-      {"16384x1", MEDIATYPE_Video, MEDIASUBTYPE_RGB32, FORMAT_VideoInfo, kVih, 16384, 1, S_OK, S_OK},
-      {"1x16384", MEDIATYPE_Video, MEDIASUBTYPE_RGB32, FORMAT_VideoInfo, kVih, 1, 16384, S_OK, S_OK},
-      {"top-down", MEDIATYPE_Video, MEDIASUBTYPE_RGB32, FORMAT_VideoInfo, kVih, 64, -48, S_OK, S_OK},
-      {"16385x1", MEDIATYPE_Video, MEDIASUBTYPE_RGB32, FORMAT_VideoInfo, kVih, 16385, 1, E_INVALIDARG, kRefused},
-      {"1x16385", MEDIATYPE_Video, MEDIASUBTYPE_RGB32, FORMAT_VideoInfo, kVih, 1, 16385, E_INVALIDARG, kRefused},
-      {"65535x1", MEDIATYPE_Video, MEDIASUBTYPE_RGB32, FORMAT_VideoInfo, kVih, 65535, 1, E_INVALIDARG, kRefused},
-      {"65535x65535", MEDIATYPE_Video, MEDIASUBTYPE_RGB32, FORMAT_VideoInfo, kVih, 65535, 65535, E_INVALIDARG,
-       kRefused},
-      {"100000x100000", MEDIATYPE_Video, MEDIASUBTYPE_RGB32, FORMAT_VideoInfo, kVih, 100000, 100000, E_INVALIDARG,
-       kRefused},
-      {"LONG_MIN", MEDIATYPE_Video, MEDIASUBTYPE_RGB32, FORMAT_VideoInfo, kVih, LONG_MIN, LONG_MIN, E_INVALIDARG,
-       kRefused},
-      {"LONG_MAX", MEDIATYPE_Video, MEDIASUBTYPE_RGB32, FORMAT_VideoInfo, kVih, LONG_MAX, 2, E_INVALIDARG, kRefused},
-      {"negative width", MEDIATYPE_Video, MEDIASUBTYPE_RGB32, FORMAT_VideoInfo, kVih, -64, 48, S_OK, E_FAIL},
-      {"zero width", MEDIATYPE_Video, MEDIASUBTYPE_RGB32, FORMAT_VideoInfo, kVih, 0, 48, S_OK, E_FAIL},
+      {"16384x1", 16384, 1, S_OK, S_OK},
+      {"1x16384", 1, 16384, S_OK, S_OK},
+      {"top-down", 64, -48, S_OK, S_OK},
+      {"16385x1", 16385, 1, E_INVALIDARG, kRefused},
+      {"1x16385", 1, 16385, E_INVALIDARG, kRefused},
+      {"65535x1", 65535, 1, E_INVALIDARG, kRefused},
+      {"65535x65535", 65535, 65535, E_INVALIDARG, kRefused},
+      {"100000x100000", 100000, 100000, E_INVALIDARG, kRefused},
+      {"LONG_MIN", LONG_MIN, LONG_MIN, E_INVALIDARG, kRefused},
+      {"LONG_MAX", LONG_MAX, 2, E_INVALIDARG, kRefused},
+      {"negative width", -64, 48, S_OK, E_FAIL},
+      {"zero width", 0, 48, S_OK, E_FAIL},
   };
   int offered = 0, capsSize = 0;
   ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&offered, &capsSize));
@@ -196,85 +171,67 @@ TEST_F(HostileClient, NullPointersIndexesAndSizesOnBothInterfaces) {
   EXPECT_EQ(4, count);
 }
 
-ComPtr<GuardedAllocator> Allocator(long limit = 0) {
-  ComPtr<GuardedAllocator> allocator;
-  allocator.Attach(GuardedAllocator::Create(false));
-  allocator->LimitBufferSize(limit);
-  return allocator;
-}
-
 // DecideBufferSize against allocators that grant less than the picture needs.
 TEST_F(HostileClient, AllocatorsThatGrantLessThanAskedAreRefused) {
   HostileType good(MEDIATYPE_Video, MEDIASUBTYPE_RGB24, FORMAT_VideoInfo, kVih, 65, 49);
-  ASSERT_EQ(S_OK, graph->Graph()->ConnectDirect(pin, graph->Sink()->InputPin(), good.Get()));
-  ComPtr<GuardedAllocator> allocator = Allocator();
+  ASSERT_EQ(S_OK, graph->Connect(good.Get()));
+  GuardedAllocator allocator;
   ALLOCATOR_PROPERTIES request = {};
   EXPECT_EQ(E_POINTER, pin->DecideBufferSize(nullptr, &request));
-  EXPECT_EQ(E_POINTER, pin->DecideBufferSize(allocator.Get(), nullptr));
-  ASSERT_EQ(S_OK, pin->DecideBufferSize(allocator.Get(), &request));
-  const long needed = allocator->GrantedSize();
+  EXPECT_EQ(E_POINTER, pin->DecideBufferSize(&allocator, nullptr));
+  ASSERT_EQ(S_OK, pin->DecideBufferSize(&allocator, &request));
+  const long needed = allocator.GrantedSize();
   EXPECT_EQ((65 * 3 + 3) / 4 * 4 * 49 + 16, needed) << "rows padded to four bytes, plus 16";
   for (long granted : {needed - 1, 16L, 1L}) {
+    GuardedAllocator stingy(false, granted);
     request = {};
-    EXPECT_EQ(E_FAIL, pin->DecideBufferSize(Allocator(granted).Get(), &request)) << granted;
+    EXPECT_EQ(E_FAIL, pin->DecideBufferSize(&stingy, &request)) << granted;
   }
   graph->Disconnect();
   // Through the graph: the sink offers a stingy allocator; the pin falls back
   // to its own and the connection stands with buffers that hold the picture.
-  ComPtr<GuardedAllocator> stingy = Allocator(100);
+  GuardedAllocator stingy(false, 100);
   TestSinkOptions options;
   options.offerAllocator = true;
-  options.allocator = ComPtr<IMemAllocator>(stingy.Get());
-  AddToGraph(options);
-  ASSERT_EQ(S_OK, graph->Graph()->ConnectDirect(pin, graph->Sink()->InputPin(), good.Get()));
-  ComPtr<IMemAllocator> chosen = graph->Sink()->NotifiedAllocator();
+  options.allocator = &stingy;
+  CameraGraph offered;
+  ASSERT_TRUE(offered.AddCamera(kHostileLayoutCamera, 30.0, options));
+  ASSERT_EQ(S_OK, offered.Connect(good.Get()));
+  ComPtr<IMemAllocator> chosen = offered.Sink()->NotifiedAllocator();
   ASSERT_TRUE(chosen);
-  EXPECT_NE(static_cast<IMemAllocator*>(stingy.Get()), chosen.Get());
+  EXPECT_NE(static_cast<IMemAllocator*>(&stingy), chosen.Get());
   ALLOCATOR_PROPERTIES props = {};
   ASSERT_EQ(S_OK, chosen->GetProperties(&props));
   EXPECT_EQ(needed, props.cbBuffer);
-  graph->Disconnect();
 }
 
 // The audio pin asks a client's allocator for 32 buffers of 64 KiB and
 // refuses less. One that then fails to decommit: the pin still ends its
 // channel thread on the way to stopped, so the next run starts instead of
 // waiting for that thread forever with the filter's lock held.
-TEST(ClientAllocator, AudioPinSizesItAndRestartsWhenItFailsToDecommit) {
-  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-  Watchdog dog("AudioPinSizesItAndRestartsWhenItFailsToDecommit", 30);
-  {
-    ComPtr<GuardedAllocator> allocator = Allocator();
-    allocator->SetDecommitResult(VFW_E_WRONG_STATE);
-    TestSinkOptions options;
-    options.offerAllocator = true;
-    options.allocator = ComPtr<IMemAllocator>(allocator.Get());
-    ComPtr<TestSink> sink = TestSink::Create(options);
-    ComPtr<AudioHost> host = AudioHost::Create(kHostileLayoutCamera);
-    ComPtr<IFilterGraph> graph;
-    ComPtr<IMediaControl> control;
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph,
-                                     graph.PutVoid()));
-    ASSERT_EQ(S_OK, graph->AddFilter(host.Get(), L"camera"));
-    ASSERT_EQ(S_OK, graph->AddFilter(sink.Get(), L"sink"));
-    ASSERT_EQ(S_OK, graph->ConnectDirect(host->pin, sink->InputPin(), nullptr));
-    ASSERT_EQ(S_OK, graph.As(&control));
-    ALLOCATOR_PROPERTIES props = {};
-    ASSERT_EQ(S_OK, allocator->GetProperties(&props));
-    EXPECT_EQ(32, props.cBuffers);
-    EXPECT_EQ(65536, props.cbBuffer);
-    EXPECT_EQ(E_FAIL, host->pin->DecideBufferSize(Allocator(65535).Get(), &props));
-    for (int run = 0; run < 3; ++run) {
-      SCOPED_TRACE(run);
-      ASSERT_TRUE(SUCCEEDED(control->Run()));
-      EXPECT_TRUE(sink->WaitForSamples(1, 5000));
-      EXPECT_EQ(VFW_E_WRONG_STATE, control->Stop());
-    }
-    graph->Disconnect(host->pin);
-    graph->Disconnect(sink->InputPin());
+TEST_F(HostileClient, AudioPinSizesItsAllocatorAndRestartsWhenItFailsToDecommit) {
+  Watchdog dog("AudioPinSizesItsAllocatorAndRestartsWhenItFailsToDecommit", 30);
+  GuardedAllocator allocator;
+  allocator.SetDecommitResult(VFW_E_WRONG_STATE);
+  TestSinkOptions options;
+  options.offerAllocator = true;
+  options.allocator = &allocator;
+  ComPtr<AudioHost> host = AudioHost::Create(kHostileLayoutCamera);
+  CameraGraph audio;
+  ASSERT_TRUE(audio.Add(host.Get(), host->pin, options));
+  ASSERT_EQ(S_OK, audio.Connect(nullptr));
+  ALLOCATOR_PROPERTIES props = {};
+  ASSERT_EQ(S_OK, allocator.GetProperties(&props));
+  EXPECT_EQ(32, props.cBuffers);
+  EXPECT_EQ(65536, props.cbBuffer);
+  GuardedAllocator short_of_64k(false, 65535);
+  EXPECT_EQ(E_FAIL, host->pin->DecideBufferSize(&short_of_64k, &props));
+  for (int run = 0; run < 3; ++run) {
+    SCOPED_TRACE(run);
+    ASSERT_TRUE(SUCCEEDED(audio.Run()));
+    EXPECT_TRUE(audio.Sink()->WaitForSamples(1, 5000));
+    EXPECT_EQ(VFW_E_WRONG_STATE, audio.Stop());
   }
-  EXPECT_EQ(0, CBaseObject::ObjectsActive());
-  CoUninitialize();
 }
 
 }  // namespace

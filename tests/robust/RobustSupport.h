@@ -1,50 +1,72 @@
-// Tools of the robustness tests: a helper process that writes the producer
-// ring by hand (so it can break every rule the producer library enforces),
-// and an allocator whose sample buffers touch an inaccessible page.
+// Tools of the robustness tests: a camera and the test sink in Wine's filter
+// graph, and an allocator whose sample buffers touch an inaccessible page.
 #pragma once
 
 #include <windows.h>
-#include <strmif.h>
-#include <vfwmsgs.h>
+#include <dshow.h>
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
+#include <cstdint>
 #include <cstring>
-#include <string>
+#include <memory>
+#include <vector>
 
-#include "HostileRing.h"
-#include "framework/MediaType.h"
+#include "filter/VideoPinFixture.h"
+#include "imaging/GuardedBuffer.h"
+#include "support/FakeCom.h"
 #include "support/Watchdog.h"
-#include "support/WinTestSupport.h"
+#include "transport/FakeRing.h"
 
 namespace telvor::test {
 
-// IUnknown of a heap object handed out with one reference.
-template <typename Interface, const IID* Iid>
-class HeapUnknown : public Interface {
+// Camera indexes of the robustness programs (the first three of the range
+// belong to the capture tool's tests). The tests also share one ctest lock.
+inline constexpr int kHostileLayoutCamera = kRobustnessCameras + 3;
+inline constexpr int kHostileSequenceCamera = kRobustnessCameras + 4;
+inline constexpr int kKilledProducerCamera = kRobustnessCameras + 5;
+inline constexpr int kConcurrencyCamera = kRobustnessCameras + 6;
+inline constexpr int kStressCamera = kRobustnessCameras + 7;
+
+// Every byte equal to `value` and the sample `bytes` long.
+inline bool IsFilledWith(const ReceivedSample& sample, BYTE value, size_t bytes) {
+  return sample.data.size() == bytes &&
+         std::all_of(sample.data.begin(), sample.data.end(), [&](BYTE b) { return b == value; });
+}
+// Every byte pair Y 16, chroma 128: the black YUY2 picture.
+inline bool IsBlackYuy2(const ReceivedSample& sample) {
+  if (sample.data.size() < 4) return false;
+  for (size_t i = 0; i + 1 < sample.data.size(); i += 2) {
+    if (sample.data[i] != 16 || sample.data[i + 1] != 128) return false;
+  }
+  return true;
+}
+
+// A client's media type whose format block, zeroed, is exactly `bytes` long
+// and ends at a guard page: reading past what the client declared faults.
+class GuardedType {
  public:
-  virtual ~HeapUnknown() = default;
-  STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = iid == IID_IUnknown || iid == *Iid ? static_cast<Interface*>(this) : nullptr;
-    if (!*out) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
+  GuardedType(REFGUID major, REFGUID subtype, REFGUID formattype, std::size_t bytes) : block_(bytes ? bytes : 1) {
+    type_ = {major, subtype, TRUE, FALSE, 0, formattype, nullptr, static_cast<ULONG>(bytes),
+             bytes ? block_.data() : nullptr};
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-  STDMETHODIMP_(ULONG) Release() override {
-    const ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
+  AM_MEDIA_TYPE* Get() { return &type_; }
+  BYTE* Block() { return block_.data(); }
 
  private:
-  std::atomic<ULONG> refs_{1};
+  GuardedBuffer block_;
+  AM_MEDIA_TYPE type_ = {};
 };
+
+inline WORD BitsPerPixel(REFGUID subtype) {
+  if (subtype == MEDIASUBTYPE_RGB24 || subtype == MEDIASUBTYPE_RGB32) return subtype == MEDIASUBTYPE_RGB24 ? 24 : 32;
+  return subtype == MEDIASUBTYPE_YV12 ? 12 : 16;
+}
 
 // One sample with its own pages: [guard][data...] or [data...][guard]. Times
 // and flags the pin sets are not read back by these tests.
-class GuardedSample : public HeapUnknown<IMediaSample, &IID_IMediaSample> {
+class GuardedSample : public FakeUnknown<IMediaSample, &IID_IMediaSample> {
  public:
   GuardedSample(long bytes, bool guard_before) : size_(bytes) {
     SYSTEM_INFO info;
@@ -57,9 +79,8 @@ class GuardedSample : public HeapUnknown<IMediaSample, &IID_IMediaSample> {
     VirtualProtect(guard_before ? base_ : base_ + data_pages * page, page, PAGE_NOACCESS, &old);
     data_ = guard_before ? base_ + page : base_ + data_pages * page - bytes;
     std::memset(data_, 0xA5, static_cast<std::size_t>(bytes));
-    actual_ = bytes;
   }
-  ~GuardedSample() override {
+  ~GuardedSample() {
     if (base_) VirtualFree(base_, 0, MEM_RELEASE);
     ::DeleteMediaType(type_);
   }
@@ -105,9 +126,10 @@ class GuardedSample : public HeapUnknown<IMediaSample, &IID_IMediaSample> {
 // An IMemAllocator handing out samples whose buffers end exactly at a
 // PAGE_NOACCESS page (or, with guard_before, start right after one), sized
 // to the bytes the pin asked for. A write outside the buffer faults at once.
-class GuardedAllocator : public HeapUnknown<IMemAllocator, &IID_IMemAllocator> {
+// It keeps every sample it made until it goes, and must outlive their users.
+class GuardedAllocator : public FakeUnknown<IMemAllocator, &IID_IMemAllocator> {
  public:
-  static GuardedAllocator* Create(bool guard_before) { return new GuardedAllocator(guard_before); }
+  explicit GuardedAllocator(bool guard_before = false, long limit = 0) : guard_before_(guard_before), limit_(limit) {}
 
   STDMETHODIMP SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_PROPERTIES* actual) override {
     if (!request || !actual) return E_POINTER;
@@ -130,38 +152,130 @@ class GuardedAllocator : public HeapUnknown<IMemAllocator, &IID_IMemAllocator> {
     if (!sample) return E_POINTER;
     *sample = nullptr;
     if (!committed_) return VFW_E_NOT_COMMITTED;
-    auto* made = new GuardedSample(props_.cbBuffer, guard_before_);
-    if (made->Ok()) return *sample = made, S_OK;
-    made->Release();
-    return E_OUTOFMEMORY;
+    samples_.push_back(std::make_unique<GuardedSample>(props_.cbBuffer, guard_before_));
+    if (!samples_.back()->Ok()) return E_OUTOFMEMORY;
+    *sample = samples_.back().get();
+    return S_OK;
   }
   STDMETHODIMP ReleaseBuffer(IMediaSample*) override { return S_OK; }
 
-  // Grants at most this many bytes per buffer from now on (0: what is asked).
-  void LimitBufferSize(long bytes) { limit_ = bytes; }
   long GrantedSize() const { return props_.cbBuffer; }
   // Decommit still decommits but answers `result` (a client whose allocator fails).
   void SetDecommitResult(HRESULT result) { decommit_result_ = result; }
 
  private:
-  explicit GuardedAllocator(bool guard_before) : guard_before_(guard_before) {}
-
   bool guard_before_;
-  long limit_ = 0;
+  long limit_;  // at most this many bytes per buffer (0: what is asked)
   bool committed_ = false;
   HRESULT decommit_result_ = S_OK;
   ALLOCATOR_PROPERTIES props_ = {};
+  std::vector<std::unique_ptr<GuardedSample>> samples_;
 };
 
-// Command line of the robustness producer helper (RobustProducerHelper.cpp),
-// for a BackgroundProcess.
-inline std::wstring RobustHelper(const std::wstring& arguments) {
-  return L"\"" + BuildTreePath(L"tests/robust/telvor_robust_producer.exe") + L"\" " + arguments;
-}
+// A filter and the test sink in Wine's filter graph; by default the video
+// camera, configured for YUY2, the format the robustness producers write.
+class CameraGraph {
+ public:
+  // The two filters in the graph, not connected. False (with the reason
+  // through gtest) when any step fails.
+  bool Add(IBaseFilter* filter, IPin* output, const TestSinkOptions& options = {}) {
+    output_ = output;
+    sink_ = TestSink::Create(options);
+    const HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph,
+                                        graph_.PutVoid());
+    EXPECT_EQ(S_OK, hr);
+    if (FAILED(hr)) return false;
+    EXPECT_EQ(S_OK, graph_->AddFilter(filter, L"source"));
+    EXPECT_EQ(S_OK, graph_->AddFilter(sink_.Get(), L"sink"));
+    return SUCCEEDED(graph_.As(&control_));
+  }
+  bool AddCamera(int camera, double fps, const TestSinkOptions& options = {}) {
+    entry_ = MakeVideoEntry(camera, fps);
+    entry_.subtype = MEDIASUBTYPE_YUY2;
+    camera_ = Camera::Create(camera, &entry_);
+    EXPECT_TRUE(camera_.pin);
+    return camera_.pin && Add(camera_.filter.Get(), camera_.pin, options);
+  }
+  ~CameraGraph() {
+    if (control_) control_->Stop();
+    control_.Reset();
+    graph_.Reset();
+    sink_.Reset();
+    camera_ = Camera();
+  }
 
-// The event the helper signals once it holds the mutex.
-inline std::wstring HelperSignalName(int camera) {
-  return L"TELVOR.ROBUST.SIGNAL." + std::wstring(camera < 10 ? L"0" : L"") + std::to_wstring(camera);
-}
+  HRESULT Connect(const AM_MEDIA_TYPE* type) { return graph_->ConnectDirect(output_, sink_->InputPin(), type); }
+  // Connects with `type`, and apart again when that worked.
+  HRESULT TryConnect(const AM_MEDIA_TYPE* type) {
+    const HRESULT hr = Connect(type);
+    if (SUCCEEDED(hr)) Disconnect();
+    return hr;
+  }
+  void Disconnect() {
+    graph_->Disconnect(output_);
+    graph_->Disconnect(sink_->InputPin());
+  }
+
+  HRESULT Run() { return control_->Run(); }
+  HRESULT Stop() { return control_->Stop(); }
+  // The next `count` samples after the ones already received; fewer on timeout.
+  std::vector<ReceivedSample> Next(size_t count, DWORD timeout_ms = 5000) {
+    const size_t from = sink_->SampleCount();
+    sink_->WaitForSamples(from + count, timeout_ms);
+    std::vector<ReceivedSample> all = sink_->Samples();
+    if (all.size() <= from) return {};
+    return std::vector<ReceivedSample>(all.begin() + from, all.begin() + std::min(all.size(), from + count));
+  }
+  void Clear() { sink_->ClearSamples(); }
+  // Waits until a sample of `bytes` bytes all equal to `value` arrives.
+  bool SeeFilled(BYTE value, size_t bytes, DWORD timeout_ms) {
+    for (const ULONGLONG end = GetTickCount64() + timeout_ms; GetTickCount64() < end;) {
+      for (const ReceivedSample& s : Next(1, 200)) {
+        if (IsFilledWith(s, value, bytes)) return true;
+      }
+    }
+    return false;
+  }
+
+  CorvaneVideoStream* Pin() const { return camera_.pin; }
+  IBaseFilter* Filter() const { return camera_.filter.Get(); }
+  TestSink* Sink() const { return sink_.Get(); }
+  IFilterGraph* Graph() const { return graph_.Get(); }
+
+ private:
+  FilterEntry entry_ = {};
+  Camera camera_;
+  IPin* output_ = nullptr;
+  ComPtr<TestSink> sink_;
+  ComPtr<IFilterGraph> graph_;
+  ComPtr<IMediaControl> control_;
+};
+
+// One COM apartment per test, every object gone after it; the camera, when
+// built, streams YUY2 64x48 at 50 frames per second.
+class RobustTest : public ::testing::Test {
+ public:
+  static constexpr int kWidth = 64;
+  static constexpr int kHeight = 48;
+  static constexpr std::uint32_t kFrameBytes = kWidth * kHeight * 2;
+  static constexpr double kFps = 50.0;
+
+ protected:
+  void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))); }
+  void TearDown() override {
+    graph.reset();
+    EXPECT_EQ(0, CBaseObject::ObjectsActive());
+    CoUninitialize();
+  }
+  void Build(int camera) {
+    graph = std::make_unique<CameraGraph>();
+    ASSERT_TRUE(graph->AddCamera(camera, kFps));
+    const CMediaType type = VideoType(MEDIASUBTYPE_YUY2, kWidth, kHeight, kFps);
+    ASSERT_EQ(S_OK, graph->Connect(&type));
+  }
+  bool SeeValue(BYTE value, DWORD timeout_ms = 3000) { return graph->SeeFilled(value, kFrameBytes, timeout_ms); }
+
+  std::unique_ptr<CameraGraph> graph;
+};
 
 }  // namespace telvor::test

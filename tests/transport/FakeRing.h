@@ -1,14 +1,17 @@
 // A ring the test writes itself, standing in for a producer so that each
-// case can set up exactly the slot contents it is about.
+// case can set up exactly the slot contents it is about, rules of the ring
+// broken included.
 #pragma once
 
 #include <windows.h>
 #include <sddl.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "base/Handle.h"
+#include "support/WinTestSupport.h"
 #include "transport/SharedChannel.h"
 #include "transport/SlotHeader.h"
 
@@ -50,18 +53,73 @@ class FakeRing {
 
   // Slot i of a ring whose slots hold `capacity` payload bytes.
   SlotHeader* Header(std::uint32_t capacity, std::uint32_t slot) {
-    return reinterpret_cast<SlotHeader*>(Base() + std::size_t{slot} * (capacity + kSlotHeaderSize));
+    return reinterpret_cast<SlotHeader*>(Base() + RingBytes(slot, capacity));
   }
   std::uint8_t* Base() { return static_cast<std::uint8_t*>(view_.Get()); }
   void Lock() { WaitForSingleObject(mutex_.Get(), INFINITE); }
   void Unlock() { ReleaseMutex(mutex_.Get()); }
   std::size_t Bytes() const { return bytes_; }
 
+  // Slot 0's video format (the capacity field is what slot addressing uses).
+  void SetVideoFormat(std::uint32_t fourcc, std::uint32_t width, std::uint32_t height, double fps,
+                      std::uint32_t capacity) {
+    Lock();
+    SlotHeader* header = Header(0, 0);
+    header->video_fourcc = fourcc;
+    header->video_width = width;
+    header->video_height = height;
+    header->video_frame_rate = fps;
+    header->video_capacity = capacity;
+    Unlock();
+  }
+  // Writes one video slot under the mutex, the sequence last as a careful
+  // producer would. The stride is `stride_capacity` + 84 (normally the
+  // announced capacity); payload bytes are clipped to what the section holds.
+  void WriteSlot(std::uint32_t slot, std::uint32_t stride_capacity, std::uint64_t sequence, std::uint64_t timestamp,
+                 std::uint32_t length, std::uint8_t value, std::uint32_t fill_bytes) {
+    const std::uint64_t start = RingBytes(slot, stride_capacity);
+    if (start + kSlotHeaderSize > bytes_) return;
+    const std::uint64_t room = bytes_ - start - kSlotHeaderSize;
+    Lock();
+    SlotHeader* header = Header(stride_capacity, slot);
+    std::memset(header + 1, value, static_cast<std::size_t>(std::min<std::uint64_t>(fill_bytes, room)));
+    header->video_timestamp = timestamp;
+    header->payload_length = length;
+    header->video_sequence = sequence;
+    Unlock();
+  }
+  // Bytes of slot 0 changed under the mutex (a producer changing format mid-stream).
+  void Patch(std::size_t offset, const void* data, std::size_t size) {
+    Lock();
+    std::memcpy(Base() + offset, data, size);
+    Unlock();
+  }
+
  private:
   std::size_t bytes_;
   UniqueHandle mapping_;
   UniqueHandle mutex_;
   MappedView view_;
+};
+
+// The producer helper (ProducerHelper.cpp) feeding one camera from a process
+// of its own, ended with this object.
+class HelperProducer {
+ public:
+  HelperProducer(int camera, const std::wstring& arguments)
+      : holding_(CreateEventW(nullptr, FALSE, FALSE,
+                              ChannelObjectName(L"TELVOR.TEST.HOLDING.%02d", camera, false).c_str())),
+        process_(L"\"" + BuildTreePath(L"tests/transport/telvor_transport_helper.exe") + L"\" " +
+                 std::to_wstring(camera) + L" " + arguments) {}
+  bool Started() const { return process_.Started(); }
+  // True once the helper holds the video mutex.
+  bool Holding(DWORD timeout_ms = 20000) const {
+    return WaitForSingleObject(holding_.Get(), timeout_ms) == WAIT_OBJECT_0;
+  }
+
+ private:
+  UniqueHandle holding_;
+  BackgroundProcess process_;
 };
 
 }  // namespace telvor::test

@@ -70,11 +70,12 @@ TEST(ChannelNames, MappingAndMutexComeFromOneNamespace) {
 
 // A reader starts after the oldest item in the ring and delivers strictly in
 // sequence order, never jumping to the newest; ties go to the lower slot;
-// numbers 2^31 or more ahead, or below the last delivered one, wait. Audio
-// compares the low 32 bits and follows their wrap. Times are rebased to the
+// numbers 2^31 or more ahead, or below the last delivered one, wait. Video
+// follows the wrap of 64 bits; audio compares the low 32 bits and follows
+// their wrap. Times are rebased to the
 // first item; lengths are handed on unclipped, never read past the capacity.
 TEST(ChannelReader, DeliversInSequenceOrderFromTheOldest) {
-  constexpr std::uint64_t kWrap = 0xFFFFFFFEull;
+  constexpr std::uint64_t kWrap = 0xFFFFFFFEull, kMax = ~0ull;
   std::vector<std::uint64_t> wrap(kAudioSlotCount, kWrap);
   wrap[1] = kWrap + 2, wrap[2] = kWrap + 1, wrap[3] = kWrap + 3;
   const struct {
@@ -91,6 +92,8 @@ TEST(ChannelReader, DeliversInSequenceOrderFromTheOldest) {
        {{5, 2}, {6, 4}}, {6}},
       {"zero capacity", false, 0, {0, 1, 2, 3, 4, 5, 6, 7}, {1, 2, 3, 4, 5, 6, 7}, {}, {}},
       {"32-bit wrap", true, 32, wrap, {2, 1, 3}, {}, {}},
+      {"64-bit wrap", false, 16, {kMax - 7, kMax - 6, kMax - 5, kMax - 4, kMax - 3, kMax - 2, kMax - 1, kMax},
+       {1, 2, 3, 4, 5, 6, 7}, {{1, 0}, {2, 1}}, {1, 2}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -110,8 +113,9 @@ TEST(ChannelReader, DeliversInSequenceOrderFromTheOldest) {
     ASSERT_EQ(deliveries.size(), c.slots.size());
     for (std::size_t i = 0; i < deliveries.size(); ++i) {
       const double step = c.audio ? 0.02 : 0.04;
-      const auto sequence = [&](std::size_t k) { return static_cast<double>(c.sequences[c.slots[k]]); };
-      EXPECT_NEAR(deliveries[i].time, (sequence(i) - sequence(0)) * step, 1e-6) << i;
+      const std::uint64_t steps = c.sequences[c.slots[i]] - c.sequences[c.slots[0]];
+      // Stamps near 2^64 (the wrapping row's) keep a quarter millisecond in a double.
+      EXPECT_NEAR(deliveries[i].time, static_cast<double>(steps) * step, 1e-3) << i;
       EXPECT_EQ(deliveries[i].length, kLyingLength);
       EXPECT_EQ(deliveries[i].tag, c.capacity ? c.slots[i] : 0u);
     }
@@ -138,7 +142,7 @@ void ExpectClosesQuickly(SharedChannel& channel) {
 }
 
 TEST(ChannelLifecycle, QuitAnsweredWhileFormatMissing) {
-  const int camera = kCamera + 6;
+  const int camera = kCamera + 9;
   FakeRing video_ring(kVideoNames, camera, 4096);
   FakeRing audio_ring(kAudioNames, camera, 4096);
   ASSERT_TRUE(video_ring.Ok() && audio_ring.Ok());
