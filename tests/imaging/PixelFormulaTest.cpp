@@ -105,34 +105,6 @@ TEST_P(EveryLevel, Yuy2ToYv12KeepsTheUpperRowsChroma) {
   EXPECT_EQ(std::vector<std::uint8_t>(back, back + 16), std::vector<std::uint8_t>(want, want + 16));
 }
 
-TEST_P(EveryLevel, BgraToI420AveragesEachBlockIntoTheCbThenCrPlanes) {
-  // Pure red block then pure blue block; the third column is left out.
-  const std::array<std::uint8_t, 3> red{0, 0, 255}, blue{255, 0, 0};
-  std::vector<std::uint8_t> src;
-  for (int row = 0; row < 2; ++row) {
-    for (auto px : {red, red, blue, blue, red}) src.insert(src.end(), {px[0], px[1], px[2], 0});
-  }
-  std::uint8_t y[10], cb[3], cr[3];
-  std::fill(y, y + 10, 0xee);
-  std::fill(cb, cb + 3, 0xee);
-  std::fill(cr, cr + 3, 0xee);
-  std::uint8_t* planes[3] = {y, cb, cr};
-  const std::int32_t strides[3] = {5, 3, 3};
-  ASSERT_EQ(PxBgraToI420(src.data(), 20, planes, strides, {5, 2}), kPxOddSizeNotConverted);
-  EXPECT_TRUE(y[0] == 82 && y[2] == 41 && y[4] == 0xee);
-  EXPECT_EQ(std::vector<std::uint8_t>(cb, cb + 3), (std::vector<std::uint8_t>{90, 240, 0xee}));
-  EXPECT_EQ(std::vector<std::uint8_t>(cr, cr + 2), (std::vector<std::uint8_t>{240, 110}));
-}
-
-TEST_P(EveryLevel, BgraToBgrDropsTheFourthByte) {
-  std::vector<std::uint8_t> src(40 * 4), dst(40 * 3 + 1, 0xee), want;
-  for (std::size_t i = 0; i < src.size(); ++i) src[i] = static_cast<std::uint8_t>(i);
-  for (int x = 0; x < 40; ++x) want.insert(want.end(), {src[4 * x], src[4 * x + 1], src[4 * x + 2]});
-  want.push_back(0xee);
-  ASSERT_EQ(PxBgraToBgr(src.data(), 160, dst.data(), 120, {40, 1}), kPxOk);
-  EXPECT_EQ(dst, want);
-}
-
 // Sizes below each primitive's minimum are the pixel fuzzer's (replayed in
 // PixelVariantTest); null pointers it never draws.
 TEST(PixelStatus, NullPointersWriteNothing) {

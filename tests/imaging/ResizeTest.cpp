@@ -17,13 +17,8 @@ namespace {
 constexpr std::uint8_t kSentinel = 0xA5;
 constexpr double kEps = 0.0000001;
 
-class LevelGuard {
- public:
-  LevelGuard() : saved_(CpuLevel()) {}
-  ~LevelGuard() { ForceCpuLevel(saved_); }
-
- private:
-  int saved_;
+struct LevelGuard {
+  ~LevelGuard() { SelectCpuLevel(); }
 };
 
 std::vector<std::uint8_t> RandomBytes(std::mt19937& rng, size_t n) {
