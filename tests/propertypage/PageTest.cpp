@@ -88,7 +88,6 @@ class FakeStream : public FakeUnknown<ICorvaneVideoStream, &IID_ICorvaneVideoStr
   }
 };
 
-
 class PageTest : public ::testing::Test {
  protected:
   // One camera in RGB24 with a default size that its format file repeats, so
@@ -154,32 +153,9 @@ class PageTest : public ::testing::Test {
   std::unique_ptr<LoadedModuleCopy> module_;
 };
 
-TEST_F(PageTest, OpensWithThePinsColourSpaceAndSizesSelectedAndClosesClean) {
-  FakeStream stream;
-  PageDriver driver(NewPage());
-  ASSERT_EQ(driver.Open(&stream), S_OK);
-  EXPECT_EQ(driver.Title(), L"Zentra Virtual Camera Property Dialog");
-  EXPECT_TRUE(driver.PageSize().cx > 0 && driver.PageSize().cy > 0);
-  const ComboState colours = driver.ColorSpaces();
-  EXPECT_EQ(colours.items, (std::vector<std::wstring>{L"YUY2", L"YV12", L"RGB24", L"RGB32"}));
-  EXPECT_EQ(colours.selected, 2);
-  const ComboState sizes = driver.Sizes();
-  EXPECT_EQ(sizes.items, (std::vector<std::wstring>{L"640 x 480", L"1280 x 720"}));
-  EXPECT_EQ(sizes.selected, 1);
-  // Opening changes nothing on the pin.
-  EXPECT_TRUE(stream.setSubTypes.empty() && stream.setSizes.empty());
-  EXPECT_EQ(stream.unexpectedCalls, 0);
-
-  // Closing gives every reference back.
-  EXPECT_GT(stream.refs, 1);
-  driver.Close();
-  EXPECT_EQ(stream.refs, 1) << "the control interface is released at disconnect";
-  EXPECT_EQ(driver.Site().refs, 1);
-  EXPECT_EQ(driver.ReleasePage(), 0u);
-}
-
-TEST_F(PageTest, AnswersOutsideTheListsLeaveTheCombosWithoutSelection) {
-  // Each case: a fresh page over a pin answering one thing the lists cannot show.
+// Each case: a fresh page over a pin answering one way. Opening changes
+// nothing on the pin; closing gives every reference back.
+TEST_F(PageTest, OpensWithThePinsAnswersSelectedAndClosesClean) {
   struct Case {
     const char* name;
     void (*arrange)(FakeStream&);
@@ -187,12 +163,13 @@ TEST_F(PageTest, AnswersOutsideTheListsLeaveTheCombosWithoutSelection) {
     std::vector<std::wstring> sizes;
     int size;
   };
+  const std::vector<std::wstring> offered = {L"640 x 480", L"1280 x 720"};
   const Case cases[] = {
+      {"the pin's format in the lists", [](FakeStream&) {}, 2, offered, 1},
       {"subtype outside the table, size not offered",
-       [](FakeStream& s) { s.subtype = MEDIASUBTYPE_NV12, s.current = {800, 600}; }, -1,
-       {L"640 x 480", L"1280 x 720"}, -1},
-      {"both getters fail", [](FakeStream& s) { s.subtypeResult = E_FAIL, s.currentResult = E_ACCESSDENIED; },
-       -1, {L"640 x 480", L"1280 x 720"}, -1},
+       [](FakeStream& s) { s.subtype = MEDIASUBTYPE_NV12, s.current = {800, 600}; }, -1, offered, -1},
+      {"both getters fail", [](FakeStream& s) { s.subtypeResult = E_FAIL, s.currentResult = E_ACCESSDENIED; }, -1,
+       offered, -1},
       {"no sizes at all", [](FakeStream& s) { s.sizes.clear(); }, 2, {}, -1},
       {"current size first of two equal entries",
        [](FakeStream& s) { s.sizes = {{320, 240}, {1280, 720}, {1280, 720}}; }, 2,
@@ -204,11 +181,18 @@ TEST_F(PageTest, AnswersOutsideTheListsLeaveTheCombosWithoutSelection) {
     c.arrange(stream);
     PageDriver driver(NewPage());
     ASSERT_EQ(driver.Open(&stream), S_OK);
-    EXPECT_EQ(driver.ColorSpaces().items.size(), 4u);
+    EXPECT_EQ(driver.Title(), L"Zentra Virtual Camera Property Dialog");
+    EXPECT_TRUE(driver.PageSize().cx > 0 && driver.PageSize().cy > 0);
+    EXPECT_EQ(driver.ColorSpaces().items, (std::vector<std::wstring>{L"YUY2", L"YV12", L"RGB24", L"RGB32"}));
     EXPECT_EQ(driver.ColorSpaces().selected, c.colour);
     EXPECT_EQ(driver.Sizes().items, c.sizes);
     EXPECT_EQ(driver.Sizes().selected, c.size);
+    EXPECT_TRUE(stream.setSubTypes.empty() && stream.setSizes.empty() && stream.unexpectedCalls == 0);
+    EXPECT_GT(stream.refs, 1);
     driver.Close();
+    EXPECT_EQ(stream.refs, 1) << "the control interface is released at disconnect";
+    EXPECT_EQ(driver.Site().refs, 1);
+    EXPECT_EQ(driver.ReleasePage(), 0u);
   }
 }
 
