@@ -39,29 +39,21 @@ std::string FullCameras(int first, int last) {
   return lines;
 }
 
+// Per camera: video filter, audio filter, page; the page carries the
+// camera's video name and no setup record.
 TEST_F(CameraTableBuild, ThreeFullCamerasGiveNineTemplatesInOrder) {
   ASSERT_EQ(Build("FILTERS=3\r\n" + FullCameras(1, 3)), 9);
   ASSERT_EQ(tables_->setupCount, 6);
-  for (int index = 0; index < 3; ++index) {
-    const std::wstring number = std::to_wstring(index + 1);
-    const struct {
-      std::wstring name;
-      GUID clsid;
-      LPFNNewCOMObject create;
-      const void* setup;
-    } expected[] = {
-        {L"Video " + number, VideoFilterId(index), CameraFilterCreator(index, kVideo), &tables_->setups[index * 2]},
-        {L"Audio " + number, AudioFilterId(index), CameraFilterCreator(index, kAudio), &tables_->setups[index * 2 + 1]},
-        // The page carries the camera's video name and no setup record.
-        {L"Video " + number, PropertyPageId(index), PropertyPageCreator(index), nullptr},
-    };
-    for (int k = 0; k < 3; ++k) {
-      const CFactoryTemplate& t = templates_[index * 3 + k];
-      SCOPED_TRACE(index * 3 + k);
-      EXPECT_EQ(std::wstring(t.m_Name), expected[k].name);
-      EXPECT_TRUE(IsEqualGUID(*t.m_ClsID, expected[k].clsid));
-      EXPECT_TRUE(t.m_lpfnNew == expected[k].create && t.m_pSetup == expected[k].setup && !t.m_lpfnInit);
-    }
+  for (int t = 0; t < 9; ++t) {
+    SCOPED_TRACE(t);
+    const int index = t / 3, kind = t % 3;
+    const CFactoryTemplate& got = templates_[t];
+    EXPECT_EQ(std::wstring(got.m_Name), (kind == 1 ? L"Audio " : L"Video ") + std::to_wstring(index + 1));
+    const GUID id = kind == 0 ? VideoFilterId(index) : kind == 1 ? AudioFilterId(index) : PropertyPageId(index);
+    EXPECT_TRUE(IsEqualGUID(*got.m_ClsID, id));
+    EXPECT_EQ(got.m_lpfnNew, kind == 2 ? PropertyPageCreator(index) : CameraFilterCreator(index, MediaKind(kind)));
+    EXPECT_EQ(got.m_pSetup, kind == 2 ? nullptr : &tables_->setups[index * 2 + kind]);
+    EXPECT_FALSE(got.m_lpfnInit);
   }
 }
 
