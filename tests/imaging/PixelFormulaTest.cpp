@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <cstdint>
 #include <vector>
 
@@ -116,24 +115,6 @@ TEST(PixelStatus, NullListsWriteNothing) {
   EXPECT_EQ(PxYuy2ToYv12(src, 8, planes, nullptr, {4, 4}), kPxNullPointer);
   EXPECT_EQ(PxI420ToBgra(nullptr, strides, buf, 8, {4, 4}, 0), kPxNullPointer);
   for (std::uint8_t b : buf) ASSERT_EQ(b, 0xee);
-}
-
-TEST(PixelCopy, FillsAndCopiesSamplesAtAnyAlignment) {
-  std::uint8_t buf[21];
-  std::fill(buf, buf + 21, 0xee);
-  ASSERT_EQ(PxFill16(0x1234, buf + 1, 10), kPxOk);
-  EXPECT_EQ(buf[0], 0xee);
-  for (int i = 0; i < 10; ++i) {
-    std::uint16_t v;
-    std::memcpy(&v, buf + 1 + 2 * i, 2);
-    EXPECT_EQ(v, 0x1234);
-  }
-  std::uint8_t out[21] = {};
-  ASSERT_EQ(PxCopyBytes(buf, out, 21), kPxOk);
-  EXPECT_EQ(std::memcmp(buf, out, 21), 0);
-  ASSERT_EQ(PxSetPlane(7, out + 6, -5, {3, 2}), kPxOk);  // bottom-up: rows at out+6 and out+1
-  const std::uint8_t want[10] = {0xee, 7, 7, 7, 0x12, 0x34, 7, 7, 7, 0x34};
-  EXPECT_EQ(std::memcmp(out, want, 10), 0);
 }
 
 }  // namespace
