@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "FuzzPlane.h"
-#include "FuzzValues.h"
 #include "imaging/Pixel.h"
 #include "imaging/Placement.h"
 

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "FuzzPlane.h"
-#include "FuzzValues.h"
 #include "imaging/Pixel.h"
 #include "imaging/SwScaler.h"
 

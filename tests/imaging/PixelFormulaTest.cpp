@@ -1,11 +1,14 @@
 // The numbers a user sees: known colours through each conversion, odd sizes,
 // and the statuses that promise nothing was written. Run at every level the
 // processor offers, since small pictures exercise the vector rows' tails.
+// And the blocks the converter works in.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 #include <vector>
 
 #include "imaging/Pixel.h"
@@ -115,6 +118,25 @@ TEST(PixelStatus, NullListsWriteNothing) {
   EXPECT_EQ(PxYuy2ToYv12(src, 8, planes, nullptr, {4, 4}), kPxNullPointer);
   EXPECT_EQ(PxI420ToBgra(nullptr, strides, buf, 8, {4, 4}, 0), kPxNullPointer);
   for (std::uint8_t b : buf) ASSERT_EQ(b, 0xee);
+}
+
+TEST(PixelAlloc, BlocksAreAlignedWholeAndRefusedWhenEmptyOrOverflowing) {
+  for (std::int64_t n : {1, 7, 33, 4096, 1 << 20}) {
+    void* p = PxAlloc(n);
+    ASSERT_NE(p, nullptr) << n;
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % 32, 0u) << n;
+    std::memset(p, 0x5a, static_cast<std::size_t>(n));  // the sanitizer checks the block really holds n bytes
+    PxFree(p);
+  }
+  EXPECT_TRUE(PxAlloc(0) == nullptr && PxAlloc(-5) == nullptr);
+  std::int32_t stride = -1;
+  EXPECT_EQ(PxImageAllocC1(0, 10, &stride), nullptr);
+  EXPECT_EQ(stride, 0);
+  EXPECT_EQ(PxImageAllocC2(10, 0, &stride), nullptr);
+  stride = -1;
+  EXPECT_EQ(PxImageAllocC2(std::numeric_limits<std::int32_t>::max(), 1, &stride), nullptr);
+  EXPECT_EQ(stride, 0);
+  EXPECT_EQ(PxImageAllocC1(10, 10, nullptr), nullptr);
 }
 
 }  // namespace
