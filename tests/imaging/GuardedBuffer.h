@@ -19,13 +19,15 @@ class GuardedBuffer {
 #ifdef _WIN32
     SYSTEM_INFO info;
     GetSystemInfo(&info);
-    const std::size_t page = info.dwPageSize, dataBytes = (bytes + page - 1) / page * page;
+    const std::size_t page = info.dwPageSize;
+    const std::size_t dataBytes = (bytes + page - 1) / page * page;
     mapped_ = dataBytes + page;
     base_ = static_cast<std::uint8_t*>(VirtualAlloc(nullptr, mapped_, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
     DWORD old = 0;
     if (base_) VirtualProtect(base_ + dataBytes, page, PAGE_NOACCESS, &old);
 #else
-    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE)), dataBytes = (bytes + page - 1) / page * page;
+    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    const std::size_t dataBytes = (bytes + page - 1) / page * page;
     mapped_ = dataBytes + page;
     void* p = mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     base_ = p == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(p);
