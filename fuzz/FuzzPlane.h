@@ -77,12 +77,13 @@ class Plane {
   }
   void Reset() { std::memset(block_, kSentinel, size_); }
 
-  // Every byte outside the picture still holds the sentinel.
-  void CheckMargins(const char* name) const {
+  // Every byte outside the picture (or, with all, every byte) still holds the sentinel.
+  void CheckMargins(const char* name, bool all = false) const {
     for (std::size_t i = 0; i < size_; ++i) {
-      if (!IsPicture(i) && block_[i] != kSentinel) Fail(name, static_cast<long>(i), block_[i]);
+      if ((all || !IsPicture(i)) && block_[i] != kSentinel) Fail(name, static_cast<long>(i), block_[i]);
     }
   }
+  void CheckUnwritten(const char* name) const { CheckMargins(name, true); }
 
   std::uint8_t* first() const { return first_; }
   std::int32_t stride() const { return stride_; }

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "FuzzPlane.h"
-#include "FuzzValues.h"
 #include "imaging/Pixel.h"
 #include "imaging/Placement.h"
 
@@ -39,6 +38,15 @@ void CheckOutsideRegion(const Plane& dst, std::int32_t x0, std::int32_t y0, cons
   }
 }
 
+// The source untouched, nothing written beside the destination picture, and
+// nothing at all after a refusal or with no source pixel in the region.
+void CheckResult(const char* name, PxStatus status, const Plane& src, const std::vector<std::uint8_t>& srcBefore,
+                 const Plane& dst) {
+  if (src.Picture() != srcBefore) Fail(name, status, 0);
+  dst.CheckMargins(name);
+  if (status < 0 || status == kPxNothingToDo) dst.CheckUnwritten(name);
+}
+
 void FuzzResizePlane(FuzzedDataProvider& in) {
   const PxSize srcSize{in.ConsumeIntegralInRange<std::int32_t>(1, 300), in.ConsumeIntegralInRange<std::int32_t>(1, 120)};
   const ScaleRect srcRoi = DrawSourceRoi(in, srcSize);
@@ -68,14 +76,8 @@ void FuzzResizePlane(FuzzedDataProvider& in) {
   const PxStatus status = PxResizePlane(src.first(), srcSize, src.stride(), srcRoi, dst.first(), dst.stride(), dstRoi,
                                         xFactor, yFactor, xShift, yShift, interpolation, storage.data());
   if (status == kPxOk && !sized) Fail("PxResizePlane ran without a buffer size", srcRoi.width, dstRoi.width);
-  if (src.Picture() != srcBefore) Fail("PxResizePlane wrote its source", status, 0);
-  dst.CheckMargins("PxResizePlane margins");
+  CheckResult("PxResizePlane", status, src, srcBefore, dst);
   CheckOutsideRegion(dst, NonNegative(dstRoi.x), NonNegative(dstRoi.y), "PxResizePlane outside region");
-  if (status < 0) {
-    for (std::uint8_t b : dst.Picture()) {
-      if (b != kSentinel) Fail("PxResizePlane wrote after refusing", status, b);
-    }
-  }
 }
 
 void FuzzResizeYuy2(FuzzedDataProvider& in) {
@@ -100,13 +102,7 @@ void FuzzResizeYuy2(FuzzedDataProvider& in) {
   ForceCpuLevel(in.ConsumeIntegralInRange(0, kPxLevelCount - 1));
   const PxStatus status = PxResizeYuy2(src.first(), srcSize, src.stride(), srcRoi, dst.first(), dst.stride(), dstSize,
                                        xFactor, yFactor, interpolation);
-  if (src.Picture() != srcBefore) Fail("PxResizeYuy2 wrote its source", status, 0);
-  dst.CheckMargins("PxResizeYuy2 margins");
-  if (status < 0) {
-    for (std::uint8_t b : dst.Picture()) {
-      if (b != kSentinel) Fail("PxResizeYuy2 wrote after refusing", status, b);
-    }
-  }
+  CheckResult("PxResizeYuy2", status, src, srcBefore, dst);
 }
 
 // Rectangles stay inside their pictures for every size a converter accepts.

@@ -2,12 +2,9 @@
 // styles, orientation and interpolation, with the source and the output held
 // in blocks of exactly the bytes the video pin would hand over. A converter
 // that cannot work (bad size, unknown mode or kind) must write nothing.
-#include <cstring>
-#include <memory>
 #include <vector>
 
 #include "FuzzPlane.h"
-#include "FuzzValues.h"
 #include "imaging/Pixel.h"
 #include "imaging/SwScaler.h"
 
@@ -67,7 +64,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t byte
     if (std::int64_t{dw} * dh > 1 << 16) dw = 2;
   }
   const std::int32_t level = in.ConsumeIntegralInRange(0, kPxLevelCount - 1);
-  const std::uint32_t seed = in.ConsumeIntegral<std::uint32_t>();
 
   ForceCpuLevel(level);
   SwScaler scaler(mode, sw, sh, kind, dw, dh, bottomUp, interpolation, style);
@@ -75,37 +71,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t byte
   // The source block: exactly one frame at the pin's stride.
   const std::int32_t srcWidth = Usable(sw) ? sw : 1;
   const std::int64_t sourceBytes = SwScaler::SourceBytes(mode, srcWidth, Usable(sh) ? sh : 1);
-  std::vector<std::uint8_t> source(sourceBytes > 0 ? static_cast<std::size_t>(sourceBytes) : 16);
-  std::uint32_t x = seed | 1;
-  for (std::uint8_t& b : source) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    b = static_cast<std::uint8_t>(x);
-  }
-  const std::vector<std::uint8_t> sourceBefore = source;
+  Plane source(sourceBytes > 0 ? static_cast<std::int32_t>(sourceBytes) : 16, 1, Layout{});
+  source.Randomize(in);
+  const std::vector<std::uint8_t> sourceBefore = source.Picture();
   const std::int32_t sourceStride = mode == kConverterYuy2 ? 2 * srcWidth : srcWidth;
 
   const std::int32_t outWidth = Usable(dw) ? dw : 1;
-  const std::int32_t outHeight = Usable(dh) ? dh : 1;
   const std::int64_t stride = OutputRowBytes(kind, outWidth);
-  const std::size_t outputBytes = static_cast<std::size_t>(OutputBytes(kind, stride, outWidth, outHeight));
-  std::unique_ptr<std::uint8_t[]> output(new std::uint8_t[outputBytes]);
-  std::memset(output.get(), kSentinel, outputBytes);
+  Plane output(static_cast<std::int32_t>(OutputBytes(kind, stride, outWidth, Usable(dh) ? dh : 1)), 1, Layout{});
 
-  scaler.Scale(source.data(), sourceStride, output.get(), static_cast<std::int32_t>(stride));
-  if (source != sourceBefore) Fail("SwScaler wrote its source", mode, kind);
+  scaler.Scale(source.first(), sourceStride, output.first(), static_cast<std::int32_t>(stride));
+  if (source.Picture() != sourceBefore) Fail("SwScaler wrote its source", mode, kind);
 
   const bool workable = Usable(sw) && Usable(sh) && Usable(dw) && Usable(dh) &&
                         (mode == kConverterYuy2 || mode == kConverterYv12) && kind >= kOutputYuy2 &&
                         kind <= kOutputRgb32;
-  if (!workable) {
-    for (std::size_t i = 0; i < outputBytes; ++i) {
-      if (output[i] != kSentinel) Fail("SwScaler wrote without a workable format", static_cast<long>(i), kind);
-    }
-  }
+  if (!workable) output.CheckUnwritten("SwScaler wrote without a workable format");
   // A second frame through the same converter: state kept between frames
   // must not have been disturbed by the first.
-  scaler.Scale(source.data(), sourceStride, output.get(), static_cast<std::int32_t>(stride));
+  scaler.Scale(source.first(), sourceStride, output.first(), static_cast<std::int32_t>(stride));
   return 0;
 }

@@ -16,19 +16,24 @@
 class GuardedBuffer {
  public:
   explicit GuardedBuffer(std::size_t bytes) {
-    const std::size_t page = PageSize();
-    const std::size_t dataPages = (bytes + page - 1) / page;
-    mapped_ = (dataPages + 1) * page;
 #ifdef _WIN32
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    const std::size_t page = info.dwPageSize;
+    const std::size_t dataBytes = (bytes + page - 1) / page * page;
+    mapped_ = dataBytes + page;
     base_ = static_cast<std::uint8_t*>(VirtualAlloc(nullptr, mapped_, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
     DWORD old = 0;
-    if (base_) VirtualProtect(base_ + dataPages * page, page, PAGE_NOACCESS, &old);
+    if (base_) VirtualProtect(base_ + dataBytes, page, PAGE_NOACCESS, &old);
 #else
+    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    const std::size_t dataBytes = (bytes + page - 1) / page * page;
+    mapped_ = dataBytes + page;
     void* p = mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     base_ = p == MAP_FAILED ? nullptr : static_cast<std::uint8_t*>(p);
-    if (base_) mprotect(base_ + dataPages * page, page, PROT_NONE);
+    if (base_) mprotect(base_ + dataBytes, page, PROT_NONE);
 #endif
-    data_ = base_ ? base_ + dataPages * page - bytes : nullptr;
+    data_ = base_ ? base_ + dataBytes - bytes : nullptr;
   }
   ~GuardedBuffer() {
 #ifdef _WIN32
@@ -43,16 +48,6 @@ class GuardedBuffer {
   std::uint8_t* data() { return data_; }
 
  private:
-  static std::size_t PageSize() {
-#ifdef _WIN32
-    SYSTEM_INFO info;
-    GetSystemInfo(&info);
-    return info.dwPageSize;
-#else
-    return static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-#endif
-  }
-
   std::uint8_t* base_ = nullptr;
   std::uint8_t* data_ = nullptr;
   std::size_t mapped_ = 0;

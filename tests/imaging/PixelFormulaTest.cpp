@@ -1,12 +1,14 @@
 // The numbers a user sees: known colours through each conversion, odd sizes,
 // and the statuses that promise nothing was written. Run at every level the
 // processor offers, since small pictures exercise the vector rows' tails.
+// And the blocks the converter works in.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 #include <vector>
 
 #include "imaging/Pixel.h"
@@ -105,72 +107,36 @@ TEST_P(EveryLevel, Yuy2ToYv12KeepsTheUpperRowsChroma) {
   EXPECT_EQ(std::vector<std::uint8_t>(back, back + 16), std::vector<std::uint8_t>(want, want + 16));
 }
 
-TEST_P(EveryLevel, BgraToI420AveragesEachBlockIntoTheCbThenCrPlanes) {
-  // Pure red block then pure blue block; the third column is left out.
-  const std::array<std::uint8_t, 3> red{0, 0, 255}, blue{255, 0, 0};
-  std::vector<std::uint8_t> src;
-  for (int row = 0; row < 2; ++row) {
-    for (auto px : {red, red, blue, blue, red}) src.insert(src.end(), {px[0], px[1], px[2], 0});
-  }
-  std::uint8_t y[10], cb[3], cr[3];
-  std::fill(y, y + 10, 0xee);
-  std::fill(cb, cb + 3, 0xee);
-  std::fill(cr, cr + 3, 0xee);
-  std::uint8_t* planes[3] = {y, cb, cr};
-  const std::int32_t strides[3] = {5, 3, 3};
-  ASSERT_EQ(PxBgraToI420(src.data(), 20, planes, strides, {5, 2}), kPxOddSizeNotConverted);
-  EXPECT_TRUE(y[0] == 82 && y[2] == 41 && y[4] == 0xee);
-  EXPECT_EQ(std::vector<std::uint8_t>(cb, cb + 3), (std::vector<std::uint8_t>{90, 240, 0xee}));
-  EXPECT_EQ(std::vector<std::uint8_t>(cr, cr + 2), (std::vector<std::uint8_t>{240, 110}));
-}
-
-TEST_P(EveryLevel, BgraToBgrDropsTheFourthByte) {
-  std::vector<std::uint8_t> src(40 * 4), dst(40 * 3 + 1, 0xee), want;
-  for (std::size_t i = 0; i < src.size(); ++i) src[i] = static_cast<std::uint8_t>(i);
-  for (int x = 0; x < 40; ++x) want.insert(want.end(), {src[4 * x], src[4 * x + 1], src[4 * x + 2]});
-  want.push_back(0xee);
-  ASSERT_EQ(PxBgraToBgr(src.data(), 160, dst.data(), 120, {40, 1}), kPxOk);
-  EXPECT_EQ(dst, want);
-}
-
-// Sizes below each primitive's minimum are the pixel fuzzer's (replayed in
-// PixelVariantTest); null pointers it never draws.
-TEST(PixelStatus, NullPointersWriteNothing) {
+// Null planes and sizes below each primitive's minimum are the pixel
+// fuzzer's; null plane and stride lists it never draws.
+TEST(PixelStatus, NullListsWriteNothing) {
   std::uint8_t buf[64];
   std::fill(buf, buf + 64, 0xee);
-  std::uint8_t* planes[3] = {buf, buf + 16, nullptr};
-  const std::uint8_t* cplanes[3] = {buf, buf + 16, nullptr};
-  const std::int32_t strides[3] = {4, 2, 2};
   const std::uint8_t src[64] = {};
-  EXPECT_EQ(PxCopyBytes(nullptr, buf, 4), kPxNullPointer);
-  EXPECT_EQ(PxFill16(0, nullptr, 4), kPxNullPointer);
-  EXPECT_EQ(PxCopyPlane(src, 4, nullptr, 4, {4, 4}), kPxNullPointer);
-  EXPECT_EQ(PxCopyBgra(nullptr, 4, buf, 4, {1, 1}), kPxNullPointer);
-  EXPECT_EQ(PxBgraToI420(src, 16, planes, strides, {4, 4}), kPxNullPointer);
-  planes[2] = buf + 24;
+  std::uint8_t* planes[3] = {buf, buf + 16, buf + 24};
+  const std::int32_t strides[3] = {4, 2, 2};
   EXPECT_EQ(PxYuy2ToYv12(src, 8, planes, nullptr, {4, 4}), kPxNullPointer);
-  EXPECT_EQ(PxYuy2ToBgra(src, 8, nullptr, 8, {4, 2}, 0), kPxNullPointer);
-  EXPECT_EQ(PxYv12ToYuy2(cplanes, strides, buf, 8, {4, 4}), kPxNullPointer);
   EXPECT_EQ(PxI420ToBgra(nullptr, strides, buf, 8, {4, 4}, 0), kPxNullPointer);
   for (std::uint8_t b : buf) ASSERT_EQ(b, 0xee);
 }
 
-TEST(PixelCopy, FillsAndCopiesSamplesAtAnyAlignment) {
-  std::uint8_t buf[21];
-  std::fill(buf, buf + 21, 0xee);
-  ASSERT_EQ(PxFill16(0x1234, buf + 1, 10), kPxOk);
-  EXPECT_EQ(buf[0], 0xee);
-  for (int i = 0; i < 10; ++i) {
-    std::uint16_t v;
-    std::memcpy(&v, buf + 1 + 2 * i, 2);
-    EXPECT_EQ(v, 0x1234);
+TEST(PixelAlloc, BlocksAreAlignedWholeAndRefusedWhenEmptyOrOverflowing) {
+  for (std::int64_t n : {1, 7, 33, 4096, 1 << 20}) {
+    void* p = PxAlloc(n);
+    ASSERT_NE(p, nullptr) << n;
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % 32, 0u) << n;
+    std::memset(p, 0x5a, static_cast<std::size_t>(n));  // the sanitizer checks the block really holds n bytes
+    PxFree(p);
   }
-  std::uint8_t out[21] = {};
-  ASSERT_EQ(PxCopyBytes(buf, out, 21), kPxOk);
-  EXPECT_EQ(std::memcmp(buf, out, 21), 0);
-  ASSERT_EQ(PxSetPlane(7, out + 6, -5, {3, 2}), kPxOk);  // bottom-up: rows at out+6 and out+1
-  const std::uint8_t want[10] = {0xee, 7, 7, 7, 0x12, 0x34, 7, 7, 7, 0x34};
-  EXPECT_EQ(std::memcmp(out, want, 10), 0);
+  EXPECT_TRUE(PxAlloc(0) == nullptr && PxAlloc(-5) == nullptr);
+  std::int32_t stride = -1;
+  EXPECT_EQ(PxImageAllocC1(0, 10, &stride), nullptr);
+  EXPECT_EQ(stride, 0);
+  EXPECT_EQ(PxImageAllocC2(10, 0, &stride), nullptr);
+  stride = -1;
+  EXPECT_EQ(PxImageAllocC2(std::numeric_limits<std::int32_t>::max(), 1, &stride), nullptr);
+  EXPECT_EQ(stride, 0);
+  EXPECT_EQ(PxImageAllocC1(10, 10, nullptr), nullptr);
 }
 
 }  // namespace

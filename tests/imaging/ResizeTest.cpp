@@ -17,13 +17,8 @@ namespace {
 constexpr std::uint8_t kSentinel = 0xA5;
 constexpr double kEps = 0.0000001;
 
-class LevelGuard {
- public:
-  LevelGuard() : saved_(CpuLevel()) {}
-  ~LevelGuard() { ForceCpuLevel(saved_); }
-
- private:
-  int saved_;
+struct LevelGuard {
+  ~LevelGuard() { SelectCpuLevel(); }
 };
 
 std::vector<std::uint8_t> RandomBytes(std::mt19937& rng, size_t n) {
@@ -164,32 +159,19 @@ TEST(PxResizePlane, EveryLevelMatchesTheFormulasOnRandomGeometry) {
   }
 }
 
-TEST(PxResizePlane, RefusedArgumentsWriteNothing) {
+// Refusals and regions outside the source write nothing (the resize fuzzer's
+// rule); null pointers the fuzzer never draws.
+TEST(PxResizePlane, NullPointersAreRefusedAndOptionBitsAccepted) {
   std::vector<std::uint8_t> src(64, 1), dst(64, kSentinel), work(4096);
-  const PxSize size{8, 8};
   const ScaleRect roi{0, 0, 8, 8};
-  auto run = [&](const std::uint8_t* s, std::uint8_t* d, std::uint8_t* b, PxSize sz, ScaleRect r, ScaleRect dr,
-                 double fx, double fy, int code) {
-    return PxResizePlane(s, sz, 8, r, d, 8, dr, fx, fy, 0, 0, code, b);
+  auto run = [&](const std::uint8_t* s, std::uint8_t* d, std::uint8_t* b, int code) {
+    return PxResizePlane(s, PxSize{8, 8}, 8, roi, d, 8, roi, 1, 1, 0, 0, code, b);
   };
-  EXPECT_EQ(run(nullptr, dst.data(), work.data(), size, roi, roi, 1, 1, 2), kPxNullPointer);
-  EXPECT_EQ(run(src.data(), nullptr, work.data(), size, roi, roi, 1, 1, 2), kPxNullPointer);
-  EXPECT_EQ(run(src.data(), dst.data(), nullptr, size, roi, roi, 1, 1, 2), kPxNullPointer);
-  EXPECT_EQ(run(src.data(), dst.data(), work.data(), PxSize{0, 8}, roi, roi, 1, 1, 2), kPxSizeTooSmall);
-  EXPECT_EQ(run(src.data(), dst.data(), work.data(), size, ScaleRect{0, 0, 8, 0}, roi, 1, 1, 2), kPxSizeTooSmall);
-  EXPECT_EQ(run(src.data(), dst.data(), work.data(), size, roi, roi, 0, 1, 2), kPxBadFactor);
-  EXPECT_EQ(run(src.data(), dst.data(), work.data(), size, roi, roi, 1, -1, 2), kPxBadFactor);
-  EXPECT_EQ(run(src.data(), dst.data(), work.data(), size, roi, roi, NAN, 1, 2), kPxBadFactor);
-  // Supersampling needs both factors below one.
-  EXPECT_EQ(run(src.data(), dst.data(), work.data(), size, roi, roi, 0.5, 1, 8), kPxBadFactor);
-  for (int code : {0, 3, 9, 17, static_cast<int>(0xC0000002u)}) {
-    EXPECT_EQ(run(src.data(), dst.data(), work.data(), size, roi, roi, 1, 1, code), kPxBadInterpolation) << code;
-  }
-  EXPECT_EQ(run(src.data(), dst.data(), work.data(), size, ScaleRect{8, 0, 4, 4}, roi, 1, 1, 2), kPxNothingToDo);
-  EXPECT_EQ(run(src.data(), dst.data(), work.data(), size, ScaleRect{-5, 0, 4, 4}, roi, 1, 1, 2), kPxNothingToDo);
+  EXPECT_EQ(run(nullptr, dst.data(), work.data(), 2), kPxNullPointer);
+  EXPECT_EQ(run(src.data(), nullptr, work.data(), 2), kPxNullPointer);
+  EXPECT_EQ(run(src.data(), dst.data(), nullptr, 2), kPxNullPointer);
   EXPECT_EQ(std::count(dst.begin(), dst.end(), kSentinel), 64);
-  // A single option bit is accepted.
-  EXPECT_EQ(run(src.data(), dst.data(), work.data(), size, roi, roi, 1, 1, static_cast<int>(0x40000002u)), kPxOk);
+  EXPECT_EQ(run(src.data(), dst.data(), work.data(), static_cast<int>(0x40000002u)), kPxOk);
 }
 
 // ---- YUY2: corner-aligned, luma and chroma on their own grids --------------------------------
@@ -259,35 +241,23 @@ TEST(PxResizeYuy2, DoublingKeepsTheCornersAndTinySourcesTakeTheNearestSample) {
   EXPECT_EQ(std::vector<std::uint8_t>(out.begin() + 24, out.end()), row3);
 }
 
-TEST(PxResizeYuy2, ArgumentRulesAndExtent) {
+TEST(PxResizeYuy2, OutputExtent) {
   std::vector<std::uint8_t> src(8 * 4 * 2, 50), dst(64 * 8, kSentinel);
-  auto run = [&](PxSize size, ScaleRect roi, PxSize out, double fx, double fy, int code) {
-    return PxResizeYuy2(src.data(), size, 16, roi, dst.data(), 128, out, fx, fy, code);
+  auto run = [&](PxSize out, double fx, double fy) {
+    std::fill(dst.begin(), dst.end(), kSentinel);
+    return PxResizeYuy2(src.data(), PxSize{8, 4}, 16, ScaleRect{0, 0, 8, 4}, dst.data(), 128, out, fx, fy, 2);
   };
-  const PxSize size{8, 4};
-  const ScaleRect roi{0, 0, 8, 4};
-  EXPECT_EQ(PxResizeYuy2(nullptr, size, 16, roi, dst.data(), 128, PxSize{8, 4}, 1, 1, 2), kPxNullPointer);
-  EXPECT_EQ(PxResizeYuy2(src.data(), size, 16, roi, nullptr, 128, PxSize{8, 4}, 1, 1, 2), kPxNullPointer);
-  EXPECT_EQ(run(PxSize{7, 4}, ScaleRect{0, 0, 6, 4}, PxSize{8, 4}, 1, 1, 2), kPxSizeTooSmall);
-  EXPECT_EQ(run(size, ScaleRect{1, 0, 6, 4}, PxSize{8, 4}, 1, 1, 2), kPxSizeTooSmall);
-  EXPECT_EQ(run(size, ScaleRect{0, 0, 7, 4}, PxSize{8, 4}, 1, 1, 2), kPxSizeTooSmall);
-  EXPECT_EQ(run(size, roi, PxSize{1, 4}, 1, 1, 2), kPxSizeTooSmall);
-  EXPECT_EQ(run(size, roi, PxSize{8, 4}, 0, 1, 2), kPxBadFactor);
-  EXPECT_EQ(run(size, roi, PxSize{8, 4}, 1, -2, 2), kPxBadFactor);
-  EXPECT_EQ(run(size, roi, PxSize{8, 4}, 1, 1, 16), kPxBadInterpolation);
-  EXPECT_EQ(run(size, ScaleRect{8, 0, 2, 2}, PxSize{8, 4}, 1, 1, 2), kPxNothingToDo);
-  // 8 * 0.18 = 1.44: below 1.5, no output column.
-  EXPECT_EQ(run(size, roi, PxSize{8, 4}, 0.18, 1, 2), kPxRegionTooSmall);
-  // 4 * 0.1 = 0.4: below half a row.
-  EXPECT_EQ(run(size, roi, PxSize{8, 4}, 1, 0.1, 2), kPxRegionTooSmall);
-  EXPECT_EQ(std::count(dst.begin(), dst.end(), kSentinel), static_cast<long>(dst.size()));
+  const auto written = [&] { return static_cast<long>(dst.size()) - std::count(dst.begin(), dst.end(), kSentinel); };
+  // 8 * 0.18 = 1.44: below 1.5, no output column; 4 * 0.1 = 0.4: below half a row.
+  EXPECT_EQ(run(PxSize{8, 4}, 0.18, 1), kPxRegionTooSmall);
+  EXPECT_EQ(run(PxSize{8, 4}, 1, 0.1), kPxRegionTooSmall);
+  EXPECT_EQ(written(), 0);
   // 8 * 0.2 = 1.6 is widened to two columns; 4 * 0.15 = 0.6 to one row.
-  EXPECT_EQ(run(size, roi, PxSize{8, 4}, 0.2, 0.15, 2), kPxOk);
-  EXPECT_EQ(std::count(dst.begin(), dst.end(), kSentinel), static_cast<long>(dst.size()) - 4);
+  EXPECT_EQ(run(PxSize{8, 4}, 0.2, 0.15), kPxOk);
+  EXPECT_EQ(written(), 4);
   // The output stops at the destination size.
-  std::fill(dst.begin(), dst.end(), kSentinel);
-  EXPECT_EQ(run(size, roi, PxSize{10, 3}, 3, 3, 2), kPxOk);
-  EXPECT_EQ(std::count(dst.begin(), dst.end(), kSentinel), static_cast<long>(dst.size()) - 3 * 20);
+  EXPECT_EQ(run(PxSize{10, 3}, 3, 3), kPxOk);
+  EXPECT_EQ(written(), 3 * 20);
 }
 
 // Every level the processor runs gives the reference rendering; the source

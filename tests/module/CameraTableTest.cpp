@@ -4,16 +4,39 @@
 #include <dshow.h>
 
 #include <memory>
+#include <set>
 #include <string>
 
 #include "module/CameraTable.h"
 #include "module/ClassObjects.h"
-#include "support/LogCapture.h"
 #include "support/WinTestSupport.h"
 
 namespace {
 
-using telvor::test::LogCapture;
+// What the last creation function passed on to the filter or page factory.
+struct FactoryCall {
+  bool filter;  // false: property page
+  LPUNKNOWN outer;
+  GUID mediaKind;
+  int cameraIndex;
+  const FilterEntry* entry;
+  HRESULT* hr;
+} g_last;
+
+}  // namespace
+
+// Stand-ins for the real factories, so the test sees exactly what each creation function passes on.
+CUnknown* NewCameraFilter(LPUNKNOWN outer, const GUID& kind, UINT camera, const FilterEntry* entry, HRESULT* hr) {
+  g_last = {true, outer, kind, static_cast<int>(camera), entry, hr};
+  return nullptr;
+}
+
+CUnknown* NewPropertyPage(LPUNKNOWN outer, int camera, HRESULT* hr) {
+  g_last = {false, outer, GUID_NULL, camera, nullptr, hr};
+  return nullptr;
+}
+
+namespace {
 
 constexpr MediaKind kVideo = MediaKind::kVideo;
 constexpr MediaKind kAudio = MediaKind::kAudio;
@@ -42,29 +65,21 @@ std::string FullCameras(int first, int last) {
   return lines;
 }
 
+// Per camera: video filter, audio filter, page; the page carries the
+// camera's video name and no setup record.
 TEST_F(CameraTableBuild, ThreeFullCamerasGiveNineTemplatesInOrder) {
   ASSERT_EQ(Build("FILTERS=3\r\n" + FullCameras(1, 3)), 9);
   ASSERT_EQ(tables_->setupCount, 6);
-  for (int index = 0; index < 3; ++index) {
-    const std::wstring number = std::to_wstring(index + 1);
-    const struct {
-      std::wstring name;
-      GUID clsid;
-      LPFNNewCOMObject create;
-      const void* setup;
-    } expected[] = {
-        {L"Video " + number, VideoFilterId(index), CameraFilterCreator(index, kVideo), &tables_->setups[index * 2]},
-        {L"Audio " + number, AudioFilterId(index), CameraFilterCreator(index, kAudio), &tables_->setups[index * 2 + 1]},
-        // The page carries the camera's video name and no setup record.
-        {L"Video " + number, PropertyPageId(index), PropertyPageCreator(index), nullptr},
-    };
-    for (int k = 0; k < 3; ++k) {
-      const CFactoryTemplate& t = templates_[index * 3 + k];
-      SCOPED_TRACE(index * 3 + k);
-      EXPECT_EQ(std::wstring(t.m_Name), expected[k].name);
-      EXPECT_TRUE(IsEqualGUID(*t.m_ClsID, expected[k].clsid));
-      EXPECT_TRUE(t.m_lpfnNew == expected[k].create && t.m_pSetup == expected[k].setup && !t.m_lpfnInit);
-    }
+  for (int t = 0; t < 9; ++t) {
+    SCOPED_TRACE(t);
+    const int index = t / 3, kind = t % 3;
+    const CFactoryTemplate& got = templates_[t];
+    EXPECT_EQ(std::wstring(got.m_Name), (kind == 1 ? L"Audio " : L"Video ") + std::to_wstring(index + 1));
+    const GUID id = kind == 0 ? VideoFilterId(index) : kind == 1 ? AudioFilterId(index) : PropertyPageId(index);
+    EXPECT_TRUE(IsEqualGUID(*got.m_ClsID, id));
+    EXPECT_EQ(got.m_lpfnNew, kind == 2 ? PropertyPageCreator(index) : CameraFilterCreator(index, MediaKind(kind)));
+    EXPECT_EQ(got.m_pSetup, kind == 2 ? nullptr : &tables_->setups[index * 2 + kind]);
+    EXPECT_FALSE(got.m_lpfnInit);
   }
 }
 
@@ -78,14 +93,8 @@ TEST_F(CameraTableBuild, FilterCountIsCappedAtSixtyFourAndNothingBelowOne) {
                {"FILTERS=many\r\n", 0},  {"FILTERS=2.5\r\n", 6}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
-    LogCapture capture;
     EXPECT_EQ(Build(c.line + cameras), c.templates);
     EXPECT_EQ(tables_->setupCount, c.templates * 2 / 3);
-    EXPECT_EQ(capture.Count(L"REGISTER VIDEO FILTER 64 : Video 64"), c.templates == 192 ? 1u : 0u);
-    EXPECT_EQ(capture.Count(L"FILTER 65"), 0u);
-    if (c.templates == 0) {
-      EXPECT_TRUE(capture.Lines().empty());
-    }
     EXPECT_EQ(Entry(0, kVideo).name[0] == L'\0', c.templates == 0);
   }
 }
@@ -108,8 +117,10 @@ TEST_F(CameraTableBuild, CamerasOfOneKindKeepTheirOwnEntriesAndIdentifiers) {
   EXPECT_EQ(Entry(2, kAudio).index, 2);
 }
 
+// Camera 1's overlong name and pin name are cut to the field.
 TEST_F(CameraTableBuild, VideoSettingsAndTheirDefaults) {
-  ASSERT_EQ(Build("FILTERS=5\r\nFILTER.VIDEO.NAME.01=A\r\n"
+  ASSERT_EQ(Build("FILTERS=5\r\nFILTER.VIDEO.NAME.01=" + std::string(3000, 'n') + "\r\nFILTER.VIDEO.PINNAME.01=" +
+                  std::string(3000, 'p') + "\r\n"
                   "FILTER.VIDEO.NAME.02=B\r\nFILTER.COLORSPACE.02=RGB24\r\nFILTER.FPS.02=25\r\n"
                   "FILTER.DEFAULT.OUTPUT.W.02=1280\r\nFILTER.DEFAULT.OUTPUT.H.02=720\r\nFILTER.SCALE.STYLE.02=2\r\n"
                   "FILTER.VIDEO.NAME.03=C\r\nFILTER.COLORSPACE.03=yuy2\r\nFILTER.FPS.03=29.97 fps\r\n"
@@ -130,31 +141,39 @@ TEST_F(CameraTableBuild, VideoSettingsAndTheirDefaults) {
     EXPECT_DOUBLE_EQ(e.fps, expected[index].fps);
     EXPECT_EQ(e.defaultWidth * 10000 + e.defaultHeight, expected[index].width * 10000 + expected[index].height);
     EXPECT_EQ(e.scaleStyle, expected[index].style);
-    EXPECT_STREQ(e.videoPinName, L"Output");
+    EXPECT_EQ(std::wstring(e.videoPinName), index ? L"Output" : std::wstring(kFilterNameChars - 1, L'p'));
   }
-}
-
-TEST_F(CameraTableBuild, LogsEachFilterItsColourSpaceAndTheCameraNumber) {
-  LogCapture capture;
-  ASSERT_EQ(Build("FILTERS=10\r\nFILTER.VIDEO.NAME.10=Ten\r\nFILTER.COLORSPACE.10=yuy2\r\nFILTER.AUDIO.NAME.10=Ten Mic\r\n"),
-            3);
-  std::vector<std::wstring> lines;
-  for (const auto& line : capture.Lines()) {
-    EXPECT_EQ(line.sink, LogCapture::Sink::kInfo);
-    lines.push_back(LogCapture::Strip(line.text));
-  }
-  EXPECT_EQ(lines, (std::vector<std::wstring>{L"[TELVOR] REGISTER VIDEO FILTER 10 : Ten", L"[TELVOR] COLORSPACE 10 : YV12",
-                                              L"[TELVOR] Using virtual camera 10",
-                                              L"[TELVOR] REGISTER AUDIO FILTER 10 : Ten Mic",
-                                              L"[TELVOR] Using virtual camera 10"}));
-}
-
-TEST_F(CameraTableBuild, OverlongNamesAreCutToTheField) {
-  ASSERT_EQ(Build("FILTER.VIDEO.NAME.01=" + std::string(3000, 'n') + "\r\nFILTER.VIDEO.PINNAME.01=" +
-                  std::string(3000, 'p') + "\r\n"),
-            2);
   EXPECT_EQ(std::wstring(Entry(0, kVideo).name), std::wstring(kFilterNameChars - 1, L'n'));
-  EXPECT_EQ(std::wstring(Entry(0, kVideo).videoPinName), std::wstring(kFilterNameChars - 1, L'p'));
+}
+
+// The creation functions are generated per camera and kind; each must pass on its own.
+TEST(CreationFunctions, EachMemberPassesItsOwnCameraAndKindAndNoneExistsOutsideTheRange) {
+  std::set<LPFNNewCOMObject> distinct;
+  LPUNKNOWN outer = reinterpret_cast<LPUNKNOWN>(0x1234);
+  HRESULT hr = S_OK;
+  for (int index = 0; index < kMaxCameras; ++index) {
+    SCOPED_TRACE(index);
+    for (MediaKind kind : {MediaKind::kVideo, MediaKind::kAudio}) {
+      LPFNNewCOMObject create = CameraFilterCreator(index, kind);
+      ASSERT_NE(create, nullptr);
+      distinct.insert(create);
+      EXPECT_EQ(create(outer, &hr), nullptr);
+      EXPECT_TRUE(g_last.filter && g_last.outer == outer && g_last.hr == &hr && g_last.cameraIndex == index);
+      EXPECT_TRUE(IsEqualGUID(g_last.mediaKind, kind == MediaKind::kVideo ? MEDIATYPE_Video : MEDIATYPE_Audio));
+      EXPECT_EQ(g_last.entry, &GetFilterEntry(index, kind));
+    }
+    LPFNNewCOMObject page = PropertyPageCreator(index);
+    ASSERT_NE(page, nullptr);
+    distinct.insert(page);
+    page(outer, &hr);
+    EXPECT_TRUE(!g_last.filter && g_last.cameraIndex == index);
+  }
+  EXPECT_EQ(distinct.size(), 192u);
+  EXPECT_EQ(hr, S_OK);  // the creation functions themselves leave the result alone
+  EXPECT_TRUE(!CameraFilterCreator(-1, MediaKind::kVideo) && !CameraFilterCreator(64, MediaKind::kAudio));
+  EXPECT_EQ(PropertyPageCreator(64), nullptr);
+  EXPECT_STREQ(GetFilterEntry(64, MediaKind::kVideo).name, L"");
+  EXPECT_STREQ(GetFilterEntry(-1, MediaKind::kAudio).name, L"");
 }
 
 }  // namespace

@@ -10,34 +10,24 @@
 #include <cstring>
 #include <string>
 
-namespace {
-
-using GetClassObjectFn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
-
-bool CreateAndKeep(HMODULE module, const char* clsidText) {
-  CLSID clsid;
-  const std::wstring text(clsidText, clsidText + std::strlen(clsidText));
-  auto get = reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
-  IClassFactory* factory = nullptr;
-  IUnknown* filter = nullptr;
-  if (!get || FAILED(CLSIDFromString(text.c_str(), &clsid)) ||
-      FAILED(get(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)))) {
-    return false;
-  }
-  const HRESULT hr = factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&filter));
-  factory->Release();
-  return SUCCEEDED(hr);
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   HMODULE module = LoadLibraryA(argv[1]);
   if (!module) return 3;
   if (argc >= 4) {
-    if (!CreateAndKeep(module, argv[2])) return 4;
+    using GetClassObjectFn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+    auto get = reinterpret_cast<GetClassObjectFn>(reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
+    const std::wstring text(argv[2], argv[2] + std::strlen(argv[2]));
+    CLSID clsid;
+    IClassFactory* factory = nullptr;
+    IUnknown* leaked = nullptr;
+    if (!get || FAILED(CLSIDFromString(text.c_str(), &clsid)) ||
+        FAILED(get(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory))))
+      return 4;
+    const HRESULT hr = factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&leaked));
+    factory->Release();
+    if (FAILED(hr)) return 4;
     if (std::strcmp(argv[3], "exit") == 0) return 0;
   }
   FreeLibrary(module);

@@ -11,8 +11,6 @@ LoadedModuleCopy::LoadedModuleCopy(const std::wstring& fileName, const std::stri
   if (!ini.empty()) WriteTextFile(modulePath_.substr(0, modulePath_.rfind(L'\\')) + L"\\TELVOR.INI", "[CONFIG]\r\n" + ini);
 }
 
-LoadedModuleCopy::~LoadedModuleCopy() { Unload(); }
-
 void LoadedModuleCopy::SetLogTarget(const std::wstring& path) {
   // The module's C runtime keeps its own copy of the environment, so the
   // runtime's setter is needed besides the process's.

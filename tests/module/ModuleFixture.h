@@ -18,14 +18,13 @@ class LoadedModuleCopy {
   // `folder` of it; ini (if not empty) becomes TELVOR.INI beside it, the
   // settings file of both TELVOR.AX and TELVOR32.AX.
   LoadedModuleCopy(const std::wstring& fileName, const std::string& ini, const std::wstring& folder = L"");
-  ~LoadedModuleCopy();
+  ~LoadedModuleCopy() { Unload(); }
   LoadedModuleCopy(const LoadedModuleCopy&) = delete;
   LoadedModuleCopy& operator=(const LoadedModuleCopy&) = delete;
 
   // Routes the module's log to LogPath(), then loads it.
   bool Load();
   void Unload();
-  // The named export, or null.
   void* Export(const char* name) const {
     return module_ ? reinterpret_cast<void*>(GetProcAddress(module_, name)) : nullptr;
   }
@@ -34,8 +33,8 @@ class LoadedModuleCopy {
   const TempDir& Dir() const { return dir_; }
   const std::wstring& ModulePath() const { return modulePath_; }
   std::wstring LogPath() const { return dir_.File(L"telvor.log"); }
-  // The log file's lines, line feeds removed.
   std::vector<std::wstring> LogLines() const { return ReadLogLines(LogPath()); }
+  // A log file's lines, line feeds removed.
   static std::vector<std::wstring> ReadLogLines(const std::wstring& path);
   // Points TELVOR_LOG at path for this process and the processes it starts.
   static void SetLogTarget(const std::wstring& path);

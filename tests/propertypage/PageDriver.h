@@ -93,16 +93,6 @@ class PageDriver {
     SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(position), 0);
     SendMessageW(Dialog(), WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
   }
-  // The page's own answer to a message. A dialog's SendMessage result does
-  // not carry it, so the dialog procedure is asked directly.
-  INT_PTR Answer(UINT message, WPARAM wParam, LPARAM lParam) {
-    auto procedure = reinterpret_cast<DLGPROC>(GetWindowLongPtrW(Dialog(), DWLP_DLGPROC));
-    return procedure ? procedure(Dialog(), message, wParam, lParam) : -1;
-  }
-  INT_PTR Command(int id, UINT code) {
-    return Answer(WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(GetDlgItem(Dialog(), id)));
-  }
-
   const std::wstring& Title() const { return title_; }
   SIZE PageSize() const { return pageSize_; }
   FrameSite& Site() { return site_; }

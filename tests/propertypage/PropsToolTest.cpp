@@ -11,38 +11,27 @@
 namespace telvor::test {
 namespace {
 
-struct ToolRun {
-  int exitCode;
-  std::string output;
-};
-
-ToolRun RunProps(const std::wstring& arguments) {
-  TempDir dir;
-  const std::wstring log = dir.File(L"props.out");
-  const std::wstring program = BuildTreePath(L"tools/props/telvor-props.exe");
-  const int code = RunProcess(L"\"" + program + L"\" " + arguments, 30000, log);
-  return {code, ReadFileBytes(log)};
-}
-
-TEST(PropsTool, AnythingButOneCameraNumberFrom1To64GetsTheUsage) {
-  for (const wchar_t* arguments : {L"", L"0", L"65", L"-3", L"1x", L"camera", L"1 2"}) {
-    const ToolRun run = RunProps(arguments);
-    EXPECT_EQ(run.exitCode, 1) << std::string(arguments, arguments + wcslen(arguments));
-    EXPECT_NE(run.output.find("usage: telvor-props <camera number>"), std::string::npos) << run.output;
-  }
-}
-
-TEST(PropsTool, AnUnregisteredCameraIsNamedWithTheWayToRegisterIt) {
+TEST(PropsTool, BadArgumentsGetTheUsageAndAnUnregisteredCameraTheWayToRegisterIt) {
   // Camera numbers count from 1: this program's index is number index + 1,
   // and no test registers it.
-  const int number = kPropertyPageCameras + 1;
-  const ToolRun run = RunProps(std::to_wstring(number));
-  EXPECT_EQ(run.exitCode, 2);
-  EXPECT_NE(run.output.find("camera " + std::to_string(number) + " is not registered"), std::string::npos)
-      << run.output;
-  const std::wstring moduleFile = kModuleFileName;
-  EXPECT_NE(run.output.find("{992DFFB6-575E-47D4-A9CE-D763D7FF3B07}"), std::string::npos) << run.output;
-  EXPECT_NE(run.output.find("regsvr32 " + std::string(moduleFile.begin(), moduleFile.end())), std::string::npos) << run.output;
+  const std::wstring unregistered = std::to_wstring(kPropertyPageCameras + 1);
+  const std::string moduleFile(kModuleFileName, kModuleFileName + wcslen(kModuleFileName));
+  const struct {
+    std::wstring arguments;
+    int exitCode;
+    std::string said;
+  } runs[] = {{L"", 1, "usage: telvor-props <camera number>"}, {L"0", 1, "usage:"}, {L"65", 1, "usage:"},
+              {L"-3", 1, "usage:"}, {L"1x", 1, "usage:"}, {L"camera", 1, "usage:"}, {L"1 2", 1, "usage:"},
+              {unregistered, 2, "camera " + std::to_string(kPropertyPageCameras + 1) + " is not registered"},
+              {unregistered, 2, "regsvr32 " + moduleFile}};
+  TempDir dir;
+  const std::wstring program = BuildTreePath(L"tools/props/telvor-props.exe"), log = dir.File(L"props.out");
+  for (const auto& run : runs) {
+    SCOPED_TRACE(std::string(run.arguments.begin(), run.arguments.end()));
+    EXPECT_EQ(RunProcess(L"\"" + program + L"\" " + run.arguments, 30000, log), run.exitCode);
+    const std::string output = ReadFileBytes(log);
+    EXPECT_NE(output.find(run.said), std::string::npos) << output;
+  }
 }
 
 }  // namespace
