@@ -96,32 +96,50 @@ TEST_F(VideoPinConfig, FilterGivesItsPageAndPinControlAndLeakedFiltersAreRelease
   EXPECT_EQ(0, CBaseObject::ObjectsActive());
 }
 
-TEST_F(VideoPinConfig, StreamConfigBeforeAndAfterConnection) {
+// IAMStreamConfig through the pin's states: the offer, a current type, one
+// without a picture, the connection, a forced subtype. GetStreamCaps at odd
+// indexes gives the fixed type wherever the pin has one to give.
+TEST_F(VideoPinConfig, StreamConfigThroughThePinsStates) {
   Create(kVideoPinCameras + 8, 1281, 720);
-  int count = 0, size = 0;
-  ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
-  EXPECT_EQ(4, count);  // YV12, YUY2, RGB32, RGB24 at the default size
-  EXPECT_EQ(128, size);
-
-  AM_MEDIA_TYPE* type = nullptr;
-  VIDEO_STREAM_CONFIG_CAPS caps = {};
-  ASSERT_EQ(S_OK, config->GetStreamCaps(1, &type, reinterpret_cast<BYTE*>(&caps)));
-  EXPECT_EQ(MEDIASUBTYPE_YUY2, type->subtype);
-  DeleteMediaType(type);
-  EXPECT_EQ(FORMAT_VideoInfo, caps.guid);
-  EXPECT_TRUE(caps.MaxOutputSize.cx == 1282 && caps.MinOutputSize.cy == 720) << "the padded width";
-  EXPECT_EQ(333333, caps.MinFrameInterval);
-
-  // SetFormat: only our subtypes; null clears back to the offer.
+  struct Row {
+    int index;
+    HRESULT result;
+    const GUID* subtype = nullptr;
+    LONG capsWidth = 0;  // 0: the type's width
+  };
+  auto check = [&](const char* state, int count, std::initializer_list<Row> rows) {
+    SCOPED_TRACE(state);
+    int n = 0, size = 0;
+    ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&n, &size));
+    EXPECT_TRUE(n == count && size == 128) << n;
+    for (const Row& row : rows) {
+      SCOPED_TRACE(row.index);
+      AM_MEDIA_TYPE* type = nullptr;
+      VIDEO_STREAM_CONFIG_CAPS caps = {};
+      EXPECT_EQ(row.result, config->GetStreamCaps(row.index, &type, reinterpret_cast<BYTE*>(&caps)));
+      if (row.result != S_OK || !type) continue;
+      const OutputFormat format = Describe(type);
+      EXPECT_TRUE(*row.subtype == format.subtype && caps.guid == FORMAT_VideoInfo && caps.MinFrameInterval == 333333);
+      EXPECT_TRUE(caps.MaxOutputSize.cx == (row.capsWidth ? row.capsWidth : LONG(format.width)) &&
+                  caps.MinOutputSize.cy == LONG(format.height));
+    }
+  };
+  auto current = [&] {
+    AM_MEDIA_TYPE* type = nullptr;
+    EXPECT_EQ(S_OK, config->GetFormat(&type));
+    return type ? Describe(type).subtype : GUID_NULL;
+  };
+  const GUID *yuy2 = &MEDIASUBTYPE_YUY2, *rgb24 = &MEDIASUBTYPE_RGB24;
+  // YV12, YUY2, RGB32, RGB24 at the default size, its width padded.
+  check("offer", 4, {{-1, S_FALSE}, {INT_MIN, S_FALSE}, {1, S_OK, yuy2, 1282}, {3, S_OK, rgb24, 1282}, {4, S_FALSE}});
   CMediaType rgb565 = VideoType(MEDIASUBTYPE_RGB565, 640, 480, 30.0);
   EXPECT_EQ(E_INVALIDARG, config->SetFormat(&rgb565));
-  CMediaType rgb24 = VideoType(MEDIASUBTYPE_RGB24, 640, 480, 30.0);
-  ASSERT_EQ(S_OK, config->SetFormat(&rgb24));
-  ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
-  EXPECT_EQ(1, count);
-  ASSERT_EQ(S_OK, config->GetFormat(&type));
-  EXPECT_EQ(MEDIASUBTYPE_RGB24, Describe(type).subtype);
-  // A current type without a picture gives nothing to force a subtype on.
+  CMediaType type = VideoType(MEDIASUBTYPE_RGB24, 640, 480, 30.0);
+  ASSERT_EQ(S_OK, config->SetFormat(&type));
+  check("current", 1, {{-1, S_OK, rgb24}, {INT_MIN, S_OK, rgb24}, {9, S_OK, rgb24}});
+  EXPECT_EQ(MEDIASUBTYPE_RGB24, current());
+  // A current type without a picture gives nothing to force a subtype on;
+  // null clears back to the offer.
   CMediaType bare;
   bare.SetType(&MEDIATYPE_Video);
   bare.SetSubtype(&MEDIASUBTYPE_YUY2);
@@ -129,21 +147,17 @@ TEST_F(VideoPinConfig, StreamConfigBeforeAndAfterConnection) {
   ASSERT_EQ(S_OK, config->SetFormat(&bare));
   EXPECT_EQ(E_ACCESSDENIED, control->SetSubType(MEDIASUBTYPE_RGB32));
   ASSERT_EQ(S_OK, config->SetFormat(nullptr));
-  ASSERT_EQ(S_OK, config->GetFormat(&type));
-  EXPECT_EQ(MEDIASUBTYPE_YV12, Describe(type).subtype);
+  EXPECT_EQ(MEDIASUBTYPE_YV12, current());
 
   // A type without a frame duration connects at the camera's rate.
-  CMediaType yuy2 = VideoType(MEDIASUBTYPE_YUY2, 1280, 720, 0.0);
-  ConnectWith(yuy2);
+  ConnectWith(VideoType(MEDIASUBTYPE_YUY2, 1280, 720, 0.0));
   EXPECT_EQ(333333, camera.pin->CurrentOutputFormat().frameDuration);
-  ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
-  EXPECT_EQ(1, count);
+  check("connected", 1, {});
   GUID subtype;
   UINT width = 0, height = 0;
   ASSERT_EQ(S_OK, control->GetSubType(&subtype));
-  EXPECT_EQ(MEDIASUBTYPE_YUY2, subtype);
   ASSERT_EQ(S_OK, control->GetOutputSize(&width, &height));
-  EXPECT_TRUE(width == 1280 && height == 720);
+  EXPECT_TRUE(subtype == MEDIASUBTYPE_YUY2 && width == 1280 && height == 720);
   CMediaType proposed;
   ASSERT_EQ(S_OK, camera.pin->GetMediaType(0, &proposed));
   EXPECT_TRUE(IsSameVideoFormat(proposed, camera.pin->CurrentMediaType()));
@@ -151,6 +165,10 @@ TEST_F(VideoPinConfig, StreamConfigBeforeAndAfterConnection) {
   EXPECT_EQ(VFW_S_NO_MORE_ITEMS, camera.pin->GetMediaType(5, &proposed));
   camera.pin->Disconnect();
   sink->InputPin()->Disconnect();
+
+  ASSERT_EQ(S_OK, control->SetSubType(MEDIASUBTYPE_YUY2));
+  ASSERT_EQ(S_OK, config->SetFormat(nullptr));
+  check("forced", 1, {{-1, S_OK, yuy2}, {INT_MIN, S_OK, yuy2}, {0, S_OK, yuy2}, {1, S_FALSE}});
 }
 
 TEST_F(VideoPinConfig, ControlInterfaceForcesTheOnlyCapability) {
@@ -214,37 +232,6 @@ TEST_F(VideoPinConfig, ControlReadsRegistryNumbers) {
   ASSERT_EQ(S_OK, control->GetDeinterlacing(&read));
   EXPECT_EQ(1u, read);  // its default, with no value
   RegDeleteKeyValueW(HKEY_CURRENT_USER, key.c_str(), names[0]);
-}
-
-// IAMStreamConfig::GetStreamCaps at odd indexes, in each state of the pin:
-// a fixed type is the answer wherever the pin has one to give.
-TEST_F(VideoPinConfig, CapsAtNegativeIndexesFollowTheFixedType) {
-  Create(kMoreVideoPinCameras + 1);
-  struct Row {
-    int index;
-    HRESULT result;
-    const GUID* subtype;
-  };
-  auto check = [&](const char* state, std::initializer_list<Row> rows) {
-    for (const Row& row : rows) {
-      AM_MEDIA_TYPE* type = nullptr;
-      VIDEO_STREAM_CONFIG_CAPS caps = {};
-      SCOPED_TRACE(std::string(state) + " " + std::to_string(row.index));
-      EXPECT_EQ(row.result, config->GetStreamCaps(row.index, &type, reinterpret_cast<BYTE*>(&caps)));
-      if (row.result != S_OK || !type) continue;
-      EXPECT_TRUE(*row.subtype == type->subtype && LONG(DescribeVideoType(*type).width) == caps.MaxOutputSize.cx);
-      DeleteMediaType(type);
-    }
-  };
-  check("offer", {{-1, S_FALSE, nullptr}, {INT_MIN, S_FALSE, nullptr}, {3, S_OK, &MEDIASUBTYPE_RGB24}});
-  CMediaType rgb24 = VideoType(MEDIASUBTYPE_RGB24, 640, 480, 30.0);
-  ASSERT_EQ(S_OK, config->SetFormat(&rgb24));
-  const GUID* rgb = &MEDIASUBTYPE_RGB24;
-  check("current", {{-1, S_OK, rgb}, {INT_MIN, S_OK, rgb}, {9, S_OK, rgb}});
-  ASSERT_EQ(S_OK, control->SetSubType(MEDIASUBTYPE_YUY2));
-  ASSERT_EQ(S_OK, config->SetFormat(nullptr));
-  check("forced", {{-1, S_OK, &MEDIASUBTYPE_YUY2}, {INT_MIN, S_OK, &MEDIASUBTYPE_YUY2}, {0, S_OK, &MEDIASUBTYPE_YUY2},
-                   {1, S_FALSE, nullptr}});
 }
 
 // Downstream may attach a new type to a sample: the pin takes it on and
