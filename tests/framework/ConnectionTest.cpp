@@ -14,63 +14,49 @@ namespace {
 
 class ConnectionTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
-    ASSERT_EQ(0, CBaseObject::ObjectsActive());
-  }
+  void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))); }
   void TearDown() override {
     EXPECT_EQ(0, CBaseObject::ObjectsActive()) << "framework objects outlived the test";
     CoUninitialize();
   }
-  static IPin* Out(TestSource* source) { return source->stream; }
 };
 
-TEST_F(ConnectionTest, ConnectsToPinWithoutAllocatorThroughMemoryAllocator) {
-  ComPtr<TestSource> source = TestSource::Create();
-  ComPtr<TestSink> sink = TestSink::Create();  // offers no allocator, like FFmpeg
-  ASSERT_EQ(S_OK, Out(source.Get())->Connect(sink->InputPin(), nullptr));
+// Without an allocator downstream (as FFmpeg) the memory allocator, sized by
+// the source; with one, downstream's and its requirements.
+TEST_F(ConnectionTest, AllocatorIsDownstreamsOrElseTheMemoryAllocator) {
+  for (const bool offered : {false, true}) {
+    SCOPED_TRACE(offered);
+    TestSinkOptions options;
+    options.offerAllocator = offered;
+    options.bufferSize = offered ? kFrameBytes * 2 : 0;
+    options.bufferCount = 3;
+    ComPtr<TestSource> source = TestSource::Create();
+    ComPtr<TestSink> sink = TestSink::Create(options);
+    IPin* out = source->stream;
+    ASSERT_EQ(S_OK, out->Connect(sink->InputPin(), nullptr));
+    ComPtr<IMemInputPin> input;
+    ASSERT_EQ(S_OK, sink->InputPin()->QueryInterface(IID_IMemInputPin, input.PutVoid()));
+    ComPtr<IMemAllocator> allocator = sink->NotifiedAllocator(), downstreams;
+    ASSERT_TRUE(allocator);
+    EXPECT_EQ(offered ? S_OK : VFW_E_NO_ALLOCATOR, input->GetAllocator(downstreams.Put()));
+    EXPECT_EQ(downstreams.Get(), offered ? allocator.Get() : nullptr);
+    ALLOCATOR_PROPERTIES props = {};
+    ASSERT_EQ(S_OK, allocator->GetProperties(&props));
+    EXPECT_EQ(offered ? 3 : 2, props.cBuffers);
+    EXPECT_EQ(offered ? kFrameBytes * 2 : kFrameBytes, props.cbBuffer);
 
-  ComPtr<IMemAllocator> allocator = sink->NotifiedAllocator();
-  ASSERT_TRUE(allocator);
-  ALLOCATOR_PROPERTIES props = {};
-  ASSERT_EQ(S_OK, allocator->GetProperties(&props));
-  EXPECT_GE(props.cbBuffer, kFrameBytes);
-  EXPECT_EQ(2, props.cBuffers);
-
-  AM_MEDIA_TYPE type;
-  ASSERT_EQ(S_OK, Out(source.Get())->ConnectionMediaType(&type));
-  EXPECT_TRUE(FrameType() == type);
-  FreeMediaType(type);
-  ComPtr<IPin> peer;
-  ASSERT_EQ(S_OK, sink->InputPin()->ConnectedTo(peer.Put()));
-  EXPECT_EQ(Out(source.Get()), peer.Get());
-
-  EXPECT_EQ(S_OK, Out(source.Get())->Disconnect());
-  EXPECT_EQ(S_FALSE, Out(source.Get())->Disconnect());
-  EXPECT_EQ(VFW_E_NOT_CONNECTED, Out(source.Get())->ConnectionMediaType(&type));
-  EXPECT_EQ(S_OK, sink->InputPin()->Disconnect());
-}
-
-TEST_F(ConnectionTest, PrefersDownstreamAllocatorAndItsRequirements) {
-  TestSinkOptions options;
-  options.offerAllocator = true;
-  options.bufferSize = kFrameBytes * 2;
-  options.bufferCount = 3;
-  ComPtr<TestSource> source = TestSource::Create();
-  ComPtr<TestSink> sink = TestSink::Create(options);
-  ASSERT_EQ(S_OK, Out(source.Get())->Connect(sink->InputPin(), nullptr));
-
-  ComPtr<IMemInputPin> input;
-  ASSERT_EQ(S_OK, sink->InputPin()->QueryInterface(IID_IMemInputPin, input.PutVoid()));
-  ComPtr<IMemAllocator> offered;
-  ASSERT_EQ(S_OK, input->GetAllocator(offered.Put()));
-  EXPECT_EQ(offered.Get(), sink->NotifiedAllocator().Get());
-  ALLOCATOR_PROPERTIES props = {};
-  ASSERT_EQ(S_OK, offered->GetProperties(&props));
-  EXPECT_EQ(3, props.cBuffers);
-  EXPECT_EQ(kFrameBytes * 2, props.cbBuffer);
-  Out(source.Get())->Disconnect();
-  sink->InputPin()->Disconnect();
+    AM_MEDIA_TYPE type;
+    ASSERT_EQ(S_OK, out->ConnectionMediaType(&type));
+    EXPECT_TRUE(FrameType() == type);
+    FreeMediaType(type);
+    ComPtr<IPin> peer;
+    ASSERT_EQ(S_OK, sink->InputPin()->ConnectedTo(peer.Put()));
+    EXPECT_EQ(out, peer.Get());
+    EXPECT_EQ(S_OK, out->Disconnect());
+    EXPECT_EQ(S_FALSE, out->Disconnect());
+    EXPECT_EQ(VFW_E_NOT_CONNECTED, out->ConnectionMediaType(&type));
+    EXPECT_EQ(S_OK, sink->InputPin()->Disconnect());
+  }
 }
 
 // The input pin base as a source sees it: exact codes, and a refused sample
@@ -80,7 +66,7 @@ TEST_F(ConnectionTest, InputPinReceivesWithExactCodes) {
   options.receiveResult = S_FALSE;
   ComPtr<TestSource> source = TestSource::Create();
   ComPtr<TestSink> sink = TestSink::Create(options);
-  ASSERT_EQ(S_OK, Out(source.Get())->Connect(sink->InputPin(), nullptr));
+  ASSERT_EQ(S_OK, source->stream->Connect(sink->InputPin(), nullptr));
   ComPtr<IMemInputPin> input;
   ASSERT_EQ(S_OK, sink->InputPin()->QueryInterface(IID_IMemInputPin, input.PutVoid()));
   ComPtr<IMemAllocator> allocator = sink->NotifiedAllocator();
@@ -101,13 +87,13 @@ TEST_F(ConnectionTest, InputPinReceivesWithExactCodes) {
   first.Reset();
   second.Reset();
   allocator->Decommit();
-  Out(source.Get())->Disconnect();
+  source->stream->Disconnect();
   sink->InputPin()->Disconnect();
 }
 
 TEST_F(ConnectionTest, ConnectionFailuresReportExactCodes) {
   ComPtr<TestSource> source = TestSource::Create();
-  IPin* out = Out(source.Get());
+  IPin* out = source->stream;
 
   // Downstream accepts nothing we offer: every type refused.
   TestSinkOptions picky;
@@ -128,9 +114,9 @@ TEST_F(ConnectionTest, ConnectionFailuresReportExactCodes) {
 
   // Two output pins cannot connect; the specific reason beats "no types".
   ComPtr<TestSource> other = TestSource::Create();
-  EXPECT_EQ(VFW_E_INVALID_DIRECTION, out->Connect(Out(other.Get()), nullptr));
+  EXPECT_EQ(VFW_E_INVALID_DIRECTION, out->Connect(other->stream, nullptr));
   CMediaType ours = FrameType();
-  EXPECT_EQ(VFW_E_INVALID_DIRECTION, out->Connect(Out(other.Get()), &ours));
+  EXPECT_EQ(VFW_E_INVALID_DIRECTION, out->Connect(other->stream, &ours));
 
   ASSERT_EQ(S_OK, out->Connect(sink->InputPin(), nullptr));
   EXPECT_EQ(VFW_E_ALREADY_CONNECTED, out->Connect(sink->InputPin(), nullptr));
@@ -150,14 +136,14 @@ TEST_F(ConnectionTest, PinInfoCutsLongNamesAndReportsOwner) {
   const std::wstring longName(200, L'p');
   ComPtr<TestSource> source = TestSource::Create(longName.c_str());
   PIN_INFO info;
-  ASSERT_EQ(S_OK, Out(source.Get())->QueryPinInfo(&info));
+  ASSERT_EQ(S_OK, source->stream->QueryPinInfo(&info));
   EXPECT_EQ(std::wstring(MAX_PIN_NAME - 1, L'p'), info.achName);
   EXPECT_EQ(PINDIR_OUTPUT, info.dir);
   EXPECT_EQ(static_cast<IBaseFilter*>(source.Get()), info.pFilter);
   info.pFilter->Release();
 
   LPWSTR id = nullptr;
-  ASSERT_EQ(S_OK, Out(source.Get())->QueryId(&id));
+  ASSERT_EQ(S_OK, source->stream->QueryId(&id));
   EXPECT_EQ(longName, id);
   CoTaskMemFree(id);
   ComPtr<IPin> found;
@@ -168,7 +154,7 @@ TEST_F(ConnectionTest, PinInfoCutsLongNamesAndReportsOwner) {
 TEST_F(ConnectionTest, MediaTypeEnumeratorDetectsChangedList) {
   ComPtr<TestSource> source = TestSource::Create();
   ComPtr<IEnumMediaTypes> types;
-  ASSERT_EQ(S_OK, Out(source.Get())->EnumMediaTypes(types.Put()));
+  ASSERT_EQ(S_OK, source->stream->EnumMediaTypes(types.Put()));
 
   AM_MEDIA_TYPE* got[2] = {};
   EXPECT_EQ(E_INVALIDARG, types->Next(2, got, nullptr));
@@ -240,6 +226,35 @@ TEST_F(ConnectionTest, FilterAndPinAnswerTheirInterfacesAndRefuseOthers) {
   EXPECT_EQ(S_OK, source->GetState(0, &state));
   EXPECT_EQ(State_Stopped, state);
   EXPECT_EQ(E_POINTER, source->GetState(0, nullptr));
+}
+
+// Owning media types: a copy has a block of its own, a type with a length
+// but no block (as a careless peer sends) becomes a valid one without a
+// block, and a partial type matches on the identifiers it names.
+TEST(CMediaType, CopiesOwnTheirBlockAndPartialTypesMatchWhatTheyName) {
+  CMediaType original = FrameType();
+  CMediaType copy = original;
+  ASSERT_NE(original.Format(), copy.Format());
+  EXPECT_TRUE(copy == original);
+  reinterpret_cast<VIDEOINFOHEADER*>(copy.Format())->bmiHeader.biWidth = 99;
+  EXPECT_FALSE(copy == original) << "the format block is part of the comparison";
+  CMediaType moved = std::move(copy);
+  EXPECT_TRUE(copy.Format() == nullptr && copy.FormatLength() == 0u);
+  EXPECT_EQ(sizeof(VIDEOINFOHEADER), moved.FormatLength());
+  AM_MEDIA_TYPE broken = original;
+  broken.pbFormat = nullptr;
+  CMediaType fromBroken(broken);
+  EXPECT_TRUE(fromBroken.Format() == nullptr && fromBroken.FormatLength() == 0u && fromBroken.IsValid());
+
+  AM_MEDIA_TYPE partial = {};
+  EXPECT_TRUE(original.MatchesPartial(partial));
+  partial.majortype = MEDIATYPE_Video;
+  partial.subtype = MEDIASUBTYPE_YUY2;
+  EXPECT_FALSE(original.MatchesPartial(partial));
+  partial.subtype = MEDIASUBTYPE_RGB32;
+  EXPECT_TRUE(original.MatchesPartial(partial));
+  EXPECT_FALSE(CMediaType::IsFullySpecified(partial));
+  EXPECT_TRUE(CMediaType::IsFullySpecified(original));
 }
 
 }  // namespace

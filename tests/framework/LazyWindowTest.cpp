@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -88,44 +89,34 @@ TEST(LazyWindow, ClassIsRegisteredOnceAndRemovedWithItsAtomByTheLastTeardown) {
   EXPECT_TRUE(ClassExists(LazyWindow::ClassName()));
 }
 
-TEST(LazyWindow, WindowHandsItsMessagesToTheRecordAndFreesItAtNcDestroy) {
-  Initialized initialized;
-  std::vector<Seen> seen;
-  auto record = std::make_unique<LazyWindowRecord>(LazyWindowRecord{&Recorder, &seen});
-  g_watched = record.get();
-  g_watchedFreed = false;
-  HWND window = LazyWindow::Create(std::move(record));
-  ASSERT_NE(window, nullptr);
-  ASSERT_FALSE(seen.empty());
-  EXPECT_EQ(seen.front().message, static_cast<UINT>(WM_NCCREATE));
-  EXPECT_FALSE(IsWindowVisible(window));
-
-  EXPECT_EQ(SendMessageW(window, WM_APP + 1, 7, 9), 42);
-  EXPECT_TRUE(seen.back().message == WM_APP + 1 && seen.back().wParam == 7u && seen.back().lParam == 9);
-
-  EXPECT_FALSE(g_watchedFreed);
-  ASSERT_TRUE(DestroyWindow(window));
-  EXPECT_EQ(seen.back().message, static_cast<UINT>(WM_NCDESTROY));
-  EXPECT_TRUE(g_watchedFreed);
-  g_watched = nullptr;
-}
-
-TEST(LazyWindow, RecordsOfWindowsNeverCreatedAreFreed) {
-  // Class not registered: the window procedure never runs.
-  auto orphan = std::make_unique<LazyWindowRecord>(LazyWindowRecord{&RefuseCreation, nullptr});
-  g_watched = orphan.get();
-  g_watchedFreed = false;
-  EXPECT_EQ(LazyWindow::Create(std::move(orphan)), nullptr);
-  EXPECT_TRUE(g_watchedFreed);
-
-  // The handler itself refuses creation.
-  Initialized initialized;
-  auto refused = std::make_unique<LazyWindowRecord>(LazyWindowRecord{&RefuseCreation, nullptr});
-  g_watched = refused.get();
-  g_watchedFreed = false;
-  EXPECT_EQ(LazyWindow::Create(std::move(refused)), nullptr);
-  EXPECT_TRUE(g_watchedFreed);
-  g_watched = nullptr;
+// A window hands its messages to its record and frees it at WM_NCDESTROY; a
+// record whose window is never made (no class, or creation refused) is freed
+// at once.
+TEST(LazyWindow, RecordsGoWithTheirWindowsOrAtOnce) {
+  for (const bool registered : {false, true}) {
+    for (const bool refused : {false, true}) {
+      SCOPED_TRACE(testing::Message() << registered << refused);
+      std::optional<Initialized> initialized;
+      if (registered) initialized.emplace();
+      std::vector<Seen> seen;
+      auto record = std::make_unique<LazyWindowRecord>(LazyWindowRecord{refused ? &RefuseCreation : &Recorder, &seen});
+      g_watched = record.get();
+      g_watchedFreed = false;
+      HWND window = LazyWindow::Create(std::move(record));
+      EXPECT_EQ(window != nullptr, registered && !refused);
+      if (window) {
+        EXPECT_EQ(seen.front().message, static_cast<UINT>(WM_NCCREATE));
+        EXPECT_FALSE(IsWindowVisible(window));
+        EXPECT_EQ(SendMessageW(window, WM_APP + 1, 7, 9), 42);
+        EXPECT_TRUE(seen.back().message == WM_APP + 1 && seen.back().wParam == 7u && seen.back().lParam == 9);
+        EXPECT_FALSE(g_watchedFreed);
+        ASSERT_TRUE(DestroyWindow(window));
+        EXPECT_EQ(seen.back().message, static_cast<UINT>(WM_NCDESTROY));
+      }
+      EXPECT_TRUE(g_watchedFreed);
+      g_watched = nullptr;
+    }
+  }
 }
 
 }  // namespace
