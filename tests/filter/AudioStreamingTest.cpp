@@ -22,35 +22,32 @@ namespace {
 constexpr DWORD kWaitMs = 3000;
 
 // An audio producer writing the ring by hand, so it can lie about lengths.
-class AudioRing {
+// Holding its mutex across writes keeps the reader out, as a producer
+// writing a burst does.
+class AudioRing : public FakeRing {
  public:
   AudioRing(int camera, std::uint32_t capacity, std::uint32_t channels = 2, std::uint32_t bits = 16,
             std::uint32_t rate = 48000)
-      : ring_(kAudioNames, camera, RingBytes(kAudioSlotCount, capacity)), capacity_(capacity) {
-    if (!ring_.Ok()) return;
-    SlotHeader* format = ring_.Header(capacity, 0);
+      : FakeRing(kAudioNames, camera, RingBytes(kAudioSlotCount, capacity)), capacity_(capacity) {
+    if (!Ok()) return;
+    SlotHeader* format = Header(capacity, 0);
     format->audio_channels = channels;
     format->audio_bits_per_sample = bits;
     format->audio_samples_per_second = rate;
     format->audio_capacity = capacity;
   }
-  bool Ok() const { return ring_.Ok(); }
-  // Holding the mutex across writes keeps the reader out, as a producer writing a burst does.
-  void Lock() { ring_.Lock(); }
-  void Unlock() { ring_.Unlock(); }
   // One packet; its slot's length field says `claimed` bytes (its size unless given).
   void Write(const std::vector<std::uint8_t>& payload, std::uint32_t claimed = UINT32_MAX) {
-    ring_.Lock();
-    SlotHeader* slot = ring_.Header(capacity_, static_cast<std::uint32_t>(sequence_++ % kAudioSlotCount));
+    Lock();
+    SlotHeader* slot = Header(capacity_, static_cast<std::uint32_t>(sequence_++ % kAudioSlotCount));
     std::memcpy(slot + 1, payload.data(), std::min<size_t>(payload.size(), capacity_));
     slot->payload_length = claimed != UINT32_MAX ? claimed : static_cast<std::uint32_t>(payload.size());
     slot->audio_timestamp = sequence_ * 100000;
     slot->audio_sequence = sequence_;  // last: the reader looks at it first
-    ring_.Unlock();
+    Unlock();
   }
 
  private:
-  FakeRing ring_;
   std::uint32_t capacity_;
   std::uint64_t sequence_ = 0;
 };
@@ -114,33 +111,29 @@ class AudioStreamingTest : public SinkGraphTest {
   std::vector<ReceivedSample> samples;
 };
 
+// Paced by the clock, not as fast as the sink takes them, and stamped from
+// the frames delivered (256 a buffer) so that the 100-ns rounding never adds
+// up. Nor slower: with no producer there is no packet to wait for, and an
+// application's audio clock must not drift.
 TEST_F(AudioStreamingTest, WithoutProducerStreamsSilenceAtClockPace) {
   const ULONGLONG started = GetTickCount64();
   Start(kAudioPinCameras + 1, 3);
   Sleep(300);
   samples = sink->Samples();
-  const ULONGLONG elapsedMs = GetTickCount64() - started;
-  // 256 frames a buffer, stamped from the frames delivered so that the
-  // 100-ns rounding never adds up.
+  const REFERENCE_TIME elapsed = static_cast<REFERENCE_TIME>(GetTickCount64() - started);
   const REFERENCE_TIME bounds[] = {0, 53333, 106666, 160000};
   for (int i = 0; i < 3; ++i) {
     SCOPED_TRACE(i);
-    EXPECT_TRUE(IsSilence(samples[i]));
-    EXPECT_TRUE(samples[i].start == bounds[i] && samples[i].stop == bounds[i + 1]);
-    EXPECT_TRUE(samples[i].mediaStart == 256 * i && samples[i].mediaStop == 256 * (i + 1));
-    EXPECT_TRUE(samples[i].syncPoint && samples[i].discontinuity && !samples[i].preroll);
+    const ReceivedSample& s = samples[i];
+    EXPECT_TRUE(IsSilence(s) && s.syncPoint && s.discontinuity && !s.preroll);
+    EXPECT_TRUE(s.start == bounds[i] && s.stop == bounds[i + 1] && s.mediaStart == 256 * i);
   }
   ExpectContiguous(samples);
-  // Paced by the clock, not as fast as the sink takes them: never more
-  // audio than time has passed (plus the first buffer, due at once).
-  EXPECT_LE(samples.back().start / 10000, static_cast<REFERENCE_TIME>(elapsedMs) + 10);
-  // Nor less: with no producer there is no packet to wait for, so silence
-  // keeps up with the clock (an application's audio clock must not drift).
-  const ULONGLONG windowStart = GetTickCount64();
-  const REFERENCE_TIME deliveredBefore = sink->Samples().back().stop;
+  EXPECT_LE(samples.back().start / 10000, elapsed + 10) << "more than time has passed (plus the first buffer)";
+  const REFERENCE_TIME before = samples.back().stop;
   Sleep(600);
-  const REFERENCE_TIME delivered = sink->Samples().back().stop - deliveredBefore;
-  EXPECT_GE(delivered, static_cast<REFERENCE_TIME>(GetTickCount64() - windowStart) * 9000) << "silence falls behind";
+  const REFERENCE_TIME window = static_cast<REFERENCE_TIME>(GetTickCount64() - started) - elapsed;
+  EXPECT_GE(sink->Samples().back().stop - before, window * 9000) << "silence falls behind";
 }
 
 TEST_F(AudioStreamingTest, LengthFieldsAreBoundedBySlotAndWholeFrames) {
