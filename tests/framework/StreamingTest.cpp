@@ -1,9 +1,10 @@
 // The streaming thread and its buffer loop inside Wine's real filter graph.
+// That the camera's run/stop cycles through this loop leave no thread,
+// handle or memory behind is telvor-stress's (telvor_stress_short).
 #include <gtest/gtest.h>
 
 #include <windows.h>
 #include <evcode.h>
-#include <tlhelp32.h>
 
 #include "framework/TestSource.h"
 
@@ -11,17 +12,6 @@ namespace telvor::test {
 namespace {
 
 constexpr DWORD kWaitMs = 5000;
-
-int ThreadsInProcess() {
-  UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
-  THREADENTRY32 entry = {};
-  entry.dwSize = sizeof(entry);
-  int count = 0;
-  for (BOOL more = Thread32First(snapshot.Get(), &entry); more; more = Thread32Next(snapshot.Get(), &entry)) {
-    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
-  }
-  return count;
-}
 
 class StreamingTest : public SinkGraphTest {
  protected:
@@ -185,33 +175,6 @@ TEST_F(StreamingTest, TheLoopEndsOnceAndANewRunStreamsAgain) {
     ASSERT_TRUE(sink->WaitForSamples(c.samples + 1, kWaitMs));
     EXPECT_EQ(c.endOfStreams, sink->EndOfStreamCount());
   }
-}
-
-TEST_F(StreamingTest, ManyRunStopCyclesLeakNoThreadsOrHandles) {
-  BuildGraph();
-  // One warm-up cycle lets the graph and clock create their own threads.
-  ASSERT_TRUE(SUCCEEDED(control->Run()));
-  ASSERT_TRUE(sink->WaitForSamples(1, kWaitMs));
-  ASSERT_EQ(S_OK, control->Stop());
-  Sleep(50);
-  const int threadsBefore = ThreadsInProcess();
-  DWORD handlesBefore = 0, handlesAfter = 0;
-  ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &handlesBefore));
-  constexpr int kCycles = 25;
-  for (int i = 0; i < kCycles; ++i) {
-    sink->ClearSamples();
-    ASSERT_TRUE(SUCCEEDED(control->Run()));
-    ASSERT_TRUE(sink->WaitForSamples(1, kWaitMs)) << "cycle " << i;
-    ASSERT_EQ(S_OK, control->Stop());
-    ASSERT_FALSE(source->stream->HasThread());
-  }
-  Sleep(50);
-  EXPECT_EQ(kCycles + 1, source->stream->threadCreates);
-  EXPECT_EQ(kCycles + 1, source->stream->threadDestroys);
-  // Small slack for Wine's own bookkeeping; a per-cycle leak shows as 25+.
-  EXPECT_LE(ThreadsInProcess(), threadsBefore + 2);
-  ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &handlesAfter));
-  EXPECT_LE(handlesAfter, handlesBefore + 5);
 }
 
 }  // namespace
