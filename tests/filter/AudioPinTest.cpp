@@ -6,6 +6,7 @@
 #include <dshow.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "filter/AudioFormat.h"
@@ -15,6 +16,8 @@
 #include "filter/ICorvaneVideoStream.h"
 #include "module/ClassObjects.h"
 #include "support/CameraIndexes.h"
+#include "support/LogCapture.h"
+#include "transport/SharedAudio.h"
 #include "transport/SlotHeader.h"
 
 namespace telvor::test {
@@ -134,6 +137,23 @@ TEST_F(AudioPinTest, StreamConfigKnowsOnlyTheOfferedFormat) {
   const AUDIO_STREAM_CONFIG_CAPS expected = {MEDIATYPE_Audio, 2, 2, 0, 16, 16, 0, 48000, 48000, 0};
   EXPECT_EQ(0, memcmp(&expected, caps, sizeof(expected)));
   EXPECT_EQ(0xCC, caps[52]) << "nothing written past the record";
+}
+
+// The pin converts nothing: a producer announcing another format gets no
+// packet through (silence goes out instead), and the log says why.
+TEST_F(AudioPinTest, OnlyAProducerOfTheCamerasFormatIsTaken) {
+  const struct {
+    std::uint32_t channels, bits, rate;
+  } formats[] = {{1, 16, 48000}, {2, 8, 48000}, {2, 16, 44100}, {2, 24, 48000}};
+  for (const auto& f : formats) {
+    SCOPED_TRACE(testing::Message() << f.channels << " " << f.bits << " " << f.rate);
+    telvor::SharedAudio channel;
+    LogCapture log;
+    EXPECT_EQ(0, pin->KAVOShared_OnFormatChanged(&channel, f.channels, f.bits, f.rate));
+    EXPECT_EQ(nullptr, channel.on_audio_preview);
+    EXPECT_EQ(1u, log.Count(L"producer sends " + std::to_wstring(f.channels) + L" channels, " +
+                            std::to_wstring(f.bits) + L" bits, " + std::to_wstring(f.rate) + L" per second"));
+  }
 }
 
 // Deadline by deadline, what the streaming thread takes from the queue: the
