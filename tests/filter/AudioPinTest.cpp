@@ -14,6 +14,7 @@
 #include "filter/Corvane.h"
 #include "filter/CorvaneAudioStream.h"
 #include "filter/ICorvaneVideoStream.h"
+#include "framework/TestSource.h"
 #include "module/ClassObjects.h"
 #include "support/CameraIndexes.h"
 #include "support/LogCapture.h"
@@ -32,10 +33,10 @@ CMediaType TypeWithRate(DWORD rate) {
   return type;
 }
 
-class AudioPinTest : public ::testing::Test {
+class AudioPinTest : public ComTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    ComTest::SetUp();
     entry.clsid = AudioFilterId(kCamera);
     entry.index = kCamera;
     HRESULT hr = S_OK;
@@ -51,8 +52,7 @@ class AudioPinTest : public ::testing::Test {
     if (filter) {
       EXPECT_EQ(0u, filter.Detach()->Release());
     }
-    EXPECT_EQ(0, CBaseObject::ObjectsActive());
-    CoUninitialize();
+    ComTest::TearDown();
   }
   FilterEntry entry = {};
   ComPtr<IBaseFilter> filter;

@@ -14,6 +14,7 @@
 #include "module/ModulePaths.h"
 #include "module/ModuleStartup.h"
 #include "module/ZentraSettings.h"
+#include "framework/TestSource.h"
 #include "support/LogCapture.h"
 #include "support/TestSink.h"
 #include "VideoPinFixture.h"
@@ -21,10 +22,10 @@
 namespace telvor::test {
 namespace {
 
-class VideoPinConfig : public ::testing::Test {
+class VideoPinConfig : public ComTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    ComTest::SetUp();
     // The settings then live beside this program (or in its registry key).
     StartModule(nullptr);
   }
@@ -33,8 +34,7 @@ class VideoPinConfig : public ::testing::Test {
     config.Reset();
     sink.Reset();
     camera = Camera();
-    EXPECT_EQ(0, CBaseObject::ObjectsActive());
-    CoUninitialize();
+    ComTest::TearDown();
   }
   void Create(int index, int defaultWidth = 0, int defaultHeight = 0) {
     entry = MakeVideoEntry(index, 30.0, defaultWidth, defaultHeight);

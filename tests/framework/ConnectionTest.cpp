@@ -12,14 +12,7 @@
 namespace telvor::test {
 namespace {
 
-class ConnectionTest : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))); }
-  void TearDown() override {
-    EXPECT_EQ(0, CBaseObject::ObjectsActive()) << "framework objects outlived the test";
-    CoUninitialize();
-  }
-};
+using ConnectionTest = ComTest;
 
 // Without an allocator downstream (as FFmpeg) the memory allocator, sized by
 // the source; with one, downstream's and its requirements.

@@ -110,19 +110,27 @@ class TestSource : public CSource {
   }
 };
 
-// A source filter connected straight to a TestSink in Wine's filter graph.
-// A fixture that holds the source itself releases it in its TearDown before
-// this one's, which checks that no framework object is left.
-class SinkGraphTest : public ::testing::Test {
+// COM on the test's thread; no framework object may outlive a test.
+class ComTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))); }
+  void TearDown() override {
+    EXPECT_EQ(0, CBaseObject::ObjectsActive()) << "framework objects outlived the test";
+    CoUninitialize();
+  }
+};
+
+// A source filter connected straight to a TestSink in Wine's filter graph.
+// A fixture that holds the source itself releases it in its TearDown before
+// this one's.
+class SinkGraphTest : public ComTest {
+ protected:
   void TearDown() override {
     if (control) control->Stop();
     control.Reset();
     graph.Reset();
     sink.Reset();
-    EXPECT_EQ(0, CBaseObject::ObjectsActive());
-    CoUninitialize();
+    ComTest::TearDown();
   }
   // `out` (a pin of `source`) connected with `type`, or with any type of its own when null.
   void Connect(IBaseFilter* source, IPin* out, const AM_MEDIA_TYPE* type, const TestSinkOptions& options = {}) {
