@@ -2,7 +2,7 @@
 // lists of the hosts that need their own.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <string>
 
 #include "support/LogCapture.h"
@@ -125,18 +125,11 @@ TEST(VideoOffer, HostListsForSkypeEdiusAndYyMixer) {
 // host detection.
 std::string RunProbeAs(const std::wstring& name, int cameraIndex) {
   TempDir dir;
-  const std::wstring exe = dir.File(name);
+  const std::wstring exe = dir.File(name), out = dir.File(L"out.txt");
   EXPECT_TRUE(CopyFileTo(BuildTreePath(L"tests\\filter\\telvor_video_host_probe.exe"), exe));
-  const std::wstring out = dir.File(L"out.txt");
   EXPECT_EQ(0, RunProcess(L"\"" + exe + L"\" " + std::to_wstring(cameraIndex), 20000, out));
-  // The probe writes text mode: read back with plain line feeds.
-  std::string text;
-  if (FILE* file = _wfopen(out.c_str(), L"rb")) {
-    for (int c; (c = fgetc(file)) != EOF;) {
-      if (c != '\r') text += static_cast<char>(c);
-    }
-    fclose(file);
-  }
+  std::string text = ReadFileBytes(out);
+  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());  // the probe writes text mode
   return text;
 }
 
