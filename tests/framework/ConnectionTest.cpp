@@ -23,14 +23,17 @@ namespace {
 using ConnectionTest = ComTest;
 
 // Without an allocator downstream (as FFmpeg) the memory allocator, sized by
-// the source; with one, downstream's and its requirements.
-TEST_F(ConnectionTest, AllocatorIsDownstreamsOrElseTheMemoryAllocator) {
+// the source; with one, downstream's and its requirements. And the input pin
+// base as a source sees it: exact codes, and a refused sample is not counted
+// as processed, so the source knows where delivery stopped.
+TEST_F(ConnectionTest, AllocatorIsDownstreamsOrElseTheMemoryAllocatorAndReceiveCodesAreExact) {
   for (const bool offered : {false, true}) {
     SCOPED_TRACE(offered);
     TestSinkOptions options;
     options.offerAllocator = offered;
     options.bufferSize = offered ? kFrameBytes * 2 : 0;
     options.bufferCount = 3;
+    options.receiveResult = S_FALSE;
     ComPtr<TestSource> source = TestSource::Create();
     ComPtr<TestSink> sink = TestSink::Create(options);
     IPin* out = source->stream;
@@ -46,6 +49,23 @@ TEST_F(ConnectionTest, AllocatorIsDownstreamsOrElseTheMemoryAllocator) {
     EXPECT_EQ(offered ? 3 : 2, props.cBuffers);
     EXPECT_EQ(offered ? kFrameBytes * 2 : kFrameBytes, props.cbBuffer);
 
+    ASSERT_EQ(S_OK, allocator->Commit());
+    ComPtr<IMediaSample> first, second;
+    ASSERT_EQ(S_OK, allocator->GetBuffer(first.Put(), nullptr, nullptr, 0));
+    ASSERT_EQ(S_OK, allocator->GetBuffer(second.Put(), nullptr, nullptr, 0));
+    IMediaSample* samples[] = {first.Get(), second.Get()};
+    long processed = -1;
+    EXPECT_EQ(S_FALSE, input->ReceiveMultiple(samples, 2, &processed));
+    EXPECT_EQ(0, processed);
+    EXPECT_EQ(E_POINTER, input->ReceiveMultiple(nullptr, 2, &processed));
+    EXPECT_EQ(E_POINTER, input->Receive(nullptr));
+    EXPECT_EQ(E_POINTER, input->NotifyAllocator(nullptr, FALSE));
+    EXPECT_EQ(E_POINTER, input->GetAllocatorRequirements(nullptr));
+    EXPECT_EQ(S_FALSE, input->ReceiveCanBlock());
+    first.Reset();
+    second.Reset();
+    allocator->Decommit();
+
     AM_MEDIA_TYPE type;
     ASSERT_EQ(S_OK, out->ConnectionMediaType(&type));
     EXPECT_TRUE(FrameType() == type);
@@ -58,38 +78,6 @@ TEST_F(ConnectionTest, AllocatorIsDownstreamsOrElseTheMemoryAllocator) {
     EXPECT_EQ(VFW_E_NOT_CONNECTED, out->ConnectionMediaType(&type));
     EXPECT_EQ(S_OK, sink->InputPin()->Disconnect());
   }
-}
-
-// The input pin base as a source sees it: exact codes, and a refused sample
-// is not counted as processed, so the source knows where delivery stopped.
-TEST_F(ConnectionTest, InputPinReceivesWithExactCodes) {
-  TestSinkOptions options;
-  options.receiveResult = S_FALSE;
-  ComPtr<TestSource> source = TestSource::Create();
-  ComPtr<TestSink> sink = TestSink::Create(options);
-  ASSERT_EQ(S_OK, source->stream->Connect(sink->InputPin(), nullptr));
-  ComPtr<IMemInputPin> input;
-  ASSERT_EQ(S_OK, sink->InputPin()->QueryInterface(IID_IMemInputPin, input.PutVoid()));
-  ComPtr<IMemAllocator> allocator = sink->NotifiedAllocator();
-  ASSERT_TRUE(allocator);
-  ASSERT_EQ(S_OK, allocator->Commit());
-  ComPtr<IMediaSample> first, second;
-  ASSERT_EQ(S_OK, allocator->GetBuffer(first.Put(), nullptr, nullptr, 0));
-  ASSERT_EQ(S_OK, allocator->GetBuffer(second.Put(), nullptr, nullptr, 0));
-  IMediaSample* samples[] = {first.Get(), second.Get()};
-  long processed = -1;
-  EXPECT_EQ(S_FALSE, input->ReceiveMultiple(samples, 2, &processed));
-  EXPECT_EQ(0, processed);
-  EXPECT_EQ(E_POINTER, input->ReceiveMultiple(nullptr, 2, &processed));
-  EXPECT_EQ(E_POINTER, input->Receive(nullptr));
-  EXPECT_EQ(E_POINTER, input->NotifyAllocator(nullptr, FALSE));
-  EXPECT_EQ(E_POINTER, input->GetAllocatorRequirements(nullptr));
-  EXPECT_EQ(S_FALSE, input->ReceiveCanBlock());
-  first.Reset();
-  second.Reset();
-  allocator->Decommit();
-  source->stream->Disconnect();
-  sink->InputPin()->Disconnect();
 }
 
 TEST_F(ConnectionTest, ConnectionFailuresReportExactCodes) {
