@@ -234,6 +234,9 @@ TEST(CMediaType, CopiesOwnTheirBlockAndPartialTypesMatchWhatTheyName) {
   broken.pbFormat = nullptr;
   CMediaType fromBroken(broken);
   EXPECT_TRUE(fromBroken.Format() == nullptr && fromBroken.FormatLength() == 0u && fromBroken.IsValid());
+  DeleteMediaType(nullptr);
+  EXPECT_EQ(nullptr, CreateMediaType(nullptr));
+  EXPECT_EQ(E_POINTER, CopyMediaType(nullptr, &original));
 
   AM_MEDIA_TYPE partial = {};
   EXPECT_TRUE(original.MatchesPartial(partial));
