@@ -95,27 +95,6 @@ TEST(BuildVideoType, RatesGiveTruncatedDurationsAndThe32BitBitRate) {
   }
 }
 
-TEST(BuildVideoType2, AddsInterlacingAndZeroesTheRest) {
-  OwnedType type;
-  BuildVideoType2(&type.type, MEDIASUBTYPE_NV12, 720, 576, 25);
-  EXPECT_TRUE(IsEqualGUID(type.type.formattype, FORMAT_VideoInfo2));
-  EXPECT_EQ(type.type.cbFormat, 112u);
-  const auto& info = *reinterpret_cast<const VIDEOINFOHEADER2*>(type.type.pbFormat);
-  EXPECT_EQ(info.dwInterlaceFlags, 1u);
-  EXPECT_EQ(info.dwCopyProtectFlags | info.dwPictAspectRatioX | info.dwPictAspectRatioY | info.dwControlFlags |
-                info.dwReserved2,
-            0u);
-  EXPECT_EQ(info.AvgTimePerFrame, 400000);
-  EXPECT_EQ(info.bmiHeader.biCompression, MAKEFOURCC('N', 'V', '1', '2'));
-  EXPECT_EQ(info.bmiHeader.biSizeImage, 720u * 576 * 3 / 2);
-  EXPECT_EQ(type.type.lSampleSize, info.bmiHeader.biSizeImage);
-
-  OwnedType yuy2;
-  BuildVideoType2(&yuy2.type, MEDIASUBTYPE_YUY2, 640, 480, 30);
-  const OutputFormat format = DescribeVideoType(yuy2.type);
-  EXPECT_TRUE(format.stride == 1280u && !format.bottomUp && format.interlaced);
-}
-
 // Subtypes outside the table and sizes no picture can have are refused, and
 // an earlier block is released, not leaked or left half-valid.
 TEST(BuildVideoType, SubtypesAndSizesBeyondTheLimitsAreRefused) {
@@ -134,10 +113,6 @@ TEST(BuildVideoType, SubtypesAndSizesBeyondTheLimitsAreRefused) {
         << size.width << "x" << size.height;
     EXPECT_EQ(type.type.pbFormat, nullptr);
   }
-  // MPEG-2 video is the one exception: a type without pixel facts.
-  BuildVideoType2(&type.type, MEDIASUBTYPE_MPEG2_VIDEO, 720, 480, 30);
-  EXPECT_TRUE(type.Info().bmiHeader.biBitCount == 0 && type.Info().bmiHeader.biCompression == 0u);
-  EXPECT_EQ(type.type.lSampleSize, 0u);
 }
 
 // Rows of a client's type: RGB rows are the bitmap's, padded to 4 bytes,

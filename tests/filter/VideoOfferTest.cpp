@@ -2,6 +2,9 @@
 // lists of the hosts that need their own.
 #include <gtest/gtest.h>
 
+#include <dshow.h>
+#include <dvdmedia.h>
+
 #include <algorithm>
 #include <string>
 
@@ -112,6 +115,10 @@ TEST(VideoOffer, HostListsForSkypeEdiusAndYyMixer) {
   EXPECT_TRUE(forEdius.sizes.empty());
   for (const Offered& t : types) EXPECT_EQ(MEDIASUBTYPE_YUY2, t.subtype);
   EXPECT_TRUE(types[3].interlaced && types[13].interlaced && types[9].duration == 166833);
+  // Interlaced types carry a whole VIDEOINFOHEADER2 (whose other fields stay zero).
+  const auto& edius2 = *reinterpret_cast<const VIDEOINFOHEADER2*>(forEdius.types[3].pbFormat);
+  EXPECT_TRUE(forEdius.types[3].formattype == FORMAT_VideoInfo2 && forEdius.types[3].cbFormat == 112u);
+  EXPECT_EQ(0u, edius2.dwCopyProtectFlags | edius2.dwPictAspectRatioX | edius2.dwControlFlags | edius2.dwReserved2);
 
   HostInfo yyMixer = {};
   yyMixer.isYyMixer = true;
