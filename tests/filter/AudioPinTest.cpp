@@ -1,20 +1,33 @@
 // The audio camera as hosts get it (the camera filter built for the audio
-// kind): its interfaces, its one format and stream configuration; and the
-// packet queue between the channel's reader and the streaming thread.
+// kind): its interfaces, its one format and stream configuration; the packet
+// queue between the channel's reader and the streaming thread; and the pin
+// streaming into a sink inside Wine's real filter graph, with and without a
+// producer feeding the camera's audio ring.
 #include <gtest/gtest.h>
 
 #include <dshow.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <cstring>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "filter/AudioFormat.h"
+#include "filter/AudioHost.h"
 #include "filter/AudioPacketQueue.h"
 #include "filter/Corvane.h"
 #include "filter/CorvaneAudioStream.h"
 #include "filter/ICorvaneVideoStream.h"
+#include "framework/TestSource.h"
 #include "module/ClassObjects.h"
 #include "support/CameraIndexes.h"
+#include "support/LogCapture.h"
+#include "telvor_producer.h"
+#include "transport/FakeRing.h"
+#include "transport/SharedAudio.h"
 #include "transport/SlotHeader.h"
 
 namespace telvor::test {
@@ -29,10 +42,10 @@ CMediaType TypeWithRate(DWORD rate) {
   return type;
 }
 
-class AudioPinTest : public ::testing::Test {
+class AudioPinTest : public ComTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    ComTest::SetUp();
     entry.clsid = AudioFilterId(kCamera);
     entry.index = kCamera;
     HRESULT hr = S_OK;
@@ -48,8 +61,7 @@ class AudioPinTest : public ::testing::Test {
     if (filter) {
       EXPECT_EQ(0u, filter.Detach()->Release());
     }
-    EXPECT_EQ(0, CBaseObject::ObjectsActive());
-    CoUninitialize();
+    ComTest::TearDown();
   }
   FilterEntry entry = {};
   ComPtr<IBaseFilter> filter;
@@ -57,7 +69,8 @@ class AudioPinTest : public ::testing::Test {
   ComPtr<IAMStreamConfig> config;
 };
 
-TEST_F(AudioPinTest, OneUnnamedCapturePinAndNoVideoInterfaces) {
+// The pin's category is CapturePinCategory's (PinServicesTest), and what FFmpeg looks for.
+TEST_F(AudioPinTest, OneUnnamedPinAndNoVideoInterfaces) {
   void* out = reinterpret_cast<void*>(1);
   EXPECT_EQ(E_NOINTERFACE, filter->QueryInterface(IID_ICorvaneVideoStream, &out));
   EXPECT_EQ(nullptr, out);
@@ -79,12 +92,6 @@ TEST_F(AudioPinTest, OneUnnamedCapturePinAndNoVideoInterfaces) {
   ASSERT_EQ(S_OK, pin->QueryPinInfo(&info));
   info.pFilter->Release();
   EXPECT_STREQ(L"", info.achName) << "no setting names the audio pin";
-  ComPtr<IKsPropertySet> properties;
-  ASSERT_EQ(S_OK, pin->QueryInterface(IID_IKsPropertySet, properties.PutVoid()));
-  GUID category = GUID_NULL;
-  DWORD returned = 0;
-  EXPECT_EQ(S_OK, properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, 16, &returned));
-  EXPECT_EQ(PIN_CATEGORY_CAPTURE, category);
 }
 
 TEST_F(AudioPinTest, OffersExactlyOneStereoPcmFormat) {
@@ -141,6 +148,23 @@ TEST_F(AudioPinTest, StreamConfigKnowsOnlyTheOfferedFormat) {
   EXPECT_EQ(0xCC, caps[52]) << "nothing written past the record";
 }
 
+// The pin converts nothing: a producer announcing another format gets no
+// packet through (silence goes out instead), and the log says why.
+TEST_F(AudioPinTest, OnlyAProducerOfTheCamerasFormatIsTaken) {
+  const struct {
+    std::uint32_t channels, bits, rate;
+  } formats[] = {{1, 16, 48000}, {2, 8, 48000}, {2, 16, 44100}, {2, 24, 48000}};
+  for (const auto& f : formats) {
+    SCOPED_TRACE(testing::Message() << f.channels << " " << f.bits << " " << f.rate);
+    telvor::SharedAudio channel;
+    LogCapture log;
+    EXPECT_EQ(0, pin->KAVOShared_OnFormatChanged(&channel, f.channels, f.bits, f.rate));
+    EXPECT_EQ(nullptr, channel.on_audio_preview);
+    EXPECT_EQ(1u, log.Count(L"producer sends " + std::to_wstring(f.channels) + L" channels, " +
+                            std::to_wstring(f.bits) + L" bits, " + std::to_wstring(f.rate) + L" per second"));
+  }
+}
+
 // Deadline by deadline, what the streaming thread takes from the queue: the
 // oldest packet still as it was queued, or nothing (silence).
 TEST(AudioPacketQueue, KeepsTheNewestNineAndPassesOverRewrittenSlots) {
@@ -177,6 +201,277 @@ TEST(AudioPacketQueue, KeepsTheNewestNineAndPassesOverRewrittenSlots) {
   queue.KeepNewest(1);  // the run starts from the newest
   EXPECT_EQ(3u, next(queue));
   EXPECT_EQ(0u, next(queue));
+}
+
+constexpr DWORD kWaitMs = 3000;
+
+// An audio producer writing the ring by hand, so it can lie about lengths.
+// Holding its mutex across writes keeps the reader out, as a producer
+// writing a burst does.
+class AudioRing : public FakeRing {
+ public:
+  AudioRing(int camera, std::uint32_t capacity, std::uint32_t channels = 2, std::uint32_t bits = 16,
+            std::uint32_t rate = 48000)
+      : FakeRing(kAudioNames, camera, RingBytes(kAudioSlotCount, capacity)), capacity_(capacity) {
+    if (!Ok()) return;
+    SlotHeader* format = Header(capacity, 0);
+    format->audio_channels = channels;
+    format->audio_bits_per_sample = bits;
+    format->audio_samples_per_second = rate;
+    format->audio_capacity = capacity;
+  }
+  // One packet; its slot's length field says `claimed` bytes (its size unless given).
+  void Write(const std::vector<std::uint8_t>& payload, std::uint32_t claimed = UINT32_MAX) {
+    Lock();
+    SlotHeader* slot = Header(capacity_, static_cast<std::uint32_t>(sequence_++ % kAudioSlotCount));
+    std::memcpy(slot + 1, payload.data(), std::min<size_t>(payload.size(), capacity_));
+    slot->payload_length = claimed != UINT32_MAX ? claimed : static_cast<std::uint32_t>(payload.size());
+    slot->audio_timestamp = sequence_ * 100000;
+    slot->audio_sequence = sequence_;  // last: the reader looks at it first
+    Unlock();
+  }
+
+ private:
+  std::uint32_t capacity_;
+  std::uint64_t sequence_ = 0;
+};
+
+// Packet n holds `bytes` bytes of 16-bit samples that all read n.
+std::vector<std::uint8_t> NumberedPacket(std::uint16_t n, std::uint32_t bytes) {
+  std::vector<std::uint8_t> packet(bytes);
+  for (std::uint32_t i = 0; i + 1 < bytes; i += 2) std::memcpy(&packet[i], &n, 2);
+  return packet;
+}
+
+bool IsSilence(const ReceivedSample& sample) {
+  return sample.actualLength == 1024 && std::all_of(sample.data.begin(), sample.data.end(), [](BYTE b) { return !b; });
+}
+
+// The packet number a sample carries: 0 for silence, -1 when it is not one
+// whole packet of NumberedPacket.
+int PacketNumber(const ReceivedSample& sample) {
+  if (IsSilence(sample) || sample.data.size() < 2) return 0;
+  std::uint16_t n;
+  std::memcpy(&n, sample.data.data(), 2);
+  return NumberedPacket(n, static_cast<std::uint32_t>(sample.data.size())) == sample.data ? n : -1;
+}
+
+void ExpectContiguous(const std::vector<ReceivedSample>& samples) {
+  for (size_t i = 1; i < samples.size(); ++i) {
+    ASSERT_EQ(samples[i - 1].stop, samples[i].start) << "sample " << i;
+    ASSERT_EQ(samples[i - 1].mediaStop, samples[i].mediaStart) << "sample " << i;
+  }
+}
+
+class AudioStreamingTest : public SinkGraphTest {
+ protected:
+  void TearDown() override {
+    host.Reset();
+    SinkGraphTest::TearDown();
+  }
+  // Connected and running, with `samples` received.
+  void Start(int camera, size_t samples = 1) {
+    ASSERT_NO_FATAL_FAILURE(Connect(camera));
+    ASSERT_TRUE(SUCCEEDED(control->Run()));
+    ASSERT_TRUE(sink->WaitForSamples(samples, kWaitMs));
+  }
+  void Connect(int camera) {
+    host = AudioHost::Create(camera);
+    ASSERT_TRUE(host);
+    SinkGraphTest::Connect(host.Get(), host->pin, nullptr);
+  }
+  // The samples until the first that is not silence (null when none came in time).
+  const ReceivedSample* WaitForSound() {
+    for (const ULONGLONG end = GetTickCount64() + kWaitMs; GetTickCount64() < end; Sleep(5)) {
+      samples = sink->Samples();
+      for (const ReceivedSample& s : samples) {
+        if (!IsSilence(s)) return &s;
+      }
+    }
+    return nullptr;
+  }
+
+  ComPtr<AudioHost> host;
+  std::vector<ReceivedSample> samples;
+};
+
+// Paced by the clock, not as fast as the sink takes them, and stamped from
+// the frames delivered (256 a buffer) so that the 100-ns rounding never adds
+// up. Nor slower: with no producer there is no packet to wait for, and an
+// application's audio clock must not drift. The pin looks for a producer
+// every 250 ms, quietly after the first time.
+TEST_F(AudioStreamingTest, WithoutProducerStreamsSilenceAtClockPace) {
+  LogCapture log;
+  const ULONGLONG started = GetTickCount64();
+  Start(kAudioPinCameras + 1, 3);
+  Sleep(300);
+  samples = sink->Samples();
+  const REFERENCE_TIME elapsed = static_cast<REFERENCE_TIME>(GetTickCount64() - started);
+  const REFERENCE_TIME bounds[] = {0, 53333, 106666, 160000};
+  for (int i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    const ReceivedSample& s = samples[i];
+    EXPECT_TRUE(IsSilence(s) && s.syncPoint && s.discontinuity && !s.preroll);
+    EXPECT_TRUE(s.start == bounds[i] && s.stop == bounds[i + 1] && s.mediaStart == 256 * i);
+  }
+  ExpectContiguous(samples);
+  EXPECT_LE(samples.back().start / 10000, elapsed + 10) << "more than time has passed (plus the first buffer)";
+  const REFERENCE_TIME before = samples.back().stop;
+  Sleep(600);
+  const REFERENCE_TIME window = static_cast<REFERENCE_TIME>(GetTickCount64() - started) - elapsed;
+  EXPECT_GE(sink->Samples().back().stop - before, window * 9000) << "silence falls behind";
+  EXPECT_EQ(1u, log.Count(L"[TELVOR][ERROR]: SharedAudio::Create failed, err="));
+}
+
+TEST_F(AudioStreamingTest, LengthFieldsAreBoundedBySlotAndWholeFrames) {
+  constexpr std::uint32_t kCapacity = 1920;
+  AudioRing ring(kAudioPinCameras + 4, kCapacity);
+  ASSERT_TRUE(ring.Ok());
+  Start(kAudioPinCameras + 4);
+  // Every slot once, so the lie also reaches the last slot, where reading
+  // the claimed length would run off the end of the section.
+  for (int i = 0; i < 16; ++i) {
+    ring.Write(std::vector<std::uint8_t>(kCapacity, static_cast<std::uint8_t>(i + 1)), 1000000);
+    Sleep(12);
+  }
+  Sleep(50);
+  int sounds = 0;
+  for (const ReceivedSample& sample : sink->Samples()) {
+    if (IsSilence(sample)) continue;
+    ++sounds;
+    ASSERT_EQ(static_cast<long>(kCapacity), sample.actualLength);
+    EXPECT_EQ(std::vector<BYTE>(kCapacity, sample.data[0]), sample.data) << "one slot's bytes only";
+  }
+  EXPECT_GE(sounds, 9);
+
+  // Lengths that hold no whole sample frame are dropped (silence goes on at
+  // the clock's pace); a partial last frame is cut off.
+  sink->ClearSamples();
+  const std::uint32_t claims[][2] = {{0x71, 0}, {0x72, 3}, {0x73, 1918}};
+  for (const auto& c : claims) ring.Write(std::vector<std::uint8_t>(kCapacity, static_cast<std::uint8_t>(c[0])), c[1]);
+  ASSERT_TRUE(sink->WaitForSamples(6, kWaitMs));
+  bool cutSeen = false;
+  for (const ReceivedSample& sample : sink->Samples()) {
+    ASSERT_TRUE(sample.actualLength > 0 && sample.actualLength % 4 == 0 && sample.stop > sample.start);
+    if (IsSilence(sample)) continue;
+    EXPECT_TRUE(sample.data[0] != 0x71 && sample.data[0] != 0x72) << "a packet without a whole frame was delivered";
+    if (sample.data[0] == 0x73) cutSeen = sample.actualLength == 1916;
+  }
+  EXPECT_TRUE(cutSeen);
+}
+
+// Queued packets whose slots the producer rewrote before the pin took them:
+// first a burst written under one hold of the mutex while the pin is due to
+// take the overwritten packets, then a producer writing flat out. Every
+// sample is one whole packet (the first cut to the 64 KiB buffer), stamped
+// by its length, and the numbers only go up.
+TEST_F(AudioStreamingTest, RewrittenSlotsAreNeverPlayedTornOrOutOfOrder) {
+  AudioRing ring(kAudioPinCameras, 70000);
+  ASSERT_TRUE(ring.Ok());
+  Start(kAudioPinCameras);
+  // Packet 1 fills a whole buffer: the pin's next deadline is 341 ms away.
+  ring.Write(NumberedPacket(1, 70000));
+  ASSERT_NE(nullptr, WaitForSound());
+  std::uint16_t n = 2;
+  for (; n <= 10; ++n) ring.Write(NumberedPacket(n, 1920));
+  Sleep(40);  // the reader queues 2..10
+  ring.Lock();
+  for (; n <= 26; ++n) ring.Write(NumberedPacket(n, 1920));  // over the slots of 2..10
+  Sleep(500);
+  ring.Unlock();
+  Sleep(150);  // the reader queues 11..26, the pin plays the newest nine
+  for (const ULONGLONG end = GetTickCount64() + 1000; GetTickCount64() < end && n < 60000; ++n) {
+    ring.Write(NumberedPacket(n, 1920));
+  }
+  Sleep(100);
+  ASSERT_EQ(S_OK, control->Stop());
+  int newest = 0, afterBurst = 0;
+  samples = sink->Samples();
+  ExpectContiguous(samples);
+  for (const ReceivedSample& sample : samples) {
+    // Stamps are counted from the stream's start: one 100-ns step of rounding may fall either side.
+    ASSERT_EQ(sample.actualLength / 4, sample.mediaStop - sample.mediaStart);
+    ASSERT_NEAR(sample.actualLength / 4 * 10000000LL / 48000, sample.stop - sample.start, 1);
+    const int number = PacketNumber(sample);
+    if (number == 0) continue;
+    ASSERT_GT(number, newest) << "torn (-1) or out of order after packet " << newest;
+    ASSERT_EQ(number == 1 ? 65536 : 1920, sample.actualLength);
+    newest = number;
+    afterBurst += number > 10 ? 1 : 0;
+  }
+  EXPECT_GE(afterBurst, 9) << "what was written after the burst never played";
+}
+
+// Neither the packets a ring holds when the camera finds it mid-stream nor
+// those queued between Run and the graph's start time are played (either
+// would delay the sound for the whole session); from the newest one on,
+// every packet plays once, in order.
+TEST_F(AudioStreamingTest, OldPacketsAreSkippedThenEveryPacketPlaysOnce) {
+  for (const bool foundRunning : {true, false}) {
+    SCOPED_TRACE(foundRunning ? "history of a ring found while running" : "packets queued until the start time");
+    Connect(kMoreVideoPinCameras);
+    ASSERT_TRUE(foundRunning ? SUCCEEDED(control->Run()) && sink->WaitForSamples(1, kWaitMs)
+                             : SUCCEEDED(control->Pause()));
+    AudioRing ring(kMoreVideoPinCameras, 1920);
+    ASSERT_TRUE(ring.Ok());
+    std::atomic<int> written{0};
+    std::thread writer([&] {
+      for (std::uint16_t n = 1; n <= 60; ++n, Sleep(n <= 12 && foundRunning ? 0 : 10)) {
+        ring.Write(NumberedPacket(n, 1920));
+        written = n;
+      }
+    });
+    if (!foundRunning) {
+      Sleep(300);
+      EXPECT_TRUE(SUCCEEDED(control->Run()) && sink->WaitForSamples(1, kWaitMs));
+    }
+    const int atFirstSample = written;
+    writer.join();
+    ASSERT_EQ(S_OK, control->Stop());
+    std::vector<int> played;  // silence left out
+    for (const ReceivedSample& sample : sink->Samples()) {
+      if (PacketNumber(sample) != 0) played.push_back(PacketNumber(sample));
+    }
+    ASSERT_FALSE(played.empty());
+    EXPECT_GE(played[0], foundRunning ? 12 : atFirstSample - 1);
+    for (size_t i = 1; i < played.size(); ++i) EXPECT_EQ(played[i - 1] + 1, played[i]);
+    TearDown();
+    SetUp();
+  }
+}
+
+// Producers started after the stream, ended and started again are followed
+// without restarting the graph: their sound, then silence within a second.
+TEST_F(AudioStreamingTest, ProducersStartingLateAndEndingAreFollowed) {
+  const int camera = kAudioPinCameras + 3;
+  LogCapture log;
+  Start(camera, 3);
+  auto lastIsSilence = [&] { return IsSilence(sink->Samples().back()); };
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    const telvor_audio_format format = {2, 16, 48000, 0};
+    telvor_channel* producer = nullptr;
+    ASSERT_EQ(TELVOR_OK, telvor_open_audio(camera, 0, &format, &producer));
+    const std::vector<std::uint8_t> packet(1920, static_cast<std::uint8_t>(0x31 + round));
+    bool heard = false;
+    for (int i = 0; i < 150 && !heard; ++i) {
+      telvor_write(producer, packet.data(), static_cast<std::uint32_t>(packet.size()), TELVOR_TIMESTAMP_NOW);
+      Sleep(10);
+      heard = !lastIsSilence();
+    }
+    EXPECT_TRUE(heard) << "the producer's sound within 1.5 s";
+    telvor_close(producer);
+    // Silence comes at once (no packets); the channel closes within a second,
+    // so that a new producer is met afresh.
+    const ULONGLONG ended = GetTickCount64();
+    while (log.Count(L"producer gone, channel closed") <= static_cast<size_t>(round) &&
+           GetTickCount64() - ended < 3000) {
+      Sleep(10);
+    }
+    EXPECT_LT(GetTickCount64() - ended, 1000u) << "the channel of the ended producer is closed";
+    EXPECT_TRUE(lastIsSilence());
+  }
+  EXPECT_EQ(2u, log.Count(L"producer appeared, channel open"));
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 
 #include <dshow.h>
 
-#include <atomic>
+#include <utility>
 #include <vector>
 
 #include "filter/CapturePinCategory.h"
@@ -74,55 +74,36 @@ TEST(StreamClock, BothSourcesSignalAtBasePlusStreamTimeOnce) {
   CoUninitialize();
 }
 
-struct LoopRecord {
-  std::vector<UINT> calls;
-  std::vector<DWORD> threads;
-};
+// What the channel thread was asked, and on which thread.
+using Calls = std::vector<std::pair<UINT, DWORD>>;
 
-// No producer: the loop's quiet retries are not recorded.
-telvor::SharedChannel* RecordStart(void* context, bool quiet) {
-  auto* record = static_cast<LoopRecord*>(context);
-  if (quiet) return nullptr;
-  record->calls.push_back(ChannelThread::kStartChannel);
-  record->threads.push_back(GetCurrentThreadId());
+telvor::SharedChannel* RecordStart(void* calls, bool quiet) {
+  // No producer: the loop's quiet retries are not recorded.
+  if (!quiet) static_cast<Calls*>(calls)->emplace_back(ChannelThread::kStartChannel, GetCurrentThreadId());
   return nullptr;
 }
-void RecordStop(void* context) {
-  auto* record = static_cast<LoopRecord*>(context);
-  record->calls.push_back(ChannelThread::kStopChannel);
-  record->threads.push_back(GetCurrentThreadId());
+void RecordStop(void* calls) {
+  static_cast<Calls*>(calls)->emplace_back(ChannelThread::kStopChannel, GetCurrentThreadId());
 }
-
-LoopRecord* g_record = nullptr;
-
-DWORD WINAPI RecordingThreadProc(void* owner) {
-  const ChannelThread::Handlers handlers = {&RecordStart, &RecordStop, g_record, L"Test", L"Test::ThreadProc"};
-  return ChannelThread::RunMessageLoop(handlers, owner);
+DWORD WINAPI RecordingThreadProc(void* calls) {
+  return ChannelThread::RunMessageLoop({&RecordStart, &RecordStop, calls, L"Test", L"Test::ThreadProc"}, calls);
 }
 
 TEST(ChannelThread, StartAndStopRunOnTheChannelThreadInOrder) {
-  LoopRecord record;
-  g_record = &record;
+  Calls calls;
   ChannelThread thread;
   thread.Stop();  // nothing to stop yet
   for (int round = 0; round < 2; ++round) {
-    ASSERT_TRUE(thread.Start(&RecordingThreadProc, nullptr));
+    ASSERT_TRUE(thread.Start(&RecordingThreadProc, &calls));
     const DWORD id = thread.ThreadId();
     EXPECT_NE(GetCurrentThreadId(), id);
     thread.Stop();
     EXPECT_FALSE(thread.Running());
-    ASSERT_EQ(2u * (round + 1), record.calls.size());
-    EXPECT_EQ(ChannelThread::kStartChannel, record.calls[2 * round]);
-    EXPECT_EQ(ChannelThread::kStopChannel, record.calls[2 * round + 1]);
-    EXPECT_EQ(id, record.threads[2 * round]);
-    EXPECT_EQ(id, record.threads[2 * round + 1]);
+    ASSERT_EQ(2u * (round + 1), calls.size());
+    EXPECT_EQ(Calls({{ChannelThread::kStartChannel, id}, {ChannelThread::kStopChannel, id}}),
+              Calls(calls.end() - 2, calls.end()));
   }
-  g_record = nullptr;
 }
-
-}  // namespace
-
-namespace {
 
 // A pin's deadlines against a scripted producer, on exact times: the
 // producer writes at offset + k * its period (+ drift per frame, + jump

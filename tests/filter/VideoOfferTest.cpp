@@ -2,7 +2,10 @@
 // lists of the hosts that need their own.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <dshow.h>
+#include <dvdmedia.h>
+
+#include <algorithm>
 #include <string>
 
 #include "support/LogCapture.h"
@@ -112,6 +115,10 @@ TEST(VideoOffer, HostListsForSkypeEdiusAndYyMixer) {
   EXPECT_TRUE(forEdius.sizes.empty());
   for (const Offered& t : types) EXPECT_EQ(MEDIASUBTYPE_YUY2, t.subtype);
   EXPECT_TRUE(types[3].interlaced && types[13].interlaced && types[9].duration == 166833);
+  // Interlaced types carry a whole VIDEOINFOHEADER2 (whose other fields stay zero).
+  const auto& edius2 = *reinterpret_cast<const VIDEOINFOHEADER2*>(forEdius.types[3].pbFormat);
+  EXPECT_TRUE(forEdius.types[3].formattype == FORMAT_VideoInfo2 && forEdius.types[3].cbFormat == 112u);
+  EXPECT_EQ(0u, edius2.dwCopyProtectFlags | edius2.dwPictAspectRatioX | edius2.dwControlFlags | edius2.dwReserved2);
 
   HostInfo yyMixer = {};
   yyMixer.isYyMixer = true;
@@ -125,18 +132,11 @@ TEST(VideoOffer, HostListsForSkypeEdiusAndYyMixer) {
 // host detection.
 std::string RunProbeAs(const std::wstring& name, int cameraIndex) {
   TempDir dir;
-  const std::wstring exe = dir.File(name);
+  const std::wstring exe = dir.File(name), out = dir.File(L"out.txt");
   EXPECT_TRUE(CopyFileTo(BuildTreePath(L"tests\\filter\\telvor_video_host_probe.exe"), exe));
-  const std::wstring out = dir.File(L"out.txt");
   EXPECT_EQ(0, RunProcess(L"\"" + exe + L"\" " + std::to_wstring(cameraIndex), 20000, out));
-  // The probe writes text mode: read back with plain line feeds.
-  std::string text;
-  if (FILE* file = _wfopen(out.c_str(), L"rb")) {
-    for (int c; (c = fgetc(file)) != EOF;) {
-      if (c != '\r') text += static_cast<char>(c);
-    }
-    fclose(file);
-  }
+  std::string text = ReadFileBytes(out);
+  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());  // the probe writes text mode
   return text;
 }
 

@@ -14,6 +14,7 @@
 #include "module/ModulePaths.h"
 #include "module/ModuleStartup.h"
 #include "module/ZentraSettings.h"
+#include "framework/TestSource.h"
 #include "support/LogCapture.h"
 #include "support/TestSink.h"
 #include "VideoPinFixture.h"
@@ -21,10 +22,10 @@
 namespace telvor::test {
 namespace {
 
-class VideoPinConfig : public ::testing::Test {
+class VideoPinConfig : public ComTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    ComTest::SetUp();
     // The settings then live beside this program (or in its registry key).
     StartModule(nullptr);
   }
@@ -33,8 +34,7 @@ class VideoPinConfig : public ::testing::Test {
     config.Reset();
     sink.Reset();
     camera = Camera();
-    EXPECT_EQ(0, CBaseObject::ObjectsActive());
-    CoUninitialize();
+    ComTest::TearDown();
   }
   void Create(int index, int defaultWidth = 0, int defaultHeight = 0) {
     entry = MakeVideoEntry(index, 30.0, defaultWidth, defaultHeight);
@@ -64,76 +64,82 @@ OutputFormat Describe(AM_MEDIA_TYPE* type) {
   return format;
 }
 
-TEST_F(VideoPinConfig, FilterAnswersForItsPinAndReportsItselfAsSource) {
+// The page and the control interface through the filter; a host that
+// "forgets" its reference (as FFmpeg does with a listing filter) has its
+// filters released when the module goes.
+TEST_F(VideoPinConfig, FilterGivesItsPageAndPinControlAndLeakedFiltersAreReleased) {
   Create(kVideoPinCameras + 5);
-  ComPtr<IAMFilterMiscFlags> flags;
-  ASSERT_EQ(S_OK, camera.filter.QueryInto(IID_IAMFilterMiscFlags, flags.PutVoid()));
-  EXPECT_EQ(static_cast<ULONG>(AM_FILTER_MISC_FLAGS_IS_SOURCE), flags->GetMiscFlags());
-
   ComPtr<ISpecifyPropertyPages> pages;
   ASSERT_EQ(S_OK, camera.filter.QueryInto(IID_ISpecifyPropertyPages, pages.PutVoid()));
   CAUUID ids = {};
   ASSERT_EQ(S_OK, pages->GetPages(&ids));
   ASSERT_EQ(1u, ids.cElems);
   EXPECT_EQ(PropertyPageId(kVideoPinCameras + 5), ids.pElems[0]);
-  EXPECT_EQ(kVideoPinCameras + 5, ids.pElems[0].Data4[7]);
   CoTaskMemFree(ids.pElems);
   EXPECT_EQ(E_POINTER, pages->GetPages(nullptr));
-
-  // The control interface through the filter is the pin's own.
   ComPtr<ICorvaneVideoStream> fromPin;
   ASSERT_EQ(S_OK, camera.pin->QueryInterface(IID_ICorvaneVideoStream, fromPin.PutVoid()));
   EXPECT_EQ(fromPin.Get(), control.Get());
+  pages.Reset();
+  fromPin.Reset();
+  control.Reset();
+  config.Reset();
 
-  ComPtr<IKsPropertySet> properties;
-  ASSERT_EQ(S_OK, camera.pin->QueryInterface(IID_IKsPropertySet, properties.PutVoid()));
-  GUID category = GUID_NULL;
-  DWORD returned = 0;
-  EXPECT_EQ(S_OK, properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, 16, &returned));
-  EXPECT_EQ(PIN_CATEGORY_CAPTURE, category);
+  Camera second = Camera::Create(kVideoPinCameras + 5, &entry);
+  ASSERT_TRUE(second.pin);
+  EXPECT_EQ(2, LiveCameraFilterCount());
+  camera = Camera();
   EXPECT_EQ(1, LiveCameraFilterCount());
-}
-
-TEST_F(VideoPinConfig, DetachReleasesTheFiltersStillListed) {
-  entry = MakeVideoEntry(kVideoPinCameras + 7);
-  Camera first = Camera::Create(kVideoPinCameras + 7, &entry);
-  Camera second = Camera::Create(kVideoPinCameras + 7, &entry);
-  ASSERT_TRUE(first.pin && second.pin);
-  first = Camera();
-  EXPECT_EQ(1, LiveCameraFilterCount());
-  // The host "forgets" its reference, as FFmpeg does with a listing filter.
   second.filter.Detach();
   ReleaseLiveCameraFilters();
   EXPECT_EQ(0, LiveCameraFilterCount());
   EXPECT_EQ(0, CBaseObject::ObjectsActive());
 }
 
-TEST_F(VideoPinConfig, StreamConfigBeforeAndAfterConnection) {
+// IAMStreamConfig through the pin's states: the offer, a current type, one
+// without a picture, the connection, a forced subtype. GetStreamCaps at odd
+// indexes gives the fixed type wherever the pin has one to give.
+TEST_F(VideoPinConfig, StreamConfigThroughThePinsStates) {
   Create(kVideoPinCameras + 8, 1281, 720);
-  int count = 0, size = 0;
-  ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
-  EXPECT_EQ(4, count);  // YV12, YUY2, RGB32, RGB24 at the default size
-  EXPECT_EQ(128, size);
-
-  AM_MEDIA_TYPE* type = nullptr;
-  VIDEO_STREAM_CONFIG_CAPS caps = {};
-  ASSERT_EQ(S_OK, config->GetStreamCaps(1, &type, reinterpret_cast<BYTE*>(&caps)));
-  EXPECT_EQ(MEDIASUBTYPE_YUY2, type->subtype);
-  DeleteMediaType(type);
-  EXPECT_EQ(FORMAT_VideoInfo, caps.guid);
-  EXPECT_TRUE(caps.MaxOutputSize.cx == 1282 && caps.MinOutputSize.cy == 720) << "the padded width";
-  EXPECT_EQ(333333, caps.MinFrameInterval);
-
-  // SetFormat: only our subtypes; null clears back to the offer.
+  struct Row {
+    int index;
+    HRESULT result;
+    const GUID* subtype = nullptr;
+    LONG capsWidth = 0;  // 0: the type's width
+  };
+  auto check = [&](const char* state, int count, std::initializer_list<Row> rows) {
+    SCOPED_TRACE(state);
+    int n = 0, size = 0;
+    ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&n, &size));
+    EXPECT_TRUE(n == count && size == 128) << n;
+    for (const Row& row : rows) {
+      SCOPED_TRACE(row.index);
+      AM_MEDIA_TYPE* type = nullptr;
+      VIDEO_STREAM_CONFIG_CAPS caps = {};
+      EXPECT_EQ(row.result, config->GetStreamCaps(row.index, &type, reinterpret_cast<BYTE*>(&caps)));
+      if (row.result != S_OK || !type) continue;
+      const OutputFormat format = Describe(type);
+      EXPECT_TRUE(*row.subtype == format.subtype && caps.guid == FORMAT_VideoInfo && caps.MinFrameInterval == 333333);
+      EXPECT_TRUE(caps.MaxOutputSize.cx == (row.capsWidth ? row.capsWidth : LONG(format.width)) &&
+                  caps.MinOutputSize.cy == LONG(format.height));
+    }
+  };
+  auto current = [&] {
+    AM_MEDIA_TYPE* type = nullptr;
+    EXPECT_EQ(S_OK, config->GetFormat(&type));
+    return type ? Describe(type).subtype : GUID_NULL;
+  };
+  const GUID *yuy2 = &MEDIASUBTYPE_YUY2, *rgb24 = &MEDIASUBTYPE_RGB24;
+  // YV12, YUY2, RGB32, RGB24 at the default size, its width padded.
+  check("offer", 4, {{-1, S_FALSE}, {INT_MIN, S_FALSE}, {1, S_OK, yuy2, 1282}, {3, S_OK, rgb24, 1282}, {4, S_FALSE}});
   CMediaType rgb565 = VideoType(MEDIASUBTYPE_RGB565, 640, 480, 30.0);
   EXPECT_EQ(E_INVALIDARG, config->SetFormat(&rgb565));
-  CMediaType rgb24 = VideoType(MEDIASUBTYPE_RGB24, 640, 480, 30.0);
-  ASSERT_EQ(S_OK, config->SetFormat(&rgb24));
-  ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
-  EXPECT_EQ(1, count);
-  ASSERT_EQ(S_OK, config->GetFormat(&type));
-  EXPECT_EQ(MEDIASUBTYPE_RGB24, Describe(type).subtype);
-  // A current type without a picture gives nothing to force a subtype on.
+  CMediaType type = VideoType(MEDIASUBTYPE_RGB24, 640, 480, 30.0);
+  ASSERT_EQ(S_OK, config->SetFormat(&type));
+  check("current", 1, {{-1, S_OK, rgb24}, {INT_MIN, S_OK, rgb24}, {9, S_OK, rgb24}});
+  EXPECT_EQ(MEDIASUBTYPE_RGB24, current());
+  // A current type without a picture gives nothing to force a subtype on;
+  // null clears back to the offer.
   CMediaType bare;
   bare.SetType(&MEDIATYPE_Video);
   bare.SetSubtype(&MEDIASUBTYPE_YUY2);
@@ -141,21 +147,17 @@ TEST_F(VideoPinConfig, StreamConfigBeforeAndAfterConnection) {
   ASSERT_EQ(S_OK, config->SetFormat(&bare));
   EXPECT_EQ(E_ACCESSDENIED, control->SetSubType(MEDIASUBTYPE_RGB32));
   ASSERT_EQ(S_OK, config->SetFormat(nullptr));
-  ASSERT_EQ(S_OK, config->GetFormat(&type));
-  EXPECT_EQ(MEDIASUBTYPE_YV12, Describe(type).subtype);
+  EXPECT_EQ(MEDIASUBTYPE_YV12, current());
 
   // A type without a frame duration connects at the camera's rate.
-  CMediaType yuy2 = VideoType(MEDIASUBTYPE_YUY2, 1280, 720, 0.0);
-  ConnectWith(yuy2);
+  ConnectWith(VideoType(MEDIASUBTYPE_YUY2, 1280, 720, 0.0));
   EXPECT_EQ(333333, camera.pin->CurrentOutputFormat().frameDuration);
-  ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
-  EXPECT_EQ(1, count);
+  check("connected", 1, {});
   GUID subtype;
   UINT width = 0, height = 0;
   ASSERT_EQ(S_OK, control->GetSubType(&subtype));
-  EXPECT_EQ(MEDIASUBTYPE_YUY2, subtype);
   ASSERT_EQ(S_OK, control->GetOutputSize(&width, &height));
-  EXPECT_TRUE(width == 1280 && height == 720);
+  EXPECT_TRUE(subtype == MEDIASUBTYPE_YUY2 && width == 1280 && height == 720);
   CMediaType proposed;
   ASSERT_EQ(S_OK, camera.pin->GetMediaType(0, &proposed));
   EXPECT_TRUE(IsSameVideoFormat(proposed, camera.pin->CurrentMediaType()));
@@ -163,6 +165,10 @@ TEST_F(VideoPinConfig, StreamConfigBeforeAndAfterConnection) {
   EXPECT_EQ(VFW_S_NO_MORE_ITEMS, camera.pin->GetMediaType(5, &proposed));
   camera.pin->Disconnect();
   sink->InputPin()->Disconnect();
+
+  ASSERT_EQ(S_OK, control->SetSubType(MEDIASUBTYPE_YUY2));
+  ASSERT_EQ(S_OK, config->SetFormat(nullptr));
+  check("forced", 1, {{-1, S_OK, yuy2}, {INT_MIN, S_OK, yuy2}, {0, S_OK, yuy2}, {1, S_FALSE}});
 }
 
 TEST_F(VideoPinConfig, ControlInterfaceForcesTheOnlyCapability) {
@@ -201,62 +207,27 @@ TEST_F(VideoPinConfig, ControlInterfaceForcesTheOnlyCapability) {
   EXPECT_EQ(E_NOTIMPL, control->GetProperty(235, &value));
 }
 
-// Numbers entered as REG_DWORD, as users are told to, and as text written by
-// SetScaleStyle, reach the control interface without an error. This program
-// has no settings file: its settings live in the registry.
-TEST_F(VideoPinConfig, ControlReadsRegistryNumbers) {
+// Numbers entered as REG_DWORD, as users are told to, and text written by
+// SetScaleStyle reach the control interface from the camera's own keys
+// (reading each value type is the settings store's, SettingsTest). This
+// program has no settings file: its settings live in the registry.
+TEST_F(VideoPinConfig, ControlReadsItsCamerasRegistryNumbers) {
   Create(kMoreVideoPinCameras + 1);
   const std::wstring ini = GetModulePaths().iniPath;
   const std::wstring key = L"Software\\TELVOR\\" + ini.substr(ini.rfind(L'\\') + 1) + L"\\CONFIG";
-  const wchar_t* names[] = {L"FILTER.SCALE.STYLE.07", L"FILTER.DEINTERLACING.07"};
+  const DWORD two = 2;
+  RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"FILTER.DEINTERLACING.07", REG_DWORD, &two, 4);
   LogCapture log;
-  UINT read = 9;
-  for (DWORD value : {1u, 2u, 0u}) {
-    for (const wchar_t* name : names) RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), name, REG_DWORD, &value, 4);
-    ASSERT_EQ(S_OK, control->GetScaleStyle(&read));
-    EXPECT_EQ(value, read);
-    ASSERT_EQ(S_OK, control->GetDeinterlacing(&read));
-    EXPECT_EQ(value, read);
-  }
+  UINT style = 9, mode = 9;
+  ASSERT_EQ(S_OK, control->SetScaleStyle(1));
+  ASSERT_EQ(S_OK, control->GetScaleStyle(&style));
+  ASSERT_EQ(S_OK, control->GetDeinterlacing(&mode));
+  EXPECT_TRUE(style == 1 && mode == 2);
   EXPECT_EQ(0u, log.Count(L"[TELVOR][ERROR]"));
-  RegDeleteKeyValueW(HKEY_CURRENT_USER, key.c_str(), names[1]);
-  ASSERT_EQ(S_OK, control->SetScaleStyle(2));
-  ASSERT_EQ(S_OK, control->GetScaleStyle(&read));
-  EXPECT_EQ(2u, read);
-  ASSERT_EQ(S_OK, control->GetDeinterlacing(&read));
-  EXPECT_EQ(1u, read);  // its default, with no value
-  RegDeleteKeyValueW(HKEY_CURRENT_USER, key.c_str(), names[0]);
-}
-
-// IAMStreamConfig::GetStreamCaps at odd indexes, in each state of the pin:
-// a fixed type is the answer wherever the pin has one to give.
-TEST_F(VideoPinConfig, CapsAtNegativeIndexesFollowTheFixedType) {
-  Create(kMoreVideoPinCameras + 1);
-  struct Row {
-    int index;
-    HRESULT result;
-    const GUID* subtype;
-  };
-  auto check = [&](const char* state, std::initializer_list<Row> rows) {
-    for (const Row& row : rows) {
-      AM_MEDIA_TYPE* type = nullptr;
-      VIDEO_STREAM_CONFIG_CAPS caps = {};
-      SCOPED_TRACE(std::string(state) + " " + std::to_string(row.index));
-      EXPECT_EQ(row.result, config->GetStreamCaps(row.index, &type, reinterpret_cast<BYTE*>(&caps)));
-      if (row.result != S_OK || !type) continue;
-      EXPECT_TRUE(*row.subtype == type->subtype && LONG(DescribeVideoType(*type).width) == caps.MaxOutputSize.cx);
-      DeleteMediaType(type);
-    }
-  };
-  check("offer", {{-1, S_FALSE, nullptr}, {INT_MIN, S_FALSE, nullptr}, {3, S_OK, &MEDIASUBTYPE_RGB24}});
-  CMediaType rgb24 = VideoType(MEDIASUBTYPE_RGB24, 640, 480, 30.0);
-  ASSERT_EQ(S_OK, config->SetFormat(&rgb24));
-  const GUID* rgb = &MEDIASUBTYPE_RGB24;
-  check("current", {{-1, S_OK, rgb}, {INT_MIN, S_OK, rgb}, {9, S_OK, rgb}});
-  ASSERT_EQ(S_OK, control->SetSubType(MEDIASUBTYPE_YUY2));
-  ASSERT_EQ(S_OK, config->SetFormat(nullptr));
-  check("forced", {{-1, S_OK, &MEDIASUBTYPE_YUY2}, {INT_MIN, S_OK, &MEDIASUBTYPE_YUY2}, {0, S_OK, &MEDIASUBTYPE_YUY2},
-                   {1, S_FALSE, nullptr}});
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"FILTER.DEINTERLACING.07");
+  ASSERT_EQ(S_OK, control->GetDeinterlacing(&mode));
+  EXPECT_EQ(1u, mode) << "its default, with no value";
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"FILTER.SCALE.STYLE.07");
 }
 
 // Downstream may attach a new type to a sample: the pin takes it on and

@@ -1,13 +1,9 @@
-// Helpers for video pin tests: a camera entry, a camera filter created the
-// way the class objects create it, and that camera in a graph.
+// Helpers for video pin tests: a camera entry, and a camera filter created
+// the way the class objects create it.
 #pragma once
 
-#include <gtest/gtest.h>
 #include <windows.h>
 #include <dshow.h>
-#include <control.h>
-
-#include <vector>
 
 #include "filter/Corvane.h"
 #include "filter/CorvaneVideoStream.h"
@@ -60,49 +56,5 @@ inline CMediaType VideoType(REFGUID subtype, int width, int height, double fps) 
   BuildVideoType(&type, subtype, width, height, fps);
   return type;
 }
-
-// A video camera connected straight to a TestSink in Wine's filter graph,
-// YUY2 at the given size; every object is gone again after each test.
-class CameraGraphTest : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))); }
-  void TearDown() override {
-    if (control) control->Stop();
-    control.Reset();
-    graph.Reset();
-    sink.Reset();
-    camera = Camera();
-    EXPECT_EQ(0, CBaseObject::ObjectsActive());
-    CoUninitialize();
-  }
-  void BuildGraph(int cameraIndex, double fps, int width, int height) {
-    entry = MakeVideoEntry(cameraIndex, fps);
-    camera = Camera::Create(cameraIndex, &entry);
-    ASSERT_TRUE(camera.pin);
-    TestSinkOptions options;
-    options.maxCopyBytes = static_cast<size_t>(width) * height * 2;
-    sink = TestSink::Create(options);
-    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph,
-                                     graph.PutVoid()));
-    ASSERT_EQ(S_OK, graph->AddFilter(camera.filter.Get(), L"camera"));
-    ASSERT_EQ(S_OK, graph->AddFilter(sink.Get(), L"sink"));
-    const CMediaType type = VideoType(MEDIASUBTYPE_YUY2, width, height, fps);
-    ASSERT_EQ(S_OK, graph->ConnectDirect(camera.pin, sink->InputPin(), &type));
-    ASSERT_EQ(S_OK, graph.As(&control));
-  }
-  // Samples after `from` (an index into the sink's list), waiting for `count`.
-  std::vector<ReceivedSample> Next(size_t from, size_t count, DWORD waitMs = 4000) {
-    EXPECT_TRUE(sink->WaitForSamples(from + count, waitMs));
-    std::vector<ReceivedSample> all = sink->Samples();
-    if (all.size() < from + count) return {};
-    return std::vector<ReceivedSample>(all.begin() + from, all.begin() + from + count);
-  }
-
-  FilterEntry entry = {};
-  Camera camera;
-  ComPtr<TestSink> sink;
-  ComPtr<IFilterGraph> graph;
-  ComPtr<IMediaControl> control;
-};
 
 }  // namespace telvor::test

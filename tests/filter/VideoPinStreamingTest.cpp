@@ -1,11 +1,9 @@
-// The video pin in Wine's filter graph: pacing, time stamps, the black
-// picture, and a producer racing the pin (restarts are the buffer loop's,
-// StreamingTest's). Which frame each deadline
-// shows is VideoFrameSourceTest's; producers coming and going are followed
-// end to end through FFmpeg (LiveRecordingTest).
+// The video pin in Wine's filter graph: pacing, time stamps and the phase
+// lock, and a producer racing the pin (restarts are the buffer loop's,
+// StreamingTest's). Which frame or black picture each deadline shows is
+// VideoFrameSourceTest's; producers coming and going are followed end to end
+// through FFmpeg (LiveRecordingTest).
 #include <gtest/gtest.h>
-
-#include <control.h>
 
 #include <algorithm>
 #include <atomic>
@@ -18,80 +16,37 @@
 #include <utility>
 #include <vector>
 
-#include "filter/PhaseLock.h"
+#include "framework/TestSource.h"
+#include "support/WinTestSupport.h"
 #include "telvor_producer.h"
 #include "transport/FakeRing.h"
-
-#include "support/LogCapture.h"
-#include "support/WinTestSupport.h"
 #include "VideoPinFixture.h"
 
 namespace telvor::test {
 namespace {
 
-constexpr int kWidth = 320;
-constexpr int kHeight = 240;
+constexpr int kWidth = 160;
+constexpr int kHeight = 120;
 constexpr size_t kBytes = kWidth * kHeight * 2;
 
-bool IsBlackYuy2(const ReceivedSample& sample) {
-  if (sample.data.size() != kBytes) return false;
-  for (size_t i = 0; i + 1 < sample.data.size(); i += 2) {
-    if (sample.data[i] != 16 || sample.data[i + 1] != 128) return false;
+class VideoPinStreaming : public SinkGraphTest {
+ protected:
+  void TearDown() override {
+    camera = Camera();
+    SinkGraphTest::TearDown();
   }
-  return true;
-}
-
-bool IsFilledWith(const ReceivedSample& sample, BYTE value) {
-  return sample.data.size() == kBytes &&
-         std::all_of(sample.data.begin(), sample.data.end(), [&](BYTE b) { return b == value; });
-}
-
-using VideoPinStreaming = CameraGraphTest;
-
-TEST_F(VideoPinStreaming, WithoutProducerDeliversStampedBlackFramesAtTheCameraRate) {
-  LogCapture log;
-  TempDir dir;
-  const std::wstring pacingPath = dir.File(L"pacing.txt");
-  SetEnvironmentVariableW(L"TELVOR_PACING_LOG", pacingPath.c_str());
-  BuildGraph(kVideoPinCameras + 0, 50.0, kWidth, kHeight);
-  ASSERT_EQ(S_OK, control->Run());
-  ASSERT_TRUE(sink->WaitForSamples(1, 4000));
-  const ULONGLONG started = GetTickCount64();
-  const size_t first = sink->SampleCount();
-  ASSERT_TRUE(sink->WaitForSamples(first + 10, 4000));
-  const ULONGLONG elapsed = GetTickCount64() - started;
-  const std::vector<ReceivedSample> samples = Next(0, 10);
-  ASSERT_EQ(10u, samples.size());
-  constexpr REFERENCE_TIME kDuration = 200000;  // 50 frames per second
-  for (size_t i = 0; i < samples.size(); ++i) {
-    SCOPED_TRACE(i);
-    const ReceivedSample& s = samples[i];
-    // On the grid; a deadline the loop woke late for is a gap, never a burst.
-    EXPECT_TRUE(s.hasTime && s.start == s.mediaStart * kDuration && s.stop == s.start + kDuration);
-    EXPECT_TRUE(s.hasMediaTime && s.mediaStop == s.mediaStart + 1);
-    if (i > 0) EXPECT_GT(s.mediaStart, samples[i - 1].mediaStart);
-    EXPECT_TRUE(s.syncPoint && s.discontinuity && !s.preroll);
-    EXPECT_EQ(long(kBytes), s.actualLength);
-    EXPECT_TRUE(IsBlackYuy2(s));
+  // The camera at `fps`, connected in YUY2 at kWidth x kHeight.
+  void Build(int cameraIndex, double fps) {
+    entry = MakeVideoEntry(cameraIndex, fps);
+    camera = Camera::Create(cameraIndex, &entry);
+    ASSERT_TRUE(camera.pin);
+    const CMediaType type = VideoType(MEDIASUBTYPE_YUY2, kWidth, kHeight, fps);
+    Connect(camera.filter.Get(), camera.pin, &type);
   }
-  // Ten more samples take ten periods of 20 ms.
-  EXPECT_GE(elapsed, 160u);
-  EXPECT_LT(elapsed, 2000u);
 
-  // The streaming thread's timing log, asked for above, is written at stop.
-  ASSERT_EQ(S_OK, control->Stop());
-  SetEnvironmentVariableW(L"TELVOR_PACING_LOG", nullptr);
-  std::FILE* file = _wfopen(pacingPath.c_str(), L"r");
-  ASSERT_NE(nullptr, file);
-  void* pin = nullptr;
-  unsigned deadlines = 0;
-  EXPECT_EQ(2, std::fscanf(file, "pacing of CorvaneVideoStream %p: %u deadlines", &pin, &deadlines));
-  std::fclose(file);
-  EXPECT_EQ(static_cast<void*>(camera.pin), pin);
-  EXPECT_GE(deadlines, 11u);
-
-  EXPECT_EQ(1u, log.Count(L"SharedVideo::Create failed, err="));
-}
+  FilterEntry entry = {};
+  Camera camera;
+};
 
 // A producer racing the pin: every frame goes into one slot in two halves
 // with a pause between them, so a conversion outside the producer's mutex
@@ -107,7 +62,7 @@ TEST_F(VideoPinStreaming, RacingProducerNeitherTearsNorGoesBack) {
   slot->video_height = kHeight;
   slot->video_frame_rate = 30.0;
   slot->video_capacity = kBytes;
-  BuildGraph(index, 50.0, kWidth, kHeight);
+  ASSERT_NO_FATAL_FAILURE(Build(index, 50.0));
   ASSERT_EQ(S_OK, control->Run());
   ASSERT_TRUE(sink->WaitForSamples(1, 4000));
   std::atomic<bool> stop{false};
@@ -130,46 +85,16 @@ TEST_F(VideoPinStreaming, RacingProducerNeitherTearsNorGoesBack) {
   ASSERT_EQ(30u, samples.size());
   int previous = 0, converted = 0;
   for (size_t i = 0; i < samples.size(); ++i) {
-    if (IsBlackYuy2(samples[i])) continue;
-    const int value = samples[i].data.empty() ? -1 : samples[i].data[0];
-    ASSERT_TRUE(IsFilledWith(samples[i], static_cast<BYTE>(value))) << "sample " << i << " is torn";
-    EXPECT_GE(value, previous) << "sample " << i << " went back in time";
-    previous = value;
+    const std::vector<BYTE>& data = samples[i].data;
+    ASSERT_EQ(kBytes, data.size());
+    if (data[0] == 16 && data[1] == 128) continue;  // black
+    ASSERT_TRUE(std::all_of(data.begin(), data.end(), [&](BYTE b) { return b == data[0]; })) << i << " is torn";
+    EXPECT_GE(data[0], previous) << "sample " << i << " went back in time";
+    previous = data[0];
     ++converted;
   }
   EXPECT_GE(converted, 10);
 }
-
-}  // namespace
-}  // namespace telvor::test
-
-namespace telvor::test {
-namespace {
-
-// A producer of this process feeding one camera.
-class Producer {
- public:
-  Producer(int cameraIndex, std::uint32_t width, std::uint32_t height) {
-    const telvor_video_format format = {TELVOR_FOURCC_YUY2, width, height, 30.0, 0, 0};
-    result_ = telvor_open_video(cameraIndex, 0, &format, &channel_);
-    frame_.resize(static_cast<size_t>(width) * height * 2);
-  }
-  ~Producer() {
-    if (channel_) telvor_close(channel_);
-  }
-  bool Ok() const { return result_ == TELVOR_OK; }
-  // A frame whose every byte is `value`.
-  bool Write(std::uint8_t value) {
-    std::memset(frame_.data(), value, frame_.size());
-    return telvor_write(channel_, frame_.data(), static_cast<std::uint32_t>(frame_.size()), TELVOR_TIMESTAMP_NOW) ==
-           TELVOR_OK;
-  }
-
- private:
-  telvor_channel* channel_ = nullptr;
-  telvor_result result_ = TELVOR_E_INVALIDARG;
-  std::vector<std::uint8_t> frame_;
-};
 
 // The arrival and shift columns of the pin's timing log, one row per
 // deadline, in ms; an arrival of -1000 where no frame came.
@@ -203,32 +128,50 @@ double MedianArrival(const std::vector<std::pair<double, double>>& rows, size_t 
   return values[values.size() / 2];
 }
 
-// A producer writing 15 ms into each of the camera's 40 ms periods, then 4 ms
-// later, then not at all. The deadlines keep their place until frames come,
-// move there once, follow the change by steps only and stay when it stops;
-// the stamps keep their grid throughout.
+// No producer for ten deadlines, then one writing 15 ms into each of the
+// camera's 40 ms periods, then 4 ms later, then not at all. The deadlines
+// keep their place until frames come, move there once, follow the change by
+// steps only and stay when it stops; the stamps keep their grid throughout
+// and the pace is the camera's.
 TEST_F(VideoPinStreaming, DeadlinesMoveOnceToTheProducerThenFollowItBySteps) {
   TempDir dir;
   const std::wstring pacingPath = dir.File(L"pacing.txt");
   SetEnvironmentVariableW(L"TELVOR_PACING_LOG", pacingPath.c_str());
-  BuildGraph(kVideoPinCameras + 13, 25.0, kWidth, kHeight);
-  Producer producer(kVideoPinCameras + 13, kWidth, kHeight);
-  ASSERT_TRUE(producer.Ok());
+  const int index = kVideoPinCameras + 13;
+  ASSERT_NO_FATAL_FAILURE(Build(index, 25.0));
+  const telvor_video_format format = {TELVOR_FOURCC_YUY2, kWidth, kHeight, 30.0, 0, 0};
+  telvor_channel* producer = nullptr;
+  ASSERT_EQ(TELVOR_OK, telvor_open_video(index, 0, &format, &producer));
   ASSERT_EQ(S_OK, control->Run());
-  ASSERT_EQ(10u, Next(0, 10).size());  // no producer yet: ten deadlines at the grid
+  ASSERT_TRUE(sink->WaitForSamples(1, 4000));
+  const ULONGLONG firstAt = GetTickCount64();
+  ASSERT_EQ(10u, Next(0, 10).size());
+  EXPECT_GE(GetTickCount64() - firstAt, 320u) << "nine periods of 40 ms";
   const std::int64_t start = CounterNow100ns();
   const size_t before = sink->SampleCount();
+  std::vector<std::uint8_t> frame(kBytes);
   for (int k = 0; k < 100; ++k) {
     while (CounterNow100ns() < start + 150000 + k * 400000 + (k >= 50 ? 40000 : 0)) Sleep(1);
-    ASSERT_TRUE(producer.Write(static_cast<std::uint8_t>(k)));
+    std::memset(frame.data(), k, frame.size());
+    ASSERT_EQ(TELVOR_OK, telvor_write(producer, frame.data(), kBytes, TELVOR_TIMESTAMP_NOW));
   }
   ASSERT_EQ(20u, Next(sink->SampleCount(), 20).size());  // 800 ms without frames
   control->Stop();
+  telvor_close(producer);
   SetEnvironmentVariableW(L"TELVOR_PACING_LOG", nullptr);
 
-  const std::vector<ReceivedSample> samples = sink->Samples();
   // On the grid throughout; a deadline woken late on a busy machine is a gap.
-  for (size_t i = 1; i < samples.size(); ++i) ASSERT_LE(samples[i - 1].stop, samples[i].start) << i;
+  const std::vector<ReceivedSample> samples = sink->Samples();
+  for (size_t i = 0; i < samples.size(); ++i) {
+    SCOPED_TRACE(i);
+    const ReceivedSample& s = samples[i];
+    EXPECT_TRUE(s.hasTime && s.start == s.mediaStart * 400000 && s.stop == s.start + 400000);
+    EXPECT_TRUE(s.hasMediaTime && s.mediaStop == s.mediaStart + 1);
+    EXPECT_TRUE(s.syncPoint && s.discontinuity && !s.preroll && s.actualLength == long(kBytes));
+    if (i > 0) {
+      EXPECT_GT(s.mediaStart, samples[i - 1].mediaStart);
+    }
+  }
   const std::vector<std::pair<double, double>> rows = LoggedPhases(pacingPath);
   ASSERT_GE(rows.size(), before + 115);
   for (size_t i = 0; i < before; ++i) EXPECT_EQ(0.0, rows[i].second) << i;

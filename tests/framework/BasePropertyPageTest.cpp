@@ -97,8 +97,7 @@ TEST_F(PageFixture, SetObjectsAcceptsOneObjectOrNone) {
   EXPECT_EQ(log_.connects, 0);
 
   Connect();
-  EXPECT_EQ(log_.connects, 1);
-  EXPECT_EQ(log_.connected, static_cast<IUnknown*>(&object_));
+  EXPECT_TRUE(log_.connects == 1 && log_.connected == static_cast<IUnknown*>(&object_));
   EXPECT_EQ(page_->SetObjects(0, nullptr), S_OK);
   EXPECT_EQ(log_.disconnects, 1);
   EXPECT_EQ(page_->Activate(parent_, &rect_, FALSE), E_UNEXPECTED) << "no object after disconnecting";
@@ -121,9 +120,7 @@ TEST_F(PageFixture, ActivateShowsTheDialogInsideTheFrameAndDeactivateDestroysIt)
   ASSERT_EQ(page_->Activate(parent_, &rect_, TRUE), S_OK);
   HWND dialog = page_->Window();
   ASSERT_NE(dialog, nullptr);
-  EXPECT_EQ(log_.initDialogWindow, dialog);
-  EXPECT_EQ(log_.activates, 1);
-  EXPECT_EQ(GetParent(dialog), parent_);
+  EXPECT_TRUE(log_.initDialogWindow == dialog && log_.activates == 1 && GetParent(dialog) == parent_);
   EXPECT_TRUE(IsShown(dialog));
   RECT placed = {};
   GetWindowRect(dialog, &placed);
@@ -149,10 +146,8 @@ TEST_F(PageFixture, ActivateShowsTheDialogInsideTheFrameAndDeactivateDestroysIt)
   EXPECT_NE(GetWindowLongPtrW(dialog, GWL_EXSTYLE) & WS_EX_CONTROLPARENT, 0);
 
   EXPECT_EQ(page_->Deactivate(), S_OK);
-  EXPECT_EQ(log_.deactivates, 1);
-  EXPECT_EQ(log_.exStyleAtDeactivate & WS_EX_CONTROLPARENT, 0);
-  EXPECT_FALSE(IsWindow(dialog));
-  EXPECT_EQ(page_->Window(), nullptr);
+  EXPECT_TRUE(log_.deactivates == 1 && (log_.exStyleAtDeactivate & WS_EX_CONTROLPARENT) == 0);
+  EXPECT_TRUE(!IsWindow(dialog) && page_->Window() == nullptr);
   EXPECT_EQ(page_->Deactivate(), E_UNEXPECTED);
 
   // The page can be shown again after closing.
@@ -169,8 +164,7 @@ TEST_F(PageFixture, PageInfoCarriesTitleAndTemplateSize) {
   EXPECT_EQ(page_->GetPageInfo(nullptr), E_POINTER);
   PageInfo info;
   ASSERT_EQ(page_->GetPageInfo(&info), S_OK);
-  EXPECT_EQ(info.cb, sizeof(PROPPAGEINFO));
-  EXPECT_STREQ(info.pszTitle, L"Test Page Title");
+  EXPECT_TRUE(info.cb == sizeof(PROPPAGEINFO) && std::wstring(info.pszTitle) == L"Test Page Title");
   EXPECT_EQ(log_.initDialogWindow, nullptr) << "measuring must not initialise the page";
 
   // The template's 316 x 183 dialog units in this font's pixels.
@@ -210,16 +204,14 @@ TEST_F(PageFixture, SiteIsHeldOnceAndApplyRunsOnlyForDirtyConnectedPages) {
 
   page_->SetDirty();
   EXPECT_EQ(page_->IsPageDirty(), S_OK);
-  EXPECT_EQ(site_.statusChanges, 1);
-  EXPECT_EQ(site_.lastStatus, static_cast<DWORD>(PROPPAGESTATUS_DIRTY));
+  EXPECT_TRUE(site_.statusChanges == 1 && site_.lastStatus == static_cast<DWORD>(PROPPAGESTATUS_DIRTY));
 
   log_.applyResult = E_FAIL;
   EXPECT_EQ(page_->Apply(), E_FAIL);
   EXPECT_EQ(page_->IsPageDirty(), S_OK) << "a failed apply keeps the changes pending";
   log_.applyResult = S_OK;
   EXPECT_EQ(page_->Apply(), S_OK);
-  EXPECT_EQ(log_.applies, 2);
-  EXPECT_EQ(page_->IsPageDirty(), S_FALSE);
+  EXPECT_TRUE(log_.applies == 2 && page_->IsPageDirty() == S_FALSE);
 
   EXPECT_EQ(page_->SetPageSite(nullptr), S_OK);
   EXPECT_EQ(site_.refs, 1);
@@ -238,9 +230,7 @@ TEST_F(PageFixture, LastReleaseDisconnectsReleasesTheSiteAndDeletes) {
   // A host that forgets Deactivate still gets its dialog cleaned up.
   EXPECT_EQ(page_->Release(), 0u);
   page_ = nullptr;
-  EXPECT_EQ(log_.disconnects, 1);
-  EXPECT_EQ(site_.refs, 1);
-  EXPECT_FALSE(IsWindow(dialog));
+  EXPECT_TRUE(log_.disconnects == 1 && site_.refs == 1 && !IsWindow(dialog));
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 
 #include "framework/ClassFactory.h"
 #include "framework/ComPtr.h"
-#include "framework/ModuleEntry.h"
 #include "support/FakeCom.h"
 
 namespace {
@@ -148,13 +147,6 @@ TEST_F(ClassFactoryTest, CanUnloadOnlyWithoutLocksAndLiveObjects) {
   EXPECT_EQ(S_OK, again->LockServer(FALSE));
   again.Reset();
   EXPECT_EQ(S_OK, DllCanUnloadNow());
-}
-
-TEST_F(ClassFactoryTest, EntryPointRecordsTheModule) {
-  HINSTANCE self = GetModuleHandleW(nullptr);
-  EXPECT_TRUE(DllEntryPoint(self, DLL_PROCESS_ATTACH, nullptr));
-  EXPECT_EQ(self, ModuleHandle());
-  EXPECT_TRUE(DllEntryPoint(self, DLL_PROCESS_DETACH, nullptr));
 }
 
 }  // namespace

@@ -1,19 +1,24 @@
-// A small source filter on our own framework whose stream the tests script:
-// which FillBuffer call ends the stream and with what result.
+// A small source filter on our own framework whose stream the tests script
+// (which FillBuffer call ends the stream and with what result), and the graph
+// harness every graph test of a source filter uses.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 #include <strmif.h>
 #include <amvideo.h>
+#include <control.h>
 #include <uuids.h>
 
 #include <algorithm>
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "framework/ComPtr.h"
 #include "framework/Source.h"
 #include "framework/SourceStream.h"
+#include "support/TestSink.h"
 
 namespace telvor::test {
 
@@ -103,6 +108,51 @@ class TestSource : public CSource {
     HRESULT hr = S_OK;
     stream = new TestStream(&hr, this, pinName);
   }
+};
+
+// COM on the test's thread; no framework object may outlive a test.
+class ComTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))); }
+  void TearDown() override {
+    EXPECT_EQ(0, CBaseObject::ObjectsActive()) << "framework objects outlived the test";
+    CoUninitialize();
+  }
+};
+
+// A source filter connected straight to a TestSink in Wine's filter graph.
+// A fixture that holds the source itself releases it in its TearDown before
+// this one's.
+class SinkGraphTest : public ComTest {
+ protected:
+  void TearDown() override {
+    if (control) control->Stop();
+    control.Reset();
+    graph.Reset();
+    sink.Reset();
+    ComTest::TearDown();
+  }
+  // `out` (a pin of `source`) connected with `type`, or with any type of its own when null.
+  void Connect(IBaseFilter* source, IPin* out, const AM_MEDIA_TYPE* type, const TestSinkOptions& options = {}) {
+    sink = TestSink::Create(options);
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph,
+                                     graph.PutVoid()));
+    ASSERT_EQ(S_OK, graph->AddFilter(source, L"source"));
+    ASSERT_EQ(S_OK, graph->AddFilter(sink.Get(), L"sink"));
+    ASSERT_EQ(S_OK, graph->ConnectDirect(out, sink->InputPin(), type));
+    ASSERT_EQ(S_OK, graph.As(&control));
+  }
+  // Samples [from, from + count) of the sink's list, waiting for them; empty when they do not come.
+  std::vector<ReceivedSample> Next(size_t from, size_t count, DWORD waitMs = 4000) {
+    EXPECT_TRUE(sink->WaitForSamples(from + count, waitMs));
+    std::vector<ReceivedSample> all = sink->Samples();
+    if (all.size() < from + count) return {};
+    return std::vector<ReceivedSample>(all.begin() + from, all.begin() + from + count);
+  }
+
+  ComPtr<TestSink> sink;
+  ComPtr<IFilterGraph> graph;
+  ComPtr<IMediaControl> control;
 };
 
 }  // namespace telvor::test
