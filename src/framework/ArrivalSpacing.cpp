@@ -5,11 +5,12 @@
 namespace telvor {
 namespace {
 
-// The client reads the clock a moment after us, on Wine in whole
-// milliseconds, and its count may start a moment before or after ours.
-constexpr REFERENCE_TIME kMargin = 20000;
+// The client reads the same clock a moment after us, so its reading of an
+// earlier picture, and of the first one its count starts from, may be a
+// little later than ours.
+constexpr REFERENCE_TIME kMargin = 10000;
 // Longer holds would only move the picture onto the next deadline's time.
-constexpr REFERENCE_TIME kLongestHold = 40000;
+constexpr REFERENCE_TIME kLongestHold = 80000;
 
 REFERENCE_TIME FloorDiv(REFERENCE_TIME value, REFERENCE_TIME by) {
   const REFERENCE_TIME quotient = value / by;
@@ -21,11 +22,12 @@ REFERENCE_TIME PeriodOf(REFERENCE_TIME when, REFERENCE_TIME origin, REFERENCE_TI
   return FloorDiv(when - origin + period / 2, period);
 }
 
-// The earliest time whose period, counted from `origin`, is past the one the
-// last arrival may have been given.
-REFERENCE_TIME NextPeriodStart(REFERENCE_TIME last, REFERENCE_TIME origin, REFERENCE_TIME period) {
+// The earliest time whose period, counted from `origin` (or up to kMargin
+// later), is past the one the last arrival may have been given.
+REFERENCE_TIME NextPeriodStart(REFERENCE_TIME last, REFERENCE_TIME origin, REFERENCE_TIME period,
+                               REFERENCE_TIME origin_margin) {
   const REFERENCE_TIME taken = PeriodOf(last + kMargin, origin, period);
-  return origin + taken * period + period / 2 + kMargin;
+  return origin + origin_margin + taken * period + period / 2;
 }
 
 }  // namespace
@@ -34,7 +36,7 @@ REFERENCE_TIME ArrivalSpacing::HoldFor(REFERENCE_TIME now, REFERENCE_TIME period
   if (!arrived_ || period <= 0) return 0;
   // Counted from Run (stream time 0) and from the first picture.
   const REFERENCE_TIME ready =
-      std::max(NextPeriodStart(last_, 0, period), NextPeriodStart(last_, first_, period));
+      std::max(NextPeriodStart(last_, 0, period, 0), NextPeriodStart(last_, first_, period, kMargin));
   if (ready <= now) return 0;
   return ready - now <= std::min(kLongestHold, period / 4) ? ready - now : kDrop;
 }

@@ -17,7 +17,7 @@ TEST(ArrivalSpacing, OnTimeGoesAtOnceAStraddlerIsHeldPastTheEdgeALateOneDropped)
   const Row rows[] = {
       {"a period after the one before", 0, 0, kPeriod, 0},
       {"a period after a late first picture", 10 * kMs, 10 * kMs, kPeriod, 0},
-      {"just before the edge the one before may have crossed", 0, kPeriod / 2 + kMs, 3 * kPeriod / 2 - kMs, 3 * kMs},
+      {"just before the edge the one before may have crossed", 0, kPeriod / 2 + kMs, 3 * kPeriod / 2 - kMs, 2 * kMs},
       {"on time after one held up past its period's middle", 0, 2 * kPeriod + 7 * kPeriod / 10, 3 * kPeriod,
        ArrivalSpacing::kDrop},
       {"after a first picture that set a later count", 15 * kMs, 2 * kPeriod + 14 * kMs, 3 * kPeriod + 14 * kMs, 0},
