@@ -73,7 +73,8 @@ TEST(ToolCommandLines, HelpAndRefusalsAreAlike) {
               {L"capture/telvor-capture.exe", L"--bogus 1", 2, "telvor-capture: unknown option --bogus"},
               {L"props/telvor-props.exe", L"--bogus 1", 1, "telvor-props: unknown option --bogus"},
               {L"stress/telvor-stress.exe", L"--camera abc", 2, "telvor-stress: bad value for --camera: abc"},
-              {L"stress/telvor-stress.exe", L"--run-cycles", 2, "telvor-stress: --run-cycles needs a value"}};
+              {L"stress/telvor-stress.exe", L"--run-cycles", 2, "telvor-stress: --run-cycles needs a value"},
+              {L"doctor/telvor-doctor.exe", L"--camera 64", 2, "telvor-doctor: bad value for --camera: 64"}};
   for (const auto& run : runs) {
     SCOPED_TRACE(run.says);
     telvor::test::TempDir dir;

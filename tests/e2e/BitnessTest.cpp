@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "Clients.h"
-#include "InstalledModule.h"
 #include "support/CameraIndexes.h"
 
 namespace {
@@ -39,16 +38,15 @@ TEST(BothModules, ClientsOfBothBitnessesListAndCaptureOneProducerOfEitherAtOnce)
     GTEST_SKIP() << "no 64-bit tree at " << TELVOR_PEER_BUILD_DIR << " (scripts/test builds it first)";
   const std::string name = "TELVOR bitness " + std::to_string(kCamera);
   InstalledModule module(CameraSettings(kCamera, name, "", 320, 240, 30));
-  ASSERT_TRUE(module.Copied());
   ASSERT_TRUE(telvor::test::CopyFileTo(PeerPath(L"src/dll/TELVOR.AX"), module.Dir().File(L"TELVOR.AX")));
   // A 32-bit process reaches the 64-bit system folder as "sysnative".
   auto regsvr64 = [&](const std::wstring& option) {
     return RunCaptured(module.Dir(), L"C:\\windows\\sysnative\\regsvr32.exe /s " + option +
-                                         Quoted(module.Dir().File(L"TELVOR.AX")), 60000).exitCode;
+                                         Quoted(module.Dir().File(L"TELVOR.AX"))).exitCode;
   };
   auto lists = [&](const Bitness& b) {
-    const std::wstring command = Quoted(b.ffmpeg) + L" -hide_banner -list_devices true -f dshow -i dummy";
-    const auto video = ParseDeviceLists(RunCaptured(module.Dir(), command, 60000).output).video;
+    const std::wstring command = FfmpegCommand(L"-list_devices true -f dshow -i dummy", b.ffmpeg);
+    const auto video = ParseDeviceLists(RunCaptured(module.Dir(), command).output).video;
     return std::count(video.begin(), video.end(), name) == 1;
   };
   // `module` undoes the 32-bit registration (regsvr32 of this process's bitness), this the 64-bit one.
@@ -70,10 +68,9 @@ TEST(BothModules, ClientsOfBothBitnessesListAndCaptureOneProducerOfEitherAtOnce)
     std::vector<std::unique_ptr<BackgroundProcess>> clients;
     for (const Bitness& client : bits)
       clients.push_back(std::make_unique<BackgroundProcess>(
-          module.Dir(), Quoted(client.ffmpeg) + L" -hide_banner -nostdin -loglevel error -f dshow -rtbufsize 1024M" +
-                            L" -video_size 320x240 -pixel_format yuyv422 -i " + Quoted(L"video=" + Widen(name)) +
-                            L" -vsync 0 -frames:v " + std::to_wstring(kFrames) + L" -f rawvideo -y " +
-                            Quoted(module.Dir().File(Widen(client.name) + L".raw"))));
+          module.Dir(), FfmpegCommand(L"-loglevel error" + VideoInput(name, 320, 240, "yuyv422") +
+                                          RawOutput(kFrames, module.Dir().File(Widen(client.name) + L".raw")),
+                                      client.ffmpeg)));
     for (size_t c = 0; c < clients.size(); ++c) {
       SCOPED_TRACE(std::string(bits[c].name) + " client");
       ASSERT_EQ(clients[c]->WaitForExit(60000), 0) << clients[c]->Output();

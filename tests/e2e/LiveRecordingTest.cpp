@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "Clients.h"
-#include "InstalledModule.h"
 #include "support/CameraIndexes.h"
 
 namespace {
@@ -27,35 +26,28 @@ constexpr double kBlackSeconds = 1.0 + 2.0 / kFps;
 
 class LiveRecording : public ::testing::Test {
  protected:
-  // Camera `index`, kWidth x kHeight at kFps. The e2e tests run one at a
-  // time (the devices lock), so their cameras may share indexes.
+  // Camera `index`, kWidth x kHeight at kFps.
   void Install(int index) {
-    ASSERT_TRUE(telvor::e2e::FfmpegPresent()) << "scripts/fetch-ffmpeg build/windows/third_party";
     name_ = "TELVOR e2e live camera " + std::to_string(index);
-    module_ = std::make_unique<InstalledModule>(telvor::e2e::CameraSettings(index, name_, "", kWidth, kHeight, kFps));
-    ASSERT_TRUE(module_->Copied());
+    module_ = std::make_unique<InstalledModule>(CameraSettings(index, name_, "", kWidth, kHeight, kFps));
     ASSERT_EQ(module_->Register().exitCode, 0);
   }
   // FFmpeg recording `frames` frames of the camera in the background.
   void Record(int frames) {
     recording_ = module_->Dir().File(L"recording.raw");
     ffmpeg_ = std::make_unique<BackgroundProcess>(
-        module_->Dir(), telvor::e2e::FfmpegCommand(L"-loglevel error" + telvor::e2e::VideoInput(name_, kWidth, kHeight, "yuyv422") +
-                                                   L" -vsync 0 -frames:v " + std::to_wstring(frames) +
-                                                   L" -f rawvideo -y " + telvor::e2e::Quoted(recording_)));
-    ASSERT_TRUE(ffmpeg_->Started());
+        module_->Dir(), FfmpegCommand(L"-loglevel error" + VideoInput(name_, kWidth, kHeight, "yuyv422") +
+                                      RawOutput(frames, recording_)));
   }
   // True once the recording holds `frames` frames.
   bool WaitForFrames(size_t frames) const { return ffmpeg_->WaitForFileSize(recording_, frames * kFrameBytes, 30000); }
-  size_t RecordedFrames() const { return telvor::e2e::ReadFileBytes(recording_).size() / kFrameBytes; }
+  size_t RecordedFrames() const { return ReadFileBytes(recording_).size() / kFrameBytes; }
   std::unique_ptr<FeedProcess> Feed(int index, const std::wstring& picture) const {
-    return std::make_unique<FeedProcess>(module_->Dir(), L"--camera " + std::to_wstring(index) + L" " + picture +
-                                                             L" --fps " + std::to_wstring(kFps) +
-                                                             L" --no-audio --status 0");
+    return std::make_unique<FeedProcess>(module_->Dir(), index, picture + L" --fps 30 --no-audio");
   }
   std::vector<ShownRun> Finish() {
     EXPECT_EQ(ffmpeg_->WaitForExit(60000), 0) << ffmpeg_->Output();
-    return telvor::e2e::ShownRuns(telvor::e2e::ReadFileBytes(recording_), kWidth, kHeight);
+    return ShownRuns(ReadFileBytes(recording_), kWidth, kHeight);
   }
 
   // Run i is a producer's: the first number shown is how long it had been
@@ -106,14 +98,13 @@ TEST_F(LiveRecording, ShowsARunningProducerAtOnceAndBlackAfterItIsKilled) {
   const int index = telvor::test::kEndToEndCameras + 3;
   Install(index);
   auto feed = Feed(index, L"--size 320x240");
-  ASSERT_TRUE(feed->WaitForChannel(index, true, 10000)) << feed->Output();
+  ASSERT_TRUE(feed->WaitForChannel(true)) << feed->Output();
   Record(105);
   ASSERT_TRUE(WaitForFrames(45));
-  feed->Stop();
+  feed->Kill();
   const auto runs = Finish();
-  const size_t lead = !runs.empty() && runs[0].kind == Shown::kBlack && runs[0].count <= 1 ? 1 : 0;
-  ASSERT_EQ(runs.size(), lead + 2) << runs;
-  ExpectBlackInTime(runs, lead);
+  ASSERT_EQ(runs.size(), BlackLead(runs) + 2) << runs;
+  ExpectBlackInTime(runs, BlackLead(runs));
 }
 
 }  // namespace
