@@ -1,18 +1,12 @@
 // FFmpeg records a camera's microphone while telvor-feed plays a WAV whose
 // every sample frame carries its own position: the recording must be the fed
 // samples, bit for bit, in order and without gaps.
-#include <gtest/gtest.h>
-#include <windows.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "Clients.h"
 #include "ImageFiles.h"
-#include "support/CameraIndexes.h"
 
 namespace {
 
@@ -60,7 +54,7 @@ std::vector<std::uint16_t> WavSamples(const std::string& wav) {
 // so "-t 3" must give three seconds of the producer's sound, alone and beside
 // the camera's pictures in one input.
 TEST(AudioCapture, ThreeSecondRecordingIsTheFedSamplesInOrder) {
-  const int index = telvor::test::kEndToEndCameras + 7;
+  const int index = kEndToEndCameras + 7;
   const std::string camera = "TELVOR e2e camera " + std::to_string(index);
   const std::string microphone = "TELVOR e2e microphone " + std::to_string(index);
   InstalledModule module(CameraSettings(index, camera, microphone, kWidth, kHeight));
@@ -114,8 +108,9 @@ TEST(AudioCapture, ThreeSecondRecordingIsTheFedSamplesInOrder) {
     if (!withVideo) continue;
     // The pictures: the producer's from the first frame or the second, to the end.
     const auto runs = ShownRuns(ReadFileBytes(pictures), kWidth, kHeight);
-    ASSERT_EQ(runs.size(), BlackLead(runs) + 1) << runs;
-    EXPECT_EQ(runs.back().kind, Shown::kFed) << runs;
+    ASSERT_FALSE(runs.empty());
+    ASSERT_EQ(runs.size(), runs[0].kind == ShownRun::kBlack && runs[0].count <= 1 ? 2u : 1u) << runs;
+    EXPECT_EQ(runs.back().kind, ShownRun::kFed) << runs;
     EXPECT_GE(runs.back().first + runs.back().count, size_t{kFps} * 285 / 100) << runs;
   }
 }

@@ -1,22 +1,16 @@
 // TELVOR.AX and TELVOR32.AX side by side, with clients and producers of both
 // bitnesses. Built in the 32-bit tree, with the 64-bit tree's programs.
-#include <gtest/gtest.h>
-#include <windows.h>
 
 #include <algorithm>
 #include <functional>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "Clients.h"
-#include "support/CameraIndexes.h"
 
 namespace {
 
 using namespace telvor::e2e;
 
-constexpr int kCamera = telvor::test::kEndToEndCameras + 5;
+constexpr int kCamera = kEndToEndCameras + 5;
 constexpr int kFrames = 15;
 
 std::wstring PeerPath(const std::wstring& relative) {
@@ -45,9 +39,8 @@ TEST(BothModules, ClientsOfBothBitnessesListAndCaptureOneProducerOfEitherAtOnce)
                                          Quoted(module.Dir().File(L"TELVOR.AX"))).exitCode;
   };
   auto lists = [&](const Bitness& b) {
-    const std::wstring command = FfmpegCommand(L"-list_devices true -f dshow -i dummy", b.ffmpeg);
-    const auto video = ParseDeviceLists(RunCaptured(module.Dir(), command).output).video;
-    return std::count(video.begin(), video.end(), name) == 1;
+    const auto devices = ListedDevices(module.Dir(), b.ffmpeg);
+    return std::count(devices.begin(), devices.end(), "video " + name) == 1;
   };
   // `module` undoes the 32-bit registration (regsvr32 of this process's bitness), this the 64-bit one.
   ASSERT_EQ(module.Register().exitCode, 0);
@@ -77,7 +70,7 @@ TEST(BothModules, ClientsOfBothBitnessesListAndCaptureOneProducerOfEitherAtOnce)
       // Black until the camera meets the producer, then its frames in order.
       const auto runs = ShownRuns(ReadFileBytes(module.Dir().File(Widen(bits[c].name) + L".raw")), 320, 240);
       ASSERT_FALSE(runs.empty());
-      EXPECT_TRUE(runs.back().kind == Shown::kFed && (runs.size() == 1 || runs[0].kind == Shown::kBlack)) << runs;
+      EXPECT_TRUE(runs.back().kind == ShownRun::kFed && (runs.size() == 1 || runs[0].kind == ShownRun::kBlack)) << runs;
       EXPECT_LE(runs.size(), 2u) << runs;
       EXPECT_GE(runs.back().count, size_t{kFrames / 2}) << runs;
     }

@@ -1,21 +1,17 @@
 // telvor-capture against a real camera: the built module installed and
 // registered, telvor-feed feeding it, the tool capturing two seconds of video
 // and one of sound.
-#include <gtest/gtest.h>
-#include <windows.h>
 
 #include <cmath>
 #include <cstdlib>
-#include <string>
 
 #include "Clients.h"
-#include "support/CameraIndexes.h"
 
 namespace {
 
 using namespace telvor::e2e;
 
-constexpr int kCamera = telvor::test::kEndToEndCameras + 6;
+constexpr int kCamera = kEndToEndCameras + 6;
 
 // One figure of a run's output (after its summary line, a line "key=value"
 // each); NaN, which fails every comparison, when it is missing or empty.

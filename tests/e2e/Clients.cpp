@@ -9,8 +9,6 @@
 
 namespace telvor::e2e {
 
-using telvor::test::BuildTreePath;
-
 namespace {
 
 // Nearly every test here runs FFmpeg: say once where it comes from.
@@ -32,12 +30,6 @@ ProcessResult RunCaptured(const TempDir& dir, const std::wstring& commandLine, D
   DeleteFileW(outputPath.c_str());
   return result;
 }
-
-std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
-
-std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
-std::wstring Tool(const std::wstring& relative) { return Quoted(BuildTreePath(L"tools/" + relative)); }
 
 std::string CameraSettings(int index, const std::string& video, const std::string& audio, int width, int height,
                            int fps) {
@@ -65,13 +57,13 @@ InstalledModule::~InstalledModule() {
   if (registered_) Unregister();
 }
 
-void InstalledModule::WriteSettings(const std::string& settings) {
-  telvor::test::WriteTextFile(dir_.File(L"TELVOR.INI"), "[CONFIG]\r\n" + settings);
-}
-
 void InstalledModule::WriteFormatFile(int cameraIndex, const std::string& settings) {
   wchar_t name[32];
   swprintf(name, 32, L"TELVOR.FORMAT.%02d.INI", cameraIndex + 1);
+  Write(name, settings);
+}
+
+void InstalledModule::Write(const std::wstring& name, const std::string& settings) {
   telvor::test::WriteTextFile(dir_.File(name), "[CONFIG]\r\n" + settings);
 }
 
@@ -87,16 +79,6 @@ ProcessResult InstalledModule::Unregister() {
   return result;
 }
 
-std::wstring FfmpegPath() { return BuildTreePath(L"third_party/ffmpeg.exe"); }
-
-std::wstring FfmpegCommand(const std::wstring& arguments, const std::wstring& ffmpeg) {
-  return Quoted(ffmpeg) + L" -hide_banner -nostdin " + arguments;
-}
-
-ProcessResult RunFfmpeg(const TempDir& dir, const std::wstring& arguments) {
-  return RunCaptured(dir, FfmpegCommand(arguments));
-}
-
 std::wstring VideoInput(const std::string& camera, int width, int height, const char* pixelFormat,
                         const std::string& audio) {
   return L" -f dshow -rtbufsize 1024M -video_size " + std::to_wstring(width) + L"x" + std::to_wstring(height) +
@@ -104,28 +86,26 @@ std::wstring VideoInput(const std::string& camera, int width, int height, const 
          Quoted(L"video=" + Widen(camera) + (audio.empty() ? L"" : L":audio=" + Widen(audio)));
 }
 
-std::wstring RawOutput(int frames, const std::wstring& path) {
-  return L" -vsync 0 -frames:v " + std::to_wstring(frames) + L" -f rawvideo -y " + Quoted(path);
-}
-
-// Names stand in quotes after the section's header; their alternative names
-// (the monikers) are left out.
-DeviceLists ParseDeviceLists(const std::string& output) {
-  DeviceLists lists;
-  std::vector<std::string>* section = nullptr;
+// Names stand in quotes after their section's header; their alternative
+// names (the monikers) are left out.
+std::vector<std::string> ListedDevices(const TempDir& dir, const std::wstring& ffmpeg) {
+  const std::string output = RunCaptured(dir, FfmpegCommand(L"-list_devices true -f dshow -i dummy", ffmpeg)).output;
+  EXPECT_NE(output.find("DirectShow video devices"), std::string::npos) << output;
+  std::vector<std::string> devices;
+  const char* section = nullptr;
   std::istringstream lines(output);
   for (std::string line; std::getline(lines, line);) {
     const size_t open = line.find('"'), close = line.rfind('"');
     if (line.find("DirectShow video devices") != std::string::npos) {
-      section = &lists.video;
+      section = "video ";
     } else if (line.find("DirectShow audio devices") != std::string::npos) {
-      section = &lists.audio;
+      section = "audio ";
     } else if (section && line.find("Alternative name") == std::string::npos && open != std::string::npos &&
                close > open) {
-      section->push_back(line.substr(open + 1, close - open - 1));
+      devices.push_back(section + line.substr(open + 1, close - open - 1));
     }
   }
-  return lists;
+  return devices;
 }
 
 FeedProcess::FeedProcess(const TempDir& dir, int cameraIndex, const std::wstring& arguments, HANDLE input)
@@ -154,22 +134,17 @@ std::vector<ShownRun> ShownRuns(const std::string& raw, int width, int height) {
   std::vector<ShownRun> runs;
   for (size_t f = 0; bytes > 0 && (f + 1) * bytes <= raw.size(); ++f) {
     const auto* frame = reinterpret_cast<const std::uint8_t*>(raw.data()) + f * bytes;
-    Shown shown;
     size_t i = 0;  // the camera's black in yuyv422: Y 16, chroma 128
     while (i < bytes && frame[i] == (i % 2 == 0 ? 16 : 128)) ++i;
-    if (i == bytes) {
-      shown.kind = Shown::kBlack;
-    } else if (const capture::BandReading band = capture::ReadBands(layout, frame, bytes); band.marked) {
-      shown = {Shown::kFed, band.frame};
-    }
-    ShownRun* run = runs.empty() ? nullptr : &runs.back();
-    if (!run || run->kind != shown.kind || (shown.kind == Shown::kFed && shown.number < run->lastNumber)) {
-      runs.push_back({shown.kind, f, 0, shown.number, shown.number, f});
-      run = &runs.back();
-    }
-    ++run->count;
-    if (shown.number != run->lastNumber) run->lastNumberAt = f;
-    run->lastNumber = shown.number;
+    const capture::BandReading band = capture::ReadBands(layout, frame, bytes);
+    const ShownRun::Kind kind = i == bytes ? ShownRun::kBlack : band.marked ? ShownRun::kFed : ShownRun::kOther;
+    const std::uint32_t number = kind == ShownRun::kFed ? band.frame : 0;
+    if (runs.empty() || runs.back().kind != kind || (kind == ShownRun::kFed && number < runs.back().lastNumber))
+      runs.push_back({kind, f, 0, number, number, f});
+    ShownRun& run = runs.back();
+    ++run.count;
+    if (number != run.lastNumber) run.lastNumberAt = f;
+    run.lastNumber = number;
   }
   return runs;
 }
@@ -178,14 +153,10 @@ std::ostream& operator<<(std::ostream& out, const std::vector<ShownRun>& runs) {
   static const char* const kNames[] = {"black", "fed", "other"};
   for (const ShownRun& run : runs) {
     out << " [" << kNames[run.kind] << " x" << run.count << " from " << run.first;
-    if (run.kind == Shown::kFed) out << ", numbers " << run.firstNumber << ".." << run.lastNumber;
+    if (run.kind == ShownRun::kFed) out << ", numbers " << run.firstNumber << ".." << run.lastNumber;
     out << "]";
   }
   return out;
-}
-
-size_t BlackLead(const std::vector<ShownRun>& runs) {
-  return !runs.empty() && runs[0].kind == Shown::kBlack && runs[0].count <= 1 ? 1 : 0;
 }
 
 }  // namespace telvor::e2e

@@ -3,17 +3,21 @@
 // telvor-feed as the producer.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "support/CameraIndexes.h"
 #include "support/WinTestSupport.h"
 
 namespace telvor::e2e {
 
+using telvor::test::kEndToEndCameras;
 using telvor::test::ReadFileBytes;
 using telvor::test::TempDir;
 
@@ -24,14 +28,16 @@ struct ProcessResult {
 };
 ProcessResult RunCaptured(const TempDir& dir, const std::wstring& commandLine, DWORD timeoutMs = 60000);
 
-// "\"text\"": command-line quoting for paths and device names without quotes in them.
-std::wstring Quoted(const std::wstring& text);
-std::wstring Widen(const std::string& text);
+// Command-line quoting for paths and device names without quotes in them.
+inline std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
+inline std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 // A program of this build tree, quoted: Tool(L"feed/telvor-feed.exe").
-std::wstring Tool(const std::wstring& relative);
+inline std::wstring Tool(const std::wstring& relative) {
+  return Quoted(telvor::test::BuildTreePath(L"tools/" + relative));
+}
 
 // TELVOR.INI's lines for 64 cameras with one of them, `index`, set up: its
-// device names (an empty one left out) and, where not 0, its first size and rate.
+// device names and first size and rate (those empty or 0 left out).
 std::string CameraSettings(int index, const std::string& video, const std::string& audio, int width = 0,
                            int height = 0, int fps = 0);
 
@@ -46,52 +52,51 @@ class InstalledModule {
   InstalledModule(const InstalledModule&) = delete;
   InstalledModule& operator=(const InstalledModule&) = delete;
 
-  // Rewrites TELVOR.INI; hosts started afterwards load the new settings.
-  void WriteSettings(const std::string& settings);
-  // The per-camera format file TELVOR.FORMAT.NN.INI (NN the camera number).
+  // Rewrites TELVOR.INI, or the format file of one camera; hosts started
+  // afterwards load the new settings.
+  void WriteSettings(const std::string& settings) { Write(L"TELVOR.INI", settings); }
   void WriteFormatFile(int cameraIndex, const std::string& settings);
-
   ProcessResult Register();
   ProcessResult Unregister();
-
   const TempDir& Dir() const { return dir_; }
   const std::wstring& ModulePath() const { return modulePath_; }
 
  private:
+  void Write(const std::wstring& name, const std::string& settings);
   TempDir dir_;
   std::wstring modulePath_;
   bool registered_ = false;
 };
 
-std::wstring FfmpegPath();
+inline std::wstring FfmpegPath() { return telvor::test::BuildTreePath(L"third_party/ffmpeg.exe"); }
 // FFmpeg (this tree's, or the one named) with `arguments`, the banner left out.
-std::wstring FfmpegCommand(const std::wstring& arguments, const std::wstring& ffmpeg = FfmpegPath());
-ProcessResult RunFfmpeg(const TempDir& dir, const std::wstring& arguments);
+inline std::wstring FfmpegCommand(const std::wstring& arguments, const std::wstring& ffmpeg = FfmpegPath()) {
+  return Quoted(ffmpeg) + L" -hide_banner -nostdin " + arguments;
+}
+inline ProcessResult RunFfmpeg(const TempDir& dir, const std::wstring& arguments) {
+  return RunCaptured(dir, FfmpegCommand(arguments));
+}
 // FFmpeg's input of a DirectShow camera at one size and pixel format (with
 // `audio`, that microphone in the same input).
 std::wstring VideoInput(const std::string& camera, int width, int height, const char* pixelFormat,
                         const std::string& audio = "");
 // An output of `frames` frames as they came, raw, to `path`.
-std::wstring RawOutput(int frames, const std::wstring& path);
-
-// The device names of `-list_devices true -f dshow -i dummy`, by section.
-struct DeviceLists {
-  std::vector<std::string> video;
-  std::vector<std::string> audio;
-};
-DeviceLists ParseDeviceLists(const std::string& output);
+inline std::wstring RawOutput(int frames, const std::wstring& path) {
+  return L" -vsync 0 -frames:v " + std::to_wstring(frames) + L" -f rawvideo -y " + Quoted(path);
+}
+// The DirectShow devices FFmpeg lists, each as "video <name>" or "audio <name>".
+std::vector<std::string> ListedDevices(const TempDir& dir, const std::wstring& ffmpeg = FfmpegPath());
 
 // A program running in the background with its output sent to a file in `dir`.
 class BackgroundProcess : public telvor::test::BackgroundProcess {
  public:
-  BackgroundProcess(const TempDir& dir, std::wstring commandLine, HANDLE input = nullptr)
-      : BackgroundProcess(std::move(commandLine), dir.File(telvor::test::UniqueName(L"background") + L".txt"), input) {}
+  BackgroundProcess(const TempDir& dir, const std::wstring& commandLine, HANDLE input = nullptr)
+      : BackgroundProcess(commandLine, dir.File(telvor::test::UniqueName(L"background") + L".txt"), input) {}
+  BackgroundProcess(const std::wstring& commandLine, const std::wstring& outputPath, HANDLE input)
+      : telvor::test::BackgroundProcess(commandLine, outputPath, input), outputPath_(outputPath) {}
   std::string Output() const { return ReadFileBytes(outputPath_); }
 
  private:
-  BackgroundProcess(std::wstring commandLine, std::wstring outputPath, HANDLE input)
-      : telvor::test::BackgroundProcess(std::move(commandLine), outputPath, input),
-        outputPath_(std::move(outputPath)) {}
   std::wstring outputPath_;
 };
 
@@ -107,15 +112,11 @@ class FeedProcess : public BackgroundProcess {
   int cameraIndex_;
 };
 
-// What one recorded frame shows: the camera's black, a telvor-feed picture
-// (with its frame number), or anything else.
-struct Shown {
-  enum Kind { kBlack, kFed, kOther } kind = kOther;
-  std::uint32_t number = 0;
-};
-// Consecutive frames of one kind; a fed run ends where the numbers go back (a new producer).
+// Consecutive recorded frames of one kind: the camera's black, telvor-feed
+// pictures (their run ends where the numbers go back: a new producer), or
+// anything else.
 struct ShownRun {
-  Shown::Kind kind;
+  enum Kind { kBlack, kFed, kOther } kind = kOther;
   size_t first = 0, count = 0;
   std::uint32_t firstNumber = 0, lastNumber = 0;
   size_t lastNumberAt = 0;  // the frame where the run's last number first appeared
@@ -123,8 +124,5 @@ struct ShownRun {
 // The runs of a raw yuyv422 recording of width x height frames.
 std::vector<ShownRun> ShownRuns(const std::string& raw, int width, int height);
 std::ostream& operator<<(std::ostream& out, const std::vector<ShownRun>& runs);
-// 1 when the recording opens with at most one black frame (a camera opened
-// while its producer runs may show black until it meets it), else 0.
-size_t BlackLead(const std::vector<ShownRun>& runs);
 
 }  // namespace telvor::e2e

@@ -1,16 +1,11 @@
 // telvor-doctor against an installed, registered module with one problem
 // set up at a time: each gives its diagnosis line and exit code 1, and a
 // camera fed and freshly registered gives exit code 0.
-#include <gtest/gtest.h>
-#include <windows.h>
 
 #include <cstring>
-#include <memory>
-#include <string>
 #include <thread>
 
 #include "Clients.h"
-#include "support/CameraIndexes.h"
 #include "transport/SharedChannel.h"
 #include "transport/SlotHeader.h"
 
@@ -18,7 +13,7 @@ namespace {
 
 using namespace telvor::e2e;
 
-constexpr int kIndex = telvor::test::kEndToEndCameras + 5;
+constexpr int kIndex = kEndToEndCameras + 5;
 static_assert(kIndex + 1 == 54, "the JSON row below names camera 54");
 constexpr char kName[] = "TELVOR e2e doctor camera";
 
