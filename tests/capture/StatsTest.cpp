@@ -145,24 +145,6 @@ TEST(Stats, StreamOffsetsAndFirstPictureDelay) {
   }
 }
 
-TEST(Report, AudioFiguresCountSilenceAndHolesInTheStamps) {
-  std::vector<SampleRecord> records(4);
-  for (int i = 0; i < 4; ++i) {
-    records[i].arrival = i * 100000;
-    records[i].length = 1920;
-    records[i].times = {true, i * 100000, (i + 1) * 100000};
-  }
-  records[1].silent = true;
-  records[3].times = {true, 350000, 450000};  // a hole of 5 ms before the last sample
-  CaptureRun run;
-  run.window = 400000;
-  run.samplesPerSecond = 48000;
-  const KeyValues f = AudioFigures(records, run);
-  EXPECT_EQ("1920 48000.00 0.0000 1 1 10.000",
-            Figure(f, "audio_frames") + " " + Figure(f, "rate_per_s") + " " + Figure(f, "rate_error_pct") + " " +
-                Figure(f, "silent_samples") + " " + Figure(f, "times_gaps") + " " + Figure(f, "longest_arrival_gap_ms"));
-}
-
 // The sound mark survives where the camera puts the packet in a buffer, is
 // refused when any word of it changed, and the tally counts packets that
 // came twice or never.

@@ -2,7 +2,6 @@
 // every sample frame carries its own position: the recording must be the fed
 // samples, bit for bit, in order and without gaps.
 
-#include <algorithm>
 #include <cstring>
 
 #include "Clients.h"
@@ -35,21 +34,6 @@ long Position(const std::uint16_t* frame) {
   return position < static_cast<long>(kWavFrames) ? position : -1;
 }
 
-// The sample frames of the data chunk of a WAV file FFmpeg wrote.
-std::vector<std::uint16_t> WavSamples(const std::string& wav) {
-  for (size_t at = 12; at + 8 <= wav.size();) {
-    std::uint32_t size = 0;
-    std::memcpy(&size, wav.data() + at + 4, 4);
-    if (wav.compare(at, 4, "data") == 0) {
-      std::vector<std::uint16_t> samples(std::min<size_t>(size, wav.size() - at - 8) / 4 * 2);
-      std::memcpy(samples.data(), wav.data() + at + 8, samples.size() * 2);
-      return samples;
-    }
-    at += 8 + size + (size & 1);
-  }
-  return {};
-}
-
 // The plain recording commands, no re-stamping: a camera is a live source,
 // so "-t 3" must give three seconds of the producer's sound, alone and beside
 // the camera's pictures in one input.
@@ -61,7 +45,7 @@ TEST(AudioCapture, ThreeSecondRecordingIsTheFedSamplesInOrder) {
   ASSERT_EQ(module.Register().exitCode, 0);
   const std::wstring wav = module.Dir().File(L"positions.wav");
   telvor::test::WriteTextFile(wav, PositionWav());
-  const std::wstring recording = module.Dir().File(L"recording.wav"), pictures = module.Dir().File(L"pictures.raw");
+  const std::wstring recording = module.Dir().File(L"recording.pcm"), pictures = module.Dir().File(L"pictures.raw");
 
   for (const bool withVideo : {false, true}) {
     SCOPED_TRACE(withVideo ? "video and audio in one input" : "audio alone");
@@ -72,7 +56,7 @@ TEST(AudioCapture, ThreeSecondRecordingIsTheFedSamplesInOrder) {
                         Quoted(pictures) + L" -map 0:a"
                   : L" -f dshow -i " + Quoted(L"audio=" + Widen(microphone));
     const ULONGLONG started = GetTickCount64();
-    const auto result = RunFfmpeg(module.Dir(), L"-loglevel error" + arguments + L" -t 3 -y " + Quoted(recording));
+    const auto result = RunFfmpeg(module.Dir(), L"-loglevel error" + arguments + L" -t 3 -f s16le -y " + Quoted(recording));
     const ULONGLONG took = GetTickCount64() - started;
     ASSERT_EQ(result.exitCode, 0) << result.output;
     feed.Kill();
@@ -83,7 +67,9 @@ TEST(AudioCapture, ThreeSecondRecordingIsTheFedSamplesInOrder) {
     // deadline, so a silent buffer may go out in between, or a packet that
     // came too late be dropped; no frame may repeat, go back or be anything
     // but a fed frame or silence.
-    const std::vector<std::uint16_t> samples = WavSamples(ReadFileBytes(recording));
+    const std::string bytes = ReadFileBytes(recording);
+    std::vector<std::uint16_t> samples(bytes.size() / 4 * 2);
+    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
     const size_t frames = samples.size() / 2;
     auto silent = [&](size_t i) { return samples[2 * i] == 0 && samples[2 * i + 1] == 0; };
     size_t first = 0, fed = 0, silences = 0;

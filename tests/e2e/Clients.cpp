@@ -1,26 +1,11 @@
 #include "Clients.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdio>
 #include <sstream>
 
 #include "FrameBand.h"
 
 namespace telvor::e2e {
-
-namespace {
-
-// Nearly every test here runs FFmpeg: say once where it comes from.
-class FfmpegPresent : public ::testing::Environment {
-  void SetUp() override {
-    ASSERT_NE(GetFileAttributesW(FfmpegPath().c_str()), INVALID_FILE_ATTRIBUTES)
-        << "scripts/fetch-ffmpeg build/windows/third_party";
-  }
-};
-::testing::Environment* const kFfmpegPresent = ::testing::AddGlobalTestEnvironment(new FfmpegPresent);
-
-}  // namespace
 
 ProcessResult RunCaptured(const TempDir& dir, const std::wstring& commandLine, DWORD timeoutMs) {
   const std::wstring outputPath = dir.File(telvor::test::UniqueName(L"output") + L".txt");

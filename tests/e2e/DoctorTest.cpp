@@ -40,33 +40,34 @@ struct HandMadeChannel {
 
 enum class Arranged { kNone, kFeed, kModuleMoved, kAnotherCopy, kSmallRing, kAbandonedMutex };
 
+struct Case {
+  const char* what;
+  const char* diagnosis;
+  int exitCode = 1;
+  Arranged arranged = Arranged::kNone;
+  const char* settings = "";  // besides the camera's
+  const char* formatFile = "";
+  const wchar_t* options = L"";
+  const char* name = kName;  // the camera's name in the settings when the doctor looks
+};
+
 TEST(Doctor, DiagnosesEachProblemWithItsLineAndExitCode) {
-  const struct {
-    const char* what;
-    Arranged arranged;
-    const char* name;  // the camera's name in the settings when the doctor looks
-    const char* settings;
-    const char* formatFile;
-    const wchar_t* options;
-    const char* diagnosis;
-    int exitCode;
-  } kCases[] = {
-      {"fed and freshly registered", Arranged::kFeed, kName, "", "", L"", "No problems found.", 0},
-      {"settings renamed after registering", Arranged::kNone, "Renamed camera", "", "", L"",
+  const Case kCases[] = {
+      {"fed and freshly registered", "No problems found.", 0, Arranged::kFeed},
+      {"settings renamed after registering",
        "is listed as \"TELVOR e2e doctor camera\" for 64-bit applications, but the settings name it \"Renamed camera\"",
-       1},
-      {"module moved after registering", Arranged::kModuleMoved, kName, "", "", L"", "TELVOR.AX, which no longer exists", 1},
-      {"another copy registered", Arranged::kAnotherCopy, kName, "", "", L"",
-       "is registered for 64-bit applications at another copy", 1},
-      {"a size the camera cannot produce", Arranged::kNone, kName, "", "FILTER.OUTPUT.W.01=20000\r\nFILTER.OUTPUT.H.01=100\r\n",
-       L"", "A size is refused: 20000x100 not offered", 1},
-      {"an unknown colour space", Arranged::kNone, kName, "FILTER.COLORSPACE.54=yuy2\r\n", "", L"",
-       "The colour space \"yuy2\" is unknown; the camera prefers YV12.", 1},
-      {"no producer", Arranged::kNone, kName, "", "", L"", "No producer feeds the video channel", 1},
-      {"no producer, as JSON", Arranged::kNone, kName, "", "", L" --json",
-       "\"problems\":[{\"camera\":54,\"problem\":\"No producer feeds the video channel", 1},
-      {"a ring that cannot hold its slots", Arranged::kSmallRing, kName, "", "", L"", "The video ring cannot hold a frame", 1},
-      {"an abandoned mutex", Arranged::kAbandonedMutex, kName, "", "", L"", "The video channel's mutex was abandoned", 1},
+       1, Arranged::kNone, "", "", L"", "Renamed camera"},
+      {"module moved after registering", "TELVOR.AX, which no longer exists", 1, Arranged::kModuleMoved},
+      {"another copy registered", "is registered for 64-bit applications at another copy", 1, Arranged::kAnotherCopy},
+      {"a size the camera cannot produce", "A size is refused: 20000x100 not offered", 1, Arranged::kNone, "",
+       "FILTER.OUTPUT.W.01=20000\r\nFILTER.OUTPUT.H.01=100\r\n"},
+      {"an unknown colour space", "The colour space \"yuy2\" is unknown; the camera prefers YV12.", 1, Arranged::kNone,
+       "FILTER.COLORSPACE.54=yuy2\r\n"},
+      {"no producer", "No producer feeds the video channel"},
+      {"no producer, as JSON", "\"problems\":[{\"camera\":54,\"problem\":\"No producer feeds the video channel", 1,
+       Arranged::kNone, "", "", L" --json"},
+      {"a ring that cannot hold its slots", "The video ring cannot hold a frame", 1, Arranged::kSmallRing},
+      {"an abandoned mutex", "The video channel's mutex was abandoned", 1, Arranged::kAbandonedMutex},
   };
   InstalledModule installed(CameraSettings(kIndex, kName, "", 320, 240, 30));
   ASSERT_EQ(installed.Register().exitCode, 0);

@@ -91,15 +91,11 @@ std::vector<std::uint8_t> Expected(SwScaler& scaler, std::int32_t mode, int sw, 
 }
 
 // The pin's black picture: Y 16 and chroma 128, or RGB all zero (fourth byte included).
-bool IsBlack(const Shape& shape, const std::uint8_t* frame) {
-  const size_t luma = shape.Row() * shape.dh;
-  for (size_t i = 0; i < shape.Bytes(); ++i) {
-    std::uint8_t want = 0;
-    if (shape.out.kind == kOutputYuy2) want = (i % 2 == 0) ? 16 : 128;
-    if (shape.out.kind == kOutputYv12) want = i < luma ? 16 : 128;
-    if (shape.InPicture(i) && frame[i] != want) return false;
-  }
-  return true;
+std::vector<std::uint8_t> Black(const Shape& shape) {
+  std::vector<std::uint8_t> black(shape.Bytes(), 0);
+  for (size_t i = 0; !shape.out.Rgb() && i < black.size(); ++i)
+    black[i] = (shape.out.kind == kOutputYuy2 ? i % 2 == 0 : i < shape.Row() * shape.dh) ? 16 : 128;
+  return black;
 }
 
 // Largest difference over the picture's bytes, stopping early once it exceeds `limit`.
@@ -117,37 +113,32 @@ const std::uint8_t* Frame(const std::string& frames, size_t index, size_t frameB
   return reinterpret_cast<const std::uint8_t*>(frames.data()) + index * frameBytes;
 }
 
-// Index of the source frame whose conversion equals `frame`, searched from
-// `start` to the last, then from `start` - 1 down to the first; the frame
-// count when none matches.
-size_t FindSourceFrame(SwScaler& scaler, std::int32_t mode, const Shape& shape, const std::string& source,
-                       size_t sourceBytes, size_t start, const std::uint8_t* frame) {
-  const size_t count = source.size() / sourceBytes;
-  for (size_t step = 0; step < count; ++step) {
-    const size_t k = start + step < count ? start + step : count - 1 - step;
-    const auto expected = Expected(scaler, mode, kProducerWidth, Frame(source, k, sourceBytes), shape);
-    if (MaxDifference(expected.data(), frame, shape, shape.out.tolerance) <= shape.out.tolerance) return k;
-  }
-  return count;
-}
-
 // Until the channel thread hands over the first frame the pin sends its
 // black picture; after that every captured frame must be a conversion of a
 // source frame, in feeding order (a repeat is allowed when the producer lags).
 void CheckCapture(const std::string& captured, const Shape& shape, std::int32_t mode, int style,
                   const std::string& source, size_t sourceBytes) {
-  const size_t frameBytes = shape.Bytes();
+  const size_t frameBytes = shape.Bytes(), sourceFrames = source.size() / sourceBytes;
   ASSERT_EQ(captured.size(), frameBytes * kFrames);
   SwScaler scaler(mode, kProducerWidth, kProducerHeight, shape.out.kind, shape.dw, shape.dh, shape.out.Rgb(), 2,
                   style);
-  const size_t sourceFrames = source.size() / sourceBytes;
-  size_t previous = sourceFrames > 40 ? sourceFrames - 40 : 0;  // captures come from the latest frames
+  // The source frame whose conversion equals `frame`, searched from `start`
+  // to the last, then from `start` - 1 down to the first; sourceFrames when none.
+  auto find = [&](size_t start, const std::uint8_t* frame) {
+    for (size_t step = 0; step < sourceFrames; ++step) {
+      const size_t k = start + step < sourceFrames ? start + step : sourceFrames - 1 - step;
+      const auto expected = Expected(scaler, mode, kProducerWidth, Frame(source, k, sourceBytes), shape);
+      if (MaxDifference(expected.data(), frame, shape, shape.out.tolerance) <= shape.out.tolerance) return k;
+    }
+    return sourceFrames;
+  };
+  const std::vector<std::uint8_t> black = Black(shape);
   int f = 0;
-  while (f < kFrames && IsBlack(shape, Frame(captured, f, frameBytes))) ++f;
+  while (f < kFrames && MaxDifference(black.data(), Frame(captured, f, frameBytes), shape, 0) == 0) ++f;
   EXPECT_LE(f, kFrames - kConvertedFrames) << "too few fed frames reached the client";
+  size_t previous = sourceFrames > 40 ? sourceFrames - 40 : 0;  // captures come from the latest frames
   for (const int first = f; f < kFrames; ++f) {
-    const size_t match =
-        FindSourceFrame(scaler, mode, shape, source, sourceBytes, previous, Frame(captured, f, frameBytes));
+    const size_t match = find(previous, Frame(captured, f, frameBytes));
     ASSERT_LT(match, sourceFrames) << "captured frame " << f << " is no conversion of any fed frame";
     if (f > first) {
       EXPECT_GE(match, previous) << "captured frame " << f;

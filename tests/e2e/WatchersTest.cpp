@@ -52,7 +52,7 @@ TEST_F(Watchers, TwoApplicationsAreSeenAndLeaveCleanlyOrKilled) {
   const UniqueHandle held(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(telvor::WatchBlock),
                                              telvor::ChannelObjectName(telvor::kWatchStatusName, kIndex, false).c_str()));
   ASSERT_TRUE(held);
-  FeedProcess producer(module_->Dir(), kIndex, L"--size 320x240 --status 0.5");
+  FeedProcess producer(module_->Dir(), kIndex, L"--size 320x240");
   BackgroundProcess recording(module_->Dir(), Stream(100000, true));
   BackgroundProcess brief(module_->Dir(), Stream(150, false));
   std::multiset<std::string> seen;
@@ -64,8 +64,6 @@ TEST_F(Watchers, TwoApplicationsAreSeenAndLeaveCleanlyOrKilled) {
   }
   EXPECT_EQ(seen, std::multiset<std::string>({"ffmpeg.exe recording YUY2 320x240 30", "ffmpeg.exe brief YUY2 320x240 30",
                                               "ffmpeg.exe recording PCM 2x16 48000"}));
-  Sleep(1200);  // two status lines of telvor-feed
-  EXPECT_NE(producer.Output().find("; watched by ffmpeg.exe ("), std::string::npos) << producer.Output();
 
   // A clean end gives its entry back; a killed host's stay, recognised as dead.
   ASSERT_EQ(brief.WaitForExit(30000), 0) << brief.Output();
