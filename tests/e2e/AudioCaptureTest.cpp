@@ -56,7 +56,8 @@ TEST(AudioCapture, ThreeSecondRecordingIsTheFedSamplesInOrder) {
                         Quoted(pictures) + L" -map 0:a"
                   : L" -f dshow -i " + Quoted(L"audio=" + Widen(microphone));
     const ULONGLONG started = GetTickCount64();
-    const auto result = RunFfmpeg(module.Dir(), L"-loglevel error" + arguments + L" -t 3 -f s16le -y " + Quoted(recording));
+    const auto result =
+        RunCaptured(module.Dir(), FfmpegCommand(L"-loglevel error" + arguments + L" -t 3 -f s16le -y " + Quoted(recording)));
     const ULONGLONG took = GetTickCount64() - started;
     ASSERT_EQ(result.exitCode, 0) << result.output;
     feed.Kill();

@@ -73,9 +73,6 @@ inline std::wstring FfmpegPath() { return telvor::test::BuildTreePath(L"third_pa
 inline std::wstring FfmpegCommand(const std::wstring& arguments, const std::wstring& ffmpeg = FfmpegPath()) {
   return Quoted(ffmpeg) + L" -hide_banner -nostdin " + arguments;
 }
-inline ProcessResult RunFfmpeg(const TempDir& dir, const std::wstring& arguments) {
-  return RunCaptured(dir, FfmpegCommand(arguments));
-}
 // FFmpeg's input of a DirectShow camera at one size and pixel format (with
 // `audio`, that microphone in the same input).
 std::wstring VideoInput(const std::string& camera, int width, int height, const char* pixelFormat,

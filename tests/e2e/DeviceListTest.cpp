@@ -26,16 +26,13 @@ TEST(DeviceList, RegistrationToolListsConfiguredCamerasOnceAndRemovesThem) {
     std::sort(devices.begin(), devices.end());
     return devices;
   };
-  auto result = module.Register();
+  for (int registration = 0; registration < 2; ++registration) {  // registering again changes nothing
+    const auto result = module.Register();
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(listed(), ours);
+  }
+  const auto result = module.Unregister();
   ASSERT_EQ(result.exitCode, 0) << result.output;
-  EXPECT_NE(result.output.find("Successfully registered DLL"), std::string::npos) << result.output;
-  EXPECT_EQ(listed(), ours);
-  ASSERT_EQ(module.Register().exitCode, 0);
-  EXPECT_EQ(listed(), ours);
-
-  result = module.Unregister();
-  ASSERT_EQ(result.exitCode, 0) << result.output;
-  EXPECT_NE(result.output.find("Successfully unregistered DLL"), std::string::npos) << result.output;
   EXPECT_EQ(listed(), std::vector<std::string>());
 }
 

@@ -185,7 +185,7 @@ class VideoCapture : public ::testing::Test {
       inputs += VideoInput(Name(index), Shape{kOutputs[0], dw, dh}.Width(), dh, kOutputs[i].pixelFormat);
       outputs += L" -map " + std::to_wstring(i - first) + L":v" + RawOutput(kFrames, Recording(i));
     }
-    const auto result = RunFfmpeg(module_->Dir(), L"-loglevel error" + inputs + outputs);
+    const auto result = RunCaptured(module_->Dir(), FfmpegCommand(L"-loglevel error" + inputs + outputs));
     EXPECT_EQ(result.exitCode, 0) << result.output;
     std::vector<std::string> recordings(std::size(kOutputs));
     for (size_t i = first; i < std::size(kOutputs); ++i) recordings[i] = ReadFileBytes(Recording(i));
