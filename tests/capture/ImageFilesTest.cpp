@@ -60,13 +60,10 @@ std::vector<std::uint8_t> InflateStored(const std::vector<std::uint8_t>& z) {
 }
 
 TEST(ImageFiles, ChecksumsMatchTheirKnownValues) {
-  const std::string digits = "123456789";
-  EXPECT_EQ(0xCBF43926u, Crc32(reinterpret_cast<const std::uint8_t*>(digits.data()), digits.size()));
-  const std::string word = "Wikipedia";
-  EXPECT_EQ(0x11E60398u, Adler32(reinterpret_cast<const std::uint8_t*>(word.data()), word.size()));
-  // Running checksums continue where they stopped.
-  const auto* d = reinterpret_cast<const std::uint8_t*>(digits.data());
-  EXPECT_EQ(Crc32(d, 9), Crc32(d + 4, 5, Crc32(d, 4)));
+  const auto* digits = reinterpret_cast<const std::uint8_t*>("123456789");
+  EXPECT_EQ(0xCBF43926u, Crc32(digits, 9));
+  EXPECT_EQ(0x11E60398u, Adler32(reinterpret_cast<const std::uint8_t*>("Wikipedia"), 9));
+  EXPECT_EQ(Crc32(digits, 9), Crc32(digits + 4, 5, Crc32(digits, 4)));  // running checksums continue
 }
 
 TEST(ImageFiles, PngHoldsTheRowsInStoredBlocksAcrossTheBlockLimit) {
@@ -79,46 +76,48 @@ TEST(ImageFiles, PngHoldsTheRowsInStoredBlocksAcrossTheBlockLimit) {
   EXPECT_EQ("IHDR IDAT IEND", chunks[0].type + " " + chunks[1].type + " " + chunks[2].type);
   // 200 x 120, 8-bit RGB, no interlace.
   EXPECT_EQ((std::vector<std::uint8_t>{0, 0, 0, 200, 0, 0, 0, 120, 8, 2, 0, 0, 0}), chunks[0].body);
-  const std::vector<std::uint8_t> raw = InflateStored(chunks[1].body);
-  ASSERT_EQ(std::size_t(h) * (w * 3 + 1), raw.size());
-  for (std::int32_t y = 0; y < h; ++y) {
-    const std::size_t row = std::size_t(y) * (w * 3 + 1);
-    ASSERT_EQ(0, raw[row]) << "row " << y << " filter";
-    ASSERT_EQ(0, std::memcmp(raw.data() + row + 1, rgb.data() + std::size_t(y) * w * 3, std::size_t(w) * 3));
+  std::vector<std::uint8_t> rows;  // each after its filter byte: 0, none
+  for (auto row = rgb.begin(); row != rgb.end(); row += w * 3) {
+    rows.push_back(0);
+    rows.insert(rows.end(), row, row + w * 3);
   }
+  EXPECT_EQ(rows, InflateStored(chunks[1].body));
   EXPECT_TRUE(EncodePng(0, 5, rgb).empty());
   EXPECT_TRUE(EncodePng(w, h + 1, rgb).empty());  // fewer bytes than the size needs
 }
 
+// Two rows: white on top, black below, in each format's own coding. The
+// fixed-point YUV conversion may land one step short of full scale.
 TEST(ImageFiles, PicturesBecomeTopDownRgbFromEveryFormat) {
-  // Two rows: white on top, black below, in each format's own coding. The
-  // fixed-point YUV conversion may land one step short of full scale.
   const std::int32_t w = 4, h = 2;
+  auto rows = [](std::uint8_t first, std::uint8_t second, std::size_t bytes) {
+    std::vector<std::uint8_t> v(bytes, first);
+    v.insert(v.end(), bytes, second);
+    return v;
+  };
+  const struct {
+    PictureLayout layout;
+    std::vector<std::uint8_t> bytes;
+  } cases[] = {
+      {{PixelFormat::kYuy2, w, h, 8, false}, {235, 128, 235, 128, 235, 128, 235, 128, 16, 128, 16, 128, 16, 128, 16, 128}},
+      {{PixelFormat::kYv12, w, h, 4, false}, {235, 235, 235, 235, 16, 16, 16, 16, 128, 128, 128, 128}},
+      {{PixelFormat::kRgb32, w, h, 16, true}, rows(0, 255, 16)},  // bottom-up: the black row first in memory
+      {{PixelFormat::kRgb24, w, h, 12, false}, rows(255, 0, 12)},
+  };
   std::vector<std::uint8_t> rgb;
-  auto expectWhiteOverBlack = [&](const PictureLayout& layout, const std::vector<std::uint8_t>& data) {
-    ASSERT_TRUE(PictureToRgb(layout, data.data(), data.size(), rgb));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.layout.format));
+    ASSERT_TRUE(PictureToRgb(c.layout, c.bytes.data(), c.bytes.size(), rgb));
     ASSERT_EQ(std::size_t(w) * h * 3, rgb.size());
     for (int i = 0; i < w * 3; ++i) EXPECT_GE(rgb[std::size_t(i)], 254) << i;
     for (int i = w * 3; i < 2 * w * 3; ++i) EXPECT_LE(rgb[std::size_t(i)], 1) << i;
-  };
-  expectWhiteOverBlack({PixelFormat::kYuy2, w, h, 8, false},
-                       {235, 128, 235, 128, 235, 128, 235, 128, 16, 128, 16, 128, 16, 128, 16, 128});
-  expectWhiteOverBlack({PixelFormat::kYv12, w, h, 4, false},
-                       {235, 235, 235, 235, 16, 16, 16, 16, 128, 128, 128, 128});
-  // Bottom-up RGB32: the black row comes first in memory.
-  std::vector<std::uint8_t> bgra(32, 0);
-  std::fill(bgra.begin() + 16, bgra.end(), 255);
-  expectWhiteOverBlack({PixelFormat::kRgb32, w, h, 16, true}, bgra);
-  // Top-down RGB24.
-  std::vector<std::uint8_t> bgr(24, 0);
-  std::fill(bgr.begin(), bgr.begin() + 12, 255);
-  expectWhiteOverBlack({PixelFormat::kRgb24, w, h, 12, false}, bgr);
+  }
   // Red stays red: B, G, R in memory becomes R, G, B in the file.
   const std::vector<std::uint8_t> red = {0, 0, 255, 0, 0, 0, 255, 0};
   ASSERT_TRUE(PictureToRgb({PixelFormat::kRgb32, 2, 1, 8, false}, red.data(), red.size(), rgb));
   EXPECT_EQ((std::vector<std::uint8_t>{255, 0, 0, 255, 0, 0}), rgb);
-  EXPECT_FALSE(PictureToRgb({PixelFormat::kRgb32, w, h, 16, true}, bgra.data(), bgra.size() - 1, rgb));
-  EXPECT_FALSE(PictureToRgb({PixelFormat::kUnknown, w, h, 16, false}, bgra.data(), bgra.size(), rgb));
+  EXPECT_FALSE(PictureToRgb(cases[2].layout, cases[2].bytes.data(), cases[2].bytes.size() - 1, rgb));
+  EXPECT_FALSE(PictureToRgb({PixelFormat::kUnknown, w, h, 16, false}, cases[2].bytes.data(), 32, rgb));
 }
 
 TEST(ImageFiles, WavHeaderDescribesPcm) {

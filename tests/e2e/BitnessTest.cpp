@@ -1,23 +1,16 @@
 // TELVOR.AX and TELVOR32.AX side by side, with clients and producers of both
 // bitnesses. Built in the 32-bit tree, with the 64-bit tree's programs.
-#include <gtest/gtest.h>
-#include <windows.h>
 
 #include <algorithm>
 #include <functional>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "Clients.h"
-#include "InstalledModule.h"
-#include "support/CameraIndexes.h"
 
 namespace {
 
 using namespace telvor::e2e;
 
-constexpr int kCamera = telvor::test::kEndToEndCameras + 5;
+constexpr int kCamera = kEndToEndCameras + 5;
 constexpr int kFrames = 15;
 
 std::wstring PeerPath(const std::wstring& relative) {
@@ -39,17 +32,15 @@ TEST(BothModules, ClientsOfBothBitnessesListAndCaptureOneProducerOfEitherAtOnce)
     GTEST_SKIP() << "no 64-bit tree at " << TELVOR_PEER_BUILD_DIR << " (scripts/test builds it first)";
   const std::string name = "TELVOR bitness " + std::to_string(kCamera);
   InstalledModule module(CameraSettings(kCamera, name, "", 320, 240, 30));
-  ASSERT_TRUE(module.Copied());
   ASSERT_TRUE(telvor::test::CopyFileTo(PeerPath(L"src/dll/TELVOR.AX"), module.Dir().File(L"TELVOR.AX")));
   // A 32-bit process reaches the 64-bit system folder as "sysnative".
   auto regsvr64 = [&](const std::wstring& option) {
     return RunCaptured(module.Dir(), L"C:\\windows\\sysnative\\regsvr32.exe /s " + option +
-                                         Quoted(module.Dir().File(L"TELVOR.AX")), 60000).exitCode;
+                                         Quoted(module.Dir().File(L"TELVOR.AX"))).exitCode;
   };
   auto lists = [&](const Bitness& b) {
-    const std::wstring command = Quoted(b.ffmpeg) + L" -hide_banner -list_devices true -f dshow -i dummy";
-    const auto video = ParseDeviceLists(RunCaptured(module.Dir(), command, 60000).output).video;
-    return std::count(video.begin(), video.end(), name) == 1;
+    const auto devices = ListedDevices(module.Dir(), b.ffmpeg);
+    return std::count(devices.begin(), devices.end(), "video " + name) == 1;
   };
   // `module` undoes the 32-bit registration (regsvr32 of this process's bitness), this the 64-bit one.
   ASSERT_EQ(module.Register().exitCode, 0);
@@ -70,17 +61,16 @@ TEST(BothModules, ClientsOfBothBitnessesListAndCaptureOneProducerOfEitherAtOnce)
     std::vector<std::unique_ptr<BackgroundProcess>> clients;
     for (const Bitness& client : bits)
       clients.push_back(std::make_unique<BackgroundProcess>(
-          module.Dir(), Quoted(client.ffmpeg) + L" -hide_banner -nostdin -loglevel error -f dshow -rtbufsize 1024M" +
-                            L" -video_size 320x240 -pixel_format yuyv422 -i " + Quoted(L"video=" + Widen(name)) +
-                            L" -vsync 0 -frames:v " + std::to_wstring(kFrames) + L" -f rawvideo -y " +
-                            Quoted(module.Dir().File(Widen(client.name) + L".raw"))));
+          module.Dir(), FfmpegCommand(L"-loglevel error" + VideoInput(name, 320, 240, "yuyv422") +
+                                          RawOutput(kFrames, module.Dir().File(Widen(client.name) + L".raw")),
+                                      client.ffmpeg)));
     for (size_t c = 0; c < clients.size(); ++c) {
       SCOPED_TRACE(std::string(bits[c].name) + " client");
       ASSERT_EQ(clients[c]->WaitForExit(60000), 0) << clients[c]->Output();
       // Black until the camera meets the producer, then its frames in order.
       const auto runs = ShownRuns(ReadFileBytes(module.Dir().File(Widen(bits[c].name) + L".raw")), 320, 240);
       ASSERT_FALSE(runs.empty());
-      EXPECT_TRUE(runs.back().kind == Shown::kFed && (runs.size() == 1 || runs[0].kind == Shown::kBlack)) << runs;
+      EXPECT_TRUE(runs.back().kind == ShownRun::kFed && (runs.size() == 1 || runs[0].kind == ShownRun::kBlack)) << runs;
       EXPECT_LE(runs.size(), 2u) << runs;
       EXPECT_GE(runs.back().count, size_t{kFrames / 2}) << runs;
     }

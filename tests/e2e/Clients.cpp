@@ -7,62 +7,61 @@
 
 namespace telvor::e2e {
 
-using telvor::test::BuildTreePath;
-using telvor::test::TempDir;
-
-std::wstring FfmpegPath() { return BuildTreePath(L"third_party/ffmpeg.exe"); }
-
-bool FfmpegPresent() { return GetFileAttributesW(FfmpegPath().c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-ProcessResult RunFfmpeg(const TempDir& dir, const std::wstring& arguments, DWORD timeoutMs) {
-  return RunCaptured(dir, FfmpegCommand(arguments), timeoutMs);
+ProcessResult RunCaptured(const TempDir& dir, const std::wstring& commandLine, DWORD timeoutMs) {
+  const std::wstring outputPath = dir.File(telvor::test::UniqueName(L"output") + L".txt");
+  ProcessResult result;
+  result.exitCode = telvor::test::RunProcess(commandLine, timeoutMs, outputPath);
+  result.output = ReadFileBytes(outputPath);
+  DeleteFileW(outputPath.c_str());
+  return result;
 }
 
-namespace {
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream stream(text);
-  std::string line;
-  while (std::getline(stream, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
+std::string CameraSettings(int index, const std::string& video, const std::string& audio, int width, int height,
+                           int fps) {
+  const std::string n = (index < 9 ? "0" : "") + std::to_string(index + 1);
+  std::string lines = "FILTERS=64\r\n";
+  auto add = [&](const char* key, const std::string& value) {
+    if (!value.empty() && value != "0") lines += std::string("FILTER.") + key + "." + n + "=" + value + "\r\n";
+  };
+  add("VIDEO.NAME", video);
+  add("AUDIO.NAME", audio);
+  add("DEFAULT.OUTPUT.W", std::to_string(width));
+  add("DEFAULT.OUTPUT.H", std::to_string(height));
+  add("FPS", std::to_string(fps));
   return lines;
 }
 
-// FFmpeg prefixes its dshow lines with "[dshow @ 0x...] ".
-std::string WithoutContext(const std::string& line) {
-  if (line.rfind("[dshow @", 0) != 0) return line;
-  const size_t end = line.find("] ");
-  return end == std::string::npos ? line : line.substr(end + 2);
+InstalledModule::InstalledModule(const std::string& settings) : modulePath_(dir_.File(telvor::test::kModuleFileName)) {
+  telvor::test::CopyFileTo(telvor::test::BuiltModulePath(), modulePath_);
+  WriteSettings(settings);
+  // Hosts (regsvr32, FFmpeg) inherit this, so their module lines land in one file.
+  SetEnvironmentVariableW(L"TELVOR_LOG", dir_.File(L"telvor.log").c_str());
 }
 
-}  // namespace
-
-DeviceLists ParseDeviceLists(const std::string& output) {
-  DeviceLists lists;
-  std::vector<std::string>* section = nullptr;
-  for (const std::string& raw : Lines(output)) {
-    const std::string line = WithoutContext(raw);
-    if (line.find("DirectShow video devices") != std::string::npos) {
-      section = &lists.video;
-    } else if (line.find("DirectShow audio devices") != std::string::npos) {
-      section = &lists.audio;
-    } else if (section && line.find("Alternative name") == std::string::npos) {
-      const size_t open = line.find('"');
-      const size_t close = line.rfind('"');
-      if (open != std::string::npos && close > open) section->push_back(line.substr(open + 1, close - open - 1));
-    }
-  }
-  return lists;
+InstalledModule::~InstalledModule() {
+  if (registered_) Unregister();
 }
 
-FeedProcess::FeedProcess(const TempDir& dir, const std::wstring& arguments, HANDLE input)
-    : BackgroundProcess(dir, Quoted(BuildTreePath(L"tools/feed/telvor-feed.exe")) + L" " + arguments, input) {}
+void InstalledModule::WriteFormatFile(int cameraIndex, const std::string& settings) {
+  wchar_t name[32];
+  swprintf(name, 32, L"TELVOR.FORMAT.%02d.INI", cameraIndex + 1);
+  Write(name, settings);
+}
 
-std::wstring FfmpegCommand(const std::wstring& arguments) {
-  return Quoted(FfmpegPath()) + L" -hide_banner -nostdin " + arguments;
+void InstalledModule::Write(const std::wstring& name, const std::string& settings) {
+  telvor::test::WriteTextFile(dir_.File(name), "[CONFIG]\r\n" + settings);
+}
+
+ProcessResult InstalledModule::Register() {
+  ProcessResult result = RunCaptured(dir_, L"regsvr32 " + Quoted(modulePath_));
+  registered_ = registered_ || result.exitCode == 0;
+  return result;
+}
+
+ProcessResult InstalledModule::Unregister() {
+  ProcessResult result = RunCaptured(dir_, L"regsvr32 /u " + Quoted(modulePath_));
+  if (result.exitCode == 0) registered_ = false;
+  return result;
 }
 
 std::wstring VideoInput(const std::string& camera, int width, int height, const char* pixelFormat,
@@ -72,12 +71,40 @@ std::wstring VideoInput(const std::string& camera, int width, int height, const 
          Quoted(L"video=" + Widen(camera) + (audio.empty() ? L"" : L":audio=" + Widen(audio)));
 }
 
-bool FeedProcess::WaitForChannel(int cameraIndex, bool video, DWORD timeoutMs) const {
+// Names stand in quotes after their section's header; their alternative
+// names (the monikers) are left out.
+std::vector<std::string> ListedDevices(const TempDir& dir, const std::wstring& ffmpeg) {
+  const std::string output = RunCaptured(dir, FfmpegCommand(L"-list_devices true -f dshow -i dummy", ffmpeg)).output;
+  EXPECT_NE(output.find("DirectShow video devices"), std::string::npos) << output;
+  std::vector<std::string> devices;
+  const char* section = nullptr;
+  std::istringstream lines(output);
+  for (std::string line; std::getline(lines, line);) {
+    const size_t open = line.find('"'), close = line.rfind('"');
+    if (line.find("DirectShow video devices") != std::string::npos) {
+      section = "video ";
+    } else if (line.find("DirectShow audio devices") != std::string::npos) {
+      section = "audio ";
+    } else if (section && line.find("Alternative name") == std::string::npos && open != std::string::npos &&
+               close > open) {
+      devices.push_back(section + line.substr(open + 1, close - open - 1));
+    }
+  }
+  return devices;
+}
+
+FeedProcess::FeedProcess(const TempDir& dir, int cameraIndex, const std::wstring& arguments, HANDLE input)
+    : BackgroundProcess(dir,
+                        Tool(L"feed/telvor-feed.exe") + L" --camera " + std::to_wstring(cameraIndex) +
+                            L" --status 0 " + arguments,
+                        input),
+      cameraIndex_(cameraIndex) {}
+
+bool FeedProcess::WaitForChannel(bool video, DWORD timeoutMs) const {
   wchar_t name[64];
-  swprintf(name, 64, video ? L"KAVO.VCAM.V.SHARE.MEMORY.%02d" : L"KAVO.VCAM.A.SHARE.MEMORY.%02d", cameraIndex);
+  swprintf(name, 64, video ? L"KAVO.VCAM.V.SHARE.MEMORY.%02d" : L"KAVO.VCAM.A.SHARE.MEMORY.%02d", cameraIndex_);
   for (DWORD waited = 0; process_ && waited <= timeoutMs; waited += 20) {
-    HANDLE mapping = OpenFileMappingW(FILE_MAP_READ, FALSE, name);
-    if (mapping) {
+    if (HANDLE mapping = OpenFileMappingW(FILE_MAP_READ, FALSE, name)) {
       CloseHandle(mapping);
       return true;
     }
@@ -86,37 +113,23 @@ bool FeedProcess::WaitForChannel(int cameraIndex, bool video, DWORD timeoutMs) c
   return false;
 }
 
-namespace {
-
-// The camera's black in yuyv422: Y 16, chroma 128.
-bool IsBlackYuy2(const std::uint8_t* frame, size_t bytes) {
-  for (size_t i = 0; i < bytes; ++i)
-    if (frame[i] != (i % 2 == 0 ? 16 : 128)) return false;
-  return true;
-}
-
-}  // namespace
-
 std::vector<ShownRun> ShownRuns(const std::string& raw, int width, int height) {
   const capture::PictureLayout layout = {capture::PixelFormat::kYuy2, width, height, 2 * width, false};
   const size_t bytes = capture::PictureBytes(layout);
   std::vector<ShownRun> runs;
   for (size_t f = 0; bytes > 0 && (f + 1) * bytes <= raw.size(); ++f) {
     const auto* frame = reinterpret_cast<const std::uint8_t*>(raw.data()) + f * bytes;
-    Shown shown;
-    if (IsBlackYuy2(frame, bytes)) {
-      shown.kind = Shown::kBlack;
-    } else if (const capture::BandReading band = capture::ReadBands(layout, frame, bytes); band.marked) {
-      shown = {Shown::kFed, band.frame};
-    }
-    ShownRun* run = runs.empty() ? nullptr : &runs.back();
-    if (!run || run->kind != shown.kind || (shown.kind == Shown::kFed && shown.number < run->lastNumber)) {
-      runs.push_back({shown.kind, f, 0, shown.number, shown.number, f});
-      run = &runs.back();
-    }
-    ++run->count;
-    if (shown.number != run->lastNumber) run->lastNumberAt = f;
-    run->lastNumber = shown.number;
+    size_t i = 0;  // the camera's black in yuyv422: Y 16, chroma 128
+    while (i < bytes && frame[i] == (i % 2 == 0 ? 16 : 128)) ++i;
+    const capture::BandReading band = capture::ReadBands(layout, frame, bytes);
+    const ShownRun::Kind kind = i == bytes ? ShownRun::kBlack : band.marked ? ShownRun::kFed : ShownRun::kOther;
+    const std::uint32_t number = kind == ShownRun::kFed ? band.frame : 0;
+    if (runs.empty() || runs.back().kind != kind || (kind == ShownRun::kFed && number < runs.back().lastNumber))
+      runs.push_back({kind, f, 0, number, number, f});
+    ShownRun& run = runs.back();
+    ++run.count;
+    if (number != run.lastNumber) run.lastNumberAt = f;
+    run.lastNumber = number;
   }
   return runs;
 }
@@ -125,7 +138,7 @@ std::ostream& operator<<(std::ostream& out, const std::vector<ShownRun>& runs) {
   static const char* const kNames[] = {"black", "fed", "other"};
   for (const ShownRun& run : runs) {
     out << " [" << kNames[run.kind] << " x" << run.count << " from " << run.first;
-    if (run.kind == Shown::kFed) out << ", numbers " << run.firstNumber << ".." << run.lastNumber;
+    if (run.kind == ShownRun::kFed) out << ", numbers " << run.firstNumber << ".." << run.lastNumber;
     out << "]";
   }
   return out;

@@ -1,72 +1,119 @@
-// The programs around a camera: FFmpeg as the capture application and
-// telvor-feed as the producer, each run as its own process.
+// The built module installed as a user installs it, and the programs around a
+// camera, each its own process: regsvr32, FFmpeg as the capture application,
+// telvor-feed as the producer.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <ostream>
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "InstalledModule.h"
+#include "support/CameraIndexes.h"
+#include "support/WinTestSupport.h"
 
 namespace telvor::e2e {
 
-std::wstring FfmpegPath();
-bool FfmpegPresent();
+using telvor::test::kEndToEndCameras;
+using telvor::test::ReadFileBytes;
+using telvor::test::TempDir;
 
-// FFmpeg with the arguments given, the banner left out.
-ProcessResult RunFfmpeg(const telvor::test::TempDir& dir, const std::wstring& arguments, DWORD timeoutMs = 60000);
-
-// The device names of `-list_devices true -f dshow -i dummy`, by section.
-struct DeviceLists {
-  std::vector<std::string> video;
-  std::vector<std::string> audio;
+// What a child process returned and printed (stdout and stderr together).
+struct ProcessResult {
+  int exitCode = -1;
+  std::string output;
 };
-DeviceLists ParseDeviceLists(const std::string& output);
+ProcessResult RunCaptured(const TempDir& dir, const std::wstring& commandLine, DWORD timeoutMs = 60000);
 
-// A program running in the background with its output sent to a file in `dir`.
-class BackgroundProcess : public telvor::test::BackgroundProcess {
+// Command-line quoting for paths and device names without quotes in them.
+inline std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
+inline std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+// A program of this build tree, quoted: Tool(L"feed/telvor-feed.exe").
+inline std::wstring Tool(const std::wstring& relative) {
+  return Quoted(telvor::test::BuildTreePath(L"tools/" + relative));
+}
+
+// TELVOR.INI's lines for 64 cameras with one of them, `index`, set up: its
+// device names and first size and rate (those empty or 0 left out).
+std::string CameraSettings(int index, const std::string& video, const std::string& audio, int width = 0,
+                           int height = 0, int fps = 0);
+
+// The module copied into a folder of its own beside a TELVOR.INI, registered
+// with the system's tool and unregistered again when the test ends.
+class InstalledModule {
  public:
-  BackgroundProcess(const telvor::test::TempDir& dir, std::wstring commandLine, HANDLE input = nullptr)
-      : BackgroundProcess(std::move(commandLine), dir.File(telvor::test::UniqueName(L"background") + L".txt"), input) {}
-  void Stop() { Kill(); }
-  std::string Output() const { return ReadFileBytes(outputPath_); }
+  // `settings` are the lines of the CONFIG section. Points TELVOR_LOG at a
+  // file in Dir() for every process this test starts.
+  explicit InstalledModule(const std::string& settings);
+  ~InstalledModule();
+  InstalledModule(const InstalledModule&) = delete;
+  InstalledModule& operator=(const InstalledModule&) = delete;
+
+  // Rewrites TELVOR.INI, or the format file of one camera; hosts started
+  // afterwards load the new settings.
+  void WriteSettings(const std::string& settings) { Write(L"TELVOR.INI", settings); }
+  void WriteFormatFile(int cameraIndex, const std::string& settings);
+  ProcessResult Register();
+  ProcessResult Unregister();
+  const TempDir& Dir() const { return dir_; }
+  const std::wstring& ModulePath() const { return modulePath_; }
 
  private:
-  BackgroundProcess(std::wstring commandLine, std::wstring outputPath, HANDLE input)
-      : telvor::test::BackgroundProcess(std::move(commandLine), outputPath, input),
-        outputPath_(std::move(outputPath)) {}
-  std::wstring outputPath_;
+  void Write(const std::wstring& name, const std::string& settings);
+  TempDir dir_;
+  std::wstring modulePath_;
+  bool registered_ = false;
 };
 
-// telvor-feed with the arguments given.
-class FeedProcess : public BackgroundProcess {
- public:
-  // `input`: its standard input (inheritable), for --yuv - and --pcm -.
-  FeedProcess(const telvor::test::TempDir& dir, const std::wstring& arguments, HANDLE input = nullptr);
-  // True once the producer's channel of that kind exists for the camera.
-  bool WaitForChannel(int cameraIndex, bool video, DWORD timeoutMs) const;
-};
-
-// FFmpeg started in the background, the banner left out.
-std::wstring FfmpegCommand(const std::wstring& arguments);
+inline std::wstring FfmpegPath() { return telvor::test::BuildTreePath(L"third_party/ffmpeg.exe"); }
+// FFmpeg (this tree's, or the one named) with `arguments`, the banner left out.
+inline std::wstring FfmpegCommand(const std::wstring& arguments, const std::wstring& ffmpeg = FfmpegPath()) {
+  return Quoted(ffmpeg) + L" -hide_banner -nostdin " + arguments;
+}
 // FFmpeg's input of a DirectShow camera at one size and pixel format (with
 // `audio`, that microphone in the same input).
 std::wstring VideoInput(const std::string& camera, int width, int height, const char* pixelFormat,
                         const std::string& audio = "");
+// An output of `frames` frames as they came, raw, to `path`.
+inline std::wstring RawOutput(int frames, const std::wstring& path) {
+  return L" -vsync 0 -frames:v " + std::to_wstring(frames) + L" -f rawvideo -y " + Quoted(path);
+}
+// The DirectShow devices FFmpeg lists, each as "video <name>" or "audio <name>".
+std::vector<std::string> ListedDevices(const TempDir& dir, const std::wstring& ffmpeg = FfmpegPath());
 
-// What one recorded frame shows: the camera's black, a telvor-feed picture
-// (with its frame number), or anything else.
-struct Shown {
-  enum Kind { kBlack, kFed, kOther } kind = kOther;
-  std::uint32_t number = 0;
+// A program running in the background with its output sent to a file in `dir`.
+class BackgroundProcess : public telvor::test::BackgroundProcess {
+ public:
+  BackgroundProcess(const TempDir& dir, const std::wstring& commandLine, HANDLE input = nullptr)
+      : BackgroundProcess(commandLine, dir.File(telvor::test::UniqueName(L"background") + L".txt"), input) {}
+  BackgroundProcess(const std::wstring& commandLine, const std::wstring& outputPath, HANDLE input)
+      : telvor::test::BackgroundProcess(commandLine, outputPath, input), outputPath_(outputPath) {}
+  std::string Output() const { return ReadFileBytes(outputPath_); }
+
+ private:
+  std::wstring outputPath_;
 };
-// Consecutive frames of one kind; a fed run ends where the numbers go back (a new producer).
+
+// telvor-feed for one camera, without status lines, with `arguments`.
+class FeedProcess : public BackgroundProcess {
+ public:
+  // `input`: its standard input (inheritable), for --yuv - and --pcm -.
+  FeedProcess(const TempDir& dir, int cameraIndex, const std::wstring& arguments, HANDLE input = nullptr);
+  // True once the producer's channel of that kind exists.
+  bool WaitForChannel(bool video, DWORD timeoutMs = 10000) const;
+
+ private:
+  int cameraIndex_;
+};
+
+// Consecutive recorded frames of one kind: the camera's black, telvor-feed
+// pictures (their run ends where the numbers go back: a new producer), or
+// anything else.
 struct ShownRun {
-  Shown::Kind kind;
+  enum Kind { kBlack, kFed, kOther } kind = kOther;
   size_t first = 0, count = 0;
   std::uint32_t firstNumber = 0, lastNumber = 0;
   size_t lastNumberAt = 0;  // the frame where the run's last number first appeared

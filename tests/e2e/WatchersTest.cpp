@@ -1,49 +1,33 @@
 // Who watches a camera, as the producer sees it: FFmpeg processes streaming
 // one camera at once, ending cleanly or killed, and a status section that
 // another program scribbles over while a camera streams.
-#include <gtest/gtest.h>
-#include <windows.h>
 
 #include <atomic>
 #include <cstring>
-#include <memory>
-#include <string>
+#include <set>
 #include <thread>
-#include <vector>
 
 #include "Clients.h"
-#include "InstalledModule.h"
-#include "support/CameraIndexes.h"
 #include "telvor_producer.h"
 #include "transport/SharedChannel.h"
 #include "transport/WatchStatus.h"
 
 namespace {
 
-using telvor::e2e::BackgroundProcess;
-using telvor::e2e::InstalledModule;
-using telvor::e2e::Widen;
+using namespace telvor::e2e;
 
-constexpr int kIndex = telvor::test::kEndToEndCameras + 4;
+constexpr int kIndex = kEndToEndCameras + 4;
 
 class Watchers : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(telvor::e2e::FfmpegPresent()) << "scripts/fetch-ffmpeg build/windows/third_party";
-    module_ = std::make_unique<InstalledModule>(
-        telvor::e2e::CameraSettings(kIndex, kVideo, kAudio, 320, 240, 30));
-    ASSERT_TRUE(module_->Copied());
+    module_ = std::make_unique<InstalledModule>(CameraSettings(kIndex, kVideo, kAudio, 320, 240, 30));
     ASSERT_EQ(module_->Register().exitCode, 0);
   }
   // FFmpeg streaming the camera's video (and microphone) for `frames` frames.
-  std::unique_ptr<BackgroundProcess> Stream(int frames, bool audio) const {
-    std::wstring device = L"video=" + Widen(kVideo) + (audio ? L":audio=" + Widen(kAudio) : L"");
-    auto ffmpeg = std::make_unique<BackgroundProcess>(
-        module_->Dir(), telvor::e2e::FfmpegCommand(L"-loglevel error -f dshow -rtbufsize 1024M -video_size 320x240 "
-                                                   L"-pixel_format yuyv422 -i " + telvor::e2e::Quoted(device) +
-                                                   L" -frames:v " + std::to_wstring(frames) + L" -f null -"));
-    EXPECT_TRUE(ffmpeg->Started());
-    return ffmpeg;
+  std::wstring Stream(int frames, bool audio) const {
+    return FfmpegCommand(L"-loglevel error" + VideoInput(kVideo, 320, 240, "yuyv422", audio ? kAudio : "") +
+                         L" -frames:v " + std::to_wstring(frames) + L" -f null -");
   }
   // The producer's view, once it shows `count` running streams.
   static std::vector<telvor_watcher> WaitForWatchers(std::uint32_t count) {
@@ -65,106 +49,78 @@ class Watchers : public ::testing::Test {
 
 TEST_F(Watchers, TwoApplicationsAreSeenAndLeaveCleanlyOrKilled) {
   // The section lasts while someone holds it; held here, it outlives the hosts.
-  HANDLE held = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(telvor::WatchBlock),
-                                   telvor::ChannelObjectName(telvor::kWatchStatusName, kIndex, false).c_str());
-  ASSERT_NE(held, nullptr);
-  auto producer = std::make_unique<telvor::e2e::FeedProcess>(
-      module_->Dir(), L"--camera " + std::to_wstring(kIndex) + L" --size 320x240 --status 0.5");
-  auto recording = Stream(100000, true);
-  auto brief = Stream(150, false);
-  auto both = WaitForWatchers(3);
-  ASSERT_EQ(both.size(), 3u);
-  int video = 0;
-  for (const telvor_watcher& w : both) {
-    EXPECT_STREQ(w.executable, "ffmpeg.exe");
-    EXPECT_TRUE(w.process_id == recording->Id() || w.process_id == brief->Id()) << w.process_id;
-    if (w.kind == TELVOR_WATCHER_VIDEO) {
-      ++video;
-      EXPECT_EQ(std::string(w.format) + " " + std::to_string(w.width) + "x" + std::to_string(w.height) + " " +
-                    std::to_string(static_cast<int>(w.rate + 0.5)),
-                "YUY2 320x240 30");
-    } else {
-      EXPECT_EQ(std::string(w.format) + " " + std::to_string(w.width) + "x" + std::to_string(w.height) + " " +
-                    std::to_string(static_cast<int>(w.rate)),
-                "PCM 2x16 48000");
-      EXPECT_EQ(w.process_id, recording->Id());
-    }
+  const UniqueHandle held(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(telvor::WatchBlock),
+                                             telvor::ChannelObjectName(telvor::kWatchStatusName, kIndex, false).c_str()));
+  ASSERT_TRUE(held);
+  FeedProcess producer(module_->Dir(), kIndex, L"--size 320x240");
+  BackgroundProcess recording(module_->Dir(), Stream(100000, true));
+  BackgroundProcess brief(module_->Dir(), Stream(150, false));
+  std::multiset<std::string> seen;
+  for (const telvor_watcher& w : WaitForWatchers(3)) {
+    const DWORD pid = w.process_id;
+    seen.insert(std::string(w.executable) + (pid == recording.Id() ? " recording " : pid == brief.Id() ? " brief " : " ? ") +
+                w.format + " " + std::to_string(w.width) + "x" + std::to_string(w.height) + " " +
+                std::to_string(static_cast<int>(w.rate + 0.5)));
   }
-  EXPECT_EQ(video, 2);
-  Sleep(1200);  // two status lines of telvor-feed
-  EXPECT_NE(producer->Output().find("; watched by ffmpeg.exe ("), std::string::npos) << producer->Output();
+  EXPECT_EQ(seen, std::multiset<std::string>({"ffmpeg.exe recording YUY2 320x240 30", "ffmpeg.exe brief YUY2 320x240 30",
+                                              "ffmpeg.exe recording PCM 2x16 48000"}));
 
-  // A clean end gives its entry back; a killed host's stays, recognised as dead.
-  ASSERT_EQ(brief->WaitForExit(30000), 0) << brief->Output();
+  // A clean end gives its entry back; a killed host's stay, recognised as dead.
+  ASSERT_EQ(brief.WaitForExit(30000), 0) << brief.Output();
   EXPECT_EQ(WaitForWatchers(2).size(), 2u);
-  const DWORD killed = recording->Id();
-  recording->Stop();
+  const DWORD killed = recording.Id();
+  recording.Kill();
   EXPECT_EQ(WaitForWatchers(0).size(), 0u);
   telvor::Watcher raw[telvor::kWatchEntries];
   const std::uint32_t entries = telvor::ReadWatchers(kIndex, false, raw);
   int stale = 0;
   for (std::uint32_t i = 0; i < entries; ++i) {
-    EXPECT_NE(raw[i].process_id, brief->Id()) << "a cleanly ended stream keeps its entry";
-    if (raw[i].process_id == killed) {
-      EXPECT_FALSE(raw[i].host_alive);
-      ++stale;
-    }
+    EXPECT_NE(raw[i].process_id, brief.Id()) << "a cleanly ended stream keeps its entry";
+    stale += raw[i].process_id == killed && !raw[i].host_alive;
   }
   EXPECT_EQ(stale, 2);
-  CloseHandle(held);
 }
 
-// Whatever another program writes into the status, the camera streams on.
+// Whatever another program writes into the status, the camera streams on:
+// random bytes rewritten all the time, or every entry held by a live
+// process, torn and absurd.
 TEST_F(Watchers, ScribbledStatusNeverDisturbsStreaming) {
-  struct Case {
-    const char* what;
-    void (*scribble)(telvor::WatchBlock* block, unsigned round);
-  };
-  const Case cases[] = {
-      {"random bytes, rewritten all the time",
-       [](telvor::WatchBlock* block, unsigned round) {
-         auto* bytes = reinterpret_cast<unsigned char*>(block);
-         for (size_t i = 0; i < sizeof *block; ++i) bytes[i] = static_cast<unsigned char>(((i * 131 + round * 7) >> 1) | 1);
-       }},
-      {"every entry held by a live process, torn and absurd",
-       [](telvor::WatchBlock* block, unsigned round) {
-         block->magic = telvor::kWatchStatusMagic;
-         block->version = telvor::kWatchStatusVersion;
-         block->entry_count = 0xFFFFFFFF;
-         for (auto& entry : block->entries) {
-           entry.owner = static_cast<LONG>(GetCurrentProcessId());
-           entry.generation = static_cast<LONG>(round | 1);
-           entry.kind = round;
-           for (auto& c : entry.exe) c = 0xFFFF;
-         }
-       }},
-  };
-  constexpr DWORD kPage = 4096;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const bool absurd : {false, true}) {
+    SCOPED_TRACE(absurd ? "absurd entries" : "random bytes");
     // A whole page, none of it zero: a camera that walked past its table
     // would find no free entry there and run off the end of its view.
-    HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kPage,
-                                        telvor::ChannelObjectName(telvor::kWatchStatusName, kIndex, false).c_str());
-    ASSERT_NE(mapping, nullptr);
-    auto* block = static_cast<telvor::WatchBlock*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0));
-    ASSERT_NE(block, nullptr);
+    constexpr DWORD kPage = 4096;
+    const UniqueHandle mapping(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kPage,
+                                                  telvor::ChannelObjectName(telvor::kWatchStatusName, kIndex, false).c_str()));
+    telvor::MappedView view;
+    view.Reset(mapping ? MapViewOfFile(mapping.Get(), FILE_MAP_WRITE, 0, 0, 0) : nullptr);
+    ASSERT_TRUE(view);
+    auto* block = static_cast<telvor::WatchBlock*>(view.Get());
     std::memset(block, 0xA5, kPage);
     std::atomic<bool> stop{false};
     std::thread scribbler([&] {
       for (unsigned round = 0; !stop; ++round) {
-        c.scribble(block, round);
+        if (!absurd) {
+          auto* bytes = reinterpret_cast<unsigned char*>(block);
+          for (size_t i = 0; i < sizeof *block; ++i) bytes[i] = static_cast<unsigned char>(((i * 131 + round * 7) >> 1) | 1);
+        } else {
+          block->magic = telvor::kWatchStatusMagic;
+          block->version = telvor::kWatchStatusVersion;
+          block->entry_count = 0xFFFFFFFF;
+          for (auto& entry : block->entries) {
+            entry.owner = static_cast<LONG>(GetCurrentProcessId());
+            entry.generation = static_cast<LONG>(round | 1);
+            entry.kind = round;
+            for (auto& c : entry.exe) c = 0xFFFF;
+          }
+        }
         Sleep(0);
       }
     });
-    const auto result = telvor::e2e::RunFfmpeg(
-        module_->Dir(), L"-loglevel error -f dshow -video_size 320x240 -pixel_format yuyv422 -i " +
-                            telvor::e2e::Quoted(L"video=" + Widen(kVideo)) + L" -frames:v 30 -f null -");
+    const auto result = RunCaptured(module_->Dir(), Stream(30, false));
     stop = true;
     scribbler.join();
     EXPECT_EQ(result.exitCode, 0) << result.output;
-    UnmapViewOfFile(block);
-    CloseHandle(mapping);
   }
 }
 
