@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <random>
 
 #include "Clients.h"
@@ -176,17 +177,19 @@ class VideoCapture : public ::testing::Test {
     ASSERT_EQ(registered.exitCode, 0) << registered.output;
   }
 
-  // One FFmpeg process opens the camera once per output format from
-  // kOutputs[first] on, all at dw x dh (asked for at the type's width); the
-  // recordings by output format.
+  // One FFmpeg process per output format from kOutputs[first] on, all at once
+  // and all at dw x dh (asked for at the type's width); the recordings by
+  // output format. One process with several inputs and a frame count per
+  // output stops reading the others once one output is full when the machine
+  // is busy, with every camera still delivering.
   std::vector<std::string> CaptureEveryFormat(int index, int dw, int dh, size_t first = 0) {
-    std::wstring inputs, outputs;
+    std::vector<std::unique_ptr<BackgroundProcess>> clients;
     for (size_t i = first; i < std::size(kOutputs); ++i) {
-      inputs += VideoInput(Name(index), Shape{kOutputs[0], dw, dh}.Width(), dh, kOutputs[i].pixelFormat);
-      outputs += L" -map " + std::to_wstring(i - first) + L":v" + RawOutput(kFrames, Recording(i));
+      const std::wstring input = VideoInput(Name(index), Shape{kOutputs[0], dw, dh}.Width(), dh, kOutputs[i].pixelFormat);
+      clients.push_back(std::make_unique<BackgroundProcess>(
+          module_->Dir(), FfmpegCommand(L"-loglevel error" + input + RawOutput(kFrames, Recording(i)))));
     }
-    const auto result = RunCaptured(module_->Dir(), FfmpegCommand(L"-loglevel error" + inputs + outputs));
-    EXPECT_EQ(result.exitCode, 0) << result.output;
+    for (auto& client : clients) EXPECT_EQ(client->WaitForExit(60000), 0) << client->Output();
     std::vector<std::string> recordings(std::size(kOutputs));
     for (size_t i = first; i < std::size(kOutputs); ++i) recordings[i] = ReadFileBytes(Recording(i));
     return recordings;
