@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <iterator>
 
 namespace telvor {
@@ -25,6 +26,9 @@ std::int64_t Wrap(std::int64_t value, std::int64_t period) {
   const std::int64_t r = value % period;
   return r < 0 ? r + period : r;
 }
+
+// A move between two places in the period, the short way round.
+std::int64_t ShortWay(std::int64_t move, std::int64_t period) { return Wrap(move + period / 2, period) - period / 2; }
 }  // namespace
 
 void PhaseLock::Reset(std::int64_t period) {
@@ -53,6 +57,22 @@ bool PhaseLock::WindowPhase(std::int64_t spread, std::int64_t* phase) const {
   return false;
 }
 
+std::int64_t PhaseLock::Place(const std::int64_t* before, int count, std::int64_t shift) {
+  if (period_ <= 0 || locked_) return shift;
+  // Each arrival as the newest would be, were they all a period apart.
+  std::int64_t evened[kWindow];
+  int steady = 0;
+  for (; steady < std::min(count, kWindow); ++steady) {
+    evened[steady] = before[steady] - steady * period_;
+    if (steady > 0 && std::abs(evened[steady] - evened[steady - 1]) > kTolerance) break;
+  }
+  if (steady < 3) return shift;
+  std::sort(evened, evened + steady);
+  locked_ = true;
+  count_ = next_ = unsteady_ = 0;
+  return Wrap(shift - evened[steady / 2] + kMargin, period_);
+}
+
 std::int64_t PhaseLock::Update(bool arrived, std::int64_t before, std::int64_t shift) {
   if (period_ <= 0) return shift;
   shift = std::clamp<std::int64_t>(shift, 0, period_);
@@ -66,6 +86,10 @@ std::int64_t PhaseLock::Update(bool arrived, std::int64_t before, std::int64_t s
   if (!locked_) {
     if (!WindowPhase(kTolerance, &phase)) return shift;
     locked_ = true;
+    // Deadlines already about there stay about there: the jump the long way
+    // round the period would let a frame be overtaken.
+    const std::int64_t error = ShortWay(Wrap(phase + kMargin, period_) - shift, period_);
+    if (std::abs(error) <= kMargin) return std::clamp<std::int64_t>(shift + error, 0, period_);
     return Wrap(phase + kMargin, period_);
   }
   // Arrivals that scatter hold the deadlines where they are: for a window's
@@ -76,11 +100,13 @@ std::int64_t PhaseLock::Update(bool arrived, std::int64_t before, std::int64_t s
     return shift;
   }
   unsteady_ = 0;
-  // Within [0, period] the straight way never leaves the range.
+  // The short way round: a target just past the period's end is just after
+  // its start, not a whole period back. Held at the ends of the range,
+  // where a deadline a period later is the same deadline.
   const std::int64_t target = Wrap(phase + kMargin, period_);
-  const std::int64_t error = target - shift;
+  const std::int64_t error = ShortWay(target - shift, period_);
   if (error > -kStep / 2 && error < kStep / 2) return shift;  // the producer's own jitter
-  return shift + std::clamp(error, -kStep, kStep);
+  return std::clamp<std::int64_t>(shift + std::clamp(error, -kStep, kStep), 0, period_);
 }
 
 }  // namespace telvor

@@ -25,7 +25,8 @@
 // a sample is then due that long after its start time, so the deadlines can
 // sit just after a producer's writes while the stamps keep their grid. The
 // shift is never negative, so stamps still never run ahead of delivery; it
-// is 0 again after each Stop.
+// is 0 again after each Stop. At the first deadline of each run the pin may
+// place them at once (PlaceDeadlines), before anything is delivered.
 //
 // A pin author supplies FillBuffer (the sample's content, not its times),
 // MediaTime, DecideBufferSize and either the single-type
@@ -72,6 +73,10 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   virtual REFERENCE_TIME MediaTime(LONGLONG units) = 0;
   // Each time the stream starts running, before its first deadline.
   virtual void OnRunning();
+  // At the first deadline of each run, woken `lateness` after it, before
+  // anything is produced: the shift the deadlines should have from this one
+  // on. A larger one than now moves this deadline too; the default keeps it.
+  virtual REFERENCE_TIME PlaceDeadlines(REFERENCE_TIME lateness);
   // Each deadline, before the buffer is asked for, with how late the clock
   // woke the thread; and after the sample went downstream.
   virtual void OnDeadline(REFERENCE_TIME lateness);
@@ -136,4 +141,5 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   LONGLONG m_SegmentMedia = 0;
   REFERENCE_TIME m_SegmentTime = 0;
   REFERENCE_TIME m_DeadlineShift = 0;
+  bool m_PlacePending = false;  // the run's first deadline is still to come
 };
