@@ -199,7 +199,7 @@ HRESULT CSourceStream::ProduceOne(bool* ended) {
   }
   HRESULT hr = FillBuffer(sample.Get());
   if (hr == kSkipSample) {
-    m_MediaPosition += std::max<LONGLONG>(MediaLength(sample.Get()), 1);
+    m_MediaPosition += std::max<LONGLONG>(MediaLength(sample.Get()), 0);
     return AdviseFor(StreamTimeAt(m_MediaPosition));
   }
   if (hr != S_OK) {

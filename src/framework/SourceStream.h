@@ -56,8 +56,10 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   ~CSourceStream() override;
   // Fills one sample's content: S_OK delivers it, kSkipSample lets its
   // deadline pass without a sample (the next one keeps the grid, so stamps
-  // show the gap), S_FALSE ends the stream normally, a failure ends it and
-  // reports EC_ERRORABORT.
+  // show the gap; a sample whose MediaLength is 0 leaves no gap: the same
+  // deadline comes again at once, after any command, for a pin that has
+  // already waited a while for its content), S_FALSE ends the stream
+  // normally, a failure ends it and reports EC_ERRORABORT.
   virtual HRESULT FillBuffer(IMediaSample* sample) = 0;
   virtual HRESULT OnThreadCreate();
   virtual HRESULT OnThreadDestroy();
