@@ -247,30 +247,23 @@ TEST_F(VideoPinStreaming, DeadlinesMoveOnceToTheProducerThenFollowItBySteps) {
   EXPECT_EQ(rows[rows.size() - 15].second, rows.back().second) << "a producer that stopped leaves them";
 }
 
-// A producer writing at the camera's rate, 15 ms into each of its periods,
-// from before the graph runs: the pin sees where its frames arrive while
-// paused, so its deadlines need no later move that would let a frame be
-// overtaken. From the first frame shown on, each sample shows the frame
-// after the previous one, one frame further per period of the stamps (a
-// deadline the machine woke too late for is a gap in both); only writes the
-// test's own thread made late are let off.
+// A producer writing 15 ms into the camera's periods since before Run: no
+// frame is overtaken by a later move of the deadlines. Each sample shows one
+// frame further per period of the stamps (a late deadline is a gap in both),
+// but where the test's own writes were late.
 TEST_F(VideoPinStreaming, FramesWrittenBeforeRunArriveEachOnceFromTheFirstShown) {
   constexpr REFERENCE_TIME kPeriod = 400000;
   BuildGraph(kVideoPinCameras + 1, 25.0, kWidth, kHeight);
   Producer producer(kVideoPinCameras + 1, kWidth, kHeight);
-  ASSERT_TRUE(producer.Ok());
-  ComPtr<IMediaFilter> graphFilter;
+  ComPtr<IMediaFilter> media;
   ComPtr<IReferenceClock> clock;
-  ASSERT_EQ(S_OK, graph.As(&graphFilter));
-  ASSERT_EQ(S_OK, control->Pause());
-  ASSERT_EQ(S_OK, graphFilter->GetSyncSource(clock.Put()));
-  ASSERT_TRUE(clock);
-  REFERENCE_TIME now = 0;
-  clock->GetTime(&now);
-  const REFERENCE_TIME start = now + 3000000;
-  std::vector<REFERENCE_TIME> late(121, 0);
+  REFERENCE_TIME start = 0;
+  ASSERT_TRUE(producer.Ok() && graph.As(&media) == S_OK && control->Pause() == S_OK &&
+              media->GetSyncSource(clock.Put()) == S_OK && clock && clock->GetTime(&start) == S_OK);
+  start += 3000000;
+  std::vector<REFERENCE_TIME> late(71, 0);
   std::thread writer([&] {
-    for (int k = 1; k <= 120; ++k) {
+    for (int k = 1; k <= 70; ++k) {
       const REFERENCE_TIME due = start + 150000 + (k - 7) * kPeriod;  // frame 7 in the first period
       REFERENCE_TIME t = 0;
       while (clock->GetTime(&t), t < due) Sleep(1);
@@ -278,24 +271,17 @@ TEST_F(VideoPinStreaming, FramesWrittenBeforeRunArriveEachOnceFromTheFirstShown)
       producer.Write(static_cast<std::uint8_t>(k));
     }
   });
-  ASSERT_EQ(S_OK, graphFilter->Run(start));
+  EXPECT_EQ(S_OK, media->Run(start));
   const std::vector<ReceivedSample> samples = Next(0, 40);
   writer.join();
   ASSERT_EQ(40u, samples.size());
-  int previous = -1;
   for (size_t i = 0; i < samples.size(); ++i) {
     const ReceivedSample& s = samples[i];
-    ASSERT_EQ(s.mediaStart * kPeriod, s.start) << i;
-    const int value = IsFilledWith(s, s.data.empty() ? 0 : s.data[0]) ? s.data[0] : -1;
-    ASSERT_GT(value, 0) << "sample " << i << " is no producer frame";
-    if (previous > 0) {
-      const bool punctual =
-          std::all_of(late.begin() + previous, late.begin() + value + 1, [](REFERENCE_TIME l) { return l < 40000; });
-      if (punctual) {
-        EXPECT_EQ(s.mediaStart - samples[i - 1].mediaStart, value - previous) << "sample " << i;
-      }
+    ASSERT_TRUE(!s.data.empty() && s.data[0] && IsFilledWith(s, s.data[0]) && s.start == s.mediaStart * kPeriod) << i;
+    const int value = s.data[0], previous = i ? samples[i - 1].data[0] : 0;
+    if (i && std::all_of(late.begin() + previous, late.begin() + value + 1, [](REFERENCE_TIME l) { return l < 40000; })) {
+      EXPECT_EQ(s.mediaStart - samples[i - 1].mediaStart, value - previous) << "sample " << i;
     }
-    previous = value;
   }
 }
 
