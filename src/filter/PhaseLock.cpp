@@ -58,19 +58,18 @@ bool PhaseLock::WindowPhase(std::int64_t spread, std::int64_t* phase) const {
 }
 
 std::int64_t PhaseLock::Place(const std::int64_t* before, int count, std::int64_t shift) {
-  if (period_ <= 0 || locked_) return shift;
-  // Each arrival as the newest would be, were they all a period apart.
+  if (period_ <= 0 || locked_ || count < 3) return shift;
+  // Each arrival as the newest would be, were they all a period apart; as in
+  // the window, the earliest and the latest of five or more say nothing.
+  const int n = std::min(count, kWindow);
   std::int64_t evened[kWindow];
-  int steady = 0;
-  for (; steady < std::min(count, kWindow); ++steady) {
-    evened[steady] = before[steady] - steady * period_;
-    if (steady > 0 && std::abs(evened[steady] - evened[steady - 1]) > kTolerance) break;
-  }
-  if (steady < 3) return shift;
-  std::sort(evened, evened + steady);
+  for (int i = 0; i < n; ++i) evened[i] = before[i] - i * period_;
+  std::sort(evened, evened + n);
+  const int outer = n >= 5 ? 1 : 0;
+  if (evened[n - 1 - outer] - evened[outer] > kTolerance) return shift;
   locked_ = true;
   count_ = next_ = unsteady_ = 0;
-  return Wrap(shift - evened[steady / 2] + kMargin, period_);
+  return Wrap(shift - evened[n / 2] + kMargin, period_);
 }
 
 std::int64_t PhaseLock::Update(bool arrived, std::int64_t before, std::int64_t shift) {

@@ -44,9 +44,10 @@ class PhaseLock {
   std::int64_t Update(bool arrived, std::int64_t before, std::int64_t shift);
   // At a run's first deadline, before anything is delivered: `before[i]`
   // says how long before it each of the latest arrivals came, newest first.
-  // When the newest three or more came one period apart, returns where the
-  // deadlines should sit (locked from here on, as if after a move), so that
-  // no later move lets a frame be overtaken; otherwise `shift`.
+  // When three or more came one period apart (a late one among five or more
+  // forgiven), returns where the deadlines should sit (locked from here on,
+  // as if after a move), so that no later move lets a frame be overtaken;
+  // otherwise `shift`.
   std::int64_t Place(const std::int64_t* before, int count, std::int64_t shift);
   bool Locked() const { return locked_; }
 
