@@ -62,7 +62,9 @@ REFERENCE_TIME CorvaneVideoStream::PlaceDeadlines(REFERENCE_TIME lateness) {
   const std::int64_t deadline = telvor::CounterNow100ns() - lateness;
   for (int i = 0; i < count; ++i) before[i] = deadline - before[i];
   m_PhaseLock.SetPeriod(m_OutputFormat.frameDuration);
-  return m_PhaseLock.Place(before, count, DeadlineShift());
+  const REFERENCE_TIME placed = m_PhaseLock.Place(before, count, DeadlineShift());
+  if (placed > DeadlineShift()) m_Frames.HoldNewest();
+  return placed;
 }
 
 void CorvaneVideoStream::OnDeadline(REFERENCE_TIME lateness) {

@@ -268,6 +268,11 @@ int VideoFrameSource::RecentArrivals(std::int64_t* arrivals, int max) {
   return count;
 }
 
+void VideoFrameSource::HoldNewest() {
+  CAutoLock lock(&m_QueueLock);
+  for (FrameEntry entry = {}; m_Queue.Pop(&entry);) m_LastEntry = entry;
+}
+
 void VideoFrameSource::KeepNewest() {
   CAutoLock lock(&m_QueueLock);
   m_Queue.KeepNewest(1);

@@ -78,6 +78,9 @@ class VideoFrameSource {
   void Restart();
   // The stream runs: what queued while it was paused is history but for the newest.
   void KeepNewest();
+  // The deadlines were just placed after the next frame's arrival: the newest
+  // queued frame is the period's before, shown only if that one is late.
+  void HoldNewest();
   // Writes the picture of one deadline into `buffer` (`size` bytes). Returns
   // the bytes the sample should report, -1 to leave its length alone (a
   // format the camera does not produce), or kSkipped when the frame's slots
