@@ -66,7 +66,9 @@ std::int64_t PhaseLock::Place(const std::int64_t* before, int count, std::int64_
   for (int i = 0; i < n; ++i) evened[i] = before[i] - i * period_;
   std::sort(evened, evened + n);
   const int outer = n >= 5 ? 1 : 0;
-  if (evened[n - 1 - outer] - evened[outer] > kTolerance) return shift;
+  // As loose as a held lock: the steps after it correct a placement a
+  // little off, and a producer at another rate spreads far wider.
+  if (evened[n - 1 - outer] - evened[outer] > 2 * kTolerance) return shift;
   locked_ = true;
   count_ = next_ = unsteady_ = 0;
   return Wrap(shift - evened[n / 2] + kMargin, period_);

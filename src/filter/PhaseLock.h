@@ -44,7 +44,7 @@ class PhaseLock {
   std::int64_t Update(bool arrived, std::int64_t before, std::int64_t shift);
   // At a run's first deadline, before anything is delivered: `before[i]`
   // says how long before it each of the latest arrivals came, newest first.
-  // When three or more came one period apart (a late one among five or more
+  // When three or more came about one period apart (a late one among five or more
   // forgiven), returns where the deadlines should sit (locked from here on,
   // as if after a move), so that no later move lets a frame be overtaken;
   // otherwise `shift`.

@@ -366,7 +366,7 @@ TEST_F(AudioStreamingTest, ProducersStartingLateAndEndingAreFollowed) {
   EXPECT_EQ(2u, log.Count(L"producer appeared, channel open"));
 }
 
-// A mutex kept 45 ms, past one of the pin's waits: the packet due goes out
+// A mutex kept 30 ms, past one of the pin's waits: the packet due goes out
 // late instead of dropped for silence; the sound stays whole and in order.
 TEST_F(AudioStreamingTest, MutexKeptBrieflyDelaysThePacketButLeavesNoGap) {
   AudioRing ring(kAudioPinCameras + 5, 1920);
@@ -375,7 +375,7 @@ TEST_F(AudioStreamingTest, MutexKeptBrieflyDelaysThePacketButLeavesNoGap) {
   for (std::uint16_t n = 1; n <= 8; ++n) ring.Write(NumberedPacket(n, 1920));
   Sleep(5);  // the reader queues them, the pin plays the first
   ring.Lock();
-  Sleep(45);
+  Sleep(30);
   ring.Unlock();
   Sleep(150);
   ASSERT_EQ(S_OK, control->Stop());
