@@ -278,7 +278,7 @@ TEST_F(VideoPinStreaming, FramesWrittenBeforeRunArriveEachOnceFromTheFirstShown)
   ASSERT_EQ(14u, samples.size());
   for (size_t i = 0; i < samples.size(); ++i) {
     const ReceivedSample& s = samples[i];
-    ASSERT_TRUE(!s.data.empty() && s.data[0] && IsFilledWith(s, s.data[0]) && s.start == s.mediaStart * kPeriod) << i;
+    ASSERT_TRUE(!s.data.empty() && s.data[0] && IsFilledWith(s, s.data[0])) << "sample " << i << " is no producer frame";
     const int value = s.data[0], previous = i ? samples[i - 1].data[0] : 0;
     if (i && std::all_of(late.begin() + previous, late.begin() + value + 2, [](REFERENCE_TIME l) { return l < 40000; })) {
       EXPECT_EQ(s.mediaStart - samples[i - 1].mediaStart, value - previous) << "sample " << i;
