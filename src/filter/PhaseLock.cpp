@@ -104,13 +104,14 @@ std::int64_t PhaseLock::Update(bool arrived, std::int64_t before, std::int64_t s
   // The short way round: a target just past the period's end is just after
   // its start, not a whole period back (walking there would make frames
   // wait ever longer for a hundred periods and then overtake one). At an end
-  // of the range the deadlines stay, unless the producer goes on past it by
-  // more than the margin, as one at a slightly other rate does: that costs
-  // one frame (dropped or shown twice) whatever is done, so one move does it.
+  // of the range the deadlines stay (a frame up to a few ms late is still
+  // waited for), unless the producer goes on past it by more than twice the
+  // margin, as one at a slightly other rate does: that costs one frame
+  // (dropped or shown twice) whatever is done, so one move does it.
   const std::int64_t target = Wrap(phase + kMargin, period_);
   const std::int64_t error = ShortWay(target - shift, period_);
   if (error > -kStep / 2 && error < kStep / 2) return shift;  // the producer's own jitter
-  if (shift + error < -kMargin || shift + error > period_ + kMargin) return target;
+  if (shift + error < -2 * kMargin || shift + error > period_ + 2 * kMargin) return target;
   return std::clamp<std::int64_t>(shift + std::clamp(error, -kStep, kStep), 0, period_);
 }
 
