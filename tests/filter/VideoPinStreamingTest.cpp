@@ -247,11 +247,9 @@ TEST_F(VideoPinStreaming, DeadlinesMoveOnceToTheProducerThenFollowItBySteps) {
   EXPECT_EQ(rows[rows.size() - 15].second, rows.back().second) << "a producer that stopped leaves them";
 }
 
-// A producer writing 15 ms into the camera's periods since before Run: no
-// frame is overtaken by a later move of the deadlines (which came within the
-// first ten deadlines, once six frames had arrived). Each sample shows one
-// frame further per period of the stamps (a late deadline is a gap in both),
-// but where the test's own writes (up to the next frame's) were late.
+// A producer writing 15 ms into the periods since before Run: no frame is
+// overtaken by the deadlines' move. One frame further per period of the
+// stamps, but where the test's own writes (to the next frame's) were late.
 TEST_F(VideoPinStreaming, FramesWrittenBeforeRunArriveEachOnceFromTheFirstShown) {
   constexpr REFERENCE_TIME kPeriod = 400000;
   BuildGraph(kVideoPinCameras + 1, 25.0, kWidth, kHeight);
