@@ -16,6 +16,14 @@ void AudioPacketQueue::Push(const AudioPacket& packet) {
   m_ArrivalNew = true;
 }
 
+void AudioPacketQueue::PutBack(const AudioPacket& packet) {
+  CAutoLock lock(&m_QueueLock);
+  if (m_Count == kMaxPackets) return;
+  m_Head = (m_Head + kMaxPackets - 1) % kMaxPackets;
+  m_Ring[m_Head] = packet;
+  ++m_Count;
+}
+
 bool AudioPacketQueue::TakeArrival(std::int64_t* arrival) {
   CAutoLock lock(&m_QueueLock);
   *arrival = m_NewestArrival;

@@ -42,6 +42,9 @@ class AudioPacketQueue {
   // passed over for the next queued packet, keeping the order the producer
   // wrote them in. False when no queued packet is left as it was queued.
   bool SkipRewritten(AudioPacket* packet);
+  // Puts a packet just taken back in front, unless the queue filled up
+  // meanwhile (it would have been the first to go).
+  void PutBack(const AudioPacket& packet);
   // When the newest packet arrived, if one did since the last call.
   bool TakeArrival(std::int64_t* arrival);
   void Clear();

@@ -15,17 +15,20 @@ namespace {
 constexpr int kPacketChecks = 7;
 constexpr DWORD kPacketPauseMs = 1;
 constexpr LONGLONG kUnitsPerSecond = 10000000;
-// Longest wait for the producer's mutex before the packet is dropped and
-// silence goes out instead: long enough to ride out a busy machine's
-// scheduling delays, short enough that a producer stalled with its mutex
-// holds the stream back by at most the queue's nine packets x 20 ms, which
-// the clock's deadlines, already due, then catch up with.
+// One wait for the producer's mutex; after kBusyWaits of them in a row the
+// packet is dropped and silence goes out instead. Whoever holds the mutex on
+// a busy machine may just be waiting for a core: the packet goes out late,
+// and the deadlines, already due, catch up with it, where a dropped one is a
+// gap in the sound. A producer stalled with its mutex holds the stream back
+// by at most 80 ms a packet. Between the waits commands are heard.
 constexpr DWORD kMaxProducerWaitMs = 20;
+constexpr int kBusyWaits = 3;
 constexpr wchar_t kUnit[] = L"CorvaneAudioStream";
 }  // namespace
 
 HRESULT CorvaneAudioStream::OnThreadStartPlay() {
   m_ProducerBusyLogged = false;
+  m_BusyWaits = 0;
   m_Packets.Clear();
   m_Watch.Start(m_CameraIndex, telvor::AudioWatchFormat(m_Connected));
   return S_OK;
@@ -81,13 +84,19 @@ HRESULT CorvaneAudioStream::FillBuffer(IMediaSample* sample) {
     // running ahead may have written over it since, or be writing it now.
     telvor::SlotsHold producer(havePacket ? packet.channel : nullptr, kMaxProducerWaitMs);
     if (havePacket && !producer.Held()) {
+      if (++m_BusyWaits <= kBusyWaits) {
+        m_Packets.PutBack(packet);
+        sample->SetActualDataLength(0);
+        return kSkipSample;  // no audio, so the same deadline again
+      }
       if (!m_ProducerBusyLogged) {
         TELVOR_ERROR_OBJ(kUnit, L"CorvaneAudioStream::FillBuffer", this)
-            << L"producer kept its mutex over " << kMaxProducerWaitMs << L" ms, silence sent";
+            << L"producer kept its mutex over " << (kBusyWaits + 1) * kMaxProducerWaitMs << L" ms, silence sent";
         m_ProducerBusyLogged = true;
       }
       havePacket = false;
     }
+    m_BusyWaits = 0;
     if (havePacket) havePacket = m_Packets.SkipRewritten(&packet);
     written = telvor::FillAudioBuffer(havePacket ? &packet : nullptr, data, sample->GetSize(),
                                       m_Connected.wBitsPerSample);

@@ -109,6 +109,7 @@ class CorvaneAudioStream : public ChannelSourceStream, public IAMStreamConfig, p
 
   telvor::AudioPacketQueue m_Packets;
   bool m_ProducerBusyLogged = false;  // streaming thread only
+  int m_BusyWaits = 0;  // streaming thread only: in a row, for the same packet
   // Where the deadlines sit against the producer's packets; streaming thread only.
   telvor::PhaseLock m_PhaseLock;
   bool m_StartFromNewest = false;

@@ -52,6 +52,21 @@ void CorvaneVideoStream::OnRunning() {
   m_PhaseLock.Reset(m_OutputFormat.frameDuration);
 }
 
+// The channel is open while the graph is paused, and the graph's start time
+// usually lies well after its Run: a producer's frames have often shown
+// where they arrive by the first deadline. Placed there at once, the
+// deadlines need no later move, which would let a frame be overtaken.
+REFERENCE_TIME CorvaneVideoStream::PlaceDeadlines(REFERENCE_TIME lateness) {
+  std::int64_t before[VideoFrameSource::kRecentArrivals];
+  const int count = m_Frames.RecentArrivals(before, VideoFrameSource::kRecentArrivals);
+  const std::int64_t deadline = telvor::CounterNow100ns() - lateness;
+  for (int i = 0; i < count; ++i) before[i] = deadline - before[i];
+  m_PhaseLock.SetPeriod(m_OutputFormat.frameDuration);
+  const REFERENCE_TIME placed = m_PhaseLock.Place(before, count, DeadlineShift());
+  if (placed > DeadlineShift()) m_Frames.HoldNewest();
+  return placed;
+}
+
 void CorvaneVideoStream::OnDeadline(REFERENCE_TIME lateness) {
   m_DeadlineCounter = telvor::CounterNow100ns() - lateness;
   if (m_PacingLog.Enabled()) m_PacingLog.BeginDeadline(static_cast<double>(lateness) / 10000.0);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <iterator>
 
 namespace telvor {
@@ -25,6 +26,9 @@ std::int64_t Wrap(std::int64_t value, std::int64_t period) {
   const std::int64_t r = value % period;
   return r < 0 ? r + period : r;
 }
+
+// A move between two places in the period, the short way round.
+std::int64_t ShortWay(std::int64_t move, std::int64_t period) { return Wrap(move + period / 2, period) - period / 2; }
 }  // namespace
 
 void PhaseLock::Reset(std::int64_t period) {
@@ -53,6 +57,23 @@ bool PhaseLock::WindowPhase(std::int64_t spread, std::int64_t* phase) const {
   return false;
 }
 
+std::int64_t PhaseLock::Place(const std::int64_t* before, int count, std::int64_t shift) {
+  if (period_ <= 0 || locked_ || count < 3) return shift;
+  // Each arrival as the newest would be, were they all a period apart; as in
+  // the window, the earliest and the latest of five or more say nothing.
+  const int n = std::min(count, kWindow);
+  std::int64_t evened[kWindow];
+  for (int i = 0; i < n; ++i) evened[i] = before[i] - i * period_;
+  std::sort(evened, evened + n);
+  const int outer = n >= 5 ? 1 : 0;
+  // As loose as a held lock: the steps after it correct a placement a
+  // little off, and a producer at another rate spreads far wider.
+  if (evened[n - 1 - outer] - evened[outer] > 2 * kTolerance) return shift;
+  locked_ = true;
+  count_ = next_ = unsteady_ = 0;
+  return Wrap(shift - evened[n / 2] + kMargin, period_);
+}
+
 std::int64_t PhaseLock::Update(bool arrived, std::int64_t before, std::int64_t shift) {
   if (period_ <= 0) return shift;
   shift = std::clamp<std::int64_t>(shift, 0, period_);
@@ -66,6 +87,10 @@ std::int64_t PhaseLock::Update(bool arrived, std::int64_t before, std::int64_t s
   if (!locked_) {
     if (!WindowPhase(kTolerance, &phase)) return shift;
     locked_ = true;
+    // Deadlines already about there stay about there: the jump the long way
+    // round the period would let a frame be overtaken.
+    const std::int64_t error = ShortWay(Wrap(phase + kMargin, period_) - shift, period_);
+    if (std::abs(error) <= kMargin) return std::clamp<std::int64_t>(shift + error, 0, period_);
     return Wrap(phase + kMargin, period_);
   }
   // Arrivals that scatter hold the deadlines where they are: for a window's
@@ -76,11 +101,18 @@ std::int64_t PhaseLock::Update(bool arrived, std::int64_t before, std::int64_t s
     return shift;
   }
   unsteady_ = 0;
-  // Within [0, period] the straight way never leaves the range.
+  // The short way round: a target just past the period's end is just after
+  // its start, not a whole period back (walking there would make frames
+  // wait ever longer for a hundred periods and then overtake one). At an end
+  // of the range the deadlines stay (a frame up to a few ms late is still
+  // waited for), unless the producer goes on past it by more than twice the
+  // margin, as one at a slightly other rate does: that costs one frame
+  // (dropped or shown twice) whatever is done, so one move does it.
   const std::int64_t target = Wrap(phase + kMargin, period_);
-  const std::int64_t error = target - shift;
+  const std::int64_t error = ShortWay(target - shift, period_);
   if (error > -kStep / 2 && error < kStep / 2) return shift;  // the producer's own jitter
-  return shift + std::clamp(error, -kStep, kStep);
+  if (shift + error < -2 * kMargin || shift + error > period_ + 2 * kMargin) return target;
+  return std::clamp<std::int64_t>(shift + std::clamp(error, -kStep, kStep), 0, period_);
 }
 
 }  // namespace telvor

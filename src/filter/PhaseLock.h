@@ -42,6 +42,13 @@ class PhaseLock {
   // (`arrived` false). `shift` is where the deadlines sit now. Returns where
   // they sit from the next one on, between 0 and one period.
   std::int64_t Update(bool arrived, std::int64_t before, std::int64_t shift);
+  // At a run's first deadline, before anything is delivered: `before[i]`
+  // says how long before it each of the latest arrivals came, newest first.
+  // When three or more came about one period apart (a late one among five or more
+  // forgiven), returns where the deadlines should sit (locked from here on,
+  // as if after a move), so that no later move lets a frame be overtaken;
+  // otherwise `shift`.
+  std::int64_t Place(const std::int64_t* before, int count, std::int64_t shift);
   bool Locked() const { return locked_; }
 
  private:

@@ -206,6 +206,8 @@ void VideoFrameSource::Queue(const FrameEntry& entry) {
     m_Queue.Push(arrived);
     m_NewestArrival = arrived.arrival;
     m_ArrivalNew = true;
+    m_Arrivals[m_ArrivalCount++ % kRecentArrivals] = arrived.arrival;
+    if (m_ArrivalCount == 2 * kRecentArrivals) m_ArrivalCount = kRecentArrivals;
   }
   SetEvent(m_FrameQueued.Get());
 }
@@ -240,6 +242,7 @@ void VideoFrameSource::Restart() {
     m_Queue.Clear();
     m_LastEntry = FrameEntry();
     m_ArrivalNew = false;
+    m_ArrivalCount = 0;
   }
   m_NewestDelivered = 0;
   m_AnyDelivered = false;
@@ -256,6 +259,18 @@ bool VideoFrameSource::TakeArrival(std::int64_t* arrival) {
   const bool arrived = m_ArrivalNew;
   m_ArrivalNew = false;
   return arrived;
+}
+
+int VideoFrameSource::RecentArrivals(std::int64_t* arrivals, int max) {
+  CAutoLock lock(&m_QueueLock);
+  const int count = std::min({max, m_ArrivalCount, kRecentArrivals});
+  for (int i = 0; i < count; ++i) arrivals[i] = m_Arrivals[(m_ArrivalCount - 1 - i) % kRecentArrivals];
+  return count;
+}
+
+void VideoFrameSource::HoldNewest() {
+  CAutoLock lock(&m_QueueLock);
+  for (FrameEntry entry = {}; m_Queue.Pop(&entry);) m_LastEntry = entry;
 }
 
 void VideoFrameSource::KeepNewest() {

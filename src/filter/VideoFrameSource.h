@@ -78,6 +78,9 @@ class VideoFrameSource {
   void Restart();
   // The stream runs: what queued while it was paused is history but for the newest.
   void KeepNewest();
+  // The deadlines were just placed after the next frame's arrival: the newest
+  // queued frame is the period's before, shown only if that one is late.
+  void HoldNewest();
   // Writes the picture of one deadline into `buffer` (`size` bytes). Returns
   // the bytes the sample should report, -1 to leave its length alone (a
   // format the camera does not produce), or kSkipped when the frame's slots
@@ -88,6 +91,10 @@ class VideoFrameSource {
   // When the newest frame arrived (CounterNow100ns), if one arrived since
   // the last call; for placing the deadlines.
   bool TakeArrival(std::int64_t* arrival);
+  // When the latest frames arrived (CounterNow100ns), newest first, at most
+  // `max` of the last kRecentArrivals; returns how many.
+  static constexpr int kRecentArrivals = 6;
+  int RecentArrivals(std::int64_t* arrivals, int max);
 
  private:
   FrameEntry TakeFrame();
@@ -114,6 +121,8 @@ class VideoFrameSource {
   FrameEntry m_LastEntry = {};
   std::int64_t m_NewestArrival = 0;
   bool m_ArrivalNew = false;
+  std::int64_t m_Arrivals[kRecentArrivals] = {};  // a ring, m_ArrivalCount of them in order
+  int m_ArrivalCount = 0;
   // Set by the reader for every queued frame: a deadline waiting for one
   // takes it at once instead of at the end of its 1 ms wait.
   UniqueHandle m_FrameQueued;

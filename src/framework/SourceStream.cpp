@@ -61,6 +61,7 @@ HRESULT CSourceStream::OnThreadDestroy() { return S_OK; }
 HRESULT CSourceStream::OnThreadStartPlay() { return S_OK; }
 LONGLONG CSourceStream::MediaLength(IMediaSample*) { return 1; }
 void CSourceStream::OnRunning() {}
+REFERENCE_TIME CSourceStream::PlaceDeadlines(REFERENCE_TIME) { return m_DeadlineShift; }
 void CSourceStream::OnDeadline(REFERENCE_TIME) {}
 void CSourceStream::OnDelivered() {}
 
@@ -111,6 +112,7 @@ HRESULT CSourceStream::StartRunning(REFERENCE_TIME start, IReferenceClock* clock
   m_SegmentMedia = m_MediaPosition;
   m_Running = true;
   m_Arrivals.Reset();
+  m_PlacePending = true;
   OnRunning();
   return AdviseFor(m_SegmentTime);
 }
@@ -184,6 +186,16 @@ bool CSourceStream::HoldUntilItsOwnPeriod() {
 }
 
 HRESULT CSourceStream::ProduceOne(bool* ended) {
+  if (m_PlacePending) {
+    // Only later: an earlier place for this deadline has already gone by.
+    m_PlacePending = false;
+    const REFERENCE_TIME due = m_Clock.BaseTime() + StreamTimeAt(m_MediaPosition) + m_DeadlineShift;
+    const REFERENCE_TIME placed = PlaceDeadlines(m_Clock.Now() - due);
+    if (placed > m_DeadlineShift) {
+      SetDeadlineShift(placed);
+      return AdviseFor(StreamTimeAt(m_MediaPosition));
+    }
+  }
   if (m_SkipsLateDeadlines && SkipLateDeadline()) return AdviseFor(StreamTimeAt(m_MediaPosition));
   const REFERENCE_TIME start = StreamTimeAt(m_MediaPosition);
   OnDeadline(m_Clock.Now() - (m_Clock.BaseTime() + start + m_DeadlineShift));
@@ -197,7 +209,7 @@ HRESULT CSourceStream::ProduceOne(bool* ended) {
   }
   HRESULT hr = FillBuffer(sample.Get());
   if (hr == kSkipSample) {
-    m_MediaPosition += std::max<LONGLONG>(MediaLength(sample.Get()), 1);
+    m_MediaPosition += std::max<LONGLONG>(MediaLength(sample.Get()), 0);
     return AdviseFor(StreamTimeAt(m_MediaPosition));
   }
   if (hr != S_OK) {

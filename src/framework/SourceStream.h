@@ -25,7 +25,8 @@
 // a sample is then due that long after its start time, so the deadlines can
 // sit just after a producer's writes while the stamps keep their grid. The
 // shift is never negative, so stamps still never run ahead of delivery; it
-// is 0 again after each Stop.
+// is 0 again after each Stop. At the first deadline of each run the pin may
+// place them at once (PlaceDeadlines), before anything is delivered.
 //
 // A pin author supplies FillBuffer (the sample's content, not its times),
 // MediaTime, DecideBufferSize and either the single-type
@@ -56,8 +57,10 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   ~CSourceStream() override;
   // Fills one sample's content: S_OK delivers it, kSkipSample lets its
   // deadline pass without a sample (the next one keeps the grid, so stamps
-  // show the gap), S_FALSE ends the stream normally, a failure ends it and
-  // reports EC_ERRORABORT.
+  // show the gap; a sample whose MediaLength is 0 leaves no gap: the same
+  // deadline comes again at once, after any command, for a pin that has
+  // already waited a while for its content), S_FALSE ends the stream
+  // normally, a failure ends it and reports EC_ERRORABORT.
   virtual HRESULT FillBuffer(IMediaSample* sample) = 0;
   virtual HRESULT OnThreadCreate();
   virtual HRESULT OnThreadDestroy();
@@ -73,6 +76,10 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   virtual REFERENCE_TIME MediaTime(LONGLONG units) = 0;
   // Each time the stream starts running, before its first deadline.
   virtual void OnRunning();
+  // At the first deadline of each run, woken `lateness` after it, before
+  // anything is produced: the shift the deadlines should have from this one
+  // on. A larger one than now moves this deadline too; the default keeps it.
+  virtual REFERENCE_TIME PlaceDeadlines(REFERENCE_TIME lateness);
   // Each deadline, before the buffer is asked for, with how late the clock
   // woke the thread; and after the sample went downstream.
   virtual void OnDeadline(REFERENCE_TIME lateness);
@@ -141,4 +148,5 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   REFERENCE_TIME m_SegmentTime = 0;
   REFERENCE_TIME m_DeadlineShift = 0;
   telvor::ArrivalSpacing m_Arrivals;  // pictures only
+  bool m_PlacePending = false;  // the run's first deadline is still to come
 };

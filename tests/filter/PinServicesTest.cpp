@@ -153,6 +153,7 @@ TEST(PhaseLock, MovesOnceThenFollowsBySmallStepsAndNeverLocksToAnotherRate) {
     Script script;
     std::int64_t finalShift;  // -1: stays 0
     std::int64_t tolerance;
+    int bigMoves = 1;
   } cases[] = {
       {{"same rate, 15 ms into the period", kPeriod, 150000}, kLocked, 0},
       // the newest arrival at the first deadlines is the one 1.7 ms before them
@@ -161,6 +162,9 @@ TEST(PhaseLock, MovesOnceThenFollowsBySmallStepsAndNeverLocksToAnotherRate) {
       {{"phase jumps by 8 ms", kPeriod, 150000, 0, 60, 80000}, kLocked + 80000, PhaseLock::kStep},
       {{"stops after 40 frames", kPeriod, 150000, 0, 1 << 30, 0, 40}, kLocked, 0},
       {{"25 fps into 30", 400000, 150000}, -1, 0},
+      // about the period's start: followed the short way, held at 0
+      {{"phase steps back across the start", kPeriod, -15000, 0, 60, -20000}, 0, 0},
+      {{"faster by 0.1 ms, across the start", kPeriod, -15000, -1000}, kPeriod + PhaseLock::kMargin - 215000, 5000, 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.script.name);
@@ -176,7 +180,7 @@ TEST(PhaseLock, MovesOnceThenFollowsBySmallStepsAndNeverLocksToAnotherRate) {
       if (step != 0) ++moves;
       if (step > PhaseLock::kStep || step < -PhaseLock::kStep) ++bigMoves;
     }
-    EXPECT_EQ(1, bigMoves);
+    EXPECT_EQ(c.bigMoves, bigMoves);
     EXPECT_GT(shifts[PhaseLock::kWindow + 2], 0);
     // ... then where the producer is, and steps only while it moves.
     EXPECT_NEAR(static_cast<double>(c.finalShift), static_cast<double>(shifts.back()), c.tolerance);

@@ -190,5 +190,49 @@ TEST_F(VideoPinStreaming, DeadlinesMoveOnceToTheProducerThenFollowItBySteps) {
   EXPECT_EQ(rows[rows.size() - 15].second, rows.back().second) << "a producer that stopped leaves them";
 }
 
+// A producer writing 15 ms into the periods since before Run: no frame is
+// overtaken by the deadlines' move. One frame further per period of the
+// stamps, but where the test's own writes (to the next frame's) were late.
+TEST_F(VideoPinStreaming, FramesWrittenBeforeRunArriveEachOnceFromTheFirstShown) {
+  constexpr REFERENCE_TIME kPeriod = 400000;
+  ASSERT_NO_FATAL_FAILURE(Build(kVideoPinCameras + 1, 25.0));
+  const telvor_video_format format = {TELVOR_FOURCC_YUY2, kWidth, kHeight, 25.0, 0, 0};
+  telvor_channel* producer = nullptr;
+  ASSERT_EQ(TELVOR_OK, telvor_open_video(kVideoPinCameras + 1, 0, &format, &producer));
+  std::vector<std::uint8_t> frame(kBytes);
+  ComPtr<IMediaFilter> media;
+  ComPtr<IReferenceClock> clock;
+  REFERENCE_TIME start = 0;
+  ASSERT_TRUE(graph.As(&media) == S_OK && control->Pause() == S_OK &&
+              media->GetSyncSource(clock.Put()) == S_OK && clock && clock->GetTime(&start) == S_OK);
+  start += 3000000;
+  std::vector<REFERENCE_TIME> late(32, 0);
+  std::thread writer([&] {
+    for (int k = 1; k <= 30; ++k) {
+      const REFERENCE_TIME due = start + 150000 + (k - 7) * kPeriod;  // frame 7 in the first period
+      REFERENCE_TIME t = 0;
+      while (clock->GetTime(&t), t < due) Sleep(1);
+      late[k] = t - due;
+      std::memset(frame.data(), k, kBytes);
+      telvor_write(producer, frame.data(), kBytes, TELVOR_TIMESTAMP_NOW);
+    }
+  });
+  EXPECT_EQ(S_OK, media->Run(start));
+  const std::vector<ReceivedSample> samples = Next(0, 14, 10000);
+  writer.join();
+  telvor_close(producer);
+  ASSERT_EQ(14u, samples.size());
+  for (size_t i = 0; i < samples.size(); ++i) {
+    const ReceivedSample& s = samples[i];
+    ASSERT_TRUE(!s.data.empty() && s.data[0] &&
+                std::all_of(s.data.begin(), s.data.end(), [&](BYTE b) { return b == s.data[0]; }))
+        << "sample " << i << " is no producer frame";
+    const int value = s.data[0], previous = i ? samples[i - 1].data[0] : 0;
+    if (i && std::all_of(late.begin() + previous, late.begin() + value + 2, [](REFERENCE_TIME l) { return l < 40000; })) {
+      EXPECT_EQ(s.mediaStart - samples[i - 1].mediaStart, value - previous) << "sample " << i;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace telvor::test
