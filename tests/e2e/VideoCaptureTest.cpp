@@ -185,14 +185,21 @@ class VideoCapture : public ::testing::Test {
   std::vector<std::string> CaptureEveryFormat(int index, int dw, int dh, size_t first = 0) {
     std::vector<std::unique_ptr<BackgroundProcess>> clients;
     for (size_t i = first; i < std::size(kOutputs); ++i) {
+      DeleteFileW(Recording(i).c_str());  // a client that fails must not leave an earlier run's recording
       const std::wstring input = VideoInput(Name(index), Shape{kOutputs[0], dw, dh}.Width(), dh, kOutputs[i].pixelFormat);
       clients.push_back(std::make_unique<BackgroundProcess>(
           module_->Dir(), FfmpegCommand(L"-loglevel error" + input + RawOutput(kFrames, Recording(i)))));
     }
-    for (auto& client : clients) EXPECT_EQ(client->WaitForExit(60000), 0) << client->Output();
+    for (auto& client : clients) {
+      EXPECT_EQ(client->WaitForExit(60000), 0) << client->Output() << "module log ends:\n" << LogTail();
+    }
     std::vector<std::string> recordings(std::size(kOutputs));
     for (size_t i = first; i < std::size(kOutputs); ++i) recordings[i] = ReadFileBytes(Recording(i));
     return recordings;
+  }
+  std::string LogTail() const {
+    const std::string log = ReadFileBytes(module_->Dir().File(L"telvor.log"));
+    return log.substr(log.size() > 4000 ? log.size() - 4000 : 0);
   }
   std::wstring Recording(size_t output) const { return module_->Dir().File(Widen(kOutputs[output].pixelFormat)); }
 
