@@ -66,9 +66,12 @@ std::int64_t PhaseLock::Place(const std::int64_t* before, int count, std::int64_
   for (int i = 0; i < n; ++i) evened[i] = before[i] - i * period_;
   std::sort(evened, evened + n);
   const int outer = n >= 5 ? 1 : 0;
-  // As loose as a held lock: the steps after it correct a placement a
-  // little off, and a producer at another rate spreads far wider.
-  if (evened[n - 1 - outer] - evened[outer] > 2 * kTolerance) return shift;
+  // Looser than a held lock: arrivals seen while a busy machine starts the
+  // graph scatter more, the steps after it correct a placement a little off,
+  // and a producer at another rate spreads far wider (a frame period's
+  // difference per arrival). A placement refused here costs a frame when
+  // the lock moves later.
+  if (evened[n - 1 - outer] - evened[outer] > 4 * kTolerance) return shift;
   locked_ = true;
   count_ = next_ = unsteady_ = 0;
   return Wrap(shift - evened[n / 2] + kMargin, period_);
