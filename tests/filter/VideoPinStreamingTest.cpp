@@ -32,8 +32,16 @@ constexpr size_t kBytes = kWidth * kHeight * 2;
 class VideoPinStreaming : public SinkGraphTest {
  protected:
   void TearDown() override {
+    media.Reset();
+    clock.Reset();
     camera = Camera();
     SinkGraphTest::TearDown();
+  }
+  // Pauses the graph and reads its clock into *now, so that a test can run
+  // it at a start time of its own.
+  void PauseReadingTheClock(REFERENCE_TIME* now) {
+    ASSERT_TRUE(graph.As(&media) == S_OK && control->Pause() == S_OK &&
+                media->GetSyncSource(clock.Put()) == S_OK && clock && clock->GetTime(now) == S_OK);
   }
   // The camera at `fps`, connected in YUY2 at kWidth x kHeight.
   void Build(int cameraIndex, double fps) {
@@ -46,6 +54,8 @@ class VideoPinStreaming : public SinkGraphTest {
 
   FilterEntry entry = {};
   Camera camera;
+  ComPtr<IMediaFilter> media;
+  ComPtr<IReferenceClock> clock;
 };
 
 // A producer racing the pin: every frame goes into one slot in two halves
@@ -144,11 +154,8 @@ TEST_F(VideoPinStreaming, DeadlinesMoveOnceToTheProducerThenFollowItBySteps) {
   ASSERT_EQ(TELVOR_OK, telvor_open_video(index, 0, &format, &producer));
   // Run at a start time of our own, so that the writes' place in the
   // camera's periods does not depend on how late the test sees a sample.
-  ComPtr<IMediaFilter> media;
-  ComPtr<IReferenceClock> clock;
   REFERENCE_TIME start = 0;
-  ASSERT_TRUE(graph.As(&media) == S_OK && control->Pause() == S_OK &&
-              media->GetSyncSource(clock.Put()) == S_OK && clock && clock->GetTime(&start) == S_OK);
+  ASSERT_NO_FATAL_FAILURE(PauseReadingTheClock(&start));
   start += 1000000;
   ASSERT_EQ(S_OK, media->Run(start));
   ASSERT_TRUE(sink->WaitForSamples(1, 4000));
@@ -211,11 +218,8 @@ TEST_F(VideoPinStreaming, FramesWrittenBeforeRunArriveEachOnceFromTheFirstShown)
   telvor_channel* producer = nullptr;
   ASSERT_EQ(TELVOR_OK, telvor_open_video(kVideoPinCameras + 1, 0, &format, &producer));
   std::vector<std::uint8_t> frame(kBytes);
-  ComPtr<IMediaFilter> media;
-  ComPtr<IReferenceClock> clock;
   REFERENCE_TIME start = 0;
-  ASSERT_TRUE(graph.As(&media) == S_OK && control->Pause() == S_OK &&
-              media->GetSyncSource(clock.Put()) == S_OK && clock && clock->GetTime(&start) == S_OK);
+  ASSERT_NO_FATAL_FAILURE(PauseReadingTheClock(&start));
   start += 3000000;
   std::vector<REFERENCE_TIME> late(32, 0);
   std::thread writer([&] {
