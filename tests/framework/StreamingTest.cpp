@@ -37,17 +37,7 @@ class StreamingTest : public SinkGraphTest {
   ComPtr<TestSource> source = TestSource::Create();
 };
 
-TEST_F(StreamingTest, PauseStartsNoThreadUnconnectedAndLeavesNoneWhenTheStartFails) {
-  EXPECT_EQ(S_OK, source->Pause());
-  FILTER_STATE state;
-  // A live source: a graph must not wait for renderers to get a sample in pause.
-  EXPECT_EQ(VFW_S_CANT_CUE, source->GetState(0, &state));
-  EXPECT_EQ(State_Paused, state);
-  EXPECT_EQ(S_OK, source->Run(0));
-  EXPECT_EQ(S_OK, source->GetState(0, &state));
-  EXPECT_EQ(S_OK, source->Stop());
-  EXPECT_EQ(0, source->stream->threadCreates);
-
+TEST_F(StreamingTest, AFailedStartLeavesNoThread) {
   source->stream->threadCreateResult = E_OUTOFMEMORY;
   BuildGraph();
   EXPECT_EQ(E_OUTOFMEMORY, source->Pause());
@@ -56,10 +46,21 @@ TEST_F(StreamingTest, PauseStartsNoThreadUnconnectedAndLeavesNoneWhenTheStartFai
   EXPECT_EQ(S_OK, source->Stop());
 }
 
-// A live source: nothing before Run, then samples stamped in stream time on
-// the pin's own grid, never ahead of the moment they arrive. Pausing holds
-// delivery, running again goes on where it was, stopping starts afresh.
+// A live source: unconnected it starts no thread; connected nothing comes
+// before Run, then samples stamped in stream time on the pin's own grid,
+// never ahead of the moment they arrive. Pausing holds delivery, running
+// again goes on where it was, stopping starts afresh.
 TEST_F(StreamingTest, LiveStampsOnTheFrameGridThroughPauseRunAndStop) {
+  EXPECT_EQ(S_OK, source->Pause());
+  FILTER_STATE state;
+  // A graph must not wait for renderers to get a sample of a live source in pause.
+  EXPECT_EQ(VFW_S_CANT_CUE, source->GetState(0, &state));
+  EXPECT_EQ(State_Paused, state);
+  EXPECT_EQ(S_OK, source->Run(0));
+  EXPECT_EQ(S_OK, source->GetState(0, &state));
+  EXPECT_EQ(S_OK, source->Stop());
+  EXPECT_EQ(0, source->stream->threadCreates);
+
   BuildGraph();
   ASSERT_EQ(S_OK, control->Pause());
   Sleep(150);
