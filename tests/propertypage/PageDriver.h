@@ -60,13 +60,11 @@ class PageDriver {
   ULONG ReleasePage() { return std::exchange(page_, nullptr)->Release(); }
 
   HRESULT Open(IUnknown* object) {
-    HRESULT hr = page_->SetPageSite(&site_);
-    if (FAILED(hr)) return hr;
     IUnknown* objects[] = {object};
-    hr = page_->SetObjects(1, objects);
-    if (FAILED(hr)) return hr;
     PROPPAGEINFO info = {};
-    hr = page_->GetPageInfo(&info);
+    HRESULT hr = page_->SetPageSite(&site_);
+    if (SUCCEEDED(hr)) hr = page_->SetObjects(1, objects);
+    if (SUCCEEDED(hr)) hr = page_->GetPageInfo(&info);
     if (FAILED(hr)) return hr;
     title_ = info.pszTitle ? info.pszTitle : L"";
     CoTaskMemFree(info.pszTitle);
