@@ -17,8 +17,7 @@ const CLSID kClsidFailing = {0x5c6e0a31, 0x2b7c, 0x4d8e, {0x9f, 0x10, 0x0a, 0x1b
 const CLSID kClsidNoMemory = {0x5c6e0a31, 0x2b7c, 0x4d8e, {0x9f, 0x10, 0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0x03}};
 const CLSID kClsidMissing = {0x5c6e0a31, 0x2b7c, 0x4d8e, {0x9f, 0x10, 0x0a, 0x1b, 0x2c, 0x3d, 0x4e, 0x7f}};
 
-int g_created = 0;
-int g_destroyed = 0;
+int g_created = 0, g_destroyed = 0;
 
 class PlainObject : public CUnknown {
  public:
@@ -27,10 +26,7 @@ class PlainObject : public CUnknown {
 };
 
 CUnknown* CreatePlain(LPUNKNOWN outer, HRESULT*) { return new PlainObject(outer); }
-CUnknown* CreateFailing(LPUNKNOWN outer, HRESULT* hr) {
-  *hr = E_ACCESSDENIED;
-  return new PlainObject(outer);
-}
+CUnknown* CreateFailing(LPUNKNOWN outer, HRESULT* hr) { return *hr = E_ACCESSDENIED, new PlainObject(outer); }
 CUnknown* CreateNothing(LPUNKNOWN, HRESULT*) { return nullptr; }
 
 }  // namespace
@@ -69,12 +65,9 @@ TEST_F(ClassFactoryTest, ClassObjectsOnlyForListedIdentifiersAndTwoInterfaces) {
   EXPECT_EQ(E_NOINTERFACE, DllGetClassObject(kClsidPlain, IID_IPin, &out));
   EXPECT_EQ(nullptr, out);
   EXPECT_EQ(E_POINTER, DllGetClassObject(kClsidPlain, IID_IClassFactory, nullptr));
-  EXPECT_EQ(0, CBaseObject::ObjectsActive());
   ComPtr<IUnknown> unknown;
   ASSERT_EQ(S_OK, DllGetClassObject(kClsidPlain, IID_IUnknown, unknown.PutVoid()));
-  EXPECT_EQ(1, CBaseObject::ObjectsActive()) << "the class object counts as alive";
   EXPECT_EQ(0u, unknown.Detach()->Release());
-  EXPECT_EQ(0, CBaseObject::ObjectsActive());
 }
 
 TEST_F(ClassFactoryTest, FailedCreationLeavesNoObjectBehind) {
@@ -102,50 +95,42 @@ TEST_F(ClassFactoryTest, FailedCreationLeavesNoObjectBehind) {
   }
 }
 
-// An outer object that holds our object as its inner unknown and counts what
-// the inner object's interfaces forward to it.
+// Holds our object as its inner unknown and counts what is forwarded to it.
 using OuterUnknown = telvor::test::FakeUnknown<IUnknown, &IID_IUnknown>;
 
-TEST_F(ClassFactoryTest, ReferenceCountsAreExactPlainAndAggregated) {
+// One class object serves a plain and an aggregated object; the module
+// stays while the class object, an object or a server lock lives.
+TEST_F(ClassFactoryTest, ReferenceCountsAreExactAndTheModuleStaysWhileAnythingLives) {
+  EXPECT_EQ(S_OK, DllCanUnloadNow());
+  ComPtr<IClassFactory> factory = Factory(kClsidPlain);
+  EXPECT_EQ(S_FALSE, DllCanUnloadNow());
   IUnknown* object = nullptr;
-  ASSERT_EQ(S_OK, Factory(kClsidPlain)->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)));
+  ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)));
   EXPECT_EQ(2u, object->AddRef());
   IUnknown* again = nullptr;
   ASSERT_EQ(S_OK, object->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&again)));
   EXPECT_EQ(object, again);
   EXPECT_EQ(2u, again->Release());
   EXPECT_EQ(1u, object->Release());
-  EXPECT_EQ(0u, object->Release());
-  EXPECT_EQ(1, g_destroyed);
 
   OuterUnknown outer;
   IUnknown* inner = nullptr;
-  ASSERT_EQ(S_OK, Factory(kClsidPlain)->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&inner)));
+  ASSERT_EQ(S_OK, factory->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&inner)));
   EXPECT_EQ(1, outer.refs) << "creating the inner object must not touch the outer count";
   // The inner unknown keeps its own count while the public interfaces go to the outer one.
   EXPECT_EQ(2u, inner->AddRef());
   EXPECT_EQ(1u, inner->Release());
   EXPECT_EQ(&outer, static_cast<PlainObject*>(reinterpret_cast<INonDelegatingUnknown*>(inner))->GetOwner());
   EXPECT_EQ(0u, inner->Release());
-  EXPECT_EQ(2, g_destroyed);
-}
+  EXPECT_EQ(1, g_destroyed);
 
-TEST_F(ClassFactoryTest, CanUnloadOnlyWithoutLocksAndLiveObjects) {
-  EXPECT_EQ(S_OK, DllCanUnloadNow());
-  ComPtr<IClassFactory> factory = Factory(kClsidPlain);
-  EXPECT_EQ(S_FALSE, DllCanUnloadNow());
-
-  IUnknown* object = nullptr;
-  ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&object)));
   EXPECT_EQ(S_OK, factory->LockServer(TRUE));
   factory.Reset();
   EXPECT_EQ(S_FALSE, DllCanUnloadNow());
   EXPECT_EQ(0u, object->Release());
+  EXPECT_EQ(2, g_destroyed);
   EXPECT_EQ(S_FALSE, DllCanUnloadNow()) << "the server lock still holds the module";
-
-  ComPtr<IClassFactory> again = Factory(kClsidPlain);
-  EXPECT_EQ(S_OK, again->LockServer(FALSE));
-  again.Reset();
+  EXPECT_EQ(S_OK, Factory(kClsidPlain)->LockServer(FALSE));
   EXPECT_EQ(S_OK, DllCanUnloadNow());
 }
 

@@ -20,16 +20,16 @@ class StreamingTest : public SinkGraphTest {
     SinkGraphTest::TearDown();
   }
   void BuildGraph(const TestSinkOptions& options = {}) { Connect(source.Get(), source->stream, nullptr, options); }
-  // Waits for one event code; false on timeout.
+  // The first parameter of the first `wanted` event; false on timeout.
   bool WaitForEvent(long wanted, LONG_PTR* param1) {
     ComPtr<IMediaEvent> events;
     EXPECT_EQ(S_OK, graph.QueryInto(IID_IMediaEvent, events.PutVoid()));
+    long code = 0;
+    LONG_PTR param2 = 0;
     for (const ULONGLONG deadline = GetTickCount64() + kWaitMs; events && GetTickCount64() < deadline;) {
-      long code;
-      LONG_PTR p1, p2;
-      if (events->GetEvent(&code, &p1, &p2, 50) != S_OK) continue;
-      events->FreeEventParams(code, p1, p2);
-      if (code == wanted) return *param1 = p1, true;
+      if (events->GetEvent(&code, param1, &param2, 50) != S_OK) continue;
+      events->FreeEventParams(code, *param1, param2);
+      if (code == wanted) return true;
     }
     return false;
   }
@@ -37,17 +37,7 @@ class StreamingTest : public SinkGraphTest {
   ComPtr<TestSource> source = TestSource::Create();
 };
 
-TEST_F(StreamingTest, PauseStartsNoThreadUnconnectedAndLeavesNoneWhenTheStartFails) {
-  EXPECT_EQ(S_OK, source->Pause());
-  FILTER_STATE state;
-  // A live source: a graph must not wait for renderers to get a sample in pause.
-  EXPECT_EQ(VFW_S_CANT_CUE, source->GetState(0, &state));
-  EXPECT_EQ(State_Paused, state);
-  EXPECT_EQ(S_OK, source->Run(0));
-  EXPECT_EQ(S_OK, source->GetState(0, &state));
-  EXPECT_EQ(S_OK, source->Stop());
-  EXPECT_EQ(0, source->stream->threadCreates);
-
+TEST_F(StreamingTest, AFailedStartLeavesNoThread) {
   source->stream->threadCreateResult = E_OUTOFMEMORY;
   BuildGraph();
   EXPECT_EQ(E_OUTOFMEMORY, source->Pause());
@@ -56,10 +46,21 @@ TEST_F(StreamingTest, PauseStartsNoThreadUnconnectedAndLeavesNoneWhenTheStartFai
   EXPECT_EQ(S_OK, source->Stop());
 }
 
-// A live source: nothing before Run, then samples stamped in stream time on
-// the pin's own grid, never ahead of the moment they arrive. Pausing holds
-// delivery, running again goes on where it was, stopping starts afresh.
+// A live source: unconnected it starts no thread; connected nothing comes
+// before Run, then samples stamped in stream time on the pin's own grid,
+// never ahead of the moment they arrive. Pausing holds delivery, running
+// again goes on where it was, stopping starts afresh.
 TEST_F(StreamingTest, LiveStampsOnTheFrameGridThroughPauseRunAndStop) {
+  EXPECT_EQ(S_OK, source->Pause());
+  FILTER_STATE state;
+  // A graph must not wait for renderers to get a sample of a live source in pause.
+  EXPECT_EQ(VFW_S_CANT_CUE, source->GetState(0, &state));
+  EXPECT_EQ(State_Paused, state);
+  EXPECT_EQ(S_OK, source->Run(0));
+  EXPECT_EQ(S_OK, source->GetState(0, &state));
+  EXPECT_EQ(S_OK, source->Stop());
+  EXPECT_EQ(0, source->stream->threadCreates);
+
   BuildGraph();
   ASSERT_EQ(S_OK, control->Pause());
   Sleep(150);
@@ -102,96 +103,82 @@ TEST_F(StreamingTest, LiveStampsOnTheFrameGridThroughPauseRunAndStop) {
   EXPECT_EQ(0, sink->Samples()[0].mediaStart);
 }
 
-// A deadline the fill lets pass, and deadlines a picture stream wakes up for
-// more than half a period late (a stall of three and a half periods), leave
-// gaps on the grid; sound (the default) would catch up sample by sample.
-TEST_F(StreamingTest, SkippedAndLateDeadlinesLeaveGapsOnTheGrid) {
-  const struct {
-    int skipAt, stallAt;
-    size_t sample;  // the first sample after the gap
-    LONGLONG gap;   // at least, in deadlines
-  } cases[] = {{2, 0, 1, 2}, {0, 2, 2, 4}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.skipAt ? "skipped" : "late");
-    TearDown();
-    SetUp();
-    source = TestSource::Create();
-    source->stream->skipAt = c.skipAt;
-    source->stream->stallAt = c.stallAt;
-    source->stream->stallMs = static_cast<DWORD>(kFrameDuration * 7 / 2 / 10000);
-    if (c.stallAt) source->stream->SkipLateDeadlines();
-    BuildGraph();
-    ASSERT_TRUE(SUCCEEDED(control->Run()));
-    ASSERT_TRUE(sink->WaitForSamples(3, kWaitMs));
-    ASSERT_EQ(S_OK, control->Stop());
-    const std::vector<ReceivedSample> samples = sink->Samples();
-    EXPECT_GE(samples[c.sample].mediaStart - samples[c.sample - 1].mediaStart, c.gap);
-    for (const ReceivedSample& s : samples) {
-      EXPECT_EQ((s.mediaStart - samples[0].mediaStart) * kFrameDuration, s.start - samples[0].start);
-    }
-    EXPECT_EQ(0, sink->EndOfStreamCount());
-  }
-}
-
-// A picture held up after its deadline's wake-up (the machine was busy while
-// it was converted) must not reach the client in the same period as the next
-// one: FFmpeg rounds each video arrival, counted from the first or from Run,
-// to the frame rate and refuses a second frame in one period.
-TEST_F(StreamingTest, APictureHeldUpAfterItsWakeUpNeverSharesAPeriodWithTheNext) {
-  source->stream->stallAt = 3;
-  source->stream->stallMs = static_cast<DWORD>(kFrameDuration * 7 / 10 / 10000);
-  source->stream->SkipLateDeadlines();
-  BuildGraph();
-  ASSERT_TRUE(SUCCEEDED(control->Run()));
-  ASSERT_TRUE(sink->WaitForSamples(6, kWaitMs));
-  ASSERT_EQ(S_OK, control->Stop());
-  const std::vector<ReceivedSample> samples = sink->Samples();
-  const auto period = [](REFERENCE_TIME since) { return (since + kFrameDuration / 2) / kFrameDuration; };
-  for (size_t i = 1; i < samples.size(); ++i) {
-    SCOPED_TRACE("sample " + std::to_string(i));
-    EXPECT_LT(period(samples[i - 1].arrival - samples[0].arrival), period(samples[i].arrival - samples[0].arrival));
-    EXPECT_LT(period(samples[i - 1].arrival), period(samples[i].arrival));
-  }
-}
-
-// How the loop ends: S_FALSE from the fill ends the stream once, a failure
-// also aborts the graph, S_FALSE from downstream ends the loop quietly. The
-// thread waits in every case, and a new run streams again.
-TEST_F(StreamingTest, TheLoopEndsOnceAndANewRunStreamsAgain) {
+// Every way a run goes on or ends, one fresh graph each. A deadline the fill
+// lets pass, and deadlines a picture stream wakes up for more than half a
+// period late (a stall of three and a half periods), leave gaps on the grid;
+// sound (the default) would catch up sample by sample. A picture held up
+// after its wake-up (the machine was busy converting it) must not reach the
+// client in the same period as the next one: FFmpeg rounds each video arrival,
+// counted from the first or from Run, to the frame rate and refuses a second
+// frame in one period. S_FALSE from the fill ends the stream once, a failure
+// also aborts the graph, S_FALSE from downstream ends the loop quietly; the
+// thread waits in each case, and a new run streams again.
+TEST_F(StreamingTest, GapsOnTheGridNoTwoPicturesInOnePeriodAndEachEndOnce) {
+  constexpr REFERENCE_TIME kPeriod = kFrameDuration;
   const struct {
     const char* name;
+    int skipAt, stallAt;
+    REFERENCE_TIME stall;
     int endAt;
     HRESULT endResult, receiveResult;
     size_t samples;
     int endOfStreams;
-  } cases[] = {{"fill answers S_FALSE", 3, S_FALSE, S_OK, 2, 1},
-               {"fill fails", 2, E_ACCESSDENIED, S_OK, 1, 1},
-               {"downstream answers S_FALSE", 0, S_OK, S_FALSE, 1, 0}};
+    size_t gapAt;  // the first sample after a gap of at least `gap` deadlines; 0: none
+    LONGLONG gap;
+  } cases[] = {
+      {"skipped", 2, 0, 0, 0, S_OK, S_OK, 6, 0, 1, 2},
+      {"late", 0, 2, kPeriod * 7 / 2, 0, S_OK, S_OK, 6, 0, 2, 4},
+      {"held up", 0, 3, kPeriod * 7 / 10, 0, S_OK, S_OK, 6, 0, 0, 0},
+      {"fill answers S_FALSE", 0, 0, 0, 3, S_FALSE, S_OK, 2, 1, 0, 0},
+      {"fill fails", 0, 0, 0, 2, E_ACCESSDENIED, S_OK, 1, 1, 0, 0},
+      {"downstream answers S_FALSE", 0, 0, 0, 0, S_OK, S_FALSE, 1, 0, 0, 0},
+  };
+  const auto period = [](REFERENCE_TIME since) { return (since + kPeriod / 2) / kPeriod; };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     TearDown();
     SetUp();
     source = TestSource::Create();
-    source->stream->endAt = c.endAt;
-    source->stream->endResult = c.endResult;
+    TestStream& stream = *source->stream;
+    stream.skipAt = c.skipAt;
+    stream.stallAt = c.stallAt;
+    stream.stallMs = static_cast<DWORD>(c.stall / 10000);
+    if (c.stallAt) stream.SkipLateDeadlines();
+    stream.endAt = c.endAt;
+    stream.endResult = c.endResult;
     TestSinkOptions options;
     options.receiveResult = c.receiveResult;
     BuildGraph(options);
     ASSERT_TRUE(SUCCEEDED(control->Run()));
     ASSERT_TRUE(sink->WaitForSamples(c.samples, kWaitMs));
-    ASSERT_TRUE(sink->WaitForEndOfStream(c.endOfStreams, kWaitMs));
-    Sleep(100);
-    EXPECT_EQ(c.samples, sink->SampleCount());
-    EXPECT_EQ(c.endOfStreams, sink->EndOfStreamCount());
-    EXPECT_EQ(static_cast<int>(c.samples) + (c.endAt ? 1 : 0), source->stream->fills) << "the thread waits";
-    EXPECT_TRUE(source->stream->HasThread());
-    LONG_PTR param = 0;
-    if (FAILED(c.endResult)) {
-      ASSERT_TRUE(WaitForEvent(EC_ERRORABORT, &param));
-      EXPECT_EQ(c.endResult, static_cast<HRESULT>(param));
+    const bool ends = c.endAt || c.receiveResult != S_OK;
+    if (ends) {
+      ASSERT_TRUE(sink->WaitForEndOfStream(c.endOfStreams, kWaitMs));
+      Sleep(100);
+      EXPECT_EQ(c.samples, sink->SampleCount());
+      EXPECT_EQ(static_cast<int>(c.samples) + (c.endAt ? 1 : 0), stream.fills) << "the thread waits";
+      EXPECT_TRUE(stream.HasThread());
+      LONG_PTR param = 0;
+      if (FAILED(c.endResult)) {
+        ASSERT_TRUE(WaitForEvent(EC_ERRORABORT, &param));
+        EXPECT_EQ(c.endResult, static_cast<HRESULT>(param));
+      }
     }
     ASSERT_EQ(S_OK, control->Stop());
-    EXPECT_FALSE(source->stream->HasThread());
+    EXPECT_FALSE(stream.HasThread());
+    EXPECT_EQ(c.endOfStreams, sink->EndOfStreamCount());
+    const std::vector<ReceivedSample> samples = sink->Samples();
+    if (c.gapAt) {
+      EXPECT_GE(samples[c.gapAt].mediaStart - samples[c.gapAt - 1].mediaStart, c.gap);
+    }
+    for (size_t i = 1; i < samples.size(); ++i) {
+      SCOPED_TRACE("sample " + std::to_string(i));
+      EXPECT_EQ((samples[i].mediaStart - samples[0].mediaStart) * kPeriod, samples[i].start - samples[0].start);
+      if (!c.stallAt) continue;
+      EXPECT_LT(period(samples[i - 1].arrival - samples[0].arrival), period(samples[i].arrival - samples[0].arrival));
+      EXPECT_LT(period(samples[i - 1].arrival), period(samples[i].arrival));
+    }
+    if (!ends) continue;
     ASSERT_TRUE(SUCCEEDED(control->Run()));
     ASSERT_TRUE(sink->WaitForSamples(c.samples + 1, kWaitMs));
     EXPECT_EQ(c.endOfStreams, sink->EndOfStreamCount());

@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <string>
 #include <vector>
 
 #include "framework/ComPtr.h"
@@ -29,18 +28,15 @@ inline constexpr REFERENCE_TIME kFrameDuration = 400000;
 
 // 16x8 RGB32, the stream's single type.
 inline CMediaType FrameType(LONG width = kFrameWidth) {
+  VIDEOINFOHEADER format = {};
+  format.AvgTimePerFrame = kFrameDuration;
+  const DWORD bytes = static_cast<DWORD>(width * kFrameHeight * 4);
+  format.bmiHeader = {sizeof(BITMAPINFOHEADER), width, kFrameHeight, 1, 32, BI_RGB, bytes, 0, 0, 0, 0};
   CMediaType type(&MEDIATYPE_Video);
   type.SetSubtype(&MEDIASUBTYPE_RGB32);
   type.SetFormatType(&FORMAT_VideoInfo);
-  type.SetSampleSize(static_cast<ULONG>(width * kFrameHeight * 4));
-  auto* format = reinterpret_cast<VIDEOINFOHEADER*>(type.AllocFormatBuffer(sizeof(VIDEOINFOHEADER)));
-  format->AvgTimePerFrame = kFrameDuration;
-  format->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  format->bmiHeader.biWidth = width;
-  format->bmiHeader.biHeight = kFrameHeight;
-  format->bmiHeader.biPlanes = 1;
-  format->bmiHeader.biBitCount = 32;
-  format->bmiHeader.biSizeImage = static_cast<DWORD>(width * kFrameHeight * 4);
+  type.SetSampleSize(bytes);
+  type.SetFormat(reinterpret_cast<const BYTE*>(&format), sizeof(format));
   return type;
 }
 
@@ -55,9 +51,8 @@ class TestStream : public CSourceStream {
     request->cBuffers = std::max(request->cBuffers, 2L);
     request->cbBuffer = std::max(request->cbBuffer, kFrameBytes);
     ALLOCATOR_PROPERTIES granted = {};
-    HRESULT hr = allocator->SetProperties(request, &granted);
-    if (FAILED(hr)) return hr;
-    return granted.cbBuffer < kFrameBytes ? E_FAIL : S_OK;
+    const HRESULT hr = allocator->SetProperties(request, &granted);
+    return FAILED(hr) || granted.cbBuffer >= kFrameBytes ? hr : E_FAIL;
   }
 
   HRESULT FillBuffer(IMediaSample* sample) override {
@@ -74,14 +69,8 @@ class TestStream : public CSourceStream {
   }
   REFERENCE_TIME MediaTime(LONGLONG frames) override { return frames * kFrameDuration; }
 
-  HRESULT OnThreadCreate() override {
-    ++threadCreates;
-    return threadCreateResult;
-  }
-  HRESULT OnThreadDestroy() override {
-    ++threadDestroys;
-    return S_OK;
-  }
+  HRESULT OnThreadCreate() override { return ++threadCreates, threadCreateResult; }
+  HRESULT OnThreadDestroy() override { return ++threadDestroys, S_OK; }
 
   void BumpTypeVersion() { IncrementTypeVersion(); }
   bool HasThread() const { return ThreadExists(); }

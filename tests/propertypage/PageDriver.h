@@ -28,10 +28,10 @@ struct ComboState {
 inline ComboState ReadCombo(HWND combo) {
   ComboState state;
   const LRESULT count = SendMessageW(combo, CB_GETCOUNT, 0, 0);
-  for (LRESULT i = 0; i < count; ++i) {
+  for (WPARAM i = 0; i < static_cast<WPARAM>(count); ++i) {
     wchar_t text[256] = {};
-    if (SendMessageW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0) < 255) {
-      SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+    if (SendMessageW(combo, CB_GETLBTEXTLEN, i, 0) < 255) {
+      SendMessageW(combo, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
     }
     state.items.push_back(text);
   }
@@ -60,18 +60,15 @@ class PageDriver {
   ULONG ReleasePage() { return std::exchange(page_, nullptr)->Release(); }
 
   HRESULT Open(IUnknown* object) {
-    HRESULT hr = page_->SetPageSite(&site_);
-    if (FAILED(hr)) return hr;
     IUnknown* objects[] = {object};
-    hr = page_->SetObjects(1, objects);
-    if (FAILED(hr)) return hr;
     PROPPAGEINFO info = {};
-    hr = page_->GetPageInfo(&info);
+    HRESULT hr = page_->SetPageSite(&site_);
+    if (SUCCEEDED(hr)) hr = page_->SetObjects(1, objects);
+    if (SUCCEEDED(hr)) hr = page_->GetPageInfo(&info);
     if (FAILED(hr)) return hr;
     title_ = info.pszTitle ? info.pszTitle : L"";
-    pageSize_ = info.size;
     CoTaskMemFree(info.pszTitle);
-    RECT rect = {0, 0, pageSize_.cx, pageSize_.cy};
+    RECT rect = {0, 0, info.size.cx, info.size.cy};
     return page_->Activate(frame_, &rect, TRUE);
   }
   // Deactivate, drop the object and the site: a frame's ending.
@@ -82,10 +79,8 @@ class PageDriver {
   }
 
   HWND Dialog() const { return GetWindow(frame_, GW_CHILD); }
-  HWND ColorCombo() const { return GetDlgItem(Dialog(), IDC_COLOR_SPACE); }
-  HWND SizeCombo() const { return GetDlgItem(Dialog(), IDC_OUTPUT_SIZE); }
-  ComboState ColorSpaces() const { return ReadCombo(ColorCombo()); }
-  ComboState Sizes() const { return ReadCombo(SizeCombo()); }
+  ComboState ColorSpaces() const { return ReadCombo(GetDlgItem(Dialog(), IDC_COLOR_SPACE)); }
+  ComboState Sizes() const { return ReadCombo(GetDlgItem(Dialog(), IDC_OUTPUT_SIZE)); }
 
   // What a user's click on a combo item sends to the dialog.
   void Choose(int id, int position) {
@@ -94,7 +89,6 @@ class PageDriver {
     SendMessageW(Dialog(), WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
   }
   const std::wstring& Title() const { return title_; }
-  SIZE PageSize() const { return pageSize_; }
   FrameSite& Site() { return site_; }
   HWND Frame() const { return frame_; }
 
@@ -103,7 +97,6 @@ class PageDriver {
   FrameSite site_;
   HWND frame_ = nullptr;
   std::wstring title_;
-  SIZE pageSize_ = {};
 };
 
 // A page as its class object hands it out: one reference, on IPropertyPage.
