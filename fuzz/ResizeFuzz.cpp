@@ -72,10 +72,15 @@ void FuzzResizePlane(FuzzedDataProvider& in) {
   const bool sized = PxResizeBufferSize(srcRoi, dstRoi, 1, interpolation, &bufferBytes) == kPxOk;
   std::vector<std::uint8_t> storage(sized ? static_cast<std::size_t>(bufferBytes) : 1);
 
+  // Now and then a null source, destination or work buffer, to be refused.
+  const int nulled = in.ConsumeIntegralInRange(0, 15);
+
   ForceCpuLevel(in.ConsumeIntegralInRange(0, kPxLevelCount - 1));
-  const PxStatus status = PxResizePlane(src.first(), srcSize, src.stride(), srcRoi, dst.first(), dst.stride(), dstRoi,
-                                        xFactor, yFactor, xShift, yShift, interpolation, storage.data());
+  const PxStatus status = PxResizePlane(nulled == 0 ? nullptr : src.first(), srcSize, src.stride(), srcRoi,
+                                        nulled == 1 ? nullptr : dst.first(), dst.stride(), dstRoi, xFactor, yFactor,
+                                        xShift, yShift, interpolation, nulled == 2 ? nullptr : storage.data());
   if (status == kPxOk && !sized) Fail("PxResizePlane ran without a buffer size", srcRoi.width, dstRoi.width);
+  if (nulled < 3 && status >= 0) Fail("PxResizePlane took a null pointer", nulled, status);
   CheckResult("PxResizePlane", status, src, srcBefore, dst);
   CheckOutsideRegion(dst, NonNegative(dstRoi.x), NonNegative(dstRoi.y), "PxResizePlane outside region");
 }
