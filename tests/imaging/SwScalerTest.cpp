@@ -11,13 +11,8 @@ namespace {
 
 constexpr std::uint8_t kSentinel = 0x5A;
 
-// Output rows without padding; YV12's chroma planes follow at half stride.
-int OutputStride(int kind, int dw) {
-  constexpr int kBytesPerPixel[] = {0, 2, 1, 3, 4};  // by output kind: YUY2, YV12's luma, RGB24, RGB32
-  return kBytesPerPixel[kind] * dw;
-}
-
-int SourceStride(int mode, int sw) { return mode == kConverterYuy2 ? 2 * sw : sw; }
+// RGB24 and RGB32 are numbered by their bytes per pixel; YV12's is its luma's.
+int BytesPerPixel(int kind) { return kind == kOutputYuy2 ? 2 : kind == kOutputYv12 ? 1 : kind; }
 
 std::vector<std::uint8_t> RandomFrame(std::mt19937& rng, int mode, int sw, int sh) {
   std::vector<std::uint8_t> v(static_cast<size_t>(SwScaler::SourceBytes(mode, sw, sh)));
@@ -28,9 +23,7 @@ std::vector<std::uint8_t> RandomFrame(std::mt19937& rng, int mode, int sw, int s
 // A YUY2 frame of one colour.
 std::vector<std::uint8_t> FlatYuy2(int sw, int sh, std::uint8_t y, std::uint8_t cb, std::uint8_t cr) {
   std::vector<std::uint8_t> v(static_cast<size_t>(2) * sw * sh);
-  for (size_t i = 0; i < v.size(); i += 4) {
-    v[i] = y, v[i + 1] = cb, v[i + 2] = y, v[i + 3] = cr;
-  }
+  for (size_t i = 0; i < v.size(); i += 4) v[i] = y, v[i + 1] = cb, v[i + 2] = y, v[i + 3] = cr;
   return v;
 }
 
@@ -46,10 +39,11 @@ std::vector<std::uint8_t> FlatYv12(int sw, int sh, std::uint8_t y, std::uint8_t 
 
 std::vector<std::uint8_t> Convert(SwScaler& scaler, const std::vector<std::uint8_t>& frame, int mode, int sw, int kind,
                                   int dw, int dh) {
-  const int stride = OutputStride(kind, dw);
+  // Output rows without padding; YV12's chroma planes follow at half stride.
+  const int stride = BytesPerPixel(kind) * dw;
   std::vector<std::uint8_t> out(static_cast<size_t>(stride) * dh + (kind == kOutputYv12 ? 2 * (stride / 2) * (dh / 2) : 0),
                                 kSentinel);
-  scaler.Scale(frame.data(), SourceStride(mode, sw), out.data(), stride);
+  scaler.Scale(frame.data(), mode == kConverterYuy2 ? 2 * sw : sw, out.data(), stride);
   return out;
 }
 
@@ -76,7 +70,7 @@ TEST(SwScaler, EqualSizesConvertTheWholeFrame) {
   for (int mode : {kConverterYuy2, kConverterYv12}) {
     for (int kind : {kOutputRgb24, kOutputRgb32}) {
       const auto out = Scaled(mode == kConverterYuy2 ? red : yv12, mode, w, h, kind, w, h);
-      const int bpp = kind == kOutputRgb24 ? 3 : 4;
+      const int bpp = BytesPerPixel(kind);
       for (size_t p = 0; p < out.size(); p += bpp) {
         ASSERT_TRUE(out[p] < 30 && out[p + 1] < 30 && out[p + 2] > 220) << p;  // blue, green, red
         ASSERT_TRUE(bpp == 3 || out[p + 3] == 255) << p;
@@ -95,7 +89,7 @@ int WrongBytes(int kind, const std::vector<std::uint8_t>& out, int dw, int dh, c
     return x < x0 / scale || x >= x1 / scale || y < y0 / scale || y >= y1 / scale;
   };
   int wrong = 0;
-  const int bpp = kind == kOutputYuy2 ? 2 : kind == kOutputYv12 ? 1 : kind == kOutputRgb24 ? 3 : 4;
+  const int bpp = BytesPerPixel(kind);
   for (int y = 0; y < dh; ++y) {
     for (int x = 0; x < dw; ++x) {
       const std::uint8_t* p = &out[(static_cast<size_t>(y) * dw + x) * bpp];
