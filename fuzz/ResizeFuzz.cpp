@@ -19,12 +19,10 @@ std::int32_t NonNegative(std::int32_t v) { return v > 0 ? v : 0; }
 
 ScaleRect DrawSourceRoi(FuzzedDataProvider& in, PxSize size) {
   if (in.ConsumeBool()) return ScaleRect{0, 0, size.width, size.height};
-  ScaleRect r;
-  r.x = in.ConsumeIntegralInRange<std::int32_t>(-40, size.width + 40);
-  r.y = in.ConsumeIntegralInRange<std::int32_t>(-40, size.height + 40);
-  r.width = in.ConsumeIntegralInRange<std::int32_t>(-2, size.width + 60);
-  r.height = in.ConsumeIntegralInRange<std::int32_t>(-2, size.height + 60);
-  return r;
+  return ScaleRect{in.ConsumeIntegralInRange<std::int32_t>(-40, size.width + 40),
+                   in.ConsumeIntegralInRange<std::int32_t>(-40, size.height + 40),
+                   in.ConsumeIntegralInRange<std::int32_t>(-2, size.width + 60),
+                   in.ConsumeIntegralInRange<std::int32_t>(-2, size.height + 60)};
 }
 
 // Columns left of, and rows above, the destination region stay untouched.
@@ -50,15 +48,10 @@ void CheckResult(const char* name, PxStatus status, const Plane& src, const std:
 void FuzzResizePlane(FuzzedDataProvider& in) {
   const PxSize srcSize{in.ConsumeIntegralInRange<std::int32_t>(1, 300), in.ConsumeIntegralInRange<std::int32_t>(1, 120)};
   const ScaleRect srcRoi = DrawSourceRoi(in, srcSize);
-  ScaleRect dstRoi;
-  dstRoi.x = in.ConsumeIntegralInRange<std::int32_t>(-3, 40);
-  dstRoi.y = in.ConsumeIntegralInRange<std::int32_t>(-3, 40);
-  dstRoi.width = in.ConsumeIntegralInRange<std::int32_t>(-2, 400);
-  dstRoi.height = in.ConsumeIntegralInRange<std::int32_t>(-2, 160);
-  const double naturalX = static_cast<double>(Positive(dstRoi.width)) / Positive(srcRoi.width);
-  const double naturalY = static_cast<double>(Positive(dstRoi.height)) / Positive(srcRoi.height);
-  const double xFactor = DrawFactor(in, naturalX);
-  const double yFactor = DrawFactor(in, naturalY);
+  const ScaleRect dstRoi{in.ConsumeIntegralInRange<std::int32_t>(-3, 40), in.ConsumeIntegralInRange<std::int32_t>(-3, 40),
+                         in.ConsumeIntegralInRange<std::int32_t>(-2, 400), in.ConsumeIntegralInRange<std::int32_t>(-2, 160)};
+  const double xFactor = DrawFactor(in, static_cast<double>(Positive(dstRoi.width)) / Positive(srcRoi.width));
+  const double yFactor = DrawFactor(in, static_cast<double>(Positive(dstRoi.height)) / Positive(srcRoi.height));
   const double xShift = DrawShift(in);
   const double yShift = DrawShift(in);
   const std::int32_t interpolation = DrawInterpolation(in);

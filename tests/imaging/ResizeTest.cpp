@@ -228,22 +228,22 @@ TEST(PxResizeYuy2, DoublingKeepsTheCornersAndTinySourcesTakeTheNearestSample) {
 }
 
 TEST(PxResizeYuy2, OutputExtent) {
-  std::vector<std::uint8_t> src(8 * 4 * 2, 50), dst(64 * 8, kSentinel);
-  auto run = [&](PxSize out, double fx, double fy) {
-    std::fill(dst.begin(), dst.end(), kSentinel);
-    return PxResizeYuy2(src.data(), PxSize{8, 4}, 16, ScaleRect{0, 0, 8, 4}, dst.data(), 128, out, fx, fy, 2);
-  };
-  const auto written = [&] { return static_cast<long>(dst.size()) - std::count(dst.begin(), dst.end(), kSentinel); };
-  // 8 * 0.18 = 1.44: below 1.5, no output column; 4 * 0.1 = 0.4: below half a row.
-  EXPECT_EQ(run(PxSize{8, 4}, 0.18, 1), kPxRegionTooSmall);
-  EXPECT_EQ(run(PxSize{8, 4}, 1, 0.1), kPxRegionTooSmall);
-  EXPECT_EQ(written(), 0);
-  // 8 * 0.2 = 1.6 is widened to two columns; 4 * 0.15 = 0.6 to one row.
-  EXPECT_EQ(run(PxSize{8, 4}, 0.2, 0.15), kPxOk);
-  EXPECT_EQ(written(), 4);
-  // The output stops at the destination size.
-  EXPECT_EQ(run(PxSize{10, 3}, 3, 3), kPxOk);
-  EXPECT_EQ(written(), 3 * 20);
+  const struct {
+    PxSize out;
+    double fx, fy;
+    PxStatus status;
+    long written;
+  } cases[] = {{{8, 4}, 0.18, 1, kPxRegionTooSmall, 0},  // 8 * 0.18 = 1.44: below 1.5, no output column
+               {{8, 4}, 1, 0.1, kPxRegionTooSmall, 0},   // 4 * 0.1 = 0.4: below half a row
+               {{8, 4}, 0.2, 0.15, kPxOk, 4},            // 1.6 is widened to two columns, 0.6 to one row
+               {{10, 3}, 3, 3, kPxOk, 3 * 20}};          // the output stops at the destination size
+  const std::vector<std::uint8_t> src(8 * 4 * 2, 50);
+  for (const auto& c : cases) {
+    std::vector<std::uint8_t> dst(64 * 8, kSentinel);
+    EXPECT_EQ(PxResizeYuy2(src.data(), PxSize{8, 4}, 16, ScaleRect{0, 0, 8, 4}, dst.data(), 128, c.out, c.fx, c.fy, 2),
+              c.status);
+    EXPECT_EQ(static_cast<long>(dst.size() - std::count(dst.begin(), dst.end(), kSentinel)), c.written) << c.fx;
+  }
 }
 
 // The source ends at a guard page, the output exactly where its last row does.

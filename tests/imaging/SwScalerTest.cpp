@@ -133,10 +133,10 @@ TEST(SwScaler, FillPlacesThePictureBetweenBlackBandsInEveryOutput) {
   }
 }
 
-// Bottom-up RGB starts in the last row, resampled or not; bottom-up YUV
-// outputs are refused on every frame with nothing written, except resampled
-// YV12 into YV12, which ignores the flag and keeps the picture upright.
-TEST(SwScaler, BottomUpRgbStartsInTheLastRowAndYuvIsRefused) {
+// Bottom-up RGB starts in the last row, resampled or not; resampled YV12 into
+// YV12 ignores the flag and keeps the picture upright. (The converter fuzzer
+// holds the bottom-up YUV outputs that are refused.)
+TEST(SwScaler, BottomUpRgbStartsInTheLastRowAndYv12StaysUpright) {
   auto frame = FlatYv12(8, 6, 16, 128, 128);
   std::fill(frame.begin(), frame.begin() + 8, 235);  // first row white, the rest black
   for (int dw : {8, 12}) {
@@ -145,18 +145,6 @@ TEST(SwScaler, BottomUpRgbStartsInTheLastRowAndYuvIsRefused) {
     for (size_t i = 3; i < out.size(); i += 4) ASSERT_EQ(out[i], 255);
   }
   std::mt19937 rng(9);
-  const struct {
-    int mode, kind, dw;
-  } refused[] = {{kConverterYuy2, kOutputYuy2, 8}, {kConverterYuy2, kOutputYuy2, 12}, {kConverterYv12, kOutputYuy2, 12},
-                 {kConverterYuy2, kOutputYv12, 12}, {kConverterYv12, kOutputYv12, 8}};
-  for (const auto& c : refused) {
-    SwScaler scaler(c.mode, 8, 4, c.kind, c.dw, 4, true, 2, kScaleStretch);
-    const auto frame = RandomFrame(rng, c.mode, 8, 4);
-    for (int frameNo = 0; frameNo < 2; ++frameNo) {
-      const auto out = Convert(scaler, frame, c.mode, 8, c.kind, c.dw, 4);
-      EXPECT_EQ(std::count(out.begin(), out.end(), kSentinel), static_cast<long>(out.size())) << c.mode << c.kind;
-    }
-  }
   const auto yv12 = RandomFrame(rng, kConverterYv12, 10, 6);
   EXPECT_EQ(Scaled(yv12, kConverterYv12, 10, 6, kOutputYv12, 16, 8, kScaleFill, true),
             Scaled(yv12, kConverterYv12, 10, 6, kOutputYv12, 16, 8, kScaleFill));
