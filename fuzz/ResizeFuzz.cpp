@@ -1,14 +1,12 @@
 // The two resamplers with random pictures, regions, factors, shifts and
-// processor levels, and the placement rectangles at random sizes. The
-// resamplers may refuse anything, but whatever they accept they must do
-// without reading outside the source picture or writing outside the
+// processor levels. They may refuse anything, but whatever they accept they
+// must do without reading outside the source picture or writing outside the
 // destination region.
 #include <algorithm>
 #include <vector>
 
 #include "FuzzPlane.h"
 #include "imaging/Pixel.h"
-#include "imaging/Placement.h"
 
 using namespace telvor::fuzz;
 
@@ -103,35 +101,14 @@ void FuzzResizeYuy2(FuzzedDataProvider& in) {
   CheckResult("PxResizeYuy2", status, src, srcBefore, dst);
 }
 
-// Rectangles stay inside their pictures for every size a converter accepts.
-void FuzzPlaceRects(FuzzedDataProvider& in) {
-  const std::int32_t style = in.ConsumeIntegralInRange<std::int32_t>(-1, 3);
-  const bool huge = in.ConsumeBool();
-  const std::int32_t limit = huge ? 0x7fffffff : 16384;
-  const std::int32_t sw = in.ConsumeIntegralInRange<std::int32_t>(1, limit);
-  const std::int32_t sh = in.ConsumeIntegralInRange<std::int32_t>(1, limit);
-  const std::int32_t dw = in.ConsumeIntegralInRange<std::int32_t>(1, limit);
-  const std::int32_t dh = in.ConsumeIntegralInRange<std::int32_t>(1, limit);
-  ScaleRect s{}, d{};
-  PlaceRects(style, sw, sh, dw, dh, &s, &d);
-  // Beyond the converter's side limit the 32-bit products may wrap; only
-  // freedom from undefined behaviour is asked there.
-  if (huge) return;
-  auto inside = [](const ScaleRect& r, std::int32_t w, std::int32_t h) {
-    return r.x >= 0 && r.y >= 0 && r.width >= 0 && r.height >= 0 && r.x + r.width <= w && r.y + r.height <= h;
-  };
-  if (!inside(s, sw, sh)) Fail("PlaceRects source outside", s.width, s.height);
-  if (!inside(d, dw, dh)) Fail("PlaceRects destination outside", d.width, d.height);
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t bytes) {
   FuzzedDataProvider in(data, bytes);
-  switch (in.ConsumeIntegralInRange(0, 2)) {
-    case 0: FuzzResizePlane(in); break;
-    case 1: FuzzResizeYuy2(in); break;
-    default: FuzzPlaceRects(in); break;
+  if (in.ConsumeBool()) {
+    FuzzResizePlane(in);
+  } else {
+    FuzzResizeYuy2(in);
   }
   return 0;
 }

@@ -85,8 +85,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t byte
     scaler.Scale(source.first(), sourceStride, output.first(), static_cast<std::int32_t>(stride));
   }
   if (source.Picture() != sourceBefore) Fail("SwScaler wrote its source", mode, kind);
-  const bool workable = Usable(sw) && Usable(sh) && Usable(dw) && Usable(dh) &&
-                        (mode == kConverterYuy2 || mode == kConverterYv12) && kind >= kOutputYuy2 &&
+  // Placement keeps both rectangles inside their pictures.
+  const bool sized = Usable(sw) && Usable(sh) && Usable(dw) && Usable(dh);
+  auto inside = [](const ScaleRect& r, std::int32_t w, std::int32_t h) {
+    return r.x >= 0 && r.y >= 0 && r.width >= 0 && r.height >= 0 && r.x + r.width <= w && r.y + r.height <= h;
+  };
+  if (sized && !inside(scaler.SourceRect(), sw, sh)) Fail("source rectangle outside", sw, sh);
+  if (sized && !inside(scaler.DestinationRect(), dw, dh)) Fail("destination rectangle outside", dw, dh);
+  const bool workable = sized && (mode == kConverterYuy2 || mode == kConverterYv12) && kind >= kOutputYuy2 &&
                         kind <= kOutputRgb32;
   // YUV outputs have no bottom-up form, except YV12 resampled into YV12, which keeps its planes upright.
   const bool sameSize = sw == dw && sh == dh;

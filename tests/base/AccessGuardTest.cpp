@@ -20,9 +20,6 @@ TEST(AccessGuard, AFaultCutsTheInnermostBodyShortAndReportsFailure) {
   GuardedBuffer none(0);  // no bytes: its data pointer is the page that faults
   volatile unsigned char* page = none.data();
   int value = 0;
-  auto completes = [&] { value = 42; };
-  EXPECT_TRUE(RunGuarded(completes));
-  EXPECT_EQ(value, 42);
   auto faults = [&] {
     value = 1;
     value += page[0];
@@ -30,7 +27,7 @@ TEST(AccessGuard, AFaultCutsTheInnermostBodyShortAndReportsFailure) {
   };
   bool innerResult = true;
   auto outer = [&] { innerResult = RunGuarded(faults); };
-  EXPECT_TRUE(RunGuarded(outer));
+  EXPECT_TRUE(RunGuarded(outer));  // the outer body completes
   EXPECT_FALSE(innerResult);
   EXPECT_EQ(value, 1);
 
