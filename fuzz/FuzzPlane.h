@@ -42,12 +42,9 @@ struct Layout {
   bool bottomUp = false;
   std::int32_t misalign = 0;
 
-  static Layout Draw(FuzzedDataProvider& in) {
-    Layout l;
-    l.padding = in.ConsumeBool() ? 0 : in.ConsumeIntegralInRange<std::int32_t>(1, 70);
-    l.bottomUp = in.ConsumeBool();
-    l.misalign = in.ConsumeIntegralInRange<std::int32_t>(0, 31);
-    return l;
+  static Layout Draw(FuzzedDataProvider& in) {  // a braced list draws in order
+    return Layout{in.ConsumeBool() ? 0 : in.ConsumeIntegralInRange<std::int32_t>(1, 70), in.ConsumeBool(),
+                  in.ConsumeIntegralInRange<std::int32_t>(0, 31)};
   }
 };
 

@@ -83,11 +83,9 @@ TEST(Stats, JitterAndAudioRateComeFromTheArrivals) {
   EXPECT_EQ((std::vector<double>{0.0, 2.0, 2.0}), j);  // 2 ms late, and the next one 2 ms early
   EXPECT_TRUE(ArrivalJitterMs({5}, kPeriod).empty());
   std::vector<std::int64_t> arrivals;
-  std::vector<std::uint32_t> frames;
-  for (int i = 0; i <= 100; ++i) {
-    arrivals.push_back(5000000 + i * 100000);
-    frames.push_back(i == 100 ? 256 : 480);
-  }
+  for (int i = 0; i <= 100; ++i) arrivals.push_back(5000000 + i * 100000);
+  std::vector<std::uint32_t> frames(arrivals.size(), 480);
+  frames.back() = 256;
   EXPECT_DOUBLE_EQ(48000.0, RateOverArrivals(arrivals, frames));
   EXPECT_EQ(0.0, RateOverArrivals({1}, {480}));
   EXPECT_EQ(0.0, RateOverArrivals({7, 7}, {480, 480}));

@@ -1,10 +1,9 @@
 // The numbers a user sees: known colours through each conversion and odd sizes,
 // at every level the processor offers, since small pictures exercise the vector
-// rows' tails. And the blocks the converter works in.
+// rows' tails.
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
 #include <vector>
 
 #include "imaging/Pixel.h"
@@ -98,14 +97,9 @@ TEST_P(EveryLevel, Yuy2ToYv12KeepsTheUpperRowsChroma) {
   EXPECT_EQ(std::vector<std::uint8_t>(back, back + 16), std::vector<std::uint8_t>(want, want + 16));
 }
 
-TEST(PixelAlloc, BlocksAreAlignedWholeAndRefusedWhenEmptyOrOverflowing) {
-  for (std::int64_t n : {1, 7, 33, 4096, 1 << 20}) {
-    void* p = PxAlloc(n);
-    ASSERT_NE(p, nullptr) << n;
-    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % 32, 0u) << n;
-    std::memset(p, 0x5a, static_cast<std::size_t>(n));  // the sanitizer checks the block really holds n bytes
-    PxFree(p);
-  }
+// Sizes the converter never asks for (it refuses sides past its limit first),
+// refused here too rather than wrapped.
+TEST(PixelAlloc, EmptyAndOverflowingImagesAreRefused) {
   EXPECT_TRUE(PxAlloc(0) == nullptr && PxAlloc(-5) == nullptr && PxImageAllocC1(10, 10, nullptr) == nullptr);
   for (auto [width, height] : {std::pair<std::int32_t, std::int32_t>{0, 10}, {10, 0}, {0x7fffffff, 1}}) {
     std::int32_t strides[2] = {-1, -1};

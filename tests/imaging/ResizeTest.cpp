@@ -27,7 +27,7 @@ std::vector<std::uint8_t> RandomBytes(std::mt19937& rng, size_t n) {
   return v;
 }
 
-// ---- Plane: the formulas pixel by pixel ----------------------------------------------------
+// ---- Plane: centre-aligned, the formulas pixel by pixel --------------------------------------
 struct PlaneCase {
   std::int32_t w, h, stride;
   ScaleRect roi;
@@ -41,12 +41,9 @@ int Weight(double p, double n) { return static_cast<int>((p - n) * 16384 + kEps)
 int ReferencePlanePixel(const std::uint8_t* src, const PlaneCase& c, int x0, int x1, int y0, int y1, int i, int j) {
   auto at = [&](int col, int row) { return static_cast<int>(src[static_cast<std::ptrdiff_t>(row) * c.stride + col]); };
   auto clampCol = [&](double col) { return static_cast<int>(std::min<double>(std::max<double>(col, x0), x1 - 1)); };
-  const double u = (j + 0.5 - c.shiftX) / c.fx - 0.5;
-  const double v = (i + 0.5 - c.shiftY) / c.fy - 0.5;
-  const double nu = std::floor(u);
-  const double nv = std::floor(v);
-  const int wx = Weight(u, nu);
-  const int wy = Weight(v, nv);
+  const double u = (j + 0.5 - c.shiftX) / c.fx - 0.5, v = (i + 0.5 - c.shiftY) / c.fy - 0.5;
+  const double nu = std::floor(u), nv = std::floor(v);
+  const int wx = Weight(u, nu), wy = Weight(v, nv);
   if (v < y0 || v >= y1 - 1) {
     const int row = v < y0 ? y0 : y1 - 1;
     return (at(clampCol(nu), row) * (16384 - wx) + at(clampCol(nu + 1), row) * wx + 8192) >> 14;

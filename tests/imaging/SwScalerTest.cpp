@@ -20,14 +20,13 @@ std::vector<std::uint8_t> RandomFrame(std::mt19937& rng, int mode, int sw, int s
   return v;
 }
 
-// A YUY2 frame of one colour.
+// Frames of one colour.
 std::vector<std::uint8_t> FlatYuy2(int sw, int sh, std::uint8_t y, std::uint8_t cb, std::uint8_t cr) {
   std::vector<std::uint8_t> v(static_cast<size_t>(2) * sw * sh);
   for (size_t i = 0; i < v.size(); i += 4) v[i] = y, v[i + 1] = cb, v[i + 2] = y, v[i + 3] = cr;
   return v;
 }
 
-// A YV12 frame of one colour.
 std::vector<std::uint8_t> FlatYv12(int sw, int sh, std::uint8_t y, std::uint8_t cr, std::uint8_t cb) {
   std::vector<std::uint8_t> v(static_cast<size_t>(SwScaler::SourceBytes(kConverterYv12, sw, sh)));
   const size_t luma = static_cast<size_t>(sw) * sh, chroma = static_cast<size_t>(sw / 2) * (sh / 2);
@@ -85,9 +84,6 @@ TEST(SwScaler, EqualSizesConvertTheWholeFrame) {
 // them, the picture check leaves its outer pixels out.
 int WrongBytes(int kind, const std::vector<std::uint8_t>& out, int dw, int dh, const ScaleRect& d) {
   const int x0 = d.x & ~1, y0 = d.y & ~1, x1 = (d.x + d.width + 1) & ~1, y1 = (d.y + d.height + 1) & ~1;
-  auto band = [&](int x, int y, int scale) {
-    return x < x0 / scale || x >= x1 / scale || y < y0 / scale || y >= y1 / scale;
-  };
   int wrong = 0;
   const int bpp = BytesPerPixel(kind);
   for (int y = 0; y < dh; ++y) {
@@ -97,7 +93,7 @@ int WrongBytes(int kind, const std::vector<std::uint8_t>& out, int dw, int dh, c
         wrong += kind >= kOutputRgb24 ? p[1] < 150 : p[0] != 180;
         continue;
       }
-      if (!band(x, y, 1)) continue;
+      if (x >= x0 && x < x1 && y >= y0 && y < y1) continue;
       if (kind == kOutputYuy2) wrong += p[0] != 16 || p[1] != 128;
       if (kind == kOutputYv12) wrong += p[0] != 16;
       if (kind >= kOutputRgb24) wrong += (p[0] | p[1] | p[2]) != 0 || (bpp == 4 && p[3] != 255);
