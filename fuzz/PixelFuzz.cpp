@@ -17,13 +17,9 @@ enum class Shape { kPacked, kPlanarFloor, kPlanarCeil, kNone };
 
 struct Op {
   const char* name;
-  Shape src;
-  Shape dst;
-  int srcBytes;  // per pixel, packed shapes only
-  int dstBytes;
-  int minWidth;
-  int minHeight;
-  int tolerance;
+  Shape src, dst;
+  int srcBytes, dstBytes;  // per pixel, packed shapes only
+  int minWidth, minHeight, tolerance;
   bool singleRow;
 };
 
