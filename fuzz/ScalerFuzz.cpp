@@ -51,8 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t byte
   bool edge = false;
   std::int32_t sw = DrawSide(in, 400, &edge);
   std::int32_t sh = DrawSide(in, 200, &edge);
-  std::int32_t dw = DrawSide(in, 400, &edge);
-  std::int32_t dh = DrawSide(in, 200, &edge);
+  const bool same = in.ConsumeIntegralInRange(0, 3) == 0;  // the output at the source's size: the copy paths
+  std::int32_t dw = same ? sw : DrawSide(in, 400, &edge);
+  std::int32_t dh = same ? sh : DrawSide(in, 200, &edge);
   const bool bottomUp = in.ConsumeBool();
   const std::int32_t interpolation = DrawInterpolation(in);
   const std::int32_t style = in.ConsumeIntegralInRange<std::int32_t>(-1, 3);
