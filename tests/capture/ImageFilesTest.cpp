@@ -28,11 +28,9 @@ std::vector<Chunk> ReadChunks(const std::vector<std::uint8_t>& png) {
   EXPECT_EQ(0, std::memcmp(png.data(), signature, 8));
   for (std::size_t at = 8; at + 12 <= png.size();) {
     const std::uint32_t length = Read(png, at, 4, true);
-    Chunk c;
-    c.type.assign(png.begin() + at + 4, png.begin() + at + 8);
-    c.body.assign(png.begin() + at + 8, png.begin() + at + 8 + length);
-    EXPECT_EQ(Crc32(png.data() + at + 4, length + 4), Read(png, at + 8 + length, 4, true)) << c.type;
-    chunks.push_back(c);
+    chunks.push_back({std::string(png.begin() + at + 4, png.begin() + at + 8),
+                      std::vector<std::uint8_t>(png.begin() + at + 8, png.begin() + at + 8 + length)});
+    EXPECT_EQ(Crc32(png.data() + at + 4, length + 4), Read(png, at + 8 + length, 4, true)) << chunks.back().type;
     at += 12 + length;
   }
   return chunks;

@@ -173,15 +173,9 @@ std::vector<std::uint8_t> ReferenceYuy2(const std::vector<std::uint8_t>& src, in
   for (int i = 0; i < oh; ++i) {
     const Tap r = CornerReference(i, rowStep, h);
     for (int e = 0; e < 2 * ow; ++e) {
-      Tap t{};
-      int first = 0, second = 0;
-      if (e % 2 == 0) {
-        t = CornerReference(e / 2, lumaStep, w);
-        first = 2 * t.a, second = 2 * t.b;
-      } else {
-        t = CornerReference(e / 4, chromaStep, w / 2);
-        first = 4 * t.a + e % 4, second = 4 * t.b + e % 4;
-      }
+      const bool luma = e % 2 == 0;  // even bytes: luma, odd: Cb and Cr on the half-width grid
+      const Tap t = luma ? CornerReference(e / 2, lumaStep, w) : CornerReference(e / 4, chromaStep, w / 2);
+      const int first = luma ? 2 * t.a : 4 * t.a + e % 4, second = luma ? 2 * t.b : 4 * t.b + e % 4;
       auto pass = [&](int row) {
         const std::uint8_t* p = &src[static_cast<size_t>(row) * 2 * w];
         return (p[first] * (16384 - t.w) + p[second] * t.w + 128) >> 8;
