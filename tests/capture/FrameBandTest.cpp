@@ -64,10 +64,8 @@ TEST(FrameBand, ReadsFrameAndStampInEveryOutputFormatRowOrderAndPlacement) {
                   std::tie(found.x, found.y, found.width, found.height));
       }
       const BandReading r = ReadBands(p.layout, p.bytes.data(), p.bytes.size());
-      EXPECT_EQ(std::make_tuple(true, frame, c.stamped), std::tie(r.marked, r.frame, r.stamped));
-      if (c.stamped) {
-        EXPECT_EQ(static_cast<std::uint32_t>(stamp) & kStampMask, r.stamp);
-      }
+      const std::uint32_t stampRead = c.stamped ? static_cast<std::uint32_t>(stamp) & kStampMask : 0;
+      EXPECT_EQ(std::make_tuple(true, frame, c.stamped, stampRead), std::tie(r.marked, r.frame, r.stamped, r.stamp));
     }
   }
 }
