@@ -12,12 +12,11 @@ using namespace telvor::fuzz;
 
 namespace {
 
-constexpr std::int32_t kMaxSide = 16384;
-
 // Mostly ordinary sides; sometimes an edge one (then the other side of the
 // picture is kept tiny so the buffers stay small).
 std::int32_t DrawSide(FuzzedDataProvider& in, std::int32_t ordinary, bool* edge) {
-  static const std::int32_t kEdges[] = {0, -1, 1, 2, 3, kMaxSide - 1, kMaxSide, kMaxSide + 1, 65535, 100000, 0x7fffffff};
+  constexpr std::int32_t kMax = kMaxConverterSide;
+  static const std::int32_t kEdges[] = {0, -1, 1, 2, 3, kMax - 1, kMax, kMax + 1, 65535, 100000, 0x7fffffff};
   if (in.ConsumeIntegralInRange(0, 15) == 0) {
     *edge = true;
     return Pick(in, kEdges);
@@ -25,16 +24,13 @@ std::int32_t DrawSide(FuzzedDataProvider& in, std::int32_t ordinary, bool* edge)
   return in.ConsumeIntegralInRange<std::int32_t>(1, ordinary);
 }
 
-bool Usable(std::int32_t side) { return side >= 1 && side <= kMaxSide; }
+bool Usable(std::int32_t side) { return side >= 1 && side <= kMaxConverterSide; }
 
-// Row bytes of an output row as the pin lays it out.
+// Row bytes of an output row as the pin lays it out: RGB24 rows are whole DWORDs.
 std::int64_t OutputRowBytes(std::int32_t kind, std::int32_t width) {
-  switch (kind) {
-    case kOutputYuy2: return 2 * std::int64_t{width};
-    case kOutputRgb24: return (3 * std::int64_t{width} + 3) & ~std::int64_t{3};
-    case kOutputRgb32: return 4 * std::int64_t{width};
-    default: return width;
-  }
+  const int perPixel = kind == kOutputYuy2 ? 2 : kind == kOutputRgb24 ? 3 : kind == kOutputRgb32 ? 4 : 1;
+  const std::int64_t bytes = std::int64_t{width} * perPixel;
+  return kind == kOutputRgb24 ? (bytes + 3) & ~std::int64_t{3} : bytes;
 }
 
 std::int64_t OutputBytes(std::int32_t kind, std::int64_t stride, std::int32_t width, std::int32_t height) {

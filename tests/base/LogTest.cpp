@@ -13,8 +13,9 @@ namespace {
 using test::LogCapture;
 using Sink = LogCapture::Sink;
 
-// The shapes other tests and users search the logs for, each in its sink.
-TEST(LogLines, EveryShapeByteForByteInItsSink) {
+// The shapes other tests and users search the logs for, each in its sink,
+// whole even when two threads write at once.
+TEST(LogLines, EveryShapeByteForByteInItsSinkAndNeverInterleaved) {
   LogCapture capture;
   const void* object = reinterpret_cast<const void*>(static_cast<std::uintptr_t>(0xABCDEF12u));
   TraceObject(L"Corvane", 7, L"Corvane::Run", object) << L" instances=" << 12;
@@ -29,10 +30,9 @@ TEST(LogLines, EveryShapeByteForByteInItsSink) {
                        {Sink::kInfo, L"[TELVOR] Host file name: skype.exe\n"},
                        {Sink::kError, L"[TELVOR][ERROR]: SharedVideo(9): [SharedVideo::Close] boom\n"},
                        {Sink::kError, L"[TELVOR][ERROR]: ZentraSettings(77): COM error, hr=-2147467259\n"}}));
-}
 
-TEST(LogLines, ConcurrentLinesNeverInterleave) {
-  LogCapture capture;
+  // Lines written at once on two threads never interleave.
+  capture.Clear();
   auto writer = [](int id) {
     for (int i = 0; i < 200; ++i) Trace() << L"writer " << id << L" line " << i;
   };
