@@ -7,6 +7,7 @@
 // block but outside the picture shows there.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -21,6 +22,16 @@
 
 namespace telvor::fuzz {
 
+#ifdef TELVOR_FUZZ_REPLAY
+using Block = GuardedBuffer;
+#else
+struct Block {
+  explicit Block(std::size_t bytes) : bytes_(new std::uint8_t[bytes]) {}
+  std::uint8_t* data() { return bytes_.get(); }
+  std::unique_ptr<std::uint8_t[]> bytes_;
+};
+#endif
+
 inline constexpr std::uint8_t kSentinel = 0xa5;
 
 // Layout choices drawn from the input: padding after each row (none half the
@@ -31,12 +42,9 @@ struct Layout {
   bool bottomUp = false;
   std::int32_t misalign = 0;
 
-  static Layout Draw(FuzzedDataProvider& in) {
-    Layout l;
-    l.padding = in.ConsumeBool() ? 0 : in.ConsumeIntegralInRange<std::int32_t>(1, 70);
-    l.bottomUp = in.ConsumeBool();
-    l.misalign = in.ConsumeIntegralInRange<std::int32_t>(0, 31);
-    return l;
+  static Layout Draw(FuzzedDataProvider& in) {  // a braced list draws in order
+    return Layout{in.ConsumeBool() ? 0 : in.ConsumeIntegralInRange<std::int32_t>(1, 70), in.ConsumeBool(),
+                  in.ConsumeIntegralInRange<std::int32_t>(0, 31)};
   }
 };
 
@@ -46,33 +54,19 @@ class Plane {
       : rowBytes_(rowBytes), rows_(rows), pitch_(rowBytes + layout.padding), misalign_(layout.misalign) {
     size_ = static_cast<std::size_t>(misalign_) + static_cast<std::size_t>(pitch_) * static_cast<std::size_t>(rows - 1) +
             static_cast<std::size_t>(rowBytes);
-#ifdef TELVOR_FUZZ_REPLAY
-    guarded_ = std::make_unique<GuardedBuffer>(size_);
-    block_ = guarded_->data();
-#else
-    block_ = static_cast<std::uint8_t*>(std::malloc(size_));
-#endif
+    storage_ = std::make_unique<Block>(size_);
+    block_ = storage_->data();
     Reset();
     first_ = block_ + misalign_;
     stride_ = layout.bottomUp ? -pitch_ : pitch_;
     if (layout.bottomUp) first_ += static_cast<std::ptrdiff_t>(pitch_) * (rows - 1);
   }
-  ~Plane() {
-#ifndef TELVOR_FUZZ_REPLAY
-    std::free(block_);
-#endif
-  }
-  Plane(const Plane&) = delete;
-  Plane& operator=(const Plane&) = delete;
 
   void Randomize(FuzzedDataProvider& in) {
-    std::uint32_t x = in.ConsumeIntegral<std::uint32_t>() | 1;
+    std::uint32_t x = in.ConsumeIntegral<std::uint32_t>();
     for (std::size_t i = 0; i < size_; ++i) {
-      if (!IsPicture(i)) continue;
-      x ^= x << 13;
-      x ^= x >> 17;
-      x ^= x << 5;
-      block_[i] = static_cast<std::uint8_t>(x);
+      x = x * 1664525u + 1013904223u;
+      if (IsPicture(i)) block_[i] = static_cast<std::uint8_t>(x >> 24);
     }
   }
   void Reset() { std::memset(block_, kSentinel, size_); }
@@ -108,9 +102,7 @@ class Plane {
   }
 
   std::int32_t rowBytes_, rows_, pitch_, misalign_;
-#ifdef TELVOR_FUZZ_REPLAY
-  std::unique_ptr<GuardedBuffer> guarded_;
-#endif
+  std::unique_ptr<Block> storage_;
   std::uint8_t* block_ = nullptr;
   std::size_t size_ = 0;
   std::uint8_t* first_ = nullptr;
@@ -120,10 +112,7 @@ class Plane {
 inline int MaxDifference(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
   if (a.size() != b.size()) return 256;
   int worst = 0;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const int d = a[i] > b[i] ? a[i] - b[i] : b[i] - a[i];
-    if (d > worst) worst = d;
-  }
+  for (std::size_t i = 0; i < a.size(); ++i) worst = std::max(worst, std::abs(a[i] - b[i]));
   return worst;
 }
 

@@ -3,7 +3,7 @@
 // outputs must agree (within one for conversions to RGB), the sources must be
 // untouched, and nothing outside the destination picture may change. Sizes
 // below a primitive's minimum must be refused with nothing written.
-#include <array>
+#include <algorithm>
 #include <memory>
 
 #include "FuzzPlane.h"
@@ -17,13 +17,9 @@ enum class Shape { kPacked, kPlanarFloor, kPlanarCeil, kNone };
 
 struct Op {
   const char* name;
-  Shape src;
-  Shape dst;
-  int srcBytes;  // per pixel, packed shapes only
-  int dstBytes;
-  int minWidth;
-  int minHeight;
-  int tolerance;
+  Shape src, dst;
+  int srcBytes, dstBytes;  // per pixel, packed shapes only
+  int minWidth, minHeight, tolerance;
   bool singleRow;
 };
 
@@ -49,23 +45,18 @@ constexpr int kOpCount = sizeof(kOps) / sizeof(kOps[0]);
 // A picture of one shape: one plane, or three for 4:2:0.
 struct Picture {
   Picture(Shape shape, int bytesPerPixel, std::int32_t width, std::int32_t height, FuzzedDataProvider& in) {
-    if (shape == Shape::kPacked) {
-      planes[count++] = std::make_unique<Plane>(width * bytesPerPixel, height, Layout::Draw(in));
-      first[0] = planes[0]->first();
+    const bool planar = shape == Shape::kPlanarFloor || shape == Shape::kPlanarCeil;
+    const int up = shape == Shape::kPlanarCeil;
+    const std::int32_t cw = std::max((width + up) / 2, 1), ch = std::max((height + up) / 2, 1);
+    for (count = 0; count < (planar ? 3 : shape == Shape::kPacked ? 1 : 0); ++count) {
+      planes[count] = std::make_unique<Plane>(count ? cw : width * (planar ? 1 : bytesPerPixel), count ? ch : height,
+                                              Layout::Draw(in));
+      first[count] = planes[count]->first();
+      strides[count] = planes[count]->stride();
     }
-    if (shape != Shape::kPlanarFloor && shape != Shape::kPlanarCeil) return;
-    const bool ceil = shape == Shape::kPlanarCeil;
-    const std::int32_t cw = ceil ? (width + 1) / 2 : (width / 2 > 0 ? width / 2 : 1);
-    const std::int32_t ch = ceil ? (height + 1) / 2 : (height / 2 > 0 ? height / 2 : 1);
-    for (int i = 0; i < 3; ++i) {
-      planes[i] = std::make_unique<Plane>(i ? cw : width, i ? ch : height, Layout::Draw(in));
-      first[i] = planes[i]->first();
-      strides[i] = planes[i]->stride();
-    }
-    count = 3;
   }
   std::uint8_t* data() const { return first[0]; }
-  std::int32_t stride() const { return planes[0]->stride(); }
+  std::int32_t stride() const { return strides[0]; }
   template <typename Action>
   void Each(Action action) const {
     for (int i = 0; i < count; ++i) action(*planes[i]);
@@ -118,8 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t byte
   std::int32_t width = in.ConsumeIntegralInRange<std::int32_t>(-2, in.ConsumeBool() ? 70 : 700);
   std::int32_t height = op.singleRow ? 1 : in.ConsumeIntegralInRange<std::int32_t>(-2, 40);
   const std::uint8_t value = in.ConsumeIntegral<std::uint8_t>();
-  const std::int32_t allocWidth = width > 0 ? width : 1;
-  const std::int32_t allocHeight = height > 0 ? height : 1;
+  const std::int32_t allocWidth = std::max(width, 1), allocHeight = std::max(height, 1);
 
   Picture src(op.src, op.srcBytes, allocWidth, allocHeight, in);
   Picture dst(op.dst, op.dstBytes, allocWidth, allocHeight, in);

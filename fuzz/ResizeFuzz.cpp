@@ -1,14 +1,12 @@
 // The two resamplers with random pictures, regions, factors, shifts and
-// processor levels, and the placement rectangles at random sizes. The
-// resamplers may refuse anything, but whatever they accept they must do
-// without reading outside the source picture or writing outside the
+// processor levels. They may refuse anything, but whatever they accept they
+// must do without reading outside the source picture or writing outside the
 // destination region.
 #include <algorithm>
 #include <vector>
 
 #include "FuzzPlane.h"
 #include "imaging/Pixel.h"
-#include "imaging/Placement.h"
 
 using namespace telvor::fuzz;
 
@@ -19,12 +17,10 @@ std::int32_t NonNegative(std::int32_t v) { return v > 0 ? v : 0; }
 
 ScaleRect DrawSourceRoi(FuzzedDataProvider& in, PxSize size) {
   if (in.ConsumeBool()) return ScaleRect{0, 0, size.width, size.height};
-  ScaleRect r;
-  r.x = in.ConsumeIntegralInRange<std::int32_t>(-40, size.width + 40);
-  r.y = in.ConsumeIntegralInRange<std::int32_t>(-40, size.height + 40);
-  r.width = in.ConsumeIntegralInRange<std::int32_t>(-2, size.width + 60);
-  r.height = in.ConsumeIntegralInRange<std::int32_t>(-2, size.height + 60);
-  return r;
+  return ScaleRect{in.ConsumeIntegralInRange<std::int32_t>(-40, size.width + 40),
+                   in.ConsumeIntegralInRange<std::int32_t>(-40, size.height + 40),
+                   in.ConsumeIntegralInRange<std::int32_t>(-2, size.width + 60),
+                   in.ConsumeIntegralInRange<std::int32_t>(-2, size.height + 60)};
 }
 
 // Columns left of, and rows above, the destination region stay untouched.
@@ -38,102 +34,63 @@ void CheckOutsideRegion(const Plane& dst, std::int32_t x0, std::int32_t y0, cons
   }
 }
 
-// The source untouched, nothing written beside the destination picture, and
-// nothing at all after a refusal or with no source pixel in the region.
-void CheckResult(const char* name, PxStatus status, const Plane& src, const std::vector<std::uint8_t>& srcBefore,
-                 const Plane& dst) {
-  if (src.Picture() != srcBefore) Fail(name, status, 0);
-  dst.CheckMargins(name);
-  if (status < 0 || status == kPxNothingToDo) dst.CheckUnwritten(name);
-}
-
-void FuzzResizePlane(FuzzedDataProvider& in) {
-  const PxSize srcSize{in.ConsumeIntegralInRange<std::int32_t>(1, 300), in.ConsumeIntegralInRange<std::int32_t>(1, 120)};
-  const ScaleRect srcRoi = DrawSourceRoi(in, srcSize);
-  ScaleRect dstRoi;
-  dstRoi.x = in.ConsumeIntegralInRange<std::int32_t>(-3, 40);
-  dstRoi.y = in.ConsumeIntegralInRange<std::int32_t>(-3, 40);
-  dstRoi.width = in.ConsumeIntegralInRange<std::int32_t>(-2, 400);
-  dstRoi.height = in.ConsumeIntegralInRange<std::int32_t>(-2, 160);
-  const double naturalX = static_cast<double>(Positive(dstRoi.width)) / Positive(srcRoi.width);
-  const double naturalY = static_cast<double>(Positive(dstRoi.height)) / Positive(srcRoi.height);
-  const double xFactor = DrawFactor(in, naturalX);
-  const double yFactor = DrawFactor(in, naturalY);
-  const double xShift = DrawShift(in);
-  const double yShift = DrawShift(in);
+// One of the two resamplers; YUY2 takes two bytes a pixel, an output size
+// instead of a region, and neither shifts nor a work buffer.
+void FuzzResize(FuzzedDataProvider& in, bool yuy2) {
+  const char* name = yuy2 ? "PxResizeYuy2" : "PxResizePlane";
+  std::int32_t width = in.ConsumeIntegralInRange<std::int32_t>(1, 300);
+  // YUY2 refuses odd widths and regions at odd columns: try them rarely.
+  const bool even = yuy2 && in.ConsumeIntegralInRange(0, 7) != 0;
+  if (even) width = (width + 1) & ~1;
+  const PxSize srcSize{width, in.ConsumeIntegralInRange<std::int32_t>(1, 120)};
+  ScaleRect srcRoi = DrawSourceRoi(in, srcSize);
+  if (even) {
+    srcRoi.x &= ~1;
+    srcRoi.width &= ~1;
+  }
+  const std::int32_t x = in.ConsumeIntegralInRange<std::int32_t>(-3, 40);
+  const std::int32_t y = in.ConsumeIntegralInRange<std::int32_t>(-3, 40);
+  const ScaleRect dstRoi{yuy2 ? 0 : x, yuy2 ? 0 : y, in.ConsumeIntegralInRange<std::int32_t>(-2, 400),
+                         in.ConsumeIntegralInRange<std::int32_t>(-2, 160)};
+  const double xFactor = DrawFactor(in, static_cast<double>(Positive(dstRoi.width)) / Positive(srcRoi.width));
+  const double yFactor = DrawFactor(in, static_cast<double>(Positive(dstRoi.height)) / Positive(srcRoi.height));
+  const double xShift = DrawShift(in), yShift = DrawShift(in);
   const std::int32_t interpolation = DrawInterpolation(in);
+  const int bytes = yuy2 ? 2 : 1;
 
-  Plane src(srcSize.width, srcSize.height, Layout::Draw(in));
+  Plane src(bytes * srcSize.width, srcSize.height, Layout::Draw(in));
   src.Randomize(in);
   const std::vector<std::uint8_t> srcBefore = src.Picture();
-  Plane dst(NonNegative(dstRoi.x) + Positive(dstRoi.width), NonNegative(dstRoi.y) + Positive(dstRoi.height),
+  Plane dst(bytes * (NonNegative(dstRoi.x) + Positive(dstRoi.width)), NonNegative(dstRoi.y) + Positive(dstRoi.height),
             Layout::Draw(in));
   std::int32_t bufferBytes = 0;
   const bool sized = PxResizeBufferSize(srcRoi, dstRoi, 1, interpolation, &bufferBytes) == kPxOk;
   std::vector<std::uint8_t> storage(sized ? static_cast<std::size_t>(bufferBytes) : 1);
+  // Now and then a null source, destination or work buffer, to be refused.
+  const int nulled = in.ConsumeIntegralInRange(0, 15);
+  const std::uint8_t* source = nulled == 0 ? nullptr : src.first();
+  std::uint8_t* target = nulled == 1 ? nullptr : dst.first();
 
   ForceCpuLevel(in.ConsumeIntegralInRange(0, kPxLevelCount - 1));
-  const PxStatus status = PxResizePlane(src.first(), srcSize, src.stride(), srcRoi, dst.first(), dst.stride(), dstRoi,
-                                        xFactor, yFactor, xShift, yShift, interpolation, storage.data());
-  if (status == kPxOk && !sized) Fail("PxResizePlane ran without a buffer size", srcRoi.width, dstRoi.width);
-  CheckResult("PxResizePlane", status, src, srcBefore, dst);
-  CheckOutsideRegion(dst, NonNegative(dstRoi.x), NonNegative(dstRoi.y), "PxResizePlane outside region");
-}
-
-void FuzzResizeYuy2(FuzzedDataProvider& in) {
-  std::int32_t width = in.ConsumeIntegralInRange<std::int32_t>(1, 300);
-  if (in.ConsumeIntegralInRange(0, 7) != 0) width = (width + 1) & ~1;  // odd widths are refused; try them rarely
-  const PxSize srcSize{width, in.ConsumeIntegralInRange<std::int32_t>(1, 120)};
-  ScaleRect srcRoi = DrawSourceRoi(in, srcSize);
-  if (in.ConsumeIntegralInRange(0, 7) != 0) {
-    srcRoi.x &= ~1;
-    srcRoi.width &= ~1;
-  }
-  const PxSize dstSize{in.ConsumeIntegralInRange<std::int32_t>(-1, 400), in.ConsumeIntegralInRange<std::int32_t>(-1, 160)};
-  const double xFactor = DrawFactor(in, static_cast<double>(Positive(dstSize.width)) / Positive(srcRoi.width));
-  const double yFactor = DrawFactor(in, static_cast<double>(Positive(dstSize.height)) / Positive(srcRoi.height));
-  const std::int32_t interpolation = DrawInterpolation(in);
-
-  Plane src(2 * srcSize.width, srcSize.height, Layout::Draw(in));
-  src.Randomize(in);
-  const std::vector<std::uint8_t> srcBefore = src.Picture();
-  Plane dst(2 * Positive(dstSize.width), Positive(dstSize.height), Layout::Draw(in));
-
-  ForceCpuLevel(in.ConsumeIntegralInRange(0, kPxLevelCount - 1));
-  const PxStatus status = PxResizeYuy2(src.first(), srcSize, src.stride(), srcRoi, dst.first(), dst.stride(), dstSize,
-                                       xFactor, yFactor, interpolation);
-  CheckResult("PxResizeYuy2", status, src, srcBefore, dst);
-}
-
-// Rectangles stay inside their pictures for every size a converter accepts.
-void FuzzPlaceRects(FuzzedDataProvider& in) {
-  const std::int32_t style = in.ConsumeIntegralInRange<std::int32_t>(-1, 3);
-  const bool huge = in.ConsumeBool();
-  const std::int32_t limit = huge ? 0x7fffffff : 16384;
-  const std::int32_t sw = in.ConsumeIntegralInRange<std::int32_t>(1, limit);
-  const std::int32_t sh = in.ConsumeIntegralInRange<std::int32_t>(1, limit);
-  const std::int32_t dw = in.ConsumeIntegralInRange<std::int32_t>(1, limit);
-  const std::int32_t dh = in.ConsumeIntegralInRange<std::int32_t>(1, limit);
-  ScaleRect s{}, d{};
-  PlaceRects(style, sw, sh, dw, dh, &s, &d);
-  // Beyond the converter's side limit the 32-bit products may wrap; only
-  // freedom from undefined behaviour is asked there.
-  if (huge) return;
-  auto inside = [](const ScaleRect& r, std::int32_t w, std::int32_t h) {
-    return r.x >= 0 && r.y >= 0 && r.width >= 0 && r.height >= 0 && r.x + r.width <= w && r.y + r.height <= h;
-  };
-  if (!inside(s, sw, sh)) Fail("PlaceRects source outside", s.width, s.height);
-  if (!inside(d, dw, dh)) Fail("PlaceRects destination outside", d.width, d.height);
+  const PxStatus status =
+      yuy2 ? PxResizeYuy2(source, srcSize, src.stride(), srcRoi, target, dst.stride(),
+                          PxSize{dstRoi.width, dstRoi.height}, xFactor, yFactor, interpolation)
+           : PxResizePlane(source, srcSize, src.stride(), srcRoi, target, dst.stride(), dstRoi, xFactor, yFactor, xShift,
+                           yShift, interpolation, nulled == 2 ? nullptr : storage.data());
+  if (!yuy2 && status == kPxOk && !sized) Fail("PxResizePlane ran without a buffer size", srcRoi.width, dstRoi.width);
+  if (nulled < (yuy2 ? 2 : 3) && status >= 0) Fail("a null pointer taken", nulled, status);
+  // The source untouched, nothing written beside the destination region, and
+  // nothing at all after a refusal or with no source pixel in the region.
+  if (src.Picture() != srcBefore) Fail(name, status, 0);
+  dst.CheckMargins(name);
+  if (status < 0 || status == kPxNothingToDo) dst.CheckUnwritten(name);
+  CheckOutsideRegion(dst, NonNegative(dstRoi.x), NonNegative(dstRoi.y), name);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t bytes) {
   FuzzedDataProvider in(data, bytes);
-  switch (in.ConsumeIntegralInRange(0, 2)) {
-    case 0: FuzzResizePlane(in); break;
-    case 1: FuzzResizeYuy2(in); break;
-    default: FuzzPlaceRects(in); break;
-  }
+  FuzzResize(in, in.ConsumeBool());
   return 0;
 }

@@ -12,12 +12,11 @@ using namespace telvor::fuzz;
 
 namespace {
 
-constexpr std::int32_t kMaxSide = 16384;
-
 // Mostly ordinary sides; sometimes an edge one (then the other side of the
 // picture is kept tiny so the buffers stay small).
 std::int32_t DrawSide(FuzzedDataProvider& in, std::int32_t ordinary, bool* edge) {
-  static const std::int32_t kEdges[] = {0, -1, 1, 2, 3, kMaxSide - 1, kMaxSide, kMaxSide + 1, 65535, 100000, 0x7fffffff};
+  constexpr std::int32_t kMax = kMaxConverterSide;
+  static const std::int32_t kEdges[] = {0, -1, 1, 2, 3, kMax - 1, kMax, kMax + 1, 65535, 100000, 0x7fffffff};
   if (in.ConsumeIntegralInRange(0, 15) == 0) {
     *edge = true;
     return Pick(in, kEdges);
@@ -25,16 +24,13 @@ std::int32_t DrawSide(FuzzedDataProvider& in, std::int32_t ordinary, bool* edge)
   return in.ConsumeIntegralInRange<std::int32_t>(1, ordinary);
 }
 
-bool Usable(std::int32_t side) { return side >= 1 && side <= kMaxSide; }
+bool Usable(std::int32_t side) { return side >= 1 && side <= kMaxConverterSide; }
 
-// Row bytes of an output row as the pin lays it out.
+// Row bytes of an output row as the pin lays it out: RGB24 rows are whole DWORDs.
 std::int64_t OutputRowBytes(std::int32_t kind, std::int32_t width) {
-  switch (kind) {
-    case kOutputYuy2: return 2 * std::int64_t{width};
-    case kOutputRgb24: return (3 * std::int64_t{width} + 3) & ~std::int64_t{3};
-    case kOutputRgb32: return 4 * std::int64_t{width};
-    default: return width;
-  }
+  const int perPixel = kind == kOutputYuy2 ? 2 : kind == kOutputRgb24 ? 3 : kind == kOutputRgb32 ? 4 : 1;
+  const std::int64_t bytes = std::int64_t{width} * perPixel;
+  return kind == kOutputRgb24 ? (bytes + 3) & ~std::int64_t{3} : bytes;
 }
 
 std::int64_t OutputBytes(std::int32_t kind, std::int64_t stride, std::int32_t width, std::int32_t height) {
@@ -51,8 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t byte
   bool edge = false;
   std::int32_t sw = DrawSide(in, 400, &edge);
   std::int32_t sh = DrawSide(in, 200, &edge);
-  std::int32_t dw = DrawSide(in, 400, &edge);
-  std::int32_t dh = DrawSide(in, 200, &edge);
+  const bool same = in.ConsumeIntegralInRange(0, 3) == 0;  // the output at the source's size: the copy paths
+  std::int32_t dw = same ? sw : DrawSide(in, 400, &edge);
+  std::int32_t dh = same ? sh : DrawSide(in, 200, &edge);
   const bool bottomUp = in.ConsumeBool();
   const std::int32_t interpolation = DrawInterpolation(in);
   const std::int32_t style = in.ConsumeIntegralInRange<std::int32_t>(-1, 3);
@@ -63,9 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t byte
     if (std::int64_t{sw} * sh > 1 << 16) sw = 2;
     if (std::int64_t{dw} * dh > 1 << 16) dw = 2;
   }
-  const std::int32_t level = in.ConsumeIntegralInRange(0, kPxLevelCount - 1);
 
-  ForceCpuLevel(level);
+  ForceCpuLevel(in.ConsumeIntegralInRange(0, kPxLevelCount - 1));
   SwScaler scaler(mode, sw, sh, kind, dw, dh, bottomUp, interpolation, style);
 
   // The source block: exactly one frame at the pin's stride.
@@ -80,15 +76,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t byte
   const std::int64_t stride = OutputRowBytes(kind, outWidth);
   Plane output(static_cast<std::int32_t>(OutputBytes(kind, stride, outWidth, Usable(dh) ? dh : 1)), 1, Layout{});
 
-  scaler.Scale(source.first(), sourceStride, output.first(), static_cast<std::int32_t>(stride));
+  // Two frames through the same converter: state kept between frames must
+  // not have been disturbed by the first.
+  for (int frame = 0; frame < 2; ++frame) {
+    scaler.Scale(source.first(), sourceStride, output.first(), static_cast<std::int32_t>(stride));
+  }
   if (source.Picture() != sourceBefore) Fail("SwScaler wrote its source", mode, kind);
-
-  const bool workable = Usable(sw) && Usable(sh) && Usable(dw) && Usable(dh) &&
-                        (mode == kConverterYuy2 || mode == kConverterYv12) && kind >= kOutputYuy2 &&
+  // Placement keeps both rectangles inside their pictures.
+  const bool sized = Usable(sw) && Usable(sh) && Usable(dw) && Usable(dh);
+  auto inside = [](const ScaleRect& r, std::int32_t w, std::int32_t h) {
+    return r.x >= 0 && r.y >= 0 && r.width >= 0 && r.height >= 0 && r.x + r.width <= w && r.y + r.height <= h;
+  };
+  if (sized && !inside(scaler.SourceRect(), sw, sh)) Fail("source rectangle outside", sw, sh);
+  if (sized && !inside(scaler.DestinationRect(), dw, dh)) Fail("destination rectangle outside", dw, dh);
+  const bool workable = sized && (mode == kConverterYuy2 || mode == kConverterYv12) && kind >= kOutputYuy2 &&
                         kind <= kOutputRgb32;
-  if (!workable) output.CheckUnwritten("SwScaler wrote without a workable format");
-  // A second frame through the same converter: state kept between frames
-  // must not have been disturbed by the first.
-  scaler.Scale(source.first(), sourceStride, output.first(), static_cast<std::int32_t>(stride));
+  // YUV outputs have no bottom-up form, except YV12 resampled into YV12, which keeps its planes upright.
+  const bool sameSize = sw == dw && sh == dh;
+  const bool refused = bottomUp && (kind == kOutputYuy2 || (kind == kOutputYv12 && (mode == kConverterYuy2 || sameSize)));
+  if (!workable || refused) output.CheckUnwritten("SwScaler wrote without a workable format");
   return 0;
 }

@@ -9,13 +9,10 @@
 namespace capture {
 namespace {
 
-std::uint32_t Big32(const std::vector<std::uint8_t>& b, std::size_t at) {
-  return (std::uint32_t{b[at]} << 24) | (std::uint32_t{b[at + 1]} << 16) | (std::uint32_t{b[at + 2]} << 8) | b[at + 3];
-}
-
-std::uint32_t Little(const std::vector<std::uint8_t>& b, std::size_t at, int bytes) {
+// `bytes` bytes at `at`, most significant first (big) or last.
+std::uint32_t Read(const std::vector<std::uint8_t>& b, std::size_t at, int bytes, bool big) {
   std::uint32_t v = 0;
-  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | b[at + static_cast<std::size_t>(i)];
+  for (int i = 0; i < bytes; ++i) v = (v << 8) | b[at + static_cast<std::size_t>(big ? i : bytes - 1 - i)];
   return v;
 }
 
@@ -30,12 +27,10 @@ std::vector<Chunk> ReadChunks(const std::vector<std::uint8_t>& png) {
   const std::uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   EXPECT_EQ(0, std::memcmp(png.data(), signature, 8));
   for (std::size_t at = 8; at + 12 <= png.size();) {
-    const std::uint32_t length = Big32(png, at);
-    Chunk c;
-    c.type.assign(png.begin() + at + 4, png.begin() + at + 8);
-    c.body.assign(png.begin() + at + 8, png.begin() + at + 8 + length);
-    EXPECT_EQ(Crc32(png.data() + at + 4, length + 4), Big32(png, at + 8 + length)) << c.type;
-    chunks.push_back(c);
+    const std::uint32_t length = Read(png, at, 4, true);
+    chunks.push_back({std::string(png.begin() + at + 4, png.begin() + at + 8),
+                      std::vector<std::uint8_t>(png.begin() + at + 8, png.begin() + at + 8 + length)});
+    EXPECT_EQ(Crc32(png.data() + at + 4, length + 4), Read(png, at + 8 + length, 4, true)) << chunks.back().type;
     at += 12 + length;
   }
   return chunks;
@@ -49,24 +44,22 @@ std::vector<std::uint8_t> InflateStored(const std::vector<std::uint8_t>& z) {
   for (bool final = false; !final;) {
     final = z[at] & 1;
     EXPECT_EQ(0, z[at] & 6);  // block type: stored
-    const std::uint32_t n = Little(z, at + 1, 2);
-    EXPECT_EQ(0xFFFFu, n ^ Little(z, at + 3, 2));
+    const std::uint32_t n = Read(z, at + 1, 2, false);
+    EXPECT_EQ(0xFFFFu, n ^ Read(z, at + 3, 2, false));
     out.insert(out.end(), z.begin() + at + 5, z.begin() + at + 5 + n);
     at += 5 + n;
   }
-  EXPECT_EQ(Adler32(out.data(), out.size()), Big32(z, at));
+  EXPECT_EQ(Adler32(out.data(), out.size()), Read(z, at, 4, true));
   EXPECT_EQ(z.size(), at + 4);
   return out;
 }
 
-TEST(ImageFiles, ChecksumsMatchTheirKnownValues) {
+TEST(ImageFiles, PngHoldsTheRowsInStoredBlocksAcrossTheBlockLimit) {
+  // The checksums a decoder recomputes, against their known values first.
   const auto* digits = reinterpret_cast<const std::uint8_t*>("123456789");
   EXPECT_EQ(0xCBF43926u, Crc32(digits, 9));
   EXPECT_EQ(0x11E60398u, Adler32(reinterpret_cast<const std::uint8_t*>("Wikipedia"), 9));
   EXPECT_EQ(Crc32(digits, 9), Crc32(digits + 4, 5, Crc32(digits, 4)));  // running checksums continue
-}
-
-TEST(ImageFiles, PngHoldsTheRowsInStoredBlocksAcrossTheBlockLimit) {
   // 200 x 120 RGB: 72,120 bytes of rows, more than one stored block holds.
   const std::int32_t w = 200, h = 120;
   std::vector<std::uint8_t> rgb(std::size_t(w) * h * 3);
@@ -127,7 +120,7 @@ TEST(ImageFiles, WavHeaderDescribesPcm) {
       4, 0, 16, 0, 'd', 'a', 't', 'a', 0x00, 0xEE, 0x02, 0};
   EXPECT_EQ(expected, WavHeader(2, 48000, 16, 192000));
   // A data size near the limit does not wrap the RIFF size.
-  EXPECT_EQ(0xFFFFFFFFu, Little(WavHeader(2, 48000, 16, 0xFFFFFFF0u), 4, 4));
+  EXPECT_EQ(0xFFFFFFFFu, Read(WavHeader(2, 48000, 16, 0xFFFFFFF0u), 4, 4, false));
 }
 
 }  // namespace

@@ -21,9 +21,7 @@ SampleRecord Sample(std::int64_t start, std::int64_t streamArrival, long long fr
   r.running = running;
   r.streamArrival = streamArrival;
   r.times = {timed, start, start + kPeriod};
-  r.band.marked = frame >= 0;
-  r.band.frame = static_cast<std::uint32_t>(frame);
-  r.band.stamped = frame >= 0 && latency > 0;
+  r.band = {frame >= 0, static_cast<std::uint32_t>(frame), frame >= 0 && latency > 0};
   r.latency = latency;
   return r;
 }
@@ -60,13 +58,12 @@ TEST(Stats, FrameTallyCountsNewRepeatedDroppedAndBackwards) {
   const struct {
     const char* name;
     std::vector<long long> frames;  // -1: a black picture before the producer started
-    std::vector<std::size_t> counts;  // unmarked, marked, distinct, repeated, dropped, backwards, written
-    std::uint32_t first, last;
+    std::vector<std::size_t> counts;  // unmarked, marked, distinct, repeated, dropped, backwards, written, first, last
   } cases[] = {
       // 11 and 13 again; 12 and 13 skipped when 14 came; 13 after 15.
-      {"mixed", {-1, -1, 10, 11, 11, 14, 15, 13, 13, 16}, {2, 8, 5, 2, 2, 1, 7}, 10, 16},
-      {"counter wrap", {0xFFFFFFFE, 0xFFFFFFFF, 1, 2}, {0, 4, 4, 0, 1, 0, 5}, 0xFFFFFFFE, 2},  // number 0 dropped
-      {"black only", {-1}, {1, 0, 0, 0, 0, 0, 0}, 0, 0},
+      {"mixed", {-1, -1, 10, 11, 11, 14, 15, 13, 13, 16}, {2, 8, 5, 2, 2, 1, 7, 10, 16}},
+      {"counter wrap", {0xFFFFFFFE, 0xFFFFFFFF, 1, 2}, {0, 4, 4, 0, 1, 0, 5, 0xFFFFFFFE, 2}},  // number 0 dropped
+      {"black only", {-1}, {1, 0, 0, 0, 0, 0, 0, 0, 0}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -74,9 +71,7 @@ TEST(Stats, FrameTallyCountsNewRepeatedDroppedAndBackwards) {
     for (long long n : c.frames) frames.push_back({n >= 0, static_cast<std::uint32_t>(n)});
     const FrameTally t = TallyFrames(frames);
     EXPECT_EQ(c.counts, std::vector<std::size_t>({t.unmarked, t.marked, t.distinct, t.repeated, t.dropped, t.backwards,
-                                                  static_cast<std::size_t>(t.Written())}));
-    EXPECT_EQ(c.first, t.first);
-    EXPECT_EQ(c.last, t.last);
+                                                  static_cast<std::size_t>(t.Written()), t.first, t.last}));
   }
 }
 
@@ -88,11 +83,9 @@ TEST(Stats, JitterAndAudioRateComeFromTheArrivals) {
   EXPECT_EQ((std::vector<double>{0.0, 2.0, 2.0}), j);  // 2 ms late, and the next one 2 ms early
   EXPECT_TRUE(ArrivalJitterMs({5}, kPeriod).empty());
   std::vector<std::int64_t> arrivals;
-  std::vector<std::uint32_t> frames;
-  for (int i = 0; i <= 100; ++i) {
-    arrivals.push_back(5000000 + i * 100000);
-    frames.push_back(i == 100 ? 256 : 480);
-  }
+  for (int i = 0; i <= 100; ++i) arrivals.push_back(5000000 + i * 100000);
+  std::vector<std::uint32_t> frames(arrivals.size(), 480);
+  frames.back() = 256;
   EXPECT_DOUBLE_EQ(48000.0, RateOverArrivals(arrivals, frames));
   EXPECT_EQ(0.0, RateOverArrivals({1}, {480}));
   EXPECT_EQ(0.0, RateOverArrivals({7, 7}, {480, 480}));
@@ -105,14 +98,10 @@ TEST(Report, VideoFiguresTakeLatencyFromEachFramesFirstShowing) {
   const long long frames[] = {-1, 1, 2, 2, 4};
   const std::int64_t latencies[] = {0, 100000, 200000, 533333, 300000};
   for (int i = 0; i < 5; ++i) records.push_back(Sample(i * kPeriod, i * kPeriod + 10000, frames[i], latencies[i]));
-  CaptureRun run;
-  run.window = 5 * kPeriod;
-  run.period = kPeriod;
-  const KeyValues f = VideoFigures(records, run);
-  EXPECT_EQ("1", Figure(f, "frames_dropped"));
-  EXPECT_EQ("3", Figure(f, "latency_count"));
-  EXPECT_EQ("20.000", Figure(f, "latency_p50_ms"));
-  EXPECT_EQ("30.000", Figure(f, "latency_max_ms"));
+  const KeyValues f = VideoFigures(records, CaptureRun{5 * kPeriod, kPeriod});
+  EXPECT_EQ((std::vector<std::string>{"1", "3", "20.000", "30.000"}),
+            (std::vector<std::string>{Figure(f, "frames_dropped"), Figure(f, "latency_count"),
+                                      Figure(f, "latency_p50_ms"), Figure(f, "latency_max_ms")}));
 }
 
 // Offsets are arrival stream time minus the sample's start; a sample that came

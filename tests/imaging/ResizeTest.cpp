@@ -1,18 +1,19 @@
 // The resamplers against a per-pixel rendering of their formulas, at every
-// processor level, on random geometry. Buffers are sized exactly so that the
-// sanitizers catch any read or write outside them.
+// processor level, on random geometry. Sources are the fuzzers' guarded planes
+// (padded, misaligned, top-down or bottom-up), so a read past them faults.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
-#include <random>
 #include <vector>
 
-#include "GuardedBuffer.h"
+#include "FuzzPlane.h"
 #include "imaging/Pixel.h"
 
 namespace {
+
+using telvor::fuzz::Layout;
+using telvor::fuzz::Plane;
 
 constexpr std::uint8_t kSentinel = 0xA5;
 constexpr double kEps = 0.0000001;
@@ -21,15 +22,16 @@ struct LevelGuard {
   ~LevelGuard() { SelectCpuLevel(); }
 };
 
-std::vector<std::uint8_t> RandomBytes(std::mt19937& rng, size_t n) {
-  std::vector<std::uint8_t> v(n);
-  for (auto& b : v) b = static_cast<std::uint8_t>(rng());
-  return v;
+// A random picture of rowBytes x rows in a plane of random layout.
+Plane RandomPlane(std::int32_t rowBytes, std::int32_t rows, FuzzedDataProvider& in) {
+  Plane plane(rowBytes, rows, Layout::Draw(in));
+  plane.Randomize(in);
+  return plane;
 }
 
-// ---- Plane: the formulas pixel by pixel ----------------------------------------------------
+// ---- Plane: centre-aligned, the formulas pixel by pixel --------------------------------------
 struct PlaneCase {
-  std::int32_t w, h, stride;
+  std::int32_t w, h;
   ScaleRect roi;
   std::int32_t dw, dh;  // destination picture
   ScaleRect dstRoi;
@@ -39,14 +41,11 @@ struct PlaneCase {
 int Weight(double p, double n) { return static_cast<int>((p - n) * 16384 + kEps); }
 
 int ReferencePlanePixel(const std::uint8_t* src, const PlaneCase& c, int x0, int x1, int y0, int y1, int i, int j) {
-  auto at = [&](int col, int row) { return static_cast<int>(src[static_cast<std::ptrdiff_t>(row) * c.stride + col]); };
+  auto at = [&](int col, int row) { return static_cast<int>(src[static_cast<std::ptrdiff_t>(row) * c.w + col]); };
   auto clampCol = [&](double col) { return static_cast<int>(std::min<double>(std::max<double>(col, x0), x1 - 1)); };
-  const double u = (j + 0.5 - c.shiftX) / c.fx - 0.5;
-  const double v = (i + 0.5 - c.shiftY) / c.fy - 0.5;
-  const double nu = std::floor(u);
-  const double nv = std::floor(v);
-  const int wx = Weight(u, nu);
-  const int wy = Weight(v, nv);
+  const double u = (j + 0.5 - c.shiftX) / c.fx - 0.5, v = (i + 0.5 - c.shiftY) / c.fy - 0.5;
+  const double nu = std::floor(u), nv = std::floor(v);
+  const int wx = Weight(u, nu), wy = Weight(v, nv);
   if (v < y0 || v >= y1 - 1) {
     const int row = v < y0 ? y0 : y1 - 1;
     return (at(clampCol(nu), row) * (16384 - wx) + at(clampCol(nu + 1), row) * wx + 8192) >> 14;
@@ -79,68 +78,61 @@ std::vector<std::uint8_t> ReferencePlane(const std::vector<std::uint8_t>& src, c
   return out;
 }
 
-PlaneCase RandomPlaneCase(std::mt19937& rng) {
-  std::uniform_int_distribution<int> side(1, 90);
+PlaneCase RandomPlaneCase(FuzzedDataProvider& in) {
+  auto below = [&](int n) { return in.ConsumeIntegralInRange(0, n - 1); };
   PlaneCase c{};
-  c.w = side(rng) * (rng() % 4 == 0 ? 4 : 1);
-  c.h = side(rng);
-  c.stride = c.w + static_cast<int>(rng() % 5);
-  c.roi = ScaleRect{0, 0, c.w, c.h};
-  if (rng() % 3 == 0) {
-    c.roi.x = static_cast<int>(rng() % c.w);
-    c.roi.y = static_cast<int>(rng() % c.h);
-    c.roi.width = 1 + static_cast<int>(rng() % c.w);  // may run past the picture: it is clipped
-    c.roi.height = 1 + static_cast<int>(rng() % c.h);
-  }
-  std::uniform_real_distribution<double> factor(0.4, 3.2);
-  c.fx = factor(rng);
-  c.fy = factor(rng);
-  if (rng() % 3 == 0) {
-    std::uniform_real_distribution<double> shift(-6, 6);
-    c.shiftX = shift(rng);
-    c.shiftY = shift(rng);
+  c.w = (1 + below(90)) * (below(4) == 0 ? 4 : 1);
+  c.h = 1 + below(90);
+  // A third of the regions start inside the picture and may run past it (they are clipped).
+  c.roi = below(3) ? ScaleRect{0, 0, c.w, c.h} : ScaleRect{below(c.w), below(c.h), 1 + below(c.w), 1 + below(c.h)};
+  c.fx = in.ConsumeFloatingPointInRange(0.4, 3.2);
+  c.fy = in.ConsumeFloatingPointInRange(0.4, 3.2);
+  if (below(3) == 0) {
+    c.shiftX = in.ConsumeFloatingPointInRange(-6.0, 6.0);
+    c.shiftY = in.ConsumeFloatingPointInRange(-6.0, 6.0);
   }
   c.dw = 1 + static_cast<int>(std::ceil(c.w * c.fx + 8));
   c.dh = 1 + static_cast<int>(std::ceil(c.h * c.fy + 8));
-  c.dstRoi = ScaleRect{0, 0, c.dw, c.dh};
-  if (rng() % 3 == 0) c.dstRoi = ScaleRect{static_cast<int>(rng() % 5), static_cast<int>(rng() % 5), c.dw / 2 + 1, c.dh / 2 + 1};
+  c.dstRoi = below(3) ? ScaleRect{0, 0, c.dw, c.dh} : ScaleRect{below(5), below(5), c.dw / 2 + 1, c.dh / 2 + 1};
   c.dstRoi.width = std::min(c.dstRoi.width, c.dw - c.dstRoi.x);
   c.dstRoi.height = std::min(c.dstRoi.height, c.dh - c.dstRoi.y);
   return c;
 }
 
-// Every level the processor runs gives the per-pixel rendering, the source
-// ending at a guard page, read top-down and (negative stride) bottom-up.
-void ExpectPlaneAtEveryLevel(const std::vector<std::uint8_t>& src, const PlaneCase& c) {
-  const auto expected = ReferencePlane(src, c);
-  GuardedBuffer topDown(src.size()), bottomUp(static_cast<size_t>(c.stride) * c.h);
-  std::memcpy(topDown.data(), src.data(), src.size());
-  for (int y = 0; y < c.h; ++y) {
-    std::memcpy(bottomUp.data() + static_cast<size_t>(c.h - 1 - y) * c.stride, &src[static_cast<size_t>(y) * c.stride], c.w);
+// Every level the processor runs gives `expected` from `resize`, which
+// writes into a buffer of exactly that size.
+template <typename Resize>
+void ExpectEveryLevel(const std::vector<std::uint8_t>& expected, const Resize& resize) {
+  for (int level = 0; level < kPxLevelCount; ++level) {
+    if (ForceCpuLevel(level) != level) continue;
+    std::vector<std::uint8_t> out(expected.size(), kSentinel);
+    resize(out.data());
+    ASSERT_EQ(out, expected) << "level " << level;
   }
+}
+
+// A bottom-up source also passes an option bit in the interpolation code,
+// which must change nothing.
+void ExpectPlaneAtEveryLevel(const Plane& src, const PlaneCase& c) {
   std::int32_t bytes = 0;
   ASSERT_EQ(PxResizeBufferSize(c.roi, c.dstRoi, 1, 2, &bytes), kPxOk);
   std::vector<std::uint8_t> work(bytes);
-  for (int level = 0; level < kPxLevelCount; ++level) {
-    if (ForceCpuLevel(level) != level) continue;
-    for (bool flipped : {false, true}) {
-      std::vector<std::uint8_t> out(expected.size(), kSentinel);
-      const std::uint8_t* first = flipped ? bottomUp.data() + static_cast<size_t>(c.h - 1) * c.stride : topDown.data();
-      const PxStatus status = PxResizePlane(first, PxSize{c.w, c.h}, flipped ? -c.stride : c.stride, c.roi, out.data(),
-                                            c.dw, c.dstRoi, c.fx, c.fy, c.shiftX, c.shiftY, 2, work.data());
-      ASSERT_TRUE(status == kPxOk || status == kPxNothingToDo || status == kPxRegionTooSmall) << status;
-      ASSERT_EQ(out, expected) << "level " << level << (flipped ? " bottom-up " : " ") << c.w << "x" << c.h << " -> "
-                               << c.dw << "x" << c.dh << " fx " << c.fx << " fy " << c.fy;
-    }
-  }
+  SCOPED_TRACE(testing::Message() << "stride " << src.stride() << " " << c.w << "x" << c.h << " -> " << c.dw << "x"
+                                  << c.dh << " fx " << c.fx << " fy " << c.fy);
+  ExpectEveryLevel(ReferencePlane(src.Picture(), c), [&](std::uint8_t* out) {
+    const PxStatus status = PxResizePlane(src.first(), PxSize{c.w, c.h}, src.stride(), c.roi, out, c.dw, c.dstRoi, c.fx,
+                                          c.fy, c.shiftX, c.shiftY, src.stride() < 0 ? 0x40000002 : 2, work.data());
+    ASSERT_TRUE(status == kPxOk || status == kPxNothingToDo || status == kPxRegionTooSmall) << status;
+  });
 }
 
 TEST(PxResizePlane, EveryLevelMatchesTheFormulasOnRandomGeometry) {
   LevelGuard guard;
-  std::mt19937 rng(20261206);
-  for (int iteration = 0; iteration < 300; ++iteration) {
-    const PlaneCase c = RandomPlaneCase(rng);
-    ExpectPlaneAtEveryLevel(RandomBytes(rng, static_cast<size_t>(c.stride) * (c.h - 1) + c.w), c);
+  const std::uint32_t seed = 20261206;
+  FuzzedDataProvider in(reinterpret_cast<const std::uint8_t*>(&seed), sizeof seed);
+  for (int iteration = 0; iteration < 500; ++iteration) {
+    const PlaneCase c = RandomPlaneCase(in);
+    ExpectPlaneAtEveryLevel(RandomPlane(c.w, c.h, in), c);
   }
   // Wide rows, so most samples run through the vector steps, at the two
   // factors the converter sees most (1080 <-> 720), a reduction by more than
@@ -149,29 +141,14 @@ TEST(PxResizePlane, EveryLevelMatchesTheFormulasOnRandomGeometry) {
     int w, h, dw, dh;
   } sizes[] = {{1921, 9, 1281, 6}, {1281, 6, 1921, 9}, {1000, 7, 333, 3}, {640, 4, 1283, 11}, {37, 23, 37, 23}};
   for (const auto& s : sizes) {
-    const PlaneCase c{s.w, s.h, s.w, {0, 0, s.w, s.h}, s.dw, s.dh, {0, 0, s.dw, s.dh},
+    const PlaneCase c{s.w, s.h, {0, 0, s.w, s.h}, s.dw, s.dh, {0, 0, s.dw, s.dh},
                       static_cast<double>(s.dw) / s.w, static_cast<double>(s.dh) / s.h, 0.0, 0.0};
-    const auto src = RandomBytes(rng, static_cast<size_t>(c.w) * c.h);
+    const Plane src = RandomPlane(c.w, c.h, in);
     ExpectPlaneAtEveryLevel(src, c);
     if (s.w == s.dw) {
-      EXPECT_EQ(ReferencePlane(src, c), src);  // the model itself: equal sizes copy
+      EXPECT_EQ(ReferencePlane(src.Picture(), c), src.Picture());  // the model itself: equal sizes copy
     }
   }
-}
-
-// Refusals and regions outside the source write nothing (the resize fuzzer's
-// rule); null pointers the fuzzer never draws.
-TEST(PxResizePlane, NullPointersAreRefusedAndOptionBitsAccepted) {
-  std::vector<std::uint8_t> src(64, 1), dst(64, kSentinel), work(4096);
-  const ScaleRect roi{0, 0, 8, 8};
-  auto run = [&](const std::uint8_t* s, std::uint8_t* d, std::uint8_t* b, int code) {
-    return PxResizePlane(s, PxSize{8, 8}, 8, roi, d, 8, roi, 1, 1, 0, 0, code, b);
-  };
-  EXPECT_EQ(run(nullptr, dst.data(), work.data(), 2), kPxNullPointer);
-  EXPECT_EQ(run(src.data(), nullptr, work.data(), 2), kPxNullPointer);
-  EXPECT_EQ(run(src.data(), dst.data(), nullptr, 2), kPxNullPointer);
-  EXPECT_EQ(std::count(dst.begin(), dst.end(), kSentinel), 64);
-  EXPECT_EQ(run(src.data(), dst.data(), work.data(), static_cast<int>(0x40000002u)), kPxOk);
 }
 
 // ---- YUY2: corner-aligned, luma and chroma on their own grids --------------------------------
@@ -188,25 +165,19 @@ Tap CornerReference(int k, double step, int samples) {
 
 double Step(int samples, double scaled) { return scaled - 1 > 0 ? (samples - 1) / (scaled - 1) : 0; }
 
-// Whole source picture as region; output extent as the caller computes it.
-std::vector<std::uint8_t> ReferenceYuy2(const std::vector<std::uint8_t>& src, int w, int h, int stride, int ow,
-                                        int oh, int dstStride, double fx, double fy) {
+// Whole source picture (rows of 2 * w bytes) as region; output extent as the caller computes it.
+std::vector<std::uint8_t> ReferenceYuy2(const std::vector<std::uint8_t>& src, int w, int h, int ow, int oh,
+                                        int dstStride, double fx, double fy) {
   std::vector<std::uint8_t> out(static_cast<size_t>(dstStride) * oh, kSentinel);
   const double lumaStep = Step(w, w * fx), chromaStep = Step(w / 2, (w / 2) * fx), rowStep = Step(h, h * fy);
   for (int i = 0; i < oh; ++i) {
     const Tap r = CornerReference(i, rowStep, h);
     for (int e = 0; e < 2 * ow; ++e) {
-      Tap t{};
-      int first = 0, second = 0;
-      if (e % 2 == 0) {
-        t = CornerReference(e / 2, lumaStep, w);
-        first = 2 * t.a, second = 2 * t.b;
-      } else {
-        t = CornerReference(e / 4, chromaStep, w / 2);
-        first = 4 * t.a + e % 4, second = 4 * t.b + e % 4;
-      }
+      const bool luma = e % 2 == 0;  // even bytes: luma, odd: Cb and Cr on the half-width grid
+      const Tap t = luma ? CornerReference(e / 2, lumaStep, w) : CornerReference(e / 4, chromaStep, w / 2);
+      const int first = luma ? 2 * t.a : 4 * t.a + e % 4, second = luma ? 2 * t.b : 4 * t.b + e % 4;
       auto pass = [&](int row) {
-        const std::uint8_t* p = &src[static_cast<size_t>(row) * stride];
+        const std::uint8_t* p = &src[static_cast<size_t>(row) * 2 * w];
         return (p[first] * (16384 - t.w) + p[second] * t.w + 128) >> 8;
       };
       out[static_cast<size_t>(i) * dstStride + e] =
@@ -229,69 +200,60 @@ TEST(PxResizeYuy2, DoublingKeepsTheCornersAndTinySourcesTakeTheNearestSample) {
   // Luma corners, the first Cb and the first row's last Cr.
   EXPECT_EQ((std::vector<int>{out[0], out[14], out[48], out[62], out[1], out[15]}),
             (std::vector<int>{10, 40, 50, 80, 100, 210}));
-  EXPECT_EQ(out, ReferenceYuy2(src, 4, 2, 8, 8, 4, 16, 2.0, 2.0));
+  EXPECT_EQ(out, ReferenceYuy2(src, 4, 2, 8, 4, 16, 2.0, 2.0));
 
   out.assign(8 * 4, kSentinel);
   ASSERT_EQ(PxResizeYuy2(src.data(), PxSize{2, 2}, 4, ScaleRect{0, 0, 2, 2}, out.data(), 8, PxSize{4, 4}, 2.0, 2.0, 2),
             kPxOk);
-  const std::vector<std::uint8_t> row0 = {10, 100, 10, 200, 20, 100, 20, 200};
-  const std::vector<std::uint8_t> row3 = {30, 110, 30, 210, 40, 110, 40, 210};
-  EXPECT_EQ(std::vector<std::uint8_t>(out.begin(), out.begin() + 8), row0);
-  EXPECT_EQ(std::vector<std::uint8_t>(out.begin() + 8, out.begin() + 16), row0);
-  EXPECT_EQ(std::vector<std::uint8_t>(out.begin() + 24, out.end()), row3);
+  const std::vector<std::uint8_t> top = {10, 100, 10, 200, 20, 100, 20, 200};
+  const std::vector<std::uint8_t> bottom = {30, 110, 30, 210, 40, 110, 40, 210};
+  std::vector<std::uint8_t> rows;
+  for (const auto* row : {&top, &top, &bottom, &bottom}) rows.insert(rows.end(), row->begin(), row->end());
+  EXPECT_EQ(out, rows);
 }
 
 TEST(PxResizeYuy2, OutputExtent) {
-  std::vector<std::uint8_t> src(8 * 4 * 2, 50), dst(64 * 8, kSentinel);
-  auto run = [&](PxSize out, double fx, double fy) {
-    std::fill(dst.begin(), dst.end(), kSentinel);
-    return PxResizeYuy2(src.data(), PxSize{8, 4}, 16, ScaleRect{0, 0, 8, 4}, dst.data(), 128, out, fx, fy, 2);
-  };
-  const auto written = [&] { return static_cast<long>(dst.size()) - std::count(dst.begin(), dst.end(), kSentinel); };
-  // 8 * 0.18 = 1.44: below 1.5, no output column; 4 * 0.1 = 0.4: below half a row.
-  EXPECT_EQ(run(PxSize{8, 4}, 0.18, 1), kPxRegionTooSmall);
-  EXPECT_EQ(run(PxSize{8, 4}, 1, 0.1), kPxRegionTooSmall);
-  EXPECT_EQ(written(), 0);
-  // 8 * 0.2 = 1.6 is widened to two columns; 4 * 0.15 = 0.6 to one row.
-  EXPECT_EQ(run(PxSize{8, 4}, 0.2, 0.15), kPxOk);
-  EXPECT_EQ(written(), 4);
-  // The output stops at the destination size.
-  EXPECT_EQ(run(PxSize{10, 3}, 3, 3), kPxOk);
-  EXPECT_EQ(written(), 3 * 20);
+  const struct {
+    PxSize out;
+    double fx, fy;
+    PxStatus status;
+    long written;
+  } cases[] = {{{8, 4}, 0.18, 1, kPxRegionTooSmall, 0},  // 8 * 0.18 = 1.44: below 1.5, no output column
+               {{8, 4}, 1, 0.1, kPxRegionTooSmall, 0},   // 4 * 0.1 = 0.4: below half a row
+               {{8, 4}, 0.2, 0.15, kPxOk, 4},            // 1.6 is widened to two columns, 0.6 to one row
+               {{10, 3}, 3, 3, kPxOk, 3 * 20}};          // the output stops at the destination size
+  const std::vector<std::uint8_t> src(8 * 4 * 2, 50);
+  for (const auto& c : cases) {
+    std::vector<std::uint8_t> dst(64 * 8, kSentinel);
+    EXPECT_EQ(PxResizeYuy2(src.data(), PxSize{8, 4}, 16, ScaleRect{0, 0, 8, 4}, dst.data(), 128, c.out, c.fx, c.fy, 2),
+              c.status);
+    EXPECT_EQ(static_cast<long>(dst.size() - std::count(dst.begin(), dst.end(), kSentinel)), c.written) << c.fx;
+  }
 }
 
-// Every level the processor runs gives the reference rendering; the source
-// ends at a guard page and the output exactly where its last row does.
-void ExpectYuy2AtEveryLevel(const std::vector<std::uint8_t>& src, int w, int h, int stride, int ow, int oh,
-                            int dstStride, double fx, double fy) {
-  auto expected = ReferenceYuy2(src, w, h, stride, ow, oh, dstStride, fx, fy);
+// The output ends exactly where its last row does.
+void ExpectYuy2AtEveryLevel(FuzzedDataProvider& in, int w, int h, int ow, int oh, int dstStride, double fx, double fy) {
+  const Plane src = RandomPlane(2 * w, h, in);
+  auto expected = ReferenceYuy2(src.Picture(), w, h, ow, oh, dstStride, fx, fy);
   expected.resize(static_cast<size_t>(dstStride) * (oh - 1) + 2 * ow);
-  GuardedBuffer guarded(src.size());
-  std::memcpy(guarded.data(), src.data(), src.size());
-  for (int level = 0; level < kPxLevelCount; ++level) {
-    if (ForceCpuLevel(level) != level) continue;
-    std::vector<std::uint8_t> out(expected.size(), kSentinel);
-    ASSERT_EQ(PxResizeYuy2(guarded.data(), PxSize{w, h}, stride, ScaleRect{0, 0, w, h}, out.data(), dstStride,
+  SCOPED_TRACE(testing::Message() << "stride " << src.stride() << " " << w << "x" << h << " -> " << ow << "x" << oh);
+  ExpectEveryLevel(expected, [&](std::uint8_t* out) {
+    ASSERT_EQ(PxResizeYuy2(src.first(), PxSize{w, h}, src.stride(), ScaleRect{0, 0, w, h}, out, dstStride,
                            PxSize{ow, oh}, fx, fy, 2),
               kPxOk);
-    ASSERT_EQ(out, expected) << "level " << level << " " << w << "x" << h << " -> " << ow << "x" << oh;
-  }
+  });
 }
 
 TEST(PxResizeYuy2, EveryLevelMatchesTheFormulasOnRandomGeometry) {
   LevelGuard guard;
-  std::mt19937 rng(612);
+  const std::uint32_t seed = 612;
+  FuzzedDataProvider in(reinterpret_cast<const std::uint8_t*>(&seed), sizeof seed);
   for (int iteration = 0; iteration < 200; ++iteration) {
-    const int w = 2 * (2 + static_cast<int>(rng() % (iteration % 4 == 0 ? 700 : 60)));
-    const int h = 2 + static_cast<int>(rng() % 12);
-    const int stride = 2 * w + 2 * static_cast<int>(rng() % 3);
-    std::uniform_real_distribution<double> factor(0.3, 3.0);
-    const double fx = factor(rng), fy = factor(rng);
+    const int w = 2 * in.ConsumeIntegralInRange(2, iteration % 4 == 0 ? 701 : 61), h = in.ConsumeIntegralInRange(2, 13);
+    const double fx = in.ConsumeFloatingPointInRange(0.3, 3.0), fy = in.ConsumeFloatingPointInRange(0.3, 3.0);
     const int ow = std::max(2, static_cast<int>(std::floor(w * fx + kEps)));
     const int oh = std::max(1, static_cast<int>(std::floor(h * fy + kEps)));
-    const int dstStride = 2 * ow + static_cast<int>(rng() % 4);
-    const auto src = RandomBytes(rng, static_cast<size_t>(stride) * (h - 1) + 2 * w);
-    ExpectYuy2AtEveryLevel(src, w, h, stride, ow, oh, dstStride, fx, fy);
+    ExpectYuy2AtEveryLevel(in, w, h, ow, oh, 2 * ow + in.ConsumeIntegralInRange(0, 3), fx, fy);
   }
   // Rows wide enough for several strips and every vector step, at the
   // converter's common factors, a reduction whose windows no longer fit one
@@ -300,8 +262,7 @@ TEST(PxResizeYuy2, EveryLevelMatchesTheFormulasOnRandomGeometry) {
     int w, h, ow, oh;
   } sizes[] = {{1920, 7, 1280, 5}, {1280, 5, 1920, 7}, {1280, 6, 426, 2}, {722, 4, 1130, 9}, {1000, 3, 998, 3}};
   for (const auto& s : sizes) {
-    const auto src = RandomBytes(rng, static_cast<size_t>(2 * s.w) * s.h);
-    ExpectYuy2AtEveryLevel(src, s.w, s.h, 2 * s.w, s.ow, s.oh, 2 * s.ow, static_cast<double>(s.ow) / s.w,
+    ExpectYuy2AtEveryLevel(in, s.w, s.h, s.ow, s.oh, 2 * s.ow, static_cast<double>(s.ow) / s.w,
                            static_cast<double>(s.oh) / s.h);
   }
 }

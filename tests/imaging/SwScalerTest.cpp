@@ -11,13 +11,8 @@ namespace {
 
 constexpr std::uint8_t kSentinel = 0x5A;
 
-// Output rows without padding; YV12's chroma planes follow at half stride.
-int OutputStride(int kind, int dw) {
-  constexpr int kBytesPerPixel[] = {0, 2, 1, 3, 4};  // by output kind: YUY2, YV12's luma, RGB24, RGB32
-  return kBytesPerPixel[kind] * dw;
-}
-
-int SourceStride(int mode, int sw) { return mode == kConverterYuy2 ? 2 * sw : sw; }
+// RGB24 and RGB32 are numbered by their bytes per pixel; YV12's is its luma's.
+int BytesPerPixel(int kind) { return kind == kOutputYuy2 ? 2 : kind == kOutputYv12 ? 1 : kind; }
 
 std::vector<std::uint8_t> RandomFrame(std::mt19937& rng, int mode, int sw, int sh) {
   std::vector<std::uint8_t> v(static_cast<size_t>(SwScaler::SourceBytes(mode, sw, sh)));
@@ -25,16 +20,13 @@ std::vector<std::uint8_t> RandomFrame(std::mt19937& rng, int mode, int sw, int s
   return v;
 }
 
-// A YUY2 frame of one colour.
+// Frames of one colour.
 std::vector<std::uint8_t> FlatYuy2(int sw, int sh, std::uint8_t y, std::uint8_t cb, std::uint8_t cr) {
   std::vector<std::uint8_t> v(static_cast<size_t>(2) * sw * sh);
-  for (size_t i = 0; i < v.size(); i += 4) {
-    v[i] = y, v[i + 1] = cb, v[i + 2] = y, v[i + 3] = cr;
-  }
+  for (size_t i = 0; i < v.size(); i += 4) v[i] = y, v[i + 1] = cb, v[i + 2] = y, v[i + 3] = cr;
   return v;
 }
 
-// A YV12 frame of one colour.
 std::vector<std::uint8_t> FlatYv12(int sw, int sh, std::uint8_t y, std::uint8_t cr, std::uint8_t cb) {
   std::vector<std::uint8_t> v(static_cast<size_t>(SwScaler::SourceBytes(kConverterYv12, sw, sh)));
   const size_t luma = static_cast<size_t>(sw) * sh, chroma = static_cast<size_t>(sw / 2) * (sh / 2);
@@ -46,10 +38,11 @@ std::vector<std::uint8_t> FlatYv12(int sw, int sh, std::uint8_t y, std::uint8_t 
 
 std::vector<std::uint8_t> Convert(SwScaler& scaler, const std::vector<std::uint8_t>& frame, int mode, int sw, int kind,
                                   int dw, int dh) {
-  const int stride = OutputStride(kind, dw);
+  // Output rows without padding; YV12's chroma planes follow at half stride.
+  const int stride = BytesPerPixel(kind) * dw;
   std::vector<std::uint8_t> out(static_cast<size_t>(stride) * dh + (kind == kOutputYv12 ? 2 * (stride / 2) * (dh / 2) : 0),
                                 kSentinel);
-  scaler.Scale(frame.data(), SourceStride(mode, sw), out.data(), stride);
+  scaler.Scale(frame.data(), mode == kConverterYuy2 ? 2 * sw : sw, out.data(), stride);
   return out;
 }
 
@@ -76,10 +69,9 @@ TEST(SwScaler, EqualSizesConvertTheWholeFrame) {
   for (int mode : {kConverterYuy2, kConverterYv12}) {
     for (int kind : {kOutputRgb24, kOutputRgb32}) {
       const auto out = Scaled(mode == kConverterYuy2 ? red : yv12, mode, w, h, kind, w, h);
-      const int bpp = kind == kOutputRgb24 ? 3 : 4;
-      for (size_t p = 0; p < out.size(); p += bpp) {
-        ASSERT_TRUE(out[p] < 30 && out[p + 1] < 30 && out[p + 2] > 220) << p;  // blue, green, red
-        ASSERT_TRUE(bpp == 3 || out[p + 3] == 255) << p;
+      const int bpp = BytesPerPixel(kind);
+      for (size_t p = 0; p < out.size(); p += bpp) {  // blue, green, red (and alpha)
+        ASSERT_TRUE(out[p] < 30 && out[p + 1] < 30 && out[p + 2] > 220 && (bpp == 3 || out[p + 3] == 255)) << p;
       }
     }
   }
@@ -91,11 +83,8 @@ TEST(SwScaler, EqualSizesConvertTheWholeFrame) {
 // them, the picture check leaves its outer pixels out.
 int WrongBytes(int kind, const std::vector<std::uint8_t>& out, int dw, int dh, const ScaleRect& d) {
   const int x0 = d.x & ~1, y0 = d.y & ~1, x1 = (d.x + d.width + 1) & ~1, y1 = (d.y + d.height + 1) & ~1;
-  auto band = [&](int x, int y, int scale) {
-    return x < x0 / scale || x >= x1 / scale || y < y0 / scale || y >= y1 / scale;
-  };
   int wrong = 0;
-  const int bpp = kind == kOutputYuy2 ? 2 : kind == kOutputYv12 ? 1 : kind == kOutputRgb24 ? 3 : 4;
+  const int bpp = BytesPerPixel(kind);
   for (int y = 0; y < dh; ++y) {
     for (int x = 0; x < dw; ++x) {
       const std::uint8_t* p = &out[(static_cast<size_t>(y) * dw + x) * bpp];
@@ -103,21 +92,16 @@ int WrongBytes(int kind, const std::vector<std::uint8_t>& out, int dw, int dh, c
         wrong += kind >= kOutputRgb24 ? p[1] < 150 : p[0] != 180;
         continue;
       }
-      if (!band(x, y, 1)) continue;
+      if (x >= x0 && x < x1 && y >= y0 && y < y1) continue;
       if (kind == kOutputYuy2) wrong += p[0] != 16 || p[1] != 128;
       if (kind == kOutputYv12) wrong += p[0] != 16;
       if (kind >= kOutputRgb24) wrong += (p[0] | p[1] | p[2]) != 0 || (bpp == 4 && p[3] != 255);
     }
   }
   if (kind != kOutputYv12) return wrong;
-  const std::uint8_t* chroma = &out[static_cast<size_t>(dw) * dh];
-  for (int y = 0; y < dh / 2; ++y) {
-    for (int x = 0; x < dw / 2; ++x) {
-      const size_t at = static_cast<size_t>(y) * (dw / 2) + x;
-      wrong += chroma[at] != 128 || chroma[at + static_cast<size_t>(dw / 2) * (dh / 2)] != 128;
-    }
-  }
-  return wrong;
+  // Both chroma planes, which fill the rest of the buffer, are grey as well as black.
+  return wrong + static_cast<int>(std::count_if(out.begin() + static_cast<std::ptrdiff_t>(dw) * dh, out.end(),
+                                                [](std::uint8_t c) { return c != 128; }));
 }
 
 TEST(SwScaler, FillPlacesThePictureBetweenBlackBandsInEveryOutput) {
@@ -139,10 +123,10 @@ TEST(SwScaler, FillPlacesThePictureBetweenBlackBandsInEveryOutput) {
   }
 }
 
-// Bottom-up RGB starts in the last row, resampled or not; bottom-up YUV
-// outputs are refused on every frame with nothing written, except resampled
-// YV12 into YV12, which ignores the flag and keeps the picture upright.
-TEST(SwScaler, BottomUpRgbStartsInTheLastRowAndYuvIsRefused) {
+// Bottom-up RGB starts in the last row, resampled or not; resampled YV12 into
+// YV12 ignores the flag and keeps the picture upright. (The converter fuzzer
+// holds the bottom-up YUV outputs that are refused.)
+TEST(SwScaler, BottomUpRgbStartsInTheLastRowAndYv12StaysUpright) {
   auto frame = FlatYv12(8, 6, 16, 128, 128);
   std::fill(frame.begin(), frame.begin() + 8, 235);  // first row white, the rest black
   for (int dw : {8, 12}) {
@@ -151,18 +135,6 @@ TEST(SwScaler, BottomUpRgbStartsInTheLastRowAndYuvIsRefused) {
     for (size_t i = 3; i < out.size(); i += 4) ASSERT_EQ(out[i], 255);
   }
   std::mt19937 rng(9);
-  const struct {
-    int mode, kind, dw;
-  } refused[] = {{kConverterYuy2, kOutputYuy2, 8}, {kConverterYuy2, kOutputYuy2, 12}, {kConverterYv12, kOutputYuy2, 12},
-                 {kConverterYuy2, kOutputYv12, 12}, {kConverterYv12, kOutputYv12, 8}};
-  for (const auto& c : refused) {
-    SwScaler scaler(c.mode, 8, 4, c.kind, c.dw, 4, true, 2, kScaleStretch);
-    const auto frame = RandomFrame(rng, c.mode, 8, 4);
-    for (int frameNo = 0; frameNo < 2; ++frameNo) {
-      const auto out = Convert(scaler, frame, c.mode, 8, c.kind, c.dw, 4);
-      EXPECT_EQ(std::count(out.begin(), out.end(), kSentinel), static_cast<long>(out.size())) << c.mode << c.kind;
-    }
-  }
   const auto yv12 = RandomFrame(rng, kConverterYv12, 10, 6);
   EXPECT_EQ(Scaled(yv12, kConverterYv12, 10, 6, kOutputYv12, 16, 8, kScaleFill, true),
             Scaled(yv12, kConverterYv12, 10, 6, kOutputYv12, 16, 8, kScaleFill));
