@@ -77,8 +77,6 @@ TEST(ProducerLibrary, RefusesBadFormats) {
       {TELVOR_FOURCC_YUY2, 64, 48, 0.0, 0, 0}, {TELVOR_FOURCC_YUY2, 64, 48, 30.0, 0, 9}};
   for (const auto& format : bad) EXPECT_EQ(telvor_open_video(kCamera + 2, 0, &format, &channel), TELVOR_E_INVALIDARG);
   EXPECT_EQ(channel, nullptr);
-  EXPECT_EQ(telvor_open_video(kCamera + 2, 0, &bad[0], &channel), TELVOR_E_INVALIDARG);
-  EXPECT_STREQ(telvor_last_error_message(), "capacity 100 is smaller than one 6144-byte frame");
   const telvor_video_format video = {TELVOR_FOURCC_YUY2, 64, 48, 30.0, 0, 0};
   EXPECT_EQ(telvor_open_video(64, 0, &video, &channel), TELVOR_E_INVALIDARG);
   const telvor_audio_format odd_audio = {2, 16, 48000, 1001};
@@ -207,6 +205,8 @@ std::vector<std::uint32_t> TagsSeenByNewReader(int camera, std::size_t expected)
 // camera opening on it starts with. A camera that stays open keeps the ring
 // across producer restarts; slots an earlier producer filled beyond the new
 // one's live slots are retired then rather than handed over as old pictures.
+// A producer restarted with larger frames finds the old ring still held by a
+// camera that has not yet noticed the restart, and waits for it to let go.
 TEST(ProducerLibrary, NewReaderStartsWithOnlyTheLiveSlots) {
   const int camera = kMoreTransportCameras;
   telvor_channel* producer = ProduceTagged(camera, 2, 1, 6);
@@ -231,24 +231,12 @@ TEST(ProducerLibrary, NewReaderStartsWithOnlyTheLiveSlots) {
   ASSERT_TRUE(staying.recorder.WaitFor(followed.size()));
   EXPECT_EQ(staying.recorder.Tags(), followed);
   telvor_close(producer);
-}
 
-// A producer restarted with larger frames finds the old ring still held by a
-// camera that has not yet noticed the restart; it waits for the camera to let
-// go rather than fail.
-TEST(ProducerLibrary, LargerProducerWaitsForACameraToLetGoOfTheSmallerRing) {
-  const int camera = kMoreTransportCameras + 2;
-  telvor_channel* small = ProduceTagged(camera, 2, 1, 2);
-  ASSERT_NE(small, nullptr);
-  Reading<SharedVideo> reading(camera);
-  ASSERT_TRUE(reading.Start() && reading.recorder.WaitFor(2));
-  telvor_close(small);
   std::thread camera_lets_go([&] {
     Sleep(300);
-    reading.channel.Close();
+    staying.channel.Close();
   });
   const telvor_video_format larger = {TELVOR_FOURCC_YUY2, 640, 480, 30.0, 0, 1};
-  telvor_channel* producer = nullptr;
   EXPECT_EQ(TELVOR_OK, telvor_open_video(camera, 0, &larger, &producer)) << telvor_last_error_message();
   camera_lets_go.join();
   telvor_close(producer);
