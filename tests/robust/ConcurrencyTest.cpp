@@ -186,61 +186,20 @@ class LockingGraph : public FakeUnknown<IFilterGraph, &IID_IFilterGraph> {
   STDMETHODIMP SetDefaultSyncSource() override { return E_NOTIMPL; }
 };
 
-// A camera outside any graph manager, for the lock-order tests.
-class ConcurrentLocks : public RobustTest {
- protected:
-  void SetUp() override {
-    RobustTest::SetUp();
-    camera = Camera::Create(kConcurrencyCamera, &entry);
-    ASSERT_NE(camera.pin, nullptr);
-  }
-  void TearDown() override {
-    camera = Camera();
-    RobustTest::TearDown();
-  }
+// A camera outside any graph manager. The pin's type is guarded by the
+// filter's state lock: the streaming thread changes it when downstream
+// attaches a type to a sample, and must wait for that lock as every reader and
+// writer of the type does. And the graph stops the filter holding its own
+// lock while an application calls SetFormat on the connected pin: SetFormat
+// must not wait for the graph's lock while holding ours.
+TEST_F(Concurrency, AnAttachedTypeAndSetFormatTakeTheLocksInOrder) {
+  Watchdog dog("AnAttachedTypeAndSetFormatTakeTheLocksInOrder", 20);
   const FilterEntry entry = MakeVideoEntry(kConcurrencyCamera, 30.0);
-  Camera camera;
-};
-
-// The graph stops the filter holding its own lock while an application calls
-// SetFormat on the connected pin: SetFormat must not wait for the graph's
-// lock while holding ours.
-TEST_F(ConcurrentLocks, SetFormatOnTheConnectedPinWhileTheGraphStops) {
-  Watchdog dog("SetFormatOnTheConnectedPinWhileTheGraphStops", 10);
-  ComPtr<TestSink> sink = TestSink::Create();
-  LockingGraph graph;
-  ASSERT_EQ(S_OK, camera.filter->JoinFilterGraph(&graph, L"camera"));
+  Camera camera = Camera::Create(kConcurrencyCamera, &entry);
+  ASSERT_NE(camera.pin, nullptr);
   CMediaType type = VideoType(MEDIASUBTYPE_YUY2, 64, 48, 30.0);
-  ASSERT_EQ(S_OK, camera.pin->Connect(sink->InputPin(), &type));
-  ComPtr<IAMStreamConfig> config;
-  ASSERT_EQ(S_OK, camera.pin->QueryInterface(IID_IAMStreamConfig, config.PutVoid()));
-
-  HRESULT stopped = E_FAIL;
-  UniqueHandle graphBusy(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  std::thread stopping([&] {
-    CAutoLock graphLock(&graph.lock);
-    SetEvent(graphBusy.Get());
-    Sleep(200);  // the application's SetFormat is now waiting for the graph
-    stopped = camera.filter->Stop();
-  });
-  WaitForSingleObject(graphBusy.Get(), INFINITE);
-  EXPECT_EQ(S_OK, config->SetFormat(&type));
-  stopping.join();
-  EXPECT_EQ(S_OK, stopped);
-  EXPECT_EQ(1, graph.reconnects.load());
-  camera.pin->Disconnect();
-  sink->InputPin()->Disconnect();
-  camera.filter->JoinFilterGraph(nullptr, nullptr);
-}
-
-// The pin's type is guarded by the filter's state lock. The streaming thread
-// changes it when downstream attaches a type to a sample, and must wait for
-// that lock as every reader and writer of the type does.
-TEST_F(ConcurrentLocks, AnAttachedTypeWaitsForTheStateLock) {
-  Watchdog dog("AnAttachedTypeWaitsForTheStateLock", 10);
   CMediaType attached = VideoType(MEDIASUBTYPE_RGB32, 32, 24, 30.0);
-  const CMediaType first = VideoType(MEDIASUBTYPE_YUY2, 64, 48, 30.0);
-  ASSERT_EQ(S_OK, camera.pin->SetMediaType(&first));
+  ASSERT_EQ(S_OK, camera.pin->SetMediaType(&type));
   GuardedAllocator allocator;
   ALLOCATOR_PROPERTIES request = {};
   ASSERT_EQ(S_OK, camera.pin->DecideBufferSize(&allocator, &request));
@@ -258,6 +217,29 @@ TEST_F(ConcurrentLocks, AnAttachedTypeWaitsForTheStateLock) {
   streaming.join();
   EXPECT_EQ(MEDIASUBTYPE_RGB32, camera.pin->CurrentMediaType().subtype);
   sample.Reset();
+
+  ComPtr<TestSink> sink = TestSink::Create();
+  LockingGraph manager;
+  ASSERT_EQ(S_OK, camera.filter->JoinFilterGraph(&manager, L"camera"));
+  ASSERT_EQ(S_OK, camera.pin->Connect(sink->InputPin(), &type));
+  ComPtr<IAMStreamConfig> config;
+  ASSERT_EQ(S_OK, camera.pin->QueryInterface(IID_IAMStreamConfig, config.PutVoid()));
+  HRESULT stopped = E_FAIL;
+  UniqueHandle graphBusy(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::thread stopping([&] {
+    CAutoLock graphLock(&manager.lock);
+    SetEvent(graphBusy.Get());
+    Sleep(200);  // the application's SetFormat is now waiting for the graph
+    stopped = camera.filter->Stop();
+  });
+  WaitForSingleObject(graphBusy.Get(), INFINITE);
+  EXPECT_EQ(S_OK, config->SetFormat(&type));
+  stopping.join();
+  EXPECT_EQ(S_OK, stopped);
+  EXPECT_EQ(1, manager.reconnects.load());
+  camera.pin->Disconnect();
+  sink->InputPin()->Disconnect();
+  camera.filter->JoinFilterGraph(nullptr, nullptr);
 }
 
 }  // namespace

@@ -50,12 +50,6 @@ class HostileClient : public RobustTest {
     ASSERT_EQ(S_OK, pin->QueryInterface(IID_IAMStreamConfig, config.PutVoid()));
     ASSERT_EQ(S_OK, pin->QueryInterface(IID_ICorvaneVideoStream, control.PutVoid()));
   }
-  void TearDown() override {
-    config.Reset();
-    control.Reset();
-    RobustTest::TearDown();
-  }
-
   CorvaneVideoStream* pin = nullptr;
   ComPtr<IAMStreamConfig> config;
   ComPtr<ICorvaneVideoStream> control;

@@ -28,12 +28,6 @@ class HostileProducer : public RobustTest {
     }
     return black;
   }
-  bool EverSaw(BYTE value) {
-    for (const ReceivedSample& s : graph->Sink()->Samples()) {
-      if (IsFilledWith(s, value, kFrameBytes)) return true;
-    }
-    return false;
-  }
 };
 
 // Rings that cannot hold a frame give black and the log says why; payload
@@ -101,12 +95,11 @@ TEST_F(HostileProducer, FormatChangedMidStreamAndObjectsClosedWhileStreaming) {
   const auto write = [&](std::uint32_t n) {
     ring->WriteSlot(n - 1, kFrameBytes, n, n, kFrameBytes, static_cast<BYTE>(40 + n), kFrameBytes);
   };
-  const auto patch = [&](std::size_t offset, std::uint32_t value) { ring->Patch(offset, &value, sizeof value); };
   write(1);
   ASSERT_EQ(S_OK, graph->Run());
   EXPECT_TRUE(SeeValue(41));
   LogCapture log;
-  patch(offsetof(SlotHeader, video_width), 640);
+  ring->SetVideoFormat(kFourCcYuy2, 640, kHeight, kFps, kFrameBytes);
   write(2);
   EXPECT_TRUE(SeeValue(42)) << "the running stream keeps the format it started with";
   EXPECT_EQ(S_OK, graph->Stop());
@@ -115,7 +108,7 @@ TEST_F(HostileProducer, FormatChangedMidStreamAndObjectsClosedWhileStreaming) {
   EXPECT_EQ(8u, BlackOfRun(8, 43));
   EXPECT_GE(log.Count(L"frame 640x48 does not fit a slot of 6144 bytes"), 1u);
   // The camera's own handles keep the memory of a producer that closed its objects.
-  patch(offsetof(SlotHeader, video_width), kWidth);
+  ring->SetVideoFormat(kFourCcYuy2, kWidth, kHeight, kFps, kFrameBytes);
   write(4);
   graph->Clear();
   ASSERT_EQ(S_OK, graph->Run());

@@ -60,8 +60,8 @@ class GuardedType {
 };
 
 inline WORD BitsPerPixel(REFGUID subtype) {
-  if (subtype == MEDIASUBTYPE_RGB24 || subtype == MEDIASUBTYPE_RGB32) return subtype == MEDIASUBTYPE_RGB24 ? 24 : 32;
-  return subtype == MEDIASUBTYPE_YV12 ? 12 : 16;
+  const VideoSubtypeInfo* info = FindVideoSubtype(subtype);
+  return info ? info->bitCount : 16;
 }
 
 // One sample with its own pages: [guard][data...] or [data...][guard]. Times
@@ -262,7 +262,8 @@ class RobustTest : public ::testing::Test {
 
  protected:
   void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))); }
-  void TearDown() override {
+  // After the fixtures' own members, their COM pointers into the camera included.
+  ~RobustTest() override {
     graph.reset();
     EXPECT_EQ(0, CBaseObject::ObjectsActive());
     CoUninitialize();

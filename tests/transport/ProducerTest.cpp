@@ -19,25 +19,8 @@ namespace {
 constexpr int kCamera = kTransportCameras + 10;
 
 // Generous: a second Wine process can take seconds to start on a loaded machine.
-bool WaitForTag(Recorder& recorder, std::uint32_t tag, DWORD timeout_ms = 20000) {
-  const DWORD start = GetTickCount();
-  while (GetTickCount() - start < timeout_ms) {
-    const auto tags = recorder.Tags();
-    if (!tags.empty() && tags.back() == tag) return true;
-    Sleep(5);
-  }
-  return false;
-}
-
-// Items arrive strictly in order, each with a time rebased to the first, 20 ms apart.
-void ExpectOrderedWithTimes(Recorder& recorder) {
-  const auto deliveries = recorder.Deliveries();
-  ASSERT_FALSE(deliveries.empty());
-  EXPECT_EQ(deliveries[0].time, 0.0);
-  for (std::size_t i = 1; i < deliveries.size(); ++i) {
-    EXPECT_GT(deliveries[i].tag, deliveries[i - 1].tag);
-    EXPECT_NEAR(deliveries[i].time, (deliveries[i].tag - deliveries[0].tag) * 0.02, 1e-9);
-  }
+bool WaitForTag(Recorder& recorder, std::uint32_t tag) {
+  return recorder.WaitUntil([&](const std::vector<Delivery>& d) { return !d.empty() && d.back().tag == tag; }, 20000);
 }
 
 // The producer dies holding the video mutex; the reader takes the abandoned
@@ -60,7 +43,15 @@ TEST(CrossProcess, ReadersFollowProducerRestartedAfterDyingWithTheMutex) {
   HelperProducer second(camera, L"40");
   ASSERT_TRUE(second.Started());
   ASSERT_TRUE(WaitForTag(video.recorder, 43) && WaitForTag(audio.recorder, 43));
-  for (Recorder* recorder : {&video.recorder, &audio.recorder}) ExpectOrderedWithTimes(*recorder);
+  for (Recorder* recorder : {&video.recorder, &audio.recorder}) {
+    // Strictly in order, each with a time rebased to the first, 20 ms apart.
+    const auto deliveries = recorder->Deliveries();
+    EXPECT_EQ(deliveries[0].time, 0.0);
+    for (std::size_t i = 1; i < deliveries.size(); ++i) {
+      EXPECT_GT(deliveries[i].tag, deliveries[i - 1].tag);
+      EXPECT_NEAR(deliveries[i].time, (deliveries[i].tag - deliveries[0].tag) * 0.02, 1e-9);
+    }
+  }
   ASSERT_TRUE(video.recorder.Formats().size() == 1 && audio.recorder.Formats().size() == 1);
   EXPECT_EQ(video.recorder.Formats()[0].video_width, 64u);
   EXPECT_EQ(video.recorder.capacity_seen, 64u * 48u * 2u);
