@@ -34,7 +34,6 @@ class HostileProducer : public RobustTest {
 // lengths are never trusted beyond the slot (only the slot's own bytes are
 // read) and lengths shorter than a frame give black, not half a picture.
 TEST_F(HostileProducer, RingsThatCannotHoldAFrameAndLyingPayloadLengths) {
-  Watchdog dog("RingsThatCannotHoldAFrameAndLyingPayloadLengths", 120);
   const int camera = kHostileLayoutCamera;
   Build(camera);
   constexpr std::uint32_t kWideBytes = 2 * 16386;
@@ -86,7 +85,6 @@ TEST_F(HostileProducer, RingsThatCannotHoldAFrameAndLyingPayloadLengths) {
 // not followed until the next start, which then judges the new format. A
 // producer closing its objects mid-stream leaves the last frame on screen.
 TEST_F(HostileProducer, FormatChangedMidStreamAndObjectsClosedWhileStreaming) {
-  Watchdog dog("FormatChangedMidStreamAndObjectsClosedWhileStreaming", 90);
   Build(kHostileSequenceCamera);
   auto ring = std::make_unique<FakeRing>(kVideoNames, kHostileSequenceCamera, kGoodSection);
   ASSERT_TRUE(ring->Ok());

@@ -94,13 +94,9 @@ bool IsOurSubtype(REFGUID s) {
 using RandomTypes = RobustTest;
 
 TEST_F(RandomTypes, EveryStepAnswersProperlyAndNoSampleIsOverrun) {
-  Watchdog dog("RandomTypes", 240);
   LogCapture log;
-  graph = std::make_unique<CameraGraph>();
-  ASSERT_TRUE(graph->AddCamera(kStressCamera, 30.0));
+  ASSERT_NO_FATAL_FAILURE(Add(kStressCamera, 30.0));
   CorvaneVideoStream* pin = graph->Pin();
-  ComPtr<IAMStreamConfig> config;
-  ASSERT_EQ(S_OK, pin->QueryInterface(IID_IAMStreamConfig, config.PutVoid()));
   TypeMaker maker(20261206);
   int accepted = 0, sized = 0, filled = 0;
   for (int i = 0; i < kCases; ++i) {

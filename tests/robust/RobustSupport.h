@@ -69,15 +69,13 @@ inline WORD BitsPerPixel(REFGUID subtype) {
 class GuardedSample : public FakeUnknown<IMediaSample, &IID_IMediaSample> {
  public:
   GuardedSample(long bytes, bool guard_before) : size_(bytes) {
-    SYSTEM_INFO info;
-    GetSystemInfo(&info);
-    const std::size_t page = info.dwPageSize;
-    const std::size_t data_pages = (static_cast<std::size_t>(std::max<long>(bytes, 1)) + page - 1) / page;
-    base_ = static_cast<BYTE*>(VirtualAlloc(nullptr, (data_pages + 1) * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    constexpr std::size_t kPage = 4096;  // x86 and x64 pages
+    const std::size_t rounded = (static_cast<std::size_t>(std::max<long>(bytes, 1)) + kPage - 1) / kPage * kPage;
+    base_ = static_cast<BYTE*>(VirtualAlloc(nullptr, rounded + kPage, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
     if (!base_) return;
     DWORD old = 0;
-    VirtualProtect(guard_before ? base_ : base_ + data_pages * page, page, PAGE_NOACCESS, &old);
-    data_ = guard_before ? base_ + page : base_ + data_pages * page - bytes;
+    VirtualProtect(guard_before ? base_ : base_ + rounded, kPage, PAGE_NOACCESS, &old);
+    data_ = guard_before ? base_ + kPage : base_ + rounded - bytes;
     std::memset(data_, 0xA5, static_cast<std::size_t>(bytes));
   }
   ~GuardedSample() {
@@ -159,7 +157,6 @@ class GuardedAllocator : public FakeUnknown<IMemAllocator, &IID_IMemAllocator> {
   }
   STDMETHODIMP ReleaseBuffer(IMediaSample*) override { return S_OK; }
 
-  long GrantedSize() const { return props_.cbBuffer; }
   // Decommit still decommits but answers `result` (a client whose allocator fails).
   void SetDecommitResult(HRESULT result) { decommit_result_ = result; }
 
@@ -251,8 +248,9 @@ class CameraGraph {
   ComPtr<IMediaControl> control_;
 };
 
-// One COM apartment per test, every object gone after it; the camera, when
-// built, streams YUY2 64x48 at 50 frames per second.
+// One COM apartment per test, every object gone after it, and a watchdog: a
+// deadlock ends the program with a message instead of hanging. The camera,
+// when built, streams YUY2 64x48 at 50 frames per second.
 class RobustTest : public ::testing::Test {
  public:
   static constexpr int kWidth = 64;
@@ -264,19 +262,30 @@ class RobustTest : public ::testing::Test {
   void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))); }
   // After the fixtures' own members, their COM pointers into the camera included.
   ~RobustTest() override {
+    config.Reset();
+    control.Reset();
     graph.reset();
     EXPECT_EQ(0, CBaseObject::ObjectsActive());
     CoUninitialize();
   }
-  void Build(int camera) {
+  // The camera beside the sink, not connected, and the pin's two client interfaces.
+  void Add(int camera, double fps) {
     graph = std::make_unique<CameraGraph>();
-    ASSERT_TRUE(graph->AddCamera(camera, kFps));
+    ASSERT_TRUE(graph->AddCamera(camera, fps));
+    ASSERT_EQ(S_OK, graph->Pin()->QueryInterface(IID_IAMStreamConfig, config.PutVoid()));
+    ASSERT_EQ(S_OK, graph->Pin()->QueryInterface(IID_ICorvaneVideoStream, control.PutVoid()));
+  }
+  void Build(int camera) {
+    Add(camera, kFps);
     const CMediaType type = VideoType(MEDIASUBTYPE_YUY2, kWidth, kHeight, kFps);
     ASSERT_EQ(S_OK, graph->Connect(&type));
   }
   bool SeeValue(BYTE value, DWORD timeout_ms = 3000) { return graph->SeeFilled(value, kFrameBytes, timeout_ms); }
 
+  Watchdog dog{::testing::UnitTest::GetInstance()->current_test_info()->name(), 240};
   std::unique_ptr<CameraGraph> graph;
+  ComPtr<IAMStreamConfig> config;
+  ComPtr<ICorvaneVideoStream> control;
 };
 
 }  // namespace telvor::test
