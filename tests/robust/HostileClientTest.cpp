@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <utility>
 
 #include "RobustSupport.h"
 #include "filter/AudioHost.h"
@@ -38,21 +39,45 @@ struct HostileType : GuardedType {
   }
 };
 
-// The camera and a sink in a graph, not connected.
-class HostileClient : public RobustTest {
- protected:
-  void SetUp() override {
-    RobustTest::SetUp();
-    Add(kHostileLayoutCamera, 30.0);
-  }
-};
+using HostileClient = RobustTest;
 
 // Each type through SetFormat and as a connection proposal. Types that are
 // not one of the pin's video types are refused; blocks that are short,
 // missing or of another format are taken as the client's choice of subtype
 // and never read past their end; sides beyond the converter's limit never
-// connect. Only a type the pin can produce changes what it offers.
-TEST_F(HostileClient, BrokenTypesThroughSetFormatAndConnection) {
+// connect. Only a type the pin can produce changes what it offers. Null
+// pointers and sizes or indexes out of range get their exact codes first.
+TEST_F(HostileClient, BrokenTypesNullPointersAndBadIndexesGetTheirExactCodes) {
+  ASSERT_NO_FATAL_FAILURE(Add(kHostileLayoutCamera, 30.0));
+  int offered = 0, capsSize = 0;
+  EXPECT_EQ(E_POINTER, config->GetFormat(nullptr));
+  EXPECT_EQ(E_POINTER, config->GetNumberOfCapabilities(nullptr, &capsSize));
+  EXPECT_EQ(E_POINTER, config->GetNumberOfCapabilities(&offered, nullptr));
+  AM_MEDIA_TYPE* got = nullptr;
+  VIDEO_STREAM_CONFIG_CAPS caps = {};
+  EXPECT_EQ(E_POINTER, config->GetStreamCaps(0, nullptr, reinterpret_cast<BYTE*>(&caps)));
+  EXPECT_EQ(E_POINTER, config->GetStreamCaps(0, &got, nullptr));
+  UINT w = 0, h = 0, v[8];
+  LONGLONG big;
+  EXPECT_EQ(E_INVALIDARG, control->GetSubType(nullptr));
+  EXPECT_EQ(E_INVALIDARG, control->GetOutputSize(nullptr, &h));
+  EXPECT_EQ(E_INVALIDARG, control->GetOutputSize(&w, nullptr));
+  for (INT index : {-1, INT_MIN, 1, INT_MAX}) EXPECT_EQ(E_INVALIDARG, control->GetSupportedSize(index, &w, &h));
+  EXPECT_EQ(E_INVALIDARG, control->GetSupportedSize(0, nullptr, &h));
+  EXPECT_EQ(E_INVALIDARG, control->GetSupportedSize(0, &w, nullptr));
+  EXPECT_EQ(E_POINTER, control->GetScaleStyle(nullptr));
+  EXPECT_EQ(E_POINTER, control->GetDeinterlacing(nullptr));
+  EXPECT_EQ(E_INVALIDARG, control->GetStatistics(nullptr, &v[1], &v[2], &v[3], &v[4], &big, &v[5], &v[6], &v[7]));
+  EXPECT_EQ(E_INVALIDARG, control->GetStatistics(&v[0], &v[1], &v[2], &v[3], &v[4], nullptr, &v[5], &v[6], &v[7]));
+  EXPECT_EQ(E_INVALIDARG, control->SetSubType(kUnknownGuid));
+  EXPECT_EQ(E_INVALIDARG, control->SetSubType(GUID_NULL));
+  for (const auto& [width, height] : {std::pair{16385u, 8u}, {100000u, 100000u}, {0xFFFFFFFFu, 1u},
+                                      {0x80000000u, 0x80000000u}})
+    EXPECT_EQ(E_INVALIDARG, control->SetOutputSize(width, height)) << width << "x" << height;
+  // None of it changed the offer: one capability per offered type.
+  ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&offered, &capsSize));
+  EXPECT_EQ(4, offered);
+
   constexpr HRESULT kRefused = VFW_E_TYPE_NOT_ACCEPTED;
   const GUID kVideo = MEDIATYPE_Video, kYuy2 = MEDIASUBTYPE_YUY2, kInfo = FORMAT_VideoInfo;
   const struct {
@@ -91,8 +116,6 @@ TEST_F(HostileClient, BrokenTypesThroughSetFormatAndConnection) {
       {"negative width", -64, 48, S_OK, E_FAIL},
       {"zero width", 0, 48, S_OK, E_FAIL},
   };
-  int offered = 0, capsSize = 0;
-  ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&offered, &capsSize));
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     HostileType type(c.major, c.subtype, c.formattype, c.bytes, c.width, c.height);
@@ -102,11 +125,8 @@ TEST_F(HostileClient, BrokenTypesThroughSetFormatAndConnection) {
     // A type the pin can produce is all it offers then; SetFormat takes a
     // negative width as such a type too, though no connection does.
     EXPECT_EQ(c.connect == S_OK || (c.width < 0 && c.set == S_OK) ? 1 : offered, count);
-    AM_MEDIA_TYPE* got = nullptr;
-    VIDEO_STREAM_CONFIG_CAPS caps = {};
     EXPECT_EQ(S_OK, config->GetStreamCaps(0, &got, reinterpret_cast<BYTE*>(&caps)));
-    if (got) DeleteMediaType(got);
-    UINT w = 0, h = 0;
+    DeleteMediaType(std::exchange(got, nullptr));
     const HRESULT sizeResult = control->GetOutputSize(&w, &h);
     EXPECT_TRUE(sizeResult == S_OK || sizeResult == E_ACCESSDENIED);
     EXPECT_EQ(c.connect, graph->TryConnect(type.Get()));
@@ -120,82 +140,41 @@ TEST_F(HostileClient, BrokenTypesThroughSetFormatAndConnection) {
   EXPECT_EQ(S_OK, config->SetFormat(nullptr));
 }
 
-TEST_F(HostileClient, NullPointersIndexesAndSizesOnBothInterfaces) {
-  int count = 0, size = 0;
-  EXPECT_EQ(E_POINTER, config->GetFormat(nullptr));
-  EXPECT_EQ(E_POINTER, config->GetNumberOfCapabilities(nullptr, &size));
-  EXPECT_EQ(E_POINTER, config->GetNumberOfCapabilities(&count, nullptr));
-  ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
-  AM_MEDIA_TYPE* type = nullptr;
-  VIDEO_STREAM_CONFIG_CAPS caps;
-  EXPECT_EQ(E_POINTER, config->GetStreamCaps(0, nullptr, reinterpret_cast<BYTE*>(&caps)));
-  EXPECT_EQ(E_POINTER, config->GetStreamCaps(0, &type, nullptr));
-  UINT w = 0, h = 0, v[8];
-  LONGLONG big;
-  EXPECT_EQ(E_INVALIDARG, control->GetSubType(nullptr));
-  EXPECT_EQ(E_INVALIDARG, control->GetOutputSize(nullptr, &h));
-  EXPECT_EQ(E_INVALIDARG, control->GetOutputSize(&w, nullptr));
-  for (INT index : {-1, INT_MIN, 1, INT_MAX}) EXPECT_EQ(E_INVALIDARG, control->GetSupportedSize(index, &w, &h));
-  EXPECT_EQ(E_INVALIDARG, control->GetSupportedSize(0, nullptr, &h));
-  EXPECT_EQ(E_INVALIDARG, control->GetSupportedSize(0, &w, nullptr));
-  EXPECT_EQ(E_POINTER, control->GetScaleStyle(nullptr));
-  EXPECT_EQ(E_POINTER, control->GetDeinterlacing(nullptr));
-  EXPECT_EQ(E_INVALIDARG, control->GetStatistics(nullptr, &v[1], &v[2], &v[3], &v[4], &big, &v[5], &v[6], &v[7]));
-  EXPECT_EQ(E_INVALIDARG, control->GetStatistics(&v[0], &v[1], &v[2], &v[3], &v[4], nullptr, &v[5], &v[6], &v[7]));
-  EXPECT_EQ(E_INVALIDARG, control->SetSubType(kUnknownGuid));
-  EXPECT_EQ(E_INVALIDARG, control->SetSubType(GUID_NULL));
-  for (const auto& [width, height] : {std::pair{16385u, 8u}, {100000u, 100000u}, {0xFFFFFFFFu, 1u},
-                                      {0x80000000u, 0x80000000u}})
-    EXPECT_EQ(E_INVALIDARG, control->SetOutputSize(width, height)) << width << "x" << height;
-  // None of it changed the offer: one capability per offered type.
-  EXPECT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
-  EXPECT_EQ(4, count);
-}
-
-// DecideBufferSize against allocators that grant less than the picture needs.
-// Through the graph the sink offers a stingy allocator: the pin falls back to
-// its own, and the connection stands with buffers that hold the picture.
-TEST_F(HostileClient, AllocatorsThatGrantLessThanAskedAreRefused) {
+// Through the graph the sink offers a stingy allocator: the video pin falls
+// back to its own, and the connection stands with buffers that hold the
+// picture. The audio pin asks a client's allocator for 32 buffers of 64 KiB
+// and refuses less; one that then fails to decommit: the pin still ends its
+// channel thread on the way to stopped, so the next run starts instead of
+// waiting for that thread forever with the filter's lock held.
+TEST_F(HostileClient, AllocatorsThatGrantLessThanAskedOrFailToDecommit) {
   HostileType good(MEDIATYPE_Video, MEDIASUBTYPE_RGB24, FORMAT_VideoInfo, kVih, 65, 49);
-  GuardedAllocator stingy(false, 100);
+  GuardedAllocator stingy(false, 100), failing;
+  failing.SetDecommitResult(VFW_E_WRONG_STATE);
   TestSinkOptions options;
   options.offerAllocator = true;
   options.allocator = &stingy;
-  CameraGraph offered;
-  ASSERT_TRUE(offered.AddCamera(kHostileLayoutCamera, 30.0, options));
-  ASSERT_EQ(S_OK, offered.Connect(good.Get()));
-  ComPtr<IMemAllocator> chosen = offered.Sink()->NotifiedAllocator();
+  CameraGraph video, audio;
+  ASSERT_TRUE(video.AddCamera(kHostileLayoutCamera, 30.0, options));
+  ASSERT_EQ(S_OK, video.Connect(good.Get()));
+  ComPtr<IMemAllocator> chosen = video.Sink()->NotifiedAllocator();
   ASSERT_TRUE(chosen);
   EXPECT_NE(static_cast<IMemAllocator*>(&stingy), chosen.Get());
   ALLOCATOR_PROPERTIES props = {};
   ASSERT_EQ(S_OK, chosen->GetProperties(&props));
   const long needed = props.cbBuffer;
   EXPECT_GE(needed, (65 * 3 + 3) / 4 * 4 * 49) << "rows padded to four bytes";
-  ALLOCATOR_PROPERTIES request = {};
-  EXPECT_EQ(E_POINTER, offered.Pin()->DecideBufferSize(nullptr, &request));
-  EXPECT_EQ(E_POINTER, offered.Pin()->DecideBufferSize(&stingy, nullptr));
+  EXPECT_EQ(E_POINTER, video.Pin()->DecideBufferSize(nullptr, &props));
+  EXPECT_EQ(E_POINTER, video.Pin()->DecideBufferSize(&stingy, nullptr));
   for (long granted : {needed - 1, 16L, 1L}) {
     GuardedAllocator short_one(false, granted);
-    EXPECT_EQ(E_FAIL, offered.Pin()->DecideBufferSize(&short_one, &request)) << granted;
+    EXPECT_EQ(E_FAIL, video.Pin()->DecideBufferSize(&short_one, &props)) << granted;
   }
-}
 
-// The audio pin asks a client's allocator for 32 buffers of 64 KiB and
-// refuses less. One that then fails to decommit: the pin still ends its
-// channel thread on the way to stopped, so the next run starts instead of
-// waiting for that thread forever with the filter's lock held.
-TEST_F(HostileClient, AudioPinSizesItsAllocatorAndRestartsWhenItFailsToDecommit) {
-  GuardedAllocator allocator;
-  allocator.SetDecommitResult(VFW_E_WRONG_STATE);
-  TestSinkOptions options;
-  options.offerAllocator = true;
-  options.allocator = &allocator;
+  options.allocator = &failing;
   ComPtr<AudioHost> host = AudioHost::Create(kHostileLayoutCamera);
-  CameraGraph audio;
   ASSERT_TRUE(audio.Add(host.Get(), host->pin, options));
   ASSERT_EQ(S_OK, audio.Connect(nullptr));
-  ALLOCATOR_PROPERTIES props = {};
-  ASSERT_EQ(S_OK, allocator.GetProperties(&props));
+  ASSERT_EQ(S_OK, failing.GetProperties(&props));
   EXPECT_EQ(32, props.cBuffers);
   EXPECT_EQ(65536, props.cbBuffer);
   GuardedAllocator short_of_64k(false, 65535);

@@ -24,7 +24,6 @@ namespace telvor::test {
 // Camera indexes of the robustness programs (the first three of the range
 // belong to the capture tool's tests). The tests also share one ctest lock.
 inline constexpr int kHostileLayoutCamera = kRobustnessCameras + 3;
-inline constexpr int kHostileSequenceCamera = kRobustnessCameras + 4;
 inline constexpr int kKilledProducerCamera = kRobustnessCameras + 5;
 inline constexpr int kConcurrencyCamera = kRobustnessCameras + 6;
 inline constexpr int kStressCamera = kRobustnessCameras + 7;
