@@ -172,15 +172,13 @@ class GuardedAllocator : public FakeUnknown<IMemAllocator, &IID_IMemAllocator> {
 // camera, configured for YUY2, the format the robustness producers write.
 class CameraGraph {
  public:
-  // The two filters in the graph, not connected. False (with the reason
-  // through gtest) when any step fails.
+  // The two filters in the graph, not connected. False when any step fails.
   bool Add(IBaseFilter* filter, IPin* output, const TestSinkOptions& options = {}) {
     output_ = output;
     sink_ = TestSink::Create(options);
-    const HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph,
-                                        graph_.PutVoid());
-    EXPECT_EQ(S_OK, hr);
-    if (FAILED(hr)) return false;
+    if (FAILED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph, graph_.PutVoid()))) {
+      return false;
+    }
     EXPECT_EQ(S_OK, graph_->AddFilter(filter, L"source"));
     EXPECT_EQ(S_OK, graph_->AddFilter(sink_.Get(), L"sink"));
     return SUCCEEDED(graph_.As(&control_));
@@ -192,24 +190,20 @@ class CameraGraph {
     EXPECT_TRUE(camera_.pin);
     return camera_.pin && Add(camera_.filter.Get(), camera_.pin, options);
   }
+  // The members then go in the order that releases the graph before the filters.
   ~CameraGraph() {
     if (control_) control_->Stop();
-    control_.Reset();
-    graph_.Reset();
-    sink_.Reset();
-    camera_ = Camera();
   }
 
   HRESULT Connect(const AM_MEDIA_TYPE* type) { return graph_->ConnectDirect(output_, sink_->InputPin(), type); }
   // Connects with `type`, and apart again when that worked.
   HRESULT TryConnect(const AM_MEDIA_TYPE* type) {
     const HRESULT hr = Connect(type);
-    if (SUCCEEDED(hr)) Disconnect();
+    if (SUCCEEDED(hr)) {
+      graph_->Disconnect(output_);
+      graph_->Disconnect(sink_->InputPin());
+    }
     return hr;
-  }
-  void Disconnect() {
-    graph_->Disconnect(output_);
-    graph_->Disconnect(sink_->InputPin());
   }
 
   HRESULT Run() { return control_->Run(); }

@@ -33,15 +33,13 @@ TEST(CrossProcess, ReadersFollowProducerRestartedAfterDyingWithTheMutex) {
   Reading<SharedAudio> audio(camera);
   {
     HelperProducer first(camera, L"3 60000");
-    ASSERT_TRUE(first.Started());
-    ASSERT_TRUE(first.Holding());
+    ASSERT_TRUE(first.Started() && first.Holding());
     ASSERT_TRUE(video.Start() && audio.Start());
     Sleep(50);
     EXPECT_TRUE(video.recorder.Deliveries().empty());
   }
   ASSERT_TRUE(WaitForTag(video.recorder, 3));
   HelperProducer second(camera, L"40");
-  ASSERT_TRUE(second.Started());
   ASSERT_TRUE(WaitForTag(video.recorder, 43) && WaitForTag(audio.recorder, 43));
   for (Recorder* recorder : {&video.recorder, &audio.recorder}) {
     // Strictly in order, each with a time rebased to the first, 20 ms apart.
@@ -92,12 +90,9 @@ constexpr SECURITY_INFORMATION kOwnerAndDacl = OWNER_SECURITY_INFORMATION | DACL
 // descriptor and an expected one compare as text whatever the writer abbreviates.
 std::wstring SddlOf(PSECURITY_DESCRIPTOR descriptor) {
   LocalMemory<wchar_t*> text;
-  if (!descriptor ||
-      !ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, kOwnerAndDacl, text.Put(),
-                                                            nullptr)) {
-    return L"unreadable";
-  }
-  return text.Get();
+  const bool readable = descriptor && ConvertSecurityDescriptorToStringSecurityDescriptorW(
+                                          descriptor, SDDL_REVISION_1, kOwnerAndDacl, text.Put(), nullptr);
+  return readable ? text.Get() : L"unreadable";
 }
 
 std::wstring Canonical(const std::wstring& sddl) {
@@ -123,7 +118,6 @@ TEST(ProducerLibrary, NamesAreHeldByTheProducerAlone) {
   telvor_channel *first = nullptr, *second = nullptr;
   ASSERT_EQ(telvor_open_video(camera, 0, &video, &first), TELVOR_OK);
   EXPECT_EQ(telvor_open_video(camera, 0, &video, &second), TELVOR_E_IN_USE);
-  EXPECT_NE(std::string(telvor_last_error_message()).find("already fed by another producer"), std::string::npos);
 
   const std::wstring user = UserSid();
   const auto name = [&](const wchar_t* pattern) { return ChannelObjectName(pattern, camera, false); };
@@ -160,12 +154,7 @@ TEST(ProducerLibrary, NamesAreHeldByTheProducerAlone) {
             : CreateMutexW(Security(squatter.sddl).Get(), FALSE, name(kVideoNames.mutex).c_str()));
     ASSERT_TRUE(taken) << "row " << row;
     EXPECT_EQ(telvor_open_video(camera, 0, &video, &second), TELVOR_E_NOT_OWNER) << "row " << row;
-    EXPECT_NE(std::string(telvor_last_error_message()).find("was not created by a producer of this user"),
-              std::string::npos)
-        << telvor_last_error_message();
     EXPECT_EQ(second, nullptr);
-    telvor_close(second);
-    second = nullptr;
   }
   ASSERT_EQ(telvor_open_video(camera, 0, &video, &second), TELVOR_OK);
   telvor_close(second);
