@@ -6,7 +6,6 @@
 #include <atomic>
 #include <memory>
 #include <thread>
-#include <vector>
 
 #include "RobustSupport.h"
 #include "propertypage/PageDriver.h"
@@ -55,13 +54,6 @@ TEST_F(Concurrency, ProducerKilledHoldingTheMutexThenRestartedThenStalling) {
   graph->Clear();
   ASSERT_EQ(S_OK, graph->Run());
   EXPECT_TRUE(SeeValue(62, 6000));
-  // Quick stops and starts against a live producer: the reader is often
-  // inside the mutex when the stop comes.
-  for (int i = 0; i < 20; ++i) {
-    ASSERT_EQ(S_OK, graph->Stop());
-    ASSERT_EQ(S_OK, graph->Run());
-  }
-  EXPECT_TRUE(SeeValue(62));
   EXPECT_LT(TimedStop(*graph), 1500u);
   EXPECT_EQ(0u, log.Count(L"Access violation"));
 }
@@ -133,14 +125,12 @@ TEST_F(Concurrency, ControlAndPageCallsAndProducerRestartsWhileStreaming) {
   application.join();
   page.join();
   producer.join();
-  // Runs that met a reconnection from the application's SetFormat may
-  // deliver nothing: Wine's graph does not make a reconnection atomic with a
-  // Run from another thread, so the racing application may even have left
-  // the pins apart early on. What must hold is that nothing hung or broke:
-  // connected again, the camera streams as before.
+  // Wine's graph does not make a reconnection atomic with a Run from another
+  // thread, so the application may have left the pins apart. Nothing may
+  // hang or break: connected again (with the pin's type, which the page may
+  // have forced), the camera streams as before.
   if (!graph->Pin()->IsConnected()) {
     graph->Graph()->Disconnect(graph->Sink()->InputPin());
-    // The page may have forced another type: the pin proposes it.
     ASSERT_EQ(S_OK, graph->Graph()->ConnectDirect(graph->Pin(), graph->Sink()->InputPin(), nullptr));
   }
   ASSERT_EQ(S_OK, graph->Run());

@@ -63,8 +63,7 @@ inline WORD BitsPerPixel(REFGUID subtype) {
   return info ? info->bitCount : 16;
 }
 
-// One sample with its own pages: [guard][data...] or [data...][guard]. Times
-// and flags the pin sets are not read back by these tests.
+// One sample with its own pages: [guard][data...] or [data...][guard].
 class GuardedSample : public FakeUnknown<IMediaSample, &IID_IMediaSample> {
  public:
   GuardedSample(long bytes, bool guard_before) : size_(bytes) {
@@ -120,10 +119,8 @@ class GuardedSample : public FakeUnknown<IMediaSample, &IID_IMediaSample> {
   AM_MEDIA_TYPE* type_ = nullptr;
 };
 
-// An IMemAllocator handing out samples whose buffers end exactly at a
-// PAGE_NOACCESS page (or, with guard_before, start right after one), sized
-// to the bytes the pin asked for. A write outside the buffer faults at once.
-// It keeps every sample it made until it goes, and must outlive their users.
+// Hands out samples of the size the pin asked for, each guarded as above. It
+// keeps every sample it made until it goes, and must outlive their users.
 class GuardedAllocator : public FakeUnknown<IMemAllocator, &IID_IMemAllocator> {
  public:
   explicit GuardedAllocator(bool guard_before = false, long limit = 0) : guard_before_(guard_before), limit_(limit) {}
