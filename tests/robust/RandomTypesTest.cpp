@@ -1,9 +1,8 @@
 // Thousands of media types built from random fields (fixed seed, so a
 // failure repeats) driven through everything a client can make the video pin
 // do with a type: check, SetFormat, set, size the buffers, fill one sample.
-// The sample buffers touch an inaccessible page on one side, so a write
-// outside them faults; the pin's own fault guard would turn such a fault
-// into an "Access violation!!" line, which therefore must never appear.
+// A write outside a sample buffer faults on its guard page, which the pin's
+// fault guard turns into an "Access violation!!" line that must never appear.
 #include <gtest/gtest.h>
 
 #include <windows.h>

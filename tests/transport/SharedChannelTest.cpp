@@ -72,8 +72,8 @@ TEST(ChannelNames, MappingAndMutexComeFromOneNamespace) {
 // sequence order, never jumping to the newest; ties go to the lower slot;
 // numbers 2^31 or more ahead, or below the last delivered one, wait. Video
 // follows the wrap of 64 bits; audio compares the low 32 bits and follows
-// their wrap. Times are rebased to the
-// first item; lengths are handed on unclipped, never read past the capacity.
+// their wrap. Times are rebased to the first item; lengths are handed on
+// unclipped, never read past the capacity.
 TEST(ChannelReader, DeliversInSequenceOrderFromTheOldest) {
   constexpr std::uint64_t kWrap = 0xFFFFFFFEull, kMax = ~0ull;
   std::vector<std::uint64_t> wrap(kAudioSlotCount, kWrap);
