@@ -82,10 +82,8 @@ class Recorder {
   }
   template <typename Change>
   void Record(Change change) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      change();
-    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    change();
     changed_.notify_all();
   }
 
