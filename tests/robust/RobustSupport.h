@@ -173,9 +173,9 @@ class CameraGraph {
   bool Add(IBaseFilter* filter, IPin* output, const TestSinkOptions& options = {}) {
     output_ = output;
     sink_ = TestSink::Create(options);
-    if (FAILED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph, graph_.PutVoid()))) {
-      return false;
-    }
+    const HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph,
+                                        graph_.PutVoid());
+    if (FAILED(hr)) return false;
     EXPECT_EQ(S_OK, graph_->AddFilter(filter, L"source"));
     EXPECT_EQ(S_OK, graph_->AddFilter(sink_.Get(), L"sink"));
     return SUCCEEDED(graph_.As(&control_));
