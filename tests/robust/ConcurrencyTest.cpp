@@ -1,19 +1,15 @@
 // Threads meeting in a streaming camera: a producer that dies or stalls with
 // the mutex, applications and the property page calling in while the
-// streaming thread runs, producers coming and going. Each test runs under a
-// watchdog: a deadlock ends the program with a message instead of hanging.
+// streaming thread runs, producers coming and going.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <memory>
 #include <thread>
-#include <vector>
 
 #include "RobustSupport.h"
 #include "propertypage/PageDriver.h"
-#include "support/FakeCom.h"
 #include "support/LogCapture.h"
-#include "support/WinTestSupport.h"
 
 namespace telvor::test {
 namespace {
@@ -29,14 +25,12 @@ DWORD TimedStop(CameraGraph& graph) {
 }
 
 TEST_F(Concurrency, ProducerKilledHoldingTheMutexThenRestartedThenStalling) {
-  Watchdog dog("ProducerKilledHoldingTheMutexThenRestartedThenStalling", 120);
   const int camera = kKilledProducerCamera;
   Build(camera);
   LogCapture log;
 
   auto holder = std::make_unique<HelperProducer>(camera, L"3 60000 60");
-  ASSERT_TRUE(holder->Started());
-  ASSERT_TRUE(holder->Holding());
+  ASSERT_TRUE(holder->Started() && holder->Holding());
   ASSERT_EQ(S_OK, graph->Run());
   // The reader is stuck behind the producer's mutex; the picture is not.
   const std::vector<ReceivedSample> waiting = graph->Next(10);
@@ -47,28 +41,19 @@ TEST_F(Concurrency, ProducerKilledHoldingTheMutexThenRestartedThenStalling) {
   EXPECT_TRUE(SeeValue(60)) << "the frames the dead producer left are shown";
   EXPECT_EQ(1u, log.Count(L"mutex abandoned by the producer"));
 
-  auto feeder = std::make_unique<HelperProducer>(camera, L"1 0 61");
-  ASSERT_TRUE(feeder->Started());
-  EXPECT_TRUE(SeeValue(61, 10000)) << "a restarted producer is followed without a restart of the camera";
-  feeder.reset();
-
+  {
+    HelperProducer feeder(camera, L"1 0 61");
+    EXPECT_TRUE(SeeValue(61, 10000)) << "a restarted producer is followed without a restart of the camera";
+  }
   // 20 frames, then the mutex kept for 2.5 s.
-  auto staller = std::make_unique<HelperProducer>(camera, L"20 2500 62");
-  ASSERT_TRUE(staller->Started());
+  HelperProducer staller(camera, L"20 2500 62");
   EXPECT_TRUE(SeeValue(62, 10000));
-  ASSERT_TRUE(staller->Holding());
+  ASSERT_TRUE(staller.Holding());
   EXPECT_LT(TimedStop(*graph), 1500u);
   // Starting again while the mutex is still taken: black until it is free.
   graph->Clear();
   ASSERT_EQ(S_OK, graph->Run());
   EXPECT_TRUE(SeeValue(62, 6000));
-  // Quick stops and starts against a live producer: the reader is often
-  // inside the mutex when the stop comes.
-  for (int i = 0; i < 20; ++i) {
-    ASSERT_EQ(S_OK, graph->Stop());
-    ASSERT_EQ(S_OK, graph->Run());
-  }
-  EXPECT_TRUE(SeeValue(62));
   EXPECT_LT(TimedStop(*graph), 1500u);
   EXPECT_EQ(0u, log.Count(L"Access violation"));
 }
@@ -76,15 +61,9 @@ TEST_F(Concurrency, ProducerKilledHoldingTheMutexThenRestartedThenStalling) {
 // The application's thread, the property page's thread and a producer that
 // keeps restarting, all while the camera streams and is stopped and started.
 TEST_F(Concurrency, ControlAndPageCallsAndProducerRestartsWhileStreaming) {
-  Watchdog dog("ControlAndPageCallsAndProducerRestartsWhileStreaming", 120);
   const int camera = kConcurrencyCamera;
   Build(camera);
   LogCapture log;
-  CorvaneVideoStream* pin = graph->Pin();
-  ComPtr<IAMStreamConfig> config;
-  ComPtr<ICorvaneVideoStream> control;
-  ASSERT_EQ(S_OK, pin->QueryInterface(IID_IAMStreamConfig, config.PutVoid()));
-  ASSERT_EQ(S_OK, pin->QueryInterface(IID_ICorvaneVideoStream, control.PutVoid()));
   std::atomic<bool> done{false};
   std::atomic<int> appCalls{0}, pageRounds{0}, restarts{0};
 
@@ -146,14 +125,12 @@ TEST_F(Concurrency, ControlAndPageCallsAndProducerRestartsWhileStreaming) {
   application.join();
   page.join();
   producer.join();
-  // Runs that met a reconnection from the application's SetFormat may
-  // deliver nothing: Wine's graph does not make a reconnection atomic with a
-  // Run from another thread, so the racing application may even have left
-  // the pins apart early on. What must hold is that nothing hung or broke:
-  // connected again, the camera streams as before.
+  // Wine's graph does not make a reconnection atomic with a Run from another
+  // thread, so the application may have left the pins apart. Nothing may
+  // hang or break: connected again (with the pin's type, which the page may
+  // have forced), the camera streams as before.
   if (!graph->Pin()->IsConnected()) {
     graph->Graph()->Disconnect(graph->Sink()->InputPin());
-    // The page may have forced another type: the pin proposes it.
     ASSERT_EQ(S_OK, graph->Graph()->ConnectDirect(graph->Pin(), graph->Sink()->InputPin(), nullptr));
   }
   ASSERT_EQ(S_OK, graph->Run());
@@ -186,61 +163,19 @@ class LockingGraph : public FakeUnknown<IFilterGraph, &IID_IFilterGraph> {
   STDMETHODIMP SetDefaultSyncSource() override { return E_NOTIMPL; }
 };
 
-// A camera outside any graph manager, for the lock-order tests.
-class ConcurrentLocks : public RobustTest {
- protected:
-  void SetUp() override {
-    RobustTest::SetUp();
-    camera = Camera::Create(kConcurrencyCamera, &entry);
-    ASSERT_NE(camera.pin, nullptr);
-  }
-  void TearDown() override {
-    camera = Camera();
-    RobustTest::TearDown();
-  }
+// A camera outside any graph manager. The pin's type is guarded by the
+// filter's state lock: the streaming thread changes it when downstream
+// attaches a type to a sample, and must wait for that lock as every reader and
+// writer of the type does. And the graph stops the filter holding its own
+// lock while an application calls SetFormat on the connected pin: SetFormat
+// must not wait for the graph's lock while holding ours.
+TEST_F(Concurrency, AnAttachedTypeAndSetFormatTakeTheLocksInOrder) {
   const FilterEntry entry = MakeVideoEntry(kConcurrencyCamera, 30.0);
-  Camera camera;
-};
-
-// The graph stops the filter holding its own lock while an application calls
-// SetFormat on the connected pin: SetFormat must not wait for the graph's
-// lock while holding ours.
-TEST_F(ConcurrentLocks, SetFormatOnTheConnectedPinWhileTheGraphStops) {
-  Watchdog dog("SetFormatOnTheConnectedPinWhileTheGraphStops", 10);
-  ComPtr<TestSink> sink = TestSink::Create();
-  LockingGraph graph;
-  ASSERT_EQ(S_OK, camera.filter->JoinFilterGraph(&graph, L"camera"));
+  Camera camera = Camera::Create(kConcurrencyCamera, &entry);
+  ASSERT_NE(camera.pin, nullptr);
   CMediaType type = VideoType(MEDIASUBTYPE_YUY2, 64, 48, 30.0);
-  ASSERT_EQ(S_OK, camera.pin->Connect(sink->InputPin(), &type));
-  ComPtr<IAMStreamConfig> config;
-  ASSERT_EQ(S_OK, camera.pin->QueryInterface(IID_IAMStreamConfig, config.PutVoid()));
-
-  HRESULT stopped = E_FAIL;
-  UniqueHandle graphBusy(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  std::thread stopping([&] {
-    CAutoLock graphLock(&graph.lock);
-    SetEvent(graphBusy.Get());
-    Sleep(200);  // the application's SetFormat is now waiting for the graph
-    stopped = camera.filter->Stop();
-  });
-  WaitForSingleObject(graphBusy.Get(), INFINITE);
-  EXPECT_EQ(S_OK, config->SetFormat(&type));
-  stopping.join();
-  EXPECT_EQ(S_OK, stopped);
-  EXPECT_EQ(1, graph.reconnects.load());
-  camera.pin->Disconnect();
-  sink->InputPin()->Disconnect();
-  camera.filter->JoinFilterGraph(nullptr, nullptr);
-}
-
-// The pin's type is guarded by the filter's state lock. The streaming thread
-// changes it when downstream attaches a type to a sample, and must wait for
-// that lock as every reader and writer of the type does.
-TEST_F(ConcurrentLocks, AnAttachedTypeWaitsForTheStateLock) {
-  Watchdog dog("AnAttachedTypeWaitsForTheStateLock", 10);
   CMediaType attached = VideoType(MEDIASUBTYPE_RGB32, 32, 24, 30.0);
-  const CMediaType first = VideoType(MEDIASUBTYPE_YUY2, 64, 48, 30.0);
-  ASSERT_EQ(S_OK, camera.pin->SetMediaType(&first));
+  ASSERT_EQ(S_OK, camera.pin->SetMediaType(&type));
   GuardedAllocator allocator;
   ALLOCATOR_PROPERTIES request = {};
   ASSERT_EQ(S_OK, camera.pin->DecideBufferSize(&allocator, &request));
@@ -258,6 +193,29 @@ TEST_F(ConcurrentLocks, AnAttachedTypeWaitsForTheStateLock) {
   streaming.join();
   EXPECT_EQ(MEDIASUBTYPE_RGB32, camera.pin->CurrentMediaType().subtype);
   sample.Reset();
+
+  ComPtr<TestSink> sink = TestSink::Create();
+  LockingGraph manager;
+  ASSERT_EQ(S_OK, camera.filter->JoinFilterGraph(&manager, L"camera"));
+  ASSERT_EQ(S_OK, camera.pin->Connect(sink->InputPin(), &type));
+  ComPtr<IAMStreamConfig> setter;
+  ASSERT_EQ(S_OK, camera.pin->QueryInterface(IID_IAMStreamConfig, setter.PutVoid()));
+  HRESULT stopped = E_FAIL;
+  UniqueHandle graphBusy(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::thread stopping([&] {
+    CAutoLock graphLock(&manager.lock);
+    SetEvent(graphBusy.Get());
+    Sleep(200);  // the application's SetFormat is now waiting for the graph
+    stopped = camera.filter->Stop();
+  });
+  WaitForSingleObject(graphBusy.Get(), INFINITE);
+  EXPECT_EQ(S_OK, setter->SetFormat(&type));
+  stopping.join();
+  EXPECT_EQ(S_OK, stopped);
+  EXPECT_EQ(1, manager.reconnects.load());
+  camera.pin->Disconnect();
+  sink->InputPin()->Disconnect();
+  camera.filter->JoinFilterGraph(nullptr, nullptr);
 }
 
 }  // namespace

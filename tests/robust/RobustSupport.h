@@ -24,7 +24,6 @@ namespace telvor::test {
 // Camera indexes of the robustness programs (the first three of the range
 // belong to the capture tool's tests). The tests also share one ctest lock.
 inline constexpr int kHostileLayoutCamera = kRobustnessCameras + 3;
-inline constexpr int kHostileSequenceCamera = kRobustnessCameras + 4;
 inline constexpr int kKilledProducerCamera = kRobustnessCameras + 5;
 inline constexpr int kConcurrencyCamera = kRobustnessCameras + 6;
 inline constexpr int kStressCamera = kRobustnessCameras + 7;
@@ -60,24 +59,21 @@ class GuardedType {
 };
 
 inline WORD BitsPerPixel(REFGUID subtype) {
-  if (subtype == MEDIASUBTYPE_RGB24 || subtype == MEDIASUBTYPE_RGB32) return subtype == MEDIASUBTYPE_RGB24 ? 24 : 32;
-  return subtype == MEDIASUBTYPE_YV12 ? 12 : 16;
+  const VideoSubtypeInfo* info = FindVideoSubtype(subtype);
+  return info ? info->bitCount : 16;
 }
 
-// One sample with its own pages: [guard][data...] or [data...][guard]. Times
-// and flags the pin sets are not read back by these tests.
+// One sample with its own pages: [guard][data...] or [data...][guard].
 class GuardedSample : public FakeUnknown<IMediaSample, &IID_IMediaSample> {
  public:
   GuardedSample(long bytes, bool guard_before) : size_(bytes) {
-    SYSTEM_INFO info;
-    GetSystemInfo(&info);
-    const std::size_t page = info.dwPageSize;
-    const std::size_t data_pages = (static_cast<std::size_t>(std::max<long>(bytes, 1)) + page - 1) / page;
-    base_ = static_cast<BYTE*>(VirtualAlloc(nullptr, (data_pages + 1) * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    constexpr std::size_t kPage = 4096;  // x86 and x64 pages
+    const std::size_t rounded = (static_cast<std::size_t>(std::max<long>(bytes, 1)) + kPage - 1) / kPage * kPage;
+    base_ = static_cast<BYTE*>(VirtualAlloc(nullptr, rounded + kPage, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
     if (!base_) return;
     DWORD old = 0;
-    VirtualProtect(guard_before ? base_ : base_ + data_pages * page, page, PAGE_NOACCESS, &old);
-    data_ = guard_before ? base_ + page : base_ + data_pages * page - bytes;
+    VirtualProtect(guard_before ? base_ : base_ + rounded, kPage, PAGE_NOACCESS, &old);
+    data_ = guard_before ? base_ + kPage : base_ + rounded - bytes;
     std::memset(data_, 0xA5, static_cast<std::size_t>(bytes));
   }
   ~GuardedSample() {
@@ -123,10 +119,8 @@ class GuardedSample : public FakeUnknown<IMediaSample, &IID_IMediaSample> {
   AM_MEDIA_TYPE* type_ = nullptr;
 };
 
-// An IMemAllocator handing out samples whose buffers end exactly at a
-// PAGE_NOACCESS page (or, with guard_before, start right after one), sized
-// to the bytes the pin asked for. A write outside the buffer faults at once.
-// It keeps every sample it made until it goes, and must outlive their users.
+// Hands out samples of the size the pin asked for, each guarded as above. It
+// keeps every sample it made until it goes, and must outlive their users.
 class GuardedAllocator : public FakeUnknown<IMemAllocator, &IID_IMemAllocator> {
  public:
   explicit GuardedAllocator(bool guard_before = false, long limit = 0) : guard_before_(guard_before), limit_(limit) {}
@@ -159,7 +153,6 @@ class GuardedAllocator : public FakeUnknown<IMemAllocator, &IID_IMemAllocator> {
   }
   STDMETHODIMP ReleaseBuffer(IMediaSample*) override { return S_OK; }
 
-  long GrantedSize() const { return props_.cbBuffer; }
   // Decommit still decommits but answers `result` (a client whose allocator fails).
   void SetDecommitResult(HRESULT result) { decommit_result_ = result; }
 
@@ -176,14 +169,12 @@ class GuardedAllocator : public FakeUnknown<IMemAllocator, &IID_IMemAllocator> {
 // camera, configured for YUY2, the format the robustness producers write.
 class CameraGraph {
  public:
-  // The two filters in the graph, not connected. False (with the reason
-  // through gtest) when any step fails.
+  // The two filters in the graph, not connected. False when any step fails.
   bool Add(IBaseFilter* filter, IPin* output, const TestSinkOptions& options = {}) {
     output_ = output;
     sink_ = TestSink::Create(options);
     const HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph,
                                         graph_.PutVoid());
-    EXPECT_EQ(S_OK, hr);
     if (FAILED(hr)) return false;
     EXPECT_EQ(S_OK, graph_->AddFilter(filter, L"source"));
     EXPECT_EQ(S_OK, graph_->AddFilter(sink_.Get(), L"sink"));
@@ -196,24 +187,20 @@ class CameraGraph {
     EXPECT_TRUE(camera_.pin);
     return camera_.pin && Add(camera_.filter.Get(), camera_.pin, options);
   }
+  // The members then go in the order that releases the graph before the filters.
   ~CameraGraph() {
     if (control_) control_->Stop();
-    control_.Reset();
-    graph_.Reset();
-    sink_.Reset();
-    camera_ = Camera();
   }
 
   HRESULT Connect(const AM_MEDIA_TYPE* type) { return graph_->ConnectDirect(output_, sink_->InputPin(), type); }
   // Connects with `type`, and apart again when that worked.
   HRESULT TryConnect(const AM_MEDIA_TYPE* type) {
     const HRESULT hr = Connect(type);
-    if (SUCCEEDED(hr)) Disconnect();
+    if (SUCCEEDED(hr)) {
+      graph_->Disconnect(output_);
+      graph_->Disconnect(sink_->InputPin());
+    }
     return hr;
-  }
-  void Disconnect() {
-    graph_->Disconnect(output_);
-    graph_->Disconnect(sink_->InputPin());
   }
 
   HRESULT Run() { return control_->Run(); }
@@ -251,8 +238,9 @@ class CameraGraph {
   ComPtr<IMediaControl> control_;
 };
 
-// One COM apartment per test, every object gone after it; the camera, when
-// built, streams YUY2 64x48 at 50 frames per second.
+// One COM apartment per test, every object gone after it, and a watchdog: a
+// deadlock ends the program with a message instead of hanging. The camera,
+// when built, streams YUY2 64x48 at 50 frames per second.
 class RobustTest : public ::testing::Test {
  public:
   static constexpr int kWidth = 64;
@@ -262,20 +250,32 @@ class RobustTest : public ::testing::Test {
 
  protected:
   void SetUp() override { ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))); }
-  void TearDown() override {
+  // After the fixtures' own members, their COM pointers into the camera included.
+  ~RobustTest() override {
+    config.Reset();
+    control.Reset();
     graph.reset();
     EXPECT_EQ(0, CBaseObject::ObjectsActive());
     CoUninitialize();
   }
-  void Build(int camera) {
+  // The camera beside the sink, not connected, and the pin's two client interfaces.
+  void Add(int camera, double fps) {
     graph = std::make_unique<CameraGraph>();
-    ASSERT_TRUE(graph->AddCamera(camera, kFps));
+    ASSERT_TRUE(graph->AddCamera(camera, fps));
+    ASSERT_EQ(S_OK, graph->Pin()->QueryInterface(IID_IAMStreamConfig, config.PutVoid()));
+    ASSERT_EQ(S_OK, graph->Pin()->QueryInterface(IID_ICorvaneVideoStream, control.PutVoid()));
+  }
+  void Build(int camera) {
+    Add(camera, kFps);
     const CMediaType type = VideoType(MEDIASUBTYPE_YUY2, kWidth, kHeight, kFps);
     ASSERT_EQ(S_OK, graph->Connect(&type));
   }
   bool SeeValue(BYTE value, DWORD timeout_ms = 3000) { return graph->SeeFilled(value, kFrameBytes, timeout_ms); }
 
+  Watchdog dog{::testing::UnitTest::GetInstance()->current_test_info()->name(), 240};
   std::unique_ptr<CameraGraph> graph;
+  ComPtr<IAMStreamConfig> config;
+  ComPtr<ICorvaneVideoStream> control;
 };
 
 }  // namespace telvor::test

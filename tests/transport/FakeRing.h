@@ -53,14 +53,13 @@ class FakeRing {
 
   // Slot i of a ring whose slots hold `capacity` payload bytes.
   SlotHeader* Header(std::uint32_t capacity, std::uint32_t slot) {
-    return reinterpret_cast<SlotHeader*>(Base() + RingBytes(slot, capacity));
+    return reinterpret_cast<SlotHeader*>(static_cast<std::uint8_t*>(view_.Get()) + RingBytes(slot, capacity));
   }
-  std::uint8_t* Base() { return static_cast<std::uint8_t*>(view_.Get()); }
   void Lock() { WaitForSingleObject(mutex_.Get(), INFINITE); }
   void Unlock() { ReleaseMutex(mutex_.Get()); }
-  std::size_t Bytes() const { return bytes_; }
 
-  // Slot 0's video format (the capacity field is what slot addressing uses).
+  // Slot 0's video format, under the mutex (also a producer changing it
+  // mid-stream); the capacity field is what slot addressing uses.
   void SetVideoFormat(std::uint32_t fourcc, std::uint32_t width, std::uint32_t height, double fps,
                       std::uint32_t capacity) {
     Lock();
@@ -86,12 +85,6 @@ class FakeRing {
     header->video_timestamp = timestamp;
     header->payload_length = length;
     header->video_sequence = sequence;
-    Unlock();
-  }
-  // Bytes of slot 0 changed under the mutex (a producer changing format mid-stream).
-  void Patch(std::size_t offset, const void* data, std::size_t size) {
-    Lock();
-    std::memcpy(Base() + offset, data, size);
     Unlock();
   }
 

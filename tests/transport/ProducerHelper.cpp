@@ -1,13 +1,11 @@
 // A producer in a process of its own, for the tests where a producer dies,
-// stalls or comes back:
-//   <camera> <frames> [<hold ms> [<fill>]]
+// stalls or comes back:  <camera> <frames> [<hold ms> [<fill>]]
 // writes <frames> video frames (YUY2 64x48, 50 fps) and audio packets 5 ms
-// apart, then idles until the test ends it. With a hold time it then takes
-// the video mutex, signals TELVOR.TEST.HOLDING.<camera>, keeps the mutex that
-// long and goes on writing. It ends by itself after a minute or so, should
-// the test have died before ending it. Each item carries its sequence number in
-// its first four payload bytes, or <fill> in every byte, and the timestamp
-// sequence x 200,000.
+// apart, then idles until the test ends it (or a minute passes). With a hold
+// time it then takes the video mutex, signals TELVOR.TEST.HOLDING.<camera>,
+// keeps the mutex that long and goes on writing. Each item carries its
+// sequence number in its first four payload bytes (or <fill> in every byte),
+// and the timestamp sequence x 200,000.
 #include <windows.h>
 
 #include <cstdint>

@@ -19,25 +19,8 @@ namespace {
 constexpr int kCamera = kTransportCameras + 10;
 
 // Generous: a second Wine process can take seconds to start on a loaded machine.
-bool WaitForTag(Recorder& recorder, std::uint32_t tag, DWORD timeout_ms = 20000) {
-  const DWORD start = GetTickCount();
-  while (GetTickCount() - start < timeout_ms) {
-    const auto tags = recorder.Tags();
-    if (!tags.empty() && tags.back() == tag) return true;
-    Sleep(5);
-  }
-  return false;
-}
-
-// Items arrive strictly in order, each with a time rebased to the first, 20 ms apart.
-void ExpectOrderedWithTimes(Recorder& recorder) {
-  const auto deliveries = recorder.Deliveries();
-  ASSERT_FALSE(deliveries.empty());
-  EXPECT_EQ(deliveries[0].time, 0.0);
-  for (std::size_t i = 1; i < deliveries.size(); ++i) {
-    EXPECT_GT(deliveries[i].tag, deliveries[i - 1].tag);
-    EXPECT_NEAR(deliveries[i].time, (deliveries[i].tag - deliveries[0].tag) * 0.02, 1e-9);
-  }
+bool WaitForTag(Recorder& recorder, std::uint32_t tag) {
+  return recorder.WaitUntil([&](const std::vector<Delivery>& d) { return !d.empty() && d.back().tag == tag; }, 20000);
 }
 
 // The producer dies holding the video mutex; the reader takes the abandoned
@@ -50,17 +33,23 @@ TEST(CrossProcess, ReadersFollowProducerRestartedAfterDyingWithTheMutex) {
   Reading<SharedAudio> audio(camera);
   {
     HelperProducer first(camera, L"3 60000");
-    ASSERT_TRUE(first.Started());
-    ASSERT_TRUE(first.Holding());
+    ASSERT_TRUE(first.Started() && first.Holding());
     ASSERT_TRUE(video.Start() && audio.Start());
     Sleep(50);
     EXPECT_TRUE(video.recorder.Deliveries().empty());
   }
   ASSERT_TRUE(WaitForTag(video.recorder, 3));
   HelperProducer second(camera, L"40");
-  ASSERT_TRUE(second.Started());
   ASSERT_TRUE(WaitForTag(video.recorder, 43) && WaitForTag(audio.recorder, 43));
-  for (Recorder* recorder : {&video.recorder, &audio.recorder}) ExpectOrderedWithTimes(*recorder);
+  for (Recorder* recorder : {&video.recorder, &audio.recorder}) {
+    // Strictly in order, each with a time rebased to the first, 20 ms apart.
+    const auto deliveries = recorder->Deliveries();
+    EXPECT_EQ(deliveries[0].time, 0.0);
+    for (std::size_t i = 1; i < deliveries.size(); ++i) {
+      EXPECT_GT(deliveries[i].tag, deliveries[i - 1].tag);
+      EXPECT_NEAR(deliveries[i].time, (deliveries[i].tag - deliveries[0].tag) * 0.02, 1e-9);
+    }
+  }
   ASSERT_TRUE(video.recorder.Formats().size() == 1 && audio.recorder.Formats().size() == 1);
   EXPECT_EQ(video.recorder.Formats()[0].video_width, 64u);
   EXPECT_EQ(video.recorder.capacity_seen, 64u * 48u * 2u);
@@ -77,8 +66,6 @@ TEST(ProducerLibrary, RefusesBadFormats) {
       {TELVOR_FOURCC_YUY2, 64, 48, 0.0, 0, 0}, {TELVOR_FOURCC_YUY2, 64, 48, 30.0, 0, 9}};
   for (const auto& format : bad) EXPECT_EQ(telvor_open_video(kCamera + 2, 0, &format, &channel), TELVOR_E_INVALIDARG);
   EXPECT_EQ(channel, nullptr);
-  EXPECT_EQ(telvor_open_video(kCamera + 2, 0, &bad[0], &channel), TELVOR_E_INVALIDARG);
-  EXPECT_STREQ(telvor_last_error_message(), "capacity 100 is smaller than one 6144-byte frame");
   const telvor_video_format video = {TELVOR_FOURCC_YUY2, 64, 48, 30.0, 0, 0};
   EXPECT_EQ(telvor_open_video(64, 0, &video, &channel), TELVOR_E_INVALIDARG);
   const telvor_audio_format odd_audio = {2, 16, 48000, 1001};
@@ -103,12 +90,9 @@ constexpr SECURITY_INFORMATION kOwnerAndDacl = OWNER_SECURITY_INFORMATION | DACL
 // descriptor and an expected one compare as text whatever the writer abbreviates.
 std::wstring SddlOf(PSECURITY_DESCRIPTOR descriptor) {
   LocalMemory<wchar_t*> text;
-  if (!descriptor ||
-      !ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, kOwnerAndDacl, text.Put(),
-                                                            nullptr)) {
-    return L"unreadable";
-  }
-  return text.Get();
+  const bool readable = descriptor && ConvertSecurityDescriptorToStringSecurityDescriptorW(
+                                          descriptor, SDDL_REVISION_1, kOwnerAndDacl, text.Put(), nullptr);
+  return readable ? text.Get() : L"unreadable";
 }
 
 std::wstring Canonical(const std::wstring& sddl) {
@@ -134,7 +118,6 @@ TEST(ProducerLibrary, NamesAreHeldByTheProducerAlone) {
   telvor_channel *first = nullptr, *second = nullptr;
   ASSERT_EQ(telvor_open_video(camera, 0, &video, &first), TELVOR_OK);
   EXPECT_EQ(telvor_open_video(camera, 0, &video, &second), TELVOR_E_IN_USE);
-  EXPECT_NE(std::string(telvor_last_error_message()).find("already fed by another producer"), std::string::npos);
 
   const std::wstring user = UserSid();
   const auto name = [&](const wchar_t* pattern) { return ChannelObjectName(pattern, camera, false); };
@@ -171,12 +154,7 @@ TEST(ProducerLibrary, NamesAreHeldByTheProducerAlone) {
             : CreateMutexW(Security(squatter.sddl).Get(), FALSE, name(kVideoNames.mutex).c_str()));
     ASSERT_TRUE(taken) << "row " << row;
     EXPECT_EQ(telvor_open_video(camera, 0, &video, &second), TELVOR_E_NOT_OWNER) << "row " << row;
-    EXPECT_NE(std::string(telvor_last_error_message()).find("was not created by a producer of this user"),
-              std::string::npos)
-        << telvor_last_error_message();
     EXPECT_EQ(second, nullptr);
-    telvor_close(second);
-    second = nullptr;
   }
   ASSERT_EQ(telvor_open_video(camera, 0, &video, &second), TELVOR_OK);
   telvor_close(second);
@@ -207,6 +185,8 @@ std::vector<std::uint32_t> TagsSeenByNewReader(int camera, std::size_t expected)
 // camera opening on it starts with. A camera that stays open keeps the ring
 // across producer restarts; slots an earlier producer filled beyond the new
 // one's live slots are retired then rather than handed over as old pictures.
+// A producer restarted with larger frames finds the old ring still held by a
+// camera that has not yet noticed the restart, and waits for it to let go.
 TEST(ProducerLibrary, NewReaderStartsWithOnlyTheLiveSlots) {
   const int camera = kMoreTransportCameras;
   telvor_channel* producer = ProduceTagged(camera, 2, 1, 6);
@@ -231,24 +211,12 @@ TEST(ProducerLibrary, NewReaderStartsWithOnlyTheLiveSlots) {
   ASSERT_TRUE(staying.recorder.WaitFor(followed.size()));
   EXPECT_EQ(staying.recorder.Tags(), followed);
   telvor_close(producer);
-}
 
-// A producer restarted with larger frames finds the old ring still held by a
-// camera that has not yet noticed the restart; it waits for the camera to let
-// go rather than fail.
-TEST(ProducerLibrary, LargerProducerWaitsForACameraToLetGoOfTheSmallerRing) {
-  const int camera = kMoreTransportCameras + 2;
-  telvor_channel* small = ProduceTagged(camera, 2, 1, 2);
-  ASSERT_NE(small, nullptr);
-  Reading<SharedVideo> reading(camera);
-  ASSERT_TRUE(reading.Start() && reading.recorder.WaitFor(2));
-  telvor_close(small);
   std::thread camera_lets_go([&] {
     Sleep(300);
-    reading.channel.Close();
+    staying.channel.Close();
   });
   const telvor_video_format larger = {TELVOR_FOURCC_YUY2, 640, 480, 30.0, 0, 1};
-  telvor_channel* producer = nullptr;
   EXPECT_EQ(TELVOR_OK, telvor_open_video(camera, 0, &larger, &producer)) << telvor_last_error_message();
   camera_lets_go.join();
   telvor_close(producer);

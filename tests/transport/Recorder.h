@@ -32,11 +32,14 @@ class Recorder {
     channel.user = this;
     channel.on_format_changed = &OnFormat<Channel>;
   }
-  bool WaitFor(std::size_t deliveries, DWORD timeout_ms = 3000) {
-    return Wait(timeout_ms, [&] { return deliveries_.size() >= deliveries; });
+  // Waits until what was delivered so far satisfies `ready`.
+  template <typename Predicate>
+  bool WaitUntil(Predicate ready, DWORD timeout_ms) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return ready(deliveries_); });
   }
-  bool WaitForFormat() {
-    return Wait(3000, [&] { return !formats_.empty(); });
+  bool WaitFor(std::size_t deliveries, DWORD timeout_ms = 3000) {
+    return WaitUntil([&](const std::vector<Delivery>& d) { return d.size() >= deliveries; }, timeout_ms);
   }
   std::vector<Delivery> Deliveries() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -53,11 +56,6 @@ class Recorder {
   }
 
  private:
-  template <typename Predicate>
-  bool Wait(DWORD timeout_ms, Predicate ready) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), ready);
-  }
   template <typename Channel>
   static std::int32_t OnFormat(Channel* channel, const SlotHeader& header, void* user) {
     auto* self = static_cast<Recorder*>(user);
@@ -84,10 +82,8 @@ class Recorder {
   }
   template <typename Change>
   void Record(Change change) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      change();
-    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    change();
     changed_.notify_all();
   }
 
