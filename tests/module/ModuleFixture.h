@@ -6,7 +6,6 @@
 #include <ole2.h>
 
 #include <string>
-#include <vector>
 
 #include "support/WinTestSupport.h"
 
@@ -33,9 +32,7 @@ class LoadedModuleCopy {
   const TempDir& Dir() const { return dir_; }
   const std::wstring& ModulePath() const { return modulePath_; }
   std::wstring LogPath() const { return dir_.File(L"telvor.log"); }
-  std::vector<std::wstring> LogLines() const { return ReadLogLines(LogPath()); }
-  // A log file's lines, line feeds removed.
-  static std::vector<std::wstring> ReadLogLines(const std::wstring& path);
+  std::string Log() const { return ReadFileBytes(LogPath()); }
   // Points TELVOR_LOG at path for this process and the processes it starts.
   static void SetLogTarget(const std::wstring& path);
 

@@ -31,6 +31,17 @@ HRESULT CallExport(const LoadedModuleCopy& module, const char* name) {
   return function ? function() : E_UNEXPECTED;
 }
 
+// The class object's result; a failure must also clear the out pointer.
+HRESULT ClassObject(const LoadedModuleCopy& module, const std::wstring& clsid) {
+  IUnknown* object = reinterpret_cast<IUnknown*>(1);
+  const HRESULT hr = module.GetClassObject(clsid.c_str(), &object);
+  if (SUCCEEDED(hr) && object) object->Release();
+  if (FAILED(hr)) {
+    EXPECT_EQ(object, nullptr);
+  }
+  return hr;
+}
+
 CLSID ClassId(const std::wstring& text) {
   CLSID id = GUID_NULL;
   CLSIDFromString(text.c_str(), &id);
@@ -43,6 +54,14 @@ TEST(Registration, WritesServerKeysAndDeviceEntriesOnceAndRemovesThem) {
   // A folder name outside the ANSI code page, as users of other scripts have.
   LoadedModuleCopy module(kModuleFileName, CameraLines(tag), L"Камера 相机");
   ASSERT_TRUE(module.Load());
+  const int first = kCameras[0];
+  // The settings beside the module serve (no registry fallback, so no error
+  // line), and only the configured cameras have class objects.
+  EXPECT_EQ(module.Log().find("[TELVOR][ERROR]"), std::string::npos) << module.Log();
+  for (const auto& [id, served] : {std::pair{VideoFilterIdText(first), S_OK}, {PropertyPageIdText(first), S_OK},
+                                   {VideoFilterIdText(0), CLASS_E_CLASSNOTAVAILABLE},
+                                   {AudioFilterIdText(10), CLASS_E_CLASSNOTAVAILABLE}})
+    EXPECT_EQ(ClassObject(module, id), served) << id;
   auto name = [&](const wchar_t* kind, int index) {
     return tag + L" " + kind + (index < 9 ? L" 0" : L" ") + std::to_wstring(index + 1);
   };
@@ -59,7 +78,6 @@ TEST(Registration, WritesServerKeysAndDeviceEntriesOnceAndRemovesThem) {
   };
   ASSERT_EQ(call("DllRegisterServer"), S_OK);
   expectRegistered(1);
-  const int first = kCameras[0];
   const std::wstring video = L"CLSID\\" + VideoFilterIdText(first);
   EXPECT_EQ(RegistryText(HKEY_CLASSES_ROOT, video, nullptr), name(L"VIDEO", first));
   // The page carries the camera's video name.

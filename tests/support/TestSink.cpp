@@ -7,10 +7,6 @@
 
 namespace telvor::test {
 
-namespace {
-const CLSID kClsidTestSink = {0x5c6e0a31, 0x2b7c, 0x4d8e, {0x9f, 0x10, 0x0a, 0x1b, 0x2c, 0x3d, 0x4f, 0x00}};
-}
-
 // --- pin ---
 
 TestSinkPin::TestSinkPin(TestSink* filter, CCritSec* lock, HRESULT* hr)
@@ -62,7 +58,7 @@ ComPtr<TestSink> TestSink::Create(const TestSinkOptions& options) {
 }
 
 TestSink::TestSink(const TestSinkOptions& options)
-    : CBaseFilter(L"TestSink", nullptr, &m_StateLock, kClsidTestSink),
+    : CBaseFilter(L"TestSink", nullptr, &m_StateLock, GUID_NULL),
       m_Options(options),
       m_Changed(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
   HRESULT hr = S_OK;
@@ -89,21 +85,19 @@ void TestSink::Record(IMediaSample* sample) {
     // The sample's own size bounds the copy too: a wrong actual length must
     // show up as a test failure, not as a read past the buffer.
     const long size = std::min(record.actualLength, sample->GetSize());
-    const size_t copied = std::min(static_cast<size_t>(std::max(size, 0L)), m_Options.maxCopyBytes);
+    const size_t copied = std::min(static_cast<size_t>(std::max(size, 0L)), kMaxCopyBytes);
     record.data.assign(data, data + copied);
   }
   CAutoLock lock(&m_RecordLock);
   m_Samples.push_back(std::move(record));
-  Changed();
+  SetEvent(m_Changed.Get());
 }
 
 void TestSink::CountEndOfStream() {
   CAutoLock lock(&m_RecordLock);
   ++m_EndOfStreams;
-  Changed();
+  SetEvent(m_Changed.Get());
 }
-
-void TestSink::Changed() { SetEvent(m_Changed.Get()); }
 
 std::vector<ReceivedSample> TestSink::Samples() {
   CAutoLock lock(&m_RecordLock);

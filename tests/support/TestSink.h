@@ -20,6 +20,8 @@
 
 namespace telvor::test {
 
+inline constexpr size_t kMaxCopyBytes = 64 * 1024;
+
 struct ReceivedSample {
   bool hasTime = false;  // GetTime gave at least a start
   REFERENCE_TIME start = 0;
@@ -32,7 +34,7 @@ struct ReceivedSample {
   bool discontinuity = false;
   long actualLength = 0;
   REFERENCE_TIME arrival = 0;  // stream time at Receive (0 without a clock): what FFmpeg stamps video by
-  std::vector<BYTE> data;  // the first min(actualLength, maxCopyBytes) bytes
+  std::vector<BYTE> data;  // the first min(actualLength, kMaxCopyBytes) bytes
 };
 
 struct TestSinkOptions {
@@ -41,7 +43,6 @@ struct TestSinkOptions {
   long bufferSize = 0;          // > 0: reported through GetAllocatorRequirements
   long bufferCount = 1;
   HRESULT receiveResult = S_OK;
-  size_t maxCopyBytes = 64 * 1024;
   std::vector<CMediaType> acceptedTypes;  // empty: every type is accepted
 };
 
@@ -88,7 +89,6 @@ class TestSink : public CBaseFilter {
   ~TestSink() override;
   void Record(IMediaSample* sample);
   void CountEndOfStream();
-  void Changed();
   template <typename Predicate>
   bool WaitFor(Predicate done, DWORD timeoutMs);
 

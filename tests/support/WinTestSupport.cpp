@@ -1,49 +1,27 @@
 #include "support/WinTestSupport.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
-
-#ifndef TELVOR_BUILD_DIR
-#error "TELVOR_BUILD_DIR must name the build tree"
-#endif
+#include <cstring>
+#include <filesystem>
 
 namespace telvor::test {
 
-std::wstring BuildTreePath(const std::wstring& relative) {
-  std::wstring path = L"Z:";
-  for (const char* c = TELVOR_BUILD_DIR; *c; ++c) path += (*c == '/') ? L'\\' : static_cast<wchar_t>(*c);
-  if (!relative.empty()) {
-    path += L'\\';
-    for (wchar_t c : relative) path += (c == L'/') ? L'\\' : c;
-  }
+std::wstring WinePath(const char* unixPath, const std::wstring& relative) {
+  std::wstring path = L"Z:" + std::wstring(unixPath, unixPath + std::strlen(unixPath));
+  if (!relative.empty()) path += L"/" + relative;
+  std::replace(path.begin(), path.end(), L'/', L'\\');
   return path;
 }
+
+std::wstring BuildTreePath(const std::wstring& relative) { return WinePath(TELVOR_BUILD_DIR, relative); }
 
 std::wstring UniqueName(const std::wstring& stem) {
   static std::atomic<unsigned> counter{0};
   wchar_t buffer[128];
   swprintf(buffer, 128, L"%ls_%lu_%lu_%u", stem.c_str(), GetCurrentProcessId(), GetTickCount(), counter++);
   return buffer;
-}
-
-void RemoveTree(const std::wstring& path) {
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = found.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring child = path + L"\\" + name;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(child);
-      } else {
-        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW(child.c_str());
-      }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-  }
-  RemoveDirectoryW(path.c_str());
 }
 
 TempDir::TempDir() {
@@ -53,7 +31,10 @@ TempDir::TempDir() {
   CreateDirectoryW(path_.c_str(), nullptr);
 }
 
-TempDir::~TempDir() { RemoveTree(path_); }
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
 
 std::string ReadFileBytes(const std::wstring& path) {
   std::string bytes;

@@ -8,7 +8,8 @@
 
 namespace telvor::test {
 
-// The build tree's path as Wine sees it (Z: maps the Unix root).
+// A Unix path, with `relative` below it, as Wine sees it (Z: maps the Unix root).
+std::wstring WinePath(const char* unixPath, const std::wstring& relative = L"");
 std::wstring BuildTreePath(const std::wstring& relative = L"");
 
 // The module's file name in this build (the 32-bit one is TELVOR32.AX) and its path.
@@ -35,7 +36,6 @@ void WriteTextFile(const std::wstring& path, const std::string& text);
 // A file's bytes, "" when it cannot be read; readable while another process writes it.
 std::string ReadFileBytes(const std::wstring& path);
 bool CopyFileTo(const std::wstring& from, const std::wstring& to);
-void RemoveTree(const std::wstring& path);
 
 // A value unique to this process and call, for naming registry keys and files
 // so that tests running in parallel never share them.
