@@ -2,6 +2,7 @@
 // every sample frame carries its own position: the recording must be the fed
 // samples, bit for bit, in order and without gaps.
 
+#include <algorithm>
 #include <cstring>
 
 #include "Clients.h"
@@ -34,15 +35,26 @@ long Position(const std::uint16_t* frame) {
   return position < static_cast<long>(kWavFrames) ? position : -1;
 }
 
-// The plain recording commands, no re-stamping: a camera is a live source,
-// so "-t 3" must give three seconds of the producer's sound, alone and beside
-// the camera's pictures in one input.
-TEST(AudioCapture, ThreeSecondRecordingIsTheFedSamplesInOrder) {
+// Registered with the system's tool, the camera and its microphone are listed
+// by FFmpeg once each, and gone once unregistered. The plain recording
+// commands, no re-stamping: a camera is a live source, so "-t 3" must give
+// three seconds of the producer's sound, alone and beside the camera's
+// pictures in one input.
+TEST(AudioCapture, ListedOnceAndThreeSecondRecordingIsTheFedSamplesInOrder) {
   const int index = kEndToEndCameras + 7;
   const std::string camera = "TELVOR e2e camera " + std::to_string(index);
   const std::string microphone = "TELVOR e2e microphone " + std::to_string(index);
   InstalledModule module(CameraSettings(index, camera, microphone, kWidth, kHeight));
   ASSERT_EQ(module.Register().exitCode, 0);
+  const std::vector<std::string> ours = {"audio " + microphone, "video " + camera};
+  auto listed = [&] {
+    std::vector<std::string> found;
+    for (const std::string& device : ListedDevices(module.Dir()))
+      if (std::find(ours.begin(), ours.end(), device) != ours.end()) found.push_back(device);
+    std::sort(found.begin(), found.end());
+    return found;
+  };
+  EXPECT_EQ(listed(), ours);
   const std::wstring wav = module.Dir().File(L"positions.wav");
   telvor::test::WriteTextFile(wav, PositionWav());
   const std::wstring recording = module.Dir().File(L"recording.pcm"), pictures = module.Dir().File(L"pictures.raw");
@@ -100,6 +112,8 @@ TEST(AudioCapture, ThreeSecondRecordingIsTheFedSamplesInOrder) {
     EXPECT_EQ(runs.back().kind, ShownRun::kFed) << runs;
     EXPECT_GE(runs.back().first + runs.back().count, size_t{kFps} * 285 / 100) << runs;
   }
+  ASSERT_EQ(module.Unregister().exitCode, 0);
+  EXPECT_EQ(listed(), std::vector<std::string>());
 }
 
 }  // namespace

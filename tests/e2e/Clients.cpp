@@ -8,12 +8,8 @@
 namespace telvor::e2e {
 
 ProcessResult RunCaptured(const TempDir& dir, const std::wstring& commandLine, DWORD timeoutMs) {
-  const std::wstring outputPath = dir.File(telvor::test::UniqueName(L"output") + L".txt");
-  ProcessResult result;
-  result.exitCode = telvor::test::RunProcess(commandLine, timeoutMs, outputPath);
-  result.output = ReadFileBytes(outputPath);
-  DeleteFileW(outputPath.c_str());
-  return result;
+  BackgroundProcess process(dir, commandLine);
+  return {process.Started() ? process.WaitForExit(timeoutMs) : telvor::test::kNotStarted, process.Output()};
 }
 
 std::string CameraSettings(int index, const std::string& video, const std::string& audio, int width, int height,

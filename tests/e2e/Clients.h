@@ -88,13 +88,7 @@ std::vector<std::string> ListedDevices(const TempDir& dir, const std::wstring& f
 class BackgroundProcess : public telvor::test::BackgroundProcess {
  public:
   BackgroundProcess(const TempDir& dir, const std::wstring& commandLine, HANDLE input = nullptr)
-      : BackgroundProcess(commandLine, dir.File(telvor::test::UniqueName(L"background") + L".txt"), input) {}
-  BackgroundProcess(const std::wstring& commandLine, const std::wstring& outputPath, HANDLE input)
-      : telvor::test::BackgroundProcess(commandLine, outputPath, input), outputPath_(outputPath) {}
-  std::string Output() const { return ReadFileBytes(outputPath_); }
-
- private:
-  std::wstring outputPath_;
+      : telvor::test::BackgroundProcess(commandLine, dir.File(telvor::test::UniqueName(L"output") + L".txt"), input) {}
 };
 
 // telvor-feed for one camera, without status lines, with `arguments`.

@@ -69,7 +69,8 @@ int RunProcess(const std::wstring& command_line, DWORD timeout_ms, const std::ws
   return process.Started() ? process.WaitForExit(timeout_ms) : kNotStarted;
 }
 
-BackgroundProcess::BackgroundProcess(std::wstring command_line, const std::wstring& output_path, HANDLE input) {
+BackgroundProcess::BackgroundProcess(std::wstring command_line, const std::wstring& output_path, HANDLE input)
+    : output_path_(output_path) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   HANDLE output = INVALID_HANDLE_VALUE;

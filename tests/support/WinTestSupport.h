@@ -68,9 +68,12 @@ class BackgroundProcess {
   bool WaitForFileSize(const std::wstring& path, size_t bytes, DWORD timeout_ms) const;
   // Terminates the program, as a crash would end it.
   void Kill();
+  // What it wrote to output_path so far.
+  std::string Output() const { return ReadFileBytes(output_path_); }
 
  protected:
   HANDLE process_ = nullptr;
+  std::wstring output_path_;
 };
 
 }  // namespace telvor::test
