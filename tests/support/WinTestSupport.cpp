@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 namespace telvor::test {
 
@@ -24,10 +25,7 @@ std::wstring UniqueName(const std::wstring& stem) {
   return buffer;
 }
 
-TempDir::TempDir() {
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  path_ = std::wstring(temp) + UniqueName(L"telvor");
+TempDir::TempDir() : path_((std::filesystem::temp_directory_path() / UniqueName(L"telvor")).wstring()) {
   CreateDirectoryW(path_.c_str(), nullptr);
 }
 
@@ -36,28 +34,14 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
+// The C runtime opens files shared for reading and writing alike.
 std::string ReadFileBytes(const std::wstring& path) {
-  std::string bytes;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return bytes;
-  LARGE_INTEGER size = {};
-  if (GetFileSizeEx(file, &size) && size.QuadPart > 0 && size.QuadPart < (LONGLONG{1} << 31)) {
-    bytes.resize(static_cast<size_t>(size.QuadPart));
-    DWORD read = 0;
-    if (!ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) read = 0;
-    bytes.resize(read);
-  }
-  CloseHandle(file);
-  return bytes;
+  std::ifstream file(std::filesystem::path(path), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 void WriteTextFile(const std::wstring& path, const std::string& text) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
-  DWORD written = 0;
-  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(file);
+  std::ofstream(std::filesystem::path(path), std::ios::binary) << text;
 }
 
 bool CopyFileTo(const std::wstring& from, const std::wstring& to) {
@@ -104,10 +88,9 @@ int BackgroundProcess::WaitForExit(DWORD timeout_ms) {
 bool BackgroundProcess::WaitForFileSize(const std::wstring& path, size_t bytes, DWORD timeout_ms) const {
   for (DWORD waited = 0; waited <= timeout_ms; waited += 20) {
     const bool ended = !process_ || WaitForSingleObject(process_, 0) == WAIT_OBJECT_0;
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) &&
-        ((static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) >= bytes)
-      return true;
+    std::error_code missing;
+    const auto size = std::filesystem::file_size(path, missing);
+    if (!missing && size >= bytes) return true;
     if (ended) return false;
     Sleep(20);
   }

@@ -31,7 +31,7 @@ class TempDir {
   std::wstring path_;
 };
 
-// Writes text (UTF-16 converted to the ANSI code page) to a file, replacing it.
+// Writes the bytes of `text` to a file, replacing it.
 void WriteTextFile(const std::wstring& path, const std::string& text);
 // A file's bytes, "" when it cannot be read; readable while another process writes it.
 std::string ReadFileBytes(const std::wstring& path);
