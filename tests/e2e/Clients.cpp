@@ -34,10 +34,6 @@ InstalledModule::InstalledModule(const std::string& settings) : modulePath_(dir_
   SetEnvironmentVariableW(L"TELVOR_LOG", dir_.File(L"telvor.log").c_str());
 }
 
-InstalledModule::~InstalledModule() {
-  if (registered_) Unregister();
-}
-
 void InstalledModule::WriteFormatFile(int cameraIndex, const std::string& settings) {
   wchar_t name[32];
   swprintf(name, 32, L"TELVOR.FORMAT.%02d.INI", cameraIndex + 1);
@@ -48,15 +44,9 @@ void InstalledModule::Write(const std::wstring& name, const std::string& setting
   telvor::test::WriteTextFile(dir_.File(name), "[CONFIG]\r\n" + settings);
 }
 
-ProcessResult InstalledModule::Register() {
-  ProcessResult result = RunCaptured(dir_, L"regsvr32 " + Quoted(modulePath_));
-  registered_ = registered_ || result.exitCode == 0;
-  return result;
-}
-
-ProcessResult InstalledModule::Unregister() {
-  ProcessResult result = RunCaptured(dir_, L"regsvr32 /u " + Quoted(modulePath_));
-  if (result.exitCode == 0) registered_ = false;
+ProcessResult InstalledModule::Registration(const std::wstring& option) {
+  ProcessResult result = RunCaptured(dir_, L"regsvr32 " + option + Quoted(modulePath_));
+  if (result.exitCode == 0) registered_ = option.empty();
   return result;
 }
 

@@ -48,7 +48,9 @@ class InstalledModule {
   // `settings` are the lines of the CONFIG section. Points TELVOR_LOG at a
   // file in Dir() for every process this test starts.
   explicit InstalledModule(const std::string& settings);
-  ~InstalledModule();
+  ~InstalledModule() {
+    if (registered_) Unregister();
+  }
   InstalledModule(const InstalledModule&) = delete;
   InstalledModule& operator=(const InstalledModule&) = delete;
 
@@ -56,13 +58,14 @@ class InstalledModule {
   // afterwards load the new settings.
   void WriteSettings(const std::string& settings) { Write(L"TELVOR.INI", settings); }
   void WriteFormatFile(int cameraIndex, const std::string& settings);
-  ProcessResult Register();
-  ProcessResult Unregister();
+  ProcessResult Register() { return Registration(L""); }
+  ProcessResult Unregister() { return Registration(L"/u "); }
   const TempDir& Dir() const { return dir_; }
   const std::wstring& ModulePath() const { return modulePath_; }
 
  private:
   void Write(const std::wstring& name, const std::string& settings);
+  ProcessResult Registration(const std::wstring& option);
   TempDir dir_;
   std::wstring modulePath_;
   bool registered_ = false;

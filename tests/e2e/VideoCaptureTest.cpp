@@ -225,8 +225,9 @@ class VideoCapture : public ::testing::Test {
 
 // The writer stalls after two and a half frames while FFmpeg records: the
 // feed goes on writing the last whole one, and only closing the pipe ends it,
-// leaving the half frame out.
-TEST_F(VideoCapture, PipedFramesReachTheCameraAndAStalledPipeRepeatsTheLast) {
+// leaving the half frame out. Sound through a pipe ends likewise, after ten
+// packets or none at all.
+TEST_F(VideoCapture, PipedFramesAndSoundReachTheCameraAndAStalledPipeRepeatsTheLast) {
   const int index = kEndToEndCameras + 5;
   Install(index);
   const std::string frames = NoiseFrames(3).substr(0, kProducerFrameBytes * 5 / 2);
@@ -246,16 +247,11 @@ TEST_F(VideoCapture, PipedFramesReachTheCameraAndAStalledPipeRepeatsTheLast) {
     CheckCapture(recordings[o], {kOutputs[o], kProducerWidth, kProducerHeight}, kConverterYuy2, 0,
                  frames.substr(0, 2 * kProducerFrameBytes), kProducerFrameBytes);
   }
-}
-
-// Sound through a pipe: ten packets, or none at all.
-TEST_F(VideoCapture, TheEndOfPipedSoundEndsTheFeed) {
-  module_ = std::make_unique<InstalledModule>("");
   for (const size_t bytes : {size_t{0}, size_t{10 * 1920}}) {
-    SCOPED_TRACE(testing::Message() << bytes << " bytes");
-    const auto fed = FeedThroughPipe(kEndToEndCameras + 5, L"--no-video --pcm -", NoiseFrames(1).substr(0, bytes));
-    EXPECT_EQ(fed.exitCode, 0) << fed.output;
-    EXPECT_NE(fed.output.find("audio input ended: end of input\r\n"), std::string::npos) << fed.output;
+    SCOPED_TRACE(testing::Message() << bytes << " bytes of sound");
+    const auto sound = FeedThroughPipe(index, L"--no-video --pcm -", frames.substr(0, bytes));
+    EXPECT_EQ(sound.exitCode, 0) << sound.output;
+    EXPECT_NE(sound.output.find("audio input ended: end of input\r\n"), std::string::npos) << sound.output;
   }
 }
 

@@ -63,9 +63,7 @@ TEST_F(Settings, TheFileWhileItExistsTheRegistryOtherwise) {
   EXPECT_EQ(Int(L"WIDTH", 7), 1280);
   EXPECT_EQ(Int(L"ABSENT", 7), 7);
   EXPECT_EQ(Set(L"FILTER.SCALE.STYLE.01", L"2"), 1);
-  wchar_t raw[64];
-  GetPrivateProfileStringW(L"CONFIG", L"FILTER.SCALE.STYLE.01", L"", raw, 64, path_.c_str());
-  EXPECT_STREQ(raw, L"2");
+  EXPECT_EQ(Text(L"FILTER.SCALE.STYLE.01", L""), L"2");
   EXPECT_TRUE(capture.Lines().empty());
   EXPECT_FALSE(KeyExists());
 

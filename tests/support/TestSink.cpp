@@ -7,49 +7,52 @@
 
 namespace telvor::test {
 
-// --- pin ---
+class TestSinkPin : public CBaseInputPin {
+ public:
+  TestSinkPin(TestSink* filter, CCritSec* lock, HRESULT* hr)
+      : CBaseInputPin(L"TestSinkPin", filter, lock, hr, L"In"), m_pSink(filter) {}
 
-TestSinkPin::TestSinkPin(TestSink* filter, CCritSec* lock, HRESULT* hr)
-    : CBaseInputPin(L"TestSinkPin", filter, lock, hr, L"In"), m_pSink(filter) {}
-
-HRESULT TestSinkPin::CheckMediaType(const CMediaType* type) {
-  const auto& accepted = m_pSink->m_Options.acceptedTypes;
-  if (accepted.empty()) return S_OK;
-  return std::any_of(accepted.begin(), accepted.end(), [&](const CMediaType& t) { return t == *type; })
-             ? S_OK
-             : VFW_E_TYPE_NOT_ACCEPTED;
-}
-
-STDMETHODIMP TestSinkPin::EndOfStream() {
-  m_pSink->CountEndOfStream();
-  return S_OK;
-}
-
-STDMETHODIMP TestSinkPin::GetAllocator(IMemAllocator** allocator) {
-  if (!m_pSink->m_Options.offerAllocator) return CBaseInputPin::GetAllocator(allocator);
-  if (!allocator) return E_POINTER;
-  *allocator = nullptr;
-  if (m_pSink->m_Options.allocator) return m_pSink->m_Options.allocator.CopyTo(allocator);
-  if (!m_pOwnAllocator) {
-    HRESULT hr = CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
-                                  m_pOwnAllocator.PutVoid());
-    if (FAILED(hr)) return hr;
+  HRESULT CheckMediaType(const CMediaType* type) override {
+    const auto& accepted = m_pSink->m_Options.acceptedTypes;
+    const bool any = accepted.empty() || std::any_of(accepted.begin(), accepted.end(), [&](auto& t) { return t == *type; });
+    return any ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
   }
-  return m_pOwnAllocator.CopyTo(allocator);
-}
 
-STDMETHODIMP TestSinkPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES* props) {
-  const TestSinkOptions& options = m_pSink->m_Options;
-  if (!props || options.bufferSize <= 0) return CBaseInputPin::GetAllocatorRequirements(props);
-  *props = ALLOCATOR_PROPERTIES{options.bufferCount, options.bufferSize, 1, 0};
-  return S_OK;
-}
+  STDMETHODIMP EndOfStream() override {
+    m_pSink->CountEndOfStream();
+    return S_OK;
+  }
 
-STDMETHODIMP TestSinkPin::Receive(IMediaSample* sample) {
-  if (!sample) return E_POINTER;
-  m_pSink->Record(sample);
-  return m_pSink->m_Options.receiveResult;
-}
+  STDMETHODIMP GetAllocator(IMemAllocator** allocator) override {
+    if (!m_pSink->m_Options.offerAllocator) return CBaseInputPin::GetAllocator(allocator);
+    if (!allocator) return E_POINTER;
+    *allocator = nullptr;
+    if (m_pSink->m_Options.allocator) return m_pSink->m_Options.allocator.CopyTo(allocator);
+    if (!m_pOwnAllocator) {
+      HRESULT hr = CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
+                                    m_pOwnAllocator.PutVoid());
+      if (FAILED(hr)) return hr;
+    }
+    return m_pOwnAllocator.CopyTo(allocator);
+  }
+
+  STDMETHODIMP GetAllocatorRequirements(ALLOCATOR_PROPERTIES* props) override {
+    const TestSinkOptions& options = m_pSink->m_Options;
+    if (!props || options.bufferSize <= 0) return CBaseInputPin::GetAllocatorRequirements(props);
+    *props = ALLOCATOR_PROPERTIES{options.bufferCount, options.bufferSize, 1, 0};
+    return S_OK;
+  }
+
+  STDMETHODIMP Receive(IMediaSample* sample) override {
+    if (!sample) return E_POINTER;
+    m_pSink->Record(sample);
+    return m_pSink->m_Options.receiveResult;
+  }
+
+ private:
+  TestSink* m_pSink;
+  ComPtr<IMemAllocator> m_pOwnAllocator;
+};
 
 // --- filter ---
 

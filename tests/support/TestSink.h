@@ -46,22 +46,7 @@ struct TestSinkOptions {
   std::vector<CMediaType> acceptedTypes;  // empty: every type is accepted
 };
 
-class TestSink;
-
-class TestSinkPin : public CBaseInputPin {
- public:
-  TestSinkPin(TestSink* filter, CCritSec* lock, HRESULT* hr);
-
-  HRESULT CheckMediaType(const CMediaType* type) override;
-  STDMETHODIMP EndOfStream() override;
-  STDMETHODIMP GetAllocator(IMemAllocator** allocator) override;
-  STDMETHODIMP GetAllocatorRequirements(ALLOCATOR_PROPERTIES* props) override;
-  STDMETHODIMP Receive(IMediaSample* sample) override;
-
- private:
-  TestSink* m_pSink;
-  ComPtr<IMemAllocator> m_pOwnAllocator;
-};
+class TestSinkPin;
 
 class TestSink : public CBaseFilter {
  public:
