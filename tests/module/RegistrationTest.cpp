@@ -31,23 +31,6 @@ HRESULT CallExport(const LoadedModuleCopy& module, const char* name) {
   return function ? function() : E_UNEXPECTED;
 }
 
-// The class object's result; a failure must also clear the out pointer.
-HRESULT ClassObject(const LoadedModuleCopy& module, const std::wstring& clsid) {
-  IUnknown* object = reinterpret_cast<IUnknown*>(1);
-  const HRESULT hr = module.GetClassObject(clsid.c_str(), &object);
-  if (SUCCEEDED(hr) && object) object->Release();
-  if (FAILED(hr)) {
-    EXPECT_EQ(object, nullptr);
-  }
-  return hr;
-}
-
-CLSID ClassId(const std::wstring& text) {
-  CLSID id = GUID_NULL;
-  CLSIDFromString(text.c_str(), &id);
-  return id;
-}
-
 TEST(Registration, WritesServerKeysAndDeviceEntriesOnceAndRemovesThem) {
   CoInitialize(nullptr);
   const std::wstring tag = UniqueName(L"Reg");
@@ -60,8 +43,12 @@ TEST(Registration, WritesServerKeysAndDeviceEntriesOnceAndRemovesThem) {
   EXPECT_EQ(module.Log().find("[TELVOR][ERROR]"), std::string::npos) << module.Log();
   for (const auto& [id, served] : {std::pair{VideoFilterIdText(first), S_OK}, {PropertyPageIdText(first), S_OK},
                                    {VideoFilterIdText(0), CLASS_E_CLASSNOTAVAILABLE},
-                                   {AudioFilterIdText(10), CLASS_E_CLASSNOTAVAILABLE}})
-    EXPECT_EQ(ClassObject(module, id), served) << id;
+                                   {AudioFilterIdText(10), CLASS_E_CLASSNOTAVAILABLE}}) {
+    IUnknown* object = reinterpret_cast<IUnknown*>(1);
+    EXPECT_EQ(module.GetClassObject(id.c_str(), &object), served) << id;
+    EXPECT_EQ(object != nullptr, served == S_OK) << id;  // a failure clears the out pointer
+    if (served == S_OK && object) object->Release();
+  }
   auto name = [&](const wchar_t* kind, int index) {
     return tag + L" " + kind + (index < 9 ? L" 0" : L" ") + std::to_wstring(index + 1);
   };
@@ -87,9 +74,10 @@ TEST(Registration, WritesServerKeysAndDeviceEntriesOnceAndRemovesThem) {
             CSTR_EQUAL);
   EXPECT_EQ(RegistryText(HKEY_CLASSES_ROOT, video + L"\\InprocServer32", L"ThreadingModel"), L"Both");
   // COM loads the camera from what was registered.
+  CLSID videoId = GUID_NULL;
+  CLSIDFromString(VideoFilterIdText(first).c_str(), &videoId);
   IBaseFilter* filter = nullptr;
-  EXPECT_EQ(CoCreateInstance(ClassId(VideoFilterIdText(first)), nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                             reinterpret_cast<void**>(&filter)),
+  EXPECT_EQ(CoCreateInstance(videoId, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, reinterpret_cast<void**>(&filter)),
             S_OK);
   if (filter) {
     EXPECT_EQ(filter->Release(), 0u);

@@ -107,10 +107,7 @@ std::vector<ReceivedSample> TestSink::Samples() {
   return m_Samples;
 }
 
-size_t TestSink::SampleCount() {
-  CAutoLock lock(&m_RecordLock);
-  return m_Samples.size();
-}
+size_t TestSink::SampleCount() { return Samples().size(); }
 
 int TestSink::EndOfStreamCount() {
   CAutoLock lock(&m_RecordLock);

@@ -24,14 +24,10 @@ inline constexpr size_t kMaxCopyBytes = 64 * 1024;
 
 struct ReceivedSample {
   bool hasTime = false;  // GetTime gave at least a start
-  REFERENCE_TIME start = 0;
-  REFERENCE_TIME stop = 0;
+  REFERENCE_TIME start = 0, stop = 0;
   bool hasMediaTime = false;
-  LONGLONG mediaStart = 0;
-  LONGLONG mediaStop = 0;
-  bool syncPoint = false;
-  bool preroll = false;
-  bool discontinuity = false;
+  LONGLONG mediaStart = 0, mediaStop = 0;
+  bool syncPoint = false, preroll = false, discontinuity = false;
   long actualLength = 0;
   REFERENCE_TIME arrival = 0;  // stream time at Receive (0 without a clock): what FFmpeg stamps video by
   std::vector<BYTE> data;  // the first min(actualLength, kMaxCopyBytes) bytes

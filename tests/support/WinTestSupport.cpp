@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 
 namespace telvor::test {
 
@@ -23,29 +22,6 @@ std::wstring UniqueName(const std::wstring& stem) {
   wchar_t buffer[128];
   swprintf(buffer, 128, L"%ls_%lu_%lu_%u", stem.c_str(), GetCurrentProcessId(), GetTickCount(), counter++);
   return buffer;
-}
-
-TempDir::TempDir() : path_((std::filesystem::temp_directory_path() / UniqueName(L"telvor")).wstring()) {
-  CreateDirectoryW(path_.c_str(), nullptr);
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-// The C runtime opens files shared for reading and writing alike.
-std::string ReadFileBytes(const std::wstring& path) {
-  std::ifstream file(std::filesystem::path(path), std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-void WriteTextFile(const std::wstring& path, const std::string& text) {
-  std::ofstream(std::filesystem::path(path), std::ios::binary) << text;
-}
-
-bool CopyFileTo(const std::wstring& from, const std::wstring& to) {
-  return CopyFileW(from.c_str(), to.c_str(), FALSE) != FALSE;
 }
 
 int RunProcess(const std::wstring& command_line, DWORD timeout_ms, const std::wstring& stdout_path) {
