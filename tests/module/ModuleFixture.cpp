@@ -18,17 +18,6 @@ void LoadedModuleCopy::SetLogTarget(const std::wstring& path) {
   _wputenv((L"TELVOR_LOG=" + path).c_str());
 }
 
-bool LoadedModuleCopy::Load() {
-  SetLogTarget(LogPath());
-  module_ = LoadLibraryW(modulePath_.c_str());
-  return module_ != nullptr;
-}
-
-void LoadedModuleCopy::Unload() {
-  if (module_) FreeLibrary(module_);
-  module_ = nullptr;
-}
-
 HRESULT LoadedModuleCopy::GetClassObject(const wchar_t* clsidText, IUnknown** out) const {
   using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
   auto get = reinterpret_cast<GetClassObjectFn>(Export("DllGetClassObject"));

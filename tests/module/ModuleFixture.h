@@ -6,6 +6,7 @@
 #include <ole2.h>
 
 #include <string>
+#include <utility>
 
 #include "support/WinTestSupport.h"
 
@@ -22,8 +23,13 @@ class LoadedModuleCopy {
   LoadedModuleCopy& operator=(const LoadedModuleCopy&) = delete;
 
   // Routes the module's log to LogPath(), then loads it.
-  bool Load();
-  void Unload();
+  bool Load() {
+    SetLogTarget(LogPath());
+    return (module_ = LoadLibraryW(modulePath_.c_str())) != nullptr;
+  }
+  void Unload() {
+    if (module_) FreeLibrary(std::exchange(module_, nullptr));
+  }
   void* Export(const char* name) const {
     return module_ ? reinterpret_cast<void*>(GetProcAddress(module_, name)) : nullptr;
   }

@@ -56,10 +56,6 @@ class TestSinkPin : public CBaseInputPin {
 
 // --- filter ---
 
-ComPtr<TestSink> TestSink::Create(const TestSinkOptions& options) {
-  return ComPtr<TestSink>(new TestSink(options));
-}
-
 TestSink::TestSink(const TestSinkOptions& options)
     : CBaseFilter(L"TestSink", nullptr, &m_StateLock, GUID_NULL),
       m_Options(options),

@@ -47,7 +47,9 @@ class TestSinkPin;
 class TestSink : public CBaseFilter {
  public:
   // A new sink holding one reference for the caller.
-  static ComPtr<TestSink> Create(const TestSinkOptions& options = {});
+  static ComPtr<TestSink> Create(const TestSinkOptions& options = {}) {
+    return ComPtr<TestSink>(new TestSink(options));
+  }
 
   int GetPinCount() override { return 1; }
   CBasePin* GetPin(int n) override;
