@@ -44,10 +44,8 @@ struct Output {
   int tolerance;
   bool Rgb() const { return kind == kOutputRgb24 || kind == kOutputRgb32; }
 };
-constexpr Output kOutputs[] = {{"yuyv422", kOutputYuy2, 2, 0},
-                               {"yuv420p", kOutputYv12, 1, 0},
-                               {"bgr24", kOutputRgb24, 3, 1},
-                               {"bgr0", kOutputRgb32, 4, 1}};
+constexpr Output kOutputs[] = {{"yuyv422", kOutputYuy2, 2, 0}, {"yuv420p", kOutputYv12, 1, 0},
+                               {"bgr24", kOutputRgb24, 3, 1}, {"bgr0", kOutputRgb32, 4, 1}};
 constexpr size_t kFirstRgbOutput = 2;
 
 // A dw x dh picture as FFmpeg sees it: rows of the type's biWidth pixels
@@ -58,14 +56,10 @@ struct Shape {
   int dw, dh;
   int Width() const { return dw + dw % 4; }
   size_t Row() const { return static_cast<size_t>(out.pixelBytes) * Width(); }
-  size_t Bytes() const {
-    return Row() * dh + (out.kind == kOutputYv12 ? 2 * static_cast<size_t>(Width() / 2) * (dh / 2) : 0);
-  }
+  size_t Bytes() const { return Row() * dh + (out.kind == kOutputYv12 ? size_t{2} * (Width() / 2) * (dh / 2) : 0); }
   // The pin's rows: RGB ones padded to 4 bytes, as a bitmap's.
   std::int32_t PinStride() const { return static_cast<std::int32_t>(out.Rgb() ? (Row() + 3) & ~size_t{3} : Row()); }
-  bool InPicture(size_t i) const {
-    return out.kind == kOutputYv12 || i % Row() < static_cast<size_t>(out.pixelBytes) * dw;
-  }
+  bool InPicture(size_t i) const { return out.kind == kOutputYv12 || i % Row() < size_t{1} * out.pixelBytes * dw; }
 };
 
 // What the pin delivers for one source frame, in the layout FFmpeg writes:
@@ -236,8 +230,7 @@ TEST_F(VideoCapture, PipedFramesAndSoundReachTheCameraAndAStalledPipeRepeatsTheL
     recordings = CaptureEveryFormat(index, kProducerWidth, kProducerHeight);
   });
   ASSERT_EQ(fed.exitCode, 0) << fed.output;
-  EXPECT_NE(fed.output.find("video input ended: end of input 76800 bytes into a record of 153600, those left out\r\n"),
-            std::string::npos)
+  EXPECT_NE(fed.output.find("video input ended: end of input 76800 bytes into a record of 153600"), fed.output.npos)
       << fed.output;
   const size_t written = fed.output.rfind(" s: ");  // the closing status line's frame count
   ASSERT_NE(written, std::string::npos) << fed.output;

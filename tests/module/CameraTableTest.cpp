@@ -73,12 +73,10 @@ TEST_F(CameraTableBuild, TemplatesFollowTheCamerasAndTheirKindsInOrder) {
             9);
   ASSERT_EQ(tables_->setupCount, 6);
   enum { kV, kA, kPage };
-  const struct {
-    int index, kind;
-    const wchar_t* name;
-  } expected[] = {{0, kA, L"Mic only"}, {1, kV, L"Cam only"}, {1, kPage, L"Cam only"},
-                  {2, kV, L"Video 3"},  {2, kA, L"Audio 3"},  {2, kPage, L"Video 3"},
-                  {3, kV, L"Video 4"},  {3, kA, L"Audio 4"},  {3, kPage, L"Video 4"}};
+  const struct { int index, kind; const wchar_t* name; } expected[] = {
+      {0, kA, L"Mic only"}, {1, kV, L"Cam only"}, {1, kPage, L"Cam only"},
+      {2, kV, L"Video 3"},  {2, kA, L"Audio 3"},  {2, kPage, L"Video 3"},
+      {3, kV, L"Video 4"},  {3, kA, L"Audio 4"},  {3, kPage, L"Video 4"}};
   int setup = 0;
   for (int t = 0; t < 9; ++t) {
     SCOPED_TRACE(t);
@@ -99,12 +97,10 @@ TEST_F(CameraTableBuild, TemplatesFollowTheCamerasAndTheirKindsInOrder) {
 
 TEST_F(CameraTableBuild, FilterCountIsCappedAtSixtyFourAndNothingBelowOne) {
   const std::string cameras = FullCameras(1, 66);
-  const struct {
-    const char* line;
-    int templates;
-  } cases[] = {{"FILTERS=100\r\n", 192}, {"", 3},  // no count: one camera
-               {"FILTERS=0\r\n", 0},     {"FILTERS=-4\r\n", 0},     {"FILTERS=99999999999999999999\r\n", 192},
-               {"FILTERS=many\r\n", 0},  {"FILTERS=2.5\r\n", 6}};
+  const struct { const char* line; int templates; } cases[] = {
+      {"FILTERS=100\r\n", 192}, {"", 3},  // no count: one camera
+      {"FILTERS=0\r\n", 0},     {"FILTERS=-4\r\n", 0},     {"FILTERS=99999999999999999999\r\n", 192},
+      {"FILTERS=many\r\n", 0},  {"FILTERS=2.5\r\n", 6}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
     EXPECT_EQ(Build(c.line + cameras), c.templates);
@@ -123,13 +119,10 @@ TEST_F(CameraTableBuild, VideoSettingsAndTheirDefaults) {
                   "FILTER.VIDEO.NAME.04=D\r\nFILTER.COLORSPACE.04=RGB32\r\nFILTER.FPS.04=fast\r\n"
                   "FILTER.VIDEO.NAME.05=E\r\nFILTER.COLORSPACE.05=YUY2\r\n"),
             10);
-  const struct {
-    GUID subtype;
-    double fps;
-    int width, height, style;
-  } expected[] = {{MEDIASUBTYPE_YV12, 30.0, 0, 0, 0},  {MEDIASUBTYPE_RGB24, 25.0, 1280, 720, 2},
-                  {MEDIASUBTYPE_YV12, 29.97, 0, 0, 0},  // the colour space's case matters
-                  {MEDIASUBTYPE_RGB32, 0.0, 0, 0, 0},  {MEDIASUBTYPE_YUY2, 30.0, 0, 0, 0}};
+  const struct { GUID subtype; double fps; int width, height, style; } expected[] = {
+      {MEDIASUBTYPE_YV12, 30.0, 0, 0, 0},  {MEDIASUBTYPE_RGB24, 25.0, 1280, 720, 2},
+      {MEDIASUBTYPE_YV12, 29.97, 0, 0, 0},  // the colour space's case matters
+      {MEDIASUBTYPE_RGB32, 0.0, 0, 0, 0},  {MEDIASUBTYPE_YUY2, 30.0, 0, 0, 0}};
   for (int index = 0; index < 5; ++index) {
     SCOPED_TRACE(index);
     const FilterEntry& e = Entry(index, kVideo);

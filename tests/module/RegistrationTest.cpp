@@ -119,11 +119,8 @@ size_t Occurrences(const std::string& text, const std::string& part) {
 // go only when the module itself is freed.
 TEST(LoadedModule, RecognisesTheHostByItsFileNameAndReleasesALeakedFilterOnlyWhenFreed) {
   LoadedModuleCopy module(kModuleFileName, "FILTERS=1\r\nFILTER.VIDEO.NAME.01=Dll Cam\r\n");
-  const struct {
-    const wchar_t* host;
-    const wchar_t* end;
-    size_t skypeTags, destroyed;
-  } runs[] = {{L"Skype.exe", L"free", 1, 1}, {L"probe.exe", L"exit", 0, 0}};
+  const struct { const wchar_t* host; const wchar_t* end; size_t skypeTags, destroyed; } runs[] = {
+      {L"Skype.exe", L"free", 1, 1}, {L"probe.exe", L"exit", 0, 0}};
   for (const auto& run : runs) {
     SCOPED_TRACE(run.host);
     const std::wstring program = module.Dir().File(run.host), log = program + L".log";

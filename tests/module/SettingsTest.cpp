@@ -106,11 +106,8 @@ TEST_F(Settings, RegistryKeepsWrittenTextAndIntegersAndRefusesWrongTypes) {
   EXPECT_EQ(Text(L"NAME", L"", &count), L"Cam");
   EXPECT_EQ(count, 3);
   // Values of the wrong type give the default with an invalid-argument line each.
-  const struct {
-    const wchar_t* key;
-    int value;
-  } ints[] = {{L"STYLE", 2}, {L"NEGATIVE", -640}, {L"DWORD", 1920}, {L"TEXT.INT", 3}, {L"OVERFLOW.INT", 3},
-              {L"BINARY.INT", 3}};
+  const struct { const wchar_t* key; int value; } ints[] = {
+      {L"STYLE", 2}, {L"NEGATIVE", -640}, {L"DWORD", 1920}, {L"TEXT.INT", 3}, {L"OVERFLOW.INT", 3}, {L"BINARY.INT", 3}};
   for (const auto& c : ints) EXPECT_EQ(Int(c.key, 3), c.value) << c.key;
   EXPECT_EQ(Text(L"DWORD", L"def"), L"def");
   EXPECT_EQ(capture.Count(kWrongType), 4u);
@@ -183,19 +180,16 @@ ModulePaths PathsFor(const wchar_t* modulePath) {
 
 TEST(SettingsPaths, SettingsFileAndFormatStemSitBesideTheModule) {
   const std::wstring deep = L"C:\\" + std::wstring(250, L'd') + L"\\TELVOR.AX";
-  const struct {
-    const wchar_t* module;
-    const wchar_t* ini;
-    const wchar_t* format;
-  } cases[] = {{L"C:\\X\\TELVOR.AX", L"C:\\X\\TELVOR.INI", L"C:\\X\\TELVOR.FORMAT"},
-               {L"C:\\X\\A.B.AX", L"C:\\X\\A.B.INI", L"C:\\X\\A.FORMAT"},
-               // The 32-bit module shares the settings of the 64-bit one beside it.
-               {L"C:\\X\\TELVOR32.AX", L"C:\\X\\TELVOR.INI", L"C:\\X\\TELVOR.FORMAT"},
-               {L"C:\\X\\32.AX", L"C:\\X\\32.INI", L"C:\\X\\32.FORMAT"},
-               // Dots in directory names are not extensions.
-               {L"C:\\v1.2\\cams.d\\TELVOR", L"C:\\v1.2\\cams.d\\TELVOR.INI", L"C:\\v1.2\\cams.d\\TELVOR.FORMAT"},
-               // A path that does not fit stays empty.
-               {deep.c_str(), L"", L""}};
+  const struct { const wchar_t* module; const wchar_t* ini; const wchar_t* format; } cases[] = {
+      {L"C:\\X\\TELVOR.AX", L"C:\\X\\TELVOR.INI", L"C:\\X\\TELVOR.FORMAT"},
+      {L"C:\\X\\A.B.AX", L"C:\\X\\A.B.INI", L"C:\\X\\A.FORMAT"},
+      // The 32-bit module shares the settings of the 64-bit one beside it.
+      {L"C:\\X\\TELVOR32.AX", L"C:\\X\\TELVOR.INI", L"C:\\X\\TELVOR.FORMAT"},
+      {L"C:\\X\\32.AX", L"C:\\X\\32.INI", L"C:\\X\\32.FORMAT"},
+      // Dots in directory names are not extensions.
+      {L"C:\\v1.2\\cams.d\\TELVOR", L"C:\\v1.2\\cams.d\\TELVOR.INI", L"C:\\v1.2\\cams.d\\TELVOR.FORMAT"},
+      // A path that does not fit stays empty.
+      {deep.c_str(), L"", L""}};
   for (const auto& c : cases) {
     const ModulePaths paths = PathsFor(c.module);
     EXPECT_STREQ(paths.iniPath, c.ini);
@@ -210,12 +204,10 @@ TEST(SettingsPaths, SettingsFileAndFormatStemSitBesideTheModule) {
 TEST(HostDetection, FileNamesMatchWholeWithoutRegardToCase) {
   ModulePaths paths = {};
   SetHostFileName(L"C:\\Program Files\\Skype\\SKYPE.EXE", &paths);
-  const struct {
-    const wchar_t* name;
-    bool HostInfo::*flag;
-  } hosts[] = {{paths.hostFileName, &HostInfo::isSkype}, {L"yymixer.EXE", &HostInfo::isYyMixer},
-               {L"DVSTREAMSIE.exe", &HostInfo::isDvStreamsie}, {L"amcap.exe", &HostInfo::isAmcap},
-               {L"skype.exe.bak", nullptr}, {L"myskype.exe", nullptr}, {nullptr, nullptr}};
+  const struct { const wchar_t* name; bool HostInfo::*flag; } hosts[] = {
+      {paths.hostFileName, &HostInfo::isSkype}, {L"yymixer.EXE", &HostInfo::isYyMixer},
+      {L"DVSTREAMSIE.exe", &HostInfo::isDvStreamsie}, {L"amcap.exe", &HostInfo::isAmcap},
+      {L"skype.exe.bak", nullptr}, {L"myskype.exe", nullptr}, {nullptr, nullptr}};
   for (const auto& host : hosts) {
     HostInfo want = {};
     if (host.flag) want.*host.flag = true;
