@@ -134,7 +134,7 @@ TEST(AudioCapture, ListedOnceRecordedBitForBitAndMeasuredOnTimeAndNothingBeforeR
   const auto video = RunCaptured(module.Dir(), tool + L" --video " + Quoted(Widen(camera)) +
                                                    L" --format rgb24 --size 320x240 --duration 2");
   ASSERT_EQ(0, video.exitCode) << video.output;
-  EXPECT_NE(std::string::npos, video.output.find("telvor-capture: " + camera + " video RGB24 320x240: ")) << video.output;
+  EXPECT_NE(video.output.find("telvor-capture: " + camera + " video RGB24 320x240: "), video.output.npos) << video.output;
   auto figure = [&](const char* key) { return Figure(video.output, key); };
   EXPECT_EQ(1, figure("bottom_up"));
   // Two seconds at 30 per second on a busy machine: most samples, on the stamp

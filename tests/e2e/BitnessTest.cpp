@@ -15,10 +15,7 @@ constexpr int kFrames = 15;
 
 std::wstring PeerPath(const std::wstring& relative) { return telvor::test::WinePath(TELVOR_PEER_BUILD_DIR, relative); }
 
-struct Bitness {
-  const char* name;
-  std::wstring ffmpeg, feed;
-};
+struct Bitness { const char* name; std::wstring ffmpeg, feed; };
 
 TEST(BothModules, ClientsOfBothBitnessesListAndCaptureOneProducerOfEitherAtOnce) {
   const Bitness bits[] = {{"32-bit", FfmpegPath(), telvor::test::BuildTreePath(L"tools/feed/telvor-feed.exe")},

@@ -35,9 +35,8 @@ InstalledModule::InstalledModule(const std::string& settings) : modulePath_(dir_
 }
 
 void InstalledModule::WriteFormatFile(int cameraIndex, const std::string& settings) {
-  wchar_t name[32];
-  swprintf(name, 32, L"TELVOR.FORMAT.%02d.INI", cameraIndex + 1);
-  Write(name, settings);
+  Write(L"TELVOR.FORMAT." + std::wstring(cameraIndex < 9 ? L"0" : L"") + std::to_wstring(cameraIndex + 1) + L".INI",
+        settings);
 }
 
 void InstalledModule::Write(const std::wstring& name, const std::string& settings) {

@@ -22,10 +22,7 @@ using telvor::test::ReadFileBytes;
 using telvor::test::TempDir;
 
 // What a child process returned and printed (stdout and stderr together).
-struct ProcessResult {
-  int exitCode = -1;
-  std::string output;
-};
+struct ProcessResult { int exitCode = -1; std::string output; };
 ProcessResult RunCaptured(const TempDir& dir, const std::wstring& commandLine, DWORD timeoutMs = 60000);
 
 // Command-line quoting for paths and device names without quotes in them.

@@ -142,13 +142,6 @@ void CheckCapture(const std::string& captured, const Shape& shape, std::int32_t 
   }
 }
 
-std::string NoiseFrames(int count) {
-  std::string frames(kProducerFrameBytes * count, '\0');
-  std::mt19937 random(static_cast<unsigned>(count));
-  for (char& byte : frames) byte = static_cast<char>(random());
-  return frames;
-}
-
 class VideoCapture : public ::testing::Test {
  protected:
   void SetUp() override { ForceCpuLevel(0); }
@@ -224,7 +217,9 @@ class VideoCapture : public ::testing::Test {
 TEST_F(VideoCapture, PipedFramesAndSoundReachTheCameraAndAStalledPipeRepeatsTheLast) {
   const int index = kEndToEndCameras + 5;
   Install(index);
-  const std::string frames = NoiseFrames(3).substr(0, kProducerFrameBytes * 5 / 2);
+  std::string frames(kProducerFrameBytes * 5 / 2, '\0');  // noise
+  std::mt19937 random(3);
+  for (char& byte : frames) byte = static_cast<char>(random());
   std::vector<std::string> recordings;
   const auto fed = FeedThroughPipe(index, L"--size 320x240 --fps 30 --yuv - --no-audio", frames, [&] {
     recordings = CaptureEveryFormat(index, kProducerWidth, kProducerHeight);

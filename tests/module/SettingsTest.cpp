@@ -37,7 +37,6 @@ class Settings : public ::testing::Test {
   void SetText(const wchar_t* name, const std::wstring& text) {
     SetValue(name, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
   }
-  void WriteFile(const std::string& text) { telvor::test::WriteTextFile(path_, "[CONFIG]\r\n" + text); }
   std::wstring Text(const wchar_t* key, const wchar_t* fallback, int* count = nullptr) {
     wchar_t out[kConfigTextChars];
     const int stored = GetConfigString(path_.c_str(), key, fallback, out);
@@ -115,7 +114,7 @@ TEST_F(Settings, RegistryKeepsWrittenTextAndIntegersAndRefusesWrongTypes) {
 }
 
 TEST_F(Settings, LongTextIsCutFromTheFileAndMissingFromTheRegistry) {
-  WriteFile("EXACT=" + std::string(1023, 'a') + "\r\nLONGER=" + std::string(1500, 'b') + "\r\n");
+  telvor::test::WriteTextFile(path_, "[CONFIG]\r\nEXACT=" + std::string(1023, 'a') + "\r\nLONGER=" + std::string(1500, 'b'));
   int count = 0;
   EXPECT_EQ(Text(L"EXACT", L"", &count), std::wstring(1023, L'a'));
   EXPECT_EQ(count, 1023);
@@ -141,12 +140,12 @@ TEST_F(Settings, LongTextIsCutFromTheFileAndMissingFromTheRegistry) {
 // read does, from the file and, without it, from the registry. Neither do bad
 // key names and oversize values break a read or write.
 TEST_F(Settings, GarbageAndBadNamesBreakNoReadAndTheListReaderAgreesWithSingleReads) {
-  std::string file = "\x01\x80\xC3junk without equals\r\n[CONFIG\r\n=novalue\r\n[CONFIG]\r\n"
-                     "PLAIN=1920\r\n  SPACED  =  12  \r\nQUOTED=\"640\"\r\nSINGLE='13'\r\nHALF=\"12\r\nNEG=-5\r\nPLUS=+5\r\n"
+  std::string file = "\x01\x80\xC3junk without equals\r\n[CONFIG\r\n=novalue\r\n[CONFIG]\r\nPLAIN=1920\r\n"
+                     "  SPACED  =  12  \r\nQUOTED=\"640\"\r\nSINGLE='13'\r\nHALF=\"12\r\nNEG=-5\r\nPLUS=+5\r\n"
                      "SIGNS=+-5\r\nMIXED=12abc\r\nWORD=abc\r\nEMPTY=\r\nHEX=0x1F\r\nOCT=0o17\r\nBIN=0b101\r\n"
                      "UPPERHEX=0X1F\r\nNEGHEX=-0x10\r\nWRAP=4294967297\r\nHUGE=99999999999999999999999\r\n"
-                     "COMMENT=8 ;c\r\nDUP=1\r\ndup=2\r\n;HIDDEN=4\r\nnoequals\r\n[OTHER]\r\nELSEWHERE=3\r\n[config]\r\n"
-                     "SECOND=5\r\n" + std::string(5000, 'z') + "\r\n";
+                     "COMMENT=8 ;c\r\nDUP=1\r\ndup=2\r\n;HIDDEN=4\r\nnoequals\r\n[OTHER]\r\nELSEWHERE=3\r\n"
+                     "[config]\r\nSECOND=5\r\n" + std::string(5000, 'z') + "\r\n";
   file.push_back('\0');
   telvor::test::WriteTextFile(path_, file + "AFTERNUL=1\r\n");
   EXPECT_EQ(Int(L"NEG", 0), -5);

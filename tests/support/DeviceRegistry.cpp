@@ -23,8 +23,7 @@ void ForEachBag(IEnumMoniker* monikers, Visit visit) {
 }
 
 std::wstring ReadBagText(IPropertyBag* bag, const wchar_t* name) {
-  VARIANT value;
-  VariantInit(&value);
+  VARIANT value = {};  // VT_EMPTY
   std::wstring text;
   if (SUCCEEDED(bag->Read(name, &value, nullptr)) && value.vt == VT_BSTR) text = value.bstrVal;
   VariantClear(&value);

@@ -15,10 +15,7 @@ namespace telvor::test {
 class LogCapture {
  public:
   enum class Sink { kTrace, kInfo, kError };
-  struct Line {
-    Sink sink;
-    std::wstring text;
-  };
+  struct Line { Sink sink; std::wstring text; };
 
   LogCapture() : saved_{TraceSink, InfoSink, ErrorSink} {
     active_ = this;
@@ -47,7 +44,7 @@ class LogCapture {
   // How many lines contain the fragment.
   size_t Count(const std::wstring& fragment) const {
     const auto lines = Lines();
-    return std::count_if(lines.begin(), lines.end(), [&](const Line& l) { return l.text.find(fragment) != l.text.npos; });
+    return std::count_if(lines.begin(), lines.end(), [&](auto& l) { return l.text.find(fragment) != l.text.npos; });
   }
 
  private:

@@ -14,7 +14,7 @@ class TestSinkPin : public CBaseInputPin {
 
   HRESULT CheckMediaType(const CMediaType* type) override {
     const auto& accepted = m_pSink->m_Options.acceptedTypes;
-    const bool any = accepted.empty() || std::any_of(accepted.begin(), accepted.end(), [&](auto& t) { return t == *type; });
+    const bool any = accepted.empty() || std::find(accepted.begin(), accepted.end(), *type) != accepted.end();
     return any ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
   }
 
@@ -103,7 +103,10 @@ std::vector<ReceivedSample> TestSink::Samples() {
   return m_Samples;
 }
 
-size_t TestSink::SampleCount() { return Samples().size(); }
+size_t TestSink::SampleCount() {
+  CAutoLock lock(&m_RecordLock);
+  return m_Samples.size();
+}
 
 int TestSink::EndOfStreamCount() {
   CAutoLock lock(&m_RecordLock);

@@ -19,9 +19,8 @@ std::wstring BuildTreePath(const std::wstring& relative) { return WinePath(TELVO
 
 std::wstring UniqueName(const std::wstring& stem) {
   static std::atomic<unsigned> counter{0};
-  wchar_t buffer[128];
-  swprintf(buffer, 128, L"%ls_%lu_%lu_%u", stem.c_str(), GetCurrentProcessId(), GetTickCount(), counter++);
-  return buffer;
+  return stem + L"_" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(GetTickCount()) + L"_" +
+         std::to_wstring(counter++);
 }
 
 int RunProcess(const std::wstring& command_line, DWORD timeout_ms, const std::wstring& stdout_path) {
