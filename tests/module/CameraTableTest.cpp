@@ -98,9 +98,8 @@ TEST_F(CameraTableBuild, TemplatesFollowTheCamerasAndTheirKindsInOrder) {
 TEST_F(CameraTableBuild, FilterCountIsCappedAtSixtyFourAndNothingBelowOne) {
   const std::string cameras = FullCameras(1, 66);
   const struct { const char* line; int templates; } cases[] = {
-      {"FILTERS=100\r\n", 192}, {"", 3},  // no count: one camera
-      {"FILTERS=0\r\n", 0},     {"FILTERS=-4\r\n", 0},     {"FILTERS=99999999999999999999\r\n", 192},
-      {"FILTERS=many\r\n", 0},  {"FILTERS=2.5\r\n", 6}};
+      {"FILTERS=100\r\n", 192}, {"", 3} /* no count: one camera */, {"FILTERS=0\r\n", 0}, {"FILTERS=-4\r\n", 0},
+      {"FILTERS=99999999999999999999\r\n", 192}, {"FILTERS=many\r\n", 0}, {"FILTERS=2.5\r\n", 6}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
     EXPECT_EQ(Build(c.line + cameras), c.templates);

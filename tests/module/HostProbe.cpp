@@ -1,8 +1,7 @@
-// Loads the module named on the command line, as a host does, creates the
-// filter of the class identifier given and never releases it, as hosts that
-// leak a filter do, then frees the module ("free") or just ends the process
-// holding the filter ("exit"). Copied under a host's file name (skype.exe,
-// ...) so the module sees that host for real.
+// Loads the module named first, creates the filter of the class identifier
+// given and leaks it, as some hosts do, then frees the module ("free") or just
+// ends the process holding the filter ("exit"). Copied under a host's file
+// name (skype.exe, ...) so the module sees that host for real.
 #include <windows.h>
 #include <objbase.h>
 

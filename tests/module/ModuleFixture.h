@@ -14,9 +14,8 @@ namespace telvor::test {
 
 class LoadedModuleCopy {
  public:
-  // Copies the module as fileName into a fresh folder, or into a subfolder
-  // `folder` of it; ini (if not empty) becomes TELVOR.INI beside it, the
-  // settings file of both TELVOR.AX and TELVOR32.AX.
+  // Copies the module as fileName into a fresh folder (or its subfolder
+  // `folder`); ini, if not empty, becomes the TELVOR.INI both modules read.
   LoadedModuleCopy(const std::wstring& fileName, const std::string& ini, const std::wstring& folder = L"");
   ~LoadedModuleCopy() { Unload(); }
   LoadedModuleCopy(const LoadedModuleCopy&) = delete;

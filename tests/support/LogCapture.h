@@ -41,6 +41,10 @@ class LogCapture {
     for (const Line& line : Lines()) out.push_back(line.text);
     return out;
   }
+  void Clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.clear();
+  }
   // How many lines contain the fragment.
   size_t Count(const std::wstring& fragment) const {
     const auto lines = Lines();

@@ -1,8 +1,7 @@
-// A renderer-like sink filter built on our own framework, for pin tests. It
-// has one input pin named "In" that accepts any type (or only the types
-// given), proposes none, records every sample it receives and answers Receive
-// with a result the test chooses. It can offer its own allocator or none, as a capture
-// client such as FFmpeg does.
+// A renderer-like sink filter built on our own framework, for pin tests. Its
+// one input pin "In" accepts any type (or only the types given), proposes none,
+// records every sample and answers Receive with a result the test chooses. It
+// can offer its own allocator or none, as a capture client such as FFmpeg does.
 #pragma once
 
 #include <windows.h>
