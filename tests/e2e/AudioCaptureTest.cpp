@@ -1,7 +1,11 @@
 // FFmpeg records a camera's microphone while telvor-feed plays a WAV whose
 // every sample frame carries its own position: the recording must be the fed
-// samples, bit for bit, in order and without gaps.
+// samples, bit for bit, in order and without gaps. Then telvor-capture, as an
+// application of its own, measures the same camera and microphone.
 
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #include "Clients.h"
@@ -34,15 +38,37 @@ long Position(const std::uint16_t* frame) {
   return position < static_cast<long>(kWavFrames) ? position : -1;
 }
 
-// The plain recording commands, no re-stamping: a camera is a live source,
-// so "-t 3" must give three seconds of the producer's sound, alone and beside
-// the camera's pictures in one input.
-TEST(AudioCapture, ThreeSecondRecordingIsTheFedSamplesInOrder) {
+// One figure of telvor-capture's output (after its summary line, a line
+// "key=value" each); NaN, which fails every comparison, when it is missing.
+double Figure(const std::string& output, const std::string& key) {
+  const size_t at = output.find("\n" + key + "=");
+  if (at == std::string::npos) return std::nan("");
+  const char* begin = output.c_str() + at + key.size() + 2;
+  char* end = nullptr;
+  const double value = std::strtod(begin, &end);
+  return end == begin ? std::nan("") : value;
+}
+
+// Registered with the system's tool, the camera and its microphone are listed
+// by FFmpeg once each, and gone once unregistered. The plain recording
+// commands, no re-stamping: a camera is a live source, so "-t 3" must give
+// three seconds of the producer's sound, alone and beside the camera's
+// pictures in one input.
+TEST(AudioCapture, ListedOnceRecordedBitForBitAndMeasuredOnTimeAndNothingBeforeRun) {
   const int index = kEndToEndCameras + 7;
   const std::string camera = "TELVOR e2e camera " + std::to_string(index);
   const std::string microphone = "TELVOR e2e microphone " + std::to_string(index);
   InstalledModule module(CameraSettings(index, camera, microphone, kWidth, kHeight));
   ASSERT_EQ(module.Register().exitCode, 0);
+  const std::vector<std::string> ours = {"audio " + microphone, "video " + camera};
+  auto listed = [&] {
+    std::vector<std::string> found;
+    for (const std::string& device : ListedDevices(module.Dir()))
+      if (std::find(ours.begin(), ours.end(), device) != ours.end()) found.push_back(device);
+    std::sort(found.begin(), found.end());
+    return found;
+  };
+  EXPECT_EQ(listed(), ours);
   const std::wstring wav = module.Dir().File(L"positions.wav");
   telvor::test::WriteTextFile(wav, PositionWav());
   const std::wstring recording = module.Dir().File(L"recording.pcm"), pictures = module.Dir().File(L"pictures.raw");
@@ -100,6 +126,40 @@ TEST(AudioCapture, ThreeSecondRecordingIsTheFedSamplesInOrder) {
     EXPECT_EQ(runs.back().kind, ShownRun::kFed) << runs;
     EXPECT_GE(runs.back().first + runs.back().count, size_t{kFps} * 285 / 100) << runs;
   }
+
+  FeedProcess feed(module.Dir(), index, L"--size 320x240 --fps 30 --stamp --no-audio --duration 8");
+  ASSERT_TRUE(feed.WaitForChannel(true)) << feed.Output();
+  Sleep(200);  // a few pictures written before the capture starts
+  const std::wstring tool = Tool(L"capture/telvor-capture.exe");
+  const auto video = RunCaptured(module.Dir(), tool + L" --video " + Quoted(Widen(camera)) +
+                                                   L" --format rgb24 --size 320x240 --duration 2");
+  ASSERT_EQ(0, video.exitCode) << video.output;
+  EXPECT_NE(video.output.find("telvor-capture: " + camera + " video RGB24 320x240: "), video.output.npos) << video.output;
+  auto figure = [&](const char* key) { return Figure(video.output, key); };
+  EXPECT_EQ(1, figure("bottom_up"));
+  // Two seconds at 30 per second on a busy machine: most samples, on the stamp
+  // grid. The window opens at the first arrival, so a late first sample and
+  // the catch-up after it fit one more in.
+  EXPECT_GE(figure("samples"), 50) << video.output;
+  EXPECT_LE(figure("samples"), 62) << video.output;
+  EXPECT_EQ(0, figure("times_off_grid")) << video.output;
+  // The producer's pictures arrive and are read back, write times included.
+  EXPECT_GE(figure("frames_distinct"), 40) << video.output;
+  EXPECT_GT(figure("latency_count"), 0) << video.output;
+  EXPECT_EQ(0, figure("frames_backwards")) << video.output;
+  // The producer ran before the capture, so its picture is there from the first sample.
+  EXPECT_GE(figure("video_first_frame_delay_ms"), 0.0) << video.output;
+  const auto audio = RunCaptured(module.Dir(), tool + L" --audio " + Quoted(Widen(microphone)) + L" --duration 1");
+  ASSERT_EQ(0, audio.exitCode) << audio.output;
+  // A live source: nothing before Run, and every stamp at or before the
+  // stream time it arrived at (a 1 ms allowance for the clock's granularity).
+  for (const auto& [kind, output] : {std::pair{std::string("video"), video.output}, {"audio", audio.output}}) {
+    EXPECT_EQ(0, Figure(output, kind + "_before_run")) << output;
+    EXPECT_EQ(Figure(output, "samples"), Figure(output, kind + "_offset_count")) << output;
+    EXPECT_GE(Figure(output, kind + "_offset_min_ms"), -1.0) << output;
+  }
+  ASSERT_EQ(module.Unregister().exitCode, 0);
+  EXPECT_EQ(listed(), std::vector<std::string>());
 }
 
 }  // namespace

@@ -13,17 +13,9 @@ using namespace telvor::e2e;
 constexpr int kCamera = kEndToEndCameras + 5;
 constexpr int kFrames = 15;
 
-std::wstring PeerPath(const std::wstring& relative) {
-  std::wstring path = L"Z:";
-  for (const char* c = TELVOR_PEER_BUILD_DIR; *c; ++c) path += (*c == '/') ? L'\\' : static_cast<wchar_t>(*c);
-  for (wchar_t c : L"\\" + relative) path += (c == L'/') ? L'\\' : c;
-  return path;
-}
+std::wstring PeerPath(const std::wstring& relative) { return telvor::test::WinePath(TELVOR_PEER_BUILD_DIR, relative); }
 
-struct Bitness {
-  const char* name;
-  std::wstring ffmpeg, feed;
-};
+struct Bitness { const char* name; std::wstring ffmpeg, feed; };
 
 TEST(BothModules, ClientsOfBothBitnessesListAndCaptureOneProducerOfEitherAtOnce) {
   const Bitness bits[] = {{"32-bit", FfmpegPath(), telvor::test::BuildTreePath(L"tools/feed/telvor-feed.exe")},

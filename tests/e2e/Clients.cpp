@@ -8,12 +8,8 @@
 namespace telvor::e2e {
 
 ProcessResult RunCaptured(const TempDir& dir, const std::wstring& commandLine, DWORD timeoutMs) {
-  const std::wstring outputPath = dir.File(telvor::test::UniqueName(L"output") + L".txt");
-  ProcessResult result;
-  result.exitCode = telvor::test::RunProcess(commandLine, timeoutMs, outputPath);
-  result.output = ReadFileBytes(outputPath);
-  DeleteFileW(outputPath.c_str());
-  return result;
+  BackgroundProcess process(dir, commandLine);
+  return {process.Started() ? process.WaitForExit(timeoutMs) : telvor::test::kNotStarted, process.Output()};
 }
 
 std::string CameraSettings(int index, const std::string& video, const std::string& audio, int width, int height,
@@ -38,29 +34,18 @@ InstalledModule::InstalledModule(const std::string& settings) : modulePath_(dir_
   SetEnvironmentVariableW(L"TELVOR_LOG", dir_.File(L"telvor.log").c_str());
 }
 
-InstalledModule::~InstalledModule() {
-  if (registered_) Unregister();
-}
-
 void InstalledModule::WriteFormatFile(int cameraIndex, const std::string& settings) {
-  wchar_t name[32];
-  swprintf(name, 32, L"TELVOR.FORMAT.%02d.INI", cameraIndex + 1);
-  Write(name, settings);
+  Write(L"TELVOR.FORMAT." + std::wstring(cameraIndex < 9 ? L"0" : L"") + std::to_wstring(cameraIndex + 1) + L".INI",
+        settings);
 }
 
 void InstalledModule::Write(const std::wstring& name, const std::string& settings) {
   telvor::test::WriteTextFile(dir_.File(name), "[CONFIG]\r\n" + settings);
 }
 
-ProcessResult InstalledModule::Register() {
-  ProcessResult result = RunCaptured(dir_, L"regsvr32 " + Quoted(modulePath_));
-  registered_ = registered_ || result.exitCode == 0;
-  return result;
-}
-
-ProcessResult InstalledModule::Unregister() {
-  ProcessResult result = RunCaptured(dir_, L"regsvr32 /u " + Quoted(modulePath_));
-  if (result.exitCode == 0) registered_ = false;
+ProcessResult InstalledModule::Registration(const std::wstring& option) {
+  ProcessResult result = RunCaptured(dir_, L"regsvr32 " + option + Quoted(modulePath_));
+  if (result.exitCode == 0) registered_ = option.empty();
   return result;
 }
 

@@ -22,10 +22,7 @@ using telvor::test::ReadFileBytes;
 using telvor::test::TempDir;
 
 // What a child process returned and printed (stdout and stderr together).
-struct ProcessResult {
-  int exitCode = -1;
-  std::string output;
-};
+struct ProcessResult { int exitCode = -1; std::string output; };
 ProcessResult RunCaptured(const TempDir& dir, const std::wstring& commandLine, DWORD timeoutMs = 60000);
 
 // Command-line quoting for paths and device names without quotes in them.
@@ -48,7 +45,9 @@ class InstalledModule {
   // `settings` are the lines of the CONFIG section. Points TELVOR_LOG at a
   // file in Dir() for every process this test starts.
   explicit InstalledModule(const std::string& settings);
-  ~InstalledModule();
+  ~InstalledModule() {
+    if (registered_) Unregister();
+  }
   InstalledModule(const InstalledModule&) = delete;
   InstalledModule& operator=(const InstalledModule&) = delete;
 
@@ -56,13 +55,14 @@ class InstalledModule {
   // afterwards load the new settings.
   void WriteSettings(const std::string& settings) { Write(L"TELVOR.INI", settings); }
   void WriteFormatFile(int cameraIndex, const std::string& settings);
-  ProcessResult Register();
-  ProcessResult Unregister();
+  ProcessResult Register() { return Registration(L""); }
+  ProcessResult Unregister() { return Registration(L"/u "); }
   const TempDir& Dir() const { return dir_; }
   const std::wstring& ModulePath() const { return modulePath_; }
 
  private:
   void Write(const std::wstring& name, const std::string& settings);
+  ProcessResult Registration(const std::wstring& option);
   TempDir dir_;
   std::wstring modulePath_;
   bool registered_ = false;
@@ -88,13 +88,7 @@ std::vector<std::string> ListedDevices(const TempDir& dir, const std::wstring& f
 class BackgroundProcess : public telvor::test::BackgroundProcess {
  public:
   BackgroundProcess(const TempDir& dir, const std::wstring& commandLine, HANDLE input = nullptr)
-      : BackgroundProcess(commandLine, dir.File(telvor::test::UniqueName(L"background") + L".txt"), input) {}
-  BackgroundProcess(const std::wstring& commandLine, const std::wstring& outputPath, HANDLE input)
-      : telvor::test::BackgroundProcess(commandLine, outputPath, input), outputPath_(outputPath) {}
-  std::string Output() const { return ReadFileBytes(outputPath_); }
-
- private:
-  std::wstring outputPath_;
+      : telvor::test::BackgroundProcess(commandLine, dir.File(telvor::test::UniqueName(L"output") + L".txt"), input) {}
 };
 
 // telvor-feed for one camera, without status lines, with `arguments`.

@@ -2,12 +2,10 @@
 // set up at a time: each gives its diagnosis line and exit code 1, and a
 // camera fed and freshly registered gives exit code 0.
 
-#include <cstring>
 #include <thread>
 
 #include "Clients.h"
-#include "transport/SharedChannel.h"
-#include "transport/SlotHeader.h"
+#include "transport/FakeRing.h"
 
 namespace {
 
@@ -16,27 +14,6 @@ using namespace telvor::e2e;
 constexpr int kIndex = kEndToEndCameras + 5;
 static_assert(kIndex + 1 == 54, "the JSON row below names camera 54");
 constexpr char kName[] = "TELVOR e2e doctor camera";
-
-// A video channel made by hand: a section of `bytes` announcing YUY2
-// 320x240 in slots of `capacity` bytes, and its mutex.
-struct HandMadeChannel {
-  HandMadeChannel(std::uint64_t bytes, std::uint32_t capacity) {
-    mapping.Reset(CreateFileMappingW(
-        INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, static_cast<DWORD>(bytes),
-        telvor::ChannelObjectName(L"KAVO.VCAM.V.SHARE.MEMORY.%02d", kIndex, false).c_str()));
-    mutex.Reset(CreateMutexW(nullptr, FALSE, telvor::ChannelObjectName(L"KAVO.VCAM.V.MUTEX.%02d", kIndex, false).c_str()));
-    telvor::SlotHeader header = {};
-    header.video_fourcc = telvor::kFourCcYuy2;
-    header.video_width = 320;
-    header.video_height = 240;
-    header.video_frame_rate = 30;
-    header.video_capacity = capacity;
-    void* view = MapViewOfFile(mapping.Get(), FILE_MAP_WRITE, 0, 0, 0);
-    std::memcpy(view, &header, sizeof header);
-    UnmapViewOfFile(view);
-  }
-  UniqueHandle mapping, mutex;
-};
 
 enum class Arranged { kNone, kFeed, kModuleMoved, kAnotherCopy, kSmallRing, kAbandonedMutex };
 
@@ -77,7 +54,7 @@ TEST(Doctor, DiagnosesEachProblemWithItsLineAndExitCode) {
     installed.WriteFormatFile(kIndex, c.formatFile);
     std::wstring module = installed.ModulePath();
     std::unique_ptr<FeedProcess> feed;
-    std::unique_ptr<HandMadeChannel> channel;
+    std::unique_ptr<telvor::test::FakeRing> ring;
     if (c.arranged == Arranged::kModuleMoved || c.arranged == Arranged::kAnotherCopy) {
       const std::wstring dir = installed.Dir().File(c.arranged == Arranged::kModuleMoved ? L"moved" : L"copy");
       CreateDirectoryW(dir.c_str(), nullptr);
@@ -88,12 +65,15 @@ TEST(Doctor, DiagnosesEachProblemWithItsLineAndExitCode) {
     } else if (c.arranged == Arranged::kFeed) {
       feed = std::make_unique<FeedProcess>(installed.Dir(), kIndex, L"--size 320x240");
       ASSERT_TRUE(feed->WaitForChannel(true) && feed->WaitForChannel(false)) << feed->Output();
-    } else if (c.arranged == Arranged::kSmallRing) {
-      channel = std::make_unique<HandMadeChannel>(65536, 0x10000000);
-    } else if (c.arranged == Arranged::kAbandonedMutex) {
-      channel = std::make_unique<HandMadeChannel>(telvor::RingBytes(8, 320 * 240 * 2), 320 * 240 * 2);
-      // A thread that ends holding a mutex abandons it.
-      std::thread([mutex = channel->mutex.Get()] { WaitForSingleObject(mutex, INFINITE); }).join();
+    } else if (c.arranged == Arranged::kSmallRing || c.arranged == Arranged::kAbandonedMutex) {
+      // YUY2 320x240 announced in slots far larger than the section, or a
+      // fitting ring whose mutex a thread abandoned by ending while it held it.
+      const bool small = c.arranged == Arranged::kSmallRing;
+      const std::uint32_t capacity = small ? 0x10000000 : 320 * 240 * 2;
+      ring = std::make_unique<telvor::test::FakeRing>(telvor::test::kVideoNames, kIndex,
+                                                      small ? 65536 : telvor::RingBytes(8, capacity));
+      ring->SetVideoFormat(telvor::kFourCcYuy2, 320, 240, 30, capacity);
+      if (!small) std::thread([&] { ring->Lock(); }).join();
     }
     const auto result = RunCaptured(installed.Dir(), Tool(L"doctor/telvor-doctor.exe") + c.options +
                                                          L" --sample-ms 300 --module " + Quoted(module));

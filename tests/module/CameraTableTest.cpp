@@ -65,56 +65,47 @@ std::string FullCameras(int first, int last) {
   return lines;
 }
 
-// Per camera: video filter, audio filter, page; the page carries the
-// camera's video name and no setup record.
-TEST_F(CameraTableBuild, ThreeFullCamerasGiveNineTemplatesInOrder) {
-  ASSERT_EQ(Build("FILTERS=3\r\n" + FullCameras(1, 3)), 9);
+// Per camera in order: video filter, audio filter, and with video a page
+// carrying the video name and no setup record. A camera of one kind leaves
+// the other kind's entry empty.
+TEST_F(CameraTableBuild, TemplatesFollowTheCamerasAndTheirKindsInOrder) {
+  ASSERT_EQ(Build("FILTERS=4\r\nFILTER.AUDIO.NAME.01=Mic only\r\nFILTER.VIDEO.NAME.02=Cam only\r\n" + FullCameras(3, 4)),
+            9);
   ASSERT_EQ(tables_->setupCount, 6);
+  enum { kV, kA, kPage };
+  const struct { int index, kind; const wchar_t* name; } expected[] = {
+      {0, kA, L"Mic only"}, {1, kV, L"Cam only"}, {1, kPage, L"Cam only"},
+      {2, kV, L"Video 3"},  {2, kA, L"Audio 3"},  {2, kPage, L"Video 3"},
+      {3, kV, L"Video 4"},  {3, kA, L"Audio 4"},  {3, kPage, L"Video 4"}};
+  int setup = 0;
   for (int t = 0; t < 9; ++t) {
     SCOPED_TRACE(t);
-    const int index = t / 3, kind = t % 3;
+    const int index = expected[t].index, kind = expected[t].kind;
     const CFactoryTemplate& got = templates_[t];
-    EXPECT_EQ(std::wstring(got.m_Name), (kind == 1 ? L"Audio " : L"Video ") + std::to_wstring(index + 1));
-    const GUID id = kind == 0 ? VideoFilterId(index) : kind == 1 ? AudioFilterId(index) : PropertyPageId(index);
+    EXPECT_STREQ(got.m_Name, expected[t].name);
+    const GUID id = kind == kV ? VideoFilterId(index) : kind == kA ? AudioFilterId(index) : PropertyPageId(index);
     EXPECT_TRUE(IsEqualGUID(*got.m_ClsID, id));
-    EXPECT_EQ(got.m_lpfnNew, kind == 2 ? PropertyPageCreator(index) : CameraFilterCreator(index, MediaKind(kind)));
-    EXPECT_EQ(got.m_pSetup, kind == 2 ? nullptr : &tables_->setups[index * 2 + kind]);
+    EXPECT_EQ(got.m_lpfnNew, kind == kPage ? PropertyPageCreator(index) : CameraFilterCreator(index, MediaKind(kind)));
+    EXPECT_EQ(got.m_pSetup, kind == kPage ? nullptr : &tables_->setups[setup++]);
     EXPECT_FALSE(got.m_lpfnInit);
   }
+  EXPECT_TRUE(IsEqualGUID(Entry(0, kAudio).subtype, MEDIASUBTYPE_PCM));
+  EXPECT_EQ(Entry(0, kVideo).name[0], L'\0');
+  EXPECT_TRUE(IsEqualGUID(tables_->propertyPageIds[0], GUID_NULL));
+  EXPECT_EQ(Entry(1, kAudio).name[0], L'\0');
 }
 
 TEST_F(CameraTableBuild, FilterCountIsCappedAtSixtyFourAndNothingBelowOne) {
   const std::string cameras = FullCameras(1, 66);
-  const struct {
-    const char* line;
-    int templates;
-  } cases[] = {{"FILTERS=100\r\n", 192}, {"", 3},  // no count: one camera
-               {"FILTERS=0\r\n", 0},     {"FILTERS=-4\r\n", 0},     {"FILTERS=99999999999999999999\r\n", 192},
-               {"FILTERS=many\r\n", 0},  {"FILTERS=2.5\r\n", 6}};
+  const struct { const char* line; int templates; } cases[] = {
+      {"FILTERS=100\r\n", 192}, {"", 3} /* no count: one camera */, {"FILTERS=0\r\n", 0}, {"FILTERS=-4\r\n", 0},
+      {"FILTERS=99999999999999999999\r\n", 192}, {"FILTERS=many\r\n", 0}, {"FILTERS=2.5\r\n", 6}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
     EXPECT_EQ(Build(c.line + cameras), c.templates);
     EXPECT_EQ(tables_->setupCount, c.templates * 2 / 3);
     EXPECT_EQ(Entry(0, kVideo).name[0] == L'\0', c.templates == 0);
   }
-}
-
-TEST_F(CameraTableBuild, CamerasOfOneKindKeepTheirOwnEntriesAndIdentifiers) {
-  ASSERT_EQ(Build("FILTERS=3\r\nFILTER.AUDIO.NAME.01=Mic only\r\nFILTER.VIDEO.NAME.02=Cam only\r\n" + FullCameras(3, 3)),
-            6);
-  // Audio-only camera 0: no page; video-only camera 1: video and page.
-  const GUID expected[] = {AudioFilterId(0), VideoFilterId(1), PropertyPageId(1),
-                           VideoFilterId(2), AudioFilterId(2), PropertyPageId(2)};
-  for (int k = 0; k < 6; ++k) EXPECT_TRUE(IsEqualGUID(*templates_[k].m_ClsID, expected[k])) << k;
-  const FilterEntry& audio = Entry(0, kAudio);
-  EXPECT_STREQ(audio.name, L"Mic only");
-  EXPECT_TRUE(IsEqualGUID(audio.subtype, MEDIASUBTYPE_PCM));
-  EXPECT_EQ(audio.fps, 0.0);
-  EXPECT_EQ(Entry(0, kVideo).name[0], L'\0');
-  EXPECT_TRUE(IsEqualGUID(tables_->propertyPageIds[0], GUID_NULL));
-  EXPECT_EQ(Entry(1, kAudio).name[0], L'\0');
-  EXPECT_EQ(Entry(1, kVideo).index, 1);
-  EXPECT_EQ(Entry(2, kAudio).index, 2);
 }
 
 // Camera 1's overlong name and pin name are cut to the field.
@@ -127,13 +118,10 @@ TEST_F(CameraTableBuild, VideoSettingsAndTheirDefaults) {
                   "FILTER.VIDEO.NAME.04=D\r\nFILTER.COLORSPACE.04=RGB32\r\nFILTER.FPS.04=fast\r\n"
                   "FILTER.VIDEO.NAME.05=E\r\nFILTER.COLORSPACE.05=YUY2\r\n"),
             10);
-  const struct {
-    GUID subtype;
-    double fps;
-    int width, height, style;
-  } expected[] = {{MEDIASUBTYPE_YV12, 30.0, 0, 0, 0},  {MEDIASUBTYPE_RGB24, 25.0, 1280, 720, 2},
-                  {MEDIASUBTYPE_YV12, 29.97, 0, 0, 0},  // the colour space's case matters
-                  {MEDIASUBTYPE_RGB32, 0.0, 0, 0, 0},  {MEDIASUBTYPE_YUY2, 30.0, 0, 0, 0}};
+  const struct { GUID subtype; double fps; int width, height, style; } expected[] = {
+      {MEDIASUBTYPE_YV12, 30.0, 0, 0, 0},  {MEDIASUBTYPE_RGB24, 25.0, 1280, 720, 2},
+      {MEDIASUBTYPE_YV12, 29.97, 0, 0, 0},  // the colour space's case matters
+      {MEDIASUBTYPE_RGB32, 0.0, 0, 0, 0},  {MEDIASUBTYPE_YUY2, 30.0, 0, 0, 0}};
   for (int index = 0; index < 5; ++index) {
     SCOPED_TRACE(index);
     const FilterEntry& e = Entry(index, kVideo);

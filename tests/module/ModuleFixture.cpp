@@ -18,17 +18,6 @@ void LoadedModuleCopy::SetLogTarget(const std::wstring& path) {
   _wputenv((L"TELVOR_LOG=" + path).c_str());
 }
 
-bool LoadedModuleCopy::Load() {
-  SetLogTarget(LogPath());
-  module_ = LoadLibraryW(modulePath_.c_str());
-  return module_ != nullptr;
-}
-
-void LoadedModuleCopy::Unload() {
-  if (module_) FreeLibrary(module_);
-  module_ = nullptr;
-}
-
 HRESULT LoadedModuleCopy::GetClassObject(const wchar_t* clsidText, IUnknown** out) const {
   using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
   auto get = reinterpret_cast<GetClassObjectFn>(Export("DllGetClassObject"));
@@ -36,19 +25,6 @@ HRESULT LoadedModuleCopy::GetClassObject(const wchar_t* clsidText, IUnknown** ou
   CLSID clsid;
   CLSIDFromString(const_cast<LPOLESTR>(clsidText), &clsid);
   return get(clsid, IID_IUnknown, reinterpret_cast<void**>(out));
-}
-
-std::vector<std::wstring> LoadedModuleCopy::ReadLogLines(const std::wstring& path) {
-  const std::string bytes = ReadFileBytes(path);
-  const int chars = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-  std::wstring text(static_cast<size_t>(chars), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), chars);
-  std::vector<std::wstring> lines;
-  size_t start = 0;
-  for (size_t end; (end = text.find(L'\n', start)) != std::wstring::npos; start = end + 1) {
-    lines.push_back(text.substr(start, end - start));
-  }
-  return lines;
 }
 
 }  // namespace telvor::test

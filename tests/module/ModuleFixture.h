@@ -6,7 +6,7 @@
 #include <ole2.h>
 
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "support/WinTestSupport.h"
 
@@ -14,17 +14,21 @@ namespace telvor::test {
 
 class LoadedModuleCopy {
  public:
-  // Copies the module as fileName into a fresh folder, or into a subfolder
-  // `folder` of it; ini (if not empty) becomes TELVOR.INI beside it, the
-  // settings file of both TELVOR.AX and TELVOR32.AX.
+  // Copies the module as fileName into a fresh folder (or its subfolder
+  // `folder`); ini, if not empty, becomes the TELVOR.INI both modules read.
   LoadedModuleCopy(const std::wstring& fileName, const std::string& ini, const std::wstring& folder = L"");
   ~LoadedModuleCopy() { Unload(); }
   LoadedModuleCopy(const LoadedModuleCopy&) = delete;
   LoadedModuleCopy& operator=(const LoadedModuleCopy&) = delete;
 
   // Routes the module's log to LogPath(), then loads it.
-  bool Load();
-  void Unload();
+  bool Load() {
+    SetLogTarget(LogPath());
+    return (module_ = LoadLibraryW(modulePath_.c_str())) != nullptr;
+  }
+  void Unload() {
+    if (module_) FreeLibrary(std::exchange(module_, nullptr));
+  }
   void* Export(const char* name) const {
     return module_ ? reinterpret_cast<void*>(GetProcAddress(module_, name)) : nullptr;
   }
@@ -33,9 +37,7 @@ class LoadedModuleCopy {
   const TempDir& Dir() const { return dir_; }
   const std::wstring& ModulePath() const { return modulePath_; }
   std::wstring LogPath() const { return dir_.File(L"telvor.log"); }
-  std::vector<std::wstring> LogLines() const { return ReadLogLines(LogPath()); }
-  // A log file's lines, line feeds removed.
-  static std::vector<std::wstring> ReadLogLines(const std::wstring& path);
+  std::string Log() const { return ReadFileBytes(LogPath()); }
   // Points TELVOR_LOG at path for this process and the processes it starts.
   static void SetLogTarget(const std::wstring& path);
 

@@ -31,18 +31,24 @@ HRESULT CallExport(const LoadedModuleCopy& module, const char* name) {
   return function ? function() : E_UNEXPECTED;
 }
 
-CLSID ClassId(const std::wstring& text) {
-  CLSID id = GUID_NULL;
-  CLSIDFromString(text.c_str(), &id);
-  return id;
-}
-
 TEST(Registration, WritesServerKeysAndDeviceEntriesOnceAndRemovesThem) {
   CoInitialize(nullptr);
   const std::wstring tag = UniqueName(L"Reg");
   // A folder name outside the ANSI code page, as users of other scripts have.
   LoadedModuleCopy module(kModuleFileName, CameraLines(tag), L"Камера 相机");
   ASSERT_TRUE(module.Load());
+  const int first = kCameras[0];
+  // The settings beside the module serve (no registry fallback, so no error
+  // line), and only the configured cameras have class objects.
+  EXPECT_EQ(module.Log().find("[TELVOR][ERROR]"), std::string::npos) << module.Log();
+  for (const auto& [id, served] : {std::pair{VideoFilterIdText(first), S_OK}, {PropertyPageIdText(first), S_OK},
+                                   {VideoFilterIdText(0), CLASS_E_CLASSNOTAVAILABLE},
+                                   {AudioFilterIdText(10), CLASS_E_CLASSNOTAVAILABLE}}) {
+    IUnknown* object = reinterpret_cast<IUnknown*>(1);
+    EXPECT_EQ(module.GetClassObject(id.c_str(), &object), served) << id;
+    EXPECT_EQ(object != nullptr, served == S_OK) << id;  // a failure clears the out pointer
+    if (served == S_OK && object) object->Release();
+  }
   auto name = [&](const wchar_t* kind, int index) {
     return tag + L" " + kind + (index < 9 ? L" 0" : L" ") + std::to_wstring(index + 1);
   };
@@ -59,7 +65,6 @@ TEST(Registration, WritesServerKeysAndDeviceEntriesOnceAndRemovesThem) {
   };
   ASSERT_EQ(call("DllRegisterServer"), S_OK);
   expectRegistered(1);
-  const int first = kCameras[0];
   const std::wstring video = L"CLSID\\" + VideoFilterIdText(first);
   EXPECT_EQ(RegistryText(HKEY_CLASSES_ROOT, video, nullptr), name(L"VIDEO", first));
   // The page carries the camera's video name.
@@ -69,9 +74,10 @@ TEST(Registration, WritesServerKeysAndDeviceEntriesOnceAndRemovesThem) {
             CSTR_EQUAL);
   EXPECT_EQ(RegistryText(HKEY_CLASSES_ROOT, video + L"\\InprocServer32", L"ThreadingModel"), L"Both");
   // COM loads the camera from what was registered.
+  CLSID videoId = GUID_NULL;
+  CLSIDFromString(VideoFilterIdText(first).c_str(), &videoId);
   IBaseFilter* filter = nullptr;
-  EXPECT_EQ(CoCreateInstance(ClassId(VideoFilterIdText(first)), nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                             reinterpret_cast<void**>(&filter)),
+  EXPECT_EQ(CoCreateInstance(videoId, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, reinterpret_cast<void**>(&filter)),
             S_OK);
   if (filter) {
     EXPECT_EQ(filter->Release(), 0u);
@@ -98,6 +104,36 @@ TEST(RegistrationPath, ModuleInADeepFolderRegisters) {
   ASSERT_TRUE(module.Load());
   EXPECT_EQ(CallExport(module, "DllRegisterServer"), S_OK);
   RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\TELVOR\\CONFIG");
+}
+
+size_t Occurrences(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+// A host program (the probe copied under the host's file name) loads the
+// module and leaks a filter. The module takes the name of the program that
+// loaded it, not its own. At the process's end other modules may still hold
+// the filter and release it after us: it must outlive our detach then, and
+// go only when the module itself is freed.
+TEST(LoadedModule, RecognisesTheHostByItsFileNameAndReleasesALeakedFilterOnlyWhenFreed) {
+  LoadedModuleCopy module(kModuleFileName, "FILTERS=1\r\nFILTER.VIDEO.NAME.01=Dll Cam\r\n");
+  const struct { const wchar_t* host; const wchar_t* end; size_t skypeTags, destroyed; } runs[] = {
+      {L"Skype.exe", L"free", 1, 1}, {L"probe.exe", L"exit", 0, 0}};
+  for (const auto& run : runs) {
+    SCOPED_TRACE(run.host);
+    const std::wstring program = module.Dir().File(run.host), log = program + L".log";
+    ASSERT_TRUE(CopyFileTo(BuildTreePath(L"tests/module/telvor_host_probe.exe"), program));
+    LoadedModuleCopy::SetLogTarget(log);
+    ASSERT_EQ(RunProcess(L"\"" + program + L"\" \"" + module.ModulePath() + L"\" " + VideoFilterIdText(0) + L" " +
+                             run.end, 30000), 0);
+    const std::string lines = ReadFileBytes(log), host(run.host, run.host + wcslen(run.host));
+    EXPECT_EQ(Occurrences(lines, "[TELVOR] Host file name: " + host), 1u) << lines;
+    EXPECT_EQ(Occurrences(lines, "[TELVOR] [Skype]"), run.skypeTags) << lines;
+    EXPECT_EQ(Occurrences(lines, "[Corvane::Corvane]"), 1u) << lines;
+    EXPECT_EQ(Occurrences(lines, "[Corvane::~Corvane]"), run.destroyed) << lines;
+  }
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 
 #include <dshow.h>
 
-#include <algorithm>
+#include "framework/ComPtr.h"
 
 namespace telvor::test {
 namespace {
@@ -15,22 +15,15 @@ std::wstring ClassId(const wchar_t* stem, int index) {
 // Calls visit(bag) for every moniker until it returns true.
 template <typename Visit>
 void ForEachBag(IEnumMoniker* monikers, Visit visit) {
-  IMoniker* moniker = nullptr;
-  bool done = false;
-  while (!done && monikers->Next(1, &moniker, nullptr) == S_OK) {
-    IPropertyBag* bag = nullptr;
-    if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, reinterpret_cast<void**>(&bag)))) {
-      done = visit(bag);
-      bag->Release();
-    }
-    moniker->Release();
+  ComPtr<IMoniker> moniker;
+  for (bool done = false; !done && monikers && monikers->Next(1, moniker.Put(), nullptr) == S_OK;) {
+    ComPtr<IPropertyBag> bag;
+    if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.PutVoid()))) done = visit(bag.Get());
   }
-  monikers->Release();
 }
 
 std::wstring ReadBagText(IPropertyBag* bag, const wchar_t* name) {
-  VARIANT value;
-  VariantInit(&value);
+  VARIANT value = {};  // VT_EMPTY
   std::wstring text;
   if (SUCCEEDED(bag->Read(name, &value, nullptr)) && value.vt == VT_BSTR) text = value.bstrVal;
   VariantClear(&value);
@@ -57,45 +50,34 @@ bool ClassKeyExists(const std::wstring& clsid) {
   return true;
 }
 
-std::vector<std::wstring> DeviceNames(const CLSID& category) {
-  std::vector<std::wstring> names;
-  ICreateDevEnum* devices = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                              reinterpret_cast<void**>(&devices))))
-    return names;
-  IEnumMoniker* monikers = nullptr;
-  if (devices->CreateClassEnumerator(category, &monikers, 0) == S_OK) {
-    ForEachBag(monikers, [&](IPropertyBag* bag) {
-      const std::wstring name = ReadBagText(bag, L"FriendlyName");
-      if (!name.empty()) names.push_back(name);
+size_t DeviceListed(const CLSID& category, const std::wstring& name) {
+  ComPtr<ICreateDevEnum> devices;
+  ComPtr<IEnumMoniker> monikers;
+  size_t count = 0;
+  if (SUCCEEDED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
+                                 devices.PutVoid())) &&
+      devices->CreateClassEnumerator(category, monikers.Put(), 0) == S_OK) {
+    ForEachBag(monikers.Get(), [&](IPropertyBag* bag) {
+      count += ReadBagText(bag, L"FriendlyName") == name;
       return false;
     });
   }
-  devices->Release();
-  return names;
-}
-
-size_t DeviceListed(const CLSID& category, const std::wstring& name) {
-  const auto names = DeviceNames(category);
-  return static_cast<size_t>(std::count(names.begin(), names.end(), name));
+  return count;
 }
 
 bool MapperFindsByOutput(const std::wstring& clsid, const GUID& major, const GUID& minor) {
-  IFilterMapper2* mapper = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
-                              reinterpret_cast<void**>(&mapper))))
-    return false;
+  ComPtr<IFilterMapper2> mapper;
+  ComPtr<IEnumMoniker> monikers;
   const GUID types[2] = {major, minor};
-  IEnumMoniker* monikers = nullptr;
   bool found = false;
-  if (SUCCEEDED(mapper->EnumMatchingFilters(&monikers, 0, FALSE, MERIT_DO_NOT_USE, FALSE, 0, nullptr, nullptr,
+  if (SUCCEEDED(CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2,
+                                 mapper.PutVoid())) &&
+      SUCCEEDED(mapper->EnumMatchingFilters(monikers.Put(), 0, FALSE, MERIT_DO_NOT_USE, FALSE, 0, nullptr, nullptr,
                                             nullptr, FALSE, TRUE, 1, types, nullptr, nullptr))) {
-    ForEachBag(monikers, [&](IPropertyBag* bag) {
-      found = CompareStringOrdinal(ReadBagText(bag, L"CLSID").c_str(), -1, clsid.c_str(), -1, TRUE) == CSTR_EQUAL;
-      return found;
+    ForEachBag(monikers.Get(), [&](IPropertyBag* bag) {
+      return found = CompareStringOrdinal(ReadBagText(bag, L"CLSID").c_str(), -1, clsid.c_str(), -1, TRUE) == CSTR_EQUAL;
     });
   }
-  mapper->Release();
   return found;
 }
 

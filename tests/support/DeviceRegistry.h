@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
 namespace telvor::test {
 
@@ -19,8 +18,7 @@ std::wstring PropertyPageIdText(int index);
 std::wstring RegistryText(HKEY root, const std::wstring& path, const wchar_t* name);
 bool ClassKeyExists(const std::wstring& clsid);
 
-// Friendly names the system device enumerator lists under a category.
-std::vector<std::wstring> DeviceNames(const CLSID& category);
+// How often the system device enumerator lists the friendly name under a category.
 size_t DeviceListed(const CLSID& category, const std::wstring& name);
 
 // Whether the filter mapper finds the filter by an output pin of this type.

@@ -14,14 +14,14 @@ namespace telvor::test {
 
 class LogCapture {
  public:
-  LogCapture() {
-    saved_[0] = TraceSink;
-    saved_[1] = InfoSink;
-    saved_[2] = ErrorSink;
+  enum class Sink { kTrace, kInfo, kError };
+  struct Line { Sink sink; std::wstring text; };
+
+  LogCapture() : saved_{TraceSink, InfoSink, ErrorSink} {
     active_ = this;
-    TraceSink = &CaptureTrace;
-    InfoSink = &CaptureInfo;
-    ErrorSink = &CaptureError;
+    TraceSink = [](const wchar_t* text) { Add(Sink::kTrace, text); };
+    InfoSink = [](const wchar_t* text) { Add(Sink::kInfo, text); };
+    ErrorSink = [](const wchar_t* text) { Add(Sink::kError, text); };
   }
   ~LogCapture() {
     TraceSink = saved_[0];
@@ -32,12 +32,6 @@ class LogCapture {
   LogCapture(const LogCapture&) = delete;
   LogCapture& operator=(const LogCapture&) = delete;
 
-  enum class Sink { kTrace, kInfo, kError };
-  struct Line {
-    Sink sink;
-    std::wstring text;
-  };
-
   std::vector<Line> Lines() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return lines_;
@@ -47,22 +41,14 @@ class LogCapture {
     for (const Line& line : Lines()) out.push_back(line.text);
     return out;
   }
-  // Lines (without the trailing line feed) that contain the fragment.
-  std::vector<std::wstring> Matching(const std::wstring& fragment) const {
-    std::vector<std::wstring> out;
-    for (const Line& line : Lines()) {
-      if (line.text.find(fragment) != std::wstring::npos) out.push_back(Strip(line.text));
-    }
-    return out;
-  }
-  size_t Count(const std::wstring& fragment) const { return Matching(fragment).size(); }
   void Clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     lines_.clear();
   }
-  static std::wstring Strip(std::wstring text) {
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r')) text.pop_back();
-    return text;
+  // How many lines contain the fragment.
+  size_t Count(const std::wstring& fragment) const {
+    const auto lines = Lines();
+    return std::count_if(lines.begin(), lines.end(), [&](auto& l) { return l.text.find(fragment) != l.text.npos; });
   }
 
  private:
@@ -72,9 +58,6 @@ class LogCapture {
     std::lock_guard<std::mutex> lock(self->mutex_);
     self->lines_.push_back({sink, text});
   }
-  static void CaptureTrace(const wchar_t* text) { Add(Sink::kTrace, text); }
-  static void CaptureInfo(const wchar_t* text) { Add(Sink::kInfo, text); }
-  static void CaptureError(const wchar_t* text) { Add(Sink::kError, text); }
 
   static inline std::atomic<LogCapture*> active_{nullptr};
   LogSink saved_[3];

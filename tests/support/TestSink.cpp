@@ -7,62 +7,57 @@
 
 namespace telvor::test {
 
-namespace {
-const CLSID kClsidTestSink = {0x5c6e0a31, 0x2b7c, 0x4d8e, {0x9f, 0x10, 0x0a, 0x1b, 0x2c, 0x3d, 0x4f, 0x00}};
-}
+class TestSinkPin : public CBaseInputPin {
+ public:
+  TestSinkPin(TestSink* filter, CCritSec* lock, HRESULT* hr)
+      : CBaseInputPin(L"TestSinkPin", filter, lock, hr, L"In"), m_pSink(filter) {}
 
-// --- pin ---
-
-TestSinkPin::TestSinkPin(TestSink* filter, CCritSec* lock, HRESULT* hr)
-    : CBaseInputPin(L"TestSinkPin", filter, lock, hr, L"In"), m_pSink(filter) {}
-
-HRESULT TestSinkPin::CheckMediaType(const CMediaType* type) {
-  const auto& accepted = m_pSink->m_Options.acceptedTypes;
-  if (accepted.empty()) return S_OK;
-  return std::any_of(accepted.begin(), accepted.end(), [&](const CMediaType& t) { return t == *type; })
-             ? S_OK
-             : VFW_E_TYPE_NOT_ACCEPTED;
-}
-
-STDMETHODIMP TestSinkPin::EndOfStream() {
-  m_pSink->CountEndOfStream();
-  return S_OK;
-}
-
-STDMETHODIMP TestSinkPin::GetAllocator(IMemAllocator** allocator) {
-  if (!m_pSink->m_Options.offerAllocator) return CBaseInputPin::GetAllocator(allocator);
-  if (!allocator) return E_POINTER;
-  *allocator = nullptr;
-  if (m_pSink->m_Options.allocator) return m_pSink->m_Options.allocator.CopyTo(allocator);
-  if (!m_pOwnAllocator) {
-    HRESULT hr = CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
-                                  m_pOwnAllocator.PutVoid());
-    if (FAILED(hr)) return hr;
+  HRESULT CheckMediaType(const CMediaType* type) override {
+    const auto& accepted = m_pSink->m_Options.acceptedTypes;
+    const bool any = accepted.empty() || std::find(accepted.begin(), accepted.end(), *type) != accepted.end();
+    return any ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
   }
-  return m_pOwnAllocator.CopyTo(allocator);
-}
 
-STDMETHODIMP TestSinkPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES* props) {
-  const TestSinkOptions& options = m_pSink->m_Options;
-  if (!props || options.bufferSize <= 0) return CBaseInputPin::GetAllocatorRequirements(props);
-  *props = ALLOCATOR_PROPERTIES{options.bufferCount, options.bufferSize, 1, 0};
-  return S_OK;
-}
+  STDMETHODIMP EndOfStream() override {
+    m_pSink->CountEndOfStream();
+    return S_OK;
+  }
 
-STDMETHODIMP TestSinkPin::Receive(IMediaSample* sample) {
-  if (!sample) return E_POINTER;
-  m_pSink->Record(sample);
-  return m_pSink->m_Options.receiveResult;
-}
+  STDMETHODIMP GetAllocator(IMemAllocator** allocator) override {
+    if (!m_pSink->m_Options.offerAllocator) return CBaseInputPin::GetAllocator(allocator);
+    if (!allocator) return E_POINTER;
+    *allocator = nullptr;
+    if (m_pSink->m_Options.allocator) return m_pSink->m_Options.allocator.CopyTo(allocator);
+    if (!m_pOwnAllocator) {
+      HRESULT hr = CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
+                                    m_pOwnAllocator.PutVoid());
+      if (FAILED(hr)) return hr;
+    }
+    return m_pOwnAllocator.CopyTo(allocator);
+  }
+
+  STDMETHODIMP GetAllocatorRequirements(ALLOCATOR_PROPERTIES* props) override {
+    const TestSinkOptions& options = m_pSink->m_Options;
+    if (!props || options.bufferSize <= 0) return CBaseInputPin::GetAllocatorRequirements(props);
+    *props = ALLOCATOR_PROPERTIES{options.bufferCount, options.bufferSize, 1, 0};
+    return S_OK;
+  }
+
+  STDMETHODIMP Receive(IMediaSample* sample) override {
+    if (!sample) return E_POINTER;
+    m_pSink->Record(sample);
+    return m_pSink->m_Options.receiveResult;
+  }
+
+ private:
+  TestSink* m_pSink;
+  ComPtr<IMemAllocator> m_pOwnAllocator;
+};
 
 // --- filter ---
 
-ComPtr<TestSink> TestSink::Create(const TestSinkOptions& options) {
-  return ComPtr<TestSink>(new TestSink(options));
-}
-
 TestSink::TestSink(const TestSinkOptions& options)
-    : CBaseFilter(L"TestSink", nullptr, &m_StateLock, kClsidTestSink),
+    : CBaseFilter(L"TestSink", nullptr, &m_StateLock, GUID_NULL),
       m_Options(options),
       m_Changed(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
   HRESULT hr = S_OK;
@@ -89,21 +84,19 @@ void TestSink::Record(IMediaSample* sample) {
     // The sample's own size bounds the copy too: a wrong actual length must
     // show up as a test failure, not as a read past the buffer.
     const long size = std::min(record.actualLength, sample->GetSize());
-    const size_t copied = std::min(static_cast<size_t>(std::max(size, 0L)), m_Options.maxCopyBytes);
+    const size_t copied = std::min(static_cast<size_t>(std::max(size, 0L)), kMaxCopyBytes);
     record.data.assign(data, data + copied);
   }
   CAutoLock lock(&m_RecordLock);
   m_Samples.push_back(std::move(record));
-  Changed();
+  SetEvent(m_Changed.Get());
 }
 
 void TestSink::CountEndOfStream() {
   CAutoLock lock(&m_RecordLock);
   ++m_EndOfStreams;
-  Changed();
+  SetEvent(m_Changed.Get());
 }
-
-void TestSink::Changed() { SetEvent(m_Changed.Get()); }
 
 std::vector<ReceivedSample> TestSink::Samples() {
   CAutoLock lock(&m_RecordLock);

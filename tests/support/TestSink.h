@@ -1,9 +1,7 @@
-// A renderer-like sink filter built on our own framework, for pin tests.
-//
-// It has one input pin named "In" that accepts any type (or only the types
-// given), proposes none, records every sample it receives and answers Receive
-// with a result the test chooses. It can offer its own allocator or none, as a capture
-// client such as FFmpeg does.
+// A renderer-like sink filter built on our own framework, for pin tests. Its
+// one input pin "In" accepts any type (or only the types given), proposes none,
+// records every sample and answers Receive with a result the test chooses. It
+// can offer its own allocator or none, as a capture client such as FFmpeg does.
 #pragma once
 
 #include <windows.h>
@@ -20,19 +18,17 @@
 
 namespace telvor::test {
 
+inline constexpr size_t kMaxCopyBytes = 64 * 1024;
+
 struct ReceivedSample {
   bool hasTime = false;  // GetTime gave at least a start
-  REFERENCE_TIME start = 0;
-  REFERENCE_TIME stop = 0;
+  REFERENCE_TIME start = 0, stop = 0;
   bool hasMediaTime = false;
-  LONGLONG mediaStart = 0;
-  LONGLONG mediaStop = 0;
-  bool syncPoint = false;
-  bool preroll = false;
-  bool discontinuity = false;
+  LONGLONG mediaStart = 0, mediaStop = 0;
+  bool syncPoint = false, preroll = false, discontinuity = false;
   long actualLength = 0;
   REFERENCE_TIME arrival = 0;  // stream time at Receive (0 without a clock): what FFmpeg stamps video by
-  std::vector<BYTE> data;  // the first min(actualLength, maxCopyBytes) bytes
+  std::vector<BYTE> data;  // the first min(actualLength, kMaxCopyBytes) bytes
 };
 
 struct TestSinkOptions {
@@ -41,31 +37,17 @@ struct TestSinkOptions {
   long bufferSize = 0;          // > 0: reported through GetAllocatorRequirements
   long bufferCount = 1;
   HRESULT receiveResult = S_OK;
-  size_t maxCopyBytes = 64 * 1024;
   std::vector<CMediaType> acceptedTypes;  // empty: every type is accepted
 };
 
-class TestSink;
-
-class TestSinkPin : public CBaseInputPin {
- public:
-  TestSinkPin(TestSink* filter, CCritSec* lock, HRESULT* hr);
-
-  HRESULT CheckMediaType(const CMediaType* type) override;
-  STDMETHODIMP EndOfStream() override;
-  STDMETHODIMP GetAllocator(IMemAllocator** allocator) override;
-  STDMETHODIMP GetAllocatorRequirements(ALLOCATOR_PROPERTIES* props) override;
-  STDMETHODIMP Receive(IMediaSample* sample) override;
-
- private:
-  TestSink* m_pSink;
-  ComPtr<IMemAllocator> m_pOwnAllocator;
-};
+class TestSinkPin;
 
 class TestSink : public CBaseFilter {
  public:
   // A new sink holding one reference for the caller.
-  static ComPtr<TestSink> Create(const TestSinkOptions& options = {});
+  static ComPtr<TestSink> Create(const TestSinkOptions& options = {}) {
+    return ComPtr<TestSink>(new TestSink(options));
+  }
 
   int GetPinCount() override { return 1; }
   CBasePin* GetPin(int n) override;
@@ -88,7 +70,6 @@ class TestSink : public CBaseFilter {
   ~TestSink() override;
   void Record(IMediaSample* sample);
   void CountEndOfStream();
-  void Changed();
   template <typename Predicate>
   bool WaitFor(Predicate done, DWORD timeoutMs);
 

@@ -1,86 +1,26 @@
 #include "support/WinTestSupport.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
-
-#ifndef TELVOR_BUILD_DIR
-#error "TELVOR_BUILD_DIR must name the build tree"
-#endif
+#include <cstring>
+#include <filesystem>
 
 namespace telvor::test {
 
-std::wstring BuildTreePath(const std::wstring& relative) {
-  std::wstring path = L"Z:";
-  for (const char* c = TELVOR_BUILD_DIR; *c; ++c) path += (*c == '/') ? L'\\' : static_cast<wchar_t>(*c);
-  if (!relative.empty()) {
-    path += L'\\';
-    for (wchar_t c : relative) path += (c == L'/') ? L'\\' : c;
-  }
+std::wstring WinePath(const char* unixPath, const std::wstring& relative) {
+  std::wstring path = L"Z:" + std::wstring(unixPath, unixPath + std::strlen(unixPath));
+  if (!relative.empty()) path += L"/" + relative;
+  std::replace(path.begin(), path.end(), L'/', L'\\');
   return path;
 }
 
+std::wstring BuildTreePath(const std::wstring& relative) { return WinePath(TELVOR_BUILD_DIR, relative); }
+
 std::wstring UniqueName(const std::wstring& stem) {
   static std::atomic<unsigned> counter{0};
-  wchar_t buffer[128];
-  swprintf(buffer, 128, L"%ls_%lu_%lu_%u", stem.c_str(), GetCurrentProcessId(), GetTickCount(), counter++);
-  return buffer;
-}
-
-void RemoveTree(const std::wstring& path) {
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = found.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring child = path + L"\\" + name;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(child);
-      } else {
-        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW(child.c_str());
-      }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-  }
-  RemoveDirectoryW(path.c_str());
-}
-
-TempDir::TempDir() {
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  path_ = std::wstring(temp) + UniqueName(L"telvor");
-  CreateDirectoryW(path_.c_str(), nullptr);
-}
-
-TempDir::~TempDir() { RemoveTree(path_); }
-
-std::string ReadFileBytes(const std::wstring& path) {
-  std::string bytes;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return bytes;
-  LARGE_INTEGER size = {};
-  if (GetFileSizeEx(file, &size) && size.QuadPart > 0 && size.QuadPart < (LONGLONG{1} << 31)) {
-    bytes.resize(static_cast<size_t>(size.QuadPart));
-    DWORD read = 0;
-    if (!ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) read = 0;
-    bytes.resize(read);
-  }
-  CloseHandle(file);
-  return bytes;
-}
-
-void WriteTextFile(const std::wstring& path, const std::string& text) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
-  DWORD written = 0;
-  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(file);
-}
-
-bool CopyFileTo(const std::wstring& from, const std::wstring& to) {
-  return CopyFileW(from.c_str(), to.c_str(), FALSE) != FALSE;
+  return stem + L"_" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(GetTickCount()) + L"_" +
+         std::to_wstring(counter++);
 }
 
 int RunProcess(const std::wstring& command_line, DWORD timeout_ms, const std::wstring& stdout_path) {
@@ -88,7 +28,8 @@ int RunProcess(const std::wstring& command_line, DWORD timeout_ms, const std::ws
   return process.Started() ? process.WaitForExit(timeout_ms) : kNotStarted;
 }
 
-BackgroundProcess::BackgroundProcess(std::wstring command_line, const std::wstring& output_path, HANDLE input) {
+BackgroundProcess::BackgroundProcess(std::wstring command_line, const std::wstring& output_path, HANDLE input)
+    : output_path_(output_path) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   HANDLE output = INVALID_HANDLE_VALUE;
@@ -122,10 +63,9 @@ int BackgroundProcess::WaitForExit(DWORD timeout_ms) {
 bool BackgroundProcess::WaitForFileSize(const std::wstring& path, size_t bytes, DWORD timeout_ms) const {
   for (DWORD waited = 0; waited <= timeout_ms; waited += 20) {
     const bool ended = !process_ || WaitForSingleObject(process_, 0) == WAIT_OBJECT_0;
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) &&
-        ((static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow) >= bytes)
-      return true;
+    std::error_code missing;
+    const auto size = std::filesystem::file_size(path, missing);
+    if (!missing && size >= bytes) return true;
     if (ended) return false;
     Sleep(20);
   }

@@ -4,23 +4,36 @@
 
 #include <windows.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 namespace telvor::test {
 
-// The build tree's path as Wine sees it (Z: maps the Unix root).
+// A Unix path, with `relative` below it, as Wine sees it (Z: maps the Unix root).
+std::wstring WinePath(const char* unixPath, const std::wstring& relative = L"");
 std::wstring BuildTreePath(const std::wstring& relative = L"");
 
 // The module's file name in this build (the 32-bit one is TELVOR32.AX) and its path.
 inline constexpr const wchar_t* kModuleFileName = sizeof(void*) == 4 ? L"TELVOR32.AX" : L"TELVOR.AX";
 inline std::wstring BuiltModulePath() { return BuildTreePath(std::wstring(L"src/dll/") + kModuleFileName); }
 
+// A value unique to this process and call, for naming registry keys and files
+// so that tests running in parallel never share them.
+std::wstring UniqueName(const std::wstring& stem);
+
 // A fresh, uniquely named folder under the Windows temp folder, removed with
 // everything in it when the object goes away.
 class TempDir {
  public:
-  TempDir();
-  ~TempDir();
+  TempDir() : path_((std::filesystem::temp_directory_path() / UniqueName(L"telvor")).wstring()) {
+    CreateDirectoryW(path_.c_str(), nullptr);
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   const std::wstring& Path() const { return path_; }
@@ -30,16 +43,19 @@ class TempDir {
   std::wstring path_;
 };
 
-// Writes text (UTF-16 converted to the ANSI code page) to a file, replacing it.
-void WriteTextFile(const std::wstring& path, const std::string& text);
-// A file's bytes, "" when it cannot be read; readable while another process writes it.
-std::string ReadFileBytes(const std::wstring& path);
-bool CopyFileTo(const std::wstring& from, const std::wstring& to);
-void RemoveTree(const std::wstring& path);
-
-// A value unique to this process and call, for naming registry keys and files
-// so that tests running in parallel never share them.
-std::wstring UniqueName(const std::wstring& stem);
+// Writes the bytes of `text` to a file, replacing it.
+inline void WriteTextFile(const std::wstring& path, const std::string& text) {
+  std::ofstream(std::filesystem::path(path), std::ios::binary) << text;
+}
+// A file's bytes, "" when it cannot be read; readable while another process
+// writes it (the C runtime opens files shared for reading and writing alike).
+inline std::string ReadFileBytes(const std::wstring& path) {
+  std::ifstream file(std::filesystem::path(path), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+inline bool CopyFileTo(const std::wstring& from, const std::wstring& to) {
+  return CopyFileW(from.c_str(), to.c_str(), FALSE) != FALSE;
+}
 
 // Runs a program, waits up to timeout_ms, returns its exit code, or
 // kNotStarted, or kTimedOut after killing it. Output goes to stdout_path if given.
@@ -68,9 +84,12 @@ class BackgroundProcess {
   bool WaitForFileSize(const std::wstring& path, size_t bytes, DWORD timeout_ms) const;
   // Terminates the program, as a crash would end it.
   void Kill();
+  // What it wrote to output_path so far.
+  std::string Output() const { return ReadFileBytes(output_path_); }
 
  protected:
   HANDLE process_ = nullptr;
+  std::wstring output_path_;
 };
 
 }  // namespace telvor::test

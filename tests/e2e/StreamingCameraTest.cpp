@@ -1,6 +1,8 @@
-// Who watches a camera, as the producer sees it: FFmpeg processes streaming
-// one camera at once, ending cleanly or killed, and a status section that
-// another program scribbles over while a camera streams.
+// A registered camera while programs come and go around it: producers start,
+// end cleanly, die and are replaced under a recording FFmpeg, which follows
+// them without a restart of the graph; FFmpeg processes watching the camera
+// are seen by the producer and leave cleanly or killed; and a status section
+// that another program scribbles over never disturbs the streaming.
 
 #include <atomic>
 #include <cstring>
@@ -17,16 +19,18 @@ namespace {
 using namespace telvor::e2e;
 
 constexpr int kIndex = kEndToEndCameras + 4;
+constexpr int kWidth = 320, kHeight = 240, kFps = 30;
+constexpr size_t kFrameBytes = size_t{kWidth} * kHeight * 2;
 
-class Watchers : public ::testing::Test {
+class StreamingCamera : public ::testing::Test {
  protected:
   void SetUp() override {
-    module_ = std::make_unique<InstalledModule>(CameraSettings(kIndex, kVideo, kAudio, 320, 240, 30));
+    module_ = std::make_unique<InstalledModule>(CameraSettings(kIndex, kVideo, kAudio, kWidth, kHeight, kFps));
     ASSERT_EQ(module_->Register().exitCode, 0);
   }
   // FFmpeg streaming the camera's video (and microphone) for `frames` frames.
   std::wstring Stream(int frames, bool audio) const {
-    return FfmpegCommand(L"-loglevel error" + VideoInput(kVideo, 320, 240, "yuyv422", audio ? kAudio : "") +
+    return FfmpegCommand(L"-loglevel error" + VideoInput(kVideo, kWidth, kHeight, "yuyv422", audio ? kAudio : "") +
                          L" -frames:v " + std::to_wstring(frames) + L" -f null -");
   }
   // The producer's view, once it shows `count` running streams.
@@ -42,12 +46,68 @@ class Watchers : public ::testing::Test {
     return found;
   }
 
-  static constexpr char kVideo[] = "TELVOR e2e watched camera";
-  static constexpr char kAudio[] = "TELVOR e2e watched microphone";
+  static constexpr char kVideo[] = "TELVOR e2e streaming camera";
+  static constexpr char kAudio[] = "TELVOR e2e streaming microphone";
   std::unique_ptr<InstalledModule> module_;
 };
 
-TEST_F(Watchers, TwoApplicationsAreSeenAndLeaveCleanlyOrKilled) {
+// A producer appears within 0.5 s of its first frame and a producer's end
+// leaves black within 1 s; two frames more cover reading the times off frame
+// indexes and numbers (a shown frame is up to two periods old).
+constexpr double kAppearSeconds = 0.5 + 2.0 / kFps;
+constexpr double kBlackSeconds = 1.0 + 2.0 / kFps;
+
+// Run i is a producer's: the first number shown is how long it had been
+// writing before the camera showed it.
+void ExpectAppearedInTime(const std::vector<ShownRun>& runs, size_t i) {
+  EXPECT_EQ(runs[i].kind, ShownRun::kFed) << runs;
+  EXPECT_LE(runs[i].firstNumber, kAppearSeconds * kFps) << runs;
+}
+// Run i is a producer's that ended, and black follows within the bound of
+// the first showing of its last frame.
+void ExpectBlackInTime(const std::vector<ShownRun>& runs, size_t i) {
+  EXPECT_EQ(runs[i].kind, ShownRun::kFed) << runs;
+  EXPECT_EQ(runs[i + 1].kind, ShownRun::kBlack) << runs;
+  EXPECT_LE(runs[i + 1].first - runs[i].lastNumberAt, kBlackSeconds * kFps)
+      << "last producer frame first shown at " << runs[i].lastNumberAt << runs;
+}
+
+// Black; a producer started 2 s into the recording; its clean end; another
+// producer of another size and format, killed after a second: black again.
+// (A camera opened while its producer runs shows it at once: the audio
+// recording's pictures.)
+TEST_F(StreamingCamera, FollowsProducersStartingEndingReplacedAndKilled) {
+  const std::wstring recording = module_->Dir().File(L"recording.raw");
+  const std::wstring input = VideoInput(kVideo, kWidth, kHeight, "yuyv422");
+  BackgroundProcess ffmpeg(module_->Dir(), FfmpegCommand(L"-loglevel error" + input + RawOutput(285, recording)));
+  // True once the recording holds `more` frames beyond what it holds now.
+  auto waitForMore = [&](size_t more) {
+    const size_t now = ReadFileBytes(recording).size() / kFrameBytes;
+    return ffmpeg.WaitForFileSize(recording, (now + more) * kFrameBytes, 30000);
+  };
+  auto feed = [&](const std::wstring& picture) {
+    return FeedProcess(module_->Dir(), kIndex, picture + L" --fps 30 --no-audio");
+  };
+  ASSERT_TRUE(waitForMore(2 * kFps));
+  FeedProcess first = feed(L"--size 320x240 --duration 1");
+  ASSERT_EQ(first.WaitForExit(20000), 0) << first.Output();
+  ASSERT_TRUE(waitForMore(kFps + 3));
+  FeedProcess second = feed(L"--size 640x360 --format yv12");
+  ASSERT_TRUE(waitForMore(kFps + 15));
+  second.Kill();
+  ASSERT_EQ(ffmpeg.WaitForExit(60000), 0) << ffmpeg.Output();
+  const auto runs = ShownRuns(ReadFileBytes(recording), kWidth, kHeight);
+  ASSERT_EQ(runs.size(), 5u) << runs;
+  EXPECT_EQ(runs[0].kind, ShownRun::kBlack) << runs;
+  EXPECT_GE(runs[0].count, size_t{2 * kFps}) << runs;
+  ExpectAppearedInTime(runs, 1);
+  ExpectBlackInTime(runs, 1);
+  ExpectAppearedInTime(runs, 3);
+  EXPECT_GE(runs[3].count, size_t{kFps / 2}) << runs;
+  ExpectBlackInTime(runs, 3);
+}
+
+TEST_F(StreamingCamera, TwoWatchingApplicationsAreSeenAndLeaveCleanlyOrKilled) {
   // The section lasts while someone holds it; held here, it outlives the hosts.
   const UniqueHandle held(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(telvor::WatchBlock),
                                              telvor::ChannelObjectName(telvor::kWatchStatusName, kIndex, false).c_str()));
@@ -84,7 +144,7 @@ TEST_F(Watchers, TwoApplicationsAreSeenAndLeaveCleanlyOrKilled) {
 // Whatever another program writes into the status, the camera streams on:
 // random bytes rewritten all the time, or every entry held by a live
 // process, torn and absurd.
-TEST_F(Watchers, ScribbledStatusNeverDisturbsStreaming) {
+TEST_F(StreamingCamera, ScribbledWatchStatusNeverDisturbsStreaming) {
   for (const bool absurd : {false, true}) {
     SCOPED_TRACE(absurd ? "absurd entries" : "random bytes");
     // A whole page, none of it zero: a camera that walked past its table
