@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <string>
 
+#include "module/ModulePaths.h"
+#include "module/ModuleStartup.h"
 #include "support/LogCapture.h"
 #include "support/WinTestSupport.h"
 #include "VideoPinFixture.h"
@@ -23,9 +25,9 @@ struct Offered {
   bool interlaced;
 };
 
-std::vector<Offered> Describe(const VideoOffer& offer) {
+std::vector<Offered> Describe(const std::vector<CMediaType>& offer) {
   std::vector<Offered> out;
-  for (const CMediaType& type : offer.types) {
+  for (const CMediaType& type : offer) {
     const OutputFormat f = DescribeVideoType(type);
     out.push_back({f.subtype, f.width, f.height, f.frameDuration, f.interlaced});
   }
@@ -57,7 +59,7 @@ TEST(VideoOffer, DefaultSizeThenFormatFileSizesOnceEachInEveryColourSpace) {
   ASSERT_EQ(static_cast<size_t>(kEntries) + 1, offer.sizes.size());
   EXPECT_EQ(offer.sizes[0], offer.sizes[8]);
 
-  const std::vector<Offered> types = Describe(offer);
+  const std::vector<Offered> types = Describe(offer.types);
   ASSERT_EQ(4u * 150, types.size());
   const GUID* order[] = {&MEDIASUBTYPE_YV12, &MEDIASUBTYPE_YUY2, &MEDIASUBTYPE_RGB32, &MEDIASUBTYPE_RGB24};
   for (size_t t = 0; t < types.size(); ++t) {
@@ -71,7 +73,7 @@ TEST(VideoOffer, DefaultSizeThenFormatFileSizesOnceEachInEveryColourSpace) {
   const VideoOffer plain = BuildVideoOffer(HostInfo{}, MakeVideoEntry(kVideoPinCameras), 30.0, 30.0,
                                            dir.File(L"missing.INI").c_str());
   ASSERT_EQ(4u, plain.types.size());
-  EXPECT_EQ(1280u, Describe(plain)[3].width);
+  EXPECT_EQ(1280u, Describe(plain.types)[3].width);
   EXPECT_EQ(MEDIASUBTYPE_RGB24, plain.types[3].subtype);
 }
 
@@ -85,7 +87,7 @@ TEST(VideoOffer, SizesBeyondTheConverterAreNotOffered) {
   LogCapture log;
   const VideoOffer offer =
       BuildVideoOffer(HostInfo{}, MakeVideoEntry(kVideoPinCameras, 25.0, 64, 16385), 25.0, 30.0, file.c_str());
-  const std::vector<Offered> types = Describe(offer);
+  const std::vector<Offered> types = Describe(offer.types);
   ASSERT_EQ(4u, types.size());
   for (const Offered& t : types) EXPECT_EQ(16384u, t.width);
   EXPECT_EQ(2u, log.Count(L"not offered"));
@@ -100,7 +102,7 @@ TEST(VideoOffer, HostListsForSkypeEdiusAndYyMixer) {
   HostInfo skype = {};
   skype.isSkype = true;
   const VideoOffer forSkype = BuildVideoOffer(skype, entry, 30.0, 25.0, file.c_str());
-  std::vector<Offered> types = Describe(forSkype);
+  std::vector<Offered> types = Describe(forSkype.types);
   ASSERT_EQ(6u, types.size());  // two YV12 at the producer's rate, then the file's size
   EXPECT_TRUE(types[0].subtype == MEDIASUBTYPE_YV12 && types[0].width == 1920 && types[0].duration == 400000);
   EXPECT_TRUE(types[1].width == 1280 && types[2].width == 640);
@@ -110,7 +112,7 @@ TEST(VideoOffer, HostListsForSkypeEdiusAndYyMixer) {
   HostInfo edius = {};
   edius.isEdius = true;
   const VideoOffer forEdius = BuildVideoOffer(edius, entry, 30.0, 30.0, file.c_str());
-  types = Describe(forEdius);
+  types = Describe(forEdius.types);
   ASSERT_EQ(14u, types.size());
   EXPECT_TRUE(forEdius.sizes.empty());
   for (const Offered& t : types) EXPECT_EQ(MEDIASUBTYPE_YUY2, t.subtype);
@@ -122,34 +124,45 @@ TEST(VideoOffer, HostListsForSkypeEdiusAndYyMixer) {
 
   HostInfo yyMixer = {};
   yyMixer.isYyMixer = true;
-  types = Describe(BuildVideoOffer(yyMixer, entry, 30.0, 30.0, file.c_str()));
+  types = Describe(BuildVideoOffer(yyMixer, entry, 30.0, 30.0, file.c_str()).types);
   ASSERT_EQ(2u, types.size());
-  EXPECT_EQ(MEDIASUBTYPE_YUY2, types[0].subtype);
-  EXPECT_EQ(800u, types[0].width);
-}
-
-// The real thing: a program named like the host, with the module's own
-// host detection.
-std::string RunProbeAs(const std::wstring& name, int cameraIndex) {
-  TempDir dir;
-  const std::wstring exe = dir.File(name), out = dir.File(L"out.txt");
-  EXPECT_TRUE(CopyFileTo(BuildTreePath(L"tests\\filter\\telvor_video_host_probe.exe"), exe));
-  EXPECT_EQ(0, RunProcess(L"\"" + exe + L"\" " + std::to_wstring(cameraIndex), 20000, out));
-  std::string text = ReadFileBytes(out);
-  text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());  // the probe writes text mode
-  return text;
+  EXPECT_TRUE(types[0].subtype == MEDIASUBTYPE_YUY2 && types[0].width == 800u);
 }
 
 // The lists themselves are BuildVideoOffer's above; here the pin must find
-// its host, and DVStreamsie alone takes a proposal beside a forced type.
+// its host: this program copied under a host's name runs the test below.
 TEST(VideoOffer, RenamedProgramsGetTheirHostLists) {
-  const std::string edius = RunProbeAs(L"EDIUS.exe", kVideoPinCameras + 12);
-  EXPECT_NE(std::string::npos, edius.find("YUY2 1920x1080 333333 1\n")) << edius;
-  EXPECT_NE(std::string::npos, edius.find("sizes 0\ncheck 1\n")) << edius;
-  const std::string dv = RunProbeAs(L"DVStreamsie.exe", kVideoPinCameras + 12);
-  EXPECT_EQ("YV12 640x480 333333 0\nYUY2 640x480 333333 0\nRGB32 640x480 333333 0\nRGB24 640x480 333333 0\n"
-            "sizes 1\ncheck 0\n",
-            dv);
+  for (const wchar_t* host : {L"EDIUS.exe", L"DVStreamsie.exe"}) {
+    TempDir dir;
+    const std::wstring exe = dir.File(host), out = dir.File(L"out.txt");
+    ASSERT_TRUE(CopyFileTo(BuildTreePath(L"tests\\filter\\telvor_filter_tests.exe"), exe));
+    RunProcess(L"\"" + exe + L"\" --gtest_filter=VideoOffer.OfferedToTheHostThisProgramIsNamedFor", 30000, out);
+    const std::string text = ReadFileBytes(out);
+    EXPECT_NE(std::string::npos, text.find("[  PASSED  ] 1 test.")) << text;
+  }
+}
+
+// With a forced type, DVStreamsie alone takes a proposal of another kind.
+TEST(VideoOffer, OfferedToTheHostThisProgramIsNamedFor) {
+  StartModule(nullptr);  // records this program's name as the host
+  const HostInfo& host = GetHostInfo();
+  if (!host.isEdius && !host.isDvStreamsie) GTEST_SKIP() << "run by RenamedProgramsGetTheirHostLists";
+  ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+  {
+    const FilterEntry entry = MakeVideoEntry(kVideoPinCameras + 12, 30.0, 640, 480);
+    const Camera camera = Camera::Create(kVideoPinCameras + 12, &entry);
+    ASSERT_TRUE(camera.pin);
+    const std::vector<Offered> types = Describe(camera.pin->OfferedTypes());
+    EXPECT_EQ(host.isEdius ? 14u : 4u, types.size());
+    EXPECT_EQ(host.isEdius, std::any_of(types.begin(), types.end(), [](const Offered& t) {
+                return t.subtype == MEDIASUBTYPE_YUY2 && t.width == 1920 && t.duration == 333333 && t.interlaced;
+              }));
+    EXPECT_EQ(host.isEdius ? 0u : 1u, camera.pin->SupportedSizes().size());
+    camera.pin->SetSubType(MEDIASUBTYPE_RGB32);
+    const CMediaType other = VideoType(MEDIASUBTYPE_RGB24, 320, 240, 30.0);
+    EXPECT_EQ(host.isEdius ? S_FALSE : S_OK, camera.pin->CheckMediaType(&other));
+  }
+  CoUninitialize();
 }
 
 }  // namespace
