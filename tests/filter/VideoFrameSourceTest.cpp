@@ -61,17 +61,13 @@ constexpr Step kB = Do(kBlack);
 class VideoFrameSourceTest : public ::testing::Test {
  protected:
   // Each test its own camera: tests run in parallel processes that share
-  // kernel objects, and one of them keeps the mutex on purpose.
+  // kernel objects, and one of them keeps the mutex on purpose. The format
+  // is usable: the reader announces it, then idles without touching the
+  // mutex, which would otherwise compete with Fill for it.
   void Open(int camera) {
     ring = std::make_unique<FakeRing>(kVideoNames, camera, 4096);
     ASSERT_TRUE(ring->Ok());
-    // A usable format: the reader announces it, then idles without touching
-    // the mutex, which would otherwise compete with Fill for it.
-    SlotHeader* format = ring->Header(kCapacity, 0);
-    format->video_fourcc = kFourCcYuy2;
-    format->video_width = kWidth;
-    format->video_height = kHeight;
-    format->video_capacity = kCapacity;
+    ring->SetVideoFormat(kFourCcYuy2, kWidth, kHeight, 30.0, kCapacity);
     channel.index = camera;
     ASSERT_TRUE(channel.Create());
   }
@@ -82,22 +78,20 @@ class VideoFrameSourceTest : public ::testing::Test {
     capacity_ = capacity;
     output_ = output;
     mode_ = fourcc == kFourCcYuy2 ? kConverterYuy2 : kConverterYv12;
-    frameBytes_ = static_cast<std::uint32_t>(SwScaler::SourceBytes(mode_, kWidth, kHeight));
     slots_.assign(kSlots * (kSlotHeaderSize + kCapacity), 0);
     source = std::make_unique<VideoFrameSource>(this);
     source->SetOutput(output);
-    source->SetSource(fourcc, kWidth, kHeight, capacity);
+    Run(Do(kAnnounce));
   }
-  std::uint8_t* Payload(int slot) { return slots_.data() + slot * (kSlotHeaderSize + kCapacity) + kSlotHeaderSize; }
   static std::uint8_t Pattern(std::uint64_t n, std::uint32_t i) {
     return static_cast<std::uint8_t>(n * 53 + i * 7 + (i >> 4) * 29);
   }
   FrameEntry Write(int slot, std::uint64_t n, bool whole) {
-    std::uint8_t* payload = Payload(slot);
+    std::uint8_t* payload = slots_.data() + slot * (kSlotHeaderSize + kCapacity) + kSlotHeaderSize;
     for (std::uint32_t i = 0; i < kCapacity; ++i) payload[i] = Pattern(n, i);
     SlotHeader header = HeaderBeforePayload(payload);
     header.video_sequence = n;
-    header.payload_length = whole ? frameBytes_ : frameBytes_ - 1;
+    header.payload_length = static_cast<std::uint32_t>(SwScaler::SourceBytes(mode_, kWidth, kHeight)) - !whole;
     std::memcpy(payload - kSlotHeaderSize, &header, sizeof header);
     return {static_cast<std::int64_t>(n), payload, header.payload_length, n, &channel, 0};
   }
@@ -150,7 +144,7 @@ class VideoFrameSourceTest : public ::testing::Test {
   std::unique_ptr<VideoFrameSource> source;
 
  private:
-  std::uint32_t fourcc_ = 0, capacity_ = 0, frameBytes_ = 0;
+  std::uint32_t fourcc_ = 0, capacity_ = 0;
   std::int32_t mode_ = 0;
   OutputFormat output_ = {};
   std::vector<std::uint8_t> slots_;
