@@ -49,8 +49,10 @@ class AudioPinTest : public ComTest {
   CorvaneAudioStream* pin = nullptr;
 };
 
-// The pin's category is CapturePinCategory's (PinServicesTest), and what FFmpeg looks for.
-TEST_F(AudioPinTest, OneUnnamedPinAndNoVideoInterfaces) {
+// What hosts see: a source with one unnamed pin (its category is
+// CapturePinCategory's, what FFmpeg looks for), no video interfaces, and one
+// format.
+TEST_F(AudioPinTest, OneUnnamedPinOfferingExactlyOneStereoPcmFormat) {
   void* out = reinterpret_cast<void*>(1);
   EXPECT_EQ(E_NOINTERFACE, filter->QueryInterface(IID_ICorvaneVideoStream, &out));
   EXPECT_EQ(nullptr, out);
@@ -72,10 +74,8 @@ TEST_F(AudioPinTest, OneUnnamedPinAndNoVideoInterfaces) {
   ASSERT_EQ(S_OK, pin->QueryPinInfo(&info));
   info.pFilter->Release();
   EXPECT_STREQ(L"", info.achName) << "no setting names the audio pin";
-}
 
-// One format, through the pin and through IAMStreamConfig alike.
-TEST_F(AudioPinTest, OffersAndConfiguresExactlyOneStereoPcmFormat) {
+  // One format, through the pin and through IAMStreamConfig alike.
   CMediaType type, other, slower;
   ASSERT_EQ(S_OK, pin->GetMediaType(0, &type));
   EXPECT_TRUE(type.majortype == MEDIATYPE_Audio && type.subtype == MEDIASUBTYPE_PCM &&

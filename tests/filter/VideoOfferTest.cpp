@@ -17,20 +17,9 @@
 namespace telvor::test {
 namespace {
 
-struct Offered {
-  GUID subtype;
-  UINT width;
-  UINT height;
-  std::int64_t duration;
-  bool interlaced;
-};
-
-std::vector<Offered> Describe(const std::vector<CMediaType>& offer) {
-  std::vector<Offered> out;
-  for (const CMediaType& type : offer) {
-    const OutputFormat f = DescribeVideoType(type);
-    out.push_back({f.subtype, f.width, f.height, f.frameDuration, f.interlaced});
-  }
+std::vector<OutputFormat> Describe(const std::vector<CMediaType>& offer) {
+  std::vector<OutputFormat> out;
+  for (const CMediaType& type : offer) out.push_back(DescribeVideoType(type));
   return out;
 }
 
@@ -59,13 +48,13 @@ TEST(VideoOffer, DefaultSizeThenFormatFileSizesOnceEachInEveryColourSpace) {
   ASSERT_EQ(static_cast<size_t>(kEntries) + 1, offer.sizes.size());
   EXPECT_EQ(offer.sizes[0], offer.sizes[8]);
 
-  const std::vector<Offered> types = Describe(offer.types);
+  const std::vector<OutputFormat> types = Describe(offer.types);
   ASSERT_EQ(4u * 150, types.size());
   const GUID* order[] = {&MEDIASUBTYPE_YV12, &MEDIASUBTYPE_YUY2, &MEDIASUBTYPE_RGB32, &MEDIASUBTYPE_RGB24};
   for (size_t t = 0; t < types.size(); ++t) {
     const int k = static_cast<int>(t / 4), i = k == 0 ? 7 : k <= 7 ? k - 1 : k;  // entry 7 first, then the rest
     ASSERT_TRUE(*order[t % 4] == types[t].subtype && width(i) == types[t].width && height(i) == types[t].height &&
-                types[t].duration == 400000)
+                types[t].frameDuration == 400000)
         << "type " << t << " should be entry " << i << ": " << types[t].width << "x" << types[t].height;
   }
 
@@ -87,9 +76,9 @@ TEST(VideoOffer, SizesBeyondTheConverterAreNotOffered) {
   LogCapture log;
   const VideoOffer offer =
       BuildVideoOffer(HostInfo{}, MakeVideoEntry(kVideoPinCameras, 25.0, 64, 16385), 25.0, 30.0, file.c_str());
-  const std::vector<Offered> types = Describe(offer.types);
+  const std::vector<OutputFormat> types = Describe(offer.types);
   ASSERT_EQ(4u, types.size());
-  for (const Offered& t : types) EXPECT_EQ(16384u, t.width);
+  for (const OutputFormat& t : types) EXPECT_EQ(16384u, t.width);
   EXPECT_EQ(2u, log.Count(L"not offered"));
 }
 
@@ -102,9 +91,9 @@ TEST(VideoOffer, HostListsForSkypeEdiusAndYyMixer) {
   HostInfo skype = {};
   skype.isSkype = true;
   const VideoOffer forSkype = BuildVideoOffer(skype, entry, 30.0, 25.0, file.c_str());
-  std::vector<Offered> types = Describe(forSkype.types);
+  std::vector<OutputFormat> types = Describe(forSkype.types);
   ASSERT_EQ(6u, types.size());  // two YV12 at the producer's rate, then the file's size
-  EXPECT_TRUE(types[0].subtype == MEDIASUBTYPE_YV12 && types[0].width == 1920 && types[0].duration == 400000);
+  EXPECT_TRUE(types[0].subtype == MEDIASUBTYPE_YV12 && types[0].width == 1920 && types[0].frameDuration == 400000);
   EXPECT_TRUE(types[1].width == 1280 && types[2].width == 640);
   const std::vector<std::pair<UINT, UINT>> skypeSizes = {{1920, 1080}, {1280, 720}, {640, 480}};
   EXPECT_EQ(skypeSizes, forSkype.sizes);
@@ -115,8 +104,8 @@ TEST(VideoOffer, HostListsForSkypeEdiusAndYyMixer) {
   types = Describe(forEdius.types);
   ASSERT_EQ(14u, types.size());
   EXPECT_TRUE(forEdius.sizes.empty());
-  for (const Offered& t : types) EXPECT_EQ(MEDIASUBTYPE_YUY2, t.subtype);
-  EXPECT_TRUE(types[3].interlaced && types[13].interlaced && types[9].duration == 166833);
+  for (const OutputFormat& t : types) EXPECT_EQ(MEDIASUBTYPE_YUY2, t.subtype);
+  EXPECT_TRUE(types[3].interlaced && types[13].interlaced && types[9].frameDuration == 166833);
   // Interlaced types carry a whole VIDEOINFOHEADER2 (whose other fields stay zero).
   const auto& edius2 = *reinterpret_cast<const VIDEOINFOHEADER2*>(forEdius.types[3].pbFormat);
   EXPECT_TRUE(forEdius.types[3].formattype == FORMAT_VideoInfo2 && forEdius.types[3].cbFormat == 112u);
@@ -152,10 +141,10 @@ TEST(VideoOffer, OfferedToTheHostThisProgramIsNamedFor) {
     const FilterEntry entry = MakeVideoEntry(kVideoPinCameras + 12, 30.0, 640, 480);
     const Camera camera = Camera::Create(kVideoPinCameras + 12, &entry);
     ASSERT_TRUE(camera.pin);
-    const std::vector<Offered> types = Describe(camera.pin->OfferedTypes());
+    const std::vector<OutputFormat> types = Describe(camera.pin->OfferedTypes());
     EXPECT_EQ(host.isEdius ? 14u : 4u, types.size());
-    EXPECT_EQ(host.isEdius, std::any_of(types.begin(), types.end(), [](const Offered& t) {
-                return t.subtype == MEDIASUBTYPE_YUY2 && t.width == 1920 && t.duration == 333333 && t.interlaced;
+    EXPECT_EQ(host.isEdius, std::any_of(types.begin(), types.end(), [](const OutputFormat& t) {
+                return t.subtype == MEDIASUBTYPE_YUY2 && t.width == 1920 && t.frameDuration == 333333 && t.interlaced;
               }));
     EXPECT_EQ(host.isEdius ? 0u : 1u, camera.pin->SupportedSizes().size());
     camera.pin->SetSubType(MEDIASUBTYPE_RGB32);
