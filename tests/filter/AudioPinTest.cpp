@@ -1,8 +1,5 @@
-// The audio camera as hosts get it (the camera filter built for the audio
-// kind): its interfaces, its one format and stream configuration; the packet
-// queue between the channel's reader and the streaming thread; and the pin
-// streaming into a sink inside Wine's real filter graph, with and without a
-// producer feeding the camera's audio ring.
+// The audio camera as hosts get it, the packet queue between the channel's
+// reader and the streaming thread, and the pin streaming in Wine's graph.
 #include <gtest/gtest.h>
 
 #include <dshow.h>
@@ -49,9 +46,8 @@ class AudioPinTest : public ComTest {
   CorvaneAudioStream* pin = nullptr;
 };
 
-// What hosts see: a source with one unnamed pin (its category is
-// CapturePinCategory's, what FFmpeg looks for), no video interfaces, and one
-// format.
+// A source with one unnamed pin (its category is CapturePinCategory's) and
+// one format, through the pin and through IAMStreamConfig alike.
 TEST_F(AudioPinTest, OneUnnamedPinOfferingExactlyOneStereoPcmFormat) {
   void* out = reinterpret_cast<void*>(1);
   EXPECT_EQ(E_NOINTERFACE, filter->QueryInterface(IID_ICorvaneVideoStream, &out));
@@ -75,7 +71,6 @@ TEST_F(AudioPinTest, OneUnnamedPinOfferingExactlyOneStereoPcmFormat) {
   info.pFilter->Release();
   EXPECT_STREQ(L"", info.achName) << "no setting names the audio pin";
 
-  // One format, through the pin and through IAMStreamConfig alike.
   CMediaType type, other, slower;
   ASSERT_EQ(S_OK, pin->GetMediaType(0, &type));
   EXPECT_TRUE(type.majortype == MEDIATYPE_Audio && type.subtype == MEDIASUBTYPE_PCM &&
@@ -175,9 +170,8 @@ TEST(AudioPacketQueue, KeepsTheNewestNineAndPassesOverRewrittenSlots) {
 
 constexpr DWORD kWaitMs = 3000;
 
-// An audio producer writing the ring by hand, so it can lie about lengths.
-// Holding its mutex across writes keeps the reader out, as a producer
-// writing a burst does.
+// A producer writing the ring by hand, so it can lie about lengths and hold
+// its mutex across writes (a burst).
 class AudioRing : public FakeRing {
  public:
   AudioRing(int camera, std::uint32_t capacity)
@@ -261,13 +255,11 @@ class AudioStreamingTest : public SinkGraphTest {
   ComPtr<AudioHost> host;
 };
 
-// Without a producer: silence paced by the clock, not as fast as the sink
-// takes it, and stamped from the frames delivered (256 a buffer) so that the
-// 100-ns rounding never adds up. Nor slower: there is no packet to wait for,
-// and an application's audio clock must not drift. The pin looks for a
-// producer every 250 ms, quietly after the first time; producers starting
-// late and ending are followed without restarting the graph: their sound,
-// then silence within a second.
+// Without a producer, silence at the clock's pace (neither as fast as the
+// sink takes it nor slower: an application's audio clock must not drift),
+// stamped from the frames delivered so that 100-ns rounding never adds up;
+// the pin looks for a producer quietly after the first time. Producers
+// starting late and ending are followed without restarting the graph.
 TEST_F(AudioStreamingTest, SilenceAtClockPaceAndProducersComingAndGoingAreFollowed) {
   const int camera = kAudioPinCameras + 1;
   LogCapture log;
@@ -306,8 +298,7 @@ TEST_F(AudioStreamingTest, SilenceAtClockPaceAndProducersComingAndGoingAreFollow
     }
     EXPECT_TRUE(heard) << "the producer's sound within 1.5 s";
     telvor_close(producer);
-    // Silence comes at once (no packets); the channel closes within a second,
-    // so that a new producer is met afresh.
+    // The channel closes within a second, so that a new producer is met afresh.
     const ULONGLONG ended = GetTickCount64();
     while (log.Count(L"producer gone, channel closed") <= static_cast<size_t>(round) &&
            GetTickCount64() - ended < 3000) {
@@ -319,15 +310,9 @@ TEST_F(AudioStreamingTest, SilenceAtClockPaceAndProducersComingAndGoingAreFollow
   EXPECT_EQ(2u, log.Count(L"producer appeared, channel open"));
 }
 
-// A ring the camera finds mid-stream: what it holds is not played (that
-// would delay the sound for the whole session); from the newest packet on,
-// every packet plays once, in order. Then a producer's length fields are bounded by its slot and by whole sample frames: a length that
-// holds no whole frame drops its packet (silence goes on at the clock's
-// pace), a partial last frame is cut off, and a length past the slot is cut
-// to it, in every slot, so also in the last, where reading the claimed length
-// would run off the end of the section. A mutex kept 30 ms, past one of the
-// pin's waits, makes the packet due go out late instead of dropped for
-// silence: the sound stays whole and in order.
+// A ring found mid-stream: what it held is not played (it would delay the
+// sound for the whole session), the rest plays once each, in order. Then
+// lying length fields, and a mutex kept briefly.
 TEST_F(AudioStreamingTest, RingFoundRunningThenLengthsBoundedAndNoGapForABusyMutex) {
   constexpr std::uint32_t kCapacity = 1920;
   Start(kAudioPinCameras + 4);
@@ -341,11 +326,12 @@ TEST_F(AudioStreamingTest, RingFoundRunningThenLengthsBoundedAndNoGapForABusyMut
   for (size_t i = 1; i < played.size(); ++i) EXPECT_EQ(played[i - 1] + 1, played[i]);
 
   sink->ClearSamples();
-  // Packet i (its bytes all i + 1) claims claims[i % 4] and plays delivered[i % 4] bytes (0: never).
+  // No whole frame drops the packet, a partial last frame is cut, a length
+  // past the slot is cut to it (in the last slot too, where reading it would
+  // run off the section). Packet i, its bytes all i + 1, claims claims[i % 4].
   const std::uint32_t claims[] = {0, 3, 1918, 1000000}, delivered[] = {0, 0, 1916, kCapacity};
-  for (std::uint8_t i = 0; i < 16; ++i) {
+  for (std::uint8_t i = 0; i < 16; ++i, Sleep(12)) {
     ring.Write(std::vector<std::uint8_t>(kCapacity, i + 1), claims[i % 4]);
-    Sleep(12);
   }
   Sleep(50);
   int sounds = 0;
@@ -360,6 +346,7 @@ TEST_F(AudioStreamingTest, RingFoundRunningThenLengthsBoundedAndNoGapForABusyMut
   }
   EXPECT_GE(sounds, 6);
 
+  // Kept 30 ms, past one of the pin's waits: the packet due goes out late, not dropped for silence.
   sink->ClearSamples();
   for (std::uint16_t n = 1; n <= 8; ++n) ring.Write(NumberedPacket(n, kCapacity));
   Sleep(5);  // the reader queues them, the pin plays the first
@@ -377,11 +364,9 @@ TEST_F(AudioStreamingTest, RingFoundRunningThenLengthsBoundedAndNoGapForABusyMut
   EXPECT_EQ(8, last);
 }
 
-// Queued packets whose slots the producer rewrote before the pin took them:
-// first a burst written under one hold of the mutex while the pin is due to
-// take the overwritten packets, then a producer writing flat out. Every
-// sample is one whole packet (the first cut to the 64 KiB buffer), stamped
-// by its length, and the numbers only go up.
+// Queued packets whose slots the producer rewrote before the pin took them
+// (a burst under one hold of the mutex, then a producer flat out): every
+// sample is one whole packet, stamped by its length, and the numbers only go up.
 TEST_F(AudioStreamingTest, RewrittenSlotsAreNeverPlayedTornOrOutOfOrder) {
   AudioRing ring(kAudioPinCameras, 70000);
   ASSERT_TRUE(ring.Ok());
@@ -420,9 +405,7 @@ TEST_F(AudioStreamingTest, RewrittenSlotsAreNeverPlayedTornOrOutOfOrder) {
   EXPECT_GE(afterBurst, 9) << "what was written after the burst never played";
 }
 
-// Packets queued between Run and the graph's start time are not played
-// (they would delay the sound for the whole session); from the newest one
-// on, every packet plays once, in order.
+// Nor are packets queued between Run and the graph's start time.
 TEST_F(AudioStreamingTest, PacketsQueuedUntilTheStartTimeAreSkippedThenEveryPacketPlaysOnce) {
   Connect(kMoreVideoPinCameras);
   ASSERT_EQ(S_OK, control->Pause());
