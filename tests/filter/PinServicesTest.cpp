@@ -107,10 +107,8 @@ TEST(ChannelThread, StartAndStopRunOnTheChannelThreadInOrder) {
   }
 }
 
-// A pin's deadlines against a scripted producer, on exact times: the
-// producer writes at offset + k * its period (+ drift per frame, + jump
-// from frame `jumpAt` on, none from `stopAt` on); each deadline reports the
-// newest arrival since the previous one. Returns the shift at each deadline.
+// The shift at each deadline against a producer writing at offset + k * its
+// period (+ drift per frame, + jump from frame `jumpAt` on, none from `stopAt` on).
 struct Script {
   const char* name;
   std::int64_t producerPeriod;
@@ -144,9 +142,8 @@ std::vector<std::int64_t> RunScript(const Script& s, std::int64_t period, int de
 
 }  // namespace
 
-// The deadlines move once to the margin after a steady producer's arrivals,
-// then only by small steps, whatever the producer does; a producer at a rate
-// with no fixed place in the period moves them not at all.
+// One move to the margin after a steady producer's arrivals, then small
+// steps only; a producer at another rate moves them not at all.
 TEST(PhaseLock, MovesOnceThenFollowsBySmallStepsAndNeverLocksToAnotherRate) {
   using telvor::PhaseLock;
   constexpr std::int64_t kPeriod = 333333;  // 30 fps

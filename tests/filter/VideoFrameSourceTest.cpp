@@ -1,9 +1,7 @@
 // The frame source's choice of picture, deadline by deadline, without a
-// filter graph: the test lays out the slots itself and queues references
-// into them as the channel's reader would. The channel is real only for its
-// mutex, which Fill holds while it reads a slot. And the loader of the idle
-// picture it shows without a producer, against good and hostile files (its
-// pictures are checked pixel by pixel through the camera, end to end).
+// graph: the test lays out the slots and queues them as the channel's reader
+// would (the channel is real only for the mutex Fill holds). And the idle
+// picture's loader against good and hostile files.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <dshow.h>
@@ -60,10 +58,8 @@ constexpr Step kB = Do(kBlack);
 
 class VideoFrameSourceTest : public ::testing::Test {
  protected:
-  // Each test its own camera: tests run in parallel processes that share
-  // kernel objects, and one of them keeps the mutex on purpose. The format
-  // is usable: the reader announces it, then idles without touching the
-  // mutex, which would otherwise compete with Fill for it.
+  // Each test its own camera: one keeps the mutex on purpose. Announced, the
+  // reader idles and leaves the mutex to Fill.
   void Open(int camera) {
     ring = std::make_unique<FakeRing>(kVideoNames, camera, 4096);
     ASSERT_TRUE(ring->Ok());
@@ -150,9 +146,8 @@ class VideoFrameSourceTest : public ::testing::Test {
   std::vector<std::uint8_t> slots_;
 };
 
-// Each case starts from a new source; every deadline of it is checked
-// against a converter of the test's own or the black picture. Then what
-// cannot be written whole.
+// Each case from a new source, every deadline against a converter of the
+// test's own or the black picture; then what cannot be written whole.
 TEST_F(VideoFrameSourceTest, DeadlinesShowFramesInProducerOrderAndNothingTorn) {
   ASSERT_NO_FATAL_FAILURE(Open(kVideoPinCameras + 2));
   const Step K = Do(kKeepNewest), C = Do(kClose), A = Do(kAnnounce), R = Do(kRestart);
@@ -196,9 +191,8 @@ TEST_F(VideoFrameSourceTest, DeadlinesShowFramesInProducerOrderAndNothingTorn) {
     }
   }
 
-  // A format that does not fit its slot would be read past the slot's end; a
-  // sample that cannot hold the picture, or a format the camera does not
-  // write, is left alone. Each says so once.
+  // A format that does not fit its slot would be read past its end; a sample
+  // too small, or a format the camera does not write, is left alone. Said once.
   LogCapture log;
   Start(kFourCcYuy2, Output(MEDIASUBTYPE_YUY2, 16, 8), kCapacity - 1);
   for (std::uint64_t n = 1; n <= 2; ++n) {
@@ -225,9 +219,8 @@ TEST_F(VideoFrameSourceTest, DeadlinesShowFramesInProducerOrderAndNothingTorn) {
   EXPECT_EQ(1u, log.Count(L"sample of 255 bytes cannot hold 256, picture left out"));
 }
 
-// A mutex busy past a frame period lets a few deadlines pass without a
-// sample (a busy machine must not flash black); kept longer, it gets the
-// black picture, said once, and its frame once it lets go.
+// A mutex busy past a frame period lets a few deadlines pass (a busy machine
+// must not flash black); kept longer, black, said once.
 TEST_F(VideoFrameSourceTest, ProducerKeepingItsMutexSkipsDeadlinesThenGetsBlack) {
   ASSERT_NO_FATAL_FAILURE(Open(kVideoPinCameras + 4));
   LogCapture log;

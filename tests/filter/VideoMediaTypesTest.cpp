@@ -25,9 +25,8 @@ bool IsAllZero(const OutputFormat& f) {
          f.frameDuration == 0 && !f.interlaced;
 }
 
-// Every field a client reads. Widths that are not a multiple of 4 are
-// padded, with the picture in the rectangles; RGB rows are padded to 4 bytes
-// as a bitmap's. What is built describes itself again.
+// Every field a client reads; widths not a multiple of 4 are padded, the
+// picture in the rectangles. What is built describes itself again.
 TEST(BuildVideoType, FieldsPaddedWidthsAndRowsDescribeThemselves) {
   const struct {
     const GUID* subtype;
@@ -115,11 +114,9 @@ TEST(BuildVideoType, SubtypesAndSizesBeyondTheLimitsAreRefused) {
   }
 }
 
-// Client types, built as a camera's and then changed: RGB rows are the
-// bitmap's, padded to 4 bytes, whatever the width; the YUV layouts keep bytes
-// per pixel times biWidth; a negative height is a top-down picture; a
-// subtype outside the table keeps its size but has no row facts. Blocks too
-// short for their format type, and sizes no picture can have, give all zero.
+// Client types, built and then changed: RGB rows are the bitmap's whatever
+// the width, a negative height is top-down; a subtype outside the table has
+// no row facts. Broken blocks and impossible sizes give all zero.
 TEST(DescribeVideoType, RowsOfClientTypesAndAllZeroForBrokenOnes) {
   using T = AM_MEDIA_TYPE&;
   using V = VIDEOINFOHEADER&;

@@ -118,8 +118,7 @@ TEST(VideoOffer, HostListsForSkypeEdiusAndYyMixer) {
   EXPECT_TRUE(types[0].subtype == MEDIASUBTYPE_YUY2 && types[0].width == 800u);
 }
 
-// The lists themselves are BuildVideoOffer's above; here the pin must find
-// its host: this program copied under a host's name runs the test below.
+// The pin must find its host: this program, copied under a host's name, runs the test below.
 TEST(VideoOffer, RenamedProgramsGetTheirHostLists) {
   for (const wchar_t* host : {L"EDIUS.exe", L"DVStreamsie.exe"}) {
     TempDir dir;

@@ -1,6 +1,5 @@
-// What applications see of a camera filter and its video pin before and
-// after a connection: the filter's interfaces, IAMStreamConfig, the control
-// interface and the property page.
+// What applications see of a camera filter and its video pin: the filter's
+// interfaces, IAMStreamConfig and the control interface.
 #include <gtest/gtest.h>
 
 #include <dshow.h>
@@ -76,10 +75,8 @@ TEST_F(VideoPinConfig, FilterGivesItsPageAndThePinsControl) {
   EXPECT_EQ(fromPin.Get(), control.Get());
 }
 
-// IAMStreamConfig through the pin's states: the offer, a current type, one
-// without a picture, the connection, a forced subtype. GetStreamCaps at odd
-// indexes gives the fixed type wherever the pin has one to give (that the
-// offer has none there is HostileClientTest's).
+// IAMStreamConfig through the pin's states. GetStreamCaps at odd indexes
+// gives the fixed type wherever the pin has one (the offer's: HostileClient).
 TEST_F(VideoPinConfig, StreamConfigThroughThePinsStates) {
   Create(kVideoPinCameras + 8, 1281, 720);
   struct Row {
@@ -117,8 +114,7 @@ TEST_F(VideoPinConfig, StreamConfigThroughThePinsStates) {
   ASSERT_EQ(S_OK, config->SetFormat(&type));
   check("current", 1, {{-1, S_OK, rgb24}, {INT_MIN, S_OK, rgb24}, {9, S_OK, rgb24}});
   EXPECT_EQ(MEDIASUBTYPE_RGB24, current());
-  // A current type without a picture gives nothing to force a subtype on;
-  // null clears back to the offer.
+  // A current type without a picture has nothing to force a subtype on.
   CMediaType bare;
   bare.SetType(&MEDIATYPE_Video);
   bare.SetSubtype(&MEDIASUBTYPE_YUY2);
@@ -150,12 +146,10 @@ TEST_F(VideoPinConfig, StreamConfigThroughThePinsStates) {
   check("forced", 1, {{-1, S_OK, yuy2}, {INT_MIN, S_OK, yuy2}, {0, S_OK, yuy2}, {1, S_FALSE}});
 }
 
-// A size set through the control interface forces the only capability (that
-// it is kept in the settings is PageTest's); a forced subtype and size narrow
-// the proposals. Numbers entered as REG_DWORD, as users are told to, and text
-// written by SetScaleStyle reach the control interface from the camera's own
-// keys (reading each value type is the settings store's, SettingsTest). This
-// program has no settings file: its settings live in the registry.
+// A size set forces the only capability (kept in the settings: PageTest), a
+// forced subtype narrows the proposals. Numbers entered as REG_DWORD, as
+// users are told to, come from the camera's own registry keys (this program
+// has no settings file).
 TEST_F(VideoPinConfig, ControlInterfaceForcesTheOnlyCapabilityAndKeepsItsSettings) {
   Create(kVideoPinCameras + 10);
   UINT width = 7, height = 7;
@@ -198,8 +192,7 @@ TEST_F(VideoPinConfig, ControlInterfaceForcesTheOnlyCapabilityAndKeepsItsSetting
   RegDeleteKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"FILTER.SCALE.STYLE.36");
 }
 
-// Downstream may attach a new type to a sample: the pin takes it on and
-// fills that very sample in it (black: no producer), and nothing beyond.
+// A type downstream attaches to a sample: that very sample is filled in it, and nothing beyond.
 TEST_F(VideoPinConfig, TypeAttachedToASampleIsAppliedToThatSample) {
   Create(kVideoPinCameras + 11);
   const CMediaType yuy2 = VideoType(MEDIASUBTYPE_YUY2, 320, 240, 30.0);

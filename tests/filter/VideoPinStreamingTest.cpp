@@ -1,8 +1,6 @@
-// The video pin in Wine's filter graph: pacing, time stamps and the phase
-// lock, and a producer racing the pin (restarts are the buffer loop's,
-// StreamingTest's). Which frame or black picture each deadline shows is
-// VideoFrameSourceTest's; producers coming and going are followed end to end
-// through FFmpeg (LiveRecordingTest).
+// The video pin in Wine's graph: pacing, stamps and the phase lock, and a
+// producer racing the pin. Which picture each deadline shows is
+// VideoFrameSourceTest's; producers coming and going, LiveRecordingTest's.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -39,8 +37,7 @@ class VideoPinStreaming : public SinkGraphTest {
     camera = Camera();
     SinkGraphTest::TearDown();
   }
-  // Pauses the graph and reads its clock into *now, so that a test can run
-  // it at a start time of its own.
+  // Pauses the graph and reads its clock, for a start time of the test's own.
   void PauseReadingTheClock(REFERENCE_TIME* now) {
     ASSERT_TRUE(graph.As(&media) == S_OK && control->Pause() == S_OK &&
                 media->GetSyncSource(clock.Put()) == S_OK && clock && clock->GetTime(now) == S_OK);
@@ -60,10 +57,8 @@ class VideoPinStreaming : public SinkGraphTest {
   ComPtr<IReferenceClock> clock;
 };
 
-// A producer racing the pin: every frame goes into one slot in two halves
-// with a pause between them, so a conversion outside the producer's mutex
-// would catch one half old and one half new most of the time. Every sample
-// is whole, black or one frame, and the frames never go back in time.
+// Each frame goes into one slot in two halves with a pause between: a
+// conversion outside the producer's mutex would mostly catch a torn frame.
 TEST_F(VideoPinStreaming, RacingProducerNeitherTearsNorGoesBack) {
   const int index = kVideoPinCameras + 14;
   FakeRing ring(kVideoNames, index, RingBytes(kVideoSlotCount, kBytes));
@@ -130,14 +125,11 @@ double MedianArrival(const std::vector<std::pair<double, double>>& rows, size_t 
   return values.empty() ? -1000.0 : NearestRank(values, 50);
 }
 
-// A producer writing 15 ms into each of the camera's 40 ms periods since
-// before Run, from its 50th frame 4 ms later, then not at all. The deadlines
-// are placed after its frames before the first sample, so that no later move
-// lets a frame be overtaken: from the first shown, one frame further per
-// period of the stamps (but where the test's own writes were late). They
-// follow the change by steps only and stay when it stops; the stamps keep
-// their grid throughout and the pace is the camera's. (A producer appearing
-// mid-stream moves them once: PhaseLock's table.)
+// A producer writing 15 ms into each 40 ms period since before Run, 4 ms
+// later from its 50th frame, then not at all. The deadlines are placed after
+// its frames before the first sample, so no later move lets a frame be
+// overtaken; they follow the change by steps and stay when it stops. (A
+// producer appearing mid-stream moves them once: PhaseLock's table.)
 TEST_F(VideoPinStreaming, DeadlinesPlacedAfterTheProducerBeforeRunThenFollowItBySteps) {
   constexpr REFERENCE_TIME kPeriod = 400000;
   constexpr int kFrames = 95, kChange = 50, kFirstShown = 7;  // frame 7 in the first period
@@ -149,8 +141,7 @@ TEST_F(VideoPinStreaming, DeadlinesPlacedAfterTheProducerBeforeRunThenFollowItBy
   const telvor_video_format format = {TELVOR_FOURCC_YUY2, kWidth, kHeight, 25.0, 0, 0};
   telvor_channel* producer = nullptr;
   ASSERT_EQ(TELVOR_OK, telvor_open_video(index, 0, &format, &producer));
-  // Run at a start time of our own, so that the writes' place in the
-  // camera's periods does not depend on how late the test sees a sample.
+  // The writes' place in the periods must not depend on when the test runs.
   REFERENCE_TIME start = 0;
   ASSERT_NO_FATAL_FAILURE(PauseReadingTheClock(&start));
   start += 3000000;
@@ -210,8 +201,7 @@ TEST_F(VideoPinStreaming, DeadlinesPlacedAfterTheProducerBeforeRunThenFollowItBy
   }
   // A stall of the machine longer than the lock's window may cost one.
   EXPECT_LE(moves, 1u) << "shifts: " << shifts;
-  // Placed, and again once the change is followed, frames arrive about the
-  // margin before their deadlines (they used to wait up to a period).
+  // Placed, and once the change is followed, frames arrive the margin before their deadlines.
   EXPECT_NEAR(2.5, MedianArrival(rows, 1, kChange - kFirstShown), 2.5);
   EXPECT_NEAR(2.5, MedianArrival(rows, kChange - kFirstShown + 20, kFrames - kFirstShown), 2.5);
   EXPECT_EQ(rows[rows.size() - 15].second, rows.back().second) << "a producer that stopped leaves them";
