@@ -58,12 +58,6 @@ TEST(VideoOffer, DefaultSizeThenFormatFileSizesOnceEachInEveryColourSpace) {
         << "type " << t << " should be entry " << i << ": " << types[t].width << "x" << types[t].height;
   }
 
-  // Nothing configured: 1280 x 720.
-  const VideoOffer plain = BuildVideoOffer(HostInfo{}, MakeVideoEntry(kVideoPinCameras), 30.0, 30.0,
-                                           dir.File(L"missing.INI").c_str());
-  ASSERT_EQ(4u, plain.types.size());
-  EXPECT_EQ(1280u, Describe(plain.types)[3].width);
-  EXPECT_EQ(MEDIASUBTYPE_RGB24, plain.types[3].subtype);
 }
 
 // A size with a side the converter cannot produce is left out, with one line.
