@@ -17,6 +17,7 @@
 
 #include "filter/IdleImage.h"
 #include "filter/VideoFrameSource.h"
+#include "filter/VideoPinFixture.h"
 #include "imaging/SwScaler.h"
 #include "support/CameraIndexes.h"
 #include "support/LogCapture.h"
@@ -33,11 +34,7 @@ constexpr int kSlots = 8;
 constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
 
 OutputFormat Output(REFGUID subtype, int width, int height) {
-  AM_MEDIA_TYPE type = {};
-  BuildVideoType(&type, subtype, width, height, 30.0);
-  const OutputFormat format = DescribeVideoType(type);
-  CoTaskMemFree(type.pbFormat);
-  return format;
+  return DescribeVideoType(VideoType(subtype, width, height, 30.0));
 }
 
 enum Op { kQueue, kWrite, kShow, kBlack, kKeepNewest, kClose, kAnnounce, kRestart };

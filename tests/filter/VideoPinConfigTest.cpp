@@ -59,22 +59,6 @@ OutputFormat Describe(AM_MEDIA_TYPE* type) {
   return format;
 }
 
-// The page and the control interface through the filter. (Filters a host
-// leaked are released when the module goes: LoadedModule's test.)
-TEST_F(VideoPinConfig, FilterGivesItsPageAndThePinsControl) {
-  Create(kVideoPinCameras + 5);
-  ComPtr<ISpecifyPropertyPages> pages;
-  ASSERT_EQ(S_OK, camera.filter.QueryInto(IID_ISpecifyPropertyPages, pages.PutVoid()));
-  CAUUID ids = {};
-  ASSERT_EQ(S_OK, pages->GetPages(&ids));
-  EXPECT_TRUE(ids.cElems == 1 && ids.pElems[0] == PropertyPageId(kVideoPinCameras + 5));
-  CoTaskMemFree(ids.pElems);
-  EXPECT_EQ(E_POINTER, pages->GetPages(nullptr));
-  ComPtr<ICorvaneVideoStream> fromPin;
-  ASSERT_EQ(S_OK, camera.pin->QueryInterface(IID_ICorvaneVideoStream, fromPin.PutVoid()));
-  EXPECT_EQ(fromPin.Get(), control.Get());
-}
-
 // IAMStreamConfig through the pin's states. GetStreamCaps at odd indexes
 // gives the fixed type wherever the pin has one (the offer's: HostileClient).
 TEST_F(VideoPinConfig, StreamConfigThroughThePinsStates) {
@@ -146,12 +130,24 @@ TEST_F(VideoPinConfig, StreamConfigThroughThePinsStates) {
   check("forced", 1, {{-1, S_OK, yuy2}, {INT_MIN, S_OK, yuy2}, {0, S_OK, yuy2}, {1, S_FALSE}});
 }
 
-// A size set forces the only capability (kept in the settings: PageTest), a
-// forced subtype narrows the proposals. Numbers entered as REG_DWORD, as
-// users are told to, come from the camera's own registry keys (this program
-// has no settings file).
-TEST_F(VideoPinConfig, ControlInterfaceForcesTheOnlyCapabilityAndKeepsItsSettings) {
+// The page and the pin's control interface through the filter. A size set
+// forces the only capability (kept in the settings: PageTest), a forced
+// subtype narrows the proposals. Numbers entered as REG_DWORD, as users are
+// told to, come from the camera's own registry keys (this program has no
+// settings file).
+TEST_F(VideoPinConfig, FilterGivesItsPageAndAControlThatForcesTheOnlyCapability) {
   Create(kVideoPinCameras + 10);
+  ComPtr<ISpecifyPropertyPages> pages;
+  ASSERT_EQ(S_OK, camera.filter.QueryInto(IID_ISpecifyPropertyPages, pages.PutVoid()));
+  CAUUID ids = {};
+  ASSERT_EQ(S_OK, pages->GetPages(&ids));
+  EXPECT_TRUE(ids.cElems == 1 && ids.pElems[0] == PropertyPageId(kVideoPinCameras + 10));
+  CoTaskMemFree(ids.pElems);
+  EXPECT_EQ(E_POINTER, pages->GetPages(nullptr));
+  ComPtr<ICorvaneVideoStream> fromPin;
+  ASSERT_EQ(S_OK, camera.pin->QueryInterface(IID_ICorvaneVideoStream, fromPin.PutVoid()));
+  EXPECT_EQ(fromPin.Get(), control.Get());
+
   UINT width = 7, height = 7;
   ASSERT_EQ(S_OK, control->GetOutputSize(&width, &height));
   EXPECT_TRUE(width == 0 && height == 0) << "no default size and nothing set yet";
