@@ -38,13 +38,6 @@ class VideoPinConfig : public ComTest {
     ASSERT_EQ(S_OK, camera.filter.QueryInto(IID_ICorvaneVideoStream, control.PutVoid()));
     ASSERT_EQ(S_OK, camera.pin->QueryInterface(IID_IAMStreamConfig, config.PutVoid()));
   }
-  // Connects to a sink that takes exactly `type`.
-  void ConnectWith(const CMediaType& type) {
-    TestSinkOptions options;
-    options.acceptedTypes = {type};
-    sink = TestSink::Create(options);
-    ASSERT_EQ(S_OK, camera.pin->Connect(sink->InputPin(), &type));
-  }
 
   FilterEntry entry = {};
   Camera camera;
@@ -109,7 +102,10 @@ TEST_F(VideoPinConfig, StreamConfigThroughThePinsStates) {
   EXPECT_EQ(MEDIASUBTYPE_YV12, current());
 
   // A type without a frame duration connects at the camera's rate.
-  ConnectWith(VideoType(MEDIASUBTYPE_YUY2, 1280, 720, 0.0));
+  TestSinkOptions options;
+  options.acceptedTypes = {VideoType(MEDIASUBTYPE_YUY2, 1280, 720, 0.0)};
+  sink = TestSink::Create(options);
+  ASSERT_EQ(S_OK, camera.pin->Connect(sink->InputPin(), &options.acceptedTypes[0]));
   EXPECT_EQ(333333, camera.pin->CurrentOutputFormat().frameDuration);
   check("connected", 1, {});
   GUID subtype;
