@@ -25,7 +25,7 @@ std::vector<OutputFormat> Describe(const std::vector<CMediaType>& offer) {
 
 // Thousands of sizes, most of them repeats: each format is offered once, at
 // its first appearance, while the size list keeps every entry.
-TEST(VideoOffer, DefaultSizeThenFormatFileSizesOnceEachInEveryColourSpace) {
+TEST(VideoOffer, DefaultSizeThenFormatFileSizesOnceEachAndNoneBeyondTheConverter) {
   constexpr int kEntries = 20000;
   // Entry i is 2 x (i mod 50) wider and 2 x (i mod 3) taller than 320 x 240:
   // entries 0..149 are all different, every later one repeats one of them.
@@ -58,21 +58,14 @@ TEST(VideoOffer, DefaultSizeThenFormatFileSizesOnceEachInEveryColourSpace) {
         << "type " << t << " should be entry " << i << ": " << types[t].width << "x" << types[t].height;
   }
 
-}
-
-// A size with a side the converter cannot produce is left out, with one line.
-TEST(VideoOffer, SizesBeyondTheConverterAreNotOffered) {
-  TempDir dir;
-  const std::wstring file = dir.File(L"cam.26.INI");
-  WriteTextFile(file,
-                "[CONFIG]\nFILTER.OUTPUT.W.01=16385\nFILTER.OUTPUT.H.01=8\n"
-                "FILTER.OUTPUT.W.02=16384\nFILTER.OUTPUT.H.02=8\n");
+  // A size with a side the converter cannot produce is left out, with one line.
+  WriteTextFile(file, "[CONFIG]\nFILTER.OUTPUT.W.01=16385\nFILTER.OUTPUT.H.01=8\n"
+                      "FILTER.OUTPUT.W.02=16384\nFILTER.OUTPUT.H.02=8\n");
   LogCapture log;
-  const VideoOffer offer =
-      BuildVideoOffer(HostInfo{}, MakeVideoEntry(kVideoPinCameras, 25.0, 64, 16385), 25.0, 30.0, file.c_str());
-  const std::vector<OutputFormat> types = Describe(offer.types);
-  ASSERT_EQ(4u, types.size());
-  for (const OutputFormat& t : types) EXPECT_EQ(16384u, t.width);
+  const FilterEntry tall = MakeVideoEntry(kVideoPinCameras, 25.0, 64, 16385);
+  const std::vector<OutputFormat> large = Describe(BuildVideoOffer(HostInfo{}, tall, 25.0, 30.0, file.c_str()).types);
+  ASSERT_EQ(4u, large.size());
+  for (const OutputFormat& t : large) EXPECT_EQ(16384u, t.width);
   EXPECT_EQ(2u, log.Count(L"not offered"));
 }
 
