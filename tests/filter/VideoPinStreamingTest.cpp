@@ -32,15 +32,8 @@ constexpr size_t kBytes = kWidth * kHeight * 2;
 class VideoPinStreaming : public SinkGraphTest {
  protected:
   void TearDown() override {
-    media.Reset();
-    clock.Reset();
     camera = Camera();
     SinkGraphTest::TearDown();
-  }
-  // Pauses the graph and reads its clock, for a start time of the test's own.
-  void PauseReadingTheClock(REFERENCE_TIME* now) {
-    ASSERT_TRUE(graph.As(&media) == S_OK && control->Pause() == S_OK &&
-                media->GetSyncSource(clock.Put()) == S_OK && clock && clock->GetTime(now) == S_OK);
   }
   // The camera at `fps`, connected in YUY2 at kWidth x kHeight.
   void Build(int cameraIndex, double fps) {
@@ -53,8 +46,6 @@ class VideoPinStreaming : public SinkGraphTest {
 
   FilterEntry entry = {};
   Camera camera;
-  ComPtr<IMediaFilter> media;
-  ComPtr<IReferenceClock> clock;
 };
 
 // Each frame goes into one slot in two halves with a pause between: a
@@ -141,9 +132,13 @@ TEST_F(VideoPinStreaming, DeadlinesPlacedAfterTheProducerBeforeRunThenFollowItBy
   const telvor_video_format format = {TELVOR_FOURCC_YUY2, kWidth, kHeight, 25.0, 0, 0};
   telvor_channel* producer = nullptr;
   ASSERT_EQ(TELVOR_OK, telvor_open_video(index, 0, &format, &producer));
-  // The writes' place in the periods must not depend on when the test runs.
+  // Run at a start time of the test's own: the writes' place in the periods
+  // must not depend on when the test runs.
+  ComPtr<IMediaFilter> media;
+  ComPtr<IReferenceClock> clock;
   REFERENCE_TIME start = 0;
-  ASSERT_NO_FATAL_FAILURE(PauseReadingTheClock(&start));
+  ASSERT_TRUE(graph.As(&media) == S_OK && control->Pause() == S_OK &&
+              media->GetSyncSource(clock.Put()) == S_OK && clock && clock->GetTime(&start) == S_OK);
   start += 3000000;
   std::vector<REFERENCE_TIME> late(kFrames + 2, 0);
   std::thread writer([&] {
