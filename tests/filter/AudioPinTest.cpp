@@ -187,7 +187,6 @@ class AudioRing : public FakeRing {
     SlotHeader* slot = Header(capacity_, static_cast<std::uint32_t>(sequence_++ % kAudioSlotCount));
     std::memcpy(slot + 1, payload.data(), std::min<size_t>(payload.size(), capacity_));
     slot->payload_length = claimed != UINT32_MAX ? claimed : static_cast<std::uint32_t>(payload.size());
-    slot->audio_timestamp = sequence_ * 100000;
     slot->audio_sequence = sequence_;  // last: the reader looks at it first
     Unlock();
   }
