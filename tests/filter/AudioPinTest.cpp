@@ -265,10 +265,9 @@ TEST_F(AudioStreamingTest, ProducersComingAndGoingLyingAndKeepingTheirMutex) {
   const REFERENCE_TIME elapsed = static_cast<REFERENCE_TIME>(GetTickCount64() - started);
   const REFERENCE_TIME bounds[] = {0, 53333, 106666, 160000};
   for (int i = 0; i < 3; ++i) {
-    SCOPED_TRACE(i);
     const ReceivedSample& s = samples[i];
-    EXPECT_TRUE(IsSilence(s) && s.syncPoint && s.discontinuity && !s.preroll);
-    EXPECT_TRUE(s.start == bounds[i] && s.stop == bounds[i + 1] && s.mediaStart == 256 * i);
+    EXPECT_TRUE(IsSilence(s) && s.syncPoint && s.discontinuity && !s.preroll) << i;
+    EXPECT_TRUE(s.start == bounds[i] && s.stop == bounds[i + 1] && s.mediaStart == 256 * i) << i;
   }
   ExpectContiguous(samples);
   EXPECT_LE(samples.back().start / 10000, elapsed + 10) << "more than time has passed (plus the first buffer)";

@@ -127,10 +127,7 @@ TEST(VideoOffer, OfferedToTheHostThisProgramIsNamedFor) {
     const FilterEntry entry = MakeVideoEntry(kVideoPinCameras + 12, 30.0, 640, 480);
     const Camera camera = Camera::Create(kVideoPinCameras + 12, &entry);
     ASSERT_TRUE(camera.pin);
-    const std::vector<OutputFormat> types = Describe(camera.pin->OfferedTypes());
-    ASSERT_FALSE(types.empty());
-    EXPECT_EQ(host.isEdius ? 14u : 4u, types.size());
-    EXPECT_EQ(host.isEdius, types[0].subtype == MEDIASUBTYPE_YUY2 && types.back().interlaced);
+    EXPECT_EQ(host.isEdius ? 14u : 4u, camera.pin->OfferedTypes().size());
     EXPECT_EQ(host.isEdius ? 0u : 1u, camera.pin->SupportedSizes().size());
     camera.pin->SetSubType(MEDIASUBTYPE_RGB32);
     const CMediaType other = VideoType(MEDIASUBTYPE_RGB24, 320, 240, 30.0);

@@ -54,7 +54,7 @@ OutputFormat Describe(AM_MEDIA_TYPE* type) {
 
 // IAMStreamConfig through the pin's states. GetStreamCaps at odd indexes
 // gives the fixed type wherever the pin has one (the offer's: HostileClient).
-TEST_F(VideoPinConfig, StreamConfigThroughThePinsStates) {
+TEST_F(VideoPinConfig, StreamConfigThroughThePinsStatesAndATypeAttachedToASample) {
   Create(kVideoPinCameras + 8, 1281, 720);
   struct Row {
     int index;
@@ -124,6 +124,35 @@ TEST_F(VideoPinConfig, StreamConfigThroughThePinsStates) {
   ASSERT_EQ(S_OK, control->SetSubType(MEDIASUBTYPE_YUY2));
   ASSERT_EQ(S_OK, config->SetFormat(nullptr));
   check("forced", 1, {{-1, S_OK, yuy2}, {INT_MIN, S_OK, yuy2}, {0, S_OK, yuy2}, {1, S_FALSE}});
+
+  // A type downstream attaches to a sample: that very sample is filled in it
+  // (black: no producer), and nothing beyond.
+  const CMediaType qvga = VideoType(MEDIASUBTYPE_YUY2, 320, 240, 30.0);
+  ASSERT_EQ(S_OK, camera.pin->SetMediaType(&qvga));
+  ComPtr<IMemAllocator> allocator;
+  ComPtr<IMediaSample> sample;
+  ALLOCATOR_PROPERTIES request = {0, 0, 1, 0};  // the memory allocator takes no alignment of 0
+  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
+                                   allocator.PutVoid()));
+  ASSERT_EQ(S_OK, camera.pin->DecideBufferSize(allocator.Get(), &request));
+  ASSERT_EQ(S_OK, allocator->Commit());
+  ASSERT_EQ(S_OK, allocator->GetBuffer(sample.Put(), nullptr, nullptr, 0));
+  BYTE* data = nullptr;
+  ASSERT_EQ(S_OK, sample->GetPointer(&data));
+  std::fill(data, data + sample->GetSize(), BYTE{0xEE});
+  CMediaType rgb32 = VideoType(MEDIASUBTYPE_RGB32, 160, 120, 30.0);
+  ASSERT_EQ(S_OK, sample->SetMediaType(&rgb32));
+
+  ASSERT_EQ(S_OK, camera.pin->FillBuffer(sample.Get()));
+  const OutputFormat now = camera.pin->CurrentOutputFormat();
+  EXPECT_TRUE(now.subtype == MEDIASUBTYPE_RGB32 && now.width == 160u);
+  constexpr long kPicture = 160 * 120 * 4;
+  ASSERT_EQ(kPicture, sample->GetActualDataLength());
+  EXPECT_TRUE(std::all_of(data, data + kPicture, [](BYTE b) { return b == 0; }));
+  EXPECT_TRUE(std::all_of(data + kPicture, data + sample->GetSize(), [](BYTE b) { return b == 0xEE; }));
+  EXPECT_TRUE(sample->IsSyncPoint() == S_OK && sample->IsDiscontinuity() == S_OK);
+  sample.Reset();
+  allocator->Decommit();
 }
 
 // The page and the pin's control interface through the filter. A size set
@@ -182,37 +211,6 @@ TEST_F(VideoPinConfig, FilterGivesItsPageAndAControlThatForcesTheOnlyCapability)
   ASSERT_EQ(S_OK, control->GetDeinterlacing(&mode));
   EXPECT_EQ(1u, mode) << "its default, with no value";
   RegDeleteKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"FILTER.SCALE.STYLE.36");
-}
-
-// A type downstream attaches to a sample: that very sample is filled in it, and nothing beyond.
-TEST_F(VideoPinConfig, TypeAttachedToASampleIsAppliedToThatSample) {
-  Create(kVideoPinCameras + 11);
-  const CMediaType yuy2 = VideoType(MEDIASUBTYPE_YUY2, 320, 240, 30.0);
-  ASSERT_EQ(S_OK, camera.pin->SetMediaType(&yuy2));
-  ComPtr<IMemAllocator> allocator;
-  ComPtr<IMediaSample> sample;
-  ALLOCATOR_PROPERTIES request = {0, 0, 1, 0};  // the memory allocator takes no alignment of 0
-  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
-                                   allocator.PutVoid()));
-  ASSERT_EQ(S_OK, camera.pin->DecideBufferSize(allocator.Get(), &request));
-  ASSERT_EQ(S_OK, allocator->Commit());
-  ASSERT_EQ(S_OK, allocator->GetBuffer(sample.Put(), nullptr, nullptr, 0));
-  BYTE* data = nullptr;
-  ASSERT_EQ(S_OK, sample->GetPointer(&data));
-  std::fill(data, data + sample->GetSize(), BYTE{0xEE});
-  CMediaType rgb32 = VideoType(MEDIASUBTYPE_RGB32, 160, 120, 30.0);
-  ASSERT_EQ(S_OK, sample->SetMediaType(&rgb32));
-
-  ASSERT_EQ(S_OK, camera.pin->FillBuffer(sample.Get()));
-  const OutputFormat now = camera.pin->CurrentOutputFormat();
-  EXPECT_TRUE(now.subtype == MEDIASUBTYPE_RGB32 && now.width == 160u);
-  constexpr long kPicture = 160 * 120 * 4;
-  ASSERT_EQ(kPicture, sample->GetActualDataLength());
-  EXPECT_TRUE(std::all_of(data, data + kPicture, [](BYTE b) { return b == 0; }));
-  EXPECT_TRUE(std::all_of(data + kPicture, data + sample->GetSize(), [](BYTE b) { return b == 0xEE; }));
-  EXPECT_TRUE(sample->IsSyncPoint() == S_OK && sample->IsDiscontinuity() == S_OK);
-  sample.Reset();
-  allocator->Decommit();
 }
 
 }  // namespace

