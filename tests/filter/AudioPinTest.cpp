@@ -26,108 +26,6 @@ namespace {
 // The pin never becomes active here, so its camera's objects are not opened.
 constexpr int kCamera = kAudioPinCameras + 6;
 
-class AudioPinTest : public ComTest {
- protected:
-  void SetUp() override {
-    ComTest::SetUp();
-    entry.clsid = AudioFilterId(kCamera);
-    entry.index = kCamera;
-    pin = NewCamera<CorvaneAudioStream>(MEDIATYPE_Audio, kCamera, &entry, &filter);
-    ASSERT_TRUE(pin);
-  }
-  void TearDown() override {
-    if (filter) {
-      EXPECT_EQ(0u, filter.Detach()->Release());
-    }
-    ComTest::TearDown();
-  }
-  FilterEntry entry = {};
-  ComPtr<IBaseFilter> filter;
-  CorvaneAudioStream* pin = nullptr;
-};
-
-// A source with one unnamed pin (its category is CapturePinCategory's) and
-// one format, through the pin and through IAMStreamConfig alike.
-TEST_F(AudioPinTest, OneUnnamedPinWithOneStereoPcmFormatThatProducersMustSend) {
-  void* out = reinterpret_cast<void*>(1);
-  EXPECT_EQ(E_NOINTERFACE, filter->QueryInterface(IID_ICorvaneVideoStream, &out));
-  EXPECT_EQ(nullptr, out);
-  EXPECT_EQ(E_NOINTERFACE, filter->QueryInterface(IID_ISpecifyPropertyPages, &out));
-  ComPtr<IAMFilterMiscFlags> flags;
-  ASSERT_EQ(S_OK, filter.As(&flags));
-  EXPECT_EQ(static_cast<ULONG>(AM_FILTER_MISC_FLAGS_IS_SOURCE), flags->GetMiscFlags());
-  CLSID clsid;
-  ASSERT_EQ(S_OK, filter->GetClassID(&clsid));
-  EXPECT_EQ(AudioFilterId(kCamera), clsid);
-
-  ComPtr<IEnumPins> pins;
-  ComPtr<IPin> first, more;
-  ASSERT_EQ(S_OK, filter->EnumPins(pins.Put()));
-  ASSERT_EQ(S_OK, pins->Next(1, first.Put(), nullptr));
-  EXPECT_EQ(static_cast<IPin*>(pin), first.Get());
-  EXPECT_EQ(S_FALSE, pins->Next(1, more.Put(), nullptr));
-  PIN_INFO info = {};
-  ASSERT_EQ(S_OK, pin->QueryPinInfo(&info));
-  info.pFilter->Release();
-  EXPECT_STREQ(L"", info.achName) << "no setting names the audio pin";
-
-  CMediaType type, other, slower;
-  ASSERT_EQ(S_OK, pin->GetMediaType(0, &type));
-  EXPECT_TRUE(type.majortype == MEDIATYPE_Audio && type.subtype == MEDIASUBTYPE_PCM &&
-              type.formattype == FORMAT_WaveFormatEx);
-  EXPECT_TRUE(type.bFixedSizeSamples && !type.bTemporalCompression && type.lSampleSize == 4);
-  ASSERT_EQ(18u, type.cbFormat);
-  const WAVEFORMATEX wave = {WAVE_FORMAT_PCM, 2, 48000, 192000, 4, 16, 0};
-  EXPECT_EQ(0, memcmp(&wave, type.pbFormat, 18));
-  EXPECT_EQ(E_INVALIDARG, pin->GetMediaType(-1, &other));
-  EXPECT_EQ(VFW_S_NO_MORE_ITEMS, pin->GetMediaType(1, &other));
-  EXPECT_EQ(S_OK, pin->CheckMediaType(&type));
-  ASSERT_EQ(S_OK, BuildAudioType(MakePcmFormat(2, 16, 44100), &slower));
-  EXPECT_EQ(S_FALSE, pin->CheckMediaType(&slower));
-  // The same numbers with a longer format block are another type.
-  BYTE longer[20] = {};
-  memcpy(longer, type.pbFormat, 18);
-  CMediaType padded(type);
-  padded.SetFormat(longer, sizeof(longer));
-  EXPECT_EQ(S_FALSE, pin->CheckMediaType(&padded));
-
-  ComPtr<IAMStreamConfig> config;
-  ASSERT_EQ(S_OK, pin->QueryInterface(IID_IAMStreamConfig, config.PutVoid()));
-  EXPECT_EQ(E_INVALIDARG, config->SetFormat(&slower));
-  EXPECT_EQ(S_OK, config->SetFormat(&type));
-  EXPECT_EQ(E_POINTER, config->SetFormat(nullptr));
-  AM_MEDIA_TYPE* got = nullptr;
-  ASSERT_EQ(S_OK, config->GetFormat(&got));
-  EXPECT_TRUE(type == *got);
-  DeleteMediaType(got);
-  int count = 0, size = 0;
-  ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
-  EXPECT_TRUE(count == 1 && size == 52);
-  BYTE caps[64];
-  memset(caps, 0xCC, sizeof(caps));
-  got = nullptr;
-  EXPECT_EQ(S_FALSE, config->GetStreamCaps(1, &got, caps));
-  EXPECT_EQ(nullptr, got);
-  ASSERT_EQ(S_OK, config->GetStreamCaps(-1, &got, caps)) << "below 1 every index is the single capability";
-  EXPECT_TRUE(type == *got);
-  DeleteMediaType(got);
-  const AUDIO_STREAM_CONFIG_CAPS expected = {MEDIATYPE_Audio, 2, 2, 0, 16, 16, 0, 48000, 48000, 0};
-  EXPECT_EQ(0, memcmp(&expected, caps, sizeof(expected)));
-  EXPECT_EQ(0xCC, caps[52]) << "nothing written past the record";
-
-  // The pin converts nothing: a producer announcing another format gets no
-  // packet through (silence goes out instead), and the log says why.
-  const std::uint32_t formats[][3] = {{1, 16, 48000}, {2, 8, 48000}, {2, 16, 44100}, {2, 24, 48000}};
-  for (const auto& f : formats) {
-    SCOPED_TRACE(testing::Message() << f[0] << " " << f[1] << " " << f[2]);
-    telvor::SharedAudio channel;
-    LogCapture log;
-    EXPECT_EQ(0, pin->KAVOShared_OnFormatChanged(&channel, f[0], f[1], f[2]));
-    EXPECT_EQ(nullptr, channel.on_audio_preview);
-    EXPECT_EQ(1u, log.Count(L"producer sends "));
-  }
-}
-
 // Deadline by deadline, what the streaming thread takes from the queue: the
 // oldest packet still as it was queued, or nothing (silence).
 TEST(AudioPacketQueue, KeepsTheNewestNineAndPassesOverRewrittenSlots) {
@@ -223,7 +121,7 @@ void ExpectContiguous(const std::vector<ReceivedSample>& samples) {
   }
 }
 
-class AudioStreamingTest : public SinkGraphTest {
+class AudioPin : public SinkGraphTest {
  protected:
   void TearDown() override {
     host.Reset();
@@ -249,13 +147,104 @@ class AudioStreamingTest : public SinkGraphTest {
   ComPtr<AudioHost> host;
 };
 
+// A source with one unnamed pin (its category is CapturePinCategory's) and
+// one format, through the pin and through IAMStreamConfig alike.
+TEST_F(AudioPin, OneUnnamedPinWithOneStereoPcmFormatThatProducersMustSend) {
+  FilterEntry entry = {};
+  entry.clsid = AudioFilterId(kCamera);
+  entry.index = kCamera;
+  ComPtr<IBaseFilter> filter;
+  CorvaneAudioStream* pin = NewCamera<CorvaneAudioStream>(MEDIATYPE_Audio, kCamera, &entry, &filter);
+  ASSERT_TRUE(pin);
+  {  // everything that refers to the filter gone before its last Release
+    void* out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(E_NOINTERFACE, filter->QueryInterface(IID_ICorvaneVideoStream, &out));
+    EXPECT_EQ(nullptr, out);
+    EXPECT_EQ(E_NOINTERFACE, filter->QueryInterface(IID_ISpecifyPropertyPages, &out));
+    ComPtr<IAMFilterMiscFlags> flags;
+    ASSERT_EQ(S_OK, filter.As(&flags));
+    EXPECT_EQ(static_cast<ULONG>(AM_FILTER_MISC_FLAGS_IS_SOURCE), flags->GetMiscFlags());
+    CLSID clsid;
+    ASSERT_EQ(S_OK, filter->GetClassID(&clsid));
+    EXPECT_EQ(AudioFilterId(kCamera), clsid);
+
+    ComPtr<IEnumPins> pins;
+    ComPtr<IPin> first, more;
+    ASSERT_EQ(S_OK, filter->EnumPins(pins.Put()));
+    ASSERT_EQ(S_OK, pins->Next(1, first.Put(), nullptr));
+    EXPECT_EQ(static_cast<IPin*>(pin), first.Get());
+    EXPECT_EQ(S_FALSE, pins->Next(1, more.Put(), nullptr));
+    PIN_INFO info = {};
+    ASSERT_EQ(S_OK, pin->QueryPinInfo(&info));
+    info.pFilter->Release();
+    EXPECT_STREQ(L"", info.achName) << "no setting names the audio pin";
+
+    CMediaType type, other, slower;
+    ASSERT_EQ(S_OK, pin->GetMediaType(0, &type));
+    EXPECT_TRUE(type.majortype == MEDIATYPE_Audio && type.subtype == MEDIASUBTYPE_PCM &&
+                type.formattype == FORMAT_WaveFormatEx);
+    EXPECT_TRUE(type.bFixedSizeSamples && !type.bTemporalCompression && type.lSampleSize == 4);
+    ASSERT_EQ(18u, type.cbFormat);
+    const WAVEFORMATEX wave = {WAVE_FORMAT_PCM, 2, 48000, 192000, 4, 16, 0};
+    EXPECT_EQ(0, memcmp(&wave, type.pbFormat, 18));
+    EXPECT_EQ(E_INVALIDARG, pin->GetMediaType(-1, &other));
+    EXPECT_EQ(VFW_S_NO_MORE_ITEMS, pin->GetMediaType(1, &other));
+    EXPECT_EQ(S_OK, pin->CheckMediaType(&type));
+    ASSERT_EQ(S_OK, BuildAudioType(MakePcmFormat(2, 16, 44100), &slower));
+    EXPECT_EQ(S_FALSE, pin->CheckMediaType(&slower));
+    // The same numbers with a longer format block are another type.
+    BYTE longer[20] = {};
+    memcpy(longer, type.pbFormat, 18);
+    CMediaType padded(type);
+    padded.SetFormat(longer, sizeof(longer));
+    EXPECT_EQ(S_FALSE, pin->CheckMediaType(&padded));
+
+    ComPtr<IAMStreamConfig> config;
+    ASSERT_EQ(S_OK, pin->QueryInterface(IID_IAMStreamConfig, config.PutVoid()));
+    EXPECT_EQ(E_INVALIDARG, config->SetFormat(&slower));
+    EXPECT_EQ(S_OK, config->SetFormat(&type));
+    EXPECT_EQ(E_POINTER, config->SetFormat(nullptr));
+    AM_MEDIA_TYPE* got = nullptr;
+    ASSERT_EQ(S_OK, config->GetFormat(&got));
+    EXPECT_TRUE(type == *got);
+    DeleteMediaType(got);
+    int count = 0, size = 0;
+    ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
+    EXPECT_TRUE(count == 1 && size == 52);
+    BYTE caps[64];
+    memset(caps, 0xCC, sizeof(caps));
+    got = nullptr;
+    EXPECT_EQ(S_FALSE, config->GetStreamCaps(1, &got, caps));
+    EXPECT_EQ(nullptr, got);
+    ASSERT_EQ(S_OK, config->GetStreamCaps(-1, &got, caps)) << "below 1 every index is the single capability";
+    EXPECT_TRUE(type == *got);
+    DeleteMediaType(got);
+    const AUDIO_STREAM_CONFIG_CAPS expected = {MEDIATYPE_Audio, 2, 2, 0, 16, 16, 0, 48000, 48000, 0};
+    EXPECT_EQ(0, memcmp(&expected, caps, sizeof(expected)));
+    EXPECT_EQ(0xCC, caps[52]) << "nothing written past the record";
+
+    // The pin converts nothing: a producer announcing another format gets no
+    // packet through (silence goes out instead), and the log says why.
+    const std::uint32_t formats[][3] = {{1, 16, 48000}, {2, 8, 48000}, {2, 16, 44100}, {2, 24, 48000}};
+    for (const auto& f : formats) {
+      SCOPED_TRACE(testing::Message() << f[0] << " " << f[1] << " " << f[2]);
+      telvor::SharedAudio channel;
+      LogCapture log;
+      EXPECT_EQ(0, pin->KAVOShared_OnFormatChanged(&channel, f[0], f[1], f[2]));
+      EXPECT_EQ(nullptr, channel.on_audio_preview);
+      EXPECT_EQ(1u, log.Count(L"producer sends "));
+    }
+  }
+  EXPECT_EQ(0u, filter.Detach()->Release());
+}
+
 // Without a producer, silence at the clock's pace (neither as fast as the
 // sink takes it nor slower: an application's audio clock must not drift),
 // stamped from the frames delivered so that 100-ns rounding never adds up;
 // the pin looks for a producer quietly after the first time. Producers
 // starting late and ending are followed without restarting the graph; then
 // a hand-written ring lies about lengths and keeps its mutex briefly.
-TEST_F(AudioStreamingTest, ProducersComingAndGoingLyingAndKeepingTheirMutex) {
+TEST_F(AudioPin, ProducersComingAndGoingLyingAndKeepingTheirMutex) {
   const int camera = kAudioPinCameras + 1;
   LogCapture log;
   const ULONGLONG started = GetTickCount64();
@@ -294,10 +283,7 @@ TEST_F(AudioStreamingTest, ProducersComingAndGoingLyingAndKeepingTheirMutex) {
     telvor_close(producer);
     // The channel closes within a second, so that a new producer is met afresh.
     const ULONGLONG ended = GetTickCount64();
-    while (log.Count(L"producer gone, channel closed") <= static_cast<size_t>(round) &&
-           GetTickCount64() - ended < 3000) {
-      Sleep(10);
-    }
+    while (log.Count(L"producer gone, channel closed") <= size_t(round) && GetTickCount64() - ended < 3000) Sleep(10);
     EXPECT_LT(GetTickCount64() - ended, 1000u) << "the channel of the ended producer is closed";
     EXPECT_TRUE(lastIsSilence());
   }
@@ -321,9 +307,7 @@ TEST_F(AudioStreamingTest, ProducersComingAndGoingLyingAndKeepingTheirMutex) {
   // past the slot is cut to it (in the last slot too, where reading it would
   // run off the section). Packet i, its bytes all i + 1, claims claims[i % 4].
   const std::uint32_t claims[] = {0, 3, 1918, 1000000}, delivered[] = {0, 0, 1916, kCapacity};
-  for (std::uint8_t i = 0; i < 16; ++i, Sleep(12)) {
-    ring.Write(std::vector<std::uint8_t>(kCapacity, i + 1), claims[i % 4]);
-  }
+  for (BYTE i = 0; i < 16; ++i, Sleep(12)) ring.Write(std::vector<BYTE>(kCapacity, i + 1), claims[i % 4]);
   Sleep(50);
   int sounds = 0;
   for (const ReceivedSample& sample : sink->Samples()) {
@@ -331,8 +315,7 @@ TEST_F(AudioStreamingTest, ProducersComingAndGoingLyingAndKeepingTheirMutex) {
     const int late = PacketNumber(sample);  // 1..60: one of the first packets, late
     if (IsSilence(sample) || (late > 0 && late <= 60)) continue;
     ++sounds;
-    SCOPED_TRACE(static_cast<int>(sample.data[0]));
-    ASSERT_EQ(static_cast<long>(delivered[(sample.data[0] - 1) % 4]), sample.actualLength);
+    ASSERT_EQ(static_cast<long>(delivered[(sample.data[0] - 1) % 4]), sample.actualLength) << int(sample.data[0]);
     EXPECT_EQ(std::vector<BYTE>(sample.actualLength, sample.data[0]), sample.data) << "one slot's bytes only";
   }
   EXPECT_GE(sounds, 6);
@@ -361,7 +344,7 @@ TEST_F(AudioStreamingTest, ProducersComingAndGoingLyingAndKeepingTheirMutex) {
 // the pin took them (a burst under one hold of the mutex, then a producer flat
 // out): every sample is one whole packet, stamped by its length, and the
 // numbers only go up.
-TEST_F(AudioStreamingTest, StartFromTheNewestAndRewrittenSlotsNeverPlayedTornOrOutOfOrder) {
+TEST_F(AudioPin, StartFromTheNewestAndRewrittenSlotsNeverPlayedTornOrOutOfOrder) {
   Start(kAudioPinCameras, 0);
   AudioRing ring(kAudioPinCameras, 70000);
   ASSERT_TRUE(ring.Ok());
