@@ -55,13 +55,12 @@ constexpr Step kB = Do(kBlack);
 
 class VideoFrameSourceTest : public ::testing::Test {
  protected:
-  // Each test its own camera: one keeps the mutex on purpose. Announced, the
-  // reader idles and leaves the mutex to Fill.
-  void Open(int camera) {
-    ring = std::make_unique<FakeRing>(kVideoNames, camera, 4096);
+  // Announced, the reader idles and leaves the mutex to Fill.
+  void SetUp() override {
+    ring = std::make_unique<FakeRing>(kVideoNames, kVideoPinCameras + 2, 4096);
     ASSERT_TRUE(ring->Ok());
     ring->SetVideoFormat(kFourCcYuy2, kWidth, kHeight, 30.0, kCapacity);
-    channel.index = camera;
+    channel.index = kVideoPinCameras + 2;
     ASSERT_TRUE(channel.Create());
   }
   void TearDown() override { channel.Close(); }
@@ -147,7 +146,6 @@ class VideoFrameSourceTest : public ::testing::Test {
 // test's own or the black picture; then what cannot be written whole, and a
 // producer keeping its mutex.
 TEST_F(VideoFrameSourceTest, DeadlinesShowFramesInProducerOrderAndNothingTorn) {
-  ASSERT_NO_FATAL_FAILURE(Open(kVideoPinCameras + 2));
   const Step K = Do(kKeepNewest), C = Do(kClose), A = Do(kAnnounce), R = Do(kRestart);
   const struct Case {
     const char* name;

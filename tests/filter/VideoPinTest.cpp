@@ -46,9 +46,9 @@ class VideoPin : public SinkGraphTest {
     SinkGraphTest::TearDown();
   }
   // The camera and its interfaces, its settings beside this program (or in its registry key).
-  void Create(int cameraIndex, int defaultWidth = 0, int defaultHeight = 0) {
+  void Create(int cameraIndex, int defaultWidth = 0, int defaultHeight = 0, double fps = 30.0) {
     StartModule(nullptr);
-    entry = MakeVideoEntry(cameraIndex, 30.0, defaultWidth, defaultHeight);
+    entry = MakeVideoEntry(cameraIndex, fps, defaultWidth, defaultHeight);
     camera = Camera::Create(cameraIndex, &entry);
     ASSERT_TRUE(camera.pin);
     ASSERT_EQ(S_OK, camera.filter.QueryInto(IID_ICorvaneVideoStream, video.PutVoid()));
@@ -56,9 +56,7 @@ class VideoPin : public SinkGraphTest {
   }
   // The camera at `fps`, connected in YUY2 at kWidth x kHeight.
   void Build(int cameraIndex, double fps) {
-    entry = MakeVideoEntry(cameraIndex, fps);
-    camera = Camera::Create(cameraIndex, &entry);
-    ASSERT_TRUE(camera.pin);
+    ASSERT_NO_FATAL_FAILURE(Create(cameraIndex, 0, 0, fps));
     const CMediaType type = VideoType(MEDIASUBTYPE_YUY2, kWidth, kHeight, fps);
     Connect(camera.filter.Get(), camera.pin, &type);
   }
