@@ -1,8 +1,5 @@
-// The audio camera as hosts get it (the camera filter built for the audio
-// kind): its interfaces, its one format and stream configuration; the packet
-// queue between the channel's reader and the streaming thread; and the pin
-// streaming into a sink inside Wine's real filter graph, with and without a
-// producer feeding the camera's audio ring.
+// The audio camera as hosts get it, the packet queue between the channel's
+// reader and the streaming thread, and the pin streaming in Wine's graph.
 #include <gtest/gtest.h>
 
 #include <dshow.h>
@@ -11,159 +8,23 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
-#include <string>
 #include <thread>
 #include <vector>
 
-#include "filter/AudioFormat.h"
 #include "filter/AudioHost.h"
-#include "filter/AudioPacketQueue.h"
-#include "filter/Corvane.h"
-#include "filter/CorvaneAudioStream.h"
 #include "filter/ICorvaneVideoStream.h"
+#include "filter/VideoPinFixture.h"
 #include "framework/TestSource.h"
-#include "module/ClassObjects.h"
-#include "support/CameraIndexes.h"
 #include "support/LogCapture.h"
 #include "telvor_producer.h"
 #include "transport/FakeRing.h"
 #include "transport/SharedAudio.h"
-#include "transport/SlotHeader.h"
 
 namespace telvor::test {
 namespace {
 
 // The pin never becomes active here, so its camera's objects are not opened.
 constexpr int kCamera = kAudioPinCameras + 6;
-
-CMediaType TypeWithRate(DWORD rate) {
-  CMediaType type;
-  EXPECT_EQ(S_OK, BuildAudioType(MakePcmFormat(2, 16, rate), &type));
-  return type;
-}
-
-class AudioPinTest : public ComTest {
- protected:
-  void SetUp() override {
-    ComTest::SetUp();
-    entry.clsid = AudioFilterId(kCamera);
-    entry.index = kCamera;
-    HRESULT hr = S_OK;
-    CUnknown* object = NewCameraFilter(nullptr, MEDIATYPE_Audio, kCamera, &entry, &hr);
-    ASSERT_TRUE(object && hr == S_OK);
-    ASSERT_EQ(S_OK, object->NonDelegatingQueryInterface(IID_IBaseFilter, filter.PutVoid()));
-    pin = dynamic_cast<CorvaneAudioStream*>(dynamic_cast<Corvane*>(object)->GetPin(0));
-    ASSERT_TRUE(pin);
-    ASSERT_EQ(S_OK, pin->QueryInterface(IID_IAMStreamConfig, config.PutVoid()));
-  }
-  void TearDown() override {
-    config.Reset();
-    if (filter) {
-      EXPECT_EQ(0u, filter.Detach()->Release());
-    }
-    ComTest::TearDown();
-  }
-  FilterEntry entry = {};
-  ComPtr<IBaseFilter> filter;
-  CorvaneAudioStream* pin = nullptr;
-  ComPtr<IAMStreamConfig> config;
-};
-
-// The pin's category is CapturePinCategory's (PinServicesTest), and what FFmpeg looks for.
-TEST_F(AudioPinTest, OneUnnamedPinAndNoVideoInterfaces) {
-  void* out = reinterpret_cast<void*>(1);
-  EXPECT_EQ(E_NOINTERFACE, filter->QueryInterface(IID_ICorvaneVideoStream, &out));
-  EXPECT_EQ(nullptr, out);
-  EXPECT_EQ(E_NOINTERFACE, filter->QueryInterface(IID_ISpecifyPropertyPages, &out));
-  ComPtr<IAMFilterMiscFlags> flags;
-  ASSERT_EQ(S_OK, filter.As(&flags));
-  EXPECT_EQ(static_cast<ULONG>(AM_FILTER_MISC_FLAGS_IS_SOURCE), flags->GetMiscFlags());
-  CLSID clsid;
-  ASSERT_EQ(S_OK, filter->GetClassID(&clsid));
-  EXPECT_EQ(AudioFilterId(kCamera), clsid);
-
-  ComPtr<IEnumPins> pins;
-  ASSERT_EQ(S_OK, filter->EnumPins(pins.Put()));
-  ComPtr<IPin> first, more;
-  ASSERT_EQ(S_OK, pins->Next(1, first.Put(), nullptr));
-  EXPECT_EQ(static_cast<IPin*>(pin), first.Get());
-  EXPECT_EQ(S_FALSE, pins->Next(1, more.Put(), nullptr));
-  PIN_INFO info = {};
-  ASSERT_EQ(S_OK, pin->QueryPinInfo(&info));
-  info.pFilter->Release();
-  EXPECT_STREQ(L"", info.achName) << "no setting names the audio pin";
-}
-
-TEST_F(AudioPinTest, OffersExactlyOneStereoPcmFormat) {
-  CMediaType type;
-  ASSERT_EQ(S_OK, pin->GetMediaType(0, &type));
-  EXPECT_TRUE(type.majortype == MEDIATYPE_Audio && type.subtype == MEDIASUBTYPE_PCM &&
-              type.formattype == FORMAT_WaveFormatEx);
-  EXPECT_TRUE(type.bFixedSizeSamples && !type.bTemporalCompression);
-  EXPECT_EQ(4u, type.lSampleSize);
-  ASSERT_EQ(18u, type.cbFormat);
-  const WAVEFORMATEX expected = {WAVE_FORMAT_PCM, 2, 48000, 192000, 4, 16, 0};
-  EXPECT_EQ(0, memcmp(&expected, type.pbFormat, 18));
-  CMediaType other;
-  EXPECT_EQ(E_INVALIDARG, pin->GetMediaType(-1, &other));
-  EXPECT_EQ(VFW_S_NO_MORE_ITEMS, pin->GetMediaType(1, &other));
-
-  EXPECT_EQ(S_OK, pin->CheckMediaType(&type));
-  CMediaType slower = TypeWithRate(44100);
-  EXPECT_EQ(S_FALSE, pin->CheckMediaType(&slower));
-  // The same numbers with a longer format block are another type.
-  BYTE longer[20] = {};
-  memcpy(longer, type.pbFormat, 18);
-  CMediaType padded(type);
-  padded.SetFormat(longer, sizeof(longer));
-  EXPECT_EQ(S_FALSE, pin->CheckMediaType(&padded));
-}
-
-TEST_F(AudioPinTest, StreamConfigKnowsOnlyTheOfferedFormat) {
-  CMediaType slower = TypeWithRate(44100);
-  CMediaType offered = TypeWithRate(48000);
-  EXPECT_EQ(E_INVALIDARG, config->SetFormat(&slower));
-  EXPECT_EQ(S_OK, config->SetFormat(&offered));
-  EXPECT_EQ(E_POINTER, config->SetFormat(nullptr));
-  AM_MEDIA_TYPE* type = nullptr;
-  ASSERT_EQ(S_OK, config->GetFormat(&type));
-  EXPECT_TRUE(offered == *type);
-  DeleteMediaType(type);
-  int count = 0, size = 0;
-  ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
-  EXPECT_EQ(1, count);
-  EXPECT_EQ(52, size);
-
-  BYTE caps[64];
-  memset(caps, 0xCC, sizeof(caps));
-  type = nullptr;
-  EXPECT_EQ(S_FALSE, config->GetStreamCaps(1, &type, caps));
-  EXPECT_EQ(nullptr, type);
-  // Below 1 every index is the single capability.
-  ASSERT_EQ(S_OK, config->GetStreamCaps(-1, &type, caps));
-  EXPECT_TRUE(offered == *type);
-  DeleteMediaType(type);
-  const AUDIO_STREAM_CONFIG_CAPS expected = {MEDIATYPE_Audio, 2, 2, 0, 16, 16, 0, 48000, 48000, 0};
-  EXPECT_EQ(0, memcmp(&expected, caps, sizeof(expected)));
-  EXPECT_EQ(0xCC, caps[52]) << "nothing written past the record";
-}
-
-// The pin converts nothing: a producer announcing another format gets no
-// packet through (silence goes out instead), and the log says why.
-TEST_F(AudioPinTest, OnlyAProducerOfTheCamerasFormatIsTaken) {
-  const struct {
-    std::uint32_t channels, bits, rate;
-  } formats[] = {{1, 16, 48000}, {2, 8, 48000}, {2, 16, 44100}, {2, 24, 48000}};
-  for (const auto& f : formats) {
-    SCOPED_TRACE(testing::Message() << f.channels << " " << f.bits << " " << f.rate);
-    telvor::SharedAudio channel;
-    LogCapture log;
-    EXPECT_EQ(0, pin->KAVOShared_OnFormatChanged(&channel, f.channels, f.bits, f.rate));
-    EXPECT_EQ(nullptr, channel.on_audio_preview);
-    EXPECT_EQ(1u, log.Count(L"producer sends " + std::to_wstring(f.channels) + L" channels, " +
-                            std::to_wstring(f.bits) + L" bits, " + std::to_wstring(f.rate) + L" per second"));
-  }
-}
 
 // Deadline by deadline, what the streaming thread takes from the queue: the
 // oldest packet still as it was queued, or nothing (silence).
@@ -205,19 +66,17 @@ TEST(AudioPacketQueue, KeepsTheNewestNineAndPassesOverRewrittenSlots) {
 
 constexpr DWORD kWaitMs = 3000;
 
-// An audio producer writing the ring by hand, so it can lie about lengths.
-// Holding its mutex across writes keeps the reader out, as a producer
-// writing a burst does.
+// A producer writing the ring by hand, so it can lie about lengths and hold
+// its mutex across writes (a burst).
 class AudioRing : public FakeRing {
  public:
-  AudioRing(int camera, std::uint32_t capacity, std::uint32_t channels = 2, std::uint32_t bits = 16,
-            std::uint32_t rate = 48000)
+  AudioRing(int camera, std::uint32_t capacity)
       : FakeRing(kAudioNames, camera, RingBytes(kAudioSlotCount, capacity)), capacity_(capacity) {
     if (!Ok()) return;
     SlotHeader* format = Header(capacity, 0);
-    format->audio_channels = channels;
-    format->audio_bits_per_sample = bits;
-    format->audio_samples_per_second = rate;
+    format->audio_channels = 2;
+    format->audio_bits_per_sample = 16;
+    format->audio_samples_per_second = 48000;
     format->audio_capacity = capacity;
   }
   // One packet; its slot's length field says `claimed` bytes (its size unless given).
@@ -226,7 +85,6 @@ class AudioRing : public FakeRing {
     SlotHeader* slot = Header(capacity_, static_cast<std::uint32_t>(sequence_++ % kAudioSlotCount));
     std::memcpy(slot + 1, payload.data(), std::min<size_t>(payload.size(), capacity_));
     slot->payload_length = claimed != UINT32_MAX ? claimed : static_cast<std::uint32_t>(payload.size());
-    slot->audio_timestamp = sequence_ * 100000;
     slot->audio_sequence = sequence_;  // last: the reader looks at it first
     Unlock();
   }
@@ -263,56 +121,142 @@ void ExpectContiguous(const std::vector<ReceivedSample>& samples) {
   }
 }
 
-class AudioStreamingTest : public SinkGraphTest {
+class AudioPin : public SinkGraphTest {
  protected:
   void TearDown() override {
     host.Reset();
     SinkGraphTest::TearDown();
   }
-  // Connected and running, with `samples` received.
+  // Connected and running with `samples` received, or (0) connected and paused.
   void Start(int camera, size_t samples = 1) {
-    ASSERT_NO_FATAL_FAILURE(Connect(camera));
-    ASSERT_TRUE(SUCCEEDED(control->Run()));
-    ASSERT_TRUE(sink->WaitForSamples(samples, kWaitMs));
-  }
-  void Connect(int camera) {
     host = AudioHost::Create(camera);
     ASSERT_TRUE(host);
-    SinkGraphTest::Connect(host.Get(), host->pin, nullptr);
+    ASSERT_NO_FATAL_FAILURE(Connect(host.Get(), host->pin, nullptr));
+    ASSERT_TRUE(samples ? SUCCEEDED(control->Run()) && sink->WaitForSamples(samples, kWaitMs)
+                        : control->Pause() == S_OK);
   }
-  // The samples until the first that is not silence (null when none came in time).
-  const ReceivedSample* WaitForSound() {
-    for (const ULONGLONG end = GetTickCount64() + kWaitMs; GetTickCount64() < end; Sleep(5)) {
-      samples = sink->Samples();
-      for (const ReceivedSample& s : samples) {
-        if (!IsSilence(s)) return &s;
-      }
+  // The numbers of the packets played, silence left out.
+  std::vector<int> Played() {
+    std::vector<int> played;
+    for (const ReceivedSample& sample : sink->Samples()) {
+      if (PacketNumber(sample) != 0) played.push_back(PacketNumber(sample));
     }
-    return nullptr;
+    return played;
   }
 
   ComPtr<AudioHost> host;
-  std::vector<ReceivedSample> samples;
 };
 
-// Paced by the clock, not as fast as the sink takes them, and stamped from
-// the frames delivered (256 a buffer) so that the 100-ns rounding never adds
-// up. Nor slower: with no producer there is no packet to wait for, and an
-// application's audio clock must not drift. The pin looks for a producer
-// every 250 ms, quietly after the first time.
-TEST_F(AudioStreamingTest, WithoutProducerStreamsSilenceAtClockPace) {
+// A source with one unnamed pin (its category is CapturePinCategory's) and
+// one format, through the pin and through IAMStreamConfig alike.
+TEST_F(AudioPin, OneUnnamedPinWithOneStereoPcmFormatThatProducersMustSend) {
+  FilterEntry entry = {};
+  entry.clsid = AudioFilterId(kCamera);
+  entry.index = kCamera;
+  ComPtr<IBaseFilter> filter;
+  CorvaneAudioStream* pin = NewCamera<CorvaneAudioStream>(MEDIATYPE_Audio, kCamera, &entry, &filter);
+  ASSERT_TRUE(pin);
+  {  // everything that refers to the filter gone before its last Release
+    void* out = reinterpret_cast<void*>(1);
+    EXPECT_EQ(E_NOINTERFACE, filter->QueryInterface(IID_ICorvaneVideoStream, &out));
+    EXPECT_EQ(nullptr, out);
+    EXPECT_EQ(E_NOINTERFACE, filter->QueryInterface(IID_ISpecifyPropertyPages, &out));
+    ComPtr<IAMFilterMiscFlags> flags;
+    ASSERT_EQ(S_OK, filter.As(&flags));
+    EXPECT_EQ(static_cast<ULONG>(AM_FILTER_MISC_FLAGS_IS_SOURCE), flags->GetMiscFlags());
+    CLSID clsid;
+    ASSERT_EQ(S_OK, filter->GetClassID(&clsid));
+    EXPECT_EQ(AudioFilterId(kCamera), clsid);
+
+    ComPtr<IEnumPins> pins;
+    ComPtr<IPin> first, more;
+    ASSERT_EQ(S_OK, filter->EnumPins(pins.Put()));
+    ASSERT_EQ(S_OK, pins->Next(1, first.Put(), nullptr));
+    EXPECT_EQ(static_cast<IPin*>(pin), first.Get());
+    EXPECT_EQ(S_FALSE, pins->Next(1, more.Put(), nullptr));
+    PIN_INFO info = {};
+    ASSERT_EQ(S_OK, pin->QueryPinInfo(&info));
+    info.pFilter->Release();
+    EXPECT_STREQ(L"", info.achName) << "no setting names the audio pin";
+
+    CMediaType type, other, slower;
+    ASSERT_EQ(S_OK, pin->GetMediaType(0, &type));
+    EXPECT_TRUE(type.majortype == MEDIATYPE_Audio && type.subtype == MEDIASUBTYPE_PCM &&
+                type.formattype == FORMAT_WaveFormatEx);
+    EXPECT_TRUE(type.bFixedSizeSamples && !type.bTemporalCompression && type.lSampleSize == 4);
+    ASSERT_EQ(18u, type.cbFormat);
+    const WAVEFORMATEX wave = {WAVE_FORMAT_PCM, 2, 48000, 192000, 4, 16, 0};
+    EXPECT_EQ(0, memcmp(&wave, type.pbFormat, 18));
+    EXPECT_EQ(E_INVALIDARG, pin->GetMediaType(-1, &other));
+    EXPECT_EQ(VFW_S_NO_MORE_ITEMS, pin->GetMediaType(1, &other));
+    EXPECT_EQ(S_OK, pin->CheckMediaType(&type));
+    ASSERT_EQ(S_OK, BuildAudioType(MakePcmFormat(2, 16, 44100), &slower));
+    EXPECT_EQ(S_FALSE, pin->CheckMediaType(&slower));
+    // The same numbers with a longer format block are another type.
+    BYTE longer[20] = {};
+    memcpy(longer, type.pbFormat, 18);
+    CMediaType padded(type);
+    padded.SetFormat(longer, sizeof(longer));
+    EXPECT_EQ(S_FALSE, pin->CheckMediaType(&padded));
+
+    ComPtr<IAMStreamConfig> config;
+    ASSERT_EQ(S_OK, pin->QueryInterface(IID_IAMStreamConfig, config.PutVoid()));
+    EXPECT_EQ(E_INVALIDARG, config->SetFormat(&slower));
+    EXPECT_EQ(S_OK, config->SetFormat(&type));
+    EXPECT_EQ(E_POINTER, config->SetFormat(nullptr));
+    AM_MEDIA_TYPE* got = nullptr;
+    ASSERT_EQ(S_OK, config->GetFormat(&got));
+    EXPECT_TRUE(type == *got);
+    DeleteMediaType(got);
+    int count = 0, size = 0;
+    ASSERT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
+    EXPECT_TRUE(count == 1 && size == 52);
+    BYTE caps[64];
+    memset(caps, 0xCC, sizeof(caps));
+    got = nullptr;
+    EXPECT_EQ(S_FALSE, config->GetStreamCaps(1, &got, caps));
+    EXPECT_EQ(nullptr, got);
+    ASSERT_EQ(S_OK, config->GetStreamCaps(-1, &got, caps)) << "below 1 every index is the single capability";
+    EXPECT_TRUE(type == *got);
+    DeleteMediaType(got);
+    const AUDIO_STREAM_CONFIG_CAPS expected = {MEDIATYPE_Audio, 2, 2, 0, 16, 16, 0, 48000, 48000, 0};
+    EXPECT_EQ(0, memcmp(&expected, caps, sizeof(expected)));
+    EXPECT_EQ(0xCC, caps[52]) << "nothing written past the record";
+
+    // The pin converts nothing: a producer announcing another format gets no
+    // packet through (silence goes out instead), and the log says why.
+    const std::uint32_t formats[][3] = {{1, 16, 48000}, {2, 8, 48000}, {2, 16, 44100}, {2, 24, 48000}};
+    for (const auto& f : formats) {
+      SCOPED_TRACE(testing::Message() << f[0] << " " << f[1] << " " << f[2]);
+      telvor::SharedAudio channel;
+      LogCapture log;
+      EXPECT_EQ(0, pin->KAVOShared_OnFormatChanged(&channel, f[0], f[1], f[2]));
+      EXPECT_EQ(nullptr, channel.on_audio_preview);
+      EXPECT_EQ(1u, log.Count(L"producer sends "));
+    }
+  }
+  EXPECT_EQ(0u, filter.Detach()->Release());
+}
+
+// Without a producer, silence at the clock's pace (neither as fast as the
+// sink takes it nor slower: an application's audio clock must not drift),
+// stamped from the frames delivered so that 100-ns rounding never adds up;
+// the pin looks for a producer quietly after the first time. Producers
+// starting late and ending are followed without restarting the graph; then
+// a hand-written ring lies about lengths and keeps its mutex briefly.
+TEST_F(AudioPin, ProducersComingAndGoingLyingAndKeepingTheirMutex) {
+  const int camera = kAudioPinCameras + 1;
   LogCapture log;
   const ULONGLONG started = GetTickCount64();
-  Start(kAudioPinCameras + 1, 3);
+  Start(camera, 3);
   Sleep(300);
-  samples = sink->Samples();
+  std::vector<ReceivedSample> samples = sink->Samples();
   const REFERENCE_TIME elapsed = static_cast<REFERENCE_TIME>(GetTickCount64() - started);
   const REFERENCE_TIME bounds[] = {0, 53333, 106666, 160000};
   for (int i = 0; i < 3; ++i) {
-    SCOPED_TRACE(i);
     const ReceivedSample& s = samples[i];
-    EXPECT_TRUE(IsSilence(s) && s.syncPoint && s.discontinuity && !s.preroll);
-    EXPECT_TRUE(s.start == bounds[i] && s.stop == bounds[i + 1] && s.mediaStart == 256 * i);
+    EXPECT_TRUE(IsSilence(s) && s.syncPoint && s.discontinuity && !s.preroll) << i;
+    EXPECT_TRUE(s.start == bounds[i] && s.stop == bounds[i + 1] && s.mediaStart == 256 * i) << i;
   }
   ExpectContiguous(samples);
   EXPECT_LE(samples.back().start / 10000, elapsed + 10) << "more than time has passed (plus the first buffer)";
@@ -321,131 +265,7 @@ TEST_F(AudioStreamingTest, WithoutProducerStreamsSilenceAtClockPace) {
   const REFERENCE_TIME window = static_cast<REFERENCE_TIME>(GetTickCount64() - started) - elapsed;
   EXPECT_GE(sink->Samples().back().stop - before, window * 9000) << "silence falls behind";
   EXPECT_EQ(1u, log.Count(L"[TELVOR][ERROR]: SharedAudio::Create failed, err="));
-}
 
-TEST_F(AudioStreamingTest, LengthFieldsAreBoundedBySlotAndWholeFrames) {
-  constexpr std::uint32_t kCapacity = 1920;
-  AudioRing ring(kAudioPinCameras + 4, kCapacity);
-  ASSERT_TRUE(ring.Ok());
-  Start(kAudioPinCameras + 4);
-  // Every slot once, so the lie also reaches the last slot, where reading
-  // the claimed length would run off the end of the section.
-  for (int i = 0; i < 16; ++i) {
-    ring.Write(std::vector<std::uint8_t>(kCapacity, static_cast<std::uint8_t>(i + 1)), 1000000);
-    Sleep(12);
-  }
-  Sleep(50);
-  int sounds = 0;
-  for (const ReceivedSample& sample : sink->Samples()) {
-    if (IsSilence(sample)) continue;
-    ++sounds;
-    ASSERT_EQ(static_cast<long>(kCapacity), sample.actualLength);
-    EXPECT_EQ(std::vector<BYTE>(kCapacity, sample.data[0]), sample.data) << "one slot's bytes only";
-  }
-  EXPECT_GE(sounds, 9);
-
-  // Lengths that hold no whole sample frame are dropped (silence goes on at
-  // the clock's pace); a partial last frame is cut off.
-  sink->ClearSamples();
-  const std::uint32_t claims[][2] = {{0x71, 0}, {0x72, 3}, {0x73, 1918}};
-  for (const auto& c : claims) ring.Write(std::vector<std::uint8_t>(kCapacity, static_cast<std::uint8_t>(c[0])), c[1]);
-  ASSERT_TRUE(sink->WaitForSamples(6, kWaitMs));
-  bool cutSeen = false;
-  for (const ReceivedSample& sample : sink->Samples()) {
-    ASSERT_TRUE(sample.actualLength > 0 && sample.actualLength % 4 == 0 && sample.stop > sample.start);
-    if (IsSilence(sample)) continue;
-    EXPECT_TRUE(sample.data[0] != 0x71 && sample.data[0] != 0x72) << "a packet without a whole frame was delivered";
-    if (sample.data[0] == 0x73) cutSeen = sample.actualLength == 1916;
-  }
-  EXPECT_TRUE(cutSeen);
-}
-
-// Queued packets whose slots the producer rewrote before the pin took them:
-// first a burst written under one hold of the mutex while the pin is due to
-// take the overwritten packets, then a producer writing flat out. Every
-// sample is one whole packet (the first cut to the 64 KiB buffer), stamped
-// by its length, and the numbers only go up.
-TEST_F(AudioStreamingTest, RewrittenSlotsAreNeverPlayedTornOrOutOfOrder) {
-  AudioRing ring(kAudioPinCameras, 70000);
-  ASSERT_TRUE(ring.Ok());
-  Start(kAudioPinCameras);
-  // Packet 1 fills a whole buffer: the pin's next deadline is 341 ms away.
-  ring.Write(NumberedPacket(1, 70000));
-  ASSERT_NE(nullptr, WaitForSound());
-  std::uint16_t n = 2;
-  for (; n <= 10; ++n) ring.Write(NumberedPacket(n, 1920));
-  Sleep(40);  // the reader queues 2..10
-  ring.Lock();
-  for (; n <= 26; ++n) ring.Write(NumberedPacket(n, 1920));  // over the slots of 2..10
-  Sleep(500);
-  ring.Unlock();
-  Sleep(150);  // the reader queues 11..26, the pin plays the newest nine
-  for (const ULONGLONG end = GetTickCount64() + 1000; GetTickCount64() < end && n < 60000; ++n) {
-    ring.Write(NumberedPacket(n, 1920));
-  }
-  Sleep(100);
-  ASSERT_EQ(S_OK, control->Stop());
-  int newest = 0, afterBurst = 0;
-  samples = sink->Samples();
-  ExpectContiguous(samples);
-  for (const ReceivedSample& sample : samples) {
-    // Stamps are counted from the stream's start: one 100-ns step of rounding may fall either side.
-    ASSERT_EQ(sample.actualLength / 4, sample.mediaStop - sample.mediaStart);
-    ASSERT_NEAR(sample.actualLength / 4 * 10000000LL / 48000, sample.stop - sample.start, 1);
-    const int number = PacketNumber(sample);
-    if (number == 0) continue;
-    ASSERT_GT(number, newest) << "torn (-1) or out of order after packet " << newest;
-    ASSERT_EQ(number == 1 ? 65536 : 1920, sample.actualLength);
-    newest = number;
-    afterBurst += number > 10 ? 1 : 0;
-  }
-  EXPECT_GE(afterBurst, 9) << "what was written after the burst never played";
-}
-
-// Neither the packets a ring holds when the camera finds it mid-stream nor
-// those queued between Run and the graph's start time are played (either
-// would delay the sound for the whole session); from the newest one on,
-// every packet plays once, in order.
-TEST_F(AudioStreamingTest, OldPacketsAreSkippedThenEveryPacketPlaysOnce) {
-  for (const bool foundRunning : {true, false}) {
-    SCOPED_TRACE(foundRunning ? "history of a ring found while running" : "packets queued until the start time");
-    Connect(kMoreVideoPinCameras);
-    ASSERT_TRUE(foundRunning ? SUCCEEDED(control->Run()) && sink->WaitForSamples(1, kWaitMs)
-                             : SUCCEEDED(control->Pause()));
-    AudioRing ring(kMoreVideoPinCameras, 1920);
-    ASSERT_TRUE(ring.Ok());
-    std::atomic<int> written{0};
-    std::thread writer([&] {
-      for (std::uint16_t n = 1; n <= 60; ++n, Sleep(n <= 12 && foundRunning ? 0 : 10)) {
-        ring.Write(NumberedPacket(n, 1920));
-        written = n;
-      }
-    });
-    if (!foundRunning) {
-      Sleep(300);
-      EXPECT_TRUE(SUCCEEDED(control->Run()) && sink->WaitForSamples(1, kWaitMs));
-    }
-    const int atFirstSample = written;
-    writer.join();
-    ASSERT_EQ(S_OK, control->Stop());
-    std::vector<int> played;  // silence left out
-    for (const ReceivedSample& sample : sink->Samples()) {
-      if (PacketNumber(sample) != 0) played.push_back(PacketNumber(sample));
-    }
-    ASSERT_FALSE(played.empty());
-    EXPECT_GE(played[0], foundRunning ? 12 : atFirstSample - 1);
-    for (size_t i = 1; i < played.size(); ++i) EXPECT_EQ(played[i - 1] + 1, played[i]);
-    TearDown();
-    SetUp();
-  }
-}
-
-// Producers started after the stream, ended and started again are followed
-// without restarting the graph: their sound, then silence within a second.
-TEST_F(AudioStreamingTest, ProducersStartingLateAndEndingAreFollowed) {
-  const int camera = kAudioPinCameras + 3;
-  LogCapture log;
-  Start(camera, 3);
   auto lastIsSilence = [&] { return IsSilence(sink->Samples().back()); };
   for (int round = 0; round < 2; ++round) {
     SCOPED_TRACE(round);
@@ -461,26 +281,48 @@ TEST_F(AudioStreamingTest, ProducersStartingLateAndEndingAreFollowed) {
     }
     EXPECT_TRUE(heard) << "the producer's sound within 1.5 s";
     telvor_close(producer);
-    // Silence comes at once (no packets); the channel closes within a second,
-    // so that a new producer is met afresh.
+    // The channel closes within a second, so that a new producer is met afresh.
     const ULONGLONG ended = GetTickCount64();
-    while (log.Count(L"producer gone, channel closed") <= static_cast<size_t>(round) &&
-           GetTickCount64() - ended < 3000) {
-      Sleep(10);
-    }
+    while (log.Count(L"producer gone, channel closed") <= size_t(round) && GetTickCount64() - ended < 3000) Sleep(10);
     EXPECT_LT(GetTickCount64() - ended, 1000u) << "the channel of the ended producer is closed";
     EXPECT_TRUE(lastIsSilence());
   }
   EXPECT_EQ(2u, log.Count(L"producer appeared, channel open"));
-}
 
-// A mutex kept 30 ms, past one of the pin's waits: the packet due goes out
-// late instead of dropped for silence; the sound stays whole and in order.
-TEST_F(AudioStreamingTest, MutexKeptBrieflyDelaysThePacketButLeavesNoGap) {
-  AudioRing ring(kAudioPinCameras + 5, 1920);
+  // A ring found mid-stream: what it held is not played (it would delay the
+  // sound for the whole session), the rest plays once each, in order.
+  constexpr std::uint32_t kCapacity = 1920;
+  sink->ClearSamples();
+  AudioRing ring(camera, kCapacity);
   ASSERT_TRUE(ring.Ok());
-  Start(kAudioPinCameras + 5);
-  for (std::uint16_t n = 1; n <= 8; ++n) ring.Write(NumberedPacket(n, 1920));
+  for (std::uint16_t n = 1; n <= 60; ++n, Sleep(n <= 12 ? 0 : 10)) ring.Write(NumberedPacket(n, kCapacity));
+  Sleep(100);
+  const std::vector<int> played = Played();
+  ASSERT_FALSE(played.empty());
+  EXPECT_GE(played[0], 12);
+  for (size_t i = 1; i < played.size(); ++i) EXPECT_EQ(played[i - 1] + 1, played[i]);
+
+  sink->ClearSamples();
+  // No whole frame drops the packet, a partial last frame is cut, a length
+  // past the slot is cut to it (in the last slot too, where reading it would
+  // run off the section). Packet i, its bytes all i + 1, claims claims[i % 4].
+  const std::uint32_t claims[] = {0, 3, 1918, 1000000}, delivered[] = {0, 0, 1916, kCapacity};
+  for (BYTE i = 0; i < 16; ++i, Sleep(12)) ring.Write(std::vector<BYTE>(kCapacity, i + 1), claims[i % 4]);
+  Sleep(50);
+  int sounds = 0;
+  for (const ReceivedSample& sample : sink->Samples()) {
+    ASSERT_TRUE(sample.actualLength > 0 && sample.actualLength % 4 == 0 && sample.stop > sample.start);
+    const int late = PacketNumber(sample);  // 1..60: one of the first packets, late
+    if (IsSilence(sample) || (late > 0 && late <= 60)) continue;
+    ++sounds;
+    ASSERT_EQ(static_cast<long>(delivered[(sample.data[0] - 1) % 4]), sample.actualLength) << int(sample.data[0]);
+    EXPECT_EQ(std::vector<BYTE>(sample.actualLength, sample.data[0]), sample.data) << "one slot's bytes only";
+  }
+  EXPECT_GE(sounds, 6);
+
+  // Kept 30 ms, past one of the pin's waits: the packet due goes out late, not dropped for silence.
+  sink->ClearSamples();
+  for (std::uint16_t n = 1; n <= 8; ++n) ring.Write(NumberedPacket(n, kCapacity));
   Sleep(5);  // the reader queues them, the pin plays the first
   ring.Lock();
   Sleep(30);
@@ -494,6 +336,68 @@ TEST_F(AudioStreamingTest, MutexKeptBrieflyDelaysThePacketButLeavesNoGap) {
     if (number > 0) last = number;
   }
   EXPECT_EQ(8, last);
+}
+
+// Packets queued between Run and the graph's start time are not played (they
+// would delay the sound for the whole session): from the newest on, each plays
+// once, in order. Then queued packets whose slots the producer rewrote before
+// the pin took them (a burst under one hold of the mutex, then a producer flat
+// out): every sample is one whole packet, stamped by its length, and the
+// numbers only go up.
+TEST_F(AudioPin, StartFromTheNewestAndRewrittenSlotsNeverPlayedTornOrOutOfOrder) {
+  Start(kAudioPinCameras, 0);
+  AudioRing ring(kAudioPinCameras, 70000);
+  ASSERT_TRUE(ring.Ok());
+  std::atomic<int> written{0};
+  std::thread writer([&] {
+    for (std::uint16_t n = 1; n <= 60; ++n, Sleep(10)) {
+      ring.Write(NumberedPacket(n, 1920));
+      written = n;
+    }
+  });
+  Sleep(300);
+  EXPECT_TRUE(SUCCEEDED(control->Run()) && sink->WaitForSamples(1, kWaitMs));
+  const int atFirstSample = written;
+  writer.join();
+  Sleep(100);
+  const std::vector<int> played = Played();
+  ASSERT_FALSE(played.empty());
+  EXPECT_GE(played[0], atFirstSample - 1);
+  for (size_t i = 1; i < played.size(); ++i) EXPECT_EQ(played[i - 1] + 1, played[i]);
+
+  // Packet 101 fills a whole buffer: the pin's next deadline is 341 ms away.
+  sink->ClearSamples();
+  ring.Write(NumberedPacket(101, 70000));
+  for (const ULONGLONG end = GetTickCount64() + kWaitMs; Played().empty() && GetTickCount64() < end;) Sleep(5);
+  ASSERT_FALSE(Played().empty());
+  std::uint16_t n = 102;
+  for (; n <= 110; ++n) ring.Write(NumberedPacket(n, 1920));
+  Sleep(40);  // the reader queues 102..110
+  ring.Lock();
+  for (; n <= 126; ++n) ring.Write(NumberedPacket(n, 1920));  // over their slots
+  Sleep(500);
+  ring.Unlock();
+  Sleep(150);  // the reader queues 111..126, the pin plays the newest nine
+  for (const ULONGLONG end = GetTickCount64() + 1000; GetTickCount64() < end && n < 60000; ++n) {
+    ring.Write(NumberedPacket(n, 1920));
+  }
+  Sleep(100);
+  ASSERT_EQ(S_OK, control->Stop());
+  int newest = 0, afterBurst = 0;
+  const std::vector<ReceivedSample> samples = sink->Samples();
+  ExpectContiguous(samples);
+  for (const ReceivedSample& sample : samples) {
+    // Stamps are counted from the stream's start: one 100-ns step of rounding may fall either side.
+    ASSERT_EQ(sample.actualLength / 4, sample.mediaStop - sample.mediaStart);
+    ASSERT_NEAR(sample.actualLength / 4 * 10000000LL / 48000, sample.stop - sample.start, 1);
+    const int number = PacketNumber(sample);
+    if (number == 0) continue;
+    ASSERT_GT(number, newest) << "torn (-1) or out of order after packet " << newest;
+    ASSERT_EQ(number == 101 ? 65536 : 1920, sample.actualLength);
+    newest = number;
+    afterBurst += number > 110 ? 1 : 0;
+  }
+  EXPECT_GE(afterBurst, 9) << "what was written after the burst never played";
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <dshow.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <utility>
 #include <vector>
 
@@ -105,10 +107,8 @@ TEST(ChannelThread, StartAndStopRunOnTheChannelThreadInOrder) {
   }
 }
 
-// A pin's deadlines against a scripted producer, on exact times: the
-// producer writes at offset + k * its period (+ drift per frame, + jump
-// from frame `jumpAt` on, none from `stopAt` on); each deadline reports the
-// newest arrival since the previous one. Returns the shift at each deadline.
+// The shift at each deadline against a producer writing at offset + k * its
+// period (+ drift per frame, + jump from frame `jumpAt` on, none from `stopAt` on).
 struct Script {
   const char* name;
   std::int64_t producerPeriod;
@@ -142,9 +142,8 @@ std::vector<std::int64_t> RunScript(const Script& s, std::int64_t period, int de
 
 }  // namespace
 
-// The deadlines move once to the margin after a steady producer's arrivals,
-// then only by small steps, whatever the producer does; a producer at a rate
-// with no fixed place in the period moves them not at all.
+// One move to the margin after a steady producer's arrivals, then small
+// steps only; a producer at another rate moves them not at all.
 TEST(PhaseLock, MovesOnceThenFollowsBySmallStepsAndNeverLocksToAnotherRate) {
   using telvor::PhaseLock;
   constexpr std::int64_t kPeriod = 333333;  // 30 fps
@@ -156,6 +155,7 @@ TEST(PhaseLock, MovesOnceThenFollowsBySmallStepsAndNeverLocksToAnotherRate) {
     int bigMoves = 1;
   } cases[] = {
       {{"same rate, 15 ms into the period", kPeriod, 150000}, kLocked, 0},
+      {{"appears after ten periods", kPeriod, 10 * kPeriod + 150000}, kLocked, 0},
       // the newest arrival at the first deadlines is the one 1.7 ms before them
       {{"60 fps into 30", kPeriod / 2, 150000 - kPeriod / 2}, PhaseLock::kMargin - 16667, 5},
       {{"drifting 20 us a frame", kPeriod, 150000, 200}, kLocked + 200 * 200, 20000},
@@ -173,7 +173,9 @@ TEST(PhaseLock, MovesOnceThenFollowsBySmallStepsAndNeverLocksToAnotherRate) {
       for (std::int64_t s : shifts) EXPECT_EQ(0, s);
       continue;
     }
-    // One move, within the first window and a frame or two...
+    // None before the first arrival, one move within the first window and a frame or two...
+    const int appears = static_cast<int>(std::max<std::int64_t>(0, c.script.offset / kPeriod));
+    for (int k = 0; k < appears; ++k) EXPECT_EQ(0, shifts[k]);
     int moves = 0, bigMoves = 0;
     for (size_t k = 1; k < shifts.size(); ++k) {
       const std::int64_t step = shifts[k] - shifts[k - 1];
@@ -181,7 +183,7 @@ TEST(PhaseLock, MovesOnceThenFollowsBySmallStepsAndNeverLocksToAnotherRate) {
       if (step > PhaseLock::kStep || step < -PhaseLock::kStep) ++bigMoves;
     }
     EXPECT_EQ(c.bigMoves, bigMoves);
-    EXPECT_GT(shifts[PhaseLock::kWindow + 2], 0);
+    EXPECT_GT(shifts[appears + PhaseLock::kWindow + 2], 0);
     // ... then where the producer is, and steps only while it moves.
     EXPECT_NEAR(static_cast<double>(c.finalShift), static_cast<double>(shifts.back()), c.tolerance);
     if (c.script.drift == 0 && c.script.jump == 0) {

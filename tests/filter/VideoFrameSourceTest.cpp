@@ -1,9 +1,7 @@
 // The frame source's choice of picture, deadline by deadline, without a
-// filter graph: the test lays out the slots itself and queues references
-// into them as the channel's reader would. The channel is real only for its
-// mutex, which Fill holds while it reads a slot. And the loader of the idle
-// picture it shows without a producer, against good and hostile files (its
-// pictures are checked pixel by pixel through the camera, end to end).
+// graph: the test lays out the slots and queues them as the channel's reader
+// would (the channel is real only for the mutex Fill holds). And the idle
+// picture's loader against good and hostile files.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <dshow.h>
@@ -19,6 +17,7 @@
 
 #include "filter/IdleImage.h"
 #include "filter/VideoFrameSource.h"
+#include "filter/VideoPinFixture.h"
 #include "imaging/SwScaler.h"
 #include "support/CameraIndexes.h"
 #include "support/LogCapture.h"
@@ -35,11 +34,7 @@ constexpr int kSlots = 8;
 constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
 
 OutputFormat Output(REFGUID subtype, int width, int height) {
-  AM_MEDIA_TYPE type = {};
-  BuildVideoType(&type, subtype, width, height, 30.0);
-  const OutputFormat format = DescribeVideoType(type);
-  CoTaskMemFree(type.pbFormat);
-  return format;
+  return DescribeVideoType(VideoType(subtype, width, height, 30.0));
 }
 
 enum Op { kQueue, kWrite, kShow, kBlack, kKeepNewest, kClose, kAnnounce, kRestart };
@@ -60,19 +55,12 @@ constexpr Step kB = Do(kBlack);
 
 class VideoFrameSourceTest : public ::testing::Test {
  protected:
-  // Each test its own camera: tests run in parallel processes that share
-  // kernel objects, and one of them keeps the mutex on purpose.
-  void Open(int camera) {
-    ring = std::make_unique<FakeRing>(kVideoNames, camera, 4096);
+  // Announced, the reader idles and leaves the mutex to Fill.
+  void SetUp() override {
+    ring = std::make_unique<FakeRing>(kVideoNames, kVideoPinCameras + 2, 4096);
     ASSERT_TRUE(ring->Ok());
-    // A usable format: the reader announces it, then idles without touching
-    // the mutex, which would otherwise compete with Fill for it.
-    SlotHeader* format = ring->Header(kCapacity, 0);
-    format->video_fourcc = kFourCcYuy2;
-    format->video_width = kWidth;
-    format->video_height = kHeight;
-    format->video_capacity = kCapacity;
-    channel.index = camera;
+    ring->SetVideoFormat(kFourCcYuy2, kWidth, kHeight, 30.0, kCapacity);
+    channel.index = kVideoPinCameras + 2;
     ASSERT_TRUE(channel.Create());
   }
   void TearDown() override { channel.Close(); }
@@ -82,22 +70,20 @@ class VideoFrameSourceTest : public ::testing::Test {
     capacity_ = capacity;
     output_ = output;
     mode_ = fourcc == kFourCcYuy2 ? kConverterYuy2 : kConverterYv12;
-    frameBytes_ = static_cast<std::uint32_t>(SwScaler::SourceBytes(mode_, kWidth, kHeight));
     slots_.assign(kSlots * (kSlotHeaderSize + kCapacity), 0);
     source = std::make_unique<VideoFrameSource>(this);
     source->SetOutput(output);
-    source->SetSource(fourcc, kWidth, kHeight, capacity);
+    Run(Do(kAnnounce));
   }
-  std::uint8_t* Payload(int slot) { return slots_.data() + slot * (kSlotHeaderSize + kCapacity) + kSlotHeaderSize; }
   static std::uint8_t Pattern(std::uint64_t n, std::uint32_t i) {
     return static_cast<std::uint8_t>(n * 53 + i * 7 + (i >> 4) * 29);
   }
   FrameEntry Write(int slot, std::uint64_t n, bool whole) {
-    std::uint8_t* payload = Payload(slot);
+    std::uint8_t* payload = slots_.data() + slot * (kSlotHeaderSize + kCapacity) + kSlotHeaderSize;
     for (std::uint32_t i = 0; i < kCapacity; ++i) payload[i] = Pattern(n, i);
     SlotHeader header = HeaderBeforePayload(payload);
     header.video_sequence = n;
-    header.payload_length = whole ? frameBytes_ : frameBytes_ - 1;
+    header.payload_length = static_cast<std::uint32_t>(SwScaler::SourceBytes(mode_, kWidth, kHeight)) - !whole;
     std::memcpy(payload - kSlotHeaderSize, &header, sizeof header);
     return {static_cast<std::int64_t>(n), payload, header.payload_length, n, &channel, 0};
   }
@@ -150,16 +136,16 @@ class VideoFrameSourceTest : public ::testing::Test {
   std::unique_ptr<VideoFrameSource> source;
 
  private:
-  std::uint32_t fourcc_ = 0, capacity_ = 0, frameBytes_ = 0;
+  std::uint32_t fourcc_ = 0, capacity_ = 0;
   std::int32_t mode_ = 0;
   OutputFormat output_ = {};
   std::vector<std::uint8_t> slots_;
 };
 
-// Each case starts from a new source; every deadline of it is checked
-// against a converter of the test's own or the black picture.
-TEST_F(VideoFrameSourceTest, DeadlinesShowFramesInProducerOrder) {
-  ASSERT_NO_FATAL_FAILURE(Open(kVideoPinCameras + 2));
+// Each case from a new source, every deadline against a converter of the
+// test's own or the black picture; then what cannot be written whole, and a
+// producer keeping its mutex.
+TEST_F(VideoFrameSourceTest, DeadlinesShowFramesInProducerOrderAndNothingTorn) {
   const Step K = Do(kKeepNewest), C = Do(kClose), A = Do(kAnnounce), R = Do(kRestart);
   const struct Case {
     const char* name;
@@ -200,13 +186,9 @@ TEST_F(VideoFrameSourceTest, DeadlinesShowFramesInProducerOrder) {
       }
     }
   }
-}
 
-// A format that does not fit its slot would be read past the slot's end; a
-// sample that cannot hold the picture, or a format the camera does not
-// write, is left alone. Each says so once.
-TEST_F(VideoFrameSourceTest, WhatCannotBeWrittenWhole) {
-  ASSERT_NO_FATAL_FAILURE(Open(kVideoPinCameras + 3));
+  // A format that does not fit its slot would be read past its end; a sample
+  // too small, or a format the camera does not write, is left alone. Said once.
   LogCapture log;
   Start(kFourCcYuy2, Output(MEDIASUBTYPE_YUY2, 16, 8), kCapacity - 1);
   for (std::uint64_t n = 1; n <= 2; ++n) {
@@ -220,10 +202,10 @@ TEST_F(VideoFrameSourceTest, WhatCannotBeWrittenWhole) {
   const struct {
     OutputFormat output;
     long size;
-  } cases[] = {{Output(MEDIASUBTYPE_YUY2, 16, 8), 16 * 8 * 2 - 1},
-               {wide, 1 << 20},
-               {Output(MEDIASUBTYPE_RGB565, 16, 8), 1 << 20}};
-  for (const auto& c : cases) {
+  } refused[] = {{Output(MEDIASUBTYPE_YUY2, 16, 8), 16 * 8 * 2 - 1},
+                 {wide, 1 << 20},
+                 {Output(MEDIASUBTYPE_RGB565, 16, 8), 1 << 20}};
+  for (const auto& c : refused) {
     Start(kFourCcYuy2, c.output);
     Run(Q(0, 1));
     std::vector<std::uint8_t> buffer(c.size, 0xEE);
@@ -231,14 +213,9 @@ TEST_F(VideoFrameSourceTest, WhatCannotBeWrittenWhole) {
     EXPECT_TRUE(std::all_of(buffer.begin(), buffer.end(), [](std::uint8_t b) { return b == 0xEE; }));
   }
   EXPECT_EQ(1u, log.Count(L"sample of 255 bytes cannot hold 256, picture left out"));
-}
 
-// A mutex busy past a frame period lets a few deadlines pass without a
-// sample (a busy machine must not flash black); kept longer, it gets the
-// black picture, said once, and its frame once it lets go.
-TEST_F(VideoFrameSourceTest, ProducerKeepingItsMutexSkipsDeadlinesThenGetsBlack) {
-  ASSERT_NO_FATAL_FAILURE(Open(kVideoPinCameras + 4));
-  LogCapture log;
+  // A mutex busy past a frame period lets a few deadlines pass (a busy machine
+  // must not flash black); kept longer, black, said once.
   Start(kFourCcYuy2, Output(MEDIASUBTYPE_YUY2, 16, 8));
   Run(Q(0, 1));
   UniqueHandle held(CreateEventW(nullptr, TRUE, FALSE, nullptr)), done(CreateEventW(nullptr, TRUE, FALSE, nullptr));

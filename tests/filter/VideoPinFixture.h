@@ -1,5 +1,5 @@
-// Helpers for video pin tests: a camera entry, and a camera filter created
-// the way the class objects create it.
+// Helpers for camera pin tests: a video camera entry, and a camera filter
+// created the way the class objects create it.
 #pragma once
 
 #include <windows.h>
@@ -28,25 +28,25 @@ inline FilterEntry MakeVideoEntry(int cameraIndex, double fps = 30.0, int width 
   return entry;
 }
 
-// A camera filter as its class object makes it. The entry must outlive it.
+// A camera filter of `kind` as its class object makes it, and its pin (null
+// when it could not be made). The entry must outlive it.
+template <typename Pin>
+Pin* NewCamera(const GUID& kind, int cameraIndex, const FilterEntry* entry, ComPtr<IBaseFilter>* filter) {
+  HRESULT hr = S_OK;
+  CUnknown* unknown = NewCameraFilter(nullptr, kind, cameraIndex, entry, &hr);
+  if (unknown && FAILED(hr)) delete unknown;
+  if (!unknown || FAILED(hr)) return nullptr;
+  unknown->NonDelegatingQueryInterface(IID_IBaseFilter, filter->PutVoid());
+  return dynamic_cast<Pin*>(dynamic_cast<Corvane*>(unknown)->GetPin(0));
+}
+
 struct Camera {
   ComPtr<IBaseFilter> filter;
-  Corvane* object = nullptr;
   CorvaneVideoStream* pin = nullptr;
 
-  static Camera Create(int cameraIndex, const FilterEntry* entry, HRESULT* result = nullptr) {
+  static Camera Create(int cameraIndex, const FilterEntry* entry) {
     Camera camera;
-    HRESULT hr = S_OK;
-    CUnknown* unknown = NewCameraFilter(nullptr, MEDIATYPE_Video, cameraIndex, entry, &hr);
-    if (result) *result = hr;
-    if (!unknown) return camera;
-    if (FAILED(hr)) {
-      delete unknown;
-      return camera;
-    }
-    unknown->NonDelegatingQueryInterface(IID_IBaseFilter, camera.filter.PutVoid());
-    camera.object = dynamic_cast<Corvane*>(unknown);
-    camera.pin = dynamic_cast<CorvaneVideoStream*>(camera.object->GetPin(0));
+    camera.pin = NewCamera<CorvaneVideoStream>(MEDIATYPE_Video, cameraIndex, entry, &camera.filter);
     return camera;
   }
 };
