@@ -229,14 +229,6 @@ bool HasSideBeyond(const AM_MEDIA_TYPE& type, std::int64_t limit) {
   return width > limit || height > limit;
 }
 
-bool IsSameVideoFormat(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b) {
-  const OutputFormat first = DescribeVideoType(a);
-  const OutputFormat second = DescribeVideoType(b);
-  return IsEqualGUID(first.subtype, second.subtype) && first.width == second.width &&
-         first.height == second.height && first.frameDuration == second.frameDuration &&
-         first.interlaced == second.interlaced;
-}
-
 namespace {
 
 // Both builders: the header block of kind Header, written from the fields.

@@ -81,10 +81,6 @@ void FillBlack(const OutputFormat& format, std::uint8_t* buffer);
 // video header, which has no picture to judge.
 bool HasSideBeyond(const AM_MEDIA_TYPE& type, std::int64_t limit);
 
-// True when both types describe the same picture stream (subtype, size, frame
-// duration, interlacing); stride and row order are not compared.
-bool IsSameVideoFormat(const AM_MEDIA_TYPE& a, const AM_MEDIA_TYPE& b);
-
 // Fill *type with a VIDEOINFOHEADER (BuildVideoType) or an interlaced
 // VIDEOINFOHEADER2 (BuildVideoType2) type. *type must be zeroed or hold a
 // task-memory format block, which is freed first. Width and height are wide

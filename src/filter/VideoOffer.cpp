@@ -34,7 +34,7 @@ constexpr EdiusType kEdiusTypes[] = {
     {false, 720, 576, 50.0},            {true, 720, 576, 25.0},
 };
 
-// What IsSameVideoFormat compares, as one ordered key: a format file may list
+// Subtype, size, frame duration and interlacing as one ordered key: a format file may list
 // thousands of sizes, and comparing each new type with every offered one made
 // building the offer quadratic in the list.
 using FormatKey = std::tuple<std::uint64_t, std::uint64_t, std::uint32_t, std::uint32_t, std::int64_t, bool>;

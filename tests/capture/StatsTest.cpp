@@ -47,11 +47,10 @@ TEST(Stats, SampleTimesAreCheckedAgainstTheGridFromTheFirstStamp) {
   times[2].stop += 7;
   r = CheckSampleTimes(times, kPeriod);
   EXPECT_TRUE(r.offGrid == 1 && r.maxDeviation == 7 && r.gaps == 2 && r.wrongLength == 0);
-  // Samples without times are skipped, not counted as grid steps: the two
-  // after the hole sit one period early.
+  // A sample without times, or none at all: a gap, the grid kept.
   times[2] = {};
   r = CheckSampleTimes(times, kPeriod);
-  EXPECT_TRUE(r.checked == 4 && r.offGrid == 2 && r.maxDeviation == kPeriod);
+  EXPECT_TRUE(r.checked == 4 && r.offGrid == 0 && r.maxDeviation == 0 && r.gaps == 1);
 }
 
 TEST(Stats, FrameTallyCountsNewRepeatedDroppedAndBackwards) {

@@ -26,7 +26,6 @@ Regularity CheckSampleTimes(const std::vector<SampleTimes>& times, std::int64_t 
   bool haveFirst = false;
   std::int64_t origin = 0;
   std::int64_t previousStop = 0;
-  std::int64_t index = 0;
   for (const SampleTimes& t : times) {
     if (!t.valid) continue;
     if (!haveFirst) {
@@ -35,12 +34,14 @@ Regularity CheckSampleTimes(const std::vector<SampleTimes>& times, std::int64_t 
     } else if (t.start != previousStop) {
       ++r.gaps;
     }
-    const std::int64_t deviation = std::llabs(t.start - (origin + index * period));
+    // A deadline the camera let go leaves a gap, not a shifted grid: the
+    // distance is to the nearest grid point, whichever sample it is.
+    const std::int64_t phase = period > 0 ? ((t.start - origin) % period + period) % period : 0;
+    const std::int64_t deviation = std::min(phase, period - phase);
     if (deviation != 0) ++r.offGrid;
     r.maxDeviation = std::max(r.maxDeviation, deviation);
     if (t.stop - t.start != period) ++r.wrongLength;
     previousStop = t.stop;
-    ++index;
     ++r.checked;
   }
   return r;
