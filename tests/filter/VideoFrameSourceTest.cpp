@@ -61,7 +61,14 @@ class VideoFrameSourceTest : public ::testing::Test {
     ASSERT_TRUE(ring->Ok());
     ring->SetVideoFormat(kFourCcYuy2, kWidth, kHeight, 30.0, kCapacity);
     channel.index = kVideoPinCameras + 2;
+    // Fill must find the mutex free: a reader held up on a busy machine while
+    // it announces would make a deadline pass.
+    channel.on_format_changed = [](SharedVideo*, const SlotHeader&, void* user) { return SetEvent(user) ? 0 : 1; };
+    channel.user = announced.Get();
     ASSERT_TRUE(channel.Create());
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(announced.Get(), 10000));
+    ring->Lock();
+    ring->Unlock();
   }
   void TearDown() override { channel.Close(); }
 
@@ -132,6 +139,7 @@ class VideoFrameSourceTest : public ::testing::Test {
   }
 
   std::unique_ptr<FakeRing> ring;
+  UniqueHandle announced{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
   SharedVideo channel;
   std::unique_ptr<VideoFrameSource> source;
 
