@@ -2,7 +2,7 @@
 // interfaces, IAMStreamConfig and the control interface), and the pin in
 // Wine's graph: pacing, stamps and the phase lock, and a producer racing the
 // pin. Which picture each deadline shows is VideoFrameSourceTest's;
-// producers coming and going, LiveRecordingTest's.
+// producers coming and going, StreamingCameraTest's.
 #include <gtest/gtest.h>
 
 #include <dshow.h>
