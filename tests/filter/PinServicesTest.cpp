@@ -148,6 +148,7 @@ TEST(PhaseLock, MovesOnceThenFollowsBySmallStepsAndNeverLocksToAnotherRate) {
   using telvor::PhaseLock;
   constexpr std::int64_t kPeriod = 333333;  // 30 fps
   constexpr std::int64_t kLocked = 150000 + PhaseLock::kMargin;
+  constexpr std::int64_t kJustAfterStart = 10000 - PhaseLock::kMargin;  // locked 1 ms into the period
   struct Case {
     Script script;
     std::int64_t finalShift;  // -1: stays 0
@@ -163,8 +164,8 @@ TEST(PhaseLock, MovesOnceThenFollowsBySmallStepsAndNeverLocksToAnotherRate) {
       {{"stops after 40 frames", kPeriod, 150000, 0, 1 << 30, 0, 40}, kLocked, 0},
       {{"25 fps into 30", 400000, 150000}, -1, 0},
       // about the period's start: followed the short way, held at 0
-      {{"phase steps back across the start", kPeriod, -15000, 0, 60, -20000}, 0, 0},
-      {{"faster by 0.1 ms, across the start", kPeriod, -15000, -1000}, kPeriod + PhaseLock::kMargin - 215000, 5000, 2},
+      {{"phase steps back across the start", kPeriod, kJustAfterStart, 0, 60, -20000}, 0, 0},
+      {{"faster by 0.1 ms, across the start", kPeriod, kJustAfterStart, -1000}, kPeriod - 190000, 5000, 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.script.name);

@@ -381,7 +381,7 @@ TEST_F(VideoPin, DeadlinesPlacedAfterTheProducerBeforeRunThenFollowItBySteps) {
   // on (the stamps above are checked only where they were on time), and a
   // stall longer than the lock's window.
   EXPECT_LE(moves, 2u) << "shifts: " << shifts;
-  // Placed, and once the change is followed, frames arrive the margin before their deadlines.
+  // Placed, and once the change is followed, frames arrive shortly before their deadlines.
   EXPECT_NEAR(2.5, MedianArrival(rows, 1, kChange - kFirstShown), 2.5);
   EXPECT_NEAR(2.5, MedianArrival(rows, kChange - kFirstShown + 20, kFrames - kFirstShown), 2.5);
   EXPECT_EQ(rows[rows.size() - 15].second, rows.back().second) << "a producer that stopped leaves them";
