@@ -8,6 +8,7 @@
 #include "base/Log.h"
 #include "filter/CorvaneVideoStream.h"
 #include "filter/StreamWatch.h"
+#include "framework/GraphSound.h"
 #include "framework/MediaTypeDump.h"
 #include "framework/Source.h"
 
@@ -46,6 +47,11 @@ HRESULT CorvaneVideoStream::OnThreadDestroy() {
 }
 
 REFERENCE_TIME CorvaneVideoStream::MediaTime(LONGLONG frames) { return frames * m_OutputFormat.frameDuration; }
+
+// FFmpeg counts the pictures of an input from Run only when that input also
+// records sound, and then the graph holds a sound stream: ours or another
+// device's. Picture-only graphs are spared holds at those periods' edges.
+bool CorvaneVideoStream::ClientMayCountFromRun() { return telvor::GraphCarriesSound(m_pFilter->GetFilterGraph()); }
 
 void CorvaneVideoStream::OnRunning() {
   m_Frames.KeepNewest();

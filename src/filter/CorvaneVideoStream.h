@@ -128,6 +128,7 @@ class CorvaneVideoStream : public ChannelSourceStream,
   HRESULT OnThreadStartPlay() override;
   REFERENCE_TIME MediaTime(LONGLONG frames) override;
   void OnRunning() override;
+  bool ClientMayCountFromRun() override;
   REFERENCE_TIME PlaceDeadlines(REFERENCE_TIME lateness) override;
   void OnDeadline(REFERENCE_TIME lateness) override;
   void OnDelivered() override;

@@ -34,9 +34,9 @@ REFERENCE_TIME NextPeriodStart(REFERENCE_TIME last, REFERENCE_TIME origin, REFER
 
 REFERENCE_TIME ArrivalSpacing::HoldFor(REFERENCE_TIME now, REFERENCE_TIME period) const {
   if (!arrived_ || period <= 0) return 0;
-  // Counted from Run (stream time 0) and from the first picture.
-  const REFERENCE_TIME ready =
-      std::max(NextPeriodStart(last_, 0, period, 0), NextPeriodStart(last_, first_, period, kMargin));
+  // Counted from the first picture and, where a client may, from Run (stream time 0).
+  REFERENCE_TIME ready = NextPeriodStart(last_, first_, period, kMargin);
+  if (countFromRun_) ready = std::max(ready, NextPeriodStart(last_, 0, period, 0));
   if (ready <= now) return 0;
   return ready - now <= std::min(kLongestHold, period / 4) ? ready - now : kDrop;
 }

@@ -19,8 +19,12 @@ class ArrivalSpacing {
  public:
   static constexpr REFERENCE_TIME kDrop = -1;
 
-  // Forget earlier arrivals: each Run starts a new count.
-  void Reset() { arrived_ = false; }
+  // Forget earlier arrivals: each Run starts a new count. Periods counted
+  // from Run matter only when a client may count that way.
+  void Reset(bool countFromRun = true) {
+    arrived_ = false;
+    countFromRun_ = countFromRun;
+  }
   // How long to hold a picture that is ready at stream time `now` before it
   // goes out (0: at once), or kDrop.
   REFERENCE_TIME HoldFor(REFERENCE_TIME now, REFERENCE_TIME period) const;
@@ -28,6 +32,7 @@ class ArrivalSpacing {
 
  private:
   bool arrived_ = false;
+  bool countFromRun_ = true;
   REFERENCE_TIME first_ = 0;
   REFERENCE_TIME last_ = 0;
 };

@@ -80,16 +80,18 @@ void CSourceStream::TakeRunRequest() {
   REFERENCE_TIME start;
   ComPtr<IReferenceClock> clock;
   LONG count;
+  bool countFromRun;
   {
     CAutoLock lock(&m_RunLock);
     wanted = m_RunWanted;
     start = m_RunStart;
+    countFromRun = m_RunCountsFromRun;
     clock = m_RunClock;
     count = m_RunCount;
   }
   if (wanted && (!m_Running || count != m_RunCountSeen)) {
     m_RunCountSeen = count;
-    const HRESULT hr = StartRunning(start, clock.Get());
+    const HRESULT hr = StartRunning(start, clock.Get(), countFromRun);
     if (FAILED(hr)) {
       m_Running = false;
       m_pFilter->NotifyEvent(EC_ERRORABORT, hr, 0);
@@ -100,7 +102,7 @@ void CSourceStream::TakeRunRequest() {
   }
 }
 
-HRESULT CSourceStream::StartRunning(REFERENCE_TIME start, IReferenceClock* clock) {
+HRESULT CSourceStream::StartRunning(REFERENCE_TIME start, IReferenceClock* clock, bool countFromRun) {
   // The graph's clock is what tStart is counted on; without one the stream
   // starts now on a clock of our own.
   HRESULT hr = m_Clock.Start(telvor::StreamClock::Source::kSystemClock, clock);
@@ -111,7 +113,7 @@ HRESULT CSourceStream::StartRunning(REFERENCE_TIME start, IReferenceClock* clock
   m_SegmentTime = std::max(StreamTimeAt(m_MediaPosition), present);
   m_SegmentMedia = m_MediaPosition;
   m_Running = true;
-  m_Arrivals.Reset();
+  m_Arrivals.Reset(countFromRun);
   m_PlacePending = true;
   OnRunning();
   return AdviseFor(m_SegmentTime);
@@ -271,7 +273,7 @@ HRESULT CSourceStream::Inactive() {
 
 // Both under the filter's state lock.
 HRESULT CSourceStream::Run(REFERENCE_TIME start) {
-  SetRunRequest(true, start);
+  SetRunRequest(true, start, !m_SkipsLateDeadlines || ClientMayCountFromRun());
   return S_OK;
 }
 
@@ -280,12 +282,13 @@ HRESULT CSourceStream::Suspend() {
   return S_OK;
 }
 
-void CSourceStream::SetRunRequest(bool running, REFERENCE_TIME start) {
+void CSourceStream::SetRunRequest(bool running, REFERENCE_TIME start, bool countFromRun) {
   {
     CAutoLock lock(&m_RunLock);
     m_RunWanted = running;
     if (running) {
       m_RunStart = start;
+      m_RunCountsFromRun = countFromRun;
       m_RunClock.Reset();
       m_pFilter->GetSyncSource(m_RunClock.Put());
       ++m_RunCount;

@@ -76,6 +76,10 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   virtual REFERENCE_TIME MediaTime(LONGLONG units) = 0;
   // Each time the stream starts running, before its first deadline.
   virtual void OnRunning();
+  // Asked at each Run on the application's thread, under the state lock, for
+  // pins that skip late deadlines: false when no client of the graph can be
+  // counting pictures from Run, which spares them holds for that count.
+  virtual bool ClientMayCountFromRun() { return true; }
   // At the first deadline of each run, woken `lateness` after it, before
   // anything is produced: the shift the deadlines should have from this one
   // on. A larger one than now moves this deadline too; the default keeps it.
@@ -118,8 +122,8 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   bool HandleCommandWhileStreaming(DWORD command);
   // What Run and Suspend asked for, taken by the loop when m_RunChanged fires.
   void TakeRunRequest();
-  HRESULT StartRunning(REFERENCE_TIME start, IReferenceClock* clock);
-  void SetRunRequest(bool running, REFERENCE_TIME start);
+  HRESULT StartRunning(REFERENCE_TIME start, IReferenceClock* clock, bool countFromRun);
+  void SetRunRequest(bool running, REFERENCE_TIME start, bool countFromRun = true);
   // One deadline: a buffer, FillBuffer, stamps, delivery. *stop ends the
   // loop with the returned result.
   HRESULT ProduceOne(bool* stop);
@@ -134,6 +138,7 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   CCritSec m_RunLock;
   bool m_RunWanted = false;
   REFERENCE_TIME m_RunStart = 0;
+  bool m_RunCountsFromRun = true;
   ComPtr<IReferenceClock> m_RunClock;
   LONG m_RunCount = 0;       // each Run counts, so a pause and run in between is not missed
   LONG m_RunCountSeen = 0;   // streaming thread

@@ -14,6 +14,7 @@
 #include "filter/AudioHost.h"
 #include "filter/ICorvaneVideoStream.h"
 #include "filter/VideoPinFixture.h"
+#include "framework/GraphSound.h"
 #include "framework/TestSource.h"
 #include "support/LogCapture.h"
 #include "telvor_producer.h"
@@ -346,6 +347,7 @@ TEST_F(AudioPin, ProducersComingAndGoingLyingAndKeepingTheirMutex) {
 // numbers only go up.
 TEST_F(AudioPin, StartFromTheNewestAndRewrittenSlotsNeverPlayedTornOrOutOfOrder) {
   Start(kAudioPinCameras, 0);
+  EXPECT_TRUE(GraphCarriesSound(graph.Get()));
   AudioRing ring(kAudioPinCameras, 70000);
   ASSERT_TRUE(ring.Ok());
   std::atomic<int> written{0};
