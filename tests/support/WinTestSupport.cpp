@@ -43,8 +43,20 @@ BackgroundProcess::BackgroundProcess(std::wstring command_line, const std::wstri
     startup.hStdInput = input ? input : GetStdHandle(STD_INPUT_HANDLE);
   }
   PROCESS_INFORMATION info = {};
-  if (CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, output != INVALID_HANDLE_VALUE, 0, nullptr,
-                     nullptr, &startup, &info)) {
+  // Wine refused a start with ERROR_INTERNAL_ERROR once in fifteen suite runs,
+  // while several test programs were starting processes: that is Wine's, not
+  // the program's, so such a start is tried again a moment later.
+  BOOL started = FALSE;
+  for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+    if (attempt > 0) {
+      std::fprintf(stderr, "CreateProcess failed with ERROR_INTERNAL_ERROR, trying again\n");
+      Sleep(200);
+    }
+    started = CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, output != INVALID_HANDLE_VALUE, 0,
+                             nullptr, nullptr, &startup, &info);
+    if (!started && GetLastError() != ERROR_INTERNAL_ERROR) break;
+  }
+  if (started) {
     process_ = info.hProcess;
     CloseHandle(info.hThread);
   } else {
