@@ -53,6 +53,13 @@ goto :eof
 :present
 "%~1\regsvr32.exe" /s %mode% "%here%%~2"
 set rc=%errorlevel%
+rem 9009: regsvr32 did not start at all. A busy system can refuse a start now
+rem and then (seen under Wine), so that alone gets one more try.
+if not %rc%==9009 goto judged
+echo Starting regsvr32 for %~2 failed, trying once more.
+"%~1\regsvr32.exe" /s %mode% "%here%%~2"
+set rc=%errorlevel%
+:judged
 if %rc%==0 echo %done% %~2 for %~3-bit applications.
 if %rc%==0 goto :eof
 echo %doing% %~2 for %~3-bit applications failed (regsvr32 exit code %rc%).
