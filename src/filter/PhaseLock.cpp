@@ -35,6 +35,24 @@ void PhaseLock::Reset(std::int64_t period) {
   period_ = period;
   count_ = next_ = unsteady_ = 0;
   locked_ = false;
+  margin_ = kMargin;
+  lateCount_ = lateNext_ = 0;
+}
+
+void PhaseLock::NoteLateness(std::int64_t phase) {
+  const std::int64_t newest = phases_[(next_ + kWindow - 1) % kWindow];
+  lateness_[lateNext_] = ShortWay(newest - phase, period_);
+  lateNext_ = (lateNext_ + 1) % kHistory;
+  lateCount_ = std::min(lateCount_ + 1, kHistory);
+  if (lateCount_ < kHistory / 2) return;
+  // The 97th percentile: what is later still waits at its deadline, a few
+  // frames in a hundred and by little, which the jitter budget allows.
+  std::int64_t sorted[kHistory];
+  std::copy(lateness_, lateness_ + lateCount_, sorted);
+  const int rank = lateCount_ * 97 / 100;
+  std::nth_element(sorted, sorted + rank, sorted + lateCount_);
+  constexpr std::int64_t kPad = 2500;
+  margin_ = std::clamp<std::int64_t>(sorted[rank] + kPad, kMinMargin, kMargin);
 }
 
 // Phases near 0 and near a period are neighbours: the window is read once
@@ -74,7 +92,7 @@ std::int64_t PhaseLock::Place(const std::int64_t* before, int count, std::int64_
   if (evened[n - 1 - outer] - evened[outer] > 4 * kTolerance) return shift;
   locked_ = true;
   count_ = next_ = unsteady_ = 0;
-  return Wrap(shift - evened[n / 2] + kMargin, period_);
+  return Wrap(shift - evened[n / 2] + margin_, period_);
 }
 
 std::int64_t PhaseLock::Update(bool arrived, std::int64_t before, std::int64_t shift) {
@@ -92,9 +110,9 @@ std::int64_t PhaseLock::Update(bool arrived, std::int64_t before, std::int64_t s
     locked_ = true;
     // Deadlines already about there stay about there: the jump the long way
     // round the period would let a frame be overtaken.
-    const std::int64_t error = ShortWay(Wrap(phase + kMargin, period_) - shift, period_);
+    const std::int64_t error = ShortWay(Wrap(phase + margin_, period_) - shift, period_);
     if (std::abs(error) <= kMargin) return std::clamp<std::int64_t>(shift + error, 0, period_);
-    return Wrap(phase + kMargin, period_);
+    return Wrap(phase + margin_, period_);
   }
   // Arrivals that scatter hold the deadlines where they are: for a window's
   // length that is a producer changing its phase (followed by steps once the
@@ -104,6 +122,7 @@ std::int64_t PhaseLock::Update(bool arrived, std::int64_t before, std::int64_t s
     return shift;
   }
   unsteady_ = 0;
+  NoteLateness(phase);
   // The short way round: a target just past the period's end is just after
   // its start, not a whole period back (walking there would make frames
   // wait ever longer for a hundred periods and then overtake one). At an end
@@ -111,7 +130,7 @@ std::int64_t PhaseLock::Update(bool arrived, std::int64_t before, std::int64_t s
   // waited for), unless the producer goes on past it by more than twice the
   // margin, as one at a slightly other rate does: that costs one frame
   // (dropped or shown twice) whatever is done, so one move does it.
-  const std::int64_t target = Wrap(phase + kMargin, period_);
+  const std::int64_t target = Wrap(phase + margin_, period_);
   const std::int64_t error = ShortWay(target - shift, period_);
   if (error > -kStep / 2 && error < kStep / 2) return shift;  // the producer's own jitter
   if (shift + error < -2 * kMargin || shift + error > period_ + 2 * kMargin) return target;

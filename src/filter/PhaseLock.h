@@ -21,9 +21,13 @@ std::int64_t CounterNow100ns();
 
 class PhaseLock {
  public:
-  // The deadline falls this long after the arrivals it locks to: room for
-  // the producer's and the reader's wake-ups.
+  // The deadline falls this long after the arrivals it locks to (their
+  // median): room for the producer's and the reader's wake-ups. It starts
+  // at kMargin and, once enough arrivals are seen, becomes what the latest
+  // few in a hundred of them need (never less than kMinMargin): a quiet
+  // producer costs less latency, a jittery one waits at fewer deadlines.
   static constexpr std::int64_t kMargin = 25000;
+  static constexpr std::int64_t kMinMargin = 10000;
   // Largest move per deadline once locked, well under the jitter budget.
   static constexpr std::int64_t kStep = 2500;
   // Arrivals this close together (per window, but for the earliest and the
@@ -50,10 +54,16 @@ class PhaseLock {
   // otherwise `shift`.
   std::int64_t Place(const std::int64_t* before, int count, std::int64_t shift);
   bool Locked() const { return locked_; }
+  std::int64_t Margin() const { return margin_; }
 
  private:
   // The window's arrivals as one phase: false when they spread too far.
   bool WindowPhase(std::int64_t spread, std::int64_t* phase) const;
+  // Notes how much later than the window's phase the newest arrival came
+  // and adapts the margin to the recent ones.
+  void NoteLateness(std::int64_t phase);
+
+  static constexpr int kHistory = 128;
 
   std::int64_t period_ = 0;
   std::int64_t phases_[kWindow] = {};
@@ -61,6 +71,10 @@ class PhaseLock {
   int next_ = 0;
   int unsteady_ = 0;  // locked, deadlines in a row whose window scattered
   bool locked_ = false;
+  std::int64_t margin_ = kMargin;
+  std::int64_t lateness_[kHistory] = {};
+  int lateCount_ = 0;
+  int lateNext_ = 0;
 };
 
 }  // namespace telvor
