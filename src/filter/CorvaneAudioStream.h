@@ -111,7 +111,7 @@ class CorvaneAudioStream : public ChannelSourceStream, public IAMStreamConfig, p
   bool m_ProducerBusyLogged = false;  // streaming thread only
   int m_BusyWaits = 0;  // streaming thread only: in a row, for the same packet
   // Where the deadlines sit against the producer's packets; streaming thread only.
-  telvor::PhaseLock m_PhaseLock;
+  telvor::PhaseLock m_PhaseLock{telvor::PhaseLock::MarginRule::kFixed};
   bool m_StartFromNewest = false;
   std::int64_t m_DeadlineCounter = 0;
   // Held shared by the streaming thread while it copies queued packets,

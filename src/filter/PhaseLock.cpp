@@ -40,6 +40,7 @@ void PhaseLock::Reset(std::int64_t period) {
 }
 
 void PhaseLock::NoteLateness(std::int64_t phase) {
+  if (!adapts_) return;
   const std::int64_t newest = phases_[(next_ + kWindow - 1) % kWindow];
   lateness_[lateNext_] = ShortWay(newest - phase, period_);
   lateNext_ = (lateNext_ + 1) % kHistory;

@@ -22,12 +22,17 @@ std::int64_t CounterNow100ns();
 class PhaseLock {
  public:
   // The deadline falls this long after the arrivals it locks to (their
-  // median): room for the producer's and the reader's wake-ups. It starts
-  // at kMargin and, once enough arrivals are seen, becomes what the latest
-  // few in a hundred of them need (never less than kMinMargin): a quiet
-  // producer costs less latency, a jittery one waits at fewer deadlines.
+  // median): room for the producer's and the reader's wake-ups. With
+  // kAdapts it starts at kMargin and, once enough arrivals are seen, becomes
+  // what the latest few in a hundred of them need (never less than
+  // kMinMargin): a quiet producer costs less latency, a jittery one waits at
+  // fewer deadlines. Sound keeps kMargin: a packet that misses its deadline
+  // would stay queued and hold every later one back by a packet.
   static constexpr std::int64_t kMargin = 25000;
   static constexpr std::int64_t kMinMargin = 10000;
+  enum class MarginRule { kAdapts, kFixed };
+
+  explicit PhaseLock(MarginRule rule = MarginRule::kAdapts) : adapts_(rule == MarginRule::kAdapts) {}
   // Largest move per deadline once locked, well under the jitter budget.
   static constexpr std::int64_t kStep = 2500;
   // Arrivals this close together (per window, but for the earliest and the
@@ -71,6 +76,7 @@ class PhaseLock {
   int next_ = 0;
   int unsteady_ = 0;  // locked, deadlines in a row whose window scattered
   bool locked_ = false;
+  bool adapts_ = true;
   std::int64_t margin_ = kMargin;
   std::int64_t lateness_[kHistory] = {};
   int lateCount_ = 0;

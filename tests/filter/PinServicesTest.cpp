@@ -122,8 +122,9 @@ struct Script {
   std::int64_t lateBy = 0;
 };
 
-std::vector<std::int64_t> RunScript(const Script& s, std::int64_t period, int deadlines) {
-  telvor::PhaseLock lock;
+std::vector<std::int64_t> RunScript(const Script& s, std::int64_t period, int deadlines,
+                                    telvor::PhaseLock::MarginRule rule = telvor::PhaseLock::MarginRule::kAdapts) {
+  telvor::PhaseLock lock(rule);
   lock.Reset(period);
   std::vector<std::int64_t> shifts;
   std::int64_t shift = 0, previous = -period;
@@ -197,4 +198,7 @@ TEST(PhaseLock, MovesOnceThenFollowsBySmallStepsAndNeverLocksToAnotherRate) {
       EXPECT_EQ(shifts[shifts.size() - 50], shifts.back());
     }
   }
+  // Sound keeps its margin however steady the producer.
+  EXPECT_EQ(150000 + PhaseLock::kMargin,
+            RunScript({"sound", kPeriod, 150000}, kPeriod, 200, PhaseLock::MarginRule::kFixed).back());
 }
