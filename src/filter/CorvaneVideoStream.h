@@ -132,6 +132,7 @@ class CorvaneVideoStream : public ChannelSourceStream,
   REFERENCE_TIME PlaceDeadlines(REFERENCE_TIME lateness) override;
   void OnDeadline(REFERENCE_TIME lateness) override;
   void OnDelivered() override;
+  void WarmDeliveryBuffer();
   void ResetScaler();
   void UseOutputFormat(const OutputFormat& format);
 
