@@ -138,6 +138,7 @@ HRESULT CorvaneVideoStream::FillBuffer(IMediaSample* sample) {
   ApplySampleMediaType(sample);
   BYTE* buffer = nullptr;
   if (SUCCEEDED(sample->GetPointer(&buffer)) && buffer) {
+    m_Frames.WaitForLateFrames(!m_PhaseLock.SeesAnotherRate());
     const long length = m_Frames.Fill(buffer, sample->GetSize(), &m_PacingLog);
     FollowProducer();
     if (length == VideoFrameSource::kSkipped) return kSkipSample;

@@ -59,6 +59,9 @@ class PhaseLock {
   // otherwise `shift`.
   std::int64_t Place(const std::int64_t* before, int count, std::int64_t shift);
   bool Locked() const { return locked_; }
+  // A full window of arrivals that keep no place in the period: a producer
+  // at another rate.
+  bool SeesAnotherRate() const { return !locked_ && count_ == kWindow; }
   std::int64_t Margin() const { return margin_; }
 
  private:

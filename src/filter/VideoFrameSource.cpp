@@ -299,7 +299,8 @@ FrameEntry VideoFrameSource::TakeFrame() {
   bool taken = PopUndelivered(&entry);
   // A signal left from a frame already taken must not cut the first wait short.
   if (!taken) ResetEvent(m_FrameQueued.Get());
-  for (int waits = 0; !taken && waits < kFrameWaits; ++waits) {
+  const int allowed = m_WaitsForLateFrames ? kFrameWaits : 0;
+  for (int waits = 0; !taken && waits < allowed; ++waits) {
     if (m_LastEntry.channel) m_LastEntry.channel->ExpectFrame();
     m_QueueLock.Unlock();
     WaitForSingleObject(m_FrameQueued.Get(), 1);

@@ -88,6 +88,11 @@ class VideoFrameSource {
   // the steps' marks.
   static constexpr long kSkipped = -2;
   long Fill(std::uint8_t* buffer, long size, telvor::PacingLog* log);
+  // Whether a deadline with no new frame waits a few ms for one before the
+  // last is shown again: worth it for a producer at the camera's rate, whose
+  // frame is only late, not for one at another rate, where the wait only
+  // shifts that delivery off its time.
+  void WaitForLateFrames(bool wait) { m_WaitsForLateFrames = wait; }
   // When the newest frame arrived (CounterNow100ns), if one arrived since
   // the last call; for placing the deadlines.
   bool TakeArrival(std::int64_t* arrival);
@@ -131,6 +136,7 @@ class VideoFrameSource {
   // queued frames up to it are stale and skipped.
   std::uint64_t m_NewestDelivered = 0;
   bool m_AnyDelivered = false;
+  bool m_WaitsForLateFrames = true;
   bool m_ProducerBusyLogged = false;
   int m_BusyDeadlines = 0;  // in a row whose slots stayed busy
 

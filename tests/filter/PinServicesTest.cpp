@@ -123,7 +123,8 @@ struct Script {
 };
 
 std::vector<std::int64_t> RunScript(const Script& s, std::int64_t period, int deadlines,
-                                    telvor::PhaseLock::MarginRule rule = telvor::PhaseLock::MarginRule::kAdapts) {
+                                    telvor::PhaseLock::MarginRule rule = telvor::PhaseLock::MarginRule::kAdapts,
+                                    bool* anotherRate = nullptr) {
   telvor::PhaseLock lock(rule);
   lock.Reset(period);
   std::vector<std::int64_t> shifts;
@@ -142,6 +143,7 @@ std::vector<std::int64_t> RunScript(const Script& s, std::int64_t period, int de
     shift = lock.Update(arrived, deadline - newest, shift);
     shifts.push_back(shift);
   }
+  if (anotherRate) *anotherRate = lock.SeesAnotherRate();
   return shifts;
 }
 
@@ -177,7 +179,10 @@ TEST(PhaseLock, MovesOnceThenFollowsBySmallStepsAndNeverLocksToAnotherRate) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.script.name);
-    const std::vector<std::int64_t> shifts = RunScript(c.script, kPeriod, 200);
+    bool anotherRate = false;
+    const std::vector<std::int64_t> shifts =
+        RunScript(c.script, kPeriod, 200, PhaseLock::MarginRule::kAdapts, &anotherRate);
+    EXPECT_EQ(c.finalShift < 0, anotherRate);
     if (c.finalShift < 0) {
       for (std::int64_t s : shifts) EXPECT_EQ(0, s);
       continue;
