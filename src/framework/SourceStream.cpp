@@ -3,6 +3,7 @@
 #include <evcode.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "framework/Source.h"
 
@@ -159,6 +160,7 @@ HRESULT CSourceStream::DoBufferProcessingLoop() {
     if (ended) break;
   }
   m_Running = false;
+  m_NextSample.Reset();
   m_Clock.Stop();
   return hr;
 }
@@ -201,8 +203,8 @@ HRESULT CSourceStream::ProduceOne(bool* ended) {
   if (m_SkipsLateDeadlines && SkipLateDeadline()) return AdviseFor(StreamTimeAt(m_MediaPosition));
   const REFERENCE_TIME start = StreamTimeAt(m_MediaPosition);
   OnDeadline(m_Clock.Now() - (m_Clock.BaseTime() + start + m_DeadlineShift));
-  ComPtr<IMediaSample> sample;
-  if (FAILED(GetDeliveryBuffer(sample.Put(), nullptr, nullptr, 0))) {
+  ComPtr<IMediaSample> sample = std::move(m_NextSample);
+  if (!sample && FAILED(GetDeliveryBuffer(sample.Put(), nullptr, nullptr, 0))) {
     // Usually a stop decommitting the allocator: its command is next. If not,
     // the same deadline is asked for again so that production resumes by
     // itself, while commands are still heard between the attempts.
@@ -232,6 +234,9 @@ HRESULT CSourceStream::ProduceOne(bool* ended) {
   hr = Deliver(sample.Get());
   sample.Reset();
   OnDelivered();
+  if (m_SkipsLateDeadlines && hr == S_OK &&
+      FAILED(GetDeliveryBuffer(m_NextSample.Put(), nullptr, nullptr, AM_GBF_NOWAIT)))
+    m_NextSample.Reset();
   // Downstream refused or asked us to stop: wait for the next command.
   *ended = hr != S_OK;
   return S_OK;

@@ -153,5 +153,10 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   REFERENCE_TIME m_SegmentTime = 0;
   REFERENCE_TIME m_DeadlineShift = 0;
   telvor::ArrivalSpacing m_Arrivals;  // pictures only
+  // Pictures: the next deadline's buffer, taken right after a delivery. A
+  // free buffer is quick to get, but the allocator's call can wait a
+  // millisecond for the system on a busy machine, and at the deadline that
+  // wait would show in the spacing of deliveries.
+  ComPtr<IMediaSample> m_NextSample;
   bool m_PlacePending = false;  // the run's first deadline is still to come
 };
