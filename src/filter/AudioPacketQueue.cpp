@@ -1,5 +1,7 @@
 #include "filter/AudioPacketQueue.h"
 
+#include <algorithm>
+
 #include "transport/SlotHeader.h"
 
 namespace telvor {
@@ -30,6 +32,14 @@ bool AudioPacketQueue::TakeArrival(std::int64_t* arrival) {
   const bool arrived = m_ArrivalNew;
   m_ArrivalNew = false;
   return arrived;
+}
+
+int AudioPacketQueue::RecentArrivals(std::int64_t* arrivals, int max, std::uint32_t* newestLength) {
+  CAutoLock lock(&m_QueueLock);
+  const int count = std::min(max, static_cast<int>(m_Count));
+  for (int i = 0; i < count; ++i) arrivals[i] = m_Ring[(m_Head + m_Count - 1 - i) % kMaxPackets].arrival;
+  *newestLength = m_Count ? m_Ring[(m_Head + m_Count - 1) % kMaxPackets].length : 0;
+  return count;
 }
 
 bool AudioPacketQueue::TryPop(AudioPacket* packet) {

@@ -47,6 +47,9 @@ class AudioPacketQueue {
   void PutBack(const AudioPacket& packet);
   // When the newest packet arrived, if one did since the last call.
   bool TakeArrival(std::int64_t* arrival);
+  // When the queued packets arrived, newest first, at most `max` of them;
+  // returns how many. `newestLength` gets the newest one's length in bytes.
+  int RecentArrivals(std::int64_t* arrivals, int max, std::uint32_t* newestLength);
   void Clear();
   // Drops the oldest packets until at most `count` are left.
   void KeepNewest(std::size_t count);

@@ -54,6 +54,22 @@ void CorvaneAudioStream::OnRunning() {
   m_PhaseLock.Reset(0);
 }
 
+// As the video pin does: the packets queued while the graph was paused show
+// where the producer's arrive, and deadlines placed just after them from the
+// first one on need no later move. A move to later across an arrival would
+// leave two packets to one deadline, and as sound is never dropped, every
+// packet after it would go out a packet late for the rest of the stream.
+REFERENCE_TIME CorvaneAudioStream::PlaceDeadlines(REFERENCE_TIME lateness) {
+  std::int64_t before[telvor::AudioPacketQueue::kMaxPackets];
+  std::uint32_t length = 0;
+  const int count = m_Packets.RecentArrivals(before, telvor::AudioPacketQueue::kMaxPackets, &length);
+  if (!m_Connected.nBlockAlign || length < m_Connected.nBlockAlign) return DeadlineShift();
+  const std::int64_t deadline = telvor::CounterNow100ns() - lateness;
+  for (int i = 0; i < count; ++i) before[i] = deadline - before[i];
+  m_PhaseLock.SetPeriod(MediaTime(length / m_Connected.nBlockAlign));
+  return m_PhaseLock.Place(before, count, DeadlineShift());
+}
+
 void CorvaneAudioStream::OnDeadline(REFERENCE_TIME lateness) {
   m_DeadlineCounter = telvor::CounterNow100ns() - lateness;
 }

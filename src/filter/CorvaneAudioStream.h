@@ -56,6 +56,7 @@ class CorvaneAudioStream : public ChannelSourceStream, public IAMStreamConfig, p
   LONGLONG MediaLength(IMediaSample* sample) override;
   REFERENCE_TIME MediaTime(LONGLONG frames) override;
   void OnRunning() override;
+  REFERENCE_TIME PlaceDeadlines(REFERENCE_TIME lateness) override;
   void OnDeadline(REFERENCE_TIME lateness) override;
 
   // --- pin ---

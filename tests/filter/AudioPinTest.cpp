@@ -63,6 +63,20 @@ TEST(AudioPacketQueue, KeepsTheNewestNineAndPassesOverRewrittenSlots) {
   queue.KeepNewest(1);  // the run starts from the newest
   EXPECT_EQ(3u, next(queue));
   EXPECT_EQ(0u, next(queue));
+
+  // Where the queued packets arrived, newest first: the run's deadlines are placed by them.
+  for (int n = 1; n <= 3; ++n) {
+    AudioPacket packet = write(n, n);
+    packet.arrival = 100 * n;
+    packet.length = n;
+    queue.Push(packet);
+  }
+  std::int64_t arrivals[4] = {};
+  std::uint32_t length = 0;
+  ASSERT_EQ(3, queue.RecentArrivals(arrivals, 4, &length));
+  EXPECT_EQ((std::vector<std::int64_t>{300, 200, 100}), std::vector<std::int64_t>(arrivals, arrivals + 3));
+  EXPECT_EQ(3u, length);
+  EXPECT_EQ(2, queue.RecentArrivals(arrivals, 2, &length));
 }
 
 constexpr DWORD kWaitMs = 3000;
