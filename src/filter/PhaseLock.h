@@ -62,7 +62,6 @@ class PhaseLock {
   // A full window of arrivals that keep no place in the period: a producer
   // at another rate.
   bool SeesAnotherRate() const { return !locked_ && count_ == kWindow; }
-  std::int64_t Margin() const { return margin_; }
 
  private:
   // The window's arrivals as one phase: false when they spread too far.
