@@ -134,6 +134,9 @@ std::vector<Job> Jobs(Buffers& b, SwsContext* yuyvToBgr24) {
        [=, &b] {
          libyuv::YUY2ToI420(b.yuy2.data(), 2 * w, b.outY.data(), w, b.outV.data(), w / 2, b.outU.data(), w / 2, w, h);
        }},
+      {"PxInterleavePlanes", "MergeUVPlane", px / 2,
+       [=, &b] { PxInterleavePlanes(b.u.data(), w / 2, b.v2.data(), w / 2, o, w, PxSize{w / 2, h / 2}); },
+       [=, &b] { libyuv::MergeUVPlane(b.u.data(), w / 2, b.v2.data(), w / 2, o, w, w / 2, h / 2); }},
       {"PxYuy2ToBgr", "sws YUYV->BGR24", px * 3, [=, &b] { PxYuy2ToBgr(b.yuy2.data(), 2 * w, o, 3 * w, size); },
        [=, &b] {
          const std::uint8_t* src[1] = {b.yuy2.data()};
@@ -169,7 +172,7 @@ void RunSize(int w, int h) {
   SwsContext* sws = sws_getContext(w, h, AV_PIX_FMT_YUYV422, w, h, AV_PIX_FMT_BGR24, SWS_POINT, nullptr, nullptr, nullptr);
   Bytes copySrc(std::size_t(w) * h * 4), copyDst(copySrc.size());
   std::printf("\n%dx%d  (ms per frame; ratio = ours / reference, ours / memcpy of the output bytes)\n", w, h);
-  std::printf("%-16s %-16s %8s %8s |", "primitive", "reference", "ref ms", "memcpy");
+  std::printf("%-18s %-16s %8s %8s |", "primitive", "reference", "ref ms", "memcpy");
   for (int level = 0; level <= DetectCpuLevel(); ++level) std::printf("   L%d ms  /ref  /mcpy |", level);
   std::printf("\n");
   for (Job& job : Jobs(b, sws)) {
@@ -183,7 +186,7 @@ void RunSize(int w, int h) {
       });
     }
     const std::vector<double> ms = BestMilliseconds(calls);
-    std::printf("%-16s %-16s %8.3f %8.3f |", job.name, job.reference, ms[0], ms[1]);
+    std::printf("%-18s %-16s %8.3f %8.3f |", job.name, job.reference, ms[0], ms[1]);
     for (std::size_t i = 2; i < ms.size(); ++i) std::printf(" %7.3f %5.2f %5.2f |", ms[i], ms[i] / ms[0], ms[i] / ms[1]);
     std::printf("\n");
     std::fflush(stdout);

@@ -153,6 +153,9 @@ int main() {
     ConverterRow("YUY2 1920x1080 -> RGB32 1280x720 Fill", kConverterYuy2, 1920, 1080, kOutputRgb32, 1280, 720, 1);
     ConverterRow("YUY2 1920x1080 -> YUY2 1280x720", kConverterYuy2, 1920, 1080, kOutputYuy2, 1280, 720, 0);
     ConverterRow("YUY2 1920x1080 -> YV12 1280x720 Fit", kConverterYuy2, 1920, 1080, kOutputYv12, 1280, 720, 2);
+    ConverterRow("YUY2 1920x1080 -> YV12 1280x720", kConverterYuy2, 1920, 1080, kOutputYv12, 1280, 720, 0);
+    ConverterRow("YUY2 1920x1080 -> I420 1280x720", kConverterYuy2, 1920, 1080, kOutputI420, 1280, 720, 0);
+    ConverterRow("YUY2 1920x1080 -> NV12 1280x720", kConverterYuy2, 1920, 1080, kOutputNv12, 1280, 720, 0);
     ConverterRow("YUY2 1280x720 -> RGB32 1920x1080", kConverterYuy2, 1280, 720, kOutputRgb32, 1920, 1080, 0);
     ConverterRow("YV12 1920x1080 -> RGB32 1280x720", kConverterYv12, 1920, 1080, kOutputRgb32, 1280, 720, 0);
     ConverterRow("YV12 1920x1080 -> YV12 1280x720", kConverterYv12, 1920, 1080, kOutputYv12, 1280, 720, 0);

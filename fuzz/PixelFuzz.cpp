@@ -13,7 +13,7 @@ using namespace telvor::fuzz;
 
 namespace {
 
-enum class Shape { kPacked, kPlanarFloor, kPlanarCeil, kNone };
+enum class Shape { kPacked, kPair, kPlanarFloor, kPlanarCeil, kNone };  // kPair: two packed planes
 
 struct Op {
   const char* name;
@@ -39,17 +39,19 @@ constexpr Op kOps[] = {
     {"PxYv12ToYuy2", Shape::kPlanarCeil, Shape::kPacked, 0, 2, 2, 2, 0, false},
     {"PxI420ToBgr", Shape::kPlanarCeil, Shape::kPacked, 0, 3, 2, 2, 1, false},
     {"PxI420ToBgra", Shape::kPlanarCeil, Shape::kPacked, 0, 4, 2, 2, 1, false},
+    {"PxInterleavePlanes", Shape::kPair, Shape::kPacked, 1, 2, 1, 1, 0, false},
 };
 constexpr int kOpCount = sizeof(kOps) / sizeof(kOps[0]);
 
-// A picture of one shape: one plane, or three for 4:2:0.
+// A picture of one shape: one plane, two alike, or three for 4:2:0.
 struct Picture {
   Picture(Shape shape, int bytesPerPixel, std::int32_t width, std::int32_t height, FuzzedDataProvider& in) {
     const bool planar = shape == Shape::kPlanarFloor || shape == Shape::kPlanarCeil;
     const int up = shape == Shape::kPlanarCeil;
     const std::int32_t cw = std::max((width + up) / 2, 1), ch = std::max((height + up) / 2, 1);
-    for (count = 0; count < (planar ? 3 : shape == Shape::kPacked ? 1 : 0); ++count) {
-      planes[count] = std::make_unique<Plane>(count ? cw : width * (planar ? 1 : bytesPerPixel), count ? ch : height,
+    for (count = 0; count < (planar ? 3 : shape == Shape::kPair ? 2 : shape == Shape::kPacked ? 1 : 0); ++count) {
+      const bool chroma = planar && count > 0;
+      planes[count] = std::make_unique<Plane>(chroma ? cw : width * (planar ? 1 : bytesPerPixel), chroma ? ch : height,
                                               Layout::Draw(in));
       first[count] = planes[count]->first();
       strides[count] = planes[count]->stride();
@@ -93,7 +95,8 @@ PxStatus Call(int op, const Picture& s, const Picture& d, PxSize size, std::uint
     case 11: return PxYuy2ToBgra(s.data(), s.stride(), d.data(), d.stride(), size, value);
     case 12: return PxYv12ToYuy2(s.first, s.strides, d.data(), d.stride(), size);
     case 13: return PxI420ToBgr(s.first, s.strides, d.data(), d.stride(), size);
-    default: return PxI420ToBgra(s.first, s.strides, d.data(), d.stride(), size, value);
+    case 14: return PxI420ToBgra(s.first, s.strides, d.data(), d.stride(), size, value);
+    default: return PxInterleavePlanes(s.first[0], s.strides[0], s.first[1], s.strides[1], d.data(), d.stride(), size);
   }
 }
 

@@ -34,7 +34,8 @@ std::int64_t OutputRowBytes(std::int32_t kind, std::int32_t width) {
 }
 
 std::int64_t OutputBytes(std::int32_t kind, std::int64_t stride, std::int32_t width, std::int32_t height) {
-  if (kind == kOutputYv12) return stride * height + 2 * (stride / 2) * (height / 2);
+  if (kind == kOutputYv12 || kind == kOutputI420) return stride * height + 2 * (stride / 2) * (height / 2);
+  if (kind == kOutputNv12) return stride * (height + height / 2);
   return stride * (height - 1) + OutputRowBytes(kind, width);
 }
 
@@ -43,7 +44,7 @@ std::int64_t OutputBytes(std::int32_t kind, std::int64_t stride, std::int32_t wi
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t bytes) {
   FuzzedDataProvider in(data, bytes);
   const std::int32_t mode = in.ConsumeIntegralInRange<std::int32_t>(0, 3);
-  const std::int32_t kind = in.ConsumeIntegralInRange<std::int32_t>(0, 5);
+  const std::int32_t kind = in.ConsumeIntegralInRange<std::int32_t>(0, 7);
   bool edge = false;
   std::int32_t sw = DrawSide(in, 400, &edge);
   std::int32_t sh = DrawSide(in, 200, &edge);
@@ -90,10 +91,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t byte
   if (sized && !inside(scaler.SourceRect(), sw, sh)) Fail("source rectangle outside", sw, sh);
   if (sized && !inside(scaler.DestinationRect(), dw, dh)) Fail("destination rectangle outside", dw, dh);
   const bool workable = sized && (mode == kConverterYuy2 || mode == kConverterYv12) && kind >= kOutputYuy2 &&
-                        kind <= kOutputRgb32;
-  // YUV outputs have no bottom-up form, except YV12 resampled into YV12, which keeps its planes upright.
+                        kind <= kOutputNv12;
+  // YUV outputs have no bottom-up form, except YV12 resampled into a 4:2:0 kind, which keeps its planes upright.
   const bool sameSize = sw == dw && sh == dh;
-  const bool refused = bottomUp && (kind == kOutputYuy2 || (kind == kOutputYv12 && (mode == kConverterYuy2 || sameSize)));
+  const bool planar = kind == kOutputYv12 || kind == kOutputI420 || kind == kOutputNv12;
+  const bool refused = bottomUp && (kind == kOutputYuy2 || (planar && (mode == kConverterYuy2 || sameSize)));
   if (!workable || refused) output.CheckUnwritten("SwScaler wrote without a workable format");
   return 0;
 }

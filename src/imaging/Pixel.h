@@ -66,6 +66,11 @@ PxStatus PxCopyBgra(const std::uint8_t* src, std::int32_t srcStride, std::uint8_
                     PxSize size);
 
 // ---- Conversions ----------------------------------------------------------
+// Two planes of size.width x size.height samples into one plane of pairs:
+// each destination row is first[0] second[0] first[1] second[1] ... (2 *
+// size.width bytes), e.g. NV12's chroma from the Cb and Cr planes of I420.
+PxStatus PxInterleavePlanes(const std::uint8_t* first, std::int32_t firstStride, const std::uint8_t* second,
+                            std::int32_t secondStride, std::uint8_t* dst, std::int32_t dstStride, PxSize size);
 PxStatus PxBgraToBgr(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* dst, std::int32_t dstStride,
                      PxSize size);
 PxStatus PxBgraToYuy2(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* dst, std::int32_t dstStride,

@@ -78,6 +78,16 @@ PxStatus EvenPart(PxStatus status, PxSize size) {
 
 }  // namespace
 
+PxStatus PxInterleavePlanes(const std::uint8_t* first, std::int32_t firstStride, const std::uint8_t* second,
+                            std::int32_t secondStride, std::uint8_t* dst, std::int32_t dstStride, PxSize size) {
+  if (PxStatus s = Check(first && second && dst, size, 1, 1)) return s;
+  InterleaveRowFn* row = Variant(kInterleaveRow);
+  for (std::int32_t y = 0; y < size.height; ++y) {
+    row(At(first, firstStride, y), At(second, secondStride, y), At(dst, dstStride, y), size.width);
+  }
+  return kPxOk;
+}
+
 PxStatus PxBgraToBgr(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* dst, std::int32_t dstStride,
                      PxSize size) {
   return PackedToPacked(kBgraToBgrRow, src, srcStride, dst, dstStride, size, 1);

@@ -12,6 +12,8 @@
 namespace telvor::imaging {
 
 using CopyRowFn = void(const std::uint8_t* src, std::uint8_t* dst, std::size_t bytes);
+// Any width from 1: first[i], second[i] to dst[2i], dst[2i + 1].
+using InterleaveRowFn = void(const std::uint8_t* first, const std::uint8_t* second, std::uint8_t* dst, int width);
 using BgraToBgrRowFn = void(const std::uint8_t* src, std::uint8_t* dst, int width);
 // Any width from 1; an odd last pixel gets its Y byte and a Cb byte of its own.
 using BgraToYuy2RowFn = void(const std::uint8_t* src, std::uint8_t* dst, int width);
@@ -33,6 +35,7 @@ using I420ToBgrRowFn = void(const std::uint8_t* y, const std::uint8_t* cb, const
 
 #define TELVOR_DECLARE_PIXEL_ROWS                   \
   CopyRowFn CopyRow;                                \
+  InterleaveRowFn InterleaveRow;                    \
   BgraToBgrRowFn BgraToBgrRow;                      \
   BgraToYuy2RowFn BgraToYuy2Row;                    \
   BgraToI420RowsFn BgraToI420Rows;                  \
@@ -48,6 +51,7 @@ TELVOR_DECLARE_PIXEL_ROWS
 }
 namespace sse2 {
 CopyRowFn CopyRow;
+InterleaveRowFn InterleaveRow;
 }
 namespace sse41 {
 TELVOR_DECLARE_PIXEL_ROWS

@@ -10,6 +10,10 @@ namespace telvor::imaging {
 
 inline constexpr VariantTable<CopyRowFn> kCopyRow = {plain::CopyRow, sse2::CopyRow, sse2::CopyRow,
                                                      avx2::CopyRow, avx512::CopyRow};
+// Unpacking bytes needs nothing beyond SSE2.
+inline constexpr VariantTable<InterleaveRowFn> kInterleaveRow = {plain::InterleaveRow, sse2::InterleaveRow,
+                                                                 sse2::InterleaveRow, avx2::InterleaveRow,
+                                                                 avx512::InterleaveRow};
 TELVOR_PIXEL_TABLE(BgraToBgrRow)
 TELVOR_PIXEL_TABLE(BgraToYuy2Row)
 TELVOR_PIXEL_TABLE(BgraToI420Rows)

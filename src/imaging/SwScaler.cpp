@@ -109,6 +109,29 @@ std::int64_t SwScaler::SourceBytes(std::int32_t mode, std::int32_t sw, std::int3
 
 bool SwScaler::Allocate() { return mode_ == kConverterYuy2 ? AllocateYuy2() : AllocateYv12(); }
 
+bool SwScaler::PlanarOutput() const {
+  return outputKind_ == kOutputYv12 || outputKind_ == kOutputI420 || outputKind_ == kOutputNv12;
+}
+
+bool SwScaler::AllocatePlane(int index, std::int32_t width, std::int32_t height, std::uint8_t value) {
+  // A 1-pixel-wide or -high output has no chroma samples, so no chroma plane.
+  if (width < 1 || height < 1) return true;
+  PlaneRef& plane = planes_[index];
+  plane.data = PxImageAllocC1(width, height, &plane.stride);
+  if (!plane.data) return false;
+  plane.width = width;
+  plane.height = height;
+  // Filled once: nothing writes the bands, so they keep this value.
+  PxSetPlane(value, plane.data, plane.stride, PxSize{width, height});
+  return true;
+}
+
+// NV12's chroma is made as YV12's, in these two planes, and interleaved from
+// them into the sample: the planar primitives then serve all three kinds.
+bool SwScaler::AllocateChroma() {
+  return AllocatePlane(1, dw_ / 2, dh_ / 2, kNeutralChroma) && AllocatePlane(2, dw_ / 2, dh_ / 2, kNeutralChroma);
+}
+
 bool SwScaler::AllocateYuy2() {
   PlaneRef& plane = planes_[0];
   plane.data = PxImageAllocC2(dw_, dh_, &plane.stride);
@@ -117,23 +140,16 @@ bool SwScaler::AllocateYuy2() {
   plane.height = dh_;
   // Black: what the bands of a Fill picture show for the converter's whole life.
   PxFill16(kBlackYuy2Pixel, plane.data, plane.stride / 2 * dh_);
-  return true;
+  return outputKind_ != kOutputNv12 || AllocateChroma();
 }
 
 bool SwScaler::AllocateYv12() {
-  const std::int32_t widths[3] = {dw_, dw_ / 2, dw_ / 2};
-  const std::int32_t heights[3] = {dh_, dh_ / 2, dh_ / 2};
-  for (int i = 0; i < 3; ++i) {
-    // A 1-pixel-wide or -high output has no chroma samples, so no chroma plane.
-    if (widths[i] < 1 || heights[i] < 1) continue;
-    PlaneRef& plane = planes_[i];
-    plane.data = PxImageAllocC1(widths[i], heights[i], &plane.stride);
-    if (!plane.data) return false;
-    plane.width = widths[i];
-    plane.height = heights[i];
-    PxSetPlane(i == 0 ? kBlackLuma : kNeutralChroma, plane.data, plane.stride, PxSize{plane.width, plane.height});
-  }
+  // At the source's size every kind is made from the source's planes. Resampled,
+  // a 4:2:0 kind goes straight into the sample (NV12's chroma into the chroma
+  // planes); only the others need a whole intermediate picture.
   if (sameSize_) return true;
+  if (!PlanarOutput() && !AllocatePlane(0, dw_, dh_, kBlackLuma)) return false;
+  if ((!PlanarOutput() || outputKind_ == kOutputNv12) && !AllocateChroma()) return false;
   const ScaleRect sources[2] = {sourceFrame_, ScaleRect{0, 0, sw_ / 2, sh_ / 2}};
   const ScaleRect outputs[2] = {outputFrame_, ScaleRect{0, 0, dw_ / 2, dh_ / 2}};
   for (int i = 0; i < 2; ++i) {
@@ -151,13 +167,13 @@ void SwScaler::ReportNotSupported() const { TELVOR_ERROR_OBJ(kUnit, L"SwScaler::
 void SwScaler::Scale(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* dst, std::int32_t dstStride) {
   if (inert_) return;
   if ((mode_ != kConverterYuy2 && mode_ != kConverterYv12) || outputKind_ < kOutputYuy2 ||
-      outputKind_ > kOutputRgb32) {
+      outputKind_ > kOutputNv12) {
     ReportNotSupported();
     return;
   }
-  // YUV outputs have no bottom-up form; only YV12 resampled into YV12 ignores
-  // the flag, because it writes the planes in their natural order anyway.
-  if (bottomUp_ && (outputKind_ == kOutputYuy2 || (outputKind_ == kOutputYv12 && mode_ == kConverterYuy2))) {
+  // YUV outputs have no bottom-up form; only YV12 resampled into a 4:2:0 kind
+  // ignores the flag, because it writes the planes in their natural order anyway.
+  if (bottomUp_ && (outputKind_ == kOutputYuy2 || (PlanarOutput() && mode_ == kConverterYuy2))) {
     ReportNotSupported();
     return;
   }
@@ -176,10 +192,22 @@ SwScaler::YuvPlanes SwScaler::SourcePlanes(const std::uint8_t* src, std::int32_t
   return YuvPlanes{{y, cr, cb}, {stride, stride / 2, stride / 2}};
 }
 
+// Where the planar primitives write a 4:2:0 output: YV12's planes, I420's in
+// their order, or for NV12 the Y plane and the chroma planes it is interleaved from.
 SwScaler::YuvPlanes SwScaler::OutputPlanes(std::uint8_t* dst, std::int32_t stride) const {
-  std::uint8_t* cr = Offset(dst, dh_, stride, 0);
-  std::uint8_t* cb = Offset(cr, dh_ / 2, stride / 2, 0);
-  return YuvPlanes{{dst, cr, cb}, {stride, stride / 2, stride / 2}};
+  if (outputKind_ == kOutputNv12) {
+    return YuvPlanes{{dst, planes_[1].data, planes_[2].data}, {stride, planes_[1].stride, planes_[2].stride}};
+  }
+  std::uint8_t* second = Offset(dst, dh_, stride, 0);
+  std::uint8_t* third = Offset(second, dh_ / 2, stride / 2, 0);
+  if (outputKind_ == kOutputI420) return YuvPlanes{{dst, third, second}, {stride, stride / 2, stride / 2}};
+  return YuvPlanes{{dst, second, third}, {stride, stride / 2, stride / 2}};
+}
+
+void SwScaler::InterleaveChroma(const YuvPlanes& planar, std::uint8_t* dst, std::int32_t dstStride) const {
+  if (outputKind_ != kOutputNv12) return;
+  PxInterleavePlanes(planar.plane[2], planar.stride[2], planar.plane[1], planar.stride[1],
+                     Offset(dst, dh_, dstStride, 0), dstStride, PxSize{dw_ / 2, dh_ / 2});
 }
 
 SwScaler::YuvPlanes SwScaler::IntermediatePlanes() const {
@@ -204,7 +232,7 @@ void SwScaler::ScaleFromYv12(const std::uint8_t* src, std::int32_t srcStride, st
                              std::int32_t dstStride) {
   const YuvPlanes source = SourcePlanes(src, srcStride);
   if (sameSize_) {
-    if (outputKind_ != kOutputYv12) {
+    if (!PlanarOutput()) {
       FinishFromYv12(source, dst, dstStride);
       return;
     }
@@ -214,13 +242,18 @@ void SwScaler::ScaleFromYv12(const std::uint8_t* src, std::int32_t srcStride, st
     }
     const YuvPlanes target = OutputPlanes(dst, dstStride);
     PxCopyPlane(source.plane[0], source.stride[0], target.plane[0], target.stride[0], PxSize{dw_, dh_});
+    if (outputKind_ == kOutputNv12) {  // straight from the source's planes
+      InterleaveChroma(source, dst, dstStride);
+      return;
+    }
     for (int i = 1; i < 3; ++i) {
       PxCopyPlane(source.plane[i], source.stride[i], target.plane[i], target.stride[i], PxSize{dw_ / 2, dh_ / 2});
     }
-  } else if (outputKind_ == kOutputYv12) {
+  } else if (PlanarOutput()) {
     const YuvPlanes target = OutputPlanes(dst, dstStride);
     PaintYv12Bands(target);
     ResampleYv12(source, target);
+    InterleaveChroma(target, dst, dstStride);
   } else {
     const YuvPlanes intermediate = IntermediatePlanes();
     ResampleYv12(source, intermediate);
@@ -246,7 +279,7 @@ void SwScaler::PaintYv12Bands(const YuvPlanes& target) const {
   PaintPlaneOutside(target.plane[0], target.stride[0], dw_, dh_, d, kBlackLuma);
   const ScaleRect chroma{d.x / 2, d.y / 2, d.width / 2, d.height / 2};
   for (int i = 1; i < 3; ++i) {
-    PaintPlaneOutside(target.plane[i], target.stride[i], dw_ / 2, dh_ / 2, chroma, kNeutralChroma);
+    if (target.plane[i]) PaintPlaneOutside(target.plane[i], target.stride[i], dw_ / 2, dh_ / 2, chroma, kNeutralChroma);
   }
 }
 
@@ -300,9 +333,10 @@ void SwScaler::FinishFromYuy2(const std::uint8_t* src, std::int32_t srcStride, s
     PxCopyPacked422(src, srcStride, dst, dstStride, size);
     return;
   }
-  if (outputKind_ == kOutputYv12) {
+  if (PlanarOutput()) {
     const YuvPlanes target = OutputPlanes(dst, dstStride);
     PxYuy2ToYv12(src, srcStride, target.plane, target.stride, size);
+    InterleaveChroma(target, dst, dstStride);
     return;
   }
   if (bottomUp_) {

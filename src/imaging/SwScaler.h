@@ -19,12 +19,15 @@ enum ConverterMode : std::int32_t {
   kConverterYv12 = 2,  // Y; Cr at sh * stride (stride / 2); Cb (sh / 2) * (stride / 2) further
 };
 
-// Output format.
+// Output format. The three 4:2:0 kinds carry the same samples for the same
+// source, sizes and style, and have no bottom-up form.
 enum OutputKind : std::int32_t {
   kOutputYuy2 = 1,
   kOutputYv12 = 2,  // Y; Cr at dh * stride (stride / 2); Cb (dh / 2) * (stride / 2) further
   kOutputRgb24 = 3,
   kOutputRgb32 = 4,  // fourth byte 255
+  kOutputI420 = 5,   // YV12 with Cb first: Y; Cb at dh * stride; Cr (dh / 2) * (stride / 2) further
+  kOutputNv12 = 6,   // Y; at dh * stride, dh / 2 rows of stride bytes of Cb, Cr pairs
 };
 
 // One plane of a picture.
@@ -69,6 +72,9 @@ class SwScaler {
   bool Allocate();
   bool AllocateYuy2();
   bool AllocateYv12();
+  bool AllocatePlane(int index, std::int32_t width, std::int32_t height, std::uint8_t value);
+  bool AllocateChroma();
+  bool PlanarOutput() const;
   void ReportNotSupported() const;
   YuvPlanes SourcePlanes(const std::uint8_t* src, std::int32_t stride) const;
   YuvPlanes OutputPlanes(std::uint8_t* dst, std::int32_t stride) const;
@@ -81,6 +87,7 @@ class SwScaler {
   void ResampleYv12(const YuvPlanes& source, const YuvPlanes& target) const;
   void FinishFromYuy2(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* dst, std::int32_t dstStride);
   void FinishFromYv12(const YuvPlanes& source, std::uint8_t* dst, std::int32_t dstStride);
+  void InterleaveChroma(const YuvPlanes& planar, std::uint8_t* dst, std::int32_t dstStride) const;
 
   std::int32_t mode_;
   std::int32_t outputKind_;
@@ -95,6 +102,8 @@ class SwScaler {
   ScaleRect sourceRect_;
   ScaleRect destinationRect_;
   std::uint8_t* workBuffers_[4] = {};
+  // The intermediate picture (YUY2 in [0], or Y, Cr, Cb); for NV12, Cr and
+  // Cb in [1] and [2], made as YV12's and interleaved into the sample.
   PlaneRef planes_[4] = {};
   // Set when construction could not build a working converter (bad size or
   // no memory): frames are then dropped rather than written through null.

@@ -51,6 +51,15 @@ void CopyKernel(const std::uint8_t* src, std::uint8_t* dst, std::size_t bytes) {
 }
 
 // ---- Repacking ------------------------------------------------------------------
+// pixels: a multiple of V::kBytes.
+template <class V>
+void InterleaveKernel(const std::uint8_t* first, const std::uint8_t* second, std::uint8_t* dst, int pixels) {
+  for (int x = 0; x < pixels; x += V::kBytes, dst += 2 * V::kBytes) {
+    const auto a = V::Load(first + x), b = V::Load(second + x);
+    StoreInterleaved2<V>(dst, V::Unpacklo8(a, b), V::Unpackhi8(a, b));
+  }
+}
+
 template <class V>
 void BgraToBgrKernel(const std::uint8_t* src, std::uint8_t* dst, int pixels) {
   for (int x = 0; x < pixels; x += V::kBytes / 4) V::StoreBgr(dst + 3 * x, V::Load(src + 4 * x));
@@ -267,7 +276,15 @@ void BgraToI420Kernel(const std::uint8_t* s0, const std::uint8_t* s1, std::uint8
 
 // Row functions of one instruction set: whole vector steps through the
 // kernels above, the rest of the row through the plain row.
+#define TELVOR_DEFINE_INTERLEAVE_ROW(V)                                                                               \
+  void InterleaveRow(const std::uint8_t* first, const std::uint8_t* second, std::uint8_t* dst, int width) {           \
+    const int n = width / V::kBytes * V::kBytes;                                                                      \
+    InterleaveKernel<V>(first, second, dst, n);                                                                       \
+    plain::InterleaveRow(first + n, second + n, dst + 2 * static_cast<std::size_t>(n), width - n);                    \
+  }
+
 #define TELVOR_DEFINE_VECTOR_ROWS(V)                                                                                  \
+  TELVOR_DEFINE_INTERLEAVE_ROW(V)                                                                                     \
   void CopyRow(const std::uint8_t* src, std::uint8_t* dst, std::size_t bytes) { CopyKernel<V>(src, dst, bytes); }    \
   void BgraToBgrRow(const std::uint8_t* src, std::uint8_t* dst, int width) {                                          \
     const int n = width / (V::kBytes / 4) * (V::kBytes / 4);                                                          \

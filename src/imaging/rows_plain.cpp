@@ -55,6 +55,13 @@ void I420ToRgb(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t
 
 void CopyRow(const std::uint8_t* src, std::uint8_t* dst, std::size_t bytes) { std::memcpy(dst, src, bytes); }
 
+void InterleaveRow(const std::uint8_t* first, const std::uint8_t* second, std::uint8_t* dst, int width) {
+  for (int x = 0; x < width; ++x, dst += 2) {
+    dst[0] = first[x];
+    dst[1] = second[x];
+  }
+}
+
 void BgraToBgrRow(const std::uint8_t* src, std::uint8_t* dst, int width) {
   for (int x = 0; x < width; ++x, src += 4, dst += 3) {
     dst[0] = src[0];

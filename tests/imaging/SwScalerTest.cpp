@@ -11,8 +11,8 @@ namespace {
 
 constexpr std::uint8_t kSentinel = 0x5A;
 
-// RGB24 and RGB32 are numbered by their bytes per pixel; YV12's is its luma's.
-int BytesPerPixel(int kind) { return kind == kOutputYuy2 ? 2 : kind == kOutputYv12 ? 1 : kind; }
+// RGB24 and RGB32 are numbered by their bytes per pixel; a 4:2:0 kind's is its luma's.
+int BytesPerPixel(int kind) { return kind == kOutputYuy2 ? 2 : kind == kOutputRgb24 || kind == kOutputRgb32 ? kind : 1; }
 
 std::vector<std::uint8_t> RandomFrame(std::mt19937& rng, int mode, int sw, int sh) {
   std::vector<std::uint8_t> v(static_cast<size_t>(SwScaler::SourceBytes(mode, sw, sh)));
@@ -38,10 +38,11 @@ std::vector<std::uint8_t> FlatYv12(int sw, int sh, std::uint8_t y, std::uint8_t 
 
 std::vector<std::uint8_t> Convert(SwScaler& scaler, const std::vector<std::uint8_t>& frame, int mode, int sw, int kind,
                                   int dw, int dh) {
-  // Output rows without padding; YV12's chroma planes follow at half stride.
+  // Output rows without padding; YV12's and I420's chroma planes follow at
+  // half stride, NV12's pairs at the full one.
   const int stride = BytesPerPixel(kind) * dw;
-  std::vector<std::uint8_t> out(static_cast<size_t>(stride) * dh + (kind == kOutputYv12 ? 2 * (stride / 2) * (dh / 2) : 0),
-                                kSentinel);
+  const int chroma = kind == kOutputNv12 ? stride * (dh / 2) : BytesPerPixel(kind) == 1 ? 2 * (stride / 2) * (dh / 2) : 0;
+  std::vector<std::uint8_t> out(static_cast<size_t>(stride) * dh + chroma, kSentinel);
   scaler.Scale(frame.data(), mode == kConverterYuy2 ? 2 * sw : sw, out.data(), stride);
   return out;
 }
@@ -138,6 +139,40 @@ TEST(SwScaler, BottomUpRgbStartsInTheLastRowAndYv12StaysUpright) {
   const auto yv12 = RandomFrame(rng, kConverterYv12, 10, 6);
   EXPECT_EQ(Scaled(yv12, kConverterYv12, 10, 6, kOutputYv12, 16, 8, kScaleFill, true),
             Scaled(yv12, kConverterYv12, 10, 6, kOutputYv12, 16, 8, kScaleFill));
+}
+
+// I420 and NV12 carry YV12's samples: its chroma planes swapped, or
+// interleaved as Cb, Cr pairs (an odd width leaves the last byte of each NV12
+// row alone). Bands and the pixels a 4:2:0 conversion leaves out included;
+// resampled from YV12, a bottom-up request changes nothing either.
+TEST(SwScaler, I420AndNv12CarryTheYv12Samples) {
+  const struct {
+    int sw, sh, dw, dh;
+  } sizes[] = {{16, 12, 16, 12}, {15, 9, 15, 9}, {64, 36, 33, 21}, {20, 14, 46, 30}, {9, 7, 40, 13}, {8, 6, 1, 5}};
+  std::mt19937 rng(11);
+  for (const auto& s : sizes) {
+    const size_t luma = static_cast<size_t>(s.dw) * s.dh, half = s.dw / 2, plane = half * (s.dh / 2);
+    for (int mode : {kConverterYuy2, kConverterYv12}) {
+      const auto frame = RandomFrame(rng, mode, s.sw, s.sh);
+      const bool flip = mode == kConverterYv12 && (s.sw != s.dw || s.sh != s.dh);
+      for (int style : {kScaleStretch, kScaleFill, kScaleFit}) {
+        const auto yv12 = Scaled(frame, mode, s.sw, s.sh, kOutputYv12, s.dw, s.dh, style);
+        auto i420 = yv12;
+        std::copy(yv12.begin() + luma + plane, yv12.end(), i420.begin() + luma);
+        std::copy(yv12.begin() + luma, yv12.begin() + luma + plane, i420.end() - plane);
+        std::vector<std::uint8_t> nv12(yv12.begin(), yv12.begin() + luma);
+        nv12.resize(luma + s.dw * (s.dh / 2), kSentinel);
+        for (size_t i = 0; i < plane; ++i) {
+          std::uint8_t* pair = &nv12[luma + i / half * s.dw + i % half * 2];
+          pair[0] = i420[luma + i], pair[1] = yv12[luma + i];
+        }
+        SCOPED_TRACE(::testing::Message() << s.sw << "x" << s.sh << " to " << s.dw << "x" << s.dh << " mode " << mode
+                                          << " style " << style);
+        EXPECT_EQ(Scaled(frame, mode, s.sw, s.sh, kOutputI420, s.dw, s.dh, style, flip), i420);
+        EXPECT_EQ(Scaled(frame, mode, s.sw, s.sh, kOutputNv12, s.dw, s.dh, style, flip), nv12);
+      }
+    }
+  }
 }
 
 TEST(SwScaler, FitCropStartsAtTheCropOrigin) {
