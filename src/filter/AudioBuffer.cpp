@@ -9,8 +9,10 @@ namespace telvor {
 long FillAudioBuffer(const AudioPacket* packet, BYTE* buffer, long size, WORD bitsPerSample) {
   if (!buffer || size <= 0) return 0;
   if (packet) {
-    long n = static_cast<long>(std::min<unsigned long>(packet->length, static_cast<unsigned long>(size)));
-    if (n > 0 && PxCopyBytes(packet->payload, buffer, n) < 0) return 0;
+    if (packet->sent >= packet->length) return 0;
+    const unsigned long left = packet->length - packet->sent;
+    long n = static_cast<long>(std::min<unsigned long>(left, static_cast<unsigned long>(size)));
+    if (n > 0 && PxCopyBytes(packet->payload + packet->sent, buffer, n) < 0) return 0;
     return n;
   }
   long n = std::min(kSilenceBytes, size);

@@ -15,8 +15,9 @@ namespace telvor {
 // 16-bit stereo, about 5.3 ms at 48 kHz.
 inline constexpr long kSilenceBytes = 1024;
 
-// Fills `buffer` (of `size` bytes) with the packet's payload cut to the
-// buffer, or, without a packet, with up to kSilenceBytes of zero samples.
+// Fills `buffer` (of `size` bytes) with the packet's payload not yet sent,
+// cut to the buffer, or, without a packet, with up to kSilenceBytes of zero
+// samples.
 // Returns the number of bytes written; never more than `size`.
 long FillAudioBuffer(const AudioPacket* packet, BYTE* buffer, long size, WORD bitsPerSample);
 

@@ -24,6 +24,7 @@ struct AudioPacket {
   std::uint64_t sequence = 0;        // the slot's number when it was queued
   SharedChannel* channel = nullptr;  // whose slots to hold while copying
   std::int64_t arrival = 0;          // when the reader queued it, CounterNow100ns
+  std::uint32_t sent = 0;            // bytes already delivered: a packet longer than a buffer goes out over several
 };
 
 class AudioPacketQueue {

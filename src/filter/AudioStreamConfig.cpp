@@ -11,7 +11,7 @@ constexpr wchar_t kUnit[] = L"CorvaneAudioStream";
 
 STDMETHODIMP CorvaneAudioStream::SetFormat(AM_MEDIA_TYPE* type) {
   if (!type) return E_POINTER;
-  CAutoLock lock(m_pFilter->pStateLock());
+  CAutoLock lock(m_pFilter->pInfoLock());
   TELVOR_TRACE_OBJ(kUnit, L"CorvaneAudioStream::SetFormat", this);
   // Nothing to change: the only format a caller may set is the one offered.
   return m_OfferedType == *type ? S_OK : E_INVALIDARG;
@@ -19,7 +19,7 @@ STDMETHODIMP CorvaneAudioStream::SetFormat(AM_MEDIA_TYPE* type) {
 
 STDMETHODIMP CorvaneAudioStream::GetFormat(AM_MEDIA_TYPE** type) {
   if (!type) return E_POINTER;
-  CAutoLock lock(m_pFilter->pStateLock());
+  CAutoLock lock(m_pFilter->pInfoLock());
   TELVOR_TRACE_OBJ(kUnit, L"CorvaneAudioStream::GetFormat", this);
   *type = CreateMediaType(&m_OfferedType);
   return *type ? S_OK : E_OUTOFMEMORY;
@@ -35,7 +35,7 @@ STDMETHODIMP CorvaneAudioStream::GetNumberOfCapabilities(int* count, int* size) 
 
 STDMETHODIMP CorvaneAudioStream::GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) {
   if (!type || !caps) return E_POINTER;
-  CAutoLock lock(m_pFilter->pStateLock());
+  CAutoLock lock(m_pFilter->pInfoLock());
   if (index >= 1) return S_FALSE;
   *type = CreateMediaType(&m_OfferedType);
   if (!*type) return E_OUTOFMEMORY;

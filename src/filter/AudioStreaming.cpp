@@ -4,6 +4,8 @@
 
 #include <evcode.h>
 
+#include <algorithm>
+
 #include "base/Handle.h"
 #include "base/Log.h"
 #include "filter/StreamWatch.h"
@@ -63,7 +65,10 @@ REFERENCE_TIME CorvaneAudioStream::PlaceDeadlines(REFERENCE_TIME lateness) {
   std::int64_t before[telvor::AudioPacketQueue::kMaxPackets];
   std::uint32_t length = 0;
   const int count = m_Packets.RecentArrivals(before, telvor::AudioPacketQueue::kMaxPackets, &length);
-  if (!m_Connected.nBlockAlign || length < m_Connected.nBlockAlign) return DeadlineShift();
+  // A packet longer than a buffer goes out over several deadlines, which
+  // have no one place against its arrivals.
+  if (!m_Connected.nBlockAlign || length < m_Connected.nBlockAlign || length > static_cast<std::uint32_t>(m_BufferBytes))
+    return DeadlineShift();
   const std::int64_t deadline = telvor::CounterNow100ns() - lateness;
   for (int i = 0; i < count; ++i) before[i] = deadline - before[i];
   m_PhaseLock.SetPeriod(MediaTime(length / m_Connected.nBlockAlign));
@@ -92,6 +97,7 @@ HRESULT CorvaneAudioStream::FillBuffer(IMediaSample* sample) {
   if (FAILED(hr)) return hr;
   long written = 0;
   bool havePacket = false;
+  bool pieceOfLonger = false;  // one of several buffers of a packet
   {
     // Queued packets point into the channel: it stays while they are used.
     telvor::SharedLockHold channel(&m_ChannelUse);
@@ -114,15 +120,24 @@ HRESULT CorvaneAudioStream::FillBuffer(IMediaSample* sample) {
     }
     m_BusyWaits = 0;
     if (havePacket) havePacket = m_Packets.SkipRewritten(&packet);
-    written = telvor::FillAudioBuffer(havePacket ? &packet : nullptr, data, sample->GetSize(),
-                                      m_Connected.wBitsPerSample);
+    const long room = std::min(sample->GetSize(), m_BufferBytes);
+    written = telvor::FillAudioBuffer(havePacket ? &packet : nullptr, data, room, m_Connected.wBitsPerSample);
+    if (havePacket && written > 0 && packet.sent + static_cast<std::uint32_t>(written) < packet.length) {
+      // The rest goes out at the next deadlines, before any later packet.
+      packet.sent += static_cast<std::uint32_t>(written);
+      m_Packets.PutBack(packet);
+      pieceOfLonger = true;
+    } else if (havePacket && packet.sent > 0) {
+      pieceOfLonger = true;
+    }
   }
   // As the video pin does: the deadlines settle just after the packets'
   // arrivals, so each packet goes out when it is new. The spacing is the
   // producer's packet length; silence in between says nothing about it.
   std::int64_t arrival = 0;
   const bool arrived = m_Packets.TakeArrival(&arrival);
-  if (havePacket && m_Connected.nBlockAlign) {
+  // Pieces of a longer packet say nothing of where its arrivals sit.
+  if (havePacket && !pieceOfLonger && m_Connected.nBlockAlign) {
     m_PhaseLock.SetPeriod(MediaTime(written / m_Connected.nBlockAlign));
     SetDeadlineShift(m_PhaseLock.Update(arrived, m_DeadlineCounter - arrival, DeadlineShift()));
   }

@@ -40,6 +40,7 @@ STDMETHODIMP CorvaneAudioStream::NonDelegatingQueryInterface(REFIID iid, void** 
   if (!out) return E_POINTER;
   if (iid == IID_IAMStreamConfig) return GetInterface(static_cast<IAMStreamConfig*>(this), out);
   if (iid == IID_IKsPropertySet) return GetInterface(static_cast<IKsPropertySet*>(this), out);
+  if (iid == IID_IAMBufferNegotiation) return GetInterface(static_cast<IAMBufferNegotiation*>(this), out);
   return ChannelSourceStream::NonDelegatingQueryInterface(iid, out);
 }
 
@@ -47,7 +48,7 @@ STDMETHODIMP CorvaneAudioStream::NonDelegatingQueryInterface(REFIID iid, void** 
 
 HRESULT CorvaneAudioStream::CheckMediaType(const CMediaType* type) {
   if (!type) return E_POINTER;
-  CAutoLock lock(m_pFilter->pStateLock());
+  CAutoLock lock(m_pFilter->pInfoLock());
   return m_OfferedType == *type ? S_OK : S_FALSE;
 }
 
@@ -64,14 +65,3 @@ HRESULT CorvaneAudioStream::SetMediaType(const CMediaType* type) {
   return hr;
 }
 
-HRESULT CorvaneAudioStream::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
-  if (!allocator || !request) return E_POINTER;
-  request->cBuffers = kBufferCount;
-  request->cbBuffer = kBufferSize;
-  request->cbAlign = 1;
-  request->cbPrefix = 0;
-  ALLOCATOR_PROPERTIES granted = {};
-  HRESULT hr = allocator->SetProperties(request, &granted);
-  if (FAILED(hr)) return hr;
-  return granted.cbBuffer < kBufferSize ? E_FAIL : S_OK;
-}

@@ -29,7 +29,10 @@
 struct FilterEntry;
 
 
-class CorvaneAudioStream : public ChannelSourceStream, public IAMStreamConfig, public telvor::CapturePinCategory {
+class CorvaneAudioStream : public ChannelSourceStream,
+                           public IAMStreamConfig,
+                           public IAMBufferNegotiation,
+                           public telvor::CapturePinCategory {
  public:
   // `entry` is the camera-table record; it outlives every filter.
   CorvaneAudioStream(HRESULT* hr, CSource* filter, const wchar_t* pinName, int cameraIndex,
@@ -47,6 +50,16 @@ class CorvaneAudioStream : public ChannelSourceStream, public IAMStreamConfig, p
   STDMETHODIMP GetFormat(AM_MEDIA_TYPE** type) override;
   STDMETHODIMP GetNumberOfCapabilities(int* count, int* size) override;
   STDMETHODIMP GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) override;
+
+  // --- IAMBufferNegotiation (AudioBufferNegotiation.cpp) ---
+  // Applications ask for short buffers to keep their latency down (OBS asks
+  // for 10 ms). A suggestion is honoured within kMinBufferBytes and
+  // kBufferSize per buffer and kMinBufferCount to kMaxBufferCount buffers,
+  // rounded to whole sample frames; a packet longer than a buffer goes out
+  // over several. Negative members keep the pin's own choice.
+  STDMETHODIMP SuggestAllocatorProperties(const ALLOCATOR_PROPERTIES* properties) override;
+  // What the allocator granted at the connection; VFW_E_NOT_CONNECTED before.
+  STDMETHODIMP GetAllocatorProperties(ALLOCATOR_PROPERTIES* properties) override;
 
   // --- streaming thread ---
   HRESULT FillBuffer(IMediaSample* sample) override;
@@ -76,6 +89,9 @@ class CorvaneAudioStream : public ChannelSourceStream, public IAMStreamConfig, p
   // audio per buffer, so any sensible producer packet fits whole.
   static constexpr long kBufferCount = 32;
   static constexpr long kBufferSize = 65536;
+  static constexpr long kMinBufferBytes = 192;  // 1 ms
+  static constexpr long kMinBufferCount = 4;
+  static constexpr long kMaxBufferCount = 512;
 
  private:
   // --- ChannelSourceStream ---
@@ -107,6 +123,12 @@ class CorvaneAudioStream : public ChannelSourceStream, public IAMStreamConfig, p
   // the channel opened are not queued (SkipHistory).
   bool m_SkipHistory = false;
   std::uint32_t m_HistoryEnd = 0;
+
+  // The application's wish and what the allocator granted; info lock.
+  ALLOCATOR_PROPERTIES m_Suggested = {-1, -1, -1, -1};
+  ALLOCATOR_PROPERTIES m_Granted = {};
+  // The buffer size asked for at the connection: a packet is cut at it.
+  long m_BufferBytes = kBufferSize;
 
   telvor::AudioPacketQueue m_Packets;
   bool m_ProducerBusyLogged = false;  // streaming thread only

@@ -37,14 +37,14 @@ const CMediaType* CorvaneVideoStream::ModelType() const {
 
 STDMETHODIMP CorvaneVideoStream::GetSubType(GUID* subtype) {
   if (!subtype) return E_INVALIDARG;
-  CAutoLock lock(m_pFilter->pStateLock());
+  CAutoLock lock(m_pFilter->pInfoLock());
   *subtype = m_mt.subtype != GUID_NULL ? m_mt.subtype : m_pEntry->subtype;
   return S_OK;
 }
 
 STDMETHODIMP CorvaneVideoStream::GetOutputSize(UINT* width, UINT* height) {
   if (!width || !height) return E_INVALIDARG;
-  CAutoLock lock(m_pFilter->pStateLock());
+  CAutoLock lock(m_pFilter->pInfoLock());
   UINT w;
   UINT h;
   if (m_mt.subtype != GUID_NULL) {
@@ -73,10 +73,12 @@ STDMETHODIMP CorvaneVideoStream::GetSupportedSize(INT index, UINT* width, UINT* 
   return S_OK;
 }
 
-// The forced type is replaced under the state lock: negotiation reads it
-// there, possibly on another thread at the same moment.
+// The forced type is replaced under the state lock, so no connection is
+// made from half of it, and the info lock, under which negotiation and
+// applications read it.
 STDMETHODIMP CorvaneVideoStream::SetSubType(REFGUID subtype) {
   CAutoLock lock(m_pFilter->pStateLock());
+  CAutoLock info(m_pFilter->pInfoLock());
   const CMediaType* model = ModelType();
   if (!model) return E_ACCESSDENIED;
   // A current type set through SetFormat may carry no picture at all.
@@ -88,12 +90,14 @@ STDMETHODIMP CorvaneVideoStream::SetSubType(REFGUID subtype) {
   const HRESULT hr = BuildVideoType(forced.get(), subtype, width, height, 30.0);
   if (FAILED(hr)) return hr;
   m_pForcedType = std::move(forced);
+  m_FormatSet = false;  // the newest choice wins
   return S_OK;
 }
 
 STDMETHODIMP CorvaneVideoStream::SetOutputSize(UINT width, UINT height) {
   {
     CAutoLock lock(m_pFilter->pStateLock());
+    CAutoLock info(m_pFilter->pInfoLock());
     const CMediaType* model = ModelType();
     if (!model) return E_ACCESSDENIED;
     if (width > static_cast<UINT>(kMaxConverterSide) || height > static_cast<UINT>(kMaxConverterSide)) {
@@ -103,6 +107,7 @@ STDMETHODIMP CorvaneVideoStream::SetOutputSize(UINT width, UINT height) {
     const HRESULT hr = BuildVideoType(forced.get(), model->subtype, width, height, 30.0);
     if (FAILED(hr)) return hr;
     m_pForcedType = std::move(forced);
+    m_FormatSet = false;
     m_SetWidth = width;
     m_SetHeight = height;
   }

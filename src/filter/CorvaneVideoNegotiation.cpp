@@ -50,8 +50,11 @@ bool CorvaneVideoStream::HasCurrentType() const { return m_mt.majortype != GUID_
 
 HRESULT CorvaneVideoStream::GetMediaType(int position, CMediaType* type) {
   if (!type) return E_POINTER;
-  CAutoLock lock(m_pFilter->pStateLock());
+  CAutoLock lock(m_pFilter->pInfoLock());
   if (position < 0) return E_INVALIDARG;
+  // An application that set a format gets that one, whatever else the
+  // downstream pin would have liked.
+  if (m_FormatSet) return position == 0 ? type->Set(m_mt) : VFW_S_NO_MORE_ITEMS;
   if (!HasCurrentType()) {
     if (m_pForcedType) {
       if (position > 0) return VFW_S_NO_MORE_ITEMS;
@@ -68,13 +71,13 @@ HRESULT CorvaneVideoStream::GetMediaType(int position, CMediaType* type) {
 bool CorvaneVideoStream::AcceptsSubtype(REFGUID subtype) const {
   if (m_Host.isEdius || m_Host.isYyMixer) return subtype == MEDIASUBTYPE_YUY2;
   return subtype == MEDIASUBTYPE_YV12 || subtype == MEDIASUBTYPE_YUY2 || subtype == MEDIASUBTYPE_RGB24 ||
-         subtype == MEDIASUBTYPE_RGB32;
+         subtype == MEDIASUBTYPE_RGB32 || subtype == telvor::kMediaSubtypeI420 || subtype == MEDIASUBTYPE_NV12;
 }
 
 HRESULT CorvaneVideoStream::CheckMediaType(const CMediaType* type) {
   TELVOR_TRACE_OBJ(kUnit, L"CorvaneVideoStream::CheckMediaType", this);
   if (!type) return E_POINTER;
-  CAutoLock lock(m_pFilter->pStateLock());
+  CAutoLock lock(m_pFilter->pInfoLock());
   // EDIUS reconnects while running and must get exactly what it had.
   if (m_Host.isEdius && HasCurrentType()) {
     if (SameSubtypeAndSize(*type, m_mt)) return S_OK;
@@ -84,10 +87,13 @@ HRESULT CorvaneVideoStream::CheckMediaType(const CMediaType* type) {
     return S_FALSE;
   }
   bool accepted = false;
-  // A picture the converter cannot produce would go out as whatever the
-  // buffers held.
-  if (type->majortype == MEDIATYPE_Video && !HasSideBeyond(*type, kMaxConverterSide)) {
-    if (m_pForcedType) {
+  // A picture the converter cannot produce, or a header that sizes buffers
+  // for another format than its subtype, would go out without its picture.
+  if (type->majortype == MEDIATYPE_Video && !HasSideBeyond(*type, kMaxConverterSide) &&
+      IsConsistentVideoType(*type)) {
+    if (m_FormatSet) {
+      accepted = SameSubtypeAndSize(*type, m_mt);
+    } else if (m_pForcedType) {
       accepted = m_Host.isDvStreamsie || SameSubtypeAndSize(*type, *m_pForcedType);
     } else {
       accepted = AcceptsSubtype(type->subtype);
@@ -102,9 +108,13 @@ HRESULT CorvaneVideoStream::CheckMediaType(const CMediaType* type) {
 HRESULT CorvaneVideoStream::SetMediaType(const CMediaType* type) {
   TELVOR_TRACE_OBJ(kUnit, L"CorvaneVideoStream::SetMediaType", this);
   DumpMediaType(type);
+  // A downstream pin's proposal may carry no rate; the one the application
+  // set, if any, is what it asked for.
+  const std::int64_t setDuration = m_FormatSet ? DescribeVideoType(m_mt).frameDuration : 0;
   HRESULT hr = CSourceStream::SetMediaType(type);
   if (FAILED(hr)) return hr;
   OutputFormat format = DescribeVideoType(*type);
+  if (format.frameDuration < 1) format.frameDuration = setDuration;
   if (format.frameDuration < 1) format.frameDuration = static_cast<std::int64_t>(10000000.0 / m_CameraFps);
   UseOutputFormat(format);
   return hr;
@@ -119,7 +129,12 @@ HRESULT CorvaneVideoStream::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR
   // needs counts, and never less than the converter writes.
   const std::int64_t needed = std::max<std::int64_t>(imageBytes, 0) + 16;
   if (imageBytes <= 0 || needed > telvor::kMaxVideoImageBytes) return E_FAIL;
-  request->cBuffers = 1;
+  // One buffer held downstream must not stall the stream: a Smart Tee takes
+  // a second from our allocator for its preview copy inside Receive, a
+  // renderer keeps its last picture, and the pin holds the next deadline's
+  // buffer from one delivery to the next. Each is filled just before it
+  // goes out, so the count adds no delay.
+  request->cBuffers = std::max<long>(request->cBuffers, kVideoBufferCount);
   request->cbBuffer = static_cast<long>(needed);
   ALLOCATOR_PROPERTIES granted = {};
   HRESULT hr = allocator->SetProperties(request, &granted);

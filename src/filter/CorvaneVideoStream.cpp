@@ -115,6 +115,8 @@ STDMETHODIMP CorvaneVideoStream::NonDelegatingQueryInterface(REFIID iid, void** 
   if (iid == IID_IAMStreamConfig) return GetInterface(static_cast<IAMStreamConfig*>(this), out);
   if (iid == IID_IKsPropertySet) return GetInterface(static_cast<IKsPropertySet*>(this), out);
   if (iid == IID_ICorvaneVideoStream) return GetInterface(static_cast<ICorvaneVideoStream*>(this), out);
+  // Capture-graph programs look for the camera's page on the pin as well.
+  if (iid == IID_ISpecifyPropertyPages) return GetInterface(static_cast<ISpecifyPropertyPages*>(this), out);
   return ChannelSourceStream::NonDelegatingQueryInterface(iid, out);
 }
 

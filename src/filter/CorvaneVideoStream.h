@@ -65,6 +65,9 @@ const BITMAPINFOHEADER* VideoBitmapHeader(const AM_MEDIA_TYPE& type);
 // what one buffer can hold.
 std::int64_t DibImageBytes(const BITMAPINFOHEADER& header);
 
+// Buffers the video pin asks of an allocator (see DecideBufferSize).
+inline constexpr long kVideoBufferCount = 4;
+
 // A frame rate the pin can divide by: (0, 1000] frames per second.
 bool UsableFrameRate(double fps);
 
@@ -150,7 +153,6 @@ class CorvaneVideoStream : public ChannelSourceStream,
  private:
   // negotiation helpers
   bool HasCurrentType() const;
-  bool HasCapsType() const;
   const CMediaType* ModelType() const;
   bool AcceptsSubtype(REFGUID subtype) const;
 
@@ -184,6 +186,9 @@ class CorvaneVideoStream : public ChannelSourceStream,
   OutputFormat m_OutputFormat = {};
   VideoOffer m_Offer;
   std::unique_ptr<CMediaType> m_pForcedType;
+  // An application's SetFormat binds the connections that follow until it
+  // sets a null type (m_mt holds the type).
+  bool m_FormatSet = false;
 
   // control
   UINT m_SetWidth = 0;

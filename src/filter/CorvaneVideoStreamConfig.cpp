@@ -4,6 +4,7 @@
 #include <dvdmedia.h>
 
 #include <cstdlib>
+#include <utility>
 
 #include "base/Log.h"
 #include "filter/CorvaneVideoStream.h"
@@ -39,31 +40,34 @@ void FillCaps(const AM_MEDIA_TYPE& type, VIDEO_STREAM_CONFIG_CAPS* caps) {
 
 }  // namespace
 
-// A current type with a real picture in it: what a client fixed with
-// SetFormat or a connection, which then is the pin's only capability.
-bool CorvaneVideoStream::HasCapsType() const {
-  if (m_mt.subtype == GUID_NULL) return false;
-  const BITMAPINFOHEADER* header = VideoBitmapHeader(m_mt);
-  return header && header->biWidth != 0 && header->biHeight != 0;
-}
-
 STDMETHODIMP CorvaneVideoStream::SetFormat(AM_MEDIA_TYPE* type) {
   ComPtr<IFilterGraph> graph;
   {
     CAutoLock lock(m_pFilter->pStateLock());
     if (!type) {
+      CAutoLock info(m_pFilter->pInfoLock());
       m_mt = CMediaType();
+      m_FormatSet = false;
       return S_OK;
     }
     if (type->majortype != MEDIATYPE_Video) return E_INVALIDARG;
     if (m_pForcedType) {
       if (type->subtype != m_pForcedType->subtype) return E_INVALIDARG;
-    } else if (type->subtype != MEDIASUBTYPE_YV12 && type->subtype != MEDIASUBTYPE_YUY2 &&
-               type->subtype != MEDIASUBTYPE_RGB24 && type->subtype != MEDIASUBTYPE_RGB32) {
+    } else if (!AcceptsSubtype(type->subtype)) {
       return E_INVALIDARG;
     }
     if (HasSideBeyond(*type, kMaxConverterSide)) return E_INVALIDARG;
-    if (FAILED(m_mt.Set(*type))) return E_OUTOFMEMORY;
+    CMediaType chosen;
+    if (FAILED(chosen.Set(*type))) return E_OUTOFMEMORY;
+    // Applications edit the type GetFormat gave them and may leave the old
+    // subtype's bit count and sizes behind: the subtype and size they chose
+    // decide, the rest follows from them.
+    if (!NormaliseVideoType(&chosen)) return E_INVALIDARG;
+    {
+      CAutoLock info(m_pFilter->pInfoLock());
+      m_mt = std::move(chosen);
+      m_FormatSet = true;
+    }
     if (IsConnected()) graph = m_pFilter->GetFilterGraph();
     telvor::Trace() << L"SetFormat succeeded";
     DumpMediaType(&m_mt);
@@ -77,7 +81,7 @@ STDMETHODIMP CorvaneVideoStream::SetFormat(AM_MEDIA_TYPE* type) {
 
 STDMETHODIMP CorvaneVideoStream::GetFormat(AM_MEDIA_TYPE** type) {
   if (!type) return E_POINTER;
-  CAutoLock lock(m_pFilter->pStateLock());
+  CAutoLock lock(m_pFilter->pInfoLock());
   const AM_MEDIA_TYPE& source = m_mt.subtype != GUID_NULL ? m_mt : m_Offer.types.front();
   *type = CreateMediaType(&source);
   return *type ? S_OK : E_OUTOFMEMORY;
@@ -85,28 +89,24 @@ STDMETHODIMP CorvaneVideoStream::GetFormat(AM_MEDIA_TYPE** type) {
 
 STDMETHODIMP CorvaneVideoStream::GetNumberOfCapabilities(int* count, int* size) {
   if (!count || !size) return E_POINTER;
-  CAutoLock lock(m_pFilter->pStateLock());
+  CAutoLock lock(m_pFilter->pInfoLock());
   *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
-  if (m_pForcedType || HasCapsType()) {
-    *count = 1;
-  } else {
-    *count = static_cast<int>(m_Offer.types.size());
-  }
+  // The list stays what it is once connected: applications read it again
+  // to offer the user other formats, and a restart picks from it anew.
+  *count = m_pForcedType ? 1 : static_cast<int>(m_Offer.types.size());
   return S_OK;
 }
 
 STDMETHODIMP CorvaneVideoStream::GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) {
   TELVOR_TRACE_OBJ(kUnit, L"CorvaneVideoStream::GetStreamCaps", this) << L" iIndex=" << index;
   if (!type || !caps) return E_POINTER;
-  CAutoLock lock(m_pFilter->pStateLock());
-  // A fixed type answers whatever the index, a forced one only up to 0;
-  // a negative index into the offer is past no end and counts as past it.
+  CAutoLock lock(m_pFilter->pInfoLock());
+  // A forced type is the only capability; a negative index into the offer
+  // is past no end and counts as past it.
   const AM_MEDIA_TYPE* chosen;
   if (m_pForcedType) {
     if (index > 0) return S_FALSE;
     chosen = m_pForcedType.get();
-  } else if (HasCapsType()) {
-    chosen = &m_mt;
   } else {
     if (index < 0 || static_cast<size_t>(index) >= m_Offer.types.size()) return S_FALSE;
     chosen = &m_Offer.types[index];

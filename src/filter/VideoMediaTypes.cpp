@@ -26,7 +26,8 @@ constexpr DWORD FourCc(char a, char b, char c, char d) {
 // (YUY2 stores Y, Cb, Y, Cr) and zero bytes in RGB.
 const VideoSubtypeInfo kSubtypes[] = {
     {&MEDIASUBTYPE_YV12, FourCc('Y', 'V', '1', '2'), 12, 1, false, kOutputYv12, true, 0x1010, 128},
-    {&MEDIASUBTYPE_NV12, FourCc('N', 'V', '1', '2'), 12, 1, false, 0, false, 0, 0},
+    {&MEDIASUBTYPE_NV12, FourCc('N', 'V', '1', '2'), 12, 1, false, kOutputNv12, true, 0x1010, 128},
+    {&kMediaSubtypeI420, FourCc('I', '4', '2', '0'), 12, 1, false, kOutputI420, true, 0x1010, 128},
     {&MEDIASUBTYPE_YUY2, FourCc('Y', 'U', 'Y', '2'), 16, 2, false, kOutputYuy2, false, 0x8010, 0},
     {&MEDIASUBTYPE_RGB32, BI_RGB, 32, 4, true, kOutputRgb32, false, 0, 0},
     {&MEDIASUBTYPE_RGB24, BI_RGB, 24, 3, true, kOutputRgb24, false, 0, 0},
@@ -218,6 +219,64 @@ OutputFormat DescribeVideoType(const AM_MEDIA_TYPE& type) {
   format.frameDuration = fields.frameDuration;
   format.interlaced = fields.interlaced;
   return format;
+}
+
+namespace {
+
+// The bitmap header inside a client's block, where it may be rewritten.
+BITMAPINFOHEADER* WritableBitmap(AM_MEDIA_TYPE* type) {
+  if (!type->pbFormat) return nullptr;
+  if (IsEqualGUID(type->formattype, FORMAT_VideoInfo) && type->cbFormat >= sizeof(VIDEOINFOHEADER)) {
+    return &reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat)->bmiHeader;
+  }
+  if (IsEqualGUID(type->formattype, FORMAT_VideoInfo2) && type->cbFormat >= sizeof(VIDEOINFOHEADER2)) {
+    return &reinterpret_cast<VIDEOINFOHEADER2*>(type->pbFormat)->bmiHeader;
+  }
+  return nullptr;
+}
+
+// The image size the subtype and the bitmap's rows give; -1 beyond the limits.
+std::int64_t ImageBytesFor(const telvor::VideoSubtypeInfo& info, const BITMAPINFOHEADER& bitmap) {
+  const std::int64_t height = std::abs(std::int64_t{bitmap.biHeight});
+  if (!telvor::FitsSizeLimits(bitmap.biWidth, height, bitmap.biWidth)) return -1;
+  return telvor::DibRowBytes(bitmap.biWidth, info.bitCount) * height;
+}
+
+}  // namespace
+
+bool IsConsistentVideoType(const AM_MEDIA_TYPE& type) {
+  telvor::VideoHeaderFields fields;
+  if (!telvor::ReadVideoHeader(type, &fields)) return false;
+  const telvor::VideoSubtypeInfo* info = telvor::FindVideoSubtype(type.subtype);
+  if (!info) return false;
+  const BITMAPINFOHEADER& bitmap = fields.bitmap;
+  // BI_BITFIELDS is how some clients spell plain 32-bit RGB.
+  const bool compressionAgrees = bitmap.biCompression == info->compression ||
+                                 (info->rgb && info->bitCount == 32 && bitmap.biCompression == BI_BITFIELDS);
+  if (!compressionAgrees || bitmap.biBitCount != info->bitCount) return false;
+  // The image sizes a client states are not checked: buffers are sized from
+  // the picture, and many clients leave out the rows' padding.
+  return ImageBytesFor(*info, bitmap) > 0;
+}
+
+bool NormaliseVideoType(AM_MEDIA_TYPE* type) {
+  BITMAPINFOHEADER* bitmap = WritableBitmap(type);
+  const telvor::VideoSubtypeInfo* info = telvor::FindVideoSubtype(type->subtype);
+  if (!bitmap || !info || info->outputKind == 0) return false;
+  BITMAPINFOHEADER fixed;
+  std::memcpy(&fixed, bitmap, sizeof(fixed));
+  fixed.biSize = sizeof(BITMAPINFOHEADER);
+  fixed.biPlanes = 1;
+  fixed.biCompression = info->compression;
+  fixed.biBitCount = info->bitCount;
+  const std::int64_t bytes = ImageBytesFor(*info, fixed);
+  if (bytes <= 0) return false;
+  fixed.biSizeImage = static_cast<DWORD>(bytes);
+  std::memcpy(bitmap, &fixed, sizeof(fixed));
+  type->bFixedSizeSamples = TRUE;
+  type->bTemporalCompression = FALSE;
+  type->lSampleSize = fixed.biSizeImage;
+  return true;
 }
 
 bool HasSideBeyond(const AM_MEDIA_TYPE& type, std::int64_t limit) {

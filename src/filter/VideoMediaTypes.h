@@ -26,6 +26,10 @@
 namespace telvor {
 
 inline constexpr std::int64_t kMaxVideoDimension = 65535;
+
+// The FourCC subtype of planar 4:2:0 with Cb before Cr; the system headers
+// name only its twin IYUV.
+inline constexpr GUID kMediaSubtypeI420 = {0x30323449, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 inline constexpr std::int64_t kMaxVideoImageBytes = 0x7FFFFFFF;
 
 // Per-pixel facts of a subtype the builders and the describer understand,
@@ -37,7 +41,7 @@ struct VideoSubtypeInfo {
   DWORD bytesPerPixel;   // YUV: row stride of the first plane = bytesPerPixel x biWidth
   bool rgb;              // rows padded like a bitmap's, stored bottom-up when biHeight > 0
   std::int32_t outputKind;   // the converter's output kind; 0: the camera does not produce it
-  bool quarterPlanes;        // after the first plane, two planes at half the stride and half the rows
+  bool quarterPlanes;        // after the first plane, half its rows again of chroma (two planes, or NV12's one)
   std::uint16_t black;       // the first plane's black, a repeating little-endian byte pair
   std::uint8_t chromaBlack;  // the quarter planes' black
 };
@@ -75,6 +79,19 @@ OutputFormat DescribeVideoType(const AM_MEDIA_TYPE& type);
 std::int64_t PictureBytes(const OutputFormat& format);
 // Writes the black picture of `format` (PictureBytes of it) into `buffer`.
 void FillBlack(const OutputFormat& format, std::uint8_t* buffer);
+
+// Whether a client's type says the same thing in all its fields: a whole
+// picture header whose compression and bit count are those of its subtype.
+// A type that disagrees with itself would size buffers for one format and be
+// filled with another.
+bool IsConsistentVideoType(const AM_MEDIA_TYPE& type);
+// Rewrites what follows from the subtype and the picture's size (biSize,
+// biPlanes, biCompression, biBitCount, biSizeImage, lSampleSize, fixed-size
+// samples) and keeps the client's choices (size, orientation, frame
+// duration, rectangles). Applications edit the type GetFormat gave them and
+// leave fields of the old subtype behind; false for a type without a
+// complete video header or with a subtype we do not produce.
+bool NormaliseVideoType(AM_MEDIA_TYPE* type);
 
 // True when the type's picture (as DescribeVideoType reads it, before any size
 // limit) has a side longer than `limit`; false for a type without a complete

@@ -73,7 +73,10 @@ class OfferBuilder {
     if (host_.isEdius || host_.isYyMixer) {
       Append(MEDIASUBTYPE_YUY2, width, height, fps);
     } else {
-      const GUID* const order[] = {&MEDIASUBTYPE_YV12, &MEDIASUBTYPE_YUY2, &MEDIASUBTYPE_RGB32, &MEDIASUBTYPE_RGB24};
+      // I420 and NV12 come last so that clients that take the first 4:2:0
+      // type (FFmpeg's yuv420p) keep getting YV12.
+      const GUID* const order[] = {&MEDIASUBTYPE_YV12,  &MEDIASUBTYPE_YUY2,         &MEDIASUBTYPE_RGB32,
+                                   &MEDIASUBTYPE_RGB24, &telvor::kMediaSubtypeI420, &MEDIASUBTYPE_NV12};
       for (const GUID* subtype : order) Append(*subtype, width, height, fps);
     }
     offer_.sizes.emplace_back(static_cast<UINT>(width), static_cast<UINT>(height));

@@ -26,11 +26,17 @@ STDMETHODIMP CBaseFilter::NonDelegatingQueryInterface(REFIID iid, void** out) {
 // --- own operations ---
 
 HRESULT CBaseFilter::StreamTime(REFERENCE_TIME& time) {
-  CAutoLock lock(m_pLock);
-  if (!m_pClock) return VFW_E_NO_CLOCK;
-  HRESULT hr = m_pClock->GetTime(&time);
+  ComPtr<IReferenceClock> clock;
+  REFERENCE_TIME start;
+  {
+    CAutoLock lock(&m_InfoLock);
+    clock = m_pClock;
+    start = m_tStart;
+  }
+  if (!clock) return VFW_E_NO_CLOCK;
+  HRESULT hr = clock->GetTime(&time);
   if (FAILED(hr)) return hr;
-  time -= m_tStart;
+  time -= start;
   return S_OK;
 }
 
@@ -41,17 +47,21 @@ void CBaseFilter::IncrementPinVersion() { InterlockedIncrement(&m_PinVersion); }
 const FilterSetup* CBaseFilter::GetSetupData() { return nullptr; }
 
 bool CBaseFilter::IsActive() {
-  CAutoLock lock(m_pLock);
+  CAutoLock lock(&m_InfoLock);
   return m_State != State_Stopped;
 }
 
 bool CBaseFilter::IsStopped() {
-  CAutoLock lock(m_pLock);
+  CAutoLock lock(&m_InfoLock);
   return m_State == State_Stopped;
 }
 
 HRESULT CBaseFilter::NotifyEvent(long code, LONG_PTR param1, LONG_PTR param2) {
-  IMediaEventSink* sink = m_pSink;
+  IMediaEventSink* sink;
+  {
+    CAutoLock lock(&m_InfoLock);
+    sink = m_pSink;
+  }
   if (!sink) return E_NOTIMPL;
   if (code == EC_COMPLETE) param2 = reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this));
   return sink->Notify(code, param1, param2);
@@ -78,7 +88,7 @@ STDMETHODIMP CBaseFilter::Stop() {
       if (FAILED(hr) && SUCCEEDED(result)) result = hr;
     }
   }
-  m_State = State_Stopped;
+  SetState(State_Stopped);
   return result;
 }
 
@@ -93,13 +103,16 @@ STDMETHODIMP CBaseFilter::Pause() {
       if (FAILED(hr)) return hr;
     }
   }
-  m_State = State_Paused;
+  SetState(State_Paused);
   return S_OK;
 }
 
 STDMETHODIMP CBaseFilter::Run(REFERENCE_TIME start) {
   CAutoLock lock(m_pLock);
-  m_tStart = start;
+  {
+    CAutoLock info(&m_InfoLock);
+    m_tStart = start;
+  }
   if (m_State == State_Stopped) {
     HRESULT hr = Pause();
     if (FAILED(hr)) return hr;
@@ -112,26 +125,27 @@ STDMETHODIMP CBaseFilter::Run(REFERENCE_TIME start) {
       if (FAILED(hr)) return hr;
     }
   }
-  m_State = State_Running;
+  SetState(State_Running);
   return S_OK;
 }
 
 STDMETHODIMP CBaseFilter::GetState(DWORD, FILTER_STATE* state) {
   if (!state) return E_POINTER;
-  CAutoLock lock(m_pLock);
+  CAutoLock lock(&m_InfoLock);
   *state = m_State;
   return S_OK;
 }
 
 STDMETHODIMP CBaseFilter::SetSyncSource(IReferenceClock* clock) {
   CAutoLock lock(m_pLock);
+  CAutoLock info(&m_InfoLock);
   m_pClock = clock;
   return S_OK;
 }
 
 STDMETHODIMP CBaseFilter::GetSyncSource(IReferenceClock** clock) {
   if (!clock) return E_POINTER;
-  CAutoLock lock(m_pLock);
+  CAutoLock lock(&m_InfoLock);
   return m_pClock.CopyTo(clock);
 }
 
@@ -144,7 +158,6 @@ STDMETHODIMP CBaseFilter::EnumPins(IEnumPins** pins) {
 STDMETHODIMP CBaseFilter::FindPin(LPCWSTR id, IPin** pin) {
   if (!id || !pin) return E_POINTER;
   *pin = nullptr;
-  CAutoLock lock(m_pLock);
   for (int i = 0; i < GetPinCount(); ++i) {
     CBasePin* candidate = GetPin(i);
     if (candidate && std::wcscmp(candidate->Name(), id) == 0) {
@@ -158,7 +171,7 @@ STDMETHODIMP CBaseFilter::FindPin(LPCWSTR id, IPin** pin) {
 
 STDMETHODIMP CBaseFilter::QueryFilterInfo(FILTER_INFO* info) {
   if (!info) return E_POINTER;
-  CAutoLock lock(m_pLock);
+  CAutoLock lock(&m_InfoLock);
   // The name field is a fixed array: cut to fit, terminator included.
   const size_t length = std::min(m_pName.size(), size_t(MAX_FILTER_NAME - 1));
   m_pName.copy(info->achName, length);
@@ -170,6 +183,7 @@ STDMETHODIMP CBaseFilter::QueryFilterInfo(FILTER_INFO* info) {
 
 STDMETHODIMP CBaseFilter::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
   CAutoLock lock(m_pLock);
+  CAutoLock info(&m_InfoLock);
   m_pGraph = graph;
   m_pSink = nullptr;
   if (graph) {

@@ -3,7 +3,12 @@
 // A filter is stopped, paused or running. Pause from Stopped activates every
 // connected pin (a source pin starts its streaming thread there); Stop
 // deactivates them. All of it happens under the filter's state lock, which
-// the pins share for connection and negotiation.
+// the pins share for connection and negotiation. A stop holds it while it
+// waits for the streaming threads, so nothing a client may call from its
+// Receive (QueryInterface, GetState, the filter's and pins' informational
+// calls, IAMStreamConfig's reads) takes it: those read under the info lock,
+// which is only ever held for a few instructions and never while waiting
+// for another thread. Writers take the state lock first, then the info lock.
 #pragma once
 
 #include <windows.h>
@@ -74,7 +79,11 @@ class CBaseFilter : public CUnknown, public IBaseFilter, public IAMovieSetup {
   bool IsActive();
   bool IsStopped();
   CCritSec* pStateLock() const { return m_pLock; }
-  IFilterGraph* GetFilterGraph() const { return m_pGraph; }
+  CCritSec* pInfoLock() { return &m_InfoLock; }
+  IFilterGraph* GetFilterGraph() {
+    CAutoLock lock(&m_InfoLock);
+    return m_pGraph;
+  }
 
  protected:
   void IncrementPinVersion();
@@ -87,7 +96,15 @@ class CBaseFilter : public CUnknown, public IBaseFilter, public IAMovieSetup {
   IFilterGraph* m_pGraph = nullptr;    // not owned: the graph holds us
   IMediaEventSink* m_pSink = nullptr;  // not owned: part of the graph
   std::wstring m_pName;
+  // Guards m_State, m_pClock, m_tStart, m_pGraph, m_pSink and m_pName for
+  // readers; see above.
+  CCritSec m_InfoLock;
 
  private:
+  void SetState(FILTER_STATE state) {
+    CAutoLock lock(&m_InfoLock);
+    m_State = state;
+  }
+
   volatile LONG m_PinVersion = 1;
 };

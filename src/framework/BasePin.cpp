@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <utility>
 
 #include "framework/BaseFilter.h"
 #include "framework/EnumMediaTypes.h"
@@ -53,7 +54,10 @@ HRESULT CBasePin::Run(REFERENCE_TIME) { return S_OK; }
 
 HRESULT CBasePin::Suspend() { return S_OK; }
 
-HRESULT CBasePin::SetMediaType(const CMediaType* type) { return m_mt.Set(*type); }
+HRESULT CBasePin::SetMediaType(const CMediaType* type) {
+  CAutoLock info(m_pFilter->pInfoLock());
+  return m_mt.Set(*type);
+}
 
 HRESULT CBasePin::CheckConnect(IPin* pin) {
   PIN_DIRECTION theirs;
@@ -150,7 +154,10 @@ HRESULT CBasePin::TakeConnection(IPin* other, const CMediaType& type) {
     BreakConnect();
     return hr;
   }
-  m_Connected = other;
+  {
+    CAutoLock info(m_pFilter->pInfoLock());
+    m_Connected = other;
+  }
   hr = SetMediaType(&type);
   if (FAILED(hr)) ForgetConnection();
   return hr;
@@ -190,7 +197,12 @@ HRESULT CBasePin::AcceptConnection(IPin* connector, const CMediaType& type) {
 
 void CBasePin::ForgetConnection() {
   BreakConnect();
-  m_Connected.Reset();
+  ComPtr<IPin> peer;
+  {
+    CAutoLock info(m_pFilter->pInfoLock());
+    peer = std::move(m_Connected);
+  }
+  // Released outside the lock: the last reference may run the peer's filter down.
 }
 
 STDMETHODIMP CBasePin::Disconnect() {
@@ -205,7 +217,7 @@ STDMETHODIMP CBasePin::Disconnect() {
 
 STDMETHODIMP CBasePin::ConnectedTo(IPin** pin) {
   if (!pin) return E_POINTER;
-  CAutoLock lock(m_pLock);
+  CAutoLock lock(m_pFilter->pInfoLock());
   *pin = nullptr;
   if (!m_Connected) return VFW_E_NOT_CONNECTED;
   return m_Connected.CopyTo(pin);
@@ -213,7 +225,7 @@ STDMETHODIMP CBasePin::ConnectedTo(IPin** pin) {
 
 STDMETHODIMP CBasePin::ConnectionMediaType(AM_MEDIA_TYPE* type) {
   if (!type) return E_POINTER;
-  CAutoLock lock(m_pLock);
+  CAutoLock lock(m_pFilter->pInfoLock());
   if (!m_Connected) {
     *type = AM_MEDIA_TYPE();
     return VFW_E_NOT_CONNECTED;

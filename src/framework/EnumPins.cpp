@@ -59,7 +59,7 @@ CBasePin* CEnumPins::Advance() {
 STDMETHODIMP CEnumPins::Next(ULONG count, IPin** pins, ULONG* fetched) {
   if (!pins) return E_POINTER;
   if (!fetched && count != 1) return E_INVALIDARG;
-  CAutoLock lock(m_pFilter->pStateLock());
+  CAutoLock lock(m_pFilter->pInfoLock());
   Resynchronise();
   ULONG returned = 0;
   while (returned < count) {
@@ -73,7 +73,7 @@ STDMETHODIMP CEnumPins::Next(ULONG count, IPin** pins, ULONG* fetched) {
 }
 
 STDMETHODIMP CEnumPins::Skip(ULONG count) {
-  CAutoLock lock(m_pFilter->pStateLock());
+  CAutoLock lock(m_pFilter->pInfoLock());
   Resynchronise();
   for (ULONG i = 0; i < count; ++i) {
     if (!Advance()) return S_FALSE;
@@ -82,7 +82,7 @@ STDMETHODIMP CEnumPins::Skip(ULONG count) {
 }
 
 STDMETHODIMP CEnumPins::Reset() {
-  CAutoLock lock(m_pFilter->pStateLock());
+  CAutoLock lock(m_pFilter->pInfoLock());
   m_Version = m_pFilter->GetPinVersion();
   m_PinCount = m_pFilter->GetPinCount();
   m_Position = 0;
@@ -91,6 +91,6 @@ STDMETHODIMP CEnumPins::Reset() {
 }
 
 STDMETHODIMP CEnumPins::Clone(IEnumPins** clone) {
-  CAutoLock lock(m_pFilter->pStateLock());
+  CAutoLock lock(m_pFilter->pInfoLock());
   return NewStandalone<CEnumPins>(clone, m_pFilter, this);
 }

@@ -23,18 +23,18 @@ STDMETHODIMP CSource::GetState(DWORD timeoutMs, FILTER_STATE* state) {
 }
 
 int CSource::GetPinCount() {
-  CAutoLock lock(&m_cStateLock);
+  CAutoLock lock(&m_InfoLock);
   return m_iPins;
 }
 
 CBasePin* CSource::GetPin(int n) {
-  CAutoLock lock(&m_cStateLock);
+  CAutoLock lock(&m_InfoLock);
   if (n < 0 || n >= m_iPins) return nullptr;
   return m_paStreams[static_cast<size_t>(n)];
 }
 
 HRESULT CSource::AddPin(CSourceStream* pin) {
-  CAutoLock lock(&m_cStateLock);
+  CAutoLock lock(&m_InfoLock);
   try {
     m_paStreams.push_back(pin);
   } catch (const std::bad_alloc&) {
@@ -46,7 +46,7 @@ HRESULT CSource::AddPin(CSourceStream* pin) {
 }
 
 HRESULT CSource::RemovePin(CSourceStream* pin) {
-  CAutoLock lock(&m_cStateLock);
+  CAutoLock lock(&m_InfoLock);
   auto found = std::find(m_paStreams.begin(), m_paStreams.end(), pin);
   if (found == m_paStreams.end()) return S_FALSE;
   m_paStreams.erase(found);
@@ -56,7 +56,7 @@ HRESULT CSource::RemovePin(CSourceStream* pin) {
 }
 
 int CSource::FindPinNumber(IPin* pin) {
-  CAutoLock lock(&m_cStateLock);
+  CAutoLock lock(&m_InfoLock);
   for (int i = 0; i < m_iPins; ++i) {
     if (static_cast<IPin*>(m_paStreams[static_cast<size_t>(i)]) == pin) return i;
   }

@@ -30,7 +30,8 @@ class CSource : public CBaseFilter {
   int FindPinNumber(IPin* pin);
 
  protected:
-  CCritSec m_cStateLock;  // guards state, connection, negotiation and the pin array
+  CCritSec m_cStateLock;  // guards state changes, connection and negotiation
+  // The pin array is guarded by the info lock: it is read from clients' Receive.
   std::vector<CSourceStream*> m_paStreams;
   int m_iPins = 0;
 };

@@ -304,7 +304,7 @@ void CSourceStream::SetRunRequest(bool running, REFERENCE_TIME start, bool count
 
 HRESULT CSourceStream::CheckMediaType(const CMediaType* type) {
   if (!type) return E_POINTER;
-  CAutoLock lock(m_pFilter->pStateLock());
+  CAutoLock lock(m_pFilter->pInfoLock());
   CMediaType single;
   if (FAILED(GetMediaType(&single))) return E_FAIL;
   return single == *type ? S_OK : E_FAIL;
@@ -312,7 +312,7 @@ HRESULT CSourceStream::CheckMediaType(const CMediaType* type) {
 
 HRESULT CSourceStream::GetMediaType(int position, CMediaType* type) {
   if (!type) return E_POINTER;
-  CAutoLock lock(m_pFilter->pStateLock());
+  CAutoLock lock(m_pFilter->pInfoLock());
   if (position < 0) return E_INVALIDARG;
   if (position > 0) return VFW_S_NO_MORE_ITEMS;
   return GetMediaType(type);

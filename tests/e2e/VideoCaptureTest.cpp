@@ -36,17 +36,19 @@ constexpr int kOtherWidth = 448, kOtherHeight = 252;  // wider aspect, so Fill a
 // rows of 1926 bytes are padded to 1928 as a bitmap's.
 constexpr int kOddWidth = 641, kOddHeight = 361;
 
-// FFmpeg's names for the four output formats, and how its raw output lays them out.
+// FFmpeg's names for the output formats, and how its raw output lays them out.
 struct Output {
   const char* pixelFormat;
   std::int32_t kind;
   int pixelBytes;  // of the first plane
   int tolerance;
   bool Rgb() const { return kind == kOutputRgb24 || kind == kOutputRgb32; }
+  bool Planar420() const { return kind == kOutputYv12 || kind == kOutputNv12; }
 };
 constexpr Output kOutputs[] = {{"yuyv422", kOutputYuy2, 2, 0}, {"yuv420p", kOutputYv12, 1, 0},
-                               {"bgr24", kOutputRgb24, 3, 1}, {"bgr0", kOutputRgb32, 4, 1}};
-constexpr size_t kFirstRgbOutput = 2;
+                               {"nv12", kOutputNv12, 1, 0},    {"bgr24", kOutputRgb24, 3, 1},
+                               {"bgr0", kOutputRgb32, 4, 1}};
+constexpr size_t kFirstRgbOutput = 3;
 
 // A dw x dh picture as FFmpeg sees it: rows of the type's biWidth pixels
 // (dw padded to a multiple of 4 minus its remainder: 641 gives 642), of which
@@ -56,22 +58,22 @@ struct Shape {
   int dw, dh;
   int Width() const { return dw + dw % 4; }
   size_t Row() const { return static_cast<size_t>(out.pixelBytes) * Width(); }
-  size_t Bytes() const { return Row() * dh + (out.kind == kOutputYv12 ? size_t{2} * (Width() / 2) * (dh / 2) : 0); }
+  size_t Bytes() const { return Row() * dh + (out.Planar420() ? size_t{2} * (Width() / 2) * (dh / 2) : 0); }
   // The pin's rows: RGB ones padded to 4 bytes, as a bitmap's.
   std::int32_t PinStride() const { return static_cast<std::int32_t>(out.Rgb() ? (Row() + 3) & ~size_t{3} : Row()); }
-  bool InPicture(size_t i) const { return out.kind == kOutputYv12 || i % Row() < size_t{1} * out.pixelBytes * dw; }
+  bool InPicture(size_t i) const { return out.Planar420() || i % Row() < size_t{1} * out.pixelBytes * dw; }
 };
 
 // What the pin delivers for one source frame, in the layout FFmpeg writes:
 // RGB rows top-down again (the pin writes them bottom-up, FFmpeg flips them)
 // and without their padding, planar chroma as Cb, Cr (the pin writes YV12's
-// Cr first, FFmpeg swaps back).
+// Cr first, FFmpeg swaps back). NV12 is laid out alike on both sides.
 std::vector<std::uint8_t> Expected(SwScaler& scaler, std::int32_t mode, int sw, const std::uint8_t* source,
                                    const Shape& shape) {
   const std::int32_t stride = shape.PinStride();
   std::vector<std::uint8_t> pin(std::max(shape.Bytes(), static_cast<size_t>(stride) * shape.dh));
   scaler.Scale(source, mode == kConverterYuy2 ? 2 * sw : sw, pin.data(), stride);
-  if (shape.out.kind == kOutputYuy2) return pin;
+  if (shape.out.kind == kOutputYuy2 || shape.out.kind == kOutputNv12) return pin;
   std::vector<std::uint8_t> out(shape.Bytes());
   const size_t h = shape.dh, row = shape.Row();
   if (shape.out.kind == kOutputYv12) {

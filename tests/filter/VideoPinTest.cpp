@@ -27,6 +27,7 @@
 #include "module/ModuleStartup.h"
 #include "support/LogCapture.h"
 #include "support/WinTestSupport.h"
+#include "support/Watchdog.h"
 #include "telvor_producer.h"
 #include "transport/FakeRing.h"
 #include "VideoPinFixture.h"
@@ -107,21 +108,42 @@ TEST_F(VideoPin, StreamConfigThroughThePinsStatesAndATypeAttachedToASample) {
     return type ? Describe(type).subtype : GUID_NULL;
   };
   const GUID *yuy2 = &MEDIASUBTYPE_YUY2, *rgb24 = &MEDIASUBTYPE_RGB24;
-  // YV12, YUY2, RGB32, RGB24 at the default size, its width padded.
-  check("offer", 4, {{1, S_OK, yuy2, 1282}, {3, S_OK, rgb24, 1282}});
-  CMediaType type = VideoType(MEDIASUBTYPE_RGB24, 640, 480, 30.0);
-  ASSERT_EQ(S_OK, config->SetFormat(&type));
-  check("current", 1, {{-1, S_OK, rgb24}, {INT_MIN, S_OK, rgb24}, {9, S_OK, rgb24}});
+  // YV12, YUY2, RGB32, RGB24, I420, NV12 at the default size, its width padded.
+  check("offer", 6, {{1, S_OK, yuy2, 1282}, {3, S_OK, rgb24, 1282}, {5, S_OK, &MEDIASUBTYPE_NV12, 1282}});
+  // OpenCV edits GetFormat's YV12 type to RGB24 640x480 and leaves YV12's
+  // compression, bit count and image size behind: the subtype decides.
+  AM_MEDIA_TYPE* edited = nullptr;
+  ASSERT_EQ(S_OK, config->GetFormat(&edited));
+  auto* info = reinterpret_cast<VIDEOINFOHEADER*>(edited->pbFormat);
+  edited->subtype = MEDIASUBTYPE_RGB24;
+  edited->lSampleSize = 640 * 480 * 3;
+  info->bmiHeader.biWidth = 640;
+  info->bmiHeader.biHeight = 480;
+  SetRectEmpty(&info->rcSource);
+  ASSERT_EQ(S_OK, config->SetFormat(edited));
+  DeleteMediaType(edited);
+  ASSERT_EQ(S_OK, config->GetFormat(&edited));
+  info = reinterpret_cast<VIDEOINFOHEADER*>(edited->pbFormat);
+  EXPECT_TRUE(info->bmiHeader.biBitCount == 24 && info->bmiHeader.biCompression == BI_RGB &&
+              info->bmiHeader.biSizeImage == 921600 && edited->lSampleSize == 921600);
+  DeleteMediaType(edited);
+  // The list stays what it was: applications read it again to choose anew.
+  check("set", 6, {{-1, S_FALSE}, {INT_MIN, S_FALSE}, {9, S_FALSE}, {3, S_OK, rgb24, 1282}});
   EXPECT_EQ(MEDIASUBTYPE_RGB24, current());
-  // A current type without a picture has nothing to force a subtype on.
+  // The set format is the only one proposed and accepted until a null type.
+  CMediaType proposed, other = VideoType(MEDIASUBTYPE_YUY2, 640, 480, 30.0);
+  EXPECT_TRUE(camera.pin->GetMediaType(0, &proposed) == S_OK && proposed.subtype == MEDIASUBTYPE_RGB24);
+  EXPECT_EQ(VFW_S_NO_MORE_ITEMS, camera.pin->GetMediaType(1, &proposed));
+  EXPECT_EQ(S_FALSE, camera.pin->CheckMediaType(&other));
+  // A type without a picture has no size to bind.
   CMediaType bare;
   bare.SetType(&MEDIATYPE_Video);
   bare.SetSubtype(&MEDIASUBTYPE_YUY2);
   bare.SetFormatType(&FORMAT_None);
-  ASSERT_EQ(S_OK, config->SetFormat(&bare));
-  EXPECT_EQ(E_ACCESSDENIED, video->SetSubType(MEDIASUBTYPE_RGB32));
+  EXPECT_EQ(E_INVALIDARG, config->SetFormat(&bare));
   ASSERT_EQ(S_OK, config->SetFormat(nullptr));
   EXPECT_EQ(MEDIASUBTYPE_YV12, current());
+  EXPECT_EQ(S_OK, camera.pin->CheckMediaType(&other));
 
   // A type without a frame duration connects at the camera's rate.
   TestSinkOptions options;
@@ -129,17 +151,16 @@ TEST_F(VideoPin, StreamConfigThroughThePinsStatesAndATypeAttachedToASample) {
   sink = TestSink::Create(options);
   ASSERT_EQ(S_OK, camera.pin->Connect(sink->InputPin(), &options.acceptedTypes[0]));
   EXPECT_EQ(333333, camera.pin->CurrentOutputFormat().frameDuration);
-  check("connected", 1, {});
+  check("connected", 6, {});
   GUID subtype;
   UINT width = 0, height = 0;
   ASSERT_EQ(S_OK, video->GetSubType(&subtype));
   ASSERT_EQ(S_OK, video->GetOutputSize(&width, &height));
   EXPECT_TRUE(subtype == MEDIASUBTYPE_YUY2 && width == 1280 && height == 720);
-  CMediaType proposed;
   ASSERT_EQ(S_OK, camera.pin->GetMediaType(0, &proposed));
-  EXPECT_TRUE(proposed == camera.pin->CurrentMediaType()) << "the connected type alone";
+  EXPECT_TRUE(proposed == camera.pin->CurrentMediaType()) << "the connected type first";
   EXPECT_EQ(E_INVALIDARG, camera.pin->GetMediaType(-1, &proposed));
-  EXPECT_EQ(VFW_S_NO_MORE_ITEMS, camera.pin->GetMediaType(5, &proposed));
+  EXPECT_EQ(VFW_S_NO_MORE_ITEMS, camera.pin->GetMediaType(7, &proposed));
   camera.pin->Disconnect();
   sink->InputPin()->Disconnect();
 
@@ -175,6 +196,53 @@ TEST_F(VideoPin, StreamConfigThroughThePinsStatesAndATypeAttachedToASample) {
   EXPECT_TRUE(sample->IsSyncPoint() == S_OK && sample->IsDiscontinuity() == S_OK);
   sample.Reset();
   allocator->Decommit();
+}
+
+// Applications call into the camera from their Receive (OBS asks the filter
+// for IKsPropertySet on every sample) while their own thread may stop the
+// graph at any moment: none of those calls may wait for the stop, which
+// waits for this very Receive to return.
+TEST_F(VideoPin, CallsFromReceiveNeverWaitForAStopInProgress) {
+  ASSERT_NO_FATAL_FAILURE(Create(kVideoPinCameras + 12));
+  UniqueHandle inside(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::atomic<bool> stopping{false};
+  std::atomic<int> answered{0};
+  TestSinkOptions options;
+  IBaseFilter* filter = camera.filter.Get();
+  IPin* pin = camera.pin;
+  IAMStreamConfig* streamConfig = config.Get();
+  options.onReceive = [&](IMediaSample*) {
+    if (stopping || WaitForSingleObject(inside.Get(), 0) == WAIT_OBJECT_0) return;
+    SetEvent(inside.Get());
+    while (!stopping) Sleep(1);
+    Sleep(50);  // the stop now holds whatever it holds while it waits for us
+    ComPtr<IKsPropertySet> properties;
+    FILTER_STATE state;
+    AM_MEDIA_TYPE connected = {};
+    AM_MEDIA_TYPE* format = nullptr;
+    ComPtr<IEnumPins> pins;
+    FILTER_INFO info = {};
+    int count = 0, size = 0;
+    filter->QueryInterface(IID_IKsPropertySet, properties.PutVoid());  // the pin's, not the filter's
+    ++answered;
+    if (SUCCEEDED(filter->GetState(0, &state))) ++answered;
+    if (SUCCEEDED(pin->ConnectionMediaType(&connected))) ++answered;
+    FreeMediaType(connected);
+    if (SUCCEEDED(streamConfig->GetFormat(&format))) ++answered;
+    DeleteMediaType(format);
+    if (SUCCEEDED(streamConfig->GetNumberOfCapabilities(&count, &size))) ++answered;
+    if (SUCCEEDED(filter->EnumPins(pins.Put()))) ++answered;
+    if (SUCCEEDED(filter->QueryFilterInfo(&info))) ++answered;
+    if (info.pGraph) info.pGraph->Release();
+  };
+  const CMediaType type = VideoType(MEDIASUBTYPE_YUY2, kWidth, kHeight, 30.0);
+  Connect(camera.filter.Get(), camera.pin, &type, options);
+  ASSERT_EQ(S_OK, control->Run());
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(inside.Get(), 4000));
+  Watchdog dog("Stop while the sink calls back from Receive", 20);
+  stopping = true;
+  EXPECT_EQ(S_OK, control->Stop());
+  EXPECT_EQ(7, answered.load());
 }
 
 // The page and the pin's control interface through the filter. A size set

@@ -162,6 +162,45 @@ TEST(DescribeVideoType, RowsOfClientTypesAndAllZeroForBrokenOnes) {
   }
 }
 
+// A header left over from another subtype is told apart from a right one,
+// and setting it right keeps the client's size, orientation and rate.
+TEST(NormaliseVideoType, StaleHeadersAreToldApartAndSetRight) {
+  using V = VIDEOINFOHEADER&;
+  const struct {
+    const char* name;
+    const GUID* subtype;
+    void (*change)(V);
+    bool consistent, normalisable;
+  } cases[] = {
+      {"as built", &MEDIASUBTYPE_NV12, [](V) {}, true, true},
+      {"YV12's bit count", &MEDIASUBTYPE_RGB24, [](V i) { i.bmiHeader.biBitCount = 12; }, false, true},
+      {"YV12's compression", &MEDIASUBTYPE_RGB32, [](V i) { i.bmiHeader.biCompression = MAKEFOURCC('Y', 'V', '1', '2'); },
+       false, true},
+      {"bit fields", &MEDIASUBTYPE_RGB32, [](V i) { i.bmiHeader.biCompression = BI_BITFIELDS; }, true, true},
+      {"unpadded image size", &MEDIASUBTYPE_RGB24, [](V i) { i.bmiHeader.biSizeImage = 641 * 3 * 480; }, true, true},
+      {"flipped", &telvor::kMediaSubtypeI420, [](V i) { i.bmiHeader.biHeight = -480; }, true, true},
+      {"no width", &MEDIASUBTYPE_YUY2, [](V i) { i.bmiHeader.biWidth = 0; }, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    OwnedType type;
+    ASSERT_EQ(S_OK, BuildVideoType(&type.type, *c.subtype, 641, 480, 25));
+    c.change(type.Info());
+    type.type.lSampleSize = 1;
+    const LONG height = type.Info().bmiHeader.biHeight;
+    EXPECT_EQ(c.consistent, IsConsistentVideoType(type.type));
+    ASSERT_EQ(c.normalisable, NormaliseVideoType(&type.type));
+    if (!c.normalisable) continue;
+    const BITMAPINFOHEADER& bitmap = type.Info().bmiHeader;
+    const telvor::VideoSubtypeInfo* info = telvor::FindVideoSubtype(*c.subtype);
+    EXPECT_TRUE(IsConsistentVideoType(type.type) && bitmap.biCompression == info->compression &&
+                bitmap.biBitCount == info->bitCount && bitmap.biHeight == height && bitmap.biWidth == 642 &&
+                type.Info().AvgTimePerFrame == 400000);
+    EXPECT_EQ(telvor::DibRowBytes(642, info->bitCount) * 480, bitmap.biSizeImage);
+    EXPECT_EQ(bitmap.biSizeImage, type.type.lSampleSize);
+  }
+}
+
 std::vector<OutputFormat> Describe(const std::vector<CMediaType>& offer) {
   std::vector<OutputFormat> out;
   for (const CMediaType& type : offer) out.push_back(DescribeVideoType(type));
@@ -194,11 +233,13 @@ TEST(VideoOffer, DefaultSizeThenFormatFileSizesOnceEachAndNoneBeyondTheConverter
   EXPECT_EQ(offer.sizes[0], offer.sizes[8]);
 
   const std::vector<OutputFormat> types = Describe(offer.types);
-  ASSERT_EQ(4u * 150, types.size());
-  const GUID* order[] = {&MEDIASUBTYPE_YV12, &MEDIASUBTYPE_YUY2, &MEDIASUBTYPE_RGB32, &MEDIASUBTYPE_RGB24};
+  const GUID* order[] = {&MEDIASUBTYPE_YV12,  &MEDIASUBTYPE_YUY2,         &MEDIASUBTYPE_RGB32,
+                         &MEDIASUBTYPE_RGB24, &telvor::kMediaSubtypeI420, &MEDIASUBTYPE_NV12};
+  constexpr size_t kPerSize = std::size(order);
+  ASSERT_EQ(kPerSize * 150, types.size());
   for (size_t t = 0; t < types.size(); ++t) {
-    const int k = static_cast<int>(t / 4), i = k == 0 ? 7 : k <= 7 ? k - 1 : k;  // entry 7 first, then the rest
-    ASSERT_TRUE(*order[t % 4] == types[t].subtype && width(i) == types[t].width && height(i) == types[t].height &&
+    const int k = static_cast<int>(t / kPerSize), i = k == 0 ? 7 : k <= 7 ? k - 1 : k;  // entry 7 first, then the rest
+    ASSERT_TRUE(*order[t % kPerSize] == types[t].subtype && width(i) == types[t].width && height(i) == types[t].height &&
                 types[t].frameDuration == 400000)
         << "type " << t << " should be entry " << i << ": " << types[t].width << "x" << types[t].height;
   }
@@ -209,7 +250,7 @@ TEST(VideoOffer, DefaultSizeThenFormatFileSizesOnceEachAndNoneBeyondTheConverter
   LogCapture log;
   const FilterEntry tall = MakeVideoEntry(kVideoPinCameras, 25.0, 64, 16385);
   const std::vector<OutputFormat> large = Describe(BuildVideoOffer(HostInfo{}, tall, 25.0, 30.0, file.c_str()).types);
-  ASSERT_EQ(4u, large.size());
+  ASSERT_EQ(6u, large.size());
   for (const OutputFormat& t : large) EXPECT_EQ(16384u, t.width);
   EXPECT_EQ(2u, log.Count(L"not offered"));
 }
@@ -224,7 +265,7 @@ TEST(VideoOffer, HostListsForSkypeEdiusAndYyMixer) {
   skype.isSkype = true;
   const VideoOffer forSkype = BuildVideoOffer(skype, entry, 30.0, 25.0, file.c_str());
   std::vector<OutputFormat> types = Describe(forSkype.types);
-  ASSERT_EQ(6u, types.size());  // two YV12 at the producer's rate, then the file's size
+  ASSERT_EQ(8u, types.size());  // two YV12 at the producer's rate, then the file's size
   EXPECT_TRUE(types[0].subtype == MEDIASUBTYPE_YV12 && types[0].width == 1920 && types[0].frameDuration == 400000);
   EXPECT_TRUE(types[1].width == 1280 && types[2].width == 640);
   const std::vector<std::pair<UINT, UINT>> skypeSizes = {{1920, 1080}, {1280, 720}, {640, 480}};
@@ -272,7 +313,7 @@ TEST(VideoOffer, OfferedToTheHostThisProgramIsNamedFor) {
     const FilterEntry entry = MakeVideoEntry(kVideoPinCameras + 12, 30.0, 640, 480);
     const Camera camera = Camera::Create(kVideoPinCameras + 12, &entry);
     ASSERT_TRUE(camera.pin);
-    EXPECT_EQ(host.isEdius ? 14u : 4u, camera.pin->OfferedTypes().size());
+    EXPECT_EQ(host.isEdius ? 14u : 6u, camera.pin->OfferedTypes().size());
     EXPECT_EQ(host.isEdius ? 0u : 1u, camera.pin->SupportedSizes().size());
     camera.pin->SetSubType(MEDIASUBTYPE_RGB32);
     const CMediaType other = VideoType(MEDIASUBTYPE_RGB24, 320, 240, 30.0);

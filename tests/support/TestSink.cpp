@@ -46,6 +46,7 @@ class TestSinkPin : public CBaseInputPin {
   STDMETHODIMP Receive(IMediaSample* sample) override {
     if (!sample) return E_POINTER;
     m_pSink->Record(sample);
+    if (m_pSink->m_Options.onReceive) m_pSink->m_Options.onReceive(sample);
     return m_pSink->m_Options.receiveResult;
   }
 

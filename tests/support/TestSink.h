@@ -8,6 +8,7 @@
 #include <strmif.h>
 
 #include <cstddef>
+#include <functional>
 #include <vector>
 
 #include "framework/BaseFilter.h"
@@ -38,6 +39,7 @@ struct TestSinkOptions {
   long bufferCount = 1;
   HRESULT receiveResult = S_OK;
   std::vector<CMediaType> acceptedTypes;  // empty: every type is accepted
+  std::function<void(IMediaSample*)> onReceive;  // runs inside Receive, after the sample is recorded
 };
 
 class TestSinkPin;
