@@ -383,7 +383,7 @@ TEST_F(AudioPin, StartFromTheNewestAndRewrittenSlotsNeverPlayedTornOrOutOfOrder)
   EXPECT_GE(played[0], atRun - 2);
   for (size_t i = 1; i < played.size(); ++i) EXPECT_EQ(played[i - 1] + 1, played[i]);
 
-  // Packet 101 fills a whole buffer: the pin's next deadline is 341 ms away.
+  // Packet 101 is longer than a buffer: it goes out over two, 341 ms and 23 ms.
   sink->ClearSamples();
   ring.Write(NumberedPacket(101, 70000));
   for (const ULONGLONG end = GetTickCount64() + kWaitMs; Played().empty() && GetTickCount64() < end;) Sleep(5);
@@ -410,12 +410,62 @@ TEST_F(AudioPin, StartFromTheNewestAndRewrittenSlotsNeverPlayedTornOrOutOfOrder)
     ASSERT_NEAR(sample.actualLength / 4 * 10000000LL / 48000, sample.stop - sample.start, 1);
     const int number = PacketNumber(sample);
     if (number == 0) continue;
+    if (number == 101 && newest == 101) {
+      ASSERT_EQ(70000 - 65536, sample.actualLength) << "the rest of packet 101";
+      continue;
+    }
     ASSERT_GT(number, newest) << "torn (-1) or out of order after packet " << newest;
     ASSERT_EQ(number == 101 ? 65536 : 1920, sample.actualLength);
     newest = number;
     afterBurst += number > 110 ? 1 : 0;
   }
   EXPECT_GE(afterBurst, 9) << "what was written after the burst never played";
+}
+
+}  // namespace
+}  // namespace telvor::test
+
+namespace telvor::test {
+namespace {
+
+// OBS asks for 10 ms buffers: every sample then holds at most 10 ms, and a
+// producer's 25 ms packet goes out whole, in order, over three of them. The
+// wish counts only before the connection.
+TEST_F(AudioPin, BuffersAnApplicationAsksForCarryLongerPacketsInPieces) {
+  host = AudioHost::Create(kAudioPinCameras + 2);
+  ASSERT_TRUE(host);
+  ComPtr<IAMBufferNegotiation> negotiation;
+  ASSERT_EQ(S_OK, host->pin->QueryInterface(IID_IAMBufferNegotiation, negotiation.PutVoid()));
+  ALLOCATOR_PROPERTIES props = {};
+  EXPECT_EQ(VFW_E_NOT_CONNECTED, negotiation->GetAllocatorProperties(&props));
+  EXPECT_EQ(E_POINTER, negotiation->SuggestAllocatorProperties(nullptr));
+  const ALLOCATOR_PROPERTIES tenMs = {-1, 1921, -1, -1};  // rounded down to whole sample frames
+  ASSERT_EQ(S_OK, negotiation->SuggestAllocatorProperties(&tenMs));
+  ASSERT_NO_FATAL_FAILURE(Connect(host.Get(), host->pin, nullptr));
+  EXPECT_EQ(VFW_E_ALREADY_CONNECTED, negotiation->SuggestAllocatorProperties(&tenMs));
+  ASSERT_EQ(S_OK, negotiation->GetAllocatorProperties(&props));
+  EXPECT_TRUE(props.cbBuffer >= 1920 && props.cBuffers == 32) << props.cbBuffer << " x " << props.cBuffers;
+  AudioRing ring(kAudioPinCameras + 2, 4800);
+  ASSERT_TRUE(ring.Ok());
+  ASSERT_EQ(S_OK, control->Run());
+  ASSERT_TRUE(sink->WaitForSamples(1, kWaitMs));
+  for (std::uint16_t n = 1; n <= 8; ++n, Sleep(25)) ring.Write(NumberedPacket(n, 4800));
+  Sleep(100);
+  ASSERT_EQ(S_OK, control->Stop());
+  const std::vector<ReceivedSample> samples = sink->Samples();
+  ExpectContiguous(samples);
+  std::vector<std::pair<int, long>> pieces;
+  for (const ReceivedSample& sample : samples) {
+    ASSERT_LE(sample.actualLength, 1920);
+    if (const int number = PacketNumber(sample)) pieces.emplace_back(number, sample.actualLength);
+  }
+  ASSERT_GE(pieces.size(), 9u);
+  for (size_t i = 0; i + 2 < pieces.size(); i += 3) {
+    const std::vector<std::pair<int, long>> packet(pieces.begin() + i, pieces.begin() + i + 3);
+    const int n = packet[0].first;
+    EXPECT_EQ(packet, (std::vector<std::pair<int, long>>{{n, 1920}, {n, 1920}, {n, 960}})) << "piece " << i;
+    if (i) EXPECT_EQ(pieces[i - 1].first + 1, n);
+  }
 }
 
 }  // namespace
