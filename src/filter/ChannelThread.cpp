@@ -62,8 +62,12 @@ class ChannelKeeper {
     } else if (open_->ProducerGone()) {
       handlers_.stopChannel(handlers_.context);
       open_ = nullptr;
+      quickUntil_ = GetTickCount64() + ChannelThread::kQuickLookPeriodMs;
       TraceObject(handlers_.unit, __LINE__, handlers_.function, owner_) << L" producer gone, channel closed";
     }
+  }
+  DWORD LookInterval() const {
+    return !open_ && GetTickCount64() < quickUntil_ ? ChannelThread::kQuickLookMs : ChannelThread::kLookMs;
   }
 
  private:
@@ -78,6 +82,7 @@ class ChannelKeeper {
   const void* owner_;
   SharedChannel* open_ = nullptr;
   bool wanted_ = false;
+  ULONGLONG quickUntil_ = 0;
 };
 
 }  // namespace
@@ -94,7 +99,7 @@ DWORD ChannelThread::RunMessageLoop(const Handlers& handlers, const void* owner)
       const ULONGLONG now = GetTickCount64();
       if (now >= nextLook) {
         keeper.Tick();
-        nextLook = now + kLookMs;
+        nextLook = now + keeper.LookInterval();
       }
       timeout = static_cast<DWORD>(nextLook - now);
     }

@@ -11,7 +11,9 @@
 // after the application, and restart it. Between the two messages the loop
 // looks for the producer's channel every kLookMs while none is open, and
 // closes an open one whose producer has gone (so that the picture does not
-// freeze on its last frame and a new producer is followed). One line is
+// freeze on its last frame and a new producer is followed). For a while
+// after a producer went it looks every kQuickLookMs: most come straight back
+// (a producer reopening its channel at another size). One line is
 // logged when a producer appears and one when it goes, none per attempt.
 #pragma once
 
@@ -29,6 +31,8 @@ class ChannelThread {
   static constexpr UINT kStopChannel = WM_APP + 0x11;
   static constexpr DWORD kPostRetryMs = 100;
   static constexpr DWORD kLookMs = 250;
+  static constexpr DWORD kQuickLookMs = 25;
+  static constexpr DWORD kQuickLookPeriodMs = 3000;
 
   // What the loop calls, on the channel thread; and where its lines go.
   struct Handlers {

@@ -25,6 +25,10 @@ constexpr int kFrameWaits = 6;  // 1 ms each before the last frame is reused
 constexpr DWORD kMaxProducerWaitMs = 50;
 // Deadlines in a row that may pass without a sample while the mutex is busy.
 constexpr int kBusyDeadlinesSkipped = 3;
+// Long enough for a producer reopening at a larger size to be met again
+// (the channel thread looks quickly after a producer left), short enough
+// that a producer that ended is seen to have ended.
+constexpr std::int64_t kHeldPicture100ns = 4000000;
 constexpr std::int32_t kBilinear = 2;
 
 // Holds the converter mutex for one scope.
@@ -61,6 +65,7 @@ VideoFrameSource::~VideoFrameSource() = default;
 void VideoFrameSource::SetOutput(const OutputFormat& format) {
   MutexHold hold(m_ConverterLock.Get());
   m_Output = format;
+  m_HeldPicture.clear();  // another format's bytes, though perhaps as many
   RebuildLocked();
 }
 
@@ -120,8 +125,33 @@ void VideoFrameSource::RenderIdlePicture() {
 }
 
 // Under the converter lock, with PictureBytes(m_Output) bytes at buffer.
+// A producer that closes its channel to reopen it at another size is back
+// within a moment: its last picture stays that long instead of a black flash.
+// So does one that changes its format in the ring, until its first frame in
+// the new one. Called with the producer kept out of the slots; a slot
+// written since holds no picture of the old format any more.
+// A picture held already stays held when there is no newer one.
+void VideoFrameSource::HoldLastPicture() {
+  const FrameEntry& last = m_LastGoodEntry;
+  const std::int64_t bytes = PictureBytes(m_Output);
+  if (!last.data || !m_pConverter || bytes <= 0 || bytes > telvor::kMaxVideoImageBytes) return;
+  if (telvor::HeaderBeforePayload(last.data).video_sequence != last.sequence) return;
+  try {
+    m_HeldPicture.resize(static_cast<std::size_t>(bytes));
+  } catch (const std::bad_alloc&) {
+    return;
+  }
+  if (!ConvertInto(m_HeldPicture.data(), last)) {
+    m_HeldPicture.clear();
+    return;
+  }
+  m_HeldUntil = telvor::CounterNow100ns() + kHeldPicture100ns;
+}
+
 void VideoFrameSource::WriteNothingToShow(std::uint8_t* buffer, std::int64_t bytes) {
-  if (m_IdlePicture.size() != static_cast<std::uint64_t>(bytes)) {
+  if (m_HeldPicture.size() == static_cast<std::uint64_t>(bytes) && telvor::CounterNow100ns() < m_HeldUntil) {
+    std::memcpy(buffer, m_HeldPicture.data(), m_HeldPicture.size());
+  } else if (m_IdlePicture.size() != static_cast<std::uint64_t>(bytes)) {
     FillBlack(m_Output, buffer);
   } else {
     std::memcpy(buffer, m_IdlePicture.data(), m_IdlePicture.size());
@@ -190,12 +220,28 @@ void VideoFrameSource::RebuildLocked() {
 
 void VideoFrameSource::SetSource(std::uint32_t fourcc, std::uint32_t width, std::uint32_t height,
                                  std::uint32_t capacity) {
-  MutexHold hold(m_ConverterLock.Get());
-  m_SourceFourcc = fourcc;
-  m_SourceWidth = width;
-  m_SourceHeight = height;
-  m_SourceCapacity = capacity;
-  RebuildLocked();
+  bool changed;
+  {
+    MutexHold hold(m_ConverterLock.Get());
+    changed = m_SourceFourcc && (fourcc != m_SourceFourcc || width != m_SourceWidth || height != m_SourceHeight ||
+                                 capacity != m_SourceCapacity);
+    if (changed) HoldLastPicture();
+    m_SourceFourcc = fourcc;
+    m_SourceWidth = width;
+    m_SourceHeight = height;
+    m_SourceCapacity = capacity;
+    RebuildLocked();
+    if (changed) m_LastGoodEntry = FrameEntry();
+  }
+  if (!changed) return;
+  // A producer that changed its format mid-stream: what was queued is in the
+  // old one, and its new frames may be numbered afresh.
+  {
+    CAutoLock lock(&m_QueueLock);
+    m_Queue.Clear();
+    m_LastEntry = FrameEntry();
+  }
+  ++m_SourceGeneration;
 }
 
 void VideoFrameSource::Queue(const FrameEntry& entry) {
@@ -220,6 +266,10 @@ void VideoFrameSource::CloseChannel(void (*close)(void* context), void* context)
     CAutoLock lock(&m_QueueLock);
     m_Queue.Clear();
     m_LastEntry = FrameEntry();
+  }
+  {
+    MutexHold hold(m_ConverterLock.Get());
+    HoldLastPicture();
   }
   // A new producer numbers its frames afresh: the last one's numbers must
   // not make its first frames look already shown.
@@ -248,9 +298,11 @@ void VideoFrameSource::Restart() {
   m_AnyDelivered = false;
   m_ProducerBusyLogged = false;
   m_BusyDeadlines = 0;
-  // The last good frame pointed into the previous channel's view.
+  // The last good frame pointed into the previous channel's view; a held
+  // picture bridges a producer's restart within one stream only.
   MutexHold hold(m_ConverterLock.Get());
   m_LastGoodEntry = FrameEntry();
+  m_HeldPicture.clear();
 }
 
 bool VideoFrameSource::TakeArrival(std::int64_t* arrival) {
@@ -351,6 +403,12 @@ FrameEntry VideoFrameSource::OldestWholeFrame(FrameEntry entry) {
 long VideoFrameSource::Fill(std::uint8_t* buffer, long size, telvor::PacingLog* log) {
   // Queued entries point into the channel: it stays while they are used.
   telvor::SharedLockHold channel(&m_ChannelUse);
+  const std::uint32_t generation = m_SourceGeneration.load();
+  if (generation != m_SeenGeneration) {
+    m_SeenGeneration = generation;
+    m_NewestDelivered = 0;
+    m_AnyDelivered = false;
+  }
   FrameEntry entry = TakeFrame();
   if (log) log->Mark(telvor::PacingLog::kFrame);
   // Neither of our locks is held here (lock order in the header).
@@ -413,6 +471,17 @@ long VideoFrameSource::WritePicture(std::uint8_t* buffer, long size, const Frame
 }
 
 long VideoFrameSource::ConvertFrame(std::uint8_t* buffer, const FrameEntry& entry) {
+  if (!ConvertInto(buffer, entry)) return -1;
+  m_LastGoodEntry = entry;
+  if (IsUndelivered(entry.sequence)) {
+    m_NewestDelivered = entry.sequence;
+    m_AnyDelivered = true;
+  }
+  // Downstream reads as many bytes as the sample says; the picture is whole.
+  return static_cast<long>(PictureBytes(m_Output));
+}
+
+bool VideoFrameSource::ConvertInto(std::uint8_t* buffer, const FrameEntry& entry) {
   struct Job {
     SwScaler* converter;
     const std::uint8_t* source;
@@ -428,15 +497,6 @@ long VideoFrameSource::ConvertFrame(std::uint8_t* buffer, const FrameEntry& entr
         j->converter->Scale(j->source, j->sourceStride, j->target, j->targetStride);
       },
       &job);
-  if (!completed) {
-    TELVOR_ERROR_OBJ(kUnit, kFill, m_Owner) << L"Access violation!!";
-    return -1;
-  }
-  m_LastGoodEntry = entry;
-  if (IsUndelivered(entry.sequence)) {
-    m_NewestDelivered = entry.sequence;
-    m_AnyDelivered = true;
-  }
-  // Downstream reads as many bytes as the sample says; the picture is whole.
-  return static_cast<long>(PictureBytes(m_Output));
+  if (!completed) TELVOR_ERROR_OBJ(kUnit, kFill, m_Owner) << L"Access violation!!";
+  return completed;
 }

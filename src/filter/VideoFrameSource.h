@@ -24,6 +24,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -109,10 +110,12 @@ class VideoFrameSource {
   FrameEntry OldestWholeFrame(FrameEntry entry);
   long WritePicture(std::uint8_t* buffer, long size, const FrameEntry& entry);
   long ConvertFrame(std::uint8_t* buffer, const FrameEntry& entry);
+  bool ConvertInto(std::uint8_t* buffer, const FrameEntry& entry);
   bool SourceFitsSlots() const;
   DWORD ProducerWaitMs() const;
   void RebuildLocked();
   void RenderIdlePicture();
+  void HoldLastPicture();
   void WriteNothingToShow(std::uint8_t* buffer, std::int64_t bytes);
 
   const void* const m_Owner;
@@ -137,6 +140,10 @@ class VideoFrameSource {
   std::uint64_t m_NewestDelivered = 0;
   bool m_AnyDelivered = false;
   bool m_WaitsForLateFrames = true;
+  std::uint32_t m_SeenGeneration = 0;
+  // Counts the producer's format changes (the reader's); the streaming
+  // thread then forgets the numbers it has shown.
+  std::atomic<std::uint32_t> m_SourceGeneration{0};
   bool m_ProducerBusyLogged = false;
   int m_BusyDeadlines = 0;  // in a row whose slots stayed busy
 
@@ -163,4 +170,9 @@ class VideoFrameSource {
   std::vector<std::uint8_t> m_IdlePicture;
   OutputFormat m_IdleOutput = {};
   UINT m_IdleStyle = 0;
+
+  // the last picture of a producer whose channel closed, under m_ConverterLock,
+  // shown instead of black until m_HeldUntil (CounterNow100ns)
+  std::vector<std::uint8_t> m_HeldPicture;
+  std::int64_t m_HeldUntil = 0;
 };

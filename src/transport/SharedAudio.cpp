@@ -9,6 +9,11 @@ bool AudioFormatUsable(const SlotHeader& header) {
   return header.audio_bits_per_sample != 0 && header.audio_samples_per_second != 0;
 }
 
+bool SameAudioFormat(const SlotHeader& a, const SlotHeader& b) {
+  return a.audio_channels == b.audio_channels && a.audio_bits_per_sample == b.audio_bits_per_sample &&
+         a.audio_samples_per_second == b.audio_samples_per_second;
+}
+
 using Hooks = ChannelHooks<SharedAudio, on_audio_preview_fn, &SharedAudio::on_audio_preview>;
 
 ChannelKind MakeAudioKind() {
@@ -32,6 +37,7 @@ ChannelKind MakeAudioKind() {
   kind.running_state_text = L"audio state=";
   kind.preview_failed_text = L"on_audio_preview failed, ret=";
   kind.format_usable = &AudioFormatUsable;
+  kind.same_format = &SameAudioFormat;
   kind.announce = &Hooks::Announce;
   kind.has_preview = &Hooks::HasPreview;
   kind.preview = &Hooks::Deliver;

@@ -353,6 +353,8 @@ bool SharedChannel::WaitForFormat(SlotHeader& header, std::int32_t& state, DWORD
 
 // Phase B: called holding the mutex; releases it.
 bool SharedChannel::AnnounceFormat(const SlotHeader& header, std::uint64_t& last) {
+  announced_ = header;
+  changed_ = false;
   capacity_ = ReadAt<std::uint32_t>(&header, kind_.capacity_offset);
   last = ReadAt<std::uint64_t>(&header, kind_.sequence_offset);
   for (std::uint32_t slot = 0; slot < kind_.slot_count; ++slot) {
@@ -369,18 +371,78 @@ bool SharedChannel::AnnounceFormat(const SlotHeader& header, std::uint64_t& last
   return true;
 }
 
-// Phase C, running, mutex held: hands on the slot that follows `last` most
-// closely. Returns false when the preview callback asked to stop.
-bool SharedChannel::DeliverNext(std::uint64_t& last, std::uint64_t& previous_time, double& first_time) {
-  int winner = -1;
-  std::int64_t winner_distance = 0;
+// Mutex held. A producer that reopened its channel at another size, or
+// rewrote slot 0, writes its new frames into the ring the camera holds: the
+// new format is announced before any of them is handed on. What the slots
+// hold then is the old format's (or, at a new capacity, not even slots), so
+// the first slot written afterwards is next, whatever its number: a
+// restarted producer may count from 1.
+bool SharedChannel::FollowFormat(std::uint64_t& last) {
+  if (changed_) TakeFirstChangedSlot(last);
+  SlotHeader now;
+  std::memcpy(&now, View(), sizeof now);
+  const std::uint32_t capacity = ReadAt<std::uint32_t>(&now, kind_.capacity_offset);
+  if (capacity == capacity_ && kind_.same_format(now, announced_)) return true;
+  // Half a format is no format: keep the old one until the producer is done.
+  if (!kind_.format_usable(now)) return true;
+  bool logged = false;
+  if (!RingFits(capacity, kind_.thread_function, logged)) return false;
+  Trace() << kind_.unit << L" producer format changed, announced again";
+  // A producer numbering on from before in the same ring (the library does)
+  // may have written its first new frame already: the usual order picks it
+  // up. Otherwise the first slot written from now on leads.
+  changed_ = capacity != capacity_ || !AnyNewerThan(last);
+  announced_ = now;
+  capacity_ = capacity;
+  for (std::uint32_t slot = 0; slot < kind_.slot_count; ++slot) before_change_[slot] = SlotSequence(slot);
+  const std::int32_t result = kind_.announce(this, now);
+  if (result == 0) return true;
+  TELVOR_ERROR_AT(kind_.unit, kind_.thread_function) << L"on_format_changed failed, ret=" << result;
+  return false;
+}
+
+// How far `sequence` is ahead of `last` in the producer's numbering.
+std::int64_t SharedChannel::Distance(std::uint64_t sequence, std::uint64_t last) const {
+  if (!kind_.compare_low32) return static_cast<std::int64_t>(sequence - last);
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(sequence) - static_cast<std::uint32_t>(last));
+}
+
+bool SharedChannel::AnyNewerThan(std::uint64_t last) const {
+  for (std::uint32_t slot = 0; slot < kind_.slot_count; ++slot) {
+    const std::int64_t distance = Distance(SlotSequence(slot), last);
+    if (distance > 0 && distance < kFarAhead) return true;
+  }
+  return false;
+}
+
+// Until a slot is written after a format change nothing is handed on; then
+// the lowest number written since leads.
+void SharedChannel::TakeFirstChangedSlot(std::uint64_t& last) {
+  bool found = false;
+  std::uint64_t first = 0;
   for (std::uint32_t slot = 0; slot < kind_.slot_count; ++slot) {
     const std::uint64_t sequence = SlotSequence(slot);
-    const std::int64_t distance =
-        kind_.compare_low32
-            ? static_cast<std::int64_t>(static_cast<std::int32_t>(static_cast<std::uint32_t>(sequence) -
-                                                                  static_cast<std::uint32_t>(last)))
-            : static_cast<std::int64_t>(sequence - last);
+    if (sequence == before_change_[slot] || (found && sequence >= first)) continue;
+    first = sequence;
+    found = true;
+  }
+  if (!found) return;
+  last = first - 1;
+  changed_ = false;
+}
+
+// Phase C, running, mutex held: hands on the slot that follows `last` most
+// closely. Returns false when the preview callback asked to stop, or the
+// producer's new format cannot be followed.
+bool SharedChannel::DeliverNext(std::uint64_t& last, std::uint64_t& previous_time, double& first_time) {
+  if (!FollowFormat(last)) {
+    ReleaseMutex(mutex_.Get());
+    return false;
+  }
+  int winner = -1;
+  std::int64_t winner_distance = 0;
+  for (std::uint32_t slot = 0; !changed_ && slot < kind_.slot_count; ++slot) {
+    const std::int64_t distance = Distance(SlotSequence(slot), last);
     if (distance > 0 && distance < kFarAhead && (winner < 0 || distance < winner_distance)) {
       winner = static_cast<int>(slot);
       winner_distance = distance;

@@ -1,7 +1,9 @@
 // The reader side shared by the video and the audio channel: open the
 // producer's named section and mutex, map the section read-only, and run one
-// reader thread that announces the producer's format once and then hands on
-// every new slot in sequence order. SharedVideo and SharedAudio only describe
+// reader thread that announces the producer's format and then hands on every
+// new slot in sequence order, announcing the format again whenever the
+// producer rewrites it (a producer that reopens its channel at another size
+// while a camera still holds the ring, or one that speaks only the protocol). SharedVideo and SharedAudio only describe
 // how they differ (names, slot count, header fields, log texts, callbacks).
 #pragma once
 
@@ -39,6 +41,8 @@ struct ChannelKind {
   const wchar_t* running_state_text;  // "video state=" / "audio state="
   const wchar_t* preview_failed_text;
   bool (*format_usable)(const SlotHeader& header);
+  // Whether two headers announce the same format (the capacity apart).
+  bool (*same_format)(const SlotHeader& a, const SlotHeader& b);
   // Calls the owner's on_format_changed if set; returns its result (0 if unset).
   std::int32_t (*announce)(SharedChannel* channel, const SlotHeader& header);
   bool (*has_preview)(const SharedChannel* channel);
@@ -133,6 +137,11 @@ class SharedChannel {
   void StopReader();
   bool WaitForFormat(SlotHeader& header, std::int32_t& state, DWORD& exit_code);
   bool AnnounceFormat(const SlotHeader& header, std::uint64_t& last);
+  // Mutex held: false when a changed format could not be announced.
+  bool FollowFormat(std::uint64_t& last);
+  void TakeFirstChangedSlot(std::uint64_t& last);
+  std::int64_t Distance(std::uint64_t sequence, std::uint64_t last) const;
+  bool AnyNewerThan(std::uint64_t last) const;
   bool DeliverNext(std::uint64_t& last, std::uint64_t& previous_time, double& first_time);
   void NoteAbandoned();
   std::int32_t AcknowledgeCommand();
@@ -165,6 +174,11 @@ class SharedChannel {
   bool lease_open_ = false;
   volatile std::int32_t command_ = kIdle;
   std::uint32_t capacity_ = 0;
+  // Reader thread: slot 0's header as last announced, and after a change
+  // the slots' numbers as they were, until one is written.
+  SlotHeader announced_ = {};
+  bool changed_ = false;
+  std::uint64_t before_change_[kAudioSlotCount > kVideoSlotCount ? kAudioSlotCount : kVideoSlotCount] = {};
   bool abandoned_logged_ = false;
   bool misfit_logged_ = false;
 };

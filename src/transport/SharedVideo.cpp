@@ -7,6 +7,11 @@ bool VideoFormatUsable(const SlotHeader& header) {
   return header.video_fourcc != 0 && header.video_width != 0 && header.video_height != 0;
 }
 
+bool SameVideoFormat(const SlotHeader& a, const SlotHeader& b) {
+  return a.video_fourcc == b.video_fourcc && a.video_width == b.video_width && a.video_height == b.video_height &&
+         a.video_frame_rate == b.video_frame_rate;
+}
+
 using Hooks = ChannelHooks<SharedVideo, on_video_preview_fn, &SharedVideo::on_video_preview>;
 
 ChannelKind MakeVideoKind() {
@@ -30,6 +35,7 @@ ChannelKind MakeVideoKind() {
   kind.running_state_text = L"video state=";
   kind.preview_failed_text = L"on_video_preview failed, ret=";
   kind.format_usable = &VideoFormatUsable;
+  kind.same_format = &SameVideoFormat;
   kind.announce = &Hooks::Announce;
   kind.has_preview = &Hooks::HasPreview;
   kind.preview = &Hooks::Deliver;

@@ -4,6 +4,7 @@
 // are seen by the producer and leave cleanly or killed; and a status section
 // that another program scribbles over never disturbs the streaming.
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <set>
@@ -11,6 +12,7 @@
 
 #include "Clients.h"
 #include "telvor_producer.h"
+#include "transport/FakeRing.h"
 #include "transport/SharedChannel.h"
 #include "transport/WatchStatus.h"
 
@@ -105,6 +107,86 @@ TEST_F(StreamingCamera, FollowsProducersStartingEndingReplacedAndKilled) {
   ExpectAppearedInTime(runs, 3);
   EXPECT_GE(runs[3].count, size_t{kFps / 2}) << runs;
   ExpectBlackInTime(runs, 3);
+}
+
+// A producer that changes its format while FFmpeg records: through the
+// library (closed and reopened at once, smaller, equal-sized and larger),
+// then by the protocol alone (slot 0 rewritten in the same ring). Every
+// phase fills its frames with one value, which any placement keeps; each
+// must be shown from half a second after its start to its end, with at most
+// one frame of anything else at each change.
+TEST_F(StreamingCamera, FollowsEveryFormatChangeWithinHalfASecond) {
+  struct Phase {
+    std::uint32_t fourcc, width, height;
+    std::uint8_t value;
+  };
+  const Phase library[] = {{TELVOR_FOURCC_YUY2, 640, 480, 60}, {TELVOR_FOURCC_YV12, 640, 640, 90},
+                           {TELVOR_FOURCC_YUY2, 1280, 720, 120}, {TELVOR_FOURCC_YV12, 320, 240, 150}};
+  const Phase protocol[] = {{TELVOR_FOURCC_YUY2, 640, 480, 180}, {TELVOR_FOURCC_YV12, 320, 240, 200},
+                            {TELVOR_FOURCC_YUY2, 480, 360, 220}};
+  constexpr int kPhaseFrames = 45;
+  constexpr int kLate = kFps / 2;
+  const std::wstring recording = module_->Dir().File(L"formats.raw");
+  const int frames = (4 + 3) * kPhaseFrames + 3 * kFps;
+  BackgroundProcess ffmpeg(module_->Dir(), FfmpegCommand(L"-loglevel error" + VideoInput(kVideo, kWidth, kHeight, "yuyv422") +
+                                                         RawOutput(frames, recording)));
+  ASSERT_EQ(1u, WaitForWatchers(1).size());
+  auto bytes = [](const Phase& p) { return p.fourcc == TELVOR_FOURCC_YUY2 ? 2 * p.width * p.height : p.width * p.height * 3 / 2; };
+  auto paced = [](int k, ULONGLONG start) {
+    while (GetTickCount64() < start + 1000ull * k / kFps) Sleep(1);
+  };
+  for (const Phase& p : library) {
+    telvor_video_format format = {p.fourcc, p.width, p.height, double{kFps}, 0, 0};
+    telvor_channel* channel = nullptr;
+    ASSERT_EQ(TELVOR_OK, telvor_open_video(kIndex, 0, &format, &channel)) << telvor_last_error_message();
+    const std::vector<std::uint8_t> frame(bytes(p), p.value);
+    const ULONGLONG start = GetTickCount64();
+    for (int k = 0; k < kPhaseFrames; ++k) {
+      telvor_write(channel, frame.data(), static_cast<std::uint32_t>(frame.size()), TELVOR_TIMESTAMP_NOW);
+      paced(k + 1, start);
+    }
+    telvor_close(channel);
+  }
+  {
+    telvor::test::FakeRing ring(telvor::test::kVideoNames, kIndex, telvor::RingBytes(8, 640 * 480 * 2));
+    ASSERT_TRUE(ring.Ok());
+    std::uint64_t sequence = 0;
+    for (const Phase& p : protocol) {
+      ring.SetVideoFormat(p.fourcc, p.width, p.height, kFps, 640 * 480 * 2);
+      const ULONGLONG start = GetTickCount64();
+      for (int k = 0; k < kPhaseFrames; ++k, ++sequence) {
+        ring.WriteSlot(static_cast<std::uint32_t>(sequence % 8), 640 * 480 * 2, sequence + 1, 0, bytes(p), p.value,
+                       bytes(p));
+        paced(k + 1, start);
+      }
+    }
+  }
+  ASSERT_EQ(ffmpeg.WaitForExit(60000), 0) << ffmpeg.Output();
+  const std::string raw = ReadFileBytes(recording);
+  // Runs of frames wholly of one value (0: anything else).
+  std::vector<std::pair<int, int>> runs;
+  for (size_t f = 0; f + kFrameBytes <= raw.size(); f += kFrameBytes) {
+    const auto first = static_cast<std::uint8_t>(raw[f]);
+    const bool solid = std::all_of(raw.begin() + f, raw.begin() + f + kFrameBytes, [&](char c) { return c == raw[f]; });
+    const int value = solid ? first : 0;
+    if (runs.empty() || runs.back().first != value) runs.emplace_back(value, 0);
+    ++runs.back().second;
+  }
+  std::string shown;
+  for (const auto& run : runs) shown += " " + std::to_string(run.first) + "x" + std::to_string(run.second);
+  std::vector<std::pair<int, int>> phases;
+  for (const auto& run : runs) {
+    if (run.first) phases.push_back(run);
+    else EXPECT_TRUE(&run == &runs.front() || run.second <= 1) << "frames of no phase:" << shown;
+  }
+  std::vector<int> expected;
+  for (const Phase& p : library) expected.push_back(p.value);
+  for (const Phase& p : protocol) expected.push_back(p.value);
+  ASSERT_EQ(phases.size(), expected.size()) << shown;
+  for (size_t i = 0; i < phases.size(); ++i) {
+    EXPECT_EQ(expected[i], phases[i].first);
+    if (i + 1 < phases.size()) EXPECT_GE(phases[i].second, kPhaseFrames - kLate) << "phase " << i;
+  }
 }
 
 TEST_F(StreamingCamera, TwoWatchingApplicationsAreSeenAndLeaveCleanlyOrKilled) {
