@@ -37,7 +37,7 @@ const char kFeedHelp[] =
     "  --wav FILE          loop a 16-bit stereo 48 kHz PCM WAV file instead of the tone\n"
     "  --pcm -             play raw 16-bit stereo 48 kHz samples from standard input once,\n"
     "                      silence while the input stalls\n"
-    "  --packet-ms MS      packet length, 1..100 ms (default 10)\n"
+    "  --packet-ms MS      packet length, 1..1000 ms (default 10)\n"
     "  --no-audio          feed no audio\n"
     "Run\n"
     "  --duration S        stop after S seconds (default: run until Ctrl+C)\n"
@@ -90,7 +90,7 @@ bool ParseOptions(int argc, wchar_t** argv, FeedOptions& o, std::string& error) 
        [&](const wchar_t* v) { return tools::ReadNumber(v, o.tone_hz) && o.tone_hz >= 0 && o.tone_hz <= 24000; }},
       {L"--wav", true, [&](const wchar_t* v) { return ParsePath(v, o.wav_path); }},
       {L"--pcm", true, [&](const wchar_t* v) { return (o.pcm_stdin = std::wcscmp(v, L"-") == 0); }},
-      {L"--packet-ms", true, [&](const wchar_t* v) { return tools::ReadCount(v, 1, 100, o.packet_ms); }},
+      {L"--packet-ms", true, [&](const wchar_t* v) { return tools::ReadCount(v, 1, 1000, o.packet_ms); }},
       {L"--duration", true, [&](const wchar_t* v) { return tools::ReadNumber(v, o.duration_s) && o.duration_s > 0; }},
       {L"--status", true, [&](const wchar_t* v) { return tools::ReadNumber(v, o.status_s) && o.status_s >= 0; }},
   };

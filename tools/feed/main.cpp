@@ -168,7 +168,9 @@ telvor_channel* OpenVideo(const FeedOptions& o) {
 }
 
 telvor_channel* OpenAudio(const FeedOptions& o) {
-  const telvor_audio_format format = {feed::kAudioChannels, 16, feed::kAudioRate, 0};
+  // Slots of 100 ms unless the packets are longer.
+  const std::uint32_t packet_bytes = feed::kAudioRate / 1000 * o.packet_ms * feed::kAudioFrameBytes;
+  const telvor_audio_format format = {feed::kAudioChannels, 16, feed::kAudioRate, o.packet_ms > 100 ? packet_bytes : 0};
   telvor_channel* channel = nullptr;
   if (telvor_open_audio(o.camera, o.global_names ? TELVOR_GLOBAL_NAMES : 0, &format, &channel) != TELVOR_OK) {
     Abort("audio", telvor_last_error_message());

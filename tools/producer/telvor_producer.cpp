@@ -31,6 +31,9 @@ static_assert(sizeof(telvor_video_format) == 32 && offsetof(telvor_video_format,
               "telvor_video_format layout");
 static_assert(sizeof(telvor_audio_format) == 16 && offsetof(telvor_audio_format, capacity) == 12,
               "telvor_audio_format layout");
+static_assert(sizeof(telvor_watcher) == 112 && offsetof(telvor_watcher, rate) == 88 &&
+                  offsetof(telvor_watcher, age) == 104,
+              "telvor_watcher layout");
 
 struct telvor_channel {
   const wchar_t* kind = L"";  // "video" / "audio", for messages
@@ -60,16 +63,28 @@ struct telvor_channel {
 
 namespace {
 
-thread_local std::string g_last_error = "no error";
+// Plain bytes rather than a string: nothing to allocate while failing, and
+// no destructor left to run at thread exit after a program unloads the DLL.
+thread_local char g_last_error[512] = "no error";
 
 telvor_result Fail(telvor_result code, const char* format, ...) {
-  char text[512];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
+  std::vsnprintf(g_last_error, sizeof g_last_error, format, args);
   va_end(args);
-  g_last_error = text;
   return code;
+}
+
+// The callers are C and other languages, which cannot unwind a C++
+// exception; the standard containers used inside throw only when memory
+// runs out.
+template <typename Body>
+telvor_result Guarded(Body body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    return Fail(TELVOR_E_OUTOFMEMORY, "out of memory");
+  }
 }
 
 telvor_result FromWin32(DWORD error) {
@@ -455,12 +470,7 @@ void WriteAudioHeader(std::uint8_t* header, const void* format, std::uint32_t ca
   WriteAt(header, offsetof(SlotHeader, audio_capacity), capacity);
 }
 
-}  // namespace
-
-extern "C" {
-
-telvor_result telvor_open_video(int camera, uint32_t flags, const telvor_video_format* format,
-                                telvor_channel** channel) {
+telvor_result OpenVideo(int camera, uint32_t flags, const telvor_video_format* format, telvor_channel** channel) {
   telvor_result result = CheckCommon(camera, flags, format, channel);
   if (result != TELVOR_OK) return result;
   if (format->fourcc == 0 || format->width == 0 || format->height == 0) {
@@ -493,8 +503,7 @@ telvor_result telvor_open_video(int camera, uint32_t flags, const telvor_video_f
               &WriteVideoHeader, format, channel);
 }
 
-telvor_result telvor_open_audio(int camera, uint32_t flags, const telvor_audio_format* format,
-                                telvor_channel** channel) {
+telvor_result OpenAudio(int camera, uint32_t flags, const telvor_audio_format* format, telvor_channel** channel) {
   telvor_result result = CheckCommon(camera, flags, format, channel);
   if (result != TELVOR_OK) return result;
   const std::uint32_t bits = format->bits_per_sample;
@@ -516,56 +525,7 @@ telvor_result telvor_open_audio(int camera, uint32_t flags, const telvor_audio_f
   return Open(kAudioRing, camera, flags, capacity, capacity, kAudioRing.slots, &WriteAudioHeader, format, channel);
 }
 
-telvor_result telvor_write(telvor_channel* channel, const void* data, uint32_t length, uint64_t timestamp) {
-  if (!channel) return Fail(TELVOR_E_INVALIDARG, "channel must not be null");
-  if (length > channel->capacity) {
-    return Fail(TELVOR_E_INVALIDARG, "%lu bytes exceed the %ls slot capacity of %lu bytes",
-                static_cast<unsigned long>(length), channel->kind, static_cast<unsigned long>(channel->capacity));
-  }
-  if (length != 0 && !data) return Fail(TELVOR_E_INVALIDARG, "data must not be null");
-  const telvor_result locked = Lock(*channel);
-  if (locked != TELVOR_OK) return locked;
-  std::uint8_t* slot = Slot(*channel, channel->next_slot);
-  if (length != 0) std::memcpy(slot + kSlotHeaderSize, data, length);
-  WriteAt(slot, offsetof(SlotHeader, payload_length), length);
-  WriteAt(slot, channel->timestamp_offset, timestamp == TELVOR_TIMESTAMP_NOW ? telvor_clock_now() : timestamp);
-  // Last, so that a producer dying mid-copy leaves an old number on a torn slot.
-  const std::uint64_t sequence = channel->last_sequence + 1;
-  WriteAt(slot, channel->sequence_offset, sequence);
-  // Cameras that have this item wait on the other event: closed from now on.
-  if (channel->written[(sequence + 1) % 2]) ResetEvent(channel->written[(sequence + 1) % 2].Get());
-  ReleaseMutex(channel->mutex.Get());
-  if (channel->written[sequence % 2]) SetEvent(channel->written[sequence % 2].Get());
-  channel->last_sequence = sequence;
-  channel->next_slot = (channel->next_slot + 1) % channel->live_slots;
-  return TELVOR_OK;
-}
-
-uint64_t telvor_last_sequence(const telvor_channel* channel) { return channel ? channel->last_sequence : 0; }
-
-uint32_t telvor_capacity(const telvor_channel* channel) { return channel ? channel->capacity : 0; }
-
-void telvor_close(telvor_channel* channel) { delete channel; }
-
-uint64_t telvor_clock_now(void) {
-  static const std::uint64_t frequency = [] {
-    LARGE_INTEGER value;
-    QueryPerformanceFrequency(&value);
-    return static_cast<std::uint64_t>(value.QuadPart);
-  }();
-  LARGE_INTEGER counter;
-  QueryPerformanceCounter(&counter);
-  const std::uint64_t ticks = static_cast<std::uint64_t>(counter.QuadPart);
-  // Split so that ticks x 10^7 cannot overflow for a long uptime.
-  return ticks / frequency * 10000000ull + ticks % frequency * 10000000ull / frequency;
-}
-
-const char* telvor_last_error_message(void) { return g_last_error.c_str(); }
-
-}  // extern "C"
-
-telvor_result telvor_watchers(int camera, uint32_t flags, telvor_watcher* watchers, uint32_t capacity,
-                              uint32_t* count) {
+telvor_result Watchers(int camera, uint32_t flags, telvor_watcher* watchers, uint32_t capacity, uint32_t* count) {
   if (camera < 0 || camera > 63 || (flags & ~TELVOR_GLOBAL_NAMES) != 0 || !count || (capacity != 0 && !watchers)) {
     return Fail(TELVOR_E_INVALIDARG, "bad camera %d, flags 0x%x or null pointer", camera, static_cast<unsigned>(flags));
   }
@@ -593,3 +553,75 @@ telvor_result telvor_watchers(int camera, uint32_t flags, telvor_watcher* watche
   *count = running;
   return TELVOR_OK;
 }
+
+}  // namespace
+
+extern "C" {
+
+telvor_result TELVOR_CALL telvor_open_video(int camera, uint32_t flags, const telvor_video_format* format,
+                                            telvor_channel** channel) {
+  return Guarded([&] { return OpenVideo(camera, flags, format, channel); });
+}
+
+telvor_result TELVOR_CALL telvor_open_audio(int camera, uint32_t flags, const telvor_audio_format* format,
+                                            telvor_channel** channel) {
+  return Guarded([&] { return OpenAudio(camera, flags, format, channel); });
+}
+
+telvor_result TELVOR_CALL telvor_write(telvor_channel* channel, const void* data, uint32_t length,
+                                       uint64_t timestamp) {
+  if (!channel) return Fail(TELVOR_E_INVALIDARG, "channel must not be null");
+  if (length > channel->capacity) {
+    return Fail(TELVOR_E_INVALIDARG, "%lu bytes exceed the %ls slot capacity of %lu bytes",
+                static_cast<unsigned long>(length), channel->kind, static_cast<unsigned long>(channel->capacity));
+  }
+  if (length != 0 && !data) return Fail(TELVOR_E_INVALIDARG, "data must not be null");
+  const telvor_result locked = Lock(*channel);
+  if (locked != TELVOR_OK) return locked;
+  std::uint8_t* slot = Slot(*channel, channel->next_slot);
+  if (length != 0) std::memcpy(slot + kSlotHeaderSize, data, length);
+  WriteAt(slot, offsetof(SlotHeader, payload_length), length);
+  WriteAt(slot, channel->timestamp_offset, timestamp == TELVOR_TIMESTAMP_NOW ? telvor_clock_now() : timestamp);
+  // Last, so that a producer dying mid-copy leaves an old number on a torn slot.
+  const std::uint64_t sequence = channel->last_sequence + 1;
+  WriteAt(slot, channel->sequence_offset, sequence);
+  // Cameras that have this item wait on the other event: closed from now on.
+  if (channel->written[(sequence + 1) % 2]) ResetEvent(channel->written[(sequence + 1) % 2].Get());
+  ReleaseMutex(channel->mutex.Get());
+  if (channel->written[sequence % 2]) SetEvent(channel->written[sequence % 2].Get());
+  channel->last_sequence = sequence;
+  channel->next_slot = (channel->next_slot + 1) % channel->live_slots;
+  return TELVOR_OK;
+}
+
+uint64_t TELVOR_CALL telvor_last_sequence(const telvor_channel* channel) {
+  return channel ? channel->last_sequence : 0;
+}
+
+uint32_t TELVOR_CALL telvor_capacity(const telvor_channel* channel) { return channel ? channel->capacity : 0; }
+
+void TELVOR_CALL telvor_close(telvor_channel* channel) { delete channel; }
+
+uint64_t TELVOR_CALL telvor_clock_now(void) {
+  static const std::uint64_t frequency = [] {
+    LARGE_INTEGER value;
+    QueryPerformanceFrequency(&value);
+    return static_cast<std::uint64_t>(value.QuadPart);
+  }();
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  const std::uint64_t ticks = static_cast<std::uint64_t>(counter.QuadPart);
+  // Split so that ticks x 10^7 cannot overflow for a long uptime.
+  return ticks / frequency * 10000000ull + ticks % frequency * 10000000ull / frequency;
+}
+
+telvor_result TELVOR_CALL telvor_watchers(int camera, uint32_t flags, telvor_watcher* watchers, uint32_t capacity,
+                                          uint32_t* count) {
+  return Guarded([&] { return Watchers(camera, flags, watchers, capacity, count); });
+}
+
+const char* TELVOR_CALL telvor_last_error_message(void) { return g_last_error; }
+
+uint32_t TELVOR_CALL telvor_version(void) { return TELVOR_PRODUCER_VERSION; }
+
+}  // extern "C"

@@ -13,9 +13,15 @@
  * TELVOR_GLOBAL_NAMES. It opens the mapping for reading only and the mutex
  * for waiting and releasing only (SYNCHRONIZE | MUTEX_MODIFY_STATE).
  *
- * This library creates and writes those channels. Link the static library
- * telvor_producer and include this header; it has a C interface so any
- * language with a C FFI can use it.
+ * This library creates and writes those channels. It is a DLL,
+ * telvor_producer.dll, one for 64-bit and one for 32-bit programs, that needs
+ * only Windows system DLLs. Include this header (C99 or C++) and link the
+ * import library of your compiler (telvor_producer.lib for Microsoft's and
+ * LLVM's linkers, libtelvor_producer.dll.a for MinGW), or load the DLL at run
+ * time (LoadLibraryW and GetProcAddress, Python's ctypes, C#'s P/Invoke).
+ * Every function is exported under its plain name ("telvor_write", also in
+ * the 32-bit DLL) and uses the C calling convention (cdecl). Ship the DLL of
+ * your program's bitness beside its executable.
  *
  *   telvor_video_format vf = {TELVOR_FOURCC_YUY2, 640, 480, 30.0, 0};
  *   telvor_channel* video = NULL;
@@ -29,6 +35,21 @@
  * Threads: every function may be called from any thread. Calls on one
  * channel must not overlap (use one thread per channel, e.g. a video thread
  * and an audio thread); calls on different channels may.
+ *
+ * Versions: telvor_version() is the DLL's version, TELVOR_PRODUCER_VERSION the
+ * header's, both packed by TELVOR_MAKE_VERSION. A program built against an
+ * older header keeps working with any newer DLL of the same major version,
+ * because within a major version the library only ever adds: new functions
+ * are appended, new flags take unused bits, new result codes and constants
+ * take new values. An existing function keeps its name, parameters, result
+ * and calling convention; an existing struct keeps its size and the offset
+ * and meaning of every field (the library never grows a struct a program
+ * passes in; new settings come with new functions or flags); a constant
+ * never changes its value. Flags the DLL does not know are refused with
+ * TELVOR_E_INVALIDARG, so a program that passes a newer flag to an older DLL
+ * fails cleanly. A program that calls a function newer than the oldest DLL
+ * it runs with checks telvor_version() first, or resolves that function with
+ * GetProcAddress and copes with NULL.
  *
  * ---------------------------------------------------------------------------
  * Writing a producer without this library: the shared layout
@@ -64,8 +85,10 @@
  * The video ring uses the video fields, the audio ring the audio fields.
  * Slot 0 doubles as the format header: the camera takes the format from slot
  * 0 only (video: FourCC, width, height all non-zero; audio: bits per sample
- * and samples per second non-zero) and reads it once per start. The cameras'
- * audio pin accepts 16-bit stereo PCM at 48,000 samples per second.
+ * and samples per second non-zero) and looks at it again before every frame,
+ * so a producer may change its format while cameras watch (see "Changing
+ * the format" in docs/producer.md). The cameras' audio pin accepts 16-bit
+ * stereo PCM at 48,000 samples per second.
  *
  * Rules: write a slot only while holding the channel's mutex; give every new
  * frame or packet a sequence number higher than all before it (the camera
@@ -99,9 +122,33 @@
 
 #include <stdint.h>
 
+/* Programs import the functions from the DLL. Define TELVOR_PRODUCER_STATIC
+ * when the library's code is compiled into the program itself. */
+#if defined(_WIN32) && !defined(TELVOR_PRODUCER_STATIC)
+#define TELVOR_API __declspec(dllimport)
+#else
+#define TELVOR_API
+#endif
+/* Stated, so that a program compiled with another default (/Gz, -mrtd)
+ * still calls the 32-bit DLL correctly. */
+#if defined(_WIN32)
+#define TELVOR_CALL __cdecl
+#else
+#define TELVOR_CALL
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+/* major.minor.patch, each 0..255: (major << 16) | (minor << 8) | patch. Also
+ * for #if: #if TELVOR_PRODUCER_VERSION >= TELVOR_MAKE_VERSION(1, 2, 0) */
+#define TELVOR_MAKE_VERSION(major, minor, patch) (((major) << 16) | ((minor) << 8) | (patch))
+#define TELVOR_PRODUCER_VERSION_MAJOR 1
+#define TELVOR_PRODUCER_VERSION_MINOR 1
+#define TELVOR_PRODUCER_VERSION_PATCH 0
+#define TELVOR_PRODUCER_VERSION \
+  TELVOR_MAKE_VERSION(TELVOR_PRODUCER_VERSION_MAJOR, TELVOR_PRODUCER_VERSION_MINOR, TELVOR_PRODUCER_VERSION_PATCH)
 
 /* Result codes are HRESULTs: 0 on success, negative on failure. Failures of
  * the operating system come back as HRESULT_FROM_WIN32(error). Every failing
@@ -162,33 +209,34 @@ typedef struct telvor_channel telvor_channel;
 
 /* Create (or re-open, when a camera still holds it from an earlier producer)
  * the video channel of `camera` and announce `format` in slot 0. */
-telvor_result telvor_open_video(int camera, uint32_t flags, const telvor_video_format* format,
-                                telvor_channel** channel);
+TELVOR_API telvor_result TELVOR_CALL telvor_open_video(int camera, uint32_t flags, const telvor_video_format* format,
+                                                   telvor_channel** channel);
 
 /* The same for the audio channel. */
-telvor_result telvor_open_audio(int camera, uint32_t flags, const telvor_audio_format* format,
-                                telvor_channel** channel);
+TELVOR_API telvor_result TELVOR_CALL telvor_open_audio(int camera, uint32_t flags, const telvor_audio_format* format,
+                                                   telvor_channel** channel);
 
 /* Write one frame or packet of `length` bytes (at most the capacity) into the
  * next slot, under the mutex, with the next sequence number. `timestamp` is in
  * 100-ns units; pass TELVOR_TIMESTAMP_NOW to use telvor_clock_now(). */
-telvor_result telvor_write(telvor_channel* channel, const void* data, uint32_t length, uint64_t timestamp);
+TELVOR_API telvor_result TELVOR_CALL telvor_write(telvor_channel* channel, const void* data, uint32_t length,
+                                              uint64_t timestamp);
 
 /* Sequence number of the last item written, 0 before the first. */
-uint64_t telvor_last_sequence(const telvor_channel* channel);
+TELVOR_API uint64_t TELVOR_CALL telvor_last_sequence(const telvor_channel* channel);
 
 /* Payload bytes per slot of the open channel. */
-uint32_t telvor_capacity(const telvor_channel* channel);
+TELVOR_API uint32_t TELVOR_CALL telvor_capacity(const telvor_channel* channel);
 
 /* Close the channel. Cameras that have it open keep reading the last items
  * until they stop; null is ignored. */
-void telvor_close(telvor_channel* channel);
+TELVOR_API void TELVOR_CALL telvor_close(telvor_channel* channel);
 
 /* The library's clock, in 100-ns units: QueryPerformanceCounter scaled to
  * 10,000,000 per second. Monotonic and shared by all processes of a machine
  * since boot, so another program can compare its own reading with a frame's
  * timestamp to measure latency. */
-uint64_t telvor_clock_now(void);
+TELVOR_API uint64_t TELVOR_CALL telvor_clock_now(void);
 
 /* Who is watching: each capture application's stream of a camera, as the
  * cameras publish it in "KAVO.VCAM.STATUS.NN" (see docs/producer.md). */
@@ -211,11 +259,17 @@ typedef struct telvor_watcher {
  * how many there are (it may exceed `capacity`). A stream that is paused,
  * or whose application ended or was killed, is not counted. No status at
  * all (no camera has streamed since the machine started) is 0 watchers. */
-telvor_result telvor_watchers(int camera, uint32_t flags, telvor_watcher* watchers, uint32_t capacity,
-                              uint32_t* count);
+TELVOR_API telvor_result TELVOR_CALL telvor_watchers(int camera, uint32_t flags, telvor_watcher* watchers,
+                                                 uint32_t capacity, uint32_t* count);
 
 /* A sentence describing the calling thread's last failure. */
-const char* telvor_last_error_message(void);
+TELVOR_API const char* TELVOR_CALL telvor_last_error_message(void);
+
+/* The DLL's version, packed like TELVOR_PRODUCER_VERSION. Everything this
+ * header declares is there when the DLL's major version is the header's
+ * (telvor_version() >> 16 == TELVOR_PRODUCER_VERSION_MAJOR) and
+ * telvor_version() >= TELVOR_PRODUCER_VERSION. */
+TELVOR_API uint32_t TELVOR_CALL telvor_version(void);
 
 #ifdef __cplusplus
 }
