@@ -90,7 +90,7 @@ HRESULT CorvaneVideoStream::CheckMediaType(const CMediaType* type) {
   // A picture the converter cannot produce, or a header that sizes buffers
   // for another format than its subtype, would go out without its picture.
   if (type->majortype == MEDIATYPE_Video && !HasSideBeyond(*type, kMaxConverterSide) &&
-      IsConsistentVideoType(*type)) {
+      IsConsistentVideoType(*type) && HasUsableFrameDuration(*type)) {
     if (m_FormatSet) {
       accepted = SameSubtypeAndSize(*type, m_mt);
     } else if (m_pForcedType) {
@@ -114,6 +114,9 @@ HRESULT CorvaneVideoStream::SetMediaType(const CMediaType* type) {
   HRESULT hr = CSourceStream::SetMediaType(type);
   if (FAILED(hr)) return hr;
   OutputFormat format = DescribeVideoType(*type);
+  // A type attached to a sample is not checked first: its rate counts only
+  // when the camera can keep it.
+  if (!IsUsableFrameDuration(format.frameDuration)) format.frameDuration = 0;
   if (format.frameDuration < 1) format.frameDuration = setDuration;
   if (format.frameDuration < 1) format.frameDuration = static_cast<std::int64_t>(10000000.0 / m_CameraFps);
   UseOutputFormat(format);

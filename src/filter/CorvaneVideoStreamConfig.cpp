@@ -56,7 +56,7 @@ STDMETHODIMP CorvaneVideoStream::SetFormat(AM_MEDIA_TYPE* type) {
     } else if (!AcceptsSubtype(type->subtype)) {
       return E_INVALIDARG;
     }
-    if (HasSideBeyond(*type, kMaxConverterSide)) return E_INVALIDARG;
+    if (HasSideBeyond(*type, kMaxConverterSide) || !HasUsableFrameDuration(*type)) return E_INVALIDARG;
     CMediaType chosen;
     if (FAILED(chosen.Set(*type))) return E_OUTOFMEMORY;
     // Applications edit the type GetFormat gave them and may leave the old

@@ -259,6 +259,15 @@ bool IsConsistentVideoType(const AM_MEDIA_TYPE& type) {
   return ImageBytesFor(*info, bitmap) > 0;
 }
 
+bool IsUsableFrameDuration(std::int64_t duration) {
+  return duration == 0 || (duration >= kMinFrameDuration && duration <= kMaxFrameDuration);
+}
+
+bool HasUsableFrameDuration(const AM_MEDIA_TYPE& type) {
+  telvor::VideoHeaderFields fields;
+  return telvor::ReadVideoHeader(type, &fields) && IsUsableFrameDuration(fields.frameDuration);
+}
+
 bool NormaliseVideoType(AM_MEDIA_TYPE* type) {
   BITMAPINFOHEADER* bitmap = WritableBitmap(type);
   const telvor::VideoSubtypeInfo* info = telvor::FindVideoSubtype(type->subtype);

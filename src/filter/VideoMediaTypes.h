@@ -85,6 +85,17 @@ void FillBlack(const OutputFormat& format, std::uint8_t* buffer);
 // A type that disagrees with itself would size buffers for one format and be
 // filled with another.
 bool IsConsistentVideoType(const AM_MEDIA_TYPE& type);
+// The frame durations a camera honours: 0 (the camera's own rate), or from
+// kMinFrameDuration (1,000 frames a second) to kMaxFrameDuration (one frame
+// in ten seconds). Shorter ones would make the streaming thread spin and
+// flood downstream; longer ones are no video, and near INT64_MAX they would
+// overflow every sum of stream times.
+inline constexpr std::int64_t kMinFrameDuration = 10000;
+inline constexpr std::int64_t kMaxFrameDuration = 100000000;
+bool IsUsableFrameDuration(std::int64_t duration);
+// The type's AvgTimePerFrame is one of those; false without a whole header.
+bool HasUsableFrameDuration(const AM_MEDIA_TYPE& type);
+
 // Rewrites what follows from the subtype and the picture's size (biSize,
 // biPlanes, biCompression, biBitCount, biSizeImage, lSampleSize, fixed-size
 // samples) and keeps the client's choices (size, orientation, frame

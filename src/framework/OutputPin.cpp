@@ -20,16 +20,29 @@ HRESULT CBaseOutputPin::CheckConnect(IPin* pin) {
 HRESULT CBaseOutputPin::BreakConnect() {
   if (m_pAllocator) {
     m_pAllocator->Decommit();
-    m_pAllocator.Reset();
+    m_pLastAllocator = std::move(m_pAllocator);
+    m_pLastPeer = m_Connected.Get();
   }
   m_pInputPin.Reset();
   return S_OK;
 }
 
-HRESULT CBaseOutputPin::CompleteConnect(IPin*) {
+HRESULT CBaseOutputPin::CompleteConnect(IPin* receivePin) {
   if (!m_pInputPin) return E_UNEXPECTED;
   ComPtr<IMemAllocator> allocator;
-  HRESULT hr = DecideAllocator(m_pInputPin.Get(), allocator.Put());
+  HRESULT hr = E_FAIL;
+  // Back on the pin it left (IFilterGraph::Reconnect, which SetFormat on a
+  // connected pin runs), the allocator of before comes first: a filter may
+  // have handed it to its own outputs when they connected, and it does not
+  // hand them a new one (Wine's Smart Tee copies each sample into a buffer
+  // from it). A new allocator would leave them one that nobody commits.
+  if (m_pLastAllocator && receivePin == m_pLastPeer) {
+    hr = OfferAllocator(m_pInputPin.Get(), m_pLastAllocator.Get());
+    if (SUCCEEDED(hr)) allocator = m_pLastAllocator;
+  }
+  m_pLastAllocator.Reset();
+  m_pLastPeer = nullptr;
+  if (FAILED(hr)) hr = DecideAllocator(m_pInputPin.Get(), allocator.Put());
   if (FAILED(hr)) return hr;
   m_pAllocator = std::move(allocator);
   return S_OK;

@@ -2,7 +2,8 @@
 //
 // On connection it chooses the allocator: the downstream pin's own first,
 // then a standard memory allocator it creates itself (some capture clients
-// offer none). DecideBufferSize is where the pin author asks for buffers:
+// offer none); back on the pin it was last connected to, the allocator of that
+// connection before either. DecideBufferSize is where the pin author asks for buffers:
 //
 //   HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override {
 //     request->cBuffers = std::max(request->cBuffers, 1L);
@@ -59,4 +60,9 @@ class CBaseOutputPin : public CBasePin {
 
  private:
   HRESULT OfferAllocator(IMemInputPin* pin, IMemAllocator* allocator);
+
+  // The last connection's allocator and input pin (only ever compared, never
+  // called: it may be gone), for a reconnection to the same pin.
+  ComPtr<IMemAllocator> m_pLastAllocator;
+  const IPin* m_pLastPeer = nullptr;
 };

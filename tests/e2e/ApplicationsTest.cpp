@@ -60,7 +60,7 @@ void ExpectShown(const AppRun& r, const std::string& p, const std::string& size,
   EXPECT_EQ(r.Number(p + "upright"), r.Number(p + "fed_pictures"));
   EXPECT_NEAR(r.Number(p + "arrival_interval_median_ms"), periodMs, periodMs / 10);
   if (stamps) {
-    EXPECT_NEAR(r.Number(p + "stamp_interval_mean_ms"), periodMs, 0.5);
+    EXPECT_NEAR(r.Number(p + "stamp_interval_median_ms"), periodMs, 0.5);
   }
   EXPECT_LT(r.Number(p.substr(0, p.find("capture_")) + "stop_ms"), 1000);
 }

@@ -304,6 +304,28 @@ TEST_F(VideoPin, FilterGivesItsPageAndAControlThatForcesTheOnlyCapability) {
 }
 
 
+// AMCap's preview: a Smart Tee copies each sample into a buffer from the
+// allocator its input had when its outputs connected. A reconnect (what
+// SetFormat on a connected pin runs) must keep that one working.
+TEST_F(VideoPin, KeepsStreamingThroughASmartTeeAfterAReconnect) {
+  ASSERT_NO_FATAL_FAILURE(Create(kVideoPinCameras + 15));
+  const CMediaType type = VideoType(MEDIASUBTYPE_YUY2, kWidth, kHeight, 30.0);
+  ComPtr<IBaseFilter> tee;
+  ComPtr<IPin> in, preview;
+  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_SmartTee, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, tee.PutVoid()));
+  ASSERT_TRUE(tee->FindPin(L"Input", in.Put()) == S_OK && tee->FindPin(L"Preview", preview.Put()) == S_OK);
+  sink = TestSink::Create();
+  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph, graph.PutVoid()));
+  for (IBaseFilter* filter : {camera.filter.Get(), tee.Get(), static_cast<IBaseFilter*>(sink.Get())})
+    ASSERT_EQ(S_OK, graph->AddFilter(filter, nullptr));
+  ASSERT_EQ(S_OK, graph->ConnectDirect(camera.pin, in.Get(), &type));
+  ASSERT_EQ(S_OK, graph->ConnectDirect(preview.Get(), sink->InputPin(), nullptr));
+  ASSERT_EQ(S_OK, graph->Reconnect(camera.pin));
+  ASSERT_EQ(S_OK, graph.As(&control));
+  ASSERT_TRUE(SUCCEEDED(control->Run()));
+  EXPECT_TRUE(sink->WaitForSamples(10, 4000)) << sink->SampleCount() << " samples";
+}
+
 // Each frame goes into one slot in two halves with a pause between: a
 // conversion outside the producer's mutex would mostly catch a torn frame.
 TEST_F(VideoPin, RacingProducerNeitherTearsNorGoesBack) {

@@ -85,6 +85,11 @@ Recorder::Snapshot Recorder::Take() {
 
 namespace {
 
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return telvor::NearestRank(values, 50);
+}
+
 double Mean(const std::vector<double>& values) {
   double sum = 0;
   for (double v : values) sum += v;
@@ -147,9 +152,8 @@ bool ReportRun(const Recorder::Snapshot& run, const RunFacts& facts) {
   out.Number("arrival_interval_mean_ms", Mean(arrivalSteps));
   // The rate as the application sees it on a busy machine too, where a late
   // deadline let go doubles one interval and moves the mean.
-  std::vector<double> sortedArrivals = arrivalSteps;
-  std::sort(sortedArrivals.begin(), sortedArrivals.end());
-  out.Number("arrival_interval_median_ms", telvor::NearestRank(sortedArrivals, 50));
+  out.Number("stamp_interval_median_ms", Median(stampSteps));
+  out.Number("arrival_interval_median_ms", Median(arrivalSteps));
   const double arrivalMean = Mean(arrivalSteps);
   out.Number("measured_fps", arrivalMean > 0 ? 1000.0 / arrivalMean : 0, 2);
   out.Count("fed_pictures", marked);
