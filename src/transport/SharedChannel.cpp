@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <limits>
 
+#include "base/CommittedMemory.h"
 #include "base/Log.h"
 
 namespace telvor {
@@ -108,9 +109,14 @@ bool SharedChannel::OpenObjects() {
   }
   view_.Reset(MapViewOfFile(mapping_.Get(), FILE_MAP_READ, 0, 0, 0));
   if (!view_) return false;
-  MEMORY_BASIC_INFORMATION region = {};
-  if (VirtualQuery(view_.Get(), &region, sizeof region) == 0) return false;
-  view_size_ = region.RegionSize;
+  // Only committed memory counts: a ring the producer reserved but never
+  // committed would fault on the first read.
+  view_size_ = CommittedBytes(view_.Get());
+  if (view_size_ < sizeof(SlotHeader)) {
+    RingFits(std::numeric_limits<std::uint32_t>::max(), kind_.create_function, misfit_logged_);
+    SetLastError(ERROR_INVALID_DATA);
+    return false;
+  }
   bool logged = false;
   if (!RingFits(ReadAt<std::uint32_t>(View(), kind_.capacity_offset), kind_.create_function, logged)) {
     SetLastError(ERROR_INVALID_DATA);

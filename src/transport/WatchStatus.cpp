@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base/CommittedMemory.h"
 #include "transport/SharedChannel.h"
 
 namespace telvor {
@@ -68,7 +69,8 @@ void WatchPublisher::Start(int camera, const WatchFormat& format) {
     // A section someone made smaller than the table cannot be mapped at
     // the table's size: that camera then publishes nothing.
     place.view.Reset(MapViewOfFile(place.mapping.Get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(WatchBlock)));
-    if (!place.view || !Claim(place, format)) {
+    // Pages someone reserved but never committed fault at the first touch.
+    if (!place.view || CommittedBytes(place.view.Get()) < sizeof(WatchBlock) || !Claim(place, format)) {
       place.view.Reset();
       place.mapping.Reset();
     }
@@ -164,9 +166,7 @@ std::uint32_t ReadWatchers(int camera, bool global, Watcher* out) {
   MappedView view;
   view.Reset(MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, 0));
   if (!view) return 0;
-  MEMORY_BASIC_INFORMATION region = {};
-  if (VirtualQuery(view.Get(), &region, sizeof region) == 0) return 0;
-  return ReadWatchBlock(view.Get(), region.RegionSize, WatchClockNow(), out);
+  return ReadWatchBlock(view.Get(), CommittedBytes(view.Get()), WatchClockNow(), out);
 }
 
 }  // namespace telvor

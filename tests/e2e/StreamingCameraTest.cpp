@@ -185,7 +185,9 @@ TEST_F(StreamingCamera, FollowsEveryFormatChangeWithinHalfASecond) {
   ASSERT_EQ(phases.size(), expected.size()) << shown;
   for (size_t i = 0; i < phases.size(); ++i) {
     EXPECT_EQ(expected[i], phases[i].first);
-    if (i + 1 < phases.size()) EXPECT_GE(phases[i].second, kPhaseFrames - kLate) << "phase " << i;
+    if (i + 1 < phases.size()) {
+      EXPECT_GE(phases[i].second, kPhaseFrames - kLate) << "phase " << i;
+    }
   }
 }
 

@@ -464,7 +464,9 @@ TEST_F(AudioPin, BuffersAnApplicationAsksForCarryLongerPacketsInPieces) {
     const std::vector<std::pair<int, long>> packet(pieces.begin() + i, pieces.begin() + i + 3);
     const int n = packet[0].first;
     EXPECT_EQ(packet, (std::vector<std::pair<int, long>>{{n, 1920}, {n, 1920}, {n, 960}})) << "piece " << i;
-    if (i) EXPECT_EQ(pieces[i - 1].first + 1, n);
+    if (i) {
+      EXPECT_EQ(pieces[i - 1].first + 1, n);
+    }
   }
 }
 

@@ -1,6 +1,7 @@
 // The readers against rings the test writes itself, in this process.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 #include <utility>
@@ -9,6 +10,9 @@
 #include "support/LogCapture.h"
 #include "transport/FakeRing.h"
 #include "transport/Recorder.h"
+#include "transport/SharedAudio.h"
+#include "transport/SharedVideo.h"
+#include "transport/WatchStatus.h"
 
 namespace telvor::test {
 namespace {
@@ -257,6 +261,60 @@ TEST(VideoReader, ConsumersTakingTheSlotsNeitherStarveTheReaderNorLetTheProducer
   video.UnlockSlots(hold);
   producer.join();
   EXPECT_TRUE(reading.recorder.WaitFor(kFrames + 1));
+}
+
+}  // namespace
+}  // namespace telvor::test
+
+namespace telvor::test {
+namespace {
+
+// A section is accepted only as far as it is committed memory: one a page
+// short of its ring, or reserved and never committed (another program's
+// SEC_RESERVE section), is refused before a byte of it is read, and a status
+// section like that is never claimed; one of exactly the ring's size is taken.
+TEST(ChannelSections, ShortOrUncommittedSectionsAreRefusedBeforeTheyAreRead) {
+  const int camera = kMoreTransportCameras + 1;
+  constexpr std::uint32_t kCapacity = 6000;
+  for (const bool audio : {false, true}) {
+    const std::uint64_t ring = RingBytes(audio ? kAudioSlotCount : kVideoSlotCount, kCapacity);
+    for (const std::uint64_t section : {ring, ring - 4096}) {
+      SCOPED_TRACE(testing::Message() << (audio ? "audio " : "video ") << section << " of " << ring);
+      FakeRing fake(audio ? kAudioNames : kVideoNames, camera, static_cast<std::size_t>(section));
+      ASSERT_TRUE(fake.Ok());
+      SetFormat(fake.Header(kCapacity, 0), kCapacity);
+      SharedVideo video;
+      SharedAudio sound;
+      SharedChannel& channel = audio ? static_cast<SharedChannel&>(sound) : video;
+      channel.index = camera;
+      EXPECT_EQ(section == ring, channel.Create());
+      channel.Close();
+    }
+  }
+  const std::wstring names[] = {ChannelObjectName(kVideoNames.mapping, camera, false),
+                                ChannelObjectName(kWatchStatusName, camera, false)};
+  const UniqueHandle mutex(CreateMutexW(nullptr, FALSE, ChannelObjectName(kVideoNames.mutex, camera, false).c_str()));
+  UniqueHandle reserved[2];
+  for (int i = 0; i < 2; ++i) {
+    reserved[i].Reset(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE | SEC_RESERVE, 0, 65536,
+                                         names[i].c_str()));
+    ASSERT_TRUE(reserved[i]);
+  }
+  SharedVideo video;
+  video.index = camera;
+  EXPECT_FALSE(video.Create());
+  WatchPublisher publisher;
+  publisher.Start(camera, WatchFormat{WatchKind::kVideo, "YUY2", 64, 48, 30000});
+  Watcher found[kWatchEntries];
+  EXPECT_EQ(0u, ReadWatchers(camera, false, found));
+  publisher.Stop();
+  // Wine lets writes into reserved pages through where Windows faults: what
+  // the camera left alone shows that it refused the section.
+  MappedView view;
+  view.Reset(MapViewOfFile(reserved[1].Get(), FILE_MAP_READ, 0, 0, 0));
+  ASSERT_TRUE(view);
+  const auto* bytes = static_cast<const std::uint8_t*>(view.Get());
+  EXPECT_TRUE(std::all_of(bytes, bytes + sizeof(WatchBlock), [](std::uint8_t b) { return b == 0; }));
 }
 
 }  // namespace

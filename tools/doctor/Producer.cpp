@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "Checks.h"
+#include "base/CommittedMemory.h"
 #include "base/Handle.h"
 #include "transport/SharedAudio.h"
 #include "transport/SharedVideo.h"
@@ -45,8 +46,8 @@ class ChannelProbe {
     }
     if (!mutex_) return;
     view_.Reset(MapViewOfFile(mapping_.Get(), FILE_MAP_READ, 0, 0, 0));
-    MEMORY_BASIC_INFORMATION region = {};
-    if (view_ && VirtualQuery(view_.Get(), &region, sizeof region) != 0) size_ = region.RegionSize;
+    // Reserved pages of a section fault when read: only committed memory counts.
+    if (view_) size_ = telvor::CommittedBytes(view_.Get());
     if (size_ < telvor::kSlotHeaderSize) return;
     std::memcpy(&header_, View(), sizeof header_);
     capacity_ = ReadAt<std::uint32_t>(View(), kind.capacity_offset);

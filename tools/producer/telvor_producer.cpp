@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "base/CommittedMemory.h"
 #include "base/Handle.h"
 #include "transport/SharedChannel.h"
 #include "transport/SlotHeader.h"
@@ -349,19 +350,20 @@ void RetireSlotsBeyondLive(telvor_channel& channel) {
 // with the stride it announced, so a re-opened ring keeps its capacity and the
 // numbering continues above what the ring holds.
 telvor_result AdoptRing(telvor_channel& channel, const RingKind& ring, std::uint32_t needed) {
-  MEMORY_BASIC_INFORMATION region = {};
-  if (VirtualQuery(channel.view.Get(), &region, sizeof region) == 0) {
-    const DWORD error = GetLastError();
-    return Fail(FromWin32(error), "cannot query the %ls view, error %lu", ring.kind, error);
+  // A section another program reserved without committing it faults at the
+  // first touch: only committed memory counts.
+  const std::size_t committed = telvor::CommittedBytes(channel.view.Get());
+  if (committed < telvor::kSlotHeaderSize) {
+    return Fail(TELVOR_E_SIZE_MISMATCH, "%ls channel's section holds no committed memory", ring.kind);
   }
   const std::uint8_t* base = static_cast<const std::uint8_t*>(channel.view.Get());
   const std::uint32_t existing = ReadAt<std::uint32_t>(base, ring.capacity_offset);
   if (existing != 0) channel.capacity = existing;
-  if (channel.capacity < needed || RingBytes(ring.slots, channel.capacity) > region.RegionSize) {
+  if (channel.capacity < needed || RingBytes(ring.slots, channel.capacity) > committed) {
     return Fail(TELVOR_E_SIZE_MISMATCH,
                 "%ls channel is still open with %lu-byte slots in %llu bytes; %lu bytes per item do not fit",
                 ring.kind, static_cast<unsigned long>(channel.capacity),
-                static_cast<unsigned long long>(region.RegionSize), static_cast<unsigned long>(needed));
+                static_cast<unsigned long long>(committed), static_cast<unsigned long>(needed));
   }
   std::uint32_t newest_slot = ring.slots;
   for (std::uint32_t slot = 0; slot < ring.slots; ++slot) {

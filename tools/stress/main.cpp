@@ -118,17 +118,16 @@ class Producer {
 // A host goes on after freeing the module: an exception it throws must be
 // its own business, with nothing of the module's left in the dispatch. Runs
 // on a thread of its own so that a hang is reported instead of inherited.
+DWORD WINAPI ThrowAndCatch(void*) {
+  try {
+    throw std::runtime_error("host exception");
+  } catch (const std::runtime_error&) {
+    return 1;
+  }
+}
+
 bool HostExceptionsStillWork() {
-  HANDLE thread = CreateThread(
-      nullptr, 0,
-      [](void*) -> DWORD {
-        try {
-          throw std::runtime_error("host exception");
-        } catch (const std::runtime_error&) {
-          return 1;
-        }
-      },
-      nullptr, 0, nullptr);
+  HANDLE thread = CreateThread(nullptr, 0, &ThrowAndCatch, nullptr, 0, nullptr);
   if (!thread) return false;
   DWORD caught = 0;
   const bool ended = WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0 && GetExitCodeThread(thread, &caught);
