@@ -48,6 +48,11 @@ void BeginRun(std::uint32_t run);
 // capture-graph programs, Chromium and OpenCV ask: `hr` the last result.
 HRESULT FindOnPin(ICaptureGraphBuilder2* builder, const GUID* category, IBaseFilter* filter, REFIID iid, void** out);
 
+// The end of a run: the graph and the camera released (release_ms), and the
+// exit code of what the application showed.
+// `releasing` times it from the release's first call on.
+int ReleaseAndAnswer(Graph& graph, ComPtr<IBaseFilter>& camera, const Deadline& releasing, int code, bool shown);
+
 // The stream rate a video type states, 0 without one.
 double RateOf(const AM_MEDIA_TYPE& type);
 

@@ -241,11 +241,7 @@ int RunCapGraph(const AppOptions& o) {
   config.Reset();
   compression.Reset();
   dropped.Reset();
-  g = Graph();
-  camera.Reset();
-  Out().Number("release_ms", d.ElapsedMs(), 1);
-  if (code != kExitShown) return code;
-  return shown ? kExitShown : kExitNoPicture;
+  return ReleaseAndAnswer(g, camera, d, code, shown);
 }
 
 }  // namespace appcheck

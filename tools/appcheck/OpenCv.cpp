@@ -167,11 +167,7 @@ int RunOpenCv(const AppOptions& o) {
   grabber.Reset();
   null.Reset();
   config.Reset();
-  g = Graph();
-  camera.Reset();
-  Out().Number("release_ms", d.ElapsedMs(), 1);
-  if (code != kExitShown) return code;
-  return shown ? kExitShown : kExitNoPicture;
+  return ReleaseAndAnswer(g, camera, d, code, shown);
 }
 
 }  // namespace appcheck

@@ -220,23 +220,6 @@ std::size_t FrameBytes(const GUID& subtype, std::int32_t width, std::int32_t hei
   return static_cast<std::size_t>(DibRow(width, info->bits)) * static_cast<std::size_t>(height);
 }
 
-BITMAPINFOHEADER* BitmapHeaderOf(const AM_MEDIA_TYPE& type) {
-  if (!type.pbFormat) return nullptr;
-  if (IsEqualGUID(type.formattype, FORMAT_VideoInfo) && type.cbFormat >= sizeof(VIDEOINFOHEADER)) {
-    return &reinterpret_cast<VIDEOINFOHEADER*>(type.pbFormat)->bmiHeader;
-  }
-  if (IsEqualGUID(type.formattype, FORMAT_VideoInfo2) && type.cbFormat >= sizeof(VIDEOINFOHEADER2)) {
-    return &reinterpret_cast<VIDEOINFOHEADER2*>(type.pbFormat)->bmiHeader;
-  }
-  return nullptr;
-}
-
-REFERENCE_TIME* AvgTimePerFrameOf(const AM_MEDIA_TYPE& type) {
-  if (!BitmapHeaderOf(type)) return nullptr;
-  return IsEqualGUID(type.formattype, FORMAT_VideoInfo)
-             ? &reinterpret_cast<VIDEOINFOHEADER*>(type.pbFormat)->AvgTimePerFrame
-             : &reinterpret_cast<VIDEOINFOHEADER2*>(type.pbFormat)->AvgTimePerFrame;
-}
 
 Layout LayoutOf(const AM_MEDIA_TYPE& type, bool rgbAlwaysBottomUp) {
   Layout l;

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "VideoHeader.h"
+
 namespace appcheck {
 
 // A FOURCC-based subtype: {XXXX-0000-0010-8000-00AA00389B71}.
@@ -46,9 +48,10 @@ struct Layout {
 // for a positive height, unless `rgbAlwaysBottomUp` (Chromium reads it so
 // whatever the sign says).
 Layout LayoutOf(const AM_MEDIA_TYPE& type, bool rgbAlwaysBottomUp = false);
-// The bitmap header inside a video type's format block, or null.
-BITMAPINFOHEADER* BitmapHeaderOf(const AM_MEDIA_TYPE& type);
-REFERENCE_TIME* AvgTimePerFrameOf(const AM_MEDIA_TYPE& type);
+// The bitmap header inside a video type's format block, or null: the
+// capture tool's reading.
+using capture::AvgTimePerFrameOf;
+using capture::BitmapHeaderOf;
 
 struct Look {
   bool marked = false;      // shows telvor-feed's test picture, whose number could be read

@@ -56,4 +56,12 @@ double RateOf(const AM_MEDIA_TYPE& type) {
   return frame && *frame > 0 ? 1e7 / static_cast<double>(*frame) : 0;
 }
 
+int ReleaseAndAnswer(Graph& graph, ComPtr<IBaseFilter>& camera, const Deadline& releasing, int code, bool shown) {
+  graph = Graph();
+  camera.Reset();
+  Out().Number("release_ms", releasing.ElapsedMs(), 1);
+  if (code != kExitShown) return code;
+  return shown ? kExitShown : kExitNoPicture;
+}
+
 }  // namespace appcheck

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "FrameBand.h"
+#include "VideoHeader.h"
 #include "framework/ComPtr.h"
 #include "framework/MediaType.h"
 
