@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "Clients.h"
+#include "imaging/SwScaler.h"
 
 namespace {
 
@@ -25,19 +26,30 @@ struct AppRun {
     return found == figures.end() ? "(missing)" : found->second;
   }
   double Number(const std::string& key) const { return std::atof(Text(key).c_str()); }
+  std::string source, picture;
 };
 
 // Camera `index` at 320x240, fed, opened by telvor-appcheck with `arguments`.
-AppRun OpenAs(int index, const std::wstring& arguments, bool microphone = false) {
+// With `keep`, the frames the producer wrote and the newest picture the
+// application received are kept (`source`, `picture`).
+AppRun OpenAs(int index, const std::wstring& arguments, bool microphone = false, bool keep = false) {
   const std::string camera = "TELVOR e2e app camera " + std::to_string(index);
   InstalledModule module(CameraSettings(index, camera, microphone ? camera + " microphone" : "", 320, 240, kFps));
   EXPECT_EQ(module.Register().exitCode, 0);
-  FeedProcess feed(module.Dir(), index, L"--size 320x240");
+  const std::wstring dump = module.Dir().File(L"source.yuv"), picture = module.Dir().File(L"picture");
+  FeedProcess feed(module.Dir(), index,
+                   L"--size 320x240" + (keep ? L" --deterministic --dump-frames 100000 --dump " + Quoted(dump) : L""));
   EXPECT_TRUE(feed.WaitForChannel(true)) << feed.Output();
   const std::wstring audio = microphone ? L" --audio " + Quoted(Widen(camera + " microphone")) : L"";
   AppRun run;
   run.process = RunCaptured(module.Dir(), Tool(L"appcheck/telvor-appcheck.exe") + L" --video " + Quoted(Widen(camera)) +
-                                              L" --duration 2 --timeout 8 " + arguments + audio);
+                                              L" --duration 2 --timeout 8 " + arguments + audio +
+                                              (keep ? L" --png " + Quoted(picture) : L""));
+  if (keep) {
+    feed.Kill();
+    run.source = ReadFileBytes(dump);
+    run.picture = ReadFileBytes(picture + L".raw");
+  }
   std::istringstream lines(run.process.output);
   for (std::string line; std::getline(lines, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -66,9 +78,22 @@ void ExpectShown(const AppRun& r, const std::string& p, const std::string& size,
 }
 
 TEST(Applications, ChromiumPrefersI420AndConnectsWhatItSetAgainAfterARestart) {
-  const AppRun r = OpenAs(kEndToEndCameras + 0, L"--app chromium --size 320x240 --fps 30 --restarts 1");
+  const AppRun r = OpenAs(kEndToEndCameras + 0, L"--app chromium --size 320x240 --fps 30 --restarts 1", false, true);
   EXPECT_EQ(r.process.exitCode, 0) << r.process.output;
   EXPECT_EQ(r.Text("chosen"), "I420 320x240");
+  // The I420 picture is exactly the producer's frame in I420's planes.
+  constexpr size_t kSourceBytes = 320 * 240 * 2;
+  ASSERT_EQ(r.picture.size(), size_t{320 * 240 * 3 / 2});
+  SwScaler converter(kConverterYuy2, 320, 240, kOutputI420, 320, 240, false, 2, 0);
+  std::string expected(r.picture.size(), '\0');
+  bool found = false;
+  for (size_t at = 0; !found && at + kSourceBytes <= r.source.size(); at += kSourceBytes) {
+    converter.Scale(reinterpret_cast<const std::uint8_t*>(r.source.data() + at), 640,
+                    reinterpret_cast<std::uint8_t*>(expected.data()), 320);
+    found = expected == r.picture;
+  }
+  EXPECT_TRUE(found) << "the newest picture is no fed frame in I420 (" << r.source.size() / kSourceBytes
+                     << " fed frames)";
   for (const std::string p : {"", "restart1_"}) {
     EXPECT_EQ(r.Text(p + "connected_subtype"), r.Text("chosen").substr(0, 4)) << p;
     EXPECT_EQ(r.Number(p + "dropped_short"), 0) << p;

@@ -310,7 +310,12 @@ TEST_F(AudioPin, ProducersComingAndGoingLyingAndKeepingTheirMutex) {
   sink->ClearSamples();
   AudioRing ring(camera, kCapacity);
   ASSERT_TRUE(ring.Ok());
-  for (std::uint16_t n = 1; n <= 60; ++n, Sleep(n <= 12 ? 0 : 10)) ring.Write(NumberedPacket(n, kCapacity));
+  // Written in one hold of the mutex: a camera that just saw a producer go
+  // looks again at once, and must find all twelve there when it reads the ring.
+  ring.Lock();
+  for (std::uint16_t n = 1; n <= 12; ++n) ring.Write(NumberedPacket(n, kCapacity));
+  ring.Unlock();
+  for (std::uint16_t n = 13; n <= 60; ++n, Sleep(10)) ring.Write(NumberedPacket(n, kCapacity));
   Sleep(100);
   const std::vector<int> played = Played();
   ASSERT_FALSE(played.empty());

@@ -50,14 +50,14 @@ for feed in telvor-feed.exe telvor-feed32.exe; do
 done
 functions=$(grep -o 'TELVOR_CALL telvor_[a-z_]*' "$pkg/producer/include/telvor_producer.h" | cut -d' ' -f2 | sort)
 # Row `height / 2` of each of the last 5 frames of a raw YUY2 recording must
-# be the fed colour, within rounding.
+# be the fed colour exactly (a placed solid colour stays that colour).
 solid() {  # file width height Y U V
   local rows k
   rows=$(( $(stat -c %s "$1") / ($2 * 2) ))
   (( rows >= 5 * $3 )) || return 1
   for k in 1 2 3 4 5; do
     dd if="$1" bs=$(( $2 * 2 )) skip=$(( rows - k * $3 + $3 / 2 )) count=1 status=none | od -An -tu1 -v -w4 |
-      awk -v y="$4" -v u="$5" -v v="$6" 'function off(a, b) { return a > b + 3 || b > a + 3 }
+      awk -v y="$4" -v u="$5" -v v="$6" 'function off(a, b) { return a != b }
         off($1, y) || off($3, y) || off($2, u) || off($4, v) { bad++ } END { exit !(NR > 0 && !bad) }' || return 1
   done
 }

@@ -177,6 +177,13 @@ bool ReportRun(const Recorder::Snapshot& run, const RunFacts& facts) {
     } else {
       out.Add("png_error", error);
     }
+    // And the bytes as the application received them, for comparing them
+    // exactly with what the producer wrote.
+    const std::string raw = facts.png.substr(0, facts.png.size() - 4) + ".raw";
+    if (FILE* file = std::fopen(raw.c_str(), "wb")) {
+      const bool written = std::fwrite(run.newest.data(), 1, run.newest.size(), file) == run.newest.size();
+      if (std::fclose(file) == 0 && written) out.Add("raw", raw);
+    }
   }
   // What the application's user would notice.
   if (frames.empty()) out.Problem("no sample arrived");
