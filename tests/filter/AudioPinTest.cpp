@@ -477,3 +477,43 @@ TEST_F(AudioPin, BuffersAnApplicationAsksForCarryLongerPacketsInPieces) {
 
 }  // namespace
 }  // namespace telvor::test
+
+namespace telvor::test {
+namespace {
+
+// A producer that reopens its sound channel with longer slots (longer
+// packets) while the graph runs: the camera lets go of the old ring, finds
+// the new one before its first packet is history, and the packets, longer
+// than a buffer, play whole and in order.
+TEST_F(AudioPin, ProducerReopeningWithLongerPacketsIsHeardWholeAtOnce) {
+  const int camera = kAudioPinCameras + 3;
+  ASSERT_NO_FATAL_FAILURE(Start(camera));
+  telvor_channel* producer = nullptr;
+  telvor_audio_format format = {2, 16, 48000, 1920};
+  ASSERT_EQ(TELVOR_OK, telvor_open_audio(camera, 0, &format, &producer));
+  for (std::uint16_t n = 1; n <= 20; ++n, Sleep(10)) {
+    telvor_write(producer, NumberedPacket(n, 1920).data(), 1920, TELVOR_TIMESTAMP_NOW);
+  }
+  telvor_close(producer);
+  format.capacity = 96000;  // 500 ms
+  ASSERT_EQ(TELVOR_OK, telvor_open_audio(camera, 0, &format, &producer)) << telvor_last_error_message();
+  sink->ClearSamples();
+  const ULONGLONG first = GetTickCount64();
+  for (std::uint16_t n = 101; n <= 103; ++n) {
+    telvor_write(producer, NumberedPacket(n, 96000).data(), 96000, TELVOR_TIMESTAMP_NOW);
+    while (GetTickCount64() < first + 500 * (n - 100)) Sleep(5);
+  }
+  ASSERT_EQ(S_OK, control->Stop());
+  telvor_close(producer);
+  std::vector<std::pair<int, long>> pieces;
+  for (const ReceivedSample& sample : sink->Samples()) {
+    if (const int number = PacketNumber(sample); number > 0) pieces.emplace_back(number, sample.actualLength);
+  }
+  ASSERT_GE(pieces.size(), 4u) << "the new producer's packets";
+  EXPECT_EQ(pieces[0], (std::pair<int, long>{101, 65536}));
+  EXPECT_EQ(pieces[1], (std::pair<int, long>{101, 96000 - 65536}));
+  EXPECT_EQ(pieces[2].first, 102);
+}
+
+}  // namespace
+}  // namespace telvor::test
