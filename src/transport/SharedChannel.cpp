@@ -361,6 +361,7 @@ bool SharedChannel::WaitForFormat(SlotHeader& header, std::int32_t& state, DWORD
 bool SharedChannel::AnnounceFormat(const SlotHeader& header, std::uint64_t& last) {
   announced_ = header;
   changed_ = false;
+  slot0_seen_ = SlotSequence(0);
   capacity_ = ReadAt<std::uint32_t>(&header, kind_.capacity_offset);
   last = ReadAt<std::uint64_t>(&header, kind_.sequence_offset);
   for (std::uint32_t slot = 0; slot < kind_.slot_count; ++slot) {
@@ -385,6 +386,13 @@ bool SharedChannel::AnnounceFormat(const SlotHeader& header, std::uint64_t& last
 // restarted producer may count from 1.
 bool SharedChannel::FollowFormat(std::uint64_t& last) {
   if (changed_) TakeFirstChangedSlot(last);
+  const std::uint64_t slot0 = SlotSequence(0);
+  const bool kept = FollowFormatChange(last);
+  slot0_seen_ = slot0;
+  return kept;
+}
+
+bool SharedChannel::FollowFormatChange(std::uint64_t& last) {
   SlotHeader now;
   std::memcpy(&now, View(), sizeof now);
   const std::uint32_t capacity = ReadAt<std::uint32_t>(&now, kind_.capacity_offset);
@@ -401,6 +409,9 @@ bool SharedChannel::FollowFormat(std::uint64_t& last) {
   announced_ = now;
   capacity_ = capacity;
   for (std::uint32_t slot = 0; slot < kind_.slot_count; ++slot) before_change_[slot] = SlotSequence(slot);
+  // Slot 0 sits at the start whatever the capacity: a frame written into it
+  // with the new format, before this look, is new too.
+  before_change_[0] = slot0_seen_;
   const std::int32_t result = kind_.announce(this, now);
   if (result == 0) return true;
   TELVOR_ERROR_AT(kind_.unit, kind_.thread_function) << L"on_format_changed failed, ret=" << result;
@@ -428,7 +439,8 @@ void SharedChannel::TakeFirstChangedSlot(std::uint64_t& last) {
   std::uint64_t first = 0;
   for (std::uint32_t slot = 0; slot < kind_.slot_count; ++slot) {
     const std::uint64_t sequence = SlotSequence(slot);
-    if (sequence == before_change_[slot] || (found && sequence >= first)) continue;
+    // Number 0 is an empty slot, never a frame.
+    if (sequence == 0 || sequence == before_change_[slot] || (found && sequence >= first)) continue;
     first = sequence;
     found = true;
   }

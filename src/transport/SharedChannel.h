@@ -139,6 +139,7 @@ class SharedChannel {
   bool AnnounceFormat(const SlotHeader& header, std::uint64_t& last);
   // Mutex held: false when a changed format could not be announced.
   bool FollowFormat(std::uint64_t& last);
+  bool FollowFormatChange(std::uint64_t& last);
   void TakeFirstChangedSlot(std::uint64_t& last);
   std::int64_t Distance(std::uint64_t sequence, std::uint64_t last) const;
   bool AnyNewerThan(std::uint64_t last) const;
@@ -178,6 +179,7 @@ class SharedChannel {
   // the slots' numbers as they were, until one is written.
   SlotHeader announced_ = {};
   bool changed_ = false;
+  std::uint64_t slot0_seen_ = 0;  // slot 0's number at the reader's previous look
   std::uint64_t before_change_[kAudioSlotCount > kVideoSlotCount ? kAudioSlotCount : kVideoSlotCount] = {};
   bool abandoned_logged_ = false;
   bool misfit_logged_ = false;

@@ -174,10 +174,14 @@ TEST_F(StreamingCamera, FollowsEveryFormatChangeWithinHalfASecond) {
   }
   std::string shown;
   for (const auto& run : runs) shown += " " + std::to_string(run.first) + "x" + std::to_string(run.second);
+  // Where the protocol writer takes the ring over from the library's
+  // producer, another program replaces one that ended: that is no format
+  // change, and may cost a few frames.
   std::vector<std::pair<int, int>> phases;
   for (const auto& run : runs) {
+    const bool handover = !phases.empty() && phases.back().first == library[std::size(library) - 1].value;
     if (run.first) phases.push_back(run);
-    else EXPECT_TRUE(&run == &runs.front() || run.second <= 1) << "frames of no phase:" << shown;
+    else EXPECT_TRUE(&run == &runs.front() || run.second <= (handover ? kLate : 1)) << "frames of no phase:" << shown;
   }
   std::vector<int> expected;
   for (const Phase& p : library) expected.push_back(p.value);
