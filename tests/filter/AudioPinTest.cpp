@@ -427,11 +427,6 @@ TEST_F(AudioPin, StartFromTheNewestAndRewrittenSlotsNeverPlayedTornOrOutOfOrder)
   EXPECT_GE(afterBurst, 9) << "what was written after the burst never played";
 }
 
-}  // namespace
-}  // namespace telvor::test
-
-namespace telvor::test {
-namespace {
 
 // OBS asks for 10 ms buffers: every sample then holds at most 10 ms, and a
 // producer's 25 ms packet goes out whole, in order, over three of them. The
@@ -475,11 +470,6 @@ TEST_F(AudioPin, BuffersAnApplicationAsksForCarryLongerPacketsInPieces) {
   }
 }
 
-}  // namespace
-}  // namespace telvor::test
-
-namespace telvor::test {
-namespace {
 
 // A producer that reopens its sound channel with longer slots (longer
 // packets) while the graph runs: the camera lets go of the old ring, finds

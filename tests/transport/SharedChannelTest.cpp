@@ -263,11 +263,6 @@ TEST(VideoReader, ConsumersTakingTheSlotsNeitherStarveTheReaderNorLetTheProducer
   EXPECT_TRUE(reading.recorder.WaitFor(kFrames + 1));
 }
 
-}  // namespace
-}  // namespace telvor::test
-
-namespace telvor::test {
-namespace {
 
 // A section is accepted only as far as it is committed memory: one a page
 // short of its ring, or reserved and never committed (another program's
