@@ -4,10 +4,14 @@
 // one entry of a fixed table, claimed by compare-exchanging its host's
 // process id into a free (or dead host's) entry and released at stop.
 //
-// Cameras only write it. Anyone who can open the section can scribble over
-// it, so nothing a camera reads back from it ever steers a memory access:
-// a camera remembers the index it claimed and writes there, and readers
-// copy entries out and check every field before they use it.
+// Cameras only write it. Only the user who made the section may open it (the
+// cameras' user for the session's, the producer's for the Global\ one), but
+// any program of that user can scribble over it, so nothing a camera reads
+// back from it ever steers a memory access: a camera remembers the index it
+// claimed and writes there, and readers copy entries out and check every
+// field before they use it. An entry whose stream has not delivered for a
+// while may be taken over by a new stream when no entry is free; its owner
+// sees that at its next look and claims another.
 #pragma once
 
 #include <windows.h>
@@ -27,6 +31,8 @@ inline constexpr std::uint32_t kWatchExeChars = 64;
 // A running stream delivers several times a second; an entry whose last
 // delivery is older than this belongs to a paused, stalled or dead host.
 inline constexpr std::uint64_t kWatchFreshTicks = 3 * 10000000ull;
+// How often a stream checks that its entry is still its own.
+inline constexpr std::uint64_t kWatchLookTicks = 5000000ull;
 
 enum class WatchKind : std::uint32_t { kVideo = 1, kAudio = 2 };
 
@@ -58,6 +64,12 @@ static_assert(sizeof(WatchBlock) == 16 + kWatchEntries * 176, "same layout for 3
 // QueryPerformanceCounter in 100-ns units: the producer library's clock.
 std::uint64_t WatchClockNow();
 
+// Creates (or, with `create` false, opens) camera `camera`'s status section
+// for reading and writing. A section that exists already is used only when
+// this process's user made it with the status's own descriptor: anything
+// else is another program's, and `refused` says so.
+UniqueHandle OpenWatchSection(int camera, bool global, bool create, bool* refused = nullptr);
+
 // What a stream describes about itself when it starts.
 struct WatchFormat {
   WatchKind kind;
@@ -78,12 +90,14 @@ class WatchPublisher {
 
   void Start(int camera, const WatchFormat& format);
   void Delivered() {
-    const LONG64 now = static_cast<LONG64>(WatchClockNow());
+    const std::uint64_t now = WatchClockNow();
+    ++delivered_;
     for (Place& place : places_) {
       if (!place.entry) continue;
-      InterlockedIncrement64(&place.entry->samples);
-      InterlockedExchange64(&place.entry->last_delivery, now);
+      InterlockedExchange64(&place.entry->samples, delivered_);
+      InterlockedExchange64(&place.entry->last_delivery, static_cast<LONG64>(now));
     }
+    if (now >= next_look_) Look(now);
   }
   void Stop();
 
@@ -92,8 +106,21 @@ class WatchPublisher {
     UniqueHandle mapping;
     MappedView view;
     WatchEntry* entry = nullptr;
+    LONG generation = 0;  // the entry's after our claim: any other value means it was taken
+    bool refusal_logged = false;
   };
-  bool Claim(Place& place, const WatchFormat& format);
+  void Publish(Place& place, bool global);
+  bool Claim(Place& place, std::uint64_t now);
+  bool StillOurs(const Place& place) const;
+  void Release(Place& place);
+  // Reclaims a lost entry and opens a section that appeared since the start
+  // (a Global\ producer started after the application).
+  void Look(std::uint64_t now);
+
+  int camera_ = -1;
+  WatchFormat format_ = {};
+  LONG64 delivered_ = 0;
+  std::uint64_t next_look_ = 0;
   Place places_[2];  // session, global
 };
 
@@ -105,7 +132,7 @@ struct Watcher {
   char format[8];
   std::uint32_t width, height, rate_milli;
   std::uint64_t samples;
-  std::uint64_t age;  // 100-ns units since the last delivery; UINT64_MAX: none yet
+  std::uint64_t age;  // 100-ns units since the last delivery; UINT64_MAX: none yet, or a time not yet come
   bool host_alive;
   bool Running() const { return host_alive && age <= kWatchFreshTicks; }
 };

@@ -13,6 +13,7 @@
 #include "Clients.h"
 #include "telvor_producer.h"
 #include "transport/FakeRing.h"
+#include "transport/ObjectSecurity.h"
 #include "transport/SharedChannel.h"
 #include "transport/WatchStatus.h"
 
@@ -197,8 +198,7 @@ TEST_F(StreamingCamera, FollowsEveryFormatChangeWithinHalfASecond) {
 
 TEST_F(StreamingCamera, TwoWatchingApplicationsAreSeenAndLeaveCleanlyOrKilled) {
   // The section lasts while someone holds it; held here, it outlives the hosts.
-  const UniqueHandle held(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(telvor::WatchBlock),
-                                             telvor::ChannelObjectName(telvor::kWatchStatusName, kIndex, false).c_str()));
+  const UniqueHandle held = telvor::OpenWatchSection(kIndex, false, true);
   ASSERT_TRUE(held);
   FeedProcess producer(module_->Dir(), kIndex, L"--size 320x240");
   BackgroundProcess recording(module_->Dir(), Stream(100000, true));
@@ -238,7 +238,10 @@ TEST_F(StreamingCamera, ScribbledWatchStatusNeverDisturbsStreaming) {
     // A whole page, none of it zero: a camera that walked past its table
     // would find no free entry there and run off the end of its view.
     constexpr DWORD kPage = 4096;
-    const UniqueHandle mapping(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, kPage,
+    telvor::ProcessUser user;
+    telvor::ObjectSecurity users_alone;
+    ASSERT_TRUE(user.Load() && users_alone.Build(user, SECTION_ALL_ACCESS, 0));
+    const UniqueHandle mapping(CreateFileMappingW(INVALID_HANDLE_VALUE, users_alone.Get(), PAGE_READWRITE, 0, kPage,
                                                   telvor::ChannelObjectName(telvor::kWatchStatusName, kIndex, false).c_str()));
     telvor::MappedView view;
     view.Reset(mapping ? MapViewOfFile(mapping.Get(), FILE_MAP_WRITE, 0, 0, 0) : nullptr);

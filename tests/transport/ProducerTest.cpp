@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <aclapi.h>
 
+#include <algorithm>
 #include <cstring>
 #include <thread>
 
@@ -12,6 +13,8 @@
 #include "telvor_producer.h"
 #include "transport/FakeRing.h"
 #include "transport/Recorder.h"
+#include "transport/WatchStatus.h"
+#include "transport/ObjectSecurity.h"
 
 namespace telvor::test {
 namespace {
@@ -220,6 +223,107 @@ TEST(ProducerLibrary, NewReaderStartsWithOnlyTheLiveSlots) {
   EXPECT_EQ(TELVOR_OK, telvor_open_video(camera, 0, &larger, &producer)) << telvor_last_error_message();
   camera_lets_go.join();
   telvor_close(producer);
+}
+
+// A stream that delivers for `seconds`, at 30 per second.
+void Deliver(WatchPublisher& publisher, double seconds) {
+  for (int i = 0; i < seconds * 30; ++i) {
+    publisher.Delivered();
+    Sleep(33);
+  }
+}
+
+// The status sections belong to their user alone: the cameras' session
+// section and the one a producer with global names makes. One that someone
+// else made first is left untouched, and a Global\ producer started while a
+// stream runs sees it within a second.
+TEST(WatchStatus, SectionsAreTheUsersAloneAndSquattedOnesAreLeftAlone) {
+  const int camera = kCamera + 3;
+  const std::wstring user = UserSid();
+  const std::wstring users_alone = Canonical(L"O:" + user + L"D:P(A;;0xf001f;;;" + user + L")");
+  const auto section = [&](bool global) { return ChannelObjectName(kWatchStatusName, camera, global); };
+  {
+    WatchPublisher publisher;
+    publisher.Start(camera, WatchFormat{WatchKind::kVideo, "YUY2", 64, 48, 30000});
+    EXPECT_EQ(DescriptorOf(OpenFileMappingW(READ_CONTROL, FALSE, section(false).c_str())), users_alone);
+    Deliver(publisher, 0.2);
+    const telvor_video_format video = {TELVOR_FOURCC_YUY2, 64, 48, 30.0, 0, 0};
+    telvor_channel* producer = nullptr;
+    ASSERT_EQ(telvor_open_video(camera, TELVOR_GLOBAL_NAMES, &video, &producer), TELVOR_OK);
+    EXPECT_EQ(DescriptorOf(OpenFileMappingW(READ_CONTROL, FALSE, section(true).c_str())), users_alone);
+    Deliver(publisher, 1.0);
+    telvor_watcher seen[2];
+    std::uint32_t count = 0;
+    EXPECT_EQ(telvor_watchers(camera, TELVOR_GLOBAL_NAMES, seen, 2, &count), TELVOR_OK);
+    EXPECT_EQ(count, 1u);
+    telvor_close(producer);
+  }
+  const std::wstring others_write = L"O:" + user + L"D:P(A;;0xf001f;;;" + user + L")(A;;0x6;;;WD)";
+  const std::wstring other_owner = L"O:SYD:P(A;;0xf001f;;;" + user + L")";
+  for (const wchar_t* sddl : {static_cast<const wchar_t*>(nullptr), others_write.c_str(), other_owner.c_str()}) {
+    LogCapture log;
+    const UniqueHandle squatted(CreateFileMappingW(INVALID_HANDLE_VALUE, Security(sddl).Get(), PAGE_READWRITE, 0,
+                                                   sizeof(WatchBlock), section(false).c_str()));
+    ASSERT_TRUE(squatted);
+    WatchPublisher publisher;
+    publisher.Start(camera, WatchFormat{WatchKind::kVideo, "YUY2", 64, 48, 30000});
+    Deliver(publisher, 0.6);
+    MappedView view;
+    view.Reset(MapViewOfFile(squatted.Get(), FILE_MAP_READ, 0, 0, 0));
+    ASSERT_TRUE(view);
+    const auto* bytes = static_cast<const std::uint8_t*>(view.Get());
+    EXPECT_TRUE(std::all_of(bytes, bytes + sizeof(WatchBlock), [](std::uint8_t b) { return b == 0; }));
+    EXPECT_EQ(log.Count(L"was made by another program or user"), 1u);
+  }
+}
+
+// Entries held by live processes that deliver nothing, or that claim a time
+// to come, do not keep a new stream out; a stream whose entry was cleared or
+// taken claims another at its next look, counting on.
+TEST(WatchStatus, FullOrScribbledTablesAreTakenBackWithinASecond) {
+  const int camera = kMoreTransportCameras + 2;
+  ProcessUser user;
+  ObjectSecurity security;
+  ASSERT_TRUE(user.Load() && security.Build(user, SECTION_ALL_ACCESS, 0));
+  const UniqueHandle held(CreateFileMappingW(INVALID_HANDLE_VALUE, security.Get(), PAGE_READWRITE, 0,
+                                             sizeof(WatchBlock), ChannelObjectName(kWatchStatusName, camera, false).c_str()));
+  MappedView view;
+  view.Reset(held ? MapViewOfFile(held.Get(), FILE_MAP_WRITE, 0, 0, 0) : nullptr);
+  ASSERT_TRUE(view);
+  auto* block = static_cast<WatchBlock*>(view.Get());
+  for (WatchEntry& entry : block->entries) {
+    entry.owner = static_cast<LONG>(GetCurrentProcessId());
+    entry.kind = static_cast<std::uint32_t>(WatchKind::kAudio);
+    entry.generation = 2;
+    entry.last_delivery = &entry - block->entries < 8 ? 0 : static_cast<LONG64>(WatchClockNow() + 100 * kWatchFreshTicks);
+  }
+  const auto ours = [&]() -> WatchEntry* {
+    for (WatchEntry& entry : block->entries) {
+      if (entry.kind == static_cast<std::uint32_t>(WatchKind::kVideo)) return &entry;
+    }
+    return nullptr;
+  };
+  const auto running = [&] {
+    Watcher found[kWatchEntries];
+    const std::uint32_t n = ReadWatchers(camera, false, found);
+    return std::count_if(found, found + n, [](const Watcher& w) { return w.Running(); });
+  };
+  WatchPublisher publisher;
+  publisher.Start(camera, WatchFormat{WatchKind::kVideo, "YUY2", 64, 48, 30000});
+  Deliver(publisher, 0.2);
+  ASSERT_NE(ours(), nullptr);
+  EXPECT_EQ(running(), 1);
+  std::memset(ours(), 0, sizeof(WatchEntry));
+  EXPECT_EQ(running(), 0);
+  Deliver(publisher, 0.6);
+  ASSERT_NE(ours(), nullptr);
+  EXPECT_EQ(running(), 1);
+  EXPECT_GE(ours()->samples, 20);
+  ours()->generation += 2;  // taken by another stream of this process, which describes itself as video too
+  Deliver(publisher, 0.6);
+  int video_entries = 0;
+  for (const WatchEntry& entry : block->entries) video_entries += entry.kind == static_cast<std::uint32_t>(WatchKind::kVideo);
+  EXPECT_EQ(video_entries, 2);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "transport/Recorder.h"
 #include "transport/SharedAudio.h"
 #include "transport/SharedVideo.h"
+#include "transport/ObjectSecurity.h"
 #include "transport/WatchStatus.h"
 
 namespace telvor::test {
@@ -289,9 +290,13 @@ TEST(ChannelSections, ShortOrUncommittedSectionsAreRefusedBeforeTheyAreRead) {
   const std::wstring names[] = {ChannelObjectName(kVideoNames.mapping, camera, false),
                                 ChannelObjectName(kWatchStatusName, camera, false)};
   const UniqueHandle mutex(CreateMutexW(nullptr, FALSE, ChannelObjectName(kVideoNames.mutex, camera, false).c_str()));
+  // Made with the status's own descriptor, so only its commitment is wrong.
+  ProcessUser user;
+  ObjectSecurity users_alone;
+  ASSERT_TRUE(user.Load() && users_alone.Build(user, SECTION_ALL_ACCESS, 0));
   UniqueHandle reserved[2];
   for (int i = 0; i < 2; ++i) {
-    reserved[i].Reset(CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE | SEC_RESERVE, 0, 65536,
+    reserved[i].Reset(CreateFileMappingW(INVALID_HANDLE_VALUE, users_alone.Get(), PAGE_READWRITE | SEC_RESERVE, 0, 65536,
                                          names[i].c_str()));
     ASSERT_TRUE(reserved[i]);
   }

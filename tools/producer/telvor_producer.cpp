@@ -1,8 +1,6 @@
 #include "telvor_producer.h"
 
 #include <windows.h>
-#include <aclapi.h>
-#include <sddl.h>
 
 #include <cmath>
 #include <cstdarg>
@@ -14,6 +12,7 @@
 
 #include "base/CommittedMemory.h"
 #include "base/Handle.h"
+#include "transport/ObjectSecurity.h"
 #include "transport/SharedChannel.h"
 #include "transport/SlotHeader.h"
 #include "transport/WatchStatus.h"
@@ -163,83 +162,16 @@ telvor_result FailSystem(const char* doing) {
 // Who may open a channel's objects. The producer's user may do anything; the
 // cameras of interactive users (any account, any session) may map the section
 // for reading and wait for and release the mutex; nobody else may open them.
-// The user is named as owner as well: an elevated token would otherwise give
-// the objects to the Administrators group.
 constexpr DWORD kCameraSectionAccess = SECTION_QUERY | SECTION_MAP_READ;
 constexpr DWORD kCameraMutexAccess = SYNCHRONIZE | MUTEX_MODIFY_STATE;
-constexpr DWORD kCameraStatusAccess = SECTION_QUERY | SECTION_MAP_READ | SECTION_MAP_WRITE;
 
-// The user this producer runs as.
-struct ProducerUser {
-  std::vector<BYTE> token_user;  // a TOKEN_USER and the SID it points into
-  std::wstring sid_text;
-  PSID Sid() const { return reinterpret_cast<const TOKEN_USER*>(token_user.data())->User.Sid; }
-};
-
-telvor_result LoadUser(ProducerUser& user) {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return FailSystem("open the process token");
-  const UniqueHandle token_holder(token);
-  DWORD length = 0;
-  GetTokenInformation(token, TokenUser, nullptr, 0, &length);
-  user.token_user.resize(length < sizeof(TOKEN_USER) ? sizeof(TOKEN_USER) : length);
-  LocalMemory<wchar_t*> text;
-  if (!GetTokenInformation(token, TokenUser, user.token_user.data(), static_cast<DWORD>(user.token_user.size()),
-                           &length) ||
-      !ConvertSidToStringSidW(user.Sid(), text.Put())) {
-    return FailSystem("read the producer's user");
-  }
-  user.sid_text = text.Get();
-  return TELVOR_OK;
+telvor_result LoadUser(telvor::ProcessUser& user) {
+  return user.Load() ? TELVOR_OK : FailSystem("read the producer's user");
 }
 
-std::wstring AllowEntry(DWORD access, const std::wstring& sid) {
-  wchar_t mask[16];
-  std::swprintf(mask, 16, L"0x%lx", static_cast<unsigned long>(access));
-  return L"(A;;" + std::wstring(mask) + L";;;" + sid + L")";
-}
-
-// Full access for the user, `camera_access` (if any) for interactive users.
-class ObjectSecurity {
- public:
-  telvor_result Build(const ProducerUser& user, DWORD all_access, DWORD camera_access) {
-    std::wstring sddl = L"O:" + user.sid_text + L"D:P" + AllowEntry(all_access, user.sid_text);
-    if (camera_access != 0) sddl += AllowEntry(camera_access, L"IU");
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, descriptor_.Put(),
-                                                              nullptr)) {
-      return FailSystem("build a security descriptor");
-    }
-    attributes_.lpSecurityDescriptor = descriptor_.Get();
-    return TELVOR_OK;
-  }
-  SECURITY_ATTRIBUTES* Get() { return &attributes_; }
-
- private:
-  LocalMemory<PSECURITY_DESCRIPTOR> descriptor_;
-  SECURITY_ATTRIBUTES attributes_ = {sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
-};
-
-// Whether an object that already existed was made by a producer of this
-// user: owned by the user, and granting no one else more than the cameras get.
-bool MadeByThisUser(HANDLE object, PSID user, DWORD camera_access) {
-  PSID owner = nullptr;
-  PACL dacl = nullptr;
-  LocalMemory<PSECURITY_DESCRIPTOR> descriptor;
-  if (GetSecurityInfo(object, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
-                      nullptr, &dacl, nullptr, descriptor.Put()) != ERROR_SUCCESS ||
-      !owner || !EqualSid(owner, user) || !dacl) {
-    return false;
-  }
-  for (DWORD i = 0; i < dacl->AceCount; ++i) {
-    void* ace = nullptr;
-    if (!GetAce(dacl, i, &ace)) return false;
-    const BYTE type = static_cast<const ACE_HEADER*>(ace)->AceType;
-    if (type == ACCESS_DENIED_ACE_TYPE) continue;
-    if (type != ACCESS_ALLOWED_ACE_TYPE) return false;
-    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-    if (!EqualSid(&allowed->SidStart, user) && (allowed->Mask & ~camera_access) != 0) return false;
-  }
-  return true;
+telvor_result Build(telvor::ObjectSecurity& security, const telvor::ProcessUser& user, DWORD all_access,
+                    DWORD camera_access) {
+  return security.Build(user, all_access, camera_access) ? TELVOR_OK : FailSystem("build a security descriptor");
 }
 
 // Takes the outcome of creating one named object. A new object is ours. One
@@ -247,10 +179,10 @@ bool MadeByThisUser(HANDLE object, PSID user, DWORD camera_access) {
 // camera keeps a restarted producer's ring alive); anything else means
 // another program took the camera's name first and could read or rewrite
 // what we write, or hold the mutex against us.
-telvor_result Claim(UniqueHandle& object, HANDLE created, DWORD error, const std::wstring& name, const ProducerUser& user,
+telvor_result Claim(UniqueHandle& object, HANDLE created, DWORD error, const std::wstring& name, const telvor::ProcessUser& user,
                     DWORD camera_access, int camera, const RingKind& ring) {
   object.Reset(created);
-  if (object && (error != ERROR_ALREADY_EXISTS || MadeByThisUser(object.Get(), user.Sid(), camera_access))) {
+  if (object && (error != ERROR_ALREADY_EXISTS || telvor::MadeByUser(object.Get(), user.Sid(), camera_access))) {
     return TELVOR_OK;
   }
   if (!object && error != ERROR_ACCESS_DENIED) {
@@ -267,13 +199,13 @@ constexpr int kMarkerAttempts = 5;
 constexpr DWORD kMarkerRetryMs = 10;
 
 telvor_result CreateObjects(telvor_channel& channel, const RingKind& ring, int camera, bool global) {
-  ProducerUser user;
-  ObjectSecurity owner_security, mutex_security, mapping_security, written_security;
+  telvor::ProcessUser user;
+  telvor::ObjectSecurity owner_security, mutex_security, mapping_security, written_security;
   telvor_result result = LoadUser(user);
-  if (result == TELVOR_OK) result = owner_security.Build(user, EVENT_ALL_ACCESS, 0);
-  if (result == TELVOR_OK) result = mutex_security.Build(user, MUTEX_ALL_ACCESS, kCameraMutexAccess);
-  if (result == TELVOR_OK) result = mapping_security.Build(user, SECTION_ALL_ACCESS, kCameraSectionAccess);
-  if (result == TELVOR_OK) result = written_security.Build(user, EVENT_ALL_ACCESS, SYNCHRONIZE);
+  if (result == TELVOR_OK) result = Build(owner_security, user, EVENT_ALL_ACCESS, 0);
+  if (result == TELVOR_OK) result = Build(mutex_security, user, MUTEX_ALL_ACCESS, kCameraMutexAccess);
+  if (result == TELVOR_OK) result = Build(mapping_security, user, SECTION_ALL_ACCESS, kCameraSectionAccess);
+  if (result == TELVOR_OK) result = Build(written_security, user, EVENT_ALL_ACCESS, SYNCHRONIZE);
   if (result != TELVOR_OK) return result;
 
   const std::wstring owner = telvor::ChannelObjectName(ring.owner_name, camera, global);
@@ -310,18 +242,11 @@ telvor_result CreateObjects(telvor_channel& channel, const RingKind& ring, int c
   error = GetLastError();
   result = Claim(channel.mapping, created, error, mapping, user, kCameraSectionAccess, camera, ring);
   if (result != TELVOR_OK) return result;
-  if (global) {
-    // Cameras publish who watches beside the channels, but capture
-    // applications seldom may create global names: the producer makes the
-    // section and lets interactive users write it. Optional, so a failure
-    // costs only the status.
-    ObjectSecurity status_security;
-    if (status_security.Build(user, SECTION_ALL_ACCESS, kCameraStatusAccess) == TELVOR_OK) {
-      channel.watch_status.Reset(CreateFileMappingW(INVALID_HANDLE_VALUE, status_security.Get(), PAGE_READWRITE, 0,
-                                                    sizeof(telvor::WatchBlock),
-                                                    telvor::ChannelObjectName(telvor::kWatchStatusName, camera, true).c_str()));
-    }
-  }
+  // Cameras publish who watches beside the channels, but capture
+  // applications seldom may create global names: the producer makes the
+  // section for its own user's cameras. Optional, so a failure costs only
+  // the status.
+  if (global) channel.watch_status = telvor::OpenWatchSection(camera, true, true);
   channel.view.Reset(MapViewOfFile(channel.mapping.Get(), FILE_MAP_ALL_ACCESS, 0, 0, 0));
   if (!channel.view) {
     const DWORD map_error = GetLastError();
