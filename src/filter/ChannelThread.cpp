@@ -1,6 +1,7 @@
 #include "filter/ChannelThread.h"
 
 #include "base/Log.h"
+#include "base/ModuleThread.h"
 #include "transport/SharedChannel.h"
 
 namespace telvor {
@@ -17,7 +18,7 @@ void ChannelThread::WaitAndClose() {
 bool ChannelThread::Start(LPTHREAD_START_ROUTINE procedure, void* parameter) {
   WaitAndClose();
   DWORD id = 0;
-  thread_.Reset(CreateThread(nullptr, 0, procedure, parameter, 0, &id));
+  thread_.Reset(CreateModuleThread(procedure, parameter, &id));
   if (!thread_) return false;
   threadId_ = id;
   // The thread gets its queue only once it runs; until then posts fail.

@@ -1,5 +1,7 @@
 #include "framework/AMThread.h"
 
+#include "base/ModuleThread.h"
+
 CAMThread::CAMThread(HRESULT* hr)
     : m_EventSend(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
       m_EventComplete(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
@@ -17,7 +19,7 @@ bool CAMThread::Create() {
   ResetEvent(m_EventSend.Get());
   ResetEvent(m_EventComplete.Get());
   DWORD id = 0;
-  m_hThread.Reset(CreateThread(nullptr, 0, &CAMThread::InitialThreadProc, this, 0, &id));
+  m_hThread.Reset(telvor::CreateModuleThread(&CAMThread::InitialThreadProc, this, &id));
   return ThreadExists();
 }
 

@@ -7,6 +7,7 @@
 
 #include "base/CommittedMemory.h"
 #include "base/Log.h"
+#include "base/ModuleThread.h"
 
 namespace telvor {
 namespace {
@@ -134,7 +135,7 @@ bool SharedChannel::OpenObjects() {
   capacity_ = 0;
   abandoned_logged_ = false;
   misfit_logged_ = false;
-  thread_.Reset(CreateThread(nullptr, 0, &SharedChannel::ThreadProc, this, 0, nullptr));
+  thread_.Reset(CreateModuleThread(&SharedChannel::ThreadProc, this, nullptr));
   return static_cast<bool>(thread_);
 }
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <dshow.h>
 
+#include <cstring>
 #include <string>
 
 #include "ModuleFixture.h"
@@ -106,6 +107,51 @@ TEST(RegistrationPath, ModuleInADeepFolderRegisters) {
   RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\TELVOR\\CONFIG");
 }
 
+// The module in that folder shows an idle picture named relative to it,
+// though its settings come from the key of no file: the picture is the
+// module folder's, not the host's current folder's.
+TEST(RegistrationPath, ModuleInADeepFolderFindsItsIdlePictureThere) {
+  LoadedModuleCopy module(kModuleFileName, "", std::wstring(240, L'd'));
+  const std::wstring folder = module.ModulePath().substr(0, module.ModulePath().rfind(L'\\'));
+  const wchar_t* key = L"Software\\TELVOR\\CONFIG";
+  const DWORD cameras = kCameras[1] + 1;
+  RegSetKeyValueW(HKEY_CURRENT_USER, key, L"FILTERS", REG_DWORD, &cameras, sizeof cameras);
+  for (const auto& [name, value] : {std::pair{L"FILTER.VIDEO.NAME.", L"Deep camera"}, {L"FILTER.IDLE.IMAGE.", L"idle.bmp"}})
+    RegSetKeyValueW(HKEY_CURRENT_USER, key, (name + std::to_wstring(cameras)).c_str(), REG_SZ, value,
+                    static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
+  std::string bmp(58, '\0');  // 1 x 1, 24 bits
+  for (const auto& [at, value] : {std::pair{2, 58}, {10, 54}, {14, 40}, {18, 1}, {22, 1}, {26, 1 | 24 << 16}})
+    std::memcpy(&bmp[at], &value, 4);
+  bmp[0] = 'B', bmp[1] = 'M';
+  WriteTextFile(folder + L"\\idle.bmp", bmp);
+  ASSERT_TRUE(module.Load());
+  CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  IUnknown* object = nullptr;
+  IClassFactory* factory = nullptr;
+  IBaseFilter *filter = nullptr, *renderer = nullptr;
+  IGraphBuilder* graph = nullptr;
+  IEnumPins* pins = nullptr;
+  IPin* output = nullptr;
+  const CLSID nullRenderer = {0xC1F400A4, 0x3F08, 0x11D3, {0x9F, 0x0B, 0x00, 0x60, 0x08, 0x03, 0x9E, 0x37}};
+  ASSERT_EQ(module.GetClassObject(VideoFilterIdText(kCameras[1]).c_str(), &object), S_OK);
+  ASSERT_TRUE(object->QueryInterface(IID_IClassFactory, reinterpret_cast<void**>(&factory)) == S_OK &&
+              factory->CreateInstance(nullptr, IID_IBaseFilter, reinterpret_cast<void**>(&filter)) == S_OK &&
+              CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                               reinterpret_cast<void**>(&graph)) == S_OK &&
+              CoCreateInstance(nullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                               reinterpret_cast<void**>(&renderer)) == S_OK &&
+              graph->AddFilter(filter, L"camera") == S_OK && graph->AddFilter(renderer, L"renderer") == S_OK &&
+              filter->EnumPins(&pins) == S_OK && pins->Next(1, &output, nullptr) == S_OK && graph->Render(output) == S_OK);
+  const std::string shown = "\\" + std::string(240, 'd') + "\\idle.bmp 1x1";
+  for (int i = 0; i < 200 && module.Log().find(shown) == std::string::npos; ++i) Sleep(50);
+  EXPECT_NE(module.Log().find(shown), std::string::npos) << module.Log();
+  for (IUnknown* held : std::initializer_list<IUnknown*>{output, pins, graph, renderer, filter, factory, object})
+    held->Release();
+  module.Unload();
+  CoUninitialize();
+  RegDeleteKeyW(HKEY_CURRENT_USER, key);
+}
+
 size_t Occurrences(const std::string& text, const std::string& part) {
   size_t count = 0;
   for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
@@ -116,11 +162,14 @@ size_t Occurrences(const std::string& text, const std::string& part) {
 // module and leaks a filter. The module takes the name of the program that
 // loaded it, not its own. At the process's end other modules may still hold
 // the filter and release it after us: it must outlive our detach then, and
-// go only when the module itself is freed.
+// go only when the module itself is freed. A host that frees the module
+// under a graph it leaked running keeps the module until the graph's
+// threads end: their code stays there, and nothing waits for them while
+// the loader is locked.
 TEST(LoadedModule, RecognisesTheHostByItsFileNameAndReleasesALeakedFilterOnlyWhenFreed) {
   LoadedModuleCopy module(kModuleFileName, "FILTERS=1\r\nFILTER.VIDEO.NAME.01=Dll Cam\r\n");
   const struct { const wchar_t* host; const wchar_t* end; size_t skypeTags, destroyed; } runs[] = {
-      {L"Skype.exe", L"free", 1, 1}, {L"probe.exe", L"exit", 0, 0}};
+      {L"Skype.exe", L"free", 1, 1}, {L"probe.exe", L"exit", 0, 0}, {L"leaky.exe", L"run", 0, 0}};
   for (const auto& run : runs) {
     SCOPED_TRACE(run.host);
     const std::wstring program = module.Dir().File(run.host), log = program + L".log";
