@@ -1,7 +1,7 @@
-// Times each per-frame pixel primitive (and the placeholder conversions) at
-// every processor level, beside libyuv (or libswscale where libyuv has no
-// such conversion) doing the same job on the same input, and beside a memcpy
-// of the output's bytes. Prints milliseconds per frame and the ratios.
+// Times each per-frame pixel primitive at every processor level, beside
+// libyuv (or libswscale where libyuv has no such conversion) doing the same
+// job on the same input restricted to the same instruction sets, and beside a
+// memcpy of the output's bytes. Prints milliseconds per frame and the ratios.
 #include <libyuv.h>
 
 extern "C" {
@@ -19,6 +19,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "ReferenceLevels.h"
 #include "imaging/Pixel.h"
 
 namespace {
@@ -37,16 +38,26 @@ double NowMs() {
   return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
 }
 
+// One timed call and what it needs set first (a processor level), untimed.
+struct Contender {
+  std::function<void()> prepare;
+  std::function<void()> call;
+};
+
 // Best batch of many, taken in turns with the competitors so that a busy
 // moment on a shared machine slows every contender alike.
-std::vector<double> BestMilliseconds(const std::vector<std::function<void()>>& calls) {
-  std::vector<double> best(calls.size(), 1e9);
-  for (const auto& call : calls) call();  // warm caches and page in the buffers
+std::vector<double> BestMilliseconds(const std::vector<Contender>& contenders) {
+  std::vector<double> best(contenders.size(), 1e9);
+  for (const auto& c : contenders) {  // warm caches and page in the buffers
+    c.prepare();
+    c.call();
+  }
   for (int round = 0; round < g_rounds; ++round) {
-    for (std::size_t i = 0; i < calls.size(); ++i) {
+    for (std::size_t i = 0; i < contenders.size(); ++i) {
       constexpr int kCalls = 5;
+      contenders[i].prepare();
       const double start = NowMs();
-      for (int k = 0; k < kCalls; ++k) calls[i]();
+      for (int k = 0; k < kCalls; ++k) contenders[i].call();
       best[i] = std::min(best[i], (NowMs() - start) / kCalls);
     }
   }
@@ -106,10 +117,13 @@ struct Job {
   const char* reference;
   std::size_t outBytes;
   std::function<void()> ours;
-  std::function<void()> theirs;
+  std::function<void()> theirs;  // runs restricted to the level in force (RestrictReferences)
 };
 
-std::vector<Job> Jobs(Buffers& b, SwsContext* yuyvToBgr24) {
+// libswscale picks its code when a context is made: one per level.
+SwsContext* g_yuyvToBgr24[kPxLevelCount];
+
+std::vector<Job> Jobs(Buffers& b) {
   const int w = b.width, h = b.height;
   const PxSize size{w, h};
   const std::size_t px = std::size_t(w) * h;
@@ -143,7 +157,7 @@ std::vector<Job> Jobs(Buffers& b, SwsContext* yuyvToBgr24) {
          const int srcStride[1] = {2 * w};
          std::uint8_t* dst[1] = {o};
          const int dstStride[1] = {3 * w};
-         sws_scale(yuyvToBgr24, src, srcStride, 0, h, dst, dstStride);
+         sws_scale(g_yuyvToBgr24[CpuLevel()], src, srcStride, 0, h, dst, dstStride);
        }},
       {"PxYuy2ToBgra", "YUY2ToARGB", px * 4, [=, &b] { PxYuy2ToBgra(b.yuy2.data(), 2 * w, o, 4 * w, size, 255); },
        [=, &b] { libyuv::YUY2ToARGB(b.yuy2.data(), 2 * w, o, 4 * w, w, h); }},
@@ -167,40 +181,60 @@ std::vector<Job> Jobs(Buffers& b, SwsContext* yuyvToBgr24) {
   };
 }
 
+std::vector<int> g_levels;  // levels to time (--levels), all this processor runs by default
+
 void RunSize(int w, int h) {
   Buffers b(w, h);
-  SwsContext* sws = sws_getContext(w, h, AV_PIX_FMT_YUYV422, w, h, AV_PIX_FMT_BGR24, SWS_POINT, nullptr, nullptr, nullptr);
+  for (int level : g_levels) {
+    bench::RestrictReferences(level);
+    g_yuyvToBgr24[level] =
+        sws_getContext(w, h, AV_PIX_FMT_YUYV422, w, h, AV_PIX_FMT_BGR24, SWS_POINT, nullptr, nullptr, nullptr);
+  }
+  bench::UnrestrictReferences();
   Bytes copySrc(std::size_t(w) * h * 4), copyDst(copySrc.size());
-  std::printf("\n%dx%d  (ms per frame; ratio = ours / reference, ours / memcpy of the output bytes)\n", w, h);
-  std::printf("%-18s %-16s %8s %8s |", "primitive", "reference", "ref ms", "memcpy");
-  for (int level = 0; level <= DetectCpuLevel(); ++level) std::printf("   L%d ms  /ref  /mcpy |", level);
+  std::printf("\n%dx%d  (ms per frame; each level: the reference restricted to its instruction sets, ours, "
+              "ours / reference; * above the reference, ^ slower than plain)\n",
+              w, h);
+  std::printf("%-18s %-16s %7s |", "primitive", "reference", "memcpy");
+  for (int level : g_levels) std::printf("  L%d ref    ours  /ref   |", level);
   std::printf("\n");
-  for (Job& job : Jobs(b, sws)) {
+  for (Job& job : Jobs(b)) {
     if (!g_only.empty() && std::find(g_only.begin(), g_only.end(), job.name) == g_only.end()) continue;
     const std::size_t n = job.outBytes;
-    std::vector<std::function<void()>> calls = {job.theirs, [&] { std::memcpy(copyDst.data(), copySrc.data(), n); }};
-    for (int level = 0; level <= DetectCpuLevel(); ++level) {
-      calls.push_back([level, &job] {
-        ForceCpuLevel(level);
-        job.ours();
-      });
+    std::vector<Contender> contenders = {{[] {}, [&] { std::memcpy(copyDst.data(), copySrc.data(), n); }}};
+    for (int level : g_levels) {
+      // The level in force also picks the libswscale context.
+      contenders.push_back({[level] { bench::RestrictReferences(level); ForceCpuLevel(level); }, job.theirs});
+      contenders.push_back({[level] { ForceCpuLevel(level); }, job.ours});
     }
-    const std::vector<double> ms = BestMilliseconds(calls);
-    std::printf("%-18s %-16s %8.3f %8.3f |", job.name, job.reference, ms[0], ms[1]);
-    for (std::size_t i = 2; i < ms.size(); ++i) std::printf(" %7.3f %5.2f %5.2f |", ms[i], ms[i] / ms[0], ms[i] / ms[1]);
+    const std::vector<double> ms = BestMilliseconds(contenders);
+    bench::UnrestrictReferences();
+    std::printf("%-18s %-16s %7.3f |", job.name, job.reference, ms[0]);
+    const double plain = g_levels.front() == 0 ? ms[2] : 0;
+    for (std::size_t i = 1; i + 1 < ms.size(); i += 2) {
+      const double ratio = ms[i + 1] / ms[i];
+      const bool slowerThanPlain = plain > 0 && i > 1 && ms[i + 1] > plain;
+      std::printf(" %7.3f %7.3f %5.2f%c%c |", ms[i], ms[i + 1], ratio, ratio > 1.0 ? '*' : ' ',
+                  slowerThanPlain ? '^' : ' ');
+    }
     std::printf("\n");
     std::fflush(stdout);
   }
-  sws_freeContext(sws);
+  for (int level : g_levels) sws_freeContext(g_yuyvToBgr24[level]);
 }
 
 }  // namespace
 
-// telvor_bench_pixels [--wall] [--rounds N] [--offset N] [PxName ...]
+// telvor_bench_pixels [--wall] [--rounds N] [--offset N] [--levels 013] [PxName ...]
 int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--wall") {
+    if (arg == "--levels" && i + 1 < argc) {
+      for (const char* c = argv[++i]; *c; ++c) {
+        if (*c >= '0' && *c <= '0' + DetectCpuLevel()) g_levels.push_back(*c - '0');
+      }
+      std::sort(g_levels.begin(), g_levels.end());
+    } else if (arg == "--wall") {
       g_wallClock = true;
     } else if (arg == "--offset" && i + 1 < argc) {
       g_offset = static_cast<std::size_t>(std::atoi(argv[++i])) % 64;
@@ -213,6 +247,9 @@ int main(int argc, char** argv) {
   std::printf("timing: %s, best of %d batches of 5 calls; buffers %zu bytes past a 64-byte boundary\n",
               g_wallClock ? "wall clock" : "processor time of the thread", g_rounds, g_offset);
   std::printf("processor level detected: %d (0 plain, 1 SSE2, 2 SSE4.1, 3 AVX2, 4 AVX-512BW)\n", DetectCpuLevel());
+  if (g_levels.empty()) {
+    for (int level = 0; level <= DetectCpuLevel(); ++level) g_levels.push_back(level);
+  }
   RunSize(1920, 1080);
   RunSize(1280, 720);
   return 0;
