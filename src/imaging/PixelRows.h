@@ -50,8 +50,7 @@ namespace plain {
 TELVOR_DECLARE_PIXEL_ROWS
 }
 namespace sse2 {
-CopyRowFn CopyRow;
-InterleaveRowFn InterleaveRow;
+TELVOR_DECLARE_PIXEL_ROWS
 }
 namespace sse41 {
 TELVOR_DECLARE_PIXEL_ROWS

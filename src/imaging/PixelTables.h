@@ -6,11 +6,11 @@
 namespace telvor::imaging {
 
 #define TELVOR_PIXEL_TABLE(Name) \
-  inline constexpr VariantTable<Name##Fn> k##Name = {plain::Name, plain::Name, sse41::Name, avx2::Name, avx512::Name};
+  inline constexpr VariantTable<Name##Fn> k##Name = {plain::Name, sse2::Name, sse41::Name, avx2::Name, avx512::Name};
 
+// Copying and unpacking bytes gain nothing from SSE4.1.
 inline constexpr VariantTable<CopyRowFn> kCopyRow = {plain::CopyRow, sse2::CopyRow, sse2::CopyRow,
                                                      avx2::CopyRow, avx512::CopyRow};
-// Unpacking bytes needs nothing beyond SSE2.
 inline constexpr VariantTable<InterleaveRowFn> kInterleaveRow = {plain::InterleaveRow, sse2::InterleaveRow,
                                                                  sse2::InterleaveRow, avx2::InterleaveRow,
                                                                  avx512::InterleaveRow};
@@ -21,7 +21,7 @@ TELVOR_PIXEL_TABLE(Yuy2ToYv12Rows)
 TELVOR_PIXEL_TABLE(Yuy2ToBgraRow)
 TELVOR_PIXEL_TABLE(Yuy2ToBgrRow)
 // Measured slower with 512-bit registers than with 256-bit ones (bench/README.md).
-inline constexpr VariantTable<Yv12ToYuy2RowFn> kYv12ToYuy2Row = {plain::Yv12ToYuy2Row, plain::Yv12ToYuy2Row,
+inline constexpr VariantTable<Yv12ToYuy2RowFn> kYv12ToYuy2Row = {plain::Yv12ToYuy2Row, sse2::Yv12ToYuy2Row,
                                                                  sse41::Yv12ToYuy2Row, avx2::Yv12ToYuy2Row,
                                                                  avx2::Yv12ToYuy2Row};
 TELVOR_PIXEL_TABLE(I420ToBgraRow)

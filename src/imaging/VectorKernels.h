@@ -1,8 +1,8 @@
 // Vector kernels written once over a traits class V that wraps one register
-// width (128-bit SSE4.1, 256-bit AVX2, 512-bit AVX-512BW). Every arithmetic
-// step works inside 128-bit lanes, exactly like the SSE form; the traits'
-// lane fix-ups (FixPack64, Interleave2, ...) restore memory order where a
-// pack or an unpack has mixed the lanes of two registers.
+// width (128-bit SSE2 and SSE4.1, 256-bit AVX2, 512-bit AVX-512BW). Every
+// arithmetic step works inside 128-bit lanes, exactly like the SSE form; the
+// traits' lane fix-ups (FixPack64, Interleave2, ...) restore memory order
+// where a pack or an unpack has mixed the lanes of two registers.
 //
 // Included by the instruction-set files only. Everything here has internal
 // linkage: the same template compiled with different target flags must never
@@ -158,15 +158,11 @@ TELVOR_FORCE_INLINE void StorePixels(std::uint8_t* dst, typename V::Reg v) {
 template <class V, bool kBgr>
 void Yuy2ToRgbKernel(const std::uint8_t* src, std::uint8_t* dst, int pixels, std::uint8_t alphaValue) {
   constexpr int kOut = kBgr ? 3 : 4;
-  const auto cbPick = V::Lanes16(0x80, 1, 0x80, 1, 0x80, 5, 0x80, 5, 0x80, 9, 0x80, 9, 0x80, 13, 0x80, 13);
-  const auto crPick = V::Lanes16(0x80, 3, 0x80, 3, 0x80, 7, 0x80, 7, 0x80, 11, 0x80, 11, 0x80, 15, 0x80, 15);
   const auto alpha = V::Set8(static_cast<char>(alphaValue));
   for (int x = 0; x < pixels; x += V::kBytes, src += 2 * V::kBytes) {
     const auto a = V::Load(src), b = V::Load(src + V::kBytes);
-    const RgbWords<V> lo = YuvToRgbWords<V>(V::Slli16(a, 8), V::Shuffle8(a, cbPick), V::Shuffle8(a, crPick),
-                                            kYuy2Bias);
-    const RgbWords<V> hi = YuvToRgbWords<V>(V::Slli16(b, 8), V::Shuffle8(b, cbPick), V::Shuffle8(b, crPick),
-                                            kYuy2Bias);
+    const RgbWords<V> lo = YuvToRgbWords<V>(V::Slli16(a, 8), V::CbHigh(a), V::CrHigh(a), kYuy2Bias);
+    const RgbWords<V> hi = YuvToRgbWords<V>(V::Slli16(b, 8), V::CbHigh(b), V::CrHigh(b), kYuy2Bias);
     typename V::Reg out[4];
     PackBgra<V>(lo, hi, alpha, out);
     // out[0..1] hold a's pixels lane by lane, out[2..3] b's.
@@ -237,14 +233,15 @@ TELVOR_FORCE_INLINE typename V::Reg PairChroma(typename V::Reg blueRed, typename
 template <class V>
 void BgraToYuy2Kernel(const std::uint8_t* src, std::uint8_t* dst, int pixels) {
   for (int x = 0; x < pixels; x += V::kBytes / 2, src += 2 * V::kBytes, dst += V::kBytes) {
-    typename V::Reg words[2];
+    typename V::Reg luma[2], chroma[2];
     for (int i = 0; i < 2; ++i) {
       const BgraSplit<V> p = Split<V>(V::Load(src + i * V::kBytes));
-      const auto chroma = V::Srai32(
-          V::Add32(PairChroma<V>(p.blueRed, p.greenAlpha), V::Set32(16384 + (128 << 17))), 17);
-      words[i] = V::Or(Luma32<V>(p), V::Slli32(chroma, 8));
+      chroma[i] = V::Srai32(V::Add32(PairChroma<V>(p.blueRed, p.greenAlpha), V::Set32(16384 + (128 << 17))), 17);
+      luma[i] = Luma32<V>(p);
     }
-    V::Store(dst, V::FixPack64(V::PackUs32(words[0], words[1])));
+    // Luma and chroma are bytes: words of each, then one word per pixel.
+    const auto words = V::Or(V::PackS32(luma[0], luma[1]), V::Slli16(V::PackS32(chroma[0], chroma[1]), 8));
+    V::Store(dst, V::FixPack64(words));
   }
 }
 
@@ -252,8 +249,6 @@ void BgraToYuy2Kernel(const std::uint8_t* src, std::uint8_t* dst, int pixels) {
 template <class V>
 void BgraToI420Kernel(const std::uint8_t* s0, const std::uint8_t* s1, std::uint8_t* y0, std::uint8_t* y1,
                       std::uint8_t* cb, std::uint8_t* cr, int pixels) {
-  // Within each lane: the block's Cb bytes to the low half, Cr to the high.
-  const auto separate = V::Lanes16(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15);
   for (int x = 0; x < pixels; x += V::kBytes, s0 += 4 * V::kBytes, s1 += 4 * V::kBytes) {
     typename V::Reg top[4], bottom[4], chroma[4];
     for (int i = 0; i < 4; ++i) {
@@ -264,30 +259,36 @@ void BgraToI420Kernel(const std::uint8_t* s0, const std::uint8_t* s1, std::uint8
       const auto sums = PairChroma<V>(V::Add32(p.blueRed, q.blueRed), V::Add32(p.greenAlpha, q.greenAlpha));
       chroma[i] = V::Srai32(V::Add32(sums, V::Set32(32768 + (128 << 18))), 18);
     }
-    V::Store(y0 + x, V::FixPack32x4(V::PackUs16(V::PackUs32(top[0], top[1]), V::PackUs32(top[2], top[3]))));
-    V::Store(y1 + x, V::FixPack32x4(V::PackUs16(V::PackUs32(bottom[0], bottom[1]), V::PackUs32(bottom[2], bottom[3]))));
-    const auto pairs =
-        V::FixPack32x4(V::PackUs16(V::PackUs32(chroma[0], chroma[1]), V::PackUs32(chroma[2], chroma[3])));
-    V::StoreHalves(cb + x / 2, cr + x / 2, V::FixPack64(V::Shuffle8(pairs, separate)));
+    V::Store(y0 + x, V::FixPack32x4(V::PackUs16(V::PackS32(top[0], top[1]), V::PackS32(top[2], top[3]))));
+    V::Store(y1 + x, V::FixPack32x4(V::PackUs16(V::PackS32(bottom[0], bottom[1]), V::PackS32(bottom[2], bottom[3]))));
+    const auto pairs = V::FixPack32x4(V::PackUs16(V::PackS32(chroma[0], chroma[1]), V::PackS32(chroma[2], chroma[3])));
+    // Within each lane: the block's Cb bytes to the low half, Cr to the high.
+    V::StoreHalves(cb + x / 2, cr + x / 2, V::FixPack64(V::SeparatePairs(pairs)));
   }
+}
+
+// Pixels of a BGR row the vector steps of `step` pixels convert.
+template <class V>
+int BgrVectorPixels(int width, int step) {
+  const int room = V::kBgrSpill > 0 ? width - 1 : width;
+  return room > 0 ? room / step * step : 0;
 }
 
 }  // namespace
 
 // Row functions of one instruction set: whole vector steps through the
-// kernels above, the rest of the row through the plain row.
-#define TELVOR_DEFINE_INTERLEAVE_ROW(V)                                                                               \
+// kernels above, the rest of the row through the plain row. Where StoreBgr
+// spills past its pixels, the vector steps stop a pixel early, so that the
+// plain row writes over the spill.
+#define TELVOR_DEFINE_VECTOR_ROWS(V)                                                                                  \
   void InterleaveRow(const std::uint8_t* first, const std::uint8_t* second, std::uint8_t* dst, int width) {           \
     const int n = width / V::kBytes * V::kBytes;                                                                      \
     InterleaveKernel<V>(first, second, dst, n);                                                                       \
     plain::InterleaveRow(first + n, second + n, dst + 2 * static_cast<std::size_t>(n), width - n);                    \
-  }
-
-#define TELVOR_DEFINE_VECTOR_ROWS(V)                                                                                  \
-  TELVOR_DEFINE_INTERLEAVE_ROW(V)                                                                                     \
+  }                                                                                                                   \
   void CopyRow(const std::uint8_t* src, std::uint8_t* dst, std::size_t bytes) { CopyKernel<V>(src, dst, bytes); }    \
   void BgraToBgrRow(const std::uint8_t* src, std::uint8_t* dst, int width) {                                          \
-    const int n = width / (V::kBytes / 4) * (V::kBytes / 4);                                                          \
+    const int n = BgrVectorPixels<V>(width, V::kBytes / 4);                                                           \
     BgraToBgrKernel<V>(src, dst, n);                                                                                  \
     plain::BgraToBgrRow(src + 4 * n, dst + 3 * n, width - n);                                                         \
   }                                                                                                                   \
@@ -314,7 +315,7 @@ void BgraToI420Kernel(const std::uint8_t* s0, const std::uint8_t* s1, std::uint8
     if (n < width) plain::Yuy2ToBgraRow(src + 2 * n, dst + 4 * n, width - n, alpha);                                  \
   }                                                                                                                   \
   void Yuy2ToBgrRow(const std::uint8_t* src, std::uint8_t* dst, int width) {                                          \
-    const int n = width / V::kBytes * V::kBytes;                                                                      \
+    const int n = BgrVectorPixels<V>(width, V::kBytes);                                                               \
     Yuy2ToRgbKernel<V, true>(src, dst, n, 0);                                                                         \
     if (n < width) plain::Yuy2ToBgrRow(src + 2 * n, dst + 3 * n, width - n);                                          \
   }                                                                                                                   \
@@ -332,7 +333,7 @@ void BgraToI420Kernel(const std::uint8_t* s0, const std::uint8_t* s1, std::uint8
   }                                                                                                                   \
   void I420ToBgrRow(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, std::uint8_t* dst,         \
                     int width) {                                                                                      \
-    const int n = width / V::kBytes * V::kBytes;                                                                      \
+    const int n = BgrVectorPixels<V>(width, V::kBytes);                                                               \
     I420ToRgbKernel<V, true>(y, cb, cr, dst, n, 0);                                                                   \
     plain::I420ToBgrRow(y + n, cb + n / 2, cr + n / 2, dst + 3 * n, width - n);                                       \
   }

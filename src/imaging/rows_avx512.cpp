@@ -8,6 +8,7 @@ namespace {
 struct Avx512 {
   using Reg = __m512i;
   static constexpr int kBytes = 64;
+  static constexpr int kBgrSpill = 0;
 
   static Reg Load(const void* p) { return _mm512_loadu_si512(p); }
   static void Store(void* p, Reg v) { _mm512_storeu_si512(p, v); }
@@ -44,7 +45,8 @@ struct Avx512 {
   static Reg Unpacklo16(Reg a, Reg b) { return _mm512_unpacklo_epi16(a, b); }
   static Reg Unpackhi16(Reg a, Reg b) { return _mm512_unpackhi_epi16(a, b); }
   static Reg PackUs16(Reg a, Reg b) { return _mm512_packus_epi16(a, b); }
-  static Reg PackUs32(Reg a, Reg b) { return _mm512_packus_epi32(a, b); }
+  // Signed saturation; every caller's values lie in 0..32767, where it equals the unsigned pack.
+  static Reg PackS32(Reg a, Reg b) { return _mm512_packs_epi32(a, b); }
 
   static Reg FixPack64(Reg v) { return _mm512_permutexvar_epi64(_mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7), v); }
   static Reg FixPack32x4(Reg v) {
@@ -67,6 +69,15 @@ struct Avx512 {
     out[2] = _mm512_shuffle_i64x2(t1, t3, 0x88);
     out[3] = _mm512_shuffle_i64x2(t1, t3, 0xdd);
   }
+  // YUY2 bytes: each pixel's Cb, or Cr, in the high byte of its 16-bit lane.
+  static Reg CbHigh(Reg yuy2) {
+    return Shuffle8(yuy2, Lanes16(0x80, 1, 0x80, 1, 0x80, 5, 0x80, 5, 0x80, 9, 0x80, 9, 0x80, 13, 0x80, 13));
+  }
+  static Reg CrHigh(Reg yuy2) {
+    return Shuffle8(yuy2, Lanes16(0x80, 3, 0x80, 3, 0x80, 7, 0x80, 7, 0x80, 11, 0x80, 11, 0x80, 15, 0x80, 15));
+  }
+  // Within each 128-bit lane: even bytes to the low half, odd bytes to the high half.
+  static Reg SeparatePairs(Reg v) { return Shuffle8(v, Lanes16(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15)); }
   // Sixteen BGRA pixels to 48 BGR bytes through a byte mask.
   static void StoreBgr(void* p, Reg bgra) {
     const Reg packed = _mm512_shuffle_epi8(

@@ -64,9 +64,11 @@ void InterleaveRow(const std::uint8_t* first, const std::uint8_t* second, std::u
 
 void BgraToBgrRow(const std::uint8_t* src, std::uint8_t* dst, int width) {
   for (int x = 0; x < width; ++x, src += 4, dst += 3) {
-    dst[0] = src[0];
-    dst[1] = src[1];
-    dst[2] = src[2];
+    // Read before writing: the compiler may then merge the stores.
+    const std::uint8_t b = src[0], g = src[1], r = src[2];
+    dst[0] = b;
+    dst[1] = g;
+    dst[2] = r;
   }
 }
 

@@ -1,0 +1,96 @@
+// 256-bit AVX2 registers for the kernels written over a traits class: two
+// 128-bit lanes, with the fix-ups that put lane-wise packs and unpacks back
+// in memory order. Included only by files compiled with AVX2 allowed.
+#pragma once
+
+#include <immintrin.h>
+
+#include <cstdint>
+
+namespace {
+
+struct Avx2 {
+  using Reg = __m256i;
+  static constexpr int kBytes = 32;
+  static constexpr int kBgrSpill = 0;
+
+  static Reg Load(const void* p) { return _mm256_loadu_si256(static_cast<const __m256i*>(p)); }
+  static void Store(void* p, Reg v) { _mm256_storeu_si256(static_cast<__m256i*>(p), v); }
+  static Reg Zero() { return _mm256_setzero_si256(); }
+  static Reg Set8(char x) { return _mm256_set1_epi8(x); }
+  static Reg Set16(int x) { return _mm256_set1_epi16(static_cast<short>(x)); }
+  static Reg Set32(int x) { return _mm256_set1_epi32(x); }
+  // Two 16-bit factors for even dwords, two for odd ones.
+  static Reg Set32x2(int a, int b, int c, int d) {
+    return _mm256_setr_epi16(a, b, c, d, a, b, c, d, a, b, c, d, a, b, c, d);
+  }
+  template <typename... T>
+  static Reg Lanes16(T... bytes) {
+    return _mm256_broadcastsi128_si256(_mm_setr_epi8(static_cast<char>(bytes)...));
+  }
+
+  static Reg And(Reg a, Reg b) { return _mm256_and_si256(a, b); }
+  static Reg Or(Reg a, Reg b) { return _mm256_or_si256(a, b); }
+  static Reg Add16(Reg a, Reg b) { return _mm256_add_epi16(a, b); }
+  static Reg Add32(Reg a, Reg b) { return _mm256_add_epi32(a, b); }
+  static Reg SubsU16(Reg a, Reg b) { return _mm256_subs_epu16(a, b); }
+  static Reg MulhiU16(Reg a, Reg b) { return _mm256_mulhi_epu16(a, b); }
+  static Reg Madd16(Reg a, Reg b) { return _mm256_madd_epi16(a, b); }
+  static Reg Srli16(Reg a, int n) { return _mm256_srli_epi16(a, n); }
+  static Reg Slli16(Reg a, int n) { return _mm256_slli_epi16(a, n); }
+  static Reg Srli32(Reg a, int n) { return _mm256_srli_epi32(a, n); }
+  static Reg Slli32(Reg a, int n) { return _mm256_slli_epi32(a, n); }
+  static Reg Srai32(Reg a, int n) { return _mm256_srai_epi32(a, n); }
+  static Reg Sra32(Reg a, __m128i count) { return _mm256_sra_epi32(a, count); }
+  template <int kImm>
+  static Reg Shuffle32(Reg a) { return _mm256_shuffle_epi32(a, kImm); }
+  static Reg Shuffle8(Reg a, Reg control) { return _mm256_shuffle_epi8(a, control); }
+  static Reg Unpacklo8(Reg a, Reg b) { return _mm256_unpacklo_epi8(a, b); }
+  static Reg Unpackhi8(Reg a, Reg b) { return _mm256_unpackhi_epi8(a, b); }
+  static Reg Unpacklo16(Reg a, Reg b) { return _mm256_unpacklo_epi16(a, b); }
+  static Reg Unpackhi16(Reg a, Reg b) { return _mm256_unpackhi_epi16(a, b); }
+  static Reg PackUs16(Reg a, Reg b) { return _mm256_packus_epi16(a, b); }
+  // Signed saturation; every caller's values lie in 0..32767, where it equals the unsigned pack.
+  static Reg PackS32(Reg a, Reg b) { return _mm256_packs_epi32(a, b); }
+
+  // After one pack of a and b: a's 64-bit halves first, then b's.
+  static Reg FixPack64(Reg v) { return _mm256_permute4x64_epi64(v, 0xd8); }
+  // After two levels of packs of four registers: dwords back in register order.
+  static Reg FixPack32x4(Reg v) { return _mm256_permutevar8x32_epi32(v, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7)); }
+  // Half a register's bytes, each 8 of them at the bottom of its own lane.
+  static Reg LoadHalfSpread(const void* p) {
+    return _mm256_permute4x64_epi64(_mm256_castsi128_si256(_mm_loadu_si128(static_cast<const __m128i*>(p))), 0x50);
+  }
+  static void Interleave2(Reg lo, Reg hi, Reg* first, Reg* second) {
+    *first = _mm256_permute2x128_si256(lo, hi, 0x20);
+    *second = _mm256_permute2x128_si256(lo, hi, 0x31);
+  }
+  // out[j] lane i = in[(2j + i) % 4] lane (2j + i) / 4.
+  static void Transpose4(const Reg in[4], Reg out[4]) {
+    Interleave2(in[0], in[1], &out[0], &out[2]);
+    Interleave2(in[2], in[3], &out[1], &out[3]);
+  }
+
+  // YUY2 bytes: each pixel's Cb, or Cr, in the high byte of its 16-bit lane.
+  static Reg CbHigh(Reg yuy2) {
+    return Shuffle8(yuy2, Lanes16(0x80, 1, 0x80, 1, 0x80, 5, 0x80, 5, 0x80, 9, 0x80, 9, 0x80, 13, 0x80, 13));
+  }
+  static Reg CrHigh(Reg yuy2) {
+    return Shuffle8(yuy2, Lanes16(0x80, 3, 0x80, 3, 0x80, 7, 0x80, 7, 0x80, 11, 0x80, 11, 0x80, 15, 0x80, 15));
+  }
+  // Within each 128-bit lane: even bytes to the low half, odd bytes to the high half.
+  static Reg SeparatePairs(Reg v) { return Shuffle8(v, Lanes16(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15)); }
+  // Eight BGRA pixels to 24 BGR bytes, nothing written beyond them.
+  static void StoreBgr(void* p, Reg bgra) {
+    const Reg packed = Shuffle8(bgra, Lanes16(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 0x80, 0x80, 0x80, 0x80));
+    const Reg bgr = _mm256_permutevar8x32_epi32(packed, _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7));
+    _mm_storeu_si128(static_cast<__m128i*>(p), _mm256_castsi256_si128(bgr));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(static_cast<std::uint8_t*>(p) + 16), _mm256_extracti128_si256(bgr, 1));
+  }
+  static void StoreHalves(void* lo, void* hi, Reg v) {
+    _mm_storeu_si128(static_cast<__m128i*>(lo), _mm256_castsi256_si128(v));
+    _mm_storeu_si128(static_cast<__m128i*>(hi), _mm256_extracti128_si256(v, 1));
+  }
+};
+
+}  // namespace

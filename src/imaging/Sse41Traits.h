@@ -1,0 +1,40 @@
+// SSSE3/SSE4.1: SSE2's registers with the byte shuffle, which replaces the
+// word-shuffle steps. One 128-bit lane, so no lane fix-ups are needed.
+// Included only by files compiled with SSSE3 and SSE4.1 allowed.
+#pragma once
+
+#include <smmintrin.h>
+
+#include <cstring>
+
+#include "imaging/Sse2Traits.h"
+
+namespace {
+
+struct Sse41 : Sse2 {
+  static constexpr int kBgrSpill = 0;
+
+  template <typename... T>
+  static Reg Lanes16(T... bytes) {
+    return _mm_setr_epi8(static_cast<char>(bytes)...);
+  }
+  static Reg Shuffle8(Reg a, Reg control) { return _mm_shuffle_epi8(a, control); }
+
+  static Reg CbHigh(Reg yuy2) {
+    return _mm_shuffle_epi8(yuy2, Lanes16(0x80, 1, 0x80, 1, 0x80, 5, 0x80, 5, 0x80, 9, 0x80, 9, 0x80, 13, 0x80, 13));
+  }
+  static Reg CrHigh(Reg yuy2) {
+    return _mm_shuffle_epi8(yuy2, Lanes16(0x80, 3, 0x80, 3, 0x80, 7, 0x80, 7, 0x80, 11, 0x80, 11, 0x80, 15, 0x80, 15));
+  }
+  static Reg SeparatePairs(Reg v) {
+    return _mm_shuffle_epi8(v, Lanes16(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15));
+  }
+  static void StoreBgr(void* p, Reg bgra) {
+    const Reg bgr = _mm_shuffle_epi8(bgra, Lanes16(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 0x80, 0x80, 0x80, 0x80));
+    _mm_storel_epi64(static_cast<__m128i*>(p), bgr);
+    const int last = _mm_cvtsi128_si32(_mm_srli_si128(bgr, 8));
+    std::memcpy(static_cast<std::uint8_t*>(p) + 8, &last, 4);
+  }
+};
+
+}  // namespace
