@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "base/Log.h"
 #include "framework/Source.h"
 
 CSourceStream::CSourceStream(const wchar_t* objectName, HRESULT* hr, CSource* filter, const wchar_t* pinName)
@@ -158,6 +159,12 @@ HRESULT CSourceStream::DoBufferProcessingLoop() {
     bool ended = false;
     hr = ProduceOne(&ended);
     if (ended) break;
+    // No next deadline means no next wake-up: end the stream with the
+    // reason rather than wait for good.
+    if (FAILED(hr)) {
+      hr = EndStream(hr);
+      break;
+    }
   }
   m_Running = false;
   m_NextSample.Reset();
@@ -169,13 +176,20 @@ HRESULT CSourceStream::DoBufferProcessingLoop() {
 // as a camera drops a frame, and waits for the next one. Clients that time
 // video by its arrival (FFmpeg does) would otherwise see a late frame and
 // the punctual one after it in the same period, give both the same time
-// and refuse the second. True when the position moved on.
+// and refuse the second. Sound catches up sample by sample, but not over a
+// gap longer than any busy machine makes: there the clock jumped (a machine
+// that slept) and the gap would go out as fast as the stream can go.
+// True when the position moved on.
 bool CSourceStream::SkipLateDeadline() {
   const REFERENCE_TIME unit = MediaTime(1);
   if (unit <= 0) return false;
   const REFERENCE_TIME late =
       m_Clock.Now() - (m_Clock.BaseTime() + StreamTimeAt(m_MediaPosition) + m_DeadlineShift);
-  if (late <= unit / 2) return false;
+  if (late <= (m_SkipsLateDeadlines ? unit / 2 : kLongestCatchUp)) return false;
+  if (!m_SkipsLateDeadlines) {
+    telvor::ErrorObject(L"SourceStream", __LINE__, L"CSourceStream::SkipLateDeadline", this)
+        << L"deadline " << late / 10000 << L" ms late: the clock jumped ahead; streaming resumes at the present";
+  }
   m_MediaPosition += late / unit + 1;
   return true;
 }
@@ -200,7 +214,7 @@ HRESULT CSourceStream::ProduceOne(bool* ended) {
       return AdviseFor(StreamTimeAt(m_MediaPosition));
     }
   }
-  if (m_SkipsLateDeadlines && SkipLateDeadline()) return AdviseFor(StreamTimeAt(m_MediaPosition));
+  if (SkipLateDeadline()) return AdviseFor(StreamTimeAt(m_MediaPosition));
   const REFERENCE_TIME start = StreamTimeAt(m_MediaPosition);
   OnDeadline(m_Clock.Now() - (m_Clock.BaseTime() + start + m_DeadlineShift));
   ComPtr<IMediaSample> sample = std::move(m_NextSample);

@@ -110,6 +110,8 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   // a picture that would arrive in the period of the one before it is held a
   // moment or dropped (ArrivalSpacing).
   bool m_SkipsLateDeadlines = false;
+  // A stream of either kind further behind than this resumes at the present.
+  static constexpr REFERENCE_TIME kLongestCatchUp = 10000000;
 
   // Streaming thread only: from the next deadline on, samples are due
   // `shift` (clamped at 0) after their start time.

@@ -91,15 +91,24 @@ REFERENCE_TIME StreamClock::Now() const {
 
 HRESULT StreamClock::AdviseAt(REFERENCE_TIME streamTime) {
   if (!event_) return E_UNEXPECTED;
-  if (clock_) {
+  if (clock_ && !timer_) {
     // A fired one-shot advise is gone already; cancelling is for the rare
     // re-arm before the last deadline came, so it cannot fire twice.
     if (cookie_) clock_->Unadvise(cookie_);
     cookie_ = 0;
-    return clock_->AdviseTime(baseTime_, streamTime, reinterpret_cast<HEVENT>(event_.Get()), &cookie_);
+    const HRESULT hr = clock_->AdviseTime(baseTime_, streamTime, reinterpret_cast<HEVENT>(event_.Get()), &cookie_);
+    if (SUCCEEDED(hr)) return hr;
+    // The graph's clock is the application's: one that refuses a deadline
+    // would leave the stream waiting for good. Its time is still read; a
+    // timer of our own wakes the stream from now on.
+    cookie_ = 0;
+    ErrorObject(unit_, __LINE__, function_, owner_)
+        << L"the graph's clock refused a deadline, hr=0x" << std::hex << static_cast<unsigned long>(hr) << std::dec
+        << L"; keeping time with a timer of our own";
+    if (!StartFallbackTimer()) return hr;
   }
   if (!timer_) return E_UNEXPECTED;
-  const REFERENCE_TIME wait = baseTime_ + streamTime - PerformanceCounterTime();
+  const REFERENCE_TIME wait = baseTime_ + streamTime - Now();
   if (wait <= 0) {
     SetThreadpoolTimer(timer_, nullptr, 0, 0);
     SetEvent(event_.Get());

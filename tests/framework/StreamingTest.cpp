@@ -7,6 +7,7 @@
 #include <evcode.h>
 
 #include "framework/TestSource.h"
+#include "support/ShiftedClock.h"
 
 namespace telvor::test {
 namespace {
@@ -183,6 +184,35 @@ TEST_F(StreamingTest, GapsOnTheGridNoTwoPicturesInOnePeriodAndEachEndOnce) {
     ASSERT_TRUE(sink->WaitForSamples(c.samples + 1, kWaitMs));
     EXPECT_EQ(c.endOfStreams, sink->EndOfStreamCount());
   }
+}
+
+// The graph's clock is the client's: one that refuses every deadline still
+// gets a stream at its pace (kept by a timer of the stream's own), and one
+// that jumps ahead (a machine that slept) gets the present, not the gap
+// replayed sample by sample as fast as the stream can go.
+TEST_F(StreamingTest, AClockThatRefusesDeadlinesOrJumpsAheadNeitherStallsNorFloods) {
+  BuildGraph();
+  const ComPtr<ShiftedClock> clock = ShiftedClock::Create();
+  ComPtr<IMediaFilter> media;
+  ASSERT_TRUE(clock && graph.As(&media) == S_OK && media->SetSyncSource(clock.Get()) == S_OK);
+  clock->refuse_deadlines = true;
+  ASSERT_EQ(S_OK, control->Run());
+  const ULONGLONG started = GetTickCount64();
+  EXPECT_EQ(Next(0, 10).size(), 10u) << "a refused deadline stalled the stream";
+  EXPECT_GE(GetTickCount64() - started, 9 * kFrameDuration / 10000 - 20) << "faster than its frame rate";
+  control->Stop();
+
+  clock->refuse_deadlines = false;
+  ASSERT_EQ(S_OK, control->Run());
+  const size_t before = Next(sink->SampleCount(), 3).empty() ? 0 : sink->SampleCount();
+  ASSERT_GT(before, 0u);
+  constexpr REFERENCE_TIME kJump = 50000000;  // 5 s, 125 frames
+  clock->shift += kJump;
+  Sleep(400);
+  const std::vector<ReceivedSample> all = sink->Samples();
+  EXPECT_LE(all.size() - before, 14u) << "the gap was replayed";
+  ASSERT_GT(all.size(), before + 2);
+  EXPECT_GE(all.back().start - all[before - 1].start, kJump) << "the stream did not move on to the present";
 }
 
 }  // namespace
