@@ -61,6 +61,12 @@ struct Avx2 {
   static Reg LoadHalfSpread(const void* p) {
     return _mm256_permute4x64_epi64(_mm256_castsi128_si256(_mm_loadu_si128(static_cast<const __m128i*>(p))), 0x50);
   }
+  // 16 bytes from each of kBytes / 16 places, one per 128-bit lane.
+  static Reg LoadLanes(const std::uint8_t* base, const std::int32_t* offsets) {
+    return _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(base + offsets[0]))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + offsets[1])), 1);
+  }
   static void Interleave2(Reg lo, Reg hi, Reg* first, Reg* second) {
     *first = _mm256_permute2x128_si256(lo, hi, 0x20);
     *second = _mm256_permute2x128_si256(lo, hi, 0x31);

@@ -26,6 +26,7 @@ void BuildBlocks(TapTable* table, BlockShape shape, std::int32_t readStart, std:
   table->readLow = readStart;
   table->readHigh = readEnd;
   const std::int32_t blocks = BlockCount(*table);
+  const bool words = shape.selectorBytes == 4;
   for (std::int32_t b = 0; b < blocks; ++b) {
     const std::int32_t begin = b * block;
     table->blockBase[b] = kScalarBlock;
@@ -40,10 +41,20 @@ void BuildBlocks(TapTable* table, BlockShape shape, std::int32_t readStart, std:
     const std::int32_t base = std::min(low, readEnd - shape.window);
     if (base < readStart || high - base >= shape.window) continue;
     table->blockBase[b] = base;
-    std::uint8_t* sel = table->blockSel + b * 2 * block;
+    std::uint8_t* sel = table->blockSel + b * shape.selectorBytes * block;
     for (std::int32_t i = 0; i < block; ++i) {
-      sel[2 * i] = static_cast<std::uint8_t>(table->first[begin + i] - base);
-      sel[2 * i + 1] = static_cast<std::uint8_t>(table->second[begin + i] - base);
+      const auto first = static_cast<std::uint8_t>(table->first[begin + i] - base);
+      const auto second = static_cast<std::uint8_t>(table->second[begin + i] - base);
+      if (words) {
+        constexpr std::uint8_t kZero = 0x80;  // a byte shuffle gives 0 for this index
+        sel[4 * i] = first;
+        sel[4 * i + 1] = kZero;
+        sel[4 * i + 2] = second;
+        sel[4 * i + 3] = kZero;
+      } else {
+        sel[2 * i] = first;
+        sel[2 * i + 1] = second;
+      }
     }
   }
 }
@@ -86,16 +97,23 @@ void VerticalPlain(const std::int16_t* upper, const std::int16_t* lower, std::in
 }
 
 ResizeKernels CurrentResizeKernels() {
-  // SSE2 and SSE4.1 have no step of their own here: a 16-byte shuffle window
-  // is too narrow for a 1.5x reduction, so they run the plain loops.
   static constexpr VariantTable<std::remove_pointer_t<HorizontalFn>> kHorizontal = {
-      HorizontalPlain, HorizontalPlain, HorizontalPlain, HorizontalAvx2, HorizontalAvx512};
+      HorizontalPlain, HorizontalSse2, HorizontalSse41, HorizontalAvx2, HorizontalAvx512};
   static constexpr VariantTable<std::remove_pointer_t<VerticalFn>> kVertical = {
-      VerticalPlain, VerticalPlain, VerticalPlain, VerticalAvx2, VerticalAvx512};
-  // AVX-512 widens the window to 64 bytes and the block to 32 samples: a
-  // 1.5x reduction of packed YUY2 spans about 50 bytes per 32 samples.
-  const BlockShape shape = CpuLevel() >= 4 ? BlockShape{32, 64} : BlockShape{kBlock, kWindow};
-  return ResizeKernels{Variant(kHorizontal), Variant(kVertical), shape};
+      VerticalPlain, VerticalSse2, VerticalSse2, VerticalAvx2, VerticalAvx512};
+  static constexpr VariantTable<std::remove_pointer_t<PrefetchFn>> kPrefetch = {
+      PrefetchRow, PrefetchRowSse2, PrefetchRowSse2, PrefetchRowSse2, PrefetchRowSse2};
+  // SSE4.1 and AVX2 take each group of four samples from a 16-byte window of
+  // its own (AVX2 two groups per register, one per lane); AVX-512 takes 32
+  // samples from a 64-byte window: a 1.5x reduction of packed YUY2 spans
+  // about 50 bytes per 32 samples. SSE2, without a byte shuffle, gathers
+  // sample by sample and needs no blocks.
+  static constexpr BlockShape kShapes[kPxLevelCount] = {{}, {}, {4, 16, 4}, {4, 16, 4}, {32, 64, 2}};
+  static constexpr std::int32_t kRowRounds[kPxLevelCount] = {kRowRound, kRowRoundBiased, kRowRoundBiased,
+                                                             kRowRoundBiased, kRowRound};
+  const int level = CpuLevel();
+  return ResizeKernels{Variant(kHorizontal), Variant(kVertical), Variant(kPrefetch), kShapes[level],
+                       kRowRounds[level]};
 }
 
 }  // namespace telvor::imaging

@@ -37,8 +37,8 @@ struct PlaneBuffer {
 
 std::int64_t PlaneBufferBytes(std::int64_t columns) {
   const std::int64_t blocks = (columns + kBlock - 1) / kBlock;
-  return 64 + 2 * Align64(4 * columns) + Align64(4 * columns) + Align64(4 * blocks) + Align64(2 * kBlock * blocks) +
-         2 * Align64(2 * columns);
+  return 64 + 2 * Align64(4 * columns) + Align64(4 * columns) + Align64(4 * blocks) +
+         Align64(kSelectorBytes * columns) + 2 * Align64(2 * columns);
 }
 
 PlaneBuffer CarvePlaneBuffer(std::uint8_t* buffer, std::int32_t columns) {
@@ -54,7 +54,7 @@ PlaneBuffer CarvePlaneBuffer(std::uint8_t* buffer, std::int32_t columns) {
   out.table.second = static_cast<std::int32_t*>(take(4 * std::int64_t{columns}));
   out.table.weights = static_cast<std::int16_t*>(take(4 * std::int64_t{columns}));
   out.table.blockBase = static_cast<std::int32_t*>(take(4 * blocks));
-  out.table.blockSel = static_cast<std::uint8_t*>(take(2 * kBlock * blocks));
+  out.table.blockSel = static_cast<std::uint8_t*>(take(kSelectorBytes * std::int64_t{columns}));
   out.rows[0] = static_cast<std::int16_t*>(take(2 * std::int64_t{columns}));
   out.rows[1] = static_cast<std::int16_t*>(take(2 * std::int64_t{columns}));
   return out;
@@ -108,6 +108,7 @@ Columns BuildColumnTable(const Geometry& g, BlockShape shape, TapTable* table) {
     table->weights[2 * count + 1] = static_cast<std::int16_t>(w1);
   }
   table->count = count;
+  table->pairs = TapPairs::kAdjacent;
   BuildBlocks(table, shape, g.sx0, g.sx1);
   return c;
 }
@@ -145,7 +146,7 @@ void ResizeBilinear(const std::uint8_t* src, std::ptrdiff_t srcStride, std::uint
     if (interior > 0) {
       const std::int16_t* top = nullptr;
       const std::int16_t* bottom = nullptr;
-      cache.Get(src, srcStride, work.table, kernels.horizontal, upper, upper + 1, &top, &bottom);
+      cache.Get(src, srcStride, work.table, kernels, upper, upper + 1, &top, &bottom);
       kernels.vertical(top, bottom, wy, out + cols.interiorBegin, interior);
     }
     for (std::int32_t j = cols.interiorEnd; j < g.dx1; ++j) {

@@ -22,16 +22,16 @@ class RowPairCache {
  public:
   RowPairCache(std::int16_t* first, std::int16_t* second) : rows_{first, second} {}
 
-  void Get(const std::uint8_t* src, std::ptrdiff_t stride, const TapTable& table, HorizontalFn horizontal,
+  void Get(const std::uint8_t* src, std::ptrdiff_t stride, const TapTable& table, const ResizeKernels& kernels,
            std::int32_t upper, std::int32_t lower, const std::int16_t** upperRow, const std::int16_t** lowerRow) {
     int u = Slot(upper);
     int l = Slot(lower);
     if (upper == lower) {
-      if (u < 0) u = Fill(0, src, stride, table, horizontal, upper);
+      if (u < 0) u = Fill(0, src, stride, table, kernels, upper);
       l = u;
     } else {
-      if (u < 0) u = Fill(l == 0 ? 1 : 0, src, stride, table, horizontal, upper);
-      if (l < 0) l = Fill(1 - u, src, stride, table, horizontal, lower);
+      if (u < 0) u = Fill(l == 0 ? 1 : 0, src, stride, table, kernels, upper);
+      if (l < 0) l = Fill(1 - u, src, stride, table, kernels, lower);
     }
     *upperRow = rows_[u];
     *lowerRow = rows_[l];
@@ -45,9 +45,9 @@ class RowPairCache {
 
  private:
   int Slot(std::int32_t row) const { return tags_[0] == row ? 0 : tags_[1] == row ? 1 : -1; }
-  int Fill(int slot, const std::uint8_t* src, std::ptrdiff_t stride, const TapTable& table, HorizontalFn horizontal,
-           std::int32_t row) {
-    horizontal(src + row * stride, table, rows_[slot], 128, 8);
+  int Fill(int slot, const std::uint8_t* src, std::ptrdiff_t stride, const TapTable& table,
+           const ResizeKernels& kernels, std::int32_t row) {
+    kernels.horizontal(src + row * stride, table, rows_[slot], kernels.rowRound, 8);
     tags_[slot] = row;
     return slot;
   }

@@ -52,6 +52,8 @@ struct Sse2 {
   static Reg FixPack64(Reg v) { return v; }
   static Reg FixPack32x4(Reg v) { return v; }
   static Reg LoadHalfSpread(const void* p) { return _mm_loadl_epi64(static_cast<const __m128i*>(p)); }
+  // 16 bytes from each of kBytes / 16 places, one per 128-bit lane.
+  static Reg LoadLanes(const std::uint8_t* base, const std::int32_t* offsets) { return Load(base + offsets[0]); }
   static void Interleave2(Reg lo, Reg hi, Reg* first, Reg* second) {
     *first = lo;
     *second = hi;
