@@ -113,9 +113,11 @@ VideoOffer BuildVideoOffer(const HostInfo& host, const FilterEntry& entry, doubl
     const int width = sizes.Get(settings::NumberedKey(settings::kOutputWidth, n).c_str(), 0);
     const int height = sizes.Get(settings::NumberedKey(settings::kOutputHeight, n).c_str(), 0);
     if (width == 0 || height == 0) break;
-    // A negative or oversized entry is a typing error in the file: skip it
-    // rather than refuse the whole camera.
-    if (width < 0 || height < 0 || width > telvor::kMaxVideoDimension || height > telvor::kMaxVideoDimension) {
+    // A negative entry is a typing error in the file: skip it rather than
+    // refuse the whole camera. Oversized ones the builder refuses and logs.
+    if (width < 0 || height < 0) {
+      TELVOR_ERROR_AT(kUnit, L"CorvaneVideoStream::AddOutputSize")
+          << width << L'x' << height << L" not offered: a side is negative";
       continue;
     }
     builder.AddOutputSize(width, height, cameraFps);

@@ -1,5 +1,7 @@
 #include "transport/SharedAudio.h"
 
+#include "transport/ChannelNames.h"
+
 namespace telvor {
 namespace {
 
@@ -21,11 +23,11 @@ ChannelKind MakeAudioKind() {
   kind.unit = L"SharedAudio";
   kind.create_function = L"SharedAudio::Create";
   kind.thread_function = L"SharedAudio::ThreadProc";
-  kind.mapping_name = L"KAVO.VCAM.A.SHARE.MEMORY.%02d";
-  kind.mutex_name = L"KAVO.VCAM.A.MUTEX.%02d";
-  kind.producer_name = L"KAVO.VCAM.A.PRODUCER.%02d";
-  kind.written_names[0] = L"KAVO.VCAM.A.WRITTEN0.%02d";
-  kind.written_names[1] = L"KAVO.VCAM.A.WRITTEN1.%02d";
+  kind.mapping_name = kAudioChannelNames.mapping;
+  kind.mutex_name = kAudioChannelNames.mutex;
+  kind.producer_name = kAudioChannelNames.producer;
+  kind.written_names[0] = kAudioChannelNames.written[0];
+  kind.written_names[1] = kAudioChannelNames.written[1];
   kind.slot_count = kAudioSlotCount;
   kind.capacity_offset = offsetof(SlotHeader, audio_capacity);
   kind.sequence_offset = offsetof(SlotHeader, audio_sequence);

@@ -1,5 +1,7 @@
 #include "transport/SharedVideo.h"
 
+#include "transport/ChannelNames.h"
+
 namespace telvor {
 namespace {
 
@@ -19,11 +21,11 @@ ChannelKind MakeVideoKind() {
   kind.unit = L"SharedVideo";
   kind.create_function = L"SharedVideo::Create";
   kind.thread_function = L"SharedVideo::ThreadProc";
-  kind.mapping_name = L"KAVO.VCAM.V.SHARE.MEMORY.%02d";
-  kind.mutex_name = L"KAVO.VCAM.V.MUTEX.%02d";
-  kind.producer_name = L"KAVO.VCAM.V.PRODUCER.%02d";
-  kind.written_names[0] = L"KAVO.VCAM.V.WRITTEN0.%02d";
-  kind.written_names[1] = L"KAVO.VCAM.V.WRITTEN1.%02d";
+  kind.mapping_name = kVideoChannelNames.mapping;
+  kind.mutex_name = kVideoChannelNames.mutex;
+  kind.producer_name = kVideoChannelNames.producer;
+  kind.written_names[0] = kVideoChannelNames.written[0];
+  kind.written_names[1] = kVideoChannelNames.written[1];
   kind.slot_count = kVideoSlotCount;
   kind.capacity_offset = offsetof(SlotHeader, video_capacity);
   kind.sequence_offset = offsetof(SlotHeader, video_sequence);

@@ -244,15 +244,17 @@ TEST(VideoOffer, DefaultSizeThenFormatFileSizesOnceEachAndNoneBeyondTheConverter
         << "type " << t << " should be entry " << i << ": " << types[t].width << "x" << types[t].height;
   }
 
-  // A size with a side the converter cannot produce is left out, with one line.
+  // A size with a side the converter cannot produce, or a negative one, is
+  // left out with one line each.
   WriteTextFile(file, "[CONFIG]\nFILTER.OUTPUT.W.01=16385\nFILTER.OUTPUT.H.01=8\n"
-                      "FILTER.OUTPUT.W.02=16384\nFILTER.OUTPUT.H.02=8\n");
+                      "FILTER.OUTPUT.W.02=70000\nFILTER.OUTPUT.H.02=8\nFILTER.OUTPUT.W.03=-64\nFILTER.OUTPUT.H.03=8\n"
+                      "FILTER.OUTPUT.W.04=16384\nFILTER.OUTPUT.H.04=8\n");
   LogCapture log;
   const FilterEntry tall = MakeVideoEntry(kVideoPinCameras, 25.0, 64, 16385);
   const std::vector<OutputFormat> large = Describe(BuildVideoOffer(HostInfo{}, tall, 25.0, 30.0, file.c_str()).types);
   ASSERT_EQ(6u, large.size());
   for (const OutputFormat& t : large) EXPECT_EQ(16384u, t.width);
-  EXPECT_EQ(2u, log.Count(L"not offered"));
+  EXPECT_EQ(4u, log.Count(L"not offered"));
 }
 
 TEST(VideoOffer, HostListsForSkypeEdiusAndYyMixer) {

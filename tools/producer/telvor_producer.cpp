@@ -12,6 +12,7 @@
 
 #include "base/CommittedMemory.h"
 #include "base/Handle.h"
+#include "transport/ChannelNames.h"
 #include "transport/ObjectSecurity.h"
 #include "transport/SharedChannel.h"
 #include "transport/SlotHeader.h"
@@ -96,10 +97,7 @@ std::string Narrow(const std::wstring& text) { return std::string(text.begin(), 
 // What a ring differs in between the two kinds; the names are the cameras'.
 struct RingKind {
   const wchar_t* kind;
-  const wchar_t* mapping_name;
-  const wchar_t* mutex_name;
-  const wchar_t* owner_name;
-  const wchar_t* written_names[2];
+  const telvor::ChannelNames& names;
   std::uint32_t slots;
   std::size_t capacity_offset;
   std::size_t sequence_offset;
@@ -107,19 +105,13 @@ struct RingKind {
 };
 
 const RingKind kVideoRing = {L"video",
-                             L"KAVO.VCAM.V.SHARE.MEMORY.%02d",
-                             L"KAVO.VCAM.V.MUTEX.%02d",
-                             L"KAVO.VCAM.V.PRODUCER.%02d",
-                             {L"KAVO.VCAM.V.WRITTEN0.%02d", L"KAVO.VCAM.V.WRITTEN1.%02d"},
+                             telvor::kVideoChannelNames,
                              telvor::kVideoSlotCount,
                              offsetof(SlotHeader, video_capacity),
                              offsetof(SlotHeader, video_sequence),
                              offsetof(SlotHeader, video_timestamp)};
 const RingKind kAudioRing = {L"audio",
-                             L"KAVO.VCAM.A.SHARE.MEMORY.%02d",
-                             L"KAVO.VCAM.A.MUTEX.%02d",
-                             L"KAVO.VCAM.A.PRODUCER.%02d",
-                             {L"KAVO.VCAM.A.WRITTEN0.%02d", L"KAVO.VCAM.A.WRITTEN1.%02d"},
+                             telvor::kAudioChannelNames,
                              telvor::kAudioSlotCount,
                              offsetof(SlotHeader, audio_capacity),
                              offsetof(SlotHeader, audio_sequence),
@@ -208,7 +200,7 @@ telvor_result CreateObjects(telvor_channel& channel, const RingKind& ring, int c
   if (result == TELVOR_OK) result = Build(written_security, user, EVENT_ALL_ACCESS, SYNCHRONIZE);
   if (result != TELVOR_OK) return result;
 
-  const std::wstring owner = telvor::ChannelObjectName(ring.owner_name, camera, global);
+  const std::wstring owner = telvor::ChannelObjectName(ring.names.producer, camera, global);
   DWORD error = ERROR_SUCCESS;
   // Cameras open the marker for a moment, a few times a second, to see
   // whether their producer is still there: a name that exists for a few
@@ -229,14 +221,14 @@ telvor_result CreateObjects(telvor_channel& channel, const RingKind& ring, int c
   }
   if (!channel.owner) return Fail(FromWin32(error), "cannot create %s, error %lu", Narrow(owner).c_str(), error);
 
-  const std::wstring mutex = telvor::ChannelObjectName(ring.mutex_name, camera, global);
+  const std::wstring mutex = telvor::ChannelObjectName(ring.names.mutex, camera, global);
   HANDLE created = CreateMutexW(mutex_security.Get(), FALSE, mutex.c_str());
   error = GetLastError();
   result = Claim(channel.mutex, created, error, mutex, user, kCameraMutexAccess, camera, ring);
   if (result != TELVOR_OK) return result;
 
   const std::uint64_t bytes = RingBytes(ring.slots, channel.capacity);
-  const std::wstring mapping = telvor::ChannelObjectName(ring.mapping_name, camera, global);
+  const std::wstring mapping = telvor::ChannelObjectName(ring.names.mapping, camera, global);
   created = CreateFileMappingW(INVALID_HANDLE_VALUE, mapping_security.Get(), PAGE_READWRITE,
                                static_cast<DWORD>(bytes >> 32), static_cast<DWORD>(bytes), mapping.c_str());
   error = GetLastError();
@@ -255,7 +247,7 @@ telvor_result CreateObjects(telvor_channel& channel, const RingKind& ring, int c
   // Without them cameras poll; an existing one is a camera's, kept open
   // from an earlier producer of this ring.
   for (int i = 0; i < 2; ++i) {
-    const std::wstring name = telvor::ChannelObjectName(ring.written_names[i], camera, global);
+    const std::wstring name = telvor::ChannelObjectName(ring.names.written[i], camera, global);
     channel.written[i].Reset(CreateEventW(written_security.Get(), TRUE, FALSE, name.c_str()));
   }
   return TELVOR_OK;
