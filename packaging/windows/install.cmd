@@ -36,7 +36,13 @@ if /i "%~1"=="elevated" goto finish
 net session >nul 2>&1
 if not errorlevel 1 goto finish
 echo Administrator rights are needed: running this script again elevated.
-powershell -NoProfile -Command "$p = Start-Process -Verb RunAs -Wait -PassThru -FilePath '%~f0' -ArgumentList '%mode% elevated'; exit $p.ExitCode"
+rem The script's path reaches PowerShell as data in the environment, never as
+rem code, so apostrophes, brackets and ampersands in folder names stay as they
+rem are. The elevated cmd gets the quoted path and the arguments inside one
+rem more pair of quotes, which cmd /c takes off again.
+set "TELVOR_SCRIPT=%~f0"
+set "TELVOR_ARGUMENTS=%mode% elevated"
+powershell -NoProfile -Command "$q = [char]34; $line = '/c ' + $q + $q + $env:TELVOR_SCRIPT + $q + ' ' + $env:TELVOR_ARGUMENTS + $q; $p = Start-Process -Verb RunAs -Wait -PassThru -FilePath $env:ComSpec -ArgumentList $line; exit $p.ExitCode"
 exit /b %errorlevel%
 
 :finish
@@ -48,7 +54,7 @@ rem :module <regsvr32 folder> <module file> <bitness>
 :module
 if exist "%here%%~2" goto present
 if defined mode goto :eof
-echo %~2 is not in %here%: %~3-bit applications will not see the cameras.
+echo %~2 is not in "%here%": %~3-bit applications will not see the cameras.
 goto :eof
 :present
 "%~1\regsvr32.exe" /s %mode% "%here%%~2"

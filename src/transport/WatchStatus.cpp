@@ -4,6 +4,7 @@
 
 #include "base/CommittedMemory.h"
 #include "base/Log.h"
+#include "base/ModuleFileName.h"
 #include "transport/ObjectSecurity.h"
 #include "transport/SharedChannel.h"
 
@@ -20,11 +21,10 @@ bool ProcessAlive(std::uint32_t pid) {
 }
 
 void HostFileName(std::uint16_t* out) {
-  wchar_t path[MAX_PATH] = {};
-  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  const wchar_t* name = path;
-  for (DWORD i = 0; i < length && i < MAX_PATH; ++i) {
-    if (path[i] == L'\\' || path[i] == L'/') name = path + i + 1;
+  const std::wstring path = ModuleFileName(nullptr);
+  const wchar_t* name = path.c_str();
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (path[i] == L'\\' || path[i] == L'/') name = path.c_str() + i + 1;
   }
   std::uint32_t n = 0;
   for (; n + 1 < kWatchExeChars && name[n]; ++n) out[n] = static_cast<std::uint16_t>(name[n]);

@@ -6,6 +6,7 @@
 #include <tuple>
 #include <vector>
 
+#include "support/CameraIndexes.h"
 #include "support/WinTestSupport.h"
 #include "telvor_version.h"
 
@@ -60,6 +61,8 @@ TEST(ToolCommandLines, HelpAndRefusalsAreAlike) {
               {L"feed/telvor-feed.exe", L"--version", 0, "telvor-feed.exe " TELVOR_VERSION " (64-bit)"},
               {L"props/telvor-props.exe", L"--version", 0, "telvor-props.exe " TELVOR_VERSION " (64-bit)"},
               {L"feed/telvor-feed.exe", L"--bogus 1", 2, "telvor-feed: unknown option --bogus"},
+              {L"feed/telvor-feed.exe", L"--status 1e-9 --duration 1", 2, "telvor-feed: --status takes 0 (never)"},
+              {L"feed/telvor-feed.exe", L"--duration 1e300", 2, "telvor-feed: --duration takes more than 0"},
               {L"capture/telvor-capture.exe", L"--bogus 1", 2, "telvor-capture: unknown option --bogus"},
               {L"props/telvor-props.exe", L"--bogus 1", 1, "telvor-props: unknown option --bogus"},
               {L"stress/telvor-stress.exe", L"--camera abc", 2, "telvor-stress: bad value for --camera: abc"},
@@ -73,6 +76,25 @@ TEST(ToolCommandLines, HelpAndRefusalsAreAlike) {
     const std::string text = telvor::test::ReadFileBytes(dir.File(L"out"));
     EXPECT_NE(std::string::npos, text.find(run.says)) << text;
   }
+}
+
+// Paths are opened by their wide names: these are outside any ANSI code page.
+TEST(ToolCommandLines, FeedOpensFilesNamedOutsideTheAnsiCodePage) {
+  telvor::test::TempDir dir;
+  const std::wstring yuv = dir.File(L"\u6F22 in.yuv"), dump = dir.File(L"\u0436 out.yuv"), wav = dir.File(L"\u266B.wav");
+  std::string frame(16 * 8 * 2, '\0');
+  for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<char>(i * 7);
+  telvor::test::WriteTextFile(yuv, frame);
+  // 16-bit stereo at 48 kHz, two sample frames.
+  telvor::test::WriteTextFile(wav, std::string("RIFF\x2c\0\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0\x80\xbb\0\0\0\xee\x02\0"
+                                               "\x04\0\x10\0data\x08\0\0\0\x01\0\x02\0\x03\0\x04\0", 52));
+  const std::wstring arguments = L" --camera " + std::to_wstring(telvor::test::kRobustnessCameras) +
+                                 L" --size 16x8 --status 0 --duration 0.5 --dump-frames 2 --yuv \"" + yuv +
+                                 L"\" --dump \"" + dump + L"\" --wav \"" + wav + L"\"";
+  EXPECT_EQ(0, telvor::test::RunProcess(L"\"" + telvor::test::BuildTreePath(L"tools/feed/telvor-feed.exe") + L"\"" +
+                                            arguments, 30000, dir.File(L"out")))
+      << telvor::test::ReadFileBytes(dir.File(L"out"));
+  EXPECT_EQ(telvor::test::ReadFileBytes(dump), frame + frame);
 }
 
 }  // namespace

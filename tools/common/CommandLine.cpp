@@ -109,6 +109,17 @@ std::string AnsiPath(const wchar_t* text) {
   return path;
 }
 
+std::string Utf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                        nullptr);
+  std::string out(bytes > 0 ? bytes : 0, '\0');
+  if (bytes > 0) {
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], bytes, nullptr, nullptr);
+  }
+  return out;
+}
+
 int RefuseCommandLine(const char* tool, const std::string& error, int exitCode) {
   std::fprintf(stderr, "%s: %s (try --help)\n", tool, error.c_str());
   return exitCode;

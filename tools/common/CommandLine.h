@@ -34,6 +34,8 @@ bool ReadSize(const wchar_t* text, std::uint32_t& width, std::uint32_t& height);
 std::string Narrow(const std::wstring& text);
 // A path as the C runtime's narrow functions open it (the ANSI code page).
 std::string AnsiPath(const wchar_t* text);
+// What the tools print of paths and names.
+std::string Utf8(const std::wstring& text);
 
 // Prints "<tool>: <error> (try --help)" to stderr and answers `exitCode`.
 int RefuseCommandLine(const char* tool, const std::string& error, int exitCode);

@@ -1,7 +1,5 @@
 #include "Diagnosis.h"
 
-#include <windows.h>
-
 #include <cstdarg>
 
 namespace doctor {
@@ -24,23 +22,22 @@ std::string JsonText(const std::string& text) {
 
 }  // namespace
 
+// Sized first, so that no line is cut, least of all inside a character.
 std::string Format(const char* format, ...) {
-  char text[2048];
-  va_list args;
+  va_list args, again;
   va_start(args, format);
-  std::vsnprintf(text, sizeof text, format, args);
+  va_copy(again, args);
+  const int length = std::vsnprintf(nullptr, 0, format, args);
   va_end(args);
+  std::string text(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
+  if (length > 0) std::vsnprintf(&text[0], text.size() + 1, format, again);
+  va_end(again);
   return text;
 }
 
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                        nullptr);
-  std::string out(bytes > 0 ? bytes : 0, '\0');
-  if (bytes > 0) {
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], bytes, nullptr, nullptr);
-  }
+std::string Printable(const char* text) {
+  std::string out;
+  for (; *text; ++text) out += *text >= 0x20 && *text < 0x7F ? *text : '?';
   return out;
 }
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "CommandLine.h"
+
 namespace doctor {
 
 struct Finding {
@@ -35,8 +37,10 @@ struct Diagnosis {
 void PrintText(const Diagnosis& diagnosis, std::FILE* out);
 void PrintJson(const Diagnosis& diagnosis, std::FILE* out);
 
-// printf into a std::string.
+// printf into a std::string, however long.
 std::string Format(const char* format, ...);
-std::string Utf8(const std::wstring& text);
+// Text another program wrote, ASCII only: anything else becomes '?'.
+std::string Printable(const char* text);
+using tools::Utf8;
 
 }  // namespace doctor

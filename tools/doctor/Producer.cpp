@@ -23,6 +23,16 @@ T ReadAt(const std::uint8_t* base, std::size_t offset) {
   return value;
 }
 
+// "YUY2", or the number when any of its bytes is no printable character.
+std::string FourCcText(std::uint32_t fourcc) {
+  std::string text(sizeof fourcc, '\0');
+  std::memcpy(&text[0], &fourcc, sizeof fourcc);
+  for (const char c : text) {
+    if (c < 0x20 || c >= 0x7F) return Format("0x%08X", fourcc);
+  }
+  return text;
+}
+
 struct Reading {
   DWORD wait = WAIT_FAILED;
   std::uint64_t newest_sequence = 0;
@@ -92,7 +102,7 @@ class ChannelProbe {
     }
     const bool video = kind_.slot_count == telvor::kVideoSlotCount;
     std::string format =
-        video ? Format("%.4s %ux%u at %g frames per second", reinterpret_cast<const char*>(&header_.video_fourcc),
+        video ? Format("%s %ux%u at %g frames per second", FourCcText(header_.video_fourcc).c_str(),
                        header_.video_width, header_.video_height, header_.video_frame_rate)
               : Format("%u channels of %u bits at %u samples per second", header_.audio_channels,
                        header_.audio_bits_per_sample, header_.audio_samples_per_second);
@@ -191,8 +201,8 @@ void CheckWatchers(int index, CameraReport& report) {
       const telvor::Watcher& w = watchers[i];
       const std::string stream =
           w.kind == telvor::WatchKind::kVideo
-              ? Format("video %ux%u %s %g fps", w.width, w.height, w.format, w.rate_milli / 1000.0)
-              : Format("audio %s %u Hz", w.format, w.rate_milli);
+              ? Format("video %ux%u %s %g fps", w.width, w.height, Printable(w.format).c_str(), w.rate_milli / 1000.0)
+              : Format("audio %s %u Hz", Printable(w.format).c_str(), w.rate_milli);
       if (w.Running()) {
         ++running;
         report.Note("watchers", Format("%s (%u) is reading it right now: %s, %llu samples delivered.", w.executable,

@@ -13,6 +13,7 @@
 #include "Checks.h"
 #include "CommandLine.h"
 #include "Diagnosis.h"
+#include "base/ModuleFileName.h"
 
 namespace {
 
@@ -27,9 +28,7 @@ constexpr char kHelp[] =
     "Exit code: 0 no problems, 1 problems found, 2 bad usage.\n";
 
 std::wstring DefaultModule() {
-  wchar_t path[MAX_PATH] = {};
-  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring self(path, n < MAX_PATH ? n : 0);
+  const std::wstring self = telvor::ModuleFileName(nullptr);
   const size_t slash = self.find_last_of(L"\\/");
   return (slash == std::wstring::npos ? std::wstring() : self.substr(0, slash + 1)) + L"TELVOR.AX";
 }

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <memory>
 
+#include "CommandLine.h"
+
 namespace feed {
 namespace {
 
@@ -22,8 +24,9 @@ struct FileCloser {
 
 AudioSource::AudioSource(double frequency) : frequency_(frequency) {}
 
-bool AudioSource::OpenWav(const std::string& path, std::string& error) {
-  std::FILE* raw = std::fopen(path.c_str(), "rb");
+bool AudioSource::OpenWav(const std::wstring& wide_path, std::string& error) {
+  const std::string path = tools::Utf8(wide_path);
+  std::FILE* raw = _wfopen(wide_path.c_str(), L"rb");
   if (!raw) {
     error = "cannot open " + path;
     return false;

@@ -18,7 +18,7 @@ class AudioSource {
   // A tone of `frequency` Hz at a quarter of full scale on both channels.
   explicit AudioSource(double frequency);
   // Fails (false, with a message) for files that are not 16-bit stereo 48 kHz PCM.
-  bool OpenWav(const std::string& path, std::string& error);
+  bool OpenWav(const std::wstring& path, std::string& error);
 
   // Fills `frames` sample frames (4 bytes each) into out.
   void Fill(std::int16_t* out, std::uint32_t frames);

@@ -1,5 +1,6 @@
 #include "FeedOptions.h"
 
+#include <cstdio>
 #include <cwchar>
 #include <vector>
 
@@ -40,8 +41,10 @@ const char kFeedHelp[] =
     "  --packet-ms MS      packet length, 1..1000 ms (default 10)\n"
     "  --no-audio          feed no audio\n"
     "Run\n"
-    "  --duration S        stop after S seconds (default: run until Ctrl+C)\n"
-    "  --status S          print a status line every S seconds (default 2, 0: never)\n"
+    "  --duration S        stop after S seconds, at most 604800 (a week)\n"
+    "                      (default: run until Ctrl+C)\n"
+    "  --status S          print a status line every S seconds, 0.1 to 86400\n"
+    "                      (default 2, 0: never)\n"
     "  --help              this text\n"
     "\n"
     "The test picture: colour bars, a white block moving left and right, the frame\n"
@@ -63,15 +66,23 @@ bool ParseFormat(const wchar_t* text, std::uint32_t& fourcc) {
   return true;
 }
 
-bool ParsePath(const wchar_t* text, std::string& path) {
-  path = tools::AnsiPath(text);
-  return true;
+// Status lines at most ten a second and at least one a day, runs of at most a
+// week: readable, and every deadline far inside the 100-ns clock's range.
+constexpr double kShortestStatusS = 0.1;
+constexpr double kLongestStatusS = 86400;
+constexpr double kLongestDurationS = 7 * 86400;
+
+// Kept wide: the files are opened by their names as typed, in any script.
+bool ParsePath(const wchar_t* text, std::wstring& path) {
+  path = text;
+  return !path.empty();
 }
 
 }  // namespace
 
 bool ParseOptions(int argc, wchar_t** argv, FeedOptions& o, std::string& error) {
   std::uint32_t camera = static_cast<std::uint32_t>(o.camera);
+  bool duration_given = false;
   const std::vector<tools::Option> options = {
       {L"--global", false, [&](const wchar_t*) { return o.global_names = true; }},
       {L"--deterministic", false, [&](const wchar_t*) { return o.deterministic = true; }},
@@ -91,16 +102,28 @@ bool ParseOptions(int argc, wchar_t** argv, FeedOptions& o, std::string& error) 
       {L"--wav", true, [&](const wchar_t* v) { return ParsePath(v, o.wav_path); }},
       {L"--pcm", true, [&](const wchar_t* v) { return (o.pcm_stdin = std::wcscmp(v, L"-") == 0); }},
       {L"--packet-ms", true, [&](const wchar_t* v) { return tools::ReadCount(v, 1, 1000, o.packet_ms); }},
-      {L"--duration", true, [&](const wchar_t* v) { return tools::ReadNumber(v, o.duration_s) && o.duration_s > 0; }},
-      {L"--status", true, [&](const wchar_t* v) { return tools::ReadNumber(v, o.status_s) && o.status_s >= 0; }},
+      {L"--duration", true, [&](const wchar_t* v) { return duration_given = tools::ReadNumber(v, o.duration_s); }},
+      {L"--status", true, [&](const wchar_t* v) { return tools::ReadNumber(v, o.status_s); }},
   };
   if (!tools::ReadCommandLine(argc, argv, options, o.help, error)) return false;
+  char bounds[96];
+  if (duration_given && !(o.duration_s > 0 && o.duration_s <= kLongestDurationS)) {
+    std::snprintf(bounds, sizeof bounds, "--duration takes more than 0 and at most %g seconds", kLongestDurationS);
+    error = bounds;
+    return false;
+  }
+  if (o.status_s != 0 && !(o.status_s >= kShortestStatusS && o.status_s <= kLongestStatusS)) {
+    std::snprintf(bounds, sizeof bounds, "--status takes 0 (never) or %g to %g seconds", kShortestStatusS,
+                  kLongestStatusS);
+    error = bounds;
+    return false;
+  }
   o.camera = static_cast<int>(camera);
   if (o.width % 2 != 0 || (o.fourcc == 0x32315659 && o.height % 2 != 0)) {
     error = "the size must be even (width for yuy2, width and height for yv12)";
     return false;
   }
-  if (o.pcm_stdin && (o.yuv_path == "-" || !o.wav_path.empty())) {
+  if (o.pcm_stdin && (o.yuv_path == L"-" || !o.wav_path.empty())) {
     error = "--pcm - takes standard input and the sound: not with --yuv - or --wav";
     return false;
   }

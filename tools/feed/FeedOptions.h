@@ -13,14 +13,14 @@ struct FeedOptions {
   std::uint32_t width = 640;
   std::uint32_t height = 480;
   double fps = 30.0;
-  std::string yuv_path;  // "-": standard input, played once
+  std::wstring yuv_path;  // "-": standard input, played once
   bool deterministic = false;
   bool stamp = false;  // draw the write time as a second band
   std::uint32_t live_slots = 0;  // 0: the producer library's default
-  std::string dump_path;
+  std::wstring dump_path;
   std::uint32_t dump_frames = 30;
   double tone_hz = 440.0;
-  std::string wav_path;
+  std::wstring wav_path;
   bool pcm_stdin = false;  // raw 16-bit stereo 48 kHz samples from standard input
   std::uint32_t packet_ms = 10;
   bool video = true;

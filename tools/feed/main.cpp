@@ -43,8 +43,8 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-void Abort(const char* what, const char* message) {
-  std::fprintf(stderr, "telvor-feed: %s: %s\n", what, message);
+void Abort(const std::string& what, const char* message) {
+  std::fprintf(stderr, "telvor-feed: %s: %s\n", what.c_str(), message);
   g_exit_code = 1;
   g_stop = true;
 }
@@ -92,11 +92,11 @@ void FeedVideo(const FeedOptions& o, telvor_channel* channel) {
   const feed::Picture picture = {o.fourcc, o.width, o.height};
   std::vector<std::uint8_t> frame(feed::PictureBytes(picture));
   std::unique_ptr<feed::InputRecords> input;
-  if (o.yuv_path == "-" && !(input = OpenInput("video", frame.size(), kInputFrames, frame.data()))) return;
-  File yuv(o.yuv_path.empty() || input ? nullptr : std::fopen(o.yuv_path.c_str(), "rb"));
-  if (!o.yuv_path.empty() && !input && !yuv) return Abort(o.yuv_path.c_str(), "cannot open");
-  File dump(o.dump_path.empty() ? nullptr : std::fopen(o.dump_path.c_str(), "wb"));
-  if (!o.dump_path.empty() && !dump) return Abort(o.dump_path.c_str(), "cannot create");
+  if (o.yuv_path == L"-" && !(input = OpenInput("video", frame.size(), kInputFrames, frame.data()))) return;
+  File yuv(o.yuv_path.empty() || input ? nullptr : _wfopen(o.yuv_path.c_str(), L"rb"));
+  if (!o.yuv_path.empty() && !input && !yuv) return Abort(tools::Utf8(o.yuv_path), "cannot open");
+  File dump(o.dump_path.empty() ? nullptr : _wfopen(o.dump_path.c_str(), L"wb"));
+  if (!o.dump_path.empty() && !dump) return Abort(tools::Utf8(o.dump_path), "cannot create");
   const double pixels_per_tick = 4.0 * o.fps / kTicksPerSecond;  // the block moves 4 pixels a frame
   const std::uint64_t start = telvor_clock_now();
   for (std::uint64_t k = 0; !g_stop; ++k) {
@@ -104,7 +104,7 @@ void FeedVideo(const FeedOptions& o, telvor_channel* channel) {
     // time however long the drawing takes.
     const std::uint64_t due = start + static_cast<std::uint64_t>(static_cast<double>(k) * kTicksPerSecond / o.fps);
     if (yuv) {
-      if (!ReadLooped(yuv.get(), frame)) return Abort(o.yuv_path.c_str(), "shorter than one frame");
+      if (!ReadLooped(yuv.get(), frame)) return Abort(tools::Utf8(o.yuv_path), "shorter than one frame");
     } else if (input) {
       // Nothing new from a stalled writer: the last frame again, so the camera keeps its picture.
       if (k > 0 && input->Next(frame.data(), 0) == feed::InputRecords::Take::kEnded) return EndOfInput("video", *input);
