@@ -67,6 +67,10 @@ struct Avx2 {
         _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(base + offsets[0]))),
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + offsets[1])), 1);
   }
+  // The same 16 bytes in every 128-bit lane.
+  static Reg LoadBoth(const std::uint8_t* p) {
+    return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+  }
   static void Interleave2(Reg lo, Reg hi, Reg* first, Reg* second) {
     *first = _mm256_permute2x128_si256(lo, hi, 0x20);
     *second = _mm256_permute2x128_si256(lo, hi, 0x31);

@@ -56,6 +56,9 @@ struct TapTable {
   std::int32_t readLow = 0;   // bytes of the source row any tap reads, end exclusive
   std::int32_t readHigh = 0;
   TapPairs pairs = TapPairs::kAny;
+  // Set by BuildBlocks when each two neighbouring four-sample blocks share
+  // one window (equal blockBase entries), all through the row's whole pairs.
+  bool pairedWindows = false;
 };
 
 inline std::int32_t BlockCount(const TapTable& table) {

@@ -33,6 +33,22 @@ void HorizontalGroups(const std::uint8_t* row, const TapTable& table, std::int16
   const std::uint8_t* selectors = table.blockSel;
   const std::int16_t* weights = table.weights;
   const std::int32_t steps = table.count / kStep;
+  if constexpr (kLanes == 2) {
+    if (table.pairedWindows) {
+      // Each register's two lanes read one window: one load for eight
+      // samples, and no block runs sample by sample.
+      for (std::int32_t step = 0; step < steps; ++step, bases += 4, selectors += 4 * kStep, weights += 2 * kStep) {
+        typename V::Reg sums[2];
+        for (std::int32_t r = 0; r < 2; ++r) {
+          const auto pairs = V::Shuffle8(V::LoadBoth(row + bases[2 * r]), V::Load(selectors + V::kBytes * r));
+          sums[r] = V::Sra32(V::Add32(V::Madd16(pairs, V::Load(weights + V::kBytes / 2 * r)), rounding), count);
+        }
+        V::Store(out + step * kStep, V::FixPack64(V::PackS32(sums[0], sums[1])));
+      }
+      HorizontalRange(row, table, steps * kStep, table.count, out, round, shift);
+      return;
+    }
+  }
   for (std::int32_t step = 0; step < steps; ++step, bases += 2 * kLanes, selectors += 4 * kStep, weights += 2 * kStep) {
     std::int32_t anyScalar = 0;
     for (std::int32_t g = 0; g < 2 * kLanes; ++g) anyScalar |= bases[g];

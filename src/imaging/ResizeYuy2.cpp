@@ -100,6 +100,10 @@ void ResizeBilinear(const std::uint8_t* src, std::ptrdiff_t srcStride, std::uint
   // Strips of equal width: each strip walks every row once more.
   const std::int32_t strips = (outBytes + kStripBytes - 1) / kStripBytes;
   const std::int32_t stripBytes = (outBytes / strips + 63) & ~63;
+  // One strip reads the source from its first byte to its last, which the
+  // processor's own prefetcher follows; strips jump from row to row and would
+  // wait on memory at the start of each without a hint.
+  const bool prefetch = strips > 1;
   for (std::int32_t begin = 0; begin < outBytes; begin += stripBytes) {
     const std::int32_t end = std::min(outBytes, begin + stripBytes);
     BuildStrip(g, fx, begin, end, kernels.shape, &table);
@@ -107,9 +111,11 @@ void ResizeBilinear(const std::uint8_t* src, std::ptrdiff_t srcStride, std::uint
     std::int32_t prefetched = -1;
     for (std::int32_t i = 0; i < g.outHeight; ++i) {
       const Tap rowTap = CornerTap(i, rowStep, g.height);
-      // The rows two output rows ahead: far enough for memory to answer.
-      const std::int32_t ahead = CornerTap(std::min(i + kPrefetchRows, g.outHeight - 1), rowStep, g.height).second;
-      for (; prefetched < ahead; ++prefetched) kernels.prefetch(region + (prefetched + 1) * srcStride, table);
+      if (prefetch) {
+        // The rows two output rows ahead: far enough for memory to answer.
+        const std::int32_t ahead = CornerTap(std::min(i + kPrefetchRows, g.outHeight - 1), rowStep, g.height).second;
+        for (; prefetched < ahead; ++prefetched) kernels.prefetch(region + (prefetched + 1) * srcStride, table);
+      }
       const std::int16_t* upper = nullptr;
       const std::int16_t* lower = nullptr;
       cache.Get(region, srcStride, table, kernels, rowTap.first, rowTap.second, &upper, &lower);
