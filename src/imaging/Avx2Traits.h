@@ -34,6 +34,7 @@ struct Avx2 {
   static Reg Add16(Reg a, Reg b) { return _mm256_add_epi16(a, b); }
   static Reg Add32(Reg a, Reg b) { return _mm256_add_epi32(a, b); }
   static Reg SubsU16(Reg a, Reg b) { return _mm256_subs_epu16(a, b); }
+  static Reg Avg16(Reg a, Reg b) { return _mm256_avg_epu16(a, b); }
   static Reg MulhiU16(Reg a, Reg b) { return _mm256_mulhi_epu16(a, b); }
   static Reg Madd16(Reg a, Reg b) { return _mm256_madd_epi16(a, b); }
   static Reg Srli16(Reg a, int n) { return _mm256_srli_epi16(a, n); }
@@ -90,6 +91,11 @@ struct Avx2 {
   }
   // Within each 128-bit lane: even bytes to the low half, odd bytes to the high half.
   static Reg SeparatePairs(Reg v) { return Shuffle8(v, Lanes16(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15)); }
+  // BGRA pixels: G as both words of each pixel's dword.
+  static constexpr bool kGreenTwice = true;
+  static Reg GreenWords(Reg bgra) {
+    return Shuffle8(bgra, Lanes16(1, 0x80, 1, 0x80, 5, 0x80, 5, 0x80, 9, 0x80, 9, 0x80, 13, 0x80, 13, 0x80));
+  }
   // Eight BGRA pixels to 24 BGR bytes, nothing written beyond them.
   static void StoreBgr(void* p, Reg bgra) {
     const Reg packed = Shuffle8(bgra, Lanes16(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 0x80, 0x80, 0x80, 0x80));

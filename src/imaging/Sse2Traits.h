@@ -31,6 +31,7 @@ struct Sse2 {
   static Reg Add16(Reg a, Reg b) { return _mm_add_epi16(a, b); }
   static Reg Add32(Reg a, Reg b) { return _mm_add_epi32(a, b); }
   static Reg SubsU16(Reg a, Reg b) { return _mm_subs_epu16(a, b); }
+  static Reg Avg16(Reg a, Reg b) { return _mm_avg_epu16(a, b); }
   static Reg MulhiU16(Reg a, Reg b) { return _mm_mulhi_epu16(a, b); }
   static Reg Madd16(Reg a, Reg b) { return _mm_madd_epi16(a, b); }
   static Reg Srli16(Reg a, int n) { return _mm_srli_epi16(a, n); }
@@ -68,6 +69,9 @@ struct Sse2 {
   static Reg CrHigh(Reg yuy2) { return _mm_shufflehi_epi16(_mm_shufflelo_epi16(ChromaBytes(yuy2), 0xf5), 0xf5); }
   // Within each 128-bit lane: even bytes to the low half, odd bytes to the high half.
   static Reg SeparatePairs(Reg v) { return _mm_packus_epi16(_mm_and_si128(v, Set16(0x00ff)), _mm_srli_epi16(v, 8)); }
+  // BGRA pixels: G and A as two words of each pixel's dword.
+  static constexpr bool kGreenTwice = false;
+  static Reg GreenWords(Reg bgra) { return _mm_srli_epi16(bgra, 8); }
 
   // Four BGRA pixels to 12 BGR bytes, then 2 bytes of zeros (kBgrSpill):
   // each 64-bit half keeps its first pixel's three bytes and moves the

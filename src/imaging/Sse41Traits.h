@@ -29,6 +29,11 @@ struct Sse41 : Sse2 {
   static Reg SeparatePairs(Reg v) {
     return _mm_shuffle_epi8(v, Lanes16(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15));
   }
+  // BGRA pixels: G as both words of each pixel's dword.
+  static constexpr bool kGreenTwice = true;
+  static Reg GreenWords(Reg bgra) {
+    return Shuffle8(bgra, Lanes16(1, 0x80, 1, 0x80, 5, 0x80, 5, 0x80, 9, 0x80, 9, 0x80, 13, 0x80, 13, 0x80));
+  }
   static void StoreBgr(void* p, Reg bgra) {
     const Reg bgr = _mm_shuffle_epi8(bgra, Lanes16(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 0x80, 0x80, 0x80, 0x80));
     _mm_storel_epi64(static_cast<__m128i*>(p), bgr);

@@ -202,31 +202,47 @@ void I420ToRgbKernel(const std::uint8_t* y, const std::uint8_t* cb, const std::u
 // 32-bit lanes: the integer formulas are computed exactly.
 template <class V>
 struct BgraSplit {
-  typename V::Reg blueRed;    // per pixel: B, R as two 16-bit words
-  typename V::Reg greenAlpha; // per pixel: G, A
+  typename V::Reg blueRed;  // per pixel: B, R as two 16-bit words
+  typename V::Reg green;    // per pixel: G, then G again (V::kGreenTwice) or A
 };
 
 template <class V>
 TELVOR_FORCE_INLINE BgraSplit<V> Split(typename V::Reg v) {
-  return {V::And(v, V::Set16(0x00ff)), V::Srli16(v, 8)};
+  return {V::And(v, V::Set16(0x00ff)), V::GreenWords(v)};
 }
 
+// Luma with its rounding still to come, per pixel as a dword: the sum of the
+// formula without its constant, over 32768 (at most 470). LumaWords finishes
+// two registers of these.
 template <class V>
 TELVOR_FORCE_INLINE typename V::Reg Luma32(const BgraSplit<V>& p) {
-  // 33030 does not fit a signed 16-bit factor; twice G times 16515 does.
-  const auto sum = V::Add32(V::Madd16(p.blueRed, V::Set32x2(6423, 16843, 6423, 16843)),
-                            V::Madd16(V::Add16(p.greenAlpha, p.greenAlpha), V::Set32x2(16515, 0, 16515, 0)));
-  return V::Srli32(V::Add32(sum, V::Set32(1081344)), 16);
+  // 33030 does not fit a signed 16-bit factor; 16515 twice does, on G twice
+  // or on G doubled.
+  typename V::Reg green;
+  if constexpr (V::kGreenTwice) {
+    green = V::Madd16(p.green, V::Set32x2(16515, 16515, 16515, 16515));
+  } else {
+    green = V::Madd16(V::Add16(p.green, p.green), V::Set32x2(16515, 0, 16515, 0));
+  }
+  return V::Srli32(V::Add32(V::Madd16(p.blueRed, V::Set32x2(6423, 16843, 6423, 16843)), green), 15);
+}
+
+// Luma as words from two registers of Luma32: the constant 1081344 is 16.5 *
+// 65536, so Y = 16 + floor((S + 32768) / 65536) = floor((floor(S / 32768) +
+// 33) / 2), the rounding average of the word and 32.
+template <class V>
+TELVOR_FORCE_INLINE typename V::Reg LumaWords(typename V::Reg a, typename V::Reg b) {
+  return V::Avg16(V::PackS32(a, b), V::Set16(32));
 }
 
 // Sums of B, R and of G over horizontal pixel pairs, in both dwords of a pair;
-// then Cb from the even dword, Cr from the odd.
+// then Cb from the even dword, Cr from the odd. Only the first green word counts.
 template <class V>
-TELVOR_FORCE_INLINE typename V::Reg PairChroma(typename V::Reg blueRed, typename V::Reg greenAlpha) {
+TELVOR_FORCE_INLINE typename V::Reg PairChroma(typename V::Reg blueRed, typename V::Reg green) {
   const auto br = V::Add32(blueRed, V::template Shuffle32<0xb1>(blueRed));
-  const auto ga = V::Add32(greenAlpha, V::template Shuffle32<0xb1>(greenAlpha));
+  const auto g = V::Add32(green, V::template Shuffle32<0xb1>(green));
   return V::Add32(V::Madd16(br, V::Set32x2(28770, -9699, -4653, 28770)),
-                  V::Madd16(ga, V::Set32x2(-19071, 0, -24117, 0)));
+                  V::Madd16(g, V::Set32x2(-19071, 0, -24117, 0)));
 }
 
 // pixels: a multiple of V::kBytes / 2 (even).
@@ -236,11 +252,11 @@ void BgraToYuy2Kernel(const std::uint8_t* src, std::uint8_t* dst, int pixels) {
     typename V::Reg luma[2], chroma[2];
     for (int i = 0; i < 2; ++i) {
       const BgraSplit<V> p = Split<V>(V::Load(src + i * V::kBytes));
-      chroma[i] = V::Srai32(V::Add32(PairChroma<V>(p.blueRed, p.greenAlpha), V::Set32(16384 + (128 << 17))), 17);
+      chroma[i] = V::Srai32(V::Add32(PairChroma<V>(p.blueRed, p.green), V::Set32(16384 + (128 << 17))), 17);
       luma[i] = Luma32<V>(p);
     }
     // Luma and chroma are bytes: words of each, then one word per pixel.
-    const auto words = V::Or(V::PackS32(luma[0], luma[1]), V::Slli16(V::PackS32(chroma[0], chroma[1]), 8));
+    const auto words = V::Or(LumaWords<V>(luma[0], luma[1]), V::Slli16(V::PackS32(chroma[0], chroma[1]), 8));
     V::Store(dst, V::FixPack64(words));
   }
 }
@@ -250,18 +266,25 @@ template <class V>
 void BgraToI420Kernel(const std::uint8_t* s0, const std::uint8_t* s1, std::uint8_t* y0, std::uint8_t* y1,
                       std::uint8_t* cb, std::uint8_t* cr, int pixels) {
   for (int x = 0; x < pixels; x += V::kBytes, s0 += 4 * V::kBytes, s1 += 4 * V::kBytes) {
-    typename V::Reg top[4], bottom[4], chroma[4];
-    for (int i = 0; i < 4; ++i) {
-      const BgraSplit<V> p = Split<V>(V::Load(s0 + i * V::kBytes));
-      const BgraSplit<V> q = Split<V>(V::Load(s1 + i * V::kBytes));
-      top[i] = Luma32<V>(p);
-      bottom[i] = Luma32<V>(q);
-      const auto sums = PairChroma<V>(V::Add32(p.blueRed, q.blueRed), V::Add32(p.greenAlpha, q.greenAlpha));
-      chroma[i] = V::Srai32(V::Add32(sums, V::Set32(32768 + (128 << 18))), 18);
+    // Two registers at a time into words, which keeps fewer of them alive.
+    typename V::Reg top[2], bottom[2], chroma[2];
+    for (int half = 0; half < 2; ++half) {
+      typename V::Reg t[2], b[2], c[2];
+      for (int i = 0; i < 2; ++i) {
+        const BgraSplit<V> p = Split<V>(V::Load(s0 + (2 * half + i) * V::kBytes));
+        const BgraSplit<V> q = Split<V>(V::Load(s1 + (2 * half + i) * V::kBytes));
+        t[i] = Luma32<V>(p);
+        b[i] = Luma32<V>(q);
+        const auto sums = PairChroma<V>(V::Add32(p.blueRed, q.blueRed), V::Add32(p.green, q.green));
+        c[i] = V::Srai32(V::Add32(sums, V::Set32(32768 + (128 << 18))), 18);
+      }
+      top[half] = LumaWords<V>(t[0], t[1]);
+      bottom[half] = LumaWords<V>(b[0], b[1]);
+      chroma[half] = V::PackS32(c[0], c[1]);
     }
-    V::Store(y0 + x, V::FixPack32x4(V::PackUs16(V::PackS32(top[0], top[1]), V::PackS32(top[2], top[3]))));
-    V::Store(y1 + x, V::FixPack32x4(V::PackUs16(V::PackS32(bottom[0], bottom[1]), V::PackS32(bottom[2], bottom[3]))));
-    const auto pairs = V::FixPack32x4(V::PackUs16(V::PackS32(chroma[0], chroma[1]), V::PackS32(chroma[2], chroma[3])));
+    V::Store(y0 + x, V::FixPack32x4(V::PackUs16(top[0], top[1])));
+    V::Store(y1 + x, V::FixPack32x4(V::PackUs16(bottom[0], bottom[1])));
+    const auto pairs = V::FixPack32x4(V::PackUs16(chroma[0], chroma[1]));
     // Within each lane: the block's Cb bytes to the low half, Cr to the high.
     V::StoreHalves(cb + x / 2, cr + x / 2, V::FixPack64(V::SeparatePairs(pairs)));
   }

@@ -30,6 +30,7 @@ struct Avx512 {
   static Reg Add16(Reg a, Reg b) { return _mm512_add_epi16(a, b); }
   static Reg Add32(Reg a, Reg b) { return _mm512_add_epi32(a, b); }
   static Reg SubsU16(Reg a, Reg b) { return _mm512_subs_epu16(a, b); }
+  static Reg Avg16(Reg a, Reg b) { return _mm512_avg_epu16(a, b); }
   static Reg MulhiU16(Reg a, Reg b) { return _mm512_mulhi_epu16(a, b); }
   static Reg Madd16(Reg a, Reg b) { return _mm512_madd_epi16(a, b); }
   static Reg Srli16(Reg a, int n) { return _mm512_srli_epi16(a, n); }
@@ -78,6 +79,11 @@ struct Avx512 {
   }
   // Within each 128-bit lane: even bytes to the low half, odd bytes to the high half.
   static Reg SeparatePairs(Reg v) { return Shuffle8(v, Lanes16(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15)); }
+  // BGRA pixels: G as both words of each pixel's dword.
+  static constexpr bool kGreenTwice = true;
+  static Reg GreenWords(Reg bgra) {
+    return Shuffle8(bgra, Lanes16(1, 0x80, 1, 0x80, 5, 0x80, 5, 0x80, 9, 0x80, 9, 0x80, 13, 0x80, 13, 0x80));
+  }
   // Sixteen BGRA pixels to 48 BGR bytes through a byte mask.
   static void StoreBgr(void* p, Reg bgra) {
     const Reg packed = _mm512_shuffle_epi8(
