@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <cwchar>
+#include <new>
 
 #include "base/Log.h"
 #include "filter/IdleImage.h"
@@ -100,10 +101,12 @@ void CorvaneVideoStream::UseIdleImageSetting() {
   wchar_t setting[kConfigTextChars] = {};
   GetConfigString(CameraKey(settings::kIdleImage).c_str(), L"", setting);
   if (!setting[0]) return;
-  std::wstring folder = GetModulePaths().iniPath;
-  const std::size_t slash = folder.find_last_of(L"\\/");
-  folder.resize(slash == std::wstring::npos ? 0 : slash);
-  m_Frames.SetIdleImage(IdleImagePath(setting, folder));
+  try {
+    m_Frames.SetIdleImage(static_cast<int>(m_CameraIndex), IdleImagePath(setting, GetModulePaths().folder));
+  } catch (const std::bad_alloc&) {
+    TELVOR_ERROR_OBJ(kUnit, L"CorvaneVideoStream::UseIdleImageSetting", this)
+        << L"no memory for the idle picture's name, black instead";
+  }
 }
 
 std::wstring CorvaneVideoStream::CameraKey(const wchar_t* pattern) const {

@@ -6,14 +6,17 @@
 #include <algorithm>
 #include <new>
 
+#include "base/Handle.h"
+#include "base/Log.h"
+#include "base/ModuleThread.h"
 #include "framework/ComPtr.h"
 #include "imaging/Pixel.h"
-#include "base/Log.h"
 
 namespace {
 
 constexpr wchar_t kUnit[] = L"IdleImage";
 constexpr wchar_t kLoad[] = L"LoadIdleImage";
+constexpr wchar_t kAcquire[] = L"IdlePicture::Acquire";
 // Rows converted at a time: the whole picture is never held as BGRA.
 constexpr std::uint32_t kStripRows = 16;
 
@@ -67,6 +70,7 @@ bool Convert(IWICBitmapSource* source, std::uint32_t width, std::uint32_t height
 
 bool LoadIdleImage(const std::wstring& path, IdleImage* image) {
   *image = IdleImage();
+  const ULONGLONG start = GetTickCount64();
   ComApartment apartment;
   ComPtr<IWICImagingFactory> factory;
   if (Failed(CoCreateInstance(CLSID_WICImagingFactory1, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
@@ -105,12 +109,81 @@ bool LoadIdleImage(const std::wstring& path, IdleImage* image) {
     *image = IdleImage();
     return !Failed(E_OUTOFMEMORY, path, L"allocating");
   }
-  TELVOR_TRACE_AT(kUnit, kLoad) << L"picture " << path << L" " << width << L"x" << height;
+  telvor::Info() << L"Idle picture " << path << L" " << width << L"x" << height << L" decoded in "
+                 << GetTickCount64() - start << L" ms";
   return true;
 }
 
 std::wstring IdleImagePath(const std::wstring& setting, const std::wstring& folder) {
   const bool absolute = (setting.size() > 1 && setting[1] == L':') || (!setting.empty() && (setting[0] == L'\\' || setting[0] == L'/'));
-  if (setting.empty() || absolute || folder.empty()) return setting;
-  return folder + (folder.back() == L'\\' ? L"" : L"\\") + setting;
+  if (setting.empty()) return setting;
+  std::wstring path = absolute || folder.empty() ? setting : folder + (folder.back() == L'\\' ? L"" : L"\\") + setting;
+  // Without the prefix the system cuts names at MAX_PATH; with it, it takes
+  // them as they are, so they must be whole first (no "..", no "/").
+  if (path.size() < MAX_PATH || path.compare(0, 4, L"\\\\?\\") == 0) return path;
+  std::wstring full(32768, L'\0');
+  const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  if (length == 0 || length >= full.size()) return path;
+  full.resize(length);
+  if (full.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC" + full.substr(1);
+  return L"\\\\?\\" + full;
+}
+
+namespace {
+
+// The pictures pins hold, one per camera and file; an entry whose picture
+// went with its last pin is dropped at the next acquisition.
+struct Shared {
+  int camera;
+  std::wstring path;
+  std::weak_ptr<IdlePicture> picture;
+};
+CCritSec g_sharedLock;
+std::vector<Shared> g_shared;
+
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
+}
+
+}  // namespace
+
+std::shared_ptr<IdlePicture> IdlePicture::Acquire(int camera, const std::wstring& path) {
+  std::shared_ptr<IdlePicture> picture;
+  std::unique_ptr<std::shared_ptr<IdlePicture>> decoding;
+  try {
+    CAutoLock lock(&g_sharedLock);
+    const auto gone = [](const Shared& s) { return s.picture.expired(); };
+    g_shared.erase(std::remove_if(g_shared.begin(), g_shared.end(), gone), g_shared.end());
+    for (const Shared& s : g_shared) {
+      if (s.camera == camera && SamePath(s.path, path) && (picture = s.picture.lock())) return picture;
+    }
+    picture = std::make_shared<IdlePicture>(path);
+    decoding = std::make_unique<std::shared_ptr<IdlePicture>>(picture);
+    g_shared.push_back({camera, path, picture});
+  } catch (const std::bad_alloc&) {
+    TELVOR_ERROR_AT(kUnit, kAcquire) << L"no memory for camera " << camera + 1 << L"'s idle picture, black instead";
+    return nullptr;
+  }
+  // The thread owns its reference: a file that never answers keeps the
+  // thread and the picture, never a pin or the host.
+  UniqueHandle thread(telvor::CreateModuleThread(&IdlePicture::Decode, decoding.get(), nullptr));
+  if (!thread) {
+    TELVOR_ERROR_AT(kUnit, kAcquire) << L"camera " << camera + 1 << L": no thread to decode " << path
+                                     << L", err=" << GetLastError() << L", black instead";
+    picture->state_.store(kFailed, std::memory_order_release);
+    return picture;
+  }
+  decoding.release();
+  TELVOR_TRACE_AT(kUnit, kAcquire) << L"camera " << camera + 1 << L": decoding " << path
+                                   << L", black until it is ready";
+  return picture;
+}
+
+unsigned long __stdcall IdlePicture::Decode(void* context) {
+  std::unique_ptr<std::shared_ptr<IdlePicture>> held(static_cast<std::shared_ptr<IdlePicture>*>(context));
+  IdlePicture& picture = **held;
+  const bool decoded = LoadIdleImage(picture.path_, &picture.image_);
+  picture.state_.store(decoded ? kDecoded : kFailed, std::memory_order_release);
+  return 0;
 }

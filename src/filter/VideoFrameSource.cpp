@@ -30,6 +30,8 @@ constexpr int kBusyDeadlinesSkipped = 3;
 // that a producer that ended is seen to have ended.
 constexpr std::int64_t kHeldPicture100ns = 4000000;
 constexpr std::int32_t kBilinear = 2;
+// How soon an idle picture that found no memory is tried again.
+constexpr std::int64_t kIdleRetry100ns = 10000000;
 
 // Holds the converter mutex for one scope.
 class MutexHold {
@@ -79,49 +81,82 @@ void VideoFrameSource::Rebuild() {
   RebuildLocked();
 }
 
-void VideoFrameSource::SetIdleImage(std::wstring path) {
+void VideoFrameSource::SetIdleImage(int camera, std::wstring path) {
   MutexHold hold(m_ConverterLock.Get());
+  m_IdleCamera = camera;
   m_IdlePath = std::move(path);
-  m_IdleDecoded = false;
-  m_IdleImage = IdleImage();
+  m_IdleShared.reset();
   m_IdlePicture.clear();
+  m_IdleOutput = OutputFormat();
+  m_IdleFailed = false;
+  m_IdleNamed = !m_IdlePath.empty();
 }
 
-// Under the converter lock, at every rebuild; works only when the output or
-// the style changed since the last rendering, so frames never pay for it.
-void VideoFrameSource::RenderIdlePicture() {
-  if (m_IdlePath.empty()) return;
-  const bool sameOutput = !m_IdlePicture.empty() && m_IdleStyle == m_ScaleStyle &&
-                          m_IdleOutput.subtype == m_Output.subtype && m_IdleOutput.width == m_Output.width &&
-                          m_IdleOutput.height == m_Output.height && m_IdleOutput.stride == m_Output.stride &&
-                          m_IdleOutput.bottomUp == m_Output.bottomUp;
-  if (sameOutput) return;
-  m_IdlePicture.clear();
-  const telvor::VideoSubtypeInfo* info = telvor::FindVideoSubtype(m_Output.subtype);
-  const std::int64_t bytes = PictureBytes(m_Output);
-  if (!info || info->outputKind == 0 || bytes <= 0 || bytes > telvor::kMaxVideoImageBytes ||
-      std::max(m_Output.width, m_Output.height) > static_cast<std::uint32_t>(kMaxConverterSide))
-    return;
-  if (!m_IdleDecoded) {
-    m_IdleDecoded = true;
-    LoadIdleImage(m_IdlePath, &m_IdleImage);
+bool VideoFrameSource::IdleRenderedFor(const OutputFormat& output, UINT style) const {
+  return m_IdleStyle == style && m_IdleOutput.subtype == output.subtype && m_IdleOutput.width == output.width &&
+         m_IdleOutput.height == output.height && m_IdleOutput.stride == output.stride &&
+         m_IdleOutput.bottomUp == output.bottomUp;
+}
+
+// The streaming thread, holding no lock, before a deadline with nothing to
+// show: renders the camera's decoded picture for the output once. The lock
+// is not held while it converts, so a client's format change never waits
+// for a picture of 25 million pixels; a change meanwhile makes the result
+// stale, and the next deadline renders again.
+void VideoFrameSource::PrepareIdlePicture() {
+  std::shared_ptr<IdlePicture> shared;
+  OutputFormat output;
+  UINT style;
+  {
+    MutexHold hold(m_ConverterLock.Get());
+    if (!m_IdleShared || !m_IdleShared->Image()) return;
+    // Rendered (or not convertible) for this output already, unless memory ran out and it is time to try again.
+    if (IdleRenderedFor(m_Output, m_RebuiltStyle) && !(m_IdleFailed && telvor::CounterNow100ns() >= m_IdleRetryAt))
+      return;
+    shared = m_IdleShared;
+    output = m_Output;
+    style = m_RebuiltStyle;
   }
-  if (m_IdleImage.yuy2.empty()) return;
-  try {
-    m_IdlePicture.resize(static_cast<std::size_t>(bytes));
-  } catch (const std::bad_alloc&) {
-    TELVOR_ERROR_OBJ(kUnit, kRebuild, m_Owner) << L"no memory for the idle picture, black instead";
-    return;
+  const IdleImage& image = *shared->Image();
+  const telvor::VideoSubtypeInfo* info = telvor::FindVideoSubtype(output.subtype);
+  const std::int64_t bytes = PictureBytes(output);
+  // Formats the converter cannot write are black, and said so at the rebuild.
+  const bool convertible = info && info->outputKind != 0 && bytes > 0 && bytes <= telvor::kMaxVideoImageBytes &&
+                           std::max(output.width, output.height) <= static_cast<std::uint32_t>(kMaxConverterSide);
+  std::vector<std::uint8_t> picture;
+  bool rendered = false;
+  if (convertible) {
+    try {
+      picture.resize(static_cast<std::size_t>(bytes));
+      // Black first: the converter leaves the padding columns of odd widths alone.
+      FillBlack(output, picture.data());
+      SwScaler converter(kConverterYuy2, image.width, image.height, info->outputKind,
+                         static_cast<std::int32_t>(output.width), static_cast<std::int32_t>(output.height),
+                         output.bottomUp, kBilinear, StyleCode(style));
+      if (converter.Working()) {
+        converter.Scale(image.yuy2.data(), 2 * image.width, picture.data(), static_cast<std::int32_t>(output.stride));
+        rendered = true;
+      }
+    } catch (const std::bad_alloc&) {
+    }
+    if (!rendered) std::vector<std::uint8_t>().swap(picture);
   }
-  // Black first: the converter leaves the padding columns of odd widths alone.
-  FillBlack(m_Output, m_IdlePicture.data());
-  SwScaler converter(kConverterYuy2, m_IdleImage.width, m_IdleImage.height, info->outputKind,
-                     static_cast<std::int32_t>(m_Output.width), static_cast<std::int32_t>(m_Output.height),
-                     m_Output.bottomUp, kBilinear, StyleCode(m_ScaleStyle));
-  converter.Scale(m_IdleImage.yuy2.data(), 2 * m_IdleImage.width, m_IdlePicture.data(),
-                  static_cast<std::int32_t>(m_Output.stride));
-  m_IdleOutput = m_Output;
-  m_IdleStyle = m_ScaleStyle;
+  MutexHold hold(m_ConverterLock.Get());
+  if (shared != m_IdleShared || m_RebuiltStyle != style || m_Output.subtype != output.subtype ||
+      m_Output.width != output.width || m_Output.height != output.height || m_Output.stride != output.stride ||
+      m_Output.bottomUp != output.bottomUp)
+    return;
+  // Memory a 32-bit host is short of now may be back in a moment: black
+  // meanwhile, and one line for the format however many tries it takes.
+  if (convertible && !rendered && !(m_IdleFailed && IdleRenderedFor(output, style))) {
+    TELVOR_ERROR_OBJ(kUnit, kFill, m_Owner) << L"no memory for the idle picture at " << output.width << L"x"
+                                            << output.height << L", black until there is";
+  }
+  m_IdlePicture.swap(picture);
+  m_IdleOutput = output;
+  m_IdleStyle = style;
+  m_IdleFailed = convertible && !rendered;
+  m_IdleRetryAt = telvor::CounterNow100ns() + kIdleRetry100ns;
 }
 
 // Under the converter lock, with PictureBytes(m_Output) bytes at buffer.
@@ -151,10 +186,10 @@ void VideoFrameSource::HoldLastPicture() {
 void VideoFrameSource::WriteNothingToShow(std::uint8_t* buffer, std::int64_t bytes) {
   if (m_HeldPicture.size() == static_cast<std::uint64_t>(bytes) && telvor::CounterNow100ns() < m_HeldUntil) {
     std::memcpy(buffer, m_HeldPicture.data(), m_HeldPicture.size());
-  } else if (m_IdlePicture.size() != static_cast<std::uint64_t>(bytes)) {
-    FillBlack(m_Output, buffer);
-  } else {
+  } else if (m_IdlePicture.size() == static_cast<std::uint64_t>(bytes) && IdleRenderedFor(m_Output, m_RebuiltStyle)) {
     std::memcpy(buffer, m_IdlePicture.data(), m_IdlePicture.size());
+  } else {
+    FillBlack(m_Output, buffer);
   }
 }
 
@@ -176,11 +211,14 @@ void VideoFrameSource::RebuildLocked() {
   m_ConverterSourceBytes = 0;
   m_LastGoodEntry = FrameEntry();
   m_ShortFrameLogged = false;
-  RenderIdlePicture();
+  m_RebuiltStyle = m_ScaleStyle;
   if (format.width < 1 || format.height < 1) {
     TELVOR_ERROR_OBJ(kUnit, kRebuild, m_Owner) << L"zero area, " << format.width << L"x" << format.height;
     return;
   }
+  // The first output format starts the camera's decoding, so hosts that
+  // merely list the camera never pay for it; it never waits for the file.
+  if (!m_IdleShared && !m_IdlePath.empty()) m_IdleShared = IdlePicture::Acquire(m_IdleCamera, m_IdlePath);
   const std::int32_t mode = SourceMode(m_SourceFourcc);
   if (mode != 0) m_SourceStride = m_SourceWidth * (mode == kConverterYuy2 ? 2 : 1);
   const telvor::VideoSubtypeInfo* info = telvor::FindVideoSubtype(format.subtype);
@@ -410,6 +448,7 @@ long VideoFrameSource::Fill(std::uint8_t* buffer, long size, telvor::PacingLog* 
     m_AnyDelivered = false;
   }
   FrameEntry entry = TakeFrame();
+  if (!entry.data && m_IdleNamed.load(std::memory_order_relaxed)) PrepareIdlePicture();
   if (log) log->Mark(telvor::PacingLog::kFrame);
   // Neither of our locks is held here (lock order in the header).
   telvor::SlotsHold producer(entry.data ? entry.channel : nullptr, ProducerWaitMs());

@@ -1,7 +1,8 @@
 // What a video camera shows at each deadline, apart from any filter graph:
 // the producer's frames as the channel's reader queues them, converted to the
 // negotiated output, or, when there is nothing to show, the camera's idle
-// picture (placed and converted once per output format) or black.
+// picture (placed and converted once per output format, once its shared
+// decoding is ready) or black.
 //
 // Frames are not copied: the queue holds references into the channel's
 // slots, at most five. At each deadline Fill takes the oldest queued frame
@@ -12,14 +13,16 @@
 // Threads and locks:
 //   the channel's reader   SetSource and Queue, holding the producer's mutex
 //   the channel thread     CloseChannel
-//   the streaming thread   Restart, KeepNewest and Fill
+//   the streaming thread   Restart, KeepNewest and Fill (which renders the
+//                          idle picture for the output, outside the locks)
 //   negotiation            SetOutput, SetScaleStyle, Rebuild, SetIdleImage
 // The queue lock guards the queue and the last entry; the converter lock the
 // converter, the output and source formats and the last good entry. The two
-// are never held together. The producer's mutex comes before either (the
-// reader holds it when it calls in), so Fill takes the slots with neither
-// held, and only for a bounded time. The channel lock comes before all of
-// them: Fill holds it shared, CloseChannel exclusively.
+// are never held together; the lock of the cameras' shared idle pictures
+// comes after the converter lock. The producer's mutex comes before either
+// (the reader holds it when it calls in), so Fill takes the slots with
+// neither held, and only for a bounded time. The channel lock comes before
+// all of them: Fill holds it shared, CloseChannel exclusively.
 #pragma once
 
 #include <windows.h>
@@ -59,9 +62,9 @@ class VideoFrameSource {
   void SetScaleStyle(UINT style);
   // Rebuilds the converter for the current source and output formats.
   void Rebuild();
-  // The image file shown instead of black; decoded at the first output
-  // format, once. Empty: black.
-  void SetIdleImage(std::wstring path);
+  // The image file shown instead of black. The pins of `camera` share its
+  // decoding, which starts at the first output format. Empty: black.
+  void SetIdleImage(int camera, std::wstring path);
 
   // --- the channel's reader, holding the producer's mutex ---
   // The producer's format as announced; capacity is the slots' payload bytes.
@@ -114,7 +117,8 @@ class VideoFrameSource {
   bool SourceFitsSlots() const;
   DWORD ProducerWaitMs() const;
   void RebuildLocked();
-  void RenderIdlePicture();
+  bool IdleRenderedFor(const OutputFormat& output, UINT style) const;
+  void PrepareIdlePicture();
   void HoldLastPicture();
   void WriteNothingToShow(std::uint8_t* buffer, std::int64_t bytes);
 
@@ -151,6 +155,7 @@ class VideoFrameSource {
   UniqueHandle m_ConverterLock;
   OutputFormat m_Output = {};
   UINT m_ScaleStyle = 0;
+  UINT m_RebuiltStyle = 0;  // m_ScaleStyle at the last rebuild: what the pictures show
   std::uint32_t m_SourceFourcc = 0;
   std::uint32_t m_SourceWidth = 0;
   std::uint32_t m_SourceHeight = 0;
@@ -162,14 +167,20 @@ class VideoFrameSource {
   bool m_ShortFrameLogged = false;
   bool m_SmallBufferLogged = false;
 
-  // idle picture, under m_ConverterLock: the decoded file and its rendering
-  // for m_IdleOutput at m_IdleStyle (empty: black)
+  // idle picture, under m_ConverterLock: the camera's shared decoding (null
+  // until the first output format) and this pin's rendering of it for
+  // m_IdleOutput at m_IdleStyle (empty: black)
+  int m_IdleCamera = 0;
   std::wstring m_IdlePath;
-  bool m_IdleDecoded = false;  // tried, whatever the outcome: one attempt, one log line
-  IdleImage m_IdleImage;
+  std::atomic<bool> m_IdleNamed{false};  // m_IdlePath is not empty: cameras without one never take the lock for it
+  std::shared_ptr<IdlePicture> m_IdleShared;
   std::vector<std::uint8_t> m_IdlePicture;
   OutputFormat m_IdleOutput = {};
   UINT m_IdleStyle = 0;
+  // No memory for the rendering for m_IdleOutput at m_IdleStyle: one line,
+  // black, and another try at m_IdleRetryAt (CounterNow100ns).
+  bool m_IdleFailed = false;
+  std::int64_t m_IdleRetryAt = 0;
 
   // the last picture of a producer whose channel closed, under m_ConverterLock,
   // shown instead of black until m_HeldUntil (CounterNow100ns)

@@ -59,6 +59,8 @@ class SwScaler {
   // sw * sh + 2 * (sw / 2) * (sh / 2) for YV12. 0 for an unknown mode or a
   // size below 1.
   static std::int64_t SourceBytes(std::int32_t mode, std::int32_t sw, std::int32_t sh);
+  // False when construction left a converter that writes nothing (bad size or no memory).
+  bool Working() const { return !inert_; }
 
   const ScaleRect& SourceRect() const { return sourceRect_; }
   const ScaleRect& DestinationRect() const { return destinationRect_; }

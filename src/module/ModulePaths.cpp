@@ -86,4 +86,5 @@ void DeriveSettingsPaths(const wchar_t* modulePath, ModulePaths* paths) {
   const std::wstring shortStem = WithoutExtension(stem);
   StorePath(directory + stem.substr(directory.size()) + L".INI", paths->iniPath);
   StorePath(directory + shortStem.substr(directory.size()) + L".FORMAT", paths->formatPath);
+  paths->folder = directory.substr(0, directory.empty() ? 0 : directory.size() - 1);
 }

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 inline constexpr int kModulePathChars = MAX_PATH;  // 260, terminator included
 
 struct HostInfo {
@@ -20,6 +22,7 @@ struct ModulePaths {
   wchar_t hostFileName[kModulePathChars];  // the host executable's file name, no directory
   wchar_t iniPath[kModulePathChars];       // settings file: C:\X\TELVOR.AX (or TELVOR32.AX) gives C:\X\TELVOR.INI
   wchar_t formatPath[kModulePathChars];    // stem of the per-camera format files: C:\X\TELVOR.FORMAT
+  std::wstring folder;                     // the module's folder, whole whatever its length: C:\X
 };
 
 // Flags for a host executable's file name, compared without regard to case.
@@ -29,8 +32,9 @@ void LogHostTags(const HostInfo& host);
 
 // hostFileName from the host executable's full path.
 void SetHostFileName(const wchar_t* hostPath, ModulePaths* paths);
-// iniPath and formatPath from the module's full path. A path that would not
-// fit stays empty (and is logged): settings then come from the registry.
+// iniPath, formatPath and folder from the module's full path. A settings
+// path that would not fit stays empty (and is logged): settings then come
+// from the registry.
 void DeriveSettingsPaths(const wchar_t* modulePath, ModulePaths* paths);
 
 // The module's own, as process attach recorded them.

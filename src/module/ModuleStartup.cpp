@@ -1,8 +1,10 @@
 #include "module/ModuleStartup.h"
 
 #include <new>
+#include <string>
 
 #include "base/Log.h"
+#include "base/ModuleFileName.h"
 #include "framework/ClassFactory.h"
 #include "module/CameraTable.h"
 #include "module/ModulePaths.h"
@@ -13,33 +15,34 @@ int g_cTemplates = 0;
 
 namespace {
 
-// Long enough for any path the loader hands out here; longer ones are cut.
-constexpr DWORD kLongPathChars = 520;
-
 HostInfo g_hostInfo;
 ModulePaths g_modulePaths;
 CameraTables g_cameraTables;  // zero until process attach
 const FilterEntry kNoEntry = {};
 
-void ModuleFileName(HMODULE module, wchar_t (&path)[kLongPathChars]) {
-  const DWORD length = GetModuleFileNameW(module, path, kLongPathChars);
-  path[length < kLongPathChars ? length : kLongPathChars - 1] = L'\0';
+// Whole, whatever its length: relative names in the settings are taken from
+// the module's folder. Empty when there is no memory for it.
+std::wstring WholeFileName(HMODULE module) {
+  try {
+    return telvor::ModuleFileName(module);
+  } catch (const std::bad_alloc&) {
+    return std::wstring();
+  }
 }
 
 }  // namespace
 
 void StartModule(HMODULE module) {
-  wchar_t path[kLongPathChars];
-  ModuleFileName(nullptr, path);
-  SetHostFileName(path, &g_modulePaths);
+  std::wstring path = WholeFileName(nullptr);
+  SetHostFileName(path.c_str(), &g_modulePaths);
   telvor::Info() << L"Host file name: " << g_modulePaths.hostFileName;
   g_hostInfo = DetectHost(g_modulePaths.hostFileName);
   LogHostTags(g_hostInfo);
 
-  ModuleFileName(module, path);
+  path = WholeFileName(module);
   telvor::Info() << L"TELVOR " << TELVOR_VERSION_W << (sizeof(void*) == 8 ? L" (64-bit)" : L" (32-bit)")
                  << L" loaded from " << path;
-  DeriveSettingsPaths(path, &g_modulePaths);
+  DeriveSettingsPaths(path.c_str(), &g_modulePaths);
   try {
     g_cTemplates = BuildCameraTable(g_modulePaths.iniPath, &g_cameraTables, g_Templates);
   } catch (const std::bad_alloc&) {

@@ -302,5 +302,50 @@ TEST(IdleImage, TakesWhatFitsAndRefusesTheRestWithOneLine) {
   EXPECT_EQ(IdleImagePath(L"\\\\server\\idle.png", L"C:\\TELVOR"), L"\\\\server\\idle.png");
 }
 
+// Short of memory (a 32-bit host whose address space is taken), rendering
+// the idle picture for a new format fails whole: black, one line, and the
+// picture again a moment after memory is back.
+TEST(IdleImage, ShortOfMemoryGivesBlackWithOneLineAndThePictureOnceMemoryIsBack) {
+  if (sizeof(void*) != 4) GTEST_SKIP() << "only a 32-bit process runs out of address space";
+  TempDir dir;
+  const std::wstring path = dir.File(L"white.bmp");
+  std::string white = Bmp(4, 4, 48);
+  std::fill(white.begin() + 54, white.end(), '\xFF');
+  WriteTextFile(path, white);
+  VideoFrameSource frames(nullptr);
+  frames.WaitForLateFrames(false);
+  frames.SetIdleImage(kVideoPinCameras + 7, path);
+  const OutputFormat small = Output(MEDIASUBTYPE_YUY2, 16, 8), large = Output(MEDIASUBTYPE_YUY2, 1920, 1080);
+  frames.SetOutput(small);
+  const std::shared_ptr<IdlePicture> shared = IdlePicture::Acquire(kVideoPinCameras + 7, path);  // the same
+  for (int i = 0; i < 500 && !shared->Image(); ++i) Sleep(10);
+  std::vector<std::uint8_t> picture(PictureBytes(large));
+  auto shows = [&](const OutputFormat& output, std::uint8_t y) {
+    const long size = static_cast<long>(PictureBytes(output));
+    return frames.Fill(picture.data(), size, nullptr) == size && picture[0] == y && picture[size - 1] == 128;
+  };
+  EXPECT_TRUE(shows(small, 235));
+  // All the address space taken but one block the picture fits: the converter finds none.
+  const SIZE_T kHole = 4 << 20;
+  std::vector<void*> taken;
+  taken.reserve(1 << 16);
+  void* hole = VirtualAlloc(nullptr, kHole, MEM_RESERVE, PAGE_NOACCESS);
+  for (SIZE_T size = SIZE_T{1} << 30; size >= 65536 && taken.size() < taken.capacity();) {
+    if (void* block = VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS))
+      taken.push_back(block);
+    else
+      size /= 2;
+  }
+  LogCapture log;
+  VirtualFree(hole, 0, MEM_RELEASE);
+  frames.SetOutput(large);
+  const bool black = shows(large, 16);
+  for (void* block : taken) VirtualFree(block, 0, MEM_RELEASE);
+  EXPECT_TRUE(hole && black);
+  EXPECT_EQ(1u, log.Count(L"no memory for the idle picture at 1920x1080, black until there is"));
+  Sleep(1100);
+  EXPECT_TRUE(shows(large, 235));
+}
+
 }  // namespace
 }  // namespace telvor::test

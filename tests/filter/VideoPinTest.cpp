@@ -479,5 +479,97 @@ TEST_F(VideoPin, DeadlinesPlacedAfterTheProducerBeforeRunThenFollowItBySteps) {
   EXPECT_EQ(rows[rows.size() - 15].second, rows.back().second) << "a producer that stopped leaves them";
 }
 
+
+// A 24-bit BMP of one colour.
+std::string SolidBmp(std::uint32_t width, std::uint32_t height, BYTE blue, BYTE green, BYTE red) {
+  const std::uint32_t row = (width * 3 + 3) & ~3u, bytes = 54 + row * height;
+  std::string file(bytes, '\0');
+  const std::uint32_t fields[][2] = {{2, bytes}, {10, 54}, {14, 40}, {18, width}, {22, height}, {26, 1 | 24 << 16}};
+  for (const auto& f : fields) std::memcpy(&file[f[0]], &f[1], 4);
+  file[0] = 'B', file[1] = 'M';
+  for (std::uint32_t y = 0; y < height; ++y)
+    for (std::uint32_t x = 0; x < width; ++x)
+      file.replace(54 + y * row + x * 3, 3, {char(blue), char(green), char(red)});
+  return file;
+}
+
+// A camera filter connected in YUY2 in a graph of its own, and running.
+struct RunningCamera {
+  explicit RunningCamera(int index) : entry(MakeVideoEntry(index)), camera(Camera::Create(index, &entry)) {
+    const CMediaType type = VideoType(MEDIASUBTYPE_YUY2, kWidth, kHeight, 30.0);
+    sink = TestSink::Create();
+    const ULONGLONG start = GetTickCount64();
+    connected = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterGraph, graph.PutVoid()) ==
+                    S_OK && graph->AddFilter(camera.filter.Get(), nullptr) == S_OK &&
+                graph->AddFilter(sink.Get(), nullptr) == S_OK &&
+                graph->ConnectDirect(camera.pin, sink->InputPin(), &type) == S_OK;
+    connectMs = GetTickCount64() - start;
+    running = connected && graph.As(&control) == S_OK && SUCCEEDED(control->Run());
+  }
+  ~RunningCamera() {
+    if (control) control->Stop();
+  }
+  // Whether a whole sample of Y, 128 arrives within 4 s.
+  bool Shows(BYTE y) {
+    const ULONGLONG end = GetTickCount64() + 4000;
+    for (size_t seen = 0; GetTickCount64() < end && sink->WaitForSamples(seen + 1, 4000); ++seen) {
+      const std::vector<BYTE> data = sink->Samples()[seen].data;
+      bool all = data.size() == kBytes;
+      for (size_t i = 0; all && i < data.size(); ++i) all = data[i] == (i % 2 ? 128 : y);
+      if (all) return true;
+    }
+    return false;
+  }
+  FilterEntry entry;
+  Camera camera;
+  ComPtr<TestSink> sink;
+  ComPtr<IFilterGraph> graph;
+  ComPtr<IMediaControl> control;
+  bool connected = false, running = false;
+  ULONGLONG connectMs = 0;
+};
+
+// The idle picture is read off the client's calls and once per camera in the
+// process: Connect returns long before a picture of 25 million pixels is
+// decoded (Wine's imaging components refuse a pipe at once, so no path here
+// blocks for good), and the filters of one camera share one decoding, which
+// goes with the last of them.
+TEST_F(VideoPin, IdlePictureNeverHoldsUpConnectAndIsDecodedOncePerCamera) {
+  StartModule(nullptr);
+  const std::wstring ini = GetModulePaths().iniPath;
+  const std::wstring key = L"Software\\TELVOR\\" + ini.substr(ini.rfind(L'\\') + 1) + L"\\CONFIG";
+  auto setIdle = [&](int index, const std::wstring& path) {
+    const std::wstring name = L"FILTER.IDLE.IMAGE." + std::to_wstring(index + 1);
+    RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), name.c_str(), REG_SZ, path.c_str(),
+                    static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
+  };
+  const int large = kVideoPinCameras + 5, shared = kVideoPinCameras + 6;
+  TempDir dir;
+  // 8-bit run-length coded, ended at once: a tiny file of 5000 x 5000 pixels.
+  std::string rle = SolidBmp(1, 1, 0, 0, 0) + std::string(10, '\0');
+  const std::uint32_t fields[][2] = {{2, 64}, {10, 62}, {18, 5000}, {22, 5000}, {28, 8}, {30, 1}, {46, 2}, {62, 256}};
+  for (const auto& f : fields) std::memcpy(&rle[f[0]], &f[1], 4);
+  const std::wstring big = dir.File(L"big.bmp");
+  WriteTextFile(big, rle.substr(0, 64));
+  setIdle(large, big);
+  LogCapture log;
+  {
+    RunningCamera camera(large);
+    EXPECT_TRUE(camera.running && log.Count(big + L" 5000x5000") == 0) << camera.connectMs << " ms";
+    for (int i = 0; i < 300 && log.Count(big + L" 5000x5000") == 0; ++i) Sleep(50);
+    EXPECT_EQ(1u, log.Count(big + L" 5000x5000"));
+  }
+  const std::wstring white = dir.File(L"white.bmp");
+  WriteTextFile(white, SolidBmp(64, 32, 255, 255, 255));
+  setIdle(shared, white);
+  for (size_t round = 1; round <= 2; ++round) {
+    RunningCamera first(shared), second(shared);
+    EXPECT_TRUE(first.running && second.running && first.Shows(235) && second.Shows(235));
+    EXPECT_EQ(round, log.Count(white + L" 64x32"));
+  }
+  for (int index : {large, shared})
+    RegDeleteKeyValueW(HKEY_CURRENT_USER, key.c_str(), (L"FILTER.IDLE.IMAGE." + std::to_wstring(index + 1)).c_str());
+}
+
 }  // namespace
 }  // namespace telvor::test

@@ -116,7 +116,8 @@ TEST(RegistrationPath, ModuleInADeepFolderFindsItsIdlePictureThere) {
   const wchar_t* key = L"Software\\TELVOR\\CONFIG";
   const DWORD cameras = kCameras[1] + 1;
   RegSetKeyValueW(HKEY_CURRENT_USER, key, L"FILTERS", REG_DWORD, &cameras, sizeof cameras);
-  for (const auto& [name, value] : {std::pair{L"FILTER.VIDEO.NAME.", L"Deep camera"}, {L"FILTER.IDLE.IMAGE.", L"idle.bmp"}})
+  for (const auto& [name, value] :
+       {std::pair{L"FILTER.VIDEO.NAME.", L"Deep camera"}, {L"FILTER.IDLE.IMAGE.", L"idle.bmp"}})
     RegSetKeyValueW(HKEY_CURRENT_USER, key, (name + std::to_wstring(cameras)).c_str(), REG_SZ, value,
                     static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
   std::string bmp(58, '\0');  // 1 x 1, 24 bits
@@ -141,7 +142,8 @@ TEST(RegistrationPath, ModuleInADeepFolderFindsItsIdlePictureThere) {
               CoCreateInstance(nullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                reinterpret_cast<void**>(&renderer)) == S_OK &&
               graph->AddFilter(filter, L"camera") == S_OK && graph->AddFilter(renderer, L"renderer") == S_OK &&
-              filter->EnumPins(&pins) == S_OK && pins->Next(1, &output, nullptr) == S_OK && graph->Render(output) == S_OK);
+              filter->EnumPins(&pins) == S_OK && pins->Next(1, &output, nullptr) == S_OK &&
+              graph->Render(output) == S_OK);
   const std::string shown = "\\" + std::string(240, 'd') + "\\idle.bmp 1x1";
   for (int i = 0; i < 200 && module.Log().find(shown) == std::string::npos; ++i) Sleep(50);
   EXPECT_NE(module.Log().find(shown), std::string::npos) << module.Log();

@@ -194,6 +194,8 @@ TEST(SettingsPaths, SettingsFileAndFormatStemSitBesideTheModule) {
     EXPECT_STREQ(paths.iniPath, c.ini);
     EXPECT_STREQ(paths.formatPath, c.format);
   }
+  // The folder, where relative names in the settings start, is whole however deep.
+  EXPECT_EQ(PathsFor(deep.c_str()).folder, L"C:\\" + std::wstring(250, L'd'));
   // The longest path that fits, terminator included, is kept.
   const std::wstring edge = L"C:\\" + std::wstring(kModulePathChars - 1 - 12, L'e') + L"\\T.AX";
   EXPECT_EQ(std::wstring(PathsFor(edge.c_str()).formatPath).size(), static_cast<size_t>(kModulePathChars - 1));
