@@ -62,6 +62,13 @@ struct Avx2 {
   static Reg LoadHalfSpread(const void* p) {
     return _mm256_permute4x64_epi64(_mm256_castsi128_si256(_mm_loadu_si128(static_cast<const __m128i*>(p))), 0x50);
   }
+  // kBytes / 2 bytes of each, interleaved a0 b0 a1 b1 ...: widening both to
+  // words takes one shuffle each, where spreading and unpacking take three.
+  static Reg LoadInterleaved(const void* a, const void* b) {
+    const Reg low = _mm256_cvtepu8_epi16(_mm_loadu_si128(static_cast<const __m128i*>(a)));
+    const Reg high = _mm256_cvtepu8_epi16(_mm_loadu_si128(static_cast<const __m128i*>(b)));
+    return _mm256_or_si256(low, _mm256_slli_epi16(high, 8));
+  }
   // 16 bytes from each of kBytes / 16 places, one per 128-bit lane.
   static Reg LoadLanes(const std::uint8_t* base, const std::int32_t* offsets) {
     return _mm256_inserti128_si256(
@@ -102,6 +109,10 @@ struct Avx2 {
     const Reg bgr = _mm256_permutevar8x32_epi32(packed, _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7));
     _mm_storeu_si128(static_cast<__m128i*>(p), _mm256_castsi256_si128(bgr));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(static_cast<std::uint8_t*>(p) + 16), _mm256_extracti128_si256(bgr, 1));
+  }
+  // Four registers of BGRA pixels to their BGR bytes, in order.
+  static void StoreBgr4(void* p, const Reg bgra[4]) {
+    for (int i = 0; i < 4; ++i) StoreBgr(static_cast<std::uint8_t*>(p) + i * 3 * kBytes / 4, bgra[i]);
   }
   static void StoreHalves(void* lo, void* hi, Reg v) {
     _mm_storeu_si128(static_cast<__m128i*>(lo), _mm256_castsi256_si128(v));

@@ -53,6 +53,8 @@ struct Sse2 {
   static Reg FixPack64(Reg v) { return v; }
   static Reg FixPack32x4(Reg v) { return v; }
   static Reg LoadHalfSpread(const void* p) { return _mm_loadl_epi64(static_cast<const __m128i*>(p)); }
+  // kBytes / 2 bytes of each, interleaved a0 b0 a1 b1 ... lane by lane.
+  static Reg LoadInterleaved(const void* a, const void* b) { return Unpacklo8(LoadHalfSpread(a), LoadHalfSpread(b)); }
   // 16 bytes from each of kBytes / 16 places, one per 128-bit lane.
   static Reg LoadLanes(const std::uint8_t* base, const std::int32_t* offsets) { return Load(base + offsets[0]); }
   static void Interleave2(Reg lo, Reg hi, Reg* first, Reg* second) {
@@ -84,6 +86,10 @@ struct Sse2 {
     auto* out = static_cast<std::uint8_t*>(p);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out), six);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 6), _mm_unpackhi_epi64(six, six));
+  }
+  // Four registers of BGRA pixels to their BGR bytes, in order.
+  static void StoreBgr4(void* p, const Reg bgra[4]) {
+    for (int i = 0; i < 4; ++i) StoreBgr(static_cast<std::uint8_t*>(p) + i * 3 * kBytes / 4, bgra[i]);
   }
   static void StoreHalves(void* lo, void* hi, Reg v) {
     _mm_storel_epi64(static_cast<__m128i*>(lo), v);

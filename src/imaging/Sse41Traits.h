@@ -34,6 +34,19 @@ struct Sse41 : Sse2 {
   static Reg GreenWords(Reg bgra) {
     return Shuffle8(bgra, Lanes16(1, 0x80, 1, 0x80, 5, 0x80, 5, 0x80, 9, 0x80, 9, 0x80, 13, 0x80, 13, 0x80));
   }
+  // Sixteen pixels in three whole stores: each register's 12 bytes are
+  // picked to where a byte-wise alignment of it and its neighbour leaves them.
+  static void StoreBgr4(void* p, const Reg bgra[4]) {
+    constexpr char z = static_cast<char>(0x80);
+    const Reg a = _mm_shuffle_epi8(bgra[0], Lanes16(z, z, z, z, 0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14));
+    const Reg b = _mm_shuffle_epi8(bgra[1], Lanes16(0, 1, 2, 4, z, z, z, z, 5, 6, 8, 9, 10, 12, 13, 14));
+    const Reg c = _mm_shuffle_epi8(bgra[2], Lanes16(0, 1, 2, 4, 5, 6, 8, 9, z, z, z, z, 10, 12, 13, 14));
+    const Reg d = _mm_shuffle_epi8(bgra[3], Lanes16(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, z, z, z, z));
+    auto* out = static_cast<std::uint8_t*>(p);
+    Store(out, _mm_alignr_epi8(b, a, 4));
+    Store(out + 16, _mm_alignr_epi8(c, b, 8));
+    Store(out + 32, _mm_alignr_epi8(d, c, 12));
+  }
   static void StoreBgr(void* p, Reg bgra) {
     const Reg bgr = _mm_shuffle_epi8(bgra, Lanes16(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 0x80, 0x80, 0x80, 0x80));
     _mm_storel_epi64(static_cast<__m128i*>(p), bgr);

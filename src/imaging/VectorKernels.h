@@ -60,9 +60,14 @@ void InterleaveKernel(const std::uint8_t* first, const std::uint8_t* second, std
   }
 }
 
+// pixels: a multiple of V::kBytes.
 template <class V>
 void BgraToBgrKernel(const std::uint8_t* src, std::uint8_t* dst, int pixels) {
-  for (int x = 0; x < pixels; x += V::kBytes / 4) V::StoreBgr(dst + 3 * x, V::Load(src + 4 * x));
+  for (int x = 0; x < pixels; x += V::kBytes, src += 4 * V::kBytes, dst += 3 * V::kBytes) {
+    const typename V::Reg bgra[4] = {V::Load(src), V::Load(src + V::kBytes), V::Load(src + 2 * V::kBytes),
+                                     V::Load(src + 3 * V::kBytes)};
+    V::StoreBgr4(dst, bgra);
+  }
 }
 
 // pixels: a multiple of 2 * V::kBytes.
@@ -95,7 +100,7 @@ void Yv12ToYuy2Kernel(const std::uint8_t* y, const std::uint8_t* cr, const std::
                       int pixels) {
   for (int x = 0; x < pixels; x += V::kBytes) {
     const auto luma = V::Load(y + x);
-    const auto chroma = V::Unpacklo8(V::LoadHalfSpread(cb + x / 2), V::LoadHalfSpread(cr + x / 2));
+    const auto chroma = V::LoadInterleaved(cb + x / 2, cr + x / 2);
     StoreInterleaved2<V>(dst + 2 * x, V::Unpacklo8(luma, chroma), V::Unpackhi8(luma, chroma));
   }
 }
@@ -311,7 +316,7 @@ int BgrVectorPixels(int width, int step) {
   }                                                                                                                   \
   void CopyRow(const std::uint8_t* src, std::uint8_t* dst, std::size_t bytes) { CopyKernel<V>(src, dst, bytes); }    \
   void BgraToBgrRow(const std::uint8_t* src, std::uint8_t* dst, int width) {                                          \
-    const int n = BgrVectorPixels<V>(width, V::kBytes / 4);                                                           \
+    const int n = BgrVectorPixels<V>(width, V::kBytes);                                                               \
     BgraToBgrKernel<V>(src, dst, n);                                                                                  \
     plain::BgraToBgrRow(src + 4 * n, dst + 3 * n, width - n);                                                         \
   }                                                                                                                   \

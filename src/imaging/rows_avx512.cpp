@@ -57,6 +57,8 @@ struct Avx512 {
     return _mm512_permutexvar_epi64(_mm512_setr_epi64(0, 0, 1, 1, 2, 2, 3, 3),
                                     _mm512_castsi256_si512(_mm256_loadu_si256(static_cast<const __m256i*>(p))));
   }
+  // kBytes / 2 bytes of each, interleaved a0 b0 a1 b1 ... lane by lane.
+  static Reg LoadInterleaved(const void* a, const void* b) { return Unpacklo8(LoadHalfSpread(a), LoadHalfSpread(b)); }
   static void Interleave2(Reg lo, Reg hi, Reg* first, Reg* second) {
     *first = _mm512_permutex2var_epi64(lo, _mm512_setr_epi64(0, 1, 8, 9, 2, 3, 10, 11), hi);
     *second = _mm512_permutex2var_epi64(lo, _mm512_setr_epi64(4, 5, 12, 13, 6, 7, 14, 15), hi);
@@ -91,6 +93,10 @@ struct Avx512 {
     const Reg bgr = _mm512_permutexvar_epi32(
         _mm512_setr_epi32(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 15, 15, 15, 15), packed);
     _mm512_mask_storeu_epi8(p, 0xffffffffffffULL, bgr);
+  }
+  // Four registers of BGRA pixels to their BGR bytes, in order.
+  static void StoreBgr4(void* p, const Reg bgra[4]) {
+    for (int i = 0; i < 4; ++i) StoreBgr(static_cast<std::uint8_t*>(p) + i * 3 * kBytes / 4, bgra[i]);
   }
   static void StoreHalves(void* lo, void* hi, Reg v) {
     _mm256_storeu_si256(static_cast<__m256i*>(lo), _mm512_castsi512_si256(v));
