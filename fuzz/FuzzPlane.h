@@ -17,7 +17,7 @@
 
 #include "FuzzInput.h"
 #ifdef TELVOR_FUZZ_REPLAY
-#include "imaging/GuardedBuffer.h"
+#include "support/GuardedBuffer.h"
 #endif
 
 namespace telvor::fuzz {

@@ -9,7 +9,7 @@
 
 #include "base/AccessGuard.h"
 #include "base/Handle.h"
-#include "imaging/GuardedBuffer.h"
+#include "support/GuardedBuffer.h"
 
 namespace telvor {
 namespace {

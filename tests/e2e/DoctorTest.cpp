@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "Clients.h"
-#include "transport/FakeRing.h"
+#include "support/FakeRing.h"
 #include "transport/WatchStatus.h"
 
 namespace {

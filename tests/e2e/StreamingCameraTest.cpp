@@ -12,7 +12,7 @@
 
 #include "Clients.h"
 #include "telvor_producer.h"
-#include "transport/FakeRing.h"
+#include "support/FakeRing.h"
 #include "transport/ObjectSecurity.h"
 #include "transport/SharedChannel.h"
 #include "transport/WatchStatus.h"

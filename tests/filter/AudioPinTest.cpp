@@ -11,14 +11,14 @@
 #include <thread>
 #include <vector>
 
-#include "filter/AudioHost.h"
+#include "support/AudioHost.h"
 #include "filter/ICorvaneVideoStream.h"
-#include "filter/VideoPinFixture.h"
+#include "support/VideoPinFixture.h"
 #include "framework/GraphSound.h"
-#include "framework/TestSource.h"
+#include "support/TestSource.h"
 #include "support/LogCapture.h"
 #include "telvor_producer.h"
-#include "transport/FakeRing.h"
+#include "support/FakeRing.h"
 #include "transport/SharedAudio.h"
 
 namespace telvor::test {

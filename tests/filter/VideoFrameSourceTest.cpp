@@ -17,13 +17,13 @@
 
 #include "filter/IdleImage.h"
 #include "filter/VideoFrameSource.h"
-#include "filter/VideoPinFixture.h"
+#include "support/VideoPinFixture.h"
 #include "imaging/SwScaler.h"
 #include "support/CameraIndexes.h"
 #include "support/LogCapture.h"
 #include "support/Watchdog.h"
 #include "support/WinTestSupport.h"
-#include "transport/FakeRing.h"
+#include "support/FakeRing.h"
 #include "transport/SharedVideo.h"
 
 namespace telvor::test {

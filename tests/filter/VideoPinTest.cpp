@@ -22,15 +22,15 @@
 
 #include "base/Percentile.h"
 #include "framework/GraphSound.h"
-#include "framework/TestSource.h"
+#include "support/TestSource.h"
 #include "module/ModulePaths.h"
 #include "module/ModuleStartup.h"
 #include "support/LogCapture.h"
 #include "support/WinTestSupport.h"
 #include "support/Watchdog.h"
 #include "telvor_producer.h"
-#include "transport/FakeRing.h"
-#include "VideoPinFixture.h"
+#include "support/FakeRing.h"
+#include "support/VideoPinFixture.h"
 
 namespace telvor::test {
 namespace {

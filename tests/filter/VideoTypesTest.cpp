@@ -16,7 +16,7 @@
 #include "module/ModuleStartup.h"
 #include "support/LogCapture.h"
 #include "support/WinTestSupport.h"
-#include "VideoPinFixture.h"
+#include "support/VideoPinFixture.h"
 
 namespace telvor::test {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "framework/ClassFactory.h"
 #include "framework/MediaTypeDump.h"
-#include "framework/TestSource.h"
+#include "support/TestSource.h"
 #include "support/LogCapture.h"
 
 namespace telvor::test {

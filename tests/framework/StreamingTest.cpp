@@ -6,7 +6,7 @@
 #include <windows.h>
 #include <evcode.h>
 
-#include "framework/TestSource.h"
+#include "support/TestSource.h"
 #include "support/ShiftedClock.h"
 
 namespace telvor::test {

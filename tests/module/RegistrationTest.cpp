@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "ModuleFixture.h"
+#include "support/ModuleFixture.h"
 #include "support/CameraIndexes.h"
 #include "support/DeviceRegistry.h"
 

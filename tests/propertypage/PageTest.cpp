@@ -13,8 +13,8 @@
 
 #include "filter/ICorvaneVideoStream.h"
 #include "framework/ComPtr.h"
-#include "module/ModuleFixture.h"
-#include "propertypage/PageDriver.h"
+#include "support/ModuleFixture.h"
+#include "support/PageDriver.h"
 #include "support/CameraIndexes.h"
 #include "support/DeviceRegistry.h"
 

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "RobustSupport.h"
-#include "propertypage/PageDriver.h"
+#include "support/PageDriver.h"
 #include "support/LogCapture.h"
 
 namespace telvor::test {

@@ -16,7 +16,7 @@
 #include <utility>
 
 #include "RobustSupport.h"
-#include "filter/AudioHost.h"
+#include "support/AudioHost.h"
 #include "imaging/SwScaler.h"
 #include "support/LogCapture.h"
 

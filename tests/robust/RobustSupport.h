@@ -13,11 +13,11 @@
 #include <memory>
 #include <vector>
 
-#include "filter/VideoPinFixture.h"
-#include "imaging/GuardedBuffer.h"
+#include "support/VideoPinFixture.h"
+#include "support/GuardedBuffer.h"
 #include "support/FakeCom.h"
 #include "support/Watchdog.h"
-#include "transport/FakeRing.h"
+#include "support/FakeRing.h"
 
 namespace telvor::test {
 

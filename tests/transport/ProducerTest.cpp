@@ -11,7 +11,7 @@
 #include "support/LogCapture.h"
 #include "support/WinTestSupport.h"
 #include "telvor_producer.h"
-#include "transport/FakeRing.h"
+#include "support/FakeRing.h"
 #include "transport/Recorder.h"
 #include "transport/WatchStatus.h"
 #include "transport/ObjectSecurity.h"

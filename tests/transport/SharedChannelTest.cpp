@@ -8,7 +8,7 @@
 
 #include "support/CameraIndexes.h"
 #include "support/LogCapture.h"
-#include "transport/FakeRing.h"
+#include "support/FakeRing.h"
 #include "transport/Recorder.h"
 #include "transport/SharedAudio.h"
 #include "transport/SharedVideo.h"

@@ -1,4 +1,4 @@
-#include "ModuleFixture.h"
+#include "support/ModuleFixture.h"
 
 #include <cstdlib>
 
