@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "base/Log.h"
-#include "filter/CorvaneAudioStream.h"
-#include "filter/CorvaneVideoStream.h"
-#include "filter/ICorvaneVideoStream.h"
+#include "filter/audio/CorvaneAudioStream.h"
+#include "filter/video/CorvaneVideoStream.h"
+#include "filter/video/ICorvaneVideoStream.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <mmreg.h>
 
-#include "filter/VideoMediaTypes.h"
+#include "filter/video/VideoMediaTypes.h"
 #include "transport/WatchStatus.h"
 
 namespace telvor {

@@ -7,7 +7,7 @@
 
 #include <vector>
 
-#include "filter/ICorvaneVideoStream.h"
+#include "filter/video/ICorvaneVideoStream.h"
 #include "framework/BasePropertyPage.h"
 #include "framework/ComPtr.h"
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "support/AudioHost.h"
-#include "filter/ICorvaneVideoStream.h"
+#include "filter/video/ICorvaneVideoStream.h"
 #include "support/VideoPinFixture.h"
 #include "framework/GraphSound.h"
 #include "support/TestSource.h"

@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "filter/IdleImage.h"
-#include "filter/VideoFrameSource.h"
+#include "filter/video/IdleImage.h"
+#include "filter/video/VideoFrameSource.h"
 #include "support/VideoPinFixture.h"
 #include "imaging/SwScaler.h"
 #include "support/CameraIndexes.h"

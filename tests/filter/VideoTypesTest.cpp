@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "filter/VideoMediaTypes.h"
+#include "filter/video/VideoMediaTypes.h"
 #include "module/ModulePaths.h"
 #include "module/ModuleStartup.h"
 #include "support/LogCapture.h"

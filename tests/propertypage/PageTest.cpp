@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "filter/ICorvaneVideoStream.h"
+#include "filter/video/ICorvaneVideoStream.h"
 #include "framework/ComPtr.h"
 #include "support/ModuleFixture.h"
 #include "support/PageDriver.h"

@@ -1,7 +1,7 @@
 // A bare source filter holding one audio pin, for tests of the pin alone.
 #pragma once
 
-#include "filter/CorvaneAudioStream.h"
+#include "filter/audio/CorvaneAudioStream.h"
 #include "framework/ComPtr.h"
 #include "framework/Source.h"
 

@@ -6,8 +6,8 @@
 #include <dshow.h>
 
 #include "filter/Corvane.h"
-#include "filter/CorvaneVideoStream.h"
-#include "filter/VideoMediaTypes.h"
+#include "filter/video/CorvaneVideoStream.h"
+#include "filter/video/VideoMediaTypes.h"
 #include "framework/ComPtr.h"
 #include "module/ClassObjects.h"
 #include "support/CameraIndexes.h"

@@ -7,7 +7,7 @@
 
 #include "Checks.h"
 #include "base/Log.h"
-#include "filter/CorvaneVideoStream.h"
+#include "filter/video/VideoOffer.h"
 #include "filter/StreamWatch.h"
 #include "module/ModulePaths.h"
 #include "module/SettingsKeys.h"

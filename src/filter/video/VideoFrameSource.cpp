@@ -1,4 +1,4 @@
-#include "filter/VideoFrameSource.h"
+#include "filter/video/VideoFrameSource.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "filter/AudioBuffer.h"
+#include "filter/audio/AudioBuffer.h"
 
 #include <algorithm>
 

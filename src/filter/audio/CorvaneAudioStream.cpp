@@ -1,5 +1,5 @@
 // Construction, interfaces and media-type negotiation of the audio pin.
-#include "filter/CorvaneAudioStream.h"
+#include "filter/audio/CorvaneAudioStream.h"
 
 #include <uuids.h>
 

@@ -1,6 +1,6 @@
 // The video pin's life: construction (offer, probe), destruction and the
 // interfaces it answers.
-#include "filter/CorvaneVideoStream.h"
+#include "filter/video/CorvaneVideoStream.h"
 
 #include <dshow.h>
 
@@ -10,7 +10,7 @@
 #include <new>
 
 #include "base/Log.h"
-#include "filter/IdleImage.h"
+#include "filter/video/IdleImage.h"
 #include "framework/Source.h"
 #include "imaging/Pixel.h"
 #include "imaging/SwScaler.h"

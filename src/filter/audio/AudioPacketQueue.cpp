@@ -1,4 +1,4 @@
-#include "filter/AudioPacketQueue.h"
+#include "filter/audio/AudioPacketQueue.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 // The audio pin's streaming side: one buffer per clock deadline of the
 // framework's loop, each buffer as long as the audio it holds.
-#include "filter/CorvaneAudioStream.h"
+#include "filter/audio/CorvaneAudioStream.h"
 
 #include <evcode.h>
 

@@ -14,9 +14,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "filter/AudioBuffer.h"
-#include "filter/AudioFormat.h"
-#include "filter/AudioPacketQueue.h"
+#include "filter/audio/AudioBuffer.h"
+#include "filter/audio/AudioFormat.h"
+#include "filter/audio/AudioPacketQueue.h"
 #include "filter/CapturePinCategory.h"
 #include "filter/ChannelSourceStream.h"
 #include "filter/PhaseLock.h"

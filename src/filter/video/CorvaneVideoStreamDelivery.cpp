@@ -7,7 +7,7 @@
 #include <cwchar>
 
 #include "base/Log.h"
-#include "filter/CorvaneVideoStream.h"
+#include "filter/video/CorvaneVideoStream.h"
 #include "filter/StreamWatch.h"
 #include "framework/GraphSound.h"
 #include "framework/MediaTypeDump.h"

@@ -1,5 +1,7 @@
 // The list of types a video pin offers, from the camera's settings and the
 // host program. Hosts that cannot cope with our general list get their own.
+#include "filter/video/VideoOffer.h"
+
 #include <dshow.h>
 #include <dvdmedia.h>
 
@@ -9,7 +11,7 @@
 #include <tuple>
 
 #include "base/Log.h"
-#include "filter/CorvaneVideoStream.h"
+#include "filter/video/VideoMediaTypes.h"
 #include "imaging/SwScaler.h"
 #include "module/SettingsKeys.h"
 #include "module/ZentraSettings.h"

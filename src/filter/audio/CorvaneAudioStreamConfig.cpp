@@ -1,5 +1,5 @@
 // IAMStreamConfig of the audio pin: one capability, one acceptable format.
-#include "filter/CorvaneAudioStream.h"
+#include "filter/audio/CorvaneAudioStream.h"
 
 #include <cstring>
 

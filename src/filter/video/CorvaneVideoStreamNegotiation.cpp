@@ -4,7 +4,7 @@
 #include <dvdmedia.h>
 
 #include "base/Log.h"
-#include "filter/CorvaneVideoStream.h"
+#include "filter/video/CorvaneVideoStream.h"
 #include "framework/MediaTypeDump.h"
 #include "framework/Source.h"
 #include "imaging/SwScaler.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "base/Log.h"
-#include "filter/CorvaneAudioStream.h"
+#include "filter/audio/CorvaneAudioStream.h"
 
 namespace {
 

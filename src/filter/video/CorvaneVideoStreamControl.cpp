@@ -6,7 +6,7 @@
 #include <string>
 
 #include "base/Log.h"
-#include "filter/CorvaneVideoStream.h"
+#include "filter/video/CorvaneVideoStream.h"
 #include "framework/Source.h"
 #include "imaging/SwScaler.h"
 #include "module/ModulePaths.h"

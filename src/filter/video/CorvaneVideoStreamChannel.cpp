@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "base/Log.h"
-#include "filter/CorvaneVideoStream.h"
+#include "filter/video/CorvaneVideoStream.h"
 #include "framework/Source.h"
 #include "transport/SharedVideo.h"
 #include "transport/SlotHeader.h"

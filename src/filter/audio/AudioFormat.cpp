@@ -1,4 +1,4 @@
-#include "filter/AudioFormat.h"
+#include "filter/audio/AudioFormat.h"
 
 #include <uuids.h>
 

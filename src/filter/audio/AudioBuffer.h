@@ -7,7 +7,7 @@
 #include <mmreg.h>
 #include <strmif.h>
 
-#include "filter/AudioPacketQueue.h"
+#include "filter/audio/AudioPacketQueue.h"
 
 namespace telvor {
 

@@ -4,7 +4,7 @@
 #include <new>
 
 #include "base/Log.h"
-#include "filter/CorvaneAudioStream.h"
+#include "filter/audio/CorvaneAudioStream.h"
 #include "transport/SharedAudio.h"
 #include "transport/SlotHeader.h"
 

@@ -1,4 +1,4 @@
-#include "filter/IdleImage.h"
+#include "filter/video/IdleImage.h"
 
 #include <windows.h>
 #include <wincodec.h>

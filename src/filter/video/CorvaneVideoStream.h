@@ -28,12 +28,13 @@
 #include "base/Handle.h"
 #include "filter/CapturePinCategory.h"
 #include "filter/ChannelSourceStream.h"
-#include "filter/FrameQueue.h"
-#include "filter/ICorvaneVideoStream.h"
+#include "filter/video/FrameQueue.h"
+#include "filter/video/ICorvaneVideoStream.h"
 #include "filter/PacingLog.h"
 #include "filter/PhaseLock.h"
-#include "filter/VideoFrameSource.h"
-#include "filter/VideoMediaTypes.h"
+#include "filter/video/VideoFrameSource.h"
+#include "filter/video/VideoMediaTypes.h"
+#include "filter/video/VideoOffer.h"
 #include "framework/MediaType.h"
 #include "module/CameraTable.h"
 #include "module/ModulePaths.h"
@@ -45,18 +46,6 @@ namespace telvor {
 class SharedChannel;
 class SharedVideo;
 }
-
-// What a pin offers, built once from the camera's settings and the host.
-struct VideoOffer {
-  std::vector<CMediaType> types;
-  std::vector<std::pair<UINT, UINT>> sizes;
-};
-
-// Offered types and size list for a camera. sourceFps is the producer's rate
-// (skype's list uses it), cameraFps the camera's configured rate, formatFile
-// the camera's per-camera format file.
-VideoOffer BuildVideoOffer(const HostInfo& host, const FilterEntry& entry, double cameraFps, double sourceFps,
-                           const wchar_t* formatFile);
 
 // The bitmap header of a VIDEOINFOHEADER or VIDEOINFOHEADER2 type whose
 // format block holds it whole; null otherwise.

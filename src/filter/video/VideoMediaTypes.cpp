@@ -1,4 +1,4 @@
-#include "filter/VideoMediaTypes.h"
+#include "filter/video/VideoMediaTypes.h"
 
 #include <dshow.h>
 #include <dvdmedia.h>

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "base/Log.h"
-#include "filter/CorvaneVideoStream.h"
+#include "filter/video/CorvaneVideoStream.h"
 #include "framework/ComPtr.h"
 #include "framework/MediaTypeDump.h"
 #include "framework/Source.h"

@@ -34,9 +34,9 @@
 #include <string>
 #include <vector>
 
-#include "filter/FrameQueue.h"
-#include "filter/IdleImage.h"
-#include "filter/VideoMediaTypes.h"
+#include "filter/video/FrameQueue.h"
+#include "filter/video/IdleImage.h"
+#include "filter/video/VideoMediaTypes.h"
 #include "base/Handle.h"
 
 class SwScaler;
