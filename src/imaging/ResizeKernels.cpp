@@ -1,6 +1,7 @@
 #include "imaging/ResizeKernels.h"
 
 #include <algorithm>
+#include <cstring>
 #include <type_traits>
 
 #include "imaging/Dispatch.h"
@@ -13,40 +14,72 @@ namespace telvor::imaging {
 
 namespace {
 
-// The start of a window of `window` bytes inside [readStart, readEnd) that
-// holds both taps of samples begin .. begin + n - 1, or kScalarBlock.
-std::int32_t WindowBase(const TapTable& table, std::int32_t begin, std::int32_t n, std::int32_t window,
-                        std::int32_t readStart, std::int32_t readEnd) {
-  std::int32_t low = table.first[begin];
-  std::int32_t high = table.second[begin];
-  for (std::int32_t i = begin; i < begin + n; ++i) {
-    low = std::min({low, table.first[i], table.second[i]});
-    high = std::max({high, table.first[i], table.second[i]});
+// Every builder makes second >= first, so the span of a run of samples is
+// from its lowest first tap to its highest second tap.
+struct Span {
+  std::int32_t low, high;
+};
+
+Span SpanOf(const TapTable& table, std::int32_t begin, std::int32_t n) {
+  Span span{table.first[begin], table.second[begin]};
+  for (std::int32_t i = begin + 1; i < begin + n; ++i) {
+    span.low = std::min(span.low, table.first[i]);
+    span.high = std::max(span.high, table.second[i]);
   }
+  return span;
+}
+
+// The start of a window of `window` bytes inside [readStart, readEnd) that
+// holds the span, or kScalarBlock.
+std::int32_t WindowBase(Span span, std::int32_t window, std::int32_t readStart, std::int32_t readEnd) {
   // Near the end of the readable bytes the window slides left to stay inside.
-  const std::int32_t base = std::min(low, readEnd - window);
-  return base < readStart || high - base >= window ? kScalarBlock : base;
+  const std::int32_t base = std::min(span.low, readEnd - window);
+  return base < readStart || span.high - base >= window ? kScalarBlock : base;
 }
 
 void WriteSelectors(TapTable* table, std::int32_t block, std::int32_t base) {
   const std::int32_t samples = table->shape.samples;
   const std::int32_t begin = block * samples;
+  const std::int32_t* first = table->first + begin;
+  const std::int32_t* second = table->second + begin;
   table->blockBase[block] = base;
   std::uint8_t* sel = table->blockSel + block * table->shape.selectorBytes * samples;
-  for (std::int32_t i = 0; i < samples; ++i) {
-    const auto first = static_cast<std::uint8_t>(table->first[begin + i] - base);
-    const auto second = static_cast<std::uint8_t>(table->second[begin + i] - base);
-    if (table->shape.selectorBytes == 4) {
-      constexpr std::uint8_t kZero = 0x80;  // a byte shuffle gives 0 for this index
-      sel[4 * i] = first;
-      sel[4 * i + 1] = kZero;
-      sel[4 * i + 2] = second;
-      sel[4 * i + 3] = kZero;
-    } else {
-      sel[2 * i] = first;
-      sel[2 * i + 1] = second;
+  if (table->shape.selectorBytes == 4) {
+    // Each offset followed by 0x80, for which a byte shuffle gives 0.
+    for (std::int32_t i = 0; i < samples; ++i) {
+      const std::uint32_t word = static_cast<std::uint32_t>(first[i] - base) |
+                                 static_cast<std::uint32_t>(second[i] - base) << 16 | 0x80008000u;
+      std::memcpy(sel + 4 * i, &word, 4);  // little-endian: the vector levels are x86 only
+    }
+  } else {
+    for (std::int32_t i = 0; i < samples; ++i) {
+      sel[2 * i] = static_cast<std::uint8_t>(first[i] - base);
+      sel[2 * i + 1] = static_cast<std::uint8_t>(second[i] - base);
     }
   }
+}
+
+// Blocks of four word-selector samples share a window with their neighbour
+// where every whole pair of them fits one (an enlargement, a mild
+// reduction): a step then loads one window for eight samples. False, with the
+// table half written, as soon as one of them (or a last whole block without
+// a neighbour) does not fit.
+bool PairWindows(TapTable* table, std::int32_t readStart, std::int32_t readEnd) {
+  const std::int32_t pairs = table->count / 8;
+  const std::int32_t window = table->shape.window;
+  for (std::int32_t p = 0; p < pairs; ++p) {
+    const std::int32_t base = WindowBase(SpanOf(*table, 8 * p, 8), window, readStart, readEnd);
+    if (base == kScalarBlock) return false;
+    WriteSelectors(table, 2 * p, base);
+    WriteSelectors(table, 2 * p + 1, base);
+  }
+  if (table->count % 8 >= 4) {
+    const std::int32_t base = WindowBase(SpanOf(*table, 8 * pairs, 4), window, readStart, readEnd);
+    if (base == kScalarBlock) return false;
+    WriteSelectors(table, 2 * pairs, base);
+  }
+  if (table->count % 4 != 0) table->blockBase[BlockCount(*table) - 1] = kScalarBlock;
+  return pairs > 0;
 }
 
 }  // namespace
@@ -54,37 +87,37 @@ void WriteSelectors(TapTable* table, std::int32_t block, std::int32_t base) {
 void BuildBlocks(TapTable* table, BlockShape shape, std::int32_t readStart, std::int32_t readEnd) {
   table->shape = shape;
   table->pairedWindows = false;
+  table->allBlocksVector = false;
   const std::int32_t block = shape.samples;
   // A vector step never loads a byte that no tap of the row reads: callers
   // may pass a region that overhangs the real picture as long as the
   // positions never reach the overhang.
   if (table->count > 0) {
-    const auto [lowTap, highTap] = std::minmax_element(table->first, table->first + table->count);
-    const std::int32_t lastTap = *std::max_element(table->second, table->second + table->count);
-    readStart = std::max(readStart, *lowTap);
-    readEnd = std::min(readEnd, std::max(*highTap, lastTap) + 1);
+    const Span taps = SpanOf(*table, 0, table->count);
+    readStart = std::max(readStart, taps.low);
+    readEnd = std::min(readEnd, taps.high + 1);
   }
   table->readLow = readStart;
   table->readHigh = readEnd;
-  const std::int32_t blocks = BlockCount(*table);
-  // Blocks of four word-selector samples share a window with their neighbour
-  // where every whole pair of them fits one (an enlargement, a mild
-  // reduction): a step then loads one window for eight samples.
-  const std::int32_t pairs = block == 4 && shape.selectorBytes == 4 ? table->count / 8 : 0;
-  bool paired = pairs > 0;
-  for (std::int32_t p = 0; p < pairs && paired; ++p) {
-    paired = WindowBase(*table, 8 * p, 8, shape.window, readStart, readEnd) != kScalarBlock;
+  if (block == 4 && shape.selectorBytes == 4 && PairWindows(table, readStart, readEnd)) {
+    table->pairedWindows = true;
+    table->allBlocksVector = true;
+    return;
   }
+  const std::int32_t blocks = BlockCount(*table);
+  bool allVector = true;
   for (std::int32_t b = 0; b < blocks; ++b) {
     const std::int32_t begin = b * block;
     table->blockBase[b] = kScalarBlock;
     if (begin + block > table->count) continue;  // a partial block always runs sample by sample
-    const std::int32_t base = paired && b < 2 * pairs
-                                  ? WindowBase(*table, begin - begin % 8, 8, shape.window, readStart, readEnd)
-                                  : WindowBase(*table, begin, block, shape.window, readStart, readEnd);
-    if (base != kScalarBlock) WriteSelectors(table, b, base);
+    const std::int32_t base = WindowBase(SpanOf(*table, begin, block), shape.window, readStart, readEnd);
+    if (base != kScalarBlock) {
+      WriteSelectors(table, b, base);
+    } else {
+      allVector = false;
+    }
   }
-  table->pairedWindows = paired;
+  table->allBlocksVector = allVector;
 }
 
 void PrefetchRow(const std::uint8_t* row, const TapTable& table) {

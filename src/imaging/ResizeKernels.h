@@ -59,6 +59,8 @@ struct TapTable {
   // Set by BuildBlocks when each two neighbouring four-sample blocks share
   // one window (equal blockBase entries), all through the row's whole pairs.
   bool pairedWindows = false;
+  // Set by BuildBlocks when every whole block has a window.
+  bool allBlocksVector = false;
 };
 
 inline std::int32_t BlockCount(const TapTable& table) {

@@ -27,43 +27,65 @@ void HorizontalGroups(const std::uint8_t* row, const TapTable& table, std::int16
   constexpr std::int32_t kStep = 2 * 4 * kLanes;  // two registers of dwords, one of words
   const auto rounding = V::Set32(round);
   const __m128i count = _mm_cvtsi32_si128(shift);
+  const std::int32_t steps = table.count / kStep;
   // Locals, so that the stores through `out` do not make the compiler load
-  // the table's fields again on every step.
+  // the table's fields again on every step; each advanced by itself, and no
+  // test inside the loop where no block runs sample by sample: a 32-bit
+  // build then keeps the loop in its few registers. Selectors and weights
+  // are register-aligned.
   const std::int32_t* bases = table.blockBase;
   const std::uint8_t* selectors = table.blockSel;
   const std::int16_t* weights = table.weights;
-  const std::int32_t steps = table.count / kStep;
-  if constexpr (kLanes == 2) {
-    if (table.pairedWindows) {
-      // Each register's two lanes read one window: one load for eight
-      // samples, and no block runs sample by sample.
-      for (std::int32_t step = 0; step < steps; ++step, bases += 4, selectors += 4 * kStep, weights += 2 * kStep) {
-        typename V::Reg sums[2];
-        for (std::int32_t r = 0; r < 2; ++r) {
-          const auto pairs = V::Shuffle8(V::LoadBoth(row + bases[2 * r]), V::Load(selectors + V::kBytes * r));
-          sums[r] = V::Sra32(V::Add32(V::Madd16(pairs, V::Load(weights + V::kBytes / 2 * r)), rounding), count);
+  std::int16_t* words = out;
+  if (table.allBlocksVector) {
+    if constexpr (kLanes == 2) {
+      if (table.pairedWindows) {
+        // Each register's two lanes read one window: one load for eight samples.
+        for (std::int32_t left = steps; left > 0; --left) {
+          typename V::Reg sums[2];
+          for (std::int32_t r = 0; r < 2; ++r) {
+            const auto pairs =
+                V::Shuffle8(V::LoadBoth(row + bases[2 * r]), V::LoadAligned(selectors + V::kBytes * r));
+            const auto weighed = V::Madd16(pairs, V::LoadAligned(weights + V::kBytes / 2 * r));
+            sums[r] = V::Sra32(V::Add32(weighed, rounding), count);
+          }
+          V::Store(words, V::FixPack64(V::PackS32(sums[0], sums[1])));
+          bases += 4, selectors += 4 * kStep, weights += 2 * kStep, words += kStep;
         }
-        V::Store(out + step * kStep, V::FixPack64(V::PackS32(sums[0], sums[1])));
+        HorizontalRange(row, table, steps * kStep, table.count, out, round, shift);
+        return;
       }
-      HorizontalRange(row, table, steps * kStep, table.count, out, round, shift);
-      return;
     }
-  }
-  for (std::int32_t step = 0; step < steps; ++step, bases += 2 * kLanes, selectors += 4 * kStep, weights += 2 * kStep) {
-    std::int32_t anyScalar = 0;
-    for (std::int32_t g = 0; g < 2 * kLanes; ++g) anyScalar |= bases[g];
-    if (anyScalar < 0) {  // kScalarBlock is the only negative entry
-      HorizontalRange(row, table, step * kStep, (step + 1) * kStep, out, round, shift);
-      continue;
+    for (std::int32_t left = steps; left > 0; --left) {
+      typename V::Reg sums[2];
+      for (std::int32_t r = 0; r < 2; ++r) {
+        const auto pairs =
+            V::Shuffle8(V::LoadLanes(row, bases + kLanes * r), V::LoadAligned(selectors + V::kBytes * r));
+        const auto weighed = V::Madd16(pairs, V::LoadAligned(weights + V::kBytes / 2 * r));
+        sums[r] = V::Sra32(V::Add32(weighed, rounding), count);
+      }
+      // Every sum fits a word (at most 255 << 6, plus the row bias), so the saturating pack is exact.
+      V::Store(words, V::FixPack64(V::PackS32(sums[0], sums[1])));
+      bases += 2 * kLanes, selectors += 4 * kStep, weights += 2 * kStep, words += kStep;
     }
-    typename V::Reg sums[2];
-    for (std::int32_t r = 0; r < 2; ++r) {
-      const auto pairs = V::Shuffle8(V::LoadLanes(row, bases + kLanes * r), V::Load(selectors + V::kBytes * r));
-      const auto weighed = V::Madd16(pairs, V::Load(weights + V::kBytes / 2 * r));
-      sums[r] = V::Sra32(V::Add32(weighed, rounding), count);
+  } else {
+    for (std::int32_t step = 0; step < steps; ++step) {
+      const std::int32_t* base = bases + 2 * kLanes * step;
+      std::int32_t anyScalar = 0;
+      for (std::int32_t g = 0; g < 2 * kLanes; ++g) anyScalar |= base[g];
+      if (anyScalar < 0) {  // kScalarBlock is the only negative entry
+        HorizontalRange(row, table, step * kStep, (step + 1) * kStep, out, round, shift);
+        continue;
+      }
+      typename V::Reg sums[2];
+      for (std::int32_t r = 0; r < 2; ++r) {
+        const std::uint8_t* sel = selectors + 4 * kStep * step + V::kBytes * r;
+        const auto pairs = V::Shuffle8(V::LoadLanes(row, base + kLanes * r), V::LoadAligned(sel));
+        const auto weighed = V::Madd16(pairs, V::LoadAligned(weights + 2 * kStep * step + V::kBytes / 2 * r));
+        sums[r] = V::Sra32(V::Add32(weighed, rounding), count);
+      }
+      V::Store(out + step * kStep, V::FixPack64(V::PackS32(sums[0], sums[1])));
     }
-    // Every sum fits a word (at most 255 << 6, plus the row bias), so the saturating pack is exact.
-    V::Store(out + step * kStep, V::FixPack64(V::PackS32(sums[0], sums[1])));
   }
   HorizontalRange(row, table, steps * kStep, table.count, out, round, shift);
 }

@@ -135,11 +135,12 @@ TEST(PxResizePlane, EveryLevelMatchesTheFormulasOnRandomGeometry) {
     ExpectPlaneAtEveryLevel(RandomPlane(c.w, c.h, in), c);
   }
   // Wide rows, so most samples run through the vector steps, at the two
-  // factors the converter sees most (1080 <-> 720), a reduction by more than
-  // six, whose windows no longer fit any vector step, and equal sizes.
+  // factors the converter sees most (1080 <-> 720), a reduction of 4.8, where
+  // some groups of samples fit a vector step's window and others do not, and
+  // equal sizes.
   const struct {
     int w, h, dw, dh;
-  } sizes[] = {{1921, 9, 1281, 6}, {1281, 6, 1921, 9}, {1000, 7, 150, 3}, {640, 4, 1283, 11}, {37, 23, 37, 23}};
+  } sizes[] = {{1921, 9, 1281, 6}, {1281, 6, 1921, 9}, {1000, 7, 208, 3}, {640, 4, 1283, 11}, {37, 23, 37, 23}};
   for (const auto& s : sizes) {
     const PlaneCase c{s.w, s.h, {0, 0, s.w, s.h}, s.dw, s.dh, {0, 0, s.dw, s.dh},
                       static_cast<double>(s.dw) / s.w, static_cast<double>(s.dh) / s.h, 0.0, 0.0};
@@ -256,11 +257,12 @@ TEST(PxResizeYuy2, EveryLevelMatchesTheFormulasOnRandomGeometry) {
     ExpectYuy2AtEveryLevel(in, w, h, ow, oh, 2 * ow + in.ConsumeIntegralInRange(0, 3), fx, fy);
   }
   // Rows wide enough for every vector step, at the converter's common
-  // factors, a reduction whose windows no longer fit one step, an odd factor
-  // over two strips, and rows that end inside a vector step.
+  // factors, a reduction of 6.5, where some groups of samples fit a window and
+  // others do not, an odd factor over two strips, and rows that end inside a
+  // vector step.
   const struct {
     int w, h, ow, oh;
-  } sizes[] = {{1920, 7, 1280, 5}, {1280, 5, 1920, 7}, {1280, 6, 180, 2}, {722, 4, 2130, 9}, {1000, 3, 998, 3}};
+  } sizes[] = {{1920, 7, 1280, 5}, {1280, 5, 1920, 7}, {1280, 6, 196, 2}, {722, 4, 2130, 9}, {1000, 3, 998, 3}};
   for (const auto& s : sizes) {
     ExpectYuy2AtEveryLevel(in, s.w, s.h, s.ow, s.oh, 2 * s.ow, static_cast<double>(s.ow) / s.w,
                            static_cast<double>(s.oh) / s.h);
