@@ -1,9 +1,10 @@
 // The creation function behind every camera's class object.
+#include "filter/CameraFilterFactory.h"
+
 #include <new>
 
 #include "base/Log.h"
 #include "filter/Corvane.h"
-#include "module/ClassObjects.h"
 
 CUnknown* NewCameraFilter(LPUNKNOWN outer, const GUID& mediaKind, UINT cameraIndex, const FilterEntry* entry,
                           HRESULT* hr) {

@@ -5,6 +5,9 @@
 #include <array>
 #include <utility>
 
+#include "filter/CameraFilterFactory.h"
+#include "propertypage/PropertyPageFactory.h"
+
 namespace {
 
 template <int Index, MediaKind Kind>

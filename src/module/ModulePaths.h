@@ -37,6 +37,7 @@ void SetHostFileName(const wchar_t* hostPath, ModulePaths* paths);
 // from the registry.
 void DeriveSettingsPaths(const wchar_t* modulePath, ModulePaths* paths);
 
-// The module's own, as process attach recorded them.
+// The module's own, as process attach recorded them (RecordModulePaths).
 const HostInfo& GetHostInfo();
 const ModulePaths& GetModulePaths();
+void RecordModulePaths(HostInfo host, ModulePaths paths);

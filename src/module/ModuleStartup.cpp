@@ -2,6 +2,7 @@
 
 #include <new>
 #include <string>
+#include <utility>
 
 #include "base/Log.h"
 #include "base/ModuleFileName.h"
@@ -15,8 +16,6 @@ int g_cTemplates = 0;
 
 namespace {
 
-HostInfo g_hostInfo;
-ModulePaths g_modulePaths;
 CameraTables g_cameraTables;  // zero until process attach
 const FilterEntry kNoEntry = {};
 
@@ -33,18 +32,22 @@ std::wstring WholeFileName(HMODULE module) {
 }  // namespace
 
 void StartModule(HMODULE module) {
+  HostInfo host;
+  ModulePaths paths;
   std::wstring path = WholeFileName(nullptr);
-  SetHostFileName(path.c_str(), &g_modulePaths);
-  telvor::Info() << L"Host file name: " << g_modulePaths.hostFileName;
-  g_hostInfo = DetectHost(g_modulePaths.hostFileName);
-  LogHostTags(g_hostInfo);
+  SetHostFileName(path.c_str(), &paths);
+  telvor::Info() << L"Host file name: " << paths.hostFileName;
+  host = DetectHost(paths.hostFileName);
+  LogHostTags(host);
 
   path = WholeFileName(module);
   telvor::Info() << L"TELVOR " << TELVOR_VERSION_W << (sizeof(void*) == 8 ? L" (64-bit)" : L" (32-bit)")
                  << L" loaded from " << path;
-  DeriveSettingsPaths(path.c_str(), &g_modulePaths);
+  DeriveSettingsPaths(path.c_str(), &paths);
+  // Before the table: reading it reads the settings file through them.
+  RecordModulePaths(host, std::move(paths));
   try {
-    g_cTemplates = BuildCameraTable(g_modulePaths.iniPath, &g_cameraTables, g_Templates);
+    g_cTemplates = BuildCameraTable(GetModulePaths().iniPath, &g_cameraTables, g_Templates);
   } catch (const std::bad_alloc&) {
     // The host stays up; it just sees no cameras from this module.
     g_cameraTables = CameraTables();
@@ -52,10 +55,6 @@ void StartModule(HMODULE module) {
     telvor::Error() << L"Out of memory while building the camera table; no cameras offered";
   }
 }
-
-const HostInfo& GetHostInfo() { return g_hostInfo; }
-
-const ModulePaths& GetModulePaths() { return g_modulePaths; }
 
 const FilterEntry& GetFilterEntry(int cameraIndex, MediaKind kind) {
   if (cameraIndex < 0 || cameraIndex >= kMaxCameras) return kNoEntry;

@@ -1,6 +1,7 @@
+#include "propertypage/PropertyPageFactory.h"
+
 #include <new>
 
-#include "module/ClassObjects.h"
 #include "propertypage/KT0519PropDlg.h"
 
 CUnknown* NewPropertyPage(LPUNKNOWN outer, int cameraIndex, HRESULT*) {

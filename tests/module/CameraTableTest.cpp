@@ -8,7 +8,9 @@
 #include <string>
 
 #include "module/CameraTable.h"
+#include "filter/CameraFilterFactory.h"
 #include "module/ClassObjects.h"
+#include "propertypage/PropertyPageFactory.h"
 #include "support/WinTestSupport.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "module/ClassObjects.h"
+#include "propertypage/PropertyPageFactory.h"
 #include "propertypage/PageResources.h"
 #include "support/FakeCom.h"
 

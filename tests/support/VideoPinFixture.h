@@ -9,7 +9,7 @@
 #include "filter/video/CorvaneVideoStream.h"
 #include "filter/video/VideoMediaTypes.h"
 #include "framework/ComPtr.h"
-#include "module/ClassObjects.h"
+#include "filter/CameraFilterFactory.h"
 #include "support/CameraIndexes.h"
 #include "support/TestSink.h"
 
