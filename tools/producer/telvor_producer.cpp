@@ -104,17 +104,11 @@ struct RingKind {
   std::size_t timestamp_offset;
 };
 
-const RingKind kVideoRing = {L"video",
-                             telvor::kVideoChannelNames,
-                             telvor::kVideoSlotCount,
-                             offsetof(SlotHeader, video_capacity),
-                             offsetof(SlotHeader, video_sequence),
+const RingKind kVideoRing = {L"video", telvor::kVideoChannelNames, telvor::kVideoSlotCount,
+                             offsetof(SlotHeader, video_capacity), offsetof(SlotHeader, video_sequence),
                              offsetof(SlotHeader, video_timestamp)};
-const RingKind kAudioRing = {L"audio",
-                             telvor::kAudioChannelNames,
-                             telvor::kAudioSlotCount,
-                             offsetof(SlotHeader, audio_capacity),
-                             offsetof(SlotHeader, audio_sequence),
+const RingKind kAudioRing = {L"audio", telvor::kAudioChannelNames, telvor::kAudioSlotCount,
+                             offsetof(SlotHeader, audio_capacity), offsetof(SlotHeader, audio_sequence),
                              offsetof(SlotHeader, audio_timestamp)};
 
 std::uint8_t* Slot(const telvor_channel& channel, std::uint32_t slot) {
