@@ -7,6 +7,7 @@
 #include <dshow.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -38,7 +39,7 @@ OutputFormat Output(REFGUID subtype, int width, int height) {
   return DescribeVideoType(VideoType(subtype, width, height, 30.0));
 }
 
-enum Op { kQueue, kWrite, kShow, kBlack, kKeepNewest, kClose, kAnnounce, kRestart };
+enum Op { kQueue, kWrite, kShow, kBlack, kKeepNewest, kClose, kCloseUnderProducer, kAnnounce, kRestart };
 struct Step {
   Op op;
   int slot;
@@ -131,9 +132,22 @@ class VideoFrameSourceTest : public ::testing::Test {
       case kBlack: EXPECT_TRUE(Fill() == Black()) << "not black"; break;
       case kKeepNewest: source->KeepNewest(); break;
       case kClose:
+      case kCloseUnderProducer: {
+        // The producer is another thread: a mutex lets its own holder in again.
+        std::atomic<int> producer{step.op == kCloseUnderProducer ? 0 : 2};
+        std::thread holder([&] {
+          if (producer == 2) return;
+          ring->Lock();
+          for (producer = 1; producer == 1;) Sleep(1);
+          ring->Unlock();
+        });
+        while (producer == 0) Sleep(1);
         source->CloseChannel([](void* count) { ++*static_cast<int*>(count); }, &closed);
+        producer = 2;
+        holder.join();
         EXPECT_EQ(1, closed);
         break;
+      }
       case kAnnounce: source->SetSource(fourcc_, kWidth, kHeight, capacity_); break;
       case kRestart: source->Restart(); break;
     }
@@ -155,7 +169,7 @@ class VideoFrameSourceTest : public ::testing::Test {
 // test's own or the black picture; then what cannot be written whole, and a
 // producer keeping its mutex.
 TEST_F(VideoFrameSourceTest, DeadlinesShowFramesInProducerOrderAndNothingTorn) {
-  const Step K = Do(kKeepNewest), C = Do(kClose), A = Do(kAnnounce), R = Do(kRestart);
+  const Step K = Do(kKeepNewest), C = Do(kClose), CP = Do(kCloseUnderProducer), A = Do(kAnnounce), R = Do(kRestart);
   const struct Case {
     const char* name;
     std::vector<Step> steps;
@@ -178,6 +192,7 @@ TEST_F(VideoFrameSourceTest, DeadlinesShowFramesInProducerOrderAndNothingTorn) {
       {"a closed channel keeps its last picture a moment, until a producer announces itself",
        {Q(0, 1), S(1), Q(1, 2), C, S(1), Q(2, 3), S(1), A, Q(3, 4), S(4)}},
       {"a new stream shows no held picture", {Q(0, 1), S(1), C, R, kB}},
+      {"a producer keeping the slots at the close: nothing read under it to hold", {Q(0, 1), S(1), CP, kB}},
       {"a new stream numbers anew", {Q(0, 5), S(5), R, kB, Q(1, 2), S(2)}},
       {"numbers wrap past 2^64",
        {Q(0, kMax - 1), Q(1, kMax), Q(2, 0), Q(3, 1), S(kMax - 1), S(kMax), S(0), S(1), Q(0, kMax), S(1)}},

@@ -305,9 +305,20 @@ void VideoFrameSource::CloseChannel(void (*close)(void* context), void* context)
     m_Queue.Clear();
     m_LastEntry = FrameEntry();
   }
+  // The last frame is read with the producer kept out, as Fill reads it; its
+  // mutex comes before the converter lock. A producer keeping it leaves the
+  // camera nothing to hold over the change rather than a torn picture.
+  FrameEntry last;
+  DWORD waitMs = 0;
   {
     MutexHold hold(m_ConverterLock.Get());
-    HoldLastPicture();
+    last = m_LastGoodEntry;
+    waitMs = ProducerWaitMs();
+  }
+  {
+    telvor::SlotsHold slots(last.data ? last.channel : nullptr, waitMs);
+    MutexHold hold(m_ConverterLock.Get());
+    if (slots.Held()) HoldLastPicture();
   }
   // A new producer numbers its frames afresh: the last one's numbers must
   // not make its first frames look already shown.
