@@ -5,8 +5,9 @@
 
 #include "framework/Unknown.h"
 #include "module/CameraTable.h"
+#include "module/ModulePaths.h"
 
 // Allocates without throwing and returns null (leaving *hr alone) when memory
 // runs out; otherwise the filter's constructor sets *hr.
 CUnknown* NewCameraFilter(LPUNKNOWN outer, const GUID& mediaKind, UINT cameraIndex, const FilterEntry* entry,
-                          HRESULT* hr);
+                          const CameraSite& site, HRESULT* hr);

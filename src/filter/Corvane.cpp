@@ -60,12 +60,13 @@ void ReleaseLiveCameraFilters() {
   while (Corvane* filter = Live().TakeLast()) static_cast<IBaseFilter*>(filter)->Release();
 }
 
-Corvane::Corvane(LPUNKNOWN outer, const GUID& mediaKind, UINT cameraIndex, const FilterEntry* entry, HRESULT* hr)
+Corvane::Corvane(LPUNKNOWN outer, const GUID& mediaKind, UINT cameraIndex, const FilterEntry* entry,
+                 const CameraSite& site, HRESULT* hr)
     : CSource(nullptr, outer, entry->clsid, hr), m_CameraIndex(cameraIndex), m_pEntry(entry), m_MediaKind(mediaKind) {
   TELVOR_TRACE_OBJ(kUnit, L"Corvane::Corvane", this);
   CSourceStream* pin = nullptr;
   if (mediaKind == MEDIATYPE_Video) {
-    pin = new (std::nothrow) CorvaneVideoStream(hr, this, entry->videoPinName, cameraIndex, entry);
+    pin = new (std::nothrow) CorvaneVideoStream(hr, this, entry->videoPinName, cameraIndex, entry, site);
     if (!pin) *hr = E_OUTOFMEMORY;
   } else if (mediaKind == MEDIATYPE_Audio) {
     pin = new (std::nothrow) CorvaneAudioStream(hr, this, entry->audioPinName, static_cast<int>(cameraIndex), entry);

@@ -9,12 +9,14 @@
 
 #include "framework/Source.h"
 #include "module/CameraTable.h"
+#include "module/ModulePaths.h"
 
 class Corvane : public CSource, public IAMFilterMiscFlags {
  public:
   // mediaKind is MEDIATYPE_Video or MEDIATYPE_Audio. Failure is reported
   // through *hr; the creator then deletes the filter, which is not listed.
-  Corvane(LPUNKNOWN outer, const GUID& mediaKind, UINT cameraIndex, const FilterEntry* entry, HRESULT* hr);
+  Corvane(LPUNKNOWN outer, const GUID& mediaKind, UINT cameraIndex, const FilterEntry* entry, const CameraSite& site,
+          HRESULT* hr);
   ~Corvane() override;
 
   DECLARE_IUNKNOWN

@@ -13,7 +13,7 @@ namespace {
 template <int Index, MediaKind Kind>
 CUnknown* CreateCameraFilter(LPUNKNOWN outer, HRESULT* hr) {
   const GUID& mediaKind = Kind == MediaKind::kVideo ? MEDIATYPE_Video : MEDIATYPE_Audio;
-  return NewCameraFilter(outer, mediaKind, Index, &GetFilterEntry(Index, Kind), hr);
+  return NewCameraFilter(outer, mediaKind, Index, &GetFilterEntry(Index, Kind), ProcessCameraSite(), hr);
 }
 
 template <int Index>

@@ -104,3 +104,5 @@ void RecordModulePaths(HostInfo host, ModulePaths paths) {
   g_hostInfo = host;
   g_modulePaths = std::move(paths);
 }
+
+CameraSite ProcessCameraSite() { return {g_hostInfo, &g_modulePaths}; }

@@ -37,6 +37,15 @@ void SetHostFileName(const wchar_t* hostPath, ModulePaths* paths);
 // from the registry.
 void DeriveSettingsPaths(const wchar_t* modulePath, ModulePaths* paths);
 
+// Where a camera's filter and pins run: the host's flags and the module's
+// paths. The COM server hands the process's own to every filter it creates;
+// tests may hand others.
+struct CameraSite {
+  HostInfo host;
+  const ModulePaths* paths;
+};
+CameraSite ProcessCameraSite();
+
 // The module's own, as process attach recorded them (RecordModulePaths).
 const HostInfo& GetHostInfo();
 const ModulePaths& GetModulePaths();

@@ -28,7 +28,8 @@ struct FactoryCall {
 }  // namespace
 
 // Stand-ins for the real factories, so the test sees exactly what each creation function passes on.
-CUnknown* NewCameraFilter(LPUNKNOWN outer, const GUID& kind, UINT camera, const FilterEntry* entry, HRESULT* hr) {
+CUnknown* NewCameraFilter(LPUNKNOWN outer, const GUID& kind, UINT camera, const FilterEntry* entry, const CameraSite&,
+                          HRESULT* hr) {
   g_last = {true, outer, kind, static_cast<int>(camera), entry, hr};
   return nullptr;
 }

@@ -33,7 +33,7 @@ inline FilterEntry MakeVideoEntry(int cameraIndex, double fps = 30.0, int width 
 template <typename Pin>
 Pin* NewCamera(const GUID& kind, int cameraIndex, const FilterEntry* entry, ComPtr<IBaseFilter>* filter) {
   HRESULT hr = S_OK;
-  CUnknown* unknown = NewCameraFilter(nullptr, kind, cameraIndex, entry, &hr);
+  CUnknown* unknown = NewCameraFilter(nullptr, kind, cameraIndex, entry, ProcessCameraSite(), &hr);
   if (unknown && FAILED(hr)) delete unknown;
   if (!unknown || FAILED(hr)) return nullptr;
   unknown->NonDelegatingQueryInterface(IID_IBaseFilter, filter->PutVoid());

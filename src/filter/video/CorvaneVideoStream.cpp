@@ -32,12 +32,13 @@ std::atomic<long> CorvaneVideoStream::s_Instances{0};
 bool UsableFrameRate(double fps) { return std::isfinite(fps) && fps > 0.0 && fps <= kMaxFps; }
 
 CorvaneVideoStream::CorvaneVideoStream(HRESULT* hr, CSource* filter, const wchar_t* pinName, UINT cameraIndex,
-                                       const FilterEntry* entry)
+                                       const FilterEntry* entry, const CameraSite& site)
     : ChannelSourceStream(nullptr, hr, filter, pinName, kUnit, kThreadFunction, telvor::ChannelThread::kStartChannel,
                           telvor::ChannelThread::kStopChannel),
       m_CameraIndex(cameraIndex),
       m_pEntry(entry),
-      m_Host(GetHostInfo()),
+      m_Host(site.host),
+      m_Paths(site.paths),
       m_Frames(this) {
   m_SkipsLateDeadlines = true;
   const long instances = ++s_Instances;
@@ -59,7 +60,7 @@ CorvaneVideoStream::CorvaneVideoStream(HRESULT* hr, CSource* filter, const wchar
 
   ProbeChannelFrameRate();
   try {
-    const std::wstring formatFile = settings::FormatFilePath(GetModulePaths().formatPath, cameraIndex);
+    const std::wstring formatFile = settings::FormatFilePath(m_Paths->formatPath, cameraIndex);
     m_Offer = BuildVideoOffer(m_Host, *entry, m_CameraFps, m_SourceFrameRate, formatFile.c_str());
   } catch (const std::bad_alloc&) {
     if (hr && SUCCEEDED(*hr)) *hr = E_OUTOFMEMORY;
@@ -102,7 +103,7 @@ void CorvaneVideoStream::UseIdleImageSetting() {
   GetConfigString(CameraKey(settings::kIdleImage).c_str(), L"", setting);
   if (!setting[0]) return;
   try {
-    m_Frames.SetIdleImage(static_cast<int>(m_CameraIndex), IdleImagePath(setting, GetModulePaths().folder));
+    m_Frames.SetIdleImage(static_cast<int>(m_CameraIndex), IdleImagePath(setting, m_Paths->folder));
   } catch (const std::bad_alloc&) {
     TELVOR_ERROR_OBJ(kUnit, L"CorvaneVideoStream::UseIdleImageSetting", this)
         << L"no memory for the idle picture's name, black instead";

@@ -66,8 +66,8 @@ class CorvaneVideoStream : public ChannelSourceStream,
                            public ICorvaneVideoStream,
                            public ISpecifyPropertyPages {
  public:
-  CorvaneVideoStream(HRESULT* hr, CSource* filter, const wchar_t* pinName, UINT cameraIndex,
-                     const FilterEntry* entry);
+  CorvaneVideoStream(HRESULT* hr, CSource* filter, const wchar_t* pinName, UINT cameraIndex, const FilterEntry* entry,
+                     const CameraSite& site);
   ~CorvaneVideoStream() override;
 
   DECLARE_IUNKNOWN
@@ -169,6 +169,7 @@ class CorvaneVideoStream : public ChannelSourceStream,
   const UINT m_CameraIndex;
   const FilterEntry* const m_pEntry;
   const HostInfo m_Host;
+  const ModulePaths* const m_Paths;  // the module's, for the settings and the format file
   double m_CameraFps = 30.0;
 
   // negotiation

@@ -131,7 +131,7 @@ STDMETHODIMP CorvaneVideoStream::GetScaleStyle(UINT* style) {
   if (!style) return E_POINTER;
   // Read as a number: users enter it as REG_DWORD when the settings live in
   // the registry, and a text read refuses that.
-  m_ScaleStyle = static_cast<UINT>(GetConfigInt(CameraKey(settings::kScaleStyle).c_str(), 0, GetModulePaths().iniPath));
+  m_ScaleStyle = static_cast<UINT>(GetConfigInt(CameraKey(settings::kScaleStyle).c_str(), 0, m_Paths->iniPath));
   m_Frames.SetScaleStyle(m_ScaleStyle);
   *style = m_ScaleStyle;
   return S_OK;
@@ -149,7 +149,7 @@ STDMETHODIMP CorvaneVideoStream::SetScaleStyle(UINT style) {
 STDMETHODIMP CorvaneVideoStream::GetDeinterlacing(UINT* mode) {
   if (!mode) return E_POINTER;
   const std::wstring key = CameraKey(settings::kDeinterlacing);
-  *mode = static_cast<UINT>(GetConfigInt(key.c_str(), settings::kDefaultDeinterlacing, GetModulePaths().iniPath));
+  *mode = static_cast<UINT>(GetConfigInt(key.c_str(), settings::kDefaultDeinterlacing, m_Paths->iniPath));
   return S_OK;
 }
 
