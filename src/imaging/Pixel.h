@@ -24,6 +24,7 @@ enum PxStatus : std::int32_t {
   kPxNothingToDo = 29,          // region of interest outside the source picture
   kPxSizeTooSmall = -6,
   kPxNullPointer = -8,
+  kPxNoMemory = -9,
   kPxBadInterpolation = -22,
   kPxBadFactor = -23,
   kPxBadChannelCount = -53,

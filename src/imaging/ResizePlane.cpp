@@ -3,9 +3,11 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include "imaging/Pixel.h"
 #include "imaging/ResizeRows.h"
+#include "imaging/Resampler.h"
 
 namespace {
 
@@ -119,35 +121,50 @@ std::int32_t EdgeColumn(const Geometry& g, std::int32_t j, const Columns& c) {
   return j < c.interiorBegin ? g.sx0 : g.sx1 - 1;
 }
 
+// Which source rows destination row i blends: upper and upper + 1 by weight,
+// or upper alone (weight kEdgeRow) outside the first or last row centre.
+struct RowTap {
+  std::int32_t upper, weight;
+};
+constexpr std::int32_t kEdgeRow = -1;
+
+RowTap PlaneRowTap(const Geometry& g, std::int32_t i) {
+  const double v = SourcePosition(i, g.fy, g.shiftY);
+  if (v < g.sy0 || v >= g.sy1 - 1) return RowTap{v < g.sy0 ? g.sy0 : g.sy1 - 1, kEdgeRow};
+  const std::int32_t upper = static_cast<std::int32_t>(v);  // v is at least sy0: floor is the conversion
+  return RowTap{upper, FractionWeight(v, upper)};
+}
+
+// rowTap(i) gives destination row i's RowTap.
+template <class RowTapOf>
 void ResizeBilinear(const std::uint8_t* src, std::ptrdiff_t srcStride, std::uint8_t* dst, std::ptrdiff_t dstStride,
-                    const Geometry& g, std::uint8_t* buffer) {
-  PlaneBuffer work = CarvePlaneBuffer(buffer, g.dx1 - g.dx0);
+                    const Geometry& g, const TapTable& table, const Columns& cols, std::int16_t* const rows[2],
+                    RowTapOf rowTap) {
   const ResizeKernels kernels = CurrentResizeKernels();
-  const Columns cols = BuildColumnTable(g, kernels.shape, &work.table);
-  RowPairCache cache(work.rows[0], work.rows[1]);
-  const std::int32_t interior = work.table.count;
+  RowPairCache cache(rows[0], rows[1]);
+  const std::int32_t interior = table.count;
   for (std::int32_t i = g.dy0; i < g.dy1; ++i) {
     std::uint8_t* out = dst + i * dstStride;
-    const double v = SourcePosition(i, g.fy, g.shiftY);
-    if (v < g.sy0 || v >= g.sy1 - 1) {
+    const RowTap tap = rowTap(i);
+    if (tap.weight == kEdgeRow) {
       // Outside the first or last row centre: along that row alone.
-      const std::uint8_t* row = src + (v < g.sy0 ? g.sy0 : g.sy1 - 1) * srcStride;
+      const std::uint8_t* row = src + tap.upper * srcStride;
       for (std::int32_t j = g.dx0; j < cols.interiorBegin; ++j) out[j] = row[g.sx0];
       std::int16_t* scratch = cache.Borrow();
-      kernels.horizontal(row, work.table, scratch, 8192, 14);
+      kernels.horizontal(row, table, scratch, 8192, 14);
       for (std::int32_t k = 0; k < interior; ++k) out[cols.interiorBegin + k] = static_cast<std::uint8_t>(scratch[k]);
       for (std::int32_t j = cols.interiorEnd; j < g.dx1; ++j) out[j] = row[g.sx1 - 1];
       continue;
     }
-    const std::int32_t upper = static_cast<std::int32_t>(v);  // v is at least sy0: floor is the conversion
-    const std::int32_t wy = FractionWeight(v, upper);
+    const std::int32_t upper = tap.upper;
+    const std::int32_t wy = tap.weight;
     for (std::int32_t j = g.dx0; j < cols.interiorBegin; ++j) {
       out[j] = ColumnValue(src, srcStride, EdgeColumn(g, j, cols), upper, upper + 1, wy);
     }
     if (interior > 0) {
       const std::int16_t* top = nullptr;
       const std::int16_t* bottom = nullptr;
-      cache.Get(src, srcStride, work.table, kernels, upper, upper + 1, &top, &bottom);
+      cache.Get(src, srcStride, table, kernels, upper, upper + 1, &top, &bottom);
       kernels.vertical(top, bottom, wy, out + cols.interiorBegin, interior);
     }
     for (std::int32_t j = cols.interiorEnd; j < g.dx1; ++j) {
@@ -172,36 +189,19 @@ void ResizeNearest(const std::uint8_t* src, std::ptrdiff_t srcStride, std::uint8
 
 bool Usable(double value) { return std::isfinite(value); }
 
-}  // namespace
-
-PxStatus PxResizeBufferSize(ScaleRect srcRoi, ScaleRect dstRoi, std::int32_t channels, std::int32_t interpolation,
-                            std::int32_t* bufferSize) {
-  if (!bufferSize) return kPxNullPointer;
-  if (channels != 1 && channels != 3 && channels != 4) return kPxBadChannelCount;
-  std::int32_t method = 0;
-  if (!DecodeInterpolation(interpolation, &method)) return kPxBadInterpolation;
-  if (srcRoi.width < 1 || srcRoi.height < 1 || dstRoi.width < 1 || dstRoi.height < 1) return kPxSizeTooSmall;
-  const std::int64_t bytes = PlaneBufferBytes(std::int64_t{dstRoi.width} * channels);
-  if (bytes > std::numeric_limits<std::int32_t>::max()) return kPxSizeTooSmall;
-  *bufferSize = static_cast<std::int32_t>(bytes);
-  return kPxOk;
-}
-
-PxStatus PxResizePlane(const std::uint8_t* src, PxSize srcSize, std::int32_t srcStride, ScaleRect srcRoi,
-                       std::uint8_t* dst, std::int32_t dstStride, ScaleRect dstRoi, double xFactor, double yFactor,
-                       double xShift, double yShift, std::int32_t interpolation, std::uint8_t* buffer) {
-  if (!src || !dst || !buffer) return kPxNullPointer;
+// PxResizePlane's checks; on kPxOk the geometry and the decoded method.
+PxStatus PlaneGeometry(PxSize srcSize, ScaleRect srcRoi, ScaleRect dstRoi, double xFactor, double yFactor,
+                       double xShift, double yShift, std::int32_t interpolation, Geometry* out, std::int32_t* method) {
   if (srcSize.width < 1 || srcSize.height < 1 || srcRoi.width < 1 || srcRoi.height < 1 || dstRoi.width < 1 ||
       dstRoi.height < 1 || dstRoi.x < 0 || dstRoi.y < 0) {
     return kPxSizeTooSmall;
   }
-  std::int32_t method = 0;
-  if (!DecodeInterpolation(interpolation, &method)) return kPxBadInterpolation;
+  if (!DecodeInterpolation(interpolation, method)) return kPxBadInterpolation;
   if (!(xFactor > 0) || !(yFactor > 0) || !Usable(xFactor) || !Usable(yFactor) || !Usable(xShift) ||
       !Usable(yShift)) {
     return kPxBadFactor;
   }
-  if (method == 8 && (xFactor >= 1 || yFactor >= 1)) return kPxBadFactor;
+  if (*method == 8 && (xFactor >= 1 || yFactor >= 1)) return kPxBadFactor;
 
   Geometry g{};
   const std::int64_t roiRight = std::int64_t{srcRoi.x} + srcRoi.width;
@@ -224,11 +224,119 @@ PxStatus PxResizePlane(const std::uint8_t* src, PxSize srcSize, std::int32_t src
                static_cast<std::int32_t>(std::min<std::int64_t>(dstBottom, std::numeric_limits<std::int32_t>::max())),
                &g.dy0, &g.dy1);
   if (g.dx0 >= g.dx1 || g.dy0 >= g.dy1) return kPxRegionTooSmall;
+  *out = g;
+  return kPxOk;
+}
 
+}  // namespace
+
+PxStatus PxResizeBufferSize(ScaleRect srcRoi, ScaleRect dstRoi, std::int32_t channels, std::int32_t interpolation,
+                            std::int32_t* bufferSize) {
+  if (!bufferSize) return kPxNullPointer;
+  if (channels != 1 && channels != 3 && channels != 4) return kPxBadChannelCount;
+  std::int32_t method = 0;
+  if (!DecodeInterpolation(interpolation, &method)) return kPxBadInterpolation;
+  if (srcRoi.width < 1 || srcRoi.height < 1 || dstRoi.width < 1 || dstRoi.height < 1) return kPxSizeTooSmall;
+  const std::int64_t bytes = PlaneBufferBytes(std::int64_t{dstRoi.width} * channels);
+  if (bytes > std::numeric_limits<std::int32_t>::max()) return kPxSizeTooSmall;
+  *bufferSize = static_cast<std::int32_t>(bytes);
+  return kPxOk;
+}
+
+PxStatus PxResizePlane(const std::uint8_t* src, PxSize srcSize, std::int32_t srcStride, ScaleRect srcRoi,
+                       std::uint8_t* dst, std::int32_t dstStride, ScaleRect dstRoi, double xFactor, double yFactor,
+                       double xShift, double yShift, std::int32_t interpolation, std::uint8_t* buffer) {
+  if (!src || !dst || !buffer) return kPxNullPointer;
+  Geometry g{};
+  std::int32_t method = 0;
+  const PxStatus status =
+      PlaneGeometry(srcSize, srcRoi, dstRoi, xFactor, yFactor, xShift, yShift, interpolation, &g, &method);
+  if (status != kPxOk) return status;
   if (method == 1) {
     ResizeNearest(src, srcStride, dst, dstStride, g);
   } else {
-    ResizeBilinear(src, srcStride, dst, dstStride, g, buffer);
+    PlaneBuffer work = CarvePlaneBuffer(buffer, g.dx1 - g.dx0);
+    const Columns cols = BuildColumnTable(g, CurrentResizeKernels().shape, &work.table);
+    ResizeBilinear(src, srcStride, dst, dstStride, g, work.table, cols, work.rows,
+                   [&g](std::int32_t i) { return PlaneRowTap(g, i); });
   }
   return kPxOk;
 }
+
+namespace telvor::imaging {
+
+struct PlaneResampler::Plan {
+  Geometry g{};
+  std::int32_t method = 0;
+  // Bilinear only: the column table and the row buffers in one block, the
+  // rows' taps in another, and the level whose block shape the table holds.
+  std::uint8_t* buffer = nullptr;
+  RowTap* rowTaps = nullptr;
+  PlaneBuffer work{};
+  Columns cols{};
+  int level = 0;
+};
+
+namespace {
+
+void FreePlan(PlaneResampler::Plan* plan) {
+  if (!plan) return;
+  PxFree(plan->buffer);
+  PxFree(plan->rowTaps);
+  delete plan;
+}
+
+}  // namespace
+
+PlaneResampler::~PlaneResampler() { FreePlan(plan_); }
+
+PxStatus PlaneResampler::Prepare(PxSize srcSize, ScaleRect srcRoi, ScaleRect dstRoi, double xFactor, double yFactor,
+                                 double xShift, double yShift, std::int32_t interpolation) {
+  FreePlan(plan_);
+  plan_ = nullptr;
+  Geometry g{};
+  std::int32_t method = 0;
+  const PxStatus status =
+      PlaneGeometry(srcSize, srcRoi, dstRoi, xFactor, yFactor, xShift, yShift, interpolation, &g, &method);
+  if (status != kPxOk) return status;
+  Plan* plan = new (std::nothrow) Plan;
+  if (!plan) return kPxNoMemory;
+  plan->g = g;
+  plan->method = method;
+  if (method != 1) {
+    const std::int32_t columns = g.dx1 - g.dx0;
+    plan->buffer = static_cast<std::uint8_t*>(PxAlloc(PlaneBufferBytes(columns)));
+    plan->rowTaps = static_cast<RowTap*>(PxAlloc(std::int64_t{g.dy1 - g.dy0} * sizeof(RowTap)));
+    if (!plan->buffer || !plan->rowTaps) {
+      FreePlan(plan);
+      return kPxNoMemory;
+    }
+    plan->work = CarvePlaneBuffer(plan->buffer, columns);
+    plan->level = CpuLevel();
+    plan->cols = BuildColumnTable(g, CurrentResizeKernels().shape, &plan->work.table);
+    for (std::int32_t i = g.dy0; i < g.dy1; ++i) plan->rowTaps[i - g.dy0] = PlaneRowTap(g, i);
+  }
+  plan_ = plan;
+  return kPxOk;
+}
+
+void PlaneResampler::Run(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* dst, std::int32_t dstStride) {
+  if (!plan_ || !src || !dst) return;
+  Plan& plan = *plan_;
+  if (plan.method == 1) {
+    ResizeNearest(src, srcStride, dst, dstStride, plan.g);
+    return;
+  }
+  // The blocks are cut for one level's vector step; a level forced since then
+  // (tests, benchmarks) gets its own cut, in the same arrays.
+  if (plan.level != CpuLevel()) {
+    plan.level = CpuLevel();
+    BuildBlocks(&plan.work.table, CurrentResizeKernels().shape, plan.g.sx0, plan.g.sx1);
+  }
+  const RowTap* taps = plan.rowTaps;
+  const std::int32_t first = plan.g.dy0;
+  ResizeBilinear(src, srcStride, dst, dstStride, plan.g, plan.work.table, plan.cols, plan.work.rows,
+                 [taps, first](std::int32_t i) { return taps[i - first]; });
+}
+
+}  // namespace telvor::imaging

@@ -3,9 +3,11 @@
 // interleaved bytes.
 #include <algorithm>
 #include <cmath>
+#include <new>
 
 #include "imaging/Pixel.h"
 #include "imaging/ResizeRows.h"
+#include "imaging/Resampler.h"
 
 namespace {
 
@@ -49,6 +51,11 @@ double CornerStep(std::int32_t samples, double scaled) {
   return scaled - 1 > 0 ? (samples - 1) / (scaled - 1) : 0.0;
 }
 
+// The vector blocks of a strip's table, for one level's step.
+void CutStrip(const Yuy2Geometry& g, BlockShape shape, TapTable* table) {
+  BuildBlocks(table, shape, 2 * g.x0, 2 * g.x0 + 2 * g.width);
+}
+
 void BuildStrip(const Yuy2Geometry& g, double fx, std::int32_t byteBegin, std::int32_t byteEnd, BlockShape shape,
                 TapTable* table) {
   const std::int32_t chroma = g.width / 2;
@@ -81,8 +88,47 @@ void BuildStrip(const Yuy2Geometry& g, double fx, std::int32_t byteBegin, std::i
   }
   table->count = count;
   table->pairs = yuy2Pairs ? TapPairs::kYuy2 : TapPairs::kAny;
-  BuildBlocks(table, shape, base, base + 2 * g.width);
+  CutStrip(g, shape, table);
 }
+
+// How the output row is cut: strips of equal width (each walks every source
+// row once more), a whole number of cache lines each.
+struct Strips {
+  std::int32_t count, bytes;
+};
+
+Strips StripsOf(const Yuy2Geometry& g) {
+  const std::int32_t outBytes = 2 * g.outWidth;
+  const std::int32_t count = (outBytes + kStripBytes - 1) / kStripBytes;
+  return Strips{count, (outBytes / count + 63) & ~63};
+}
+
+// One strip of every output row; rowTap(i) gives output row i's Tap.
+template <class RowTapOf>
+void ResizeStrip(const std::uint8_t* region, std::ptrdiff_t srcStride, std::uint8_t* dst, std::ptrdiff_t dstStride,
+                 const Yuy2Geometry& g, const TapTable& table, std::int32_t begin, std::int32_t end,
+                 std::int16_t* const rows[2], bool prefetch, RowTapOf rowTap) {
+  const ResizeKernels kernels = CurrentResizeKernels();
+  RowPairCache cache(rows[0], rows[1]);
+  std::int32_t prefetched = -1;
+  for (std::int32_t i = 0; i < g.outHeight; ++i) {
+    const Tap tap = rowTap(i);
+    if (prefetch) {
+      // The rows two output rows ahead: far enough for memory to answer.
+      const std::int32_t ahead = rowTap(std::min(i + kPrefetchRows, g.outHeight - 1)).second;
+      for (; prefetched < ahead; ++prefetched) kernels.prefetch(region + (prefetched + 1) * srcStride, table);
+    }
+    const std::int16_t* upper = nullptr;
+    const std::int16_t* lower = nullptr;
+    cache.Get(region, srcStride, table, kernels, tap.first, tap.second, &upper, &lower);
+    kernels.vertical(upper, lower, tap.weight, dst + i * dstStride + begin, end - begin);
+  }
+}
+
+// One strip reads the source from its first byte to its last, which the
+// processor's own prefetcher follows; strips jump from row to row and would
+// wait on memory at the start of each without a hint.
+bool PrefetchStrips(const Strips& strips) { return strips.count > 1; }
 
 void ResizeBilinear(const std::uint8_t* src, std::ptrdiff_t srcStride, std::uint8_t* dst, std::ptrdiff_t dstStride,
                     const Yuy2Geometry& g, double fx, double fy) {
@@ -92,35 +138,18 @@ void ResizeBilinear(const std::uint8_t* src, std::ptrdiff_t srcStride, std::uint
   alignas(64) std::int32_t blockBase[kStripBytes / kBlock];
   alignas(64) std::uint8_t blockSel[kSelectorBytes * kStripBytes];
   alignas(64) std::int16_t rows[2][kStripBytes];
+  std::int16_t* const rowPair[2] = {rows[0], rows[1]};
   TapTable table{0, first, second, weights, blockBase, blockSel, BlockShape{}};
-  const ResizeKernels kernels = CurrentResizeKernels();
+  const BlockShape shape = CurrentResizeKernels().shape;
   const double rowStep = CornerStep(g.height, g.height * fy);
   const std::uint8_t* region = src + g.y0 * srcStride;
   const std::int32_t outBytes = 2 * g.outWidth;
-  // Strips of equal width: each strip walks every row once more.
-  const std::int32_t strips = (outBytes + kStripBytes - 1) / kStripBytes;
-  const std::int32_t stripBytes = (outBytes / strips + 63) & ~63;
-  // One strip reads the source from its first byte to its last, which the
-  // processor's own prefetcher follows; strips jump from row to row and would
-  // wait on memory at the start of each without a hint.
-  const bool prefetch = strips > 1;
-  for (std::int32_t begin = 0; begin < outBytes; begin += stripBytes) {
-    const std::int32_t end = std::min(outBytes, begin + stripBytes);
-    BuildStrip(g, fx, begin, end, kernels.shape, &table);
-    RowPairCache cache(rows[0], rows[1]);
-    std::int32_t prefetched = -1;
-    for (std::int32_t i = 0; i < g.outHeight; ++i) {
-      const Tap rowTap = CornerTap(i, rowStep, g.height);
-      if (prefetch) {
-        // The rows two output rows ahead: far enough for memory to answer.
-        const std::int32_t ahead = CornerTap(std::min(i + kPrefetchRows, g.outHeight - 1), rowStep, g.height).second;
-        for (; prefetched < ahead; ++prefetched) kernels.prefetch(region + (prefetched + 1) * srcStride, table);
-      }
-      const std::int16_t* upper = nullptr;
-      const std::int16_t* lower = nullptr;
-      cache.Get(region, srcStride, table, kernels, rowTap.first, rowTap.second, &upper, &lower);
-      kernels.vertical(upper, lower, rowTap.weight, dst + i * dstStride + begin, end - begin);
-    }
+  const Strips strips = StripsOf(g);
+  for (std::int32_t begin = 0; begin < outBytes; begin += strips.bytes) {
+    const std::int32_t end = std::min(outBytes, begin + strips.bytes);
+    BuildStrip(g, fx, begin, end, shape, &table);
+    ResizeStrip(region, srcStride, dst, dstStride, g, table, begin, end, rowPair, PrefetchStrips(strips),
+                [&](std::int32_t i) { return CornerTap(i, rowStep, g.height); });
   }
 }
 
@@ -160,19 +189,16 @@ bool OutputExtent(std::int32_t source, double factor, std::int32_t limit, std::i
   return true;
 }
 
-}  // namespace
-
-PxStatus PxResizeYuy2(const std::uint8_t* src, PxSize srcSize, std::int32_t srcStride, ScaleRect srcRoi,
-                      std::uint8_t* dst, std::int32_t dstStride, PxSize dstSize, double xFactor, double yFactor,
-                      std::int32_t interpolation) {
-  if (!src || !dst) return kPxNullPointer;
+// PxResizeYuy2's checks; on kPxOk the geometry and the method that runs.
+PxStatus Yuy2GeometryOf(PxSize srcSize, ScaleRect srcRoi, PxSize dstSize, double xFactor, double yFactor,
+                        std::int32_t interpolation, Yuy2Geometry* out, std::int32_t* method) {
   if (srcSize.width < 1 || srcSize.height < 1 || srcRoi.width < 1 || srcRoi.height < 1 || dstSize.height < 1 ||
       (srcSize.width & 1) || (srcRoi.x & 1) || (srcRoi.width & 1) || dstSize.width < 2) {
     return kPxSizeTooSmall;
   }
   if (!(xFactor > 0) || !(yFactor > 0) || !std::isfinite(xFactor) || !std::isfinite(yFactor)) return kPxBadFactor;
-  std::int32_t method = interpolation;
-  if (method != 1 && method != 2 && method != 4 && method != 8) return kPxBadInterpolation;
+  *method = interpolation;
+  if (*method != 1 && *method != 2 && *method != 4 && *method != 8) return kPxBadInterpolation;
 
   Yuy2Geometry g{};
   const std::int64_t right = std::min<std::int64_t>(std::int64_t{srcRoi.x} + srcRoi.width, srcSize.width);
@@ -187,8 +213,22 @@ PxStatus PxResizeYuy2(const std::uint8_t* src, PxSize srcSize, std::int32_t srcS
     return kPxRegionTooSmall;
   }
 
-  if (method == 4 && (srcSize.width < 8 || srcSize.height < 4)) method = 2;
-  if (srcSize.width < 4 || srcSize.height < 2) method = 1;
+  if (*method == 4 && (srcSize.width < 8 || srcSize.height < 4)) *method = 2;
+  if (srcSize.width < 4 || srcSize.height < 2) *method = 1;
+  *out = g;
+  return kPxOk;
+}
+
+}  // namespace
+
+PxStatus PxResizeYuy2(const std::uint8_t* src, PxSize srcSize, std::int32_t srcStride, ScaleRect srcRoi,
+                      std::uint8_t* dst, std::int32_t dstStride, PxSize dstSize, double xFactor, double yFactor,
+                      std::int32_t interpolation) {
+  if (!src || !dst) return kPxNullPointer;
+  Yuy2Geometry g{};
+  std::int32_t method = 0;
+  const PxStatus status = Yuy2GeometryOf(srcSize, srcRoi, dstSize, xFactor, yFactor, interpolation, &g, &method);
+  if (status != kPxOk) return status;
   if (method == 1) {
     ResizeNearest(src, srcStride, dst, dstStride, g, xFactor, yFactor);
   } else {
@@ -198,3 +238,125 @@ PxStatus PxResizeYuy2(const std::uint8_t* src, PxSize srcSize, std::int32_t srcS
   }
   return kPxOk;
 }
+
+namespace telvor::imaging {
+
+struct Yuy2Resampler::Plan {
+  Yuy2Geometry g{};
+  std::int32_t method = 0;
+  double fx = 0, fy = 0;
+  Strips strips{};
+  // Bilinear only: one table per strip, their arrays in one block, the row
+  // buffers in another, every output row's taps, and the level whose block
+  // shape the tables hold.
+  TapTable* tables = nullptr;
+  std::uint8_t* arrays = nullptr;
+  std::int16_t* rows[2] = {};
+  Tap* rowTaps = nullptr;
+  int level = 0;
+};
+
+namespace {
+
+void FreePlan(Yuy2Resampler::Plan* plan) {
+  if (!plan) return;
+  delete[] plan->tables;
+  PxFree(plan->arrays);
+  PxFree(plan->rows[0]);
+  PxFree(plan->rowTaps);
+  delete plan;
+}
+
+std::int64_t Align64(std::int64_t bytes) { return (bytes + 63) & ~std::int64_t{63}; }
+
+// Every strip's table in one block: strip s's arrays start where its first
+// output byte's entries would in tables for the whole row (strips start on
+// cache lines, so on whole blocks too).
+bool BuildTables(Yuy2Resampler::Plan* plan) {
+  const Yuy2Geometry& g = plan->g;
+  const std::int64_t outBytes = 2 * std::int64_t{g.outWidth};
+  const std::int64_t blocks = (outBytes + kBlock - 1) / kBlock;
+  const std::int64_t sizes[5] = {4 * outBytes, 4 * outBytes, 4 * outBytes, 4 * blocks, kSelectorBytes * outBytes};
+  std::int64_t total = 0;
+  for (std::int64_t size : sizes) total += Align64(size);
+  plan->tables = new (std::nothrow) TapTable[static_cast<std::size_t>(plan->strips.count)];
+  plan->arrays = static_cast<std::uint8_t*>(PxAlloc(total));
+  plan->rows[0] = static_cast<std::int16_t*>(PxAlloc(2 * 2 * std::int64_t{plan->strips.bytes}));
+  plan->rowTaps = static_cast<Tap*>(PxAlloc(std::int64_t{g.outHeight} * sizeof(Tap)));
+  if (!plan->tables || !plan->arrays || !plan->rows[0] || !plan->rowTaps) return false;
+  plan->rows[1] = plan->rows[0] + plan->strips.bytes;
+  std::uint8_t* at = plan->arrays;
+  std::uint8_t* starts[5];
+  for (int k = 0; k < 5; ++k) {
+    starts[k] = at;
+    at += Align64(sizes[k]);
+  }
+  const BlockShape shape = CurrentResizeKernels().shape;
+  plan->level = CpuLevel();
+  for (std::int32_t s = 0; s < plan->strips.count; ++s) {
+    const std::int32_t begin = s * plan->strips.bytes;
+    const std::int32_t end = static_cast<std::int32_t>(std::min<std::int64_t>(outBytes, begin + plan->strips.bytes));
+    TapTable& table = plan->tables[s];
+    table.first = reinterpret_cast<std::int32_t*>(starts[0]) + begin;
+    table.second = reinterpret_cast<std::int32_t*>(starts[1]) + begin;
+    table.weights = reinterpret_cast<std::int16_t*>(starts[2]) + 2 * begin;
+    table.blockBase = reinterpret_cast<std::int32_t*>(starts[3]) + begin / kBlock;
+    table.blockSel = starts[4] + kSelectorBytes * begin;
+    BuildStrip(g, plan->fx, begin, end, shape, &table);
+  }
+  const double rowStep = CornerStep(g.height, g.height * plan->fy);
+  for (std::int32_t i = 0; i < g.outHeight; ++i) plan->rowTaps[i] = CornerTap(i, rowStep, g.height);
+  return true;
+}
+
+}  // namespace
+
+Yuy2Resampler::~Yuy2Resampler() { FreePlan(plan_); }
+
+PxStatus Yuy2Resampler::Prepare(PxSize srcSize, ScaleRect srcRoi, PxSize dstSize, double xFactor, double yFactor,
+                                std::int32_t interpolation) {
+  FreePlan(plan_);
+  plan_ = nullptr;
+  Yuy2Geometry g{};
+  std::int32_t method = 0;
+  const PxStatus status = Yuy2GeometryOf(srcSize, srcRoi, dstSize, xFactor, yFactor, interpolation, &g, &method);
+  if (status != kPxOk) return status;
+  Plan* plan = new (std::nothrow) Plan;
+  if (!plan) return kPxNoMemory;
+  plan->g = g;
+  plan->method = method;
+  plan->fx = xFactor;
+  plan->fy = yFactor;
+  plan->strips = StripsOf(g);
+  if (method != 1 && !BuildTables(plan)) {
+    FreePlan(plan);
+    return kPxNoMemory;
+  }
+  plan_ = plan;
+  return kPxOk;
+}
+
+void Yuy2Resampler::Run(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* dst, std::int32_t dstStride) {
+  if (!plan_ || !src || !dst) return;
+  Plan& plan = *plan_;
+  const Yuy2Geometry& g = plan.g;
+  if (plan.method == 1) {
+    ResizeNearest(src, srcStride, dst, dstStride, g, plan.fx, plan.fy);
+    return;
+  }
+  // The blocks are cut for one level's vector step; a level forced since then
+  // (tests, benchmarks) gets its own cut, in the same arrays.
+  if (plan.level != CpuLevel()) {
+    plan.level = CpuLevel();
+    for (std::int32_t s = 0; s < plan.strips.count; ++s) CutStrip(g, CurrentResizeKernels().shape, &plan.tables[s]);
+  }
+  const std::uint8_t* region = src + g.y0 * static_cast<std::ptrdiff_t>(srcStride);
+  const Tap* taps = plan.rowTaps;
+  for (std::int32_t s = 0; s < plan.strips.count; ++s) {
+    const std::int32_t begin = s * plan.strips.bytes;
+    ResizeStrip(region, srcStride, dst, dstStride, g, plan.tables[s], begin, begin + plan.tables[s].count, plan.rows,
+                PrefetchStrips(plan.strips), [taps](std::int32_t i) { return taps[i]; });
+  }
+}
+
+}  // namespace telvor::imaging

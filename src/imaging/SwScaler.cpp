@@ -88,10 +88,6 @@ SwScaler::SwScaler(std::int32_t mode, std::int32_t sw, std::int32_t sh, std::int
 }
 
 SwScaler::~SwScaler() {
-  for (std::uint8_t*& buffer : workBuffers_) {
-    PxFree(buffer);
-    buffer = nullptr;
-  }
   for (PlaneRef& plane : planes_) {
     PxImageFree(plane.data);
     plane = PlaneRef{};
@@ -140,7 +136,7 @@ bool SwScaler::AllocateYuy2() {
   plane.height = dh_;
   // Black: what the bands of a Fill picture show for the converter's whole life.
   PxFill16(kBlackYuy2Pixel, plane.data, plane.stride / 2 * dh_);
-  return outputKind_ != kOutputNv12 || AllocateChroma();
+  return (outputKind_ != kOutputNv12 || AllocateChroma()) && (sameSize_ || PrepareYuy2Resampler());
 }
 
 bool SwScaler::AllocateYv12() {
@@ -150,16 +146,45 @@ bool SwScaler::AllocateYv12() {
   if (sameSize_) return true;
   if (!PlanarOutput() && !AllocatePlane(0, dw_, dh_, kBlackLuma)) return false;
   if ((!PlanarOutput() || outputKind_ == kOutputNv12) && !AllocateChroma()) return false;
-  const ScaleRect sources[2] = {sourceFrame_, ScaleRect{0, 0, sw_ / 2, sh_ / 2}};
-  const ScaleRect outputs[2] = {outputFrame_, ScaleRect{0, 0, dw_ / 2, dh_ / 2}};
-  for (int i = 0; i < 2; ++i) {
-    std::int32_t bytes = 0;
-    // Sizes the resampler refuses need no buffer: that resampling writes nothing.
-    if (PxResizeBufferSize(sources[i], outputs[i], 1, interpolation_, &bytes) != kPxOk) continue;
-    workBuffers_[i] = static_cast<std::uint8_t*>(PxAlloc(bytes));
-    if (!workBuffers_[i]) return false;
+  return PrepareYv12Resamplers();
+}
+
+// Geometry the resamplers refuse leaves them writing nothing, as a call with
+// it would; only a lack of memory makes the converter inert.
+bool SwScaler::PrepareYuy2Resampler() {
+  const ScaleRect& s = sourceRect_;
+  const ScaleRect& d = destinationRect_;
+  // The destination size counts from the placed origin (on a pixel pair), so
+  // no output width can reach past the row; for every placement PlaceRects
+  // makes it is the same extent the whole output size would give.
+  const std::int32_t dx = d.x & ~1;
+  return yuy2Resampler_.Prepare(PxSize{sw_, sh_}, sourceFrame_, PxSize{dw_ - dx, dh_ - d.y},
+                                static_cast<double>(d.width) / s.width, static_cast<double>(d.height) / s.height,
+                                interpolation_) != kPxNoMemory;
+}
+
+bool SwScaler::PrepareYv12Resamplers() {
+  const ScaleRect& s = sourceRect_;
+  const ScaleRect& d = destinationRect_;
+  // The luma picture is bounded by what is left of the frame right and below
+  // the crop origin: it samples the same pixels as the whole frame size would
+  // (no position reaches that far) but can never read past the frame.
+  const std::int32_t lumaWidth = sw_ - s.x;
+  const std::int32_t lumaHeight = sh_ - s.y;
+  if (lumaResampler_.Prepare(PxSize{lumaWidth, lumaHeight}, ScaleRect{0, 0, lumaWidth, lumaHeight},
+                             ScaleRect{0, 0, dw_ - d.x, dh_ - d.y}, static_cast<double>(d.width) / s.width,
+                             static_cast<double>(d.height) / s.height, 0.0, 0.0, interpolation_) == kPxNoMemory) {
+    return false;
   }
-  return true;
+  const PxSize chromaSource{s.width / 2, s.height / 2};
+  const std::int32_t chromaWidth = d.width / 2;
+  const std::int32_t chromaHeight = d.height / 2;
+  if (chromaSource.width < 1 || chromaSource.height < 1 || chromaWidth < 1 || chromaHeight < 1) return true;
+  return chromaResampler_.Prepare(chromaSource, ScaleRect{0, 0, chromaSource.width, chromaSource.height},
+                                  ScaleRect{0, 0, dw_ / 2 - d.x / 2, dh_ / 2 - d.y / 2},
+                                  static_cast<double>(chromaWidth) / chromaSource.width,
+                                  static_cast<double>(chromaHeight) / chromaSource.height, 0.0, 0.0,
+                                  interpolation_) != kPxNoMemory;
 }
 
 void SwScaler::ReportNotSupported() const { TELVOR_ERROR_OBJ(kUnit, L"SwScaler::Scale", this) << kNotSupported; }
@@ -284,45 +309,23 @@ void SwScaler::PaintYv12Bands(const YuvPlanes& target) const {
 }
 
 void SwScaler::ResampleYuy2(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* dst,
-                            std::int32_t dstStride) const {
+                            std::int32_t dstStride) {
   const ScaleRect& s = sourceRect_;
   const ScaleRect& d = destinationRect_;
   // Offsets into a packed picture stay on pixel pairs.
-  const std::int32_t sx = s.x & ~1;
-  const std::int32_t dx = d.x & ~1;
-  // The destination size counts from the placed origin, so no output width
-  // can reach past the row; for every placement PlaceRects makes it is the
-  // same extent the whole output size would give.
-  PxResizeYuy2(Offset(src, s.y, srcStride, 2 * sx), PxSize{sw_, sh_}, srcStride, sourceFrame_,
-               Offset(dst, d.y, dstStride, 2 * dx), dstStride, PxSize{dw_ - dx, dh_ - d.y},
-               static_cast<double>(d.width) / s.width, static_cast<double>(d.height) / s.height, interpolation_);
+  yuy2Resampler_.Run(Offset(src, s.y, srcStride, 2 * (s.x & ~1)), srcStride,
+                     Offset(dst, d.y, dstStride, 2 * (d.x & ~1)), dstStride);
 }
 
-void SwScaler::ResampleYv12(const YuvPlanes& source, const YuvPlanes& target) const {
+void SwScaler::ResampleYv12(const YuvPlanes& source, const YuvPlanes& target) {
   const ScaleRect& s = sourceRect_;
   const ScaleRect& d = destinationRect_;
-  // The luma picture is bounded by what is left of the frame right and below
-  // the crop origin: it samples the same pixels as the whole frame size would
-  // (no position reaches that far) but can never read past the frame.
-  const std::int32_t lumaWidth = sw_ - s.x;
-  const std::int32_t lumaHeight = sh_ - s.y;
-  PxResizePlane(Offset(source.plane[0], s.y, source.stride[0], s.x), PxSize{lumaWidth, lumaHeight}, source.stride[0],
-                ScaleRect{0, 0, lumaWidth, lumaHeight}, Offset(target.plane[0], d.y, target.stride[0], d.x),
-                target.stride[0], ScaleRect{0, 0, dw_ - d.x, dh_ - d.y}, static_cast<double>(d.width) / s.width,
-                static_cast<double>(d.height) / s.height, 0.0, 0.0, interpolation_, workBuffers_[0]);
-
-  const PxSize chromaSource{s.width / 2, s.height / 2};
-  const std::int32_t chromaWidth = d.width / 2;
-  const std::int32_t chromaHeight = d.height / 2;
-  if (chromaSource.width < 1 || chromaSource.height < 1 || chromaWidth < 1 || chromaHeight < 1) return;
+  lumaResampler_.Run(Offset(source.plane[0], s.y, source.stride[0], s.x), source.stride[0],
+                     Offset(target.plane[0], d.y, target.stride[0], d.x), target.stride[0]);
   for (int i = 1; i < 3; ++i) {
     if (!target.plane[i]) continue;
-    PxResizePlane(Offset(source.plane[i], s.y / 2, source.stride[i], s.x / 2), chromaSource, source.stride[i],
-                  ScaleRect{0, 0, chromaSource.width, chromaSource.height},
-                  Offset(target.plane[i], d.y / 2, target.stride[i], d.x / 2), target.stride[i],
-                  ScaleRect{0, 0, dw_ / 2 - d.x / 2, dh_ / 2 - d.y / 2},
-                  static_cast<double>(chromaWidth) / chromaSource.width,
-                  static_cast<double>(chromaHeight) / chromaSource.height, 0.0, 0.0, interpolation_, workBuffers_[1]);
+    chromaResampler_.Run(Offset(source.plane[i], s.y / 2, source.stride[i], s.x / 2), source.stride[i],
+                         Offset(target.plane[i], d.y / 2, target.stride[i], d.x / 2), target.stride[i]);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "imaging/Placement.h"
+#include "imaging/Resampler.h"
 
 // The longest side the converter takes or produces. Placement multiplies two
 // sides in 32 bits; 16384 keeps every such product in range, and no camera
@@ -76,6 +77,8 @@ class SwScaler {
   bool AllocateYv12();
   bool AllocatePlane(int index, std::int32_t width, std::int32_t height, std::uint8_t value);
   bool AllocateChroma();
+  bool PrepareYuy2Resampler();
+  bool PrepareYv12Resamplers();
   bool PlanarOutput() const;
   void ReportNotSupported() const;
   YuvPlanes SourcePlanes(const std::uint8_t* src, std::int32_t stride) const;
@@ -85,8 +88,8 @@ class SwScaler {
   void ScaleFromYv12(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* dst, std::int32_t dstStride);
   void PaintYuy2Bands(std::uint8_t* dst, std::int32_t dstStride) const;
   void PaintYv12Bands(const YuvPlanes& target) const;
-  void ResampleYuy2(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* dst, std::int32_t dstStride) const;
-  void ResampleYv12(const YuvPlanes& source, const YuvPlanes& target) const;
+  void ResampleYuy2(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* dst, std::int32_t dstStride);
+  void ResampleYv12(const YuvPlanes& source, const YuvPlanes& target);
   void FinishFromYuy2(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* dst, std::int32_t dstStride);
   void FinishFromYv12(const YuvPlanes& source, std::uint8_t* dst, std::int32_t dstStride);
   void InterleaveChroma(const YuvPlanes& planar, std::uint8_t* dst, std::int32_t dstStride) const;
@@ -103,7 +106,10 @@ class SwScaler {
   ScaleRect outputFrame_;
   ScaleRect sourceRect_;
   ScaleRect destinationRect_;
-  std::uint8_t* workBuffers_[4] = {};
+  // Made with the converter, so a frame builds no tables and allocates nothing.
+  telvor::imaging::Yuy2Resampler yuy2Resampler_;
+  telvor::imaging::PlaneResampler lumaResampler_;
+  telvor::imaging::PlaneResampler chromaResampler_;  // both chroma planes
   // The intermediate picture (YUY2 in [0], or Y, Cr, Cb); for NV12, Cr and
   // Cb in [1] and [2], made as YV12's and interleaved into the sample.
   PlaneRef planes_[4] = {};

@@ -9,6 +9,7 @@
 
 #include "FuzzPlane.h"
 #include "imaging/Pixel.h"
+#include "imaging/Resampler.h"
 
 namespace {
 
@@ -124,6 +125,12 @@ void ExpectPlaneAtEveryLevel(const Plane& src, const PlaneCase& c) {
                                           c.fy, c.shiftX, c.shiftY, src.stride() < 0 ? 0x40000002 : 2, work.data());
     ASSERT_TRUE(status == kPxOk || status == kPxNothingToDo || status == kPxRegionTooSmall) << status;
   });
+  // Prepared once, at the highest level, then run at every level in turn.
+  ForceCpuLevel(kPxLevelCount - 1);
+  telvor::imaging::PlaneResampler prepared;
+  prepared.Prepare(PxSize{c.w, c.h}, c.roi, c.dstRoi, c.fx, c.fy, c.shiftX, c.shiftY, 2);
+  ExpectEveryLevel(ReferencePlane(src.Picture(), c),
+                   [&](std::uint8_t* out) { prepared.Run(src.first(), src.stride(), out, c.dw); });
 }
 
 TEST(PxResizePlane, EveryLevelMatchesTheFormulasOnRandomGeometry) {
@@ -243,6 +250,10 @@ void ExpectYuy2AtEveryLevel(FuzzedDataProvider& in, int w, int h, int ow, int oh
                            PxSize{ow, oh}, fx, fy, 2),
               kPxOk);
   });
+  ForceCpuLevel(kPxLevelCount - 1);
+  telvor::imaging::Yuy2Resampler prepared;
+  ASSERT_EQ(prepared.Prepare(PxSize{w, h}, ScaleRect{0, 0, w, h}, PxSize{ow, oh}, fx, fy, 2), kPxOk);
+  ExpectEveryLevel(expected, [&](std::uint8_t* out) { prepared.Run(src.first(), src.stride(), out, dstStride); });
 }
 
 TEST(PxResizeYuy2, EveryLevelMatchesTheFormulasOnRandomGeometry) {
