@@ -37,6 +37,10 @@ class UniqueHandle {
 class CCritSec {
  public:
   CCritSec() { InitializeCriticalSection(&section_); }
+  // For a lock held a few instructions at a time by two busy threads: a
+  // waiter spins this many rounds before it sleeps, sparing both a trip
+  // through the kernel.
+  explicit CCritSec(DWORD spinCount) { InitializeCriticalSectionAndSpinCount(&section_, spinCount); }
   ~CCritSec() { DeleteCriticalSection(&section_); }
   CCritSec(const CCritSec&) = delete;
   CCritSec& operator=(const CCritSec&) = delete;

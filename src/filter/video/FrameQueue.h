@@ -1,11 +1,19 @@
-// The video pin's queue of producer frames: references into the channel's
-// slots, oldest first, at most five. A fixed ring, so the reader thread never
-// allocates while it holds the producer's mutex.
+// The video pin's queue of producer frames, between the channel's reader
+// (Push, holding the producer's mutex) and the streaming thread (everything
+// else): references into the channel's slots, oldest first, at most five,
+// with what the streaming thread needs to choose among them (the last frame
+// taken, the newest number shown) and when the frames arrived. Its own lock
+// guards all of it, so no caller can forget one; it is taken last, after
+// the channel's, the producer's and the converter's, and never held while
+// calling out. A fixed ring, so the reader never allocates while it holds
+// the producer's mutex.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
+
+#include "base/Handle.h"
 
 namespace telvor {
 class SharedChannel;
@@ -27,41 +35,78 @@ struct FrameEntry {
 class FrameQueue {
  public:
   static constexpr int kCapacity = 5;
+  static constexpr int kRecentArrivals = 6;
 
-  // Appends at the back; when full, the oldest entry makes room first, so a
-  // slow consumer loses old frames rather than falling behind.
-  void Push(const FrameEntry& entry) {
-    if (count_ == kCapacity) Drop();
-    entries_[(head_ + count_) % kCapacity] = entry;
-    ++count_;
-  }
-  bool Pop(FrameEntry* entry) {
-    if (count_ == 0) return false;
-    *entry = entries_[head_];
-    Drop();
-    return true;
-  }
-  // The oldest entry, left in place; false when empty.
-  bool Front(FrameEntry* entry) const {
-    if (count_ == 0) return false;
-    *entry = entries_[head_];
-    return true;
-  }
-  void Clear() { head_ = count_ = 0; }
-  // Drops the oldest entries until at most `count` are left.
-  void KeepNewest(int count) {
-    while (count_ > count) Drop();
-  }
-  int Size() const { return count_; }
-  bool Empty() const { return count_ == 0; }
+  FrameQueue();
+  FrameQueue(const FrameQueue&) = delete;
+  FrameQueue& operator=(const FrameQueue&) = delete;
+  // False when its event could not be made.
+  bool Ready() const { return static_cast<bool>(queued_); }
+
+  // --- the channel's reader ---
+  // Appends, stamped with its arrival; when full, the oldest entry makes
+  // room first, so a slow consumer loses old frames rather than falling behind.
+  void Push(const FrameEntry& entry);
+
+  // --- any thread ---
+  // Drops what is queued and the last frame taken (their channel closes, or
+  // its frames are in a format gone by).
+  void Clear();
+  // A new producer, or one that changed its format, numbers its frames
+  // afresh: the numbers shown so far must not make them look shown.
+  void ForgetShown();
+
+  // --- the streaming thread ---
+  // A new stream: Clear, nothing shown, no arrivals.
+  void Restart();
+  // Only the newest queued frame stays.
+  void KeepNewest();
+  // Every queued frame is taken at once; the newest becomes the last taken.
+  void HoldNewest();
+  // The oldest queued frame newer than any shown; failing one, up to `waits`
+  // 1 ms waits for the reader to queue one (the frame's channel is told a
+  // deadline expects it); failing that, the last frame taken again, which
+  // is null before any.
+  FrameEntry Take(int waits);
+  // While `entry` is no longer whole (`whole` says, called under the
+  // queue's lock with the slots held), the queued frame after it from the
+  // same channel replaces it. Returns the frame to show, now the last taken.
+  FrameEntry SkipRewritten(FrameEntry entry, bool (*whole)(const FrameEntry&));
+  // A frame went out: numbers up to it are stale from now on.
+  void Shown(std::uint64_t sequence);
+  bool IsUnshown(std::uint64_t sequence);
+  int Size();
+
+  // When the newest frame arrived (CounterNow100ns), if one arrived since the last call.
+  bool TakeArrival(std::int64_t* arrival);
+  // When the latest frames arrived, newest first, at most `max` of the last
+  // kRecentArrivals; returns how many.
+  int RecentArrivals(std::int64_t* arrivals, int max);
 
  private:
-  void Drop() {
-    head_ = (head_ + 1) % kCapacity;
-    --count_;
-  }
+  // All under lock_.
+  bool PopUnshown(FrameEntry* entry);
+  bool IsUnshownLocked(std::uint64_t sequence) const;
+  void Drop();
+  void ClearLocked();
 
+  static constexpr DWORD kSpinCount = 4000;
+  CCritSec lock_;
   FrameEntry entries_[kCapacity] = {};
   int head_ = 0;
   int count_ = 0;
+  FrameEntry last_ = {};  // the last frame taken
+  // The producer's number of the newest frame shown; queued frames up to it
+  // are stale and skipped.
+  std::uint64_t newestShown_ = 0;
+  bool anyShown_ = false;
+  std::int64_t newestArrival_ = 0;
+  bool arrivalNew_ = false;
+  std::int64_t arrivals_[kRecentArrivals] = {};  // a ring, arrivalCount_ of them in order
+  int arrivalCount_ = 0;
+  // Set for a frame queued while a deadline waits for one, which then takes
+  // it at once instead of at the end of its 1 ms wait. Only then: the reader
+  // spares itself a call into the system per frame.
+  UniqueHandle queued_;
+  bool awaited_ = false;
 };

@@ -30,8 +30,6 @@ constexpr int kBusyDeadlinesSkipped = 3;
 // that a producer that ended is seen to have ended.
 constexpr std::int64_t kHeldPicture100ns = 4000000;
 constexpr std::int32_t kBilinear = 2;
-// How soon an idle picture that found no memory is tried again.
-constexpr std::int64_t kIdleRetry100ns = 10000000;
 
 // Holds the converter mutex for one scope.
 class MutexHold {
@@ -57,8 +55,8 @@ std::int32_t SourceMode(std::uint32_t fourcc) {
 
 VideoFrameSource::VideoFrameSource(const void* owner)
     : m_Owner(owner),
-      m_FrameQueued(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
-      m_ConverterLock(CreateMutexW(nullptr, FALSE, nullptr)) {}
+      m_ConverterLock(CreateMutexW(nullptr, FALSE, nullptr)),
+      m_Idle(owner) {}
 
 VideoFrameSource::~VideoFrameSource() = default;
 
@@ -83,80 +81,7 @@ void VideoFrameSource::Rebuild() {
 
 void VideoFrameSource::SetIdleImage(int camera, std::wstring path) {
   MutexHold hold(m_ConverterLock.Get());
-  m_IdleCamera = camera;
-  m_IdlePath = std::move(path);
-  m_IdleShared.reset();
-  m_IdlePicture.clear();
-  m_IdleOutput = OutputFormat();
-  m_IdleFailed = false;
-  m_IdleNamed = !m_IdlePath.empty();
-}
-
-bool VideoFrameSource::IdleRenderedFor(const OutputFormat& output, UINT style) const {
-  return m_IdleStyle == style && m_IdleOutput.subtype == output.subtype && m_IdleOutput.width == output.width &&
-         m_IdleOutput.height == output.height && m_IdleOutput.stride == output.stride &&
-         m_IdleOutput.bottomUp == output.bottomUp;
-}
-
-// The streaming thread, holding no lock, before a deadline with nothing to
-// show: renders the camera's decoded picture for the output once. The lock
-// is not held while it converts, so a client's format change never waits
-// for a picture of 25 million pixels; a change meanwhile makes the result
-// stale, and the next deadline renders again.
-void VideoFrameSource::PrepareIdlePicture() {
-  std::shared_ptr<IdlePicture> shared;
-  OutputFormat output;
-  UINT style;
-  {
-    MutexHold hold(m_ConverterLock.Get());
-    if (!m_IdleShared || !m_IdleShared->Image()) return;
-    // Rendered (or not convertible) for this output already, unless memory ran out and it is time to try again.
-    if (IdleRenderedFor(m_Output, m_RebuiltStyle) && !(m_IdleFailed && telvor::CounterNow100ns() >= m_IdleRetryAt))
-      return;
-    shared = m_IdleShared;
-    output = m_Output;
-    style = m_RebuiltStyle;
-  }
-  const IdleImage& image = *shared->Image();
-  const telvor::VideoSubtypeInfo* info = telvor::FindVideoSubtype(output.subtype);
-  const std::int64_t bytes = PictureBytes(output);
-  // Formats the converter cannot write are black, and said so at the rebuild.
-  const bool convertible = info && info->outputKind != 0 && bytes > 0 && bytes <= telvor::kMaxVideoImageBytes &&
-                           std::max(output.width, output.height) <= static_cast<std::uint32_t>(kMaxConverterSide);
-  std::vector<std::uint8_t> picture;
-  bool rendered = false;
-  if (convertible) {
-    try {
-      picture.resize(static_cast<std::size_t>(bytes));
-      // Black first: the converter leaves the padding columns of odd widths alone.
-      FillBlack(output, picture.data());
-      SwScaler converter(kConverterYuy2, image.width, image.height, info->outputKind,
-                         static_cast<std::int32_t>(output.width), static_cast<std::int32_t>(output.height),
-                         output.bottomUp, kBilinear, StyleCode(style));
-      if (converter.Working()) {
-        converter.Scale(image.yuy2.data(), 2 * image.width, picture.data(), static_cast<std::int32_t>(output.stride));
-        rendered = true;
-      }
-    } catch (const std::bad_alloc&) {
-    }
-    if (!rendered) std::vector<std::uint8_t>().swap(picture);
-  }
-  MutexHold hold(m_ConverterLock.Get());
-  if (shared != m_IdleShared || m_RebuiltStyle != style || m_Output.subtype != output.subtype ||
-      m_Output.width != output.width || m_Output.height != output.height || m_Output.stride != output.stride ||
-      m_Output.bottomUp != output.bottomUp)
-    return;
-  // Memory a 32-bit host is short of now may be back in a moment: black
-  // meanwhile, and one line for the format however many tries it takes.
-  if (convertible && !rendered && !(m_IdleFailed && IdleRenderedFor(output, style))) {
-    TELVOR_ERROR_OBJ(kUnit, kFill, m_Owner) << L"no memory for the idle picture at " << output.width << L"x"
-                                            << output.height << L", black until there is";
-  }
-  m_IdlePicture.swap(picture);
-  m_IdleOutput = output;
-  m_IdleStyle = style;
-  m_IdleFailed = convertible && !rendered;
-  m_IdleRetryAt = telvor::CounterNow100ns() + kIdleRetry100ns;
+  m_Idle.SetImage(camera, std::move(path));
 }
 
 // Under the converter lock, with PictureBytes(m_Output) bytes at buffer.
@@ -186,9 +111,7 @@ void VideoFrameSource::HoldLastPicture() {
 void VideoFrameSource::WriteNothingToShow(std::uint8_t* buffer, std::int64_t bytes) {
   if (m_HeldPicture.size() == static_cast<std::uint64_t>(bytes) && telvor::CounterNow100ns() < m_HeldUntil) {
     std::memcpy(buffer, m_HeldPicture.data(), m_HeldPicture.size());
-  } else if (m_IdlePicture.size() == static_cast<std::uint64_t>(bytes) && IdleRenderedFor(m_Output, m_RebuiltStyle)) {
-    std::memcpy(buffer, m_IdlePicture.data(), m_IdlePicture.size());
-  } else {
+  } else if (!m_Idle.CopyTo(m_Output, m_RebuiltStyle, buffer, bytes)) {
     FillBlack(m_Output, buffer);
   }
 }
@@ -216,9 +139,7 @@ void VideoFrameSource::RebuildLocked() {
     TELVOR_ERROR_OBJ(kUnit, kRebuild, m_Owner) << L"zero area, " << format.width << L"x" << format.height;
     return;
   }
-  // The first output format starts the camera's decoding, so hosts that
-  // merely list the camera never pay for it; it never waits for the file.
-  if (!m_IdleShared && !m_IdlePath.empty()) m_IdleShared = IdlePicture::Acquire(m_IdleCamera, m_IdlePath);
+  m_Idle.Start();
   const std::int32_t mode = SourceMode(m_SourceFourcc);
   if (mode != 0) m_SourceStride = m_SourceWidth * (mode == kConverterYuy2 ? 2 : 1);
   const telvor::VideoSubtypeInfo* info = telvor::FindVideoSubtype(format.subtype);
@@ -274,37 +195,17 @@ void VideoFrameSource::SetSource(std::uint32_t fourcc, std::uint32_t width, std:
   if (!changed) return;
   // A producer that changed its format mid-stream: what was queued is in the
   // old one, and its new frames may be numbered afresh.
-  {
-    CAutoLock lock(&m_QueueLock);
-    m_Queue.Clear();
-    m_LastEntry = FrameEntry();
-  }
+  m_Frames.Clear();
   ++m_SourceGeneration;
 }
 
-void VideoFrameSource::Queue(const FrameEntry& entry) {
-  FrameEntry arrived = entry;
-  arrived.arrival = telvor::CounterNow100ns();
-  {
-    CAutoLock lock(&m_QueueLock);
-    m_Queue.Push(arrived);
-    m_NewestArrival = arrived.arrival;
-    m_ArrivalNew = true;
-    m_Arrivals[m_ArrivalCount++ % kRecentArrivals] = arrived.arrival;
-    if (m_ArrivalCount == 2 * kRecentArrivals) m_ArrivalCount = kRecentArrivals;
-  }
-  SetEvent(m_FrameQueued.Get());
-}
+void VideoFrameSource::Queue(const FrameEntry& entry) { m_Frames.Push(entry); }
 
 // --- the channel thread ---
 
 void VideoFrameSource::CloseChannel(void (*close)(void* context), void* context) {
   AcquireSRWLockExclusive(&m_ChannelUse);
-  {
-    CAutoLock lock(&m_QueueLock);
-    m_Queue.Clear();
-    m_LastEntry = FrameEntry();
-  }
+  m_Frames.Clear();
   // The last frame is read with the producer kept out, as Fill reads it; its
   // mutex comes before the converter lock. A producer keeping it leaves the
   // camera nothing to hold over the change rather than a torn picture.
@@ -320,10 +221,7 @@ void VideoFrameSource::CloseChannel(void (*close)(void* context), void* context)
     MutexHold hold(m_ConverterLock.Get());
     if (slots.Held()) HoldLastPicture();
   }
-  // A new producer numbers its frames afresh: the last one's numbers must
-  // not make its first frames look already shown.
-  m_NewestDelivered = 0;
-  m_AnyDelivered = false;
+  m_Frames.ForgetShown();
   close(context);
   {
     MutexHold hold(m_ConverterLock.Get());
@@ -336,15 +234,7 @@ void VideoFrameSource::CloseChannel(void (*close)(void* context), void* context)
 // --- the streaming thread ---
 
 void VideoFrameSource::Restart() {
-  {
-    CAutoLock lock(&m_QueueLock);
-    m_Queue.Clear();
-    m_LastEntry = FrameEntry();
-    m_ArrivalNew = false;
-    m_ArrivalCount = 0;
-  }
-  m_NewestDelivered = 0;
-  m_AnyDelivered = false;
+  m_Frames.Restart();
   m_ProducerBusyLogged = false;
   m_BusyDeadlines = 0;
   // The last good frame pointed into the previous channel's view; a held
@@ -352,65 +242,6 @@ void VideoFrameSource::Restart() {
   MutexHold hold(m_ConverterLock.Get());
   m_LastGoodEntry = FrameEntry();
   m_HeldPicture.clear();
-}
-
-bool VideoFrameSource::TakeArrival(std::int64_t* arrival) {
-  CAutoLock lock(&m_QueueLock);
-  *arrival = m_NewestArrival;
-  const bool arrived = m_ArrivalNew;
-  m_ArrivalNew = false;
-  return arrived;
-}
-
-int VideoFrameSource::RecentArrivals(std::int64_t* arrivals, int max) {
-  CAutoLock lock(&m_QueueLock);
-  const int count = std::min({max, m_ArrivalCount, kRecentArrivals});
-  for (int i = 0; i < count; ++i) arrivals[i] = m_Arrivals[(m_ArrivalCount - 1 - i) % kRecentArrivals];
-  return count;
-}
-
-void VideoFrameSource::HoldNewest() {
-  CAutoLock lock(&m_QueueLock);
-  for (FrameEntry entry = {}; m_Queue.Pop(&entry);) m_LastEntry = entry;
-}
-
-void VideoFrameSource::KeepNewest() {
-  CAutoLock lock(&m_QueueLock);
-  m_Queue.KeepNewest(1);
-}
-
-// Under the queue lock. Frames the producer has already overtaken (a newer
-// one went out from a rewritten slot) would take the picture back in time.
-bool VideoFrameSource::PopUndelivered(FrameEntry* entry) {
-  while (m_Queue.Pop(entry)) {
-    if (IsUndelivered(entry->sequence)) return true;
-  }
-  return false;
-}
-
-// Producer numbers may wrap past 2^64 - 1 to 0: "newer" is a positive
-// difference, the same rule the channel's reader orders frames by.
-bool VideoFrameSource::IsUndelivered(std::uint64_t sequence) const {
-  return !m_AnyDelivered || static_cast<std::int64_t>(sequence - m_NewestDelivered) > 0;
-}
-
-FrameEntry VideoFrameSource::TakeFrame() {
-  FrameEntry entry = {};
-  CAutoLock lock(&m_QueueLock);
-  bool taken = PopUndelivered(&entry);
-  // A signal left from a frame already taken must not cut the first wait short.
-  if (!taken) ResetEvent(m_FrameQueued.Get());
-  const int allowed = m_WaitsForLateFrames ? kFrameWaits : 0;
-  for (int waits = 0; !taken && waits < allowed; ++waits) {
-    if (m_LastEntry.channel) m_LastEntry.channel->ExpectFrame();
-    m_QueueLock.Unlock();
-    WaitForSingleObject(m_FrameQueued.Get(), 1);
-    m_QueueLock.Lock();
-    taken = PopUndelivered(&entry);
-  }
-  if (!taken) entry = m_LastEntry.data ? m_LastEntry : FrameEntry();
-  m_LastEntry = entry;
-  return entry;
 }
 
 DWORD VideoFrameSource::ProducerWaitMs() const {
@@ -437,16 +268,23 @@ FrameEntry VideoFrameSource::CurrentSlotFrame(const FrameEntry& entry) const {
 // whole: the oldest of those keeps the pictures in order and the queue's
 // slack intact, where showing the slot's newer frame would skip the queue.
 // With no whole frame left, the rewritten slot's newest frame it is.
-FrameEntry VideoFrameSource::OldestWholeFrame(FrameEntry entry) {
-  CAutoLock lock(&m_QueueLock);
-  FrameEntry next = {};
-  while (telvor::HeaderBeforePayload(entry.data).video_sequence != entry.sequence && m_Queue.Front(&next) &&
-         next.channel == entry.channel) {
-    m_Queue.Pop(&next);
-    entry = next;
+FrameEntry VideoFrameSource::OldestWholeFrame(const FrameEntry& entry) {
+  return m_Frames.SkipRewritten(entry, [](const FrameEntry& queued) {
+    return telvor::HeaderBeforePayload(queued.data).video_sequence == queued.sequence;
+  });
+}
+
+// Neither lock held: the rendering for the current output, made outside the
+// converter lock; a format changed meanwhile has the next deadline render again.
+void VideoFrameSource::PrepareIdlePicture() {
+  OutputFormat output;
+  UINT style;
+  {
+    MutexHold hold(m_ConverterLock.Get());
+    output = m_Output;
+    style = m_RebuiltStyle;
   }
-  m_LastEntry = entry;
-  return entry;
+  m_Idle.Prepare(output, style);
 }
 
 long VideoFrameSource::Fill(std::uint8_t* buffer, long size, telvor::PacingLog* log) {
@@ -455,11 +293,10 @@ long VideoFrameSource::Fill(std::uint8_t* buffer, long size, telvor::PacingLog* 
   const std::uint32_t generation = m_SourceGeneration.load();
   if (generation != m_SeenGeneration) {
     m_SeenGeneration = generation;
-    m_NewestDelivered = 0;
-    m_AnyDelivered = false;
+    m_Frames.ForgetShown();
   }
-  FrameEntry entry = TakeFrame();
-  if (!entry.data && m_IdleNamed.load(std::memory_order_relaxed)) PrepareIdlePicture();
+  FrameEntry entry = m_Frames.Take(m_WaitsForLateFrames ? kFrameWaits : 0);
+  if (!entry.data && m_Idle.Named()) PrepareIdlePicture();
   if (log) log->Mark(telvor::PacingLog::kFrame);
   // Neither of our locks is held here (lock order in the header).
   telvor::SlotsHold producer(entry.data ? entry.channel : nullptr, ProducerWaitMs());
@@ -523,10 +360,7 @@ long VideoFrameSource::WritePicture(std::uint8_t* buffer, long size, const Frame
 long VideoFrameSource::ConvertFrame(std::uint8_t* buffer, const FrameEntry& entry) {
   if (!ConvertInto(buffer, entry)) return -1;
   m_LastGoodEntry = entry;
-  if (IsUndelivered(entry.sequence)) {
-    m_NewestDelivered = entry.sequence;
-    m_AnyDelivered = true;
-  }
+  m_Frames.Shown(entry.sequence);
   // Downstream reads as many bytes as the sample says; the picture is whole.
   return static_cast<long>(PictureBytes(m_Output));
 }

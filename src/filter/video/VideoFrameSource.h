@@ -16,13 +16,13 @@
 //   the streaming thread   Restart, KeepNewest and Fill (which renders the
 //                          idle picture for the output, outside the locks)
 //   negotiation            SetOutput, SetScaleStyle, Rebuild, SetIdleImage
-// The queue lock guards the queue and the last entry; the converter lock the
-// converter, the output and source formats and the last good entry. The two
-// are never held together; the lock of the cameras' shared idle pictures
-// comes after the converter lock. The producer's mutex comes before either
-// (the reader holds it when it calls in), so Fill takes the slots with
-// neither held, and only for a bounded time. The channel lock comes before
-// all of them: Fill holds it shared, CloseChannel exclusively.
+// The converter lock guards the converter, the output and source formats
+// and the last good entry; the queue (FrameQueue) guards itself with a lock
+// taken last, as does the cameras' shared idle picture. The producer's mutex
+// comes before the converter lock (the reader holds it when it calls in),
+// so Fill takes the slots with it not held, and only for a bounded time.
+// The channel lock comes before all of them: Fill holds it shared,
+// CloseChannel exclusively.
 #pragma once
 
 #include <windows.h>
@@ -35,7 +35,7 @@
 #include <vector>
 
 #include "filter/video/FrameQueue.h"
-#include "filter/video/IdleImage.h"
+#include "filter/video/IdleRendering.h"
 #include "filter/video/VideoMediaTypes.h"
 #include "base/Handle.h"
 
@@ -53,7 +53,7 @@ class VideoFrameSource {
   VideoFrameSource& operator=(const VideoFrameSource&) = delete;
 
   // False when its events or locks could not be made.
-  bool Ready() const { return m_ConverterLock && m_FrameQueued; }
+  bool Ready() const { return m_ConverterLock && m_Frames.Ready(); }
 
   // --- negotiation ---
   // A new output format (the pin's negotiated type); rebuilds the converter.
@@ -81,10 +81,10 @@ class VideoFrameSource {
   // A new stream: nothing queued, nothing delivered yet.
   void Restart();
   // The stream runs: what queued while it was paused is history but for the newest.
-  void KeepNewest();
+  void KeepNewest() { m_Frames.KeepNewest(); }
   // The deadlines were just placed after the next frame's arrival: the newest
   // queued frame is the period's before, shown only if that one is late.
-  void HoldNewest();
+  void HoldNewest() { m_Frames.HoldNewest(); }
   // Writes the picture of one deadline into `buffer` (`size` bytes). Returns
   // the bytes the sample should report, -1 to leave its length alone (a
   // format the camera does not produce), or kSkipped when the frame's slots
@@ -99,25 +99,21 @@ class VideoFrameSource {
   void WaitForLateFrames(bool wait) { m_WaitsForLateFrames = wait; }
   // When the newest frame arrived (CounterNow100ns), if one arrived since
   // the last call; for placing the deadlines.
-  bool TakeArrival(std::int64_t* arrival);
+  bool TakeArrival(std::int64_t* arrival) { return m_Frames.TakeArrival(arrival); }
   // When the latest frames arrived (CounterNow100ns), newest first, at most
   // `max` of the last kRecentArrivals; returns how many.
-  static constexpr int kRecentArrivals = 6;
-  int RecentArrivals(std::int64_t* arrivals, int max);
+  static constexpr int kRecentArrivals = FrameQueue::kRecentArrivals;
+  int RecentArrivals(std::int64_t* arrivals, int max) { return m_Frames.RecentArrivals(arrivals, max); }
 
  private:
-  FrameEntry TakeFrame();
-  bool PopUndelivered(FrameEntry* entry);
-  bool IsUndelivered(std::uint64_t sequence) const;
   FrameEntry CurrentSlotFrame(const FrameEntry& entry) const;
-  FrameEntry OldestWholeFrame(FrameEntry entry);
+  FrameEntry OldestWholeFrame(const FrameEntry& entry);
   long WritePicture(std::uint8_t* buffer, long size, const FrameEntry& entry);
   long ConvertFrame(std::uint8_t* buffer, const FrameEntry& entry);
   bool ConvertInto(std::uint8_t* buffer, const FrameEntry& entry);
   bool SourceFitsSlots() const;
   DWORD ProducerWaitMs() const;
   void RebuildLocked();
-  bool IdleRenderedFor(const OutputFormat& output, UINT style) const;
   void PrepareIdlePicture();
   void HoldLastPicture();
   void WriteNothingToShow(std::uint8_t* buffer, std::int64_t bytes);
@@ -127,22 +123,9 @@ class VideoFrameSource {
   // the channel
   SRWLOCK m_ChannelUse = SRWLOCK_INIT;
 
-  // frames, under m_QueueLock
-  CCritSec m_QueueLock;
-  FrameQueue m_Queue;
-  FrameEntry m_LastEntry = {};
-  std::int64_t m_NewestArrival = 0;
-  bool m_ArrivalNew = false;
-  std::int64_t m_Arrivals[kRecentArrivals] = {};  // a ring, m_ArrivalCount of them in order
-  int m_ArrivalCount = 0;
-  // Set by the reader for every queued frame: a deadline waiting for one
-  // takes it at once instead of at the end of its 1 ms wait.
-  UniqueHandle m_FrameQueued;
+  FrameQueue m_Frames;
 
-  // streaming thread only: the producer's number of the newest frame shown;
-  // queued frames up to it are stale and skipped.
-  std::uint64_t m_NewestDelivered = 0;
-  bool m_AnyDelivered = false;
+  // streaming thread only
   bool m_WaitsForLateFrames = true;
   std::uint32_t m_SeenGeneration = 0;
   // Counts the producer's format changes (the reader's); the streaming
@@ -167,20 +150,7 @@ class VideoFrameSource {
   bool m_ShortFrameLogged = false;
   bool m_SmallBufferLogged = false;
 
-  // idle picture, under m_ConverterLock: the camera's shared decoding (null
-  // until the first output format) and this pin's rendering of it for
-  // m_IdleOutput at m_IdleStyle (empty: black)
-  int m_IdleCamera = 0;
-  std::wstring m_IdlePath;
-  std::atomic<bool> m_IdleNamed{false};  // m_IdlePath is not empty: cameras without one never take the lock for it
-  std::shared_ptr<IdlePicture> m_IdleShared;
-  std::vector<std::uint8_t> m_IdlePicture;
-  OutputFormat m_IdleOutput = {};
-  UINT m_IdleStyle = 0;
-  // No memory for the rendering for m_IdleOutput at m_IdleStyle: one line,
-  // black, and another try at m_IdleRetryAt (CounterNow100ns).
-  bool m_IdleFailed = false;
-  std::int64_t m_IdleRetryAt = 0;
+  IdleRendering m_Idle;  // its own lock, after m_ConverterLock
 
   // the last picture of a producer whose channel closed, under m_ConverterLock,
   // shown instead of black until m_HeldUntil (CounterNow100ns)
