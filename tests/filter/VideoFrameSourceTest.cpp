@@ -318,6 +318,34 @@ TEST(IdleImage, TakesWhatFitsAndRefusesTheRestWithOneLine) {
   EXPECT_EQ(IdleImagePath(L"\\\\server\\idle.png", L"C:\\TELVOR"), L"\\\\server\\idle.png");
 }
 
+// The whole address space of a 32-bit process taken, but for a hole of
+// `hole` bytes that OpenHole frees; given back at the end of the scope.
+class AddressSpaceTaken {
+ public:
+  explicit AddressSpaceTaken(SIZE_T hole) : hole_(VirtualAlloc(nullptr, hole, MEM_RESERVE, PAGE_NOACCESS)) {
+    taken_.reserve(1 << 16);
+    for (SIZE_T size = SIZE_T{1} << 30; size >= 65536 && taken_.size() < taken_.capacity();) {
+      if (void* block = VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS))
+        taken_.push_back(block);
+      else
+        size /= 2;
+    }
+    EXPECT_TRUE(hole_);
+  }
+  ~AddressSpaceTaken() {
+    OpenHole();
+    for (void* block : taken_) VirtualFree(block, 0, MEM_RELEASE);
+  }
+  void OpenHole() {
+    if (hole_) VirtualFree(hole_, 0, MEM_RELEASE);
+    hole_ = nullptr;
+  }
+
+ private:
+  void* hole_;
+  std::vector<void*> taken_;
+};
+
 // Short of memory (a 32-bit host whose address space is taken), rendering
 // the idle picture for a new format fails whole: black, one line, and the
 // picture again a moment after memory is back.
@@ -341,26 +369,44 @@ TEST(IdleImage, ShortOfMemoryGivesBlackWithOneLineAndThePictureOnceMemoryIsBack)
     return frames.Fill(picture.data(), size, nullptr) == size && picture[0] == y && picture[size - 1] == 128;
   };
   EXPECT_TRUE(shows(small, 235));
-  // All the address space taken but one block the picture fits: the converter finds none.
-  const SIZE_T kHole = 4 << 20;
-  std::vector<void*> taken;
-  taken.reserve(1 << 16);
-  void* hole = VirtualAlloc(nullptr, kHole, MEM_RESERVE, PAGE_NOACCESS);
-  for (SIZE_T size = SIZE_T{1} << 30; size >= 65536 && taken.size() < taken.capacity();) {
-    if (void* block = VirtualAlloc(nullptr, size, MEM_RESERVE, PAGE_NOACCESS))
-      taken.push_back(block);
-    else
-      size /= 2;
-  }
+  bool black;
   LogCapture log;
-  VirtualFree(hole, 0, MEM_RELEASE);
-  frames.SetOutput(large);
-  const bool black = shows(large, 16);
-  for (void* block : taken) VirtualFree(block, 0, MEM_RELEASE);
-  EXPECT_TRUE(hole && black);
+  {
+    // All the address space taken but one block the picture fits: the converter finds none.
+    AddressSpaceTaken taken(4 << 20);
+    taken.OpenHole();
+    frames.SetOutput(large);
+    black = shows(large, 16);
+  }
+  EXPECT_TRUE(black);
   EXPECT_EQ(1u, log.Count(L"no memory for the idle picture at 1920x1080, black until there is"));
   Sleep(1100);
   EXPECT_TRUE(shows(large, 235));
+}
+
+// Short of memory, the frame converter for a new format is not made whole:
+// black rather than whatever the sample's buffer held, one line, and the
+// producer's frames again a moment after memory is back.
+TEST_F(VideoFrameSourceTest, ConverterShortOfMemoryGivesBlackWithOneLineAndFramesOnceMemoryIsBack) {
+  if (sizeof(void*) != 4) GTEST_SKIP() << "only a 32-bit process runs out of address space";
+  const OutputFormat large = Output(MEDIASUBTYPE_RGB32, 1920, 1080);
+  const long size = static_cast<long>(PictureBytes(large));
+  std::vector<std::uint8_t> picture(size, 0x55);
+  LogCapture log;
+  long filled;
+  {
+    AddressSpaceTaken taken(256 << 10);
+    taken.OpenHole();
+    Start(kFourCcYuy2, large);
+    Run(Q(0, 1));
+    filled = source->Fill(picture.data(), size, nullptr);
+  }
+  EXPECT_EQ(filled, size);
+  EXPECT_TRUE(picture == Black()) << "not black";
+  EXPECT_EQ(1u, log.Count(L"no memory for the converter 16x8 ==> 1920x1080, black frames until there is"));
+  Sleep(1100);
+  Run(Q(1, 2));
+  Run(S(2));
 }
 
 // The reader queues while the deadlines take, as fast as they can: every

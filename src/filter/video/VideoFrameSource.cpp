@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 
-#include "base/AccessGuard.h"
 #include "base/Log.h"
 #include "filter/PacingLog.h"
 #include "filter/PhaseLock.h"
-#include "imaging/SwScaler.h"
 #include "transport/SharedChannel.h"
 #include "transport/SlotHeader.h"
 #include "transport/SlotsHold.h"
@@ -17,7 +16,6 @@ namespace {
 
 // The pin's unit: these lines are the pin's own.
 constexpr wchar_t kUnit[] = L"CorvaneVideoStream";
-constexpr wchar_t kRebuild[] = L"CorvaneVideoStream::ResetScaler";
 constexpr wchar_t kFill[] = L"CorvaneVideoStream::FillBuffer";
 constexpr int kFrameWaits = 6;  // 1 ms each before the last frame is reused
 // Longest wait for the producer's mutex before a deadline goes out black: one
@@ -29,7 +27,6 @@ constexpr int kBusyDeadlinesSkipped = 3;
 // (the channel thread looks quickly after a producer left), short enough
 // that a producer that ended is seen to have ended.
 constexpr std::int64_t kHeldPicture100ns = 4000000;
-constexpr std::int32_t kBilinear = 2;
 
 // Holds the converter mutex for one scope.
 class MutexHold {
@@ -43,20 +40,10 @@ class MutexHold {
   HANDLE mutex_;
 };
 
-std::int32_t StyleCode(UINT style) { return style == 1 || style == 2 ? static_cast<std::int32_t>(style) : 0; }
-
-std::int32_t SourceMode(std::uint32_t fourcc) {
-  if (fourcc == telvor::kFourCcYv12) return kConverterYv12;
-  if (fourcc == telvor::kFourCcYuy2) return kConverterYuy2;
-  return 0;
-}
-
 }  // namespace
 
 VideoFrameSource::VideoFrameSource(const void* owner)
-    : m_Owner(owner),
-      m_ConverterLock(CreateMutexW(nullptr, FALSE, nullptr)),
-      m_Idle(owner) {}
+    : m_Owner(owner), m_ConverterLock(CreateMutexW(nullptr, FALSE, nullptr)), m_Converter(owner), m_Idle(owner) {}
 
 VideoFrameSource::~VideoFrameSource() = default;
 
@@ -64,19 +51,29 @@ VideoFrameSource::~VideoFrameSource() = default;
 
 void VideoFrameSource::SetOutput(const OutputFormat& format) {
   MutexHold hold(m_ConverterLock.Get());
-  m_Output = format;
+  m_Converter.SetOutput(format);
   m_HeldPicture.clear();  // another format's bytes, though perhaps as many
-  RebuildLocked();
+  AfterRebuild();
 }
 
 void VideoFrameSource::SetScaleStyle(UINT style) {
   MutexHold hold(m_ConverterLock.Get());
-  m_ScaleStyle = style;
+  m_Converter.SetScaleStyle(style);
 }
 
 void VideoFrameSource::Rebuild() {
   MutexHold hold(m_ConverterLock.Get());
-  RebuildLocked();
+  m_Converter.Rebuild();
+  AfterRebuild();
+}
+
+// Under the converter lock: frames of the old converter are no fallback for
+// the new one. The first output format starts the camera's idle-picture
+// decoding, so hosts that merely list the camera never pay for it.
+void VideoFrameSource::AfterRebuild() {
+  m_LastGoodEntry = FrameEntry();
+  m_ShortFrameLogged = false;
+  if (m_Converter.Output().width >= 1 && m_Converter.Output().height >= 1) m_Idle.Start();
 }
 
 void VideoFrameSource::SetIdleImage(int camera, std::wstring path) {
@@ -93,15 +90,15 @@ void VideoFrameSource::SetIdleImage(int camera, std::wstring path) {
 // A picture held already stays held when there is no newer one.
 void VideoFrameSource::HoldLastPicture() {
   const FrameEntry& last = m_LastGoodEntry;
-  const std::int64_t bytes = PictureBytes(m_Output);
-  if (!last.data || !m_pConverter || bytes <= 0 || bytes > telvor::kMaxVideoImageBytes) return;
+  const std::int64_t bytes = PictureBytes(m_Converter.Output());
+  if (!last.data || !m_Converter.Ready() || bytes <= 0 || bytes > telvor::kMaxVideoImageBytes) return;
   if (telvor::HeaderBeforePayload(last.data).video_sequence != last.sequence) return;
   try {
     m_HeldPicture.resize(static_cast<std::size_t>(bytes));
   } catch (const std::bad_alloc&) {
     return;
   }
-  if (!ConvertInto(m_HeldPicture.data(), last)) {
+  if (!m_Converter.Convert(last.data, m_HeldPicture.data())) {
     m_HeldPicture.clear();
     return;
   }
@@ -111,68 +108,9 @@ void VideoFrameSource::HoldLastPicture() {
 void VideoFrameSource::WriteNothingToShow(std::uint8_t* buffer, std::int64_t bytes) {
   if (m_HeldPicture.size() == static_cast<std::uint64_t>(bytes) && telvor::CounterNow100ns() < m_HeldUntil) {
     std::memcpy(buffer, m_HeldPicture.data(), m_HeldPicture.size());
-  } else if (!m_Idle.CopyTo(m_Output, m_RebuiltStyle, buffer, bytes)) {
-    FillBlack(m_Output, buffer);
+  } else if (!m_Idle.CopyTo(m_Converter.Output(), m_Converter.Style(), buffer, bytes)) {
+    FillBlack(m_Converter.Output(), buffer);
   }
-}
-
-// A frame of the announced format must fit one slot, or every frame would
-// be read past its slot's end.
-bool VideoFrameSource::SourceFitsSlots() const {
-  const std::int32_t mode = SourceMode(m_SourceFourcc);
-  if (m_SourceWidth > telvor::kMaxVideoDimension || m_SourceHeight > telvor::kMaxVideoDimension) return false;
-  const std::int64_t bytes = SwScaler::SourceBytes(mode, static_cast<std::int32_t>(m_SourceWidth),
-                                                   static_cast<std::int32_t>(m_SourceHeight));
-  return bytes > 0 && bytes <= m_SourceCapacity;
-}
-
-void VideoFrameSource::RebuildLocked() {
-  const OutputFormat& format = m_Output;
-  // A converter for the old formats would misread the new frames; without a
-  // new one the black picture is the honest answer.
-  m_pConverter.reset();
-  m_ConverterSourceBytes = 0;
-  m_LastGoodEntry = FrameEntry();
-  m_ShortFrameLogged = false;
-  m_RebuiltStyle = m_ScaleStyle;
-  if (format.width < 1 || format.height < 1) {
-    TELVOR_ERROR_OBJ(kUnit, kRebuild, m_Owner) << L"zero area, " << format.width << L"x" << format.height;
-    return;
-  }
-  m_Idle.Start();
-  const std::int32_t mode = SourceMode(m_SourceFourcc);
-  if (mode != 0) m_SourceStride = m_SourceWidth * (mode == kConverterYuy2 ? 2 : 1);
-  const telvor::VideoSubtypeInfo* info = telvor::FindVideoSubtype(format.subtype);
-  const std::int32_t kind = info ? info->outputKind : 0;
-  if (mode == 0 && m_SourceFourcc != 0) {
-    // Without this line a producer in another pixel format just looks like a
-    // broken camera.
-    TELVOR_ERROR_OBJ(kUnit, kRebuild, m_Owner)
-        << L"producer pixel format " << m_SourceFourcc << L" is neither YUY2 nor YV12, black frames instead";
-  }
-  if (mode == 0 || kind == 0) return;
-  if (!SourceFitsSlots()) {
-    TELVOR_ERROR_OBJ(kUnit, kRebuild, m_Owner) << L"frame " << m_SourceWidth << L"x" << m_SourceHeight
-                                               << L" does not fit a slot of " << m_SourceCapacity
-                                               << L" bytes, no converter";
-    return;
-  }
-  // Negotiation refuses such outputs, but a type attached to a sample or a
-  // producer's frame may still bring one; the converter would write nothing
-  // and the samples would carry whatever their buffers held.
-  if (std::max({m_SourceWidth, m_SourceHeight, format.width, format.height}) >
-      static_cast<std::uint32_t>(kMaxConverterSide)) {
-    TELVOR_ERROR_OBJ(kUnit, kRebuild, m_Owner) << m_SourceWidth << L"x" << m_SourceHeight << L" ==> " << format.width
-                                               << L"x" << format.height << L" beyond the converter, black frames instead";
-    return;
-  }
-  m_pConverter = std::make_unique<SwScaler>(mode, static_cast<std::int32_t>(m_SourceWidth),
-                                            static_cast<std::int32_t>(m_SourceHeight), kind,
-                                            static_cast<std::int32_t>(format.width),
-                                            static_cast<std::int32_t>(format.height), format.bottomUp, kBilinear,
-                                            StyleCode(m_ScaleStyle));
-  m_ConverterSourceBytes = SwScaler::SourceBytes(mode, static_cast<std::int32_t>(m_SourceWidth),
-                                                 static_cast<std::int32_t>(m_SourceHeight));
 }
 
 // --- the channel's reader ---
@@ -182,15 +120,10 @@ void VideoFrameSource::SetSource(std::uint32_t fourcc, std::uint32_t width, std:
   bool changed;
   {
     MutexHold hold(m_ConverterLock.Get());
-    changed = m_SourceFourcc && (fourcc != m_SourceFourcc || width != m_SourceWidth || height != m_SourceHeight ||
-                                 capacity != m_SourceCapacity);
-    if (changed) HoldLastPicture();
-    m_SourceFourcc = fourcc;
-    m_SourceWidth = width;
-    m_SourceHeight = height;
-    m_SourceCapacity = capacity;
-    RebuildLocked();
-    if (changed) m_LastGoodEntry = FrameEntry();
+    changed = m_Converter.Replaces(fourcc, width, height, capacity);
+    if (changed) HoldLastPicture();  // with the old converter, before it goes
+    m_Converter.SetSource(fourcc, width, height, capacity);
+    AfterRebuild();
   }
   if (!changed) return;
   // A producer that changed its format mid-stream: what was queued is in the
@@ -225,8 +158,8 @@ void VideoFrameSource::CloseChannel(void (*close)(void* context), void* context)
   close(context);
   {
     MutexHold hold(m_ConverterLock.Get());
-    m_SourceFourcc = 0;
-    RebuildLocked();
+    m_Converter.ForgetSource();
+    AfterRebuild();
   }
   ReleaseSRWLockExclusive(&m_ChannelUse);
 }
@@ -245,7 +178,7 @@ void VideoFrameSource::Restart() {
 }
 
 DWORD VideoFrameSource::ProducerWaitMs() const {
-  const std::int64_t period = m_Output.frameDuration / 10000;
+  const std::int64_t period = m_Converter.Output().frameDuration / 10000;
   return static_cast<DWORD>(std::clamp<std::int64_t>(period, 1, kMaxProducerWaitMs));
 }
 
@@ -259,7 +192,7 @@ FrameEntry VideoFrameSource::CurrentSlotFrame(const FrameEntry& entry) const {
   if (static_cast<std::int64_t>(header.video_sequence - entry.sequence) < 0) return FrameEntry();
   FrameEntry current = entry;
   current.sequence = header.video_sequence;
-  current.length = std::min(header.payload_length, m_SourceCapacity);
+  current.length = std::min(header.payload_length, m_Converter.SlotCapacity());
   return current;
 }
 
@@ -281,8 +214,8 @@ void VideoFrameSource::PrepareIdlePicture() {
   UINT style;
   {
     MutexHold hold(m_ConverterLock.Get());
-    output = m_Output;
-    style = m_RebuiltStyle;
+    output = m_Converter.Output();
+    style = m_Converter.Style();
   }
   m_Idle.Prepare(output, style);
 }
@@ -326,7 +259,7 @@ long VideoFrameSource::Fill(std::uint8_t* buffer, long size, telvor::PacingLog* 
 long VideoFrameSource::WritePicture(std::uint8_t* buffer, long size, const FrameEntry& entry) {
   MutexHold hold(m_ConverterLock.Get());
   // The type may have come from a client; never write past the buffer.
-  const std::int64_t needed = PictureBytes(m_Output);
+  const std::int64_t needed = PictureBytes(m_Converter.Output());
   if (needed < 0) return -1;
   if (needed > size) {
     if (!m_SmallBufferLogged) {
@@ -337,11 +270,16 @@ long VideoFrameSource::WritePicture(std::uint8_t* buffer, long size, const Frame
     return -1;
   }
   m_SmallBufferLogged = false;
+  if (entry.data && m_Converter.RetryDue()) {
+    m_Converter.Rebuild();
+    AfterRebuild();
+  }
   FrameEntry source = entry.data ? CurrentSlotFrame(entry) : entry;
-  if (source.data && m_pConverter && source.length < m_ConverterSourceBytes) {
+  const std::int64_t frameBytes = m_Converter.FrameBytes();
+  if (source.data && m_Converter.Ready() && source.length < frameBytes) {
     if (!m_ShortFrameLogged) {
       TELVOR_ERROR_OBJ(kUnit, kFill, m_Owner)
-          << L"frame of " << source.length << L" bytes shorter than " << m_ConverterSourceBytes << L", not converted";
+          << L"frame of " << source.length << L" bytes shorter than " << frameBytes << L", not converted";
       m_ShortFrameLogged = true;
     }
     // The last good frame's slot is guarded by the same mutex, but it may
@@ -349,38 +287,18 @@ long VideoFrameSource::WritePicture(std::uint8_t* buffer, long size, const Frame
     source = FrameEntry();
     if (m_LastGoodEntry.data && m_LastGoodEntry.channel == entry.channel) {
       const FrameEntry good = CurrentSlotFrame(m_LastGoodEntry);
-      if (good.length >= m_ConverterSourceBytes) source = good;
+      if (good.length >= frameBytes) source = good;
     }
   }
-  if (source.data && m_pConverter) return ConvertFrame(buffer, source);
+  if (source.data && m_Converter.Ready()) return ConvertFrame(buffer, source);
   WriteNothingToShow(buffer, needed);
   return static_cast<long>(needed);
 }
 
 long VideoFrameSource::ConvertFrame(std::uint8_t* buffer, const FrameEntry& entry) {
-  if (!ConvertInto(buffer, entry)) return -1;
+  if (!m_Converter.Convert(entry.data, buffer)) return -1;
   m_LastGoodEntry = entry;
   m_Frames.Shown(entry.sequence);
   // Downstream reads as many bytes as the sample says; the picture is whole.
-  return static_cast<long>(PictureBytes(m_Output));
-}
-
-bool VideoFrameSource::ConvertInto(std::uint8_t* buffer, const FrameEntry& entry) {
-  struct Job {
-    SwScaler* converter;
-    const std::uint8_t* source;
-    std::int32_t sourceStride;
-    std::uint8_t* target;
-    std::int32_t targetStride;
-  } job = {m_pConverter.get(), entry.data, static_cast<std::int32_t>(m_SourceStride), buffer,
-           static_cast<std::int32_t>(m_Output.stride)};
-  // The slot lives in another process's memory and may vanish under us.
-  const bool completed = telvor::RunGuarded(
-      [](void* context) {
-        auto* j = static_cast<Job*>(context);
-        j->converter->Scale(j->source, j->sourceStride, j->target, j->targetStride);
-      },
-      &job);
-  if (!completed) TELVOR_ERROR_OBJ(kUnit, kFill, m_Owner) << L"Access violation!!";
-  return completed;
+  return static_cast<long>(PictureBytes(m_Converter.Output()));
 }

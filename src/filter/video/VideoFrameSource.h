@@ -35,11 +35,11 @@
 #include <vector>
 
 #include "filter/video/FrameQueue.h"
+#include "filter/video/FrameConverter.h"
 #include "filter/video/IdleRendering.h"
 #include "filter/video/VideoMediaTypes.h"
 #include "base/Handle.h"
 
-class SwScaler;
 namespace telvor {
 class PacingLog;
 }
@@ -110,10 +110,8 @@ class VideoFrameSource {
   FrameEntry OldestWholeFrame(const FrameEntry& entry);
   long WritePicture(std::uint8_t* buffer, long size, const FrameEntry& entry);
   long ConvertFrame(std::uint8_t* buffer, const FrameEntry& entry);
-  bool ConvertInto(std::uint8_t* buffer, const FrameEntry& entry);
-  bool SourceFitsSlots() const;
   DWORD ProducerWaitMs() const;
-  void RebuildLocked();
+  void AfterRebuild();
   void PrepareIdlePicture();
   void HoldLastPicture();
   void WriteNothingToShow(std::uint8_t* buffer, std::int64_t bytes);
@@ -136,16 +134,7 @@ class VideoFrameSource {
 
   // picture, under m_ConverterLock
   UniqueHandle m_ConverterLock;
-  OutputFormat m_Output = {};
-  UINT m_ScaleStyle = 0;
-  UINT m_RebuiltStyle = 0;  // m_ScaleStyle at the last rebuild: what the pictures show
-  std::uint32_t m_SourceFourcc = 0;
-  std::uint32_t m_SourceWidth = 0;
-  std::uint32_t m_SourceHeight = 0;
-  std::uint32_t m_SourceCapacity = 0;
-  std::uint32_t m_SourceStride = 0;
-  std::unique_ptr<SwScaler> m_pConverter;
-  std::int64_t m_ConverterSourceBytes = 0;  // bytes Scale reads per frame
+  FrameConverter m_Converter;
   FrameEntry m_LastGoodEntry = {};          // last entry long enough to convert
   bool m_ShortFrameLogged = false;
   bool m_SmallBufferLogged = false;
