@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "transport/SlotHeader.h"
+#include "transport/SlotView.h"
 
 namespace telvor {
 
@@ -60,7 +60,7 @@ bool AudioPacketQueue::PopWithin(int checks, DWORD pauseMs, AudioPacket* packet)
 }
 
 bool AudioPacketQueue::SkipRewritten(AudioPacket* packet) {
-  while (HeaderBeforePayload(packet->payload).audio_sequence != packet->sequence) {
+  while (!SlotView(SlotRing::kAudio, packet->payload, packet->sequence).Unchanged()) {
     if (!TryPop(packet)) return false;
   }
   return true;

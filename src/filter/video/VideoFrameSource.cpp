@@ -9,7 +9,7 @@
 #include "filter/PacingLog.h"
 #include "filter/PhaseLock.h"
 #include "transport/SharedChannel.h"
-#include "transport/SlotHeader.h"
+#include "transport/SlotView.h"
 #include "transport/SlotsHold.h"
 
 namespace {
@@ -92,7 +92,7 @@ void VideoFrameSource::HoldLastPicture() {
   const FrameEntry& last = m_LastGoodEntry;
   const std::int64_t bytes = PictureBytes(m_Converter.Output());
   if (!last.data || !m_Converter.Ready() || bytes <= 0 || bytes > telvor::kMaxVideoImageBytes) return;
-  if (telvor::HeaderBeforePayload(last.data).video_sequence != last.sequence) return;
+  if (!telvor::SlotView(telvor::SlotRing::kVideo, last.data, last.sequence).Unchanged()) return;
   try {
     m_HeldPicture.resize(static_cast<std::size_t>(bytes));
   } catch (const std::bad_alloc&) {
@@ -187,12 +187,13 @@ DWORD VideoFrameSource::ProducerWaitMs() const {
 // picture to show, the queued one is gone. A number that fell means a
 // restarted producer retired the slot: nothing in it to show.
 FrameEntry VideoFrameSource::CurrentSlotFrame(const FrameEntry& entry) const {
-  const telvor::SlotHeader header = telvor::HeaderBeforePayload(entry.data);
-  if (header.video_sequence == entry.sequence) return entry;
-  if (static_cast<std::int64_t>(header.video_sequence - entry.sequence) < 0) return FrameEntry();
+  const telvor::SlotView slot(telvor::SlotRing::kVideo, entry.data, entry.sequence);
+  const telvor::SlotNow now = slot.Now();
+  if (now == telvor::SlotNow::kAsQueued) return entry;
+  if (now == telvor::SlotNow::kRetired) return FrameEntry();
   FrameEntry current = entry;
-  current.sequence = header.video_sequence;
-  current.length = std::min(header.payload_length, m_Converter.SlotCapacity());
+  current.sequence = slot.NumberNow();
+  current.length = std::min(slot.LengthNow(), m_Converter.SlotCapacity());
   return current;
 }
 
@@ -203,7 +204,7 @@ FrameEntry VideoFrameSource::CurrentSlotFrame(const FrameEntry& entry) const {
 // With no whole frame left, the rewritten slot's newest frame it is.
 FrameEntry VideoFrameSource::OldestWholeFrame(const FrameEntry& entry) {
   return m_Frames.SkipRewritten(entry, [](const FrameEntry& queued) {
-    return telvor::HeaderBeforePayload(queued.data).video_sequence == queued.sequence;
+    return telvor::SlotView(telvor::SlotRing::kVideo, queued.data, queued.sequence).Unchanged();
   });
 }
 

@@ -1,8 +1,8 @@
 // What a video camera shows at each deadline, apart from any filter graph:
-// the producer's frames as the channel's reader queues them, converted to the
-// negotiated output, or, when there is nothing to show, the camera's idle
-// picture (placed and converted once per output format, once its shared
-// decoding is ready) or black.
+// the producer's frames as the channel's reader queues them (FrameQueue),
+// converted to the negotiated output (FrameConverter), or, when there is
+// nothing to show, the producer's last picture for a moment, the camera's
+// idle picture (IdleRendering) or black.
 //
 // Frames are not copied: the queue holds references into the channel's
 // slots, at most five. At each deadline Fill takes the oldest queued frame
