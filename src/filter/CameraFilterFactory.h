@@ -4,8 +4,8 @@
 #include <windows.h>
 
 #include "framework/Unknown.h"
-#include "module/CameraTable.h"
-#include "module/ModulePaths.h"
+#include "settings/CameraTable.h"
+#include "settings/ModulePaths.h"
 
 // Allocates without throwing and returns null (leaving *hr alone) when memory
 // runs out; otherwise the filter's constructor sets *hr.

@@ -8,8 +8,8 @@
 #include <strmif.h>
 
 #include "framework/Source.h"
-#include "module/CameraTable.h"
-#include "module/ModulePaths.h"
+#include "settings/CameraTable.h"
+#include "settings/ModulePaths.h"
 
 class Corvane : public CSource, public IAMFilterMiscFlags {
  public:

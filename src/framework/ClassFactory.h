@@ -13,7 +13,7 @@ using LPFNNewCOMObject = CUnknown* (*)(LPUNKNOWN outer, HRESULT* hr);
 // Called with TRUE at process attach and FALSE at detach.
 using LPFNInitRoutine = void (*)(BOOL loading, const CLSID* clsid);
 
-struct FilterSetup;  // registration record of one filter (module/CameraTable.h)
+struct FilterSetup;  // registration record of one filter (module/ClassObjects.h)
 
 struct CFactoryTemplate {
   const WCHAR* m_Name;

@@ -7,8 +7,7 @@
 #include "base/Log.h"
 #include "base/ModuleFileName.h"
 #include "framework/ClassFactory.h"
-#include "module/CameraTable.h"
-#include "module/ModulePaths.h"
+#include "module/ClassObjects.h"
 #include "telvor_version.h"
 
 CFactoryTemplate g_Templates[kMaxTemplates];
@@ -16,7 +15,10 @@ int g_cTemplates = 0;
 
 namespace {
 
-CameraTables g_cameraTables;  // zero until process attach
+HostInfo g_hostInfo;
+ModulePaths g_modulePaths;
+FilterTable g_filterTable;     // zero until process attach
+ClassRecords g_classRecords;  // likewise
 const FilterEntry kNoEntry = {};
 
 // Whole, whatever its length: relative names in the settings are taken from
@@ -44,19 +46,28 @@ void StartModule(HMODULE module) {
   telvor::Info() << L"TELVOR " << TELVOR_VERSION_W << (sizeof(void*) == 8 ? L" (64-bit)" : L" (32-bit)")
                  << L" loaded from " << path;
   DeriveSettingsPaths(path.c_str(), &paths);
-  // Before the table: reading it reads the settings file through them.
-  RecordModulePaths(host, std::move(paths));
+  // Moved, not copied: nothing to allocate while the loader is locked.
+  g_hostInfo = host;
+  g_modulePaths = std::move(paths);
   try {
-    g_cTemplates = BuildCameraTable(GetModulePaths().iniPath, &g_cameraTables, g_Templates);
+    const int cameras = BuildCameraTable(g_modulePaths.iniPath, &g_filterTable);
+    g_cTemplates = BuildClassTemplates(g_filterTable, cameras, &g_classRecords, g_Templates);
   } catch (const std::bad_alloc&) {
     // The host stays up; it just sees no cameras from this module.
-    g_cameraTables = CameraTables();
+    g_filterTable = FilterTable();
+    g_classRecords = ClassRecords();
     g_cTemplates = 0;
     telvor::Error() << L"Out of memory while building the camera table; no cameras offered";
   }
 }
 
+const HostInfo& GetHostInfo() { return g_hostInfo; }
+
+const ModulePaths& GetModulePaths() { return g_modulePaths; }
+
+CameraSite ProcessCameraSite() { return {g_hostInfo, &g_modulePaths}; }
+
 const FilterEntry& GetFilterEntry(int cameraIndex, MediaKind kind) {
   if (cameraIndex < 0 || cameraIndex >= kMaxCameras) return kNoEntry;
-  return g_cameraTables.filters.At(cameraIndex, kind);
+  return g_filterTable.At(cameraIndex, kind);
 }

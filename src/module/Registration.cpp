@@ -10,7 +10,7 @@
 #include "base/Log.h"
 #include "framework/ClassFactory.h"
 #include "framework/ComPtr.h"
-#include "module/CameraTable.h"
+#include "module/ClassObjects.h"
 
 namespace {
 

@@ -23,8 +23,8 @@
 #include "base/Percentile.h"
 #include "framework/GraphSound.h"
 #include "support/TestSource.h"
-#include "module/ModulePaths.h"
 #include "module/ModuleStartup.h"
+#include "settings/ModulePaths.h"
 #include "support/LogCapture.h"
 #include "support/WinTestSupport.h"
 #include "support/Watchdog.h"
@@ -500,7 +500,8 @@ std::string SolidBmp(std::uint32_t width, std::uint32_t height, BYTE blue, BYTE 
 
 // A camera filter connected in YUY2 in a graph of its own, and running.
 struct RunningCamera {
-  explicit RunningCamera(int index) : entry(MakeVideoEntry(index)), camera(Camera::Create(index, &entry)) {
+  explicit RunningCamera(int index, const CameraSite& site = ProcessCameraSite())
+      : entry(MakeVideoEntry(index)), camera(Camera::Create(index, &entry, site)) {
     const CMediaType type = VideoType(MEDIASUBTYPE_YUY2, kWidth, kHeight, 30.0);
     sink = TestSink::Create();
     const ULONGLONG start = GetTickCount64();
@@ -574,6 +575,29 @@ TEST_F(VideoPin, IdlePictureNeverHoldsUpConnectAndIsDecodedOncePerCamera) {
   }
   for (int index : {large, shared})
     RegDeleteKeyValueW(HKEY_CURRENT_USER, key.c_str(), (L"FILTER.IDLE.IMAGE." + std::to_wstring(index + 1)).c_str());
+}
+
+// A camera made for another module's site keeps its settings in that
+// module's file: its idle picture (named relative to that module's folder)
+// and what its control interface sets.
+TEST_F(VideoPin, KeepsItsSettingsInTheFileOfItsSite) {
+  TempDir dir;
+  ModulePaths paths = {};
+  DeriveSettingsPaths(dir.File(L"SITE.AX").c_str(), &paths);
+  const int index = kVideoPinCameras + 9;
+  const std::string number = std::to_string(index + 1);
+  WriteTextFile(paths.iniPath, "[CONFIG]\r\nFILTER.IDLE.IMAGE." + number + "=idle.bmp\r\n");
+  WriteTextFile(dir.File(L"idle.bmp"), SolidBmp(64, 32, 255, 255, 255));
+  RunningCamera camera(index, {HostInfo{}, &paths});
+  EXPECT_TRUE(camera.running && camera.Shows(235));
+  ComPtr<ICorvaneVideoStream> control;
+  ASSERT_EQ(S_OK, camera.camera.filter.QueryInto(IID_ICorvaneVideoStream, control.PutVoid()));
+  ASSERT_TRUE(control->SetScaleStyle(2) == S_OK && control->SetOutputSize(320, 240) == S_OK);
+  for (const auto& [key, value] :
+       {std::pair{L"SCALE.STYLE", 2}, {L"DEFAULT.OUTPUT.W", 320}, {L"DEFAULT.OUTPUT.H", 240}}) {
+    const std::wstring name = L"FILTER." + std::wstring(key) + L"." + std::to_wstring(index + 1);
+    EXPECT_EQ(value, static_cast<int>(GetPrivateProfileIntW(L"CONFIG", name.c_str(), -1, paths.iniPath))) << name;
+  }
 }
 
 }  // namespace

@@ -12,8 +12,8 @@
 #include <string>
 
 #include "filter/video/VideoMediaTypes.h"
-#include "module/ModulePaths.h"
 #include "module/ModuleStartup.h"
+#include "settings/ModulePaths.h"
 #include "support/LogCapture.h"
 #include "support/WinTestSupport.h"
 #include "support/VideoPinFixture.h"

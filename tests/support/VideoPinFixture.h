@@ -10,6 +10,7 @@
 #include "filter/video/VideoMediaTypes.h"
 #include "framework/ComPtr.h"
 #include "filter/CameraFilterFactory.h"
+#include "module/ModuleStartup.h"
 #include "support/CameraIndexes.h"
 #include "support/TestSink.h"
 
@@ -28,12 +29,14 @@ inline FilterEntry MakeVideoEntry(int cameraIndex, double fps = 30.0, int width 
   return entry;
 }
 
-// A camera filter of `kind` as its class object makes it, and its pin (null
-// when it could not be made). The entry must outlive it.
+// A camera filter of `kind` as its class object makes it (in this process's
+// site unless told another), and its pin (null when it could not be made).
+// The entry and the site's paths must outlive it.
 template <typename Pin>
-Pin* NewCamera(const GUID& kind, int cameraIndex, const FilterEntry* entry, ComPtr<IBaseFilter>* filter) {
+Pin* NewCamera(const GUID& kind, int cameraIndex, const FilterEntry* entry, ComPtr<IBaseFilter>* filter,
+               const CameraSite& site = ProcessCameraSite()) {
   HRESULT hr = S_OK;
-  CUnknown* unknown = NewCameraFilter(nullptr, kind, cameraIndex, entry, ProcessCameraSite(), &hr);
+  CUnknown* unknown = NewCameraFilter(nullptr, kind, cameraIndex, entry, site, &hr);
   if (unknown && FAILED(hr)) delete unknown;
   if (!unknown || FAILED(hr)) return nullptr;
   unknown->NonDelegatingQueryInterface(IID_IBaseFilter, filter->PutVoid());
@@ -44,9 +47,9 @@ struct Camera {
   ComPtr<IBaseFilter> filter;
   CorvaneVideoStream* pin = nullptr;
 
-  static Camera Create(int cameraIndex, const FilterEntry* entry) {
+  static Camera Create(int cameraIndex, const FilterEntry* entry, const CameraSite& site = ProcessCameraSite()) {
     Camera camera;
-    camera.pin = NewCamera<CorvaneVideoStream>(MEDIATYPE_Video, cameraIndex, entry, &camera.filter);
+    camera.pin = NewCamera<CorvaneVideoStream>(MEDIATYPE_Video, cameraIndex, entry, &camera.filter, site);
     return camera;
   }
 };

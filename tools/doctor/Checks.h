@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "Diagnosis.h"
-#include "module/CameraTable.h"
+#include "settings/CameraTable.h"
 
 namespace doctor {
 
@@ -18,7 +18,7 @@ struct Settings {
   std::wstring module;
   std::wstring ini_path;
   std::wstring format_stem;
-  std::unique_ptr<CameraTables> tables;
+  std::unique_ptr<FilterTable> tables;
   std::vector<std::string> table_errors;  // lines the table builder logged as errors
 };
 Settings LoadSettings(const std::wstring& module, Diagnosis& diagnosis);

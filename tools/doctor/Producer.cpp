@@ -176,8 +176,8 @@ struct ProducerCheck::Impl {
   Impl(const Settings& settings, int index)
       : video(telvor::VideoChannelKind(), index),
         audio(telvor::AudioChannelKind(), index),
-        video_configured(settings.tables->filters.At(index, MediaKind::kVideo).name[0] != 0),
-        audio_configured(settings.tables->filters.At(index, MediaKind::kAudio).name[0] != 0) {}
+        video_configured(settings.tables->At(index, MediaKind::kVideo).name[0] != 0),
+        audio_configured(settings.tables->At(index, MediaKind::kAudio).name[0] != 0) {}
   ChannelProbe video, audio;
   bool video_configured, audio_configured;
 };

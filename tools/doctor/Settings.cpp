@@ -9,9 +9,9 @@
 #include "base/Log.h"
 #include "filter/video/VideoOffer.h"
 #include "filter/StreamWatch.h"
-#include "module/ModulePaths.h"
-#include "module/SettingsKeys.h"
-#include "module/ZentraSettings.h"
+#include "settings/ModulePaths.h"
+#include "settings/SettingsKeys.h"
+#include "settings/ZentraSettings.h"
 
 namespace doctor {
 namespace {
@@ -142,17 +142,16 @@ Settings LoadSettings(const std::wstring& module, Diagnosis& diagnosis) {
                            : Format("%s does not exist, so they are read from the registry, "
                                     "HKEY_CURRENT_USER\\Software\\TELVOR\\%s\\CONFIG",
                                     ini.c_str(), file.c_str());
-  settings.tables = std::make_unique<CameraTables>();
+  settings.tables = std::make_unique<FilterTable>();
   *settings.tables = {};
-  static CFactoryTemplate templates[kMaxTemplates];
   ErrorCapture capture(&settings.table_errors);
-  BuildCameraTable(settings.ini_path.c_str(), settings.tables.get(), templates);
+  BuildCameraTable(settings.ini_path.c_str(), settings.tables.get());
   return settings;
 }
 
 void CheckSettings(const Settings& settings, int index, CameraReport& report) {
-  const FilterEntry& video = settings.tables->filters.At(index, MediaKind::kVideo);
-  const FilterEntry& audio = settings.tables->filters.At(index, MediaKind::kAudio);
+  const FilterEntry& video = settings.tables->At(index, MediaKind::kVideo);
+  const FilterEntry& audio = settings.tables->At(index, MediaKind::kAudio);
   for (const FilterEntry* entry : {&video, &audio}) {
     const bool isVideo = entry == &video;
     const char* kind = isVideo ? "video" : "audio";
@@ -210,7 +209,7 @@ void CheckRegistration(const Settings& settings, int index, CameraReport& report
   for (const View& view : views) {
     const bool primary = view.sam == own;
     for (const MediaKind kind : {MediaKind::kVideo, MediaKind::kAudio}) {
-      const FilterEntry& entry = settings.tables->filters.At(index, kind);
+      const FilterEntry& entry = settings.tables->At(index, kind);
       if (!entry.name[0]) continue;
       const char* what = kind == MediaKind::kVideo ? "video" : "audio";
       const std::wstring clsid = ClsidText(kind == MediaKind::kVideo ? VideoFilterId(index) : AudioFilterId(index));

@@ -60,8 +60,8 @@ int wmain(int argc, wchar_t** argv) {
   const doctor::Settings settings = doctor::LoadSettings(module, diagnosis);
   std::vector<int> indexes;
   for (int index = 0; index < kMaxCameras; ++index) {
-    const bool configured = settings.tables->filters.At(index, MediaKind::kVideo).name[0] ||
-                            settings.tables->filters.At(index, MediaKind::kAudio).name[0];
+    const bool configured = settings.tables->At(index, MediaKind::kVideo).name[0] ||
+                            settings.tables->At(index, MediaKind::kAudio).name[0];
     if ((one_camera && index == static_cast<int>(camera)) || (!one_camera && configured)) indexes.push_back(index);
   }
   if (indexes.empty()) {

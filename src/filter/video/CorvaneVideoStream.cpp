@@ -14,8 +14,8 @@
 #include "framework/Source.h"
 #include "imaging/Pixel.h"
 #include "imaging/SwScaler.h"
-#include "module/SettingsKeys.h"
-#include "module/ZentraSettings.h"
+#include "settings/SettingsKeys.h"
+#include "settings/ZentraSettings.h"
 #include "transport/SharedVideo.h"
 
 namespace {
@@ -100,7 +100,7 @@ void CorvaneVideoStream::ProbeChannelFrameRate() {
 // so hosts that merely list the camera never pay for it.
 void CorvaneVideoStream::UseIdleImageSetting() {
   wchar_t setting[kConfigTextChars] = {};
-  GetConfigString(CameraKey(settings::kIdleImage).c_str(), L"", setting);
+  GetConfigString(m_Paths->iniPath, CameraKey(settings::kIdleImage).c_str(), L"", setting);
   if (!setting[0]) return;
   try {
     m_Frames.SetIdleImage(static_cast<int>(m_CameraIndex), IdleImagePath(setting, m_Paths->folder));

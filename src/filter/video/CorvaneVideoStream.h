@@ -36,8 +36,8 @@
 #include "filter/video/VideoMediaTypes.h"
 #include "filter/video/VideoOffer.h"
 #include "framework/MediaType.h"
-#include "module/CameraTable.h"
-#include "module/ModulePaths.h"
+#include "settings/CameraTable.h"
+#include "settings/ModulePaths.h"
 #include "transport/SlotHeader.h"
 #include "transport/WatchStatus.h"
 

@@ -9,9 +9,9 @@
 #include "filter/video/CorvaneVideoStream.h"
 #include "framework/Source.h"
 #include "imaging/SwScaler.h"
-#include "module/ModulePaths.h"
-#include "module/SettingsKeys.h"
-#include "module/ZentraSettings.h"
+#include "settings/ModulePaths.h"
+#include "settings/SettingsKeys.h"
+#include "settings/ZentraSettings.h"
 
 namespace {
 
@@ -112,8 +112,8 @@ STDMETHODIMP CorvaneVideoStream::SetOutputSize(UINT width, UINT height) {
     m_SetHeight = height;
   }
   // The table reads these at the next load; a failed write changes nothing now.
-  SetConfigString(CameraKey(settings::kDefaultOutputWidth).c_str(), std::to_wstring(width).c_str());
-  SetConfigString(CameraKey(settings::kDefaultOutputHeight).c_str(), std::to_wstring(height).c_str());
+  SetConfigString(m_Paths->iniPath, CameraKey(settings::kDefaultOutputWidth).c_str(), std::to_wstring(width).c_str());
+  SetConfigString(m_Paths->iniPath, CameraKey(settings::kDefaultOutputHeight).c_str(), std::to_wstring(height).c_str());
   return S_OK;
 }
 
@@ -140,7 +140,7 @@ STDMETHODIMP CorvaneVideoStream::GetScaleStyle(UINT* style) {
 // Takes effect at the next converter rebuild (a format change), as the
 // running picture should not jump under the user mid-stream.
 STDMETHODIMP CorvaneVideoStream::SetScaleStyle(UINT style) {
-  SetConfigString(CameraKey(settings::kScaleStyle).c_str(), std::to_wstring(style).c_str());
+  SetConfigString(m_Paths->iniPath, CameraKey(settings::kScaleStyle).c_str(), std::to_wstring(style).c_str());
   m_ScaleStyle = style;
   m_Frames.SetScaleStyle(style);
   return S_OK;

@@ -13,8 +13,8 @@
 #include "base/Log.h"
 #include "filter/video/VideoMediaTypes.h"
 #include "imaging/SwScaler.h"
-#include "module/SettingsKeys.h"
-#include "module/ZentraSettings.h"
+#include "settings/SettingsKeys.h"
+#include "settings/ZentraSettings.h"
 
 namespace {
 

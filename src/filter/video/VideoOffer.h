@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "framework/MediaType.h"
-#include "module/CameraTable.h"
-#include "module/ModulePaths.h"
+#include "settings/CameraTable.h"
+#include "settings/ModulePaths.h"
 
 // What a pin offers, built once from the camera's settings and the host.
 struct VideoOffer {

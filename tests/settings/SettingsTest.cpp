@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "module/ModulePaths.h"
-#include "module/ZentraSettings.h"
+#include "settings/ModulePaths.h"
+#include "settings/ZentraSettings.h"
 #include "support/LogCapture.h"
 #include "support/WinTestSupport.h"
 

@@ -1,8 +1,7 @@
-#include "module/ModulePaths.h"
+#include "settings/ModulePaths.h"
 
 #include <cwchar>
 #include <string>
-#include <utility>
 
 #include "base/Log.h"
 
@@ -89,20 +88,3 @@ void DeriveSettingsPaths(const wchar_t* modulePath, ModulePaths* paths) {
   StorePath(directory + shortStem.substr(directory.size()) + L".FORMAT", paths->formatPath);
   paths->folder = directory.substr(0, directory.empty() ? 0 : directory.size() - 1);
 }
-
-namespace {
-HostInfo g_hostInfo;
-ModulePaths g_modulePaths;
-}  // namespace
-
-const HostInfo& GetHostInfo() { return g_hostInfo; }
-
-const ModulePaths& GetModulePaths() { return g_modulePaths; }
-
-// Moved, not copied: nothing to allocate while the loader is locked.
-void RecordModulePaths(HostInfo host, ModulePaths paths) {
-  g_hostInfo = host;
-  g_modulePaths = std::move(paths);
-}
-
-CameraSite ProcessCameraSite() { return {g_hostInfo, &g_modulePaths}; }

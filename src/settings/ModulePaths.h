@@ -1,5 +1,5 @@
-// Who loaded the module and where its settings files are. Filled once at
-// process attach, read-only afterwards.
+// Who loaded the module and where its settings files are: derived from the
+// host's and the module's file names. Start-up records the process's own.
 #pragma once
 
 #include <windows.h>
@@ -44,9 +44,3 @@ struct CameraSite {
   HostInfo host;
   const ModulePaths* paths;
 };
-CameraSite ProcessCameraSite();
-
-// The module's own, as process attach recorded them (RecordModulePaths).
-const HostInfo& GetHostInfo();
-const ModulePaths& GetModulePaths();
-void RecordModulePaths(HostInfo host, ModulePaths paths);

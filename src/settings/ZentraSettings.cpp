@@ -1,4 +1,4 @@
-#include "module/ZentraSettings.h"
+#include "settings/ZentraSettings.h"
 
 #include <windows.h>
 
@@ -11,8 +11,7 @@
 
 #include "base/Handle.h"
 #include "base/Log.h"
-#include "module/ModulePaths.h"
-#include "module/SettingsKeys.h"
+#include "settings/SettingsKeys.h"
 
 namespace {
 
@@ -218,14 +217,6 @@ int SetConfigString(const wchar_t* iniPath, const wchar_t* key, const wchar_t* v
   }
   telvor::RegistryKey config;
   return SUCCEEDED(OpenConfigKey(iniPath, &config)) && SUCCEEDED(WriteRegistryText(config.Get(), key, value)) ? 1 : 0;
-}
-
-int GetConfigString(const wchar_t* key, const wchar_t* defaultValue, wchar_t* out) {
-  return GetConfigString(GetModulePaths().iniPath, key, defaultValue, out);
-}
-
-int SetConfigString(const wchar_t* key, const wchar_t* value) {
-  return SetConfigString(GetModulePaths().iniPath, key, value);
 }
 
 ConfigIntReader::ConfigIntReader(const wchar_t* path) : path_(path ? path : L"") {

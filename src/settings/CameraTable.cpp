@@ -1,27 +1,14 @@
-#include "module/CameraTable.h"
+#include "settings/CameraTable.h"
 
 #include <dshow.h>
 
 #include <cwchar>
 
 #include "base/Log.h"
-#include "module/ClassObjects.h"
-#include "module/SettingsKeys.h"
-#include "module/ZentraSettings.h"
+#include "settings/SettingsKeys.h"
+#include "settings/ZentraSettings.h"
 
 namespace {
-
-constexpr DWORD kCameraMerit = 0x200000;  // MERIT_DO_NOT_USE: only capture-device enumeration offers the cameras
-
-// The registered pin is "Output" for both kinds whatever the configured pin
-// names are. REGFILTERPINS wants a non-const name.
-wchar_t kRegisteredPinName[] = L"Output";
-
-const REGPINTYPES kVideoPinTypes[] = {{&MEDIATYPE_Video, &GUID_NULL}};
-const REGPINTYPES kAudioPinTypes[] = {{&MEDIATYPE_Audio, &MEDIASUBTYPE_PCM}};
-
-const REGFILTERPINS kVideoPin = {kRegisteredPinName, FALSE, TRUE, FALSE, FALSE, &GUID_NULL, nullptr, 1, kVideoPinTypes};
-const REGFILTERPINS kAudioPin = {kRegisteredPinName, FALSE, TRUE, FALSE, TRUE, &GUID_NULL, nullptr, 1, kAudioPinTypes};
 
 struct ColorSpace {
   const wchar_t* name;
@@ -78,31 +65,23 @@ double LeadingDecimal(const wchar_t* text) {
 
 class TableBuilder {
  public:
-  TableBuilder(const wchar_t* iniPath, CameraTables* tables, CFactoryTemplate* templates)
-      : iniPath_(iniPath), tables_(tables), templates_(templates) {}
+  TableBuilder(const wchar_t* iniPath, FilterTable* table) : iniPath_(iniPath), table_(table) {}
 
   void AddCamera(int index) {
-    const bool hasVideo = AddVideo(index);
+    AddVideo(index);
     AddAudio(index);
-    if (hasVideo) {
-      tables_->propertyPageIds[index] = PropertyPageId(index);
-      const FilterEntry& video = tables_->filters.At(index, MediaKind::kVideo);
-      templates_[templateCount_++] = {video.name, &tables_->propertyPageIds[index], PropertyPageCreator(index),
-                                      nullptr, nullptr};
-    }
   }
-  int TemplateCount() const { return templateCount_; }
 
  private:
   std::wstring Key(const wchar_t* pattern, int index) const { return settings::CameraKey(pattern, index); }
 
-  bool AddVideo(int index) {
+  void AddVideo(int index) {
     wchar_t text[kConfigTextChars];
     GetConfigString(iniPath_, Key(settings::kVideoName, index).c_str(), L"", text);
-    if (!text[0]) return false;
+    if (!text[0]) return;
     const int number = index + 1;
     telvor::Info() << L"REGISTER VIDEO FILTER " << number << L" : " << text;
-    FilterEntry& entry = tables_->filters.At(index, MediaKind::kVideo);
+    FilterEntry& entry = table_->At(index, MediaKind::kVideo);
     CopyCut(text, entry.name, kFilterNameChars);
 
     GetConfigString(iniPath_, Key(settings::kColorSpace, index).c_str(), settings::kDefaultColorSpace, text);
@@ -121,8 +100,6 @@ class TableBuilder {
 
     entry.index = index;
     entry.clsid = VideoFilterId(index);
-    AppendFilter(entry, MediaKind::kVideo);
-    return true;
   }
 
   void AddAudio(int index) {
@@ -131,32 +108,17 @@ class TableBuilder {
     if (!text[0]) return;
     const int number = index + 1;
     telvor::Info() << L"REGISTER AUDIO FILTER " << number << L" : " << text;
-    FilterEntry& entry = tables_->filters.At(index, MediaKind::kAudio);
+    FilterEntry& entry = table_->At(index, MediaKind::kAudio);
     CopyCut(text, entry.name, kFilterNameChars);
     entry.subtype = MEDIASUBTYPE_PCM;
     telvor::Info() << L"Using virtual camera " << number;
 
     entry.index = index;
     entry.clsid = AudioFilterId(index);
-    AppendFilter(entry, MediaKind::kAudio);
-  }
-
-  void AppendFilter(const FilterEntry& entry, MediaKind kind) {
-    const bool video = kind == MediaKind::kVideo;
-    FilterSetup& setup = tables_->setups[tables_->setupCount++];
-    setup = {&entry.clsid,
-             entry.name,
-             kCameraMerit,
-             1,
-             video ? &kVideoPin : &kAudioPin,
-             video ? &CLSID_VideoInputDeviceCategory : &CLSID_AudioInputDeviceCategory};
-    templates_[templateCount_++] = {entry.name, &entry.clsid, CameraFilterCreator(entry.index, kind), nullptr, &setup};
   }
 
   const wchar_t* iniPath_;
-  CameraTables* tables_;
-  CFactoryTemplate* templates_;
-  int templateCount_ = 0;
+  FilterTable* table_;
 };
 
 }  // namespace
@@ -176,10 +138,11 @@ CLSID PropertyPageId(int cameraIndex) {
   return NumberedId(kBase, cameraIndex);
 }
 
-int BuildCameraTable(const wchar_t* iniPath, CameraTables* tables, CFactoryTemplate* templates) {
+int BuildCameraTable(const wchar_t* iniPath, FilterTable* table) {
   int count = GetConfigInt(settings::kFilters, settings::kDefaultFilterCount, iniPath);
   if (count > kMaxCameras) count = kMaxCameras;
-  TableBuilder builder(iniPath, tables, templates);
+  if (count < 0) count = 0;
+  TableBuilder builder(iniPath, table);
   for (int index = 0; index < count; ++index) builder.AddCamera(index);
-  return builder.TemplateCount();
+  return count;
 }

@@ -11,18 +11,16 @@
 // Characters GetConfigString can store in its output, terminator included.
 inline constexpr int kConfigTextChars = 1024;
 
-// Text from the settings file beside the module. out holds kConfigTextChars.
-// Returns the number of characters stored (0 when a registry failure made it
-// fall back to the default).
-int GetConfigString(const wchar_t* key, const wchar_t* defaultValue, wchar_t* out);
+// Every call names its file: a filter's comes from the site it was created
+// for (CameraSite), start-up's from the paths it has just derived.
+
+// Text from the settings file iniPath. out holds kConfigTextChars. Returns
+// the number of characters stored (0 when a registry failure made it fall
+// back to the default).
+int GetConfigString(const wchar_t* iniPath, const wchar_t* key, const wchar_t* defaultValue, wchar_t* out);
 // Integer from the file `path` (the settings file or a per-camera format file).
 int GetConfigInt(const wchar_t* key, int defaultValue, const wchar_t* path);
-// Text written to the settings file beside the module; 1 on success, 0 on failure.
-int SetConfigString(const wchar_t* key, const wchar_t* value);
-
-// The same against an explicit settings file: start-up builds the camera table
-// from a path it has just derived, and tests use files of their own.
-int GetConfigString(const wchar_t* iniPath, const wchar_t* key, const wchar_t* defaultValue, wchar_t* out);
+// Text written to the settings file iniPath; 1 on success, 0 on failure.
 int SetConfigString(const wchar_t* iniPath, const wchar_t* key, const wchar_t* value);
 
 // Integers of many keys of one file, such as a per-camera format file's size
