@@ -308,7 +308,7 @@ TEST_F(VideoPin, FilterGivesItsPageAndAControlThatForcesTheOnlyCapability) {
 // allocator its input had when its outputs connected. A reconnect (what
 // SetFormat on a connected pin runs) must keep that one working.
 TEST_F(VideoPin, KeepsStreamingThroughASmartTeeAfterAReconnect) {
-  ASSERT_NO_FATAL_FAILURE(Create(kVideoPinCameras + 15));
+  ASSERT_NO_FATAL_FAILURE(Create(kVideoPinCameras + 3));
   const CMediaType type = VideoType(MEDIASUBTYPE_YUY2, kWidth, kHeight, 30.0);
   ComPtr<IBaseFilter> tee;
   ComPtr<IPin> in, preview;

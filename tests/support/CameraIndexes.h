@@ -6,7 +6,7 @@
 namespace telvor::test {
 
 inline constexpr int kTransportCameras = 10;   // 10..24: tests/transport
-inline constexpr int kVideoPinCameras = 25;    // 25..39: tests/filter (video)
+inline constexpr int kVideoPinCameras = 25;    // 25..39: tests/filter (video), never past +14
 inline constexpr int kAudioPinCameras = 40;    // 40..47: tests/filter (audio)
 inline constexpr int kEndToEndCameras = 48;    // 48..55: tests/e2e (ffmpeg, regsvr32)
 inline constexpr int kRobustnessCameras = 56;  // 56..63: tests/capture 56..58, tests/robust and stress 59..63
