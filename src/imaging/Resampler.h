@@ -7,16 +7,16 @@
 
 #include <cstdint>
 
+#include <memory>
+
 #include "imaging/Pixel.h"
 
 namespace telvor::imaging {
 
 class PlaneResampler {
  public:
-  PlaneResampler() = default;
-  ~PlaneResampler();
-  PlaneResampler(const PlaneResampler&) = delete;
-  PlaneResampler& operator=(const PlaneResampler&) = delete;
+  PlaneResampler();
+  ~PlaneResampler();  // where Plan is whole
 
   // PxResizePlane's geometry; its status, or kPxNoMemory. After a failure
   // Run writes nothing.
@@ -27,15 +27,13 @@ class PlaneResampler {
   struct Plan;
 
  private:
-  Plan* plan_ = nullptr;
+  std::unique_ptr<Plan> plan_;
 };
 
 class Yuy2Resampler {
  public:
-  Yuy2Resampler() = default;
-  ~Yuy2Resampler();
-  Yuy2Resampler(const Yuy2Resampler&) = delete;
-  Yuy2Resampler& operator=(const Yuy2Resampler&) = delete;
+  Yuy2Resampler();
+  ~Yuy2Resampler();  // where Plan is whole
 
   // PxResizeYuy2's geometry; its status, or kPxNoMemory. After a failure
   // Run writes nothing.
@@ -46,7 +44,7 @@ class Yuy2Resampler {
   struct Plan;
 
  private:
-  Plan* plan_ = nullptr;
+  std::unique_ptr<Plan> plan_;
 };
 
 }  // namespace telvor::imaging

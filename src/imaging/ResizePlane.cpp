@@ -3,7 +3,9 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
+#include <utility>
 
 #include "imaging/Pixel.h"
 #include "imaging/ResizeRows.h"
@@ -275,31 +277,33 @@ struct PlaneResampler::Plan {
   PlaneBuffer work{};
   Columns cols{};
   int level = 0;
+
+  Plan() = default;
+  Plan(const Plan&) = delete;
+  Plan& operator=(const Plan&) = delete;
+  ~Plan() {
+    PxFree(buffer);
+    PxFree(rowTaps);
+  }
 };
 
 namespace {
 
-void FreePlan(PlaneResampler::Plan* plan) {
-  if (!plan) return;
-  PxFree(plan->buffer);
-  PxFree(plan->rowTaps);
-  delete plan;
-}
 
 }  // namespace
 
-PlaneResampler::~PlaneResampler() { FreePlan(plan_); }
+PlaneResampler::PlaneResampler() = default;
+PlaneResampler::~PlaneResampler() = default;
 
 PxStatus PlaneResampler::Prepare(PxSize srcSize, ScaleRect srcRoi, ScaleRect dstRoi, double xFactor, double yFactor,
                                  double xShift, double yShift, std::int32_t interpolation) {
-  FreePlan(plan_);
-  plan_ = nullptr;
+  plan_.reset();
   Geometry g{};
   std::int32_t method = 0;
   const PxStatus status =
       PlaneGeometry(srcSize, srcRoi, dstRoi, xFactor, yFactor, xShift, yShift, interpolation, &g, &method);
   if (status != kPxOk) return status;
-  Plan* plan = new (std::nothrow) Plan;
+  std::unique_ptr<Plan> plan(new (std::nothrow) Plan);
   if (!plan) return kPxNoMemory;
   plan->g = g;
   plan->method = method;
@@ -307,16 +311,13 @@ PxStatus PlaneResampler::Prepare(PxSize srcSize, ScaleRect srcRoi, ScaleRect dst
     const std::int32_t columns = g.dx1 - g.dx0;
     plan->buffer = static_cast<std::uint8_t*>(PxAlloc(PlaneBufferBytes(columns)));
     plan->rowTaps = static_cast<RowTap*>(PxAlloc(std::int64_t{g.dy1 - g.dy0} * sizeof(RowTap)));
-    if (!plan->buffer || !plan->rowTaps) {
-      FreePlan(plan);
-      return kPxNoMemory;
-    }
+    if (!plan->buffer || !plan->rowTaps) return kPxNoMemory;
     plan->work = CarvePlaneBuffer(plan->buffer, columns);
     plan->level = CpuLevel();
     plan->cols = BuildColumnTable(g, CurrentResizeKernels().shape, &plan->work.table);
     for (std::int32_t i = g.dy0; i < g.dy1; ++i) plan->rowTaps[i - g.dy0] = PlaneRowTap(g, i);
   }
-  plan_ = plan;
+  plan_ = std::move(plan);
   return kPxOk;
 }
 

@@ -3,7 +3,9 @@
 // interleaved bytes.
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <new>
+#include <utility>
 
 #include "imaging/Pixel.h"
 #include "imaging/ResizeRows.h"
@@ -254,18 +256,20 @@ struct Yuy2Resampler::Plan {
   std::int16_t* rows[2] = {};
   Tap* rowTaps = nullptr;
   int level = 0;
+
+  Plan() = default;
+  Plan(const Plan&) = delete;
+  Plan& operator=(const Plan&) = delete;
+  ~Plan() {
+    delete[] tables;
+    PxFree(arrays);
+    PxFree(rows[0]);
+    PxFree(rowTaps);
+  }
 };
 
 namespace {
 
-void FreePlan(Yuy2Resampler::Plan* plan) {
-  if (!plan) return;
-  delete[] plan->tables;
-  PxFree(plan->arrays);
-  PxFree(plan->rows[0]);
-  PxFree(plan->rowTaps);
-  delete plan;
-}
 
 std::int64_t Align64(std::int64_t bytes) { return (bytes + 63) & ~std::int64_t{63}; }
 
@@ -311,28 +315,25 @@ bool BuildTables(Yuy2Resampler::Plan* plan) {
 
 }  // namespace
 
-Yuy2Resampler::~Yuy2Resampler() { FreePlan(plan_); }
+Yuy2Resampler::Yuy2Resampler() = default;
+Yuy2Resampler::~Yuy2Resampler() = default;
 
 PxStatus Yuy2Resampler::Prepare(PxSize srcSize, ScaleRect srcRoi, PxSize dstSize, double xFactor, double yFactor,
                                 std::int32_t interpolation) {
-  FreePlan(plan_);
-  plan_ = nullptr;
+  plan_.reset();
   Yuy2Geometry g{};
   std::int32_t method = 0;
   const PxStatus status = Yuy2GeometryOf(srcSize, srcRoi, dstSize, xFactor, yFactor, interpolation, &g, &method);
   if (status != kPxOk) return status;
-  Plan* plan = new (std::nothrow) Plan;
+  std::unique_ptr<Plan> plan(new (std::nothrow) Plan);
   if (!plan) return kPxNoMemory;
   plan->g = g;
   plan->method = method;
   plan->fx = xFactor;
   plan->fy = yFactor;
   plan->strips = StripsOf(g);
-  if (method != 1 && !BuildTables(plan)) {
-    FreePlan(plan);
-    return kPxNoMemory;
-  }
-  plan_ = plan;
+  if (method != 1 && !BuildTables(plan.get())) return kPxNoMemory;
+  plan_ = std::move(plan);
   return kPxOk;
 }
 

@@ -29,10 +29,6 @@ std::int32_t SourceMode(std::uint32_t fourcc) {
 
 }  // namespace
 
-FrameConverter::FrameConverter(const void* owner) : owner_(owner) {}
-
-FrameConverter::~FrameConverter() = default;
-
 void FrameConverter::SetOutput(const OutputFormat& format) {
   output_ = format;
   Rebuild();

@@ -15,16 +15,12 @@
 #include <memory>
 
 #include "filter/video/VideoMediaTypes.h"
-
-class SwScaler;
+#include "imaging/SwScaler.h"
 
 class FrameConverter {
  public:
   // `owner` names the pin in the log lines.
-  explicit FrameConverter(const void* owner);
-  ~FrameConverter();
-  FrameConverter(const FrameConverter&) = delete;
-  FrameConverter& operator=(const FrameConverter&) = delete;
+  explicit FrameConverter(const void* owner) : owner_(owner) {}
 
   // Each of these rebuilds.
   void SetOutput(const OutputFormat& format);

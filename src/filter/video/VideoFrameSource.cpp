@@ -45,8 +45,6 @@ class MutexHold {
 VideoFrameSource::VideoFrameSource(const void* owner)
     : m_Owner(owner), m_ConverterLock(CreateMutexW(nullptr, FALSE, nullptr)), m_Converter(owner), m_Idle(owner) {}
 
-VideoFrameSource::~VideoFrameSource() = default;
-
 // --- negotiation ---
 
 void VideoFrameSource::SetOutput(const OutputFormat& format) {

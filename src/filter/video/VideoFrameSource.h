@@ -48,9 +48,6 @@ class VideoFrameSource {
  public:
   // `owner` names the pin in the log lines.
   explicit VideoFrameSource(const void* owner);
-  ~VideoFrameSource();
-  VideoFrameSource(const VideoFrameSource&) = delete;
-  VideoFrameSource& operator=(const VideoFrameSource&) = delete;
 
   // False when its events or locks could not be made.
   bool Ready() const { return m_ConverterLock && m_Frames.Ready(); }
