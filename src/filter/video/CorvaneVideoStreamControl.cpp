@@ -131,9 +131,9 @@ STDMETHODIMP CorvaneVideoStream::GetScaleStyle(UINT* style) {
   if (!style) return E_POINTER;
   // Read as a number: users enter it as REG_DWORD when the settings live in
   // the registry, and a text read refuses that.
-  m_ScaleStyle = static_cast<UINT>(GetConfigInt(CameraKey(settings::kScaleStyle).c_str(), 0, m_Paths->iniPath));
-  m_Frames.SetScaleStyle(m_ScaleStyle);
-  *style = m_ScaleStyle;
+  const auto stored = static_cast<UINT>(GetConfigInt(CameraKey(settings::kScaleStyle).c_str(), 0, m_Paths->iniPath));
+  m_Frames.SetScaleStyle(stored);
+  *style = stored;
   return S_OK;
 }
 
@@ -141,7 +141,6 @@ STDMETHODIMP CorvaneVideoStream::GetScaleStyle(UINT* style) {
 // running picture should not jump under the user mid-stream.
 STDMETHODIMP CorvaneVideoStream::SetScaleStyle(UINT style) {
   SetConfigString(m_Paths->iniPath, CameraKey(settings::kScaleStyle).c_str(), std::to_wstring(style).c_str());
-  m_ScaleStyle = style;
   m_Frames.SetScaleStyle(style);
   return S_OK;
 }
