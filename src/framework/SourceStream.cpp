@@ -63,8 +63,6 @@ HRESULT CSourceStream::OnThreadDestroy() { return S_OK; }
 HRESULT CSourceStream::OnThreadStartPlay() { return S_OK; }
 LONGLONG CSourceStream::MediaLength(IMediaSample*) { return 1; }
 void CSourceStream::OnRunning() {}
-REFERENCE_TIME CSourceStream::PlaceDeadlines(REFERENCE_TIME) { return m_DeadlineShift; }
-void CSourceStream::OnDeadline(REFERENCE_TIME) {}
 void CSourceStream::OnDelivered() {}
 
 bool CSourceStream::HandleCommandWhileStreaming(DWORD command) {
@@ -115,8 +113,8 @@ HRESULT CSourceStream::StartRunning(REFERENCE_TIME start, IReferenceClock* clock
   m_SegmentTime = std::max(StreamTimeAt(m_MediaPosition), present);
   m_SegmentMedia = m_MediaPosition;
   m_Running = true;
-  m_Arrivals.Reset(countFromRun);
-  m_PlacePending = true;
+  m_PlacePending = m_Pacing != nullptr;
+  if (m_Pacing) m_Pacing->Running(countFromRun);
   OnRunning();
   return AdviseFor(m_SegmentTime);
 }
@@ -196,10 +194,11 @@ bool CSourceStream::SkipLateDeadline() {
 
 // False when the picture is dropped.
 bool CSourceStream::HoldUntilItsOwnPeriod() {
-  const REFERENCE_TIME hold = m_Arrivals.HoldFor(m_Clock.Now() - m_Clock.BaseTime(), MediaTime(1));
-  if (hold == telvor::ArrivalSpacing::kDrop) return false;
+  if (!m_Pacing) return true;
+  const REFERENCE_TIME hold = m_Pacing->HoldFor(m_Clock.Now() - m_Clock.BaseTime(), MediaTime(1));
+  if (hold == StreamPacing::kDrop) return false;
   if (hold > 0) Sleep(static_cast<DWORD>((hold + 9999) / 10000));
-  m_Arrivals.Arrived(m_Clock.Now() - m_Clock.BaseTime());
+  m_Pacing->Sent(m_Clock.Now() - m_Clock.BaseTime());
   return true;
 }
 
@@ -208,7 +207,7 @@ HRESULT CSourceStream::ProduceOne(bool* ended) {
     // Only later: an earlier place for this deadline has already gone by.
     m_PlacePending = false;
     const REFERENCE_TIME due = m_Clock.BaseTime() + StreamTimeAt(m_MediaPosition) + m_DeadlineShift;
-    const REFERENCE_TIME placed = PlaceDeadlines(m_Clock.Now() - due);
+    const REFERENCE_TIME placed = m_Pacing->Place(m_Clock.Now() - due, m_DeadlineShift);
     if (placed > m_DeadlineShift) {
       SetDeadlineShift(placed);
       return AdviseFor(StreamTimeAt(m_MediaPosition));
@@ -216,7 +215,7 @@ HRESULT CSourceStream::ProduceOne(bool* ended) {
   }
   if (SkipLateDeadline()) return AdviseFor(StreamTimeAt(m_MediaPosition));
   const REFERENCE_TIME start = StreamTimeAt(m_MediaPosition);
-  OnDeadline(m_Clock.Now() - (m_Clock.BaseTime() + start + m_DeadlineShift));
+  if (m_Pacing) m_Pacing->Deadline(m_Clock.Now() - (m_Clock.BaseTime() + start + m_DeadlineShift));
   ComPtr<IMediaSample> sample = std::move(m_NextSample);
   if (!sample && FAILED(GetDeliveryBuffer(sample.Put(), nullptr, nullptr, 0))) {
     // Usually a stop decommitting the allocator: its command is next. If not,
@@ -226,6 +225,8 @@ HRESULT CSourceStream::ProduceOne(bool* ended) {
     return AdviseFor(start);
   }
   HRESULT hr = FillBuffer(sample.Get());
+  // What the fill saw may move the deadlines, from the next one on.
+  if (m_Pacing && (hr == S_OK || hr == kSkipSample)) SetDeadlineShift(m_Pacing->Follow(m_DeadlineShift));
   if (hr == kSkipSample) {
     m_MediaPosition += std::max<LONGLONG>(MediaLength(sample.Get()), 0);
     return AdviseFor(StreamTimeAt(m_MediaPosition));
@@ -247,6 +248,7 @@ HRESULT CSourceStream::ProduceOne(bool* ended) {
   if (m_SkipsLateDeadlines && !HoldUntilItsOwnPeriod()) return S_OK;
   hr = Deliver(sample.Get());
   sample.Reset();
+  if (m_Pacing) m_Pacing->Delivered();
   OnDelivered();
   if (m_SkipsLateDeadlines && hr == S_OK &&
       FAILED(GetDeliveryBuffer(m_NextSample.Put(), nullptr, nullptr, AM_GBF_NOWAIT)))

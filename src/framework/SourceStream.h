@@ -21,12 +21,13 @@
 // present time if that is later: stamps never go back and never run ahead of
 // the moment of delivery. Media times count the pin's units from 0.
 //
-// A pin may move its deadlines behind the stamps' grid (SetDeadlineShift):
-// a sample is then due that long after its start time, so the deadlines can
-// sit just after a producer's writes while the stamps keep their grid. The
-// shift is never negative, so stamps still never run ahead of delivery; it
-// is 0 again after each Stop. At the first deadline of each run the pin may
-// place them at once (PlaceDeadlines), before anything is delivered.
+// A pin may give its stream a pacing (SetPacing, StreamPacing.h), which
+// moves the deadlines behind the stamps' grid: a sample is then due that
+// long after its start time, so the deadlines can sit just after a
+// producer's writes while the stamps keep their grid. The shift is never
+// negative, so stamps still never run ahead of delivery; it is 0 again after
+// each Stop. The pacing may also hold a picture a moment before it goes out,
+// or drop it.
 //
 // A pin author supplies FillBuffer (the sample's content, not its times),
 // MediaTime, DecideBufferSize and either the single-type
@@ -38,8 +39,8 @@
 
 #include "framework/AMThread.h"
 #include "framework/OutputPin.h"
-#include "framework/ArrivalSpacing.h"
 #include "framework/StreamClock.h"
+#include "framework/StreamPacing.h"
 
 class CSource;
 
@@ -80,13 +81,7 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   // pins that skip late deadlines: false when no client of the graph can be
   // counting pictures from Run, which spares them holds for that count.
   virtual bool ClientMayCountFromRun() { return true; }
-  // At the first deadline of each run, woken `lateness` after it, before
-  // anything is produced: the shift the deadlines should have from this one
-  // on. A larger one than now moves this deadline too; the default keeps it.
-  virtual REFERENCE_TIME PlaceDeadlines(REFERENCE_TIME lateness);
-  // Each deadline, before the buffer is asked for, with how late the clock
-  // woke the thread; and after the sample went downstream.
-  virtual void OnDeadline(REFERENCE_TIME lateness);
+  // After each sample went downstream.
   virtual void OnDelivered();
   // The single offered type; E_UNEXPECTED unless replaced.
   virtual HRESULT GetMediaType(CMediaType* type);
@@ -107,16 +102,13 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   telvor::StreamClock m_Clock;
   // Set by a pin whose samples may be dropped (pictures, not sound): a
   // deadline woken more than half a unit late passes without a sample, and
-  // a picture that would arrive in the period of the one before it is held a
-  // moment or dropped (ArrivalSpacing).
+  // the pacing may hold a picture a moment or drop it.
   bool m_SkipsLateDeadlines = false;
   // A stream of either kind further behind than this resumes at the present.
   static constexpr REFERENCE_TIME kLongestCatchUp = 10000000;
 
-  // Streaming thread only: from the next deadline on, samples are due
-  // `shift` (clamped at 0) after their start time.
-  void SetDeadlineShift(REFERENCE_TIME shift) { m_DeadlineShift = shift > 0 ? shift : 0; }
-  REFERENCE_TIME DeadlineShift() const { return m_DeadlineShift; }
+  // Before the stream first becomes active; `pacing` outlives the stream.
+  void SetPacing(StreamPacing* pacing) { m_Pacing = pacing; }
 
  private:
   HRESULT Command(DWORD command) { return static_cast<HRESULT>(CallWorker(command)); }
@@ -131,6 +123,7 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   HRESULT ProduceOne(bool* stop);
   bool SkipLateDeadline();
   bool HoldUntilItsOwnPeriod();
+  void SetDeadlineShift(REFERENCE_TIME shift) { m_DeadlineShift = shift > 0 ? shift : 0; }
   REFERENCE_TIME StreamTimeAt(LONGLONG mediaPosition);
   HRESULT AdviseFor(REFERENCE_TIME start) { return m_Clock.AdviseAt(start + m_DeadlineShift); }
   HRESULT EndStream(HRESULT hr);
@@ -153,8 +146,9 @@ class CSourceStream : public CAMThread, public CBaseOutputPin {
   LONGLONG m_MediaPosition = 0;
   LONGLONG m_SegmentMedia = 0;
   REFERENCE_TIME m_SegmentTime = 0;
+  // How long after its start time a sample is due; never negative.
   REFERENCE_TIME m_DeadlineShift = 0;
-  telvor::ArrivalSpacing m_Arrivals;  // pictures only
+  StreamPacing* m_Pacing = nullptr;
   // Pictures: the next deadline's buffer, taken right after a delivery. A
   // free buffer is quick to get, but the allocator's call can wait a
   // millisecond for the system on a busy machine, and at the deadline that

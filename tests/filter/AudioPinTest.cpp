@@ -14,7 +14,7 @@
 #include "support/AudioHost.h"
 #include "filter/video/ICorvaneVideoStream.h"
 #include "support/VideoPinFixture.h"
-#include "framework/GraphSound.h"
+#include "filter/GraphSound.h"
 #include "support/TestSource.h"
 #include "support/LogCapture.h"
 #include "telvor_producer.h"

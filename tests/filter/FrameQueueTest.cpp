@@ -18,7 +18,7 @@ namespace {
 
 const std::uint8_t kPixel = 0;
 
-FrameEntry Frame(std::uint64_t sequence) { return {0, &kPixel, 1, sequence, nullptr, 0}; }
+FrameEntry Frame(std::uint64_t sequence) { return {0, &kPixel, 1, sequence, nullptr}; }
 
 TEST(FrameQueue, PushRacingTakeKeepsItsBoundsAndTheProducersOrder) {
   FrameQueue queue;

@@ -94,7 +94,7 @@ class VideoFrameSourceTest : public ::testing::Test {
     header.video_sequence = n;
     header.payload_length = static_cast<std::uint32_t>(SwScaler::SourceBytes(mode_, kWidth, kHeight)) - !whole;
     std::memcpy(payload - kSlotHeaderSize, &header, sizeof header);
-    return {static_cast<std::int64_t>(n), payload, header.payload_length, n, &channel, 0};
+    return {static_cast<std::int64_t>(n), payload, header.payload_length, n, &channel};
   }
   long PictureSize() const { return static_cast<long>(PictureBytes(output_)); }
   std::vector<std::uint8_t> Black() const {

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "base/Percentile.h"
-#include "framework/GraphSound.h"
+#include "filter/GraphSound.h"
 #include "support/TestSource.h"
 #include "module/ModuleStartup.h"
 #include "settings/ModulePaths.h"

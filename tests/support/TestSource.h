@@ -84,6 +84,7 @@ class TestStream : public CSourceStream {
   std::atomic<int> stallAt{0};  // the FillBuffer call that takes stallMs
   DWORD stallMs = 0;
   void SkipLateDeadlines() { m_SkipsLateDeadlines = true; }
+  void Pace(StreamPacing* pacing) { SetPacing(pacing); }
   HRESULT threadCreateResult = S_OK;
 };
 

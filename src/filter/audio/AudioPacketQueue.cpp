@@ -14,8 +14,6 @@ void AudioPacketQueue::Push(const AudioPacket& packet) {
   }
   m_Ring[(m_Head + m_Count) % kMaxPackets] = packet;
   ++m_Count;
-  m_NewestArrival = packet.arrival;
-  m_ArrivalNew = true;
 }
 
 void AudioPacketQueue::PutBack(const AudioPacket& packet) {
@@ -24,14 +22,6 @@ void AudioPacketQueue::PutBack(const AudioPacket& packet) {
   m_Head = (m_Head + kMaxPackets - 1) % kMaxPackets;
   m_Ring[m_Head] = packet;
   ++m_Count;
-}
-
-bool AudioPacketQueue::TakeArrival(std::int64_t* arrival) {
-  CAutoLock lock(&m_QueueLock);
-  *arrival = m_NewestArrival;
-  const bool arrived = m_ArrivalNew;
-  m_ArrivalNew = false;
-  return arrived;
 }
 
 int AudioPacketQueue::RecentArrivals(std::int64_t* arrivals, int max, std::uint32_t* newestLength) {
@@ -70,7 +60,6 @@ void AudioPacketQueue::Clear() {
   CAutoLock lock(&m_QueueLock);
   m_Head = 0;
   m_Count = 0;
-  m_ArrivalNew = false;
 }
 
 void AudioPacketQueue::KeepNewest(std::size_t count) {

@@ -46,8 +46,6 @@ class AudioPacketQueue {
   // Puts a packet just taken back in front, unless the queue filled up
   // meanwhile (it would have been the first to go).
   void PutBack(const AudioPacket& packet);
-  // When the newest packet arrived, if one did since the last call.
-  bool TakeArrival(std::int64_t* arrival);
   // When the queued packets arrived, newest first, at most `max` of them;
   // returns how many. `newestLength` gets the newest one's length in bytes.
   int RecentArrivals(std::int64_t* arrivals, int max, std::uint32_t* newestLength);
@@ -61,8 +59,6 @@ class AudioPacketQueue {
   AudioPacket m_Ring[kMaxPackets];
   std::size_t m_Head = 0;  // oldest packet
   std::size_t m_Count = 0;
-  std::int64_t m_NewestArrival = 0;
-  bool m_ArrivalNew = false;
 };
 
 }  // namespace telvor

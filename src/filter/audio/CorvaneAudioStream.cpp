@@ -22,6 +22,7 @@ CorvaneAudioStream::CorvaneAudioStream(HRESULT* hr, CSource* filter, const wchar
       m_CameraIndex(cameraIndex),
       m_pEntry(entry),
       m_Connected(telvor::MakePcmFormat(m_Channels, m_BitsPerSample, m_SamplesPerSecond)) {
+  SetPacing(&m_Pacing);
   HRESULT built = telvor::BuildAudioType(m_Connected, &m_OfferedType);
   if (FAILED(built) && hr && SUCCEEDED(*hr)) *hr = built;
   const long count = ++s_Instances;

@@ -19,7 +19,7 @@
 #include "filter/audio/AudioPacketQueue.h"
 #include "filter/CapturePinCategory.h"
 #include "filter/ChannelSourceStream.h"
-#include "filter/PhaseLock.h"
+#include "filter/ProducerPacing.h"
 #include "framework/MediaType.h"
 #include "framework/Source.h"
 #include "transport/SharedAudio.h"
@@ -32,7 +32,8 @@ struct FilterEntry;
 class CorvaneAudioStream : public ChannelSourceStream,
                            public IAMStreamConfig,
                            public IAMBufferNegotiation,
-                           public telvor::CapturePinCategory {
+                           public telvor::CapturePinCategory,
+                           private telvor::ProducerPacing::Items {
  public:
   // `entry` is the camera-table record; it outlives every filter.
   CorvaneAudioStream(HRESULT* hr, CSource* filter, const wchar_t* pinName, int cameraIndex,
@@ -69,8 +70,6 @@ class CorvaneAudioStream : public ChannelSourceStream,
   LONGLONG MediaLength(IMediaSample* sample) override;
   REFERENCE_TIME MediaTime(LONGLONG frames) override;
   void OnRunning() override;
-  REFERENCE_TIME PlaceDeadlines(REFERENCE_TIME lateness) override;
-  void OnDeadline(REFERENCE_TIME lateness) override;
 
   // --- pin ---
   HRESULT CheckMediaType(const CMediaType* type) override;
@@ -99,6 +98,11 @@ class CorvaneAudioStream : public ChannelSourceStream,
   void CloseChannel() override;
   void ForgetChannel() override;
   void SkipHistory(telvor::SharedAudio* channel);
+
+  // --- ProducerPacing::Items ---
+  std::int64_t RunPeriod() override { return 0; }
+  int PlacingArrivals(const telvor::ProducerPacing& pacing, std::int64_t* arrivals, int max,
+                      std::int64_t* period) override;
 
   static std::int32_t OnFormatChanged(telvor::SharedAudio* channel, const telvor::SlotHeader& header, void* user);
   static std::int32_t OnAudioPreview(telvor::SharedAudio* channel, double sampleTime,
@@ -133,10 +137,9 @@ class CorvaneAudioStream : public ChannelSourceStream,
   telvor::AudioPacketQueue m_Packets;
   bool m_ProducerBusyLogged = false;  // streaming thread only
   int m_BusyWaits = 0;  // streaming thread only: in a row, for the same packet
-  // Where the deadlines sit against the producer's packets; streaming thread only.
-  telvor::PhaseLock m_PhaseLock{telvor::PhaseLock::MarginRule::kFixed};
+  // When each deadline is due against the producer's packets.
+  telvor::ProducerPacing m_Pacing{this, telvor::PhaseLock::MarginRule::kFixed};
   bool m_StartFromNewest = false;
-  std::int64_t m_DeadlineCounter = 0;
   // Held shared by the streaming thread while it copies queued packets,
   // exclusively by the channel thread to close a channel whose producer went.
   SRWLOCK m_ChannelUse = SRWLOCK_INIT;

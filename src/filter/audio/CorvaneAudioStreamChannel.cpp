@@ -28,11 +28,15 @@ void CorvaneAudioStream::CloseChannel() {
   AcquireSRWLockExclusive(&m_ChannelUse);
   m_PacketsFlowing = false;
   m_Packets.Clear();
+  m_Pacing.ForgetArrivals();
   m_pChannel.reset();
   ReleaseSRWLockExclusive(&m_ChannelUse);
 }
 
-void CorvaneAudioStream::ForgetChannel() { m_Packets.Clear(); }
+void CorvaneAudioStream::ForgetChannel() {
+  m_Packets.Clear();
+  m_Pacing.ForgetArrivals();
+}
 
 // --- channel callbacks, on the channel's reader thread ---
 
@@ -102,5 +106,6 @@ std::int32_t CorvaneAudioStream::OnAudioPreview(telvor::SharedAudio* channel, do
   packet.channel = channel;
   packet.arrival = telvor::CounterNow100ns();
   pin->m_Packets.Push(packet);
+  pin->m_Pacing.Arrived(packet.arrival);
   return 0;
 }

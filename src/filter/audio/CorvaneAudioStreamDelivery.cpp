@@ -32,6 +32,7 @@ HRESULT CorvaneAudioStream::OnThreadStartPlay() {
   m_ProducerBusyLogged = false;
   m_BusyWaits = 0;
   m_Packets.Clear();
+  m_Pacing.ForgetArrivals();
   m_Watch.Start(m_CameraIndex, telvor::AudioWatchFormat(m_Connected));
   return S_OK;
 }
@@ -51,32 +52,19 @@ LONGLONG CorvaneAudioStream::MediaLength(IMediaSample* sample) {
 // for the whole recording: the stream starts from the newest packet. The
 // graph's start time usually lies some way ahead of its Run, and what queues
 // until the first deadline counts as well, so the queue is cut there.
-void CorvaneAudioStream::OnRunning() {
-  m_StartFromNewest = true;
-  m_PhaseLock.Reset(0);
-}
+void CorvaneAudioStream::OnRunning() { m_StartFromNewest = true; }
 
-// As the video pin does: the packets queued while the graph was paused show
-// where the producer's arrive, and deadlines placed just after them from the
-// first one on need no later move. A move to later across an arrival would
-// leave two packets to one deadline, and as sound is never dropped, every
-// packet after it would go out a packet late for the rest of the stream.
-REFERENCE_TIME CorvaneAudioStream::PlaceDeadlines(REFERENCE_TIME lateness) {
-  std::int64_t before[telvor::AudioPacketQueue::kMaxPackets];
+// Placed by the queued packets' arrivals, spaced by the newest one's length.
+// A packet longer than a buffer goes out over several deadlines, which have
+// no one place against its arrivals.
+int CorvaneAudioStream::PlacingArrivals(const telvor::ProducerPacing&, std::int64_t* arrivals, int max,
+                                        std::int64_t* period) {
   std::uint32_t length = 0;
-  const int count = m_Packets.RecentArrivals(before, telvor::AudioPacketQueue::kMaxPackets, &length);
-  // A packet longer than a buffer goes out over several deadlines, which
-  // have no one place against its arrivals.
+  const int count = m_Packets.RecentArrivals(arrivals, max, &length);
   if (!m_Connected.nBlockAlign || length < m_Connected.nBlockAlign || length > static_cast<std::uint32_t>(m_BufferBytes))
-    return DeadlineShift();
-  const std::int64_t deadline = telvor::CounterNow100ns() - lateness;
-  for (int i = 0; i < count; ++i) before[i] = deadline - before[i];
-  m_PhaseLock.SetPeriod(MediaTime(length / m_Connected.nBlockAlign));
-  return m_PhaseLock.Place(before, count, DeadlineShift());
-}
-
-void CorvaneAudioStream::OnDeadline(REFERENCE_TIME lateness) {
-  m_DeadlineCounter = telvor::CounterNow100ns() - lateness;
+    return -1;
+  *period = MediaTime(length / m_Connected.nBlockAlign);
+  return count;
 }
 
 REFERENCE_TIME CorvaneAudioStream::MediaTime(LONGLONG frames) {
@@ -131,16 +119,10 @@ HRESULT CorvaneAudioStream::FillBuffer(IMediaSample* sample) {
       pieceOfLonger = true;
     }
   }
-  // As the video pin does: the deadlines settle just after the packets'
-  // arrivals, so each packet goes out when it is new. The spacing is the
-  // producer's packet length; silence in between says nothing about it.
-  std::int64_t arrival = 0;
-  const bool arrived = m_Packets.TakeArrival(&arrival);
-  // Pieces of a longer packet say nothing of where its arrivals sit.
-  if (havePacket && !pieceOfLonger && m_Connected.nBlockAlign) {
-    m_PhaseLock.SetPeriod(MediaTime(written / m_Connected.nBlockAlign));
-    SetDeadlineShift(m_PhaseLock.Update(arrived, m_DeadlineCounter - arrival, DeadlineShift()));
-  }
+  // The deadlines follow a whole packet's arrival, spaced by its length;
+  // silence, or a piece of a longer packet, says nothing of where they sit.
+  const bool whole = havePacket && !pieceOfLonger && m_Connected.nBlockAlign;
+  m_Pacing.Filled(whole, whole ? MediaTime(written / m_Connected.nBlockAlign) : 0);
   sample->SetSyncPoint(TRUE);
   sample->SetDiscontinuity(TRUE);
   sample->SetPreroll(FALSE);

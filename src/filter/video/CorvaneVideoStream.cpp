@@ -39,8 +39,10 @@ CorvaneVideoStream::CorvaneVideoStream(HRESULT* hr, CSource* filter, const wchar
       m_pEntry(entry),
       m_Host(site.host),
       m_Paths(site.paths),
+      m_Pacing(this, telvor::PhaseLock::MarginRule::kAdapts),
       m_Frames(this) {
   m_SkipsLateDeadlines = true;
+  SetPacing(&m_Pacing);
   const long instances = ++s_Instances;
   TELVOR_TRACE_OBJ(kUnit, L"CorvaneVideoStream::CorvaneVideoStream", this) << L" instances=" << instances;
 

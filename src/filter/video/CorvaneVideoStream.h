@@ -30,8 +30,7 @@
 #include "filter/ChannelSourceStream.h"
 #include "filter/video/FrameQueue.h"
 #include "filter/video/ICorvaneVideoStream.h"
-#include "filter/PacingLog.h"
-#include "filter/PhaseLock.h"
+#include "filter/ProducerPacing.h"
 #include "filter/video/VideoFrameSource.h"
 #include "filter/video/VideoMediaTypes.h"
 #include "filter/video/VideoOffer.h"
@@ -64,7 +63,8 @@ class CorvaneVideoStream : public ChannelSourceStream,
                            public IAMStreamConfig,
                            public telvor::CapturePinCategory,
                            public ICorvaneVideoStream,
-                           public ISpecifyPropertyPages {
+                           public ISpecifyPropertyPages,
+                           private telvor::ProducerPacing::Items {
  public:
   CorvaneVideoStream(HRESULT* hr, CSource* filter, const wchar_t* pinName, UINT cameraIndex, const FilterEntry* entry,
                      const CameraSite& site);
@@ -121,8 +121,6 @@ class CorvaneVideoStream : public ChannelSourceStream,
   REFERENCE_TIME MediaTime(LONGLONG frames) override;
   void OnRunning() override;
   bool ClientMayCountFromRun() override;
-  REFERENCE_TIME PlaceDeadlines(REFERENCE_TIME lateness) override;
-  void OnDeadline(REFERENCE_TIME lateness) override;
   void OnDelivered() override;
   void WarmDeliveryBuffer();
   void ResetScaler();
@@ -147,7 +145,12 @@ class CorvaneVideoStream : public ChannelSourceStream,
 
   // production helpers
   void ApplySampleMediaType(IMediaSample* sample);
-  void FollowProducer();
+
+  // --- ProducerPacing::Items ---
+  std::int64_t RunPeriod() override { return m_OutputFormat.frameDuration; }
+  int PlacingArrivals(const telvor::ProducerPacing& pacing, std::int64_t* arrivals, int max,
+                      std::int64_t* period) override;
+  void PlacedLater() override { m_Frames.HoldNewest(); }
 
   // --- ChannelSourceStream ---
   telvor::SharedChannel* OpenChannel(bool quiet) override;
@@ -185,10 +188,8 @@ class CorvaneVideoStream : public ChannelSourceStream,
   UINT m_SetHeight = 0;
   UINT m_ScaleStyle = 0;
 
-  // pacing
-  telvor::PacingLog m_PacingLog;
-  telvor::PhaseLock m_PhaseLock;
-  std::int64_t m_DeadlineCounter = 0;  // the current deadline, on CounterNow100ns
+  // when each deadline is due against the producer's frames
+  telvor::ProducerPacing m_Pacing;
   telvor::WatchPublisher m_Watch;  // streaming thread
   std::optional<telvor::AccessGuardUse> m_GuardUse;  // the streaming thread's
 

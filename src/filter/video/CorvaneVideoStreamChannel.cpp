@@ -39,7 +39,10 @@ void CorvaneVideoStream::CloseChannel() {
       this);
 }
 
-void CorvaneVideoStream::ForgetChannel() { m_Frames.Restart(); }
+void CorvaneVideoStream::ForgetChannel() {
+  m_Frames.Restart();
+  m_Pacing.ForgetArrivals();
+}
 
 std::int32_t CorvaneVideoStream::OnFormatChanged(telvor::SharedVideo* channel, const telvor::SlotHeader& header,
                                                  void* user) {
@@ -68,7 +71,9 @@ std::int32_t CorvaneVideoStream::OnVideoPreview(telvor::SharedVideo* channel, do
   auto* pin = static_cast<CorvaneVideoStream*>(user);
   // The length is the producer's word; only the slot is known to be readable.
   const FrameEntry entry = {SampleTimeUnits(sampleTime), payload, std::min(length, channel->PayloadCapacity()),
-                            telvor::HeaderBeforePayload(payload).video_sequence, channel, 0};
+                            telvor::HeaderBeforePayload(payload).video_sequence, channel};
+  const std::int64_t arrival = telvor::CounterNow100ns();
   pin->m_Frames.Queue(entry);
+  pin->m_Pacing.Arrived(arrival);
   return 0;
 }

@@ -2,14 +2,13 @@
 // framework's clock-paced loop, its picture from the frame source.
 #include <dshow.h>
 
-#include <cmath>
 #include <cstring>
 #include <cwchar>
 
 #include "base/Log.h"
 #include "filter/video/CorvaneVideoStream.h"
 #include "filter/StreamWatch.h"
-#include "framework/GraphSound.h"
+#include "filter/GraphSound.h"
 #include "framework/MediaTypeDump.h"
 #include "framework/Source.h"
 
@@ -33,10 +32,11 @@ HRESULT CorvaneVideoStream::OnThreadCreate() {
 
 HRESULT CorvaneVideoStream::OnThreadStartPlay() {
   m_Frames.Restart();
+  m_Pacing.ForgetArrivals();
   WarmDeliveryBuffer();
   wchar_t owner[64];
   std::swprintf(owner, 64, L"CorvaneVideoStream 0x%p", static_cast<void*>(this));
-  m_PacingLog.Start(owner);
+  m_Pacing.Log().Start(owner);
   m_Watch.Start(static_cast<int>(m_CameraIndex), telvor::VideoWatchFormat(m_OutputFormat));
   return S_OK;
 }
@@ -55,7 +55,7 @@ void CorvaneVideoStream::WarmDeliveryBuffer() {
 }
 
 HRESULT CorvaneVideoStream::OnThreadDestroy() {
-  m_PacingLog.Stop();
+  m_Pacing.Log().Stop();
   m_Watch.Stop();
   m_GuardUse.reset();
   return S_OK;
@@ -68,48 +68,16 @@ REFERENCE_TIME CorvaneVideoStream::MediaTime(LONGLONG frames) { return frames * 
 // device's. Picture-only graphs are spared holds at those periods' edges.
 bool CorvaneVideoStream::ClientMayCountFromRun() { return telvor::GraphCarriesSound(m_pFilter->GetFilterGraph()); }
 
-void CorvaneVideoStream::OnRunning() {
-  m_Frames.KeepNewest();
-  m_PhaseLock.Reset(m_OutputFormat.frameDuration);
+void CorvaneVideoStream::OnRunning() { m_Frames.KeepNewest(); }
+
+// Placed by the latest frames' arrivals, at the camera's frame period.
+int CorvaneVideoStream::PlacingArrivals(const telvor::ProducerPacing& pacing, std::int64_t* arrivals, int max,
+                                        std::int64_t* period) {
+  *period = m_OutputFormat.frameDuration;
+  return pacing.RecentArrivals(arrivals, max);
 }
 
-// The channel is open while the graph is paused, and the graph's start time
-// usually lies well after its Run: a producer's frames have often shown
-// where they arrive by the first deadline. Placed there at once, the
-// deadlines need no later move, which would let a frame be overtaken.
-REFERENCE_TIME CorvaneVideoStream::PlaceDeadlines(REFERENCE_TIME lateness) {
-  std::int64_t before[VideoFrameSource::kRecentArrivals];
-  const int count = m_Frames.RecentArrivals(before, VideoFrameSource::kRecentArrivals);
-  const std::int64_t deadline = telvor::CounterNow100ns() - lateness;
-  for (int i = 0; i < count; ++i) before[i] = deadline - before[i];
-  m_PhaseLock.SetPeriod(m_OutputFormat.frameDuration);
-  const REFERENCE_TIME placed = m_PhaseLock.Place(before, count, DeadlineShift());
-  if (placed > DeadlineShift()) m_Frames.HoldNewest();
-  return placed;
-}
-
-void CorvaneVideoStream::OnDeadline(REFERENCE_TIME lateness) {
-  m_DeadlineCounter = telvor::CounterNow100ns() - lateness;
-  if (m_PacingLog.Enabled()) m_PacingLog.BeginDeadline(static_cast<double>(lateness) / 10000.0);
-}
-
-// After the deadline's frame is taken: the deadlines follow where the
-// producer's frames arrive (the framework advises the next one after this).
-void CorvaneVideoStream::FollowProducer() {
-  std::int64_t arrival = 0;
-  const bool arrived = m_Frames.TakeArrival(&arrival);
-  const std::int64_t before = m_DeadlineCounter - arrival;
-  m_PhaseLock.SetPeriod(m_OutputFormat.frameDuration);
-  SetDeadlineShift(m_PhaseLock.Update(arrived, before, DeadlineShift()));
-  m_PacingLog.NoteArrival(arrived ? static_cast<double>(before) / 10000.0 : std::nan(""),
-                          static_cast<double>(DeadlineShift()) / 10000.0);
-}
-
-void CorvaneVideoStream::OnDelivered() {
-  m_PacingLog.Mark(telvor::PacingLog::kDelivered);
-  m_PacingLog.EndDeadline();
-  m_Watch.Delivered();
-}
+void CorvaneVideoStream::OnDelivered() { m_Watch.Delivered(); }
 
 void CorvaneVideoStream::ApplySampleMediaType(IMediaSample* sample) {
   AM_MEDIA_TYPE* attached = nullptr;
@@ -134,13 +102,14 @@ void CorvaneVideoStream::ApplySampleMediaType(IMediaSample* sample) {
 }
 
 HRESULT CorvaneVideoStream::FillBuffer(IMediaSample* sample) {
-  m_PacingLog.Mark(telvor::PacingLog::kBuffer);
+  m_Pacing.Log().Mark(telvor::PacingLog::kBuffer);
   ApplySampleMediaType(sample);
   BYTE* buffer = nullptr;
   if (SUCCEEDED(sample->GetPointer(&buffer)) && buffer) {
-    m_Frames.WaitForLateFrames(!m_PhaseLock.SeesAnotherRate());
-    const long length = m_Frames.Fill(buffer, sample->GetSize(), &m_PacingLog);
-    FollowProducer();
+    m_Frames.WaitForLateFrames(!m_Pacing.SeesAnotherRate());
+    const long length = m_Frames.Fill(buffer, sample->GetSize(), &m_Pacing.Log());
+    // Every deadline with a buffer says where the producer's frames arrive.
+    m_Pacing.Filled(true, m_OutputFormat.frameDuration);
     if (length == VideoFrameSource::kSkipped) return kSkipSample;
     if (length >= 0) sample->SetActualDataLength(length);
   }

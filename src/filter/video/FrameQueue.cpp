@@ -1,26 +1,17 @@
 #include "filter/video/FrameQueue.h"
 
-#include <algorithm>
-
-#include "filter/PhaseLock.h"
 #include "transport/SharedChannel.h"
 
 FrameQueue::FrameQueue() : lock_(kSpinCount), queued_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
 
 void FrameQueue::Push(const FrameEntry& entry) {
-  FrameEntry arrived = entry;
-  arrived.arrival = telvor::CounterNow100ns();
   bool awaited;
   {
     CAutoLock lock(&lock_);
     awaited = awaited_;
     if (count_ == kCapacity) Drop();
-    entries_[(head_ + count_) % kCapacity] = arrived;
+    entries_[(head_ + count_) % kCapacity] = entry;
     ++count_;
-    newestArrival_ = arrived.arrival;
-    arrivalNew_ = true;
-    arrivals_[arrivalCount_++ % kRecentArrivals] = arrived.arrival;
-    if (arrivalCount_ == 2 * kRecentArrivals) arrivalCount_ = kRecentArrivals;
   }
   if (awaited) SetEvent(queued_.Get());
 }
@@ -51,8 +42,6 @@ void FrameQueue::Restart() {
   ClearLocked();
   newestShown_ = 0;
   anyShown_ = false;
-  arrivalNew_ = false;
-  arrivalCount_ = 0;
 }
 
 void FrameQueue::KeepNewest() {
@@ -131,19 +120,4 @@ FrameEntry FrameQueue::SkipRewritten(FrameEntry entry, bool (*whole)(const Frame
 int FrameQueue::Size() {
   CAutoLock lock(&lock_);
   return count_;
-}
-
-bool FrameQueue::TakeArrival(std::int64_t* arrival) {
-  CAutoLock lock(&lock_);
-  *arrival = newestArrival_;
-  const bool arrived = arrivalNew_;
-  arrivalNew_ = false;
-  return arrived;
-}
-
-int FrameQueue::RecentArrivals(std::int64_t* arrivals, int max) {
-  CAutoLock lock(&lock_);
-  const int count = std::min({max, arrivalCount_, kRecentArrivals});
-  for (int i = 0; i < count; ++i) arrivals[i] = arrivals_[(arrivalCount_ - 1 - i) % kRecentArrivals];
-  return count;
 }

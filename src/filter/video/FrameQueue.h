@@ -2,7 +2,7 @@
 // (Push, holding the producer's mutex) and the streaming thread (everything
 // else): references into the channel's slots, oldest first, at most five,
 // with what the streaming thread needs to choose among them (the last frame
-// taken, the newest number shown) and when the frames arrived. Its own lock
+// taken, the newest number shown). Its own lock
 // guards all of it, so no caller can forget one; it is taken last, after
 // the channel's, the producer's and the converter's, and never held while
 // calling out. A fixed ring, so the reader never allocates while it holds
@@ -29,13 +29,11 @@ struct FrameEntry {
   std::uint32_t length;       // bytes readable at data (already bounded by the slot)
   std::uint64_t sequence;     // the producer's number of the frame when it was queued
   telvor::SharedChannel* channel;  // the frame's channel; not owned
-  std::int64_t arrival;       // when the reader queued it, telvor::CounterNow100ns
 };
 
 class FrameQueue {
  public:
   static constexpr int kCapacity = 5;
-  static constexpr int kRecentArrivals = 6;
 
   FrameQueue();
   FrameQueue(const FrameQueue&) = delete;
@@ -44,7 +42,7 @@ class FrameQueue {
   bool Ready() const { return static_cast<bool>(queued_); }
 
   // --- the channel's reader ---
-  // Appends, stamped with its arrival; when full, the oldest entry makes
+  // Appends; when full, the oldest entry makes
   // room first, so a slow consumer loses old frames rather than falling behind.
   void Push(const FrameEntry& entry);
 
@@ -57,7 +55,7 @@ class FrameQueue {
   void ForgetShown();
 
   // --- the streaming thread ---
-  // A new stream: Clear, nothing shown, no arrivals.
+  // A new stream: Clear, nothing shown.
   void Restart();
   // Only the newest queued frame stays.
   void KeepNewest();
@@ -77,12 +75,6 @@ class FrameQueue {
   bool IsUnshown(std::uint64_t sequence);
   int Size();
 
-  // When the newest frame arrived (CounterNow100ns), if one arrived since the last call.
-  bool TakeArrival(std::int64_t* arrival);
-  // When the latest frames arrived, newest first, at most `max` of the last
-  // kRecentArrivals; returns how many.
-  int RecentArrivals(std::int64_t* arrivals, int max);
-
  private:
   // All under lock_.
   bool PopUnshown(FrameEntry* entry);
@@ -100,10 +92,6 @@ class FrameQueue {
   // are stale and skipped.
   std::uint64_t newestShown_ = 0;
   bool anyShown_ = false;
-  std::int64_t newestArrival_ = 0;
-  bool arrivalNew_ = false;
-  std::int64_t arrivals_[kRecentArrivals] = {};  // a ring, arrivalCount_ of them in order
-  int arrivalCount_ = 0;
   // Set for a frame queued while a deadline waits for one, which then takes
   // it at once instead of at the end of its 1 ms wait. Only then: the reader
   // spares itself a call into the system per frame.

@@ -94,13 +94,6 @@ class VideoFrameSource {
   // frame is only late, not for one at another rate, where the wait only
   // shifts that delivery off its time.
   void WaitForLateFrames(bool wait) { m_WaitsForLateFrames = wait; }
-  // When the newest frame arrived (CounterNow100ns), if one arrived since
-  // the last call; for placing the deadlines.
-  bool TakeArrival(std::int64_t* arrival) { return m_Frames.TakeArrival(arrival); }
-  // When the latest frames arrived (CounterNow100ns), newest first, at most
-  // `max` of the last kRecentArrivals; returns how many.
-  static constexpr int kRecentArrivals = FrameQueue::kRecentArrivals;
-  int RecentArrivals(std::int64_t* arrivals, int max) { return m_Frames.RecentArrivals(arrivals, max); }
 
  private:
   FrameEntry CurrentSlotFrame(const FrameEntry& entry) const;

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "framework/ArrivalSpacing.h"
+#include "filter/ArrivalSpacing.h"
 
 namespace telvor {
 namespace {

@@ -1,4 +1,4 @@
-#include "framework/GraphSound.h"
+#include "filter/GraphSound.h"
 
 #include <uuids.h>
 

@@ -1,4 +1,4 @@
-#include "framework/ArrivalSpacing.h"
+#include "filter/ArrivalSpacing.h"
 
 #include <algorithm>
 
