@@ -55,8 +55,7 @@ CorvaneVideoStream::CorvaneVideoStream(HRESULT* hr, CSource* filter, const wchar
     m_CameraFps = kFallbackFps;
   }
   // Until GetScaleStyle or SetScaleStyle runs, the style the table read at load.
-  m_ScaleStyle = static_cast<UINT>(entry->scaleStyle);
-  m_Frames.SetScaleStyle(m_ScaleStyle);
+  m_Frames.SetScaleStyle(static_cast<UINT>(entry->scaleStyle));
   if (!m_Frames.Ready() && hr && SUCCEEDED(*hr)) *hr = E_OUTOFMEMORY;
   UseIdleImageSetting();
 

@@ -186,7 +186,6 @@ class CorvaneVideoStream : public ChannelSourceStream,
   // control
   UINT m_SetWidth = 0;
   UINT m_SetHeight = 0;
-  UINT m_ScaleStyle = 0;
 
   // when each deadline is due against the producer's frames
   telvor::ProducerPacing m_Pacing;
