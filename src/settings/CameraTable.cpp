@@ -75,14 +75,22 @@ class TableBuilder {
  private:
   std::wstring Key(const wchar_t* pattern, int index) const { return settings::CameraKey(pattern, index); }
 
+  // The camera's filter of `kind` when the settings name one (logged), else null.
+  FilterEntry* NamedEntry(int index, MediaKind kind, const wchar_t* nameKey, const wchar_t* label, wchar_t* text) {
+    GetConfigString(iniPath_, Key(nameKey, index).c_str(), L"", text);
+    if (!text[0]) return nullptr;
+    telvor::Info() << L"REGISTER " << label << L" FILTER " << index + 1 << L" : " << text;
+    FilterEntry& entry = table_->At(index, kind);
+    CopyCut(text, entry.name, kFilterNameChars);
+    return &entry;
+  }
+
   void AddVideo(int index) {
     wchar_t text[kConfigTextChars];
-    GetConfigString(iniPath_, Key(settings::kVideoName, index).c_str(), L"", text);
-    if (!text[0]) return;
+    FilterEntry* named = NamedEntry(index, MediaKind::kVideo, settings::kVideoName, L"VIDEO", text);
+    if (!named) return;
+    FilterEntry& entry = *named;
     const int number = index + 1;
-    telvor::Info() << L"REGISTER VIDEO FILTER " << number << L" : " << text;
-    FilterEntry& entry = table_->At(index, MediaKind::kVideo);
-    CopyCut(text, entry.name, kFilterNameChars);
 
     GetConfigString(iniPath_, Key(settings::kColorSpace, index).c_str(), settings::kDefaultColorSpace, text);
     const ColorSpace& space = MatchColorSpace(text);
@@ -104,17 +112,13 @@ class TableBuilder {
 
   void AddAudio(int index) {
     wchar_t text[kConfigTextChars];
-    GetConfigString(iniPath_, Key(settings::kAudioName, index).c_str(), L"", text);
-    if (!text[0]) return;
-    const int number = index + 1;
-    telvor::Info() << L"REGISTER AUDIO FILTER " << number << L" : " << text;
-    FilterEntry& entry = table_->At(index, MediaKind::kAudio);
-    CopyCut(text, entry.name, kFilterNameChars);
-    entry.subtype = MEDIASUBTYPE_PCM;
-    telvor::Info() << L"Using virtual camera " << number;
+    FilterEntry* entry = NamedEntry(index, MediaKind::kAudio, settings::kAudioName, L"AUDIO", text);
+    if (!entry) return;
+    entry->subtype = MEDIASUBTYPE_PCM;
+    telvor::Info() << L"Using virtual camera " << index + 1;
 
-    entry.index = index;
-    entry.clsid = AudioFilterId(index);
+    entry->index = index;
+    entry->clsid = AudioFilterId(index);
   }
 
   const wchar_t* iniPath_;
