@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "filter/video/VideoMediaTypes.h"
 #include "module/ModuleStartup.h"
@@ -31,6 +32,37 @@ struct OwnedType {
 bool IsAllZero(const OutputFormat& f) {
   return IsEqualGUID(f.subtype, GUID_NULL) && f.width == 0 && f.height == 0 && f.stride == 0 && !f.bottomUp &&
          f.frameDuration == 0 && !f.interlaced;
+}
+
+// A camera without a picture sends studio black: Y 16 with chroma 128 in the
+// YUV layouts (YUY2's bytes alternate), all zero in RGB, padding included,
+// and not a byte past the picture.
+TEST(BlackPicture, EachLayoutsOwnBlackToItsLastByte) {
+  const struct {
+    const GUID* subtype;
+    int width;
+    bool packedYuv;
+  } cases[] = {{&MEDIASUBTYPE_YUY2, 322, true},  {&MEDIASUBTYPE_YV12, 322, false}, {&kMediaSubtypeI420, 322, false},
+               {&MEDIASUBTYPE_NV12, 322, false}, {&MEDIASUBTYPE_RGB24, 321, false}, {&MEDIASUBTYPE_RGB32, 321, false}};
+  for (const auto& c : cases) {
+    OwnedType type;
+    ASSERT_EQ(S_OK, BuildVideoType(&type.type, *c.subtype, c.width, 6, 30));
+    const OutputFormat format = DescribeVideoType(type.type);
+    const std::int64_t bytes = PictureBytes(format);
+    SCOPED_TRACE(testing::Message() << type.Info().bmiHeader.biBitCount << " bits, " << bytes << " bytes");
+    ASSERT_GT(bytes, 0);
+    std::vector<std::uint8_t> buffer(static_cast<size_t>(bytes) + 64, 0xEE);
+    FillBlack(format, buffer.data());
+    const bool rgb = type.Info().bmiHeader.biCompression == BI_RGB;
+    const size_t luma = static_cast<size_t>(format.stride) * format.height;
+    for (size_t i = 0; i < buffer.size(); ++i) {
+      const int expected = i >= static_cast<size_t>(bytes) ? 0xEE
+                           : rgb                          ? 0
+                           : c.packedYuv                  ? (i % 2 ? 128 : 16)
+                                                          : (i < luma ? 16 : 128);
+      ASSERT_EQ(expected, buffer[i]) << "byte " << i;
+    }
+  }
 }
 
 // Every field a client reads; widths not a multiple of 4 are padded, the
