@@ -8,6 +8,7 @@
 #include <dshow.h>
 
 #include <algorithm>
+#include <chrono>
 #include <atomic>
 #include <climits>
 #include <cmath>
@@ -536,10 +537,10 @@ struct RunningCamera {
 };
 
 // The idle picture is read off the client's calls and once per camera in the
-// process: Connect returns long before a picture of 25 million pixels is
-// decoded (Wine's imaging components refuse a pipe at once, so no path here
-// blocks for good), and the filters of one camera share one decoding, which
-// goes with the last of them.
+// process: Connect and Run return, and black goes out, while a picture of 25
+// million pixels is still decoding (Wine's imaging components refuse a pipe at
+// once, so no path here blocks for good), and the filters of one camera share
+// one decoding, which goes with the last of them.
 TEST_F(VideoPin, IdlePictureNeverHoldsUpConnectAndIsDecodedOncePerCamera) {
   StartModule(nullptr);
   const std::wstring ini = GetModulePaths().iniPath;
@@ -559,9 +560,16 @@ TEST_F(VideoPin, IdlePictureNeverHoldsUpConnectAndIsDecodedOncePerCamera) {
   WriteTextFile(big, rle.substr(0, 64));
   setIdle(large, big);
   LogCapture log;
+  // The decoding thread is held at its last step, its line, so a Connect
+  // that waited for it would take the whole hold.
+  constexpr std::chrono::milliseconds kHold{8000};
+  log.HoldLinesContaining(big + L" 5000x5000", kHold);
   {
     RunningCamera camera(large);
-    EXPECT_TRUE(camera.running && log.Count(big + L" 5000x5000") == 0) << camera.connectMs << " ms";
+    EXPECT_TRUE(camera.running) << camera.connectMs << " ms";
+    EXPECT_LT(camera.connectMs, 4000u);
+    EXPECT_TRUE(camera.Shows(16)) << "black while the picture decodes";
+    log.Release();
     for (int i = 0; i < 300 && log.Count(big + L" 5000x5000") == 0; ++i) Sleep(50);
     EXPECT_EQ(1u, log.Count(big + L" 5000x5000"));
   }

@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/Log.h"
@@ -45,6 +48,21 @@ class LogCapture {
     std::lock_guard<std::mutex> lock(mutex_);
     lines_.clear();
   }
+  // Lines containing `fragment` wait in the thread that logs them (and are
+  // kept only then) until Release() or `maxMs`: a test can hold a background
+  // thread at a known point without a seam in the code under test.
+  void HoldLinesContaining(std::wstring fragment, std::chrono::milliseconds maxMs) {
+    hold_ = std::move(fragment);
+    holdMax_ = maxMs;
+  }
+  void Release() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      released_ = true;
+    }
+    releasedChanged_.notify_all();
+  }
+
   // How many lines contain the fragment.
   size_t Count(const std::wstring& fragment) const {
     const auto lines = Lines();
@@ -55,7 +73,9 @@ class LogCapture {
   static void Add(Sink sink, const wchar_t* text) {
     LogCapture* self = active_.load();
     if (!self) return;
-    std::lock_guard<std::mutex> lock(self->mutex_);
+    std::unique_lock<std::mutex> lock(self->mutex_);
+    if (!self->hold_.empty() && std::wstring_view(text).find(self->hold_) != std::wstring_view::npos)
+      self->releasedChanged_.wait_for(lock, self->holdMax_, [self] { return self->released_; });
     self->lines_.push_back({sink, text});
   }
 
@@ -63,6 +83,10 @@ class LogCapture {
   LogSink saved_[3];
   mutable std::mutex mutex_;
   std::vector<Line> lines_;
+  std::wstring hold_;
+  std::chrono::milliseconds holdMax_{0};
+  bool released_ = false;
+  std::condition_variable releasedChanged_;
 };
 
 }  // namespace telvor::test
