@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "CommandLine.h"
 #include "support/CameraIndexes.h"
 #include "support/WinTestSupport.h"
 #include "telvor_version.h"
@@ -37,13 +39,30 @@ TEST(CaptureOptions, ReadsWhatCanBeMetAndRefusesTheRest) {
       {L"--format", L"nv12"},          {L"--size", L"640x"},        {L"--size", L"0x480"},
       {L"--fps", L"0"},                {L"--duration", L"-1"},      {L"--save", L"1.5"},
       {L"--video"},                    {L"--bogus", L"1"},          {L"--audio", L"1", L"--format", L"yuy2"},
-      {L"--wav", L"out.wav"},          {L"--raw", L"caf\u00e9.raw"},  {L"--clock", L"--audio", L"0"},
+      {L"--wav", L"out.wav"},          {L"--raw", L""},             {L"--clock", L"--audio", L"0"},
       {L"--clock", L"--size", L"640x480"}};
   for (const auto& args : bad) {
     CaptureOptions refused;
     error.clear();
     EXPECT_TRUE(!Parse(args, refused, error) && !error.empty()) << args[0];
   }
+}
+
+// Paths keep every character as typed and open by their wide names, also
+// outside the ANSI code page.
+TEST(ToolFiles, NamesOutsideTheAnsiCodePageAreKeptAndOpened) {
+  CaptureOptions o;
+  std::string error;
+  ASSERT_TRUE(Parse({L"--raw", L"caf\u00e9 \u6F22.raw"}, o, error)) << error;
+  EXPECT_EQ("caf\xC3\xA9 \xE6\xBC\xA2.raw", o.raw_path);
+  telvor::test::TempDir dir;
+  const std::wstring wide = dir.File(L"\u0436 \u266B.png");
+  std::FILE* file = tools::OpenFile(tools::Utf8(wide), L"wb");
+  ASSERT_NE(nullptr, file);
+  EXPECT_EQ(3u, std::fwrite("png", 1, 3, file));
+  std::fclose(file);
+  EXPECT_EQ("png", telvor::test::ReadFileBytes(wide));
+  EXPECT_EQ(nullptr, tools::OpenFile("\xC3(", L"rb")) << "not UTF-8";
 }
 
 // Every tool reads its command line with the same parser: --help answers 0

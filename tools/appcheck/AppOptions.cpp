@@ -112,7 +112,7 @@ bool ParseOptions(int argc, wchar_t** argv, AppOptions& o, std::string& error) {
       {L"--restarts", true, [&](const wchar_t* v) { return tools::ReadCount(v, 0, 100, o.restarts); }},
       {L"--stop-inside-receive", false, [&](const wchar_t*) { return o.stopInsideReceive = true; }},
       {L"--capture-branch", false, [&](const wchar_t*) { return o.captureBranch = true; }},
-      {L"--png", true, [&](const wchar_t* v) { return !(o.png = tools::AnsiPath(v)).empty(); }},
+      {L"--png", true, [&](const wchar_t* v) { return !(o.png = tools::Utf8(v)).empty(); }},
       {L"--timeout", true, [&](const wchar_t* v) { return ParseSeconds(v, o.timeout_s); }},
   };
   if (!tools::ReadCommandLine(argc, argv, options, o.help, error)) return false;

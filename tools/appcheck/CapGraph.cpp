@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "AppSink.h"
+#include "CommandLine.h"
 #include "Apps.h"
 #include "Picture.h"
 
@@ -127,7 +128,7 @@ int RunCapGraph(const AppOptions& o) {
   if (index < 0) return kExitFailed;
   // The program keeps the display name (in its settings) and opens the device from it.
   const std::wstring display = devices[static_cast<std::size_t>(index)].displayName;
-  Out().Add("display_name", Narrow(display));
+  Out().Add("display_name", tools::Utf8(display));
   ComPtr<IBaseFilter> camera;
   {
     ComPtr<IBindCtx> context;

@@ -1,4 +1,5 @@
 #include "Devices.h"
+#include "CommandLine.h"
 
 #include <dshow.h>
 #include <ks.h>
@@ -141,14 +142,5 @@ HRESULT ReadCapabilities(IAMStreamConfig* config, std::vector<Capability>& list,
 
 std::string SizeText(long width, long height) { return std::to_string(width) + "x" + std::to_string(height); }
 
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  if (text.empty()) return out;
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                    nullptr);
-  out.resize(static_cast<std::size_t>(n > 0 ? n : 0));
-  if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
-  return out;
-}
 
 }  // namespace appcheck

@@ -56,6 +56,5 @@ HRESULT ReadCapabilities(IAMStreamConfig* config, std::vector<Capability>& list,
 
 // "1280x720" and the like, for the findings.
 std::string SizeText(long width, long height);
-std::string Narrow(const std::wstring& text);
 
 }  // namespace appcheck

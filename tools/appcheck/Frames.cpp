@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "CommandLine.h"
 #include "Findings.h"
 #include "base/Percentile.h"
 
@@ -180,7 +181,7 @@ bool ReportRun(const Recorder::Snapshot& run, const RunFacts& facts) {
     // And the bytes as the application received them, for comparing them
     // exactly with what the producer wrote.
     const std::string raw = facts.png.substr(0, facts.png.size() - 4) + ".raw";
-    if (FILE* file = std::fopen(raw.c_str(), "wb")) {
+    if (FILE* file = tools::OpenFile(raw, L"wb")) {
       const bool written = std::fwrite(run.newest.data(), 1, run.newest.size(), file) == run.newest.size();
       if (std::fclose(file) == 0 && written) out.Add("raw", raw);
     }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cwctype>
 
+#include "CommandLine.h"
 #include "FrameBand.h"
 #include "ImageFiles.h"
 
@@ -286,7 +287,7 @@ bool SavePng(const Layout& l, const std::vector<std::uint8_t>& data, const std::
     }
   }
   const std::vector<std::uint8_t> png = capture::EncodePng(l.width, l.height, rgb);
-  FILE* file = std::fopen(path.c_str(), "wb");
+  FILE* file = tools::OpenFile(path, L"wb");
   const bool written = file && std::fwrite(png.data(), 1, png.size(), file) == png.size();
   if (file) std::fclose(file);
   if (!written) error = "cannot write " + path;

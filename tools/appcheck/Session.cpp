@@ -3,6 +3,7 @@
 #include <dshow.h>
 
 #include "Apps.h"
+#include "CommandLine.h"
 #include "Picture.h"
 
 namespace appcheck {
@@ -23,12 +24,12 @@ int ChooseDevice(const std::vector<DeviceEntry>& devices, const std::wstring& se
   Out().Count(std::string(kind) + "_devices", devices.size());
   const int chosen = SelectDevice(devices, selector);
   if (chosen < 0) {
-    Out().Problem(std::string("no ") + kind + " device " + Narrow(selector));
+    Out().Problem(std::string("no ") + kind + " device " + tools::Utf8(selector));
     return -1;
   }
   const DeviceEntry& device = devices[static_cast<std::size_t>(chosen)];
   Out().Add(std::string(kind) + "_device",
-            Narrow(device.description.empty() ? device.friendlyName : device.description));
+            tools::Utf8(device.description.empty() ? device.friendlyName : device.description));
   return chosen;
 }
 

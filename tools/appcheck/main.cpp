@@ -20,7 +20,7 @@ void ListAll() {
     std::printf("%s capture devices:\n", category == &CLSID_VideoInputDeviceCategory ? "video" : "audio");
     if (devices.empty()) std::printf("  (none)\n");
     for (std::size_t i = 0; i < devices.size(); ++i) {
-      std::printf("  %zu: %s\n", i, Narrow(devices[i].friendlyName).c_str());
+      std::printf("  %zu: %s\n", i, tools::Utf8(devices[i].friendlyName).c_str());
     }
   }
 }

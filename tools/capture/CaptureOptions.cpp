@@ -72,10 +72,10 @@ bool ParseFormat(const std::wstring& text, PixelFormat& format) {
   return true;
 }
 
-// Paths stay as typed; only ASCII paths are accepted, which the C runtime opens as is.
+// Paths stay as typed, kept in UTF-8 and opened by their wide names.
 bool ParsePath(const wchar_t* text, std::string& path) {
-  path = tools::Narrow(text);
-  return path.find('?') == std::string::npos && !path.empty();
+  path = tools::Utf8(text);
+  return !path.empty();
 }
 
 bool ParseSize(const wchar_t* text, std::int32_t& width, std::int32_t& height) {

@@ -1,18 +1,19 @@
 #include "FrameSaver.h"
 
+#include "CommandLine.h"
 #include "ImageFiles.h"
 
 namespace capture {
 
 bool FrameSaver::OpenRaw(const std::string& path, std::string& error) {
-  m_Raw.reset(std::fopen(path.c_str(), "wb"));
+  m_Raw.reset(tools::OpenFile(path, L"wb"));
   if (!m_Raw) error = "cannot create " + path;
   return static_cast<bool>(m_Raw);
 }
 
 bool FrameSaver::OpenWav(const std::string& path, std::uint16_t channels, std::uint32_t rate, std::uint16_t bits,
                          std::string& error) {
-  m_Wav.reset(std::fopen(path.c_str(), "wb"));
+  m_Wav.reset(tools::OpenFile(path, L"wb"));
   if (!m_Wav) {
     error = "cannot create " + path;
     return false;
@@ -43,7 +44,7 @@ bool FrameSaver::WritePng(const std::uint8_t* data, std::size_t size) {
   const std::vector<std::uint8_t> png = EncodePng(m_Layout.width, m_Layout.height, m_Rgb);
   char number[16];
   std::snprintf(number, sizeof number, "%05u.png", m_Saved);
-  File file(std::fopen((m_PngPrefix + number).c_str(), "wb"));
+  File file(tools::OpenFile(m_PngPrefix + number, L"wb"));
   return file && std::fwrite(png.data(), 1, png.size(), file.get()) == png.size();
 }
 

@@ -31,14 +31,6 @@ BOOL WINAPI OnConsoleControl(DWORD) {
   return TRUE;
 }
 
-std::string Narrow(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                    nullptr);
-  std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-  if (n > 0) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
-  return out;
-}
 
 int Failure(const char* what, HRESULT hr, const std::string& detail = {}) {
   std::fprintf(stderr, "telvor-capture: %s (0x%08lX)%s%s\n", what, static_cast<unsigned long>(hr),
@@ -51,7 +43,7 @@ void ListAll() {
     std::printf("%s capture devices:\n", kind == DeviceKind::kVideo ? "video" : "audio");
     const std::vector<std::wstring> names = ListDevices(kind);
     if (names.empty()) std::printf("  (none)\n");
-    for (std::size_t i = 0; i < names.size(); ++i) std::printf("  %zu: %s\n", i, Narrow(names[i]).c_str());
+    for (std::size_t i = 0; i < names.size(); ++i) std::printf("  %zu: %s\n", i, tools::Utf8(names[i]).c_str());
   }
 }
 
@@ -67,7 +59,7 @@ struct Session {
 int OpenAndConnect(const CaptureOptions& o, Session& s) {
   const DeviceKind kind = o.audio ? DeviceKind::kAudio : DeviceKind::kVideo;
   HRESULT hr = OpenDevice(kind, o.device, s.camera, s.name);
-  if (FAILED(hr)) return Failure("no such capture device (try --list)", hr, Narrow(o.device));
+  if (FAILED(hr)) return Failure("no such capture device (try --list)", hr, tools::Utf8(o.device));
   hr = FindCapturePin(s.camera.Get(), s.pin);
   if (FAILED(hr)) return Failure("the device has no output pin", hr);
   std::string why;
@@ -111,7 +103,7 @@ int RunGraph(const CaptureOptions& o, Session& s) {
 
 void Print(const CaptureOptions& o, const Session& s, const KeyValues& figures) {
   const PictureLayout layout = LayoutOf(s.chosen);
-  const std::string device = Narrow(s.name);
+  const std::string device = tools::Utf8(s.name);
   if (!o.quiet) {
     if (o.audio) {
       std::printf("telvor-capture: %s audio: %s\n", device.c_str(), AudioSummary(figures).c_str());

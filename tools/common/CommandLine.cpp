@@ -100,13 +100,13 @@ std::string Narrow(const std::wstring& text) {
   return out;
 }
 
-std::string AnsiPath(const wchar_t* text) {
-  const int bytes = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (bytes <= 1) return std::string();
-  std::string path(static_cast<std::size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text, -1, &path[0], bytes, nullptr, nullptr);
-  path.resize(static_cast<std::size_t>(bytes) - 1);
-  return path;
+std::FILE* OpenFile(const std::string& utf8Path, const wchar_t* mode) {
+  const int length = static_cast<int>(utf8Path.size());
+  const int chars = length > 0 ? MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8Path.data(), length, nullptr, 0) : 0;
+  if (chars <= 0) return nullptr;
+  std::wstring path(static_cast<std::size_t>(chars), L'\0');
+  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8Path.data(), length, path.data(), chars);
+  return _wfopen(path.c_str(), mode);
 }
 
 std::string Utf8(const std::wstring& text) {

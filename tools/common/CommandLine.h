@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -32,10 +33,11 @@ bool ReadSize(const wchar_t* text, std::uint32_t& width, std::uint32_t& height);
 
 // ASCII as is, anything else as '?'.
 std::string Narrow(const std::wstring& text);
-// A path as the C runtime's narrow functions open it (the ANSI code page).
-std::string AnsiPath(const wchar_t* text);
-// What the tools print of paths and names.
+// What the tools print of paths and names, and how they keep paths.
 std::string Utf8(const std::wstring& text);
+// Opens a file by its UTF-8 name (kept by Utf8) through its wide name, so a
+// name outside the ANSI code page opens too. Null as fopen.
+std::FILE* OpenFile(const std::string& utf8Path, const wchar_t* mode);
 
 // Prints "<tool>: <error> (try --help)" to stderr and answers `exitCode`.
 int RefuseCommandLine(const char* tool, const std::string& error, int exitCode);
