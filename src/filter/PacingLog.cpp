@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 #include <iterator>
 #include <memory>
 #include <new>
@@ -33,10 +34,15 @@ void PacingLog::Start(const wchar_t* owner) {
   rows_.clear();
   count_ = 0;
   open_ = false;
-  wchar_t path[MAX_PATH];
-  const DWORD length = GetEnvironmentVariableW(L"TELVOR_PACING_LOG", path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return;
+  std::wstring path;
   try {
+    // Any length: a log in a deep folder is still a log.
+    const DWORD needed = GetEnvironmentVariableW(L"TELVOR_PACING_LOG", nullptr, 0);
+    if (needed <= 1) return;
+    path.resize(needed);
+    const DWORD length = GetEnvironmentVariableW(L"TELVOR_PACING_LOG", path.data(), needed);
+    if (length == 0 || length >= needed) return;
+    path.resize(length);
     rows_.resize(kMaxRows);
   } catch (const std::bad_alloc&) {
     return;  // a diagnostic never costs the stream
@@ -44,7 +50,7 @@ void PacingLog::Start(const wchar_t* owner) {
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
   frequency_ = frequency.QuadPart > 0 ? frequency.QuadPart : 1;
-  path_ = path;
+  path_ = std::move(path);
   owner_ = owner ? owner : L"";
 }
 

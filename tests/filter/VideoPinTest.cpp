@@ -409,7 +409,7 @@ TEST_F(VideoPin, DeadlinesPlacedAfterTheProducerBeforeRunThenFollowItBySteps) {
   constexpr REFERENCE_TIME kPeriod = 400000;
   constexpr int kFrames = 95, kChange = 50, kFirstShown = 7;  // frame 7 in the first period
   TempDir dir;
-  const std::wstring pacingPath = dir.File(L"pacing.txt");
+  const std::wstring pacingPath = dir.File(std::wstring(250, L'p') + L".txt");  // longer than MAX_PATH whole
   SetEnvironmentVariableW(L"TELVOR_PACING_LOG", pacingPath.c_str());
   const int index = kVideoPinCameras + 13;
   ASSERT_NO_FATAL_FAILURE(Build(index, 25.0));

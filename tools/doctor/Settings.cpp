@@ -92,9 +92,13 @@ std::wstring ListedName(const CLSID& category, const std::wstring& clsid, REGSAM
 }
 
 std::wstring FullPath(const std::wstring& path) {
-  wchar_t full[MAX_PATH * 2] = {};
-  const DWORD n = GetFullPathNameW(path.c_str(), MAX_PATH * 2, full, nullptr);
-  return n > 0 && n < MAX_PATH * 2 ? full : path;
+  const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return path;
+  std::wstring full(needed, L'\0');
+  const DWORD n = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+  if (n == 0 || n >= needed) return path;
+  full.resize(n);
+  return full;
 }
 
 std::wstring FolderOf(const std::wstring& path) {

@@ -28,6 +28,7 @@
 #include "CommandLine.h"
 #include "ProcessCounters.h"
 #include "StressModule.h"
+#include "base/ModuleFileName.h"
 #include "framework/ComPtr.h"
 #include "telvor_producer.h"
 
@@ -67,9 +68,7 @@ bool ParseOptions(int argc, wchar_t** argv, Options* options, bool& help, std::s
   options->runCycles = static_cast<int>(runCycles);
   options->createCycles = static_cast<int>(createCycles);
   if (options->module.empty()) {
-    wchar_t path[MAX_PATH];
-    const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring own(path, n);
+    const std::wstring own = telvor::ModuleFileName(nullptr);
     options->module = own.substr(0, own.find_last_of(L"\\/") + 1) + L"TELVOR.AX";
   }
   return true;
