@@ -171,41 +171,48 @@ double PacedMedianMs(const std::function<void()>& run) {
   return took[took.size() / 2];
 }
 
-// A frame buffer aligned as a host's are (the producer's slots and the
-// allocator's samples start on pages): a 32-bit C runtime's heap gives 8-byte
-// alignment, whose split loads and stores would count against the converter.
-class AlignedBuffer {
+// Frame buffers placed as in a host: the allocator's samples start aligned;
+// a producer's frame starts after its slot's 84-byte header, in a section
+// that starts on a page. (A 32-bit C runtime's heap aligns to 8 bytes, which
+// would split other loads and stores than the host's.)
+constexpr size_t kSlotHeaderBytes = 84;
+
+class FrameBuffer {
  public:
-  explicit AlignedBuffer(size_t bytes) : data_(static_cast<std::uint8_t*>(PxAlloc(static_cast<std::int64_t>(bytes)))), size_(bytes) {}
-  AlignedBuffer(AlignedBuffer&& other) noexcept : data_(std::exchange(other.data_, nullptr)), size_(other.size_) {}
-  AlignedBuffer(const AlignedBuffer&) = delete;
-  AlignedBuffer& operator=(const AlignedBuffer&) = delete;
-  ~AlignedBuffer() { PxFree(data_); }
-  std::uint8_t* data() const { return data_; }
+  explicit FrameBuffer(size_t bytes, size_t offset = 0)
+      : block_(static_cast<std::uint8_t*>(PxAlloc(static_cast<std::int64_t>(bytes + offset)))), offset_(offset),
+        size_(bytes) {}
+  FrameBuffer(FrameBuffer&& other) noexcept
+      : block_(std::exchange(other.block_, nullptr)), offset_(other.offset_), size_(other.size_) {}
+  FrameBuffer(const FrameBuffer&) = delete;
+  FrameBuffer& operator=(const FrameBuffer&) = delete;
+  ~FrameBuffer() { PxFree(block_); }
+  std::uint8_t* data() const { return block_ + offset_; }
   size_t size() const { return size_; }
 
  private:
-  std::uint8_t* data_;
+  std::uint8_t* block_;
+  size_t offset_;
   size_t size_;
 };
 
-AlignedBuffer AlignedCopy(const std::vector<std::uint8_t>& bytes) {
-  AlignedBuffer buffer(bytes.size());
-  std::memcpy(buffer.data(), bytes.data(), bytes.size());
-  return buffer;
+FrameBuffer ProducerSlot(const std::vector<std::uint8_t>& frame) {
+  FrameBuffer slot(frame.size(), kSlotHeaderBytes);
+  std::memcpy(slot.data(), frame.data(), frame.size());
+  return slot;
 }
 
 void ConverterRow(const char* name, int mode, int sw, int sh, int kind, int dw, int dh, int style, bool paced) {
-  const AlignedBuffer src = AlignedCopy(Random(static_cast<size_t>(SwScaler::SourceBytes(mode, sw, sh))));
+  const FrameBuffer src = ProducerSlot(Random(static_cast<size_t>(SwScaler::SourceBytes(mode, sw, sh))));
   const int stride = OutputBpp(kind) * dw;
-  AlignedBuffer dst(static_cast<size_t>(stride) * dh * 2);
+  FrameBuffer dst(static_cast<size_t>(stride) * dh * 2);
   SwScaler scaler(mode, sw, sh, kind, dw, dh, false, kPxInterLinear, style);
   const int srcStride = mode == kConverterYuy2 ? 2 * sw : sw;
   const double ours = BestMs([&] { scaler.Scale(src.data(), srcStride, dst.data(), stride); });
   const double oursCpu = g_bestCpuMs;
   // As in a host: each frame goes to the next of the allocator's sample
   // buffers, which the client read last (none of them in this core's caches).
-  std::vector<AlignedBuffer> samples;
+  std::vector<FrameBuffer> samples;
   for (int i = 0; i < kSampleBuffers; ++i) samples.emplace_back(dst.size());
   size_t next = 0;
   const double rotating = BestMs([&] {
