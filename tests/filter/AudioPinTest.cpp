@@ -342,8 +342,12 @@ TEST_F(AudioPin, ProducersComingAndGoingLyingAndKeepingTheirMutex) {
 
   // Kept 30 ms, past one of the pin's waits: the packet due goes out late, not dropped for silence.
   sink->ClearSamples();
+  // All eight in one hold of the mutex, so the reader queues them in one
+  // pass: once the first is played, the rest wait in the pin's queue.
+  ring.Lock();
   for (std::uint16_t n = 1; n <= 8; ++n) ring.Write(NumberedPacket(n, kCapacity));
-  Sleep(5);  // the reader queues them, the pin plays the first
+  ring.Unlock();
+  for (int waited = 0; waited < 2000 && Played().empty(); waited += 2) Sleep(2);
   ring.Lock();
   Sleep(30);
   ring.Unlock();
