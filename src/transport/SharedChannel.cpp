@@ -82,16 +82,23 @@ bool SharedChannel::OpenPair(bool global) {
 // A marker this user may not open (another user's producer) exists all the
 // same; only a name that is not there means the producer is gone. The handle
 // is closed at once: the marker must vanish with its producer.
-bool SharedChannel::ProducerMarkerExists() const {
-  const std::wstring name = ChannelObjectName(kind_.producer_name, index, global_);
+bool SharedChannel::MarkerExists(bool global) const {
+  const std::wstring name = ChannelObjectName(kind_.producer_name, index, global);
   UniqueHandle marker(OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
   const DWORD error = marker ? ERROR_SUCCESS : GetLastError();
   return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
-bool SharedChannel::ProducerGone() const { return producer_marked_ && !ProducerMarkerExists(); }
+bool SharedChannel::ProducerGone() {
+  if (!ProducerMarkerExists()) return producer_marked_;
+  producer_marked_ = true;
+  return false;
+}
 
 bool SharedChannel::OpenObjects() {
+  // A producer may let go of its ring between opening it and looking for the
+  // marker: a marker seen just before counts as well.
+  const bool marked_before[2] = {MarkerExists(false), MarkerExists(true)};
   global_ = false;
   if (!OpenPair(false)) {
     // A session pair that exists but is refused says more than a missing global one.
@@ -102,7 +109,7 @@ bool SharedChannel::OpenObjects() {
     }
     global_ = true;
   }
-  producer_marked_ = ProducerMarkerExists();
+  producer_marked_ = marked_before[global_] || ProducerMarkerExists();
   for (int i = 0; i < 2; ++i) {
     written_[i].Reset(kind_.written_names[i]
                           ? OpenEventW(SYNCHRONIZE, FALSE, ChannelObjectName(kind_.written_names[i], index, global_).c_str())

@@ -116,9 +116,11 @@ class SharedChannel {
   void ExpectFrame();
 
   // Whether a producer that announced itself with the library's marker has
-  // gone since Create. A producer that never made one (it speaks only the
-  // ring protocol) is never reported gone: its marker's absence says nothing.
-  bool ProducerGone() const;
+  // gone. A ring opened while no marker was there (its producer speaks only
+  // the ring protocol, or had just let go of the ring) becomes a marked one
+  // once a marker is seen; until then it is never reported gone: the
+  // marker's absence says nothing about it.
+  bool ProducerGone();
 
   static constexpr DWORD kCommandTimeoutMs = 5000;
 
@@ -132,7 +134,8 @@ class SharedChannel {
   DWORD ReaderLoop();
   bool OpenObjects();
   bool OpenPair(bool global);
-  bool ProducerMarkerExists() const;
+  bool ProducerMarkerExists() const { return MarkerExists(global_); }
+  bool MarkerExists(bool global) const;
   bool RingFits(std::uint32_t capacity, const wchar_t* function, bool& logged);
   void StopReader();
   bool WaitForFormat(SlotHeader& header, std::int32_t& state, DWORD& exit_code);

@@ -4,6 +4,8 @@
 #include <sstream>
 
 #include "FrameBand.h"
+#include "support/ObjectHolders.h"
+#include "transport/ChannelNames.h"
 
 namespace telvor::e2e {
 
@@ -85,17 +87,28 @@ FeedProcess::FeedProcess(const TempDir& dir, int cameraIndex, const std::wstring
                         input),
       cameraIndex_(cameraIndex) {}
 
-bool FeedProcess::WaitForChannel(bool video, DWORD timeoutMs) const {
+namespace {
+std::wstring RingName(bool video, int cameraIndex) {
   wchar_t name[64];
-  swprintf(name, 64, video ? L"KAVO.VCAM.V.SHARE.MEMORY.%02d" : L"KAVO.VCAM.A.SHARE.MEMORY.%02d", cameraIndex_);
+  swprintf(name, 64, (video ? telvor::kVideoChannelNames : telvor::kAudioChannelNames).mapping, cameraIndex);
+  return name;
+}
+}  // namespace
+
+bool FeedProcess::WaitForChannel(bool video, DWORD timeoutMs) const {
+  const std::wstring name = RingName(video, cameraIndex_);
   for (DWORD waited = 0; process_ && waited <= timeoutMs; waited += 20) {
-    if (HANDLE mapping = OpenFileMappingW(FILE_MAP_READ, FALSE, name)) {
+    if (HANDLE mapping = OpenFileMappingW(FILE_MAP_READ, FALSE, name.c_str())) {
       CloseHandle(mapping);
       return true;
     }
     if (WaitForSingleObject(process_, 20) == WAIT_OBJECT_0) return false;  // ended before it opened
   }
   return false;
+}
+
+std::string FeedProcess::RingHolders(bool video) const {
+  return telvor::test::ObjectHolders(L"\\" + RingName(video, cameraIndex_));
 }
 
 std::vector<ShownRun> ShownRuns(const std::string& raw, int width, int height) {

@@ -98,6 +98,8 @@ class FeedProcess : public BackgroundProcess {
   FeedProcess(const TempDir& dir, int cameraIndex, const std::wstring& arguments, HANDLE input = nullptr);
   // True once the producer's channel of that kind exists.
   bool WaitForChannel(bool video, DWORD timeoutMs = 10000) const;
+  // The processes that hold this camera's ring of that kind open, one a line.
+  std::string RingHolders(bool video) const;
 
  private:
   int cameraIndex_;

@@ -305,8 +305,12 @@ TEST_F(VideoCapture, EachSourceAtItsOwnSizeAndScaledByEachStyleInEveryFormat) {
       FeedProcess feed(module_->Dir(), index,
                        L"--format " + Widen(run.fourcc) + L" --size 320x240 --fps " + std::to_wstring(kProducerFps) +
                            L" --deterministic --no-audio --duration 60 --dump-frames 100000 --dump " + Quoted(dump));
-      // The module's log says which cameras still had the last producer's ring, should this one find it held.
-      ASSERT_TRUE(feed.WaitForFileSize(dump, sourceBytes, 10000)) << feed.Output() << "module log ends:\n" << LogTail();
+      // Should this producer find the last one's ring still open, the message names who holds it.
+      ASSERT_TRUE(feed.WaitForFileSize(dump, sourceBytes, 10000))
+          << feed.Output() << "held by:\n" << feed.RingHolders(true) << "module log ends:\n" << LogTail();
+      if (&run == kRuns) {
+        EXPECT_NE(feed.RingHolders(true).find("telvor-feed.exe"), std::string::npos) << feed.RingHolders(true);
+      }
       recordings = CaptureEveryFormat(index, run.dw, run.dh, run.firstOutput);
     }
     const std::string source = ReadFileBytes(dump);

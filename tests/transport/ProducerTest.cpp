@@ -4,6 +4,7 @@
 #include <aclapi.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <thread>
 
@@ -222,6 +223,35 @@ TEST(ProducerLibrary, NewReaderStartsWithOnlyTheLiveSlots) {
   const telvor_video_format larger = {TELVOR_FOURCC_YUY2, 640, 480, 30.0, 0, 1};
   EXPECT_EQ(TELVOR_OK, telvor_open_video(camera, 0, &larger, &producer)) << telvor_last_error_message();
   camera_lets_go.join();
+  telvor_close(producer);
+}
+
+// A camera may open a ring just as its producer lets go of it: a second
+// application's camera still held it, or the producer's own attempt at
+// another size had it open. Without the producer's marker there, it would
+// keep that ring for good and refuse every larger producer; it must learn
+// the ring is a producer's from the next one that tries, and let it go.
+TEST(ProducerLibrary, ARingOpenedAsItsProducerLeftIsLetGoForALargerProducer) {
+  const int camera = kCamera;
+  telvor_channel* producer = ProduceTagged(camera, 2, 1, 2);
+  ASSERT_NE(producer, nullptr);
+  Reading<SharedVideo> holding(camera);
+  ASSERT_TRUE(holding.Start());
+  telvor_close(producer);
+  Reading<SharedVideo> late(camera);
+  ASSERT_TRUE(late.Start());
+  holding.channel.Close();
+  // The camera's rule, applied as often as its channel thread applies it.
+  std::atomic<bool> done{false};
+  std::thread keeper([&] {
+    for (; !done; Sleep(250)) {
+      if (late.channel.ProducerGone()) return late.channel.Close();
+    }
+  });
+  const telvor_video_format larger = {TELVOR_FOURCC_YUY2, 640, 480, 30.0, 0, 1};
+  EXPECT_EQ(TELVOR_OK, telvor_open_video(camera, 0, &larger, &producer)) << telvor_last_error_message();
+  done = true;
+  keeper.join();
   telvor_close(producer);
 }
 

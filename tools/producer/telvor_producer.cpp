@@ -55,10 +55,16 @@ struct telvor_channel {
   std::uint64_t last_sequence = 0;
   std::uint32_t next_slot = 0;
 
-  void CloseObjects() {
+  // Everything but the marker, which goes last: a camera that still sees the
+  // ring never sees it without its producer's marker.
+  void CloseRing() {
     view.Reset();
-    for (UniqueHandle* handle : {&watch_status, &written[0], &written[1], &mapping, &mutex, &owner}) handle->Reset();
+    for (UniqueHandle* handle : {&watch_status, &written[0], &written[1], &mapping, &mutex}) handle->Reset();
     last_sequence = 0;
+  }
+  void CloseObjects() {
+    CloseRing();
+    owner.Reset();
   }
 };
 
@@ -289,18 +295,25 @@ telvor_result AdoptRing(telvor_channel& channel, const RingKind& ring, std::uint
   return TELVOR_OK;
 }
 
-// Cameras let go of a ring within a quarter of a second of seeing its
-// producer's marker gone, so a larger producer started right after a smaller
-// one waits for that instead of failing; a camera that keeps the old ring
-// longer (one without the marker check) still gets the size message.
+// Cameras look for their producer's marker every quarter of a second and
+// let go of a ring whose marker has gone, so a larger producer started right
+// after a smaller one waits for that instead of failing; a camera that keeps
+// the old ring longer (one that never saw a marker) still gets the size message.
 constexpr DWORD kLetGoWaitMs = 3000;
 constexpr DWORD kLetGoPollMs = 50;
+// A camera that opened the ring as its last producer let go of it never saw
+// a marker and waits to see one before it heeds the marker's end. After the
+// quick attempts the marker stays, then stays away, each for longer than a
+// camera's look, so that every camera sees both.
+constexpr DWORD kQuickAttemptsMs = 600;
+constexpr DWORD kMarkerShownMs = 350;
 
-// Leaves the mutex held on success. Between attempts nothing of ours stays
-// open, so the cameras see the marker gone and close the ring.
+// Leaves the mutex held on success. Between attempts nothing of the ring
+// stays open, so the cameras see the marker gone and close the ring.
 telvor_result OpenRing(telvor_channel& channel, const RingKind& ring, int camera, std::uint32_t flags,
                        std::uint32_t needed) {
   const std::uint32_t requested = channel.capacity;
+  const ULONGLONG quick_until = GetTickCount64() + kQuickAttemptsMs;
   const ULONGLONG give_up = GetTickCount64() + kLetGoWaitMs;
   for (;;) {
     channel.capacity = requested;
@@ -311,8 +324,11 @@ telvor_result OpenRing(telvor_channel& channel, const RingKind& ring, int camera
     if (result == TELVOR_OK) return result;
     ReleaseMutex(channel.mutex.Get());
     if (result != TELVOR_E_SIZE_MISMATCH || GetTickCount64() >= give_up) return result;
+    const bool quick = GetTickCount64() < quick_until;
+    channel.CloseRing();
+    if (!quick) Sleep(kMarkerShownMs);
     channel.CloseObjects();
-    Sleep(kLetGoPollMs);
+    Sleep(quick ? kLetGoPollMs : kMarkerShownMs);
   }
 }
 
