@@ -457,14 +457,38 @@ void SharedChannel::TakeFirstChangedSlot(std::uint64_t& last) {
   changed_ = false;
 }
 
-// Phase C, running, mutex held: hands on the slot that follows `last` most
-// closely. Returns false when the preview callback asked to stop, or the
-// producer's new format cannot be followed.
+// Phase C, running, mutex held: hands on, oldest first, every slot written
+// since `last`, all in this hold. Whoever takes the mutex next (a producer
+// writing on, or keeping it a while) must not strand items already written:
+// a camera would play silence for sound that was there. Returns false when
+// the preview callback asked to stop, or the producer's new format cannot be
+// followed.
 bool SharedChannel::DeliverNext(std::uint64_t& last, std::uint64_t& previous_time, double& first_time) {
   if (!FollowFormat(last)) {
     ReleaseMutex(mutex_.Get());
     return false;
   }
+  int handed = 0;
+  for (int slot; (slot = NextSlot(last)) >= 0; ++handed) {
+    if (!HandOn(static_cast<std::uint32_t>(slot), last, previous_time, first_time)) {
+      ReleaseMutex(mutex_.Get());
+      return false;
+    }
+  }
+  if (handed == 0 && written_[0] && written_[1]) {
+    ReleaseMutex(mutex_.Get());
+    WaitForWrite(last);
+    return true;
+  }
+  if (handed == 0) IdleSleep();
+  ReleaseMutex(mutex_.Get());
+  return true;
+}
+
+// The written slot that follows `last` most closely, -1 when none does. Each
+// hand-on moves `last` up to a slot's number, so a hold ends after at most
+// every slot once.
+int SharedChannel::NextSlot(std::uint64_t last) const {
   int winner = -1;
   std::int64_t winner_distance = 0;
   for (std::uint32_t slot = 0; !changed_ && slot < kind_.slot_count; ++slot) {
@@ -474,38 +498,29 @@ bool SharedChannel::DeliverNext(std::uint64_t& last, std::uint64_t& previous_tim
       winner_distance = distance;
     }
   }
-  if (winner < 0) {
-    if (written_[0] && written_[1]) {
-      ReleaseMutex(mutex_.Get());
-      WaitForWrite(last);
-      return true;
-    }
-    IdleSleep();
-    ReleaseMutex(mutex_.Get());
-    return true;
-  }
-  const std::uint8_t* slot = Slot(static_cast<std::uint32_t>(winner));
+  return winner;
+}
+
+// Mutex held: one slot to the owner. False when its callback asked to stop.
+bool SharedChannel::HandOn(std::uint32_t index, std::uint64_t& last, std::uint64_t& previous_time,
+                           double& first_time) {
+  const std::uint8_t* slot = Slot(index);
   const std::uint64_t sequence = ReadAt<std::uint64_t>(slot, kind_.sequence_offset);
   const std::uint64_t timestamp = ReadAt<std::uint64_t>(slot, kind_.timestamp_offset);
   const std::uint32_t length = ReadAt<std::uint32_t>(slot, offsetof(SlotHeader, payload_length));
   const double seconds = static_cast<double>(timestamp) / kTicksPerSecond;
   if (kind_.trace_each_frame) {
-    Trace() << L"F" << last << L"," << sequence << L"=" << winner_distance << L"," << seconds << L","
+    Trace() << L"F" << last << L"," << sequence << L"=" << Distance(sequence, last) << L"," << seconds << L","
             << seconds - static_cast<double>(previous_time) / kTicksPerSecond << L"," << length;
   }
   last = sequence;
   previous_time = timestamp;
-  if (kind_.has_preview(this)) {
-    if (std::isnan(first_time)) first_time = seconds;
-    const std::int32_t result = kind_.preview(this, seconds - first_time, slot + kSlotHeaderSize, length);
-    if (result != 0) {
-      TELVOR_ERROR_AT(kind_.unit, kind_.thread_function) << kind_.preview_failed_text << result;
-      ReleaseMutex(mutex_.Get());
-      return false;
-    }
-  }
-  ReleaseMutex(mutex_.Get());
-  return true;
+  if (!kind_.has_preview(this)) return true;
+  if (std::isnan(first_time)) first_time = seconds;
+  const std::int32_t result = kind_.preview(this, seconds - first_time, slot + kSlotHeaderSize, length);
+  if (result == 0) return true;
+  TELVOR_ERROR_AT(kind_.unit, kind_.thread_function) << kind_.preview_failed_text << result;
+  return false;
 }
 
 }  // namespace telvor

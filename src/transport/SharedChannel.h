@@ -147,6 +147,8 @@ class SharedChannel {
   std::int64_t Distance(std::uint64_t sequence, std::uint64_t last) const;
   bool AnyNewerThan(std::uint64_t last) const;
   bool DeliverNext(std::uint64_t& last, std::uint64_t& previous_time, double& first_time);
+  int NextSlot(std::uint64_t last) const;
+  bool HandOn(std::uint32_t index, std::uint64_t& last, std::uint64_t& previous_time, double& first_time);
   void NoteAbandoned();
   std::int32_t AcknowledgeCommand();
   DWORD Terminated();

@@ -143,6 +143,54 @@ TEST(ChannelReader, DeliversInSequenceOrderFromTheOldest) {
   }
 }
 
+// Everything written by the time the reader takes the mutex is handed on in
+// that one hold: whoever takes the mutex next (a producer writing on, or
+// keeping it a while) must not strand items already written, or a camera
+// plays silence for sound that was there. The first hand-over waits until
+// the test is queued for the mutex, which it then gets before the reader.
+TEST(ChannelReader, HandsOnEverythingWrittenInTheHoldItTakes) {
+  const int camera = kCamera + 8;
+  constexpr std::uint32_t kCapacity = 64, kItems = 8;
+  FakeRing ring(kAudioNames, camera, RingBytes(kAudioSlotCount, kCapacity));
+  ASSERT_TRUE(ring.Ok());
+  SetFormat(ring.Header(kCapacity, 0), kCapacity);
+  struct Gate {
+    UniqueHandle inside{CreateEventW(nullptr, TRUE, FALSE, nullptr)}, proceed{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    std::atomic<std::uint32_t> handed{0};
+  } gate;
+  SharedAudio channel;
+  channel.index = camera;
+  channel.user = &gate;
+  channel.on_format_changed = [](SharedAudio* reader, const SlotHeader&, void*) -> std::int32_t {
+    reader->on_audio_preview = [](SharedAudio*, double, const std::uint8_t*, std::uint32_t, void* user) -> std::int32_t {
+      auto* g = static_cast<Gate*>(user);
+      if (g->handed++ == 0) {
+        SetEvent(g->inside.Get());
+        WaitForSingleObject(g->proceed.Get(), 5000);
+      }
+      return 0;
+    };
+    return 0;
+  };
+  ASSERT_TRUE(channel.Create() && channel.Run());
+  Sleep(50);  // the format announced, nothing to hand on yet
+  ring.Lock();
+  for (std::uint32_t i = 1; i <= kItems; ++i) PutItem(ring, true, kCapacity, i, i);
+  ring.Unlock();
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(gate.inside.Get(), 3000));
+  std::uint32_t handedWhenLocked = 0;
+  std::thread producer([&] {
+    ring.Lock();
+    handedWhenLocked = gate.handed;
+    ring.Unlock();
+  });
+  Sleep(100);  // the producer waits for the mutex
+  SetEvent(gate.proceed.Get());
+  producer.join();
+  EXPECT_EQ(kItems, handedWhenLocked);
+  channel.Close();
+}
+
 // Readers that never deliver: without a usable format, with a ring longer
 // than its section (found at Create, or grown after it: said once, not at
 // every poll; a 32-bit capacity cannot wrap the size check) or with the
