@@ -86,6 +86,13 @@ struct Avx512 {
   static Reg GreenWords(Reg bgra) {
     return Shuffle8(bgra, Lanes16(1, 0x80, 1, 0x80, 5, 0x80, 5, 0x80, 9, 0x80, 9, 0x80, 13, 0x80, 13, 0x80));
   }
+  // AVX-512 has no horizontal add: the same lane layout through a
+  // multiply-add by one and a pack.
+  static constexpr bool kByteMadd = true;
+  static Reg Xor(Reg a, Reg b) { return _mm512_xor_si512(a, b); }
+  static Reg MaddU8S8(Reg unsignedBytes, Reg signedBytes) { return _mm512_maddubs_epi16(unsignedBytes, signedBytes); }
+  static Reg Hadd16(Reg a, Reg b) { return PackS32(Madd16(a, Set16(1)), Madd16(b, Set16(1))); }
+  static Reg Sub16(Reg a, Reg b) { return _mm512_sub_epi16(a, b); }
   // Sixteen BGRA pixels to 48 BGR bytes through a byte mask.
   static void StoreBgr(void* p, Reg bgra) {
     const Reg packed = _mm512_shuffle_epi8(

@@ -4,6 +4,7 @@
 // inaccessible page (see fuzz/PixelFuzz.cpp for what each call must keep).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <stdexcept>
 #include <vector>
@@ -80,6 +81,40 @@ TEST(PixelVariants, EveryYuvTripleConvertsWithinOne) {
       ForceCpuLevel(level);
       PxI420ToBgra(planes, strides, b.data(), kSide * 4, {kSide, kSide}, 0);
       ASSERT_LE(MaxDifference(a, b), 1) << "pass " << pass << " level " << level;
+    }
+  }
+  SelectCpuLevel();
+}
+
+// Every colour through each level's I420 rows: luma within one of the plain
+// rows, chroma exact. Each picture holds every blue and green once, shuffled
+// so that each 2 x 2 block mixes unrelated colours; red is one per picture.
+TEST(PixelVariants, EveryColourGivesLumaWithinOneAndExactChroma) {
+  constexpr int kSide = 256, kPixels = kSide * kSide;
+  std::vector<std::uint8_t> bgra(kPixels * 4), want(kPixels * 3 / 2), got(want.size());
+  const std::int32_t strides[3] = {kSide, kSide / 2, kSide / 2};
+  const auto convert = [&](std::vector<std::uint8_t>& out) {
+    std::uint8_t* planes[3] = {out.data(), out.data() + kPixels, out.data() + kPixels * 5 / 4};
+    ASSERT_EQ(PxBgraToI420(bgra.data(), kSide * 4, planes, strides, {kSide, kSide}), kPxOk);
+  };
+  for (int red = 0; red < 256; ++red) {
+    for (int i = 0; i < kPixels; ++i) {
+      const unsigned colour = static_cast<unsigned>(i) * 40503u & 0xffffu;  // odd factor: each colour once
+      bgra[4 * i] = static_cast<std::uint8_t>(colour);
+      bgra[4 * i + 1] = static_cast<std::uint8_t>(colour >> 8);
+      bgra[4 * i + 2] = static_cast<std::uint8_t>(red);
+      bgra[4 * i + 3] = static_cast<std::uint8_t>(i);
+    }
+    ForceCpuLevel(0);
+    convert(want);
+    for (int level = 1; level <= DetectCpuLevel(); ++level) {
+      ForceCpuLevel(level);
+      convert(got);
+      const std::vector<std::uint8_t> lumaWant(want.begin(), want.begin() + kPixels);
+      const std::vector<std::uint8_t> lumaGot(got.begin(), got.begin() + kPixels);
+      ASSERT_LE(MaxDifference(lumaGot, lumaWant), 1) << "red " << red << " level " << level;
+      ASSERT_TRUE(std::equal(want.begin() + kPixels, want.end(), got.begin() + kPixels))
+          << "chroma, red " << red << " level " << level;
     }
   }
   SelectCpuLevel();
