@@ -357,6 +357,18 @@ void BgraToI420ByteKernel(const std::uint8_t* s0, const std::uint8_t* s1, std::u
   }
 }
 
+// The byte kernel where the level has byte multiply-adds. A template, so that
+// the kernel a level lacks is never instantiated.
+template <class V>
+void BgraToI420LevelKernel(const std::uint8_t* s0, const std::uint8_t* s1, std::uint8_t* y0, std::uint8_t* y1,
+                           std::uint8_t* cb, std::uint8_t* cr, int pixels) {
+  if constexpr (V::kByteMadd) {
+    BgraToI420ByteKernel<V>(s0, s1, y0, y1, cb, cr, pixels);
+  } else {
+    BgraToI420Kernel<V>(s0, s1, y0, y1, cb, cr, pixels);
+  }
+}
+
 // Pixels of a BGR row the vector steps of `step` pixels convert.
 template <class V>
 int BgrVectorPixels(int width, int step) {
@@ -390,11 +402,7 @@ int BgrVectorPixels(int width, int step) {
   void BgraToI420Rows(const std::uint8_t* s0, const std::uint8_t* s1, std::uint8_t* y0, std::uint8_t* y1,             \
                       std::uint8_t* cb, std::uint8_t* cr, int width) {                                                \
     const int n = width / V::kBytes * V::kBytes;                                                                      \
-    if constexpr (V::kByteMadd) {                                                                                     \
-      BgraToI420ByteKernel<V>(s0, s1, y0, y1, cb, cr, n);                                                             \
-    } else {                                                                                                          \
-      BgraToI420Kernel<V>(s0, s1, y0, y1, cb, cr, n);                                                                 \
-    }                                                                                                                 \
+    BgraToI420LevelKernel<V>(s0, s1, y0, y1, cb, cr, n);                                                              \
     plain::BgraToI420Rows(s0 + 4 * n, s1 + 4 * n, y0 + n, y1 + n, cb + n / 2, cr + n / 2, width - n);                 \
   }                                                                                                                   \
   void Yuy2ToYv12Rows(const std::uint8_t* s0, const std::uint8_t* s1, std::uint8_t* y0, std::uint8_t* y1,             \
