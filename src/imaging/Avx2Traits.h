@@ -105,7 +105,6 @@ struct Avx2 {
     return Shuffle8(bgra, Lanes16(1, 0x80, 1, 0x80, 5, 0x80, 5, 0x80, 9, 0x80, 9, 0x80, 13, 0x80, 13, 0x80));
   }
   static constexpr bool kByteMadd = true;
-  static Reg Xor(Reg a, Reg b) { return _mm256_xor_si256(a, b); }
   static Reg MaddU8S8(Reg unsignedBytes, Reg signedBytes) { return _mm256_maddubs_epi16(unsignedBytes, signedBytes); }
   static Reg Hadd16(Reg a, Reg b) { return _mm256_hadd_epi16(a, b); }
   static Reg Sub16(Reg a, Reg b) { return _mm256_sub_epi16(a, b); }

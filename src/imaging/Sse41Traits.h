@@ -35,10 +35,9 @@ struct Sse41 : Sse2 {
     return Shuffle8(bgra, Lanes16(1, 0x80, 1, 0x80, 5, 0x80, 5, 0x80, 9, 0x80, 9, 0x80, 13, 0x80, 13, 0x80));
   }
   static constexpr bool kByteMadd = true;
-  static Reg Xor(Reg a, Reg b) { return _mm_xor_si128(a, b); }
   static Reg MaddU8S8(Reg unsignedBytes, Reg signedBytes) { return _mm_maddubs_epi16(unsignedBytes, signedBytes); }
   // Two multiply-adds and a pack measured faster than phaddw here.
-  static Reg Hadd16(Reg a, Reg b) { return PackS32(Madd16(a, Set16(1)), Madd16(b, Set16(1))); }
+  static Reg Hadd16(Reg a, Reg b) { return _mm_packus_epi32(Madd16(a, Set16(1)), Madd16(b, Set16(1))); }
   static Reg Sub16(Reg a, Reg b) { return _mm_sub_epi16(a, b); }
   // Sixteen pixels in three whole stores: each register's 12 bytes are
   // picked to where a byte-wise alignment of it and its neighbour leaves them.

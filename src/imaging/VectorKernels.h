@@ -295,38 +295,43 @@ void BgraToI420Kernel(const std::uint8_t* s0, const std::uint8_t* s1, std::uint8
   }
 }
 
-// From SSSE3 on, I420 takes its bytes straight into byte multiply-adds. Luma
-// uses the factors 25, 129 and 66 over 256 on the pixels taken as signed
-// bytes (each minus 128), which keeps every sum in a word: within one of the
-// exact formula for every colour, as the vector levels may be, where the
-// exact form costs two dword multiply-adds per pixel. Chroma stays exact.
+// From SSSE3 on, I420 takes each pixel's bytes as B, G, G, R into byte
+// multiply-adds, one pass for luma and one for chroma.
 template <class V>
-TELVOR_FORCE_INLINE typename V::Reg LumaPairSums(typename V::Reg bgra) {
-  return V::MaddU8S8(V::Set32(0x00428119), V::Xor(bgra, V::Set8(static_cast<char>(0x80))));
+TELVOR_FORCE_INLINE typename V::Reg GreenTwice(typename V::Reg bgra) {
+  return V::Shuffle8(bgra, V::Lanes16(0, 1, 1, 2, 4, 5, 5, 6, 8, 9, 9, 10, 12, 13, 13, 14));
 }
 
-// Luma words of two registers of LumaPairSums. The pixels' offset of 128
-// took 128 * 220 from each sum; 4212 is 16 * 256 and the rounding term that
-// leaves the most colours exact.
+// Luma from the factors 25, 129 and 66 over 256, G's split 103 + 26 so that
+// each byte pair's sum stays a word: within one of the exact formula for
+// every colour, as the vector levels may be, where the exact form costs two
+// dword multiply-adds per pixel. Per pixel two words, 25 B + 103 G and
+// 26 G + 66 R.
+template <class V>
+TELVOR_FORCE_INLINE typename V::Reg LumaPairSums(typename V::Reg bggr) {
+  return V::MaddU8S8(bggr, V::Set32(25 | 103 << 8 | 26 << 16 | 66 << 24));
+}
+
+// Luma words of two registers of LumaPairSums: 4212 is 16 * 256 and the
+// rounding term that leaves the most colours exact. Sums reach 56100, past a
+// signed word, so they wrap (or pack) as unsigned.
 template <class V>
 TELVOR_FORCE_INLINE typename V::Reg LumaWords8(typename V::Reg a, typename V::Reg b) {
-  return V::Srli16(V::Add16(V::Hadd16(a, b), V::Set16(128 * 220 + 4212)), 8);
+  return V::Srli16(V::Add16(V::Hadd16(a, b), V::Set16(4212)), 8);
 }
 
 // Cb and Cr of the 2 x 2 blocks of one register of each row, as dwords Cb,
-// Cr per block. The factors of each sum to zero, so each is two differences
-// of the block's sums: Cb = 19071 (B - G) + 9699 (B - R) and
-// Cr = 24117 (R - G) - 4653 (B - R), one exact multiply-add per block.
+// Cr per block; exact. The factors of each sum to zero, so both are sums of
+// the same two differences: Cb = 28770 (B - G) + 9699 (G - R) and
+// Cr = -4653 (B - G) - 28770 (G - R), one multiply-add per block.
 template <class V>
 TELVOR_FORCE_INLINE typename V::Reg BlockChroma(typename V::Reg top, typename V::Reg bottom) {
-  // Each pixel pair's B, G, R and A side by side, then summed as words.
-  const auto pairOrder = V::Lanes16(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
-  const auto ones = V::Set8(1);
-  const auto sums = V::Add16(V::MaddU8S8(V::Shuffle8(top, pairOrder), ones),
-                             V::MaddU8S8(V::Shuffle8(bottom, pairOrder), ones));
-  const auto minuends = V::Shuffle8(sums, V::Lanes16(0, 1, 0, 1, 4, 5, 0, 1, 8, 9, 8, 9, 12, 13, 8, 9));
-  const auto subtrahends = V::Shuffle8(sums, V::Lanes16(2, 3, 4, 5, 2, 3, 4, 5, 10, 11, 12, 13, 10, 11, 12, 13));
-  const auto chroma = V::Madd16(V::Sub16(minuends, subtrahends), V::Set32x2(19071, 9699, 24117, -4653));
+  // Each pixel's B - G and G - R as words, by factors 1 and -1 on byte pairs.
+  const auto plusMinus = V::Set16(0xff01);
+  const auto columns = V::Add16(V::MaddU8S8(top, plusMinus), V::MaddU8S8(bottom, plusMinus));
+  // Both dwords of a block's qword become the sums of its two columns.
+  const auto blocks = V::Add16(columns, V::template Shuffle32<0xb1>(columns));
+  const auto chroma = V::Madd16(blocks, V::Set32x2(28770, 9699, -4653, -28770));
   return V::Srai32(V::Add32(chroma, V::Set32(32768 + (128 << 18))), 18);
 }
 
@@ -339,8 +344,8 @@ void BgraToI420ByteKernel(const std::uint8_t* s0, const std::uint8_t* s1, std::u
     for (int half = 0; half < 2; ++half) {
       typename V::Reg t[2], b[2], c[2];
       for (int i = 0; i < 2; ++i) {
-        const auto p = V::Load(s0 + (2 * half + i) * V::kBytes);
-        const auto q = V::Load(s1 + (2 * half + i) * V::kBytes);
+        const auto p = GreenTwice<V>(V::Load(s0 + (2 * half + i) * V::kBytes));
+        const auto q = GreenTwice<V>(V::Load(s1 + (2 * half + i) * V::kBytes));
         t[i] = LumaPairSums<V>(p);
         b[i] = LumaPairSums<V>(q);
         c[i] = BlockChroma<V>(p, q);

@@ -89,9 +89,8 @@ struct Avx512 {
   // AVX-512 has no horizontal add: the same lane layout through a
   // multiply-add by one and a pack.
   static constexpr bool kByteMadd = true;
-  static Reg Xor(Reg a, Reg b) { return _mm512_xor_si512(a, b); }
   static Reg MaddU8S8(Reg unsignedBytes, Reg signedBytes) { return _mm512_maddubs_epi16(unsignedBytes, signedBytes); }
-  static Reg Hadd16(Reg a, Reg b) { return PackS32(Madd16(a, Set16(1)), Madd16(b, Set16(1))); }
+  static Reg Hadd16(Reg a, Reg b) { return _mm512_packus_epi32(Madd16(a, Set16(1)), Madd16(b, Set16(1))); }
   static Reg Sub16(Reg a, Reg b) { return _mm512_sub_epi16(a, b); }
   // Sixteen BGRA pixels to 48 BGR bytes through a byte mask.
   static void StoreBgr(void* p, Reg bgra) {
