@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "compat/compat.h"
 #include "imaging/PixelRows.h"
@@ -266,34 +267,22 @@ void BgraToYuy2Kernel(const std::uint8_t* src, std::uint8_t* dst, int pixels) {
   }
 }
 
-// pixels: a multiple of V::kBytes.
+// I420 from 32-bit lanes, exact (SSE2).
 template <class V>
-void BgraToI420Kernel(const std::uint8_t* s0, const std::uint8_t* s1, std::uint8_t* y0, std::uint8_t* y1,
-                      std::uint8_t* cb, std::uint8_t* cr, int pixels) {
-  for (int x = 0; x < pixels; x += V::kBytes, s0 += 4 * V::kBytes, s1 += 4 * V::kBytes) {
-    // Two registers at a time into words, which keeps fewer of them alive.
-    typename V::Reg top[2], bottom[2], chroma[2];
-    for (int half = 0; half < 2; ++half) {
-      typename V::Reg t[2], b[2], c[2];
-      for (int i = 0; i < 2; ++i) {
-        const BgraSplit<V> p = Split<V>(V::Load(s0 + (2 * half + i) * V::kBytes));
-        const BgraSplit<V> q = Split<V>(V::Load(s1 + (2 * half + i) * V::kBytes));
-        t[i] = Luma32<V>(p);
-        b[i] = Luma32<V>(q);
-        const auto sums = PairChroma<V>(V::Add32(p.blueRed, q.blueRed), V::Add32(p.green, q.green));
-        c[i] = V::Srai32(V::Add32(sums, V::Set32(32768 + (128 << 18))), 18);
-      }
-      top[half] = LumaWords<V>(t[0], t[1]);
-      bottom[half] = LumaWords<V>(b[0], b[1]);
-      chroma[half] = V::PackS32(c[0], c[1]);
-    }
-    V::Store(y0 + x, V::FixPack32x4(V::PackUs16(top[0], top[1])));
-    V::Store(y1 + x, V::FixPack32x4(V::PackUs16(bottom[0], bottom[1])));
-    const auto pairs = V::FixPack32x4(V::PackUs16(chroma[0], chroma[1]));
-    // Within each lane: the block's Cb bytes to the low half, Cr to the high.
-    V::StoreHalves(cb + x / 2, cr + x / 2, V::FixPack64(V::SeparatePairs(pairs)));
+struct WordI420 {
+  using Reg = typename V::Reg;
+  using Pixels = BgraSplit<V>;
+  static Pixels Prepare(Reg bgra) { return Split<V>(bgra); }
+  static Reg Luma(const Pixels& p) { return Luma32<V>(p); }
+  static Reg LumaOfTwo(Reg a, Reg b) { return LumaWords<V>(a, b); }
+  static Reg Chroma(const Pixels& p, const Pixels& q) {
+    const auto sums = PairChroma<V>(V::Add32(p.blueRed, q.blueRed), V::Add32(p.green, q.green));
+    return V::Srai32(V::Add32(sums, V::Set32(32768 + (128 << 18))), 18);
   }
-}
+  static Reg ChromaOfTwo(Reg a, Reg b) { return V::PackS32(a, b); }
+  // Within each lane the block's Cb bytes to the low half, Cr to the high.
+  static Reg CbThenCr(Reg bytes) { return V::FixPack64(V::SeparatePairs(V::FixPack32x4(bytes))); }
+};
 
 // From SSSE3 on, I420 takes each pixel's bytes as B, G, G, R into byte
 // multiply-adds, one pass for luma and one for chroma.
@@ -335,42 +324,44 @@ TELVOR_FORCE_INLINE typename V::Reg BlockChroma(typename V::Reg top, typename V:
   return V::Srai32(V::Add32(chroma, V::Set32(32768 + (128 << 18))), 18);
 }
 
-// pixels: a multiple of V::kBytes.
 template <class V>
-void BgraToI420ByteKernel(const std::uint8_t* s0, const std::uint8_t* s1, std::uint8_t* y0, std::uint8_t* y1,
-                          std::uint8_t* cb, std::uint8_t* cr, int pixels) {
+struct ByteI420 {
+  using Reg = typename V::Reg;
+  using Pixels = Reg;
+  static Pixels Prepare(Reg bgra) { return GreenTwice<V>(bgra); }
+  static Reg Luma(Reg p) { return LumaPairSums<V>(p); }
+  static Reg LumaOfTwo(Reg a, Reg b) { return LumaWords8<V>(a, b); }
+  static Reg Chroma(Reg p, Reg q) { return BlockChroma<V>(p, q); }
+  static Reg ChromaOfTwo(Reg a, Reg b) { return V::FixPack64(V::PackS32(a, b)); }
+  // Cb, Cr byte pairs in block order but for the lanes; then Cb bytes first.
+  static Reg CbThenCr(Reg bytes) { return V::FixPack32x4(V::SeparatePairs(bytes)); }
+};
+
+// pixels: a multiple of V::kBytes. The byte scheme where the level has byte
+// multiply-adds; the other is then never instantiated.
+template <class V>
+void BgraToI420Kernel(const std::uint8_t* s0, const std::uint8_t* s1, std::uint8_t* y0, std::uint8_t* y1,
+                      std::uint8_t* cb, std::uint8_t* cr, int pixels) {
+  using Scheme = std::conditional_t<V::kByteMadd, ByteI420<V>, WordI420<V>>;
   for (int x = 0; x < pixels; x += V::kBytes, s0 += 4 * V::kBytes, s1 += 4 * V::kBytes) {
+    // Two registers at a time into words, which keeps fewer of them alive.
     typename V::Reg top[2], bottom[2], chroma[2];
     for (int half = 0; half < 2; ++half) {
       typename V::Reg t[2], b[2], c[2];
       for (int i = 0; i < 2; ++i) {
-        const auto p = GreenTwice<V>(V::Load(s0 + (2 * half + i) * V::kBytes));
-        const auto q = GreenTwice<V>(V::Load(s1 + (2 * half + i) * V::kBytes));
-        t[i] = LumaPairSums<V>(p);
-        b[i] = LumaPairSums<V>(q);
-        c[i] = BlockChroma<V>(p, q);
+        const auto p = Scheme::Prepare(V::Load(s0 + (2 * half + i) * V::kBytes));
+        const auto q = Scheme::Prepare(V::Load(s1 + (2 * half + i) * V::kBytes));
+        t[i] = Scheme::Luma(p);
+        b[i] = Scheme::Luma(q);
+        c[i] = Scheme::Chroma(p, q);
       }
-      top[half] = LumaWords8<V>(t[0], t[1]);
-      bottom[half] = LumaWords8<V>(b[0], b[1]);
-      chroma[half] = V::FixPack64(V::PackS32(c[0], c[1]));
+      top[half] = Scheme::LumaOfTwo(t[0], t[1]);
+      bottom[half] = Scheme::LumaOfTwo(b[0], b[1]);
+      chroma[half] = Scheme::ChromaOfTwo(c[0], c[1]);
     }
     V::Store(y0 + x, V::FixPack32x4(V::PackUs16(top[0], top[1])));
     V::Store(y1 + x, V::FixPack32x4(V::PackUs16(bottom[0], bottom[1])));
-    // Cb, Cr byte pairs in block order but for the lanes; then Cb bytes first.
-    const auto pairs = V::SeparatePairs(V::PackUs16(chroma[0], chroma[1]));
-    V::StoreHalves(cb + x / 2, cr + x / 2, V::FixPack32x4(pairs));
-  }
-}
-
-// The byte kernel where the level has byte multiply-adds. A template, so that
-// the kernel a level lacks is never instantiated.
-template <class V>
-void BgraToI420LevelKernel(const std::uint8_t* s0, const std::uint8_t* s1, std::uint8_t* y0, std::uint8_t* y1,
-                           std::uint8_t* cb, std::uint8_t* cr, int pixels) {
-  if constexpr (V::kByteMadd) {
-    BgraToI420ByteKernel<V>(s0, s1, y0, y1, cb, cr, pixels);
-  } else {
-    BgraToI420Kernel<V>(s0, s1, y0, y1, cb, cr, pixels);
+    V::StoreHalves(cb + x / 2, cr + x / 2, Scheme::CbThenCr(V::PackUs16(chroma[0], chroma[1])));
   }
 }
 
@@ -407,7 +398,7 @@ int BgrVectorPixels(int width, int step) {
   void BgraToI420Rows(const std::uint8_t* s0, const std::uint8_t* s1, std::uint8_t* y0, std::uint8_t* y1,             \
                       std::uint8_t* cb, std::uint8_t* cr, int width) {                                                \
     const int n = width / V::kBytes * V::kBytes;                                                                      \
-    BgraToI420LevelKernel<V>(s0, s1, y0, y1, cb, cr, n);                                                              \
+    BgraToI420Kernel<V>(s0, s1, y0, y1, cb, cr, n);                                                                   \
     plain::BgraToI420Rows(s0 + 4 * n, s1 + 4 * n, y0 + n, y1 + n, cb + n / 2, cr + n / 2, width - n);                 \
   }                                                                                                                   \
   void Yuy2ToYv12Rows(const std::uint8_t* s0, const std::uint8_t* s1, std::uint8_t* y0, std::uint8_t* y1,             \
