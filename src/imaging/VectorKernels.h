@@ -125,16 +125,35 @@ struct RgbWords {
   typename V::Reg b, g, r;
 };
 
-// y8, cb8, cr8: each sample in the high byte of a 16-bit lane.
+// What Cb and Cr add to blue and red and take from green.
+template <class V>
+struct ChromaTerms {
+  typename V::Reg blue, greenDrop, red;
+};
+
+// cb8, cr8: each sample in the high byte of a 16-bit lane.
+template <class V>
+TELVOR_FORCE_INLINE ChromaTerms<V> ChromaTermsOf(typename V::Reg cb8, typename V::Reg cr8) {
+  return {V::MulhiU16(cb8, V::Set16(33046)),
+          V::Add16(V::MulhiU16(cb8, V::Set16(6423)), V::MulhiU16(cr8, V::Set16(13320))),
+          V::MulhiU16(cr8, V::Set16(26149))};
+}
+
+// y8: each sample in the high byte of a 16-bit lane; chroma: its pixel's terms.
+template <class V>
+TELVOR_FORCE_INLINE RgbWords<V> LumaToRgbWords(typename V::Reg y8, const ChromaTerms<V>& chroma,
+                                               const YuvBias& bias) {
+  const auto luma = V::MulhiU16(y8, V::Set16(19071));
+  const auto blue = V::SubsU16(V::Add16(luma, chroma.blue), V::Set16(bias.blue));
+  const auto green = V::SubsU16(V::Add16(luma, V::Set16(bias.green)), chroma.greenDrop);
+  const auto red = V::SubsU16(V::Add16(luma, chroma.red), V::Set16(bias.red));
+  return {V::Srli16(blue, 6), V::Srli16(green, 6), V::Srli16(red, 6)};
+}
+
 template <class V>
 TELVOR_FORCE_INLINE RgbWords<V> YuvToRgbWords(typename V::Reg y8, typename V::Reg cb8, typename V::Reg cr8,
                                               const YuvBias& bias) {
-  const auto luma = V::MulhiU16(y8, V::Set16(19071));
-  const auto blue = V::SubsU16(V::Add16(luma, V::MulhiU16(cb8, V::Set16(33046))), V::Set16(bias.blue));
-  const auto greenDrop = V::Add16(V::MulhiU16(cb8, V::Set16(6423)), V::MulhiU16(cr8, V::Set16(13320)));
-  const auto green = V::SubsU16(V::Add16(luma, V::Set16(bias.green)), greenDrop);
-  const auto red = V::SubsU16(V::Add16(luma, V::MulhiU16(cr8, V::Set16(26149))), V::Set16(bias.red));
-  return {V::Srli16(blue, 6), V::Srli16(green, 6), V::Srli16(red, 6)};
+  return LumaToRgbWords<V>(y8, ChromaTermsOf<V>(cb8, cr8), bias);
 }
 
 // Packs two groups of words (lo, hi, in lane order) into BGRA registers,
@@ -190,11 +209,15 @@ void I420ToRgbKernel(const std::uint8_t* y, const std::uint8_t* cb, const std::u
   for (int x = 0; x < pixels; x += V::kBytes) {
     const auto luma = V::Load(y + x);
     const auto blue = V::LoadHalfSpread(cb + x / 2), red = V::LoadHalfSpread(cr + x / 2);
-    const auto blue2 = V::Unpacklo8(blue, blue), red2 = V::Unpacklo8(red, red);
-    const RgbWords<V> lo = YuvToRgbWords<V>(V::Unpacklo8(zero, luma), V::Unpacklo8(zero, blue2),
-                                            V::Unpacklo8(zero, red2), kI420Bias);
-    const RgbWords<V> hi = YuvToRgbWords<V>(V::Unpackhi8(zero, luma), V::Unpackhi8(zero, blue2),
-                                            V::Unpackhi8(zero, red2), kI420Bias);
+    // One chroma sample covers two pixels: its terms are computed once, then
+    // doubled (pixels 0-7 of each lane from its first four samples).
+    const ChromaTerms<V> c = ChromaTermsOf<V>(V::Unpacklo8(zero, blue), V::Unpacklo8(zero, red));
+    const ChromaTerms<V> cLo{V::Unpacklo16(c.blue, c.blue), V::Unpacklo16(c.greenDrop, c.greenDrop),
+                             V::Unpacklo16(c.red, c.red)};
+    const ChromaTerms<V> cHi{V::Unpackhi16(c.blue, c.blue), V::Unpackhi16(c.greenDrop, c.greenDrop),
+                             V::Unpackhi16(c.red, c.red)};
+    const RgbWords<V> lo = LumaToRgbWords<V>(V::Unpacklo8(zero, luma), cLo, kI420Bias);
+    const RgbWords<V> hi = LumaToRgbWords<V>(V::Unpackhi8(zero, luma), cHi, kI420Bias);
     typename V::Reg out[4], m[4];
     PackBgra<V>(lo, hi, alpha, out);
     // Lane l of out[k] holds pixels 16l + 4k .. 16l + 4k + 3.
