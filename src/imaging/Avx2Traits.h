@@ -34,11 +34,13 @@ struct Avx2 {
   static Reg Or(Reg a, Reg b) { return _mm256_or_si256(a, b); }
   static Reg Add16(Reg a, Reg b) { return _mm256_add_epi16(a, b); }
   static Reg Add32(Reg a, Reg b) { return _mm256_add_epi32(a, b); }
-  static Reg SubsU16(Reg a, Reg b) { return _mm256_subs_epu16(a, b); }
+  static Reg Sub16(Reg a, Reg b) { return _mm256_sub_epi16(a, b); }
+  static Reg AddSat16(Reg a, Reg b) { return _mm256_adds_epi16(a, b); }
   static Reg Avg16(Reg a, Reg b) { return _mm256_avg_epu16(a, b); }
   static Reg MulhiU16(Reg a, Reg b) { return _mm256_mulhi_epu16(a, b); }
   static Reg Madd16(Reg a, Reg b) { return _mm256_madd_epi16(a, b); }
   static Reg Srli16(Reg a, int n) { return _mm256_srli_epi16(a, n); }
+  static Reg Srai16(Reg a, int n) { return _mm256_srai_epi16(a, n); }
   static Reg Slli16(Reg a, int n) { return _mm256_slli_epi16(a, n); }
   static Reg Srli32(Reg a, int n) { return _mm256_srli_epi32(a, n); }
   static Reg Slli32(Reg a, int n) { return _mm256_slli_epi32(a, n); }
@@ -107,7 +109,6 @@ struct Avx2 {
   static constexpr bool kByteMadd = true;
   static Reg MaddU8S8(Reg unsignedBytes, Reg signedBytes) { return _mm256_maddubs_epi16(unsignedBytes, signedBytes); }
   static Reg Hadd16(Reg a, Reg b) { return _mm256_hadd_epi16(a, b); }
-  static Reg Sub16(Reg a, Reg b) { return _mm256_sub_epi16(a, b); }
   // Eight BGRA pixels to 24 BGR bytes, nothing written beyond them.
   static void StoreBgr(void* p, Reg bgra) {
     const Reg packed = Shuffle8(bgra, Lanes16(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 0x80, 0x80, 0x80, 0x80));

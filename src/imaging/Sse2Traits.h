@@ -31,11 +31,13 @@ struct Sse2 {
   static Reg Or(Reg a, Reg b) { return _mm_or_si128(a, b); }
   static Reg Add16(Reg a, Reg b) { return _mm_add_epi16(a, b); }
   static Reg Add32(Reg a, Reg b) { return _mm_add_epi32(a, b); }
-  static Reg SubsU16(Reg a, Reg b) { return _mm_subs_epu16(a, b); }
+  static Reg Sub16(Reg a, Reg b) { return _mm_sub_epi16(a, b); }
+  static Reg AddSat16(Reg a, Reg b) { return _mm_adds_epi16(a, b); }
   static Reg Avg16(Reg a, Reg b) { return _mm_avg_epu16(a, b); }
   static Reg MulhiU16(Reg a, Reg b) { return _mm_mulhi_epu16(a, b); }
   static Reg Madd16(Reg a, Reg b) { return _mm_madd_epi16(a, b); }
   static Reg Srli16(Reg a, int n) { return _mm_srli_epi16(a, n); }
+  static Reg Srai16(Reg a, int n) { return _mm_srai_epi16(a, n); }
   static Reg Slli16(Reg a, int n) { return _mm_slli_epi16(a, n); }
   static Reg Srli32(Reg a, int n) { return _mm_srli_epi32(a, n); }
   static Reg Slli32(Reg a, int n) { return _mm_slli_epi32(a, n); }

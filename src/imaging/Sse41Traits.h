@@ -38,7 +38,6 @@ struct Sse41 : Sse2 {
   static Reg MaddU8S8(Reg unsignedBytes, Reg signedBytes) { return _mm_maddubs_epi16(unsignedBytes, signedBytes); }
   // Two multiply-adds and a pack measured faster than phaddw here.
   static Reg Hadd16(Reg a, Reg b) { return _mm_packus_epi32(Madd16(a, Set16(1)), Madd16(b, Set16(1))); }
-  static Reg Sub16(Reg a, Reg b) { return _mm_sub_epi16(a, b); }
   // Sixteen pixels in three whole stores: each register's 12 bytes are
   // picked to where a byte-wise alignment of it and its neighbour leaves them.
   static void StoreBgr4(void* p, const Reg bgra[4]) {

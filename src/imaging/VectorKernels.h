@@ -110,8 +110,9 @@ void Yv12ToYuy2Kernel(const std::uint8_t* y, const std::uint8_t* cr, const std::
 // 16-bit lanes, 6 fractional bits. The luma product Y·76284/1024 keeps the
 // exact coefficient; the chroma products use a quarter of theirs, and the
 // biases are tuned so the result is never more than one away from the exact
-// formula. Everything stays unsigned: a negative sum saturates to zero, which
-// is the clamp at black.
+// formula. Each colour is luma plus a signed chroma term that carries its
+// bias: a negative sum packs to black, and a sum past a signed word
+// saturates, still far above white.
 struct YuvBias {
   std::int16_t blue, green, red;
 };
@@ -125,35 +126,33 @@ struct RgbWords {
   typename V::Reg b, g, r;
 };
 
-// What Cb and Cr add to blue and red and take from green.
+// What Cb and Cr add to each colour, its bias included.
 template <class V>
 struct ChromaTerms {
-  typename V::Reg blue, greenDrop, red;
+  typename V::Reg blue, green, red;
 };
 
-// cb8, cr8: each sample in the high byte of a 16-bit lane.
+// cb8, cr8: each sample in the high byte of a 16-bit lane. The products are
+// unsigned (up to 32917); each difference with its bias fits a signed word.
 template <class V>
-TELVOR_FORCE_INLINE ChromaTerms<V> ChromaTermsOf(typename V::Reg cb8, typename V::Reg cr8) {
-  return {V::MulhiU16(cb8, V::Set16(33046)),
-          V::Add16(V::MulhiU16(cb8, V::Set16(6423)), V::MulhiU16(cr8, V::Set16(13320))),
-          V::MulhiU16(cr8, V::Set16(26149))};
+TELVOR_FORCE_INLINE ChromaTerms<V> ChromaTermsOf(typename V::Reg cb8, typename V::Reg cr8, const YuvBias& bias) {
+  const auto greenDrop = V::Add16(V::MulhiU16(cb8, V::Set16(6423)), V::MulhiU16(cr8, V::Set16(13320)));
+  return {V::Sub16(V::MulhiU16(cb8, V::Set16(33046)), V::Set16(bias.blue)), V::Sub16(V::Set16(bias.green), greenDrop),
+          V::Sub16(V::MulhiU16(cr8, V::Set16(26149)), V::Set16(bias.red))};
 }
 
 // y8: each sample in the high byte of a 16-bit lane; chroma: its pixel's terms.
 template <class V>
-TELVOR_FORCE_INLINE RgbWords<V> LumaToRgbWords(typename V::Reg y8, const ChromaTerms<V>& chroma,
-                                               const YuvBias& bias) {
-  const auto luma = V::MulhiU16(y8, V::Set16(19071));
-  const auto blue = V::SubsU16(V::Add16(luma, chroma.blue), V::Set16(bias.blue));
-  const auto green = V::SubsU16(V::Add16(luma, V::Set16(bias.green)), chroma.greenDrop);
-  const auto red = V::SubsU16(V::Add16(luma, chroma.red), V::Set16(bias.red));
-  return {V::Srli16(blue, 6), V::Srli16(green, 6), V::Srli16(red, 6)};
+TELVOR_FORCE_INLINE RgbWords<V> LumaToRgbWords(typename V::Reg y8, const ChromaTerms<V>& chroma) {
+  const auto luma = V::MulhiU16(y8, V::Set16(19071));  // at most 18997
+  return {V::Srai16(V::AddSat16(luma, chroma.blue), 6), V::Srai16(V::AddSat16(luma, chroma.green), 6),
+          V::Srai16(V::AddSat16(luma, chroma.red), 6)};
 }
 
 template <class V>
 TELVOR_FORCE_INLINE RgbWords<V> YuvToRgbWords(typename V::Reg y8, typename V::Reg cb8, typename V::Reg cr8,
                                               const YuvBias& bias) {
-  return LumaToRgbWords<V>(y8, ChromaTermsOf<V>(cb8, cr8), bias);
+  return LumaToRgbWords<V>(y8, ChromaTermsOf<V>(cb8, cr8, bias));
 }
 
 // Packs two groups of words (lo, hi, in lane order) into BGRA registers,
@@ -211,13 +210,13 @@ void I420ToRgbKernel(const std::uint8_t* y, const std::uint8_t* cb, const std::u
     const auto blue = V::LoadHalfSpread(cb + x / 2), red = V::LoadHalfSpread(cr + x / 2);
     // One chroma sample covers two pixels: its terms are computed once, then
     // doubled (pixels 0-7 of each lane from its first four samples).
-    const ChromaTerms<V> c = ChromaTermsOf<V>(V::Unpacklo8(zero, blue), V::Unpacklo8(zero, red));
-    const ChromaTerms<V> cLo{V::Unpacklo16(c.blue, c.blue), V::Unpacklo16(c.greenDrop, c.greenDrop),
+    const ChromaTerms<V> c = ChromaTermsOf<V>(V::Unpacklo8(zero, blue), V::Unpacklo8(zero, red), kI420Bias);
+    const ChromaTerms<V> cLo{V::Unpacklo16(c.blue, c.blue), V::Unpacklo16(c.green, c.green),
                              V::Unpacklo16(c.red, c.red)};
-    const ChromaTerms<V> cHi{V::Unpackhi16(c.blue, c.blue), V::Unpackhi16(c.greenDrop, c.greenDrop),
+    const ChromaTerms<V> cHi{V::Unpackhi16(c.blue, c.blue), V::Unpackhi16(c.green, c.green),
                              V::Unpackhi16(c.red, c.red)};
-    const RgbWords<V> lo = LumaToRgbWords<V>(V::Unpacklo8(zero, luma), cLo, kI420Bias);
-    const RgbWords<V> hi = LumaToRgbWords<V>(V::Unpackhi8(zero, luma), cHi, kI420Bias);
+    const RgbWords<V> lo = LumaToRgbWords<V>(V::Unpacklo8(zero, luma), cLo);
+    const RgbWords<V> hi = LumaToRgbWords<V>(V::Unpackhi8(zero, luma), cHi);
     typename V::Reg out[4], m[4];
     PackBgra<V>(lo, hi, alpha, out);
     // Lane l of out[k] holds pixels 16l + 4k .. 16l + 4k + 3.

@@ -29,11 +29,13 @@ struct Avx512 {
   static Reg Or(Reg a, Reg b) { return _mm512_or_si512(a, b); }
   static Reg Add16(Reg a, Reg b) { return _mm512_add_epi16(a, b); }
   static Reg Add32(Reg a, Reg b) { return _mm512_add_epi32(a, b); }
-  static Reg SubsU16(Reg a, Reg b) { return _mm512_subs_epu16(a, b); }
+  static Reg Sub16(Reg a, Reg b) { return _mm512_sub_epi16(a, b); }
+  static Reg AddSat16(Reg a, Reg b) { return _mm512_adds_epi16(a, b); }
   static Reg Avg16(Reg a, Reg b) { return _mm512_avg_epu16(a, b); }
   static Reg MulhiU16(Reg a, Reg b) { return _mm512_mulhi_epu16(a, b); }
   static Reg Madd16(Reg a, Reg b) { return _mm512_madd_epi16(a, b); }
   static Reg Srli16(Reg a, int n) { return _mm512_srli_epi16(a, n); }
+  static Reg Srai16(Reg a, int n) { return _mm512_srai_epi16(a, n); }
   static Reg Slli16(Reg a, int n) { return _mm512_slli_epi16(a, n); }
   static Reg Srli32(Reg a, int n) { return _mm512_srli_epi32(a, n); }
   static Reg Slli32(Reg a, int n) { return _mm512_slli_epi32(a, n); }
@@ -91,7 +93,6 @@ struct Avx512 {
   static constexpr bool kByteMadd = true;
   static Reg MaddU8S8(Reg unsignedBytes, Reg signedBytes) { return _mm512_maddubs_epi16(unsignedBytes, signedBytes); }
   static Reg Hadd16(Reg a, Reg b) { return _mm512_packus_epi32(Madd16(a, Set16(1)), Madd16(b, Set16(1))); }
-  static Reg Sub16(Reg a, Reg b) { return _mm512_sub_epi16(a, b); }
   // Sixteen BGRA pixels to 48 BGR bytes through a byte mask.
   static void StoreBgr(void* p, Reg bgra) {
     const Reg packed = _mm512_shuffle_epi8(
