@@ -227,7 +227,8 @@ void I420ToRgbKernel(const std::uint8_t* y, const std::uint8_t* cb, const std::u
 }
 
 // ---- RGB to YUV -------------------------------------------------------------------------
-// 32-bit lanes: the integer formulas are computed exactly.
+// 32-bit lanes (YUY2 at every level, I420 at SSE2): the integer formulas are
+// computed exactly.
 template <class V>
 struct BgraSplit {
   typename V::Reg blueRed;  // per pixel: B, R as two 16-bit words
