@@ -1,6 +1,6 @@
 // Pixel primitives at random sizes, strides, alignments and processor
 // levels. Each call runs at the drawn level and at the plain level; the
-// outputs must agree (within one for conversions to RGB and for I420's luma),
+// outputs must agree (within one for conversions to RGB and for luma from RGB),
 // the sources must be untouched, and nothing outside the destination picture
 // may change. Sizes below a primitive's minimum must be refused with nothing
 // written.
@@ -32,7 +32,7 @@ constexpr Op kOps[] = {
     {"PxCopyPacked422", Shape::kPacked, Shape::kPacked, 2, 2, 1, 1, 0, false},
     {"PxCopyBgra", Shape::kPacked, Shape::kPacked, 4, 4, 1, 1, 0, false},
     {"PxBgraToBgr", Shape::kPacked, Shape::kPacked, 4, 3, 1, 1, 0, false},
-    {"PxBgraToYuy2", Shape::kPacked, Shape::kPacked, 4, 2, 2, 1, 0, false},
+    {"PxBgraToYuy2", Shape::kPacked, Shape::kPacked, 4, 2, 2, 1, 1, false},
     {"PxBgraToI420", Shape::kPacked, Shape::kPlanarFloor, 4, 0, 2, 2, 1, false},
     {"PxYuy2ToYv12", Shape::kPacked, Shape::kPlanarFloor, 2, 0, 2, 2, 0, false},
     {"PxYuy2ToBgr", Shape::kPacked, Shape::kPacked, 2, 3, 2, 1, 1, false},

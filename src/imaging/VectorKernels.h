@@ -274,31 +274,18 @@ TELVOR_FORCE_INLINE typename V::Reg PairChroma(typename V::Reg blueRed, typename
                   V::Madd16(g, V::Set32x2(-19071, 0, -24117, 0)));
 }
 
-// pixels: a multiple of V::kBytes / 2 (even).
+// YUY2 and I420 from 32-bit lanes, exact.
 template <class V>
-void BgraToYuy2Kernel(const std::uint8_t* src, std::uint8_t* dst, int pixels) {
-  for (int x = 0; x < pixels; x += V::kBytes / 2, src += 2 * V::kBytes, dst += V::kBytes) {
-    typename V::Reg luma[2], chroma[2];
-    for (int i = 0; i < 2; ++i) {
-      const BgraSplit<V> p = Split<V>(V::Load(src + i * V::kBytes));
-      chroma[i] = V::Srai32(V::Add32(PairChroma<V>(p.blueRed, p.green), V::Set32(16384 + (128 << 17))), 17);
-      luma[i] = Luma32<V>(p);
-    }
-    // Luma and chroma are bytes: words of each, then one word per pixel.
-    const auto words = V::Or(LumaWords<V>(luma[0], luma[1]), V::Slli16(V::PackS32(chroma[0], chroma[1]), 8));
-    V::Store(dst, V::FixPack64(words));
-  }
-}
-
-// I420 from 32-bit lanes, exact (SSE2).
-template <class V>
-struct WordI420 {
+struct WordScheme {
   using Reg = typename V::Reg;
   using Pixels = BgraSplit<V>;
   static Pixels Prepare(Reg bgra) { return Split<V>(bgra); }
   static Reg Luma(const Pixels& p) { return Luma32<V>(p); }
   static Reg LumaOfTwo(Reg a, Reg b) { return LumaWords<V>(a, b); }
-  static Reg Chroma(const Pixels& p, const Pixels& q) {
+  static Reg ChromaOfPairs(const Pixels& p) {
+    return V::Srai32(V::Add32(PairChroma<V>(p.blueRed, p.green), V::Set32(16384 + (128 << 17))), 17);
+  }
+  static Reg ChromaOfBlocks(const Pixels& p, const Pixels& q) {
     const auto sums = PairChroma<V>(V::Add32(p.blueRed, q.blueRed), V::Add32(p.green, q.green));
     return V::Srai32(V::Add32(sums, V::Set32(32768 + (128 << 18))), 18);
   }
@@ -307,8 +294,8 @@ struct WordI420 {
   static Reg CbThenCr(Reg bytes) { return V::FixPack64(V::SeparatePairs(V::FixPack32x4(bytes))); }
 };
 
-// From SSSE3 on, I420 takes each pixel's bytes as B, G, G, R into byte
-// multiply-adds, one pass for luma and one for chroma.
+// From SSSE3 on, YUY2 and I420 take each pixel's bytes as B, G, G, R into
+// byte multiply-adds, one pass for luma and one for chroma.
 template <class V>
 TELVOR_FORCE_INLINE typename V::Reg GreenTwice(typename V::Reg bgra) {
   return V::Shuffle8(bgra, V::Lanes16(0, 1, 1, 2, 4, 5, 5, 6, 8, 9, 9, 10, 12, 13, 13, 14));
@@ -332,40 +319,69 @@ TELVOR_FORCE_INLINE typename V::Reg LumaWords8(typename V::Reg a, typename V::Re
   return V::Srli16(V::Add16(V::Hadd16(a, b), V::Set16(4212)), 8);
 }
 
-// Cb and Cr of the 2 x 2 blocks of one register of each row, as dwords Cb,
-// Cr per block; exact. The factors of each sum to zero, so both are sums of
-// the same two differences: Cb = 28770 (B - G) + 9699 (G - R) and
-// Cr = -4653 (B - G) - 28770 (G - R), one multiply-add per block.
+// Each pixel's B - G and G - R as words, by factors 1 and -1 on byte pairs.
+// The factors of Cb and Cr each sum to zero, so both are sums of these two
+// differences: Cb = 28770 (B - G) + 9699 (G - R) and
+// Cr = -4653 (B - G) - 28770 (G - R).
 template <class V>
-TELVOR_FORCE_INLINE typename V::Reg BlockChroma(typename V::Reg top, typename V::Reg bottom) {
-  // Each pixel's B - G and G - R as words, by factors 1 and -1 on byte pairs.
-  const auto plusMinus = V::Set16(0xff01);
-  const auto columns = V::Add16(V::MaddU8S8(top, plusMinus), V::MaddU8S8(bottom, plusMinus));
-  // Both dwords of a block's qword become the sums of its two columns.
-  const auto blocks = V::Add16(columns, V::template Shuffle32<0xb1>(columns));
-  const auto chroma = V::Madd16(blocks, V::Set32x2(28770, 9699, -4653, -28770));
-  return V::Srai32(V::Add32(chroma, V::Set32(32768 + (128 << 18))), 18);
+TELVOR_FORCE_INLINE typename V::Reg PixelDifferences(typename V::Reg bggr) {
+  return V::MaddU8S8(bggr, V::Set16(0xff01));
+}
+
+// Cb and Cr, exact, from the differences of horizontal pixel pairs (summed
+// over rows already where a block has two): both dwords of a pair's qword
+// become the pair's sums, which meet both formulas in one multiply-add.
+template <class V, int kShift, int kRounding>
+TELVOR_FORCE_INLINE typename V::Reg ChromaOfDifferences(typename V::Reg differences) {
+  const auto pairs = V::Add16(differences, V::template Shuffle32<0xb1>(differences));
+  const auto chroma = V::Madd16(pairs, V::Set32x2(28770, 9699, -4653, -28770));
+  return V::Srai32(V::Add32(chroma, V::Set32(kRounding + (128 << kShift))), kShift);
 }
 
 template <class V>
-struct ByteI420 {
+struct ByteScheme {
   using Reg = typename V::Reg;
   using Pixels = Reg;
   static Pixels Prepare(Reg bgra) { return GreenTwice<V>(bgra); }
   static Reg Luma(Reg p) { return LumaPairSums<V>(p); }
   static Reg LumaOfTwo(Reg a, Reg b) { return LumaWords8<V>(a, b); }
-  static Reg Chroma(Reg p, Reg q) { return BlockChroma<V>(p, q); }
+  // Per lane Cb, Cr of each pixel pair, or of each 2 x 2 block.
+  static Reg ChromaOfPairs(Reg p) { return ChromaOfDifferences<V, 17, 16384>(PixelDifferences<V>(p)); }
+  static Reg ChromaOfBlocks(Reg p, Reg q) {
+    return ChromaOfDifferences<V, 18, 32768>(V::Add16(PixelDifferences<V>(p), PixelDifferences<V>(q)));
+  }
   static Reg ChromaOfTwo(Reg a, Reg b) { return V::FixPack64(V::PackS32(a, b)); }
   // Cb, Cr byte pairs in block order but for the lanes; then Cb bytes first.
   static Reg CbThenCr(Reg bytes) { return V::FixPack32x4(V::SeparatePairs(bytes)); }
 };
 
-// pixels: a multiple of V::kBytes. The byte scheme where the level has byte
-// multiply-adds; the other is then never instantiated.
+// The byte scheme where the level has byte multiply-adds; the other is then
+// never instantiated.
+template <class V>
+using RgbToYuvScheme = std::conditional_t<V::kByteMadd, ByteScheme<V>, WordScheme<V>>;
+
+// pixels: a multiple of V::kBytes / 2 (even).
+template <class V>
+void BgraToYuy2Kernel(const std::uint8_t* src, std::uint8_t* dst, int pixels) {
+  using Scheme = RgbToYuvScheme<V>;
+  for (int x = 0; x < pixels; x += V::kBytes / 2, src += 2 * V::kBytes, dst += V::kBytes) {
+    typename V::Reg luma[2], chroma[2];
+    for (int i = 0; i < 2; ++i) {
+      const auto p = Scheme::Prepare(V::Load(src + i * V::kBytes));
+      chroma[i] = Scheme::ChromaOfPairs(p);
+      luma[i] = Scheme::Luma(p);
+    }
+    // Luma and chroma are bytes: words of each, then one word per pixel.
+    const auto words = V::Or(Scheme::LumaOfTwo(luma[0], luma[1]), V::Slli16(V::PackS32(chroma[0], chroma[1]), 8));
+    V::Store(dst, V::FixPack64(words));
+  }
+}
+
+// pixels: a multiple of V::kBytes.
 template <class V>
 void BgraToI420Kernel(const std::uint8_t* s0, const std::uint8_t* s1, std::uint8_t* y0, std::uint8_t* y1,
                       std::uint8_t* cb, std::uint8_t* cr, int pixels) {
-  using Scheme = std::conditional_t<V::kByteMadd, ByteI420<V>, WordI420<V>>;
+  using Scheme = RgbToYuvScheme<V>;
   for (int x = 0; x < pixels; x += V::kBytes, s0 += 4 * V::kBytes, s1 += 4 * V::kBytes) {
     // Two registers at a time into words, which keeps fewer of them alive.
     typename V::Reg top[2], bottom[2], chroma[2];
@@ -376,7 +392,7 @@ void BgraToI420Kernel(const std::uint8_t* s0, const std::uint8_t* s1, std::uint8
         const auto q = Scheme::Prepare(V::Load(s1 + (2 * half + i) * V::kBytes));
         t[i] = Scheme::Luma(p);
         b[i] = Scheme::Luma(q);
-        c[i] = Scheme::Chroma(p, q);
+        c[i] = Scheme::ChromaOfBlocks(p, q);
       }
       top[half] = Scheme::LumaOfTwo(t[0], t[1]);
       bottom[half] = Scheme::LumaOfTwo(b[0], b[1]);

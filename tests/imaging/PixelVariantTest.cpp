@@ -4,8 +4,9 @@
 // inaccessible page (see fuzz/PixelFuzz.cpp for what each call must keep).
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <functional>
 #include <stdexcept>
 #include <vector>
 
@@ -86,17 +87,33 @@ TEST(PixelVariants, EveryYuvTripleConvertsWithinOne) {
   SelectCpuLevel();
 }
 
-// Every colour through each level's I420 rows: luma within one of the plain
-// rows, chroma exact. Each picture holds every blue and green once, shuffled
-// so that each 2 x 2 block mixes unrelated colours; red is one per picture.
+// Every colour through each level's rows from RGB: luma within one of the
+// plain rows, chroma exact. Each picture holds every blue and green once,
+// shuffled so that each pixel pair and 2 x 2 block mixes unrelated colours;
+// red is one per picture.
 TEST(PixelVariants, EveryColourGivesLumaWithinOneAndExactChroma) {
   constexpr int kSide = 256, kPixels = kSide * kSide;
-  std::vector<std::uint8_t> bgra(kPixels * 4), want(kPixels * 3 / 2), got(want.size());
+  std::vector<std::uint8_t> bgra(kPixels * 4);
   const std::int32_t strides[3] = {kSide, kSide / 2, kSide / 2};
-  const auto convert = [&](std::vector<std::uint8_t>& out) {
+  // Each conversion's bytes, and how many of them (from the start) are luma
+  // where a flag says which byte is (YUY2 interleaves).
+  const auto i420 = [&](std::vector<std::uint8_t>& out) {
+    out.resize(kPixels * 3 / 2);
     std::uint8_t* planes[3] = {out.data(), out.data() + kPixels, out.data() + kPixels * 5 / 4};
-    ASSERT_EQ(PxBgraToI420(bgra.data(), kSide * 4, planes, strides, {kSide, kSide}), kPxOk);
+    return PxBgraToI420(bgra.data(), kSide * 4, planes, strides, {kSide, kSide});
   };
+  const auto yuy2 = [&](std::vector<std::uint8_t>& out) {
+    out.resize(kPixels * 2);
+    return PxBgraToYuy2(bgra.data(), kSide * 4, out.data(), kSide * 2, {kSide, kSide});
+  };
+  const auto isLumaInI420 = [&](std::size_t at) { return at < static_cast<std::size_t>(kPixels); };
+  const auto isLumaInYuy2 = [](std::size_t at) { return at % 2 == 0; };
+  const struct {
+    const char* name;
+    std::function<PxStatus(std::vector<std::uint8_t>&)> convert;
+    std::function<bool(std::size_t)> isLuma;
+  } conversions[] = {{"I420", i420, isLumaInI420}, {"YUY2", yuy2, isLumaInYuy2}};
+  std::vector<std::uint8_t> want, got;
   for (int red = 0; red < 256; ++red) {
     for (int i = 0; i < kPixels; ++i) {
       const unsigned colour = static_cast<unsigned>(i) * 40503u & 0xffffu;  // odd factor: each colour once
@@ -105,16 +122,18 @@ TEST(PixelVariants, EveryColourGivesLumaWithinOneAndExactChroma) {
       bgra[4 * i + 2] = static_cast<std::uint8_t>(red);
       bgra[4 * i + 3] = static_cast<std::uint8_t>(i);
     }
-    ForceCpuLevel(0);
-    convert(want);
-    for (int level = 1; level <= DetectCpuLevel(); ++level) {
-      ForceCpuLevel(level);
-      convert(got);
-      const std::vector<std::uint8_t> lumaWant(want.begin(), want.begin() + kPixels);
-      const std::vector<std::uint8_t> lumaGot(got.begin(), got.begin() + kPixels);
-      ASSERT_LE(MaxDifference(lumaGot, lumaWant), 1) << "red " << red << " level " << level;
-      ASSERT_TRUE(std::equal(want.begin() + kPixels, want.end(), got.begin() + kPixels))
-          << "chroma, red " << red << " level " << level;
+    for (const auto& conversion : conversions) {
+      ForceCpuLevel(0);
+      ASSERT_EQ(conversion.convert(want), kPxOk);
+      for (int level = 1; level <= DetectCpuLevel(); ++level) {
+        ForceCpuLevel(level);
+        ASSERT_EQ(conversion.convert(got), kPxOk);
+        for (std::size_t at = 0; at < want.size(); ++at) {
+          const int difference = std::abs(int{got[at]} - int{want[at]});
+          ASSERT_LE(difference, conversion.isLuma(at) ? 1 : 0)
+              << conversion.name << " byte " << at << ", red " << red << " level " << level;
+        }
+      }
     }
   }
   SelectCpuLevel();
