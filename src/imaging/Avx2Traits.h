@@ -101,11 +101,6 @@ struct Avx2 {
   }
   // Within each 128-bit lane: even bytes to the low half, odd bytes to the high half.
   static Reg SeparatePairs(Reg v) { return Shuffle8(v, Lanes16(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15)); }
-  // BGRA pixels: G as both words of each pixel's dword.
-  static constexpr bool kGreenTwice = true;
-  static Reg GreenWords(Reg bgra) {
-    return Shuffle8(bgra, Lanes16(1, 0x80, 1, 0x80, 5, 0x80, 5, 0x80, 9, 0x80, 9, 0x80, 13, 0x80, 13, 0x80));
-  }
   static constexpr bool kByteMadd = true;
   static Reg MaddU8S8(Reg unsignedBytes, Reg signedBytes) { return _mm256_maddubs_epi16(unsignedBytes, signedBytes); }
   static Reg Hadd16(Reg a, Reg b) { return _mm256_hadd_epi16(a, b); }

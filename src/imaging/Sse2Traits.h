@@ -75,7 +75,6 @@ struct Sse2 {
   // Within each 128-bit lane: even bytes to the low half, odd bytes to the high half.
   static Reg SeparatePairs(Reg v) { return _mm_packus_epi16(_mm_and_si128(v, Set16(0x00ff)), _mm_srli_epi16(v, 8)); }
   // BGRA pixels: G and A as two words of each pixel's dword.
-  static constexpr bool kGreenTwice = false;
   // No byte multiply-add before SSSE3: RGB to I420 keeps the word kernel.
   static constexpr bool kByteMadd = false;
   static Reg GreenWords(Reg bgra) { return _mm_srli_epi16(bgra, 8); }

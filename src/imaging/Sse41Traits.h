@@ -29,11 +29,6 @@ struct Sse41 : Sse2 {
   static Reg SeparatePairs(Reg v) {
     return _mm_shuffle_epi8(v, Lanes16(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15));
   }
-  // BGRA pixels: G as both words of each pixel's dword.
-  static constexpr bool kGreenTwice = true;
-  static Reg GreenWords(Reg bgra) {
-    return Shuffle8(bgra, Lanes16(1, 0x80, 1, 0x80, 5, 0x80, 5, 0x80, 9, 0x80, 9, 0x80, 13, 0x80, 13, 0x80));
-  }
   static constexpr bool kByteMadd = true;
   static Reg MaddU8S8(Reg unsignedBytes, Reg signedBytes) { return _mm_maddubs_epi16(unsignedBytes, signedBytes); }
   // Two multiply-adds and a pack measured faster than phaddw here.

@@ -227,12 +227,12 @@ void I420ToRgbKernel(const std::uint8_t* y, const std::uint8_t* cb, const std::u
 }
 
 // ---- RGB to YUV -------------------------------------------------------------------------
-// 32-bit lanes (YUY2 at every level, I420 at SSE2): the integer formulas are
-// computed exactly.
+// 32-bit lanes (SSE2, which has no byte multiply-add): the integer formulas
+// are computed exactly.
 template <class V>
 struct BgraSplit {
   typename V::Reg blueRed;  // per pixel: B, R as two 16-bit words
-  typename V::Reg green;    // per pixel: G, then G again (V::kGreenTwice) or A
+  typename V::Reg green;    // per pixel: G, then A
 };
 
 template <class V>
@@ -245,14 +245,8 @@ TELVOR_FORCE_INLINE BgraSplit<V> Split(typename V::Reg v) {
 // two registers of these.
 template <class V>
 TELVOR_FORCE_INLINE typename V::Reg Luma32(const BgraSplit<V>& p) {
-  // 33030 does not fit a signed 16-bit factor; 16515 twice does, on G twice
-  // or on G doubled.
-  typename V::Reg green;
-  if constexpr (V::kGreenTwice) {
-    green = V::Madd16(p.green, V::Set32x2(16515, 16515, 16515, 16515));
-  } else {
-    green = V::Madd16(V::Add16(p.green, p.green), V::Set32x2(16515, 0, 16515, 0));
-  }
+  // 33030 does not fit a signed 16-bit factor; 16515 does, on G doubled.
+  const auto green = V::Madd16(V::Add16(p.green, p.green), V::Set32x2(16515, 0, 16515, 0));
   return V::Srli32(V::Add32(V::Madd16(p.blueRed, V::Set32x2(6423, 16843, 6423, 16843)), green), 15);
 }
 

@@ -83,11 +83,6 @@ struct Avx512 {
   }
   // Within each 128-bit lane: even bytes to the low half, odd bytes to the high half.
   static Reg SeparatePairs(Reg v) { return Shuffle8(v, Lanes16(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15)); }
-  // BGRA pixels: G as both words of each pixel's dword.
-  static constexpr bool kGreenTwice = true;
-  static Reg GreenWords(Reg bgra) {
-    return Shuffle8(bgra, Lanes16(1, 0x80, 1, 0x80, 5, 0x80, 5, 0x80, 9, 0x80, 9, 0x80, 13, 0x80, 13, 0x80));
-  }
   // AVX-512 has no horizontal add: the same lane layout through a
   // multiply-add by one and a pack.
   static constexpr bool kByteMadd = true;
