@@ -74,9 +74,10 @@ struct Sse2 {
   static Reg CrHigh(Reg yuy2) { return _mm_shufflehi_epi16(_mm_shufflelo_epi16(ChromaBytes(yuy2), 0xf5), 0xf5); }
   // Within each 128-bit lane: even bytes to the low half, odd bytes to the high half.
   static Reg SeparatePairs(Reg v) { return _mm_packus_epi16(_mm_and_si128(v, Set16(0x00ff)), _mm_srli_epi16(v, 8)); }
-  // BGRA pixels: G and A as two words of each pixel's dword.
-  // No byte multiply-add before SSSE3: RGB to I420 keeps the word kernel.
+  // No byte multiply-add before SSSE3: the conversions from RGB keep the
+  // exact word kernel.
   static constexpr bool kByteMadd = false;
+  // BGRA pixels: G and A as two words of each pixel's dword.
   static Reg GreenWords(Reg bgra) { return _mm_srli_epi16(bgra, 8); }
 
   // Four BGRA pixels to 12 BGR bytes, then 2 bytes of zeros (kBgrSpill):
