@@ -5,8 +5,6 @@
 
 #include <smmintrin.h>
 
-#include <cstring>
-
 #include "imaging/Sse2Traits.h"
 
 namespace {
@@ -45,12 +43,6 @@ struct Sse41 : Sse2 {
     Store(out, _mm_alignr_epi8(b, a, 4));
     Store(out + 16, _mm_alignr_epi8(c, b, 8));
     Store(out + 32, _mm_alignr_epi8(d, c, 12));
-  }
-  static void StoreBgr(void* p, Reg bgra) {
-    const Reg bgr = _mm_shuffle_epi8(bgra, Lanes16(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 0x80, 0x80, 0x80, 0x80));
-    _mm_storel_epi64(static_cast<__m128i*>(p), bgr);
-    const int last = _mm_cvtsi128_si32(_mm_srli_si128(bgr, 8));
-    std::memcpy(static_cast<std::uint8_t*>(p) + 8, &last, 4);
   }
 };
 

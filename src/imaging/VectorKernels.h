@@ -99,10 +99,12 @@ void Yuy2ToYv12Kernel(const std::uint8_t* s0, const std::uint8_t* s1, std::uint8
 template <class V>
 void Yv12ToYuy2Kernel(const std::uint8_t* y, const std::uint8_t* cr, const std::uint8_t* cb, std::uint8_t* dst,
                       int pixels) {
-  for (int x = 0; x < pixels; x += V::kBytes) {
-    const auto luma = V::Load(y + x);
-    const auto chroma = V::LoadInterleaved(cb + x / 2, cr + x / 2);
-    StoreInterleaved2<V>(dst + 2 * x, V::Unpacklo8(luma, chroma), V::Unpackhi8(luma, chroma));
+  // Pointers stepped by themselves, as in I420ToRgbKernel.
+  const std::uint8_t* const cbEnd = cb + pixels / 2;
+  for (; cb != cbEnd; cb += V::kBytes / 2, cr += V::kBytes / 2, y += V::kBytes, dst += 2 * V::kBytes) {
+    const auto luma = V::Load(y);
+    const auto chroma = V::LoadInterleaved(cb, cr);
+    StoreInterleaved2<V>(dst, V::Unpacklo8(luma, chroma), V::Unpackhi8(luma, chroma));
   }
 }
 
@@ -169,12 +171,13 @@ TELVOR_FORCE_INLINE void PackBgra(const RgbWords<V>& lo, const RgbWords<V>& hi, 
   out[3] = V::Unpackhi16(bgHi, raHi);
 }
 
+// Four registers of BGRA pixels in memory order, as BGRA or as BGR.
 template <class V, bool kBgr>
-TELVOR_FORCE_INLINE void StorePixels(std::uint8_t* dst, typename V::Reg v) {
-  if (kBgr) {
-    V::StoreBgr(dst, v);
+TELVOR_FORCE_INLINE void StorePixels(std::uint8_t* dst, const typename V::Reg bgra[4]) {
+  if constexpr (kBgr) {
+    V::StoreBgr4(dst, bgra);
   } else {
-    V::Store(dst, v);
+    for (int i = 0; i < 4; ++i) V::Store(dst + i * V::kBytes, bgra[i]);
   }
 }
 
@@ -193,8 +196,7 @@ void Yuy2ToRgbKernel(const std::uint8_t* src, std::uint8_t* dst, int pixels, std
     typename V::Reg m[4];
     V::Interleave2(out[0], out[1], &m[0], &m[1]);
     V::Interleave2(out[2], out[3], &m[2], &m[3]);
-    std::uint8_t* d = dst + kOut * x;
-    for (int i = 0; i < 4; ++i) StorePixels<V, kBgr>(d + i * kOut * V::kBytes / 4, m[i]);
+    StorePixels<V, kBgr>(dst + kOut * x, m);
   }
 }
 
@@ -205,9 +207,12 @@ void I420ToRgbKernel(const std::uint8_t* y, const std::uint8_t* cb, const std::u
   constexpr int kOut = kBgr ? 3 : 4;
   const auto zero = V::Zero();
   const auto alpha = V::Set8(static_cast<char>(alphaValue));
-  for (int x = 0; x < pixels; x += V::kBytes) {
-    const auto luma = V::Load(y + x);
-    const auto blue = V::LoadHalfSpread(cb + x / 2), red = V::LoadHalfSpread(cr + x / 2);
+  // Pointers stepped by themselves: an index halved for the chroma rows
+  // costs a shift and a sign extension per step.
+  const std::uint8_t* const cbEnd = cb + pixels / 2;
+  for (; cb != cbEnd; y += V::kBytes, cb += V::kBytes / 2, cr += V::kBytes / 2, dst += kOut * V::kBytes) {
+    const auto luma = V::Load(y);
+    const auto blue = V::LoadHalfSpread(cb), red = V::LoadHalfSpread(cr);
     // One chroma sample covers two pixels: its terms are computed once, then
     // doubled (pixels 0-7 of each lane from its first four samples).
     const ChromaTerms<V> c = ChromaTermsOf<V>(V::Unpacklo8(zero, blue), V::Unpacklo8(zero, red), kI420Bias);
@@ -221,8 +226,7 @@ void I420ToRgbKernel(const std::uint8_t* y, const std::uint8_t* cb, const std::u
     PackBgra<V>(lo, hi, alpha, out);
     // Lane l of out[k] holds pixels 16l + 4k .. 16l + 4k + 3.
     V::Transpose4(out, m);
-    std::uint8_t* d = dst + kOut * x;
-    for (int i = 0; i < 4; ++i) StorePixels<V, kBgr>(d + i * kOut * V::kBytes / 4, m[i]);
+    StorePixels<V, kBgr>(dst, m);
   }
 }
 
@@ -405,6 +409,30 @@ int BgrVectorPixels(int width, int step) {
   return room > 0 ? room / step * step : 0;
 }
 
+// Runs `steps(first, count)` over whole vector steps of `step` pixels and
+// returns how many pixels they covered. A store that straddles two cache
+// lines costs two, so after one unaligned step the rest start at the first
+// pixel whose output lies on a register boundary; the pixels in between are
+// converted twice, to the same bytes. `granule`: the pixels a step must start
+// on (2 where a chroma sample covers a pair).
+template <class V, class Steps>
+TELVOR_FORCE_INLINE int AlignedSteps(const std::uint8_t* dst, int bytesPerPixel, int granule, int step, int width,
+                                     Steps steps) {
+  int skip = 0;
+  const int misaligned = static_cast<int>(reinterpret_cast<std::uintptr_t>(dst) & (V::kBytes - 1));
+  // SSE registers: a heap block is already 16-byte aligned.
+  if (V::kBytes > 16 && misaligned != 0 && (V::kBytes - misaligned) % (bytesPerPixel * granule) == 0) {
+    const int candidate = (V::kBytes - misaligned) / bytesPerPixel;
+    if (width >= step + candidate) {
+      steps(0, step);
+      skip = candidate;
+    }
+  }
+  const int n = width - skip >= step ? (width - skip) / step * step : 0;
+  if (n > 0) steps(skip, n);
+  return n > 0 ? skip + n : 0;
+}
+
 }  // namespace
 
 // Row functions of one instruction set: whole vector steps through the
@@ -452,8 +480,9 @@ int BgrVectorPixels(int width, int step) {
   }                                                                                                                   \
   void Yv12ToYuy2Row(const std::uint8_t* y, const std::uint8_t* cr, const std::uint8_t* cb, std::uint8_t* dst,        \
                      int width) {                                                                                     \
-    const int n = width / V::kBytes * V::kBytes;                                                                      \
-    Yv12ToYuy2Kernel<V>(y, cr, cb, dst, n);                                                                           \
+    const int n = AlignedSteps<V>(dst, 2, 2, V::kBytes, width, [&](int first, int count) {                            \
+      Yv12ToYuy2Kernel<V>(y + first, cr + first / 2, cb + first / 2, dst + 2 * first, count);                         \
+    });                                                                                                               \
     plain::Yv12ToYuy2Row(y + n, cr + n / 2, cb + n / 2, dst + 2 * n, width - n);                                      \
   }                                                                                                                   \
   void I420ToBgraRow(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, std::uint8_t* dst,        \
