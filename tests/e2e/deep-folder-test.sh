@@ -31,4 +31,17 @@ done
 [[ $said == *"Module: C:\\$deep\\TELVOR.AX"[[:space:]]* ]] || fail "the doctor did not take the module beside it: $said"
 [[ $said == *"watchers: telvor-capture.exe ("*") is reading it right now"* ]] ||
   fail "the camera did not name telvor-capture.exe: $said"
+
+# A registration whose path is longer than 1,024 characters is read whole:
+# the doctor names it rather than calling the camera unregistered.
+long=$top\\$(printf 'l%.0s' {1..250})
+for _ in 1 2 3 4; do long=$long\\$(printf 'm%.0s' {1..250}); done
+mkdir -p "$prefix/drive_c/${long//\\//}"
+cp "$build/src/dll/TELVOR.AX" "$prefix/drive_c/${long//\\//}/"
+clsid='{992DFFB6-575E-47D4-A9CE-D763D7FF3B32}'  # camera 50's video device
+run reg add "HKCR\\CLSID\\$clsid\\InprocServer32" /ve /d "C:\\$long\\TELVOR.AX" /f >/dev/null ||
+  fail "reg add exited with $?"
+said=$(run "C:\\$deep\\telvor-doctor.exe" --module "C:\\$top\\TELVOR.AX" --camera $camera --sample-ms 200 || true)
+[[ $said == *"C:\\$long\\TELVOR.AX"* && $said != *"is not registered for 64-bit"* ]] ||
+  fail "the doctor did not read the long registration: $said"
 echo "deep folder test: PASS"

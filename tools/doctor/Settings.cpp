@@ -61,12 +61,19 @@ std::wstring RegText(HKEY root, const std::wstring& path, const wchar_t* name, R
   if (RegOpenKeyExW(root, path.c_str(), 0, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS) return {};
   telvor::RegistryKey holder;
   holder.Reset(key);
-  wchar_t text[1024] = {};
-  DWORD bytes = sizeof text - sizeof(wchar_t), type = 0;
-  if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &bytes) != ERROR_SUCCESS ||
+  // Sized by the value itself: a module registered from a deep folder has a
+  // path longer than any fixed buffer, and a cut one would read as missing.
+  DWORD bytes = 0, type = 0;
+  if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS ||
       (type != REG_SZ && type != REG_EXPAND_SZ)) {
     return {};
   }
+  std::wstring text(bytes / sizeof(wchar_t) + 1, L'\0');  // room for a terminator the value may lack
+  if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &bytes) != ERROR_SUCCESS ||
+      (type != REG_SZ && type != REG_EXPAND_SZ)) {
+    return {};
+  }
+  text.resize(wcsnlen(text.c_str(), bytes / sizeof(wchar_t)));
   return text;
 }
 
