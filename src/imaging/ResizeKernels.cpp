@@ -37,13 +37,22 @@ std::int32_t WindowBase(Span span, std::int32_t window, std::int32_t readStart, 
   return base < readStart || span.high - base >= window ? kScalarBlock : base;
 }
 
+// Where a block's selectors start. Word selectors come in groups of one
+// register's blocks: their selectors, then their weights.
+std::uint8_t* SelectorsOf(const TapTable& table, std::int32_t block) {
+  const BlockShape& shape = table.shape;
+  const std::int32_t blockBytes = shape.selectorBytes * shape.samples;
+  if (shape.selectorBytes != 4) return table.blockSel + block * blockBytes;
+  return table.blockSel + (block / shape.lanes) * 2 * shape.lanes * blockBytes + (block % shape.lanes) * blockBytes;
+}
+
 void WriteSelectors(TapTable* table, std::int32_t block, std::int32_t base) {
   const std::int32_t samples = table->shape.samples;
   const std::int32_t begin = block * samples;
   const std::int32_t* first = table->first + begin;
   const std::int32_t* second = table->second + begin;
   table->blockBase[block] = base;
-  std::uint8_t* sel = table->blockSel + block * table->shape.selectorBytes * samples;
+  std::uint8_t* sel = SelectorsOf(*table, block);
   if (table->shape.selectorBytes == 4) {
     // Each offset followed by 0x80, for which a byte shuffle gives 0.
     for (std::int32_t i = 0; i < samples; ++i) {
@@ -51,6 +60,7 @@ void WriteSelectors(TapTable* table, std::int32_t block, std::int32_t base) {
                                  static_cast<std::uint32_t>(second[i] - base) << 16 | 0x80008000u;
       std::memcpy(sel + 4 * i, &word, 4);  // little-endian: the vector levels are x86 only
     }
+    std::memcpy(sel + table->shape.lanes * 4 * samples, table->weights + 2 * begin, 4 * samples);
   } else {
     for (std::int32_t i = 0; i < samples; ++i) {
       sel[2 * i] = static_cast<std::uint8_t>(first[i] - base);
@@ -189,7 +199,7 @@ ResizeKernels CurrentResizeKernels() {
   // samples from a 64-byte window: a 1.5x reduction of packed YUY2 spans
   // about 50 bytes per 32 samples. SSE2, without a byte shuffle, gathers
   // sample by sample and needs no blocks.
-  static constexpr BlockShape kShapes[kPxLevelCount] = {{}, {}, {4, 16, 4}, {4, 16, 4}, {32, 64, 2}};
+  static constexpr BlockShape kShapes[kPxLevelCount] = {{}, {}, {4, 16, 4, 1}, {4, 16, 4, 2}, {32, 64, 2, 1}};
   static constexpr std::int32_t kRowRounds[kPxLevelCount] = {kRowRound, kRowRoundBiased, kRowRoundBiased,
                                                              kRowRoundBiased, kRowRound};
   const int level = CpuLevel();

@@ -20,8 +20,14 @@ inline constexpr std::int32_t kBlock = 4;
 inline constexpr std::int32_t kWindow = 16;
 inline constexpr std::int32_t kScalarBlock = -1;
 // Selector bytes per sample, at most: a window offset per tap, each followed
-// by an index that makes a byte shuffle give zero, so the pair comes out as words.
-inline constexpr std::int32_t kSelectorBytes = 4;
+// by an index that makes a byte shuffle give zero, so the pair comes out as
+// words; and beside them the sample's two weights again, so that a vector
+// step reads both through one pointer (a 32-bit build has no register to
+// spare for a second).
+inline constexpr std::int32_t kSelectorBytes = 8;
+// Bytes of blockSel for `count` samples: a last register's group of blocks
+// may be partly filled.
+inline constexpr std::int64_t SelectorBytes(std::int64_t count) { return kSelectorBytes * ((count + 7) / 8 * 8); }
 
 // How one level's vector step cuts a row: `samples` destination samples per
 // block read from a window of `window` source bytes (at most 256, so a window
@@ -31,6 +37,9 @@ struct BlockShape {
   std::int32_t samples = 0;
   std::int32_t window = 0;
   std::int32_t selectorBytes = 2;  // per sample: 2 (first, second) or 4 (first, zero, second, zero)
+  // With 4 selector bytes: blocks per register. Each register's blocks keep
+  // their selectors together, followed by the same blocks' weights.
+  std::int32_t lanes = 1;
 };
 
 // What a table builder knows about where each sample's second tap lies,
@@ -51,7 +60,7 @@ struct TapTable {
   std::int32_t* second = nullptr;   // byte offset of the second tap
   std::int16_t* weights = nullptr;  // (first, second) weight pairs, count pairs
   std::int32_t* blockBase = nullptr;  // per block: window start, or kScalarBlock
-  std::uint8_t* blockSel = nullptr;   // per block: shape.selectorBytes * samples selector bytes
+  std::uint8_t* blockSel = nullptr;   // per block its selectors (and weights; see BlockShape::lanes)
   BlockShape shape;
   std::int32_t readLow = 0;   // bytes of the source row any tap reads, end exclusive
   std::int32_t readHigh = 0;
@@ -70,7 +79,7 @@ inline std::int32_t BlockCount(const TapTable& table) {
 // Fills blockBase and blockSel from first/second for blocks of `shape`;
 // readStart..readEnd (bytes, end exclusive) bounds what a vector step may load.
 // blockBase needs room for (count + kBlock - 1) / kBlock entries, blockSel for
-// kSelectorBytes * count bytes, whatever the shape.
+// SelectorBytes(count), whatever the shape. Reads the weights.
 void BuildBlocks(TapTable* table, BlockShape shape, std::int32_t readStart, std::int32_t readEnd);
 
 // out[i] = (w0 * row[first[i]] + w1 * row[second[i]] + round) >> shift

@@ -42,7 +42,7 @@ struct PlaneBuffer {
 std::int64_t PlaneBufferBytes(std::int64_t columns) {
   const std::int64_t blocks = (columns + kBlock - 1) / kBlock;
   return 64 + 2 * Align64(4 * columns) + Align64(4 * columns) + Align64(4 * blocks) +
-         Align64(kSelectorBytes * columns) + 2 * Align64(2 * columns);
+         Align64(SelectorBytes(columns)) + 2 * Align64(2 * columns);
 }
 
 PlaneBuffer CarvePlaneBuffer(std::uint8_t* buffer, std::int32_t columns) {
@@ -58,7 +58,7 @@ PlaneBuffer CarvePlaneBuffer(std::uint8_t* buffer, std::int32_t columns) {
   out.table.second = static_cast<std::int32_t*>(take(4 * std::int64_t{columns}));
   out.table.weights = static_cast<std::int16_t*>(take(4 * std::int64_t{columns}));
   out.table.blockBase = static_cast<std::int32_t*>(take(4 * blocks));
-  out.table.blockSel = static_cast<std::uint8_t*>(take(kSelectorBytes * std::int64_t{columns}));
+  out.table.blockSel = static_cast<std::uint8_t*>(take(SelectorBytes(columns)));
   out.rows[0] = static_cast<std::int16_t*>(take(2 * std::int64_t{columns}));
   out.rows[1] = static_cast<std::int16_t*>(take(2 * std::int64_t{columns}));
   return out;

@@ -29,44 +29,40 @@ void HorizontalGroups(const std::uint8_t* row, const TapTable& table, std::int16
   const __m128i count = _mm_cvtsi32_si128(shift);
   const std::int32_t steps = table.count / kStep;
   // Locals, so that the stores through `out` do not make the compiler load
-  // the table's fields again on every step; each advanced by itself, and no
-  // test inside the loop where no block runs sample by sample: a 32-bit
-  // build then keeps the loop in its few registers. Selectors and weights
-  // are register-aligned.
+  // the table's fields again on every step; each advanced by itself, the
+  // loops ended on the output pointer, and no test inside the loop where no
+  // block runs sample by sample: a 32-bit build then keeps the loop in its
+  // few registers. Each register's selectors are followed by its weights
+  // (BuildBlocks), both register-aligned.
   const std::int32_t* bases = table.blockBase;
-  const std::uint8_t* selectors = table.blockSel;
-  const std::int16_t* weights = table.weights;
+  const std::uint8_t* groups = table.blockSel;
   std::int16_t* words = out;
+  std::int16_t* const wordsEnd = out + steps * kStep;
+  const auto weighOne = [&](typename V::Reg window, const std::uint8_t* group) {
+    const auto pairs = V::Shuffle8(window, V::LoadAligned(group));
+    const auto weighed = V::Madd16(pairs, V::LoadAligned(group + V::kBytes));
+    return V::Sra32(V::Add32(weighed, rounding), count);
+  };
   if (table.allBlocksVector) {
     if constexpr (kLanes == 2) {
       if (table.pairedWindows) {
         // Each register's two lanes read one window: one load for eight samples.
-        for (std::int32_t left = steps; left > 0; --left) {
-          typename V::Reg sums[2];
-          for (std::int32_t r = 0; r < 2; ++r) {
-            const auto pairs =
-                V::Shuffle8(V::LoadBoth(row + bases[2 * r]), V::LoadAligned(selectors + V::kBytes * r));
-            const auto weighed = V::Madd16(pairs, V::LoadAligned(weights + V::kBytes / 2 * r));
-            sums[r] = V::Sra32(V::Add32(weighed, rounding), count);
-          }
-          V::Store(words, V::FixPack64(V::PackS32(sums[0], sums[1])));
-          bases += 4, selectors += 4 * kStep, weights += 2 * kStep, words += kStep;
+        while (words != wordsEnd) {
+          const auto low = weighOne(V::LoadBoth(row + bases[0]), groups);
+          const auto high = weighOne(V::LoadBoth(row + bases[2]), groups + 2 * V::kBytes);
+          V::Store(words, V::FixPack64(V::PackS32(low, high)));
+          bases += 4, groups += 4 * V::kBytes, words += kStep;
         }
         HorizontalRange(row, table, steps * kStep, table.count, out, round, shift);
         return;
       }
     }
-    for (std::int32_t left = steps; left > 0; --left) {
-      typename V::Reg sums[2];
-      for (std::int32_t r = 0; r < 2; ++r) {
-        const auto pairs =
-            V::Shuffle8(V::LoadLanes(row, bases + kLanes * r), V::LoadAligned(selectors + V::kBytes * r));
-        const auto weighed = V::Madd16(pairs, V::LoadAligned(weights + V::kBytes / 2 * r));
-        sums[r] = V::Sra32(V::Add32(weighed, rounding), count);
-      }
+    while (words != wordsEnd) {
+      const auto low = weighOne(V::LoadLanes(row, bases), groups);
+      const auto high = weighOne(V::LoadLanes(row, bases + kLanes), groups + 2 * V::kBytes);
       // Every sum fits a word (at most 255 << 6, plus the row bias), so the saturating pack is exact.
-      V::Store(words, V::FixPack64(V::PackS32(sums[0], sums[1])));
-      bases += 2 * kLanes, selectors += 4 * kStep, weights += 2 * kStep, words += kStep;
+      V::Store(words, V::FixPack64(V::PackS32(low, high)));
+      bases += 2 * kLanes, groups += 4 * V::kBytes, words += kStep;
     }
   } else {
     for (std::int32_t step = 0; step < steps; ++step) {
@@ -77,14 +73,10 @@ void HorizontalGroups(const std::uint8_t* row, const TapTable& table, std::int16
         HorizontalRange(row, table, step * kStep, (step + 1) * kStep, out, round, shift);
         continue;
       }
-      typename V::Reg sums[2];
-      for (std::int32_t r = 0; r < 2; ++r) {
-        const std::uint8_t* sel = selectors + 4 * kStep * step + V::kBytes * r;
-        const auto pairs = V::Shuffle8(V::LoadLanes(row, base + kLanes * r), V::LoadAligned(sel));
-        const auto weighed = V::Madd16(pairs, V::LoadAligned(weights + 2 * kStep * step + V::kBytes / 2 * r));
-        sums[r] = V::Sra32(V::Add32(weighed, rounding), count);
-      }
-      V::Store(out + step * kStep, V::FixPack64(V::PackS32(sums[0], sums[1])));
+      const std::uint8_t* group = groups + 4 * V::kBytes * step;
+      const auto low = weighOne(V::LoadLanes(row, base), group);
+      const auto high = weighOne(V::LoadLanes(row, base + kLanes), group + 2 * V::kBytes);
+      V::Store(out + step * kStep, V::FixPack64(V::PackS32(low, high)));
     }
   }
   HorizontalRange(row, table, steps * kStep, table.count, out, round, shift);

@@ -16,7 +16,7 @@ namespace {
 using namespace telvor::imaging;
 
 // Output bytes filtered per strip; the tables of one strip live on the stack
-// (about 86 KB). A row up to 2048 pixels wide is one strip: each further
+// (about 100 KB). A row up to 2048 pixels wide is one strip: each further
 // strip walks every source row again, which cost 10-15 % at 1280 pixels.
 constexpr std::int32_t kStripBytes = 4096;
 // Output rows ahead whose source rows are prefetched.
@@ -280,7 +280,7 @@ bool BuildTables(Yuy2Resampler::Plan* plan) {
   const Yuy2Geometry& g = plan->g;
   const std::int64_t outBytes = 2 * std::int64_t{g.outWidth};
   const std::int64_t blocks = (outBytes + kBlock - 1) / kBlock;
-  const std::int64_t sizes[5] = {4 * outBytes, 4 * outBytes, 4 * outBytes, 4 * blocks, kSelectorBytes * outBytes};
+  const std::int64_t sizes[5] = {4 * outBytes, 4 * outBytes, 4 * outBytes, 4 * blocks, SelectorBytes(outBytes)};
   std::int64_t total = 0;
   for (std::int64_t size : sizes) total += Align64(size);
   plan->tables = new (std::nothrow) TapTable[static_cast<std::size_t>(plan->strips.count)];
