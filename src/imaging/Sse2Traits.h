@@ -56,6 +56,9 @@ struct Sse2 {
   static Reg FixPack64(Reg v) { return v; }
   static Reg FixPack32x4(Reg v) { return v; }
   static Reg LoadHalfSpread(const void* p) { return _mm_loadl_epi64(static_cast<const __m128i*>(p)); }
+  // A register whose lane l holds the source's 64-bit groups l, l + lanes,
+  // ...: packed and unpacked within lanes, it comes out in memory order.
+  static Reg LoadPackOrder(const void* p) { return Load(p); }
   // kBytes / 2 bytes of each, interleaved a0 b0 a1 b1 ... lane by lane.
   static Reg LoadInterleaved(const void* a, const void* b) { return Unpacklo8(LoadHalfSpread(a), LoadHalfSpread(b)); }
   // 16 bytes from each of kBytes / 16 places, one per 128-bit lane.

@@ -187,16 +187,14 @@ void Yuy2ToRgbKernel(const std::uint8_t* src, std::uint8_t* dst, int pixels, std
   constexpr int kOut = kBgr ? 3 : 4;
   const auto alpha = V::Set8(static_cast<char>(alphaValue));
   for (int x = 0; x < pixels; x += V::kBytes, src += 2 * V::kBytes) {
-    const auto a = V::Load(src), b = V::Load(src + V::kBytes);
+    // Each pixel pair's bytes stay within their 64-bit group, so the groups
+    // may be loaded in the order that spares lane shuffles at the end.
+    const auto a = V::LoadPackOrder(src), b = V::LoadPackOrder(src + V::kBytes);
     const RgbWords<V> lo = YuvToRgbWords<V>(V::Slli16(a, 8), V::CbHigh(a), V::CrHigh(a), kYuy2Bias);
     const RgbWords<V> hi = YuvToRgbWords<V>(V::Slli16(b, 8), V::CbHigh(b), V::CrHigh(b), kYuy2Bias);
     typename V::Reg out[4];
     PackBgra<V>(lo, hi, alpha, out);
-    // out[0..1] hold a's pixels lane by lane, out[2..3] b's.
-    typename V::Reg m[4];
-    V::Interleave2(out[0], out[1], &m[0], &m[1]);
-    V::Interleave2(out[2], out[3], &m[2], &m[3]);
-    StorePixels<V, kBgr>(dst + kOut * x, m);
+    StorePixels<V, kBgr>(dst + kOut * x, out);
   }
 }
 

@@ -55,6 +55,11 @@ struct Avx512 {
   static Reg FixPack32x4(Reg v) {
     return _mm512_permutexvar_epi32(_mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15), v);
   }
+  // A register whose lane l holds the source's 64-bit groups l and l + 4:
+  // packed and unpacked within lanes, it comes out in memory order.
+  static Reg LoadPackOrder(const void* p) {
+    return _mm512_permutexvar_epi64(_mm512_setr_epi64(0, 4, 1, 5, 2, 6, 3, 7), Load(p));
+  }
   static Reg LoadHalfSpread(const void* p) {
     return _mm512_permutexvar_epi64(_mm512_setr_epi64(0, 0, 1, 1, 2, 2, 3, 3),
                                     _mm512_castsi256_si512(_mm256_loadu_si256(static_cast<const __m256i*>(p))));
