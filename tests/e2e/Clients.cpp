@@ -123,8 +123,10 @@ std::vector<ShownRun> ShownRuns(const std::string& raw, int width, int height) {
     const ShownRun::Kind kind = i == bytes ? ShownRun::kBlack : band.marked ? ShownRun::kFed : ShownRun::kOther;
     const std::uint32_t number = kind == ShownRun::kFed ? band.frame : 0;
     if (runs.empty() || runs.back().kind != kind || (kind == ShownRun::kFed && number < runs.back().lastNumber))
-      runs.push_back({kind, f, 0, number, number, f});
+      runs.push_back({kind, f, 0, number, number, f, {}});
     ShownRun& run = runs.back();
+    if (kind == ShownRun::kFed && run.count > 0 && number > run.lastNumber + 1 && run.skips.size() < 120)
+      run.skips += " " + std::to_string(f) + "+" + std::to_string(number - run.lastNumber - 1);
     ++run.count;
     if (number != run.lastNumber) run.lastNumberAt = f;
     run.lastNumber = number;
@@ -137,6 +139,7 @@ std::ostream& operator<<(std::ostream& out, const std::vector<ShownRun>& runs) {
   for (const ShownRun& run : runs) {
     out << " [" << kNames[run.kind] << " x" << run.count << " from " << run.first;
     if (run.kind == ShownRun::kFed) out << ", numbers " << run.firstNumber << ".." << run.lastNumber;
+    if (!run.skips.empty()) out << ", skipped at" << run.skips;
     out << "]";
   }
   return out;

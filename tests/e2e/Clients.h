@@ -113,6 +113,9 @@ struct ShownRun {
   size_t first = 0, count = 0;
   std::uint32_t firstNumber = 0, lastNumber = 0;
   size_t lastNumberAt = 0;  // the frame where the run's last number first appeared
+  // Where numbers were skipped, " frame+count" each (the first few): whether
+  // pictures went missing at the start or here and there.
+  std::string skips;
 };
 // The runs of a raw yuyv422 recording of width x height frames.
 std::vector<ShownRun> ShownRuns(const std::string& raw, int width, int height);
