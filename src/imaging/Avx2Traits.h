@@ -61,10 +61,10 @@ struct Avx2 {
   static Reg FixPack64(Reg v) { return _mm256_permute4x64_epi64(v, 0xd8); }
   // After two levels of packs of four registers: dwords back in register order.
   static Reg FixPack32x4(Reg v) { return _mm256_permutevar8x32_epi32(v, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7)); }
-  // Half a register's bytes, each 8 of them at the bottom of its own lane.
   // A register whose lane l holds the source's 64-bit groups l and l + 2:
   // packed and unpacked within lanes, it comes out in memory order.
   static Reg LoadPackOrder(const void* p) { return _mm256_permute4x64_epi64(Load(p), 0xd8); }
+  // Half a register's bytes, each 8 of them at the bottom of its own lane.
   static Reg LoadHalfSpread(const void* p) {
     return _mm256_permute4x64_epi64(_mm256_castsi128_si256(_mm_loadu_si128(static_cast<const __m128i*>(p))), 0x50);
   }
