@@ -410,9 +410,10 @@ int BgrVectorPixels(int width, int step) {
 // Runs `steps(first, count)` over whole vector steps of `step` pixels and
 // returns how many pixels they covered. A store that straddles two cache
 // lines costs two, so after one unaligned step the rest start at the first
-// pixel whose output lies on a register boundary; the pixels in between are
-// converted twice, to the same bytes. `granule`: the pixels a step must start
-// on (2 where a chroma sample covers a pair).
+// pixel whose output lies on a register boundary; the pixels in between, and
+// those under a last step that ends at the row's end, are converted twice, to
+// the same bytes. `granule`: the pixels a step must start on (2 where a
+// chroma sample covers a pair).
 template <class V, class Steps>
 TELVOR_FORCE_INLINE int AlignedSteps(const std::uint8_t* dst, int bytesPerPixel, int granule, int step, int width,
                                      Steps steps) {
@@ -427,8 +428,14 @@ TELVOR_FORCE_INLINE int AlignedSteps(const std::uint8_t* dst, int bytesPerPixel,
     }
   }
   const int n = width - skip >= step ? (width - skip) / step * step : 0;
-  if (n > 0) steps(skip, n);
-  return n > 0 ? skip + n : 0;
+  if (n == 0) return 0;
+  steps(skip, n);
+  // The aligned start leaves a tail; one last step ending at the row's end,
+  // over pixels already done, costs less than the plain row's loop.
+  const int last = (width - step) / granule * granule;
+  if (last <= skip + n - step) return skip + n;
+  steps(last, step);
+  return last + step;
 }
 
 }  // namespace
