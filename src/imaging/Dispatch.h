@@ -17,9 +17,16 @@ namespace telvor::imaging {
 template <typename Fn>
 using VariantTable = Fn* const[kPxLevelCount];
 
+namespace avx2 {
+void ClearUpperHalves();  // only where the processor has AVX
+}
+
 template <typename Fn>
 inline Fn* Variant(Fn* const (&table)[kPxLevelCount]) {
-  return table[CpuLevel()];
+  const int level = CpuLevel();
+  // Below AVX2 the variants are legacy SSE code.
+  if (level < 3) ClearUpperVectorState();
+  return table[level];
 }
 
 }  // namespace telvor::imaging

@@ -47,6 +47,9 @@ int DetectCpuLevel();
 void SelectCpuLevel();
 // Forces a level (clamped to what the processor runs); returns the level in force.
 int ForceCpuLevel(int level);
+// Empties the upper halves of the AVX registers where the processor has them,
+// before legacy SSE code; every primitive below AVX2 does it itself.
+void ClearUpperVectorState();
 
 // ---- Allocation ---------------------------------------------------------
 void* PxAlloc(std::int64_t bytes);  // 32-byte aligned; null when bytes < 1 or no memory
