@@ -58,8 +58,8 @@ std::vector<double> BestMilliseconds(const std::vector<Contender>& contenders) {
       contenders[i].prepare();
       const double start = NowMs();
       for (int k = 0; k < kCalls; ++k) {
-        // As ours do by themselves below AVX2: legacy SSE code waits on
-        // whatever the wide registers' upper halves still hold.
+        // Below AVX2, as the frame converter does before each frame: legacy
+        // SSE code waits on whatever the wide registers' upper parts hold.
         ClearUpperVectorState();
         contenders[i].call();
       }

@@ -59,6 +59,38 @@ inline void TelvorCpuid(std::uint32_t, std::uint32_t, std::uint32_t regs[4]) { r
 inline std::uint64_t TelvorXgetbv0() { return 0; }
 #endif
 
+// Restores the state components in `components` from a standard-form XSAVE
+// image (64-byte aligned); those the image marks unused get their initial
+// values. TelvorMxcsr reads the SSE control register. Both only where the
+// system has enabled XSAVE (and so SSE).
+#if defined(_MSC_VER) && !defined(__clang__) && (defined(_M_X64) || defined(_M_IX86))
+#include <immintrin.h>
+inline std::uint32_t TelvorMxcsr() { return _mm_getcsr(); }
+#if defined(_M_X64)
+inline void TelvorXrstor(const void* image, std::uint64_t components) { _xrstor64(image, components); }
+#else
+inline void TelvorXrstor(const void* image, std::uint64_t components) { _xrstor(image, components); }
+#endif
+#elif defined(__x86_64__) || defined(__i386__)
+// Inline assembly: the intrinsics would need -msse and -mxsave on the caller's file.
+inline std::uint32_t TelvorMxcsr() {
+  std::uint32_t value = 0;
+  __asm__ volatile("stmxcsr %0" : "=m"(value));
+  return value;
+}
+inline void TelvorXrstor(const void* image, std::uint64_t components) {
+  const auto low = static_cast<std::uint32_t>(components), high = static_cast<std::uint32_t>(components >> 32);
+#if defined(__x86_64__)
+  __asm__ volatile("xrstor64 (%0)" : : "r"(image), "a"(low), "d"(high) : "memory");
+#else
+  __asm__ volatile("xrstor (%0)" : : "r"(image), "a"(low), "d"(high) : "memory");
+#endif
+}
+#else
+inline std::uint32_t TelvorMxcsr() { return 0; }
+inline void TelvorXrstor(const void*, std::uint64_t) {}
+#endif
+
 // The processor's string move (rep movsb). Where the processor reports fast
 // string moves it copies a long block faster than a loop of vector moves,
 // because it writes whole cache lines without reading them first.

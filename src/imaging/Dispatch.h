@@ -17,16 +17,9 @@ namespace telvor::imaging {
 template <typename Fn>
 using VariantTable = Fn* const[kPxLevelCount];
 
-namespace avx2 {
-void ClearUpperHalves();  // only where the processor has AVX
-}
-
 template <typename Fn>
 inline Fn* Variant(Fn* const (&table)[kPxLevelCount]) {
-  const int level = CpuLevel();
-  // Below AVX2 the variants are legacy SSE code.
-  if (level < 3) ClearUpperVectorState();
-  return table[level];
+  return table[CpuLevel()];
 }
 
 }  // namespace telvor::imaging

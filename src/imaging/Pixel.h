@@ -47,8 +47,9 @@ int DetectCpuLevel();
 void SelectCpuLevel();
 // Forces a level (clamped to what the processor runs); returns the level in force.
 int ForceCpuLevel(int level);
-// Empties the upper halves of the AVX registers where the processor has them,
-// before legacy SSE code; every primitive below AVX2 does it itself.
+// Below AVX2, where the processor has AVX: puts the wide registers' upper
+// parts in their initial state, which legacy SSE code runs fastest after.
+// About 0.1 us; the frame converter does it once per frame.
 void ClearUpperVectorState();
 
 // ---- Allocation ---------------------------------------------------------

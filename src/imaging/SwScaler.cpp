@@ -203,6 +203,8 @@ void SwScaler::Scale(const std::uint8_t* src, std::int32_t srcStride, std::uint8
     return;
   }
   if (!src || !dst) return;
+  // The host's code and the system run between two frames.
+  ClearUpperVectorState();
   if (mode_ == kConverterYuy2) {
     ScaleFromYuy2(src, srcStride, dst, dstStride);
   } else {

@@ -4,6 +4,4 @@
 
 namespace telvor::imaging::avx2 {
 TELVOR_DEFINE_VECTOR_ROWS(Avx2)
-
-void ClearUpperHalves() { _mm256_zeroupper(); }
 }  // namespace telvor::imaging::avx2

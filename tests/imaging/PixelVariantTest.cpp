@@ -4,6 +4,7 @@
 // inaccessible page (see fuzz/PixelFuzz.cpp for what each call must keep).
 #include <gtest/gtest.h>
 
+#include <cfenv>
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "FuzzPlane.h"
+#include "compat/compat.h"
 #include "imaging/Pixel.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t bytes);
@@ -137,6 +139,22 @@ TEST(PixelVariants, EveryColourGivesLumaWithinOneAndExactChroma) {
     }
   }
   SelectCpuLevel();
+}
+
+// Before legacy SSE code the converter puts the wide registers in their
+// initial state by a restore that loads the SSE control word as well; that
+// word is the host's, its rounding and exception masks included.
+TEST(PixelVariants, EmptyingTheWideRegistersKeepsTheHostsFloatingPointControls) {
+  ForceCpuLevel(1);
+  const int rounding = std::fegetround();
+  ASSERT_EQ(0, std::fesetround(FE_TOWARDZERO));
+  const std::uint32_t before = TelvorMxcsr();
+  ClearUpperVectorState();
+  const std::uint32_t after = TelvorMxcsr();
+  std::fesetround(rounding);
+  SelectCpuLevel();
+  EXPECT_EQ(before & 0x6000u, 0x6000u) << "rounding toward zero";
+  EXPECT_EQ(before, after);
 }
 
 }  // namespace
