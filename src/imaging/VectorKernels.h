@@ -446,8 +446,9 @@ TELVOR_FORCE_INLINE int AlignedSteps(const std::uint8_t* dst, int bytesPerPixel,
 // plain row writes over the spill.
 #define TELVOR_DEFINE_VECTOR_ROWS(V)                                                                                  \
   void InterleaveRow(const std::uint8_t* first, const std::uint8_t* second, std::uint8_t* dst, int width) {           \
-    const int n = width / V::kBytes * V::kBytes;                                                                      \
-    InterleaveKernel<V>(first, second, dst, n);                                                                       \
+    const int n = AlignedSteps<V>(dst, 2, 1, V::kBytes, width, [&](int start, int count) {                            \
+      InterleaveKernel<V>(first + start, second + start, dst + 2 * static_cast<std::size_t>(start), count);           \
+    });                                                                                                               \
     plain::InterleaveRow(first + n, second + n, dst + 2 * static_cast<std::size_t>(n), width - n);                    \
   }                                                                                                                   \
   void CopyRow(const std::uint8_t* src, std::uint8_t* dst, std::size_t bytes) { CopyKernel<V>(src, dst, bytes); }    \
