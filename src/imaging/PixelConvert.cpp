@@ -1,6 +1,10 @@
 // Colour conversion and repacking between BGRA, BGR, YUY2 and planar 4:2:0.
 // Each primitive checks everything before it writes, then walks rows; the
 // row functions of the selected variant do the work.
+#include <algorithm>
+#include <initializer_list>
+#include <utility>
+
 #include "compat/compat.h"
 #include "imaging/PixelTables.h"
 
@@ -24,15 +28,33 @@ bool PlanesOk(const std::uint8_t* const planes[3]) { return planes && planes[0] 
 // The walkers are forced inline, so each primitive compiles to the one
 // function it was when written out by hand.
 
+// Rows that follow each other without padding in every picture are walked as
+// longer rows, a band at a time: a 720-line picture is then one call instead
+// of 720, each paying its set-up and its tail once. The limit keeps every byte
+// offset the row functions compute within an int.
+constexpr std::int32_t kBandPixels = 1 << 20;
+
+// Rows per call: a band where every stride is exactly its row's bytes (and
+// the width even, so that no 4:2:2 pair straddles two rows), else one.
+std::int32_t RowsPerCall(PxSize size, std::initializer_list<std::pair<std::int32_t, std::int32_t>> strideAndBytes) {
+  if (size.width & 1) return 1;
+  for (const auto& [stride, bytesPerPixel] : strideAndBytes) {
+    if (static_cast<std::int64_t>(stride) != std::int64_t{size.width} * bytesPerPixel) return 1;
+  }
+  return std::max(1, std::min(size.height, kBandPixels / size.width));
+}
+
 // One packed row in, one packed row out.
-template <typename RowFn, typename... Extra>
+template <int kSrcBytes, int kDstBytes, typename RowFn, typename... Extra>
 TELVOR_FORCE_INLINE PxStatus PackedToPacked(RowFn* const (&table)[kPxLevelCount], const std::uint8_t* src,
                                             std::int32_t srcStride, std::uint8_t* dst, std::int32_t dstStride,
                                             PxSize size, std::int32_t minWidth, Extra... extra) {
   if (PxStatus s = Check(src && dst, size, minWidth, 1)) return s;
   RowFn* row = Variant(table);
-  for (std::int32_t y = 0; y < size.height; ++y) {
-    row(At(src, srcStride, y), At(dst, dstStride, y), size.width, extra...);
+  const std::int32_t band = RowsPerCall(size, {{srcStride, kSrcBytes}, {dstStride, kDstBytes}});
+  for (std::int32_t y = 0; y < size.height; y += band) {
+    const std::int32_t rows = std::min(band, size.height - y);
+    row(At(src, srcStride, y), At(dst, dstStride, y), size.width * rows, extra...);
   }
   return kPxOk;
 }
@@ -82,20 +104,22 @@ PxStatus PxInterleavePlanes(const std::uint8_t* first, std::int32_t firstStride,
                             std::int32_t secondStride, std::uint8_t* dst, std::int32_t dstStride, PxSize size) {
   if (PxStatus s = Check(first && second && dst, size, 1, 1)) return s;
   InterleaveRowFn* row = Variant(kInterleaveRow);
-  for (std::int32_t y = 0; y < size.height; ++y) {
-    row(At(first, firstStride, y), At(second, secondStride, y), At(dst, dstStride, y), size.width);
+  const std::int32_t band = RowsPerCall(size, {{firstStride, 1}, {secondStride, 1}, {dstStride, 2}});
+  for (std::int32_t y = 0; y < size.height; y += band) {
+    const std::int32_t rows = std::min(band, size.height - y);
+    row(At(first, firstStride, y), At(second, secondStride, y), At(dst, dstStride, y), size.width * rows);
   }
   return kPxOk;
 }
 
 PxStatus PxBgraToBgr(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* dst, std::int32_t dstStride,
                      PxSize size) {
-  return PackedToPacked(kBgraToBgrRow, src, srcStride, dst, dstStride, size, 1);
+  return PackedToPacked<4, 3>(kBgraToBgrRow, src, srcStride, dst, dstStride, size, 1);
 }
 
 PxStatus PxBgraToYuy2(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* dst, std::int32_t dstStride,
                       PxSize size) {
-  return PackedToPacked(kBgraToYuy2Row, src, srcStride, dst, dstStride, size, 2);
+  return PackedToPacked<4, 2>(kBgraToYuy2Row, src, srcStride, dst, dstStride, size, 2);
 }
 
 PxStatus PxBgraToI420(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* const dst[3],
@@ -110,12 +134,12 @@ PxStatus PxYuy2ToYv12(const std::uint8_t* src, std::int32_t srcStride, std::uint
 
 PxStatus PxYuy2ToBgr(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* dst, std::int32_t dstStride,
                      PxSize size) {
-  return PackedToPacked(kYuy2ToBgrRow, src, srcStride, dst, dstStride, size, 2);
+  return PackedToPacked<2, 3>(kYuy2ToBgrRow, src, srcStride, dst, dstStride, size, 2);
 }
 
 PxStatus PxYuy2ToBgra(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* dst, std::int32_t dstStride,
                       PxSize size, std::uint8_t alpha) {
-  return PackedToPacked(kYuy2ToBgraRow, src, srcStride, dst, dstStride, size, 2, alpha);
+  return PackedToPacked<2, 4>(kYuy2ToBgraRow, src, srcStride, dst, dstStride, size, 2, alpha);
 }
 
 PxStatus PxYv12ToYuy2(const std::uint8_t* const src[3], const std::int32_t srcStride[3], std::uint8_t* dst,

@@ -4,6 +4,7 @@
 // inaccessible page (see fuzz/PixelFuzz.cpp for what each call must keep).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfenv>
 #include <cstdint>
 #include <cstdlib>
@@ -136,6 +137,53 @@ TEST(PixelVariants, EveryColourGivesLumaWithinOneAndExactChroma) {
               << conversion.name << " byte " << at << ", red " << red << " level " << level;
         }
       }
+    }
+  }
+  SelectCpuLevel();
+}
+
+// Pictures without row padding are converted a band of rows per call, which
+// must give what the rows give one by one (within the tolerance of one where
+// a band moves the vector steps' ends). 515 rows of 2048 pixels take two
+// bands, the second a short one.
+TEST(PixelVariants, UnpaddedPicturesGiveTheirRowsBytes) {
+  constexpr std::int32_t kWidth = 2048, kHeight = 515, kPad = 64;
+  constexpr PxSize kSize{kWidth, kHeight};
+  using Convert = std::function<PxStatus(const std::uint8_t*, std::int32_t, std::uint8_t*, std::int32_t)>;
+  const struct {
+    const char* name;
+    int srcBytes, dstBytes, tolerance;
+    Convert convert;
+  } conversions[] = {
+      {"BGRA to BGR", 4, 3, 0, [](auto s, auto ss, auto d, auto ds) { return PxBgraToBgr(s, ss, d, ds, kSize); }},
+      {"BGRA to YUY2", 4, 2, 1, [](auto s, auto ss, auto d, auto ds) { return PxBgraToYuy2(s, ss, d, ds, kSize); }},
+      {"YUY2 to BGR", 2, 3, 1, [](auto s, auto ss, auto d, auto ds) { return PxYuy2ToBgr(s, ss, d, ds, kSize); }},
+      {"YUY2 to BGRA", 2, 4, 1, [](auto s, auto ss, auto d, auto ds) { return PxYuy2ToBgra(s, ss, d, ds, kSize, 9); }},
+      // The second plane is the picture's second half of rows.
+      {"interleave", 1, 2, 0, [](auto s, auto ss, auto d, auto ds) {
+         return PxInterleavePlanes(s, ss, s + std::ptrdiff_t{ss} * kHeight, ss, d, ds, kSize);
+       }},
+  };
+  std::vector<std::uint8_t> source(std::size_t{kWidth + kPad} * 4 * 2 * kHeight);
+  for (std::size_t i = 0; i < source.size(); ++i) source[i] = static_cast<std::uint8_t>(i * 2654435761u >> 13);
+  for (const auto& conversion : conversions) {
+    const std::int32_t srcRow = kWidth * conversion.srcBytes, dstRow = kWidth * conversion.dstBytes;
+    std::vector<std::uint8_t> packed(std::size_t{1} * srcRow * 2 * kHeight);
+    for (std::int32_t y = 0; y < 2 * kHeight; ++y) {
+      const std::uint8_t* row = source.data() + std::ptrdiff_t{srcRow + kPad} * y;
+      std::copy_n(row, srcRow, packed.data() + std::ptrdiff_t{srcRow} * y);
+    }
+    std::vector<std::uint8_t> padded(std::size_t{1} * (dstRow + kPad) * kHeight), unpadded(padded.size());
+    std::vector<std::uint8_t> spread(padded.size());  // the unpadded output laid out as the padded one
+    for (int level = 0; level <= DetectCpuLevel(); ++level) {
+      ForceCpuLevel(level);
+      ASSERT_EQ(kPxOk, conversion.convert(source.data(), srcRow + kPad, padded.data(), dstRow + kPad));
+      ASSERT_EQ(kPxOk, conversion.convert(packed.data(), srcRow, unpadded.data(), dstRow));
+      for (std::int32_t y = 0; y < kHeight; ++y) {
+        const std::uint8_t* row = unpadded.data() + std::ptrdiff_t{dstRow} * y;
+        std::copy_n(row, dstRow, spread.data() + std::ptrdiff_t{dstRow + kPad} * y);
+      }
+      EXPECT_LE(MaxDifference(spread, padded), conversion.tolerance) << conversion.name << " level " << level;
     }
   }
   SelectCpuLevel();
