@@ -142,48 +142,87 @@ TEST(PixelVariants, EveryColourGivesLumaWithinOneAndExactChroma) {
   SelectCpuLevel();
 }
 
-// Pictures without row padding are converted a band of rows per call, which
-// must give what the rows give one by one (within the tolerance of one where
-// a band moves the vector steps' ends). 515 rows of 2048 pixels take two
-// bands, the second a short one.
-TEST(PixelVariants, UnpaddedPicturesGiveTheirRowsBytes) {
+// The walks over a picture's rows: one without row padding goes a band of
+// rows per call, and a bottom-up output (negative stride) is walked from its
+// lowest address, its source rows and chroma rows taken from the last back.
+// Each must give what the rows give one by one top-down (within the tolerance
+// of one where a walk moves the vector steps' ends). 515 rows of 2048 pixels
+// make two bands, the second a short one, and an odd row 4:2:0 leaves alone.
+TEST(PixelVariants, BandedAndBottomUpWalksGiveTheRowsBytes) {
   constexpr std::int32_t kWidth = 2048, kHeight = 515, kPad = 64;
   constexpr PxSize kSize{kWidth, kHeight};
+  // Planar sources: the luma rows, then the two chroma planes at half the stride.
+  const auto planesOf = [](const std::uint8_t* s, std::int32_t stride) {
+    const std::uint8_t* cb = s + std::ptrdiff_t{stride} * kHeight;
+    return std::vector<const std::uint8_t*>{s, cb, cb + std::ptrdiff_t{stride / 2} * (kHeight / 2)};
+  };
   using Convert = std::function<PxStatus(const std::uint8_t*, std::int32_t, std::uint8_t*, std::int32_t)>;
   const struct {
     const char* name;
     int srcBytes, dstBytes, tolerance;
     Convert convert;
+    bool planar = false;  // never banded: each chroma row serves two
   } conversions[] = {
       {"BGRA to BGR", 4, 3, 0, [](auto s, auto ss, auto d, auto ds) { return PxBgraToBgr(s, ss, d, ds, kSize); }},
       {"BGRA to YUY2", 4, 2, 1, [](auto s, auto ss, auto d, auto ds) { return PxBgraToYuy2(s, ss, d, ds, kSize); }},
       {"YUY2 to BGR", 2, 3, 1, [](auto s, auto ss, auto d, auto ds) { return PxYuy2ToBgr(s, ss, d, ds, kSize); }},
       {"YUY2 to BGRA", 2, 4, 1, [](auto s, auto ss, auto d, auto ds) { return PxYuy2ToBgra(s, ss, d, ds, kSize, 9); }},
       // The second plane is the picture's second half of rows.
-      {"interleave", 1, 2, 0, [](auto s, auto ss, auto d, auto ds) {
+      {"interleave", 1, 2, 0,
+       [](auto s, auto ss, auto d, auto ds) {
          return PxInterleavePlanes(s, ss, s + std::ptrdiff_t{ss} * kHeight, ss, d, ds, kSize);
        }},
+      {"I420 to BGRA", 1, 4, 1,
+       [&](auto s, auto ss, auto d, auto ds) {
+         const std::int32_t strides[3] = {ss, ss / 2, ss / 2};
+         return PxI420ToBgra(planesOf(s, ss).data(), strides, d, ds, kSize, 7);
+       },
+       true},
+      {"I420 to BGR", 1, 3, 1,
+       [&](auto s, auto ss, auto d, auto ds) {
+         const std::int32_t strides[3] = {ss, ss / 2, ss / 2};
+         return PxI420ToBgr(planesOf(s, ss).data(), strides, d, ds, kSize);
+       },
+       true},
+      {"YV12 to YUY2", 1, 2, 0,
+       [&](auto s, auto ss, auto d, auto ds) {
+         const std::int32_t strides[3] = {ss, ss / 2, ss / 2};
+         return PxYv12ToYuy2(planesOf(s, ss).data(), strides, d, ds, kSize);
+       },
+       true},
   };
   std::vector<std::uint8_t> source(std::size_t{kWidth + kPad} * 4 * 2 * kHeight);
   for (std::size_t i = 0; i < source.size(); ++i) source[i] = static_cast<std::uint8_t>(i * 2654435761u >> 13);
   for (const auto& conversion : conversions) {
     const std::int32_t srcRow = kWidth * conversion.srcBytes, dstRow = kWidth * conversion.dstBytes;
+    const std::int32_t pitch = dstRow + kPad;
     std::vector<std::uint8_t> packed(std::size_t{1} * srcRow * 2 * kHeight);
     for (std::int32_t y = 0; y < 2 * kHeight; ++y) {
       const std::uint8_t* row = source.data() + std::ptrdiff_t{srcRow + kPad} * y;
       std::copy_n(row, srcRow, packed.data() + std::ptrdiff_t{srcRow} * y);
     }
-    std::vector<std::uint8_t> padded(std::size_t{1} * (dstRow + kPad) * kHeight), unpadded(padded.size());
-    std::vector<std::uint8_t> spread(padded.size());  // the unpadded output laid out as the padded one
+    std::vector<std::uint8_t> want(std::size_t{1} * pitch * kHeight), got(want.size()), spread(want.size());
     for (int level = 0; level <= DetectCpuLevel(); ++level) {
       ForceCpuLevel(level);
-      ASSERT_EQ(kPxOk, conversion.convert(source.data(), srcRow + kPad, padded.data(), dstRow + kPad));
-      ASSERT_EQ(kPxOk, conversion.convert(packed.data(), srcRow, unpadded.data(), dstRow));
-      for (std::int32_t y = 0; y < kHeight; ++y) {
-        const std::uint8_t* row = unpadded.data() + std::ptrdiff_t{dstRow} * y;
-        std::copy_n(row, dstRow, spread.data() + std::ptrdiff_t{dstRow + kPad} * y);
+      // 4:2:0 sources report the odd row left alone.
+      const PxStatus status = conversion.convert(source.data(), srcRow + kPad, want.data(), pitch);
+      ASSERT_GE(status, kPxOk);
+      if (!conversion.planar) {  // unpadded, in bands; its rows laid out as the padded picture's
+        ASSERT_EQ(status, conversion.convert(packed.data(), srcRow, got.data(), dstRow));
+        for (std::int32_t y = 0; y < kHeight; ++y) {
+          const std::uint8_t* row = got.data() + std::ptrdiff_t{dstRow} * y;
+          std::copy_n(row, dstRow, spread.data() + std::ptrdiff_t{pitch} * y);
+        }
+        EXPECT_LE(MaxDifference(spread, want), conversion.tolerance) << conversion.name << " in bands, level " << level;
       }
-      EXPECT_LE(MaxDifference(spread, padded), conversion.tolerance) << conversion.name << " level " << level;
+      // Bottom-up; its rows turned back over.
+      std::fill(got.begin(), got.end(), 0);
+      std::uint8_t* lastRow = got.data() + std::ptrdiff_t{pitch} * (kHeight - 1);
+      ASSERT_EQ(status, conversion.convert(source.data(), srcRow + kPad, lastRow, -pitch));
+      for (std::int32_t y = 0; y < kHeight; ++y) {
+        std::copy_n(lastRow - std::ptrdiff_t{pitch} * y, pitch, spread.data() + std::ptrdiff_t{pitch} * y);
+      }
+      EXPECT_LE(MaxDifference(spread, want), conversion.tolerance) << conversion.name << " bottom-up, level " << level;
     }
   }
   SelectCpuLevel();
