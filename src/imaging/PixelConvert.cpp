@@ -2,7 +2,6 @@
 // Each primitive checks everything before it writes, then walks rows; the
 // row functions of the selected variant do the work.
 #include <algorithm>
-#include <cstdint>
 #include <initializer_list>
 #include <utility>
 
@@ -45,22 +44,6 @@ std::int32_t RowsPerCall(PxSize size, std::initializer_list<std::pair<std::int32
   return std::max(1, std::min(size.height, kBandPixels / size.width));
 }
 
-// A bottom-up output (negative stride) is walked from its lowest address up,
-// the source from its last row back. Output rows that step down through memory
-// cost about twice as much where they are not in the caches (a sample buffer
-// seldom is), and the source usually is: written by the producer or by the
-// resampler just before (bench/README.md).
-template <typename Src>
-TELVOR_FORCE_INLINE bool WalkOutputUpwards(std::int32_t rows, Src* src, std::int32_t* srcStride, std::uint8_t** dst,
-                                           std::int32_t* dstStride) {
-  if (*dstStride >= 0 || *dstStride == INT32_MIN || *srcStride == INT32_MIN) return false;
-  *src = At(*src, *srcStride, rows - 1);
-  *srcStride = -*srcStride;
-  *dst = At(*dst, *dstStride, rows - 1);
-  *dstStride = -*dstStride;
-  return true;
-}
-
 // One packed row in, one packed row out.
 template <int kSrcBytes, int kDstBytes, typename RowFn, typename... Extra>
 TELVOR_FORCE_INLINE PxStatus PackedToPacked(RowFn* const (&table)[kPxLevelCount], const std::uint8_t* src,
@@ -68,7 +51,6 @@ TELVOR_FORCE_INLINE PxStatus PackedToPacked(RowFn* const (&table)[kPxLevelCount]
                                             PxSize size, std::int32_t minWidth, Extra... extra) {
   if (PxStatus s = Check(src && dst, size, minWidth, 1)) return s;
   RowFn* row = Variant(table);
-  WalkOutputUpwards(size.height, &src, &srcStride, &dst, &dstStride);
   const std::int32_t band = RowsPerCall(size, {{srcStride, kSrcBytes}, {dstStride, kDstBytes}});
   for (std::int32_t y = 0; y < size.height; y += band) {
     const std::int32_t rows = std::min(band, size.height - y);
@@ -101,20 +83,9 @@ TELVOR_FORCE_INLINE PxStatus PlanarToPacked(RowFn* const (&table)[kPxLevelCount]
                                             std::int32_t dstStride, PxSize size, Extra... extra) {
   if (PxStatus s = Check(PlanesOk(src) && srcStride && dst, size, 2, 2)) return s;
   RowFn* row = Variant(table);
-  const std::int32_t width = size.width & ~1, height = size.height & ~1;
-  const std::uint8_t* planes[3] = {src[0], src[1], src[2]};
-  std::int32_t strides[3] = {srcStride[0], srcStride[1], srcStride[2]};
-  // Walked upwards, output row y takes chroma row (height - 1 - y) / 2, which
-  // is the chroma plane's own last row back at y / 2.
-  if (strides[1] != INT32_MIN && strides[2] != INT32_MIN &&
-      WalkOutputUpwards(height, &planes[0], &strides[0], &dst, &dstStride)) {
-    for (int i = 1; i < 3; ++i) {
-      planes[i] = At(planes[i], strides[i], height / 2 - 1);
-      strides[i] = -strides[i];
-    }
-  }
-  for (std::int32_t y = 0; y < height; ++y) {
-    row(At(planes[0], strides[0], y), At(planes[1], strides[1], y / 2), At(planes[2], strides[2], y / 2),
+  const std::int32_t width = size.width & ~1;
+  for (std::int32_t y = 0; y < (size.height & ~1); ++y) {
+    row(At(src[0], srcStride[0], y), At(src[1], srcStride[1], y / 2), At(src[2], srcStride[2], y / 2),
         At(dst, dstStride, y), width, extra...);
   }
   return kPxOk;

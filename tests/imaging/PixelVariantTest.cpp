@@ -143,11 +143,11 @@ TEST(PixelVariants, EveryColourGivesLumaWithinOneAndExactChroma) {
 }
 
 // The walks over a picture's rows: one without row padding goes a band of
-// rows per call, and a bottom-up output (negative stride) is walked from its
-// lowest address, its source rows and chroma rows taken from the last back.
-// Each must give what the rows give one by one top-down (within the tolerance
-// of one where a walk moves the vector steps' ends). 515 rows of 2048 pixels
-// make two bands, the second a short one, and an odd row 4:2:0 leaves alone.
+// rows per call, and a bottom-up output (negative stride) must hold the same
+// rows turned over, each 4:2:0 chroma row with its two. Each against the rows
+// converted one by one top-down (within the tolerance of one where a walk
+// moves the vector steps' ends). 515 rows of 2048 pixels make two bands, the
+// second a short one, and an odd row that 4:2:0 leaves alone.
 TEST(PixelVariants, BandedAndBottomUpWalksGiveTheRowsBytes) {
   constexpr std::int32_t kWidth = 2048, kHeight = 515, kPad = 64;
   constexpr PxSize kSize{kWidth, kHeight};
