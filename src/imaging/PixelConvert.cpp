@@ -139,7 +139,18 @@ PxStatus PxYuy2ToBgr(const std::uint8_t* src, std::int32_t srcStride, std::uint8
 
 PxStatus PxYuy2ToBgra(const std::uint8_t* src, std::int32_t srcStride, std::uint8_t* dst, std::int32_t dstStride,
                       PxSize size, std::uint8_t alpha) {
-  return PackedToPacked<2, 4>(kYuy2ToBgraRow, src, srcStride, dst, dstStride, size, 2, alpha);
+  if (dstStride >= 0) {
+    return PackedToPacked<2, 4>(kYuy2ToBgraRow, src, srcStride, dst, dstStride, size, 2, alpha, nullptr);
+  }
+  // Bottom-up: each row reads the next one's source ahead (the last its own).
+  if (PxStatus s = Check(src && dst, size, 2, 1)) return s;
+  Yuy2ToBgraRowFn* row = Variant(kYuy2ToBgraRow);
+  for (std::int32_t y = 0; y < size.height; ++y) {
+    const std::uint8_t* source = At(src, srcStride, y);
+    const std::uint8_t* next = y + 1 < size.height ? At(src, srcStride, y + 1) : source;
+    row(source, At(dst, dstStride, y), size.width, alpha, next);
+  }
+  return kPxOk;
 }
 
 PxStatus PxYv12ToYuy2(const std::uint8_t* const src[3], const std::int32_t srcStride[3], std::uint8_t* dst,

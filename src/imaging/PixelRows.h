@@ -23,7 +23,13 @@ using BgraToI420RowsFn = void(const std::uint8_t* src0, const std::uint8_t* src1
 using Yuy2ToYv12RowsFn = void(const std::uint8_t* src0, const std::uint8_t* src1, std::uint8_t* y0,
                               std::uint8_t* y1, std::uint8_t* cr, std::uint8_t* cb, int width);
 // Any width from 1; an odd last pixel borrows Cr from the byte before its Y.
-using Yuy2ToBgraRowFn = void(const std::uint8_t* src, std::uint8_t* dst, int width, std::uint8_t alpha);
+// readAhead, for a bottom-up output: the source row converted next. The row
+// then goes from its end back, so that the output's rows make one stream
+// down through memory, and reads `readAhead` ahead at the same places, whose
+// rows run the other way (the same bytes either way; the plain row, bound by
+// its arithmetic, goes forwards).
+using Yuy2ToBgraRowFn = void(const std::uint8_t* src, std::uint8_t* dst, int width, std::uint8_t alpha,
+                             const std::uint8_t* readAhead);
 using Yuy2ToBgrRowFn = void(const std::uint8_t* src, std::uint8_t* dst, int width);
 // Even widths.
 using Yv12ToYuy2RowFn = void(const std::uint8_t* y, const std::uint8_t* cr, const std::uint8_t* cb,

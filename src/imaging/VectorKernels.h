@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <type_traits>
 
+#include <xmmintrin.h>
+
 #include "compat/compat.h"
 #include "imaging/PixelRows.h"
 
@@ -181,20 +183,41 @@ TELVOR_FORCE_INLINE void StorePixels(std::uint8_t* dst, const typename V::Reg bg
   }
 }
 
+// One vector step of V::kBytes pixels.
+template <class V, bool kBgr>
+TELVOR_FORCE_INLINE void Yuy2ToRgbStep(const std::uint8_t* src, std::uint8_t* dst, typename V::Reg alpha) {
+  // Each pixel pair's bytes stay within their 64-bit group, so the groups
+  // may be loaded in the order that spares lane shuffles at the end.
+  const auto a = V::LoadPackOrder(src), b = V::LoadPackOrder(src + V::kBytes);
+  const RgbWords<V> lo = YuvToRgbWords<V>(V::Slli16(a, 8), V::CbHigh(a), V::CrHigh(a), kYuy2Bias);
+  const RgbWords<V> hi = YuvToRgbWords<V>(V::Slli16(b, 8), V::CbHigh(b), V::CrHigh(b), kYuy2Bias);
+  typename V::Reg out[4];
+  PackBgra<V>(lo, hi, alpha, out);
+  StorePixels<V, kBgr>(dst, out);
+}
+
 // pixels: a multiple of V::kBytes.
 template <class V, bool kBgr>
 void Yuy2ToRgbKernel(const std::uint8_t* src, std::uint8_t* dst, int pixels, std::uint8_t alphaValue) {
   constexpr int kOut = kBgr ? 3 : 4;
   const auto alpha = V::Set8(static_cast<char>(alphaValue));
-  for (int x = 0; x < pixels; x += V::kBytes, src += 2 * V::kBytes) {
-    // Each pixel pair's bytes stay within their 64-bit group, so the groups
-    // may be loaded in the order that spares lane shuffles at the end.
-    const auto a = V::LoadPackOrder(src), b = V::LoadPackOrder(src + V::kBytes);
-    const RgbWords<V> lo = YuvToRgbWords<V>(V::Slli16(a, 8), V::CbHigh(a), V::CrHigh(a), kYuy2Bias);
-    const RgbWords<V> hi = YuvToRgbWords<V>(V::Slli16(b, 8), V::CbHigh(b), V::CrHigh(b), kYuy2Bias);
-    typename V::Reg out[4];
-    PackBgra<V>(lo, hi, alpha, out);
-    StorePixels<V, kBgr>(dst + kOut * x, out);
+  for (int x = 0; x < pixels; x += V::kBytes) Yuy2ToRgbStep<V, kBgr>(src + 2 * x, dst + kOut * x, alpha);
+}
+
+// The same steps from the last back, each reading the same place of the
+// next source row ahead (BGRA only: BGR stores spill into the next step's
+// pixels). Out of the caches a row's output written backwards continues the
+// stream of the row below it, where written forwards each row starts anew
+// (bench/README.md).
+template <class V>
+void Yuy2ToBgraKernelBackwards(const std::uint8_t* src, const std::uint8_t* readAhead, std::uint8_t* dst,
+                               int pixels, std::uint8_t alphaValue) {
+  const auto alpha = V::Set8(static_cast<char>(alphaValue));
+  for (int x = pixels - V::kBytes; x >= 0; x -= V::kBytes) {
+    for (int line = 0; line < 2 * V::kBytes; line += 64) {
+      _mm_prefetch(reinterpret_cast<const char*>(readAhead + 2 * x + line), _MM_HINT_T0);
+    }
+    Yuy2ToRgbStep<V, false>(src + 2 * x, dst + 4 * x, alpha);
   }
 }
 
@@ -474,10 +497,16 @@ TELVOR_FORCE_INLINE int AlignedSteps(const std::uint8_t* dst, int bytesPerPixel,
     Yuy2ToYv12Kernel<V>(s0, s1, y0, y1, cr, cb, n);                                                                   \
     plain::Yuy2ToYv12Rows(s0 + 2 * n, s1 + 2 * n, y0 + n, y1 + n, cr + n / 2, cb + n / 2, width - n);                 \
   }                                                                                                                   \
-  void Yuy2ToBgraRow(const std::uint8_t* src, std::uint8_t* dst, int width, std::uint8_t alpha) {                     \
+  void Yuy2ToBgraRow(const std::uint8_t* src, std::uint8_t* dst, int width, std::uint8_t alpha,                       \
+                     const std::uint8_t* readAhead) {                                                                 \
     const int n = width / V::kBytes * V::kBytes;                                                                      \
+    if (readAhead) {                                                                                                  \
+      if (n < width) plain::Yuy2ToBgraRow(src + 2 * n, dst + 4 * n, width - n, alpha, nullptr);                       \
+      Yuy2ToBgraKernelBackwards<V>(src, readAhead, dst, n, alpha);                                                    \
+      return;                                                                                                         \
+    }                                                                                                                 \
     Yuy2ToRgbKernel<V, false>(src, dst, n, alpha);                                                                    \
-    if (n < width) plain::Yuy2ToBgraRow(src + 2 * n, dst + 4 * n, width - n, alpha);                                  \
+    if (n < width) plain::Yuy2ToBgraRow(src + 2 * n, dst + 4 * n, width - n, alpha, nullptr);                         \
   }                                                                                                                   \
   void Yuy2ToBgrRow(const std::uint8_t* src, std::uint8_t* dst, int width) {                                          \
     const int n = BgrVectorPixels<V>(width, V::kBytes);                                                               \

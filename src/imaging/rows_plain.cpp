@@ -114,7 +114,7 @@ void Yuy2ToYv12Rows(const std::uint8_t* src0, const std::uint8_t* src1, std::uin
   }
 }
 
-void Yuy2ToBgraRow(const std::uint8_t* src, std::uint8_t* dst, int width, std::uint8_t alpha) {
+void Yuy2ToBgraRow(const std::uint8_t* src, std::uint8_t* dst, int width, std::uint8_t alpha, const std::uint8_t*) {
   Yuy2ToRgb<4>(src, dst, width, alpha);
 }
 
