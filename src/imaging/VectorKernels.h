@@ -201,18 +201,20 @@ template <class V, bool kBgr>
 void Yuy2ToRgbKernel(const std::uint8_t* src, std::uint8_t* dst, int pixels, std::uint8_t alphaValue) {
   constexpr int kOut = kBgr ? 3 : 4;
   const auto alpha = V::Set8(static_cast<char>(alphaValue));
-  for (int x = 0; x < pixels; x += V::kBytes, src += 2 * V::kBytes) Yuy2ToRgbStep<V, kBgr>(src, dst + kOut * x, alpha);
+  for (int x = 0; x < pixels; x += V::kBytes, src += 2 * V::kBytes) {
+    Yuy2ToRgbStep<V, kBgr>(src, dst + kOut * x, alpha);
+  }
 }
 
 // The same steps from the last back, each reading the same place of the
 // next source row ahead (BGRA only: BGR stores spill into the next step's
 // pixels). Out of the caches a row's output written backwards continues the
 // stream of the row below it, where written forwards each row starts anew
-// (bench/README.md).
-// Out of line, so that the forward row keeps its registers to itself.
+// (bench/README.md). Out of line, so that the forward row keeps its
+// registers to itself.
 template <class V>
-TELVOR_NOINLINE void Yuy2ToBgraKernelBackwards(const std::uint8_t* src, const std::uint8_t* readAhead, std::uint8_t* dst,
-                               int pixels, std::uint8_t alphaValue) {
+TELVOR_NOINLINE void Yuy2ToBgraKernelBackwards(const std::uint8_t* src, const std::uint8_t* readAhead,
+                                               std::uint8_t* dst, int pixels, std::uint8_t alphaValue) {
   const auto alpha = V::Set8(static_cast<char>(alphaValue));
   for (int x = pixels - V::kBytes; x >= 0; x -= V::kBytes) {
     for (int line = 0; line < 2 * V::kBytes; line += 64) {
