@@ -269,6 +269,8 @@ int main() {
     ConverterRow("YV12 1280x720 -> RGB24 1920x1080 Fit", kConverterYv12, 1280, 720, kOutputRgb24, 1920, 1080, 2, level == best);
     ConverterRow("YUY2 1920x1080 -> RGB32 1920x1080 (same size)", kConverterYuy2, 1920, 1080, kOutputRgb32, 1920,
                  1080, 0, level == best);
+    ConverterRow("YV12 1920x1080 -> RGB32 1920x1080 (same size)", kConverterYv12, 1920, 1080, kOutputRgb32, 1920,
+                 1080, 0, level == best);
   }
   return 0;
 }

@@ -5,13 +5,15 @@
 # telvor-capture, then unregisters. See bench/README.md.
 #
 #   bench/pacing/run-pacing.sh [--build DIR] [--seconds S] [--module PATH] [--live-slots N]
-#                              [video|rates|av|audio|scale|all]...
-# --live-slots N is passed to every telvor-feed (the producer's default otherwise).
+#                              [--feed-format yuy2|yv12] [video|rates|av|audio|scale|all]...
+# --live-slots N is passed to every telvor-feed (the producer's default otherwise);
+# --feed-format picks the pictures' format of the video cases' producer (yuy2 by default).
 set -u
 build=build/windows
 seconds=60
 module=
 live_slots=()
+feed_format=yuy2
 cases=()
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -19,6 +21,7 @@ while [ $# -gt 0 ]; do
     --seconds) seconds=$2; shift 2 ;;
     --module) module=$2; shift 2 ;;
     --live-slots) live_slots=(--live-slots "$2"); shift 2 ;;
+    --feed-format) feed_format=$2; shift 2 ;;
     video|rates|av|audio|scale|all) cases+=("$1"); shift ;;
     *) echo "unknown argument $1" >&2; exit 2 ;;
   esac
@@ -133,7 +136,7 @@ jitter_check() {  # name clock-name
 # name camera-name format size feed-camera feed-fps camera-fps p50-target p99-target frame-rule
 video_case() {
   local name=$1 device=$2 format=$3 size=$4 cam=$5 feed_fps=$6 fps=$7
-  start_feed "$cam" --format yuy2 --size 1920x1080 --fps "$feed_fps" --stamp --no-audio
+  start_feed "$cam" --format "$feed_format" --size 1920x1080 --fps "$feed_fps" --stamp --no-audio
   sleep "$lead"
   # The clock alone in the same minute: what the camera's jitter is set against.
   capture_to "$name-clock" --clock --fps "$fps" &
@@ -232,11 +235,11 @@ scale_case() {
 for c in "${cases[@]}"; do
   case $c in
     video|all)
-      echo "== 1080p30 YUY2 producer -> 1920x1080 RGB32 capture, ${seconds} s"
+      echo "== 1080p30 ${feed_format^^} producer -> 1920x1080 RGB32 capture, ${seconds} s"
       video_case rgb32-1080p "TELVOR bench 1080p" rgb32 1920x1080 0 30 30 8 12 once
-      echo "== 1080p30 YUY2 producer -> 1280x720 YV12 capture (scale style 2), ${seconds} s"
+      echo "== 1080p30 ${feed_format^^} producer -> 1280x720 YV12 capture (scale style 2), ${seconds} s"
       video_case yv12-720p "TELVOR bench 720p" yv12 1280x720 1 30 30 8 12 once
-      echo "== 1080p60 YUY2 producer -> 1920x1080 RGB32 capture at 60 fps, ${seconds} s"
+      echo "== 1080p60 ${feed_format^^} producer -> 1920x1080 RGB32 capture at 60 fps, ${seconds} s"
       video_case rgb32-1080p60 "TELVOR bench 1080p60" rgb32 1920x1080 3 60 60 5 8 once ;;&
     rates|all)
       echo "== 60 fps producer -> 30 fps camera (1920x1080 RGB32), ${seconds} s"
