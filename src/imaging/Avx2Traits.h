@@ -16,6 +16,7 @@ struct Avx2 {
 
   static Reg Load(const void* p) { return _mm256_loadu_si256(static_cast<const __m256i*>(p)); }
   static void Store(void* p, Reg v) { _mm256_storeu_si256(static_cast<__m256i*>(p), v); }
+  static void StoreStream(void* p, Reg v) { _mm256_stream_si256(static_cast<__m256i*>(p), v); }
   static Reg LoadAligned(const void* p) { return _mm256_load_si256(static_cast<const __m256i*>(p)); }
   static Reg Zero() { return _mm256_setzero_si256(); }
   static Reg Set8(char x) { return _mm256_set1_epi8(x); }

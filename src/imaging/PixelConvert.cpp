@@ -91,6 +91,15 @@ TELVOR_FORCE_INLINE PxStatus PlanarToPacked(RowFn* const (&table)[kPxLevelCount]
   return kPxOk;
 }
 
+// A bottom-up BGRA output this large is written around the caches (see
+// BottomUpRow): a core's own cache holds 1 to 2 MB, so a larger picture
+// reaches its client from the shared cache or from memory either way.
+constexpr std::int64_t kStreamedOutputBytes = std::int64_t{2} << 20;
+
+bool StreamsOutput(PxSize size, std::int32_t dstStride) {
+  return std::int64_t{size.height} * -std::int64_t{dstStride} >= kStreamedOutputBytes;
+}
+
 // A 4:2:0 conversion that went through has left an odd last row or column
 // alone; its callers say so.
 PxStatus EvenPart(PxStatus status, PxSize size) {
@@ -142,13 +151,13 @@ PxStatus PxYuy2ToBgra(const std::uint8_t* src, std::int32_t srcStride, std::uint
   if (dstStride >= 0) {
     return PackedToPacked<2, 4>(kYuy2ToBgraRow, src, srcStride, dst, dstStride, size, 2, alpha, nullptr);
   }
-  // Bottom-up: each row reads the next one's source ahead (the last its own).
   if (PxStatus s = Check(src && dst, size, 2, 1)) return s;
   Yuy2ToBgraRowFn* row = Variant(kYuy2ToBgraRow);
+  BottomUpRow walk{{}, StreamsOutput(size, dstStride), false};
   for (std::int32_t y = 0; y < size.height; ++y) {
-    const std::uint8_t* source = At(src, srcStride, y);
-    const std::uint8_t* next = y + 1 < size.height ? At(src, srcStride, y + 1) : source;
-    row(source, At(dst, dstStride, y), size.width, alpha, next);
+    walk.next[0] = At(src, srcStride, std::min(y + 1, size.height - 1));
+    walk.last = y + 1 == size.height;
+    row(At(src, srcStride, y), At(dst, dstStride, y), size.width, alpha, &walk);
   }
   return kPxOk;
 }
@@ -165,5 +174,19 @@ PxStatus PxI420ToBgr(const std::uint8_t* const src[3], const std::int32_t srcStr
 
 PxStatus PxI420ToBgra(const std::uint8_t* const src[3], const std::int32_t srcStride[3], std::uint8_t* dst,
                       std::int32_t dstStride, PxSize size, std::uint8_t alpha) {
-  return EvenPart(PlanarToPacked(kI420ToBgraRow, src, srcStride, dst, dstStride, size, alpha), size);
+  if (dstStride >= 0) {
+    return EvenPart(PlanarToPacked(kI420ToBgraRow, src, srcStride, dst, dstStride, size, alpha, nullptr), size);
+  }
+  if (PxStatus s = Check(PlanesOk(src) && srcStride && dst, size, 2, 2)) return s;
+  I420ToBgraRowFn* row = Variant(kI420ToBgraRow);
+  BottomUpRow walk{{}, StreamsOutput(size, dstStride), false};
+  const std::int32_t rows = size.height & ~1;
+  for (std::int32_t y = 0; y < rows; ++y) {
+    const std::int32_t ahead = std::min(y + 1, rows - 1);
+    for (int i = 0; i < 3; ++i) walk.next[i] = At(src[i], srcStride[i], i == 0 ? ahead : ahead / 2);
+    walk.last = y + 1 == rows;
+    row(At(src[0], srcStride[0], y), At(src[1], srcStride[1], y / 2), At(src[2], srcStride[2], y / 2),
+        At(dst, dstStride, y), size.width & ~1, alpha, &walk);
+  }
+  return EvenPart(kPxOk, size);
 }

@@ -22,20 +22,31 @@ using BgraToI420RowsFn = void(const std::uint8_t* src0, const std::uint8_t* src1
                               std::uint8_t* y1, std::uint8_t* cb, std::uint8_t* cr, int width);
 using Yuy2ToYv12RowsFn = void(const std::uint8_t* src0, const std::uint8_t* src1, std::uint8_t* y0,
                               std::uint8_t* y1, std::uint8_t* cr, std::uint8_t* cb, int width);
+// How a row of a bottom-up BGRA output is walked. The vector rows then go
+// from the row's end back, so that the output's rows make one stream down
+// through memory, and read the source rows converted next ahead at the same
+// places (their rows run the other way). With `stream`, rows aligned to the
+// registers are written around the caches: a picture this large leaves them
+// anyway, and a write that misses must first read the line it fills. The
+// plain rows, bound by their arithmetic, go forwards as always; the bytes are
+// the same either way.
+struct BottomUpRow {
+  const std::uint8_t* next[3];  // the next row's source rows (YUY2: the first)
+  bool stream;
+  bool last;  // the picture's last row: it fences the streamed stores of all
+};
+
 // Any width from 1; an odd last pixel borrows Cr from the byte before its Y.
-// readAhead, for a bottom-up output: the source row converted next. The row
-// then goes from its end back, so that the output's rows make one stream
-// down through memory, and reads `readAhead` ahead at the same places, whose
-// rows run the other way (the same bytes either way; the plain row, bound by
-// its arithmetic, goes forwards).
+// bottomUp: null for a top-down output.
 using Yuy2ToBgraRowFn = void(const std::uint8_t* src, std::uint8_t* dst, int width, std::uint8_t alpha,
-                             const std::uint8_t* readAhead);
+                             const BottomUpRow* bottomUp);
 using Yuy2ToBgrRowFn = void(const std::uint8_t* src, std::uint8_t* dst, int width);
 // Even widths.
 using Yv12ToYuy2RowFn = void(const std::uint8_t* y, const std::uint8_t* cr, const std::uint8_t* cb,
                              std::uint8_t* dst, int width);
+// bottomUp: as for YUY2, with the next row's luma, Cb and Cr rows.
 using I420ToBgraRowFn = void(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
-                             std::uint8_t* dst, int width, std::uint8_t alpha);
+                             std::uint8_t* dst, int width, std::uint8_t alpha, const BottomUpRow* bottomUp);
 using I420ToBgrRowFn = void(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
                             std::uint8_t* dst, int width);
 

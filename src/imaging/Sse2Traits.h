@@ -19,6 +19,8 @@ struct Sse2 {
 
   static Reg Load(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
   static void Store(void* p, Reg v) { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
+  // p aligned to kBytes; past the caches (an sfence must follow before the bytes are handed on).
+  static void StoreStream(void* p, Reg v) { _mm_stream_si128(static_cast<__m128i*>(p), v); }
   static Reg LoadAligned(const void* p) { return _mm_load_si128(static_cast<const __m128i*>(p)); }
   static Reg Zero() { return _mm_setzero_si128(); }
   static Reg Set8(char x) { return _mm_set1_epi8(x); }

@@ -174,17 +174,19 @@ TELVOR_FORCE_INLINE void PackBgra(const RgbWords<V>& lo, const RgbWords<V>& hi, 
 }
 
 // Four registers of BGRA pixels in memory order, as BGRA or as BGR.
-template <class V, bool kBgr>
+template <class V, bool kBgr, bool kStream = false>
 TELVOR_FORCE_INLINE void StorePixels(std::uint8_t* dst, const typename V::Reg bgra[4]) {
   if constexpr (kBgr) {
     V::StoreBgr4(dst, bgra);
+  } else if constexpr (kStream) {
+    for (int i = 0; i < 4; ++i) V::StoreStream(dst + i * V::kBytes, bgra[i]);
   } else {
     for (int i = 0; i < 4; ++i) V::Store(dst + i * V::kBytes, bgra[i]);
   }
 }
 
 // One vector step of V::kBytes pixels.
-template <class V, bool kBgr>
+template <class V, bool kBgr, bool kStream = false>
 TELVOR_FORCE_INLINE void Yuy2ToRgbStep(const std::uint8_t* src, std::uint8_t* dst, typename V::Reg alpha) {
   // Each pixel pair's bytes stay within their 64-bit group, so the groups
   // may be loaded in the order that spares lane shuffles at the end.
@@ -193,7 +195,7 @@ TELVOR_FORCE_INLINE void Yuy2ToRgbStep(const std::uint8_t* src, std::uint8_t* ds
   const RgbWords<V> hi = YuvToRgbWords<V>(V::Slli16(b, 8), V::CbHigh(b), V::CrHigh(b), kYuy2Bias);
   typename V::Reg out[4];
   PackBgra<V>(lo, hi, alpha, out);
-  StorePixels<V, kBgr>(dst, out);
+  StorePixels<V, kBgr, kStream>(dst, out);
 }
 
 // pixels: a multiple of V::kBytes.
@@ -212,7 +214,7 @@ void Yuy2ToRgbKernel(const std::uint8_t* src, std::uint8_t* dst, int pixels, std
 // stream of the row below it, where written forwards each row starts anew
 // (bench/README.md). Out of line, so that the forward row keeps its
 // registers to itself.
-template <class V>
+template <class V, bool kStream>
 TELVOR_NOINLINE void Yuy2ToBgraKernelBackwards(const std::uint8_t* src, const std::uint8_t* readAhead,
                                                std::uint8_t* dst, int pixels, std::uint8_t alphaValue) {
   const auto alpha = V::Set8(static_cast<char>(alphaValue));
@@ -220,8 +222,46 @@ TELVOR_NOINLINE void Yuy2ToBgraKernelBackwards(const std::uint8_t* src, const st
     for (int line = 0; line < 2 * V::kBytes; line += 64) {
       _mm_prefetch(reinterpret_cast<const char*>(readAhead + 2 * x + line), _MM_HINT_T0);
     }
-    Yuy2ToRgbStep<V, false>(src + 2 * x, dst + 4 * x, alpha);
+    Yuy2ToRgbStep<V, false, kStream>(src + 2 * x, dst + 4 * x, alpha);
   }
+}
+
+// Runs `steps(std::bool_constant<kStream>)` over a bottom-up row: streamed
+// where asked and the row is aligned to the registers (the streaming stores
+// have no unaligned form). After the picture's last row a fence makes every
+// streamed store visible before the picture is handed on.
+template <class V, class Steps>
+TELVOR_FORCE_INLINE void BottomUpSteps(const std::uint8_t* dst, const telvor::imaging::BottomUpRow& row,
+                                       Steps steps) {
+  if (row.stream && reinterpret_cast<std::uintptr_t>(dst) % V::kBytes == 0) {
+    steps(std::true_type{});
+  } else {
+    steps(std::false_type{});
+  }
+  if (row.stream && row.last) _mm_sfence();
+}
+
+// One vector step of V::kBytes pixels.
+template <class V, bool kBgr, bool kStream = false>
+TELVOR_FORCE_INLINE void I420ToRgbStep(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
+                                       std::uint8_t* dst, typename V::Reg alpha) {
+  const auto zero = V::Zero();
+  const auto luma = V::Load(y);
+  const auto blue = V::LoadHalfSpread(cb), red = V::LoadHalfSpread(cr);
+  // One chroma sample covers two pixels: its terms are computed once, then
+  // doubled (pixels 0-7 of each lane from its first four samples).
+  const ChromaTerms<V> c = ChromaTermsOf<V>(V::Unpacklo8(zero, blue), V::Unpacklo8(zero, red), kI420Bias);
+  const ChromaTerms<V> cLo{V::Unpacklo16(c.blue, c.blue), V::Unpacklo16(c.green, c.green),
+                           V::Unpacklo16(c.red, c.red)};
+  const ChromaTerms<V> cHi{V::Unpackhi16(c.blue, c.blue), V::Unpackhi16(c.green, c.green),
+                           V::Unpackhi16(c.red, c.red)};
+  const RgbWords<V> lo = LumaToRgbWords<V>(V::Unpacklo8(zero, luma), cLo);
+  const RgbWords<V> hi = LumaToRgbWords<V>(V::Unpackhi8(zero, luma), cHi);
+  typename V::Reg out[4], m[4];
+  PackBgra<V>(lo, hi, alpha, out);
+  // Lane l of out[k] holds pixels 16l + 4k .. 16l + 4k + 3.
+  V::Transpose4(out, m);
+  StorePixels<V, kBgr, kStream>(dst, m);
 }
 
 // pixels: a multiple of V::kBytes.
@@ -229,28 +269,30 @@ template <class V, bool kBgr>
 void I420ToRgbKernel(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, std::uint8_t* dst,
                      int pixels, std::uint8_t alphaValue) {
   constexpr int kOut = kBgr ? 3 : 4;
-  const auto zero = V::Zero();
   const auto alpha = V::Set8(static_cast<char>(alphaValue));
   // Pointers stepped by themselves: an index halved for the chroma rows
   // costs a shift and a sign extension per step.
   const std::uint8_t* const cbEnd = cb + pixels / 2;
   for (; cb != cbEnd; y += V::kBytes, cb += V::kBytes / 2, cr += V::kBytes / 2, dst += kOut * V::kBytes) {
-    const auto luma = V::Load(y);
-    const auto blue = V::LoadHalfSpread(cb), red = V::LoadHalfSpread(cr);
-    // One chroma sample covers two pixels: its terms are computed once, then
-    // doubled (pixels 0-7 of each lane from its first four samples).
-    const ChromaTerms<V> c = ChromaTermsOf<V>(V::Unpacklo8(zero, blue), V::Unpacklo8(zero, red), kI420Bias);
-    const ChromaTerms<V> cLo{V::Unpacklo16(c.blue, c.blue), V::Unpacklo16(c.green, c.green),
-                             V::Unpacklo16(c.red, c.red)};
-    const ChromaTerms<V> cHi{V::Unpackhi16(c.blue, c.blue), V::Unpackhi16(c.green, c.green),
-                             V::Unpackhi16(c.red, c.red)};
-    const RgbWords<V> lo = LumaToRgbWords<V>(V::Unpacklo8(zero, luma), cLo);
-    const RgbWords<V> hi = LumaToRgbWords<V>(V::Unpackhi8(zero, luma), cHi);
-    typename V::Reg out[4], m[4];
-    PackBgra<V>(lo, hi, alpha, out);
-    // Lane l of out[k] holds pixels 16l + 4k .. 16l + 4k + 3.
-    V::Transpose4(out, m);
-    StorePixels<V, kBgr>(dst, m);
+    I420ToRgbStep<V, kBgr>(y, cb, cr, dst, alpha);
+  }
+}
+
+// As Yuy2ToBgraKernelBackwards, from three planes: `next` holds the next
+// row's luma, Cb and Cr rows (the chroma rows are the same ones every other
+// row, and then already in the caches).
+template <class V, bool kStream>
+TELVOR_NOINLINE void I420ToBgraKernelBackwards(const std::uint8_t* y, const std::uint8_t* cb,
+                                               const std::uint8_t* cr, const std::uint8_t* const next[3],
+                                               std::uint8_t* dst, int pixels, std::uint8_t alphaValue) {
+  const auto alpha = V::Set8(static_cast<char>(alphaValue));
+  for (int x = pixels - V::kBytes; x >= 0; x -= V::kBytes) {
+    // A line of each plane per 64 bytes of luma; smaller registers reach
+    // each line more than once, which costs next to nothing.
+    _mm_prefetch(reinterpret_cast<const char*>(next[0] + x), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(next[1] + x / 2), _MM_HINT_T0);
+    _mm_prefetch(reinterpret_cast<const char*>(next[2] + x / 2), _MM_HINT_T0);
+    I420ToRgbStep<V, false, kStream>(y + x, cb + x / 2, cr + x / 2, dst + 4 * x, alpha);
   }
 }
 
@@ -501,15 +543,14 @@ TELVOR_FORCE_INLINE int AlignedSteps(const std::uint8_t* dst, int bytesPerPixel,
     plain::Yuy2ToYv12Rows(s0 + 2 * n, s1 + 2 * n, y0 + n, y1 + n, cr + n / 2, cb + n / 2, width - n);                 \
   }                                                                                                                   \
   void Yuy2ToBgraRow(const std::uint8_t* src, std::uint8_t* dst, int width, std::uint8_t alpha,                       \
-                     const std::uint8_t* readAhead) {                                                                 \
+                     const BottomUpRow* bottomUp) {                                                                   \
     const int n = width / V::kBytes * V::kBytes;                                                                      \
-    if (readAhead) {                                                                                                  \
-      if (n < width) plain::Yuy2ToBgraRow(src + 2 * n, dst + 4 * n, width - n, alpha, nullptr);                       \
-      Yuy2ToBgraKernelBackwards<V>(src, readAhead, dst, n, alpha);                                                    \
-      return;                                                                                                         \
-    }                                                                                                                 \
-    Yuy2ToRgbKernel<V, false>(src, dst, n, alpha);                                                                    \
+    if (!bottomUp) Yuy2ToRgbKernel<V, false>(src, dst, n, alpha);                                                     \
     if (n < width) plain::Yuy2ToBgraRow(src + 2 * n, dst + 4 * n, width - n, alpha, nullptr);                         \
+    if (!bottomUp) return;                                                                                            \
+    BottomUpSteps<V>(dst, *bottomUp, [&](auto stream) {                                                               \
+      Yuy2ToBgraKernelBackwards<V, decltype(stream)::value>(src, bottomUp->next[0], dst, n, alpha);                   \
+    });                                                                                                               \
   }                                                                                                                   \
   void Yuy2ToBgrRow(const std::uint8_t* src, std::uint8_t* dst, int width) {                                          \
     const int n = BgrVectorPixels<V>(width, V::kBytes);                                                               \
@@ -524,10 +565,14 @@ TELVOR_FORCE_INLINE int AlignedSteps(const std::uint8_t* dst, int bytesPerPixel,
     plain::Yv12ToYuy2Row(y + n, cr + n / 2, cb + n / 2, dst + 2 * n, width - n);                                      \
   }                                                                                                                   \
   void I420ToBgraRow(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, std::uint8_t* dst,        \
-                     int width, std::uint8_t alpha) {                                                                 \
+                     int width, std::uint8_t alpha, const BottomUpRow* bottomUp) {                                    \
     const int n = width / V::kBytes * V::kBytes;                                                                      \
-    I420ToRgbKernel<V, false>(y, cb, cr, dst, n, alpha);                                                              \
-    plain::I420ToBgraRow(y + n, cb + n / 2, cr + n / 2, dst + 4 * n, width - n, alpha);                               \
+    if (!bottomUp) I420ToRgbKernel<V, false>(y, cb, cr, dst, n, alpha);                                               \
+    plain::I420ToBgraRow(y + n, cb + n / 2, cr + n / 2, dst + 4 * n, width - n, alpha, nullptr);                      \
+    if (!bottomUp) return;                                                                                            \
+    BottomUpSteps<V>(dst, *bottomUp, [&](auto stream) {                                                               \
+      I420ToBgraKernelBackwards<V, decltype(stream)::value>(y, cb, cr, bottomUp->next, dst, n, alpha);                \
+    });                                                                                                               \
   }                                                                                                                   \
   void I420ToBgrRow(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, std::uint8_t* dst,         \
                     int width) {                                                                                      \

@@ -12,6 +12,7 @@ struct Avx512 {
 
   static Reg Load(const void* p) { return _mm512_loadu_si512(p); }
   static void Store(void* p, Reg v) { _mm512_storeu_si512(p, v); }
+  static void StoreStream(void* p, Reg v) { _mm512_stream_si512(static_cast<__m512i*>(p), v); }
   static Reg Zero() { return _mm512_setzero_si512(); }
   static Reg Set8(char x) { return _mm512_set1_epi8(x); }
   static Reg Set16(int x) { return _mm512_set1_epi16(static_cast<short>(x)); }

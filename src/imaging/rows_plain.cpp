@@ -114,7 +114,7 @@ void Yuy2ToYv12Rows(const std::uint8_t* src0, const std::uint8_t* src1, std::uin
   }
 }
 
-void Yuy2ToBgraRow(const std::uint8_t* src, std::uint8_t* dst, int width, std::uint8_t alpha, const std::uint8_t*) {
+void Yuy2ToBgraRow(const std::uint8_t* src, std::uint8_t* dst, int width, std::uint8_t alpha, const BottomUpRow*) {
   Yuy2ToRgb<4>(src, dst, width, alpha);
 }
 
@@ -131,7 +131,7 @@ void Yv12ToYuy2Row(const std::uint8_t* y, const std::uint8_t* cr, const std::uin
 }
 
 void I420ToBgraRow(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, std::uint8_t* dst,
-                   int width, std::uint8_t alpha) {
+                   int width, std::uint8_t alpha, const BottomUpRow*) {
   I420ToRgb<4>(y, cb, cr, dst, width, alpha);
 }
 

@@ -202,6 +202,7 @@ TEST(PixelVariants, BandedAndBottomUpWalksGiveTheRowsBytes) {
       std::copy_n(row, srcRow, packed.data() + std::ptrdiff_t{srcRow} * y);
     }
     std::vector<std::uint8_t> want(std::size_t{1} * pitch * kHeight), got(want.size()), spread(want.size());
+    std::vector<std::uint8_t> bottomUp(want.size() + 128);
     for (int level = 0; level <= DetectCpuLevel(); ++level) {
       ForceCpuLevel(level);
       // 4:2:0 sources report the odd row left alone.
@@ -215,14 +216,20 @@ TEST(PixelVariants, BandedAndBottomUpWalksGiveTheRowsBytes) {
         }
         EXPECT_LE(MaxDifference(spread, want), conversion.tolerance) << conversion.name << " in bands, level " << level;
       }
-      // Bottom-up; its rows turned back over.
-      std::fill(got.begin(), got.end(), 0);
-      std::uint8_t* lastRow = got.data() + std::ptrdiff_t{pitch} * (kHeight - 1);
-      ASSERT_EQ(status, conversion.convert(source.data(), srcRow + kPad, lastRow, -pitch));
-      for (std::int32_t y = 0; y < kHeight; ++y) {
-        std::copy_n(lastRow - std::ptrdiff_t{pitch} * y, pitch, spread.data() + std::ptrdiff_t{pitch} * y);
+      // Bottom-up, its rows turned back over: on rows aligned to every
+      // register width (a BGRA picture this large is then streamed) and on
+      // rows that are not.
+      for (const std::size_t misalignment : {0, 4}) {
+        std::fill(bottomUp.begin(), bottomUp.end(), 0);
+        std::uint8_t* const start = bottomUp.data() + (64 - reinterpret_cast<std::uintptr_t>(bottomUp.data()) % 64);
+        std::uint8_t* const lastRow = start + misalignment + std::ptrdiff_t{pitch} * (kHeight - 1);
+        ASSERT_EQ(status, conversion.convert(source.data(), srcRow + kPad, lastRow, -pitch));
+        for (std::int32_t y = 0; y < kHeight; ++y) {
+          std::copy_n(lastRow - std::ptrdiff_t{pitch} * y, pitch, spread.data() + std::ptrdiff_t{pitch} * y);
+        }
+        EXPECT_LE(MaxDifference(spread, want), conversion.tolerance)
+            << conversion.name << " bottom-up, " << misalignment << " bytes past alignment, level " << level;
       }
-      EXPECT_LE(MaxDifference(spread, want), conversion.tolerance) << conversion.name << " bottom-up, level " << level;
     }
   }
   SelectCpuLevel();
