@@ -57,6 +57,12 @@ if defined mode goto :eof
 echo %~2 is not in "%here%": %~3-bit applications will not see the cameras.
 goto :eof
 :present
+rem Windows without its 32-bit subsystem (a Server Core option) has no
+rem SysWOW64 tools: nothing there could load the module anyway.
+if exist "%~1\regsvr32.exe" goto start
+if not defined mode echo %~2 was not registered: this Windows runs no %~3-bit applications, it has no "%~1\regsvr32.exe".
+goto :eof
+:start
 "%~1\regsvr32.exe" /s %mode% "%here%%~2"
 set rc=%errorlevel%
 rem 9009: regsvr32 did not start at all. A busy system can refuse a start now
