@@ -24,6 +24,10 @@ struct Sse41 : Sse2 {
   static Reg CrHigh(Reg yuy2) {
     return _mm_shuffle_epi8(yuy2, Lanes16(0x80, 3, 0x80, 3, 0x80, 7, 0x80, 7, 0x80, 11, 0x80, 11, 0x80, 15, 0x80, 15));
   }
+  // Each pixel's word: its pair's Cb, then Cr.
+  static Reg ChromaPairs(Reg yuy2) {
+    return _mm_shuffle_epi8(yuy2, Lanes16(1, 3, 1, 3, 5, 7, 5, 7, 9, 11, 9, 11, 13, 15, 13, 15));
+  }
   static Reg SeparatePairs(Reg v) {
     return _mm_shuffle_epi8(v, Lanes16(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15));
   }
