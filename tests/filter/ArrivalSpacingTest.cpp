@@ -39,5 +39,61 @@ TEST(ArrivalSpacing, OnTimeGoesAtOnceAStraddlerIsHeldPastTheEdgeALateOneDropped)
   }
 }
 
+// A 60 fps camera counted from its first picture, which went out 10 ms late
+// (it waited for its frame); then every picture on time while the deadlines
+// drift 2 ms earlier with the producer, each woken up to 1 ms late as timers
+// are. Holds sleep whole milliseconds and a little more, as Sleep does.
+struct Run60 {
+  int dropped = 0, held = 0;
+  REFERENCE_TIME slip = 0;
+};
+
+Run60 StreamAtTheFirstPicturesEdge(bool deadlinesFollowTheSlip) {
+  constexpr REFERENCE_TIME kPeriod60 = 166667, kFirst = 10 * kMs;
+  const auto periodOf = [&](REFERENCE_TIME t) { return (t - kFirst + kPeriod60 / 2) / kPeriod60; };
+  ArrivalSpacing spacing;
+  spacing.Reset(false);
+  spacing.Arrived(kFirst);
+  Run60 run;
+  REFERENCE_TIME last = kFirst;
+  for (int k = 1; k <= 600; ++k) {
+    const REFERENCE_TIME drift = 26 * kMs / 10 - 2 * kMs * k / 600, wakeUp = (k % 3) * kMs / 3;
+    const REFERENCE_TIME ready = k * kPeriod60 + drift + wakeUp + 9 * kMs / 10 + run.slip;
+    const REFERENCE_TIME hold = spacing.HoldFor(ready, kPeriod60);
+    if (deadlinesFollowTheSlip) run.slip = spacing.Slip();
+    if (hold == ArrivalSpacing::kDrop) {
+      ++run.dropped;
+      continue;
+    }
+    run.held += hold > 0;
+    const REFERENCE_TIME sent = hold > 0 ? ready + (hold + kMs - 1) / kMs * kMs + 2000 : ready;
+    EXPECT_LT(periodOf(last), periodOf(sent)) << "picture " << k;
+    spacing.Arrived(sent);
+    last = sent;
+  }
+  return run;
+}
+
+TEST(ArrivalSpacing, PicturesAtTheEdgeOfTheFirstPicturesCountMoveTheDeadlinesPastIt) {
+  const Run60 staying = StreamAtTheFirstPicturesEdge(false);
+  EXPECT_GT(staying.held, 200) << "deadlines that stay put have their pictures held again and again";
+  const Run60 following = StreamAtTheFirstPicturesEdge(true);
+  EXPECT_EQ(0, following.dropped);
+  EXPECT_LE(following.held, 3);
+  EXPECT_GT(following.slip, 0);
+  EXPECT_LE(following.slip, 166667 / 4);
+}
+
+// A stall held one picture up: the one after it is held, and the deadlines
+// stay where they are.
+TEST(ArrivalSpacing, AHoldAfterALatePictureMovesNoDeadline) {
+  ArrivalSpacing spacing;
+  spacing.Reset(true);
+  spacing.Arrived(0);
+  spacing.Arrived(kPeriod + kPeriod / 2 - kMs / 2);
+  EXPECT_GT(spacing.HoldFor(2 * kPeriod + kPeriod * 3 / 10, kPeriod), 0);
+  EXPECT_EQ(0, spacing.Slip());
+}
+
 }  // namespace
 }  // namespace telvor
