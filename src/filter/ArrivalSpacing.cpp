@@ -47,7 +47,8 @@ REFERENCE_TIME ArrivalSpacing::HoldFor(REFERENCE_TIME now, REFERENCE_TIME period
   if (ready <= now) return 0;
   const REFERENCE_TIME hold = ready - now, longest = std::min(kLongestHold, period / 4);
   if (hold > longest) return kDrop;
-  if (hold <= kLongestSlipStep) slip_ = std::min(slip_ + hold + kSlipRoom, period / 4);
+  // Past the period's middle the pictures would only near the next edge.
+  if (hold <= kLongestSlipStep) slip_ = std::min(slip_ + hold + kSlipRoom, period / 2 - kMargin);
   return hold;
 }
 

@@ -40,7 +40,7 @@ class ArrivalSpacing {
   REFERENCE_TIME HoldFor(REFERENCE_TIME now, REFERENCE_TIME period);
   void Arrived(REFERENCE_TIME when);
   // How much later the deadlines should sit than where the producer's phase
-  // puts them: at most a quarter period.
+  // puts them: less than half a period.
   REFERENCE_TIME Slip() const { return slip_; }
 
  private:
