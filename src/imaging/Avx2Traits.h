@@ -7,9 +7,11 @@
 
 #include <cstdint>
 
+#include "imaging/ByteShuffles.h"
+
 namespace {
 
-struct Avx2 {
+struct Avx2 : ByteShuffles<Avx2> {
   using Reg = __m256i;
   static constexpr int kBytes = 32;
   static constexpr int kBgrSpill = 0;
@@ -96,19 +98,6 @@ struct Avx2 {
     Interleave2(in[2], in[3], &out[1], &out[3]);
   }
 
-  // YUY2 bytes: each pixel's Cb, or Cr, in the high byte of its 16-bit lane.
-  static Reg CbHigh(Reg yuy2) {
-    return Shuffle8(yuy2, Lanes16(0x80, 1, 0x80, 1, 0x80, 5, 0x80, 5, 0x80, 9, 0x80, 9, 0x80, 13, 0x80, 13));
-  }
-  static Reg CrHigh(Reg yuy2) {
-    return Shuffle8(yuy2, Lanes16(0x80, 3, 0x80, 3, 0x80, 7, 0x80, 7, 0x80, 11, 0x80, 11, 0x80, 15, 0x80, 15));
-  }
-  // Each pixel's word: its pair's Cb, then Cr.
-  static Reg ChromaPairs(Reg yuy2) {
-    return Shuffle8(yuy2, Lanes16(1, 3, 1, 3, 5, 7, 5, 7, 9, 11, 9, 11, 13, 15, 13, 15));
-  }
-  // Within each 128-bit lane: even bytes to the low half, odd bytes to the high half.
-  static Reg SeparatePairs(Reg v) { return Shuffle8(v, Lanes16(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15)); }
   static constexpr bool kByteMadd = true;
   static Reg MaddU8S8(Reg unsignedBytes, Reg signedBytes) { return _mm256_maddubs_epi16(unsignedBytes, signedBytes); }
   static Reg Hadd16(Reg a, Reg b) { return _mm256_hadd_epi16(a, b); }

@@ -5,11 +5,12 @@
 
 #include <smmintrin.h>
 
+#include "imaging/ByteShuffles.h"
 #include "imaging/Sse2Traits.h"
 
 namespace {
 
-struct Sse41 : Sse2 {
+struct Sse41 : Sse2, ByteShuffles<Sse41> {
   static constexpr int kBgrSpill = 0;
 
   template <typename... T>
@@ -18,19 +19,10 @@ struct Sse41 : Sse2 {
   }
   static Reg Shuffle8(Reg a, Reg control) { return _mm_shuffle_epi8(a, control); }
 
-  static Reg CbHigh(Reg yuy2) {
-    return _mm_shuffle_epi8(yuy2, Lanes16(0x80, 1, 0x80, 1, 0x80, 5, 0x80, 5, 0x80, 9, 0x80, 9, 0x80, 13, 0x80, 13));
-  }
-  static Reg CrHigh(Reg yuy2) {
-    return _mm_shuffle_epi8(yuy2, Lanes16(0x80, 3, 0x80, 3, 0x80, 7, 0x80, 7, 0x80, 11, 0x80, 11, 0x80, 15, 0x80, 15));
-  }
-  // Each pixel's word: its pair's Cb, then Cr.
-  static Reg ChromaPairs(Reg yuy2) {
-    return _mm_shuffle_epi8(yuy2, Lanes16(1, 3, 1, 3, 5, 7, 5, 7, 9, 11, 9, 11, 13, 15, 13, 15));
-  }
-  static Reg SeparatePairs(Reg v) {
-    return _mm_shuffle_epi8(v, Lanes16(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15));
-  }
+  // SSE2's word-shuffle forms give way to the byte shuffles.
+  using ByteShuffles<Sse41>::CbHigh;
+  using ByteShuffles<Sse41>::CrHigh;
+  using ByteShuffles<Sse41>::SeparatePairs;
   static constexpr bool kByteMadd = true;
   static Reg MaddU8S8(Reg unsignedBytes, Reg signedBytes) { return _mm_maddubs_epi16(unsignedBytes, signedBytes); }
   // Two multiply-adds and a pack measured faster than phaddw here.

@@ -1,11 +1,12 @@
 // AVX-512BW rows: 512-bit registers, four 128-bit lanes.
 #include <immintrin.h>
 
+#include "imaging/ByteShuffles.h"
 #include "imaging/VectorKernels.h"
 
 namespace {
 
-struct Avx512 {
+struct Avx512 : ByteShuffles<Avx512> {
   using Reg = __m512i;
   static constexpr int kBytes = 64;
   static constexpr int kBgrSpill = 0;
@@ -80,19 +81,6 @@ struct Avx512 {
     out[2] = _mm512_shuffle_i64x2(t1, t3, 0x88);
     out[3] = _mm512_shuffle_i64x2(t1, t3, 0xdd);
   }
-  // YUY2 bytes: each pixel's Cb, or Cr, in the high byte of its 16-bit lane.
-  static Reg CbHigh(Reg yuy2) {
-    return Shuffle8(yuy2, Lanes16(0x80, 1, 0x80, 1, 0x80, 5, 0x80, 5, 0x80, 9, 0x80, 9, 0x80, 13, 0x80, 13));
-  }
-  static Reg CrHigh(Reg yuy2) {
-    return Shuffle8(yuy2, Lanes16(0x80, 3, 0x80, 3, 0x80, 7, 0x80, 7, 0x80, 11, 0x80, 11, 0x80, 15, 0x80, 15));
-  }
-  // Each pixel's word: its pair's Cb, then Cr.
-  static Reg ChromaPairs(Reg yuy2) {
-    return Shuffle8(yuy2, Lanes16(1, 3, 1, 3, 5, 7, 5, 7, 9, 11, 9, 11, 13, 15, 13, 15));
-  }
-  // Within each 128-bit lane: even bytes to the low half, odd bytes to the high half.
-  static Reg SeparatePairs(Reg v) { return Shuffle8(v, Lanes16(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15)); }
   // AVX-512 has no horizontal add: the same lane layout through a
   // multiply-add by one and a pack.
   static constexpr bool kByteMadd = true;
