@@ -7,16 +7,7 @@ namespace {
 
 template <class V>
 struct ByteShuffles {
-  // YUY2 bytes: each pixel's Cb, or Cr, in the high byte of its 16-bit lane.
-  template <class Reg>
-  static Reg CbHigh(Reg yuy2) {
-    return V::Shuffle8(yuy2, V::Lanes16(0x80, 1, 0x80, 1, 0x80, 5, 0x80, 5, 0x80, 9, 0x80, 9, 0x80, 13, 0x80, 13));
-  }
-  template <class Reg>
-  static Reg CrHigh(Reg yuy2) {
-    return V::Shuffle8(yuy2, V::Lanes16(0x80, 3, 0x80, 3, 0x80, 7, 0x80, 7, 0x80, 11, 0x80, 11, 0x80, 15, 0x80, 15));
-  }
-  // Each pixel's word: its pair's Cb, then Cr.
+  // YUY2 bytes (Y0 Cb Y1 Cr per pixel pair): each pixel's word becomes its pair's Cb, then Cr.
   template <class Reg>
   static Reg ChromaPairs(Reg yuy2) {
     return V::Shuffle8(yuy2, V::Lanes16(1, 3, 1, 3, 5, 7, 5, 7, 9, 11, 9, 11, 13, 15, 13, 15));

@@ -19,9 +19,7 @@ struct Sse41 : Sse2, ByteShuffles<Sse41> {
   }
   static Reg Shuffle8(Reg a, Reg control) { return _mm_shuffle_epi8(a, control); }
 
-  // SSE2's word-shuffle forms give way to the byte shuffles.
-  using ByteShuffles<Sse41>::CbHigh;
-  using ByteShuffles<Sse41>::CrHigh;
+  // SSE2's word-shuffle form gives way to the byte shuffle.
   using ByteShuffles<Sse41>::SeparatePairs;
   static constexpr bool kByteMadd = true;
   static Reg MaddU8S8(Reg unsignedBytes, Reg signedBytes) { return _mm_maddubs_epi16(unsignedBytes, signedBytes); }
