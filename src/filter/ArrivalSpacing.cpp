@@ -11,13 +11,6 @@ namespace {
 constexpr REFERENCE_TIME kMargin = 10000;
 // Longer holds would only move the picture onto the next deadline's time.
 constexpr REFERENCE_TIME kLongestHold = 80000;
-// A picture on time that straddles an edge needs at most both margins and
-// the deadlines' drift since the picture before; a longer hold follows a
-// late picture (a stall), which says nothing of where the deadlines sit.
-constexpr REFERENCE_TIME kLongestSlipStep = 2 * kMargin + 15000;
-// Each slip goes this much past the edge, so that the timers' wake-ups and
-// the producer's drift take a while to bring the pictures back onto it.
-constexpr REFERENCE_TIME kSlipRoom = 10000;
 
 REFERENCE_TIME FloorDiv(REFERENCE_TIME value, REFERENCE_TIME by) {
   const REFERENCE_TIME quotient = value / by;
@@ -39,17 +32,13 @@ REFERENCE_TIME NextPeriodStart(REFERENCE_TIME last, REFERENCE_TIME origin, REFER
 
 }  // namespace
 
-REFERENCE_TIME ArrivalSpacing::HoldFor(REFERENCE_TIME now, REFERENCE_TIME period) {
+REFERENCE_TIME ArrivalSpacing::HoldFor(REFERENCE_TIME now, REFERENCE_TIME period) const {
   if (!arrived_ || period <= 0) return 0;
   // Counted from the first picture and, where a client may, from Run (stream time 0).
   REFERENCE_TIME ready = NextPeriodStart(last_, first_, period, kMargin);
   if (countFromRun_) ready = std::max(ready, NextPeriodStart(last_, 0, period, 0));
   if (ready <= now) return 0;
-  const REFERENCE_TIME hold = ready - now, longest = std::min(kLongestHold, period / 4);
-  if (hold > longest) return kDrop;
-  // Past the period's middle the pictures would only near the next edge.
-  if (hold <= kLongestSlipStep) slip_ = std::min(slip_ + hold + kSlipRoom, period / 2 - kMargin);
-  return hold;
+  return ready - now <= std::min(kLongestHold, period / 4) ? ready - now : kDrop;
 }
 
 void ArrivalSpacing::Arrived(REFERENCE_TIME when) {

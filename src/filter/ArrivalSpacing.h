@@ -10,15 +10,6 @@
 // deadline moved onto the producer's phase) is held a moment more when that
 // takes it past the period's edge, and dropped when it would have to wait
 // longer, so the next deadline is on time again.
-//
-// The count's origin is the first picture, which may have gone out late (it
-// waited for its frame, or for a cold conversion): later pictures, on time,
-// can then sit right at the edges of the client's periods, and each would be
-// held, or dropped once the deadlines drift a little earlier. A short hold
-// (within both margins and a little drift) says exactly that: Slip() sums
-// those holds, each with a millisecond to spare, and the deadlines sit that
-// much later from then on, so that the pictures clear the edge by themselves.
-// A longer hold follows a late picture and moves nothing.
 
 #include <strmif.h>
 
@@ -33,22 +24,17 @@ class ArrivalSpacing {
   void Reset(bool countFromRun = true) {
     arrived_ = false;
     countFromRun_ = countFromRun;
-    slip_ = 0;
   }
   // How long to hold a picture that is ready at stream time `now` before it
   // goes out (0: at once), or kDrop.
-  REFERENCE_TIME HoldFor(REFERENCE_TIME now, REFERENCE_TIME period);
+  REFERENCE_TIME HoldFor(REFERENCE_TIME now, REFERENCE_TIME period) const;
   void Arrived(REFERENCE_TIME when);
-  // How much later the deadlines should sit than where the producer's phase
-  // puts them: less than half a period.
-  REFERENCE_TIME Slip() const { return slip_; }
 
  private:
   bool arrived_ = false;
   bool countFromRun_ = true;
   REFERENCE_TIME first_ = 0;
   REFERENCE_TIME last_ = 0;
-  REFERENCE_TIME slip_ = 0;
 };
 
 }  // namespace telvor

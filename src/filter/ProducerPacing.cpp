@@ -51,7 +51,6 @@ void ProducerPacing::Filled(bool whole, std::int64_t period) {
 
 void ProducerPacing::Running(bool countFromRun) {
   spacing_.Reset(countFromRun);
-  slip_ = 0;
   phase_.Reset(items_->RunPeriod());
 }
 
@@ -83,20 +82,16 @@ void ProducerPacing::Deadline(REFERENCE_TIME lateness) {
 // The deadlines settle just after the items' arrivals, so each goes out when
 // it is new. Silence or a piece of a longer packet says nothing of where
 // they sit; a deadline with no new item leaves them where they are.
-// The phase lock sees its own deadlines: those without the spacing's slip.
 REFERENCE_TIME ProducerPacing::Follow(REFERENCE_TIME shift) {
   if (!filled_) return shift;
   filled_ = false;
   std::int64_t arrival = 0;
   const bool arrived = TakeArrival(&arrival);
   const std::int64_t before = deadline_ - arrival;
-  REFERENCE_TIME locked = shift - slip_;
   if (whole_) {
     phase_.SetPeriod(filledPeriod_);
-    locked = std::max<REFERENCE_TIME>(phase_.Update(arrived, before - slip_, locked), 0);
+    shift = std::max<REFERENCE_TIME>(phase_.Update(arrived, before, shift), 0);
   }
-  slip_ = spacing_.Slip();
-  shift = locked + slip_;
   log_.NoteArrival(arrived ? static_cast<double>(before) / 10000.0 : std::nan(""),
                    static_cast<double>(shift) / 10000.0);
   return shift;

@@ -96,7 +96,6 @@ class ProducerPacing final : public StreamPacing {
   ArrivalSpacing spacing_;
   PacingLog log_;
   std::int64_t deadline_ = 0;  // the current deadline, on CounterNow100ns
-  REFERENCE_TIME slip_ = 0;    // the spacing's slip in the deadlines handed out
   bool filled_ = false;        // Filled since the deadline
   bool whole_ = false;
   std::int64_t filledPeriod_ = 0;

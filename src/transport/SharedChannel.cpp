@@ -1,10 +1,12 @@
 #include "transport/SharedChannel.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <cwchar>
 #include <limits>
 
+#include "base/AccessGuard.h"
 #include "base/CommittedMemory.h"
 #include "base/Log.h"
 #include "base/ModuleThread.h"
@@ -31,6 +33,27 @@ constexpr DWORD kMutexAbandoned = WAIT_ABANDONED_0 + 1;
 // After TerminateThread the thread may still be running for a moment; the view
 // must not be unmapped under it.
 constexpr DWORD kTerminateGraceMs = 1000;
+
+// A view's pages come into this process on their first touch, a fault
+// each: the first frame read from a slot would pay for all of its pages
+// (3-5 ms for a 1080p frame under Wine), on the stream's first deadline.
+// One read per page at open pays them beforehand, for a ring of any sensible
+// size (five 4K RGB32 frames are 166 MB).
+constexpr std::uint64_t kMostTouchedBytes = 256u << 20;
+
+void TouchPages(const std::uint8_t* view, std::size_t bytes) {
+  struct Pages {
+    const std::uint8_t* view;
+    std::size_t bytes;
+  } pages{view, bytes};
+  RunGuarded(
+      [](void* context) {
+        const auto* p = static_cast<const Pages*>(context);
+        volatile std::uint8_t sink = 0;
+        for (std::size_t at = 0; at < p->bytes; at += 4096) sink = sink + p->view[at];
+      },
+      &pages);
+}
 
 // Slots start at producer-chosen offsets, so fields may be unaligned.
 template <typename T>
@@ -126,10 +149,13 @@ bool SharedChannel::OpenObjects() {
     return false;
   }
   bool logged = false;
-  if (!RingFits(ReadAt<std::uint32_t>(View(), kind_.capacity_offset), kind_.create_function, logged)) {
+  const std::uint32_t capacity = ReadAt<std::uint32_t>(View(), kind_.capacity_offset);
+  if (!RingFits(capacity, kind_.create_function, logged)) {
     SetLastError(ERROR_INVALID_DATA);
     return false;
   }
+  TouchPages(View(), static_cast<std::size_t>(
+                        std::min<std::uint64_t>({view_size_, RingBytes(kind_.slot_count, capacity), kMostTouchedBytes})));
   command_event_.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
   if (!command_event_) return false;
   ack_event_.Reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
