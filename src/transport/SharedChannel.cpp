@@ -42,17 +42,11 @@ constexpr DWORD kTerminateGraceMs = 1000;
 constexpr std::uint64_t kMostTouchedBytes = 256u << 20;
 
 void TouchPages(const std::uint8_t* view, std::size_t bytes) {
-  struct Pages {
-    const std::uint8_t* view;
-    std::size_t bytes;
-  } pages{view, bytes};
-  RunGuarded(
-      [](void* context) {
-        const auto* p = static_cast<const Pages*>(context);
-        volatile std::uint8_t sink = 0;
-        for (std::size_t at = 0; at < p->bytes; at += 4096) sink = sink + p->view[at];
-      },
-      &pages);
+  auto touch = [view, bytes] {
+    volatile std::uint8_t sink = 0;
+    for (std::size_t at = 0; at < bytes; at += 4096) sink = sink + view[at];
+  };
+  RunGuarded(touch);
 }
 
 // Slots start at producer-chosen offsets, so fields may be unaligned.
