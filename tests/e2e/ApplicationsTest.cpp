@@ -66,7 +66,7 @@ void ExpectShown(const AppRun& r, const std::string& p, const std::string& size,
   SCOPED_TRACE(p + " problems: " + r.Text("problems"));
   const double periodMs = 1000 / fps;
   EXPECT_EQ(r.Text(p + "width") + "x" + r.Text(p + "height"), size);
-  ASSERT_GE(r.Number(p + "pictures"), 0.75 * fps * kSeconds);
+  ASSERT_GE(r.Number(p + "pictures"), 0.75 * fps * kSeconds) << r.process.output;
   EXPECT_GE(r.Number(p + "fed_pictures"), r.Number(p + "pictures") - 1) << "pictures without the producer's";
   EXPECT_GE(r.Number(p + "fed_distinct"), r.Number(p + "fed_pictures") - 3) << "the picture stood still";
   EXPECT_EQ(r.Number(p + "upright"), r.Number(p + "fed_pictures"));

@@ -1,7 +1,8 @@
 #include "Findings.h"
 
-#include <cstdio>
 #include <atomic>
+#include <cmath>
+#include <cstdio>
 #include <mutex>
 
 namespace appcheck {
@@ -141,11 +142,13 @@ double MsBetween(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
   return static_cast<double>(to.QuadPart - from.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
 }
 
+// Timed on the counter the samples' arrivals are stamped with, so a run's
+// window is as long on that clock as the application asked.
 bool PumpWait(HANDLE event, DWORD timeoutMs) {
-  const ULONGLONG due = GetTickCount64() + timeoutMs;
+  const LARGE_INTEGER start = Now();
   for (;;) {
-    const ULONGLONG now = GetTickCount64();
-    const DWORD left = now >= due ? 0 : static_cast<DWORD>(due - now);
+    const double spent = MsBetween(start, Now());
+    const DWORD left = spent >= timeoutMs ? 0 : static_cast<DWORD>(std::ceil(timeoutMs - spent));
     const DWORD count = event ? 1 : 0;
     const DWORD woke = MsgWaitForMultipleObjects(count, &event, FALSE, left, QS_ALLINPUT);
     if (event && woke == WAIT_OBJECT_0) return true;

@@ -155,6 +155,13 @@ bool ReportRun(const Recorder::Snapshot& run, const RunFacts& facts) {
   // deadline let go doubles one interval and moves the mean.
   out.Number("stamp_interval_median_ms", Median(stampSteps));
   out.Number("arrival_interval_median_ms", Median(arrivalSteps));
+  out.Number("arrival_interval_max_ms",
+             arrivalSteps.empty() ? 0 : *std::max_element(arrivalSteps.begin(), arrivalSteps.end()));
+  if (!frames.empty()) {
+    const LARGE_INTEGER now = Now();
+    out.Number("window_ms", MsBetween(frames.front().arrival, now), 1);
+    out.Number("last_sample_age_ms", MsBetween(frames.back().arrival, now), 1);
+  }
   const double arrivalMean = Mean(arrivalSteps);
   out.Number("measured_fps", arrivalMean > 0 ? 1000.0 / arrivalMean : 0, 2);
   out.Count("fed_pictures", marked);
