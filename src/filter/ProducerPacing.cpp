@@ -51,6 +51,7 @@ void ProducerPacing::Filled(bool whole, std::int64_t period) {
 
 void ProducerPacing::Running(bool countFromRun) {
   spacing_.Reset(countFromRun);
+  slip_ = 0;
   phase_.Reset(items_->RunPeriod());
 }
 
@@ -75,6 +76,7 @@ REFERENCE_TIME ProducerPacing::Place(REFERENCE_TIME lateness, REFERENCE_TIME shi
 
 void ProducerPacing::Deadline(REFERENCE_TIME lateness) {
   deadline_ = CounterNow100ns() - lateness;
+  whole_ = false;
   filled_ = false;
   if (log_.Enabled()) log_.BeginDeadline(static_cast<double>(lateness) / 10000.0);
 }
@@ -82,23 +84,30 @@ void ProducerPacing::Deadline(REFERENCE_TIME lateness) {
 // The deadlines settle just after the items' arrivals, so each goes out when
 // it is new. Silence or a piece of a longer packet says nothing of where
 // they sit; a deadline with no new item leaves them where they are.
+// The phase lock sees its own deadlines: those without the spacing's slip.
 REFERENCE_TIME ProducerPacing::Follow(REFERENCE_TIME shift) {
   if (!filled_) return shift;
   filled_ = false;
   std::int64_t arrival = 0;
   const bool arrived = TakeArrival(&arrival);
   const std::int64_t before = deadline_ - arrival;
+  REFERENCE_TIME locked = shift - slip_;
   if (whole_) {
     phase_.SetPeriod(filledPeriod_);
-    shift = std::max<REFERENCE_TIME>(phase_.Update(arrived, before, shift), 0);
+    locked = std::max<REFERENCE_TIME>(phase_.Update(arrived, before - slip_, locked), 0);
   }
+  slip_ = spacing_.Slip();
+  shift = locked + slip_;
   log_.NoteArrival(arrived ? static_cast<double>(before) / 10000.0 : std::nan(""),
                    static_cast<double>(shift) / 10000.0);
   return shift;
 }
 
+// Only the producer's pictures, woken and converted in time, show where the
+// deadlines sit against the client's periods.
 REFERENCE_TIME ProducerPacing::HoldFor(REFERENCE_TIME now, REFERENCE_TIME period) {
-  return spacing_.HoldFor(now, period);
+  const bool onTime = whole_ && CounterNow100ns() - deadline_ <= kReadyOnTime;
+  return spacing_.HoldFor(now, period, onTime);
 }
 
 void ProducerPacing::Sent(REFERENCE_TIME now) { spacing_.Arrived(now); }

@@ -95,7 +95,11 @@ class ProducerPacing final : public StreamPacing {
   PhaseLock phase_;
   ArrivalSpacing spacing_;
   PacingLog log_;
+  // A picture ready later than this after its deadline may have been held
+  // up by a busy machine (a 1080p conversion takes well under a millisecond).
+  static constexpr REFERENCE_TIME kReadyOnTime = 20000;
   std::int64_t deadline_ = 0;  // the current deadline, on CounterNow100ns
+  REFERENCE_TIME slip_ = 0;    // the spacing's slip in the deadlines handed out
   bool filled_ = false;        // Filled since the deadline
   bool whole_ = false;
   std::int64_t filledPeriod_ = 0;

@@ -480,8 +480,9 @@ TEST_F(VideoPin, DeadlinesPlacedAfterTheProducerBeforeRunThenFollowItBySteps) {
   EXPECT_LE(moves, 2u) << "shifts: " << shifts;
   // Placed, and once the change is followed, frames arrive shortly before their deadlines.
   const std::vector<REFERENCE_TIME> rowLate(late.begin() + kFirstShown, late.end());
-  EXPECT_NEAR(2.5, MedianArrival(rows, 1, kChange - kFirstShown, rowLate), 2.5);
-  EXPECT_NEAR(2.5, MedianArrival(rows, kChange - kFirstShown + 20, kFrames - kFirstShown, rowLate), 2.5);
+  EXPECT_NEAR(2.5, MedianArrival(rows, 1, kChange - kFirstShown, rowLate), 2.5) << "shifts: " << shifts;
+  EXPECT_NEAR(2.5, MedianArrival(rows, kChange - kFirstShown + 20, kFrames - kFirstShown, rowLate), 2.5)
+      << "shifts: " << shifts;
   EXPECT_EQ(rows[rows.size() - 15].second, rows.back().second) << "a producer that stopped leaves them";
 }
 
