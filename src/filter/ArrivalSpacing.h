@@ -15,12 +15,12 @@
 // waited for its frame): later pictures, on time, can then sit right at the
 // edges of the client's periods, and each would be held, or dropped once the
 // deadlines drift a little earlier (at 60 fps a quarter period is 4.2 ms).
-// Two pictures within a few that were ready
-// on time after one on time and still needed a short hold say exactly that:
-// Slip() sums those holds, each with a millisecond to spare, and the
-// deadlines sit that much later from then on, so that the pictures clear the
-// edge by themselves. Holds after a late picture (a stall, a busy machine)
-// say nothing of where the deadlines sit and move nothing.
+// Two pictures within a few, each ready on time after one on time, that
+// still needed a short hold say exactly that: Slip() sums those holds, each
+// with a millisecond to spare, and the deadlines sit that much later from
+// then on, so that the pictures clear the edge by themselves. Holds after a
+// late picture (a stall, a busy machine) say nothing of where the deadlines
+// sit and move nothing.
 
 #include <strmif.h>
 

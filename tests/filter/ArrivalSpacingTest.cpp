@@ -39,28 +39,28 @@ TEST(ArrivalSpacing, OnTimeGoesAtOnceAStraddlerIsHeldPastTheEdgeALateOneDropped)
   }
 }
 
-// A 60 fps camera counted from its first picture, which went out 10 or 13 ms
+// A 60 fps camera (or `period`) counted from its first picture, which went out 10 or 13 ms
 // late (it waited for its frame); then every picture ready on time while the
 // deadlines drift 2 ms earlier with the producer, each woken up to 1 ms late
 // as timers are. Holds sleep whole milliseconds and a little more, as Sleep
 // does. The slip moves the deadlines from the next picture's on, as the pin's.
-struct Run60 {
+struct EdgeRun {
   int dropped = 0, held = 0;
   REFERENCE_TIME slip = 0;
 };
 
-Run60 StreamAtTheFirstPicturesEdge(REFERENCE_TIME first, bool onTime, REFERENCE_TIME kPeriod60 = 166667) {
-  const auto periodOf = [&](REFERENCE_TIME t) { return (t - first + kPeriod60 / 2) / kPeriod60; };
+EdgeRun StreamAtTheFirstPicturesEdge(REFERENCE_TIME first, bool onTime, REFERENCE_TIME period = 166667) {
+  const auto periodOf = [&](REFERENCE_TIME t) { return (t - first + period / 2) / period; };
   ArrivalSpacing spacing;
   spacing.Reset(false);
   spacing.Arrived(first);
-  Run60 run;
+  EdgeRun run;
   REFERENCE_TIME last = first, followed = 0;
   for (int k = 1; k <= 600; ++k) {
     const REFERENCE_TIME drift = 26 * kMs / 10 - 2 * kMs * k / 600, wakeUp = (k % 3) * kMs / 3;
-    const REFERENCE_TIME ready = k * kPeriod60 + drift + wakeUp + 9 * kMs / 10 + followed;
+    const REFERENCE_TIME ready = k * period + drift + wakeUp + 9 * kMs / 10 + followed;
     followed = spacing.Slip();  // from the next deadline on
-    const REFERENCE_TIME hold = spacing.HoldFor(ready, kPeriod60, onTime);
+    const REFERENCE_TIME hold = spacing.HoldFor(ready, period, onTime);
     run.slip = spacing.Slip();
     if (hold == ArrivalSpacing::kDrop) {
       ++run.dropped;
@@ -78,17 +78,17 @@ Run60 StreamAtTheFirstPicturesEdge(REFERENCE_TIME first, bool onTime, REFERENCE_
 TEST(ArrivalSpacing, PicturesOnTimeAtTheEdgeOfTheFirstPicturesCountMoveTheDeadlinesPastIt) {
   for (const REFERENCE_TIME first : {10 * kMs, 13 * kMs}) {
     SCOPED_TRACE("first picture at " + std::to_string(first / kMs) + " ms");
-    const Run60 late = StreamAtTheFirstPicturesEdge(first, false);
+    const EdgeRun late = StreamAtTheFirstPicturesEdge(first, false);
     EXPECT_GT(late.held, 200) << "pictures that may have been late move nothing and are held again and again";
     EXPECT_EQ(0, late.slip);
-    const Run60 onTime = StreamAtTheFirstPicturesEdge(first, true);
+    const EdgeRun onTime = StreamAtTheFirstPicturesEdge(first, true);
     EXPECT_EQ(0, onTime.dropped);
     EXPECT_LE(onTime.held, 8);
     EXPECT_GT(onTime.slip, 0);
     EXPECT_LT(onTime.slip, 166667 / 2);
   }
   // At 30 fps the holds at the edge are far from a drop: the deadlines stay.
-  const Run60 at30 = StreamAtTheFirstPicturesEdge(19 * kMs, true, kPeriod);
+  const EdgeRun at30 = StreamAtTheFirstPicturesEdge(19 * kMs, true, kPeriod);
   EXPECT_EQ(0, at30.dropped);
   EXPECT_GT(at30.held, 100);
   EXPECT_EQ(0, at30.slip);
