@@ -35,10 +35,12 @@ struct Avx2 : ByteShuffles<Avx2> {
 
   static Reg And(Reg a, Reg b) { return _mm256_and_si256(a, b); }
   static Reg Or(Reg a, Reg b) { return _mm256_or_si256(a, b); }
+  static Reg Xor(Reg a, Reg b) { return _mm256_xor_si256(a, b); }
   static Reg Add16(Reg a, Reg b) { return _mm256_add_epi16(a, b); }
   static Reg Add32(Reg a, Reg b) { return _mm256_add_epi32(a, b); }
   static Reg Sub16(Reg a, Reg b) { return _mm256_sub_epi16(a, b); }
   static Reg AddSat16(Reg a, Reg b) { return _mm256_adds_epi16(a, b); }
+  static Reg SubSat16(Reg a, Reg b) { return _mm256_subs_epi16(a, b); }
   static Reg Avg16(Reg a, Reg b) { return _mm256_avg_epu16(a, b); }
   static Reg MulhiU16(Reg a, Reg b) { return _mm256_mulhi_epu16(a, b); }
   static Reg Madd16(Reg a, Reg b) { return _mm256_madd_epi16(a, b); }

@@ -31,10 +31,12 @@ struct Sse2 {
 
   static Reg And(Reg a, Reg b) { return _mm_and_si128(a, b); }
   static Reg Or(Reg a, Reg b) { return _mm_or_si128(a, b); }
+  static Reg Xor(Reg a, Reg b) { return _mm_xor_si128(a, b); }
   static Reg Add16(Reg a, Reg b) { return _mm_add_epi16(a, b); }
   static Reg Add32(Reg a, Reg b) { return _mm_add_epi32(a, b); }
   static Reg Sub16(Reg a, Reg b) { return _mm_sub_epi16(a, b); }
   static Reg AddSat16(Reg a, Reg b) { return _mm_adds_epi16(a, b); }
+  static Reg SubSat16(Reg a, Reg b) { return _mm_subs_epi16(a, b); }
   static Reg Avg16(Reg a, Reg b) { return _mm_avg_epu16(a, b); }
   static Reg MulhiU16(Reg a, Reg b) { return _mm_mulhi_epu16(a, b); }
   static Reg Madd16(Reg a, Reg b) { return _mm_madd_epi16(a, b); }

@@ -29,10 +29,12 @@ struct Avx512 : ByteShuffles<Avx512> {
 
   static Reg And(Reg a, Reg b) { return _mm512_and_si512(a, b); }
   static Reg Or(Reg a, Reg b) { return _mm512_or_si512(a, b); }
+  static Reg Xor(Reg a, Reg b) { return _mm512_xor_si512(a, b); }
   static Reg Add16(Reg a, Reg b) { return _mm512_add_epi16(a, b); }
   static Reg Add32(Reg a, Reg b) { return _mm512_add_epi32(a, b); }
   static Reg Sub16(Reg a, Reg b) { return _mm512_sub_epi16(a, b); }
   static Reg AddSat16(Reg a, Reg b) { return _mm512_adds_epi16(a, b); }
+  static Reg SubSat16(Reg a, Reg b) { return _mm512_subs_epi16(a, b); }
   static Reg Avg16(Reg a, Reg b) { return _mm512_avg_epu16(a, b); }
   static Reg MulhiU16(Reg a, Reg b) { return _mm512_mulhi_epu16(a, b); }
   static Reg Madd16(Reg a, Reg b) { return _mm512_madd_epi16(a, b); }
