@@ -17,6 +17,7 @@ extern "C" {
 #include <functional>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ReferenceLevels.h"
@@ -230,8 +231,9 @@ void RunSize(int w, int h) {
 
 }  // namespace
 
-// telvor_bench_pixels [--wall] [--rounds N] [--offset N] [--levels 013] [PxName ...]
+// telvor_bench_pixels [--wall] [--rounds N] [--offset N] [--levels 013] [--size WxH ...] [PxName ...]
 int main(int argc, char** argv) {
+  std::vector<std::pair<int, int>> sizes;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--levels" && i + 1 < argc) {
@@ -245,6 +247,13 @@ int main(int argc, char** argv) {
       g_offset = static_cast<std::size_t>(std::atoi(argv[++i])) % 64;
     } else if (arg == "--rounds" && i + 1 < argc) {
       g_rounds = std::max(1, std::atoi(argv[++i]));
+    } else if (arg == "--size" && i + 1 < argc) {
+      // Even sizes up to 4K: the 4:2:0 rows take whole 2 x 2 blocks.
+      int width = 0, height = 0;
+      if (std::sscanf(argv[++i], "%dx%d", &width, &height) == 2 && width >= 2 && height >= 2 && width <= 4096 &&
+          height <= 4096) {
+        sizes.emplace_back(width & ~1, height & ~1);
+      }
     } else {
       g_only.push_back(arg);
     }
@@ -255,7 +264,7 @@ int main(int argc, char** argv) {
   if (g_levels.empty()) {
     for (int level = 0; level <= DetectCpuLevel(); ++level) g_levels.push_back(level);
   }
-  RunSize(1920, 1080);
-  RunSize(1280, 720);
+  if (sizes.empty()) sizes = {{1920, 1080}, {1280, 720}};
+  for (const auto& [width, height] : sizes) RunSize(width, height);
   return 0;
 }
