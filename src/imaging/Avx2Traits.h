@@ -53,6 +53,10 @@ struct Avx2 : ByteShuffles<Avx2> {
   static Reg Sra32(Reg a, __m128i count) { return _mm256_sra_epi32(a, count); }
   template <int kImm>
   static Reg Shuffle32(Reg a) { return _mm256_shuffle_epi32(a, kImm); }
+  template <int kImm>
+  static Reg ShufflePairs32(Reg a, Reg b) {
+    return _mm256_castps_si256(_mm256_shuffle_ps(_mm256_castsi256_ps(a), _mm256_castsi256_ps(b), kImm));
+  }
   static Reg Shuffle8(Reg a, Reg control) { return _mm256_shuffle_epi8(a, control); }
   static Reg Unpacklo8(Reg a, Reg b) { return _mm256_unpacklo_epi8(a, b); }
   static Reg Unpackhi8(Reg a, Reg b) { return _mm256_unpackhi_epi8(a, b); }
@@ -66,6 +70,11 @@ struct Avx2 : ByteShuffles<Avx2> {
   static Reg FixPack64(Reg v) { return _mm256_permute4x64_epi64(v, 0xd8); }
   // After two levels of packs of four registers: dwords back in register order.
   static Reg FixPack32x4(Reg v) { return _mm256_permutevar8x32_epi32(v, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7)); }
+  // Lane l's 16-bit group j (of eight) holds group l + 2j of its half of the
+  // register (the first four groups of each lane the first half): memory order.
+  static Reg FixBlockPairs(Reg v) {
+    return Shuffle8(_mm256_permute4x64_epi64(v, 0xd8), Lanes16(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15));
+  }
   // A register whose lane l holds the source's 64-bit groups l and l + 2:
   // packed and unpacked within lanes, it comes out in memory order.
   static Reg LoadPackOrder(const void* p) { return _mm256_permute4x64_epi64(Load(p), 0xd8); }

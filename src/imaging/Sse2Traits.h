@@ -49,6 +49,11 @@ struct Sse2 {
   static Reg Sra32(Reg a, __m128i count) { return _mm_sra_epi32(a, count); }
   template <int kImm>
   static Reg Shuffle32(Reg a) { return _mm_shuffle_epi32(a, kImm); }
+  // Dwords from two registers: two of a, then two of b (the float shuffle).
+  template <int kImm>
+  static Reg ShufflePairs32(Reg a, Reg b) {
+    return _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), kImm));
+  }
   static Reg Unpacklo8(Reg a, Reg b) { return _mm_unpacklo_epi8(a, b); }
   static Reg Unpackhi8(Reg a, Reg b) { return _mm_unpackhi_epi8(a, b); }
   static Reg Unpacklo16(Reg a, Reg b) { return _mm_unpacklo_epi16(a, b); }
@@ -58,6 +63,7 @@ struct Sse2 {
   static Reg PackS32(Reg a, Reg b) { return _mm_packs_epi32(a, b); }
 
   static Reg FixPack64(Reg v) { return v; }
+  static Reg FixBlockPairs(Reg v) { return v; }
   static Reg FixPack32x4(Reg v) { return v; }
   static Reg LoadHalfSpread(const void* p) { return _mm_loadl_epi64(static_cast<const __m128i*>(p)); }
   // A register whose lane l holds the source's 64-bit groups l, l + lanes,

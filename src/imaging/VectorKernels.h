@@ -450,12 +450,6 @@ struct ByteScheme {
   static Reg LumaOfTwo(Reg a, Reg b) { return LumaWords8<V>(a, b); }
   // Per lane Cb, Cr of each pixel pair, or of each 2 x 2 block.
   static Reg ChromaOfPairs(Reg p) { return ChromaOfDifferences<V, 17, 16384>(PixelDifferences<V>(p)); }
-  static Reg ChromaOfBlocks(Reg p, Reg q) {
-    return ChromaOfDifferences<V, 18, 32768>(V::Add16(PixelDifferences<V>(p), PixelDifferences<V>(q)));
-  }
-  static Reg ChromaOfTwo(Reg a, Reg b) { return V::FixPack64(V::PackS32(a, b)); }
-  // Cb, Cr byte pairs in block order but for the lanes; then Cb bytes first.
-  static Reg CbThenCr(Reg bytes) { return V::FixPack32x4(V::SeparatePairs(bytes)); }
 };
 
 // The byte scheme where the level has byte multiply-adds; the other is then
@@ -480,11 +474,54 @@ void BgraToYuy2Kernel(const std::uint8_t* src, std::uint8_t* dst, int pixels) {
   }
 }
 
+// Cb and Cr of the 2 x 2 blocks of two registers, exact, from each pixel's
+// differences summed over both rows: one float shuffle of each register pair's
+// dwords side by side and one add give each block's sums, where each register
+// alone took a shuffle and an add; then Cb and Cr each in their own register.
+// Lane l holds, of each lane l of the two sources, the first's blocks, then the
+// second's.
+template <class V>
+TELVOR_FORCE_INLINE void BlockChroma(typename V::Reg d0, typename V::Reg d1, typename V::Reg* cb,
+                                     typename V::Reg* cr) {
+  const auto sums = V::Add16(V::template ShufflePairs32<0x88>(d0, d1), V::template ShufflePairs32<0xdd>(d0, d1));
+  const auto rounding = V::Set32(32768 + (128 << 18));
+  *cb = V::Srai32(V::Add32(V::Madd16(sums, V::Set32x2(28770, 9699, 28770, 9699)), rounding), 18);
+  *cr = V::Srai32(V::Add32(V::Madd16(sums, V::Set32x2(-4653, -28770, -4653, -28770)), rounding), 18);
+}
+
 // pixels: a multiple of V::kBytes.
 template <class V>
-void BgraToI420Kernel(const std::uint8_t* s0, const std::uint8_t* s1, std::uint8_t* y0, std::uint8_t* y1,
-                      std::uint8_t* cb, std::uint8_t* cr, int pixels) {
-  using Scheme = RgbToYuvScheme<V>;
+void BgraToI420KernelBytes(const std::uint8_t* s0, const std::uint8_t* s1, std::uint8_t* y0, std::uint8_t* y1,
+                           std::uint8_t* cb, std::uint8_t* cr, int pixels) {
+  using Scheme = ByteScheme<V>;
+  for (int x = 0; x < pixels; x += V::kBytes, s0 += 4 * V::kBytes, s1 += 4 * V::kBytes) {
+    typename V::Reg top[2], bottom[2], blue[2], red[2];
+    for (int half = 0; half < 2; ++half) {
+      typename V::Reg t[2], b[2], d[2];
+      for (int i = 0; i < 2; ++i) {
+        const auto p = Scheme::Prepare(V::Load(s0 + (2 * half + i) * V::kBytes));
+        const auto q = Scheme::Prepare(V::Load(s1 + (2 * half + i) * V::kBytes));
+        t[i] = Scheme::Luma(p);
+        b[i] = Scheme::Luma(q);
+        d[i] = V::Add16(PixelDifferences<V>(p), PixelDifferences<V>(q));
+      }
+      top[half] = Scheme::LumaOfTwo(t[0], t[1]);
+      bottom[half] = Scheme::LumaOfTwo(b[0], b[1]);
+      BlockChroma<V>(d[0], d[1], &blue[half], &red[half]);
+    }
+    V::Store(y0 + x, V::FixPack32x4(V::PackUs16(top[0], top[1])));
+    V::Store(y1 + x, V::FixPack32x4(V::PackUs16(bottom[0], bottom[1])));
+    // Each lane: its blocks' Cb bytes, then their Cr bytes, two blocks at a time.
+    const auto chroma = V::PackUs16(V::PackS32(blue[0], blue[1]), V::PackS32(red[0], red[1]));
+    V::StoreHalves(cb + x / 2, cr + x / 2, V::FixBlockPairs(chroma));
+  }
+}
+
+// pixels: a multiple of V::kBytes.
+template <class V>
+void BgraToI420KernelWords(const std::uint8_t* s0, const std::uint8_t* s1, std::uint8_t* y0, std::uint8_t* y1,
+                           std::uint8_t* cb, std::uint8_t* cr, int pixels) {
+  using Scheme = WordScheme<V>;
   for (int x = 0; x < pixels; x += V::kBytes, s0 += 4 * V::kBytes, s1 += 4 * V::kBytes) {
     // Two registers at a time into words, which keeps fewer of them alive.
     typename V::Reg top[2], bottom[2], chroma[2];
@@ -572,7 +609,11 @@ TELVOR_FORCE_INLINE int AlignedSteps(const std::uint8_t* dst, int bytesPerPixel,
   void BgraToI420Rows(const std::uint8_t* s0, const std::uint8_t* s1, std::uint8_t* y0, std::uint8_t* y1,             \
                       std::uint8_t* cb, std::uint8_t* cr, int width) {                                                \
     const int n = width / V::kBytes * V::kBytes;                                                                      \
-    BgraToI420Kernel<V>(s0, s1, y0, y1, cb, cr, n);                                                                   \
+    if constexpr (V::kByteMadd) {                                                                                     \
+      BgraToI420KernelBytes<V>(s0, s1, y0, y1, cb, cr, n);                                                            \
+    } else {                                                                                                          \
+      BgraToI420KernelWords<V>(s0, s1, y0, y1, cb, cr, n);                                                            \
+    }                                                                                                                 \
     plain::BgraToI420Rows(s0 + 4 * n, s1 + 4 * n, y0 + n, y1 + n, cb + n / 2, cr + n / 2, width - n);                 \
   }                                                                                                                   \
   void Yuy2ToYv12Rows(const std::uint8_t* s0, const std::uint8_t* s1, std::uint8_t* y0, std::uint8_t* y1,             \

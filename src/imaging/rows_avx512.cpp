@@ -46,6 +46,10 @@ struct Avx512 : ByteShuffles<Avx512> {
   static Reg Srai32(Reg a, int n) { return _mm512_srai_epi32(a, n); }
   template <int kImm>
   static Reg Shuffle32(Reg a) { return _mm512_shuffle_epi32(a, static_cast<_MM_PERM_ENUM>(kImm)); }
+  template <int kImm>
+  static Reg ShufflePairs32(Reg a, Reg b) {
+    return _mm512_castps_si512(_mm512_shuffle_ps(_mm512_castsi512_ps(a), _mm512_castsi512_ps(b), kImm));
+  }
   static Reg Shuffle8(Reg a, Reg control) { return _mm512_shuffle_epi8(a, control); }
   static Reg Unpacklo8(Reg a, Reg b) { return _mm512_unpacklo_epi8(a, b); }
   static Reg Unpackhi8(Reg a, Reg b) { return _mm512_unpackhi_epi8(a, b); }
@@ -58,6 +62,14 @@ struct Avx512 : ByteShuffles<Avx512> {
   static Reg FixPack64(Reg v) { return _mm512_permutexvar_epi64(_mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7), v); }
   static Reg FixPack32x4(Reg v) {
     return _mm512_permutexvar_epi32(_mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15), v);
+  }
+  // Lane l's 16-bit group j (of eight) holds group l + 4j of its half of the
+  // register (the first four groups of each lane the first half): memory order.
+  static Reg FixBlockPairs(Reg v) {
+    // _mm512_set_epi16 takes the last group first.
+    return _mm512_permutexvar_epi16(_mm512_set_epi16(31, 23, 15, 7, 30, 22, 14, 6, 29, 21, 13, 5, 28, 20, 12, 4,  //
+                                                     27, 19, 11, 3, 26, 18, 10, 2, 25, 17, 9, 1, 24, 16, 8, 0),
+                                    v);
   }
   // A register whose lane l holds the source's 64-bit groups l and l + 4:
   // packed and unpacked within lanes, it comes out in memory order.
