@@ -388,13 +388,17 @@ struct WordScheme {
   static Reg ChromaOfPairs(const Pixels& p) {
     return V::Srai32(V::Add32(PairChroma<V>(p.blueRed, p.green), V::Set32(16384 + (128 << 17))), 17);
   }
-  static Reg ChromaOfBlocks(const Pixels& p, const Pixels& q) {
+  // A register's 2 x 2 blocks: Cb, Cr as dwords; two registers' as words.
+  static Reg BlockTerms(const Pixels& p, const Pixels& q) {
     const auto sums = PairChroma<V>(V::Add32(p.blueRed, q.blueRed), V::Add32(p.green, q.green));
     return V::Srai32(V::Add32(sums, V::Set32(32768 + (128 << 18))), 18);
   }
-  static Reg ChromaOfTwo(Reg a, Reg b) { return V::PackS32(a, b); }
+  using Blocks = Reg;
+  static Blocks BlocksOfTwo(Reg a, Reg b) { return V::PackS32(a, b); }
   // Within each lane the block's Cb bytes to the low half, Cr to the high.
-  static Reg CbThenCr(Reg bytes) { return V::FixPack64(V::SeparatePairs(V::FixPack32x4(bytes))); }
+  static Reg CbThenCr(const Blocks& first, const Blocks& second) {
+    return V::FixPack64(V::SeparatePairs(V::FixPack32x4(V::PackUs16(first, second))));
+  }
 };
 
 // From SSSE3 on, YUY2 and I420 take each pixel's bytes as B, G, G, R into
@@ -450,6 +454,16 @@ struct ByteScheme {
   static Reg LumaOfTwo(Reg a, Reg b) { return LumaWords8<V>(a, b); }
   // Per lane Cb, Cr of each pixel pair, or of each 2 x 2 block.
   static Reg ChromaOfPairs(Reg p) { return ChromaOfDifferences<V, 17, 16384>(PixelDifferences<V>(p)); }
+  // A register's 2 x 2 blocks: each pixel's differences summed over both rows.
+  static Reg BlockTerms(Reg p, Reg q) { return V::Add16(PixelDifferences<V>(p), PixelDifferences<V>(q)); }
+  struct Blocks {
+    Reg cb, cr;
+  };
+  static Blocks BlocksOfTwo(Reg a, Reg b);
+  // Each lane: its blocks' Cb bytes, then their Cr bytes, two blocks at a time.
+  static Reg CbThenCr(const Blocks& first, const Blocks& second) {
+    return V::FixBlockPairs(V::PackUs16(V::PackS32(first.cb, second.cb), V::PackS32(first.cr, second.cr)));
+  }
 };
 
 // The byte scheme where the level has byte multiply-adds; the other is then
@@ -481,50 +495,22 @@ void BgraToYuy2Kernel(const std::uint8_t* src, std::uint8_t* dst, int pixels) {
 // Lane l holds, of each lane l of the two sources, the first's blocks, then the
 // second's.
 template <class V>
-TELVOR_FORCE_INLINE void BlockChroma(typename V::Reg d0, typename V::Reg d1, typename V::Reg* cb,
-                                     typename V::Reg* cr) {
-  const auto sums = V::Add16(V::template ShufflePairs32<0x88>(d0, d1), V::template ShufflePairs32<0xdd>(d0, d1));
+TELVOR_FORCE_INLINE typename ByteScheme<V>::Blocks ByteScheme<V>::BlocksOfTwo(Reg a, Reg b) {
+  const auto sums = V::Add16(V::template ShufflePairs32<0x88>(a, b), V::template ShufflePairs32<0xdd>(a, b));
   const auto rounding = V::Set32(32768 + (128 << 18));
-  *cb = V::Srai32(V::Add32(V::Madd16(sums, V::Set32x2(28770, 9699, 28770, 9699)), rounding), 18);
-  *cr = V::Srai32(V::Add32(V::Madd16(sums, V::Set32x2(-4653, -28770, -4653, -28770)), rounding), 18);
+  return {V::Srai32(V::Add32(V::Madd16(sums, V::Set32x2(28770, 9699, 28770, 9699)), rounding), 18),
+          V::Srai32(V::Add32(V::Madd16(sums, V::Set32x2(-4653, -28770, -4653, -28770)), rounding), 18)};
 }
 
 // pixels: a multiple of V::kBytes.
 template <class V>
-void BgraToI420KernelBytes(const std::uint8_t* s0, const std::uint8_t* s1, std::uint8_t* y0, std::uint8_t* y1,
-                           std::uint8_t* cb, std::uint8_t* cr, int pixels) {
-  using Scheme = ByteScheme<V>;
-  for (int x = 0; x < pixels; x += V::kBytes, s0 += 4 * V::kBytes, s1 += 4 * V::kBytes) {
-    typename V::Reg top[2], bottom[2], blue[2], red[2];
-    for (int half = 0; half < 2; ++half) {
-      typename V::Reg t[2], b[2], d[2];
-      for (int i = 0; i < 2; ++i) {
-        const auto p = Scheme::Prepare(V::Load(s0 + (2 * half + i) * V::kBytes));
-        const auto q = Scheme::Prepare(V::Load(s1 + (2 * half + i) * V::kBytes));
-        t[i] = Scheme::Luma(p);
-        b[i] = Scheme::Luma(q);
-        d[i] = V::Add16(PixelDifferences<V>(p), PixelDifferences<V>(q));
-      }
-      top[half] = Scheme::LumaOfTwo(t[0], t[1]);
-      bottom[half] = Scheme::LumaOfTwo(b[0], b[1]);
-      BlockChroma<V>(d[0], d[1], &blue[half], &red[half]);
-    }
-    V::Store(y0 + x, V::FixPack32x4(V::PackUs16(top[0], top[1])));
-    V::Store(y1 + x, V::FixPack32x4(V::PackUs16(bottom[0], bottom[1])));
-    // Each lane: its blocks' Cb bytes, then their Cr bytes, two blocks at a time.
-    const auto chroma = V::PackUs16(V::PackS32(blue[0], blue[1]), V::PackS32(red[0], red[1]));
-    V::StoreHalves(cb + x / 2, cr + x / 2, V::FixBlockPairs(chroma));
-  }
-}
-
-// pixels: a multiple of V::kBytes.
-template <class V>
-void BgraToI420KernelWords(const std::uint8_t* s0, const std::uint8_t* s1, std::uint8_t* y0, std::uint8_t* y1,
-                           std::uint8_t* cb, std::uint8_t* cr, int pixels) {
-  using Scheme = WordScheme<V>;
+void BgraToI420Kernel(const std::uint8_t* s0, const std::uint8_t* s1, std::uint8_t* y0, std::uint8_t* y1,
+                      std::uint8_t* cb, std::uint8_t* cr, int pixels) {
+  using Scheme = RgbToYuvScheme<V>;
   for (int x = 0; x < pixels; x += V::kBytes, s0 += 4 * V::kBytes, s1 += 4 * V::kBytes) {
     // Two registers at a time into words, which keeps fewer of them alive.
-    typename V::Reg top[2], bottom[2], chroma[2];
+    typename V::Reg top[2], bottom[2];
+    typename Scheme::Blocks blocks[2];
     for (int half = 0; half < 2; ++half) {
       typename V::Reg t[2], b[2], c[2];
       for (int i = 0; i < 2; ++i) {
@@ -532,15 +518,15 @@ void BgraToI420KernelWords(const std::uint8_t* s0, const std::uint8_t* s1, std::
         const auto q = Scheme::Prepare(V::Load(s1 + (2 * half + i) * V::kBytes));
         t[i] = Scheme::Luma(p);
         b[i] = Scheme::Luma(q);
-        c[i] = Scheme::ChromaOfBlocks(p, q);
+        c[i] = Scheme::BlockTerms(p, q);
       }
       top[half] = Scheme::LumaOfTwo(t[0], t[1]);
       bottom[half] = Scheme::LumaOfTwo(b[0], b[1]);
-      chroma[half] = Scheme::ChromaOfTwo(c[0], c[1]);
+      blocks[half] = Scheme::BlocksOfTwo(c[0], c[1]);
     }
     V::Store(y0 + x, V::FixPack32x4(V::PackUs16(top[0], top[1])));
     V::Store(y1 + x, V::FixPack32x4(V::PackUs16(bottom[0], bottom[1])));
-    V::StoreHalves(cb + x / 2, cr + x / 2, Scheme::CbThenCr(V::PackUs16(chroma[0], chroma[1])));
+    V::StoreHalves(cb + x / 2, cr + x / 2, Scheme::CbThenCr(blocks[0], blocks[1]));
   }
 }
 
@@ -609,11 +595,7 @@ TELVOR_FORCE_INLINE int AlignedSteps(const std::uint8_t* dst, int bytesPerPixel,
   void BgraToI420Rows(const std::uint8_t* s0, const std::uint8_t* s1, std::uint8_t* y0, std::uint8_t* y1,             \
                       std::uint8_t* cb, std::uint8_t* cr, int width) {                                                \
     const int n = width / V::kBytes * V::kBytes;                                                                      \
-    if constexpr (V::kByteMadd) {                                                                                     \
-      BgraToI420KernelBytes<V>(s0, s1, y0, y1, cb, cr, n);                                                            \
-    } else {                                                                                                          \
-      BgraToI420KernelWords<V>(s0, s1, y0, y1, cb, cr, n);                                                            \
-    }                                                                                                                 \
+    BgraToI420Kernel<V>(s0, s1, y0, y1, cb, cr, n);                                                                   \
     plain::BgraToI420Rows(s0 + 4 * n, s1 + 4 * n, y0 + n, y1 + n, cb + n / 2, cr + n / 2, width - n);                 \
   }                                                                                                                   \
   void Yuy2ToYv12Rows(const std::uint8_t* s0, const std::uint8_t* s1, std::uint8_t* y0, std::uint8_t* y1,             \
