@@ -70,7 +70,7 @@ REFERENCE_TIME ProducerPacing::Place(REFERENCE_TIME lateness, REFERENCE_TIME shi
   for (int i = 0; i < count; ++i) before[i] = deadline - before[i];
   phase_.SetPeriod(period);
   const REFERENCE_TIME placed = phase_.Place(before, count, shift);
-  if (placed > shift) items_->PlacedLater();
+  if (placed > shift) items_->PlacedLater(count > 0 && before[0] + (placed - shift) < period);
   return placed;
 }
 

@@ -40,8 +40,10 @@ class ProducerPacing final : public StreamPacing {
     // many, with their spacing in *period, or -1 when they cannot place them.
     virtual int PlacingArrivals(const ProducerPacing& pacing, std::int64_t* arrivals, int max,
                                 std::int64_t* period) = 0;
-    // The deadlines were just placed later than they sat.
-    virtual void PlacedLater() {}
+    // The deadlines were just placed later than they sat; `newestDue`: the
+    // newest item arrived less than a period before the first of them, so
+    // it is the one that deadline shows.
+    virtual void PlacedLater(bool newestDue) {}
 
    protected:
     ~Items() = default;

@@ -150,7 +150,7 @@ class CorvaneVideoStream : public ChannelSourceStream,
   std::int64_t RunPeriod() override { return m_OutputFormat.frameDuration; }
   int PlacingArrivals(const telvor::ProducerPacing& pacing, std::int64_t* arrivals, int max,
                       std::int64_t* period) override;
-  void PlacedLater() override { m_Frames.HoldNewest(); }
+  void PlacedLater(bool newestDue) override;
 
   // --- ChannelSourceStream ---
   telvor::SharedChannel* OpenChannel(bool quiet) override;

@@ -77,6 +77,17 @@ int CorvaneVideoStream::PlacingArrivals(const telvor::ProducerPacing& pacing, st
   return pacing.RecentArrivals(arrivals, max);
 }
 
+// Frames queued before a deadline placed later are a period old, but for the
+// newest when the deadline sits just after it: taking that one away too left
+// the deadline waiting for a newer frame that comes a period later.
+void CorvaneVideoStream::PlacedLater(bool newestDue) {
+  if (newestDue) {
+    m_Frames.KeepNewest();
+  } else {
+    m_Frames.HoldNewest();
+  }
+}
+
 void CorvaneVideoStream::OnDelivered() { m_Watch.Delivered(); }
 
 void CorvaneVideoStream::ApplySampleMediaType(IMediaSample* sample) {
