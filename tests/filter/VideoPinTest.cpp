@@ -397,14 +397,10 @@ std::vector<std::pair<double, double>> LoggedPhases(const std::wstring& path) {
 }
 
 // Median of the arrivals logged in rows [from, to).
-// `late[i]` (100 ns) is how late the test's own writer wrote row i's frame
-// on a busy machine: the arrival it would have had on time is what the
-// deadlines are placed by.
-double MedianArrival(const std::vector<std::pair<double, double>>& rows, size_t from, size_t to,
-                     const std::vector<REFERENCE_TIME>& late) {
+double MedianArrival(const std::vector<std::pair<double, double>>& rows, size_t from, size_t to) {
   std::vector<double> values;
   for (size_t i = from; i < to && i < rows.size(); ++i) {
-    if (rows[i].first > -1000.0) values.push_back(rows[i].first + (i < late.size() ? late[i] / 10000.0 : 0.0));
+    if (rows[i].first > -1000.0) values.push_back(rows[i].first);
   }
   std::sort(values.begin(), values.end());
   return values.empty() ? -1000.0 : NearestRank(values, 50);
@@ -516,10 +512,12 @@ TEST_F(VideoPin, DeadlinesPlacedAfterTheProducerBeforeRunThenFollowItBySteps) {
   // on (the stamps above are checked only where they were on time), and a
   // stall longer than the lock's window.
   EXPECT_LE(moves, 2u) << "shifts: " << shifts;
-  // Placed, and once the change is followed, frames arrive shortly before their deadlines.
-  const std::vector<REFERENCE_TIME> rowLate(late.begin() + kFirstShown, late.end());
-  EXPECT_NEAR(2.5, MedianArrival(rows, 1, kChange - kFirstShown, rowLate), 2.5) << "shifts: " << shifts;
-  EXPECT_NEAR(2.5, MedianArrival(rows, kChange - kFirstShown + 20, kFrames - kFirstShown, rowLate), 2.5)
+  // Placed, and once the change is followed, frames arrive shortly before
+  // their deadlines: the frames as they came, since the deadlines follow
+  // those, however late a busy machine let the test's writer make them (a
+  // few such frames leave the medians where they are).
+  EXPECT_NEAR(2.5, MedianArrival(rows, 1, kChange - kFirstShown), 2.5) << "shifts: " << shifts;
+  EXPECT_NEAR(2.5, MedianArrival(rows, kChange - kFirstShown + 20, kFrames - kFirstShown), 2.5)
       << "shifts: " << shifts;
   EXPECT_EQ(rows[rows.size() - 15].second, rows.back().second) << "a producer that stopped leaves them";
 }
