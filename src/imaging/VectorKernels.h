@@ -452,7 +452,7 @@ struct ByteScheme {
   static Pixels Prepare(Reg bgra) { return GreenTwice<V>(bgra); }
   static Reg Luma(Reg p) { return LumaPairSums<V>(p); }
   static Reg LumaOfTwo(Reg a, Reg b) { return LumaWords8<V>(a, b); }
-  // Per lane Cb, Cr of each pixel pair, or of each 2 x 2 block.
+  // Per lane Cb, Cr of each pixel pair.
   static Reg ChromaOfPairs(Reg p) { return ChromaOfDifferences<V, 17, 16384>(PixelDifferences<V>(p)); }
   // A register's 2 x 2 blocks: each pixel's differences summed over both rows.
   static Reg BlockTerms(Reg p, Reg q) { return V::Add16(PixelDifferences<V>(p), PixelDifferences<V>(q)); }

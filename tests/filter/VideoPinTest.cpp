@@ -522,7 +522,6 @@ TEST_F(VideoPin, DeadlinesPlacedAfterTheProducerBeforeRunThenFollowItBySteps) {
   EXPECT_EQ(rows[rows.size() - 15].second, rows.back().second) << "a producer that stopped leaves them";
 }
 
-
 // A producer writing 1 ms before each 40 ms period since before Run: the
 // first deadline is placed a little later, just after a frame already queued,
 // and shows it at once. (Placed later, the deadline once took the queued
