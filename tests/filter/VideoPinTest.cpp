@@ -396,11 +396,19 @@ std::vector<std::pair<double, double>> LoggedPhases(const std::wstring& path) {
   return phases;
 }
 
-// Median of the arrivals logged in rows [from, to).
-double MedianArrival(const std::vector<std::pair<double, double>>& rows, size_t from, size_t to) {
-  std::vector<double> values;
+// Median of the arrivals logged in rows [from, to). `late[i]` (100 ns) is
+// how late the test's own writer wrote row i's frame on a busy machine; the
+// deadlines follow the writes as they come, so a row counts as late as its
+// write was beyond the window's usual (median) lateness, no more.
+double MedianArrival(const std::vector<std::pair<double, double>>& rows, size_t from, size_t to,
+                     const std::vector<REFERENCE_TIME>& late, double* usualLateMs) {
+  std::vector<double> lateness, values;
+  for (size_t i = from; i < to && i < late.size(); ++i) lateness.push_back(late[i] / 10000.0);
+  std::sort(lateness.begin(), lateness.end());
+  *usualLateMs = lateness.empty() ? 0.0 : NearestRank(lateness, 50);
   for (size_t i = from; i < to && i < rows.size(); ++i) {
-    if (rows[i].first > -1000.0) values.push_back(rows[i].first);
+    if (rows[i].first <= -1000.0) continue;
+    values.push_back(rows[i].first + (i < late.size() ? late[i] / 10000.0 - *usualLateMs : 0.0));
   }
   std::sort(values.begin(), values.end());
   return values.empty() ? -1000.0 : NearestRank(values, 50);
@@ -512,13 +520,15 @@ TEST_F(VideoPin, DeadlinesPlacedAfterTheProducerBeforeRunThenFollowItBySteps) {
   // on (the stamps above are checked only where they were on time), and a
   // stall longer than the lock's window.
   EXPECT_LE(moves, 2u) << "shifts: " << shifts;
-  // Placed, and once the change is followed, frames arrive shortly before
-  // their deadlines: the frames as they came, since the deadlines follow
-  // those, however late a busy machine let the test's writer make them (a
-  // few such frames leave the medians where they are).
-  EXPECT_NEAR(2.5, MedianArrival(rows, 1, kChange - kFirstShown), 2.5) << "shifts: " << shifts;
-  EXPECT_NEAR(2.5, MedianArrival(rows, kChange - kFirstShown + 20, kFrames - kFirstShown), 2.5)
-      << "shifts: " << shifts;
+  // Placed, and once the change is followed, frames arrive shortly before their deadlines.
+  const std::vector<REFERENCE_TIME> rowLate(late.begin() + kFirstShown, late.end());
+  const std::pair<size_t, size_t> windows[] = {{1, kChange - kFirstShown},
+                                               {kChange - kFirstShown + 20, kFrames - kFirstShown}};
+  for (const auto& [from, to] : windows) {
+    double usualLate = 0;
+    EXPECT_NEAR(2.5, MedianArrival(rows, from, to, rowLate, &usualLate), 2.5)
+        << "rows " << from << "-" << to << ", writes late by " << usualLate << " ms (median); shifts: " << shifts;
+  }
   EXPECT_EQ(rows[rows.size() - 15].second, rows.back().second) << "a producer that stopped leaves them";
 }
 
@@ -542,8 +552,11 @@ TEST_F(VideoPin, FirstDeadlinePlacedJustAfterAQueuedFrameShowsItAtOnce) {
   ASSERT_EQ(3u, first.size());
   const std::vector<std::vector<std::string>> rows = LoggedRows(run.logPath);
   ASSERT_FALSE(rows.empty());
-  // A busy machine that held the writer back past the deadline proves nothing.
-  if (run.late[kFirstShown] >= kBefore) GTEST_SKIP() << "frame 7 written late";
+  // A busy machine that held the writer or the channel's reader back past
+  // the deadline proves nothing: the frame was not there to show.
+  if (run.late[kFirstShown] >= kBefore || rows[0][6] == "-" || std::atof(rows[0][6].c_str()) <= 0) {
+    GTEST_SKIP() << "frame 7 queued after its deadline";
+  }
   EXPECT_EQ(kFirstShown, first[0].data.empty() ? 0 : first[0].data[0]);
   EXPECT_LT(std::atof(rows[0][2].c_str()), 3.0) << "ms waited for a frame at the first deadline";
 }
