@@ -70,7 +70,9 @@ TEST(StreamClock, BothSourcesSignalAtBasePlusStreamTimeOnce) {
     // signal: then only when it came counts.
     const DWORD early = WaitForSingleObject(clock.Event(), 40);
     EXPECT_TRUE(early == WAIT_TIMEOUT || early == WAIT_OBJECT_0);
-    if (early == WAIT_TIMEOUT) EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(clock.Event(), 1000));
+    if (early == WAIT_TIMEOUT) {
+      EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(clock.Event(), 1000));
+    }
     EXPECT_GE(clock.Now() - clock.BaseTime(), target - 20000);  // 2 ms of clock granularity
     EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(clock.Event(), 100));
     clock.Stop();
