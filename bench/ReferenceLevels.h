@@ -14,17 +14,15 @@ extern "C" {
 
 namespace bench {
 
+// Our AVX-512 level asks for F, BW and VL only, so the later extensions
+// (VBMI, VNNI, GFNI, ...) stay out of the reference there too.
 inline int LibyuvMask(int level) {
-  static const int kMasks[kPxLevelCount] = {
-      libyuv::kCpuInitialized,
-      libyuv::kCpuInitialized | libyuv::kCpuHasX86 | libyuv::kCpuHasSSE2,
-      libyuv::kCpuInitialized | libyuv::kCpuHasX86 | libyuv::kCpuHasSSE2 | libyuv::kCpuHasSSSE3 |
-          libyuv::kCpuHasSSE41,
-      libyuv::kCpuInitialized | libyuv::kCpuHasX86 | libyuv::kCpuHasSSE2 | libyuv::kCpuHasSSSE3 |
-          libyuv::kCpuHasSSE41 | libyuv::kCpuHasSSE42 | libyuv::kCpuHasAVX | libyuv::kCpuHasAVX2 |
-          libyuv::kCpuHasERMS | libyuv::kCpuHasFMA3 | libyuv::kCpuHasF16C,
-      -1,
-  };
+  constexpr int kSse2 = libyuv::kCpuInitialized | libyuv::kCpuHasX86 | libyuv::kCpuHasSSE2;
+  constexpr int kSse41 = kSse2 | libyuv::kCpuHasSSSE3 | libyuv::kCpuHasSSE41;
+  constexpr int kAvx2 = kSse41 | libyuv::kCpuHasSSE42 | libyuv::kCpuHasAVX | libyuv::kCpuHasAVX2 |
+                        libyuv::kCpuHasERMS | libyuv::kCpuHasFMA3 | libyuv::kCpuHasF16C;
+  constexpr int kAvx512 = kAvx2 | libyuv::kCpuHasAVX512BW | libyuv::kCpuHasAVX512VL;
+  static const int kMasks[kPxLevelCount] = {libyuv::kCpuInitialized, kSse2, kSse41, kAvx2, kAvx512};
   return kMasks[level];
 }
 
@@ -34,7 +32,9 @@ inline int SwscaleFlags(int level) {
   constexpr int kSse41 = kSse2 | AV_CPU_FLAG_SSE3 | AV_CPU_FLAG_SSSE3 | AV_CPU_FLAG_SSE4;
   constexpr int kAvx2 = kSse41 | AV_CPU_FLAG_SSE42 | AV_CPU_FLAG_AVX | AV_CPU_FLAG_AVX2 | AV_CPU_FLAG_FMA3 |
                         AV_CPU_FLAG_BMI1 | AV_CPU_FLAG_BMI2;
-  static const int kFlags[kPxLevelCount] = {0, kSse2, kSse41, kAvx2, -1};
+  // Every processor with BW and VL has CD and DQ, which libswscale's AVX-512 asks for as well.
+  constexpr int kAvx512 = kAvx2 | AV_CPU_FLAG_AVX512;
+  static const int kFlags[kPxLevelCount] = {0, kSse2, kSse41, kAvx2, kAvx512};
   return kFlags[level];
 }
 

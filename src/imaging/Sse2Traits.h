@@ -111,7 +111,7 @@ struct Sse2 {
   }
   static void StoreHalves(void* lo, void* hi, Reg v) {
     _mm_storel_epi64(static_cast<__m128i*>(lo), v);
-    _mm_storel_epi64(static_cast<__m128i*>(hi), _mm_unpackhi_epi64(v, v));
+    _mm_storeh_pi(static_cast<__m64*>(hi), _mm_castsi128_ps(v));
   }
 
  private:
