@@ -99,6 +99,16 @@ struct Avx2 : ByteShuffles<Avx2> {
   static Reg LoadBoth(const std::uint8_t* p) {
     return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
   }
+  // Lane by lane in 16-byte stores: two lane permutes and two 32-byte stores
+  // took 1.08-1.18x libyuv's time for YV12 to YUY2 at 720p and 1080p, this
+  // 1.00-1.03x.
+  static void StoreInterleaved2(void* p, Reg lo, Reg hi) {
+    auto* out = static_cast<__m128i*>(p);
+    _mm_storeu_si128(out, _mm256_castsi256_si128(lo));
+    _mm_storeu_si128(out + 1, _mm256_castsi256_si128(hi));
+    _mm_storeu_si128(out + 2, _mm256_extracti128_si256(lo, 1));
+    _mm_storeu_si128(out + 3, _mm256_extracti128_si256(hi, 1));
+  }
   static void Interleave2(Reg lo, Reg hi, Reg* first, Reg* second) {
     *first = _mm256_permute2x128_si256(lo, hi, 0x20);
     *second = _mm256_permute2x128_si256(lo, hi, 0x31);

@@ -73,6 +73,11 @@ struct Sse2 {
   static Reg LoadInterleaved(const void* a, const void* b) { return Unpacklo8(LoadHalfSpread(a), LoadHalfSpread(b)); }
   // 16 bytes from each of kBytes / 16 places, one per 128-bit lane.
   static Reg LoadLanes(const std::uint8_t* base, const std::int32_t* offsets) { return Load(base + offsets[0]); }
+  // Two registers unpacked from one pair (lo, hi), stored in memory order.
+  static void StoreInterleaved2(void* p, Reg lo, Reg hi) {
+    Store(p, lo);
+    Store(static_cast<std::uint8_t*>(p) + 16, hi);
+  }
   static void Interleave2(Reg lo, Reg hi, Reg* first, Reg* second) {
     *first = lo;
     *second = hi;

@@ -20,15 +20,6 @@
 
 namespace {
 
-// Two registers unpacked from one pair (lo, hi), stored in memory order.
-template <class V>
-void StoreInterleaved2(void* p, typename V::Reg lo, typename V::Reg hi) {
-  typename V::Reg first, second;
-  V::Interleave2(lo, hi, &first, &second);
-  V::Store(p, first);
-  V::Store(static_cast<std::uint8_t*>(p) + V::kBytes, second);
-}
-
 // ---- Copies -----------------------------------------------------------------
 template <class V>
 void CopyKernel(const std::uint8_t* src, std::uint8_t* dst, std::size_t bytes) {
@@ -59,7 +50,7 @@ template <class V>
 void InterleaveKernel(const std::uint8_t* first, const std::uint8_t* second, std::uint8_t* dst, int pixels) {
   for (int x = 0; x < pixels; x += V::kBytes, dst += 2 * V::kBytes) {
     const auto a = V::Load(first + x), b = V::Load(second + x);
-    StoreInterleaved2<V>(dst, V::Unpacklo8(a, b), V::Unpackhi8(a, b));
+    V::StoreInterleaved2(dst, V::Unpacklo8(a, b), V::Unpackhi8(a, b));
   }
 }
 
@@ -106,7 +97,7 @@ void Yv12ToYuy2Kernel(const std::uint8_t* y, const std::uint8_t* cr, const std::
   for (; cb != cbEnd; cb += V::kBytes / 2, cr += V::kBytes / 2, y += V::kBytes, dst += 2 * V::kBytes) {
     const auto luma = V::Load(y);
     const auto chroma = V::LoadInterleaved(cb, cr);
-    StoreInterleaved2<V>(dst, V::Unpacklo8(luma, chroma), V::Unpackhi8(luma, chroma));
+    V::StoreInterleaved2(dst, V::Unpacklo8(luma, chroma), V::Unpackhi8(luma, chroma));
   }
 }
 
@@ -538,32 +529,17 @@ int BgrVectorPixels(int width, int step) {
 }
 
 // Runs `steps(first, count)` over whole vector steps of `step` pixels and
-// returns how many pixels they covered. A store that straddles two cache
-// lines costs two, so after one unaligned step the rest start at the first
-// pixel whose output lies on a register boundary; the pixels in between, and
-// those under a last step that ends at the row's end, are converted twice, to
-// the same bytes. `granule`: the pixels a step must start on (2 where a
-// chroma sample covers a pair).
-template <class V, class Steps>
-TELVOR_FORCE_INLINE int AlignedSteps(const std::uint8_t* dst, int bytesPerPixel, int granule, int step, int width,
-                                     Steps steps) {
-  int skip = 0;
-  const int misaligned = static_cast<int>(reinterpret_cast<std::uintptr_t>(dst) & (V::kBytes - 1));
-  // SSE registers: a heap block is already 16-byte aligned.
-  if (V::kBytes > 16 && misaligned != 0 && (V::kBytes - misaligned) % (bytesPerPixel * granule) == 0) {
-    const int candidate = (V::kBytes - misaligned) / bytesPerPixel;
-    if (width >= step + candidate) {
-      steps(0, step);
-      skip = candidate;
-    }
-  }
-  const int n = width - skip >= step ? (width - skip) / step * step : 0;
+// returns how many pixels they covered. The tail goes to one last step that
+// ends at the row's end, over pixels already done (converted twice, to the same
+// bytes), which costs less than the plain row's loop. `granule`: the pixels a
+// step must start on (2 where a chroma sample covers a pair).
+template <class Steps>
+TELVOR_FORCE_INLINE int StepsEndingAtRowEnd(int granule, int step, int width, Steps steps) {
+  const int n = width >= step ? width / step * step : 0;
   if (n == 0) return 0;
-  steps(skip, n);
-  // The aligned start leaves a tail; one last step ending at the row's end,
-  // over pixels already done, costs less than the plain row's loop.
+  steps(0, n);
   const int last = (width - step) / granule * granule;
-  if (last <= skip + n - step) return skip + n;
+  if (last <= n - step) return n;
   steps(last, step);
   return last + step;
 }
@@ -576,7 +552,7 @@ TELVOR_FORCE_INLINE int AlignedSteps(const std::uint8_t* dst, int bytesPerPixel,
 // plain row writes over the spill.
 #define TELVOR_DEFINE_VECTOR_ROWS(V)                                                                                  \
   void InterleaveRow(const std::uint8_t* first, const std::uint8_t* second, std::uint8_t* dst, int width) {           \
-    const int n = AlignedSteps<V>(dst, 2, 1, V::kBytes, width, [&](int start, int count) {                            \
+    const int n = StepsEndingAtRowEnd(1, V::kBytes, width, [&](int start, int count) {                            \
       InterleaveKernel<V>(first + start, second + start, dst + 2 * static_cast<std::size_t>(start), count);           \
     });                                                                                                               \
     plain::InterleaveRow(first + n, second + n, dst + 2 * static_cast<std::size_t>(n), width - n);                    \
@@ -621,7 +597,7 @@ TELVOR_FORCE_INLINE int AlignedSteps(const std::uint8_t* dst, int bytesPerPixel,
   }                                                                                                                   \
   void Yv12ToYuy2Row(const std::uint8_t* y, const std::uint8_t* cr, const std::uint8_t* cb, std::uint8_t* dst,        \
                      int width) {                                                                                     \
-    const int n = AlignedSteps<V>(dst, 2, 2, V::kBytes, width, [&](int first, int count) {                            \
+    const int n = StepsEndingAtRowEnd(2, V::kBytes, width, [&](int first, int count) {                            \
       Yv12ToYuy2Kernel<V>(y + first, cr + first / 2, cb + first / 2, dst + 2 * first, count);                         \
     });                                                                                                               \
     plain::Yv12ToYuy2Row(y + n, cr + n / 2, cb + n / 2, dst + 2 * n, width - n);                                      \

@@ -82,6 +82,12 @@ struct Avx512 : ByteShuffles<Avx512> {
   }
   // kBytes / 2 bytes of each, interleaved a0 b0 a1 b1 ... lane by lane.
   static Reg LoadInterleaved(const void* a, const void* b) { return Unpacklo8(LoadHalfSpread(a), LoadHalfSpread(b)); }
+  static void StoreInterleaved2(void* p, Reg lo, Reg hi) {
+    Reg first, second;
+    Interleave2(lo, hi, &first, &second);
+    Store(p, first);
+    Store(static_cast<std::uint8_t*>(p) + kBytes, second);
+  }
   static void Interleave2(Reg lo, Reg hi, Reg* first, Reg* second) {
     *first = _mm512_permutex2var_epi64(lo, _mm512_setr_epi64(0, 1, 8, 9, 2, 3, 10, 11), hi);
     *second = _mm512_permutex2var_epi64(lo, _mm512_setr_epi64(4, 5, 12, 13, 6, 7, 14, 15), hi);
