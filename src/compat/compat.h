@@ -9,6 +9,7 @@
 #define TELVOR_RESTRICT __restrict
 #define TELVOR_LIKELY(x) (x)
 #define TELVOR_UNLIKELY(x) (x)
+#define TELVOR_KEEP_IN_REGISTER(v) ((void)0)
 #else
 #define TELVOR_FORCE_INLINE inline __attribute__((always_inline))
 #define TELVOR_NOINLINE __attribute__((noinline))
@@ -17,6 +18,9 @@
 #define TELVOR_RESTRICT __restrict__
 #define TELVOR_LIKELY(x) __builtin_expect(!!(x), 1)
 #define TELVOR_UNLIKELY(x) __builtin_expect(!!(x), 0)
+// A loaded vector that two instructions read: GCC folds the load into each of
+// them and reads memory twice, which costs interleaving loops 5-10 %.
+#define TELVOR_KEEP_IN_REGISTER(v) asm("" : "+x"(v))
 #endif
 
 // Structured exception keywords (__try/__except): MSVC and clang-cl have them;

@@ -49,7 +49,9 @@ void CopyKernel(const std::uint8_t* src, std::uint8_t* dst, std::size_t bytes) {
 template <class V>
 void InterleaveKernel(const std::uint8_t* first, const std::uint8_t* second, std::uint8_t* dst, int pixels) {
   for (int x = 0; x < pixels; x += V::kBytes, dst += 2 * V::kBytes) {
-    const auto a = V::Load(first + x), b = V::Load(second + x);
+    const auto a = V::Load(first + x);
+    auto b = V::Load(second + x);
+    TELVOR_KEEP_IN_REGISTER(b);
     V::StoreInterleaved2(dst, V::Unpacklo8(a, b), V::Unpackhi8(a, b));
   }
 }
@@ -268,7 +270,8 @@ template <class V, bool kBgr, bool kStream = false>
 TELVOR_FORCE_INLINE void I420ToRgbStep(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
                                        std::uint8_t* dst, typename V::Reg alpha) {
   const auto zero = V::Zero();
-  const auto luma = V::Load(y);
+  auto luma = V::Load(y);
+  TELVOR_KEEP_IN_REGISTER(luma);
   const auto blue = V::LoadHalfSpread(cb), red = V::LoadHalfSpread(cr);
   RgbWords<V> lo, hi;
   // One chroma sample covers two pixels (pixels 0-7 of each lane from its
