@@ -130,8 +130,20 @@ struct Avx2 : ByteShuffles<Avx2> {
     _mm_storel_epi64(reinterpret_cast<__m128i*>(static_cast<std::uint8_t*>(p) + 16), _mm256_extracti128_si256(bgr, 1));
   }
   // Four registers of BGRA pixels to their BGR bytes, in order.
+  // 32 pixels in three whole stores: each register's 24 bytes, packed per lane
+  // to dwords 0-2 and 4-6, are permuted to where its share of each store lies
+  // (its last dwords after its neighbour's first), and blends join neighbours.
   static void StoreBgr4(void* p, const Reg bgra[4]) {
-    for (int i = 0; i < 4; ++i) StoreBgr(static_cast<std::uint8_t*>(p) + i * 3 * kBytes / 4, bgra[i]);
+    const Reg front = Lanes16(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 0x80, 0x80, 0x80, 0x80);
+    const auto place = [&](int i, Reg order) { return _mm256_permutevar8x32_epi32(Shuffle8(bgra[i], front), order); };
+    const Reg a = place(0, _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 0, 0));
+    const Reg b = place(1, _mm256_setr_epi32(2, 4, 5, 6, 0, 0, 0, 1));
+    const Reg c = place(2, _mm256_setr_epi32(5, 6, 0, 0, 0, 1, 2, 4));
+    const Reg d = place(3, _mm256_setr_epi32(0, 0, 0, 1, 2, 4, 5, 6));
+    auto* out = static_cast<std::uint8_t*>(p);
+    Store(out, _mm256_blend_epi32(a, b, 0xc0));
+    Store(out + 32, _mm256_blend_epi32(b, c, 0xf0));
+    Store(out + 64, _mm256_blend_epi32(c, d, 0xfc));
   }
   static void StoreHalves(void* lo, void* hi, Reg v) {
     _mm_storeu_si128(static_cast<__m128i*>(lo), _mm256_castsi256_si128(v));
