@@ -122,17 +122,10 @@ struct Avx2 : ByteShuffles<Avx2> {
   static constexpr bool kByteMadd = true;
   static Reg MaddU8S8(Reg unsignedBytes, Reg signedBytes) { return _mm256_maddubs_epi16(unsignedBytes, signedBytes); }
   static Reg Hadd16(Reg a, Reg b) { return _mm256_hadd_epi16(a, b); }
-  // Eight BGRA pixels to 24 BGR bytes, nothing written beyond them.
-  static void StoreBgr(void* p, Reg bgra) {
-    const Reg packed = Shuffle8(bgra, Lanes16(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 0x80, 0x80, 0x80, 0x80));
-    const Reg bgr = _mm256_permutevar8x32_epi32(packed, _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 7, 7));
-    _mm_storeu_si128(static_cast<__m128i*>(p), _mm256_castsi256_si128(bgr));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(static_cast<std::uint8_t*>(p) + 16), _mm256_extracti128_si256(bgr, 1));
-  }
-  // Four registers of BGRA pixels to their BGR bytes, in order.
-  // 32 pixels in three whole stores: each register's 24 bytes, packed per lane
-  // to dwords 0-2 and 4-6, are permuted to where its share of each store lies
-  // (its last dwords after its neighbour's first), and blends join neighbours.
+  // Four registers of BGRA pixels to their BGR bytes, in order: 32 pixels in
+  // three whole stores. Each register's 24 bytes, packed per lane to dwords
+  // 0-2 and 4-6, are permuted to where its share of each store lies (its last
+  // dwords after its neighbour's first), and blends join neighbours.
   static void StoreBgr4(void* p, const Reg bgra[4]) {
     const Reg front = Lanes16(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 0x80, 0x80, 0x80, 0x80);
     const auto place = [&](int i, Reg order) { return _mm256_permutevar8x32_epi32(Shuffle8(bgra[i], front), order); };
