@@ -15,7 +15,12 @@ inline constexpr VariantTable<CopyRowFn> kCopyRow = {plain::CopyRow, sse2::CopyR
 inline constexpr VariantTable<InterleaveRowFn> kInterleaveRow = {plain::InterleaveRow, sse2::InterleaveRow,
                                                                  sse2::InterleaveRow, avx2::InterleaveRow,
                                                                  avx2::InterleaveRow};
-TELVOR_PIXEL_TABLE(BgraToBgrRow)
+// 512-bit loads and stores straddle two cache lines each where a row starts
+// off a 64-byte boundary; the AVX2 row is as fast in the caches and was 5-15 %
+// faster at 1080p (bench/README.md).
+inline constexpr VariantTable<BgraToBgrRowFn> kBgraToBgrRow = {plain::BgraToBgrRow, sse2::BgraToBgrRow,
+                                                               sse41::BgraToBgrRow, avx2::BgraToBgrRow,
+                                                               avx2::BgraToBgrRow};
 TELVOR_PIXEL_TABLE(BgraToYuy2Row)
 TELVOR_PIXEL_TABLE(BgraToI420Rows)
 TELVOR_PIXEL_TABLE(Yuy2ToYv12Rows)
