@@ -78,10 +78,6 @@ struct Sse2 {
     Store(p, lo);
     Store(static_cast<std::uint8_t*>(p) + 16, hi);
   }
-  static void Interleave2(Reg lo, Reg hi, Reg* first, Reg* second) {
-    *first = lo;
-    *second = hi;
-  }
   static void Transpose4(const Reg in[4], Reg out[4]) {
     for (int i = 0; i < 4; ++i) out[i] = in[i];
   }

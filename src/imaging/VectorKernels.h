@@ -555,7 +555,7 @@ TELVOR_FORCE_INLINE int StepsEndingAtRowEnd(int granule, int step, int width, St
 // plain row writes over the spill.
 #define TELVOR_DEFINE_VECTOR_ROWS(V)                                                                                  \
   void InterleaveRow(const std::uint8_t* first, const std::uint8_t* second, std::uint8_t* dst, int width) {           \
-    const int n = StepsEndingAtRowEnd(1, V::kBytes, width, [&](int start, int count) {                            \
+    const int n = StepsEndingAtRowEnd(1, V::kBytes, width, [&](int start, int count) {                                \
       InterleaveKernel<V>(first + start, second + start, dst + 2 * static_cast<std::size_t>(start), count);           \
     });                                                                                                               \
     plain::InterleaveRow(first + n, second + n, dst + 2 * static_cast<std::size_t>(n), width - n);                    \
@@ -600,7 +600,7 @@ TELVOR_FORCE_INLINE int StepsEndingAtRowEnd(int granule, int step, int width, St
   }                                                                                                                   \
   void Yv12ToYuy2Row(const std::uint8_t* y, const std::uint8_t* cr, const std::uint8_t* cb, std::uint8_t* dst,        \
                      int width) {                                                                                     \
-    const int n = StepsEndingAtRowEnd(2, V::kBytes, width, [&](int first, int count) {                            \
+    const int n = StepsEndingAtRowEnd(2, V::kBytes, width, [&](int first, int count) {                                \
       Yv12ToYuy2Kernel<V>(y + first, cr + first / 2, cb + first / 2, dst + 2 * first, count);                         \
     });                                                                                                               \
     plain::Yv12ToYuy2Row(y + n, cr + n / 2, cb + n / 2, dst + 2 * n, width - n);                                      \
