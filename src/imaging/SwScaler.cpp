@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <xmmintrin.h>
 
 #include "base/Log.h"
 #include "imaging/Pixel.h"
@@ -50,6 +51,16 @@ void PaintPlaneOutside(std::uint8_t* plane, std::int32_t stride, std::int32_t wi
   ForEachRunOutside(width, height, inner, [&](std::int32_t y, std::int32_t x, std::int32_t count) {
     std::memset(Offset(plane, y, stride, x), value, static_cast<std::size_t>(count));
   });
+}
+
+// A camera converts a frame a period after the last one, by when the output's
+// pages have left the TLB; stores that reach such a page wait for its walk one
+// page at a time. One prefetch per page first lets the walks overlap: YUY2
+// 1080p into a bottom-up RGB32 1080p after 33 ms asleep took 0.51-0.59 ms, and
+// 0.42-0.45 ms with them (Zen 5, bench/README.md).
+void PrimePages(const std::uint8_t* first, std::int64_t bytes) {
+  constexpr std::int64_t kPage = 4096;
+  for (std::int64_t at = 0; at < bytes; at += kPage) _mm_prefetch(reinterpret_cast<const char*>(first) + at, _MM_HINT_T0);
 }
 
 }  // namespace
@@ -101,6 +112,13 @@ std::int64_t SwScaler::SourceBytes(std::int32_t mode, std::int32_t sw, std::int3
   if (mode == kConverterYuy2) return 2 * w * h;
   if (mode == kConverterYv12) return w * h + 2 * (w / 2) * (h / 2);
   return 0;
+}
+
+std::int64_t SwScaler::OutputBytes(std::int32_t stride) const {
+  const std::int64_t rows = dh_, bytes = rows * stride;
+  if (outputKind_ == kOutputNv12) return bytes + rows / 2 * stride;
+  if (PlanarOutput()) return bytes + 2 * (rows / 2) * (stride / 2);
+  return bytes;
 }
 
 bool SwScaler::Allocate() { return mode_ == kConverterYuy2 ? AllocateYuy2() : AllocateYv12(); }
@@ -203,6 +221,7 @@ void SwScaler::Scale(const std::uint8_t* src, std::int32_t srcStride, std::uint8
     return;
   }
   if (!src || !dst) return;
+  PrimePages(dst, OutputBytes(dstStride));
   // The host's code and the system run between two frames.
   ClearUpperVectorState();
   if (mode_ == kConverterYuy2) {

@@ -72,6 +72,8 @@ class SwScaler {
     std::int32_t stride[3];
   };
 
+  // Bytes of one output picture at `stride` (planar kinds with their chroma).
+  std::int64_t OutputBytes(std::int32_t stride) const;
   bool Allocate();
   bool AllocateYuy2();
   bool AllocateYv12();
