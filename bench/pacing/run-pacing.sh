@@ -220,7 +220,7 @@ scale_case() {
     local samples distinct; samples=$(value "scale-$i" samples); distinct=$(value "scale-$i" frames_distinct)
     check "scale-$i" "samples $samples within 1% of $expected" "${samples:-0} >= $expected * 0.99 && ${samples:-0} <= $expected * 1.01"
     check "scale-$i" "distinct frames $distinct within 1% of $expected" "${distinct:-0} >= $expected * 0.99"
-    latency_check "scale-$i" "" 20
+    latency_check "scale-$i" "" 12
     frames_check "scale-$i" once
     offsets "scale-$i" video
     if [ $i -lt 14 ]; then
@@ -236,9 +236,9 @@ for c in "${cases[@]}"; do
   case $c in
     video|all)
       echo "== 1080p30 ${feed_format^^} producer -> 1920x1080 RGB32 capture, ${seconds} s"
-      video_case rgb32-1080p "TELVOR bench 1080p" rgb32 1920x1080 0 30 30 8 12 once
+      video_case rgb32-1080p "TELVOR bench 1080p" rgb32 1920x1080 0 30 30 5 8 once
       echo "== 1080p30 ${feed_format^^} producer -> 1280x720 YV12 capture (scale style 2), ${seconds} s"
-      video_case yv12-720p "TELVOR bench 720p" yv12 1280x720 1 30 30 8 12 once
+      video_case yv12-720p "TELVOR bench 720p" yv12 1280x720 1 30 30 5 8 once
       echo "== 1080p60 ${feed_format^^} producer -> 1920x1080 RGB32 capture at 60 fps, ${seconds} s"
       video_case rgb32-1080p60 "TELVOR bench 1080p60" rgb32 1920x1080 3 60 60 5 8 once ;;&
     rates|all)

@@ -17,8 +17,13 @@ namespace {
 constexpr DWORD kFormatPollMs = 100;
 constexpr DWORD kNoFrameSleepMs = 2;
 // With the producer's write events the reader sleeps without the mutex until
-// the next write; this bounds a signal missed in a race and a quit's wait.
+// the next write; between two looks at the slots it waits at most this long,
+// which bounds a write it was not signalled (numbers in other steps than one).
 constexpr DWORD kWriteWaitMs = 10;
+// Once the events have woken the reader for items, a missed one can only be
+// two writes between its look and its wait, and the producer's next write
+// wakes it: the looks are then only a backstop.
+constexpr DWORD kSignalledWriteWaitMs = 50;
 // A slot this far ahead of the last delivered number is a stale or corrupt
 // entry, never the next item.
 constexpr std::int64_t kFarAhead = 0x7FFFFFFF;
@@ -239,10 +244,13 @@ SharedChannel::SlotHold SharedChannel::LockSlots(DWORD timeout_ms) {
   if (lease_open_) return SlotHold::kBorrowed;
   ReleaseSRWLockShared(&lease_lock_);
   slot_requests_.fetch_add(1);
-  SetEvent(slots_wanted_event_.Get());
+  // Each event costs a round trip to Wine's server: set only what someone may
+  // wait for. Only the idle poll's sleep waits for a request, and the reader
+  // waits for our turn only while it says so (seen after our count dropped).
+  if (!Signalled()) SetEvent(slots_wanted_event_.Get());
   const DWORD result = WaitForSingleObject(mutex_.Get(), timeout_ms);
   slot_requests_.fetch_sub(1);
-  SetEvent(slots_taken_event_.Get());
+  if (reader_yielding_.load()) SetEvent(slots_taken_event_.Get());
   return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED ? SlotHold::kOwned : SlotHold::kNone;
 }
 
@@ -252,7 +260,7 @@ void SharedChannel::UnlockSlots(SlotHold hold) {
 }
 
 void SharedChannel::ExpectFrame() {
-  if (slots_wanted_event_) SetEvent(slots_wanted_event_.Get());
+  if (slots_wanted_event_ && !Signalled()) SetEvent(slots_wanted_event_.Get());
 }
 
 // Holding the mutex with nothing new: the poll interval, ended early when a
@@ -269,11 +277,34 @@ void SharedChannel::IdleSleep() {
 }
 
 // Without the mutex, so that neither the producer nor a consumer waits for
-// a poll: the item after `last` sets the event of its parity. A command that
-// ends the wait is signalled again for the loop to answer.
-void SharedChannel::WaitForWrite(std::uint64_t last) {
+// a poll: the item after `last` sets the event of its parity. A producer that
+// numbers in other steps, or rewrites its format, sets no event we wait for:
+// every kWriteWaitMs (kSignalledWriteWaitMs after a signalled hand-on) the
+// slots are looked at without the mutex, and only a change seen there takes
+// it. An event that woke the reader for nothing is
+// left out of the next wait (a manual-reset one would wake it at once
+// again). A command that ends the wait is signalled again for the loop to
+// answer.
+void SharedChannel::WaitForWrite(std::uint64_t last, bool handed) {
   HANDLE waits[2] = {command_event_.Get(), written_[(last + 1) % 2].Get()};
-  if (WaitForMultipleObjects(2, waits, FALSE, kWriteWaitMs) == kCommandSignalled) SetEvent(command_event_.Get());
+  const bool use_event = handed || !woken_by_write_;
+  const DWORD look_ms = handed && woken_by_write_ ? kSignalledWriteWaitMs : kWriteWaitMs;
+  for (;;) {
+    const DWORD result = WaitForMultipleObjects(use_event ? 2 : 1, waits, FALSE, look_ms);
+    woken_by_write_ = result == WAIT_OBJECT_0 + 1;
+    if (result == WAIT_TIMEOUT && !SlotsMoved(last)) continue;
+    if (result == kCommandSignalled) SetEvent(command_event_.Get());
+    return;
+  }
+}
+
+// Unlocked, so the producer may be writing: a torn read only costs a look
+// under the mutex, where everything is read again.
+bool SharedChannel::SlotsMoved(std::uint64_t last) const {
+  if (changed_ || SlotSequence(0) != slot0_seen_ || AnyNewerThan(last)) return true;
+  SlotHeader now;
+  std::memcpy(&now, View(), sizeof now);
+  return ReadAt<std::uint32_t>(&now, kind_.capacity_offset) != capacity_ || !kind_.same_format(now, announced_);
 }
 
 // Between two polls: a consumer waiting for the mutex gets it before the
@@ -281,9 +312,11 @@ void SharedChannel::WaitForWrite(std::uint64_t last) {
 // earlier turn; both are bounded by the poll interval so that commands stay
 // prompt while a consumer waits out a busy producer.
 void SharedChannel::LetConsumerGoFirst() {
+  reader_yielding_.store(true);
   for (int round = 0; round < 2 && slot_requests_.load() > 0; ++round) {
     WaitForSingleObject(slots_taken_event_.Get(), kNoFrameSleepMs);
   }
+  reader_yielding_.store(false);
 }
 
 DWORD WINAPI SharedChannel::ThreadProc(void* parameter) {
@@ -495,9 +528,10 @@ bool SharedChannel::DeliverNext(std::uint64_t& last, std::uint64_t& previous_tim
       return false;
     }
   }
-  if (handed == 0 && written_[0] && written_[1]) {
+  if (Signalled()) {
+    // All written so far was handed on in this hold; the next write signals.
     ReleaseMutex(mutex_.Get());
-    WaitForWrite(last);
+    WaitForWrite(last, handed > 0);
     return true;
   }
   if (handed == 0) IdleSleep();

@@ -154,7 +154,11 @@ class SharedChannel {
   DWORD Terminated();
   DWORD WaitFailed();
   void IdleSleep();
-  void WaitForWrite(std::uint64_t last);
+  // Whether the producer sets write events; fixed from Create to Close.
+  bool Signalled() const { return written_[0] && written_[1]; }
+  // `handed`: the hold before the wait handed items on.
+  void WaitForWrite(std::uint64_t last, bool handed);
+  bool SlotsMoved(std::uint64_t last) const;
   void LetConsumerGoFirst();
   std::uint64_t SlotSequence(std::uint32_t slot) const;
   const std::uint8_t* Slot(std::uint32_t slot) const;
@@ -174,6 +178,8 @@ class SharedChannel {
   UniqueHandle slots_wanted_event_;
   UniqueHandle slots_taken_event_;
   std::atomic<int> slot_requests_{0};
+  std::atomic<bool> reader_yielding_{false};  // the reader waits for slots_taken_event_
+  bool woken_by_write_ = false;               // reader thread: the last write wait ended by its event
   // Open while the reader sleeps holding the mutex; consumers that find it
   // open hold lease_lock_ shared, and the reader closes it exclusively.
   SRWLOCK lease_lock_ = SRWLOCK_INIT;

@@ -313,6 +313,46 @@ TEST(VideoReader, ConsumersTakingTheSlotsNeitherStarveTheReaderNorLetTheProducer
 }
 
 
+// A producer with write events that sets none the reader waits for (it
+// numbers in twos, or rewrites its format with no new item) is still followed
+// within a few polls; an event left set with nothing new behind it does not
+// keep the reader busy.
+TEST(VideoReader, WriteEventsThatMissOrMisleadNeitherStallNorSpinTheReader) {
+  constexpr std::uint32_t kCapacity = 16;
+  const int camera = kCamera + 7;
+  FakeRing ring(kVideoNames, camera, RingBytes(kVideoSlotCount, kCapacity));
+  const UniqueHandle written[2] = {
+      UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, ChannelObjectName(L"KAVO.VCAM.V.WRITTEN0.%02d", camera, false).c_str())),
+      UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, ChannelObjectName(L"KAVO.VCAM.V.WRITTEN1.%02d", camera, false).c_str()))};
+  ASSERT_TRUE(ring.Ok() && written[0] && written[1]);
+  SetFormat(ring.Header(kCapacity, 0), kCapacity);
+  PutItem(ring, false, kCapacity, 0, 2);
+  Reading<SharedVideo> reading(camera);
+  ASSERT_TRUE(reading.Start() && reading.recorder.WaitFor(1));
+
+  for (std::uint64_t sequence : {4, 6}) {  // the library's signals, for numbers in twos
+    ring.Lock();
+    PutItem(ring, false, kCapacity, static_cast<std::uint32_t>(sequence / 2 % 8), sequence);
+    ResetEvent(written[(sequence + 1) % 2].Get());
+    ring.Unlock();
+    SetEvent(written[sequence % 2].Get());
+    EXPECT_TRUE(reading.recorder.WaitFor(sequence / 2, 2000)) << sequence;
+  }
+  ring.SetVideoFormat(kFourCcYuy2, 32, 48, 25.0, kCapacity);
+  for (int poll = 0; poll < 200 && reading.recorder.Formats().size() < 2; ++poll) Sleep(10);
+  EXPECT_EQ(reading.recorder.Formats().size(), 2u);
+
+  SetEvent(written[0].Get());
+  SetEvent(written[1].Get());
+  FILETIME unused[2], kernel[2], user[2];
+  GetProcessTimes(GetCurrentProcess(), &unused[0], &unused[1], &kernel[0], &user[0]);
+  Sleep(500);
+  GetProcessTimes(GetCurrentProcess(), &unused[0], &unused[1], &kernel[1], &user[1]);
+  const auto ms = [](const FILETIME& t) { return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 10000; };
+  EXPECT_LT(ms(kernel[1]) - ms(kernel[0]) + ms(user[1]) - ms(user[0]), 100u);
+  EXPECT_EQ(reading.recorder.Deliveries().size(), 3u);
+}
+
 // A section is accepted only as far as it is committed memory: one a page
 // short of its ring, or reserved and never committed (another program's
 // SEC_RESERVE section), is refused before a byte of it is read, and a status
