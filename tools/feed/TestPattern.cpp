@@ -1,5 +1,7 @@
 #include "TestPattern.h"
 
+#include <cstring>
+
 #include "telvor_producer.h"
 
 namespace feed {
@@ -31,21 +33,24 @@ void FillRect(const Picture& p, std::uint8_t* out, std::int64_t x0, std::int64_t
   if (y0 < 0) y0 = 0;
   if (x1 > p.width) x1 = p.width;
   if (y1 > p.height) y1 = p.height;
+  if (x0 >= x1 || y0 >= y1) return;
   const std::size_t w = p.width;
-  const std::size_t chroma_plane = (w / 2) * (p.height / 2);
+  const auto left = static_cast<std::size_t>(x0), right = static_cast<std::size_t>(x1);
   for (std::int64_t y = y0; y < y1; ++y) {
-    for (std::int64_t x = x0; x < x1; ++x) {
-      if (p.fourcc == TELVOR_FOURCC_YUY2) {
-        std::uint8_t* pair = out + static_cast<std::size_t>(y) * w * 2 + static_cast<std::size_t>(x & ~1) * 2;
+    if (p.fourcc == TELVOR_FOURCC_YUY2) {
+      std::uint8_t* row = out + static_cast<std::size_t>(y) * w * 2;
+      for (std::size_t x = left; x < right; ++x) {
+        std::uint8_t* pair = row + (x & ~std::size_t{1}) * 2;
         pair[(x & 1) * 2] = colour.y;
         pair[1] = colour.u;
         pair[3] = colour.v;
-      } else {
-        out[static_cast<std::size_t>(y) * w + static_cast<std::size_t>(x)] = colour.y;
-        const std::size_t c = static_cast<std::size_t>(y / 2) * (w / 2) + static_cast<std::size_t>(x / 2);
-        out[w * p.height + c] = colour.v;  // YV12 stores Cr first
-        out[w * p.height + chroma_plane + c] = colour.u;
       }
+    } else {
+      std::memset(out + static_cast<std::size_t>(y) * w + left, colour.y, right - left);
+      const std::size_t chroma = w * p.height + static_cast<std::size_t>(y / 2) * (w / 2) + left / 2;
+      const std::size_t chroma_samples = (right - 1) / 2 - left / 2 + 1;
+      std::memset(out + chroma, colour.v, chroma_samples);  // YV12 stores Cr first
+      std::memset(out + chroma + (w / 2) * (p.height / 2), colour.u, chroma_samples);
     }
   }
 }
@@ -82,10 +87,16 @@ std::size_t PictureBytes(const Picture& picture) {
   return picture.fourcc == TELVOR_FOURCC_YUY2 ? pixels * 2 : pixels * 3 / 2;
 }
 
-void DrawTestPattern(const Picture& p, std::uint64_t frame_number, std::uint64_t block_phase, std::uint8_t* out) {
+TestPattern::TestPattern(const Picture& picture) : picture_(picture), bars_(PictureBytes(picture)) {
   for (int bar = 0; bar < 8; ++bar) {
-    FillRect(p, out, std::int64_t{p.width} * bar / 8, 0, std::int64_t{p.width} * (bar + 1) / 8, p.height, kBars[bar]);
+    FillRect(picture_, bars_.data(), std::int64_t{picture_.width} * bar / 8, 0,
+             std::int64_t{picture_.width} * (bar + 1) / 8, picture_.height, kBars[bar]);
   }
+}
+
+void TestPattern::Draw(std::uint64_t frame_number, std::uint64_t block_phase, std::uint8_t* out) const {
+  const Picture& p = picture_;
+  std::memcpy(out, bars_.data(), bars_.size());
   const std::int64_t block = p.height / 6 > 2 ? p.height / 6 : 2;
   const std::int64_t travel = p.width > block ? p.width - block : 1;
   std::int64_t x = static_cast<std::int64_t>(block_phase % static_cast<std::uint64_t>(2 * travel));
@@ -100,6 +111,10 @@ void DrawTestPattern(const Picture& p, std::uint64_t frame_number, std::uint64_t
     FillRect(p, out, std::int64_t{p.width} * cell / 32, top, std::int64_t{p.width} * (cell + 1) / 32, top + rows,
              set ? kWhite : kBlack);
   }
+}
+
+void DrawTestPattern(const Picture& p, std::uint64_t frame_number, std::uint64_t block_phase, std::uint8_t* out) {
+  TestPattern(p).Draw(frame_number, block_phase, out);
 }
 
 void DrawStampBand(const Picture& p, std::uint64_t stamp, std::uint8_t* out) {

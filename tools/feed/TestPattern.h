@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace feed {
 
@@ -20,6 +21,21 @@ std::size_t PictureBytes(const Picture& picture);
 // and the number again as a machine-readable band: 32 cells across the full
 // width, cell i (from the left) white when bit 31 - i of the number is set,
 // each width/32 wide and height/16 tall, centred on the middle line.
+//
+// The bars are drawn once and copied under each frame's moving parts: eight
+// feeds drawing every pixel of every frame took half of a two-core machine,
+// more than the cameras they fed.
+class TestPattern {
+ public:
+  explicit TestPattern(const Picture& picture);
+  void Draw(std::uint64_t frame_number, std::uint64_t block_phase, std::uint8_t* out) const;
+
+ private:
+  Picture picture_;
+  std::vector<std::uint8_t> bars_;
+};
+
+// One frame without keeping the bars.
 void DrawTestPattern(const Picture& picture, std::uint64_t frame_number, std::uint64_t block_phase,
                      std::uint8_t* out);
 

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -97,6 +98,8 @@ void FeedVideo(const FeedOptions& o, telvor_channel* channel) {
   if (!o.yuv_path.empty() && !input && !yuv) return Abort(tools::Utf8(o.yuv_path), "cannot open");
   File dump(o.dump_path.empty() ? nullptr : _wfopen(o.dump_path.c_str(), L"wb"));
   if (!o.dump_path.empty() && !dump) return Abort(tools::Utf8(o.dump_path), "cannot create");
+  std::optional<feed::TestPattern> pattern;
+  if (!yuv && !input) pattern.emplace(picture);
   const double pixels_per_tick = 4.0 * o.fps / kTicksPerSecond;  // the block moves 4 pixels a frame
   const std::uint64_t start = telvor_clock_now();
   for (std::uint64_t k = 0; !g_stop; ++k) {
@@ -110,7 +113,7 @@ void FeedVideo(const FeedOptions& o, telvor_channel* channel) {
       if (k > 0 && input->Next(frame.data(), 0) == feed::InputRecords::Take::kEnded) return EndOfInput("video", *input);
     } else {
       const std::uint64_t phase = o.deterministic ? k * 4 : static_cast<std::uint64_t>((due - start) * pixels_per_tick);
-      feed::DrawTestPattern(picture, k, phase, frame.data());
+      pattern->Draw(k, phase, frame.data());
     }
     WaitUntil(due);
     if (g_stop) break;
