@@ -281,10 +281,9 @@ void SharedChannel::IdleSleep() {
 // numbers in other steps, or rewrites its format, sets no event we wait for:
 // every kWriteWaitMs (kSignalledWriteWaitMs after a signalled hand-on) the
 // slots are looked at without the mutex, and only a change seen there takes
-// it. An event that woke the reader for nothing is
-// left out of the next wait (a manual-reset one would wake it at once
-// again). A command that ends the wait is signalled again for the loop to
-// answer.
+// it. An event that woke the reader for nothing is left out of the next wait
+// (a manual-reset one would wake it at once again). A command that ends the
+// wait is signalled again for the loop to answer.
 void SharedChannel::WaitForWrite(std::uint64_t last, bool handed) {
   HANDLE waits[2] = {command_event_.Get(), written_[(last + 1) % 2].Get()};
   const bool use_event = handed || !woken_by_write_;

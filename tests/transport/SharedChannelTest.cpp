@@ -321,9 +321,10 @@ TEST(VideoReader, WriteEventsThatMissOrMisleadNeitherStallNorSpinTheReader) {
   constexpr std::uint32_t kCapacity = 16;
   const int camera = kCamera + 7;
   FakeRing ring(kVideoNames, camera, RingBytes(kVideoSlotCount, kCapacity));
-  const UniqueHandle written[2] = {
-      UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, ChannelObjectName(L"KAVO.VCAM.V.WRITTEN0.%02d", camera, false).c_str())),
-      UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, ChannelObjectName(L"KAVO.VCAM.V.WRITTEN1.%02d", camera, false).c_str()))};
+  const auto event = [camera](const wchar_t* name) {
+    return UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, ChannelObjectName(name, camera, false).c_str()));
+  };
+  const UniqueHandle written[2] = {event(L"KAVO.VCAM.V.WRITTEN0.%02d"), event(L"KAVO.VCAM.V.WRITTEN1.%02d")};
   ASSERT_TRUE(ring.Ok() && written[0] && written[1]);
   SetFormat(ring.Header(kCapacity, 0), kCapacity);
   PutItem(ring, false, kCapacity, 0, 2);
@@ -348,7 +349,9 @@ TEST(VideoReader, WriteEventsThatMissOrMisleadNeitherStallNorSpinTheReader) {
   GetProcessTimes(GetCurrentProcess(), &unused[0], &unused[1], &kernel[0], &user[0]);
   Sleep(500);
   GetProcessTimes(GetCurrentProcess(), &unused[0], &unused[1], &kernel[1], &user[1]);
-  const auto ms = [](const FILETIME& t) { return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 10000; };
+  const auto ms = [](const FILETIME& t) {
+    return (static_cast<std::uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 10000;
+  };
   EXPECT_LT(ms(kernel[1]) - ms(kernel[0]) + ms(user[1]) - ms(user[0]), 100u);
   EXPECT_EQ(reading.recorder.Deliveries().size(), 3u);
 }

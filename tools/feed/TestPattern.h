@@ -22,9 +22,9 @@ std::size_t PictureBytes(const Picture& picture);
 // width, cell i (from the left) white when bit 31 - i of the number is set,
 // each width/32 wide and height/16 tall, centred on the middle line.
 //
-// The bars are drawn once and copied under each frame's moving parts: eight
-// feeds drawing every pixel of every frame took half of a two-core machine,
-// more than the cameras they fed.
+// The bars are drawn once and copied under each frame's moving parts, which
+// is cheaper than drawing every pixel again: feeds share the machine with the
+// cameras they are measured through.
 class TestPattern {
  public:
   explicit TestPattern(const Picture& picture);
