@@ -165,6 +165,7 @@ bool SharedChannel::OpenObjects() {
   if (!slots_taken_event_) return false;
   command_ = kIdle;
   capacity_ = 0;
+  woken_by_write_ = false;
   abandoned_logged_ = false;
   misfit_logged_ = false;
   thread_.Reset(CreateModuleThread(&SharedChannel::ThreadProc, this, nullptr));
