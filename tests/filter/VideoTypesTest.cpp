@@ -344,8 +344,8 @@ TEST(VideoOffer, OfferedToTheHostThisProgramIsNamedFor) {
   if (!host.isEdius && !host.isDvStreamsie) GTEST_SKIP() << "run by RenamedProgramsGetTheirHostLists";
   ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
   {
-    const FilterEntry entry = MakeVideoEntry(kVideoPinCameras + 12, 30.0, 640, 480);
-    const Camera camera = Camera::Create(kVideoPinCameras + 12, &entry);
+    const FilterEntry entry = MakeVideoEntry(kVideoPinCameras + 4, 30.0, 640, 480);
+    const Camera camera = Camera::Create(kVideoPinCameras + 4, &entry);
     ASSERT_TRUE(camera.pin);
     EXPECT_EQ(host.isEdius ? 14u : 6u, camera.pin->OfferedTypes().size());
     EXPECT_EQ(host.isEdius ? 0u : 1u, camera.pin->SupportedSizes().size());
