@@ -181,7 +181,8 @@ double PacedMedianMs(const std::function<void()>& run) {
 
 // What memory alone costs a frame: each source byte read and each output
 // byte written once, by streaming stores, in step as a conversion walks them,
-// after one prefetch per output page (as the converter overlaps its walks). At a camera's pace no conversion of the same buffers can take less.
+// after one prefetch per output page (as the converter overlaps its walks).
+// At a camera's pace no conversion of the same buffers can take less.
 constexpr size_t kTouchChunk = 4096;
 
 TELVOR_TARGET("sse2")
